@@ -1,0 +1,46 @@
+// ReportFilter: which report categories become rows of the results list.
+// One character per category in table order; "0" hides it, any other
+// character reports it. A plain value; copy it freely.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "probe/outcome_code.h"
+
+namespace quimbel {
+
+// Everything but code 200: the default, and the "Watch Like a Hawk" preset.
+inline constexpr std::string_view kDefaultFilter = "0111111111111111111111111111111111111111111";
+// Codes 401 to 415 and 10002 only: the "Watch With One Eye Shut" preset.
+inline constexpr std::string_view kTypeBFilter = "0000000000000011111111111111100000000100000";
+
+inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";
+
+class ReportFilter {
+ public:
+  ReportFilter() : text_(kDefaultFilter) {}
+  explicit ReportFilter(std::string text) : text_(std::move(text)) {}
+
+  const std::string& text() const { return text_; }
+
+  // True when the code's category character is not "0", and for every code
+  // without a category: an outcome nobody expected is always shown.
+  bool IsReported(OutcomeCode code) const;
+
+ private:
+  std::string text_;
+};
+
+struct LoadedFilter {
+  ReportFilter filter;
+  // The stored text had the wrong length: tell the user kSafeDefaultMessage
+  // and write the default back.
+  bool reset_to_default = false;
+};
+
+// The filter to use for a stored text. Only the length is checked; a text
+// of 43 characters is taken as it stands.
+LoadedFilter LoadFilterText(std::string_view stored);
+
+}  // namespace quimbel

@@ -1,0 +1,81 @@
+#include "core/status_code_table.h"
+
+namespace quimbel {
+
+const std::array<StatusCategory, StatusCodeTable::kCategoryCount>& StatusCodeTable::Categories() {
+  static constexpr std::array<StatusCategory, kCategoryCount> kTable = {{
+      {0, 200, "HTTP Code 200 OK"},
+      {1, 201, "HTTP Code 201 Created"},
+      {2, 202, "HTTP Code 202 Accepted"},
+      {3, 203, "HTTP Code 203 Non-Authoritative Information"},
+      {4, 204, "HTTP Code 204 No Content"},
+      {5, 205, "HTTP Code 205 Reset Content"},
+      {6, 206, "HTTP Code 206 Partial Content"},
+      {7, 300, "HTTP Code 300 Multiple Choices"},
+      {8, 301, "HTTP Code 301 Moved Permanently"},
+      {9, 302, "HTTP Code 302 Moved Temporarily"},
+      {10, 303, "HTTP Code 303 See Other"},
+      {11, 304, "HTTP Code 304 Not Modified"},
+      {12, 305, "HTTP Code 305 Use Proxy"},
+      {13, 400, "HTTP Code 400 Bad Request"},
+      {14, 401, "HTTP Code 401 Unauthorized"},
+      {15, 402, "HTTP Code 402 Payment Required"},
+      {16, 403, "HTTP Code 403 Forbidden"},
+      {17, 404, "HTTP Code 404 Not Found"},
+      {18, 405, "HTTP Code 405 Method Not Allowed"},
+      {19, 406, "HTTP Code 406 Not Acceptable"},
+      {20, 407, "HTTP Code 407 Proxy Authentication Required"},
+      {21, 408, "HTTP Code 408 Request Timeout"},
+      {22, 409, "HTTP Code 409 Conflict"},
+      {23, 410, "HTTP Code 410 Gone"},
+      {24, 411, "HTTP Code 411 Length Required"},
+      {25, 412, "HTTP Code 412 Precondition Failed"},
+      {26, 413, "HTTP Code 413 Request Entity Too Large"},
+      {27, 414, "HTTP Code 414 Request-URI Too Long"},
+      {28, 415, "HTTP Code 415 Unsupported Media Type"},
+      {29, 500, "HTTP Code 500 Internal Server Error"},
+      {30, 501, "HTTP Code 501 Not Implemented"},
+      {31, 502, "HTTP Code 502 Bad Gateway"},
+      {32, 503, "HTTP Code 503 Service Unavailable"},
+      {33, 504, "HTTP Code 504 Gateway Timeout"},
+      {34, 505, "HTTP Code 505 HTTP Version Not Supported"},
+      {35, 10000, "Error: Unspecified Socket Error"},
+      {36, 10001, "Error: Request for Invalid Port or Name"},
+      {37, 10002, "Error: Can't Find Named Host"},
+      {38, 10003, "Error: Can't Establish Socket"},
+      {39, 10004, "Error: Can't Connect to Host"},
+      {40, 10005, "Error: Host Took Too Long to Respond"},
+      {41, 10006, "Error: Send Failed"},
+      {42, 10007, "Error: Select Failed"},
+  }};
+  return kTable;
+}
+
+std::optional<int> StatusCodeTable::CategoryIndex(OutcomeCode code) {
+  // Each block is its first code plus a contiguous run; the index offsets
+  // keep the table order.
+  struct Block {
+    OutcomeCode first, last;
+    int first_index;
+  };
+  static constexpr Block kBlocks[] = {
+      {200, 206, 0}, {300, 305, 7}, {400, 415, 13}, {500, 505, 29}, {10000, 10007, 35},
+  };
+  for (const Block& block : kBlocks) {
+    if (code >= block.first && code <= block.last) {
+      return block.first_index + static_cast<int>(code - block.first);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string_view ReasonText(OutcomeCode code, bool& unknown_error_seen, Beeper& beeper) {
+  if (const auto index = StatusCodeTable::CategoryIndex(code)) {
+    return StatusCodeTable::Categories()[static_cast<std::size_t>(*index)].reason;
+  }
+  unknown_error_seen = true;
+  beeper.Beep(BeepKind::kExclamation);
+  return kUnknownErrorReason;
+}
+
+}  // namespace quimbel

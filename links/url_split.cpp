@@ -1,0 +1,57 @@
+#include "links/url_split.h"
+
+namespace quimbel {
+namespace {
+
+// The text between the scheme and the first "/", or nothing when the URL is
+// no longer than its scheme.
+std::optional<std::string_view> Authority(std::string_view url, Protocol protocol) {
+  const std::size_t prefix = SchemeLength(protocol);
+  if (url.size() <= prefix) return std::nullopt;
+  std::string_view rest = url.substr(prefix);
+  return rest.substr(0, rest.find('/'));
+}
+
+}  // namespace
+
+std::size_t SchemeLength(Protocol protocol) { return protocol == Protocol::kFtp ? 6 : 7; }
+
+std::uint16_t DefaultPort(Protocol protocol) { return protocol == Protocol::kFtp ? 21 : 80; }
+
+std::string UrlHost(std::string_view url, Protocol protocol) {
+  const auto authority = Authority(url, protocol);
+  if (!authority) return {};
+  return std::string(authority->substr(0, authority->find(':')));
+}
+
+std::string UrlPath(std::string_view url, Protocol protocol) {
+  const std::size_t prefix = SchemeLength(protocol);
+  if (url.size() <= prefix) return {};
+  const std::string_view rest = url.substr(prefix);
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return "/";
+  std::string path(rest.substr(slash));
+  path = path.substr(0, path.find('#'));
+  if (path.size() > 1 && path.back() != '/' && path.find('.') == std::string::npos) {
+    path += '/';
+  }
+  return path;
+}
+
+std::optional<std::uint16_t> UrlPort(std::string_view url, Protocol protocol) {
+  const auto authority = Authority(url, protocol);
+  const std::size_t colon = authority ? authority->find(':') : std::string_view::npos;
+  if (colon == std::string_view::npos) return DefaultPort(protocol);
+  const std::string_view text = authority->substr(colon + 1);
+  if (text.empty()) return DefaultPort(protocol);
+  unsigned long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > 65535) return std::nullopt;
+  }
+  if (value == 0) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace quimbel

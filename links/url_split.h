@@ -1,0 +1,36 @@
+// Splitting a probed URL into the host to connect to, the port, and the
+// path to request. Pure functions on the URL text as extraction produced
+// it, in its own letter case; safe on any thread and any bytes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quimbel {
+
+enum class Protocol { kHttp = 1, kFtp = 2 };
+
+// The scheme is skipped by its length ("http://" 7, "ftp://" 6), not by
+// comparing letters; extraction has already chosen the protocol.
+std::size_t SchemeLength(Protocol protocol);
+
+// The port a protocol uses when the URL names none.
+std::uint16_t DefaultPort(Protocol protocol);
+
+// The host: the text after the scheme, up to the first "/", then up to the
+// first ":". May be empty.
+std::string UrlHost(std::string_view url, Protocol protocol);
+
+// The request path: from the first "/" after the scheme ("/" when there is
+// none), cut at the first "#", and given a trailing "/" when it is longer
+// than one character, does not end in "/" and holds no "." anywhere.
+std::string UrlPath(std::string_view url, Protocol protocol);
+
+// The port written after the host ("host:8080"), the protocol's default when
+// none is written (an empty port text counts as none), or nothing when the
+// text is not a number from 1 to 65535.
+std::optional<std::uint16_t> UrlPort(std::string_view url, Protocol protocol);
+
+}  // namespace quimbel

@@ -1,0 +1,156 @@
+#include "platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace quimbel {
+namespace {
+
+bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+// True for texts that no resolver could find: too long for the DNS, a label
+// over 63 bytes, control bytes, blanks or bytes above ASCII. Asking about
+// them would only cost a network round trip.
+bool CannotBeAHostName(const std::string& name) {
+  if (name.size() > 253) return true;
+  std::size_t label = 0;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7f) return true;
+    label = c == '.' ? 0 : label + 1;
+    if (label > 63) return true;
+  }
+  return false;
+}
+
+bool EndsWithInvalidDomain(std::string name) {
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name == "invalid" ||
+         (name.size() > 8 && name.compare(name.size() - 8, 8, ".invalid") == 0);
+}
+
+}  // namespace
+
+std::optional<Ipv4Address> ParseDottedAddress(const std::string& text) {
+  // An embedded NUL would make the C call read only a prefix of the name.
+  in_addr address{};
+  if (HasNul(text) || inet_aton(text.c_str(), &address) == 0) return std::nullopt;
+  return Ipv4Address{address.s_addr};
+}
+
+std::optional<Ipv4Address> LookupHost(const std::string& name) {
+  if (name.empty() || CannotBeAHostName(name) || EndsWithInvalidDomain(name)) return std::nullopt;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+    return std::nullopt;
+  }
+  Ipv4Address address{reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr};
+  freeaddrinfo(result);
+  return address;
+}
+
+WakeSignal::WakeSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (fd_ < 0) throw std::runtime_error("eventfd failed");
+}
+
+WakeSignal::~WakeSignal() { ::close(fd_); }
+
+void WakeSignal::Wake() {
+  const std::uint64_t one = 1;
+  // The counter cannot overflow in practice; a failed write only means the
+  // signal is already far above zero.
+  [[maybe_unused]] ssize_t written = ::write(fd_, &one, sizeof one);
+}
+
+void WakeSignal::Clear() {
+  std::uint64_t value = 0;
+  while (::read(fd_, &value, sizeof value) > 0) {
+  }
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+TcpSocket TcpSocket::Create() {
+  return TcpSocket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+}
+
+WaitResult TcpSocket::WaitFor(short events, std::chrono::milliseconds limit,
+                              const WakeSignal* wake) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  pollfd fds[2] = {{fd_, events, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int timeout = static_cast<int>(std::max<long long>(0, left.count()));
+    const int ready = ::poll(fds, wake ? 2 : 1, timeout);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return WaitResult::kFailed;
+    if (wake && (fds[1].revents & POLLIN)) return WaitResult::kWoken;
+    if (ready == 0) return WaitResult::kTimedOut;
+    return WaitResult::kReady;
+  }
+}
+
+WaitResult TcpSocket::Connect(Ipv4Address address, std::uint16_t port,
+                              std::chrono::milliseconds limit, const WakeSignal* wake) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address.network_order;
+  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    return WaitResult::kReady;
+  }
+  if (errno != EINPROGRESS) return WaitResult::kFailed;
+  const WaitResult waited = WaitFor(POLLOUT, limit, wake);
+  if (waited != WaitResult::kReady) return waited;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+    return WaitResult::kFailed;
+  }
+  return WaitResult::kReady;
+}
+
+long TcpSocket::Send(std::string_view data) {
+  return ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+}
+
+WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds limit, const WakeSignal* wake) {
+  return WaitFor(POLLIN, limit, wake);
+}
+
+long TcpSocket::Receive(char* buffer, std::size_t size) { return ::recv(fd_, buffer, size, 0); }
+
+void TcpSocket::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+}  // namespace quimbel

@@ -1,0 +1,22 @@
+// Outcome codes: the number every probe ends in. 0 means a reply was read
+// (or an ftp connection was made); the others are connection-level failures
+// and keys of the report categories.
+#pragma once
+
+#include <cstdint>
+
+namespace quimbel {
+
+using OutcomeCode = std::uint32_t;
+
+inline constexpr OutcomeCode kReplyRead = 0;
+inline constexpr OutcomeCode kUnspecifiedSocketError = 10000;  // never produced
+inline constexpr OutcomeCode kInvalidPortOrName = 10001;
+inline constexpr OutcomeCode kHostNotFound = 10002;
+inline constexpr OutcomeCode kNoSocket = 10003;
+inline constexpr OutcomeCode kConnectFailed = 10004;
+inline constexpr OutcomeCode kTookTooLong = 10005;  // never produced
+inline constexpr OutcomeCode kSendFailed = 10006;
+inline constexpr OutcomeCode kReplyTimedOut = 10007;
+
+}  // namespace quimbel

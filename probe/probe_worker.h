@@ -1,0 +1,89 @@
+// ProbeWorker: the long-lived thread that probes one URL per kick.
+//
+// The controller (user-interface thread) calls Kick() with the URL and the
+// time limit; the worker posts kProbeBegun ... kProbeDone for that job, the
+// last one carrying a ProbeOutcome. The worker keeps its own copy of the
+// job, so the caller may change its lists at any time.
+//
+// Kick(), CancelProbe() and Stop() may be called from any thread; the
+// destructor stops and joins the thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "links/url_split.h"
+#include "platform/manual_reset_event.h"
+#include "platform/tcp_socket.h"
+#include "platform/worker_message.h"
+#include "probe/outcome_code.h"
+
+namespace quimbel {
+
+inline constexpr std::size_t kMaxReplyBytes = 2048;
+
+struct ProbeJob {
+  std::string url;
+  std::chrono::milliseconds time_limit{15000};  // for the connect and for the reply
+};
+
+// What a finished probe hands to the reply classification.
+struct ProbeOutcome {
+  std::uint64_t job = 0;
+  std::string url;
+  Protocol protocol = Protocol::kHttp;
+  std::string host;
+  std::string reply;  // at most kMaxReplyBytes, as received
+  OutcomeCode code = kReplyRead;
+  bool cancelled = false;  // CancelProbe() or Stop() cut the probe short
+};
+
+// The request sent for an http URL. The "Host:" header carries ":port" only
+// when the port is not the protocol's default.
+std::string FormatRequest(const std::string& path, const std::string& host, std::uint16_t port);
+
+class ProbeWorker {
+ public:
+  explicit ProbeWorker(MessagePoster& poster);
+  ~ProbeWorker();
+  ProbeWorker(const ProbeWorker&) = delete;
+  ProbeWorker& operator=(const ProbeWorker&) = delete;
+
+  void Start();
+
+  // Hands one URL to the worker and returns the job number its messages
+  // carry. A kick given while a probe runs waits for that probe to end; a
+  // second such kick replaces the first.
+  std::uint64_t Kick(ProbeJob job);
+
+  // Ends the running probe early (its kProbeDone says cancelled) and drops
+  // a job not yet started. The thread keeps waiting for kicks.
+  void CancelProbe();
+
+  // Ends the thread and joins it. Idempotent.
+  void Stop();
+
+ private:
+  void Run();
+  ProbeOutcome Probe(std::uint64_t job_number, const ProbeJob& job);
+  void Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text = {});
+
+  MessagePoster& poster_;
+  ManualResetEvent stop_;
+  ManualResetEvent kick_;
+  WakeSignal wake_;
+
+  std::mutex mutex_;
+  std::optional<std::pair<std::uint64_t, ProbeJob>> pending_;  // guarded by mutex_
+  bool busy_ = false;                                          // guarded by mutex_
+  std::uint64_t next_job_ = 1;                                 // guarded by mutex_
+
+  Protocol protocol_ = Protocol::kHttp;  // worker thread only; kept between probes
+  std::thread thread_;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,95 @@
+#include "tests/nginx_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "tests/scripted_server.h"
+
+extern char** environ;
+
+namespace quimbel::testing {
+namespace {
+
+constexpr const char* kNginx = "/usr/sbin/nginx";
+
+void WriteFile(const std::filesystem::path& path, const std::string& contents) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << contents;
+}
+
+bool Accepts(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+NginxServer::NginxServer(const std::map<std::string, std::string>& files) {
+  if (::access(kNginx, X_OK) != 0) {
+    throw std::runtime_error("nginx is not installed (apt-get install nginx-light)");
+  }
+  char pattern[] = "/tmp/quimbel-nginx-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  folder_ = pattern;
+  for (const auto& [name, contents] : files) WriteFile(folder_ / "www" / name, contents);
+
+  port_ = RefusedPort();  // free now; nginx takes it a moment later
+  const std::string dir = folder_.string();
+  WriteFile(folder_ / "nginx.conf",
+            "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
+                "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                "  client_body_temp_path " + dir + "/body;\n"
+                "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " +
+                dir + "/www;\n  }\n}\n");
+
+  std::vector<std::string> args = {kNginx, "-p", dir, "-e", dir + "/error.log", "-c",
+                                   dir + "/nginx.conf"};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  if (::posix_spawn(&pid_, kNginx, nullptr, nullptr, argv.data(), environ) != 0) {
+    throw std::runtime_error("cannot start nginx");
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (Accepts(port_)) return;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("nginx exited at start; see " + dir + "/error.log");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  throw std::runtime_error("nginx did not come up within five seconds");
+}
+
+NginxServer::~NginxServer() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+}  // namespace quimbel::testing

@@ -1,0 +1,146 @@
+#include "tests/scripted_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace quimbel::testing {
+namespace {
+
+int LoopbackListener(int backlog, std::uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+// The path of a request line "GET <path> HTTP/1.0": the path may hold
+// blanks, so it runs to the last blank of the line.
+std::string RequestPath(const std::string& request) {
+  const std::string line = request.substr(0, request.find('\n'));
+  const std::size_t first = line.find(' ');
+  const std::size_t last = line.rfind(' ');
+  if (first == std::string::npos || last <= first) return {};
+  return line.substr(first + 1, last - first - 1);
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer() : stop_(::eventfd(0, EFD_CLOEXEC)) {
+  listener_ = LoopbackListener(16, &port_);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = ::write(stop_, &one, sizeof one);
+  thread_.join();
+  for (const int fd : parked_) ::close(fd);
+  ::close(listener_);
+  ::close(stop_);
+}
+
+void ScriptedServer::On(const std::string& path, Script script) {
+  std::lock_guard lock(mutex_);
+  scripts_[path] = std::move(script);
+}
+
+std::vector<std::string> ScriptedServer::Requests() {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+void ScriptedServer::Serve() {
+  for (;;) {
+    pollfd fds[2] = {{listener_, POLLIN, 0}, {stop_, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) continue;
+    if (fds[1].revents & POLLIN) return;
+    const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection >= 0) Handle(connection);
+  }
+}
+
+void ScriptedServer::Handle(int connection) {
+  // Read until the blank line that ends the header, the client's close, or
+  // two seconds: enough for any probe, bounded for a broken one.
+  std::string request;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd fds[2] = {{connection, POLLIN, 0}, {stop_, POLLIN, 0}};
+    if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) break;
+    if (fds[1].revents & POLLIN) break;
+    char buffer[4096];
+    const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    request.append(buffer, static_cast<std::size_t>(got));
+  }
+  Script script{Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"};
+  {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(request);
+    if (auto found = scripts_.find(RequestPath(request)); found != scripts_.end()) {
+      script = found->second;
+    }
+  }
+  switch (script.behaviour) {
+    case Behaviour::kReply:
+      // The client may close after its one read; a failed send is fine.
+      ::send(connection, script.reply.data(), script.reply.size(), MSG_NOSIGNAL);
+      ::close(connection);
+      break;
+    case Behaviour::kSilence:
+      parked_.push_back(connection);
+      break;
+    case Behaviour::kCloseWithoutReply:
+      ::close(connection);
+      break;
+  }
+}
+
+std::uint16_t RefusedPort() {
+  std::uint16_t port = 0;
+  ::close(LoopbackListener(1, &port));
+  return port;
+}
+
+StalledListener::StalledListener() {
+  listener_ = LoopbackListener(0, &port_);
+  // Linux queues backlog + 1 finished handshakes and then drops further
+  // SYNs, so a few connections that complete fill the queue; the first one
+  // that does not complete within a moment proves it is full.
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port_);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fillers_.push_back(fd);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) continue;
+    pollfd pending{fd, POLLOUT, 0};
+    if (::poll(&pending, 1, 200) == 0) return;  // this one hangs: the queue is full
+  }
+  throw std::runtime_error("could not fill the listen queue");
+}
+
+StalledListener::~StalledListener() {
+  for (const int fd : fillers_) ::close(fd);
+  ::close(listener_);
+}
+
+}  // namespace quimbel::testing

@@ -1,0 +1,68 @@
+// ScriptedServer: an HTTP-ish server on 127.0.0.1 for probe tests. Each
+// request path gets a scripted behaviour; every connection's received bytes
+// are recorded. Runs its own thread; bounded waits everywhere.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quimbel::testing {
+
+enum class Behaviour {
+  kReply,              // send `reply`, then close
+  kSilence,            // keep the connection open, send nothing
+  kCloseWithoutReply,  // close at once
+};
+
+struct Script {
+  Behaviour behaviour = Behaviour::kReply;
+  std::string reply;
+};
+
+class ScriptedServer {
+ public:
+  ScriptedServer();
+  ~ScriptedServer();
+
+  std::uint16_t port() const { return port_; }
+  // Unscripted paths get "HTTP/1.0 404 Not Found".
+  void On(const std::string& path, Script script);
+  // The bytes of each connection's request, in order of arrival.
+  std::vector<std::string> Requests();
+
+ private:
+  void Serve();
+  void Handle(int connection);
+
+  int listener_ = -1;
+  int stop_ = -1;  // eventfd that ends Serve()
+  std::uint16_t port_ = 0;
+  std::mutex mutex_;
+  std::map<std::string, Script> scripts_;  // guarded by mutex_
+  std::vector<std::string> requests_;      // guarded by mutex_
+  std::vector<int> parked_;                // silent connections; server thread only
+  std::thread thread_;
+};
+
+// A loopback port with nothing listening on it.
+std::uint16_t RefusedPort();
+
+// A loopback listener that never accepts and whose queue is full, so a new
+// connection attempt to it never completes.
+class StalledListener {
+ public:
+  StalledListener();
+  ~StalledListener();
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::vector<int> fillers_;
+};
+
+}  // namespace quimbel::testing
