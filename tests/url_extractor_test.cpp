@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "links/url_extractor.h"
+#include "tests/recording_prompter.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+
+void PrintTo(const Link& link, std::ostream* out) {
+  *out << "{\"" << link.url << "\", \"" << link.anchor << "\"}";
+}
+
+namespace {
+
+std::vector<Link> Scan(std::string_view text) {
+  LinkScanner scanner;
+  scanner.Feed(text);
+  return scanner.Finish();
+}
+
+const std::string kPlaceholder(kPlaceholderAnchorName);
+
+TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<Link> links;
+  };
+  const Case cases[] = {
+      {"plain anchor", "<a href=\"http://www.example.com/\">Home</a>\n",
+       {{"http://www.example.com/", "Home"}}},
+      {"text split over lines joins without a blank",
+       "<a href=\"http://x.test/\">Our\nhome\r\npage</a>", {{"http://x.test/", "Ourhomepage"}}},
+      {"empty link text", "<a href=\"http://x.test/\"></a>", {{"http://x.test/", kPlaceholder}}},
+      {"image inside, lower-case close", "<A HREF=\"http://x.test/\"><img src=\"i.gif\"></a>",
+       {{"http://x.test/", "<img src=\"i.gif\">"}}},
+      {"inner tags stay", "<a href=\"http://x.test/\">Go <b>now</b>!</A>",
+       {{"http://x.test/", "Go <b>now</b>!"}}},
+      {"missing close ends at the next <", "<a href=\"http://x.test/\">One<br>two<a href=\"#\">",
+       {{"http://x.test/", "One"}}},
+      {"tabs and blanks", "<a href=\"http://x.test/\">\t Big\tDeal \t</a>",
+       {{"http://x.test/", "Big Deal"}}},
+      {"blank-only text stays empty", "<a href=\"http://x.test/\">   </a>", {{"http://x.test/", ""}}},
+      {"duplicates are kept", "<a href=\"http://d.test/\">1</a><a href=\"http://d.test/\">2</a>",
+       {{"http://d.test/", "1"}, {"http://d.test/", "2"}}},
+      {"http wins over an earlier ftp",
+       "<a href=\"ftp://f.test/\" title=\"http://h.test/\">x</a>", {{"http://h.test/", "x"}}},
+      {"ftp alone", "<a href=\"ftp://f.test/pub\">Files</a>", {{"ftp://f.test/pub", "Files"}}},
+      {"single quotes run to the next double quote",
+       "<a href='http://s.test/'>S</a> <b class=\"k\">K</b>",
+       {{"http://s.test/'>S</a> <b class=", "K"}}},
+      {"single quotes without a later double quote", "<a href='http://s.test/'>S</a>", {}},
+      {"scheme found in any case, URL keeps its own",
+       "<A HREF=\"HTTP://Big.Test/Page.HTM?q=1#top\">Big</A>",
+       {{"HTTP://Big.Test/Page.HTM?q=1#top", "Big"}}},
+      {"blanks inside stay, trailing ones go", "<a href=\"http://b.test/a b.htm  \">B</a>",
+       {{"http://b.test/a b.htm", "B"}}},
+      {"nothing before the first anchor",
+       "<head><base href=\"http://early.test/\">x</head><p>http://bare.test/</p>", {}},
+      {"https, relative, mail and other schemes",
+       "<a href=\"https://s.test/\">1</a><a href=\"/rel.htm\">2</a>"
+       "<a href=\"mailto:a@b.test\">3</a><a href=\"gopher://g.test/\">4</a>",
+       {}},
+      {"a later http in the same stretch",
+       "<a href=\"https://s.test/\">1</a> see \"http://later.test/\">L</b>",
+       {{"http://later.test/", "L"}}},
+      {"<A also starts other tags", "<abbr title=\"http://t.test/\">T</abbr>",
+       {{"http://t.test/", "T"}}},
+      {"scheme at the stretch's first position does not count", "<Ahttp://x.test/\">X</a>", {}},
+      {"no quote", "<a href=http://x.test/>X</a>", {}},
+      {"no > after the quote", "<a href=\"http://x.test/\"", {}},
+      {"no end mark", "<a href=\"http://x.test/\">X", {}},
+      {"the last byte never counts", "<a href=\"http://x.test/\">X<", {}},
+      {"a line break inside <A still splits it", "<\na href=\"http://x.test/\">X</a>",
+       {{"http://x.test/", "X"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Scan(c.text), c.links);
+  }
+}
+
+TEST(LinkScanner, LongStretchesAreScannedWhole) {
+  // A stretch far longer than any line buffer: the URL sits across what
+  // would have been a piece boundary and must still be found.
+  const std::string text =
+      "<a title=\"" + std::string(995, 'x') + "\" href=\"http://far.test/page.htm\">Far</a>";
+  EXPECT_EQ(Scan(text), (std::vector<Link>{{"http://far.test/page.htm", "Far"}}));
+}
+
+// The extraction exactly as first designed: a copy with line breaks removed
+// and a new line at each "<A", then one link per line. Slow and literal, it
+// checks the single-pass scanner on random text.
+std::vector<Link> Reference(const std::string& input) {
+  std::string stream;
+  for (char c : input) {
+    if (c != '\r' && c != '\n') stream += c;
+  }
+  std::string scratch;
+  bool copy = false;
+  std::size_t next = 0;
+  auto read = [&](char* c) {
+    if (next >= stream.size()) return false;
+    *c = stream[next++];
+    return true;
+  };
+  char w0, w1;
+  if (read(&w0) && read(&w1)) {
+    for (;;) {
+      if (w0 == '<' && (w1 == 'A' || w1 == 'a')) {
+        copy = true;
+        scratch += "\n";
+        if (!read(&w0) || !read(&w1)) break;
+      } else {
+        if (copy) scratch += w0;
+        w0 = w1;
+        if (!read(&w1)) break;
+      }
+    }
+  }
+  std::vector<Link> links;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t stop = scratch.find('\n', start);
+    Link link;
+    if (TakeLink(std::string_view(scratch).substr(start, stop - start), &link)) {
+      links.push_back(link);
+    }
+    if (stop == std::string::npos) break;
+    start = stop + 1;
+  }
+  return links;
+}
+
+TEST(LinkScanner, AgreesWithTheTwoPassDesignOnRandomText) {
+  const std::string pieces[] = {"<a",  "<A",  "< a", "<",  "a",   "A",  "\"", ">",
+                                "</a", "</A", "\r\n", "\n", "\t",  " ",  "http://", "HtTp://",
+                                "ftp://", "x",  "https://", "<b>", "\0"};
+  std::mt19937 random(20261206);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i) text += pieces[random() % std::size(pieces)];
+    SCOPED_TRACE(text);
+    const auto expected = Reference(text);
+    ASSERT_EQ(Scan(text), expected);
+    // Chunking must not matter.
+    LinkScanner chunked;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t n = 1 + random() % 5;
+      chunked.Feed(std::string_view(text).substr(at, n));
+      at += n;
+    }
+    ASSERT_EQ(chunked.Finish(), expected);
+  }
+}
+
+TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
+  testing::TempFolder folder;
+  const std::string page = folder.Write(
+      "page.htm", "<p>x</p><a href=\"http://one.test/\">One</a>\r\n<a href=\"ftp://two.test/\">Two</a>");
+  LinkLists lists;
+  lists.urls = {"http://left.test/"};
+  lists.anchors = {"Left"};
+  std::size_t count = 0;
+  testing::RecordingPrompter prompter;
+  ASSERT_TRUE(ExtractUrls(page, lists, count, prompter));
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(lists.urls,
+            (std::deque<std::string>{"http://left.test/", "http://one.test/", "ftp://two.test/"}));
+  EXPECT_EQ(lists.anchors, (std::deque<std::string>{"Left", "One", "Two"}));
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
+  testing::TempFolder folder;
+  const std::string missing = (folder.path() / "missing.htm").string();
+  const std::string unreadable = folder.Write("locked.htm", "<a href=\"http://x.test/\">X</a>");
+  std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+  const bool root = ::geteuid() == 0;  // root reads anything
+  for (const std::string& path : {missing, folder.path().string(), unreadable}) {
+    if (root && path == unreadable) continue;
+    SCOPED_TRACE(path);
+    LinkLists lists;
+    lists.urls = {"u"};
+    lists.anchors = {"a"};
+    std::size_t count = 7;
+    testing::RecordingPrompter prompter;
+    EXPECT_FALSE(ExtractUrls(path, lists, count, prompter));
+    EXPECT_EQ(lists.urls.size(), 1u);
+    EXPECT_EQ(lists.anchors.size(), 1u);
+    EXPECT_EQ(count, 7u);
+    EXPECT_EQ(prompter.messages, (std::vector<std::string>{"Error: Cannot open file:\n\n" + path}));
+  }
+}
+
+TEST(ExtractUrls, AnyBytesAreValidInput) {
+  testing::TempFolder folder;
+  std::string binary;
+  std::mt19937 random(7);
+  for (int i = 0; i < (1 << 20); ++i) binary += static_cast<char>(random());
+  binary += std::string("<a href=\"http://in\0side.test/\xff\">\x80\0</a>x", 37);
+  // A file without line breaks, one giant anchor: the link at its very end.
+  std::string giant = "<a title=\"" + std::string(8 << 20, 'x') + "\" href=\"http://end.test/\">E</a>.";
+  const std::string files[] = {folder.Write("binary.htm", binary), folder.Write("giant.htm", giant),
+                               folder.Write("empty.htm", "")};
+  LinkLists lists;
+  std::size_t count = 0;
+  testing::RecordingPrompter prompter;
+  for (const auto& file : files) EXPECT_TRUE(ExtractUrls(file, lists, count, prompter));
+  ASSERT_GE(lists.urls.size(), 2u);
+  EXPECT_EQ(lists.urls[lists.urls.size() - 2], std::string("http://in\0side.test/\xff", 21));
+  EXPECT_EQ(lists.anchors[lists.anchors.size() - 2], std::string("\x80\0", 2));
+  EXPECT_EQ(lists.urls.back(), "http://end.test/");
+}
+
+}  // namespace
+}  // namespace quimbel
