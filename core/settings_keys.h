@@ -1,0 +1,57 @@
+// Every stored value of the program: its section, its name and the value a
+// read gives when nothing (usable) is stored.
+#pragma once
+
+#include <string_view>
+
+#include "core/report_filter.h"
+
+namespace quimbel {
+
+struct IntSetting {
+  std::string_view section;
+  std::string_view name;
+  int default_value;
+};
+
+struct TextSetting {
+  std::string_view section;
+  std::string_view name;
+  std::string_view default_value;
+};
+
+namespace settings {
+
+// Main window placement and the results pane's height.
+inline constexpr IntSetting kScreenX{"Screen", "x", 0};
+inline constexpr IntSetting kScreenY{"Screen", "y", 0};
+inline constexpr IntSetting kScreenCx{"Screen", "cx", 0};
+inline constexpr IntSetting kScreenCy{"Screen", "cy", 0};
+inline constexpr IntSetting kScreenHigh{"Screen", "High", 0};
+
+// Column widths "col0" to "col4"; their default depends on the list's width.
+inline constexpr std::string_view kGridSection = "Grid";
+inline constexpr std::string_view kGridColumns[] = {"col0", "col1", "col2", "col3", "col4"};
+
+inline constexpr TextSetting kFilter{"Settings", "Filter", kDefaultFilter};
+inline constexpr IntSetting kVisible{"Settings", "Visible", 0};
+inline constexpr IntSetting kTimeout{"Settings", "Timeout", 15};
+
+inline constexpr TextSetting kFileSelStarter{"FileSel", "Starter", ""};
+inline constexpr IntSetting kFunction{"FileSel", "Function", 0};
+inline constexpr IntSetting kRecurse{"FileSel", "Recurse", 0};
+inline constexpr IntSetting kAllFiles{"FileSel", "AllFiles", 0};
+inline constexpr IntSetting kFileSelFilter{"FileSel", "Filter", 0};
+
+inline constexpr IntSetting kRepairType{"Repair", "Type", 0};
+inline constexpr IntSetting kRepairSave{"Repair", "Save", 1};
+inline constexpr IntSetting kRepair302{"Repair", "302", 1};
+inline constexpr IntSetting kRepairPreserve{"Repair", "Preserve", 1};
+inline constexpr IntSetting kRepairPurge{"Repair", "Purge", 0};
+inline constexpr IntSetting kRepairIgnore{"Repair", "Ignore", 1};
+
+inline constexpr TextSetting kExportStarter{"XportSel", "Starter", "results.txt"};
+inline constexpr IntSetting kExportText{"XportSel", "Text", 0};
+
+}  // namespace settings
+}  // namespace quimbel
