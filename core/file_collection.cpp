@@ -20,11 +20,11 @@ std::vector<Entry> ListFolder(const std::string& folder) {
   std::error_code error;
   fs::directory_iterator it(fs::path(folder), error);
   for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    // The entry's type comes with the listing; only links cost a stat.
     std::error_code ignored;
-    const fs::file_status link = it->symlink_status(ignored);
-    const fs::file_status target = it->status(ignored);
-    entries.push_back({it->path().filename().string(), fs::is_regular_file(target),
-                       fs::is_directory(link)});
+    const bool is_link = it->is_symlink(ignored);
+    entries.push_back({it->path().filename().string(), it->is_regular_file(ignored),
+                       !is_link && it->is_directory(ignored)});
   }
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });

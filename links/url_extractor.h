@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,14 +44,22 @@ class LinkScanner {
   std::vector<Link> Finish();
 
  private:
-  void AcceptByte(char c);
   void EndStretch();
+  void Reserve(std::size_t more);
 
   std::vector<Link> links_;
-  std::string stretch_;
+  // The current stretch. A raw buffer rather than a string: the scanner
+  // writes into it byte by byte in its hot loop and must not pay for
+  // bounds checks or for clearing memory it is about to overwrite.
+  std::unique_ptr<char[]> stretch_;
+  std::size_t stretch_size_ = 0;
+  std::size_t stretch_capacity_ = 0;
   bool copying_ = false;  // an "<A" has been seen
-  char window_[2] = {0, 0};
-  int window_size_ = 0;
+  // The last byte of the stretch buffer is still in the two-byte window that
+  // looks for "<A": it is not part of the stretch until the next byte comes.
+  bool has_pending_ = false;
+  // ... and that byte is "<": the next byte that is no line break decides.
+  bool lt_pending_ = false;
 };
 
 // The link of one anchor stretch, if it holds a complete one.

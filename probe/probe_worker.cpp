@@ -10,12 +10,16 @@ namespace quimbel {
 std::string FormatRequest(const std::string& path, const std::string& host, std::uint16_t port) {
   // Byte for byte the request the checker has always sent, line ends
   // included: servers that were tested against it answer it the same way.
-  std::string request = "GET " + path +
-                        " HTTP/1.0\nAccept: */*\nAccept-Language: en-au\n"
-                        "Accept-Encoding: gzip, deflate\n"
-                        "User-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows 98)\nHost: " +
-                        host;
-  if (port != DefaultPort(Protocol::kHttp)) request += ":" + std::to_string(port);
+  std::string request = "GET ";
+  request += path;
+  request +=
+      " HTTP/1.0\nAccept: */*\nAccept-Language: en-au\nAccept-Encoding: gzip, deflate\n"
+      "User-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows 98)\nHost: ";
+  request += host;
+  if (port != DefaultPort(Protocol::kHttp)) {
+    request += ':';
+    request += std::to_string(port);
+  }
   request += "\nConnection: Keep-Alive\r\n\r\n";
   return request;
 }

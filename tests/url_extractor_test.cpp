@@ -35,24 +35,34 @@ TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
     std::vector<Link> links;
   };
   const Case cases[] = {
-      {"plain anchor", "<a href=\"http://www.example.com/\">Home</a>\n",
+      {"plain anchor",
+       "<a href=\"http://www.example.com/\">Home</a>\n",
        {{"http://www.example.com/", "Home"}}},
       {"text split over lines joins without a blank",
-       "<a href=\"http://x.test/\">Our\nhome\r\npage</a>", {{"http://x.test/", "Ourhomepage"}}},
+       "<a href=\"http://x.test/\">Our\nhome\r\npage</a>",
+       {{"http://x.test/", "Ourhomepage"}}},
       {"empty link text", "<a href=\"http://x.test/\"></a>", {{"http://x.test/", kPlaceholder}}},
-      {"image inside, lower-case close", "<A HREF=\"http://x.test/\"><img src=\"i.gif\"></a>",
+      {"image inside, lower-case close",
+       "<A HREF=\"http://x.test/\"><img src=\"i.gif\"></a>",
        {{"http://x.test/", "<img src=\"i.gif\">"}}},
-      {"inner tags stay", "<a href=\"http://x.test/\">Go <b>now</b>!</A>",
+      {"inner tags stay",
+       "<a href=\"http://x.test/\">Go <b>now</b>!</A>",
        {{"http://x.test/", "Go <b>now</b>!"}}},
-      {"missing close ends at the next <", "<a href=\"http://x.test/\">One<br>two<a href=\"#\">",
+      {"missing close ends at the next <",
+       "<a href=\"http://x.test/\">One<br>two<a href=\"#\">",
        {{"http://x.test/", "One"}}},
-      {"tabs and blanks", "<a href=\"http://x.test/\">\t Big\tDeal \t</a>",
+      {"tabs and blanks",
+       "<a href=\"http://x.test/\">\t Big\tDeal \t</a>",
        {{"http://x.test/", "Big Deal"}}},
-      {"blank-only text stays empty", "<a href=\"http://x.test/\">   </a>", {{"http://x.test/", ""}}},
-      {"duplicates are kept", "<a href=\"http://d.test/\">1</a><a href=\"http://d.test/\">2</a>",
+      {"blank-only text stays empty",
+       "<a href=\"http://x.test/\">   </a>",
+       {{"http://x.test/", ""}}},
+      {"duplicates are kept",
+       "<a href=\"http://d.test/\">1</a><a href=\"http://d.test/\">2</a>",
        {{"http://d.test/", "1"}, {"http://d.test/", "2"}}},
       {"http wins over an earlier ftp",
-       "<a href=\"ftp://f.test/\" title=\"http://h.test/\">x</a>", {{"http://h.test/", "x"}}},
+       "<a href=\"ftp://f.test/\" title=\"http://h.test/\">x</a>",
+       {{"http://h.test/", "x"}}},
       {"ftp alone", "<a href=\"ftp://f.test/pub\">Files</a>", {{"ftp://f.test/pub", "Files"}}},
       {"single quotes run to the next double quote",
        "<a href='http://s.test/'>S</a> <b class=\"k\">K</b>",
@@ -61,10 +71,12 @@ TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
       {"scheme found in any case, URL keeps its own",
        "<A HREF=\"HTTP://Big.Test/Page.HTM?q=1#top\">Big</A>",
        {{"HTTP://Big.Test/Page.HTM?q=1#top", "Big"}}},
-      {"blanks inside stay, trailing ones go", "<a href=\"http://b.test/a b.htm  \">B</a>",
+      {"blanks inside stay, trailing ones go",
+       "<a href=\"http://b.test/a b.htm  \">B</a>",
        {{"http://b.test/a b.htm", "B"}}},
       {"nothing before the first anchor",
-       "<head><base href=\"http://early.test/\">x</head><p>http://bare.test/</p>", {}},
+       "<head><base href=\"http://early.test/\">x</head><p>http://bare.test/</p>",
+       {}},
       {"https, relative, mail and other schemes",
        "<a href=\"https://s.test/\">1</a><a href=\"/rel.htm\">2</a>"
        "<a href=\"mailto:a@b.test\">3</a><a href=\"gopher://g.test/\">4</a>",
@@ -72,14 +84,16 @@ TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
       {"a later http in the same stretch",
        "<a href=\"https://s.test/\">1</a> see \"http://later.test/\">L</b>",
        {{"http://later.test/", "L"}}},
-      {"<A also starts other tags", "<abbr title=\"http://t.test/\">T</abbr>",
+      {"<A also starts other tags",
+       "<abbr title=\"http://t.test/\">T</abbr>",
        {{"http://t.test/", "T"}}},
       {"scheme at the stretch's first position does not count", "<Ahttp://x.test/\">X</a>", {}},
       {"no quote", "<a href=http://x.test/>X</a>", {}},
       {"no > after the quote", "<a href=\"http://x.test/\"", {}},
       {"no end mark", "<a href=\"http://x.test/\">X", {}},
       {"the last byte never counts", "<a href=\"http://x.test/\">X<", {}},
-      {"a line break inside <A still splits it", "<\na href=\"http://x.test/\">X</a>",
+      {"a line break inside <A still splits it",
+       "<\na href=\"http://x.test/\">X</a>",
        {{"http://x.test/", "X"}}},
   };
   for (const Case& c : cases) {
@@ -102,13 +116,15 @@ TEST(LinkScanner, LongStretchesAreScannedWhole) {
 std::vector<Link> Reference(const std::string& input) {
   std::string stream;
   for (char c : input) {
-    if (c != '\r' && c != '\n') stream += c;
+    if (c != '\r' && c != '\n')
+      stream += c;
   }
   std::string scratch;
   bool copy = false;
   std::size_t next = 0;
   auto read = [&](char* c) {
-    if (next >= stream.size()) return false;
+    if (next >= stream.size())
+      return false;
     *c = stream[next++];
     return true;
   };
@@ -118,11 +134,14 @@ std::vector<Link> Reference(const std::string& input) {
       if (w0 == '<' && (w1 == 'A' || w1 == 'a')) {
         copy = true;
         scratch += "\n";
-        if (!read(&w0) || !read(&w1)) break;
+        if (!read(&w0) || !read(&w1))
+          break;
       } else {
-        if (copy) scratch += w0;
+        if (copy)
+          scratch += w0;
         w0 = w1;
-        if (!read(&w1)) break;
+        if (!read(&w1))
+          break;
       }
     }
   }
@@ -134,21 +153,43 @@ std::vector<Link> Reference(const std::string& input) {
     if (TakeLink(std::string_view(scratch).substr(start, stop - start), &link)) {
       links.push_back(link);
     }
-    if (stop == std::string::npos) break;
+    if (stop == std::string::npos)
+      break;
     start = stop + 1;
   }
   return links;
 }
 
 TEST(LinkScanner, AgreesWithTheTwoPassDesignOnRandomText) {
-  const std::string pieces[] = {"<a",  "<A",  "< a", "<",  "a",   "A",  "\"", ">",
-                                "</a", "</A", "\r\n", "\n", "\t",  " ",  "http://", "HtTp://",
-                                "ftp://", "x",  "https://", "<b>", "\0"};
+  const std::string pieces[] = {"<a",
+                                "<A",
+                                "< a",
+                                "<",
+                                "a",
+                                "A",
+                                "\"",
+                                ">",
+                                "</a",
+                                "</A",
+                                "\r\n",
+                                "\n",
+                                "\t",
+                                " ",
+                                "http://",
+                                "HtTp://",
+                                "ftp://",
+                                "x",
+                                "https://",
+                                "<b>",
+                                "\0",
+                                "plain text of twenty",
+                                "0123456789012345"};
   std::mt19937 random(20261206);
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0; round < 20000; ++round) {
     std::string text;
-    const int length = static_cast<int>(random() % 40);
-    for (int i = 0; i < length; ++i) text += pieces[random() % std::size(pieces)];
+    const int length = static_cast<int>(random() % 60);
+    for (int i = 0; i < length; ++i)
+      text += pieces[random() % std::size(pieces)];
     SCOPED_TRACE(text);
     const auto expected = Reference(text);
     ASSERT_EQ(Scan(text), expected);
@@ -166,7 +207,8 @@ TEST(LinkScanner, AgreesWithTheTwoPassDesignOnRandomText) {
 TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
   testing::TempFolder folder;
   const std::string page = folder.Write(
-      "page.htm", "<p>x</p><a href=\"http://one.test/\">One</a>\r\n<a href=\"ftp://two.test/\">Two</a>");
+      "page.htm",
+      "<p>x</p><a href=\"http://one.test/\">One</a>\r\n<a href=\"ftp://two.test/\">Two</a>");
   LinkLists lists;
   lists.urls = {"http://left.test/"};
   lists.anchors = {"Left"};
@@ -187,7 +229,8 @@ TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
   std::filesystem::permissions(unreadable, std::filesystem::perms::none);
   const bool root = ::geteuid() == 0;  // root reads anything
   for (const std::string& path : {missing, folder.path().string(), unreadable}) {
-    if (root && path == unreadable) continue;
+    if (root && path == unreadable)
+      continue;
     SCOPED_TRACE(path);
     LinkLists lists;
     lists.urls = {"u"};
@@ -206,16 +249,19 @@ TEST(ExtractUrls, AnyBytesAreValidInput) {
   testing::TempFolder folder;
   std::string binary;
   std::mt19937 random(7);
-  for (int i = 0; i < (1 << 20); ++i) binary += static_cast<char>(random());
+  for (int i = 0; i < (1 << 20); ++i)
+    binary += static_cast<char>(random());
   binary += std::string("<a href=\"http://in\0side.test/\xff\">\x80\0</a>x", 37);
   // A file without line breaks, one giant anchor: the link at its very end.
-  std::string giant = "<a title=\"" + std::string(8 << 20, 'x') + "\" href=\"http://end.test/\">E</a>.";
+  std::string giant =
+      "<a title=\"" + std::string(8 << 20, 'x') + "\" href=\"http://end.test/\">E</a>.";
   const std::string files[] = {folder.Write("binary.htm", binary), folder.Write("giant.htm", giant),
                                folder.Write("empty.htm", "")};
   LinkLists lists;
   std::size_t count = 0;
   testing::RecordingPrompter prompter;
-  for (const auto& file : files) EXPECT_TRUE(ExtractUrls(file, lists, count, prompter));
+  for (const auto& file : files)
+    EXPECT_TRUE(ExtractUrls(file, lists, count, prompter));
   ASSERT_GE(lists.urls.size(), 2u);
   EXPECT_EQ(lists.urls[lists.urls.size() - 2], std::string("http://in\0side.test/\xff", 21));
   EXPECT_EQ(lists.anchors[lists.anchors.size() - 2], std::string("\x80\0", 2));
