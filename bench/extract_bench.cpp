@@ -34,7 +34,6 @@ int main(int argc, char** argv) {
     links += count;
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  std::cout << files.size() << " files " << links << " links "
-            << took.count() << " seconds\n";
+  std::cout << files.size() << " files " << links << " links " << took.count() << " seconds\n";
   return 0;
 }

@@ -12,11 +12,13 @@ namespace {
 
 std::mt19937 random_engine(1999);
 
-std::size_t Pick(std::size_t n) { return random_engine() % n; }
+std::size_t Pick(std::size_t n) {
+  return random_engine() % n;
+}
 
 std::string Word() {
-  static const char* words[] = {"news",  "about", "contact", "Links", "photos", "the",
-                                "page",  "site",  "archive", "index", "ftp",    "HOME"};
+  static const char* words[] = {"news", "about", "contact", "Links", "photos", "the",
+                                "page", "site",  "archive", "index", "ftp",    "HOME"};
   return words[Pick(std::size(words))];
 }
 
@@ -30,7 +32,8 @@ std::string Url() {
 
 std::string Paragraph() {
   std::string text = "<p>";
-  for (int i = 0, n = 20 + static_cast<int>(Pick(80)); i < n; ++i) text += Word() + " ";
+  for (int i = 0, n = 20 + static_cast<int>(Pick(80)); i < n; ++i)
+    text += Word() + " ";
   return text + "</p>\n";
 }
 
@@ -81,9 +84,11 @@ int main(int argc, char** argv) {
     std::string contents;
     if (i % 500 == 7) {
       // A minified site map: one line of a few megabytes.
-      for (int j = 0; j < 60; ++j) contents += Page(true);
+      for (int j = 0; j < 60; ++j)
+        contents += Page(true);
     } else if (i % 97 == 3) {
-      for (int j = 0; j < 200; ++j) contents += Paragraph();
+      for (int j = 0; j < 200; ++j)
+        contents += Paragraph();
     } else {
       contents = Page(false);
     }

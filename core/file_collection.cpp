@@ -38,9 +38,9 @@ std::string Join(const std::string& folder, const std::string& name) {
 }  // namespace
 
 const std::vector<std::string>& HtmlExtensions() {
-  static const std::vector<std::string> kExtensions = {
-      "ASP", "ASPX", "CFM", "HTM", "HTML", "HTX", "JHTM", "JHTML", "JSP", "PHP", "SHTM", "SHTML",
-      "TIN"};
+  static const std::vector<std::string> kExtensions = {"ASP",  "ASPX",  "CFM",   "HTM", "HTML",
+                                                       "HTX",  "JHTM",  "JHTML", "JSP", "PHP",
+                                                       "SHTM", "SHTML", "TIN"};
   return kExtensions;
 }
 

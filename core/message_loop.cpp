@@ -25,12 +25,15 @@ void MessageLoop::StartTimer(int id, std::chrono::milliseconds interval,
   timers_[id] = Timer{interval, Clock::now() + interval, std::move(on_fire)};
 }
 
-void MessageLoop::KillTimer(int id) { timers_.erase(id); }
+void MessageLoop::KillTimer(int id) {
+  timers_.erase(id);
+}
 
 bool MessageLoop::Run(Clock::time_point deadline) {
   for (;;) {
     Clock::time_point next = deadline;
-    for (const auto& [id, timer] : timers_) next = std::min(next, timer.due);
+    for (const auto& [id, timer] : timers_)
+      next = std::min(next, timer.due);
 
     std::function<void()> task;
     {

@@ -49,8 +49,7 @@ class MessageLoop {
 class LoopPoster : public MessagePoster {
  public:
   using Handler = std::function<void(const WorkerMessage&)>;
-  LoopPoster(MessageLoop& loop, Handler handler)
-      : loop_(loop), handler_(std::move(handler)) {}
+  LoopPoster(MessageLoop& loop, Handler handler) : loop_(loop), handler_(std::move(handler)) {}
   void Post(WorkerMessage message) override;
 
  private:

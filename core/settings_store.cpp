@@ -15,8 +15,10 @@ bool IsBlank(char c) {
 }
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -39,15 +41,15 @@ struct KnownName {
 // to letter case; the store here is case-sensitive, so imported names are
 // brought to the program's spelling.
 constexpr KnownName kKnownNames[] = {
-    {"Screen", "x"},          {"Screen", "y"},         {"Screen", "cx"},
-    {"Screen", "cy"},         {"Screen", "High"},      {"Grid", "col0"},
-    {"Grid", "col1"},         {"Grid", "col2"},        {"Grid", "col3"},
-    {"Grid", "col4"},         {"Settings", "Filter"},  {"Settings", "Visible"},
-    {"Settings", "Timeout"},  {"FileSel", "Starter"},  {"FileSel", "Function"},
-    {"FileSel", "Recurse"},   {"FileSel", "AllFiles"}, {"FileSel", "Filter"},
-    {"Repair", "Type"},       {"Repair", "Save"},      {"Repair", "302"},
-    {"Repair", "Preserve"},   {"Repair", "Purge"},     {"Repair", "Ignore"},
-    {"XportSel", "Starter"},  {"XportSel", "Text"},
+    {"Screen", "x"},         {"Screen", "y"},         {"Screen", "cx"},
+    {"Screen", "cy"},        {"Screen", "High"},      {"Grid", "col0"},
+    {"Grid", "col1"},        {"Grid", "col2"},        {"Grid", "col3"},
+    {"Grid", "col4"},        {"Settings", "Filter"},  {"Settings", "Visible"},
+    {"Settings", "Timeout"}, {"FileSel", "Starter"},  {"FileSel", "Function"},
+    {"FileSel", "Recurse"},  {"FileSel", "AllFiles"}, {"FileSel", "Filter"},
+    {"Repair", "Type"},      {"Repair", "Save"},      {"Repair", "302"},
+    {"Repair", "Preserve"},  {"Repair", "Purge"},     {"Repair", "Ignore"},
+    {"XportSel", "Starter"}, {"XportSel", "Text"},
 };
 
 std::string CanonicalSection(std::string_view section) {
@@ -75,7 +77,8 @@ SettingsStore::RootState SettingsStore::OpenRoot() {
 
 std::optional<int> ParseLeadingInt(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
   if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;

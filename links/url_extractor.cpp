@@ -15,38 +15,32 @@
 namespace quimbel {
 namespace {
 
-// Line breaks vanish and "<" may start an anchor; every other byte is
-// copied as it is. Finding the next of these three is the hot loop of the
-// whole extraction, so it looks at 16 bytes at a time where it can.
-bool IsSpecial(char c) {
-  return c == '<' || c == '\r' || c == '\n';
+constexpr auto npos = std::string_view::npos;
+
+bool IsBreak(char c) {
+  return c == '\r' || c == '\n';
 }
 
-// Copies bytes from `*p` to `*out` up to the next special byte (or `end`)
-// and advances both. May write up to 15 bytes beyond what it reports.
-void CopyPlainRun(const char*& p, const char* end, char*& out) {
+// The first `byte` from `from` on, or npos. Inlined rather than memchr:
+// "<" comes every few dozen bytes in a page, and a library call per hit
+// costs more than the search itself.
+std::size_t FindByte(std::string_view text, std::size_t from, char byte) {
+  const char* p = text.data() + std::min(from, text.size());
+  const char* const end = text.data() + text.size();
 #if defined(__SSE2__)
-  const __m128i less = _mm_set1_epi8('<');
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i lf = _mm_set1_epi8('\n');
-  while (end - p >= 16) {
+  const __m128i needle = _mm_set1_epi8(byte);
+  for (; end - p >= 16; p += 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-    const __m128i hits =
-        _mm_or_si128(_mm_cmpeq_epi8(block, less),
-                     _mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
-    if (const int mask = _mm_movemask_epi8(hits)) {
-      const int n = __builtin_ctz(static_cast<unsigned>(mask));
-      p += n;
-      out += n;
-      return;
+    if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, needle))) {
+      return static_cast<std::size_t>(p - text.data()) +
+             static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
-    p += 16;
-    out += 16;
   }
 #endif
-  while (p < end && !IsSpecial(*p))
-    *out++ = *p++;
+  for (; p < end; ++p) {
+    if (*p == byte) return static_cast<std::size_t>(p - text.data());
+  }
+  return npos;
 }
 
 bool IsBlank(char c) {
@@ -57,188 +51,203 @@ char Upper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::size_t at, std::string_view upper) {
-  if (at + upper.size() > text.size())
-    return false;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    if (Upper(text[at + i]) != upper[i])
-      return false;
+// The first index from `at` on that holds no line break.
+std::size_t SkipBreaks(std::string_view text, std::size_t at) {
+  while (at < text.size() && IsBreak(text[at]))
+    ++at;
+  return at;
+}
+
+// The last index before `at` that holds no line break, or npos.
+std::size_t PreviousNonBreak(std::string_view text, std::size_t at) {
+  while (at > 0) {
+    if (!IsBreak(text[--at])) return at;
   }
-  return true;
+  return npos;
+}
+
+// Whether the bytes before `colon` spell `upper` (in any case) and "//"
+// follows it, line breaks skipped; the scheme's start, or npos.
+std::size_t SchemeBefore(std::string_view text, std::size_t colon, std::string_view upper) {
+  std::size_t at = colon;
+  for (auto letter = upper.rbegin(); letter != upper.rend(); ++letter) {
+    at = PreviousNonBreak(text, at);
+    if (at == npos || Upper(text[at]) != *letter) return npos;
+  }
+  return at;
+}
+
+bool SlashesAfter(std::string_view text, std::size_t colon) {
+  std::size_t at = SkipBreaks(text, colon + 1);
+  if (at >= text.size() || text[at] != '/') return false;
+  at = SkipBreaks(text, at + 1);
+  return at < text.size() && text[at] == '/';
 }
 
 // Where the link's URL starts: the first "HTTP://" in any letter case, or,
-// only when there is none, the first "FTP://"; a scheme at position 0 does
-// not count. Every scheme holds "://", so walking those in order finds the
-// first of each in one pass.
+// only when there is none, the first "FTP://". Every scheme holds ":", so
+// walking the colons in order finds the first of each in one pass.
 std::size_t FindLinkScheme(std::string_view stretch) {
-  constexpr auto npos = std::string_view::npos;
   std::size_t ftp = npos;
-  for (std::size_t colon = stretch.find("://"); colon != npos;
-       colon = stretch.find("://", colon + 1)) {
-    if (colon >= 4 && StartsWithIgnoringCase(stretch, colon - 4, "HTTP")) {
-      if (colon > 4)
-        return colon - 4;
-      continue;  // at position 0: as if there were no http URL
-    }
-    if (ftp == npos && colon >= 3 && StartsWithIgnoringCase(stretch, colon - 3, "FTP")) {
-      ftp = colon - 3;
-    }
+  for (std::size_t colon = stretch.find(':'); colon != npos; colon = stretch.find(':', colon + 1)) {
+    if (!SlashesAfter(stretch, colon)) continue;
+    if (const std::size_t http = SchemeBefore(stretch, colon, "HTTP"); http != npos) return http;
+    if (ftp == npos) ftp = SchemeBefore(stretch, colon, "FTP");
   }
-  return ftp == 0 ? npos : ftp;
+  return ftp;
 }
 
-// The end of the link name after `from`: the first "</A", else the first
+// The end of the link name from `from` on: the first "</A", else the first
 // "</a", else the first "<". One walk over the "<" of the rest.
 std::size_t FindEndMark(std::string_view stretch, std::size_t from) {
-  constexpr auto npos = std::string_view::npos;
   std::size_t lower = npos;
   std::size_t any = npos;
-  for (std::size_t lt = stretch.find('<', from); lt != npos; lt = stretch.find('<', lt + 1)) {
-    if (any == npos)
-      any = lt;
-    if (lt + 2 < stretch.size() && stretch[lt + 1] == '/') {
-      if (stretch[lt + 2] == 'A')
-        return lt;
-      if (stretch[lt + 2] == 'a' && lower == npos)
-        lower = lt;
-    }
+  for (std::size_t lt = FindByte(stretch, from, '<'); lt != npos;
+       lt = FindByte(stretch, lt + 1, '<')) {
+    if (any == npos) any = lt;
+    const std::size_t slash = SkipBreaks(stretch, lt + 1);
+    if (slash >= stretch.size() || stretch[slash] != '/') continue;
+    const std::size_t letter = SkipBreaks(stretch, slash + 1);
+    if (letter >= stretch.size()) continue;
+    if (stretch[letter] == 'A') return lt;
+    if (stretch[letter] == 'a' && lower == npos) lower = lt;
   }
   return lower != npos ? lower : any;
 }
 
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsBlank(text.back()))
-    text.remove_suffix(1);
-  return text;
+// The text without its line breaks.
+std::string WithoutBreaks(std::string_view text) {
+  std::string result(text.size(), '\0');
+  char* out = result.data();
+  for (const char c : text) {
+    *out = c;
+    out += !IsBreak(c);  // branch-free: breaks are written over
+  }
+  result.resize(static_cast<std::size_t>(out - result.data()));
+  return result;
 }
 
-std::string_view Trim(std::string_view text) {
-  text = TrimRight(text);
-  while (!text.empty() && IsBlank(text.front()))
-    text.remove_prefix(1);
-  return text;
+void TrimRight(std::string& text) {
+  std::size_t end = text.size();
+  while (end > 0 && IsBlank(text[end - 1]))
+    --end;
+  text.resize(end);
+}
+
+void Trim(std::string& text) {
+  TrimRight(text);
+  std::size_t begin = 0;
+  while (begin < text.size() && IsBlank(text[begin]))
+    ++begin;
+  text.erase(0, begin);
 }
 
 }  // namespace
 
 bool TakeLink(std::string_view stretch, Link* link) {
-  constexpr auto npos = std::string_view::npos;
   const std::size_t scheme = FindLinkScheme(stretch);
-  if (scheme == npos)
-    return false;
+  // A scheme at the stretch's very first position does not count.
+  if (scheme == npos || PreviousNonBreak(stretch, scheme) == npos) return false;
   const std::size_t quote = stretch.find('"', scheme);
-  if (quote == npos)
-    return false;
+  if (quote == npos) return false;
   const std::size_t close = stretch.find('>', quote + 1);
-  if (close == npos)
-    return false;
+  if (close == npos) return false;
   const std::size_t end = FindEndMark(stretch, close + 1);
-  if (end == npos)
-    return false;
+  if (end == npos) return false;
 
-  link->url.assign(TrimRight(stretch.substr(scheme, quote - scheme)));
-  const std::string_view raw_name = stretch.substr(close + 1, end - close - 1);
-  if (raw_name.empty()) {
-    link->anchor.assign(kPlaceholderAnchorName);
+  link->url = WithoutBreaks(stretch.substr(scheme, quote - scheme));
+  TrimRight(link->url);
+  link->anchor = WithoutBreaks(stretch.substr(close + 1, end - close - 1));
+  if (link->anchor.empty()) {
+    link->anchor = kPlaceholderAnchorName;
   } else {
-    // Tabs are blanks, so trimming first and turning the inner tabs into
-    // spaces after gives the same name.
-    link->anchor.assign(Trim(raw_name));
     std::replace(link->anchor.begin(), link->anchor.end(), '\t', ' ');
+    Trim(link->anchor);
   }
   return true;
 }
 
-void LinkScanner::Reserve(std::size_t more) {
-  if (stretch_size_ + more <= stretch_capacity_)
-    return;
-  const std::size_t capacity = std::max(stretch_size_ + more, 2 * stretch_capacity_);
-  auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-  if (stretch_size_ > 0)
-    std::memcpy(bigger.get(), stretch_.get(), stretch_size_);
-  stretch_ = std::move(bigger);
-  stretch_capacity_ = capacity;
+char* LinkScanner::WriteArea(std::size_t size) {
+  if (size_ + size > capacity_) {
+    const std::size_t capacity = std::max(size_ + size, 2 * capacity_);
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(bigger.get(), buffer_.get(), size_);
+    buffer_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  return buffer_.get() + size_;
+}
+
+void LinkScanner::Commit(std::size_t written) {
+  size_ += written;
+  Scan();
 }
 
 void LinkScanner::Feed(std::string_view bytes) {
-  // The stretch buffer doubles as the window: its last byte is the window's
-  // first while `has_pending_`. Before the first "<A" nothing is kept but
-  // that byte.
-  if (!copying_) {
-    if (has_pending_ && stretch_size_ > 0) {
-      stretch_[0] = stretch_[stretch_size_ - 1];
-      stretch_size_ = 1;
-    } else {
-      stretch_size_ = 0;
-    }
-  }
-  // Every input byte yields at most one byte, and a block copy may spill 15.
-  Reserve(bytes.size() + 16);
-  const char* p = bytes.data();
-  const char* const end = p + bytes.size();
-  char* out = stretch_.get() + stretch_size_;
-  bool has_pending = has_pending_;
-  bool lt_pending = lt_pending_;
-  for (;;) {
-    if (lt_pending) {
-      // Line breaks vanish, so "<", a line break and "A" still meet.
-      while (p < end && (*p == '\r' || *p == '\n'))
-        ++p;
-      if (p == end)
-        break;
-      lt_pending = false;
-      if (*p == 'A' || *p == 'a') {
-        // Neither the "<" nor the "A" belongs to any stretch.
-        ++p;
-        stretch_size_ = static_cast<std::size_t>(out - stretch_.get()) - 1;
-        EndStretch();
-        out = stretch_.get();
-        has_pending = false;
-        continue;
-      }
-    }
-    char* const run_start = out;
-    CopyPlainRun(p, end, out);
-    if (out != run_start)
-      has_pending = true;
-    if (p == end)
-      break;
-    if (*p++ == '<') {
-      *out++ = '<';
-      has_pending = true;
-      lt_pending = true;
-    }
-  }
-  stretch_size_ = static_cast<std::size_t>(out - stretch_.get());
-  has_pending_ = has_pending;
-  lt_pending_ = lt_pending;
+  if (bytes.empty()) return;
+  std::memcpy(WriteArea(bytes.size()), bytes.data(), bytes.size());
+  Commit(bytes.size());
 }
 
-void LinkScanner::EndStretch() {
-  if (copying_) {
-    Link link;
-    if (TakeLink(std::string_view(stretch_.get(), stretch_size_), &link)) {
-      links_.push_back(std::move(link));
+void LinkScanner::Scan() {
+  const std::string_view text(buffer_.get(), size_);
+  for (;;) {
+    const std::size_t lt = FindByte(text, scan_from_, '<');
+    if (lt == npos) {
+      scan_from_ = size_;
+      break;
     }
+    // Line breaks vanish before anything is matched, so "<", a line break
+    // and "A" still make an "<A".
+    const std::size_t next = SkipBreaks(text, lt + 1);
+    if (next == size_) {
+      scan_from_ = lt;  // the next chunk decides
+      break;
+    }
+    if (text[next] == 'A' || text[next] == 'a') {
+      // Neither the "<" nor the "A" belongs to a stretch.
+      if (in_stretch_) TakeStretch(stretch_begin_, lt);
+      in_stretch_ = true;
+      stretch_begin_ = next + 1;
+    }
+    scan_from_ = next;
   }
-  stretch_size_ = 0;
-  copying_ = true;
+  // Keep only what is still needed: the open stretch, or before the first
+  // "<A" a "<" whose partner has not been read yet.
+  const std::size_t keep = in_stretch_ ? stretch_begin_ : scan_from_;
+  if (keep > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + keep, size_ - keep);
+    size_ -= keep;
+    scan_from_ -= keep;
+    if (in_stretch_) stretch_begin_ = 0;
+  }
+}
+
+void LinkScanner::TakeStretch(std::size_t begin, std::size_t end) {
+  Link link;
+  if (TakeLink(std::string_view(buffer_.get() + begin, end - begin), &link)) {
+    links_.push_back(std::move(link));
+  }
 }
 
 std::vector<Link> LinkScanner::Finish() {
-  // The byte still in the window at the end is never copied.
-  if (copying_) {
-    if (has_pending_)
-      --stretch_size_;
-    EndStretch();
+  if (in_stretch_) {
+    // The very last byte of the input (line breaks aside) never joins a
+    // stretch: it was still in the window when the input ran out.
+    const std::size_t last = PreviousNonBreak(std::string_view(buffer_.get(), size_), size_);
+    if (last != npos && last >= stretch_begin_) TakeStretch(stretch_begin_, last);
   }
   std::vector<Link> links = std::move(links_);
   links_.clear();
-  stretch_size_ = 0;
-  copying_ = false;
-  has_pending_ = false;
-  lt_pending_ = false;
+  // A buffer grown for one giant stretch is not worth keeping.
+  if (capacity_ > kKeptCapacity) {
+    buffer_.reset();
+    capacity_ = 0;
+  }
+  size_ = 0;
+  in_stretch_ = false;
+  stretch_begin_ = 0;
+  scan_from_ = 0;
   return links;
 }
 
@@ -250,24 +259,23 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
   };
   const int fd =
       path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0)
-    return fail();
+  if (fd < 0) return fail();
 
-  LinkScanner scanner;
-  constexpr std::size_t kBufferSize = 1 << 16;
-  const std::unique_ptr<char[]> buffer(new char[kBufferSize]);  // no need to clear it
+  // One scanner per thread, kept between files: a fresh 64 KiB buffer per
+  // file would cost page faults on every one of thousands of small files.
+  thread_local LinkScanner scanner;
+  constexpr std::size_t kChunk = 1 << 16;
   for (;;) {
-    const ssize_t got = ::read(fd, buffer.get(), kBufferSize);
-    if (got < 0 && errno == EINTR)
-      continue;
+    const ssize_t got = ::read(fd, scanner.WriteArea(kChunk), kChunk);
+    if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       // A folder, or a read error part-way: the lists stay as they were.
       ::close(fd);
+      scanner.Finish();
       return fail();
     }
-    if (got == 0)
-      break;
-    scanner.Feed(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
+    if (got == 0) break;
+    scanner.Commit(static_cast<std::size_t>(got));
   }
   ::close(fd);
 

@@ -35,34 +35,42 @@ struct Link {
   bool operator==(const Link&) const = default;
 };
 
-// Streaming form of the extraction: feed the bytes in any chunks, then
+// Streaming form of the extraction: hand over the bytes in any chunks, then
 // Finish(). The links come out in file order. One thread at a time.
+//
+// The scanner keeps only the stretch it is in (and the chunk being read),
+// so its memory is bounded by the longest stretch plus one chunk. Stretches
+// are read where they lie: line breaks are skipped while matching, and
+// only a link's own URL and name are copied out.
 class LinkScanner {
  public:
   void Feed(std::string_view bytes);
-  // Ends the input and returns every link found.
+
+  // Zero-copy feeding: write up to `size` bytes at WriteArea(size), then
+  // Commit() the number written.
+  char* WriteArea(std::size_t size);
+  void Commit(std::size_t written);
+
+  // Ends the input and returns every link found; the scanner is then empty.
   std::vector<Link> Finish();
 
  private:
-  void EndStretch();
-  void Reserve(std::size_t more);
+  static constexpr std::size_t kKeptCapacity = 1 << 20;
+
+  void Scan();
+  void TakeStretch(std::size_t begin, std::size_t end);
 
   std::vector<Link> links_;
-  // The current stretch. A raw buffer rather than a string: the scanner
-  // writes into it byte by byte in its hot loop and must not pay for
-  // bounds checks or for clearing memory it is about to overwrite.
-  std::unique_ptr<char[]> stretch_;
-  std::size_t stretch_size_ = 0;
-  std::size_t stretch_capacity_ = 0;
-  bool copying_ = false;  // an "<A" has been seen
-  // The last byte of the stretch buffer is still in the two-byte window that
-  // looks for "<A": it is not part of the stretch until the next byte comes.
-  bool has_pending_ = false;
-  // ... and that byte is "<": the next byte that is no line break decides.
-  bool lt_pending_ = false;
+  std::unique_ptr<char[]> buffer_;  // not cleared: every byte used was written
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  bool in_stretch_ = false;        // an "<A" has been seen
+  std::size_t stretch_begin_ = 0;  // where the current stretch starts
+  std::size_t scan_from_ = 0;      // where to look for the next "<"
 };
 
-// The link of one anchor stretch, if it holds a complete one.
+// The link of one anchor stretch, if it holds a complete one. The stretch
+// may hold line breaks; they count as if they were not there.
 bool TakeLink(std::string_view stretch, Link* link);
 
 // The URL list and the anchor list of a run: parallel, in file order.

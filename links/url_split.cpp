@@ -14,9 +14,13 @@ std::optional<std::string_view> Authority(std::string_view url, Protocol protoco
 
 }  // namespace
 
-std::size_t SchemeLength(Protocol protocol) { return protocol == Protocol::kFtp ? 6 : 7; }
+std::size_t SchemeLength(Protocol protocol) {
+  return protocol == Protocol::kFtp ? 6 : 7;
+}
 
-std::uint16_t DefaultPort(Protocol protocol) { return protocol == Protocol::kFtp ? 21 : 80; }
+std::uint16_t DefaultPort(Protocol protocol) {
+  return protocol == Protocol::kFtp ? 21 : 80;
+}
 
 std::string UrlHost(std::string_view url, Protocol protocol) {
   const auto authority = Authority(url, protocol);

@@ -18,7 +18,9 @@
 namespace quimbel {
 namespace {
 
-bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+bool HasNul(const std::string& text) {
+  return text.find('\0') != std::string::npos;
+}
 
 // True for texts that no resolver could find: too long for the DNS, a label
 // over 63 bytes, control bytes, blanks or bytes above ASCII. Asking about
@@ -36,7 +38,8 @@ bool CannotBeAHostName(const std::string& name) {
 }
 
 bool EndsWithInvalidDomain(std::string name) {
-  while (!name.empty() && name.back() == '.') name.pop_back();
+  while (!name.empty() && name.back() == '.')
+    name.pop_back();
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return name == "invalid" ||
@@ -70,7 +73,9 @@ WakeSignal::WakeSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (fd_ < 0) throw std::runtime_error("eventfd failed");
 }
 
-WakeSignal::~WakeSignal() { ::close(fd_); }
+WakeSignal::~WakeSignal() {
+  ::close(fd_);
+}
 
 void WakeSignal::Wake() {
   const std::uint64_t one = 1;
@@ -144,7 +149,9 @@ WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds limit, const WakeSi
   return WaitFor(POLLIN, limit, wake);
 }
 
-long TcpSocket::Receive(char* buffer, std::size_t size) { return ::recv(fd_, buffer, size, 0); }
+long TcpSocket::Receive(char* buffer, std::size_t size) {
+  return ::recv(fd_, buffer, size, 0);
+}
 
 void TcpSocket::Close() {
   if (fd_ >= 0) {

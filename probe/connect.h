@@ -13,7 +13,7 @@ namespace quimbel {
 
 struct Connection {
   OutcomeCode code = kConnectFailed;
-  TcpSocket socket;  // connected when code is 0
+  TcpSocket socket;        // connected when code is 0
   bool cancelled = false;  // the wake signal cut the attempt short
 };
 

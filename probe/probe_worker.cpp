@@ -26,7 +26,9 @@ std::string FormatRequest(const std::string& path, const std::string& host, std:
 
 ProbeWorker::ProbeWorker(MessagePoster& poster) : poster_(poster) {}
 
-ProbeWorker::~ProbeWorker() { Stop(); }
+ProbeWorker::~ProbeWorker() {
+  Stop();
+}
 
 void ProbeWorker::Start() {
   if (thread_.joinable()) return;

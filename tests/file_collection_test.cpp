@@ -21,11 +21,18 @@ TEST(HasHtmlExtension, LastDotOfTheWholePath) {
     bool html;
   };
   const Case cases[] = {
-      {"/s/INDEX.HTM", true},   {"/s/page.Shtml", true},  {"/s/a.php", true},
-      {"/s/x.tin", true},       {"/s/x.jhtml", true},     {"/s/notes.txt", false},
-      {"/s/README", false},     {"/s/archive.html.bak", false},
+      {"/s/INDEX.HTM", true},
+      {"/s/page.Shtml", true},
+      {"/s/a.php", true},
+      {"/s/x.tin", true},
+      {"/s/x.jhtml", true},
+      {"/s/notes.txt", false},
+      {"/s/README", false},
+      {"/s/archive.html.bak", false},
       {"/s/site.htm/README", false},  // the "extension" holds a "/"
-      {"/s/.htm", true},        {"/s/x.", false},         {"", false},
+      {"/s/.htm", true},
+      {"/s/x.", false},
+      {"", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -37,9 +44,9 @@ TEST(HasHtmlExtension, LastDotOfTheWholePath) {
 class CollectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"top/b.htm", "top/a.htm", "top/notes.txt", "top/README",
-                             "top/.profile.htm", "top/A/a1.htm", "top/A/deep/d.html",
-                             "top/B/b1.HTM", "top/.hidden/h.htm", "top/Z.htm"}) {
+    for (const char* name :
+         {"top/b.htm", "top/a.htm", "top/notes.txt", "top/README", "top/.profile.htm",
+          "top/A/a1.htm", "top/A/deep/d.html", "top/B/b1.HTM", "top/.hidden/h.htm", "top/Z.htm"}) {
       folder_.Write(name, "x");
     }
     top_ = (folder_.path() / "top").string();
@@ -60,11 +67,20 @@ TEST_F(CollectionTest, ModesOrderAndFilter) {
   using F = ExtensionFilter;
   const Case cases[] = {
       {"single file, whatever its extension", false, false, F::kHtmlOnly, {top_ + "/notes.txt"}},
-      {"folder, all files in byte order", true, false, F::kOff,
+      {"folder, all files in byte order",
+       true,
+       false,
+       F::kOff,
        {P(".profile.htm"), P("README"), P("Z.htm"), P("a.htm"), P("b.htm"), P("notes.txt")}},
-      {"folder, HTML only", true, false, F::kHtmlOnly,
+      {"folder, HTML only",
+       true,
+       false,
+       F::kHtmlOnly,
        {P(".profile.htm"), P("Z.htm"), P("a.htm"), P("b.htm")}},
-      {"tree: own files, then B, then A; dot folders skipped", true, true, F::kHtmlOnly,
+      {"tree: own files, then B, then A; dot folders skipped",
+       true,
+       true,
+       F::kHtmlOnly,
        {P(".profile.htm"), P("Z.htm"), P("a.htm"), P("b.htm"), P("B/b1.HTM"), P("A/a1.htm"),
         P("A/deep/d.html")}},
       {"recurse without all files takes nothing", false, true, F::kOff, {}},

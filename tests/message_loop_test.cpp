@@ -49,7 +49,8 @@ TEST(MessageLoop, PostsFromManyThreadsRunInOrderOnTheLoopThread) {
       }
     });
   }
-  for (auto& p : posters) p.join();
+  for (auto& p : posters)
+    p.join();
   EXPECT_TRUE(loop.Run(MessageLoop::Clock::now() + 10s));
   EXPECT_FALSE(wrong_thread);
   ASSERT_EQ(seen.size(), 400u);

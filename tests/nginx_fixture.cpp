@@ -48,21 +48,25 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files) {
   char pattern[] = "/tmp/quimbel-nginx-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   folder_ = pattern;
-  for (const auto& [name, contents] : files) WriteFile(folder_ / "www" / name, contents);
+  for (const auto& [name, contents] : files)
+    WriteFile(folder_ / "www" / name, contents);
 
   port_ = RefusedPort();  // free now; nginx takes it a moment later
   const std::string dir = folder_.string();
   WriteFile(folder_ / "nginx.conf",
             "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
                 "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
-                "  client_body_temp_path " + dir + "/body;\n"
-                "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " +
-                dir + "/www;\n  }\n}\n");
+                "  client_body_temp_path " +
+                dir +
+                "/body;\n"
+                "  server {\n    listen 127.0.0.1:" +
+                std::to_string(port_) + ";\n    root " + dir + "/www;\n  }\n}\n");
 
-  std::vector<std::string> args = {kNginx, "-p", dir, "-e", dir + "/error.log", "-c",
-                                   dir + "/nginx.conf"};
+  std::vector<std::string> args = {
+      kNginx, "-p", dir, "-e", dir + "/error.log", "-c", dir + "/nginx.conf"};
   std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& arg : args)
+    argv.push_back(arg.data());
   argv.push_back(nullptr);
   if (::posix_spawn(&pid_, kNginx, nullptr, nullptr, argv.data(), environ) != 0) {
     throw std::runtime_error("cannot start nginx");

@@ -27,8 +27,7 @@ class RecordingPoster : public MessagePoster {
   }
 
   // The messages up to and including the kProbeDone of `job`.
-  std::vector<WorkerMessage> WaitForDone(std::uint64_t job,
-                                         std::chrono::milliseconds limit = 10s) {
+  std::vector<WorkerMessage> WaitForDone(std::uint64_t job, std::chrono::milliseconds limit = 10s) {
     std::unique_lock lock(mutex_);
     std::vector<WorkerMessage> result;
     changed_.wait_for(lock, limit, [&] {
@@ -69,7 +68,8 @@ class ProbeTest : public ::testing::Test {
 
   std::vector<MessageId> Ids() const {
     std::vector<MessageId> ids;
-    for (const auto& m : messages_) ids.push_back(m.id);
+    for (const auto& m : messages_)
+      ids.push_back(m.id);
     return ids;
   }
 
@@ -143,15 +143,13 @@ TEST_F(ProbeTest, MessagesArriveInOrderWithTheirParameters) {
   server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   Probe(Local("/ok"));
   ASSERT_EQ(Ids(), (std::vector<MessageId>{MessageId::kProbeBegun, MessageId::kProbeConnecting,
-                                           MessageId::kProbeConnected,
-                                           MessageId::kProbeRequestSent,
+                                           MessageId::kProbeConnected, MessageId::kProbeRequestSent,
                                            MessageId::kProbeReplyRead, MessageId::kProbeDone}));
   EXPECT_EQ(messages_[0].text, Local("/ok"));
   EXPECT_EQ(messages_[1].text, "127.0.0.1");
   EXPECT_EQ(messages_[2].param, 0);
-  EXPECT_EQ(messages_[3].param, static_cast<std::int64_t>(FormatRequest("/ok/", "127.0.0.1",
-                                                                          server_.port())
-                                                              .size()));
+  EXPECT_EQ(messages_[3].param,
+            static_cast<std::int64_t>(FormatRequest("/ok/", "127.0.0.1", server_.port()).size()));
   EXPECT_EQ(messages_[4].param, 19);
   EXPECT_EQ(messages_[5].param, 0);
 
@@ -196,7 +194,8 @@ TEST_F(ProbeTest, CancelEndsASilentProbeAtOnce) {
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const std::uint64_t job = worker_.Kick({Local("/silent"), 30s});
   // Cancel once the request is out, so the probe is inside its reply wait.
-  for (int i = 0; i < 500 && server_.Requests().empty(); ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 500 && server_.Requests().empty(); ++i)
+    std::this_thread::sleep_for(10ms);
   const auto start = std::chrono::steady_clock::now();
   worker_.CancelProbe();
   const auto messages = poster_.WaitForDone(job, 5s);

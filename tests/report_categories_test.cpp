@@ -91,13 +91,25 @@ TEST(ReportFilter, Presets) {
     bool reported;
   };
   const Case cases[] = {
-      {kDefaultFilter, 200, false}, {kDefaultFilter, 201, true},   {kDefaultFilter, 404, true},
-      {kDefaultFilter, 10004, true}, {kDefaultFilter, 10007, true}, {kTypeBFilter, 404, true},
-      {kTypeBFilter, 401, true},    {kTypeBFilter, 415, true},     {kTypeBFilter, 10002, true},
-      {kTypeBFilter, 400, false},   {kTypeBFilter, 500, false},    {kTypeBFilter, 302, false},
-      {kTypeBFilter, 10004, false}, {kTypeBFilter, 10001, false},  {kTypeBFilter, 200, false},
+      {kDefaultFilter, 200, false},
+      {kDefaultFilter, 201, true},
+      {kDefaultFilter, 404, true},
+      {kDefaultFilter, 10004, true},
+      {kDefaultFilter, 10007, true},
+      {kTypeBFilter, 404, true},
+      {kTypeBFilter, 401, true},
+      {kTypeBFilter, 415, true},
+      {kTypeBFilter, 10002, true},
+      {kTypeBFilter, 400, false},
+      {kTypeBFilter, 500, false},
+      {kTypeBFilter, 302, false},
+      {kTypeBFilter, 10004, false},
+      {kTypeBFilter, 10001, false},
+      {kTypeBFilter, 200, false},
       // Codes without a category are reported whatever the filter says.
-      {kTypeBFilter, 207, true},    {kTypeBFilter, 416, true},     {kTypeBFilter, 10008, true},
+      {kTypeBFilter, 207, true},
+      {kTypeBFilter, 416, true},
+      {kTypeBFilter, 10008, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.filter) + " " + std::to_string(c.code));
@@ -118,12 +130,9 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
     bool reset;
   };
   const Case cases[] = {
-      {std::string(kDefaultFilter), false},
-      {std::string(43, '1'), false},
-      {std::string(43, '?'), false},
-      {std::string(42, '1'), true},
-      {std::string(44, '1'), true},
-      {"", true},
+      {std::string(kDefaultFilter), false}, {std::string(43, '1'), false},
+      {std::string(43, '?'), false},        {std::string(42, '1'), true},
+      {std::string(44, '1'), true},         {"", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);

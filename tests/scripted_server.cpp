@@ -49,7 +49,8 @@ ScriptedServer::~ScriptedServer() {
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t written = ::write(stop_, &one, sizeof one);
   thread_.join();
-  for (const int fd : parked_) ::close(fd);
+  for (const int fd : parked_)
+    ::close(fd);
   ::close(listener_);
   ::close(stop_);
 }
@@ -139,7 +140,8 @@ StalledListener::StalledListener() {
 }
 
 StalledListener::~StalledListener() {
-  for (const int fd : fillers_) ::close(fd);
+  for (const int fd : fillers_)
+    ::close(fd);
   ::close(listener_);
 }
 

@@ -39,8 +39,15 @@ TEST_P(SettingsStoreTest, ValuesRoundTripAsText) {
     int expected;  // read with default 99
   };
   const Case cases[] = {
-      {"-5", -5},   {"12abc", 12}, {"abc", 99},         {"", 99},       {" 7", 7},
-      {"+3", 3},    {"-", 99},     {"99999999999", INT_MAX}, {"-99999999999", INT_MIN},
+      {"-5", -5},
+      {"12abc", 12},
+      {"abc", 99},
+      {"", 99},
+      {" 7", 7},
+      {"+3", 3},
+      {"-", 99},
+      {"99999999999", INT_MAX},
+      {"-99999999999", INT_MIN},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
@@ -92,8 +99,8 @@ TEST_P(SettingsStoreTest, FirstStartImportsTheOldProfileOnce) {
 }
 
 TEST_P(SettingsStoreTest, AHeaderThatCannotBeMadeEndsTheImport) {
-  const std::string profile =
-      folder_.Write("Quimbel.INI", "[Settings]\nTimeout=20\n[]\nVisible=1\n[FileSel]\nFunction=1\n");
+  const std::string profile = folder_.Write(
+      "Quimbel.INI", "[Settings]\nTimeout=20\n[]\nVisible=1\n[FileSel]\nFunction=1\n");
   SettingsStore store(*backing_);
   StartSettingsStore(store, profile);
   EXPECT_EQ(store.GetInt("Settings", "Timeout", 0), 20);
@@ -110,7 +117,9 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
     std::string stored;
     bool reset;
   };
-  const Case cases[] = {{"", false}, {std::string(43, '1'), false}, {std::string(42, '1'), true},
+  const Case cases[] = {{"", false},
+                        {std::string(43, '1'), false},
+                        {std::string(42, '1'), true},
                         {std::string(44, '0'), true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
@@ -125,8 +134,7 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
       EXPECT_EQ(prompter.messages[0], "Setting Filter Codes to Safe Default");
     }
     // Written back only when it was reset.
-    EXPECT_EQ(store.GetString("Settings", "Filter", "none"),
-              c.stored.empty() ? "none" : expected);
+    EXPECT_EQ(store.GetString("Settings", "Filter", "none"), c.stored.empty() ? "none" : expected);
   }
 }
 

@@ -116,15 +116,13 @@ TEST(LinkScanner, LongStretchesAreScannedWhole) {
 std::vector<Link> Reference(const std::string& input) {
   std::string stream;
   for (char c : input) {
-    if (c != '\r' && c != '\n')
-      stream += c;
+    if (c != '\r' && c != '\n') stream += c;
   }
   std::string scratch;
   bool copy = false;
   std::size_t next = 0;
   auto read = [&](char* c) {
-    if (next >= stream.size())
-      return false;
+    if (next >= stream.size()) return false;
     *c = stream[next++];
     return true;
   };
@@ -134,14 +132,11 @@ std::vector<Link> Reference(const std::string& input) {
       if (w0 == '<' && (w1 == 'A' || w1 == 'a')) {
         copy = true;
         scratch += "\n";
-        if (!read(&w0) || !read(&w1))
-          break;
+        if (!read(&w0) || !read(&w1)) break;
       } else {
-        if (copy)
-          scratch += w0;
+        if (copy) scratch += w0;
         w0 = w1;
-        if (!read(&w1))
-          break;
+        if (!read(&w1)) break;
       }
     }
   }
@@ -153,8 +148,7 @@ std::vector<Link> Reference(const std::string& input) {
     if (TakeLink(std::string_view(scratch).substr(start, stop - start), &link)) {
       links.push_back(link);
     }
-    if (stop == std::string::npos)
-      break;
+    if (stop == std::string::npos) break;
     start = stop + 1;
   }
   return links;
@@ -229,8 +223,7 @@ TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
   std::filesystem::permissions(unreadable, std::filesystem::perms::none);
   const bool root = ::geteuid() == 0;  // root reads anything
   for (const std::string& path : {missing, folder.path().string(), unreadable}) {
-    if (root && path == unreadable)
-      continue;
+    if (root && path == unreadable) continue;
     SCOPED_TRACE(path);
     LinkLists lists;
     lists.urls = {"u"};
