@@ -24,65 +24,33 @@ std::string FormatRequest(const std::string& path, const std::string& host, std:
   return request;
 }
 
-ProbeWorker::ProbeWorker(MessagePoster& poster) : poster_(poster) {}
+// A probe taken from the queue must not see a wake meant for the one
+// before it.
+ProbeWorker::ProbeWorker(MessagePoster& poster)
+    : poster_(poster), thread_([this] { wake_.Clear(); }) {}
 
-ProbeWorker::~ProbeWorker() {
-  Stop();
-}
+ProbeWorker::~ProbeWorker() { Stop(); }
 
-void ProbeWorker::Start() {
-  if (thread_.joinable()) return;
-  stop_.Reset();
-  kick_.Reset();
-  thread_ = std::thread([this] { Run(); });
-}
+void ProbeWorker::Start() { thread_.Start(); }
 
 std::uint64_t ProbeWorker::Kick(ProbeJob job) {
-  std::uint64_t number = 0;
-  {
-    std::lock_guard lock(mutex_);
-    number = next_job_++;
-    pending_.emplace(number, std::move(job));
-  }
-  kick_.Set();
+  const std::uint64_t number = next_job_++;
+  thread_.Kick([this, number, job = std::move(job)] {
+    ProbeOutcome outcome = Probe(number, job);
+    const std::int64_t code = outcome.code;
+    std::string url = outcome.url;
+    poster_.Post(
+        WorkerMessage{MessageId::kProbeDone, number, code, std::move(url), std::move(outcome)});
+  });
   return number;
 }
 
 void ProbeWorker::CancelProbe() {
-  std::lock_guard lock(mutex_);
-  pending_.reset();
-  // Only a probe in flight is woken; the signal is cleared when the next
-  // probe starts, under the same lock, so it cannot cut that one short.
-  if (busy_) wake_.Wake();
+  thread_.DropPending([this] { wake_.Wake(); });
 }
 
 void ProbeWorker::Stop() {
-  stop_.Set();
-  CancelProbe();
-  if (thread_.joinable()) thread_.join();
-}
-
-void ProbeWorker::Run() {
-  while (WaitAny(stop_, kick_) == 1) {
-    std::optional<std::pair<std::uint64_t, ProbeJob>> job;
-    {
-      std::lock_guard lock(mutex_);
-      job.swap(pending_);
-      kick_.Reset();
-      busy_ = job.has_value();
-      wake_.Clear();
-    }
-    if (!job) continue;
-    ProbeOutcome outcome = Probe(job->first, job->second);
-    {
-      std::lock_guard lock(mutex_);
-      busy_ = false;
-    }
-    const std::uint64_t number = outcome.job;
-    const std::int64_t code = outcome.code;
-    WorkerMessage done{MessageId::kProbeDone, number, code, outcome.url, std::move(outcome)};
-    poster_.Post(std::move(done));
-  }
+  thread_.Stop([this] { wake_.Wake(); });
 }
 
 void ProbeWorker::Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text) {

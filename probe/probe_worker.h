@@ -11,15 +11,14 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
+#include <atomic>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "links/url_split.h"
-#include "platform/manual_reset_event.h"
 #include "platform/tcp_socket.h"
 #include "platform/worker_message.h"
+#include "platform/worker_thread.h"
 #include "probe/outcome_code.h"
 
 namespace quimbel {
@@ -68,22 +67,14 @@ class ProbeWorker {
   void Stop();
 
  private:
-  void Run();
   ProbeOutcome Probe(std::uint64_t job_number, const ProbeJob& job);
   void Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text = {});
 
   MessagePoster& poster_;
-  ManualResetEvent stop_;
-  ManualResetEvent kick_;
   WakeSignal wake_;
-
-  std::mutex mutex_;
-  std::optional<std::pair<std::uint64_t, ProbeJob>> pending_;  // guarded by mutex_
-  bool busy_ = false;                                          // guarded by mutex_
-  std::uint64_t next_job_ = 1;                                 // guarded by mutex_
-
+  std::atomic<std::uint64_t> next_job_{1};
   Protocol protocol_ = Protocol::kHttp;  // worker thread only; kept between probes
-  std::thread thread_;
+  WorkerThread thread_;                  // last: it runs jobs that use the members above
 };
 
 }  // namespace quimbel

@@ -1,0 +1,76 @@
+// ResultList: the rows of the results list, in arrival order, with their
+// check boxes and repair marks. The window shows it through a table model;
+// the run controller appends to it, repair and export read and change it.
+// User-interface thread only.
+//
+// A view follows the list through ResultListObserver: every change is
+// reported as rows inserted, changed or removed, so a view never needs a
+// full reset for an append.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quimbel {
+
+enum class ResultColumn : int { kUrl = 0, kReason = 1, kSiteName = 2, kFileName = 3, kAlternateUrl = 4 };
+inline constexpr int kResultColumnCount = 5;
+inline constexpr const char* kResultColumnHeaders[kResultColumnCount] = {
+    "URL", "Reason", "Site Name", "File Name", "Alternate URL"};
+
+struct ResultRow {
+  std::array<std::string, kResultColumnCount> columns;
+  bool checked = true;
+  std::uint32_t data = 0;  // RowDone in the low 16 bits, FileDone in the high 16
+
+  const std::string& text(ResultColumn column) const {
+    return columns[static_cast<std::size_t>(column)];
+  }
+  std::uint16_t RowDone() const { return static_cast<std::uint16_t>(data & 0xFFFFu); }
+  std::uint16_t FileDone() const { return static_cast<std::uint16_t>(data >> 16); }
+  void SetRowDone(std::uint16_t value) { data = (data & 0xFFFF0000u) | value; }
+  void SetFileDone(std::uint16_t value) {
+    data = (data & 0x0000FFFFu) | (static_cast<std::uint32_t>(value) << 16);
+  }
+};
+
+class ResultListObserver {
+ public:
+  virtual ~ResultListObserver() = default;
+  virtual void RowsAboutToBeInserted(std::size_t first, std::size_t last) = 0;
+  virtual void RowsInserted() = 0;
+  virtual void RowChanged(std::size_t row) = 0;
+  virtual void RowsAboutToBeRemoved(std::size_t first, std::size_t last) = 0;
+  virtual void RowsRemoved() = 0;
+};
+
+class ResultList {
+ public:
+  void SetObserver(ResultListObserver* observer) { observer_ = observer; }
+
+  std::size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
+  const ResultRow& row(std::size_t index) const { return rows_.at(index); }
+  const std::vector<ResultRow>& rows() const { return rows_; }
+
+  // Appends a checked row holding the URL, data 0; its index.
+  std::size_t AppendResultRow(const std::string& url);
+  // Sets a column of the last row. Setting the Site Name also sets the
+  // File Name to `current_file`, as a row always names where it came from.
+  void SetResultColumn(ResultColumn which, const std::string& text,
+                       const std::string& current_file = {});
+
+  void SetChecked(std::size_t index, bool checked);
+  void SetData(std::size_t index, std::uint32_t data);
+  void RemoveRow(std::size_t index);
+  void Clear();
+
+ private:
+  std::vector<ResultRow> rows_;
+  ResultListObserver* observer_ = nullptr;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,341 @@
+#include "core/test_run_controller.h"
+
+#include <any>
+#include <string_view>
+
+#include "core/status_code_table.h"
+#include "probe/reply_parsing.h"
+
+namespace quimbel {
+namespace {
+
+constexpr std::string_view kNoFilesFound = "No files found.\n\nWas your filter option set correctly?";
+
+std::string Format(std::string_view pattern, const std::string& text) {
+  std::string result(pattern);
+  result.replace(result.find("%s"), 2, text);
+  return result;
+}
+
+}  // namespace
+
+TestRunController::TestRunController(RunHost& host, MessagePoster& poster)
+    : host_(host), probe_worker_(poster), purge_worker_(poster) {}
+
+// The workers stop and join in their own destructors: a probe is cut short,
+// a file being purged is finished.
+TestRunController::~TestRunController() = default;
+
+void TestRunController::SetUp() {
+  probe_worker_.Start();
+  purge_worker_.Start();
+}
+
+bool TestRunController::CollectRunFiles(const std::string& path, const RunScope& scope) {
+  const std::vector<std::string> files =
+      CollectFiles(path, scope.all_files, scope.recurse, scope.filter);
+  if (files.empty()) {
+    host_.ShowMessage(std::string(kNoFilesFound));
+    return false;
+  }
+  // A new run supersedes whatever a stopped one left behind.
+  host_.KillTimer(kPurgeSettleTimer);
+  probe_job_ = 0;
+  purge_job_ = 0;
+  files_.assign(files.begin(), files.end());
+  total_files_ = static_cast<int>(files.size());
+  return true;
+}
+
+void TestRunController::LogWithDate(const std::string& prefix, const std::string& suffix) {
+  host_.LogAppend(prefix + host_.LongDateTime() + suffix);
+}
+
+void TestRunController::StartTest(const std::string& path, const RunScope& scope) {
+  if (!CollectRunFiles(path, scope)) return;
+  host_.CreateProgress(false);
+  progress_open_ = true;
+  progress_ = {};
+  host_.SetFileBarRange(total_files_);
+  error_count_ = -1;
+  results_ready_ = false;
+  unknown_error_seen_ = false;
+  host_.LogClear();
+  results_.Clear();
+  LogWithDate("Start of test ", "\r\n");
+  running_ = true;
+  TestURLsStateMachine();
+  repair_completed_ = false;
+}
+
+void TestRunController::ShowFileProgress() {
+  progress_.current_file = current_file_;
+  progress_.file_number = std::to_string(total_files_ - static_cast<int>(files_.size()) + 1);
+  progress_.file_total = std::to_string(total_files_);
+  if (progress_open_) host_.TransferProgress(progress_);
+}
+
+void TestRunController::TestURLsStateMachine() {
+  // Files without links are passed over here in one go.
+  for (;;) {
+    if (files_.empty() && links_.urls.empty()) {
+      EndTest();
+      return;
+    }
+    if (!links_.urls.empty()) {
+      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_});
+      return;
+    }
+    if (error_count_ != -1) LogFileResults();
+    current_file_ = files_.front();
+    ShowFileProgress();
+    if (error_count_ != -1 && progress_open_) {
+      host_.StepFileBar();
+      host_.SetUrlBarPosition(0);
+    }
+    error_count_ = 0;
+    if (!ExtractUrls(current_file_, links_, url_count_, host_)) {
+      StopWatchdog();
+      host_.ShowMessage("Unknown error: Processing has stopped");
+      files_.clear();
+      EndTest();
+      return;
+    }
+    host_.LogAppend("Testing: " + current_file_);
+    files_.pop_front();
+    if (!links_.urls.empty()) {
+      if (progress_open_) host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
+      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_});
+      return;
+    }
+  }
+}
+
+void TestRunController::LogFileResults() {
+  host_.LogAppend("Results for " + current_file_ + ": URLs tested: " + std::to_string(url_count_) +
+                  ". URL errors: " + std::to_string(error_count_) + ".\r\n");
+}
+
+void TestRunController::HandleMessage(const WorkerMessage& message) {
+  switch (message.id) {
+    case MessageId::kPurgeFileStarted:
+      if (message.job == purge_job_ && progress_open_) host_.TransferProgress(progress_);
+      return;
+    case MessageId::kPurgeFileDone:
+      if (message.job == purge_job_) OnPurgeFileDone(message);
+      return;
+    default:
+      break;
+  }
+  // A probe of a run that is over, or that a stop cut short, changes nothing.
+  if (message.job != probe_job_) return;
+  switch (message.id) {
+    case MessageId::kProbeBegun:
+      OnProbeBegun(message);
+      break;
+    case MessageId::kProbeConnecting:
+      if (!running_) break;
+      host_.SetStatusText(StatusPane::kConnection, Format("Connecting to %s", message.text));
+      host_.SetStatusText(StatusPane::kMethod, "");
+      break;
+    case MessageId::kProbeConnected:
+      if (!running_) break;
+      host_.SetStatusText(StatusPane::kConnection,
+                          Format(message.param != 0 ? "Connection to %s failed" : "Connected to %s",
+                                 message.text));
+      break;
+    case MessageId::kProbeRequestSent:
+      if (running_) host_.SetStatusText(StatusPane::kMethod, "GET method sent to host");
+      break;
+    case MessageId::kProbeReplyRead:
+      if (!running_) break;
+      host_.SetStatusText(StatusPane::kMethod,
+                          message.param > 0 ? "Host Reply Received" : "No Reply Received");
+      break;
+    case MessageId::kProbeDone:
+      OnThreadURLDone(std::any_cast<const ProbeOutcome&>(message.payload));
+      break;
+    default:
+      break;
+  }
+}
+
+void TestRunController::OnProbeBegun(const WorkerMessage& message) {
+  if (!running_) return;
+  current_url_ = message.text;
+  progress_.current_url = current_url_;
+  progress_.url_link_text = links_.anchors.empty() ? std::string() : links_.anchors.front();
+  progress_.url_number = std::to_string(url_count_ - links_.urls.size() + 1);
+  progress_.url_total = std::to_string(url_count_);
+  if (progress_open_) host_.TransferProgress(progress_);
+  host_.StartTimer(kWatchdogTimer, timeout_ + std::chrono::seconds(1));
+  watchdog_armed_ = true;
+}
+
+void TestRunController::OnTimer(int id) {
+  if (id == kWatchdogTimer) {
+    if (!watchdog_armed_) return;
+    // The watchdog only marks a slow probe; the worker's own limits end it.
+    host_.LogAppend("Timeout occured while testing " + current_url_ + ".\r\n");
+    StopWatchdog();
+  } else if (id == kPurgeSettleTimer) {
+    host_.KillTimer(kPurgeSettleTimer);
+    FinishPurgedFile();
+  }
+}
+
+void TestRunController::StopWatchdog() {
+  if (!watchdog_armed_) return;
+  host_.KillTimer(kWatchdogTimer);
+  watchdog_armed_ = false;
+}
+
+void TestRunController::OnThreadURLDone(const ProbeOutcome& outcome) {
+  StopWatchdog();
+  if (!running_) return;
+  host_.SetStatusText(StatusPane::kConnection, "No connection");
+  if (outcome.code != kReplyRead) {
+    RecordSocketError(outcome.code);
+  } else {
+    ClassifyReply(outcome);
+    PopHeads();
+    if (progress_open_) host_.StepUrlBar();
+  }
+  TestURLsStateMachine();
+}
+
+void TestRunController::ClassifyReply(const ProbeOutcome& outcome) {
+  if (outcome.protocol == Protocol::kFtp) return;  // a connection is all ftp gets
+  const std::string alternate = AlternateUrl(outcome.reply, outcome.url);
+  if (ReplyText(outcome.reply).empty()) {
+    // The host closed without a word: always worth a row, but no beep.
+    AddRow(std::string(kUnknownErrorReason));
+    return;
+  }
+  // A status line without a number is as unexpected as an unknown code.
+  const OutcomeCode status = ParseStatusCode(outcome.reply).value_or(0);
+  if (!filter_.IsReported(status)) return;
+  const std::string reason(ReasonText(status, unknown_error_seen_, host_));
+  const bool moved = status == 301 || status == 302;
+  AddRow(reason);
+  if (moved) results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
+}
+
+void TestRunController::AddRow(const std::string& reason) {
+  const std::size_t row = results_.AppendResultRow(links_.urls.front());
+  if (visible_) host_.ScrollToRow(row);
+  results_.SetResultColumn(ResultColumn::kReason, reason);
+  results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
+  ++error_count_;
+}
+
+void TestRunController::PopHeads() {
+  if (!links_.urls.empty()) links_.urls.pop_front();
+  if (!links_.anchors.empty()) links_.anchors.pop_front();
+}
+
+void TestRunController::RecordSocketError(OutcomeCode code) {
+  if (links_.urls.empty()) {
+    host_.ShowMessage("empty URL list");
+  } else {
+    if (filter_.IsReported(code)) {
+      AddRow(std::string(ReasonText(code, unknown_error_seen_, host_)));
+    }
+    PopHeads();
+  }
+  if (progress_open_) host_.StepUrlBar();
+}
+
+void TestRunController::EndTest() {
+  StopWatchdog();
+  ResetRun(true);
+  LogFileResults();
+  LogWithDate("End of test: ", "");
+  host_.SetStatusText(StatusPane::kConnection, "Search Complete");
+  host_.SetStatusText(StatusPane::kMethod, "");
+  host_.Beep(BeepKind::kDefault);
+  running_ = false;
+}
+
+void TestRunController::StopTest() {
+  running_ = false;
+  StopWatchdog();
+  ResetRun(true);
+  host_.LogAppend("Testing Stopped by User");
+}
+
+void TestRunController::ResetRun(bool restore_status) {
+  probe_worker_.CancelProbe();
+  files_.clear();
+  links_.urls.clear();
+  links_.anchors.clear();
+  if (progress_open_) {
+    host_.DestroyProgress();
+    progress_open_ = false;
+  }
+  results_ready_ = true;
+  if (restore_status) {
+    host_.SetStatusText(StatusPane::kConnection, kConnectionStatusIdle);
+    host_.SetStatusText(StatusPane::kMethod, kMethodStatusIdle);
+  }
+}
+
+void TestRunController::StartPurge(const std::string& path, const RunScope& scope) {
+  if (!CollectRunFiles(path, scope)) return;
+  host_.CreateProgress(true);
+  progress_open_ = true;
+  progress_ = {};
+  host_.SetFileBarRange(total_files_);
+  first_file_pending_ = true;
+  results_ready_ = false;
+  host_.LogClear();
+  results_.Clear();
+  LogWithDate("Start of test ", "\r\n");
+  running_ = true;
+  PurgeNextFile();
+  repair_completed_ = false;
+}
+
+void TestRunController::PurgeNextFile() {
+  if (!first_file_pending_) {
+    if (progress_open_) {
+      host_.StepFileBar();
+      host_.SetUrlBarPosition(0);
+    }
+  } else {
+    first_file_pending_ = false;
+  }
+  if (files_.empty()) {
+    EndPurge();
+    return;
+  }
+  current_file_ = files_.front();
+  ShowFileProgress();
+  comments_purged_ = 0;
+  host_.LogAppend("Testing: " + current_file_);
+  purge_job_ = purge_worker_.Kick(current_file_);
+}
+
+void TestRunController::OnPurgeFileDone(const WorkerMessage& message) {
+  comments_purged_ += static_cast<int>(message.param);
+  // A short pause before the next file, without freezing the window.
+  host_.StartTimer(kPurgeSettleTimer, std::chrono::milliseconds(100));
+}
+
+void TestRunController::FinishPurgedFile() {
+  host_.LogAppend("Results for " + current_file_ +
+                  ": Comments purged: " + std::to_string(comments_purged_) + ". \r\n");
+  if (!files_.empty()) files_.pop_front();
+  if (!running_) files_.clear();  // stopped: this file was the last
+  PurgeNextFile();
+}
+
+void TestRunController::EndPurge() {
+  if (progress_open_) host_.StepFileBar();
+  ResetRun(true);
+  LogWithDate("End of test: ", "");
+  host_.Beep(BeepKind::kDefault);
+  running_ = false;
+}
+
+}  // namespace quimbel

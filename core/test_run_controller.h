@@ -1,0 +1,134 @@
+// TestRunController: the run state of the results view and the two kinds
+// of run it drives: a link test (one URL at a time on the probe worker)
+// and a comment purge (one file at a time on the purge worker).
+//
+// It never calls a user-interface library: what a run shows goes through
+// the RunHost, and the workers' messages come back through the poster the
+// host gives it. Every member is called on the user-interface thread; the
+// host delivers worker messages with HandleMessage() and timers with
+// OnTimer() on that thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "core/file_collection.h"
+#include "core/report_filter.h"
+#include "core/result_list.h"
+#include "core/run_host.h"
+#include "links/url_extractor.h"
+#include "platform/worker_message.h"
+#include "probe/probe_worker.h"
+#include "purge/purge_worker.h"
+
+namespace quimbel {
+
+enum class FunctionMode { kTestUrls = 0, kRemoveComments = 1 };
+
+struct RunScope {
+  bool recurse = false;
+  bool all_files = false;
+  ExtensionFilter filter = ExtensionFilter::kOff;
+};
+
+class TestRunController {
+ public:
+  // `poster` must deliver to HandleMessage() on the user-interface thread.
+  TestRunController(RunHost& host, MessagePoster& poster);
+  ~TestRunController();
+  TestRunController(const TestRunController&) = delete;
+  TestRunController& operator=(const TestRunController&) = delete;
+
+  // Starts both workers; once, when the results view is first shown.
+  void SetUp();
+
+  // Preferences in force for the next probe.
+  void SetFilter(ReportFilter filter) { filter_ = std::move(filter); }
+  const ReportFilter& filter() const { return filter_; }
+  // The time limit for a connection and for a reply; the watchdog allows
+  // one second more.
+  void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+  std::chrono::milliseconds timeout() const { return timeout_; }
+  void SetVisible(bool visible) { visible_ = visible; }
+
+  void StartTest(const std::string& path, const RunScope& scope);
+  void StartPurge(const std::string& path, const RunScope& scope);
+  void StopTest();
+
+  void HandleMessage(const WorkerMessage& message);
+  void OnTimer(int id);
+
+  ResultList& results() { return results_; }
+  const ResultList& results() const { return results_; }
+
+  bool running() const { return running_; }
+  bool results_ready() const { return results_ready_; }
+  bool unknown_error_seen() const { return unknown_error_seen_; }
+  bool repair_completed() const { return repair_completed_; }
+  void SetRepairCompleted(bool completed) { repair_completed_ = completed; }
+  FunctionMode function_mode() const { return function_mode_; }
+  void SetFunctionMode(FunctionMode mode) { function_mode_ = mode; }
+
+  // Read-only views for the progress window and tests.
+  const ProgressTexts& progress() const { return progress_; }
+  const std::string& current_file() const { return current_file_; }
+
+ private:
+  void TestURLsStateMachine();
+  void OnProbeBegun(const WorkerMessage& message);
+  void OnThreadURLDone(const ProbeOutcome& outcome);
+  void ClassifyReply(const ProbeOutcome& outcome);
+  void RecordSocketError(OutcomeCode code);
+  // Appends a row for the head URL of the current file and counts it.
+  void AddRow(const std::string& reason);
+  void PopHeads();
+  void EndTest();
+  void ResetRun(bool restore_status);
+  void StopWatchdog();
+  void LogFileResults();
+  void LogWithDate(const std::string& prefix, const std::string& suffix);
+
+  void PurgeNextFile();
+  void OnPurgeFileDone(const WorkerMessage& message);
+  void FinishPurgedFile();
+  void EndPurge();
+
+  bool CollectRunFiles(const std::string& path, const RunScope& scope);
+  void ShowFileProgress();
+
+  RunHost& host_;
+  ResultList results_;
+  ProbeWorker probe_worker_;
+  PurgeWorker purge_worker_;
+
+  ReportFilter filter_;
+  std::chrono::milliseconds timeout_{15000};
+  bool visible_ = false;
+  FunctionMode function_mode_ = FunctionMode::kTestUrls;
+
+  std::deque<std::string> files_;
+  LinkLists links_;
+  std::string current_file_;
+  std::string current_url_;  // of the probe under way
+  int total_files_ = 0;
+  std::size_t url_count_ = 0;
+  int error_count_ = -1;  // -1: no file opened yet in this run
+
+  bool running_ = false;
+  bool results_ready_ = false;
+  bool repair_completed_ = false;
+  bool unknown_error_seen_ = false;
+  bool watchdog_armed_ = false;
+  bool progress_open_ = false;
+  ProgressTexts progress_;
+
+  std::uint64_t probe_job_ = 0;  // the probe whose messages count
+  std::uint64_t purge_job_ = 0;  // the purge whose messages count
+  int comments_purged_ = 0;
+  bool first_file_pending_ = false;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,94 @@
+#include "export/report_writers.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace quimbel {
+
+std::vector<std::string> BuildReportLines(const ResultList& rows) {
+  std::vector<std::string> lines;
+  std::string previous_file;
+  for (const ResultRow& row : rows.rows()) {
+    const std::string& file = row.text(ResultColumn::kFileName);
+    if (file != previous_file) {
+      lines.push_back(file);
+      previous_file = file;
+    }
+    lines.push_back("   " + row.text(ResultColumn::kUrl));
+    lines.push_back("      " + row.text(ResultColumn::kReason));
+    lines.push_back("      " + row.text(ResultColumn::kSiteName));
+    if (!row.text(ResultColumn::kAlternateUrl).empty()) {
+      lines.push_back("      " + row.text(ResultColumn::kAlternateUrl));
+    }
+  }
+  return lines;
+}
+
+void WriteTextReport(std::ostream& out, const ResultList& rows) {
+  for (const std::string& line : BuildReportLines(rows)) out << line << '\n';
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+void WriteHtmlReport(std::ostream& out, const ResultList& rows, std::string_view user,
+                     std::string_view date) {
+  out << "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2//EN\">\n"
+      << "<HTML>\n<HEAD>\n<TITLE>Quimbel Results</TITLE>\n</HEAD>\n<BODY>\n<H3>"
+      << "<A HREF=\"" << kHomePage << "\">Quimbel</A> results for " << HtmlEscape(user)
+      << "</H3>\n<b>Start of report: </b>" << HtmlEscape(date) << '\n';
+  std::string previous_file;
+  bool first = true;
+  for (const ResultRow& row : rows.rows()) {
+    const std::string& file = row.text(ResultColumn::kFileName);
+    if (file != previous_file) {
+      // A row with an empty File Name first opens no section, but the list
+      // that never opened is still closed at the next file.
+      if (!first) out << "\n</ul>\n";
+      out << "\n<hr>\n<b>FILE: " << HtmlEscape(file) << "</b>\n<ul>";
+      previous_file = file;
+    }
+    first = false;
+    out << "\n<li><a href=\"" << HtmlEscape(row.text(ResultColumn::kUrl)) << "\">"
+        << HtmlEscape(row.text(ResultColumn::kSiteName)) << "</a> "
+        << HtmlEscape(row.text(ResultColumn::kReason));
+  }
+  out << "\n</ul>\n<hr>\n\n</BODY>\n</HTML>\n";
+}
+
+std::string UserDisplayName() {
+  const passwd* account = ::getpwuid(::getuid());
+  if (account != nullptr) {
+    std::string full_name = account->pw_gecos ? account->pw_gecos : "";
+    full_name = full_name.substr(0, full_name.find(','));  // the rest is room and phones
+    if (!full_name.empty()) return full_name;
+    if (account->pw_name != nullptr) return account->pw_name;
+  }
+  const char* login = std::getenv("USER");
+  return login ? login : "";
+}
+
+}  // namespace quimbel

@@ -1,0 +1,101 @@
+#include "probe/reply_parsing.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace quimbel {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void SkipBlanks(std::string_view& text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+}
+
+// Reads a run of non-blank characters, as "%s" does.
+bool ReadWord(std::string_view& text) {
+  SkipBlanks(text);
+  if (text.empty()) return false;
+  while (!text.empty() && !IsBlank(text.front())) text.remove_prefix(1);
+  return true;
+}
+
+// Reads an unsigned decimal number, as "%u" does; values beyond 32 bits
+// stay at the largest one, which has no category either.
+std::optional<std::uint32_t> ReadNumber(std::string_view& text) {
+  SkipBlanks(text);
+  if (text.empty() || !IsDigit(text.front())) return std::nullopt;
+  std::uint64_t value = 0;
+  while (!text.empty() && IsDigit(text.front())) {
+    value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(text.front() - '0'),
+                                    UINT32_MAX);
+    text.remove_prefix(1);
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+std::string_view Trim(std::string_view text) {
+  SkipBlanks(text);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::string_view ReplyText(std::string_view reply) { return reply.substr(0, reply.find('\0')); }
+
+std::optional<std::uint32_t> ParseStatusCode(std::string_view reply) {
+  reply = ReplyText(reply);
+  std::string_view line;
+  for (std::size_t start = 0; start < reply.size();) {
+    const std::size_t end = std::min(reply.find('\n', start), reply.size());
+    if (end > start) {
+      line = reply.substr(start, end - start);
+      break;
+    }
+    start = end + 1;
+  }
+  if (line.empty()) return std::nullopt;
+  if (IsDigit(reply.front())) return ReadNumber(line);
+  if (!ReadWord(line)) return std::nullopt;
+  return ReadNumber(line);
+}
+
+std::string AlternateUrl(std::string_view reply, std::string_view current_url) {
+  reply = ReplyText(reply);
+  static constexpr std::string_view kLocation = "LOCATION:";
+  const std::size_t at = Upper(reply).find(kLocation);
+  if (at == std::string_view::npos) return {};
+  const std::size_t line_feed = reply.find('\n', at);
+  if (line_feed == std::string_view::npos) return {};
+  // The characters between the colon and the line feed, less the last one.
+  const std::size_t start = at + kLocation.size();
+  if (line_feed <= start + 1) return {};
+  std::string_view value = Trim(reply.substr(start, line_feed - start - 1));
+
+  std::string url;
+  if (Upper(value.substr(0, 7)) == "HTTP://") {
+    url = value;
+  } else {
+    while (!value.empty() && value.front() == '/') {
+      value.remove_prefix(1);
+      SkipBlanks(value);
+    }
+    url = current_url;
+    if (url.empty() || url.back() != '/') url += '/';
+    url += value;
+  }
+  return url.substr(0, url.find(';'));
+}
+
+}  // namespace quimbel

@@ -1,0 +1,31 @@
+// Reading a probe's reply: the status code of its status line and the
+// redirect target of its "Location" header. Pure functions; any thread.
+//
+// The reply is read as the zero-terminated text it was stored as: a NUL
+// byte ends it, and a reply that starts with one counts as empty.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quimbel {
+
+// The reply up to its first NUL byte.
+std::string_view ReplyText(std::string_view reply);
+
+// The status code: the first non-empty line (lines end at a line feed) is
+// read as a number then a word when the reply starts with a digit, else as
+// a word then a number. Nothing when no number can be read there.
+std::optional<std::uint32_t> ParseStatusCode(std::string_view reply);
+
+// The alternate URL of a reply for `current_url`, or "" when it has none:
+// the text between the first "LOCATION:" (any case, so the tail of a
+// Content-Location counts too) and the next line feed, less that line's
+// last character (the CR of a CR LF end), trimmed. A value not starting
+// with "HTTP://" is relative: its leading slashes go and it is appended to
+// the whole current URL with one "/". Everything from the first ";" goes.
+std::string AlternateUrl(std::string_view reply, std::string_view current_url);
+
+}  // namespace quimbel

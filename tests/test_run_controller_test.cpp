@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/test_run_controller.h"
+#include "tests/nginx_fixture.h"
+#include "tests/recording_host.h"
+#include "tests/scripted_server.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Behaviour;
+
+struct Row {
+  std::string url, reason, site, file, alternate;
+  bool operator==(const Row&) const = default;
+};
+
+void PrintTo(const Row& r, std::ostream* out) {
+  *out << "{" << r.url << " | " << r.reason << " | " << r.site << " | " << r.file << " | "
+       << r.alternate << "}";
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  RunTest()
+      : host_(loop_), poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
+    controller_ = std::make_unique<TestRunController>(host_, poster_);
+    host_.on_timer = [this](int id) { controller_->OnTimer(id); };
+    controller_->SetTimeout(2s);
+    controller_->SetUp();
+  }
+
+  // Dispatches until `done` holds, within a bounded time.
+  template <typename Done>
+  bool RunUntil(Done done, std::chrono::milliseconds limit = 20s) {
+    const auto deadline = MessageLoop::Clock::now() + limit;
+    while (!done()) {
+      if (MessageLoop::Clock::now() >= deadline) return false;
+      loop_.Run(std::min(deadline, MessageLoop::Clock::now() + 10ms));
+    }
+    return true;
+  }
+  bool RunToEnd() {
+    return RunUntil([this] { return !controller_->running(); });
+  }
+
+  std::vector<Row> Rows() const {
+    std::vector<Row> rows;
+    for (const ResultRow& r : controller_->results().rows()) {
+      rows.push_back({r.columns[0], r.columns[1], r.columns[2], r.columns[3], r.columns[4]});
+    }
+    return rows;
+  }
+
+  std::string Link(const std::string& url, const std::string& text) {
+    return "<a href=\"" + url + "\">" + text + "</a>\n";
+  }
+  std::string Local(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+  }
+
+  testing::TempFolder site_;
+  testing::ScriptedServer server_;
+  MessageLoop loop_;
+  testing::RecordingHost host_;
+  LoopPoster poster_;
+  std::unique_ptr<TestRunController> controller_;
+};
+
+TEST_F(RunTest, SingleFileWithoutLinks) {
+  const std::string page = site_.Write("plain.htm", "<p>no links here</p>");
+  controller_->StartTest(page, {});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + page + "\nResults for " + page +
+                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
+  EXPECT_EQ(host_.connection_status, "Search Complete");
+  EXPECT_EQ(host_.method_status, "");
+  EXPECT_EQ(host_.default_beeps, 1);
+  EXPECT_TRUE(controller_->results_ready());
+  EXPECT_FALSE(host_.progress_open);
+  EXPECT_EQ(host_.url_bar, 0);
+}
+
+TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
+  server_.On("/ok.htm", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  const std::string a = site_.Write(
+      "a.htm", Link(Local("/ok.htm"), "One") + Link(Local("/gone.htm"), "Two") +
+                   Link(Local("/ok.htm"), "Three"));
+  const std::string b = site_.Write("b.htm", "nothing");
+  controller_->StartTest(site_.path().string(), {false, true, ExtensionFilter::kOff});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nResults for " + a +
+                           ": URLs tested: 3. URL errors: 1.\n\nTesting: " + b +
+                           "\nResults for " + b +
+                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
+  EXPECT_EQ(Rows(), (std::vector<Row>{{Local("/gone.htm"), "HTTP Code 404 Not Found", "Two", a, ""}}));
+
+  // File 1 of 2, its URLs 1 to 3 of 3, then file 2 of 2.
+  std::vector<std::string> shown;
+  for (const ProgressTexts& t : host_.transfers) {
+    shown.push_back(t.file_number + "/" + t.file_total + " " + t.url_number + "/" + t.url_total +
+                    " " + t.url_link_text);
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"1/2 / ", "1/2 1/3 One", "1/2 2/3 Two",
+                                             "1/2 3/3 Three", "2/2 3/3 Three"}));
+  EXPECT_EQ(host_.file_bar_range, 2);
+  EXPECT_EQ(host_.file_bar, 1);
+  EXPECT_EQ(host_.url_bar_range, 3);
+  EXPECT_EQ(host_.url_bar, 0);  // back to 0 for the file without links
+  EXPECT_EQ(host_.progress_created, 1);
+  EXPECT_FALSE(host_.progress_file_only);
+}
+
+TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
+  const std::string refused = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
+  struct Case {
+    std::string path;
+    std::string reply;
+    bool closes;  // closes without a reply
+  };
+  const Case cases[] = {
+      {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", false},
+      {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", false},
+      {"/bare/", "404 Not Found\r\n\r\n", false},
+      {"/odd/", "HTTP/1.1 307 Temporary Redirect\r\n\r\n", false},
+      {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n", false},
+      {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", false},
+      {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", false},
+      {"/see/", "HTTP/1.1 303 See Other\r\nLocation: http://x.test/s\r\n\r\n", false},
+      {"/content/", "HTTP/1.1 302 Found\r\nContent-Location: /c\r\nLocation: /d\r\n\r\n", false},
+      {"/closed/", "", true},
+      {"/noword/", "HTTP/1.0\r\n\r\n", false},
+  };
+  std::string page;
+  for (const Case& c : cases) {
+    server_.On(c.path, {c.closes ? Behaviour::kCloseWithoutReply : Behaviour::kReply, c.reply});
+    page += Link(Local(c.path), "Link " + c.path);
+  }
+  page += Link("ftp://127.0.0.1:" + std::to_string(server_.port()) + "/", "Files");
+  page += Link(refused, "Down");
+  const std::string file = site_.Write("site.htm", page);
+  controller_->SetVisible(true);
+  controller_->StartTest(file, {});
+  ASSERT_TRUE(RunToEnd());
+
+  const std::string unknown = "Error: UNKNOWN Error!";
+  EXPECT_EQ(Rows(),
+            (std::vector<Row>{
+                {Local("/nf/"), "HTTP Code 404 Not Found", "Link /nf/", file, ""},
+                {Local("/bare/"), "HTTP Code 404 Not Found", "Link /bare/", file, ""},
+                {Local("/odd/"), unknown, "Link /odd/", file, ""},
+                {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm",
+                 file, Local("/dir/page.htm") + "/new/"},
+                {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
+                 "http://x.test/a"},
+                {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file,
+                 "http://x.test/ab"},
+                {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
+                {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
+                 Local("/content/c")},
+                {Local("/closed/"), unknown, "Link /closed/", file, ""},
+                {Local("/noword/"), unknown, "Link /noword/", file, ""},
+                {refused, "Error: Can't Connect to Host", "Down", file, ""},
+            }));
+  // 307 and the status line without a number beep; the empty reply does not.
+  EXPECT_EQ(host_.exclamation_beeps, 2);
+  EXPECT_TRUE(controller_->unknown_error_seen());
+  EXPECT_NE(host_.log.find("URLs tested: 13. URL errors: 11."), std::string::npos);
+  // "Visible" scrolled each new row into view.
+  EXPECT_EQ(host_.scrolled_to.size(), 11u);
+}
+
+TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
+  server_.On("/e500/", {Behaviour::kReply, "HTTP/1.0 500 Oops\r\n\r\n"});
+  server_.On("/e401/", {Behaviour::kReply, "HTTP/1.0 401 Who\r\n\r\n"});
+  const std::string file = site_.Write(
+      "f.htm", Link(Local("/e500"), "A") + Link(Local("/e401"), "B") +
+                   Link("http://gone.invalid/", "C") +
+                   Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()), "D"));
+  controller_->SetFilter(ReportFilter(std::string(kTypeBFilter)));
+  controller_->StartTest(file, {});
+  ASSERT_TRUE(RunToEnd());
+  ASSERT_EQ(Rows().size(), 2u);
+  EXPECT_EQ(Rows()[0].reason, "HTTP Code 401 Unauthorized");
+  EXPECT_EQ(Rows()[1].reason, "Error: Can't Find Named Host");
+}
+
+TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
+  server_.On("/nf/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
+  server_.On("/silent/", {Behaviour::kSilence, ""});
+  const std::string file =
+      site_.Write("s.htm", Link(Local("/nf"), "Gone") + Link(Local("/silent"), "Quiet"));
+  controller_->SetTimeout(30s);
+  controller_->StartTest(file, {});
+  ASSERT_TRUE(RunUntil([&] { return server_.Requests().size() == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return host_.method_status == "GET method sent to host"; }));
+  controller_->StopTest();
+  EXPECT_FALSE(controller_->running());
+  EXPECT_TRUE(controller_->results_ready());
+  EXPECT_EQ(host_.connection_status, "Connection Status");
+  EXPECT_EQ(host_.method_status, "HTTP Method Status");
+  EXPECT_FALSE(host_.progress_open);
+  const std::string log = host_.log;
+  EXPECT_EQ(log.substr(log.size() - 24), "Testing Stopped by User\n");
+  EXPECT_EQ(log.find("End of test"), std::string::npos);
+  // The cut-short probe's answer arrives and changes nothing.
+  loop_.Run(MessageLoop::Clock::now() + 300ms);
+  EXPECT_EQ(host_.log, log);
+  EXPECT_EQ(host_.connection_status, "Connection Status");
+  EXPECT_EQ(Rows().size(), 1u);
+}
+
+TEST_F(RunTest, WatchdogMarksASlowProbe) {
+  host_.manual_timers = {kWatchdogTimer};
+  server_.On("/slow/", {Behaviour::kSilence, ""});
+  const std::string file = site_.Write("w.htm", Link(Local("/slow"), "Slow"));
+  controller_->SetTimeout(1s);
+  controller_->StartTest(file, {});
+  ASSERT_TRUE(RunUntil([&] { return host_.TimerActive(kWatchdogTimer); }));
+  EXPECT_EQ(host_.active_timers[kWatchdogTimer], 2000ms);  // the limit plus one second
+  host_.FireTimer(kWatchdogTimer);
+  EXPECT_FALSE(host_.TimerActive(kWatchdogTimer));
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_NE(host_.log.find("Timeout occured while testing " + Local("/slow") + ".\n\n"),
+            std::string::npos);
+  EXPECT_EQ(Rows(), (std::vector<Row>{{Local("/slow"), "Error: Select Failed", "Slow", file, ""}}));
+}
+
+TEST_F(RunTest, UnreadableFileStopsTheRun) {
+  const std::string folder = site_.path().string();
+  controller_->StartTest(folder, {});  // a folder named as a single file
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"Error: Cannot open file:\n\n" + folder,
+                                                      "Unknown error: Processing has stopped"}));
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nResults for " + folder +
+                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
+}
+
+TEST_F(RunTest, NoFilesFoundLeavesThePreviousRunAlone) {
+  const std::string page = site_.Write("x/p.txt", "text");
+  controller_->StartTest(page, {});
+  ASSERT_TRUE(RunToEnd());
+  const std::string log = host_.log;
+  controller_->StartTest((site_.path() / "x").string(), {false, true, ExtensionFilter::kHtmlOnly});
+  EXPECT_EQ(host_.messages,
+            (std::vector<std::string>{"No files found.\n\nWas your filter option set correctly?"}));
+  EXPECT_EQ(host_.log, log);
+  EXPECT_FALSE(controller_->running());
+}
+
+TEST_F(RunTest, RealNginxSite) {
+  testing::NginxServer nginx({{"a.htm", "a"}, {"dir/b.htm", "b"}});
+  const std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
+  const std::string file = site_.Write(
+      "index.htm", Link(base + "/a.htm", "A") + Link(base + "/dir", "Dir") +
+                       Link(base + "/dir/b.htm", "B") + Link(base + "/missing.htm", "M"));
+  controller_->StartTest(file, {});
+  ASSERT_TRUE(RunToEnd());
+  // "/dir" is asked for as "/dir/", which nginx answers with a listing
+  // refusal (403) since the folder has no index.
+  EXPECT_EQ(Rows(), (std::vector<Row>{{base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, ""},
+                                      {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file,
+                                       ""}}));
+}
+
+}  // namespace
+}  // namespace quimbel
