@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "core/test_run_controller.h"
+#include "purge/comment_purge.h"
+#include "tests/recording_host.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(CommentPurge, RewritesTheTextWithoutItsComments) {
+  struct Case {
+    const char* name;
+    std::string before;
+    std::string after;
+    int comments;
+  };
+  const Case cases[] = {
+      {"no comments: byte for byte, last line without an end", "a\r\nb\nc", "a\r\nb\nc", 0},
+      {"a comment alone leaves an empty line", "<!-- note -->\r\n", "\r\n", 1},
+      {"two on one line", "a <!-- x --> b <!-- y --> c\n", "a  b  c\n", 2},
+      {"across lines, empty line inside stays",
+       "p text<!-- start\r\ninside\r\n\r\nend --> more\r\n", "p text\r\n\r\n more\r\n", 1},
+      {"an opening inside an open comment counts", "<!-- a\nx <!-- y\nz -->\n", "\n\n", 2},
+      {"<!--> is a whole comment", "a<!-->b\n", "ab\n", 1},
+      {"<!---> is a whole comment", "a<!--->b\n", "ab\n", 1},
+      {"a DOCTYPE line stays and opens nothing",
+       "<!DOCTYPE html><!-- x\nkeep me\n", "<!DOCTYPE html><!-- x\nkeep me\n", 0},
+      {"text between two comments survives", "<!-- a\nend --> keep <!-- x --> more\n",
+       "\n keep  more\n", 2},
+      {"closing line with nothing after", "<!-- a\n-->\nb\n", "\n\nb\n", 1},
+      {"case matters", "<!-- a -- >\nb\n", "\n", 1},
+      {"binary bytes pass", std::string("\0\xff<!--\x80-->\x01\n", 12),
+       std::string("\0\xff\x01\n", 4), 1},
+      {"long line", std::string(5000, 'x') + "<!--" + std::string(3000, 'y') + "-->z",
+       std::string(5000, 'x') + "z", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempFolder folder;
+    const std::string file = folder.Write("p.htm", c.before);
+    const PurgeResult result = PurgeFileComments(file);
+    EXPECT_TRUE(result.rewritten);
+    EXPECT_EQ(result.comments, c.comments);
+    EXPECT_EQ(Read(file), c.after);
+    // Nothing is left behind in the folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
+}
+
+TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
+  testing::TempFolder folder;
+  const std::string text = "a <!-- b --> c\n";
+  const std::string read_only = folder.Write("ro.htm", text);
+  ::chmod(read_only.c_str(), 0444);
+  const std::string missing = (folder.path() / "gone.htm").string();
+  for (const std::string& path : {read_only, missing, folder.path().string()}) {
+    SCOPED_TRACE(path);
+    const PurgeResult result = PurgeFileComments(path);
+    EXPECT_FALSE(result.rewritten);
+    EXPECT_EQ(result.comments, 0);
+  }
+  EXPECT_EQ(Read(read_only), text);
+  struct stat status {};
+  ::stat(read_only.c_str(), &status);
+  EXPECT_EQ(status.st_mode & 0777, 0444u);
+
+  // Permissions survive a rewrite; a link's target is rewritten, the link stays.
+  const std::string shared = folder.Write("shared.htm", text);
+  ::chmod(shared.c_str(), 0640);
+  const auto link = folder.path() / "link.htm";
+  std::filesystem::create_symlink(shared, link);
+  EXPECT_TRUE(PurgeFileComments(link.string()).rewritten);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Read(shared), "a  c\n");
+  ::stat(shared.c_str(), &status);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+class PurgeRunTest : public ::testing::Test {
+ protected:
+  PurgeRunTest()
+      : host_(loop_), poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
+    controller_ = std::make_unique<TestRunController>(host_, poster_);
+    host_.on_timer = [this](int id) { controller_->OnTimer(id); };
+    controller_->SetUp();
+  }
+  bool RunToEnd() {
+    const auto deadline = MessageLoop::Clock::now() + 20s;
+    while (controller_->running() && MessageLoop::Clock::now() < deadline) {
+      loop_.Run(MessageLoop::Clock::now() + 10ms);
+    }
+    return !controller_->running();
+  }
+
+  testing::TempFolder site_;
+  MessageLoop loop_;
+  testing::RecordingHost host_;
+  LoopPoster poster_;
+  std::unique_ptr<TestRunController> controller_;
+};
+
+TEST_F(PurgeRunTest, LogsEachFileAndEndsLikeATestRun) {
+  const std::string a = site_.Write("a.htm", "x<!-- 1 -->y\r\n<!-- 2 -->\r\n");
+  const std::string b = site_.Write("b.txt", "no comments");
+  controller_->results().AppendResultRow("http://old.test/");
+  controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kOff});
+  EXPECT_TRUE(controller_->results().empty());
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nResults for " + a +
+                           ": Comments purged: 2. \n\nTesting: " + b + "\nResults for " + b +
+                           ": Comments purged: 0. \n\nEnd of test: <date>\n");
+  EXPECT_EQ(Read(a), "xy\r\n\r\n");
+  EXPECT_EQ(Read(b), "no comments");
+  EXPECT_TRUE(host_.progress_file_only);
+  EXPECT_GE(host_.file_bar, host_.file_bar_range);  // the bar ends full
+  EXPECT_EQ(host_.connection_status, "Connection Status");
+  EXPECT_EQ(host_.method_status, "HTTP Method Status");
+  EXPECT_EQ(host_.default_beeps, 1);
+  EXPECT_TRUE(controller_->results_ready());
+}
+
+TEST_F(PurgeRunTest, StopFinishesTheFileInHandAndNothingMore) {
+  const std::string a = site_.Write("a.htm", "a<!-- 1 -->\n");
+  const std::string b = site_.Write("b.htm", "b<!-- 2 -->\n");
+  controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kHtmlOnly});
+  controller_->StopTest();  // the worker already has a.htm
+  ASSERT_TRUE(RunToEnd());
+  loop_.Run(MessageLoop::Clock::now() + 300ms);
+  EXPECT_EQ(Read(a), "a\n");
+  EXPECT_EQ(Read(b), "b<!-- 2 -->\n");
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a +
+                           "\nTesting Stopped by User\nResults for " + a +
+                           ": Comments purged: 1. \n\nEnd of test: <date>\n");
+
+  // A new run right away hands its work to the worker only when it is free.
+  controller_->StartPurge(b, {});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(Read(b), "b\n");
+}
+
+}  // namespace
+}  // namespace quimbel
