@@ -1,114 +1,280 @@
-// quimbel-cli: the link checker without a window.
+// quimbel-cli: the link checker without a window, for scripts and CI.
 //
-// Probes the links of the named files and folders (folders with all their
-// sub-folders), and any URLs named directly, one at a time on the probe
-// worker, and prints one line per link: the file, the URL, the link text
-// and the outcome (the reply's status line, or the reason text of a
-// connection-level failure).
-//
-//   quimbel-cli [--timeout SECONDS] (FILE | FOLDER | URL)...
-#include <chrono>
+// It runs the same engine as the window: the log lines go to standard
+// error, the listing of the rows to standard output. The exit status says
+// 0 for no row, 1 for at least one, 2 when the run could not be made, and
+// 130 when Ctrl+C stopped it.
+#include <getopt.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
-#include <vector>
+#include <thread>
 
-#include "core/file_collection.h"
+#include "cli/cli_host.h"
 #include "core/message_loop.h"
-#include "core/status_code_table.h"
-#include "links/url_extractor.h"
-#include "probe/probe_worker.h"
+#include "core/settings_store.h"
+#include "core/test_run_controller.h"
+#include "export/report_writers.h"
+#include "platform/qsettings_config_store.h"
 
+namespace quimbel {
 namespace {
 
-struct QuietBeeper : quimbel::Beeper {
-  void Beep(quimbel::BeepKind) override {}
+constexpr int kExitNoRows = 0;
+constexpr int kExitRows = 1;
+constexpr int kExitCannotRun = 2;
+constexpr int kExitInterrupted = 130;
+
+constexpr const char* kUsage =
+    "usage: quimbel-cli [options] PATH\n"
+    "\n"
+    "Checks the http and ftp links of the anchor tags in PATH (one file, or a\n"
+    "folder with --all-files) and lists the ones the report filter reports.\n"
+    "\n"
+    "  -a, --all-files       PATH is a folder: take all its files\n"
+    "  -r, --recurse         take the files of all sub-folders too (implies -a)\n"
+    "  -x, --html-only       only files with an HTML-like extension\n"
+    "      --purge           remove the HTML comments instead of testing links\n"
+    "  -t, --timeout SECONDS time limit for slow hosts, 5 to 1000\n"
+    "      --filter STRING   the report filter: 43 characters of 0 and 1\n"
+    "      --hawk            report every defect (code 200 is not a defect)\n"
+    "      --one-eye         report only the very worst offenders\n"
+    "      --text FILE       also write the text listing to FILE\n"
+    "      --html FILE       also write the HTML report to FILE\n"
+    "  -q, --quiet           no log lines and no progress display\n"
+    "  -h, --help            show this help\n"
+    "      --version         show the version\n"
+    "\n"
+    "Without --timeout and --filter the stored preferences are used.\n"
+    "Exit status: 0 no row listed, 1 rows listed, 2 could not run, 130 stopped.\n";
+
+struct Options {
+  std::string path;
+  RunScope scope;
+  bool purge = false;
+  std::optional<int> timeout;
+  std::optional<std::string> filter;
+  std::string text_file;
+  std::string html_file;
+  bool quiet = false;
 };
 
-struct PrintingPrompter : quimbel::Prompter {
-  void ShowMessage(const std::string& text, quimbel::MessageIcon) override {
-    std::cerr << text << "\n";
-  }
-  bool AskYesNo(const std::string& text, quimbel::MessageIcon) override {
-    std::cerr << text << " (answered No)\n";
-    return false;
-  }
-};
-
-struct Target {
-  std::string file;  // empty for a URL named on the command line
-  std::string url;
-  std::string anchor;
-};
-
-int Usage() {
-  std::cerr << "usage: quimbel-cli [--timeout SECONDS] (FILE | FOLDER | URL)...\n";
-  return 2;
+int UsageError(const std::string& problem) {
+  std::cerr << "quimbel: " << problem << "\n" << kUsage;
+  return kExitCannotRun;
 }
 
-bool LooksLikeUrl(const std::string& text) {
-  std::string head = text.substr(0, 7);
-  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return head.rfind("http://", 0) == 0 || head.rfind("ftp://", 0) == 0;
+// Parses the command line; an exit status when there is nothing to run.
+std::optional<int> Parse(int argc, char** argv, Options* options) {
+  enum { kPurge = 1000, kFilter, kHawk, kOneEye, kText, kHtml, kVersion };
+  static const option kLong[] = {
+      {"all-files", no_argument, nullptr, 'a'},     {"recurse", no_argument, nullptr, 'r'},
+      {"html-only", no_argument, nullptr, 'x'},     {"purge", no_argument, nullptr, kPurge},
+      {"timeout", required_argument, nullptr, 't'}, {"filter", required_argument, nullptr, kFilter},
+      {"hawk", no_argument, nullptr, kHawk},        {"one-eye", no_argument, nullptr, kOneEye},
+      {"text", required_argument, nullptr, kText},  {"html", required_argument, nullptr, kHtml},
+      {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},  {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "arxt:qh", kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 'a':
+        options->scope.all_files = true;
+        break;
+      case 'r':
+        options->scope.recurse = options->scope.all_files = true;
+        break;
+      case 'x':
+        options->scope.filter = ExtensionFilter::kHtmlOnly;
+        break;
+      case kPurge:
+        options->purge = true;
+        break;
+      case 't': {
+        char* end = nullptr;
+        const long seconds = std::strtol(optarg, &end, 10);
+        if (*optarg == '\0' || *end != '\0' || seconds < 5 || seconds > 1000) {
+          return UsageError("the timeout must be a number of seconds from 5 to 1000");
+        }
+        options->timeout = static_cast<int>(seconds);
+        break;
+      }
+      case kFilter: {
+        const std::string filter = optarg;
+        if (filter.size() != 43 || filter.find_first_not_of("01") != std::string::npos) {
+          return UsageError("the filter must be 43 characters of 0 and 1");
+        }
+        options->filter = filter;
+        break;
+      }
+      case kHawk:
+        options->filter = std::string(kDefaultFilter);
+        break;
+      case kOneEye:
+        options->filter = std::string(kTypeBFilter);
+        break;
+      case kText:
+        options->text_file = optarg;
+        break;
+      case kHtml:
+        options->html_file = optarg;
+        break;
+      case 'q':
+        options->quiet = true;
+        break;
+      case 'h':
+        std::cout << kUsage;
+        return kExitNoRows;
+      case kVersion:
+        std::cout << "quimbel-cli (Quimbel Version 3.3)\n";
+        return kExitNoRows;
+      default:
+        return UsageError(std::string("unknown option ") + argv[optind - 1]);
+    }
+  }
+  if (optind != argc - 1) return UsageError("name exactly one PATH");
+  options->path = argv[optind];
+  return std::nullopt;
+}
+
+// The checks the file selection makes before a run, with its messages.
+bool PathExists(const Options& options, CliHost& host) {
+  if (options.scope.all_files) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.path, error)) {
+      host.ShowMessage(
+          "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means you "
+          "should\nspecify a valid directory path, NOT a file path)",
+          MessageIcon::kExclamation);
+      return false;
+    }
+    return true;
+  }
+  if (!std::ifstream(options.path, std::ios::binary) ||
+      std::filesystem::is_directory(options.path)) {
+    host.ShowMessage("The specified file does not exist", MessageIcon::kExclamation);
+    return false;
+  }
+  return true;
+}
+
+// Ctrl+C, turned into a task on the loop by a thread that waits for it.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(MessageLoop& loop, std::function<void()> on_interrupt)
+      : thread_([this, &loop, on_interrupt = std::move(on_interrupt)] {
+          sigset_t set;
+          sigemptyset(&set);
+          sigaddset(&set, SIGINT);
+          const timespec tick{0, 100'000'000};
+          while (!done_) {
+            if (sigtimedwait(&set, nullptr, &tick) == SIGINT) loop.PostTask(on_interrupt);
+          }
+        }) {}
+  ~InterruptWatch() {
+    done_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+bool WriteReports(const Options& options, const ResultList& rows) {
+  if (!options.text_file.empty()) {
+    std::ofstream out(options.text_file, std::ios::trunc);
+    if (!out) return false;
+    WriteTextReport(out, rows);
+    if (!out.flush()) return false;
+  }
+  if (!options.html_file.empty()) {
+    std::ofstream out(options.html_file, std::ios::trunc);
+    if (!out) return false;
+    WriteHtmlReport(out, rows, UserDisplayName(),
+                    FormatLongDateTime(std::chrono::system_clock::now()));
+    if (!out.flush()) return false;
+  }
+  return true;
+}
+
+int Run(int argc, char** argv) {
+  Options options;
+  if (const auto status = Parse(argc, argv, &options)) return *status;
+
+  // SIGINT is taken by the watch thread alone: block it before any thread
+  // starts, so every thread inherits the mask.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+
+  // The stored preferences are read, never written.
+  QSettingsConfigStore config;
+  SettingsStore settings(config);
+  ReportFilter filter;
+  if (options.filter) {
+    filter = ReportFilter(*options.filter);
+  } else {
+    LoadedFilter loaded = LoadFilterText(settings.Get(settings::kFilter));
+    if (loaded.reset_to_default) std::cerr << "quimbel: " << kSafeDefaultMessage << "\n";
+    filter = loaded.filter;
+  }
+  int timeout = options.timeout.value_or(settings.Get(settings::kTimeout));
+  if (timeout < 1) timeout = settings::kTimeout.default_value;
+
+  MessageLoop loop;
+  CliHost host(loop, std::cerr, options.quiet, ::isatty(STDERR_FILENO) == 1);
+  if (!PathExists(options, host)) return kExitCannotRun;
+
+  std::unique_ptr<TestRunController> controller;
+  LoopPoster poster(loop,
+                    [&](const WorkerMessage& message) { controller->HandleMessage(message); });
+  controller = std::make_unique<TestRunController>(host, poster);
+  host.on_timer = [&](int id) { controller->OnTimer(id); };
+  controller->SetFilter(filter);
+  controller->SetTimeout(std::chrono::seconds(timeout));
+  controller->SetUp();
+
+  bool interrupted = false;
+  InterruptWatch watch(loop, [&] {
+    interrupted = true;
+    if (controller->running()) controller->StopTest();
+  });
+
+  if (options.purge) {
+    controller->StartPurge(options.path, options.scope);
+  } else {
+    controller->StartTest(options.path, options.scope);
+  }
+  while (controller->running())
+    loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
+
+  const ResultList& rows = controller->results();
+  if (!options.purge) {
+    for (const std::string& line : BuildReportLines(rows))
+      std::cout << line << '\n';
+    std::cout.flush();
+    if (!WriteReports(options, rows)) {
+      host.ShowMessage("file write error", MessageIcon::kExclamation);
+      return kExitCannotRun;
+    }
+  }
+  if (interrupted) return kExitInterrupted;
+  if (host.failed()) return kExitCannotRun;
+  return rows.empty() ? kExitNoRows : kExitRows;
 }
 
 }  // namespace
+}  // namespace quimbel
 
 int main(int argc, char** argv) {
-  using namespace quimbel;
-  int timeout_seconds = 15;
-  std::vector<Target> targets;
-  PrintingPrompter prompter;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--timeout" && i + 1 < argc) {
-      timeout_seconds = std::atoi(argv[++i]);
-      if (timeout_seconds < 1) return Usage();
-    } else if (arg.rfind("--", 0) == 0) {
-      return Usage();
-    } else if (LooksLikeUrl(arg)) {
-      targets.push_back({"", arg, ""});
-    } else {
-      const bool folder = std::filesystem::is_directory(arg);
-      for (const auto& file : CollectFiles(arg, folder, folder, ExtensionFilter::kOff)) {
-        LinkLists lists;
-        std::size_t count = 0;
-        if (!ExtractUrls(file, lists, count, prompter)) return 1;
-        for (std::size_t n = 0; n < count; ++n) {
-          targets.push_back({file, lists.urls[n], lists.anchors[n]});
-        }
-      }
-    }
-  }
-  if (argc < 2) return Usage();
-
-  MessageLoop loop;
-  int failures = 0;
-  QuietBeeper beeper;
-  bool unknown_seen = false;
-  std::string result;
-  LoopPoster poster(loop, [&](const WorkerMessage& message) {
-    if (message.id != MessageId::kProbeDone) return;
-    const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
-    if (outcome.code != kReplyRead) {
-      result = ReasonText(outcome.code, unknown_seen, beeper);
-      ++failures;
-    } else if (outcome.protocol == Protocol::kFtp) {
-      result = "connected";
-    } else {
-      result = outcome.reply.substr(0, outcome.reply.find_first_of("\r\n"));
-      if (result.empty()) result = "no reply";
-    }
-    loop.Quit();
-  });
-  ProbeWorker worker(poster);
-  worker.Start();
-  for (const Target& target : targets) {
-    worker.Kick({target.url, std::chrono::seconds(timeout_seconds)});
-    loop.Run();
-    std::cout << target.file << '\t' << target.url << '\t' << target.anchor << '\t' << result
-              << '\n';
-  }
-  return failures == 0 ? 0 : 1;
+  return quimbel::Run(argc, argv);
 }

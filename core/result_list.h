@@ -16,7 +16,13 @@
 
 namespace quimbel {
 
-enum class ResultColumn : int { kUrl = 0, kReason = 1, kSiteName = 2, kFileName = 3, kAlternateUrl = 4 };
+enum class ResultColumn : int {
+  kUrl = 0,
+  kReason = 1,
+  kSiteName = 2,
+  kFileName = 3,
+  kAlternateUrl = 4
+};
 inline constexpr int kResultColumnCount = 5;
 inline constexpr const char* kResultColumnHeaders[kResultColumnCount] = {
     "URL", "Reason", "Site Name", "File Name", "Alternate URL"};

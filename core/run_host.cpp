@@ -4,7 +4,9 @@
 
 namespace quimbel {
 
-std::string RunHost::LongDateTime() { return FormatLongDateTime(std::chrono::system_clock::now()); }
+std::string RunHost::LongDateTime() {
+  return FormatLongDateTime(std::chrono::system_clock::now());
+}
 
 std::string LogLineText(std::string_view text) {
   std::string line;

@@ -9,7 +9,8 @@
 namespace quimbel {
 namespace {
 
-constexpr std::string_view kNoFilesFound = "No files found.\n\nWas your filter option set correctly?";
+constexpr std::string_view kNoFilesFound =
+    "No files found.\n\nWas your filter option set correctly?";
 
 std::string Format(std::string_view pattern, const std::string& text) {
   std::string result(pattern);
@@ -140,9 +141,9 @@ void TestRunController::HandleMessage(const WorkerMessage& message) {
       break;
     case MessageId::kProbeConnected:
       if (!running_) break;
-      host_.SetStatusText(StatusPane::kConnection,
-                          Format(message.param != 0 ? "Connection to %s failed" : "Connected to %s",
-                                 message.text));
+      host_.SetStatusText(
+          StatusPane::kConnection,
+          Format(message.param != 0 ? "Connection to %s failed" : "Connected to %s", message.text));
       break;
     case MessageId::kProbeRequestSent:
       if (running_) host_.SetStatusText(StatusPane::kMethod, "GET method sent to host");

@@ -27,7 +27,8 @@ std::vector<std::string> BuildReportLines(const ResultList& rows) {
 }
 
 void WriteTextReport(std::ostream& out, const ResultList& rows) {
-  for (const std::string& line : BuildReportLines(rows)) out << line << '\n';
+  for (const std::string& line : BuildReportLines(rows))
+    out << line << '\n';
 }
 
 std::string HtmlEscape(std::string_view text) {

@@ -29,9 +29,13 @@ std::string FormatRequest(const std::string& path, const std::string& host, std:
 ProbeWorker::ProbeWorker(MessagePoster& poster)
     : poster_(poster), thread_([this] { wake_.Clear(); }) {}
 
-ProbeWorker::~ProbeWorker() { Stop(); }
+ProbeWorker::~ProbeWorker() {
+  Stop();
+}
 
-void ProbeWorker::Start() { thread_.Start(); }
+void ProbeWorker::Start() {
+  thread_.Start();
+}
 
 std::uint64_t ProbeWorker::Kick(ProbeJob job) {
   const std::uint64_t number = next_job_++;

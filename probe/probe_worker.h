@@ -9,9 +9,9 @@
 // destructor stops and joins the thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <atomic>
 #include <optional>
 #include <string>
 

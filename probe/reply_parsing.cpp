@@ -10,17 +10,21 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 void SkipBlanks(std::string_view& text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.front()))
+    text.remove_prefix(1);
 }
 
 // Reads a run of non-blank characters, as "%s" does.
 bool ReadWord(std::string_view& text) {
   SkipBlanks(text);
   if (text.empty()) return false;
-  while (!text.empty() && !IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && !IsBlank(text.front()))
+    text.remove_prefix(1);
   return true;
 }
 
@@ -40,19 +44,23 @@ std::optional<std::uint32_t> ReadNumber(std::string_view& text) {
 
 std::string Upper(std::string_view text) {
   std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper;
 }
 
 std::string_view Trim(std::string_view text) {
   SkipBlanks(text);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
 }  // namespace
 
-std::string_view ReplyText(std::string_view reply) { return reply.substr(0, reply.find('\0')); }
+std::string_view ReplyText(std::string_view reply) {
+  return reply.substr(0, reply.find('\0'));
+}
 
 std::optional<std::uint32_t> ParseStatusCode(std::string_view reply) {
   reply = ReplyText(reply);

@@ -144,7 +144,8 @@ PurgeResult PurgeFileComments(const std::string& path) {
   PurgeResult result;
   // Rewrite the file a link points to, not the link.
   char resolved_buffer[PATH_MAX];
-  if (path.find('\0') != std::string::npos || ::realpath(path.c_str(), resolved_buffer) == nullptr) {
+  if (path.find('\0') != std::string::npos ||
+      ::realpath(path.c_str(), resolved_buffer) == nullptr) {
     return result;
   }
   const std::string resolved = resolved_buffer;

@@ -20,7 +20,7 @@
 namespace quimbel {
 
 struct PurgeResult {
-  int comments = 0;       // comments removed; 0 when the file was left alone
+  int comments = 0;        // comments removed; 0 when the file was left alone
   bool rewritten = false;  // the file was replaced by its purged text
 };
 

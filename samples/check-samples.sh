@@ -20,4 +20,4 @@ http {
 CONF
 /usr/sbin/nginx -p "$work" -e "$work/error.log" -c "$work/nginx.conf"
 for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
-"$cli" --timeout 5 "$here/site" || true
+"$cli" --timeout 5 --recurse "$here/site" || true

@@ -39,8 +39,8 @@ TEST(CommentPurge, RewritesTheTextWithoutItsComments) {
       {"an opening inside an open comment counts", "<!-- a\nx <!-- y\nz -->\n", "\n\n", 2},
       {"<!--> is a whole comment", "a<!-->b\n", "ab\n", 1},
       {"<!---> is a whole comment", "a<!--->b\n", "ab\n", 1},
-      {"a DOCTYPE line stays and opens nothing",
-       "<!DOCTYPE html><!-- x\nkeep me\n", "<!DOCTYPE html><!-- x\nkeep me\n", 0},
+      {"a DOCTYPE line stays and opens nothing", "<!DOCTYPE html><!-- x\nkeep me\n",
+       "<!DOCTYPE html><!-- x\nkeep me\n", 0},
       {"text between two comments survives", "<!-- a\nend --> keep <!-- x --> more\n",
        "\n keep  more\n", 2},
       {"closing line with nothing after", "<!-- a\n-->\nb\n", "\n\nb\n", 1},
@@ -97,7 +97,8 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
 class PurgeRunTest : public ::testing::Test {
  protected:
   PurgeRunTest()
-      : host_(loop_), poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
+      : host_(loop_),
+        poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
     controller_ = std::make_unique<TestRunController>(host_, poster_);
     host_.on_timer = [this](int id) { controller_->OnTimer(id); };
     controller_->SetUp();

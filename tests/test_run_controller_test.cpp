@@ -30,7 +30,8 @@ void PrintTo(const Row& r, std::ostream* out) {
 class RunTest : public ::testing::Test {
  protected:
   RunTest()
-      : host_(loop_), poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
+      : host_(loop_),
+        poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
     controller_ = std::make_unique<TestRunController>(host_, poster_);
     host_.on_timer = [this](int id) { controller_->OnTimer(id); };
     controller_->SetTimeout(2s);
@@ -90,17 +91,17 @@ TEST_F(RunTest, SingleFileWithoutLinks) {
 
 TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
   server_.On("/ok.htm", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
-  const std::string a = site_.Write(
-      "a.htm", Link(Local("/ok.htm"), "One") + Link(Local("/gone.htm"), "Two") +
-                   Link(Local("/ok.htm"), "Three"));
+  const std::string a =
+      site_.Write("a.htm", Link(Local("/ok.htm"), "One") + Link(Local("/gone.htm"), "Two") +
+                               Link(Local("/ok.htm"), "Three"));
   const std::string b = site_.Write("b.htm", "nothing");
   controller_->StartTest(site_.path().string(), {false, true, ExtensionFilter::kOff});
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nResults for " + a +
-                           ": URLs tested: 3. URL errors: 1.\n\nTesting: " + b +
-                           "\nResults for " + b +
-                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
-  EXPECT_EQ(Rows(), (std::vector<Row>{{Local("/gone.htm"), "HTTP Code 404 Not Found", "Two", a, ""}}));
+                           ": URLs tested: 3. URL errors: 1.\n\nTesting: " + b + "\nResults for " +
+                           b + ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
+  EXPECT_EQ(Rows(),
+            (std::vector<Row>{{Local("/gone.htm"), "HTTP Code 404 Not Found", "Two", a, ""}}));
 
   // File 1 of 2, its URLs 1 to 3 of 3, then file 2 of 2.
   std::vector<std::string> shown;
@@ -151,24 +152,24 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   ASSERT_TRUE(RunToEnd());
 
   const std::string unknown = "Error: UNKNOWN Error!";
-  EXPECT_EQ(Rows(),
-            (std::vector<Row>{
-                {Local("/nf/"), "HTTP Code 404 Not Found", "Link /nf/", file, ""},
-                {Local("/bare/"), "HTTP Code 404 Not Found", "Link /bare/", file, ""},
-                {Local("/odd/"), unknown, "Link /odd/", file, ""},
-                {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm",
-                 file, Local("/dir/page.htm") + "/new/"},
-                {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
-                 "http://x.test/a"},
-                {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file,
-                 "http://x.test/ab"},
-                {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
-                {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
-                 Local("/content/c")},
-                {Local("/closed/"), unknown, "Link /closed/", file, ""},
-                {Local("/noword/"), unknown, "Link /noword/", file, ""},
-                {refused, "Error: Can't Connect to Host", "Down", file, ""},
-            }));
+  EXPECT_EQ(
+      Rows(),
+      (std::vector<Row>{
+          {Local("/nf/"), "HTTP Code 404 Not Found", "Link /nf/", file, ""},
+          {Local("/bare/"), "HTTP Code 404 Not Found", "Link /bare/", file, ""},
+          {Local("/odd/"), unknown, "Link /odd/", file, ""},
+          {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
+           Local("/dir/page.htm") + "/new/"},
+          {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
+           "http://x.test/a"},
+          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file, "http://x.test/ab"},
+          {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
+          {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
+           Local("/content/c")},
+          {Local("/closed/"), unknown, "Link /closed/", file, ""},
+          {Local("/noword/"), unknown, "Link /noword/", file, ""},
+          {refused, "Error: Can't Connect to Host", "Down", file, ""},
+      }));
   // 307 and the status line without a number beep; the empty reply does not.
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->unknown_error_seen());
@@ -265,9 +266,9 @@ TEST_F(RunTest, RealNginxSite) {
   ASSERT_TRUE(RunToEnd());
   // "/dir" is asked for as "/dir/", which nginx answers with a listing
   // refusal (403) since the folder has no index.
-  EXPECT_EQ(Rows(), (std::vector<Row>{{base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, ""},
-                                      {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file,
-                                       ""}}));
+  EXPECT_EQ(Rows(),
+            (std::vector<Row>{{base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, ""},
+                              {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file, ""}}));
 }
 
 }  // namespace

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/scripted_server.h"
+#include "tests/temp_folder.h"
+
+extern char** environ;
+
+namespace quimbel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Behaviour;
+
+std::string Read(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs quimbel-cli with its settings in `config`, standard output and
+// error captured; `interrupt_after` sends Ctrl+C once that time has passed.
+class Cli {
+ public:
+  Result Run(std::vector<std::string> args,
+             std::optional<std::chrono::milliseconds> interrupt_after = std::nullopt) {
+    args.insert(args.begin(), QUIMBEL_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = {"XDG_CONFIG_HOME=" + config.path().string(),
+                                         "HOME=" + config.path().string(), "LANG=C"};
+    std::vector<char*> env;
+    for (auto& e : env_text)
+      env.push_back(e.data());
+    env.push_back(nullptr);
+
+    const std::string out = (io.path() / "out").string(), err = (io.path() / "err").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    Result result;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) return result;
+    posix_spawn_file_actions_destroy(&actions);
+    if (interrupt_after) {
+      std::this_thread::sleep_for(*interrupt_after);
+      ::kill(pid, SIGINT);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = Read(out);
+    result.err =
+        std::regex_replace(Read(err), std::regex("(Start of test |End of test: ).*"), "$1<date>");
+    return result;
+  }
+
+  testing::TempFolder config;
+  testing::TempFolder io;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  std::string Local(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+  }
+  std::string Link(const std::string& url, const std::string& text) {
+    return "<a href=\"" + url + "\">" + text + "</a>\n";
+  }
+  testing::ScriptedServer server_;
+  testing::TempFolder site_;
+  Cli cli_;
+};
+
+TEST_F(CliTest, ExitStatusListingAndLog) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string clean = site_.Write("clean.htm", Link(Local("/ok"), "Fine"));
+  const std::string broken = site_.Write("broken.htm", Link(Local("/gone.htm"), "Gone"));
+
+  Result r = cli_.Run({clean});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Start of test <date>\n\nTesting: " + clean + "\nResults for " + clean +
+                       ": URLs tested: 1. URL errors: 0.\n\nEnd of test: <date>\n");
+
+  r = cli_.Run({"-q", broken});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, broken + "\n   " + Local("/gone.htm") +
+                       "\n      HTTP Code 404 Not Found\n      Gone\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliTest, CannotRun) {
+  const std::string file = site_.Write("a.txt", "x");
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{(site_.path() / "none.htm").string()}, "quimbel: The specified file does not exist\n"},
+      {{"-a", file},
+       "quimbel: The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means "
+       "you should\nspecify a valid directory path, NOT a file path)\n"},
+      {{"-r", "-x", site_.path().string()},
+       "quimbel: No files found.\n\nWas your filter option set correctly?\n"},
+      {{"--timeout", "3", file},
+       "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
+      {{"--filter", "01", file}, "quimbel: the filter must be 43 characters of 0 and 1\n"},
+      {{"--bogus", file}, "quimbel: unknown option --bogus\n"},
+      {{}, "quimbel: name exactly one PATH\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
+    const Result r = cli_.Run(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, c.error.size()), c.error);
+  }
+}
+
+TEST_F(CliTest, StoredPreferencesAreReadNeverWritten) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string page = site_.Write("p.htm", Link(Local("/ok"), "Fine"));
+  const auto conf = cli_.config.path() / "Marrowfen" / "Quimbel.conf";
+  std::filesystem::create_directories(conf.parent_path());
+  std::ofstream(conf) << "[Settings]\nFilter=" << std::string(43, '1') << "\nTimeout=7\n";
+  const std::string before = Read(conf);
+  Result r = cli_.Run({"-q", page});
+  EXPECT_EQ(r.status, 1);  // 200 is reported with that filter
+  EXPECT_NE(r.out.find("HTTP Code 200 OK"), std::string::npos);
+  r = cli_.Run({"-q", "--hawk", page});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Read(conf), before);
+
+  std::ofstream(conf) << "[Settings]\nFilter=0101\n";
+  r = cli_.Run({"-q", page});
+  EXPECT_EQ(r.err, "quimbel: Setting Filter Codes to Safe Default\n");
+  EXPECT_EQ(Read(conf), "[Settings]\nFilter=0101\n");
+}
+
+TEST_F(CliTest, ReportsPurgeAndInterrupt) {
+  const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone") + "<!-- c -->\n");
+  const auto text = site_.path() / "out.txt";
+  const auto html = site_.path() / "out.html";
+  Result r = cli_.Run({"-q", "--text", text.string(), "--html", html.string(), page});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Read(text), r.out);
+  EXPECT_NE(Read(html).find("<li><a href=\"" + Local("/gone.htm") + "\">Gone</a> HTTP Code 404"),
+            std::string::npos);
+
+  r = cli_.Run({"-q", "--purge", page});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Read(page), Link(Local("/gone.htm"), "Gone") + "\n");
+
+  server_.On("/silent/", {Behaviour::kSilence, ""});
+  const std::string slow = site_.Write("slow.htm", Link(Local("/silent"), "Slow"));
+  const auto start = std::chrono::steady_clock::now();
+  r = cli_.Run({"--timeout", "60", slow}, 700ms);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_NE(r.err.find("Testing Stopped by User\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quimbel
