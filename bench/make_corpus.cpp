@@ -1,7 +1,8 @@
-// make_corpus FOLDER [FILES]: writes a reproducible corpus of web pages for
-// the extraction benchmark: ordinary pages with many links in several
+// make_corpus FOLDER [FILES] [--comments]: writes a reproducible corpus of
+// web pages for the benchmarks: ordinary pages with many links in several
 // styles, a few minified pages that are one huge line, and a few pages of
-// plain text. Same seed, same bytes.
+// plain text; with --comments, pages also carry HTML comments on their own
+// lines, inside lines and across lines. Same seed, same bytes.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -52,10 +53,24 @@ std::string Anchor() {
   }
 }
 
+bool with_comments = false;
+
+std::string Comment() {
+  switch (Pick(3)) {
+    case 0:
+      return "<!-- " + Word() + " " + Word() + " -->\n";
+    case 1:
+      return "<p>" + Word() + " <!-- " + Word() + " --> " + Word() + "</p>\n";
+    default:
+      return "<!--\n  " + Word() + "\n  " + Word() + "\n-->\n";
+  }
+}
+
 std::string Page(bool minified) {
   std::string page = "<html><head><title>" + Word() + "</title></head><body>\n";
   for (int block = 0, n = 20 + static_cast<int>(Pick(200)); block < n; ++block) {
     page += Pick(3) == 0 ? Paragraph() : Anchor();
+    if (with_comments && Pick(4) == 0) page += Comment();
   }
   page += "</body></html>\n";
   if (minified) std::erase(page, '\n');
@@ -71,6 +86,7 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path folder = argv[1];
   const int files = argc > 2 ? std::stoi(argv[2]) : 3000;
+  with_comments = argc > 3 && std::string(argv[3]) == "--comments";
   std::size_t bytes = 0;
   for (int i = 0; i < files; ++i) {
     // Appending, not operator+, keeps GCC 12's -Wrestrict false alarm away.
