@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   const auto files = quimbel::CollectFiles(argv[1], true, true, quimbel::ExtensionFilter::kOff);
   long comments = 0;
   const auto start = std::chrono::steady_clock::now();
-  for (const auto& file : files) comments += quimbel::PurgeFileComments(file).comments;
+  for (const auto& file : files)
+    comments += quimbel::PurgeFileComments(file).comments;
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   std::cout << files.size() << " files " << comments << " comments " << took.count()
             << " seconds\n";

@@ -4,12 +4,12 @@
 
 namespace quimbel {
 
-void MessageLoop::PostTask(std::function<void()> task) {
+void MessageLoop::PostTask(std::function<void()> task, Wake wake) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
   }
-  wake_.notify_one();
+  if (wake == Wake::kNow) wake_.notify_one();
 }
 
 void MessageLoop::Quit() {
@@ -71,8 +71,10 @@ bool MessageLoop::Run(Clock::time_point deadline) {
 }
 
 void LoopPoster::Post(WorkerMessage message) {
+  const auto wake =
+      !urgent_ || urgent_(message) ? MessageLoop::Wake::kNow : MessageLoop::Wake::kLater;
   auto shared = std::make_shared<WorkerMessage>(std::move(message));
-  loop_.PostTask([this, shared] { handler_(*shared); });
+  loop_.PostTask([this, shared] { handler_(*shared); }, wake);
 }
 
 }  // namespace quimbel

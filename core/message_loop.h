@@ -21,7 +21,10 @@ class MessageLoop {
  public:
   using Clock = std::chrono::steady_clock;
 
-  void PostTask(std::function<void()> task);
+  // kLater queues the task without waking the loop: it runs, in order,
+  // when something else wakes it. For messages nobody waits to see.
+  enum class Wake { kNow, kLater };
+  void PostTask(std::function<void()> task, Wake wake = Wake::kNow);
   void Quit();
 
   void StartTimer(int id, std::chrono::milliseconds interval, std::function<void()> on_fire);
@@ -45,16 +48,21 @@ class MessageLoop {
   std::map<int, Timer> timers_;              // loop thread only
 };
 
-// Delivers worker messages to a handler on the loop's thread.
+// Delivers worker messages to a handler on the loop's thread. A host that
+// shows nothing for some messages (a command line has no status bar) can
+// let them wait for the next wake-up instead of waking the loop for each.
 class LoopPoster : public MessagePoster {
  public:
   using Handler = std::function<void(const WorkerMessage&)>;
-  LoopPoster(MessageLoop& loop, Handler handler) : loop_(loop), handler_(std::move(handler)) {}
+  using Urgent = std::function<bool(const WorkerMessage&)>;
+  LoopPoster(MessageLoop& loop, Handler handler, Urgent urgent = {})
+      : loop_(loop), handler_(std::move(handler)), urgent_(std::move(urgent)) {}
   void Post(WorkerMessage message) override;
 
  private:
   MessageLoop& loop_;
   Handler handler_;
+  Urgent urgent_;
 };
 
 }  // namespace quimbel

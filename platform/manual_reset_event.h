@@ -1,16 +1,35 @@
 // ManualResetEvent: an event that stays signalled until it is reset, and
 // WaitAny, which blocks until one of two events is signalled.
 //
-// The workers block on a (stop, kick) pair; the stop event wins when both
-// are signalled, so a stop can never be starved by a stream of kicks.
-// Any thread may call any member. Events must outlive every waiter.
+// Events that are waited on together belong to one EventGroup, which holds
+// the lock and the condition the waiter sleeps on; a Set() wakes only the
+// waiters of its own group. The workers block on a (stop, kick) pair; the
+// stop event wins when both are signalled, so a stop can never be starved
+// by a stream of kicks. Any thread may call any member. A group must
+// outlive its events, and events their waiters.
 #pragma once
+
+#include <condition_variable>
+#include <mutex>
 
 namespace quimbel {
 
+class EventGroup {
+ public:
+  EventGroup() = default;
+  EventGroup(const EventGroup&) = delete;
+  EventGroup& operator=(const EventGroup&) = delete;
+
+ private:
+  friend class ManualResetEvent;
+  friend int WaitAny(const class ManualResetEvent&, const class ManualResetEvent&);
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
 class ManualResetEvent {
  public:
-  ManualResetEvent() = default;
+  explicit ManualResetEvent(EventGroup& group) : group_(group) {}
   ManualResetEvent(const ManualResetEvent&) = delete;
   ManualResetEvent& operator=(const ManualResetEvent&) = delete;
 
@@ -20,11 +39,13 @@ class ManualResetEvent {
 
  private:
   friend int WaitAny(const ManualResetEvent& first, const ManualResetEvent& second);
-  bool signalled_ = false;  // Guarded by the process-wide event mutex.
+  EventGroup& group_;
+  bool signalled_ = false;  // guarded by group_.mutex_
 };
 
 // Blocks without a time limit until `first` or `second` is signalled and
-// returns 0 for `first`, 1 for `second`. When both are signalled, 0.
+// returns 0 for `first`, 1 for `second`; 0 when both are. Both events must
+// belong to the same group.
 int WaitAny(const ManualResetEvent& first, const ManualResetEvent& second);
 
 }  // namespace quimbel

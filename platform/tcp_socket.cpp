@@ -78,6 +78,7 @@ WakeSignal::~WakeSignal() {
 }
 
 void WakeSignal::Wake() {
+  woken_.store(true, std::memory_order_release);
   const std::uint64_t one = 1;
   // The counter cannot overflow in practice; a failed write only means the
   // signal is already far above zero.
@@ -85,6 +86,8 @@ void WakeSignal::Wake() {
 }
 
 void WakeSignal::Clear() {
+  // Most probes were never woken; skip the system call for them.
+  if (!woken_.exchange(false, std::memory_order_acq_rel)) return;
   std::uint64_t value = 0;
   while (::read(fd_, &value, sizeof value) > 0) {
   }
@@ -103,8 +106,8 @@ TcpSocket TcpSocket::Create() {
   return TcpSocket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
-WaitResult TcpSocket::WaitFor(short events, std::chrono::milliseconds limit,
-                              const WakeSignal* wake) {
+WaitResult TcpSocket::WaitFor(short events, std::chrono::milliseconds limit, const WakeSignal* wake,
+                              short* returned) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + limit;
   pollfd fds[2] = {{fd_, events, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
@@ -117,6 +120,7 @@ WaitResult TcpSocket::WaitFor(short events, std::chrono::milliseconds limit,
     if (ready < 0) return WaitResult::kFailed;
     if (wake && (fds[1].revents & POLLIN)) return WaitResult::kWoken;
     if (ready == 0) return WaitResult::kTimedOut;
+    if (returned) *returned = fds[0].revents;
     return WaitResult::kReady;
   }
 }
@@ -131,8 +135,12 @@ WaitResult TcpSocket::Connect(Ipv4Address address, std::uint16_t port,
     return WaitResult::kReady;
   }
   if (errno != EINPROGRESS) return WaitResult::kFailed;
-  const WaitResult waited = WaitFor(POLLOUT, limit, wake);
+  short events = 0;
+  const WaitResult waited = WaitFor(POLLOUT, limit, wake, &events);
   if (waited != WaitResult::kReady) return waited;
+  // Writable without an error or hang-up: connected. Only a doubtful
+  // answer costs the extra call that asks for the error.
+  if ((events & (POLLERR | POLLHUP)) == 0) return WaitResult::kReady;
   int error = 0;
   socklen_t length = sizeof error;
   if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {

@@ -7,6 +7,7 @@
 // so a descriptor is never closed while its owner may still use the number.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -46,6 +47,7 @@ class WakeSignal {
 
  private:
   int fd_;
+  std::atomic<bool> woken_{false};
 };
 
 enum class WaitResult { kReady, kTimedOut, kWoken, kFailed };
@@ -80,7 +82,9 @@ class TcpSocket {
 
  private:
   explicit TcpSocket(int fd) : fd_(fd) {}
-  WaitResult WaitFor(short events, std::chrono::milliseconds limit, const WakeSignal* wake);
+  // `returned`, when given, receives the events poll reported.
+  WaitResult WaitFor(short events, std::chrono::milliseconds limit, const WakeSignal* wake,
+                     short* returned = nullptr);
 
   int fd_ = -1;
 };

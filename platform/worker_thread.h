@@ -43,8 +43,9 @@ class WorkerThread {
   void Run();
 
   std::function<void()> on_take_;
-  ManualResetEvent stop_;
-  ManualResetEvent kick_;
+  EventGroup events_;
+  ManualResetEvent stop_{events_};
+  ManualResetEvent kick_{events_};
   std::mutex mutex_;
   std::optional<std::function<void()>> pending_;  // guarded by mutex_
   bool running_job_ = false;                      // guarded by mutex_

@@ -14,7 +14,8 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(ManualResetEvent, StopWinsOverKickAndStaysSetUntilReset) {
-  ManualResetEvent stop, kick;
+  EventGroup group;
+  ManualResetEvent stop(group), kick(group);
   kick.Set();
   EXPECT_EQ(WaitAny(stop, kick), 1);
   EXPECT_EQ(WaitAny(stop, kick), 1);  // manual reset: still signalled
