@@ -1,14 +1,13 @@
 #include "purge/comment_purge.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <optional>
+
+#include "platform/text_file.h"
 
 namespace quimbel {
 namespace {
@@ -24,74 +23,6 @@ int CountOpenings(std::string_view text) {
   }
   return count;
 }
-
-// Reads a file line by line, each line with its own line end ("\n",
-// "\r\n", or none for the last), through a buffer of fixed size.
-class LineReader {
- public:
-  explicit LineReader(int fd) : fd_(fd) {}
-
-  // False at the end of the file; `failed()` tells a read error apart.
-  bool Next(std::string* line, std::string* end) {
-    line->clear();
-    for (;;) {
-      const std::string_view pending(buffer_.get() + begin_, size_ - begin_);
-      const std::size_t feed = pending.find('\n');
-      if (feed != std::string_view::npos) {
-        *line += pending.substr(0, feed);
-        begin_ += feed + 1;
-        *end = "\n";
-        if (!line->empty() && line->back() == '\r') {
-          line->pop_back();
-          *end = "\r\n";
-        }
-        return true;
-      }
-      *line += pending;
-      begin_ = size_ = 0;
-      const ssize_t got = ::read(fd_, buffer_.get(), kSize);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        failed_ = got < 0;
-        end->clear();
-        return !failed_ && !line->empty();
-      }
-      size_ = static_cast<std::size_t>(got);
-    }
-  }
-  bool failed() const { return failed_; }
-
- private:
-  static constexpr std::size_t kSize = 1 << 16;
-  int fd_;
-  std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kSize);
-  std::size_t begin_ = 0;
-  std::size_t size_ = 0;
-  bool failed_ = false;
-};
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-class Closer {
- public:
-  explicit Closer(int fd) : fd_(fd) {}
-  ~Closer() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Closer(const Closer&) = delete;
-  Closer& operator=(const Closer&) = delete;
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -149,40 +80,26 @@ PurgeResult PurgeFileComments(const std::string& path) {
     return result;
   }
   const std::string resolved = resolved_buffer;
-  const int input = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
-  if (input < 0) return result;
-  Closer close_input(input);
+  const FileDescriptor input = OpenForReading(resolved);
   struct stat status {};
-  if (::fstat(input, &status) != 0 || !S_ISREG(status.st_mode)) return result;
+  if (!input.valid() || ::fstat(input.get(), &status) != 0) return result;
   // A read-only file is not ours to replace, even though the folder would
   // allow the rename; the write bits decide even for the superuser.
   if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
       ::access(resolved.c_str(), W_OK) != 0) {
     return result;
   }
+  std::optional<ReplacementFile> output = ReplacementFile::CreateBeside(resolved);
+  if (!output) return result;
 
-  const std::filesystem::path target(resolved);
-  std::string temporary = (target.parent_path() / ".~urlfile-XXXXXX").string();
-  const int output = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (output < 0) return result;
-  bool ok = true;
-  {
-    Closer close_output(output);
-    LineReader reader(input);
-    CommentFilter filter;
-    std::string line, end, kept;
-    while (ok && reader.Next(&line, &end)) {
-      if (filter.FilterLine(line, &kept)) ok = WriteAll(output, kept) && WriteAll(output, end);
-    }
-    ok = ok && !reader.failed() && ::fchmod(output, status.st_mode & 07777) == 0 &&
-         ::fsync(output) == 0;
-    result.comments = filter.comments();
+  LineReader reader(input.get());
+  CommentFilter filter;
+  std::string line, end, kept;
+  while (reader.Next(&line, &end)) {
+    if (filter.FilterLine(line, &kept) && !(output->Write(kept) && output->Write(end))) break;
   }
-  if (!ok || ::rename(temporary.c_str(), resolved.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    result.comments = 0;
-    return result;
-  }
+  if (reader.failed() || !output->Commit(status.st_mode)) return result;
+  result.comments = filter.comments();
   result.rewritten = true;
   return result;
 }
