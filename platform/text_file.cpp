@@ -86,6 +86,19 @@ ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
   other.done_ = true;
 }
 
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
+  if (this != &other) {
+    Abandon();
+    target_ = std::move(other.target_);
+    temporary_ = std::move(other.temporary_);
+    fd_ = std::move(other.fd_);
+    ok_ = other.ok_;
+    done_ = other.done_;
+    other.done_ = true;
+  }
+  return *this;
+}
+
 ReplacementFile::~ReplacementFile() {
   Abandon();
 }
@@ -111,13 +124,17 @@ bool ReplacementFile::Write(std::string_view data) {
   return ok_;
 }
 
-bool ReplacementFile::Commit(mode_t mode) {
+bool ReplacementFile::Commit(mode_t mode, Install install) {
   if (done_) return false;
   ok_ = ok_ && ::fchmod(fd_.get(), mode & 07777) == 0 && ::fsync(fd_.get()) == 0;
   fd_.Close();
-  if (!ok_ || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+  // A hard link installs the file without ever replacing one that exists.
+  const bool installed =
+      ok_ && (install == Install::kReplace ? ::rename(temporary_.c_str(), target_.c_str()) == 0
+                                           : ::link(temporary_.c_str(), target_.c_str()) == 0);
+  if (!installed || install == Install::kKeepExisting) {
     Abandon();
-    return false;
+    return installed;
   }
   done_ = true;
   return true;

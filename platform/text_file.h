@@ -73,14 +73,18 @@ class ReplacementFile {
   static std::optional<ReplacementFile> CreateBeside(const std::string& target);
 
   ReplacementFile(ReplacementFile&&) noexcept;
-  ReplacementFile& operator=(ReplacementFile&&) = delete;
+  ReplacementFile& operator=(ReplacementFile&&) noexcept;
   ~ReplacementFile();
 
   // False once any write has failed; later writes are skipped.
   bool Write(std::string_view data);
+  enum class Install {
+    kReplace,       // the new text takes the place of the target
+    kKeepExisting,  // the new text becomes the target only if there is none
+  };
   // Puts the new text in the target's place. False, with the target
   // untouched and the temporary file removed, when anything failed.
-  bool Commit(mode_t mode);
+  bool Commit(mode_t mode, Install install = Install::kReplace);
   // Removes the temporary file; the target stays as it was.
   void Abandon();
 

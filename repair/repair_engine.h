@@ -1,0 +1,96 @@
+// The repair engine: rewrites the source files that hold the reported URLs,
+// one forward pass per file, after a backup of each file as it was before
+// its first repair.
+//
+// Rows of one file are consecutive and in the order their URLs stand in the
+// file (the order a test run adds them); each checked row consumes the
+// first line, after the previous row's, that holds its URL. Lines are read
+// whole; untouched lines are copied byte for byte and a rewritten line keeps
+// its own line end. A file's new text replaces it in one atomic rename, so
+// after any failure every file is either unchanged or repaired as far as
+// its done rows say. User-interface thread only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/result_list.h"
+#include "core/settings_store.h"
+#include "export/export_command.h"
+#include "platform/text_file.h"
+#include "repair/repair_options.h"
+
+namespace quimbel {
+
+inline constexpr std::string_view kRepairMarker = "<!-- QUIMBEL COMMENT ";
+inline constexpr std::string_view kUnknownErrorRepairQuestion =
+    "The testing found at least one URL\nwith an 'Error: UNKNOWN error!'\n(See the window "
+    "text.)\n\nAre you sure you want to repair now?";
+
+// The dialogs a repair shows; every question goes through here.
+class RepairHost : public ExportHost {
+ public:
+  // The repair options dialog with `stored`; the choice, or nothing on Cancel.
+  virtual std::optional<RepairOptions> AskRepairOptions(const RepairOptions& stored) = 0;
+  // The Repair Failure dialog; true when it was left with OK and its
+  // "ignore this instance" box checked.
+  virtual bool ShowRepairFailure(const std::string& file, const std::string& url) = 0;
+};
+
+// What a row asks of its line.
+struct RepairRequest {
+  std::string url;
+  std::string reason;
+  std::string alternate_url;
+};
+
+// The text a line holding the request's URL becomes (without its line
+// end), or nothing when the line is to be removed. `file_name` is the
+// source file's name without its folder.
+std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
+                                       const RepairOptions& options, std::string_view file_name);
+
+// Backup and temporary names: the path up to its last "." (over the whole
+// path), then ".rep" or ".t~p".
+std::string BackupPath(const std::string& path);
+std::string TemporaryPath(const std::string& path);
+
+// One file at a time: Begin, RepairLine for each checked row, Finish.
+class RepairSession {
+ public:
+  explicit RepairSession(Prompter& prompter) : prompter_(prompter) {}
+
+  // Makes the backup unless one exists, opens the source and creates the
+  // temporary file. False when the source or the temporary file cannot be
+  // opened; nothing has changed then.
+  bool BeginFileRepair(const std::string& path);
+  // Copies lines up to the next one holding the URL and writes that line
+  // rewritten. False, after telling the user, when no line holds it.
+  bool RepairLine(const RepairRequest& request, const std::string& path,
+                  const RepairOptions& options);
+  // Copies the rest and puts the new text in the source's place.
+  bool FinishFileRepair(const std::string& path);
+  // Drops an unfinished file: the source stays as it was.
+  void Abandon();
+
+ private:
+  bool Copy(const std::string& line, const std::string& end);
+
+  Prompter& prompter_;
+  FileDescriptor source_;
+  std::optional<LineReader> reader_;
+  std::optional<ReplacementFile> output_;
+  unsigned mode_ = 0644;
+  std::string last_end_ = "\n";  // given to a rewritten last line that had none
+};
+
+// The Repair command: the question when the run saw an unknown error, the
+// options dialog, the walk over the rows with their marks, the closing
+// message or the failure dialog, and the export after a type 2 repair with
+// "Save" on. True when every row was repaired (the caller then sets
+// RepairCompleted).
+bool RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& settings,
+                      RepairHost& host);
+
+}  // namespace quimbel

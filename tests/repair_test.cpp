@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/memory_config_store.h"
+#include "repair/repair_engine.h"
+#include "tests/recording_repair_host.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct RowSpec {
+  RowSpec(std::string url_, std::string reason_ = "HTTP Code 404 Not Found",
+          std::string alternate_ = "", bool checked_ = true, std::string file_ = "")
+      : url(std::move(url_)),
+        reason(std::move(reason_)),
+        alternate(std::move(alternate_)),
+        checked(checked_),
+        file(std::move(file_)) {}
+  std::string url;
+  std::string reason;
+  std::string alternate;
+  bool checked;
+  std::string file;  // empty: the case's file
+};
+
+RepairOptions Type(int type) {
+  RepairOptions options;
+  options.type = type;
+  return options;
+}
+
+class RepairTest : public ::testing::Test {
+ protected:
+  RepairTest() : settings_(store_) {}
+
+  void AddRows(const std::vector<RowSpec>& specs, const std::string& file) {
+    for (const RowSpec& spec : specs) {
+      rows_.AppendResultRow(spec.url);
+      rows_.SetResultColumn(ResultColumn::kReason, spec.reason);
+      rows_.SetResultColumn(ResultColumn::kSiteName, "site", spec.file.empty() ? file : spec.file);
+      rows_.SetResultColumn(ResultColumn::kAlternateUrl, spec.alternate);
+      rows_.SetChecked(rows_.size() - 1, spec.checked);
+    }
+  }
+  std::vector<std::uint32_t> Marks() const {
+    std::vector<std::uint32_t> marks;
+    for (const auto& row : rows_.rows())
+      marks.push_back(row.data);
+    return marks;
+  }
+  bool Repair(const RepairOptions& options) {
+    host_.options_answer = options;
+    return RunRepairCommand(rows_, false, settings_, host_);
+  }
+
+  testing::TempFolder folder_;
+  MemoryConfigStore store_;
+  SettingsStore settings_;
+  ResultList rows_;
+  testing::RecordingRepairHost host_;
+};
+
+TEST_F(RepairTest, OneFileRewrites) {
+  const std::string line = "<a href=\"U\">x</a>";
+  RepairOptions alt = Type(1);
+  alt.preserveAsComment = false;
+  RepairOptions keep_errors = Type(0);
+  RepairOptions repair_errors = Type(0);
+  repair_errors.skipNonHttp = false;
+  RepairOptions strip = Type(1);
+  strip.removeComments = true;
+  strip.preserveAsComment = false;
+  struct Case {
+    const char* name;
+    std::string before;
+    std::vector<RowSpec> rows;
+    RepairOptions options;
+    std::string after;
+    std::vector<std::uint32_t> marks;
+    bool success;
+  };
+  const std::uint32_t done = 1, done_first = 0x00010001;
+  const Case cases[] = {
+      {"type 0",
+       line + "\n",
+       {{"U"}},
+       Type(0),
+       "<!-- QUIMBEL COMMENT " + line + "-->\n",
+       {done_first},
+       true},
+      {"type 1 with the marker",
+       line + "\n",
+       {{"U"}},
+       Type(1),
+       "<a href=\"links.htm\">x</a><!-- QUIMBEL COMMENT U-->\n",
+       {done_first},
+       true},
+      {"type 1, 301 to its alternate",
+       line + "\n",
+       {{"U", "HTTP Code 301 Moved Permanently", "A"}},
+       alt,
+       "<a href=\"A\">x</a>\n",
+       {done_first},
+       true},
+      {"type 1, 301 without an alternate takes the file name",
+       line + "\n",
+       {{"U", "HTTP Code 301 Moved Permanently", ""}},
+       alt,
+       "<a href=\"links.htm\">x</a>\n",
+       {done_first},
+       true},
+      {"type 2", "a\n" + line + "\nb\n", {{"U"}}, Type(2), "a\nb\n", {done_first}, true},
+      {"untouched lines byte for byte, CR LF kept",
+       "x\r\n" + line + "\r\ny \t\r\n",
+       {{"U"}},
+       Type(0),
+       "x\r\n<!-- QUIMBEL COMMENT " + line + "-->\r\ny \t\r\n",
+       {done_first},
+       true},
+      {"a last line without a line end gains one",
+       "a\r\n" + line,
+       {{"U"}},
+       Type(0),
+       "a\r\n<!-- QUIMBEL COMMENT " + line + "-->\r\n",
+       {done_first},
+       true},
+      {"the same URL twice",
+       line + "\n" + line + "\n",
+       {{"U"}, {"U"}},
+       Type(2),
+       "",
+       {done_first, done},
+       true},
+      {"an unchecked row consumes no line",
+       "<a href=\"V\">\n<a href=\"W\">\n",
+       {{"V", "HTTP Code 404 Not Found", "", false}, {"W"}},
+       Type(2),
+       "<a href=\"V\">\n",
+       {done_first, done},
+       true},
+      {"non-HTTP rows are left alone",
+       line + "\n",
+       {{"U", "Error: Can't Connect to Host"}},
+       keep_errors,
+       line + "\n",
+       {done_first},
+       true},
+      {"... or repaired when asked",
+       line + "\n",
+       {{"U", "Error: UNKNOWN Error!"}},
+       repair_errors,
+       "<!-- QUIMBEL COMMENT " + line + "-->\n",
+       {done_first},
+       true},
+      {"a prefix matches inside a longer URL",
+       "<a href=\"http://a.test/x/y\">\n",
+       {{"http://a.test/x"}},
+       Type(1),
+       "<a href=\"links.htm/y\"><!-- QUIMBEL COMMENT http://a.test/x-->\n",
+       {done_first},
+       true},
+      {"comments before the close are kept",
+       "a --> b <!-- c --> U\n",
+       {{"U"}},
+       strip,
+       "a --> b <!-- c --> links.htm\n",
+       {done_first},
+       true},
+      {"one-line comments go",
+       "<!-- old --><a href=\"U\"><!--x-->\n",
+       {{"U"}},
+       strip,
+       "<a href=\"links.htm\">\n",
+       {done_first},
+       true},
+      {"a URL only inside a comment leaves the comment-free line",
+       "a<!-- U -->b\n",
+       {{"U"}},
+       strip,
+       "ab\n",
+       {done_first},
+       true},
+      {"two URLs on one line: the second is not found",
+       "<a href=\"P\"><a href=\"Q\">\nz\n",
+       {{"P"}, {"Q"}},
+       Type(2),
+       "z\n",
+       {done, 0},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempFolder folder;
+    const std::string file = folder.Write("links.htm", c.before);
+    rows_.Clear();
+    AddRows(c.rows, file);
+    host_.messages.clear();
+    EXPECT_EQ(Repair(c.options), c.success);
+    EXPECT_EQ(Read(file), c.after);
+    EXPECT_EQ(Read(folder.path() / "links.rep"), c.before);
+    EXPECT_EQ(Marks(), c.marks);
+    EXPECT_FALSE(fs::exists(folder.path() / "links.t~p"));
+    EXPECT_EQ(host_.messages.size(), 1u);
+    if (!c.success) {
+      EXPECT_EQ(host_.messages[0],
+                "We looked in file\n" + file + "\nbut could not file the URL\nQ");
+    }
+  }
+}
+
+TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
+  const std::string htm = folder_.Write("a.htm", "<a href=\"U1\">\n");
+  const std::string html = folder_.Write("a.html", "<a href=\"U2\">\nkeep\n");
+  const std::string other = folder_.Write("b.htm", "<a href=\"U3\">\n");
+  AddRows({{"U1", "HTTP Code 404 Not Found", "", true, htm},
+           {"U2", "HTTP Code 404 Not Found", "", true, html},
+           {"U3", "HTTP Code 404 Not Found", "", true, other},
+           {"U4", "HTTP Code 404 Not Found", "", true, other}},
+          "");
+  EXPECT_FALSE(Repair(Type(2)));
+  // a.htm and a.html share a.rep, which holds a.htm as it was.
+  EXPECT_EQ(Read(folder_.path() / "a.rep"), "<a href=\"U1\">\n");
+  EXPECT_EQ(Read(htm), "");
+  EXPECT_EQ(Read(html), "keep\n");
+  EXPECT_EQ(Read(other), "");  // what was repaired before the failure took effect
+  EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0x00010001, 1, 0}));
+  EXPECT_EQ(host_.failures, (std::vector<std::string>{other + " | U4"}));
+
+  // The user mends the file and repairs again: done rows and completed
+  // files are passed over, and the backup is left as it was.
+  std::ofstream(other) << "<a href=\"U4\">\nend\n";
+  EXPECT_TRUE(Repair(Type(2)));
+  EXPECT_EQ(Read(other), "end\n");
+  EXPECT_EQ(Read(folder_.path() / "b.rep"), "<a href=\"U3\">\n");
+  EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0x00010001, 0x00010001, 1}));
+  EXPECT_EQ(host_.messages.back(), "All URL repairs completed");
+}
+
+TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
+  const std::string blocked = folder_.Write("blocked.htm", "<a href=\"U\">\n");
+  fs::create_directories(folder_.path() / "blocked.t~p" / "in-the-way");  // no temporary file
+  const std::string gone = (folder_.path() / "gone.htm").string();
+  for (const std::string& file : {blocked, gone}) {
+    SCOPED_TRACE(file);
+    rows_.Clear();
+    AddRows({{"U"}, {"V"}}, file);
+    host_.failures.clear();
+    host_.ignore_failed_row = true;
+    EXPECT_FALSE(Repair(Type(0)));
+    EXPECT_EQ(host_.failures, (std::vector<std::string>{file + " | "}));
+    // The failed file's first row is the one the user chose to ignore.
+    ASSERT_EQ(rows_.size(), 1u);
+    EXPECT_EQ(rows_.row(0).text(ResultColumn::kUrl), "V");
+    EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0}));
+  }
+  EXPECT_EQ(Read(blocked), "<a href=\"U\">\n");
+  EXPECT_FALSE(fs::exists(gone));
+
+  if (::geteuid() != 0) {  // the superuser writes into any folder
+    const std::string locked = folder_.Write("locked/page.htm", "<a href=\"U\">\n");
+    fs::permissions(folder_.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    rows_.Clear();
+    AddRows({{"U"}}, locked);
+    EXPECT_FALSE(Repair(Type(0)));
+    EXPECT_EQ(Read(locked), "<a href=\"U\">\n");
+  }
+}
+
+TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
+  const std::string file = folder_.Write("p.htm", "<a href=\"U\">\n");
+  AddRows({{"U"}}, file);
+  host_.prompter.answers = {false};
+  EXPECT_FALSE(RunRepairCommand(rows_, true, settings_, host_));
+  EXPECT_EQ(host_.prompter.questions,
+            (std::vector<std::string>{std::string(kUnknownErrorRepairQuestion)}));
+  EXPECT_TRUE(host_.options_shown_with.empty());
+
+  host_.options_answer = std::nullopt;  // Cancel stores nothing, changes nothing
+  EXPECT_FALSE(RunRepairCommand(rows_, false, settings_, host_));
+  EXPECT_TRUE(store_.values.empty());
+  EXPECT_EQ(Read(file), "<a href=\"U\">\n");
+
+  RepairOptions remove = Type(2);
+  remove.removeComments = true;
+  host_.options_answer = remove;
+  const std::string report = (folder_.path() / "bad.txt").string();
+  host_.export_answer = ExportChoice{report, 0};
+  EXPECT_TRUE(RunRepairCommand(rows_, false, settings_, host_));
+  EXPECT_EQ(LoadRepairOptions(settings_), remove);
+  EXPECT_EQ(Read(report), file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
+  EXPECT_EQ(host_.messages.front(), "All URL repairs completed");
+}
+
+TEST(RepairOptions, LoadingStoringAndEnabling) {
+  MemoryConfigStore store;
+  SettingsStore settings(store);
+  EXPECT_EQ(LoadRepairOptions(settings), RepairOptions{});
+  for (const char* stored : {"3", "-1", "x"}) {
+    settings.SetString("Repair", "Type", stored);
+    EXPECT_EQ(LoadRepairOptions(settings).type, 0) << stored;
+  }
+  StoreRepairOptions(settings, RepairOptions{1, false, false, false, false, true});
+  EXPECT_EQ(store.values, (std::map<std::pair<std::string, std::string>, std::string>{
+                              {{"Repair", "Type"}, "1"},
+                              {{"Repair", "Save"}, "0"},
+                              {{"Repair", "302"}, "0"},
+                              {{"Repair", "Preserve"}, "0"},
+                              {{"Repair", "Purge"}, "1"},
+                              {{"Repair", "Ignore"}, "0"}}));
+  EXPECT_EQ(EnabledRepairControls(0), (RepairControlsEnabled{false, false, false, false}));
+  EXPECT_EQ(EnabledRepairControls(1), (RepairControlsEnabled{false, true, true, true}));
+  EXPECT_EQ(EnabledRepairControls(2), (RepairControlsEnabled{true, false, false, false}));
+}
+
+}  // namespace
+}  // namespace quimbel
