@@ -9,9 +9,6 @@
 namespace quimbel {
 namespace {
 
-constexpr std::string_view kOpen = "<!--";
-constexpr std::string_view kClose = "-->";
-
 // The path up to its last ".", which may stand in a folder name.
 std::string BasePath(const std::string& path) {
   return path.substr(0, path.rfind('.'));
@@ -58,48 +55,6 @@ std::string BackupPath(const std::string& path) {
 }
 std::string TemporaryPath(const std::string& path) {
   return BasePath(path) + ".t~p";
-}
-
-std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
-                                       const RepairOptions& options, std::string_view file_name) {
-  if (options.skipNonHttp && request.reason.rfind("Error:", 0) == 0) return std::string(line);
-  switch (static_cast<RepairType>(options.type)) {
-    case RepairType::kRemoveLine:
-      return std::nullopt;
-    case RepairType::kReplaceUrl: {
-      std::string text(line);
-      if (options.removeComments) {
-        // Only comments that open and close on this line, in that order.
-        for (;;) {
-          const std::size_t open = text.find(kOpen);
-          const std::size_t close = text.find(kClose);
-          if (open == std::string::npos || close == std::string::npos || close < open) break;
-          text.erase(open, close + kClose.size() - open);
-        }
-      }
-      const std::size_t at = text.find(request.url);
-      // The URL stood only inside a removed comment: nothing is left to
-      // replace, and the comment-free line is the repair.
-      if (at == std::string::npos) return text;
-      const bool moved = request.reason.find("302") != std::string::npos ||
-                         request.reason.find("301") != std::string::npos;
-      const std::string replacement =
-          options.useAlternateUrl && moved && !request.alternate_url.empty()
-              ? request.alternate_url
-              : std::string(file_name);
-      std::string rewritten =
-          text.substr(0, at) + replacement + text.substr(at + request.url.size());
-      if (options.preserveAsComment) {
-        rewritten += kRepairMarker;
-        rewritten += request.url;
-        rewritten += kClose;
-      }
-      return rewritten;
-    }
-    case RepairType::kDisableLine:
-    default:
-      return std::string(kRepairMarker) + std::string(line) + std::string(kClose);
-  }
 }
 
 bool RepairSession::BeginFileRepair(const std::string& path) {

@@ -19,11 +19,11 @@
 #include "core/settings_store.h"
 #include "export/export_command.h"
 #include "platform/text_file.h"
+#include "repair/line_rewrite.h"
 #include "repair/repair_options.h"
 
 namespace quimbel {
 
-inline constexpr std::string_view kRepairMarker = "<!-- QUIMBEL COMMENT ";
 inline constexpr std::string_view kUnknownErrorRepairQuestion =
     "The testing found at least one URL\nwith an 'Error: UNKNOWN error!'\n(See the window "
     "text.)\n\nAre you sure you want to repair now?";
@@ -37,19 +37,6 @@ class RepairHost : public ExportHost {
   // "ignore this instance" box checked.
   virtual bool ShowRepairFailure(const std::string& file, const std::string& url) = 0;
 };
-
-// What a row asks of its line.
-struct RepairRequest {
-  std::string url;
-  std::string reason;
-  std::string alternate_url;
-};
-
-// The text a line holding the request's URL becomes (without its line
-// end), or nothing when the line is to be removed. `file_name` is the
-// source file's name without its folder.
-std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
-                                       const RepairOptions& options, std::string_view file_name);
 
 // Backup and temporary names: the path up to its last "." (over the whole
 // path), then ".rep" or ".t~p".

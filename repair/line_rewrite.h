@@ -1,0 +1,36 @@
+// RewriteLine: what the line that holds a bad URL becomes. A pure function
+// of the line, the row and the options; any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "repair/repair_options.h"
+
+namespace quimbel {
+
+inline constexpr std::string_view kRepairMarker = "<!-- QUIMBEL COMMENT ";
+
+// What a row asks of its line.
+struct RepairRequest {
+  std::string url;
+  std::string reason;
+  std::string alternate_url;
+};
+
+// The text a line holding the request's URL becomes (without its line
+// end), or nothing when the line is to be removed. `file_name` is the
+// source file's name without its folder.
+//   type 0: the whole line inside "<!-- QUIMBEL COMMENT " ... "-->";
+//   type 1: the URL's first occurrence replaced by the file name (or, for
+//           a 301 or 302 with an Alternate URL, by that), then the marker
+//           comment with the URL when preserving; one-line comments are
+//           dropped first when asked, and if that takes the URL's only
+//           occurrence, the comment-free line is the result;
+//   type 2: nothing.
+// With skipNonHttp a Reason starting with "Error:" leaves the line as is.
+std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
+                                       const RepairOptions& options, std::string_view file_name);
+
+}  // namespace quimbel

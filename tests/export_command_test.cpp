@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "export/export_command.h"
+#include "platform/memory_config_store.h"
+#include "tests/recording_repair_host.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(SwitchExportExtension, FormatButtons) {
+  struct Case {
+    const char* path;
+    int format;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"results.txt", 1, "results.html"}, {"results.html", 0, "results.txt"},
+      {"results.txt", 0, "results.txt"},  {"results.html", 1, "results.html"},
+      {"a.txt.bak", 1, "a.txt.html"},     {".txt", 1, ".txt"},
+      {".html", 0, ".html"},              {"report", 1, "report"},
+      {"/tmp/é.txt", 1, "/tmp/é.html"},   {"/tmp/x.txt.é", 1, "/tmp/x.t.html"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SwitchExportExtension(c.path, c.format), c.after) << c.path << " " << c.format;
+  }
+}
+
+class ExportTest : public ::testing::Test {
+ protected:
+  ExportTest() : settings_(store_) {
+    rows_.AppendResultRow("U1");
+    rows_.SetResultColumn(ResultColumn::kReason, "R1");
+    rows_.SetResultColumn(ResultColumn::kSiteName, "S1", "/w/a.htm");
+    rows_.AppendResultRow("U2");
+    rows_.SetResultColumn(ResultColumn::kReason, "R2");
+    rows_.SetResultColumn(ResultColumn::kSiteName, "S2", "/w/a.htm");
+  }
+  testing::TempFolder folder_;
+  MemoryConfigStore store_;
+  SettingsStore settings_;
+  ResultList rows_;
+  testing::RecordingRepairHost host_;
+};
+
+TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
+  const std::string text = (folder_.path() / "r.txt").string();
+  host_.export_answer = ExportChoice{text, 0};
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.export_shown_with, (std::vector<ExportChoice>{{"results.txt", 0}}));
+  EXPECT_EQ(Read(text), "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
+
+  const std::string html = (folder_.path() / "r.html").string();
+  host_.export_answer = ExportChoice{html, 1};
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, 0}));
+  const std::string report = Read(html);
+  const std::string tail =
+      "<b>Start of report: </b>&lt;date&gt;\n\n<hr>\n<b>FILE: /w/a.htm</b>\n<ul>\n<li><a "
+      "href=\"U1\">S1</a> R1\n<li><a href=\"U2\">S2</a> R2\n</ul>\n<hr>\n\n</BODY>\n</HTML>\n";
+  ASSERT_GE(report.size(), tail.size());
+  EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
+  EXPECT_NE(report.find("results for Tester</H3>"), std::string::npos);
+  EXPECT_EQ(settings_.Get(settings::kExportStarter), html);
+  EXPECT_EQ(settings_.Get(settings::kExportText), 1);
+}
+
+TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
+  const std::string existing = folder_.Write("old.txt", "keep me");
+  host_.export_answer = ExportChoice{existing, 1};
+  host_.prompter.answers = {false};
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.prompter.questions,
+            (std::vector<std::string>{existing + "\nThis file already exists\n\nReplace existing file?"}));
+  EXPECT_EQ(Read(existing), "keep me");
+  EXPECT_TRUE(store_.values.empty());
+
+  host_.export_answer = ExportChoice{(folder_.path() / "no/such/folder/r.txt").string(), 0};
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"file write error"}));
+  // The choice was stored before the write was tried.
+  EXPECT_EQ(settings_.Get(settings::kExportStarter), host_.export_answer->path);
+
+  host_.export_answer = std::nullopt;  // Cancel
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace quimbel
