@@ -13,15 +13,19 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "cli/cli_host.h"
+#include "cli/cli_repair_host.h"
 #include "core/message_loop.h"
 #include "core/settings_store.h"
 #include "core/test_run_controller.h"
 #include "export/report_writers.h"
 #include "platform/qsettings_config_store.h"
+#include "platform/read_only_config_store.h"
+#include "repair/repair_engine.h"
 
 namespace quimbel {
 namespace {
@@ -47,12 +51,16 @@ constexpr const char* kUsage =
     "      --one-eye         report only the very worst offenders\n"
     "      --text FILE       also write the text listing to FILE\n"
     "      --html FILE       also write the HTML report to FILE\n"
+    "      --repair TYPE     then repair the listed rows: disable, replace or remove\n"
+    "                        the line (the other repair options are the stored ones)\n"
+    "      --yes             answer Yes to the repair's questions (default: No)\n"
     "  -q, --quiet           no log lines and no progress display\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "\n"
     "Without --timeout and --filter the stored preferences are used.\n"
-    "Exit status: 0 no row listed, 1 rows listed, 2 could not run, 130 stopped.\n";
+    "Exit status: 0 no row listed, 1 rows listed, 2 could not run (or the repair\n"
+    "did not complete), 130 stopped.\n";
 
 struct Options {
   std::string path;
@@ -62,6 +70,8 @@ struct Options {
   std::optional<std::string> filter;
   std::string text_file;
   std::string html_file;
+  std::optional<int> repair_type;
+  bool yes = false;
   bool quiet = false;
 };
 
@@ -72,7 +82,7 @@ int UsageError(const std::string& problem) {
 
 // Parses the command line; an exit status when there is nothing to run.
 std::optional<int> Parse(int argc, char** argv, Options* options) {
-  enum { kPurge = 1000, kFilter, kHawk, kOneEye, kText, kHtml, kVersion };
+  enum { kPurge = 1000, kFilter, kHawk, kOneEye, kText, kHtml, kVersion, kRepair, kYes };
   static const option kLong[] = {
       {"all-files", no_argument, nullptr, 'a'},     {"recurse", no_argument, nullptr, 'r'},
       {"html-only", no_argument, nullptr, 'x'},     {"purge", no_argument, nullptr, kPurge},
@@ -80,7 +90,8 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       {"hawk", no_argument, nullptr, kHawk},        {"one-eye", no_argument, nullptr, kOneEye},
       {"text", required_argument, nullptr, kText},  {"html", required_argument, nullptr, kHtml},
       {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kVersion},  {nullptr, 0, nullptr, 0},
+      {"version", no_argument, nullptr, kVersion},  {"repair", required_argument, nullptr, kRepair},
+      {"yes", no_argument, nullptr, kYes},          {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "arxt:qh", kLong, nullptr)) != -1;) {
@@ -126,6 +137,22 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       case kHtml:
         options->html_file = optarg;
         break;
+      case kRepair: {
+        const std::string type = optarg;
+        if (type == "disable") {
+          options->repair_type = static_cast<int>(RepairType::kDisableLine);
+        } else if (type == "replace") {
+          options->repair_type = static_cast<int>(RepairType::kReplaceUrl);
+        } else if (type == "remove") {
+          options->repair_type = static_cast<int>(RepairType::kRemoveLine);
+        } else {
+          return UsageError("the repair type is disable, replace or remove");
+        }
+        break;
+      }
+      case kYes:
+        options->yes = true;
+        break;
       case 'q':
         options->quiet = true;
         break;
@@ -140,6 +167,8 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
     }
   }
   if (optind != argc - 1) return UsageError("name exactly one PATH");
+  if (options->repair_type && options->purge)
+    return UsageError("--repair needs a test run, not --purge");
   options->path = argv[optind];
   return std::nullopt;
 }
@@ -188,14 +217,16 @@ class InterruptWatch {
   std::thread thread_;
 };
 
-bool WriteReports(const Options& options, const ResultList& rows) {
-  if (!options.text_file.empty()) {
+// Writes the --text and --html files, but for those an export already wrote.
+bool WriteReports(const Options& options, const ResultList& rows,
+                  const std::set<std::string>& written) {
+  if (!options.text_file.empty() && !written.count(options.text_file)) {
     std::ofstream out(options.text_file, std::ios::trunc);
     if (!out) return false;
     WriteTextReport(out, rows);
     if (!out.flush()) return false;
   }
-  if (!options.html_file.empty()) {
+  if (!options.html_file.empty() && !written.count(options.html_file)) {
     std::ofstream out(options.html_file, std::ios::trunc);
     if (!out) return false;
     WriteHtmlReport(out, rows, UserDisplayName(),
@@ -257,18 +288,37 @@ int Run(int argc, char** argv) {
   while (controller->running())
     loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
 
-  const ResultList& rows = controller->results();
+  ResultList& rows = controller->results();
+  bool repaired = true;
+  std::set<std::string> exported;
   if (!options.purge) {
     for (const std::string& line : BuildReportLines(rows))
       std::cout << line << '\n';
     std::cout.flush();
-    if (!WriteReports(options, rows)) {
+    if (options.repair_type && !interrupted && !host.failed() && !rows.empty()) {
+      // The stored repair options are used but never changed from here.
+      ReadOnlyConfigStore read_only(config);
+      SettingsStore repair_settings(read_only);
+      CliRepairHost repair_host(std::cerr, options.yes, *options.repair_type, options.text_file,
+                                options.html_file);
+      repaired =
+          RunRepairCommand(rows, controller->unknown_error_seen(), repair_settings, repair_host);
+      for (const ResultRow& row : rows.rows()) {
+        if (row.RowDone() != 0) {
+          std::cerr << "quimbel: " << (row.checked ? "handled " : "left as it is ")
+                    << row.text(ResultColumn::kUrl) << " in " << row.text(ResultColumn::kFileName)
+                    << '\n';
+        }
+      }
+      exported = repair_host.exported();
+    }
+    if (!WriteReports(options, rows, exported)) {
       host.ShowMessage("file write error", MessageIcon::kExclamation);
       return kExitCannotRun;
     }
   }
   if (interrupted) return kExitInterrupted;
-  if (host.failed()) return kExitCannotRun;
+  if (host.failed() || !repaired) return kExitCannotRun;
   return rows.empty() ? kExitNoRows : kExitRows;
 }
 

@@ -180,5 +180,37 @@ TEST_F(CliTest, ReportsPurgeAndInterrupt) {
   EXPECT_NE(r.err.find("Testing Stopped by User\n"), std::string::npos);
 }
 
+TEST_F(CliTest, RepairAfterTheRun) {
+  server_.On("/odd/", {Behaviour::kReply, "HTTP/1.0 307 Odd\r\n\r\n"});
+  const std::string gone = Local("/gone.htm");
+  const std::string page = site_.Write("p.htm", "top\n" + Link(gone, "Gone") + "end\n");
+  Result r = cli_.Run({"-q", "--repair", "disable", page});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Read(page), "top\n<!-- QUIMBEL COMMENT <a href=\"" + gone + "\">Gone</a>-->\nend\n");
+  EXPECT_EQ(Read(site_.path() / "p.rep"), "top\n" + Link(gone, "Gone") + "end\n");
+  EXPECT_NE(r.err.find("quimbel: All URL repairs completed\nquimbel: handled " + gone),
+            std::string::npos);
+
+  // Removing lines exports the rows to the --text file.
+  const std::string other = site_.Write("q.htm", Link(gone, "Gone") + "end\n");
+  const auto listing = site_.path() / "bad.txt";
+  r = cli_.Run({"-q", "--repair", "remove", "--text", listing.string(), other});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Read(other), "end\n");
+  EXPECT_EQ(Read(listing), r.out);
+
+  // A run that saw an unknown code asks first; without --yes the answer is No.
+  const std::string odd = site_.Write("o.htm", Link(Local("/odd"), "Odd"));
+  r = cli_.Run({"-q", "--repair", "remove", odd});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(Read(odd), Link(Local("/odd"), "Odd"));
+  EXPECT_NE(r.err.find("(No: give --yes to answer Yes)"), std::string::npos);
+  r = cli_.Run({"-q", "--yes", "--repair", "remove", odd});
+  EXPECT_EQ(r.status, 1);
+  // Its Reason starts with "Error:", which the stored options leave alone.
+  EXPECT_EQ(Read(odd), Link(Local("/odd"), "Odd"));
+  EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quimbel
