@@ -1,0 +1,35 @@
+#include "app/log_view.h"
+
+#include <QScrollBar>
+
+#include "core/run_host.h"
+
+namespace quimbel {
+
+CMyEditView::CMyEditView(QWidget* parent) : QPlainTextEdit(parent) {
+  setReadOnly(true);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setUndoRedoEnabled(false);
+  setFocusPolicy(Qt::ClickFocus);
+}
+
+void CMyEditView::Append(std::string_view text) {
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(QString::fromStdString(LogLineText(text)));
+  // The last appended line stays in view.
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  document()->setModified(false);
+}
+
+void CMyEditView::Clear() {
+  setPlainText(QString());
+  document()->setModified(false);
+}
+
+void CMyEditView::focusInEvent(QFocusEvent* event) {
+  QPlainTextEdit::focusInEvent(event);
+  if (focus_target_) focus_target_->setFocus(Qt::OtherFocusReason);
+}
+
+}  // namespace quimbel

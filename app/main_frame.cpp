@@ -1,0 +1,211 @@
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "app/icons.h"
+#include "app/log_view.h"
+#include "app/quimbel_view.h"
+#include "core/window_rules.h"
+#include "dialogs/help.h"
+#include "dialogs/message_boxes.h"
+
+namespace quimbel {
+namespace {
+
+QRect WorkArea(const QWidget* widget) {
+  const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 738);
+}
+
+QLabel* StatusPaneLabel(QWidget* parent, const QString& text, int characters) {
+  auto* label = new QLabel(text, parent);
+  label->setMinimumWidth(QFontMetrics(label->font()).averageCharWidth() * characters);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  return label;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(SettingsStore& settings, QWidget* parent)
+    : QMainWindow(parent), settings_(settings) {
+  setWindowTitle("Quimbel");
+  setWindowIcon(MakeIcon(IconKind::kProgram));
+
+  const QRect work = WorkArea(this);
+  const Placement placement = LoadPlacement(settings_, work.width(), work.height());
+  move(work.x() + placement.x, work.y() + placement.y);
+  resize(placement.cx, placement.cy);
+
+  // Status bar: the message pane, then the two panes of a probe's state.
+  connection_pane_ = StatusPaneLabel(this, "Connection Status", 58);
+  method_pane_ = StatusPaneLabel(this, "HTTP Method Status", 35);
+  statusBar()->addPermanentWidget(connection_pane_);
+  statusBar()->addPermanentWidget(method_pane_);
+  statusBar()->showMessage("For Help, press F1");
+
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  log_ = new CMyEditView(splitter_);
+  view_ = new CQuimbelView(settings_, log_, connection_pane_, method_pane_, splitter_);
+  splitter_->insertWidget(0, view_);
+  splitter_->setChildrenCollapsible(false);
+  setCentralWidget(splitter_);
+  const int client_height = std::max(2, placement.cy - 100);
+  const int upper = UpperPaneHeight(settings_, client_height);
+  splitter_->setSizes({upper, client_height - upper});
+  connect(splitter_, &QSplitter::splitterMoved, this, [this] { StorePaneHeight(); });
+
+  BuildMenusAndToolbar();
+  view_->on_state_changed = [this] { UpdateCommands(); };
+  connect(view_->model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateCommands(); });
+  connect(view_->model(), &QAbstractItemModel::rowsRemoved, this, [this] { UpdateCommands(); });
+  UpdateCommands();
+  view_->setFocus();
+}
+
+QAction* CMainFrame::AddAction(QMenu* menu, Command command, const QString& text,
+                               const QString& prompt, const QString& tip,
+                               const QKeySequence& shortcut) {
+  // F1 is Help's key without standing in its menu text.
+  const bool shown = !shortcut.isEmpty() && command != Command::kHelpTopics;
+  auto* action = new QAction(shown ? text + "\t" + shortcut.toString() : text, this);
+  action->setStatusTip(prompt);
+  action->setToolTip(tip);
+  if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+  menu->addAction(action);
+  actions_[command] = action;
+  return action;
+}
+
+void CMainFrame::BuildMenusAndToolbar() {
+  QMenu* file = menuBar()->addMenu("&File");
+  AddAction(file, Command::kSelectFiles, "&Select File(s)...", "Select file(s) to test",
+            "Test File(s)", QKeySequence("Ctrl+O"));
+  AddAction(file, Command::kExport, "&Export Results...",
+            "Export Test Results after choosing format", "Export", QKeySequence("Ctrl+S"));
+  AddAction(file, Command::kRepair, "Repair Failed &Links...", "Repair bad links in source file",
+            "Repair", QKeySequence("F5"));
+  file->addSeparator();
+  AddAction(file, Command::kPrint, "&Print...", "Print the active document", "Print",
+            QKeySequence("Ctrl+P"));
+  AddAction(file, Command::kPrintPreview, "Print Pre&view", "Display full pages", "Print Preview");
+  AddAction(file, Command::kPrintSetup, "P&rint Setup...",
+            "Change the printer and printing options", "Print Setup");
+  file->addSeparator();
+  AddAction(file, Command::kExit, "E&xit", "Quit the application; prompts to save documents",
+            "Exit");
+
+  QMenu* view_menu = menuBar()->addMenu("&View");
+  QAction* toolbar_toggle = AddAction(view_menu, Command::kToolbar, "&Toolbar",
+                                      "Show or hide the toolbar", "Toggle ToolBar");
+  QAction* status_toggle = AddAction(view_menu, Command::kStatusBar, "&Status Bar",
+                                     "Show or hide the status bar", "Toggle StatusBar");
+
+  QMenu* options = menuBar()->addMenu("&Options");
+  AddAction(options, Command::kPreferences, "&Preferences...", "Quimbel Preferences", "Preferences",
+            QKeySequence("F2"));
+  AddAction(options, Command::kStop, "&Stop Test", "Stop", "Stop", QKeySequence("Esc"));
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  AddAction(help, Command::kHelpTopics, "&Help Topics", "List Help topics", "Help Topics",
+            QKeySequence("F1"));
+  help->addSeparator();
+  AddAction(help, Command::kAbout, "&About Quimbel...",
+            "Display program information, version number and copyright", "About");
+
+  QToolBar* toolbar = addToolBar("Standard");
+  toolbar->setIconSize(QSize(16, 15));
+  toolbar->setAllowedAreas(Qt::AllToolBarAreas);
+  const std::pair<Command, IconKind> buttons[] = {{Command::kSelectFiles, IconKind::kSelect},
+                                                  {Command::kExport, IconKind::kExport},
+                                                  {Command::kRepair, IconKind::kRepair},
+                                                  {Command::kPrint, IconKind::kPrint},
+                                                  {Command::kPreferences, IconKind::kPreferences},
+                                                  {Command::kStop, IconKind::kStop},
+                                                  {Command::kAbout, IconKind::kAbout}};
+  for (const auto& [command, icon] : buttons) {
+    actions_[command]->setIcon(MakeIcon(icon));
+    toolbar->addAction(actions_[command]);
+    // Separators after Repair, after Print and after Stop.
+    if (command == Command::kRepair || command == Command::kPrint || command == Command::kStop) {
+      toolbar->addSeparator();
+    }
+  }
+
+  toolbar_toggle->setCheckable(true);
+  toolbar_toggle->setChecked(true);
+  connect(toolbar_toggle, &QAction::toggled, toolbar, &QToolBar::setVisible);
+  status_toggle->setCheckable(true);
+  status_toggle->setChecked(true);
+  connect(status_toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
+
+  connect(actions_[Command::kSelectFiles], &QAction::triggered, view_, &CQuimbelView::SelectFiles);
+  connect(actions_[Command::kPreferences], &QAction::triggered, view_, &CQuimbelView::Preferences);
+  connect(actions_[Command::kStop], &QAction::triggered, view_, &CQuimbelView::StopTest);
+  connect(actions_[Command::kExit], &QAction::triggered, this, &QWidget::close);
+  connect(actions_[Command::kHelpTopics], &QAction::triggered, this,
+          [] { OpenHelp(kHelpContents); });
+}
+
+void CMainFrame::UpdateCommands() {
+  actions_[Command::kSelectFiles]->setEnabled(view_->CanSelectFiles());
+  actions_[Command::kExport]->setEnabled(view_->CanExport());
+  actions_[Command::kRepair]->setEnabled(view_->CanRepair());
+  actions_[Command::kPrint]->setEnabled(view_->CanPrint());
+  actions_[Command::kPrintPreview]->setEnabled(view_->CanPrint());
+  actions_[Command::kPrintSetup]->setEnabled(view_->CanPrint());
+  actions_[Command::kPreferences]->setEnabled(view_->CanEditPreferences());
+  actions_[Command::kStop]->setEnabled(view_->CanStop());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  // Asked whichever pane has the focus: unrepaired rows are never lost
+  // without a word.
+  WidgetPrompter prompter(this);
+  if (!ConfirmDiscardResults(view_->results(), DiscardReason::kQuit, prompter)) {
+    event->ignore();
+    return;
+  }
+  StoreColumnWidths(settings_, view_->ColumnWidths());
+  event->accept();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  shown_ = true;
+}
+
+void CMainFrame::StorePlacementNow() {
+  if (!shown_ || isMinimized()) return;
+  const QRect work = WorkArea(this);
+  const QRect frame = frameGeometry();
+  StorePlacement(settings_,
+                 {frame.x() - work.x(), frame.y() - work.y(), frame.width(), frame.height()},
+                 work.width(), work.height());
+}
+
+void CMainFrame::StorePaneHeight() {
+  if (view_->set_up()) settings_.Set(settings::kScreenHigh, splitter_->sizes().value(0));
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  StorePlacementNow();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  StorePlacementNow();
+  StorePaneHeight();
+}
+
+}  // namespace quimbel

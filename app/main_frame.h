@@ -1,0 +1,79 @@
+// CMainFrame: the main window. Menus, toolbar and status bar, a splitter
+// with the results view above the log view, the remembered placement,
+// pane height and column widths, and the enabling of every command from
+// the results view's flags. User-interface thread only.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <string>
+
+#include "core/settings_store.h"
+
+class QAction;
+class QLabel;
+class QSplitter;
+
+namespace quimbel {
+
+class CMyEditView;
+class CQuimbelView;
+
+// The application's single, empty document.
+class CQuimbelDoc {};
+
+enum class Command {
+  kSelectFiles,
+  kExport,
+  kRepair,
+  kPrint,
+  kPrintPreview,
+  kPrintSetup,
+  kExit,
+  kToolbar,
+  kStatusBar,
+  kPreferences,
+  kStop,
+  kHelpTopics,
+  kAbout,
+};
+
+class CMainFrame : public QMainWindow {
+ public:
+  explicit CMainFrame(SettingsStore& settings, QWidget* parent = nullptr);
+
+  CQuimbelView* results_view() const { return view_; }
+  CMyEditView* log_view() const { return log_; }
+  QLabel* connection_pane() const { return connection_pane_; }
+  QLabel* method_pane() const { return method_pane_; }
+  QSplitter* splitter() const { return splitter_; }
+  QAction* action(Command command) const { return actions_.at(command); }
+
+  // Sets every command's enabled state from the results view's flags.
+  void UpdateCommands();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QAction* AddAction(QMenu* menu, Command command, const QString& text, const QString& prompt,
+                     const QString& tip, const QKeySequence& shortcut = {});
+  void BuildMenusAndToolbar();
+  void StorePlacementNow();
+  void StorePaneHeight();
+
+  SettingsStore& settings_;
+  CQuimbelDoc document_;
+  std::map<Command, QAction*> actions_;
+  QSplitter* splitter_;
+  CQuimbelView* view_;
+  CMyEditView* log_;
+  QLabel* connection_pane_;
+  QLabel* method_pane_;
+  bool shown_ = false;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,26 @@
+// CQuimbelApp: the application object. It owns the settings store, started
+// before any window (with the one-time import of an old profile), and the
+// two flags that remember, for this run of the program, whether the About
+// box's links were followed.
+#pragma once
+
+#include "core/settings_store.h"
+#include "platform/qsettings_config_store.h"
+
+namespace quimbel {
+
+class CQuimbelApp {
+ public:
+  CQuimbelApp();
+
+  SettingsStore& settings() { return settings_; }
+
+  bool home_page_visited = false;
+  bool mail_visited = false;
+
+ private:
+  QSettingsConfigStore config_;
+  SettingsStore settings_;
+};
+
+}  // namespace quimbel

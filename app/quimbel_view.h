@@ -1,0 +1,117 @@
+// CQuimbelView: the results list (upper pane) and the owner of all run
+// state. It shows the engine's ResultList through a table model and is the
+// Qt host of the run controller: log and status panes, message boxes,
+// beeps, the progress window and the timers. The workers' messages reach
+// it through queued calls. Every run-related command is handled here.
+// User-interface thread only.
+#pragma once
+
+#include <QTreeView>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "core/run_host.h"
+#include "core/settings_store.h"
+#include "core/test_run_controller.h"
+#include "core/window_rules.h"
+
+class QLabel;
+class QTimer;
+
+namespace quimbel {
+
+class CMyEditView;
+class CProgressDlg;
+class ResultTableModel;
+
+// Posts worker messages to the view's thread as queued calls.
+class QueuedPoster : public MessagePoster {
+ public:
+  QueuedPoster(QObject* receiver, std::function<void(const WorkerMessage&)> handler)
+      : receiver_(receiver), handler_(std::move(handler)) {}
+  void Post(WorkerMessage message) override;
+
+ private:
+  QObject* receiver_;
+  std::function<void(const WorkerMessage&)> handler_;
+};
+
+class CQuimbelView : public QTreeView, public RunHost {
+ public:
+  CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* connection_pane,
+               QLabel* method_pane, QWidget* parent = nullptr);
+  ~CQuimbelView() override;
+
+  TestRunController& controller() { return *controller_; }
+  ResultList& results() { return controller_->results(); }
+
+  // Commands.
+  void SelectFiles();
+  void Preferences();
+  void StopTest();
+
+  // Enabling rules.
+  bool CanSelectFiles() const { return !running(); }
+  bool CanExport() const { return !running() && !controller_->results().empty(); }
+  bool CanRepair() const {
+    return controller_->results_ready() && !controller_->results().empty() &&
+           !controller_->repair_completed();
+  }
+  bool CanPrint() const { return !running(); }
+  bool CanEditPreferences() const { return !running(); }
+  bool CanStop() const { return running(); }
+  bool running() const { return controller_->running(); }
+
+  // Called whenever something that decides the enabling may have changed.
+  std::function<void()> on_state_changed;
+  // The file selection dialog; replaceable so tests can answer it.
+  std::function<std::optional<FileSelection>(const FileSelection&, const std::string& starter)>
+      ask_file_selection;
+
+  std::array<int, 5> ColumnWidths() const;
+  bool set_up() const { return set_up_; }
+  CProgressDlg* progress_dialog() const { return progress_.get(); }
+
+  // RunHost.
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
+  bool AskYesNo(const std::string& text, MessageIcon icon) override;
+  void Beep(BeepKind kind) override;
+  void LogAppend(std::string_view text) override;
+  void LogClear() override;
+  void SetStatusText(StatusPane pane, std::string_view text) override;
+  void ScrollToRow(std::size_t row) override;
+  void StartTimer(int id, std::chrono::milliseconds interval) override;
+  void KillTimer(int id) override;
+  void CreateProgress(bool file_only) override;
+  void TransferProgress(const ProgressTexts& texts) override;
+  void SetFileBarRange(int count) override;
+  void StepFileBar() override;
+  void SetUrlBarRange(int count) override;
+  void StepUrlBar() override;
+  void SetUrlBarPosition(int position) override;
+  void DestroyProgress() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void StateChanged();
+
+  SettingsStore& settings_;
+  CMyEditView* log_;
+  QLabel* connection_pane_;
+  QLabel* method_pane_;
+  QueuedPoster poster_;
+  std::unique_ptr<TestRunController> controller_;
+  ResultTableModel* model_;
+  ReportFilter filter_;  // edited in place by the Preferences dialog
+  int timeout_seconds_;
+  bool visible_;
+  bool set_up_ = false;
+  std::map<int, QTimer*> timers_;
+  std::unique_ptr<CProgressDlg> progress_;
+};
+
+}  // namespace quimbel

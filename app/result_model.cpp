@@ -1,0 +1,76 @@
+#include "app/result_model.h"
+
+namespace quimbel {
+
+ResultTableModel::ResultTableModel(ResultList& rows, QObject* parent)
+    : QAbstractTableModel(parent), rows_(rows) {
+  rows_.SetObserver(this);
+}
+
+ResultTableModel::~ResultTableModel() {
+  rows_.SetObserver(nullptr);
+}
+
+int ResultTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ResultTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kResultColumnCount;
+}
+
+QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || static_cast<std::size_t>(index.row()) >= rows_.size()) return {};
+  const ResultRow& row = rows_.row(static_cast<std::size_t>(index.row()));
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+    return QString::fromStdString(row.columns[static_cast<std::size_t>(index.column())]);
+  }
+  if (role == Qt::CheckStateRole && index.column() == 0) {
+    return row.checked ? Qt::Checked : Qt::Unchecked;
+  }
+  return {};
+}
+
+bool ResultTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::CheckStateRole || index.column() != 0 || !index.isValid()) return false;
+  rows_.SetChecked(static_cast<std::size_t>(index.row()),
+                   value.value<Qt::CheckState>() == Qt::Checked);
+  return true;
+}
+
+QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= kResultColumnCount) {
+    return {};
+  }
+  return QString(kResultColumnHeaders[section]);
+}
+
+Qt::ItemFlags ResultTableModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  if (index.column() == 0) flags |= Qt::ItemIsUserCheckable;
+  return flags;
+}
+
+void ResultTableModel::RowsAboutToBeInserted(std::size_t first, std::size_t last) {
+  beginInsertRows({}, static_cast<int>(first), static_cast<int>(last));
+}
+
+void ResultTableModel::RowsInserted() {
+  endInsertRows();
+}
+
+void ResultTableModel::RowChanged(std::size_t row) {
+  const int r = static_cast<int>(row);
+  emit dataChanged(index(r, 0), index(r, kResultColumnCount - 1));
+}
+
+void ResultTableModel::RowsAboutToBeRemoved(std::size_t first, std::size_t last) {
+  beginRemoveRows({}, static_cast<int>(first), static_cast<int>(last));
+}
+
+void ResultTableModel::RowsRemoved() {
+  endRemoveRows();
+}
+
+}  // namespace quimbel

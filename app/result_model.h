@@ -1,0 +1,35 @@
+// ResultTableModel: the results list as a Qt table model. It follows the
+// engine's ResultList through its observer, so appending a row inserts one
+// row in the view (no reset), and a click on a check box changes the row's
+// check state in the list. User-interface thread only.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "core/result_list.h"
+
+namespace quimbel {
+
+class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
+ public:
+  explicit ResultTableModel(ResultList& rows, QObject* parent = nullptr);
+  ~ResultTableModel() override;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  void RowsAboutToBeInserted(std::size_t first, std::size_t last) override;
+  void RowsInserted() override;
+  void RowChanged(std::size_t row) override;
+  void RowsAboutToBeRemoved(std::size_t first, std::size_t last) override;
+  void RowsRemoved() override;
+
+ private:
+  ResultList& rows_;
+};
+
+}  // namespace quimbel

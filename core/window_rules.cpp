@@ -1,0 +1,128 @@
+#include "core/window_rules.h"
+
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+
+namespace quimbel {
+
+Placement LoadPlacement(SettingsStore& settings, int work_width, int work_height) {
+  Placement p{settings.Get(settings::kScreenX), settings.Get(settings::kScreenY),
+              settings.Get(settings::kScreenCx), settings.Get(settings::kScreenCy)};
+  const bool fits = p.cx > 0 && p.cy > 0 && p.x >= 0 && p.y >= 0 && p.cx <= work_width &&
+                    p.x <= work_width && p.cy <= work_height && p.y <= work_height;
+  if (fits) return p;
+  p.cx = work_width * 3 / 4;
+  p.cy = work_height * 3 / 4;
+  p.x = (work_width - p.cx) / 2;
+  p.y = (work_height - p.cy) / 2;
+  settings.Set(settings::kScreenX, p.x);
+  settings.Set(settings::kScreenY, p.y);
+  settings.Set(settings::kScreenCx, p.cx);
+  settings.Set(settings::kScreenCy, p.cy);
+  return p;
+}
+
+void StorePlacement(SettingsStore& settings, Placement p, int work_width, int work_height) {
+  settings.Set(settings::kScreenX, std::max(p.x, 0));
+  settings.Set(settings::kScreenY, std::max(p.y, 0));
+  settings.Set(settings::kScreenCx, std::min(p.cx, work_width));
+  settings.Set(settings::kScreenCy, std::min(p.cy, work_height));
+}
+
+std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width) {
+  const int fallback = client_width * 9 / 50;
+  std::array<int, 5> widths{};
+  long long sum = 0;
+  bool usable = true;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    widths[i] = settings.GetInt(settings::kGridSection, settings::kGridColumns[i], fallback);
+    usable = usable && widths[i] != 0 && widths[i] <= client_width;
+    sum += widths[i];
+  }
+  if (usable && sum <= client_width) return widths;
+  widths.fill(fallback);
+  return widths;
+}
+
+void StoreColumnWidths(SettingsStore& settings, const std::array<int, 5>& widths) {
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    settings.SetInt(settings::kGridSection, settings::kGridColumns[i], widths[i]);
+  }
+}
+
+int UpperPaneHeight(SettingsStore& settings, int client_height) {
+  const int stored = settings.Get(settings::kScreenHigh);
+  return stored >= 1 && stored < client_height ? stored : client_height / 2;
+}
+
+bool ConfirmDiscardResults(ResultList& rows, DiscardReason reason, Prompter& prompter) {
+  if (rows.empty()) return true;
+  for (std::size_t i = rows.size(); i-- > 0;) {
+    if (!rows.row(i).checked || rows.row(i).RowDone() == 1) rows.RemoveRow(i);
+  }
+  if (rows.empty()) return true;
+  const std::string question =
+      std::string("Not all of the bad URLs have been repaired\n\n") +
+      (reason == DiscardReason::kContinue ? "Do you want to continue?" : "Do you want to quit?");
+  if (!prompter.AskYesNo(question, MessageIcon::kQuestion)) return false;
+  rows.Clear();
+  return true;
+}
+
+void ApplyScopeInterlock(FileSelection& selection, ScopeBox clicked) {
+  if (clicked == ScopeBox::kRecurse && selection.recurse) selection.all_files = true;
+  if (clicked == ScopeBox::kAllFiles && !selection.all_files) selection.recurse = false;
+}
+
+std::string BrowseStartName(const std::string& starter) {
+  std::string name = starter;
+  if (!name.empty()) {
+    const std::size_t first = name.find('/');
+    const std::size_t last = name.rfind('/');
+    if (first != last) name.erase(last);
+    if (name.empty() || name.back() != '/') name += '/';
+  }
+  return name + "*.*";
+}
+
+FileSelection LoadFileSelection(SettingsStore& settings, const std::string& current_folder) {
+  FileSelection selection;
+  selection.path = settings.Get(settings::kFileSelStarter);
+  if (selection.path.empty()) selection.path = current_folder;
+  selection.function = settings.Get(settings::kFunction);
+  selection.recurse = settings.Get(settings::kRecurse) != 0;
+  selection.all_files = settings.Get(settings::kAllFiles) != 0;
+  selection.filter = settings.Get(settings::kFileSelFilter) != 0;
+  if (selection.recurse && !selection.all_files) {
+    selection.recurse = false;
+    settings.Set(settings::kRecurse, 0);
+  }
+  return selection;
+}
+
+bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
+                         Prompter& prompter) {
+  settings.Set(settings::kFunction, selection.function);
+  settings.Set(settings::kRecurse, selection.recurse ? 1 : 0);
+  settings.Set(settings::kAllFiles, selection.all_files ? 1 : 0);
+  settings.Set(settings::kFileSelFilter, selection.filter ? 1 : 0);
+  std::error_code error;
+  if (selection.all_files) {
+    if (!std::filesystem::is_directory(selection.path, error)) {
+      prompter.ShowMessage(
+          "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means you "
+          "should\nspecify a valid directory path, NOT a file path)",
+          MessageIcon::kExclamation);
+      return false;
+    }
+  } else if (std::filesystem::is_directory(selection.path, error) ||
+             !std::ifstream(selection.path, std::ios::binary).is_open()) {
+    prompter.ShowMessage("The specified file does not exist", MessageIcon::kExclamation);
+    return false;
+  }
+  settings.Set(settings::kFileSelStarter, selection.path);
+  return true;
+}
+
+}  // namespace quimbel

@@ -1,0 +1,74 @@
+// The rules behind the main window's remembered layout and the file
+// selection's check boxes: plain functions, so they are tested without a
+// window. User-interface thread only where a store is involved.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "core/result_list.h"
+#include "core/settings_store.h"
+#include "platform/prompter.h"
+
+namespace quimbel {
+
+struct Placement {
+  int x = 0, y = 0, cx = 0, cy = 0;
+  bool operator==(const Placement&) const = default;
+};
+
+// The stored placement when it fits the work area (cx, cy > 0; x, y >= 0;
+// x and cx at most the width, y and cy at most the height); otherwise three
+// quarters of the work area, centred, which is stored at once.
+Placement LoadPlacement(SettingsStore& settings, int work_width, int work_height);
+
+// A moved or resized (not minimised) window: x and y no less than 0, cx and
+// cy no more than the work area; stored.
+void StorePlacement(SettingsStore& settings, Placement placement, int work_width, int work_height);
+
+// The five column widths: the stored ones when each is non-zero and at
+// most the list's client width and their sum is too; else all width*9/50.
+std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width);
+void StoreColumnWidths(SettingsStore& settings, const std::array<int, 5>& widths);
+
+// The results pane's height: the stored "High" when from 1 to less than
+// the client height, else half of it.
+int UpperPaneHeight(SettingsStore& settings, int client_height);
+
+enum class DiscardReason { kContinue, kQuit };
+
+// Before a new selection or quitting: rows that are unchecked or already
+// repaired go at once; if any are left the user is asked, and Yes removes
+// them all. True when the caller may go on.
+bool ConfirmDiscardResults(ResultList& rows, DiscardReason reason, Prompter& prompter);
+
+// The file selection's values and its check-box interlock.
+struct FileSelection {
+  std::string path;
+  int function = 0;
+  bool all_files = false;
+  bool recurse = false;
+  bool filter = false;
+  bool operator==(const FileSelection&) const = default;
+};
+enum class ScopeBox { kAllFiles, kRecurse };
+// After a click on `clicked` (the box has already toggled itself): recurse
+// implies all files.
+void ApplyScopeInterlock(FileSelection& selection, ScopeBox clicked);
+
+// The file picker's initial name, built from the stored "Starter": cut
+// before its last "/" when it has more than one, end it with "/", then
+// "*.*".
+std::string BrowseStartName(const std::string& starter);
+
+// The dialog's opening values: "FileSel", the current folder for an empty
+// "Starter", and a stored recurse without all files cleared (and stored).
+FileSelection LoadFileSelection(SettingsStore& settings, const std::string& current_folder);
+
+// OK in the dialog: stores the four options, then checks the path. The
+// path to run, or nothing after telling the user why not (the option
+// values stay stored, "Starter" only changes for a path that exists).
+bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
+                         Prompter& prompter);
+
+}  // namespace quimbel

@@ -1,0 +1,122 @@
+#include "dialogs/file_select_dialog.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "core/file_collection.h"
+
+namespace quimbel {
+
+CFileSelectDlg::CFileSelectDlg(QWidget* parent, const FileSelection& values, std::string starter)
+    : QDialog(parent), starter_(std::move(starter)) {
+  setWindowTitle("Select File(s) to Test");
+  auto* layout = new QVBoxLayout(this);
+
+  auto* path_row = new QHBoxLayout;
+  path_ = new QLineEdit(this);
+  path_->setMaxLength(1000);
+  path_->setMinimumWidth(420);
+  browse_ = new QPushButton("Browse...", this);
+  path_row->addWidget(path_, 1);
+  path_row->addWidget(browse_);
+  layout->addLayout(path_row);
+
+  auto* function_box = new QGroupBox("Function", this);
+  auto* function_row = new QHBoxLayout(function_box);
+  function_ = new QButtonGroup(this);
+  auto* test = new QRadioButton("Test URLs in Selected File(s)", function_box);
+  auto* purge = new QRadioButton("Remove HTML Comments in Selected File(s)", function_box);
+  function_->addButton(test, 0);
+  function_->addButton(purge, 1);
+  function_row->addWidget(test);
+  function_row->addWidget(purge);
+  layout->addWidget(function_box);
+
+  auto* options = new QGroupBox("Options", this);
+  auto* options_column = new QVBoxLayout(options);
+  all_files_ = new QCheckBox("Test other files in this directory", options);
+  recurse_ = new QCheckBox("Test in this directory and all sub-directories", options);
+  filter_ = new QCheckBox("Only test files with extensions like \"htm\" or similar *", options);
+  std::string note = "* this means";
+  for (const std::string& extension : HtmlExtensions())
+    note += " " + extension;
+  options_column->addWidget(all_files_);
+  options_column->addWidget(recurse_);
+  options_column->addWidget(filter_);
+  options_column->addWidget(new QLabel(QString::fromStdString(note), options));
+  layout->addWidget(options);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  ok_ = buttons->button(QDialogButtonBox::Ok);
+  ok_->setDefault(true);
+  layout->addWidget(buttons);
+
+  pick_folder = [](QWidget* owner, const QString& title) {
+    return QFileDialog::getExistingDirectory(owner, title);
+  };
+  pick_file = [](QWidget* owner, const QString& start_name) {
+    return QFileDialog::getOpenFileName(owner, QString(), start_name, QString(), nullptr,
+                                        QFileDialog::ReadOnly);
+  };
+
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(browse_, &QPushButton::clicked, this, &CFileSelectDlg::Browse);
+  connect(recurse_, &QCheckBox::clicked, this, [this] {
+    FileSelection current = this->values();
+    ApplyScopeInterlock(current, ScopeBox::kRecurse);
+    Show(current);
+  });
+  connect(all_files_, &QCheckBox::clicked, this, [this] {
+    FileSelection current = this->values();
+    ApplyScopeInterlock(current, ScopeBox::kAllFiles);
+    Show(current);
+  });
+  Show(values);
+}
+
+void CFileSelectDlg::Show(const FileSelection& values) {
+  path_->setText(QString::fromStdString(values.path));
+  if (QAbstractButton* chosen = function_->button(values.function)) {
+    chosen->setChecked(true);
+  } else {
+    function_->setExclusive(false);
+    for (QAbstractButton* button : function_->buttons())
+      button->setChecked(false);
+    function_->setExclusive(true);
+  }
+  all_files_->setChecked(values.all_files);
+  recurse_->setChecked(values.recurse);
+  filter_->setChecked(values.filter);
+}
+
+FileSelection CFileSelectDlg::values() const {
+  return {path_->text().toStdString(), function_->checkedId(), all_files_->isChecked(),
+          recurse_->isChecked(), filter_->isChecked()};
+}
+
+void CFileSelectDlg::Browse() {
+  FileSelection current = values();
+  QString chosen;
+  if (current.all_files) {
+    chosen = pick_folder(this, "Folder to Test");
+  } else {
+    chosen = pick_file(this, QString::fromStdString(BrowseStartName(starter_)));
+  }
+  if (!chosen.isEmpty()) {
+    current.path = chosen.toStdString();
+    Show(current);
+  }
+  ok_->setFocus();
+}
+
+}  // namespace quimbel

@@ -1,0 +1,49 @@
+// CFileSelectDlg: "Select File(s) to Test", where every run begins. It
+// edits a FileSelection: the path, the function, and the three scope boxes
+// kept consistent (recurse implies all files). Browse opens a folder
+// picker or a file picker by the all-files box as currently shown.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "core/window_rules.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace quimbel {
+
+class CFileSelectDlg : public QDialog {
+ public:
+  CFileSelectDlg(QWidget* parent, const FileSelection& values, std::string starter);
+
+  FileSelection values() const;
+
+  // The pickers; replaceable so tests see what they would have been asked.
+  std::function<QString(QWidget*, const QString& title)> pick_folder;
+  std::function<QString(QWidget*, const QString& start_name)> pick_file;
+
+  // For tests.
+  QLineEdit* path_field() const { return path_; }
+  QCheckBox* all_files_box() const { return all_files_; }
+  QCheckBox* recurse_box() const { return recurse_; }
+  QPushButton* browse_button() const { return browse_; }
+
+ private:
+  void Show(const FileSelection& values);
+  void Browse();
+
+  std::string starter_;
+  QLineEdit* path_;
+  QButtonGroup* function_;
+  QCheckBox* all_files_;
+  QCheckBox* recurse_;
+  QCheckBox* filter_;
+  QPushButton* browse_;
+  QPushButton* ok_;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,121 @@
+#include "dialogs/preferences_dialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/status_code_table.h"
+#include "dialogs/help.h"
+#include "dialogs/message_boxes.h"
+
+namespace quimbel {
+
+CCategoryListBox::CCategoryListBox(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::NoSelection);
+  setSortingEnabled(false);
+  for (const StatusCategory& category : StatusCodeTable::Categories()) {
+    auto* item = new QListWidgetItem(
+        QString::fromUtf8(category.reason.data(), static_cast<int>(category.reason.size())), this);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    item->setSizeHint(QSize(0, 20));
+  }
+}
+
+void CCategoryListBox::ShowFilter(const ReportFilter& filter) {
+  // Any character but "0" is reported, so it shows as checked.
+  for (int i = 0; i < count(); ++i) {
+    const bool reported = static_cast<std::size_t>(i) < filter.text().size() &&
+                          filter.text()[static_cast<std::size_t>(i)] != '0';
+    item(i)->setCheckState(reported ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+ReportFilter CCategoryListBox::Filter() const {
+  std::string text;
+  for (int i = 0; i < count(); ++i)
+    text += item(i)->checkState() == Qt::Checked ? '1' : '0';
+  return ReportFilter(text);
+}
+
+CPreferencesDlg::CPreferencesDlg(QWidget* parent, ReportFilter& filter, int timeout, bool visible)
+    : QDialog(parent), filter_(filter), timeout_(timeout), visible_(visible) {
+  setWindowTitle("Preferences");
+  auto* layout = new QGridLayout(this);
+  layout->addWidget(new QLabel("Report Results for Checked Items - or use the Defaults", this), 0,
+                    0);
+  list_ = new CCategoryListBox(this);
+  list_->setMinimumSize(330, 300);
+  layout->addWidget(list_, 1, 0, 4, 1);
+
+  auto* type_a = new QGroupBox("Defaults for Type A Users", this);
+  auto* a_column = new QVBoxLayout(type_a);
+  a_column->addWidget(new QLabel("Report every defect to me (code 200 is not a defect)", type_a));
+  auto* hawk = new QPushButton("Watch Like a Hawk", type_a);
+  a_column->addWidget(hawk);
+  layout->addWidget(type_a, 1, 1);
+
+  auto* type_b = new QGroupBox("Defaults for Type B Users", this);
+  auto* b_column = new QVBoxLayout(type_b);
+  b_column->addWidget(new QLabel("Report only the very worst offenders to me", type_b));
+  auto* one_eye = new QPushButton("Watch With One Eye Shut", type_b);
+  b_column->addWidget(one_eye);
+  layout->addWidget(type_b, 2, 1);
+
+  auto* timeout_row = new QHBoxLayout;
+  timeout_field_ = new QLineEdit(QString::number(timeout_), this);
+  timeout_field_->setMaximumWidth(70);
+  auto* timeout_label = new QLabel(
+      "How Long to Wait for Slow Hosts? (seconds) (Does not apply to initial connection "
+      "attempt.)",
+      this);
+  timeout_label->setWordWrap(true);
+  timeout_row->addWidget(timeout_field_);
+  timeout_row->addWidget(timeout_label, 1);
+  layout->addLayout(timeout_row, 3, 1);
+  visible_box_ = new QCheckBox("Ensure new list entires are visible.", this);
+  visible_box_->setChecked(visible_);
+  layout->addWidget(visible_box_, 4, 1);
+
+  auto* buttons = new QDialogButtonBox(
+      QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
+  layout->addWidget(buttons, 5, 0, 1, 2);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CPreferencesDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
+  connect(hawk, &QPushButton::clicked, this, &CPreferencesDlg::PressTypeA);
+  connect(one_eye, &QPushButton::clicked, this, &CPreferencesDlg::PressTypeB);
+  list_->ShowFilter(filter_);
+}
+
+void CPreferencesDlg::PressTypeA() {
+  filter_ = ReportFilter(std::string(kDefaultFilter));
+  list_->ShowFilter(filter_);
+}
+
+void CPreferencesDlg::PressTypeB() {
+  filter_ = ReportFilter(std::string(kTypeBFilter));
+  list_->ShowFilter(filter_);
+}
+
+void CPreferencesDlg::accept() {
+  filter_ = list_->Filter();
+  bool number = false;
+  const int seconds = timeout_field_->text().trimmed().toInt(&number);
+  if (!number || seconds < kMinTimeout || seconds > kMaxTimeout) {
+    MessageBoxes::Show(this, "Please enter an integer between 5 and 1000.",
+                       MessageIcon::kExclamation);
+    timeout_field_->setFocus();
+    timeout_field_->selectAll();
+    return;
+  }
+  timeout_ = seconds;
+  visible_ = visible_box_->isChecked();
+  QDialog::accept();
+}
+
+}  // namespace quimbel

@@ -1,0 +1,56 @@
+// CPreferencesDlg: which categories are reported, the time limit for slow
+// hosts and whether new rows are scrolled into view.
+//
+// The dialog edits the results view's filter in place (a preset, or the
+// rebuild of an OK, stays in force even when the dialog is then
+// cancelled); the time limit and the visibility flag are its own copies,
+// handed back only on OK.
+#pragma once
+
+#include <QDialog>
+#include <QListWidget>
+
+#include "core/report_filter.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace quimbel {
+
+// The check list of the 43 report categories, in table order.
+class CCategoryListBox : public QListWidget {
+ public:
+  explicit CCategoryListBox(QWidget* parent);
+  void ShowFilter(const ReportFilter& filter);
+  ReportFilter Filter() const;  // "1" for a checked row, "0" otherwise
+};
+
+class CPreferencesDlg : public QDialog {
+ public:
+  static constexpr int kMinTimeout = 5;
+  static constexpr int kMaxTimeout = 1000;
+
+  CPreferencesDlg(QWidget* parent, ReportFilter& filter, int timeout, bool visible);
+
+  int timeout() const { return timeout_; }
+  bool visible() const { return visible_; }
+
+  // For tests.
+  CCategoryListBox* categories() const { return list_; }
+  QLineEdit* timeout_field() const { return timeout_field_; }
+  void PressTypeA();
+  void PressTypeB();
+
+ protected:
+  void accept() override;
+
+ private:
+  ReportFilter& filter_;
+  int timeout_;
+  bool visible_;
+  CCategoryListBox* list_;
+  QLineEdit* timeout_field_;
+  QCheckBox* visible_box_;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,42 @@
+// CProgressDlg: the modeless Testing Progress window of a run. No buttons,
+// no close box; the run writes its values through RunHost. In file-only
+// mode (a comment purge) the URL part is hidden.
+#pragma once
+
+#include <QDialog>
+
+#include "core/run_host.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace quimbel {
+
+class CProgressDlg : public QDialog {
+ public:
+  CProgressDlg(QWidget* owner, bool file_only);
+
+  void Transfer(const ProgressTexts& texts);
+  QProgressBar* file_bar() const { return file_bar_; }
+  QProgressBar* url_bar() const { return url_bar_; }
+
+  // For tests and screenshots.
+  QLabel* current_file_label() const { return current_file_; }
+  bool url_part_visible() const;
+
+ private:
+  QLabel* current_file_;
+  QLabel* file_number_;
+  QLabel* file_total_;
+  QLabel* current_url_;
+  QLabel* url_link_text_;
+  QLabel* url_number_;
+  QLabel* url_total_;
+  QLabel* url_caption_;
+  QLabel* url_counter_caption_;
+  QLabel* url_of_;
+  QProgressBar* file_bar_;
+  QProgressBar* url_bar_;
+};
+
+}  // namespace quimbel

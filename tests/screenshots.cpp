@@ -1,0 +1,101 @@
+// quimbel-screenshots OUTDIR: renders the main window after a run over a
+// small site, each dialog and the progress window to PNG files, offscreen,
+// for review. The site's links point at a scripted server on 127.0.0.1.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "app/log_view.h"
+#include "app/main_frame.h"
+#include "app/quimbel_view.h"
+#include "dialogs/file_select_dialog.h"
+#include "dialogs/message_boxes.h"
+#include "dialogs/preferences_dialog.h"
+#include "dialogs/progress_dialog.h"
+#include "platform/memory_config_store.h"
+#include "tests/scripted_server.h"
+#include "tests/temp_folder.h"
+
+using namespace quimbel;
+
+namespace {
+
+void Save(QWidget* widget, const QString& folder, const QString& name) {
+  widget->show();
+  QApplication::processEvents();
+  const QString path = folder + "/" + name + ".png";
+  if (!widget->grab().save(path)) std::cerr << "cannot write " << path.toStdString() << "\n";
+  std::cout << path.toStdString() << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::cerr << "usage: quimbel-screenshots OUTDIR\n";
+    return 2;
+  }
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Quimbel");
+  const QString out = QDir(argv[1]).absolutePath();
+  QDir().mkpath(out);
+  MessageBoxes::StartRecording();
+
+  testing::ScriptedServer server;
+  server.On("/moved/", {testing::Behaviour::kReply,
+                        "HTTP/1.0 301 Moved\r\nLocation: http://www.example.test/new/\r\n\r\n"});
+  server.On("/ok.htm", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+  testing::TempFolder site;
+  std::string page;
+  for (int i = 0; i < 12; ++i) {
+    page += "<a href=\"" + base + "/missing/page" + std::to_string(i) + ".htm\">Missing page " +
+            std::to_string(i) + "</a>\n";
+  }
+  page += "<a href=\"" + base + "/moved\">Our old address</a>\n";
+  page += "<a href=\"http://no-such-host.invalid/\">A host that is gone</a>\n";
+  page += "<a href=\"" + base + "/ok.htm\">Fine</a>\n";
+  site.Write("index.htm", page);
+  site.Write("about/team.htm", "<a href=\"" + base + "/team.htm\">The team</a>");
+
+  MemoryConfigStore store;
+  SettingsStore settings(store);
+  settings.Set(settings::kScreenCx, 1100);
+  settings.Set(settings::kScreenCy, 700);
+  CMainFrame frame(settings);
+  frame.resize(1100, 700);
+  frame.show();
+  CQuimbelView* view = frame.results_view();
+  view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
+    FileSelection chosen = values;
+    chosen.path = site.path().string();
+    chosen.all_files = chosen.recurse = true;
+    chosen.function = 0;
+    return std::optional<FileSelection>(chosen);
+  };
+  view->SelectFiles();
+  if (view->progress_dialog()) Save(view->progress_dialog(), out, "progress");
+  QElapsedTimer clock;
+  clock.start();
+  while (view->running() && clock.elapsed() < 20000)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  Save(&frame, out, "main-window");
+
+  FileSelection values{site.path().string(), 0, true, true, true};
+  CFileSelectDlg select(&frame, values, "");
+  Save(&select, out, "select-files");
+  ReportFilter filter;
+  CPreferencesDlg preferences(&frame, filter, 15, false);
+  Save(&preferences, out, "preferences");
+  CProgressDlg purge_progress(&frame, true);
+  purge_progress.Transfer({site.path().string() + "/index.htm", "1", "2", "", "", "", ""});
+  Save(&purge_progress, out, "progress-purge");
+  return 0;
+}
