@@ -63,11 +63,14 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
   };
 }
 
-// The controller goes first: it stops and joins both workers while the
-// widgets their last messages would touch still exist.
+// The controller goes before the widgets: it stops and joins both workers
+// while everything their last messages would touch still exists.
 CQuimbelView::~CQuimbelView() {
   for (auto& [id, timer] : timers_)
     timer->stop();
+  // The model follows the controller's rows: it goes before them.
+  setModel(nullptr);
+  delete model_;
   controller_.reset();
 }
 

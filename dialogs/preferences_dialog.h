@@ -41,7 +41,8 @@ class CPreferencesDlg : public QDialog {
   void PressTypeA();
   void PressTypeB();
 
- protected:
+  // OK: rebuilds the filter, then checks the time limit; stays open with
+  // a message when it is not a number from 5 to 1000.
   void accept() override;
 
  private:

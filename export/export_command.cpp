@@ -27,7 +27,9 @@ bool FoundAfterFirstCharacter(const std::string& path, const std::string& what) 
 
 }  // namespace
 
-std::string ExportHost::UserName() { return UserDisplayName(); }
+std::string ExportHost::UserName() {
+  return UserDisplayName();
+}
 
 std::string ExportHost::LongDateTime() {
   return FormatLongDateTime(std::chrono::system_clock::now());

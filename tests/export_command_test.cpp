@@ -25,11 +25,16 @@ TEST(SwitchExportExtension, FormatButtons) {
     const char* after;
   };
   const Case cases[] = {
-      {"results.txt", 1, "results.html"}, {"results.html", 0, "results.txt"},
-      {"results.txt", 0, "results.txt"},  {"results.html", 1, "results.html"},
-      {"a.txt.bak", 1, "a.txt.html"},     {".txt", 1, ".txt"},
-      {".html", 0, ".html"},              {"report", 1, "report"},
-      {"/tmp/é.txt", 1, "/tmp/é.html"},   {"/tmp/x.txt.é", 1, "/tmp/x.t.html"},
+      {"results.txt", 1, "results.html"},
+      {"results.html", 0, "results.txt"},
+      {"results.txt", 0, "results.txt"},
+      {"results.html", 1, "results.html"},
+      {"a.txt.bak", 1, "a.txt.html"},
+      {".txt", 1, ".txt"},
+      {".html", 0, ".html"},
+      {"report", 1, "report"},
+      {"/tmp/é.txt", 1, "/tmp/é.html"},
+      {"/tmp/x.txt.é", 1, "/tmp/x.t.html"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SwitchExportExtension(c.path, c.format), c.after) << c.path << " " << c.format;
@@ -81,7 +86,8 @@ TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   host_.prompter.answers = {false};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.prompter.questions,
-            (std::vector<std::string>{existing + "\nThis file already exists\n\nReplace existing file?"}));
+            (std::vector<std::string>{existing +
+                                      "\nThis file already exists\n\nReplace existing file?"}));
   EXPECT_EQ(Read(existing), "keep me");
   EXPECT_TRUE(store_.values.empty());
 

@@ -1,0 +1,300 @@
+// Qt Test suite for the window: run offscreen.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QtTest>
+
+#include "app/log_view.h"
+#include "app/main_frame.h"
+#include "app/quimbel_view.h"
+#include "dialogs/file_select_dialog.h"
+#include "dialogs/message_boxes.h"
+#include "dialogs/preferences_dialog.h"
+#include "dialogs/progress_dialog.h"
+#include "platform/memory_config_store.h"
+#include "platform/qsettings_config_store.h"
+#include "tests/nginx_fixture.h"
+#include "tests/scripted_server.h"
+#include "tests/temp_folder.h"
+
+using namespace quimbel;
+
+namespace {
+
+std::string Anchor(const std::string& url, const std::string& text) {
+  return "<a href=\"" + url + "\">" + text + "</a>\n";
+}
+
+// Turns the event loop until `done` or the limit; false on the limit.
+template <typename Done>
+bool Wait(Done done, int limit_ms = 20000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > limit_ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// Runs `act` on the next modal dialog of type T once it is up.
+template <typename T>
+void OnNextDialog(std::function<void(T*)> act) {
+  QTimer::singleShot(0, [act] {
+    if (auto* dialog = dynamic_cast<T*>(QApplication::activeModalWidget())) act(dialog);
+  });
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { MessageBoxes::StartRecording(); }
+  void init() { MessageBoxes::shown().clear(); }
+
+  void menusToolbarAndIdleEnabling() {
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    CMainFrame frame(settings);
+    frame.show();
+    QCOMPARE(frame.windowTitle(), QString("Quimbel"));
+    const std::pair<Command, const char*> texts[] = {
+        {Command::kSelectFiles, "&Select File(s)...\tCtrl+O"},
+        {Command::kExport, "&Export Results...\tCtrl+S"},
+        {Command::kRepair, "Repair Failed &Links...\tF5"},
+        {Command::kPrint, "&Print...\tCtrl+P"},
+        {Command::kPrintPreview, "Print Pre&view"},
+        {Command::kPrintSetup, "P&rint Setup..."},
+        {Command::kExit, "E&xit"},
+        {Command::kPreferences, "&Preferences...\tF2"},
+        {Command::kStop, "&Stop Test\tEsc"},
+        {Command::kHelpTopics, "&Help Topics"},
+        {Command::kAbout, "&About Quimbel..."},
+    };
+    for (const auto& [command, text] : texts)
+      QCOMPARE(frame.action(command)->text(), QString(text));
+    QCOMPARE(frame.action(Command::kSelectFiles)->statusTip(), QString("Select file(s) to test"));
+    QCOMPARE(frame.action(Command::kRepair)->toolTip(), QString("Repair"));
+
+    // Toolbar: three separators in their places.
+    auto* toolbar = frame.findChild<QToolBar*>();
+    QStringList order;
+    for (QAction* a : toolbar->actions())
+      order << (a->isSeparator() ? "|" : a->toolTip());
+    QCOMPARE(order, QStringList({"Test File(s)", "Export", "Repair", "|", "Print", "|",
+                                 "Preferences", "Stop", "|", "About"}));
+
+    QVERIFY(frame.action(Command::kSelectFiles)->isEnabled());
+    QVERIFY(!frame.action(Command::kExport)->isEnabled());
+    QVERIFY(!frame.action(Command::kRepair)->isEnabled());
+    QVERIFY(frame.action(Command::kPrint)->isEnabled());
+    QVERIFY(frame.action(Command::kPreferences)->isEnabled());
+    QVERIFY(!frame.action(Command::kStop)->isEnabled());
+    QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
+    QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
+  }
+
+  void runThroughTheRealEventLoop() {
+    testing::ScriptedServer server;
+    server.On("/silent/", {testing::Behaviour::kSilence, ""});
+    testing::NginxServer nginx(std::map<std::string, std::string>{{"ok.htm", "fine"}});
+    const std::string scripted = "http://127.0.0.1:" + std::to_string(server.port());
+    const std::string real = "http://127.0.0.1:" + std::to_string(nginx.port());
+    testing::TempFolder site;
+    const std::string page =
+        site.Write("index.htm",
+                   Anchor(real + "/ok.htm", "Fine") + Anchor(real + "/gone.htm", "Gone") +
+                       Anchor(scripted + "/moved", "Old") + Anchor(scripted + "/silent", "Quiet"));
+    server.On("/moved/", {testing::Behaviour::kReply,
+                          "HTTP/1.0 302 Found\r\nLocation: http://new.test/\r\n\r\n"});
+
+    testing::TempFolder config;
+    QSettingsConfigStore store((config.path() / "Quimbel.conf").string());
+    SettingsStore settings(store);
+    settings.Set(settings::kTimeout, 5);
+    CMainFrame frame(settings);
+    frame.show();
+    CQuimbelView* view = frame.results_view();
+    view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
+      FileSelection chosen = values;
+      chosen.path = site.path().string();
+      chosen.all_files = true;
+      return std::optional<FileSelection>(chosen);
+    };
+    frame.action(Command::kSelectFiles)->trigger();
+    QVERIFY(view->running());
+    QVERIFY(view->progress_dialog() != nullptr);
+    QVERIFY(!frame.action(Command::kSelectFiles)->isEnabled());
+    QVERIFY(!frame.action(Command::kPreferences)->isEnabled());
+    QVERIFY(frame.action(Command::kStop)->isEnabled());
+
+    // While the silent probe waits, the event loop keeps turning.
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    QVERIFY(Wait([&] {
+      return frame.method_pane()->text() == "GET method sent to host" &&
+             view->results().size() == 2;
+    }));
+    const int before = ticks;
+    QVERIFY(Wait([&] { return ticks >= before + 10; }, 3000));
+    QVERIFY(view->running());
+
+    frame.action(Command::kStop)->trigger();
+    QVERIFY(!view->running());
+    QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
+    QVERIFY(view->progress_dialog() == nullptr);
+    QVERIFY(frame.action(Command::kExport)->isEnabled());
+    QVERIFY(frame.action(Command::kRepair)->isEnabled());
+    QCOMPARE(view->model()->rowCount(), 2);
+    QCOMPARE(view->model()->index(0, 0).data().toString(),
+             QString::fromStdString(real + "/gone.htm"));
+    QCOMPARE(view->model()->index(0, 1).data().toString(), QString("HTTP Code 404 Not Found"));
+    QCOMPARE(view->model()->index(1, 4).data().toString(), QString("http://new.test/"));
+    QCOMPARE(view->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    const QString log = frame.log_view()->toPlainText();
+    QVERIFY(log.startsWith("Start of test "));
+    QVERIFY(log.contains(QString::fromStdString("\n\nTesting: " + page + "\n")));
+    QVERIFY(log.endsWith("Testing Stopped by User\n"));
+    QVERIFY(!frame.log_view()->document()->isModified());
+
+    // A second run of the same folder without the silent link ends by itself.
+    site.Write("index.htm", Anchor(real + "/ok.htm", "Fine"));
+    MessageBoxes::QueueAnswer(true);  // discard the unrepaired rows
+    frame.action(Command::kSelectFiles)->trigger();
+    QVERIFY(Wait([&] { return !view->running(); }));
+    QCOMPARE(frame.connection_pane()->text(), QString("Search Complete"));
+    QCOMPARE(frame.method_pane()->text(), QString(""));
+    QCOMPARE(view->model()->rowCount(), 0);
+    QVERIFY(frame.log_view()->toPlainText().contains("URLs tested: 1. URL errors: 0."));
+  }
+
+  void closingAsksAndStoresTheWidths() {
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    CMainFrame frame(settings);
+    frame.show();
+    ResultList& rows = frame.results_view()->results();
+    for (int i = 0; i < 3; ++i)
+      rows.AppendResultRow("u" + std::to_string(i));
+    rows.SetChecked(0, false);
+    rows.SetData(1, 1);
+    frame.log_view()->setFocus();  // whichever pane has the focus
+    MessageBoxes::QueueAnswer(false);
+    QVERIFY(!frame.close());
+    QCOMPARE(int(rows.size()), 1);
+    QCOMPARE(MessageBoxes::shown().back(),
+             std::string("Not all of the bad URLs have been repaired\n\nDo you want to quit?"));
+    QVERIFY(store.values.count({"Grid", "col0"}) == 0);
+    MessageBoxes::QueueAnswer(true);
+    QVERIFY(frame.close());
+    QVERIFY(store.values.count({"Grid", "col4"}) == 1);
+  }
+
+  void fileSelectionDialog() {
+    CFileSelectDlg dialog(nullptr, {"/site", 0, false, false, false}, "/web/index.htm");
+    dialog.recurse_box()->click();
+    QVERIFY(dialog.all_files_box()->isChecked());
+    dialog.all_files_box()->click();
+    QVERIFY(!dialog.recurse_box()->isChecked());
+    QString asked;
+    dialog.pick_file = [&](QWidget*, const QString& start) {
+      asked = "file " + start;
+      return QString("/web/chosen.htm");
+    };
+    dialog.pick_folder = [&](QWidget*, const QString& title) {
+      asked = "folder " + title;
+      return QString();
+    };
+    dialog.browse_button()->click();
+    QCOMPARE(asked, QString("file /web/*.*"));
+    QCOMPARE(dialog.path_field()->text(), QString("/web/chosen.htm"));
+    dialog.all_files_box()->click();  // Browse follows the box as shown now
+    dialog.browse_button()->click();
+    QCOMPARE(asked, QString("folder Folder to Test"));
+    QCOMPARE(dialog.path_field()->text(), QString("/web/chosen.htm"));  // cancelled picker
+    QCOMPARE(dialog.path_field()->maxLength(), 1000);
+  }
+
+  void preferencesPresetsRangeAndStoring() {
+    ReportFilter filter;
+    CPreferencesDlg dialog(nullptr, filter, 15, false);
+    auto checked = [&] {
+      int n = 0;
+      for (int i = 0; i < dialog.categories()->count(); ++i) {
+        n += dialog.categories()->item(i)->checkState() == Qt::Checked;
+      }
+      return n;
+    };
+    QCOMPARE(dialog.categories()->count(), 43);
+    QCOMPARE(dialog.categories()->item(0)->text(), QString("HTTP Code 200 OK"));
+    QCOMPARE(checked(), 42);
+    dialog.PressTypeB();
+    QCOMPARE(checked(), 16);
+    QCOMPARE(filter.text(), std::string(kTypeBFilter));
+    for (const char* refused : {"4", "1001", "ten"}) {
+      dialog.timeout_field()->setText(refused);
+      dialog.accept();
+      QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+    QCOMPARE(MessageBoxes::shown().size(), std::size_t(3));
+    dialog.timeout_field()->setText("1000");
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.timeout(), 1000);
+
+    // Through the view: a preset then Cancel is in force but not stored;
+    // OK stores all three.
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    CMainFrame frame(settings);
+    OnNextDialog<CPreferencesDlg>([](CPreferencesDlg* d) {
+      d->PressTypeB();
+      d->reject();
+    });
+    frame.results_view()->Preferences();
+    QCOMPARE(frame.results_view()->controller().filter().text(), std::string(kTypeBFilter));
+    QCOMPARE(settings.Get(settings::kFilter), std::string(kDefaultFilter));
+    OnNextDialog<CPreferencesDlg>([](CPreferencesDlg* d) {
+      d->timeout_field()->setText("30");
+      d->accept();
+    });
+    frame.results_view()->Preferences();
+    QCOMPARE(settings.Get(settings::kFilter), std::string(kTypeBFilter));
+    QCOMPARE(settings.Get(settings::kTimeout), 30);
+    QCOMPARE(settings.Get(settings::kVisible), 0);
+  }
+
+  void progressWindowModes() {
+    CProgressDlg test_run(nullptr, false);
+    CProgressDlg purge(nullptr, true);
+    test_run.show();
+    purge.show();
+    QVERIFY(test_run.url_part_visible());
+    QVERIFY(!purge.url_part_visible());
+    const std::string long_path = "/" + std::string(400, 'd') + "/page.htm";
+    test_run.Transfer({long_path, "1", "3", "http://x.test/", "X", "2", "9"});
+    QApplication::processEvents();
+    QLabel* file = test_run.current_file_label();
+    QCOMPARE(file->text(), QString::fromStdString(long_path));
+    QVERIFY(!file->wordWrap());
+    QVERIFY(file->width() < file->fontMetrics().horizontalAdvance(file->text()));  // clipped
+    QVERIFY(test_run.width() < 1200);
+  }
+};
+
+QTEST_MAIN(GuiTest)
+#include "gui_test.moc"

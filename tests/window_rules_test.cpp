@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/window_rules.h"
+#include "platform/memory_config_store.h"
+#include "tests/recording_prompter.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+class WindowRulesTest : public ::testing::Test {
+ protected:
+  WindowRulesTest() : settings_(store_) {}
+  MemoryConfigStore store_;
+  SettingsStore settings_;
+};
+
+TEST_F(WindowRulesTest, PlacementFirstStartAndRejection) {
+  // First start on a 1024 x 738 work area: 768 x 553 at 128, 92, stored.
+  EXPECT_EQ(LoadPlacement(settings_, 1024, 738), (Placement{128, 92, 768, 553}));
+  EXPECT_EQ(settings_.Get(settings::kScreenX), 128);
+  EXPECT_EQ(settings_.Get(settings::kScreenCy), 553);
+
+  struct Case {
+    Placement stored;
+    bool used;
+  };
+  const Case cases[] = {
+      {{1500, 10, 400, 300}, false}, {{10, 10, 400, 300}, true}, {{0, 0, 1280, 1024}, true},
+      {{-1, 10, 400, 300}, false},   {{10, 10, 0, 300}, false},  {{10, 10, 1281, 300}, false},
+      {{10, 1025, 400, 300}, false},
+  };
+  for (const Case& c : cases) {
+    settings_.Set(settings::kScreenX, c.stored.x);
+    settings_.Set(settings::kScreenY, c.stored.y);
+    settings_.Set(settings::kScreenCx, c.stored.cx);
+    settings_.Set(settings::kScreenCy, c.stored.cy);
+    EXPECT_EQ(LoadPlacement(settings_, 1280, 1024) == c.stored, c.used) << c.stored.x;
+  }
+
+  // A moved window is kept on the work area.
+  StorePlacement(settings_, {-20, -5, 3000, 900}, 1280, 1024);
+  EXPECT_EQ(LoadPlacement(settings_, 1280, 1024), (Placement{0, 0, 1280, 900}));
+}
+
+TEST_F(WindowRulesTest, ColumnWidthsAndPaneHeight) {
+  EXPECT_EQ(LoadColumnWidths(settings_, 450), (std::array<int, 5>{81, 81, 81, 81, 81}));
+  StoreColumnWidths(settings_, {100, 100, 100, 100, 100});
+  EXPECT_EQ(LoadColumnWidths(settings_, 450), (std::array<int, 5>{81, 81, 81, 81, 81}));
+  EXPECT_EQ(LoadColumnWidths(settings_, 500), (std::array<int, 5>{100, 100, 100, 100, 100}));
+  StoreColumnWidths(settings_, {0, 100, 100, 100, 100});
+  EXPECT_EQ(LoadColumnWidths(settings_, 1000)[1], 180);
+
+  EXPECT_EQ(UpperPaneHeight(settings_, 601), 300);
+  settings_.Set(settings::kScreenHigh, 250);
+  EXPECT_EQ(UpperPaneHeight(settings_, 600), 250);
+  settings_.Set(settings::kScreenHigh, 600);
+  EXPECT_EQ(UpperPaneHeight(settings_, 600), 300);
+}
+
+TEST_F(WindowRulesTest, ConfirmDiscardResults) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<bool, std::uint32_t>> rows;  // checked, marks
+    std::vector<bool> answers;
+    DiscardReason reason;
+    bool go_on;
+    std::size_t rows_left;
+    std::vector<std::string> questions;
+  };
+  const std::string quit = "Not all of the bad URLs have been repaired\n\nDo you want to quit?";
+  const std::string cont = "Not all of the bad URLs have been repaired\n\nDo you want to continue?";
+  const Case cases[] = {
+      {"no rows", {}, {}, DiscardReason::kQuit, true, 0, {}},
+      {"only settled rows", {{false, 0}, {true, 1}}, {}, DiscardReason::kQuit, true, 0, {}},
+      {"one left, No",
+       {{true, 0}, {false, 0}, {true, 0x00010001}},
+       {false},
+       DiscardReason::kQuit,
+       false,
+       1,
+       {quit}},
+      {"one left, Yes", {{true, 0}, {false, 0}}, {true}, DiscardReason::kContinue, true, 0, {cont}},
+      {"a done file mark alone settles nothing",
+       {{true, 0x00010000}},
+       {false},
+       DiscardReason::kContinue,
+       false,
+       1,
+       {cont}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResultList rows;
+    for (const auto& [checked, marks] : c.rows) {
+      const std::size_t i = rows.AppendResultRow("u");
+      rows.SetChecked(i, checked);
+      rows.SetData(i, marks);
+    }
+    testing::RecordingPrompter prompter;
+    prompter.answers.assign(c.answers.begin(), c.answers.end());
+    EXPECT_EQ(ConfirmDiscardResults(rows, c.reason, prompter), c.go_on);
+    EXPECT_EQ(rows.size(), c.rows_left);
+    EXPECT_EQ(prompter.questions, c.questions);
+  }
+}
+
+TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
+  struct Interlock {
+    FileSelection before;
+    ScopeBox clicked;
+    bool all_files, recurse;
+  };
+  const Interlock interlocks[] = {
+      {{"", 0, false, true, false}, ScopeBox::kRecurse, true, true},
+      {{"", 0, false, true, false}, ScopeBox::kAllFiles, false, false},
+      {{"", 0, true, false, false}, ScopeBox::kAllFiles, true, false},
+      {{"", 0, true, false, false}, ScopeBox::kRecurse, true, false},
+  };
+  for (const Interlock& c : interlocks) {
+    FileSelection s = c.before;
+    ApplyScopeInterlock(s, c.clicked);
+    EXPECT_EQ(s.all_files, c.all_files);
+    EXPECT_EQ(s.recurse, c.recurse);
+  }
+
+  EXPECT_EQ(BrowseStartName("/web/index.htm"), "/web/*.*");
+  EXPECT_EQ(BrowseStartName("/web"), "/web/*.*");  // a single separator is not cut
+  EXPECT_EQ(BrowseStartName("/"), "/*.*");
+  EXPECT_EQ(BrowseStartName(""), "*.*");
+  EXPECT_EQ(BrowseStartName("/a/b/"), "/a/b/*.*");
+
+  // A stored recurse without all files is cleared, and stored so, at once.
+  settings_.Set(settings::kRecurse, 1);
+  const FileSelection loaded = LoadFileSelection(settings_, "/current");
+  EXPECT_EQ(loaded, (FileSelection{"/current", 0, false, false, false}));
+  EXPECT_EQ(settings_.Get(settings::kRecurse), 0);
+
+  testing::TempFolder folder;
+  const std::string file = folder.Write("a.htm", "x");
+  testing::RecordingPrompter prompter;
+  EXPECT_FALSE(AcceptFileSelection(settings_, {file, 1, true, false, true}, prompter));
+  EXPECT_EQ(settings_.Get(settings::kFunction), 1);  // options stored before the check
+  EXPECT_EQ(settings_.Get(settings::kFileSelStarter), "");
+  EXPECT_FALSE(AcceptFileSelection(settings_, {file + "x", 0, false, false, false}, prompter));
+  EXPECT_EQ(prompter.messages,
+            (std::vector<std::string>{
+                "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means "
+                "you should\nspecify a valid directory path, NOT a file path)",
+                "The specified file does not exist"}));
+  EXPECT_TRUE(AcceptFileSelection(settings_, {file, 0, false, false, true}, prompter));
+  EXPECT_EQ(settings_.Get(settings::kFileSelStarter), file);
+}
+
+}  // namespace
+}  // namespace quimbel
