@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion("3.3");
 
   quimbel::CQuimbelApp quimbel;
-  quimbel::CMainFrame frame(quimbel.settings());
+  quimbel::CMainFrame frame(quimbel.settings(), &quimbel.visited);
   frame.show();
   return application.exec();
 }

@@ -16,6 +16,7 @@
 #include "app/log_view.h"
 #include "app/quimbel_view.h"
 #include "core/window_rules.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/help.h"
 #include "dialogs/message_boxes.h"
 
@@ -36,8 +37,8 @@ QLabel* StatusPaneLabel(QWidget* parent, const QString& text, int characters) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(SettingsStore& settings, QWidget* parent)
-    : QMainWindow(parent), settings_(settings) {
+CMainFrame::CMainFrame(SettingsStore& settings, VisitedLinks* visited, QWidget* parent)
+    : QMainWindow(parent), settings_(settings), visited_(visited ? visited : &own_visited_) {
   setWindowTitle("Quimbel");
   setWindowIcon(MakeIcon(IconKind::kProgram));
 
@@ -151,6 +152,16 @@ void CMainFrame::BuildMenusAndToolbar() {
   connect(actions_[Command::kSelectFiles], &QAction::triggered, view_, &CQuimbelView::SelectFiles);
   connect(actions_[Command::kPreferences], &QAction::triggered, view_, &CQuimbelView::Preferences);
   connect(actions_[Command::kStop], &QAction::triggered, view_, &CQuimbelView::StopTest);
+  connect(actions_[Command::kExport], &QAction::triggered, view_, &CQuimbelView::Export);
+  connect(actions_[Command::kRepair], &QAction::triggered, view_, &CQuimbelView::Repair);
+  connect(actions_[Command::kPrint], &QAction::triggered, view_, &CQuimbelView::Print);
+  connect(actions_[Command::kPrintPreview], &QAction::triggered, view_,
+          &CQuimbelView::PrintPreview);
+  connect(actions_[Command::kPrintSetup], &QAction::triggered, view_, &CQuimbelView::PrintSetup);
+  connect(actions_[Command::kAbout], &QAction::triggered, this, [this] {
+    CAboutDlg about(this, visited_->mail, visited_->home);
+    about.exec();
+  });
   connect(actions_[Command::kExit], &QAction::triggered, this, &QWidget::close);
   connect(actions_[Command::kHelpTopics], &QAction::triggered, this,
           [] { OpenHelp(kHelpContents); });

@@ -19,6 +19,12 @@ namespace quimbel {
 class CMyEditView;
 class CQuimbelView;
 
+// Whether the About box's links were followed during this run.
+struct VisitedLinks {
+  bool mail = false;
+  bool home = false;
+};
+
 // The application's single, empty document.
 class CQuimbelDoc {};
 
@@ -40,7 +46,10 @@ enum class Command {
 
 class CMainFrame : public QMainWindow {
  public:
-  explicit CMainFrame(SettingsStore& settings, QWidget* parent = nullptr);
+  // `visited` holds the About box's link flags for the whole run of the
+  // program (the application's); without it the frame keeps its own.
+  explicit CMainFrame(SettingsStore& settings, VisitedLinks* visited = nullptr,
+                      QWidget* parent = nullptr);
 
   CQuimbelView* results_view() const { return view_; }
   CMyEditView* log_view() const { return log_; }
@@ -66,6 +75,8 @@ class CMainFrame : public QMainWindow {
   void StorePaneHeight();
 
   SettingsStore& settings_;
+  VisitedLinks own_visited_;
+  VisitedLinks* visited_;
   CQuimbelDoc document_;
   std::map<Command, QAction*> actions_;
   QSplitter* splitter_;

@@ -4,6 +4,7 @@
 // box's links were followed.
 #pragma once
 
+#include "app/main_frame.h"
 #include "core/settings_store.h"
 #include "platform/qsettings_config_store.h"
 
@@ -15,8 +16,7 @@ class CQuimbelApp {
 
   SettingsStore& settings() { return settings_; }
 
-  bool home_page_visited = false;
-  bool mail_visited = false;
+  VisitedLinks visited;
 
  private:
   QSettingsConfigStore config_;

@@ -1,6 +1,15 @@
 #include "app/quimbel_view.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QUrl>
+#include <cstdio>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
@@ -9,6 +18,10 @@
 
 #include "app/log_view.h"
 #include "app/result_model.h"
+#include "app/results_printer.h"
+#include "dialogs/export_dialog.h"
+#include "dialogs/repair_dialogs.h"
+#include "export/report_writers.h"
 #include "dialogs/file_select_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
@@ -22,6 +35,40 @@ void QueuedPoster::Post(WorkerMessage message) {
       Qt::QueuedConnection);
 }
 
+WindowRepairHost::WindowRepairHost(QWidget* parent) : parent_(parent) {
+  ask_options = [this](const RepairOptions& stored) -> std::optional<RepairOptions> {
+    CRepairOptionsDlg dialog(parent_, stored);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.options();
+  };
+  show_failure = [this](const std::string& file, const std::string& url) {
+    CRepairFailureDlg dialog(parent_, file, url);
+    dialog.exec();
+    return dialog.IgnoreRow();
+  };
+  ask_export = [this](const ExportChoice& stored) -> std::optional<ExportChoice> {
+    CExportDlg dialog(parent_, stored);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.choice();
+  };
+}
+
+void WindowRepairHost::ShowMessage(const std::string& text, MessageIcon icon) {
+  MessageBoxes::Show(parent_, text, icon);
+}
+
+bool WindowRepairHost::AskYesNo(const std::string& text, MessageIcon icon) {
+  return MessageBoxes::Ask(parent_, text, icon);
+}
+
+void WindowRepairHost::SetBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
 CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* connection_pane,
                            QLabel* method_pane, QWidget* parent)
     : QTreeView(parent),
@@ -32,7 +79,9 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
       poster_(this, [this](const WorkerMessage& message) {
         controller_->HandleMessage(message);
         StateChanged();
-      }) {
+      }),
+      repair_host_(this),
+      printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
   controller_ = std::make_unique<TestRunController>(*this, poster_);
   model_ = new ResultTableModel(controller_->results(), this);
   setModel(model_);
@@ -55,6 +104,8 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
 
+  open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
   ask_file_selection = [this](const FileSelection& values,
                               const std::string& starter) -> std::optional<FileSelection> {
     CFileSelectDlg dialog(this, values, starter);
@@ -137,6 +188,111 @@ void CQuimbelView::StopTest() {
   if (!running()) return;
   controller_->StopTest();
   StateChanged();
+}
+
+void CQuimbelView::Export() {
+  if (!CanExport()) return;
+  ExportResults(results(), settings_, repair_host_);
+}
+
+void CQuimbelView::Repair() {
+  if (!CanRepair()) return;
+  if (RunRepairCommand(results(), controller_->unknown_error_seen(), settings_, repair_host_)) {
+    controller_->SetRepairCompleted(true);
+  }
+  StateChanged();
+}
+
+void CQuimbelView::Print() {
+  if (!CanPrint()) return;
+  QPrintDialog dialog(printer_.get(), this);
+  if (dialog.exec() == QDialog::Accepted) PrintListing(*printer_, BuildReportLines(results()));
+}
+
+void CQuimbelView::PrintPreview() {
+  if (!CanPrint()) return;
+  QPrintPreviewDialog preview(printer_.get(), this);
+  connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+          [this](QPrinter* printer) { PrintListing(*printer, BuildReportLines(results())); });
+  preview.exec();
+}
+
+void CQuimbelView::PrintSetup() {
+  if (!CanPrint()) return;
+  QPageSetupDialog dialog(printer_.get(), this);
+  dialog.exec();
+}
+
+std::optional<std::size_t> CQuimbelView::FirstSelectedRow() const {
+  std::optional<std::size_t> first;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) {
+    const auto row = static_cast<std::size_t>(index.row());
+    if (!first || row < *first) first = row;
+  }
+  if (first && *first >= controller_->results().size()) return std::nullopt;
+  return first;
+}
+
+void CQuimbelView::OpenResultUrl(const std::string& text) {
+  const QString upper = QString::fromStdString(text).toUpper();
+  if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
+  open_url(QUrl(QString::fromStdString(text)));
+}
+
+void CQuimbelView::GoToUrl() {
+  if (const auto row = FirstSelectedRow()) {
+    OpenResultUrl(results().row(*row).text(ResultColumn::kUrl));
+  }
+}
+
+void CQuimbelView::GoToAlternateUrl() {
+  if (const auto row = FirstSelectedRow()) {
+    OpenResultUrl(results().row(*row).text(ResultColumn::kAlternateUrl));
+  }
+}
+
+void CQuimbelView::ShowProperties() {
+  const auto row = FirstSelectedRow();
+  if (!row) return;
+  // The five texts, each pair apart by an empty line, written as they
+  // stand: a "%" in a URL is only a character here.
+  std::FILE* file = std::fopen("props.txt", "w");
+  if (!file) return;
+  const ResultRow& r = results().row(*row);
+  for (int i = 0; i < kResultColumnCount; ++i) {
+    if (i > 0) std::fputs("\n\n", file);
+    const std::string& text = r.columns[static_cast<std::size_t>(i)];
+    std::fwrite(text.data(), 1, text.size(), file);
+  }
+  std::fclose(file);
+  open_url(QUrl::fromLocalFile(QDir::current().absoluteFilePath("props.txt")));
+}
+
+void CQuimbelView::ShowResultMenu(const QPoint& screen_point, bool alternate_enabled) {
+  QMenu menu(this);
+  connect(menu.addAction("Properties..."), &QAction::triggered, this, &CQuimbelView::ShowProperties);
+  connect(menu.addAction("Go To URL"), &QAction::triggered, this, &CQuimbelView::GoToUrl);
+  QAction* alternate = menu.addAction("Go To Alternate URL");
+  alternate->setEnabled(alternate_enabled);
+  connect(alternate, &QAction::triggered, this, &CQuimbelView::GoToAlternateUrl);
+  show_menu(&menu, screen_point);
+}
+
+void CQuimbelView::contextMenuEvent(QContextMenuEvent* event) {
+  const auto row = FirstSelectedRow();
+  if (!row) return;
+  const QRect cell = visualRect(model_->index(static_cast<int>(*row), 0));
+  // A click opens the menu at the row's top edge, 25 left of the pointer;
+  // the menu key at the row's top-left corner.
+  QPoint point = cell.topLeft();
+  if (event->reason() == QContextMenuEvent::Mouse) point.rx() += event->pos().x() - 25;
+  ShowResultMenu(viewport()->mapToGlobal(point),
+                 !results().row(*row).text(ResultColumn::kAlternateUrl).empty());
+}
+
+void CQuimbelView::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeView::mouseDoubleClickEvent(event);
+  GoToUrl();
 }
 
 void CQuimbelView::ShowMessage(const std::string& text, MessageIcon icon) {

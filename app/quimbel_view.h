@@ -16,8 +16,11 @@
 #include "core/settings_store.h"
 #include "core/test_run_controller.h"
 #include "core/window_rules.h"
+#include "repair/repair_engine.h"
 
 class QLabel;
+class QMenu;
+class QPrinter;
 class QTimer;
 
 namespace quimbel {
@@ -38,6 +41,33 @@ class QueuedPoster : public MessagePoster {
   std::function<void(const WorkerMessage&)> handler_;
 };
 
+// The repair's and the export's dialogs, each replaceable so tests can
+// answer them.
+class WindowRepairHost : public RepairHost {
+ public:
+  explicit WindowRepairHost(QWidget* parent);
+
+  std::function<std::optional<RepairOptions>(const RepairOptions&)> ask_options;
+  std::function<bool(const std::string&, const std::string&)> show_failure;
+  std::function<std::optional<ExportChoice>(const ExportChoice&)> ask_export;
+
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
+  bool AskYesNo(const std::string& text, MessageIcon icon) override;
+  std::optional<RepairOptions> AskRepairOptions(const RepairOptions& stored) override {
+    return ask_options(stored);
+  }
+  bool ShowRepairFailure(const std::string& file, const std::string& url) override {
+    return show_failure(file, url);
+  }
+  std::optional<ExportChoice> AskExportChoice(const ExportChoice& stored) override {
+    return ask_export(stored);
+  }
+  void SetBusy(bool busy) override;
+
+ private:
+  QWidget* parent_;
+};
+
 class CQuimbelView : public QTreeView, public RunHost {
  public:
   CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* connection_pane,
@@ -51,6 +81,27 @@ class CQuimbelView : public QTreeView, public RunHost {
   void SelectFiles();
   void Preferences();
   void StopTest();
+  void Export();
+  void Repair();
+  void Print();
+  void PrintPreview();
+  void PrintSetup();
+
+  // Per-row commands, on the first selected row.
+  void ShowProperties();
+  void GoToUrl();
+  void GoToAlternateUrl();
+  // Opens a text that starts with "HTTP" or "FTP" (any case) in the browser.
+  void OpenResultUrl(const std::string& text);
+  // The popup menu of a row at a screen point.
+  void ShowResultMenu(const QPoint& screen_point, bool alternate_enabled);
+  std::optional<std::size_t> FirstSelectedRow() const;
+
+  WindowRepairHost& repair_host() { return repair_host_; }
+  QPrinter& printer() { return *printer_; }
+  // Seams for the desktop and the popup menu.
+  std::function<bool(const QUrl&)> open_url;
+  std::function<void(QMenu*, const QPoint&)> show_menu;
 
   // Enabling rules.
   bool CanSelectFiles() const { return !running(); }
@@ -95,6 +146,8 @@ class CQuimbelView : public QTreeView, public RunHost {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   void StateChanged();
@@ -112,6 +165,8 @@ class CQuimbelView : public QTreeView, public RunHost {
   bool set_up_ = false;
   std::map<int, QTimer*> timers_;
   std::unique_ptr<CProgressDlg> progress_;
+  WindowRepairHost repair_host_;
+  std::unique_ptr<QPrinter> printer_;
 };
 
 }  // namespace quimbel

@@ -1,0 +1,64 @@
+#include "dialogs/static_link.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMouseEvent>
+#include <QUrl>
+
+#include "export/report_writers.h"
+
+namespace quimbel {
+
+CStaticLink::CStaticLink(const QString& text, bool& visited, QWidget* parent)
+    : QLabel(text, parent), visited_(visited) {
+  QFont underlined = font();
+  underlined.setUnderline(true);
+  setFont(underlined);
+  setTextFormat(Qt::PlainText);
+  open_target = [](const QString& target) { return QDesktopServices::openUrl(QUrl(target)); };
+  guard_.setSingleShot(true);
+  guard_.setInterval(kGuardMs);
+  connect(&guard_, &QTimer::timeout, this, [this] { launching_ = false; });
+  Restyle();
+}
+
+QColor CStaticLink::TextColour() const { return QColor(visited_ ? kVisited : kUnvisited); }
+
+void CStaticLink::Restyle() {
+  QPalette colours = palette();
+  colours.setColor(QPalette::WindowText, TextColour());
+  setPalette(colours);
+}
+
+void CStaticLink::enterEvent(QEnterEvent* event) {
+  QLabel::enterEvent(event);
+  if (!launching_) setCursor(Qt::PointingHandCursor);
+}
+
+void CStaticLink::leaveEvent(QEvent* event) {
+  QLabel::leaveEvent(event);
+  if (!launching_) setCursor(Qt::ArrowCursor);
+}
+
+void CStaticLink::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) Click();
+}
+
+void CStaticLink::Click() {
+  if (target_.isEmpty()) target_ = text();
+  // The maker's address is a mail link, whatever the label shows.
+  const QString mailbox = QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size()))
+                              .section('@', 0, 0) + "@";
+  if (target_.contains(mailbox) && !target_.startsWith("mailto:")) target_ = "mailto:" + target_;
+  launching_ = true;
+  guard_.start();
+  if (!open_target(target_)) {
+    QApplication::beep();
+    return;
+  }
+  visited_ = true;
+  setCursor(Qt::ArrowCursor);
+  Restyle();
+}
+
+}  // namespace quimbel
