@@ -3,29 +3,29 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QUrl>
-#include <cstdio>
-#include <QDir>
-#include <QHeaderView>
-#include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+#include <QUrl>
+#include <cstdio>
 
 #include "app/log_view.h"
 #include "app/result_model.h"
 #include "app/results_printer.h"
 #include "dialogs/export_dialog.h"
-#include "dialogs/repair_dialogs.h"
-#include "export/report_writers.h"
 #include "dialogs/file_select_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
 #include "dialogs/progress_dialog.h"
+#include "dialogs/repair_dialogs.h"
+#include "export/report_writers.h"
 
 namespace quimbel {
 
@@ -76,10 +76,11 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
       log_(log),
       connection_pane_(connection_pane),
       method_pane_(method_pane),
-      poster_(this, [this](const WorkerMessage& message) {
-        controller_->HandleMessage(message);
-        StateChanged();
-      }),
+      poster_(this,
+              [this](const WorkerMessage& message) {
+                controller_->HandleMessage(message);
+                StateChanged();
+              }),
       repair_host_(this),
       printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
   controller_ = std::make_unique<TestRunController>(*this, poster_);
@@ -270,7 +271,8 @@ void CQuimbelView::ShowProperties() {
 
 void CQuimbelView::ShowResultMenu(const QPoint& screen_point, bool alternate_enabled) {
   QMenu menu(this);
-  connect(menu.addAction("Properties..."), &QAction::triggered, this, &CQuimbelView::ShowProperties);
+  connect(menu.addAction("Properties..."), &QAction::triggered, this,
+          &CQuimbelView::ShowProperties);
   connect(menu.addAction("Go To URL"), &QAction::triggered, this, &CQuimbelView::GoToUrl);
   QAction* alternate = menu.addAction("Go To Alternate URL");
   alternate->setEnabled(alternate_enabled);

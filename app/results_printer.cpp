@@ -9,7 +9,9 @@ namespace {
 
 constexpr int kLeftMargin = 75;
 
-double UnitsPerDevicePixel(QPrinter& printer) { return 100.0 / printer.resolution(); }
+double UnitsPerDevicePixel(QPrinter& printer) {
+  return 100.0 / printer.resolution();
+}
 
 }  // namespace
 
@@ -24,8 +26,8 @@ QFont ListingFont() {
 ListingLayout LayoutFor(QPrinter& printer) {
   ListingLayout layout;
   layout.line_height = QFontMetrics(ListingFont()).height() + 5;
-  const double height =
-      printer.pageLayout().paintRectPixels(printer.resolution()).height() * UnitsPerDevicePixel(printer);
+  const double height = printer.pageLayout().paintRectPixels(printer.resolution()).height() *
+                        UnitsPerDevicePixel(printer);
   layout.lines_per_page =
       std::max(1, (static_cast<int>(height) - 2 * layout.line_height - 3) / layout.line_height);
   return layout;
@@ -40,8 +42,8 @@ int PrintListing(QPrinter& printer, const std::vector<std::string>& lines) {
   painter.setFont(ListingFont());
   const int per_page = layout.lines_per_page;
   const int pages = std::max<int>(1, (static_cast<int>(lines.size()) + per_page - 1) / per_page);
-  const double width = printer.pageLayout().paintRectPixels(printer.resolution()).width() /
-                       scale - kLeftMargin;
+  const double width =
+      printer.pageLayout().paintRectPixels(printer.resolution()).width() / scale - kLeftMargin;
   for (int page = 0; page < pages; ++page) {
     if (page > 0) printer.newPage();
     for (int k = 0; k < per_page; ++k) {

@@ -14,6 +14,7 @@ namespace quimbel {
 CAboutDlg::CAboutDlg(QWidget* parent, bool& mail_visited, bool& home_visited) : QDialog(parent) {
   setWindowTitle("About Quimbel");
   auto* layout = new QGridLayout(this);
+  layout->setColumnStretch(1, 1);  // the icon's column stays narrow
   auto* icon = new QLabel(this);
   icon->setPixmap(windowIcon().pixmap(32, 32));
   layout->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
@@ -34,8 +35,9 @@ CAboutDlg::CAboutDlg(QWidget* parent, bool& mail_visited, bool& home_visited) : 
       legal));
   layout->addWidget(legal, 4, 0, 1, 2);
 
-  mail_ = new CStaticLink(QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size())),
-                          mail_visited, this);
+  mail_ =
+      new CStaticLink(QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size())),
+                      mail_visited, this);
   home_ = new CStaticLink(QString::fromUtf8(kHomePage.data(), static_cast<int>(kHomePage.size())),
                           home_visited, this);
   layout->addWidget(mail_, 5, 0, 1, 2);

@@ -47,7 +47,8 @@ CExportDlg::CExportDlg(QWidget* parent, const ExportChoice& stored) : QDialog(pa
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(browse, &QPushButton::clicked, this, &CExportDlg::Browse);
   connect(format_, &QButtonGroup::idClicked, this, [this](int format) {
-    path_->setText(QString::fromStdString(SwitchExportExtension(path_->text().toStdString(), format)));
+    path_->setText(
+        QString::fromStdString(SwitchExportExtension(path_->text().toStdString(), format)));
   });
 }
 
@@ -57,9 +58,9 @@ ExportChoice CExportDlg::choice() const {
 
 void CExportDlg::Browse() {
   const bool html = format_->checkedId() == 1;
-  const QString chosen =
-      pick_file(this, html ? "HTML Files (*.html);; All Files (*)" : "Text Files (*.txt);; All Files (*)",
-                html ? "html" : "txt", path_->text());
+  const QString chosen = pick_file(
+      this, html ? "HTML Files (*.html);; All Files (*)" : "Text Files (*.txt);; All Files (*)",
+      html ? "html" : "txt", path_->text());
   if (chosen.isEmpty()) return;
   path_->setText(chosen);
   ok_->setFocus();

@@ -29,8 +29,8 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
     : QDialog(parent) {
   setWindowTitle("URL Link Disable and File Repair");
   auto* layout = new QVBoxLayout(this);
-  auto* what = new QGroupBox(
-      "When Quimbel finds the offending URL in the file do the following:", this);
+  auto* what =
+      new QGroupBox("When Quimbel finds the offending URL in the file do the following:", this);
   auto* column = new QVBoxLayout(what);
   type_ = new QButtonGroup(this);
   auto* disable = new QRadioButton("Disable the entire line of text containing the URL.", what);
@@ -38,10 +38,11 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
   auto* note = new QLabel("No text is deleted. The bad URL is preserved as an HTML comment.", what);
   note->setContentsMargins(24, 0, 0, 0);
   column->addWidget(note);
-  auto* replace = new QRadioButton("Replace the URL text with the name of the file it is in.", what);
+  auto* replace =
+      new QRadioButton("Replace the URL text with the name of the file it is in.", what);
   column->addWidget(replace);
-  alternate_ = IndentedBox("For code 301 or 302, replace with the Alternate URL (if found)", what,
-                           column);
+  alternate_ =
+      IndentedBox("For code 301 or 302, replace with the Alternate URL (if found)", what, column);
   preserve_ = IndentedBox("Preserve the bad URL as an HTML comment.", what, column);
   remove_comments_ =
       IndentedBox("Remove any existing HTML comments in repaired line. ", what, column);
@@ -60,8 +61,8 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
   failure_column->addWidget(new QLabel(
       "(Example: Don't repair \"Error: Can't Connect to Host\" and similar.)", failures));
   layout->addWidget(failures);
-  layout->addWidget(
-      new QLabel("For any option, your original files are backed-up with the extension .REP", this));
+  layout->addWidget(new QLabel(
+      "For any option, your original files are backed-up with the extension .REP", this));
   layout->addWidget(
       new QLabel("For any option, uncheck the URL in the main window to keep URL as-is.", this));
 
@@ -120,8 +121,8 @@ CRepairFailureDlg::CRepairFailureDlg(QWidget* parent, const std::string& file,
       "Please examine/correct the file and try to re-run the Repair.\n(Your original file was "
       "saved with extension .REP)",
       this));
-  ignore_ = new QCheckBox("Please ignore this instance of this URL \nfor the remainder of this session.",
-                          this);
+  ignore_ = new QCheckBox(
+      "Please ignore this instance of this URL \nfor the remainder of this session.", this);
   layout->addWidget(ignore_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   layout->addWidget(buttons);

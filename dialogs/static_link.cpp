@@ -22,7 +22,9 @@ CStaticLink::CStaticLink(const QString& text, bool& visited, QWidget* parent)
   Restyle();
 }
 
-QColor CStaticLink::TextColour() const { return QColor(visited_ ? kVisited : kUnvisited); }
+QColor CStaticLink::TextColour() const {
+  return QColor(visited_ ? kVisited : kUnvisited);
+}
 
 void CStaticLink::Restyle() {
   QPalette colours = palette();
@@ -47,8 +49,10 @@ void CStaticLink::mousePressEvent(QMouseEvent* event) {
 void CStaticLink::Click() {
   if (target_.isEmpty()) target_ = text();
   // The maker's address is a mail link, whatever the label shows.
-  const QString mailbox = QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size()))
-                              .section('@', 0, 0) + "@";
+  const QString mailbox =
+      QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size()))
+          .section('@', 0, 0) +
+      "@";
   if (target_.contains(mailbox) && !target_.startsWith("mailto:")) target_ = "mailto:" + target_;
   launching_ = true;
   guard_.start();

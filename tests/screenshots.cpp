@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -14,10 +16,15 @@
 #include "app/log_view.h"
 #include "app/main_frame.h"
 #include "app/quimbel_view.h"
+#include "app/results_printer.h"
+#include "dialogs/about_dialog.h"
+#include "dialogs/export_dialog.h"
 #include "dialogs/file_select_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
 #include "dialogs/progress_dialog.h"
+#include "dialogs/repair_dialogs.h"
+#include "export/report_writers.h"
 #include "platform/memory_config_store.h"
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
@@ -94,6 +101,27 @@ int main(int argc, char** argv) {
   ReportFilter filter;
   CPreferencesDlg preferences(&frame, filter, 15, false);
   Save(&preferences, out, "preferences");
+  CRepairOptionsDlg repair(&frame, RepairOptions{1, true, true, true, true, false});
+  Save(&repair, out, "repair-options");
+  CRepairFailureDlg failure(&frame, site.path().string() + "/index.htm",
+                            base + "/missing/page3.htm");
+  Save(&failure, out, "repair-failure");
+  CExportDlg export_dialog(&frame, {"/home/user/results.txt", 0});
+  Save(&export_dialog, out, "export");
+  VisitedLinks visited;
+  visited.home = true;
+  CAboutDlg about(&frame, visited.mail, visited.home);
+  Save(&about, out, "about");
+  // The print preview of the listing.
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintPreviewWidget preview(&printer);
+  QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, [&](QPrinter* target) {
+    PrintListing(*target, BuildReportLines(view->results()));
+  });
+  preview.resize(700, 900);
+  preview.updatePreview();
+  preview.fitInView();
+  Save(&preview, out, "print-preview");
   CProgressDlg purge_progress(&frame, true);
   purge_progress.Transfer({site.path().string() + "/index.htm", "1", "2", "", "", "", ""});
   Save(&purge_progress, out, "progress-purge");
