@@ -22,6 +22,7 @@
 #include "core/message_loop.h"
 #include "core/settings_store.h"
 #include "core/test_run_controller.h"
+#include "core/window_rules.h"
 #include "export/report_writers.h"
 #include "platform/qsettings_config_store.h"
 #include "platform/read_only_config_store.h"
@@ -173,25 +174,15 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
   return std::nullopt;
 }
 
-// The checks the file selection makes before a run, with its messages.
-bool PathExists(const Options& options, CliHost& host) {
-  if (options.scope.all_files) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(options.path, error)) {
-      host.ShowMessage(
-          "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means you "
-          "should\nspecify a valid directory path, NOT a file path)",
-          MessageIcon::kExclamation);
-      return false;
-    }
-    return true;
-  }
-  if (!std::ifstream(options.path, std::ios::binary) ||
-      std::filesystem::is_directory(options.path)) {
-    host.ShowMessage("The specified file does not exist", MessageIcon::kExclamation);
-    return false;
-  }
-  return true;
+// The checks the file selection makes before a run, with its messages;
+// the store it would record the choice in is read-only here.
+bool PathExists(const Options& options, ConfigStore& config, CliHost& host) {
+  ReadOnlyConfigStore read_only(config);
+  SettingsStore settings(read_only);
+  const FileSelection selection{options.path, options.purge ? 1 : 0, options.scope.all_files,
+                                options.scope.recurse,
+                                options.scope.filter == ExtensionFilter::kHtmlOnly};
+  return AcceptFileSelection(settings, selection, host);
 }
 
 // Ctrl+C, turned into a task on the loop by a thread that waits for it.
@@ -263,7 +254,7 @@ int Run(int argc, char** argv) {
 
   MessageLoop loop;
   CliHost host(loop, std::cerr, options.quiet, ::isatty(STDERR_FILENO) == 1);
-  if (!PathExists(options, host)) return kExitCannotRun;
+  if (!PathExists(options, config, host)) return kExitCannotRun;
 
   std::unique_ptr<TestRunController> controller;
   LoopPoster poster(loop,
