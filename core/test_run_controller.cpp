@@ -52,19 +52,23 @@ void TestRunController::LogWithDate(const std::string& prefix, const std::string
   host_.LogAppend(prefix + host_.LongDateTime() + suffix);
 }
 
-void TestRunController::StartTest(const std::string& path, const RunScope& scope) {
-  if (!CollectRunFiles(path, scope)) return;
-  host_.CreateProgress(false);
+void TestRunController::BeginRun(bool file_only) {
+  host_.CreateProgress(file_only);
   progress_open_ = true;
   progress_ = {};
   host_.SetFileBarRange(total_files_);
-  error_count_ = -1;
   results_ready_ = false;
-  unknown_error_seen_ = false;
   host_.LogClear();
   results_.Clear();
   LogWithDate("Start of test ", "\r\n");
   running_ = true;
+}
+
+void TestRunController::StartTest(const std::string& path, const RunScope& scope) {
+  if (!CollectRunFiles(path, scope)) return;
+  error_count_ = -1;
+  unknown_error_seen_ = false;
+  BeginRun(false);
   TestURLsStateMachine();
   repair_completed_ = false;
 }
@@ -283,16 +287,8 @@ void TestRunController::ResetRun(bool restore_status) {
 
 void TestRunController::StartPurge(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
-  host_.CreateProgress(true);
-  progress_open_ = true;
-  progress_ = {};
-  host_.SetFileBarRange(total_files_);
   first_file_pending_ = true;
-  results_ready_ = false;
-  host_.LogClear();
-  results_.Clear();
-  LogWithDate("Start of test ", "\r\n");
-  running_ = true;
+  BeginRun(true);
   PurgeNextFile();
   repair_completed_ = false;
 }

@@ -97,6 +97,9 @@ class TestRunController {
   void EndPurge();
 
   bool CollectRunFiles(const std::string& path, const RunScope& scope);
+  // What every run does first: the progress window, an empty log and list,
+  // the start line.
+  void BeginRun(bool file_only);
   void ShowFileProgress();
 
   RunHost& host_;

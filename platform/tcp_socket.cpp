@@ -93,15 +93,6 @@ void WakeSignal::Clear() {
   }
 }
 
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 TcpSocket TcpSocket::Create() {
   return TcpSocket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
@@ -110,7 +101,7 @@ WaitResult TcpSocket::WaitFor(short events, std::chrono::milliseconds limit, con
                               short* returned) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + limit;
-  pollfd fds[2] = {{fd_, events, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
+  pollfd fds[2] = {{fd_.get(), events, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -131,7 +122,7 @@ WaitResult TcpSocket::Connect(Ipv4Address address, std::uint16_t port,
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
   peer.sin_addr.s_addr = address.network_order;
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+  if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
     return WaitResult::kReady;
   }
   if (errno != EINPROGRESS) return WaitResult::kFailed;
@@ -143,14 +134,14 @@ WaitResult TcpSocket::Connect(Ipv4Address address, std::uint16_t port,
   if ((events & (POLLERR | POLLHUP)) == 0) return WaitResult::kReady;
   int error = 0;
   socklen_t length = sizeof error;
-  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+  if (::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
     return WaitResult::kFailed;
   }
   return WaitResult::kReady;
 }
 
 long TcpSocket::Send(std::string_view data) {
-  return ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+  return ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
 }
 
 WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds limit, const WakeSignal* wake) {
@@ -158,14 +149,11 @@ WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds limit, const WakeSi
 }
 
 long TcpSocket::Receive(char* buffer, std::size_t size) {
-  return ::recv(fd_, buffer, size, 0);
+  return ::recv(fd_.get(), buffer, size, 0);
 }
 
 void TcpSocket::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.Close();
 }
 
 }  // namespace quimbel

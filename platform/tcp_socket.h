@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
+
 namespace quimbel {
 
 // An IPv4 address in network byte order.
@@ -55,15 +57,14 @@ enum class WaitResult { kReady, kTimedOut, kWoken, kFailed };
 class TcpSocket {
  public:
   TcpSocket() = default;
-  ~TcpSocket() { Close(); }
-  TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(TcpSocket&&) noexcept = default;
+  TcpSocket& operator=(TcpSocket&&) noexcept = default;
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   // A new non-blocking IPv4 stream socket; !valid() when none could be made.
   static TcpSocket Create();
-  bool valid() const { return fd_ >= 0; }
+  bool valid() const { return fd_.valid(); }
 
   // Connects, waiting at most `limit`. kReady means connected.
   WaitResult Connect(Ipv4Address address, std::uint16_t port, std::chrono::milliseconds limit,
@@ -86,7 +87,7 @@ class TcpSocket {
   WaitResult WaitFor(short events, std::chrono::milliseconds limit, const WakeSignal* wake,
                      short* returned = nullptr);
 
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
 
 }  // namespace quimbel

@@ -9,20 +9,6 @@
 
 namespace quimbel {
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-void FileDescriptor::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 FileDescriptor OpenForReading(const std::string& path) {
   if (path.find('\0') != std::string::npos) return FileDescriptor();
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

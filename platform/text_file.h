@@ -18,25 +18,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
+
 namespace quimbel {
-
-// Owns an open descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { Close(); }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void Close();
-
- private:
-  int fd_;
-};
 
 // Opens an existing regular file for reading; invalid when it cannot be.
 FileDescriptor OpenForReading(const std::string& path);

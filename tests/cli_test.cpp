@@ -25,11 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Behaviour;
 
-std::string Read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct Result {
   int status = -1;
   std::string out, err;
@@ -69,9 +64,9 @@ class Cli {
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = Read(out);
-    result.err =
-        std::regex_replace(Read(err), std::regex("(Start of test |End of test: ).*"), "$1<date>");
+    result.out = testing::ReadFile(out);
+    result.err = std::regex_replace(testing::ReadFile(err),
+                                    std::regex("(Start of test |End of test: ).*"), "$1<date>");
     return result;
   }
 
@@ -143,18 +138,18 @@ TEST_F(CliTest, StoredPreferencesAreReadNeverWritten) {
   const auto conf = cli_.config.path() / "Marrowfen" / "Quimbel.conf";
   std::filesystem::create_directories(conf.parent_path());
   std::ofstream(conf) << "[Settings]\nFilter=" << std::string(43, '1') << "\nTimeout=7\n";
-  const std::string before = Read(conf);
+  const std::string before = testing::ReadFile(conf);
   Result r = cli_.Run({"-q", page});
   EXPECT_EQ(r.status, 1);  // 200 is reported with that filter
   EXPECT_NE(r.out.find("HTTP Code 200 OK"), std::string::npos);
   r = cli_.Run({"-q", "--hawk", page});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Read(conf), before);
+  EXPECT_EQ(testing::ReadFile(conf), before);
 
   std::ofstream(conf) << "[Settings]\nFilter=0101\n";
   r = cli_.Run({"-q", page});
   EXPECT_EQ(r.err, "quimbel: Setting Filter Codes to Safe Default\n");
-  EXPECT_EQ(Read(conf), "[Settings]\nFilter=0101\n");
+  EXPECT_EQ(testing::ReadFile(conf), "[Settings]\nFilter=0101\n");
 }
 
 TEST_F(CliTest, ReportsPurgeAndInterrupt) {
@@ -163,13 +158,14 @@ TEST_F(CliTest, ReportsPurgeAndInterrupt) {
   const auto html = site_.path() / "out.html";
   Result r = cli_.Run({"-q", "--text", text.string(), "--html", html.string(), page});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Read(text), r.out);
-  EXPECT_NE(Read(html).find("<li><a href=\"" + Local("/gone.htm") + "\">Gone</a> HTTP Code 404"),
+  EXPECT_EQ(testing::ReadFile(text), r.out);
+  EXPECT_NE(testing::ReadFile(html).find("<li><a href=\"" + Local("/gone.htm") +
+                                         "\">Gone</a> HTTP Code 404"),
             std::string::npos);
 
   r = cli_.Run({"-q", "--purge", page});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Read(page), Link(Local("/gone.htm"), "Gone") + "\n");
+  EXPECT_EQ(testing::ReadFile(page), Link(Local("/gone.htm"), "Gone") + "\n");
 
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const std::string slow = site_.Write("slow.htm", Link(Local("/silent"), "Slow"));
@@ -186,8 +182,9 @@ TEST_F(CliTest, RepairAfterTheRun) {
   const std::string page = site_.Write("p.htm", "top\n" + Link(gone, "Gone") + "end\n");
   Result r = cli_.Run({"-q", "--repair", "disable", page});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Read(page), "top\n<!-- QUIMBEL COMMENT <a href=\"" + gone + "\">Gone</a>-->\nend\n");
-  EXPECT_EQ(Read(site_.path() / "p.rep"), "top\n" + Link(gone, "Gone") + "end\n");
+  EXPECT_EQ(testing::ReadFile(page),
+            "top\n<!-- QUIMBEL COMMENT <a href=\"" + gone + "\">Gone</a>-->\nend\n");
+  EXPECT_EQ(testing::ReadFile(site_.path() / "p.rep"), "top\n" + Link(gone, "Gone") + "end\n");
   EXPECT_NE(r.err.find("quimbel: All URL repairs completed\nquimbel: handled " + gone),
             std::string::npos);
 
@@ -196,19 +193,19 @@ TEST_F(CliTest, RepairAfterTheRun) {
   const auto listing = site_.path() / "bad.txt";
   r = cli_.Run({"-q", "--repair", "remove", "--text", listing.string(), other});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Read(other), "end\n");
-  EXPECT_EQ(Read(listing), r.out);
+  EXPECT_EQ(testing::ReadFile(other), "end\n");
+  EXPECT_EQ(testing::ReadFile(listing), r.out);
 
   // A run that saw an unknown code asks first; without --yes the answer is No.
   const std::string odd = site_.Write("o.htm", Link(Local("/odd"), "Odd"));
   r = cli_.Run({"-q", "--repair", "remove", odd});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(Read(odd), Link(Local("/odd"), "Odd"));
+  EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd"), "Odd"));
   EXPECT_NE(r.err.find("(No: give --yes to answer Yes)"), std::string::npos);
   r = cli_.Run({"-q", "--yes", "--repair", "remove", odd});
   EXPECT_EQ(r.status, 1);
   // Its Reason starts with "Error:", which the stored options leave alone.
-  EXPECT_EQ(Read(odd), Link(Local("/odd"), "Odd"));
+  EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd"), "Odd"));
   EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
 }
 

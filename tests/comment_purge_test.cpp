@@ -10,18 +10,13 @@
 
 #include "core/test_run_controller.h"
 #include "purge/comment_purge.h"
-#include "tests/recording_host.h"
+#include "tests/controller_harness.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 TEST(CommentPurge, RewritesTheTextWithoutItsComments) {
   struct Case {
@@ -57,7 +52,7 @@ TEST(CommentPurge, RewritesTheTextWithoutItsComments) {
     const PurgeResult result = PurgeFileComments(file);
     EXPECT_TRUE(result.rewritten);
     EXPECT_EQ(result.comments, c.comments);
-    EXPECT_EQ(Read(file), c.after);
+    EXPECT_EQ(testing::ReadFile(file), c.after);
     // Nothing is left behind in the folder.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
                             std::filesystem::directory_iterator()),
@@ -77,7 +72,7 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
     EXPECT_FALSE(result.rewritten);
     EXPECT_EQ(result.comments, 0);
   }
-  EXPECT_EQ(Read(read_only), text);
+  EXPECT_EQ(testing::ReadFile(read_only), text);
   struct stat status {};
   ::stat(read_only.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0444u);
@@ -89,33 +84,14 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
   std::filesystem::create_symlink(shared, link);
   EXPECT_TRUE(PurgeFileComments(link.string()).rewritten);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(Read(shared), "a  c\n");
+  EXPECT_EQ(testing::ReadFile(shared), "a  c\n");
   ::stat(shared.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
-class PurgeRunTest : public ::testing::Test {
+class PurgeRunTest : public testing::ControllerHarness {
  protected:
-  PurgeRunTest()
-      : host_(loop_),
-        poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
-    controller_ = std::make_unique<TestRunController>(host_, poster_);
-    host_.on_timer = [this](int id) { controller_->OnTimer(id); };
-    controller_->SetUp();
-  }
-  bool RunToEnd() {
-    const auto deadline = MessageLoop::Clock::now() + 20s;
-    while (controller_->running() && MessageLoop::Clock::now() < deadline) {
-      loop_.Run(MessageLoop::Clock::now() + 10ms);
-    }
-    return !controller_->running();
-  }
-
   testing::TempFolder site_;
-  MessageLoop loop_;
-  testing::RecordingHost host_;
-  LoopPoster poster_;
-  std::unique_ptr<TestRunController> controller_;
 };
 
 TEST_F(PurgeRunTest, LogsEachFileAndEndsLikeATestRun) {
@@ -128,8 +104,8 @@ TEST_F(PurgeRunTest, LogsEachFileAndEndsLikeATestRun) {
   EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nResults for " + a +
                            ": Comments purged: 2. \n\nTesting: " + b + "\nResults for " + b +
                            ": Comments purged: 0. \n\nEnd of test: <date>\n");
-  EXPECT_EQ(Read(a), "xy\r\n\r\n");
-  EXPECT_EQ(Read(b), "no comments");
+  EXPECT_EQ(testing::ReadFile(a), "xy\r\n\r\n");
+  EXPECT_EQ(testing::ReadFile(b), "no comments");
   EXPECT_TRUE(host_.progress_file_only);
   EXPECT_GE(host_.file_bar, host_.file_bar_range);  // the bar ends full
   EXPECT_EQ(host_.connection_status, "Connection Status");
@@ -145,8 +121,8 @@ TEST_F(PurgeRunTest, StopFinishesTheFileInHandAndNothingMore) {
   controller_->StopTest();  // the worker already has a.htm
   ASSERT_TRUE(RunToEnd());
   loop_.Run(MessageLoop::Clock::now() + 300ms);
-  EXPECT_EQ(Read(a), "a\n");
-  EXPECT_EQ(Read(b), "b<!-- 2 -->\n");
+  EXPECT_EQ(testing::ReadFile(a), "a\n");
+  EXPECT_EQ(testing::ReadFile(b), "b<!-- 2 -->\n");
   EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a +
                            "\nTesting Stopped by User\nResults for " + a +
                            ": Comments purged: 1. \n\nEnd of test: <date>\n");
@@ -154,7 +130,7 @@ TEST_F(PurgeRunTest, StopFinishesTheFileInHandAndNothingMore) {
   // A new run right away hands its work to the worker only when it is free.
   controller_->StartPurge(b, {});
   ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(Read(b), "b\n");
+  EXPECT_EQ(testing::ReadFile(b), "b\n");
 }
 
 }  // namespace

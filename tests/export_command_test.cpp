@@ -13,11 +13,6 @@
 namespace quimbel {
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(SwitchExportExtension, FormatButtons) {
   struct Case {
     const char* path;
@@ -63,13 +58,14 @@ TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
   host_.export_answer = ExportChoice{text, 0};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.export_shown_with, (std::vector<ExportChoice>{{"results.txt", 0}}));
-  EXPECT_EQ(Read(text), "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
+  EXPECT_EQ(testing::ReadFile(text),
+            "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
 
   const std::string html = (folder_.path() / "r.html").string();
   host_.export_answer = ExportChoice{html, 1};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, 0}));
-  const std::string report = Read(html);
+  const std::string report = testing::ReadFile(html);
   const std::string tail =
       "<b>Start of report: </b>&lt;date&gt;\n\n<hr>\n<b>FILE: /w/a.htm</b>\n<ul>\n<li><a "
       "href=\"U1\">S1</a> R1\n<li><a href=\"U2\">S2</a> R2\n</ul>\n<hr>\n\n</BODY>\n</HTML>\n";
@@ -88,7 +84,7 @@ TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   EXPECT_EQ(host_.prompter.questions,
             (std::vector<std::string>{existing +
                                       "\nThis file already exists\n\nReplace existing file?"}));
-  EXPECT_EQ(Read(existing), "keep me");
+  EXPECT_EQ(testing::ReadFile(existing), "keep me");
   EXPECT_TRUE(store_.values.empty());
 
   host_.export_answer = ExportChoice{(folder_.path() / "no/such/folder/r.txt").string(), 0};

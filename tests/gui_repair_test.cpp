@@ -32,11 +32,6 @@ using namespace quimbel;
 
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void AddRow(ResultList& rows, const std::string& url, const std::string& reason,
             const std::string& file, const std::string& alternate = "") {
   rows.AppendResultRow(url);
@@ -116,7 +111,7 @@ class GuiRepairTest : public QObject {
       return n;
     };
     QCOMPARE(repair_values(), 0);
-    QCOMPARE(Read(page), std::string("<a href=\"U1\">\n<a href=\"U2\">\n"));
+    QCOMPARE(testing::ReadFile(page), std::string("<a href=\"U1\">\n<a href=\"U2\">\n"));
 
     // OK stores all six; U9 is not in the file, and the failure dialog's
     // box asks to drop its row.
@@ -135,7 +130,7 @@ class GuiRepairTest : public QObject {
     QCOMPARE(w.settings.Get(settings::kRepairType), 2);
     QCOMPARE(failure, page + " | U9");
     QCOMPARE(int(rows.size()), 1);
-    QCOMPARE(Read(page), std::string("<a href=\"U2\">\n"));
+    QCOMPARE(testing::ReadFile(page), std::string("<a href=\"U2\">\n"));
     QCOMPARE(MessageBoxes::shown().back(),
              "We looked in file\n" + page + "\nbut could not file the URL\nU9");
     QVERIFY(w.frame.action(Command::kRepair)->isEnabled());  // a failure leaves it available
@@ -147,7 +142,7 @@ class GuiRepairTest : public QObject {
     };
     w.frame.action(Command::kRepair)->trigger();
     QCOMPARE(MessageBoxes::shown().back(), std::string("All URL repairs completed"));
-    QCOMPARE(Read(page), std::string(""));
+    QCOMPARE(testing::ReadFile(page), std::string(""));
     QVERIFY(!w.frame.action(Command::kRepair)->isEnabled());
   }
 
@@ -181,10 +176,10 @@ class GuiRepairTest : public QObject {
     w.frame.action(Command::kExport)->trigger();
     QCOMPARE(MessageBoxes::shown().back(),
              existing + "\nThis file already exists\n\nReplace existing file?");
-    QCOMPARE(Read(existing), std::string("keep"));
+    QCOMPARE(testing::ReadFile(existing), std::string("keep"));
     MessageBoxes::QueueAnswer(true);
     w.frame.action(Command::kExport)->trigger();
-    QCOMPARE(Read(existing),
+    QCOMPARE(testing::ReadFile(existing),
              std::string("/w/a.htm\n   U1\n      HTTP Code 404 Not Found\n      Site\n"));
   }
 
@@ -254,7 +249,7 @@ class GuiRepairTest : public QObject {
     view->ShowProperties();
     QDir::setCurrent(previous);
     QCOMPARE(
-        Read((folder.path() / "props.txt").string()),
+        testing::ReadFile((folder.path() / "props.txt").string()),
         std::string("http://a.test/x%20y.htm\n\nHTTP Code 404 Not Found\n\nSite\n\n/w/a.htm\n\n"));
     QVERIFY(opened.last().endsWith("/props.txt"));
   }

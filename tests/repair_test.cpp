@@ -19,11 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct RowSpec {
   RowSpec(std::string url_, std::string reason_ = "HTTP Code 404 Not Found",
           std::string alternate_ = "", bool checked_ = true, std::string file_ = "")
@@ -212,8 +207,8 @@ TEST_F(RepairTest, OneFileRewrites) {
     AddRows(c.rows, file);
     host_.messages.clear();
     EXPECT_EQ(Repair(c.options), c.success);
-    EXPECT_EQ(Read(file), c.after);
-    EXPECT_EQ(Read(folder.path() / "links.rep"), c.before);
+    EXPECT_EQ(testing::ReadFile(file), c.after);
+    EXPECT_EQ(testing::ReadFile(folder.path() / "links.rep"), c.before);
     EXPECT_EQ(Marks(), c.marks);
     EXPECT_FALSE(fs::exists(folder.path() / "links.t~p"));
     EXPECT_EQ(host_.messages.size(), 1u);
@@ -235,10 +230,10 @@ TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
           "");
   EXPECT_FALSE(Repair(Type(2)));
   // a.htm and a.html share a.rep, which holds a.htm as it was.
-  EXPECT_EQ(Read(folder_.path() / "a.rep"), "<a href=\"U1\">\n");
-  EXPECT_EQ(Read(htm), "");
-  EXPECT_EQ(Read(html), "keep\n");
-  EXPECT_EQ(Read(other), "");  // what was repaired before the failure took effect
+  EXPECT_EQ(testing::ReadFile(folder_.path() / "a.rep"), "<a href=\"U1\">\n");
+  EXPECT_EQ(testing::ReadFile(htm), "");
+  EXPECT_EQ(testing::ReadFile(html), "keep\n");
+  EXPECT_EQ(testing::ReadFile(other), "");  // what was repaired before the failure took effect
   EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0x00010001, 1, 0}));
   EXPECT_EQ(host_.failures, (std::vector<std::string>{other + " | U4"}));
 
@@ -246,8 +241,8 @@ TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
   // files are passed over, and the backup is left as it was.
   std::ofstream(other) << "<a href=\"U4\">\nend\n";
   EXPECT_TRUE(Repair(Type(2)));
-  EXPECT_EQ(Read(other), "end\n");
-  EXPECT_EQ(Read(folder_.path() / "b.rep"), "<a href=\"U3\">\n");
+  EXPECT_EQ(testing::ReadFile(other), "end\n");
+  EXPECT_EQ(testing::ReadFile(folder_.path() / "b.rep"), "<a href=\"U3\">\n");
   EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0x00010001, 0x00010001, 1}));
   EXPECT_EQ(host_.messages.back(), "All URL repairs completed");
 }
@@ -269,7 +264,7 @@ TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
     EXPECT_EQ(rows_.row(0).text(ResultColumn::kUrl), "V");
     EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0}));
   }
-  EXPECT_EQ(Read(blocked), "<a href=\"U\">\n");
+  EXPECT_EQ(testing::ReadFile(blocked), "<a href=\"U\">\n");
   EXPECT_FALSE(fs::exists(gone));
 
   if (::geteuid() != 0) {  // the superuser writes into any folder
@@ -278,7 +273,7 @@ TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
     rows_.Clear();
     AddRows({{"U"}}, locked);
     EXPECT_FALSE(Repair(Type(0)));
-    EXPECT_EQ(Read(locked), "<a href=\"U\">\n");
+    EXPECT_EQ(testing::ReadFile(locked), "<a href=\"U\">\n");
   }
 }
 
@@ -294,7 +289,7 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   host_.options_answer = std::nullopt;  // Cancel stores nothing, changes nothing
   EXPECT_FALSE(RunRepairCommand(rows_, false, settings_, host_));
   EXPECT_TRUE(store_.values.empty());
-  EXPECT_EQ(Read(file), "<a href=\"U\">\n");
+  EXPECT_EQ(testing::ReadFile(file), "<a href=\"U\">\n");
 
   RepairOptions remove = Type(2);
   remove.removeComments = true;
@@ -303,7 +298,8 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   host_.export_answer = ExportChoice{report, 0};
   EXPECT_TRUE(RunRepairCommand(rows_, false, settings_, host_));
   EXPECT_EQ(LoadRepairOptions(settings_), remove);
-  EXPECT_EQ(Read(report), file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
+  EXPECT_EQ(testing::ReadFile(report),
+            file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
   EXPECT_EQ(host_.messages.front(), "All URL repairs completed");
 }
 

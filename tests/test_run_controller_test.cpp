@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/test_run_controller.h"
+#include "tests/controller_harness.h"
 #include "tests/nginx_fixture.h"
-#include "tests/recording_host.h"
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
 
@@ -27,30 +27,9 @@ void PrintTo(const Row& r, std::ostream* out) {
        << r.alternate << "}";
 }
 
-class RunTest : public ::testing::Test {
+class RunTest : public testing::ControllerHarness {
  protected:
-  RunTest()
-      : host_(loop_),
-        poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
-    controller_ = std::make_unique<TestRunController>(host_, poster_);
-    host_.on_timer = [this](int id) { controller_->OnTimer(id); };
-    controller_->SetTimeout(2s);
-    controller_->SetUp();
-  }
-
-  // Dispatches until `done` holds, within a bounded time.
-  template <typename Done>
-  bool RunUntil(Done done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = MessageLoop::Clock::now() + limit;
-    while (!done()) {
-      if (MessageLoop::Clock::now() >= deadline) return false;
-      loop_.Run(std::min(deadline, MessageLoop::Clock::now() + 10ms));
-    }
-    return true;
-  }
-  bool RunToEnd() {
-    return RunUntil([this] { return !controller_->running(); });
-  }
+  RunTest() { controller_->SetTimeout(2s); }
 
   std::vector<Row> Rows() const {
     std::vector<Row> rows;
@@ -69,10 +48,6 @@ class RunTest : public ::testing::Test {
 
   testing::TempFolder site_;
   testing::ScriptedServer server_;
-  MessageLoop loop_;
-  testing::RecordingHost host_;
-  LoopPoster poster_;
-  std::unique_ptr<TestRunController> controller_;
 };
 
 TEST_F(RunTest, SingleFileWithoutLinks) {
