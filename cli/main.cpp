@@ -257,8 +257,14 @@ int Run(int argc, char** argv) {
   if (!PathExists(options, config, host)) return kExitCannotRun;
 
   std::unique_ptr<TestRunController> controller;
-  LoopPoster poster(loop,
-                    [&](const WorkerMessage& message) { controller->HandleMessage(message); });
+  // The status bar messages show nothing here: they need not wake the loop.
+  LoopPoster poster(
+      loop, [&](const WorkerMessage& message) { controller->HandleMessage(message); },
+      [](const WorkerMessage& message) {
+        return message.id == MessageId::kProbeBegun || message.id == MessageId::kProbeDone ||
+               message.id == MessageId::kPurgeFileStarted ||
+               message.id == MessageId::kPurgeFileDone;
+      });
   controller = std::make_unique<TestRunController>(host, poster);
   host.on_timer = [&](int id) { controller->OnTimer(id); };
   controller->SetFilter(filter);
