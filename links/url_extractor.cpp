@@ -117,6 +117,10 @@ std::size_t FindEndMark(std::string_view stretch, std::size_t from) {
 
 // The text without its line breaks.
 std::string WithoutBreaks(std::string_view text) {
+  // Most URLs and link names sit on one line: copy those whole.
+  if (FindByte(text, 0, '\n') == npos && FindByte(text, 0, '\r') == npos) {
+    return std::string(text);
+  }
   std::string result(text.size(), '\0');
   char* out = result.data();
   for (const char c : text) {

@@ -3,7 +3,8 @@
 # or with sudo available). Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev qt6-base-dev nginx-light clang libclang-rt-14-dev)
+packages=(cmake g++ make libgtest-dev qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+          nginx-light clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
