@@ -40,7 +40,7 @@ class CStaticLink : public QLabel {
   bool& visited_;
   bool launching_ = false;
   QString target_;
-  QTimer guard_;  // timer 106 of the design: ends the launching state
+  QTimer guard_;  // ends the launching state a second after a click
 };
 
 }  // namespace quimbel

@@ -30,7 +30,7 @@ struct WorkerMessage {
   std::uint64_t job = 0;   // the kick this message answers
   std::int64_t param = 0;  // the word parameter
   std::string text;        // the URL (+2) or the host (+4, +6) or the path (+14, +16)
-  std::any payload;        // the full outcome of +12 (probe::ProbeOutcome)
+  std::any payload;        // the full outcome of +12 (a ProbeOutcome)
 };
 
 class MessagePoster {

@@ -110,7 +110,7 @@ TEST(LinkScanner, LongStretchesAreScannedWhole) {
   EXPECT_EQ(Scan(text), (std::vector<Link>{{"http://far.test/page.htm", "Far"}}));
 }
 
-// The extraction exactly as first designed: a copy with line breaks removed
+// The extraction done the slow, literal way: a copy with line breaks removed
 // and a new line at each "<A", then one link per line. Slow and literal, it
 // checks the single-pass scanner on random text.
 std::vector<Link> Reference(const std::string& input) {
@@ -154,7 +154,7 @@ std::vector<Link> Reference(const std::string& input) {
   return links;
 }
 
-TEST(LinkScanner, AgreesWithTheTwoPassDesignOnRandomText) {
+TEST(LinkScanner, AgreesWithTheTwoPassMethodOnRandomText) {
   const std::string pieces[] = {"<a",
                                 "<A",
                                 "< a",
