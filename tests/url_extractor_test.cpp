@@ -261,5 +261,31 @@ TEST(ExtractUrls, AnyBytesAreValidInput) {
   EXPECT_EQ(lists.urls.back(), "http://end.test/");
 }
 
+TEST(ExtractUrls, HundredMegabytesWithoutALineBreak) {
+  // Many anchors on one 100 MB line, written in pieces so the test itself
+  // stays small: every link is found, none is split between reads.
+  testing::TempFolder folder;
+  const std::string anchor =
+      "<a href=\"http://many.test/page.htm\">Many</a><p>" + std::string(10000, 'f') + "</p>";
+  std::string block;
+  while (block.size() < (1 << 20))
+    block += anchor;
+  const std::size_t per_block = block.size() / anchor.size();
+  const std::string path = (folder.path() / "huge.htm").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < 100; ++i)
+      out << block;
+    out << ".";
+  }
+  LinkLists lists;
+  std::size_t count = 0;
+  testing::RecordingPrompter prompter;
+  ASSERT_TRUE(ExtractUrls(path, lists, count, prompter));
+  EXPECT_EQ(count, 100 * per_block);
+  EXPECT_EQ(lists.urls.front(), "http://many.test/page.htm");
+  EXPECT_EQ(lists.anchors.back(), "Many");
+}
+
 }  // namespace
 }  // namespace quimbel
