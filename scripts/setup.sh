@@ -15,5 +15,16 @@ done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
+# The tests start their own nginx; the package must not try to start the
+# system one (which fails where there is no init system, or port 80 is
+# taken). The usual way to say so is a policy-rc.d that denies starts.
+policy=/usr/sbin/policy-rc.d
+made_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+  made_policy=yes
+fi
+trap '[ -n "$made_policy" ] && $SUDO rm -f "$policy"' EXIT
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
