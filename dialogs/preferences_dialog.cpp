@@ -42,6 +42,24 @@ ReportFilter CCategoryListBox::Filter() const {
   return ReportFilter(text);
 }
 
+namespace {
+
+// A group box with a line of explanation and its preset button, in the
+// right-hand column of the dialog at `row`.
+QPushButton* AddPresetBox(QGridLayout* layout, int row, const QString& title,
+                          const QString& explanation, const QString& button_text) {
+  QWidget* dialog = layout->parentWidget();
+  auto* box = new QGroupBox(title, dialog);
+  auto* column = new QVBoxLayout(box);
+  column->addWidget(new QLabel(explanation, box));
+  auto* button = new QPushButton(button_text, box);
+  column->addWidget(button);
+  layout->addWidget(box, row, 1);
+  return button;
+}
+
+}  // namespace
+
 CPreferencesDlg::CPreferencesDlg(QWidget* parent, ReportFilter& filter, int timeout, bool visible)
     : QDialog(parent), filter_(filter), timeout_(timeout), visible_(visible) {
   setWindowTitle("Preferences");
@@ -52,19 +70,12 @@ CPreferencesDlg::CPreferencesDlg(QWidget* parent, ReportFilter& filter, int time
   list_->setMinimumSize(330, 300);
   layout->addWidget(list_, 1, 0, 4, 1);
 
-  auto* type_a = new QGroupBox("Defaults for Type A Users", this);
-  auto* a_column = new QVBoxLayout(type_a);
-  a_column->addWidget(new QLabel("Report every defect to me (code 200 is not a defect)", type_a));
-  auto* hawk = new QPushButton("Watch Like a Hawk", type_a);
-  a_column->addWidget(hawk);
-  layout->addWidget(type_a, 1, 1);
-
-  auto* type_b = new QGroupBox("Defaults for Type B Users", this);
-  auto* b_column = new QVBoxLayout(type_b);
-  b_column->addWidget(new QLabel("Report only the very worst offenders to me", type_b));
-  auto* one_eye = new QPushButton("Watch With One Eye Shut", type_b);
-  b_column->addWidget(one_eye);
-  layout->addWidget(type_b, 2, 1);
+  QPushButton* hawk =
+      AddPresetBox(layout, 1, "Defaults for Type A Users",
+                   "Report every defect to me (code 200 is not a defect)", "Watch Like a Hawk");
+  QPushButton* one_eye =
+      AddPresetBox(layout, 2, "Defaults for Type B Users",
+                   "Report only the very worst offenders to me", "Watch With One Eye Shut");
 
   auto* timeout_row = new QHBoxLayout;
   timeout_field_ = new QLineEdit(QString::number(timeout_), this);
@@ -92,14 +103,17 @@ CPreferencesDlg::CPreferencesDlg(QWidget* parent, ReportFilter& filter, int time
   list_->ShowFilter(filter_);
 }
 
-void CPreferencesDlg::PressTypeA() {
-  filter_ = ReportFilter(std::string(kDefaultFilter));
+void CPreferencesDlg::ApplyPreset(std::string_view preset) {
+  filter_ = ReportFilter(std::string(preset));
   list_->ShowFilter(filter_);
 }
 
+void CPreferencesDlg::PressTypeA() {
+  ApplyPreset(kDefaultFilter);
+}
+
 void CPreferencesDlg::PressTypeB() {
-  filter_ = ReportFilter(std::string(kTypeBFilter));
-  list_->ShowFilter(filter_);
+  ApplyPreset(kTypeBFilter);
 }
 
 void CPreferencesDlg::accept() {

@@ -46,6 +46,8 @@ class CPreferencesDlg : public QDialog {
   void accept() override;
 
  private:
+  void ApplyPreset(std::string_view preset);
+
   ReportFilter& filter_;
   int timeout_;
   bool visible_;
