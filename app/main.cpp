@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/main_frame.h"
+#include "core/product.h"
 #include "app/quimbel_app.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("Quimbel");
   QApplication::setOrganizationName("Marrowfen");
-  QApplication::setApplicationVersion("3.3");
+  QApplication::setApplicationVersion(QString::fromUtf8(quimbel::kProductVersion.data(), static_cast<int>(quimbel::kProductVersion.size())));
 
   quimbel::CQuimbelApp quimbel;
   quimbel::CMainFrame frame(quimbel.settings(), &quimbel.visited);

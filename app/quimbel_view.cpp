@@ -41,8 +41,8 @@ WindowRepairHost::WindowRepairHost(QWidget* parent) : parent_(parent) {
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.options();
   };
-  show_failure = [this](const std::string& file, const std::string& url) {
-    CRepairFailureDlg dialog(parent_, file, url);
+  show_failure = [this](const RepairFailure& failure) {
+    CRepairFailureDlg dialog(parent_, failure);
     dialog.exec();
     return dialog.IgnoreRow();
   };
@@ -84,6 +84,7 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
       repair_host_(this),
       printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
   controller_ = std::make_unique<TestRunController>(*this, poster_);
+  repair_host_.warn = [this](const std::string& text) { LogAppend(text); };
   model_ = new ResultTableModel(controller_->results(), this);
   setModel(model_);
   setRootIsDecorated(false);
@@ -158,13 +159,13 @@ void CQuimbelView::SelectFiles() {
   const std::optional<FileSelection> chosen =
       ask_file_selection(stored, settings_.Get(settings::kFileSelStarter));
   if (!chosen) return;
-  controller_->SetFunctionMode(static_cast<FunctionMode>(chosen->function));
+  controller_->SetFunction(chosen->function);
   if (!AcceptFileSelection(settings_, *chosen, prompter)) return;
   const RunScope scope{chosen->recurse, chosen->all_files,
                        chosen->filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
-  if (chosen->function == static_cast<int>(FunctionMode::kTestUrls)) {
+  if (chosen->function == Function::kTestUrls) {
     controller_->StartTest(chosen->path, scope);
-  } else if (chosen->function == static_cast<int>(FunctionMode::kRemoveComments)) {
+  } else if (chosen->function == Function::kRemoveComments) {
     controller_->StartPurge(chosen->path, scope);
   }
   StateChanged();
@@ -198,7 +199,8 @@ void CQuimbelView::Export() {
 
 void CQuimbelView::Repair() {
   if (!CanRepair()) return;
-  if (RunRepairCommand(results(), controller_->unknown_error_seen(), settings_, repair_host_)) {
+  if (RunRepairCommand(results(), controller_->unknown_error_seen(), settings_, repair_host_)
+          .completed) {
     controller_->SetRepairCompleted(true);
   }
   StateChanged();

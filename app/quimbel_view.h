@@ -48,7 +48,9 @@ class WindowRepairHost : public RepairHost {
   explicit WindowRepairHost(QWidget* parent);
 
   std::function<std::optional<RepairOptions>(const RepairOptions&)> ask_options;
-  std::function<bool(const std::string&, const std::string&)> show_failure;
+  std::function<bool(const RepairFailure&)> show_failure;
+  // Where warnings that need no answer go (the log pane).
+  std::function<void(const std::string&)> warn;
   std::function<std::optional<ExportChoice>(const ExportChoice&)> ask_export;
 
   void ShowMessage(const std::string& text, MessageIcon icon) override;
@@ -56,8 +58,9 @@ class WindowRepairHost : public RepairHost {
   std::optional<RepairOptions> AskRepairOptions(const RepairOptions& stored) override {
     return ask_options(stored);
   }
-  bool ShowRepairFailure(const std::string& file, const std::string& url) override {
-    return show_failure(file, url);
+  bool ShowRepairFailure(const RepairFailure& failure) override { return show_failure(failure); }
+  void BackupFailed(const Status& reason) override {
+    if (warn) warn("Warning: no backup was made: " + reason.message());
   }
   std::optional<ExportChoice> AskExportChoice(const ExportChoice& stored) override {
     return ask_export(stored);

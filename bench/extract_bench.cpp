@@ -7,30 +7,18 @@
 #include "core/file_collection.h"
 #include "links/url_extractor.h"
 
-namespace {
-
-struct SilentPrompter : quimbel::Prompter {
-  void ShowMessage(const std::string& text, quimbel::MessageIcon) override {
-    std::cerr << text << "\n";
-  }
-  bool AskYesNo(const std::string&, quimbel::MessageIcon) override { return false; }
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::cerr << "usage: extract_bench FOLDER\n";
     return 2;
   }
   const auto files = quimbel::CollectFiles(argv[1], true, true, quimbel::ExtensionFilter::kOff);
-  SilentPrompter prompter;
   std::size_t links = 0;
   const auto start = std::chrono::steady_clock::now();
   for (const auto& file : files) {
     quimbel::LinkLists lists;
     std::size_t count = 0;
-    quimbel::ExtractUrls(file, lists, count, prompter);
+    quimbel::ExtractUrls(file, lists, count);
     links += count;
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;

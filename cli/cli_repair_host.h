@@ -4,6 +4,7 @@
 // --html file. Everything shown goes to standard error.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -14,12 +15,14 @@ namespace quimbel {
 
 class CliRepairHost : public RepairHost {
  public:
-  CliRepairHost(std::ostream& err, bool yes, int type, std::string text_file, std::string html_file)
+  CliRepairHost(std::ostream& err, bool yes, RepairType type, std::string text_file,
+                std::string html_file, std::function<bool()> stop_requested)
       : err_(err),
         yes_(yes),
         type_(type),
         text_file_(std::move(text_file)),
-        html_file_(std::move(html_file)) {}
+        html_file_(std::move(html_file)),
+        stop_requested_(std::move(stop_requested)) {}
 
   void ShowMessage(const std::string& text, MessageIcon) override {
     err_ << "quimbel: " << text << '\n';
@@ -33,14 +36,20 @@ class CliRepairHost : public RepairHost {
     options.type = type_;
     return options;
   }
-  bool ShowRepairFailure(const std::string& file, const std::string& url) override {
-    err_ << "quimbel: The URL Repair failed in file: " << file << "\nPossibly near URL: " << url
-         << "\nPlease examine/correct the file and try to re-run the Repair.\n";
+  bool ShowRepairFailure(const RepairFailure& failure) override {
+    err_ << "quimbel: The URL Repair failed in file: " << failure.file
+         << "\nPossibly near URL: " << failure.url << '\n';
+    if (!failure.reason.empty()) err_ << failure.reason << '\n';
+    err_ << "Please examine/correct the file and try to re-run the Repair.\n";
     return false;
   }
+  void BackupFailed(const Status& reason) override {
+    err_ << "quimbel: warning: no backup was made: " << reason.message() << '\n';
+  }
+  bool StopRequested() override { return stop_requested_ && stop_requested_(); }
   std::optional<ExportChoice> AskExportChoice(const ExportChoice&) override {
-    if (!text_file_.empty()) return Exported({text_file_, 0});
-    if (!html_file_.empty()) return Exported({html_file_, 1});
+    if (!text_file_.empty()) return Exported({text_file_, ExportFormat::kText});
+    if (!html_file_.empty()) return Exported({html_file_, ExportFormat::kHtml});
     err_ << "quimbel: no export file was named (--text or --html): the bad URLs were not "
             "saved\n";
     return std::nullopt;
@@ -57,9 +66,10 @@ class CliRepairHost : public RepairHost {
 
   std::ostream& err_;
   bool yes_;
-  int type_;
+  RepairType type_;
   std::string text_file_;
   std::string html_file_;
+  std::function<bool()> stop_requested_;
   std::set<std::string> exported_;
 };
 

@@ -71,7 +71,7 @@ struct Options {
   std::optional<std::string> filter;
   std::string text_file;
   std::string html_file;
-  std::optional<int> repair_type;
+  std::optional<RepairType> repair_type;
   bool yes = false;
   bool quiet = false;
 };
@@ -141,11 +141,11 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       case kRepair: {
         const std::string type = optarg;
         if (type == "disable") {
-          options->repair_type = static_cast<int>(RepairType::kDisableLine);
+          options->repair_type = RepairType::kDisableLine;
         } else if (type == "replace") {
-          options->repair_type = static_cast<int>(RepairType::kReplaceUrl);
+          options->repair_type = RepairType::kReplaceUrl;
         } else if (type == "remove") {
-          options->repair_type = static_cast<int>(RepairType::kRemoveLine);
+          options->repair_type = RepairType::kRemoveLine;
         } else {
           return UsageError("the repair type is disable, replace or remove");
         }
@@ -161,7 +161,7 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
         std::cout << kUsage;
         return kExitNoRows;
       case kVersion:
-        std::cout << "quimbel-cli (Quimbel Version 3.3)\n";
+        std::cout << "quimbel-cli (" << kProductVersionLine << ")\n";
         return kExitNoRows;
       default:
         return UsageError(std::string("unknown option ") + argv[optind - 1]);
@@ -179,13 +179,16 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
 bool PathExists(const Options& options, ConfigStore& config, CliHost& host) {
   ReadOnlyConfigStore read_only(config);
   SettingsStore settings(read_only);
-  const FileSelection selection{options.path, options.purge ? 1 : 0, options.scope.all_files,
+  const FileSelection selection{options.path,
+                                options.purge ? Function::kRemoveComments : Function::kTestUrls,
+                                options.scope.all_files,
                                 options.scope.recurse,
                                 options.scope.filter == ExtensionFilter::kHtmlOnly};
   return AcceptFileSelection(settings, selection, host);
 }
 
-// Ctrl+C, turned into a task on the loop by a thread that waits for it.
+// Ctrl+C, turned into a task on the loop by a thread that waits for it,
+// and into a flag for the repair, which runs without the loop.
 class InterruptWatch {
  public:
   explicit InterruptWatch(MessageLoop& loop, std::function<void()> on_interrupt)
@@ -195,36 +198,41 @@ class InterruptWatch {
           sigaddset(&set, SIGINT);
           const timespec tick{0, 100'000'000};
           while (!done_) {
-            if (sigtimedwait(&set, nullptr, &tick) == SIGINT) loop.PostTask(on_interrupt);
+            if (sigtimedwait(&set, nullptr, &tick) == SIGINT) {
+              interrupted_ = true;
+              loop.PostTask(on_interrupt);
+            }
           }
         }) {}
   ~InterruptWatch() {
     done_ = true;
     thread_.join();
   }
+  bool interrupted() const { return interrupted_; }
 
  private:
   std::atomic<bool> done_{false};
+  std::atomic<bool> interrupted_{false};
   std::thread thread_;
 };
 
-// Writes the --text and --html files, but for those an export already wrote.
+// Writes the --text and --html files, but for those an export already
+// wrote. Each takes the place of an old file only when complete.
 bool WriteReports(const Options& options, const ResultList& rows,
                   const std::set<std::string>& written) {
-  if (!options.text_file.empty() && !written.count(options.text_file)) {
-    std::ofstream out(options.text_file, std::ios::trunc);
-    if (!out) return false;
-    WriteTextReport(out, rows);
-    if (!out.flush()) return false;
-  }
-  if (!options.html_file.empty() && !written.count(options.html_file)) {
-    std::ofstream out(options.html_file, std::ios::trunc);
-    if (!out) return false;
-    WriteHtmlReport(out, rows, UserDisplayName(),
-                    FormatLongDateTime(std::chrono::system_clock::now()));
-    if (!out.flush()) return false;
-  }
-  return true;
+  const auto write = [&](const std::string& path, ExportFormat format) {
+    if (path.empty() || written.count(path)) return true;
+    const Status status =
+        format == ExportFormat::kText
+            ? WriteReportFile(path, format, rows, "", "")
+            : WriteReportFile(path, format, rows, UserDisplayName(),
+                              FormatLongDateTime(std::chrono::system_clock::now()));
+    if (!status) std::cerr << "quimbel: file write error: " << status.message() << '\n';
+    return status.ok();
+  };
+  const bool text = write(options.text_file, ExportFormat::kText);
+  const bool html = write(options.html_file, ExportFormat::kHtml);
+  return text && html;
 }
 
 int Run(int argc, char** argv) {
@@ -271,14 +279,13 @@ int Run(int argc, char** argv) {
   controller->SetTimeout(std::chrono::seconds(timeout));
   controller->SetUp();
 
-  bool interrupted = false;
   InterruptWatch watch(loop, [&] {
-    interrupted = true;
     if (controller->running()) controller->StopTest();
   });
 
   if (options.purge) {
-    controller->StartPurge(options.path, options.scope);
+    // Naming --purge on the command line is the confirmation.
+    controller->StartPurge(options.path, options.scope, PurgeConfirmation::kGiven);
   } else {
     controller->StartTest(options.path, options.scope);
   }
@@ -287,19 +294,30 @@ int Run(int argc, char** argv) {
 
   ResultList& rows = controller->results();
   bool repaired = true;
+  bool written = true;
   std::set<std::string> exported;
   if (!options.purge) {
     for (const std::string& line : BuildReportLines(rows))
       std::cout << line << '\n';
-    std::cout.flush();
-    if (options.repair_type && !interrupted && !host.failed() && !rows.empty()) {
+    // A listing that did not reach its reader is a run that did not work.
+    if (!std::cout.flush()) {
+      std::cerr << "quimbel: cannot write the listing to standard output\n";
+      written = false;
+    }
+    if (options.repair_type && !watch.interrupted() && !host.failed() && !rows.empty()) {
       // The stored repair options are used but never changed from here.
       ReadOnlyConfigStore read_only(config);
       SettingsStore repair_settings(read_only);
       CliRepairHost repair_host(std::cerr, options.yes, *options.repair_type, options.text_file,
-                                options.html_file);
-      repaired =
+                                options.html_file, [&watch] { return watch.interrupted(); });
+      const RepairOutcome outcome =
           RunRepairCommand(rows, controller->unknown_error_seen(), repair_settings, repair_host);
+      repaired = outcome.completed;
+      // A remove-type repair with Save on must leave its export behind.
+      if (outcome.export_result != ExportResult::kNotAsked &&
+          outcome.export_result != ExportResult::kWritten) {
+        written = false;
+      }
       for (const ResultRow& row : rows.rows()) {
         if (row.RowDone() != 0) {
           std::cerr << "quimbel: " << (row.checked ? "handled " : "left as it is ")
@@ -309,13 +327,12 @@ int Run(int argc, char** argv) {
       }
       exported = repair_host.exported();
     }
-    if (!WriteReports(options, rows, exported)) {
-      host.ShowMessage("file write error", MessageIcon::kExclamation);
-      return kExitCannotRun;
-    }
+    if (!WriteReports(options, rows, exported)) written = false;
   }
-  if (interrupted) return kExitInterrupted;
-  if (host.failed() || !repaired) return kExitCannotRun;
+  if (watch.interrupted()) return kExitInterrupted;
+  if (host.failed() || !repaired || !written || controller->purge_failures() > 0) {
+    return kExitCannotRun;
+  }
   return rows.empty() ? kExitNoRows : kExitRows;
 }
 

@@ -1,7 +1,13 @@
 #include "core/file_collection.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <set>
+#include <utility>
+
+#include "platform/text_file.h"
 
 namespace quimbel {
 namespace {
@@ -58,7 +64,8 @@ bool HasHtmlExtension(std::string_view path) {
 void CollectFolder(std::vector<std::string>& target, const std::string& folder,
                    ExtensionFilter filter) {
   for (const Entry& entry : ListFolder(folder)) {
-    if (!entry.is_file) continue;
+    // What an interrupted run left behind is not the author's page.
+    if (!entry.is_file || IsLeftoverTemporary(entry.name)) continue;
     std::string path = Join(folder, entry.name);
     if (filter == ExtensionFilter::kHtmlOnly && !HasHtmlExtension(path)) continue;
     target.push_back(std::move(path));
@@ -89,6 +96,14 @@ std::vector<std::string> CollectFiles(const std::string& path, bool all_files, b
   } else if (all_files && recurse) {
     CollectTree(files, path, filter);
   }
+  // A page reached twice (a link beside its target, a hard link) would be
+  // repaired twice: the first path to a file is the one that counts.
+  std::set<std::pair<dev_t, ino_t>> seen;
+  std::erase_if(files, [&seen](const std::string& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return false;
+    return !seen.insert({status.st_dev, status.st_ino}).second;
+  });
   return files;
 }
 

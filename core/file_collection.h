@@ -5,9 +5,10 @@
 // trailing "/" therefore yields a doubled one. Entries are taken sorted by
 // name in byte order, so runs are reproducible; sub-folders are walked in the
 // reverse of that order, each completely before the next. Only regular files
-// are collected (a fifo or device would block the run). Symbolic links to
-// folders are never followed, and a folder that cannot be listed adds
-// nothing.
+// are collected (a fifo or device would block the run), each real file
+// once, and never the temporary files an interrupted run left. Symbolic
+// links to folders are never followed, and a folder that cannot be listed
+// adds nothing.
 #pragma once
 
 #include <string>

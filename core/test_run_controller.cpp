@@ -20,6 +20,11 @@ std::string Format(std::string_view pattern, const std::string& text) {
 
 }  // namespace
 
+std::string PurgeQuestion(std::size_t file_count) {
+  return "Remove all HTML comments from " + std::to_string(file_count) +
+         (file_count == 1 ? " file" : " files") + "? This cannot be undone.";
+}
+
 TestRunController::TestRunController(RunHost& host, MessagePoster& poster)
     : host_(host), probe_worker_(poster), purge_worker_(poster) {}
 
@@ -99,7 +104,8 @@ void TestRunController::TestURLsStateMachine() {
       host_.SetUrlBarPosition(0);
     }
     error_count_ = 0;
-    if (!ExtractUrls(current_file_, links_, url_count_, host_)) {
+    if (!ExtractUrls(current_file_, links_, url_count_)) {
+      host_.ShowMessage(CannotOpenFileMessage(current_file_), MessageIcon::kExclamation);
       StopWatchdog();
       host_.ShowMessage("Unknown error: Processing has stopped");
       files_.clear();
@@ -285,8 +291,15 @@ void TestRunController::ResetRun(bool restore_status) {
   }
 }
 
-void TestRunController::StartPurge(const std::string& path, const RunScope& scope) {
+void TestRunController::StartPurge(const std::string& path, const RunScope& scope,
+                                   PurgeConfirmation confirmation) {
   if (!CollectRunFiles(path, scope)) return;
+  if (confirmation == PurgeConfirmation::kAsk &&
+      !host_.AskYesNo(PurgeQuestion(files_.size()), MessageIcon::kQuestion)) {
+    files_.clear();
+    return;
+  }
+  purge_failures_ = 0;
   first_file_pending_ = true;
   BeginRun(true);
   PurgeNextFile();
@@ -309,17 +322,25 @@ void TestRunController::PurgeNextFile() {
   current_file_ = files_.front();
   ShowFileProgress();
   comments_purged_ = 0;
+  purge_error_.clear();
   host_.LogAppend("Testing: " + current_file_);
   purge_job_ = purge_worker_.Kick(current_file_);
 }
 
 void TestRunController::OnPurgeFileDone(const WorkerMessage& message) {
   comments_purged_ += static_cast<int>(message.param);
+  if (const auto* result = std::any_cast<PurgeResult>(&message.payload); result && !result->status) {
+    purge_error_ = result->status.message();
+    ++purge_failures_;
+  }
   // A short pause before the next file, without freezing the window.
   host_.StartTimer(kPurgeSettleTimer, std::chrono::milliseconds(100));
 }
 
 void TestRunController::FinishPurgedFile() {
+  // A file left alone says why, so a count of 0 is never taken for a
+  // file without comments.
+  if (!purge_error_.empty()) host_.LogAppend("Error: " + purge_error_);
   host_.LogAppend("Results for " + current_file_ +
                   ": Comments purged: " + std::to_string(comments_purged_) + ". \r\n");
   if (!files_.empty()) files_.pop_front();

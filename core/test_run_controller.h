@@ -18,6 +18,7 @@
 #include "core/file_collection.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
+#include "core/window_rules.h"
 #include "core/run_host.h"
 #include "links/url_extractor.h"
 #include "platform/worker_message.h"
@@ -26,13 +27,19 @@
 
 namespace quimbel {
 
-enum class FunctionMode { kTestUrls = 0, kRemoveComments = 1 };
+// Whether a purge asks before it changes any file. A purge cannot be
+// undone, so the window asks; a command line that names --purge has
+// already said yes.
+enum class PurgeConfirmation { kAsk, kGiven };
 
 struct RunScope {
   bool recurse = false;
   bool all_files = false;
   ExtensionFilter filter = ExtensionFilter::kOff;
 };
+
+// The question a purge asks before it starts.
+std::string PurgeQuestion(std::size_t file_count);
 
 class TestRunController {
  public:
@@ -55,7 +62,8 @@ class TestRunController {
   void SetVisible(bool visible) { visible_ = visible; }
 
   void StartTest(const std::string& path, const RunScope& scope);
-  void StartPurge(const std::string& path, const RunScope& scope);
+  void StartPurge(const std::string& path, const RunScope& scope,
+                  PurgeConfirmation confirmation = PurgeConfirmation::kAsk);
   void StopTest();
 
   void HandleMessage(const WorkerMessage& message);
@@ -67,10 +75,12 @@ class TestRunController {
   bool running() const { return running_; }
   bool results_ready() const { return results_ready_; }
   bool unknown_error_seen() const { return unknown_error_seen_; }
+  // Files the last purge could not rewrite (each has an error line in the log).
+  int purge_failures() const { return purge_failures_; }
   bool repair_completed() const { return repair_completed_; }
   void SetRepairCompleted(bool completed) { repair_completed_ = completed; }
-  FunctionMode function_mode() const { return function_mode_; }
-  void SetFunctionMode(FunctionMode mode) { function_mode_ = mode; }
+  Function function_mode() const { return function_mode_; }
+  void SetFunction(Function mode) { function_mode_ = mode; }
 
   // Read-only views for the progress window and tests.
   const ProgressTexts& progress() const { return progress_; }
@@ -110,7 +120,7 @@ class TestRunController {
   ReportFilter filter_;
   std::chrono::milliseconds timeout_{15000};
   bool visible_ = false;
-  FunctionMode function_mode_ = FunctionMode::kTestUrls;
+  Function function_mode_ = Function::kTestUrls;
 
   std::deque<std::string> files_;
   LinkLists links_;
@@ -131,6 +141,8 @@ class TestRunController {
   std::uint64_t probe_job_ = 0;  // the probe whose messages count
   std::uint64_t purge_job_ = 0;  // the purge whose messages count
   int comments_purged_ = 0;
+  std::string purge_error_;  // why the current file was left alone
+  int purge_failures_ = 0;
   bool first_file_pending_ = false;
 };
 

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <numeric>
 
+#include "platform/text_file.h"
+
 namespace quimbel {
 
 Placement LoadPlacement(SettingsStore& settings, int work_width, int work_height) {
@@ -90,7 +92,7 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
   FileSelection selection;
   selection.path = settings.Get(settings::kFileSelStarter);
   if (selection.path.empty()) selection.path = current_folder;
-  selection.function = settings.Get(settings::kFunction);
+  selection.function = static_cast<Function>(settings.Get(settings::kFunction));
   selection.recurse = settings.Get(settings::kRecurse) != 0;
   selection.all_files = settings.Get(settings::kAllFiles) != 0;
   selection.filter = settings.Get(settings::kFileSelFilter) != 0;
@@ -103,7 +105,7 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
 
 bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
                          Prompter& prompter) {
-  settings.Set(settings::kFunction, selection.function);
+  settings.Set(settings::kFunction, static_cast<int>(selection.function));
   settings.Set(settings::kRecurse, selection.recurse ? 1 : 0);
   settings.Set(settings::kAllFiles, selection.all_files ? 1 : 0);
   settings.Set(settings::kFileSelFilter, selection.filter ? 1 : 0);
@@ -116,8 +118,8 @@ bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection
           MessageIcon::kExclamation);
       return false;
     }
-  } else if (std::filesystem::is_directory(selection.path, error) ||
-             !std::ifstream(selection.path, std::ios::binary).is_open()) {
+  } else if (!OpenForReading(selection.path).valid()) {
+    // Only a readable regular file: a fifo or device would block the run.
     prompter.ShowMessage("The specified file does not exist", MessageIcon::kExclamation);
     return false;
   }

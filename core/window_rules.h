@@ -42,10 +42,13 @@ enum class DiscardReason { kContinue, kQuit };
 // them all. True when the caller may go on.
 bool ConfirmDiscardResults(ResultList& rows, DiscardReason reason, Prompter& prompter);
 
+// What a run does with the selected files.
+enum class Function : int { kTestUrls = 0, kRemoveComments = 1 };
+
 // The file selection's values and its check-box interlock.
 struct FileSelection {
   std::string path;
-  int function = 0;
+  Function function = Function::kTestUrls;
   bool all_files = false;
   bool recurse = false;
   bool filter = false;

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "dialogs/static_link.h"
-#include "export/report_writers.h"
+#include "core/product.h"
 
 namespace quimbel {
 
@@ -18,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, bool& mail_visited, bool& home_visited) : 
   auto* icon = new QLabel(this);
   icon->setPixmap(windowIcon().pixmap(32, 32));
   layout->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
-  layout->addWidget(new QLabel("Quimbel Version 3.3", this), 0, 1);
+  layout->addWidget(new QLabel(QString::fromUtf8(kProductVersionLine.data(), static_cast<int>(kProductVersionLine.size())), this), 0, 1);
   layout->addWidget(new QLabel("A link checker for web authors", this), 1, 1);
   layout->addWidget(new QLabel("Copyright (C) Marrowfen", this), 2, 1);
 

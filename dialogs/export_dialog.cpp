@@ -29,7 +29,7 @@ CExportDlg::CExportDlg(QWidget* parent, const ExportChoice& stored) : QDialog(pa
   format_->addButton(html, 1);
   layout->addWidget(text);
   layout->addWidget(html);
-  if (QAbstractButton* chosen = format_->button(stored.format)) chosen->setChecked(true);
+  if (QAbstractButton* chosen = format_->button(static_cast<int>(stored.format))) chosen->setChecked(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
   layout->addWidget(buttons);
@@ -48,12 +48,12 @@ CExportDlg::CExportDlg(QWidget* parent, const ExportChoice& stored) : QDialog(pa
   connect(browse, &QPushButton::clicked, this, &CExportDlg::Browse);
   connect(format_, &QButtonGroup::idClicked, this, [this](int format) {
     path_->setText(
-        QString::fromStdString(SwitchExportExtension(path_->text().toStdString(), format)));
+        QString::fromStdString(SwitchExportExtension(path_->text().toStdString(), static_cast<ExportFormat>(format))));
   });
 }
 
 ExportChoice CExportDlg::choice() const {
-  return {path_->text().toStdString(), format_->checkedId()};
+  return {path_->text().toStdString(), static_cast<ExportFormat>(format_->checkedId())};
 }
 
 void CExportDlg::Browse() {

@@ -86,7 +86,7 @@ CFileSelectDlg::CFileSelectDlg(QWidget* parent, const FileSelection& values, std
 
 void CFileSelectDlg::Show(const FileSelection& values) {
   path_->setText(QString::fromStdString(values.path));
-  if (QAbstractButton* chosen = function_->button(values.function)) {
+  if (QAbstractButton* chosen = function_->button(static_cast<int>(values.function))) {
     chosen->setChecked(true);
   } else {
     function_->setExclusive(false);
@@ -100,7 +100,7 @@ void CFileSelectDlg::Show(const FileSelection& values) {
 }
 
 FileSelection CFileSelectDlg::values() const {
-  return {path_->text().toStdString(), function_->checkedId(), all_files_->isChecked(),
+  return {path_->text().toStdString(), static_cast<Function>(function_->checkedId()), all_files_->isChecked(),
           recurse_->isChecked(), filter_->isChecked()};
 }
 

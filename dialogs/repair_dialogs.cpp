@@ -74,7 +74,7 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpRepairOptions); });
   connect(type_, &QButtonGroup::idClicked, this, [this] { ApplyEnablingRule(); });
 
-  if (QAbstractButton* chosen = type_->button(options.type)) chosen->setChecked(true);
+  if (QAbstractButton* chosen = type_->button(static_cast<int>(options.type))) chosen->setChecked(true);
   save_->setChecked(options.saveBadUrls);
   alternate_->setChecked(options.useAlternateUrl);
   preserve_->setChecked(options.preserveAsComment);
@@ -84,7 +84,7 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
 }
 
 void CRepairOptionsDlg::ApplyEnablingRule() {
-  const RepairControlsEnabled enabled = EnabledRepairControls(type_->checkedId());
+  const RepairControlsEnabled enabled = EnabledRepairControls(static_cast<RepairType>(type_->checkedId()));
   save_->setEnabled(enabled.saveBadUrls);
   alternate_->setEnabled(enabled.useAlternateUrl);
   preserve_->setEnabled(enabled.preserveAsComment);
@@ -93,7 +93,7 @@ void CRepairOptionsDlg::ApplyEnablingRule() {
 
 RepairOptions CRepairOptionsDlg::options() const {
   RepairOptions options;
-  options.type = type_->checkedId();
+  options.type = static_cast<RepairType>(type_->checkedId());
   options.saveBadUrls = save_->isChecked();
   options.useAlternateUrl = alternate_->isChecked();
   options.skipNonHttp = skip_->isChecked();
@@ -102,8 +102,7 @@ RepairOptions CRepairOptionsDlg::options() const {
   return options;
 }
 
-CRepairFailureDlg::CRepairFailureDlg(QWidget* parent, const std::string& file,
-                                     const std::string& url)
+CRepairFailureDlg::CRepairFailureDlg(QWidget* parent, const RepairFailure& failure)
     : QDialog(parent) {
   setWindowTitle("Repair Failure");
   auto* layout = new QVBoxLayout(this);
@@ -114,9 +113,16 @@ CRepairFailureDlg::CRepairFailureDlg(QWidget* parent, const std::string& file,
     return edit;
   };
   layout->addWidget(new QLabel("The URL Repair failed in file:", this));
-  layout->addWidget(field(file));
+  layout->addWidget(field(failure.file));
   layout->addWidget(new QLabel("Possibly near URL:", this));
-  layout->addWidget(field(url));
+  layout->addWidget(field(failure.url));
+  if (!failure.reason.empty()) {
+    // Why the file could not be written, in the system's words.
+    auto* reason = new QLabel(QString::fromStdString(failure.reason), this);
+    reason->setWordWrap(true);
+    reason->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(reason);
+  }
   layout->addWidget(new QLabel(
       "Please examine/correct the file and try to re-run the Repair.\n(Your original file was "
       "saved with extension .REP)",

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include "repair/repair_engine.h"
 #include "repair/repair_options.h"
 
 class QButtonGroup;
@@ -41,7 +42,7 @@ class CRepairOptionsDlg : public QDialog {
 
 class CRepairFailureDlg : public QDialog {
  public:
-  CRepairFailureDlg(QWidget* parent, const std::string& file, const std::string& url);
+  CRepairFailureDlg(QWidget* parent, const RepairFailure& failure);
   // Left with OK and "ignore this instance" checked.
   bool IgnoreRow() const;
   QCheckBox* ignore_box() const { return ignore_; }

@@ -5,7 +5,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 
-#include "export/report_writers.h"
+#include "core/product.h"
 
 namespace quimbel {
 

@@ -1,9 +1,13 @@
 #include "export/export_command.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <sstream>
 
 #include "core/run_host.h"
 #include "export/report_writers.h"
+#include "platform/text_file.h"
 
 namespace quimbel {
 namespace {
@@ -35,44 +39,67 @@ std::string ExportHost::LongDateTime() {
   return FormatLongDateTime(std::chrono::system_clock::now());
 }
 
-std::string SwitchExportExtension(const std::string& path, int format) {
+std::string SwitchExportExtension(const std::string& path, ExportFormat format) {
   std::string result = path;
-  if (format == 1 && FoundAfterFirstCharacter(result, ".txt")) {
+  if (format == ExportFormat::kHtml && FoundAfterFirstCharacter(result, ".txt")) {
     result = DropLastCharacters(result, 4) + ".html";
   }
-  if (format == 0 && FoundAfterFirstCharacter(result, ".html")) {
+  if (format == ExportFormat::kText && FoundAfterFirstCharacter(result, ".html")) {
     result = DropLastCharacters(result, 5) + ".txt";
   }
   return result;
 }
 
-void ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host) {
+Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
+                       const std::string& user, const std::string& date) {
+  // The report is built in memory (it is the size of the list) and then
+  // written in one go, so a short write is seen and nothing half done
+  // ever takes the old report's place.
+  std::ostringstream text;
+  if (format == ExportFormat::kText) {
+    WriteTextReport(text, rows);
+  } else {
+    WriteHtmlReport(text, rows, user, date);
+  }
+  Status status;
+  std::optional<ReplacementFile> file = ReplacementFile::CreateBeside(path, &status);
+  if (!file) return status;
+  struct stat original {};
+  if (::stat(path.c_str(), &original) != 0) {
+    // A new report gets the permissions a newly created file would.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    original.st_mode = 0666 & ~mask;
+    original.st_uid = ::geteuid();
+    original.st_gid = ::getegid();
+  }
+  file->Write(text.view());
+  return file->Commit(original);
+}
+
+ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host) {
   const ExportChoice stored{settings.Get(settings::kExportStarter),
-                            settings.Get(settings::kExportText)};
+                            settings.Get(settings::kExportText) == 0 ? ExportFormat::kText
+                                                                     : ExportFormat::kHtml};
   const std::optional<ExportChoice> choice = host.AskExportChoice(stored);
-  if (!choice) return;
+  if (!choice) return ExportResult::kCancelled;
   if (std::ifstream(choice->path).is_open() &&
       !host.AskYesNo(choice->path + "\nThis file already exists\n\nReplace existing file?")) {
-    return;
+    return ExportResult::kCancelled;
   }
   settings.Set(settings::kExportStarter, choice->path);
-  settings.Set(settings::kExportText, choice->format);
+  settings.Set(settings::kExportText, static_cast<int>(choice->format));
 
-  std::ofstream out(choice->path, std::ios::trunc);
-  if (!out) {
-    host.ShowMessage("file write error", MessageIcon::kExclamation);
-    return;
-  }
   host.SetBusy(true);
-  if (choice->format == 0) {
-    WriteTextReport(out, rows);
-  } else {
-    WriteHtmlReport(out, rows, host.UserName(), host.LongDateTime());
-  }
-  out.close();
+  const std::string user = choice->format == ExportFormat::kHtml ? host.UserName() : "";
+  const std::string date = choice->format == ExportFormat::kHtml ? host.LongDateTime() : "";
+  const Status status = WriteReportFile(choice->path, choice->format, rows, user, date);
   host.SetBusy(false);
-  // A report that did not reach the disk whole must not pass for written.
-  if (!out) host.ShowMessage("file write error", MessageIcon::kExclamation);
+  if (!status) {
+    host.ShowMessage("file write error\n\n" + status.message(), MessageIcon::kExclamation);
+    return ExportResult::kFailed;
+  }
+  return ExportResult::kWritten;
 }
 
 }  // namespace quimbel

@@ -9,6 +9,7 @@
 #include "core/result_list.h"
 #include "core/settings_store.h"
 #include "platform/prompter.h"
+#include "platform/status.h"
 
 namespace quimbel {
 
@@ -16,7 +17,7 @@ enum class ExportFormat { kText = 0, kHtml = 1 };
 
 struct ExportChoice {
   std::string path;
-  int format = 0;  // 0 text, any other value HTML
+  ExportFormat format = ExportFormat::kText;
   bool operator==(const ExportChoice&) const = default;
 };
 
@@ -32,16 +33,30 @@ class ExportHost : public Prompter {
   virtual std::string LongDateTime();
 };
 
+enum class ExportResult {
+  kNotAsked,   // no export was wanted
+  kWritten,    // the report file is complete
+  kCancelled,  // the dialog was cancelled, or replacing the file refused
+  kFailed,     // the file could not be written; an old file stays whole
+};
+
 // The whole Export command. Stores the choice only once the overwrite
 // question (if any) was answered Yes; reports "file write error" when the
-// file cannot be written (also part-way, a full disk for example).
-void ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host);
+// file cannot be written (also part-way, a full disk for example). The
+// report is written beside its target and takes its place only when
+// complete, so a failure leaves the previous report as it was.
+ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host);
+
+// Writes the text listing (ExportFormat::kText) or the HTML report to
+// `path` by way of a temporary file; the old file stays whole on failure.
+Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
+                       const std::string& user, const std::string& date);
 
 // The path after a click on a format button: with HTML chosen, a path
 // holding ".txt" after its first character loses its last 4 characters
 // and gains ".html"; then, with text chosen, a path holding ".html" after
 // its first character loses its last 5 and gains ".txt". Characters, not
 // bytes, are counted.
-std::string SwitchExportExtension(const std::string& path, int format);
+std::string SwitchExportExtension(const std::string& path, ExportFormat format);
 
 }  // namespace quimbel

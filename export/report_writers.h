@@ -9,12 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/product.h"
 #include "core/result_list.h"
 
 namespace quimbel {
-
-inline constexpr std::string_view kHomePage = "http://www.marrowfen.example/quimbel/";
-inline constexpr std::string_view kSupportMail = "quimbel@marrowfen.example";
 
 // The listing: each new File Name on a line of its own, then per row three
 // spaces and the URL, six spaces and the Reason, six spaces and the Site

@@ -1,5 +1,7 @@
 #include "links/url_extractor.h"
 
+#include "platform/text_file.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -196,16 +198,26 @@ void LinkScanner::Feed(std::string_view bytes) {
 void LinkScanner::Scan() {
   const std::string_view text(buffer_.get(), size_);
   for (;;) {
-    const std::size_t lt = FindByte(text, scan_from_, '<');
-    if (lt == npos) {
-      scan_from_ = size_;
-      break;
-    }
+    std::size_t lt = pending_lt_;
     // Line breaks vanish before anything is matched, so "<", a line break
-    // and "A" still make an "<A".
-    const std::size_t next = SkipBreaks(text, lt + 1);
+    // and "A" still make an "<A". A "<" whose line breaks ran to the end
+    // of the last chunk resumes where they stopped, so no break is looked
+    // at twice.
+    std::size_t next = npos;
+    if (lt != npos) {
+      pending_lt_ = npos;
+      next = SkipBreaks(text, scan_from_);
+    } else {
+      lt = FindByte(text, scan_from_, '<');
+      if (lt == npos) {
+        scan_from_ = size_;
+        break;
+      }
+      next = SkipBreaks(text, lt + 1);
+    }
     if (next == size_) {
-      scan_from_ = lt;  // the next chunk decides
+      pending_lt_ = lt;  // the next chunk decides
+      scan_from_ = size_;
       break;
     }
     if (text[next] == 'A' || text[next] == 'a') {
@@ -217,12 +229,20 @@ void LinkScanner::Scan() {
     scan_from_ = next;
   }
   // Keep only what is still needed: the open stretch, or before the first
-  // "<A" a "<" whose partner has not been read yet.
+  // "<A" a "<" whose partner has not been read yet. Outside a stretch the
+  // line breaks after that "<" matter no more, so only the "<" stays.
+  if (!in_stretch_ && pending_lt_ != npos) {
+    buffer_[0] = '<';
+    size_ = scan_from_ = 1;
+    pending_lt_ = 0;
+    return;
+  }
   const std::size_t keep = in_stretch_ ? stretch_begin_ : scan_from_;
   if (keep > 0) {
     std::memmove(buffer_.get(), buffer_.get() + keep, size_ - keep);
     size_ -= keep;
     scan_from_ -= keep;
+    if (pending_lt_ != npos) pending_lt_ -= keep;
     if (in_stretch_) stretch_begin_ = 0;
   }
 }
@@ -252,18 +272,19 @@ std::vector<Link> LinkScanner::Finish() {
   in_stretch_ = false;
   stretch_begin_ = 0;
   scan_from_ = 0;
+  pending_lt_ = npos;
   return links;
 }
 
-bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count,
-                 Prompter& prompter) {
-  const auto fail = [&] {
-    prompter.ShowMessage("Error: Cannot open file:\n\n" + path, MessageIcon::kExclamation);
-    return false;
-  };
-  const int fd =
-      path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0) return fail();
+std::string CannotOpenFileMessage(const std::string& path) {
+  return "Error: Cannot open file:\n\n" + path;
+}
+
+bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count) {
+  // Only a regular file: a fifo or device would block or never end.
+  FileDescriptor file = OpenForReading(path);
+  if (!file.valid()) return false;
+  const int fd = file.get();
 
   // One scanner per thread, kept between files: a fresh 64 KiB buffer per
   // file would cost page faults on every one of thousands of small files.
@@ -273,16 +294,13 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
     const ssize_t got = ::read(fd, scanner.WriteArea(kChunk), kChunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      // A folder, or a read error part-way: the lists stay as they were.
-      ::close(fd);
+      // A read error part-way: the lists stay as they were.
       scanner.Finish();
-      return fail();
+      return false;
     }
     if (got == 0) break;
     scanner.Commit(static_cast<std::size_t>(got));
   }
-  ::close(fd);
-
   for (Link& link : scanner.Finish()) {
     lists.urls.push_back(std::move(link.url));
     lists.anchors.push_back(std::move(link.anchor));

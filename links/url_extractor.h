@@ -23,7 +23,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/prompter.h"
 
 namespace quimbel {
 
@@ -67,6 +66,9 @@ class LinkScanner {
   bool in_stretch_ = false;        // an "<A" has been seen
   std::size_t stretch_begin_ = 0;  // where the current stretch starts
   std::size_t scan_from_ = 0;      // where to look for the next "<"
+  // A "<" followed by nothing but line breaks up to scan_from_, the end of
+  // what was read so far; npos when there is none.
+  std::size_t pending_lt_ = std::string_view::npos;
 };
 
 // The link of one anchor stretch, if it holds a complete one. The stretch
@@ -80,10 +82,11 @@ struct LinkLists {
 };
 
 // Appends the links of the file at `path` to `lists` and sets `url_count`
-// to the length of the URL list. A file that cannot be opened or read is
-// reported through `prompter` ("Error: Cannot open file:\n\n<path>"), leaves
-// the lists as they were, and gives false.
-bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count,
-                 Prompter& prompter);
+// to the length of the URL list. A file that is not a regular file or
+// cannot be read leaves the lists as they were and gives false.
+bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count);
+
+// What the run shows when ExtractUrls() fails.
+std::string CannotOpenFileMessage(const std::string& path);
 
 }  // namespace quimbel

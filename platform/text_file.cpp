@@ -4,19 +4,52 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
+
+#include "platform/file_faults.h"
 
 namespace quimbel {
 
 FileDescriptor OpenForReading(const std::string& path) {
   if (path.find('\0') != std::string::npos) return FileDescriptor();
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK keeps open() itself from waiting for a fifo's writer; the
+  // type check then refuses everything that is not a regular file, whose
+  // reads never block anyway.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
   if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return FileDescriptor();
   }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
   return fd;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat status {};
+  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &status) == 0 &&
+         S_ISREG(status.st_mode);
+}
+
+bool IsLeftoverTemporary(std::string_view file_name) {
+  constexpr std::string_view kOldSuffix = ".t~p";
+  return file_name.substr(0, kTemporaryPrefix.size()) == kTemporaryPrefix ||
+         (file_name.size() >= kOldSuffix.size() &&
+          file_name.substr(file_name.size() - kOldSuffix.size()) == kOldSuffix);
+}
+
+Status CheckWritable(const std::string& path) {
+  struct stat status {};
+  if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &status) != 0) {
+    return Status::FromErrno("Cannot replace", path, errno != 0 ? errno : EINVAL);
+  }
+  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+      ::access(path.c_str(), W_OK) != 0) {
+    return Status::Error("Cannot replace " + path + ": the file is read-only");
+  }
+  return Status::Ok();
 }
 
 LineReader::LineReader(int fd) : fd_(fd), buffer_(std::make_unique<char[]>(kSize)) {}
@@ -67,7 +100,7 @@ ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
       fd_(std::move(other.fd_)),
-      ok_(other.ok_),
+      error_(other.error_),
       done_(other.done_) {
   other.done_ = true;
 }
@@ -78,7 +111,7 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     target_ = std::move(other.target_);
     temporary_ = std::move(other.temporary_);
     fd_ = std::move(other.fd_);
-    ok_ = other.ok_;
+    error_ = other.error_;
     done_ = other.done_;
     other.done_ = true;
   }
@@ -89,41 +122,60 @@ ReplacementFile::~ReplacementFile() {
   Abandon();
 }
 
-std::optional<ReplacementFile> ReplacementFile::Create(const std::string& target,
-                                                       const std::string& temporary) {
-  if (temporary.find('\0') != std::string::npos) return std::nullopt;
-  ::unlink(temporary.c_str());
-  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!fd.valid()) return std::nullopt;
-  return ReplacementFile(target, temporary, std::move(fd));
-}
-
-std::optional<ReplacementFile> ReplacementFile::CreateBeside(const std::string& target) {
-  std::string pattern = (std::filesystem::path(target).parent_path() / ".~quimbel-XXXXXX").string();
+std::optional<ReplacementFile> ReplacementFile::CreateBeside(const std::string& target,
+                                                             Status* status) {
+  const auto fail = [&](int error) -> std::optional<ReplacementFile> {
+    if (status) *status = Status::FromErrno("Cannot write a temporary file beside", target, error);
+    return std::nullopt;
+  };
+  if (target.find('\0') != std::string::npos) return fail(EINVAL);
+  std::string pattern =
+      (std::filesystem::path(target).parent_path() / (std::string(kTemporaryPrefix) + "XXXXXX"))
+          .string();
+  if (FileFaults* faults = CurrentFileFaults()) {
+    if (const int error = faults->OnCreate(pattern)) return fail(error);
+  }
+  // mkostemp creates the file exclusively under a name nobody else holds.
   FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
+  if (!fd.valid()) return fail(errno);
+  if (status) *status = Status::Ok();
   return ReplacementFile(target, pattern, std::move(fd));
 }
 
 bool ReplacementFile::Write(std::string_view data) {
-  if (ok_) ok_ = WriteAll(fd_.get(), data);
-  return ok_;
+  if (error_ != 0 || done_) return false;
+  if (FileFaults* faults = CurrentFileFaults()) error_ = faults->OnWrite(temporary_, data.size());
+  errno = 0;
+  if (error_ == 0 && !WriteAll(fd_.get(), data)) error_ = errno != 0 ? errno : EIO;
+  return error_ == 0;
 }
 
-bool ReplacementFile::Commit(mode_t mode, Install install) {
-  if (done_) return false;
-  ok_ = ok_ && ::fchmod(fd_.get(), mode & 07777) == 0 && ::fsync(fd_.get()) == 0;
-  fd_.Close();
-  // A hard link installs the file without ever replacing one that exists.
-  const bool installed =
-      ok_ && (install == Install::kReplace ? ::rename(temporary_.c_str(), target_.c_str()) == 0
-                                           : ::link(temporary_.c_str(), target_.c_str()) == 0);
-  if (!installed || install == Install::kKeepExisting) {
-    Abandon();
-    return installed;
+Status ReplacementFile::Commit(const struct stat& original, Install install) {
+  if (done_) return Status::Error("Cannot replace " + target_ + ": already done");
+  int error = error_;
+  // A file made by another user or group keeps them; our own new file has
+  // our ids, so only a difference needs the change.
+  if (error == 0 && (original.st_uid != ::geteuid() || original.st_gid != ::getegid()) &&
+      ::fchown(fd_.get(), original.st_uid, original.st_gid) != 0) {
+    error = errno;
   }
+  if (error == 0 && ::fchmod(fd_.get(), original.st_mode & 07777) != 0) error = errno;
+  if (error == 0 && ::fsync(fd_.get()) != 0) error = errno;
+  fd_.Close();
+  if (error == 0) {
+    if (FileFaults* faults = CurrentFileFaults()) error = faults->OnInstall(target_);
+  }
+  if (error == 0) {
+    // A hard link installs the file without ever replacing one that exists.
+    const int result = install == Install::kReplace
+                           ? ::rename(temporary_.c_str(), target_.c_str())
+                           : ::link(temporary_.c_str(), target_.c_str());
+    if (result != 0) error = errno;
+  }
+  if (error != 0 || install == Install::kKeepExisting) Abandon();
   done_ = true;
-  return true;
+  if (error != 0) return Status::FromErrno("Cannot replace", target_, error);
+  return Status::Ok();
 }
 
 void ReplacementFile::Abandon() {
@@ -131,6 +183,18 @@ void ReplacementFile::Abandon() {
   fd_.Close();
   ::unlink(temporary_.c_str());
   done_ = true;
+}
+
+namespace {
+std::atomic<FileFaults*> g_file_faults{nullptr};
+}  // namespace
+
+void SetFileFaults(FileFaults* faults) {
+  g_file_faults.store(faults);
+}
+
+FileFaults* CurrentFileFaults() {
+  return g_file_faults.load();
 }
 
 }  // namespace quimbel

@@ -5,12 +5,16 @@
 // memory grows only with the longest line, never with the file.
 //
 // ReplacementFile collects a file's new text in a temporary file beside it
-// and, on Commit(), gives it the old file's permissions, flushes it to disk
-// and renames it over the old file in one step: the file is always either
-// wholly old or wholly new, even if the program dies halfway. A temporary
-// file that was not committed is removed. One thread at a time.
+// and, on Commit(), gives it the old file's owner, group and permissions,
+// flushes it to disk and renames it over the old file in one step: the file
+// is always either wholly old or wholly new, even if the program dies
+// halfway. Each temporary file has a fresh name and is created exclusively,
+// so two programs working on one folder never share one; a temporary file
+// that was not committed is removed by the object that made it, and by
+// nothing else. One thread at a time.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -19,11 +23,30 @@
 #include <string_view>
 
 #include "platform/file_descriptor.h"
+#include "platform/status.h"
 
 namespace quimbel {
 
 // Opens an existing regular file for reading; invalid when it cannot be.
+// Never blocks on a fifo or device: those are refused unopened.
 FileDescriptor OpenForReading(const std::string& path);
+
+// True for a regular file (links followed); a fifo, device, folder or
+// missing path is not one.
+bool IsRegularFile(const std::string& path);
+
+// The file name prefix of every temporary file Quimbel makes.
+inline constexpr std::string_view kTemporaryPrefix = ".~quimbel-";
+
+// True for a name (without folder) that a Quimbel run left behind when it
+// was interrupted: its own temporary files, and the ".t~p" files of older
+// versions. Such files are never taken as input.
+bool IsLeftoverTemporary(std::string_view file_name);
+
+// Whether the file at `path` may be replaced: it has a write bit and we
+// may write it. A file without any write bit is refused even for the
+// superuser, whom access() would let through.
+Status CheckWritable(const std::string& path);
 
 class LineReader {
  public:
@@ -48,13 +71,11 @@ bool WriteAll(int fd, std::string_view data);
 
 class ReplacementFile {
  public:
-  // A new, empty temporary file `temporary` (replacing any file of that
-  // name) that will take the place of `target`. Nothing when it cannot be
-  // created.
-  static std::optional<ReplacementFile> Create(const std::string& target,
-                                               const std::string& temporary);
-  // The same, with a fresh uniquely named temporary file beside `target`.
-  static std::optional<ReplacementFile> CreateBeside(const std::string& target);
+  // A fresh, exclusively created temporary file beside `target` that will
+  // take its place. Nothing, with the reason in `status`, when it cannot
+  // be created.
+  static std::optional<ReplacementFile> CreateBeside(const std::string& target,
+                                                     Status* status = nullptr);
 
   ReplacementFile(ReplacementFile&&) noexcept;
   ReplacementFile& operator=(ReplacementFile&&) noexcept;
@@ -66,9 +87,10 @@ class ReplacementFile {
     kReplace,       // the new text takes the place of the target
     kKeepExisting,  // the new text becomes the target only if there is none
   };
-  // Puts the new text in the target's place. False, with the target
-  // untouched and the temporary file removed, when anything failed.
-  bool Commit(mode_t mode, Install install = Install::kReplace);
+  // Puts the new text in the target's place with the permissions, owner
+  // and group of `original`. On failure the target is untouched, the
+  // temporary file removed, and the reason returned.
+  Status Commit(const struct stat& original, Install install = Install::kReplace);
   // Removes the temporary file; the target stays as it was.
   void Abandon();
 
@@ -80,7 +102,7 @@ class ReplacementFile {
   std::string target_;
   std::string temporary_;
   FileDescriptor fd_;
-  bool ok_ = true;
+  int error_ = 0;  // of the first failed write
   bool done_ = false;
 };
 

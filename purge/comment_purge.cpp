@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <optional>
 
+#include "platform/spliced_line.h"
 #include "platform/text_file.h"
 
 namespace quimbel {
@@ -14,6 +16,7 @@ namespace {
 
 constexpr std::string_view kOpen = "<!--";
 constexpr std::string_view kClose = "-->";
+constexpr std::string_view kDoctype = "DOCTYPE";
 
 int CountOpenings(std::string_view text) {
   int count = 0;
@@ -27,21 +30,30 @@ int CountOpenings(std::string_view text) {
 }  // namespace
 
 bool CommentFilter::FilterLine(std::string_view line, std::string* out) {
-  std::string text(line);
+  // One forward pass: comments are cut out where they stand, and tokens
+  // that a cut brings together count as if the text had been rewritten.
+  SplicedLine text(line);
+  const std::size_t last_doctype = line.rfind(kDoctype);
+  const auto has_doctype = [&] {
+    return (last_doctype != std::string_view::npos && last_doctype >= text.rest_begin()) ||
+           text.SpansCut(kDoctype);
+  };
   for (;;) {
     if (text.empty()) {
       out->clear();
       return true;  // empty lines always stay, inside a comment too
     }
     if (in_comment_) {
-      const std::size_t close = text.find(kClose);
-      if (close == std::string::npos) {
+      // Only the first round of a line can find a comment open, so
+      // nothing has been cut and kept yet.
+      const std::size_t close = text.Find(kClose);
+      if (close == SplicedLine::npos) {
         // Every "<!--" inside an open comment counts, and the line goes.
-        comments_ += CountOpenings(text);
+        comments_ += CountOpenings(text.rest());
         return false;
       }
-      comments_ += CountOpenings(std::string_view(text).substr(0, close));
-      text.erase(0, close + kClose.size());
+      comments_ += CountOpenings(text.rest().substr(0, close));
+      text.Cut(0, close + kClose.size());
       in_comment_ = false;
       if (text.empty()) {
         out->clear();
@@ -49,25 +61,22 @@ bool CommentFilter::FilterLine(std::string_view line, std::string* out) {
       }
       continue;
     }
-    const std::size_t open = text.find(kOpen);
-    if (open == std::string::npos) {
-      *out = std::move(text);
-      return true;
-    }
-    if (text.find("DOCTYPE") != std::string::npos) {
-      *out = std::move(text);  // a document type line stays whole, opening nothing
+    const std::size_t open = text.Find(kOpen);
+    if (open == SplicedLine::npos || has_doctype()) {
+      // A document type line stays whole, opening nothing.
+      *out = text.Text();
       return true;
     }
     ++comments_;
     // The close is sought from the opening itself, so "<!-->" is whole.
-    const std::size_t close = text.find(kClose, open);
-    if (close == std::string::npos) {
+    const std::size_t close = text.Find(kClose, open);
+    if (close == SplicedLine::npos) {
       in_comment_ = true;
-      text.erase(open);
-      *out = std::move(text);
+      text.Truncate(open);
+      *out = text.Text();
       return true;
     }
-    text.erase(open, close + kClose.size() - open);
+    text.Cut(open, close + kClose.size());
   }
 }
 
@@ -77,19 +86,21 @@ PurgeResult PurgeFileComments(const std::string& path) {
   char resolved_buffer[PATH_MAX];
   if (path.find('\0') != std::string::npos ||
       ::realpath(path.c_str(), resolved_buffer) == nullptr) {
+    result.status = Status::FromErrno("Cannot open", path, errno != 0 ? errno : EINVAL);
     return result;
   }
   const std::string resolved = resolved_buffer;
   const FileDescriptor input = OpenForReading(resolved);
   struct stat status {};
-  if (!input.valid() || ::fstat(input.get(), &status) != 0) return result;
-  // A read-only file is not ours to replace, even though the folder would
-  // allow the rename; the write bits decide even for the superuser.
-  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-      ::access(resolved.c_str(), W_OK) != 0) {
+  if (!input.valid() || ::fstat(input.get(), &status) != 0) {
+    result.status = Status::Error("Cannot open " + path + ": not a readable regular file");
     return result;
   }
-  std::optional<ReplacementFile> output = ReplacementFile::CreateBeside(resolved);
+  // A read-only file is not ours to replace, even though the folder would
+  // allow the rename.
+  result.status = CheckWritable(resolved);
+  if (!result.status) return result;
+  std::optional<ReplacementFile> output = ReplacementFile::CreateBeside(resolved, &result.status);
   if (!output) return result;
 
   LineReader reader(input.get());
@@ -98,7 +109,12 @@ PurgeResult PurgeFileComments(const std::string& path) {
   while (reader.Next(&line, &end)) {
     if (filter.FilterLine(line, &kept) && !(output->Write(kept) && output->Write(end))) break;
   }
-  if (reader.failed() || !output->Commit(status.st_mode)) return result;
+  if (reader.failed()) {
+    result.status = Status::FromErrno("Cannot read", path, EIO);
+    return result;
+  }
+  result.status = output->Commit(status);
+  if (!result.status) return result;
   result.comments = filter.comments();
   result.rewritten = true;
   return result;

@@ -11,17 +11,20 @@
 // The new text goes to a temporary file in the same folder, which then
 // replaces the file by an atomic rename, keeping its permissions. A file
 // that cannot be read, or that cannot be replaced (no write permission, a
-// full disk), is left byte for byte as it was.
+// full disk), is left byte for byte as it was, and the result says why.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "platform/status.h"
 
 namespace quimbel {
 
 struct PurgeResult {
   int comments = 0;        // comments removed; 0 when the file was left alone
   bool rewritten = false;  // the file was replaced by its purged text
+  Status status;           // why the file was left alone
 };
 
 PurgeResult PurgeFileComments(const std::string& path);

@@ -1,5 +1,7 @@
 #include "repair/line_rewrite.h"
 
+#include "platform/spliced_line.h"
+
 namespace quimbel {
 namespace {
 
@@ -12,29 +14,56 @@ bool IsMoved(const std::string& reason) {
 
 }  // namespace
 
+bool IsPlainAbsoluteUrl(std::string_view url) {
+  const std::size_t colon = url.find("://");
+  if (colon == std::string_view::npos || colon == 0 || colon + 3 >= url.size()) return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = url[i];
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool other = i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.');
+    if (!letter && !other) return false;
+  }
+  for (const char c : url) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Blanks, control bytes and the characters that end an attribute or
+    // start a tag; the single quote ends attributes too.
+    if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>' || c == '"' || c == '\'') {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name) {
   if (options.skipNonHttp && request.reason.rfind("Error:", 0) == 0) return std::string(line);
-  switch (static_cast<RepairType>(options.type)) {
+  switch (options.type) {
     case RepairType::kRemoveLine:
       return std::nullopt;
     case RepairType::kReplaceUrl: {
-      std::string text(line);
+      std::string text;
       if (options.removeComments) {
-        // Only comments that open and close on this line, in that order.
+        // Only comments that open and close on this line, in that order;
+        // one forward pass, however many there are.
+        SplicedLine spliced(line);
         for (;;) {
-          const std::size_t open = text.find(kOpen);
-          const std::size_t close = text.find(kClose);
-          if (open == std::string::npos || close == std::string::npos || close < open) break;
-          text.erase(open, close + kClose.size() - open);
+          const std::size_t open = spliced.Find(kOpen);
+          const std::size_t close = spliced.Find(kClose);
+          if (open == SplicedLine::npos || close == SplicedLine::npos || close < open) break;
+          spliced.Cut(open, close + kClose.size());
         }
+        text = spliced.Text();
+      } else {
+        text = line;
       }
       const std::size_t at = text.find(request.url);
       // The URL stood only inside a removed comment: nothing is left to
       // replace, and the comment-free line is the repair.
       if (at == std::string::npos) return text;
-      const bool alternate =
-          options.useAlternateUrl && IsMoved(request.reason) && !request.alternate_url.empty();
+      // A server's Location text goes into the page only when it is a
+      // plain URL: anything else could plant markup in the author's page.
+      const bool alternate = options.useAlternateUrl && IsMoved(request.reason) &&
+                             IsPlainAbsoluteUrl(request.alternate_url);
       std::string rewritten = text.substr(0, at);
       rewritten += alternate ? request.alternate_url : std::string(file_name);
       rewritten += text.substr(at + request.url.size());

@@ -19,12 +19,17 @@ struct RepairRequest {
   std::string alternate_url;
 };
 
+// Whether `url` may be written into a page as a repair: a scheme, "://",
+// and no blank, control byte, "<", ">", '"' or "'".
+bool IsPlainAbsoluteUrl(std::string_view url);
+
 // The text a line holding the request's URL becomes (without its line
 // end), or nothing when the line is to be removed. `file_name` is the
 // source file's name without its folder.
 //   type 0: the whole line inside "<!-- QUIMBEL COMMENT " ... "-->";
 //   type 1: the URL's first occurrence replaced by the file name (or, for
-//           a 301 or 302 with an Alternate URL, by that), then the marker
+//           a 301 or 302 whose Alternate URL is a plain absolute URL, by
+//           that), then the marker
 //           comment with the URL when preserving; one-line comments are
 //           dropped first when asked, and if that takes the URL's only
 //           occurrence, the comment-free line is the result;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -31,21 +32,28 @@ std::string Resolved(const std::string& path) {
 // Copies `source` to `backup` unless `backup` exists. The copy is written
 // under another name and installed only when complete, so a backup is
 // never half a file, and one that exists is never replaced.
-void MakeBackup(const std::string& source, const std::string& backup) {
-  if (::access(backup.c_str(), F_OK) == 0) return;
+Status MakeBackup(const std::string& source, const std::string& backup) {
+  if (::access(backup.c_str(), F_OK) == 0) return Status::Ok();
   const FileDescriptor input = OpenForReading(source);
   struct stat status {};
-  if (!input.valid() || ::fstat(input.get(), &status) != 0) return;
-  std::optional<ReplacementFile> copy = ReplacementFile::CreateBeside(backup);
-  if (!copy) return;
+  if (!input.valid() || ::fstat(input.get(), &status) != 0) {
+    return Status::FromErrno("Cannot back up", source, errno != 0 ? errno : EINVAL);
+  }
+  Status made;
+  std::optional<ReplacementFile> copy = ReplacementFile::CreateBeside(backup, &made);
+  if (!copy) return made;
   char buffer[1 << 16];
   for (;;) {
     const ssize_t got = ::read(input.get(), buffer, sizeof buffer);
-    if (got < 0) return;  // the unfinished copy goes with `copy`
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Status::FromErrno("Cannot back up", source, errno);
     if (got == 0) break;
-    if (!copy->Write(std::string_view(buffer, static_cast<std::size_t>(got)))) return;
+    if (!copy->Write(std::string_view(buffer, static_cast<std::size_t>(got)))) break;
   }
-  copy->Commit(status.st_mode, ReplacementFile::Install::kKeepExisting);
+  const Status installed = copy->Commit(status, ReplacementFile::Install::kKeepExisting);
+  // Another run that made the backup first is just as good.
+  if (!installed && ::access(backup.c_str(), F_OK) == 0) return Status::Ok();
+  return installed;
 }
 
 }  // namespace
@@ -53,29 +61,31 @@ void MakeBackup(const std::string& source, const std::string& backup) {
 std::string BackupPath(const std::string& path) {
   return BasePath(path) + ".rep";
 }
-std::string TemporaryPath(const std::string& path) {
-  return BasePath(path) + ".t~p";
-}
 
-bool RepairSession::BeginFileRepair(const std::string& path) {
+Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_status) {
   Abandon();
-  const std::string target = Resolved(path);
-  MakeBackup(target, BackupPath(path));
-  source_ = OpenForReading(target);
-  struct stat status {};
-  if (!source_.valid() || ::fstat(source_.get(), &status) != 0) {
+  target_ = Resolved(path);
+  source_ = OpenForReading(target_);
+  if (!source_.valid() || ::fstat(source_.get(), &original_) != 0) {
     source_.Close();
-    return false;
+    return Status::Error("Cannot open " + path + ": not a readable regular file");
   }
-  mode_ = status.st_mode;
-  output_ = ReplacementFile::Create(target, TemporaryPath(target));
+  // A file without write permission is the author's to keep as it is.
+  if (Status writable = CheckWritable(target_); !writable) {
+    source_.Close();
+    return writable;
+  }
+  const Status backup = MakeBackup(target_, BackupPath(path));
+  if (backup_status) *backup_status = backup;
+  Status created;
+  output_ = ReplacementFile::CreateBeside(target_, &created);
   if (!output_) {
     source_.Close();
-    return false;
+    return created;
   }
   reader_.emplace(source_.get());
   last_end_ = "\n";
-  return true;
+  return Status::Ok();
 }
 
 bool RepairSession::Copy(const std::string& line, const std::string& end) {
@@ -95,6 +105,8 @@ bool RepairSession::RepairLine(const RepairRequest& request, const std::string& 
     const std::optional<std::string> rewritten =
         RewriteLine(line, request, options, FileNameOf(path));
     if (!rewritten) return true;
+    // A line left as it was stays byte for byte, its missing line end too.
+    if (*rewritten == line) return Copy(line, end);
     // A rewritten last line gains the line end the file uses.
     return Copy(*rewritten, end.empty() ? last_end_ : end);
   }
@@ -104,15 +116,21 @@ bool RepairSession::RepairLine(const RepairRequest& request, const std::string& 
   return false;
 }
 
-bool RepairSession::FinishFileRepair(const std::string& /*path*/) {
-  if (!reader_ || !output_) return false;
+Status RepairSession::FinishFileRepair() {
+  if (!reader_ || !output_) return Status::Error("Cannot replace " + target_ + ": not begun");
   std::string line, end;
   bool ok = true;
   while (ok && reader_->Next(&line, &end))
     ok = Copy(line, end);
-  ok = ok && !reader_->failed() && output_->Commit(mode_);
+  Status status;
+  if (reader_->failed()) {
+    status = Status::FromErrno("Cannot read", target_, EIO);
+  } else {
+    // A failed write is reported by the commit, with its reason.
+    status = output_->Commit(original_);
+  }
   Abandon();
-  return ok;
+  return status;
 }
 
 void RepairSession::Abandon() {
@@ -121,28 +139,53 @@ void RepairSession::Abandon() {
   source_.Close();
 }
 
-bool RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& settings,
-                      RepairHost& host) {
+namespace {
+
+// Rows [first, end) belong to one file; their marks say "not done".
+void UnmarkRows(ResultList& rows, std::size_t first, std::size_t end) {
+  for (std::size_t i = first; i < end && i < rows.size(); ++i) {
+    ResultRow marked = rows.row(i);
+    marked.SetRowDone(0);
+    marked.SetFileDone(0);
+    rows.SetData(i, marked.data);
+  }
+}
+
+}  // namespace
+
+RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& settings,
+                               RepairHost& host) {
+  RepairOutcome outcome;
   if (unknown_error_seen &&
       !host.AskYesNo(std::string(kUnknownErrorRepairQuestion), MessageIcon::kQuestion)) {
-    return false;
+    return outcome;
   }
   const std::optional<RepairOptions> chosen = host.AskRepairOptions(LoadRepairOptions(settings));
-  if (!chosen) return false;
+  if (!chosen) return outcome;
   RepairOptions options = *chosen;
   StoreRepairOptions(settings, options);
-  if (options.type < 0 || options.type > 2) options.type = 0;
+  if (static_cast<int>(options.type) < 0 || static_cast<int>(options.type) > 2) {
+    options.type = RepairType::kDisableLine;
+  }
 
   RepairSession session(host);
   std::string current_file;
   std::size_t first_row = 0;
   std::string last_url;
   bool success = true;
+  std::string failure_reason;
   std::optional<std::size_t> stopped_at;  // the row to drop if the user says so
 
-  const auto finish_current = [&] {
+  // Puts the current file's new text in place; its rows count as done only
+  // once it is there.
+  const auto finish_current = [&](std::size_t end) {
     if (rows.row(first_row).FileDone() != 0) return true;
-    if (!session.FinishFileRepair(current_file)) return false;
+    const Status finished = session.FinishFileRepair();
+    if (!finished) {
+      UnmarkRows(rows, first_row, end);
+      failure_reason = finished.message();
+      return false;
+    }
     ResultRow marked = rows.row(first_row);
     marked.SetFileDone(1);
     rows.SetData(first_row, marked.data);
@@ -152,17 +195,28 @@ bool RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& 
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ResultRow& row = rows.row(i);
     if (i == 0 || row.text(ResultColumn::kFileName) != current_file) {
-      if (i != 0 && !finish_current()) {
+      if (i != 0 && !finish_current(i)) {
         success = false;
         stopped_at = i;
         break;
       }
+      if (i != 0 && host.StopRequested()) {
+        outcome.stopped = true;
+        success = false;
+        break;
+      }
       current_file = row.text(ResultColumn::kFileName);
       first_row = i;
-      if (row.FileDone() == 0 && !session.BeginFileRepair(current_file)) {
-        success = false;
-        stopped_at = i;
-        break;
+      if (row.FileDone() == 0) {
+        Status backup;
+        const Status begun = session.BeginFileRepair(current_file, &backup);
+        if (!backup) host.BackupFailed(backup);
+        if (!begun) {
+          failure_reason = begun.message();
+          success = false;
+          stopped_at = i;
+          break;
+        }
       }
     }
     if (row.RowDone() != 0) continue;
@@ -172,7 +226,10 @@ bool RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& 
                                   row.text(ResultColumn::kAlternateUrl)};
       if (!session.RepairLine(request, current_file, options)) {
         // What was repaired in this file so far takes effect.
-        session.FinishFileRepair(current_file);
+        if (const Status partial = session.FinishFileRepair(); !partial) {
+          UnmarkRows(rows, first_row, i);
+          failure_reason = partial.message();
+        }
         success = false;
         stopped_at = i;
         break;
@@ -182,18 +239,20 @@ bool RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& 
     marked.SetRowDone(1);
     rows.SetData(i, marked.data);
   }
-  if (success && !rows.empty() && !finish_current()) success = false;
+  if (success && !rows.empty() && !finish_current(rows.size())) success = false;
 
   if (success) {
     host.ShowMessage("All URL repairs completed", MessageIcon::kInformation);
-  } else if (host.ShowRepairFailure(current_file, last_url) && stopped_at) {
+  } else if (!outcome.stopped &&
+             host.ShowRepairFailure({current_file, last_url, failure_reason}) && stopped_at) {
     rows.RemoveRow(*stopped_at);
   }
   session.Abandon();
-  if (options.type == static_cast<int>(RepairType::kRemoveLine) && options.saveBadUrls) {
-    ExportResults(rows, settings, host);
+  if (options.type == RepairType::kRemoveLine && options.saveBadUrls && !outcome.stopped) {
+    outcome.export_result = ExportResults(rows, settings, host);
   }
-  return success;
+  outcome.completed = success;
+  return outcome;
 }
 
 }  // namespace quimbel

@@ -11,6 +11,8 @@
 // its done rows say. User-interface thread only.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +30,13 @@ inline constexpr std::string_view kUnknownErrorRepairQuestion =
     "The testing found at least one URL\nwith an 'Error: UNKNOWN error!'\n(See the window "
     "text.)\n\nAre you sure you want to repair now?";
 
+// What the Repair Failure dialog shows.
+struct RepairFailure {
+  std::string file;
+  std::string url;     // the last URL the repair worked on
+  std::string reason;  // the system's reason, when a file could not be written
+};
+
 // The dialogs a repair shows; every question goes through here.
 class RepairHost : public ExportHost {
  public:
@@ -35,13 +44,17 @@ class RepairHost : public ExportHost {
   virtual std::optional<RepairOptions> AskRepairOptions(const RepairOptions& stored) = 0;
   // The Repair Failure dialog; true when it was left with OK and its
   // "ignore this instance" box checked.
-  virtual bool ShowRepairFailure(const std::string& file, const std::string& url) = 0;
+  virtual bool ShowRepairFailure(const RepairFailure& failure) = 0;
+  // A backup could not be made; the repair goes on without it.
+  virtual void BackupFailed(const Status& /*reason*/) {}
+  // Asked between files: true ends the repair before the next file, with
+  // every file so far complete.
+  virtual bool StopRequested() { return false; }
 };
 
-// Backup and temporary names: the path up to its last "." (over the whole
-// path), then ".rep" or ".t~p".
+// The backup's name: the path up to its last "." (over the whole path),
+// then ".rep".
 std::string BackupPath(const std::string& path);
-std::string TemporaryPath(const std::string& path);
 
 // One file at a time: Begin, RepairLine for each checked row, Finish.
 class RepairSession {
@@ -49,15 +62,16 @@ class RepairSession {
   explicit RepairSession(Prompter& prompter) : prompter_(prompter) {}
 
   // Makes the backup unless one exists, opens the source and creates the
-  // temporary file. False when the source or the temporary file cannot be
-  // opened; nothing has changed then.
-  bool BeginFileRepair(const std::string& path);
+  // temporary file. Fails when the source cannot be read or replaced (a
+  // read-only file included) or the temporary file cannot be made;
+  // nothing has changed then. A failed backup goes to `backup_status`.
+  Status BeginFileRepair(const std::string& path, Status* backup_status = nullptr);
   // Copies lines up to the next one holding the URL and writes that line
   // rewritten. False, after telling the user, when no line holds it.
   bool RepairLine(const RepairRequest& request, const std::string& path,
                   const RepairOptions& options);
   // Copies the rest and puts the new text in the source's place.
-  bool FinishFileRepair(const std::string& path);
+  Status FinishFileRepair();
   // Drops an unfinished file: the source stays as it was.
   void Abandon();
 
@@ -68,16 +82,21 @@ class RepairSession {
   FileDescriptor source_;
   std::optional<LineReader> reader_;
   std::optional<ReplacementFile> output_;
-  unsigned mode_ = 0644;
+  std::string target_;
+  struct stat original_ {};
   std::string last_end_ = "\n";  // given to a rewritten last line that had none
 };
 
 // The Repair command: the question when the run saw an unknown error, the
 // options dialog, the walk over the rows with their marks, the closing
 // message or the failure dialog, and the export after a type 2 repair with
-// "Save" on. True when every row was repaired (the caller then sets
-// RepairCompleted).
-bool RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& settings,
-                      RepairHost& host);
+// "Save" on. A row is marked done only once its file was written.
+struct RepairOutcome {
+  bool completed = false;  // every row was repaired (the caller then sets RepairCompleted)
+  bool stopped = false;    // StopRequested() ended it between files
+  ExportResult export_result = ExportResult::kNotAsked;
+};
+RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& settings,
+                               RepairHost& host);
 
 }  // namespace quimbel

@@ -4,8 +4,8 @@ namespace quimbel {
 
 RepairOptions LoadRepairOptions(SettingsStore& settings) {
   RepairOptions options;
-  options.type = settings.Get(settings::kRepairType);
-  if (options.type < 0 || options.type > 2) options.type = 0;
+  const int type = settings.Get(settings::kRepairType);
+  options.type = type >= 0 && type <= 2 ? static_cast<RepairType>(type) : RepairType::kDisableLine;
   options.saveBadUrls = settings.Get(settings::kRepairSave) != 0;
   options.useAlternateUrl = settings.Get(settings::kRepair302) != 0;
   options.skipNonHttp = settings.Get(settings::kRepairIgnore) != 0;
@@ -15,7 +15,7 @@ RepairOptions LoadRepairOptions(SettingsStore& settings) {
 }
 
 void StoreRepairOptions(SettingsStore& settings, const RepairOptions& options) {
-  settings.Set(settings::kRepairType, options.type);
+  settings.Set(settings::kRepairType, static_cast<int>(options.type));
   settings.Set(settings::kRepairSave, options.saveBadUrls ? 1 : 0);
   settings.Set(settings::kRepair302, options.useAlternateUrl ? 1 : 0);
   settings.Set(settings::kRepairPreserve, options.preserveAsComment ? 1 : 0);
@@ -23,9 +23,9 @@ void StoreRepairOptions(SettingsStore& settings, const RepairOptions& options) {
   settings.Set(settings::kRepairIgnore, options.skipNonHttp ? 1 : 0);
 }
 
-RepairControlsEnabled EnabledRepairControls(int type) {
-  const bool replace = type == static_cast<int>(RepairType::kReplaceUrl);
-  return {type == static_cast<int>(RepairType::kRemoveLine), replace, replace, replace};
+RepairControlsEnabled EnabledRepairControls(RepairType type) {
+  const bool replace = type == RepairType::kReplaceUrl;
+  return {type == RepairType::kRemoveLine, replace, replace, replace};
 }
 
 }  // namespace quimbel

@@ -9,7 +9,7 @@ namespace quimbel {
 enum class RepairType : int { kDisableLine = 0, kReplaceUrl = 1, kRemoveLine = 2 };
 
 struct RepairOptions {
-  int type = 0;                   // a RepairType
+  RepairType type = RepairType::kDisableLine;
   bool saveBadUrls = true;        // type 2: export the rows afterwards
   bool useAlternateUrl = true;    // type 1: a 301 or 302 URL becomes its Alternate URL
   bool skipNonHttp = true;        // every type: leave rows whose Reason begins "Error:"
@@ -29,6 +29,6 @@ struct RepairControlsEnabled {
   bool saveBadUrls, useAlternateUrl, preserveAsComment, removeComments;
   bool operator==(const RepairControlsEnabled&) const = default;
 };
-RepairControlsEnabled EnabledRepairControls(int type);
+RepairControlsEnabled EnabledRepairControls(RepairType type);
 
 }  // namespace quimbel

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -51,7 +52,9 @@ class Cli {
     const std::string out = (io.path() / "out").string(), err = (io.path() / "err").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string& stdout_path = stdout_to.empty() ? out : stdout_to;
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     Result result;
@@ -72,6 +75,7 @@ class Cli {
 
   testing::TempFolder config;
   testing::TempFolder io;
+  std::string stdout_to;  // empty: captured into Result::out
 };
 
 class CliTest : public ::testing::Test {
@@ -203,10 +207,33 @@ TEST_F(CliTest, RepairAfterTheRun) {
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd"), "Odd"));
   EXPECT_NE(r.err.find("(No: give --yes to answer Yes)"), std::string::npos);
   r = cli_.Run({"-q", "--yes", "--repair", "remove", odd});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);  // the rows it was to save went nowhere
   // Its Reason starts with "Error:", which the stored options leave alone.
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd"), "Odd"));
   EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
+}
+
+TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {
+  const std::string gone = Local("/gone.htm");
+  const std::string page = site_.Write("p.htm", Link(gone, "Gone"));
+  Result r = cli_.Run({"-q", "--text", (site_.path() / "no/such/r.txt").string(), page});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("file write error"), std::string::npos);
+
+  cli_.stdout_to = "/dev/full";
+  r = cli_.Run({"-q", page});
+  EXPECT_EQ(r.status, 2);
+  cli_.stdout_to.clear();
+
+  // A purge that cannot replace a file says why and fails.
+  const std::string read_only = site_.Write("ro.htm", "a<!-- b -->\n");
+  ::chmod(read_only.c_str(), 0444);
+  r = cli_.Run({"--purge", read_only});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Error: Cannot replace " + read_only + ": the file is read-only\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(testing::ReadFile(read_only), "a<!-- b -->\n");
 }
 
 }  // namespace

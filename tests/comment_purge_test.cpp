@@ -1,16 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "core/test_run_controller.h"
 #include "purge/comment_purge.h"
 #include "tests/controller_harness.h"
+#include "tests/injected_fault.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -71,6 +76,7 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
     const PurgeResult result = PurgeFileComments(path);
     EXPECT_FALSE(result.rewritten);
     EXPECT_EQ(result.comments, 0);
+    EXPECT_NE(result.status.message().find(path), std::string::npos) << result.status.message();
   }
   EXPECT_EQ(testing::ReadFile(read_only), text);
   struct stat status {};
@@ -89,6 +95,89 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
   EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
+TEST(CommentPurge, OwnerAndGroupSurvive) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only the superuser can give a file away";
+  testing::TempFolder folder;
+  const std::string file = folder.Write("theirs.htm", "a<!-- b -->\n");
+  ASSERT_EQ(::chown(file.c_str(), 4321, 4322), 0);
+  EXPECT_TRUE(PurgeFileComments(file).rewritten);
+  struct stat status {};
+  ::stat(file.c_str(), &status);
+  EXPECT_EQ(status.st_uid, 4321u);
+  EXPECT_EQ(status.st_gid, 4322u);
+}
+
+// The filter done the slow, literal way: each comment erased from a copy
+// of the line and the search started again from its beginning.
+bool LiteralFilter(bool& in_comment, int& comments, std::string text, std::string* out) {
+  const auto count = [](std::string_view t) {
+    int n = 0;
+    for (std::size_t at = t.find("<!--"); at != std::string_view::npos; at = t.find("<!--", at + 4))
+      ++n;
+    return n;
+  };
+  for (;;) {
+    if (text.empty()) {
+      out->clear();
+      return true;
+    }
+    if (in_comment) {
+      const std::size_t close = text.find("-->");
+      if (close == std::string::npos) {
+        comments += count(text);
+        return false;
+      }
+      comments += count(std::string_view(text).substr(0, close));
+      text.erase(0, close + 3);
+      in_comment = false;
+      if (text.empty()) {
+        out->clear();
+        return true;
+      }
+      continue;
+    }
+    const std::size_t open = text.find("<!--");
+    if (open == std::string::npos || text.find("DOCTYPE") != std::string::npos) {
+      *out = text;
+      return true;
+    }
+    ++comments;
+    const std::size_t close = text.find("-->", open);
+    if (close == std::string::npos) {
+      in_comment = true;
+      text.erase(open);
+      *out = text;
+      return true;
+    }
+    text.erase(open, close + 3 - open);
+  }
+}
+
+TEST(CommentFilter, AgreesWithTheLiteralMethodOnRandomLines) {
+  // Pieces that make tokens appear where a comment is cut out.
+  const std::string pieces[] = {"<!--", "-->", "<!-", "<!", "<", "!", "-", "--", ">", "x",
+                                "DOC", "TYPE", "DOCTYPE", " "};
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 20000; ++round) {
+    CommentFilter fast;
+    bool in_comment = false;
+    int comments = 0;
+    for (int line = 0; line < 3; ++line) {
+      std::string text;
+      for (int i = static_cast<int>(random() % 16); i > 0; --i)
+        text += pieces[random() % std::size(pieces)];
+      SCOPED_TRACE(text);
+      std::string got, expected;
+      const bool kept = fast.FilterLine(text, &got);
+      ASSERT_EQ(kept, LiteralFilter(in_comment, comments, text, &expected));
+      if (kept) {
+        ASSERT_EQ(got, expected);
+      }
+      ASSERT_EQ(fast.comments(), comments);
+    }
+  }
+}
+
 class PurgeRunTest : public testing::ControllerHarness {
  protected:
   testing::TempFolder site_;
@@ -98,6 +187,15 @@ TEST_F(PurgeRunTest, LogsEachFileAndEndsLikeATestRun) {
   const std::string a = site_.Write("a.htm", "x<!-- 1 -->y\r\n<!-- 2 -->\r\n");
   const std::string b = site_.Write("b.txt", "no comments");
   controller_->results().AppendResultRow("http://old.test/");
+  // No to the question changes nothing at all.
+  host_.prompter.answers = {false};
+  controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kOff});
+  EXPECT_FALSE(controller_->running());
+  EXPECT_EQ(controller_->results().size(), 1u);
+  EXPECT_EQ(host_.prompter.questions,
+            (std::vector<std::string>{
+                "Remove all HTML comments from 2 files? This cannot be undone."}));
+  host_.prompter.answers = {true};
   controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kOff});
   EXPECT_TRUE(controller_->results().empty());
   ASSERT_TRUE(RunToEnd());
@@ -117,7 +215,8 @@ TEST_F(PurgeRunTest, LogsEachFileAndEndsLikeATestRun) {
 TEST_F(PurgeRunTest, StopFinishesTheFileInHandAndNothingMore) {
   const std::string a = site_.Write("a.htm", "a<!-- 1 -->\n");
   const std::string b = site_.Write("b.htm", "b<!-- 2 -->\n");
-  controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kHtmlOnly});
+  controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kHtmlOnly},
+                          PurgeConfirmation::kGiven);
   controller_->StopTest();  // the worker already has a.htm
   ASSERT_TRUE(RunToEnd());
   loop_.Run(MessageLoop::Clock::now() + 300ms);
@@ -128,9 +227,22 @@ TEST_F(PurgeRunTest, StopFinishesTheFileInHandAndNothingMore) {
                            ": Comments purged: 1. \n\nEnd of test: <date>\n");
 
   // A new run right away hands its work to the worker only when it is free.
-  controller_->StartPurge(b, {});
+  controller_->StartPurge(b, {}, PurgeConfirmation::kGiven);
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(testing::ReadFile(b), "b\n");
+}
+
+TEST_F(PurgeRunTest, AFileThatCannotBeReplacedIsAnErrorWithItsReason) {
+  const std::string a = site_.Write("a.htm", "a<!-- 1 -->\n");
+  testing::InjectedFault full(testing::FaultAt::kWrite, ENOSPC);
+  controller_->StartPurge(a, {}, PurgeConfirmation::kGiven);
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(testing::ReadFile(a), "a<!-- 1 -->\n");
+  EXPECT_EQ(controller_->purge_failures(), 1);
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nError: Cannot replace " +
+                           a + ": No space left on device\nResults for " + a +
+                           ": Comments purged: 0. \n\nEnd of test: <date>\n");
+  EXPECT_EQ(testing::FolderEntries(site_.path()), (std::vector<std::string>{"a.htm"}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "export/export_command.h"
 #include "platform/memory_config_store.h"
 #include "tests/recording_repair_host.h"
+#include "tests/injected_fault.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -16,23 +17,23 @@ namespace {
 TEST(SwitchExportExtension, FormatButtons) {
   struct Case {
     const char* path;
-    int format;
+    ExportFormat format;
     const char* after;
   };
   const Case cases[] = {
-      {"results.txt", 1, "results.html"},
-      {"results.html", 0, "results.txt"},
-      {"results.txt", 0, "results.txt"},
-      {"results.html", 1, "results.html"},
-      {"a.txt.bak", 1, "a.txt.html"},
-      {".txt", 1, ".txt"},
-      {".html", 0, ".html"},
-      {"report", 1, "report"},
-      {"/tmp/é.txt", 1, "/tmp/é.html"},
-      {"/tmp/x.txt.é", 1, "/tmp/x.t.html"},
+      {"results.txt", ExportFormat::kHtml, "results.html"},
+      {"results.html", ExportFormat::kText, "results.txt"},
+      {"results.txt", ExportFormat::kText, "results.txt"},
+      {"results.html", ExportFormat::kHtml, "results.html"},
+      {"a.txt.bak", ExportFormat::kHtml, "a.txt.html"},
+      {".txt", ExportFormat::kHtml, ".txt"},
+      {".html", ExportFormat::kText, ".html"},
+      {"report", ExportFormat::kHtml, "report"},
+      {"/tmp/é.txt", ExportFormat::kHtml, "/tmp/é.html"},
+      {"/tmp/x.txt.é", ExportFormat::kHtml, "/tmp/x.t.html"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(SwitchExportExtension(c.path, c.format), c.after) << c.path << " " << c.format;
+    EXPECT_EQ(SwitchExportExtension(c.path, c.format), c.after) << c.path;
   }
 }
 
@@ -55,16 +56,16 @@ class ExportTest : public ::testing::Test {
 
 TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
   const std::string text = (folder_.path() / "r.txt").string();
-  host_.export_answer = ExportChoice{text, 0};
+  host_.export_answer = ExportChoice{text, ExportFormat::kText};
   ExportResults(rows_, settings_, host_);
-  EXPECT_EQ(host_.export_shown_with, (std::vector<ExportChoice>{{"results.txt", 0}}));
+  EXPECT_EQ(host_.export_shown_with, (std::vector<ExportChoice>{{"results.txt", ExportFormat::kText}}));
   EXPECT_EQ(testing::ReadFile(text),
             "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
 
   const std::string html = (folder_.path() / "r.html").string();
-  host_.export_answer = ExportChoice{html, 1};
+  host_.export_answer = ExportChoice{html, ExportFormat::kHtml};
   ExportResults(rows_, settings_, host_);
-  EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, 0}));
+  EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, ExportFormat::kText}));
   const std::string report = testing::ReadFile(html);
   const std::string tail =
       "<b>Start of report: </b>&lt;date&gt;\n\n<hr>\n<b>FILE: /w/a.htm</b>\n<ul>\n<li><a "
@@ -78,7 +79,7 @@ TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
 
 TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   const std::string existing = folder_.Write("old.txt", "keep me");
-  host_.export_answer = ExportChoice{existing, 1};
+  host_.export_answer = ExportChoice{existing, ExportFormat::kHtml};
   host_.prompter.answers = {false};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.prompter.questions,
@@ -87,15 +88,37 @@ TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   EXPECT_EQ(testing::ReadFile(existing), "keep me");
   EXPECT_TRUE(store_.values.empty());
 
-  host_.export_answer = ExportChoice{(folder_.path() / "no/such/folder/r.txt").string(), 0};
-  ExportResults(rows_, settings_, host_);
-  EXPECT_EQ(host_.messages, (std::vector<std::string>{"file write error"}));
+  const std::string missing = (folder_.path() / "no/such/folder/r.txt").string();
+  host_.export_answer = ExportChoice{missing, ExportFormat::kText};
+  EXPECT_EQ(ExportResults(rows_, settings_, host_), ExportResult::kFailed);
+  ASSERT_EQ(host_.messages.size(), 1u);
+  EXPECT_EQ(host_.messages[0].rfind("file write error\n\n", 0), 0u) << host_.messages[0];
   // The choice was stored before the write was tried.
   EXPECT_EQ(settings_.Get(settings::kExportStarter), host_.export_answer->path);
 
   host_.export_answer = std::nullopt;  // Cancel
-  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(ExportResults(rows_, settings_, host_), ExportResult::kCancelled);
   EXPECT_EQ(host_.messages.size(), 1u);
+}
+
+TEST_F(ExportTest, AFailedWriteLeavesTheOldReportWhole) {
+  const std::string existing = folder_.Write("old.html", "the good old report");
+  host_.export_answer = ExportChoice{existing, ExportFormat::kHtml};
+  host_.prompter.answers = {true};
+  for (const auto& [name, fault] : std::vector<std::pair<const char*, testing::FaultAt>>{
+           {"disk full part-way", testing::FaultAt::kWrite},
+           {"rename refused", testing::FaultAt::kInstall},
+           {"no temporary file", testing::FaultAt::kCreate}}) {
+    SCOPED_TRACE(name);
+    testing::InjectedFault injected(fault, ENOSPC);
+    host_.messages.clear();
+    EXPECT_EQ(ExportResults(rows_, settings_, host_), ExportResult::kFailed);
+    EXPECT_EQ(testing::ReadFile(existing), "the good old report");
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_NE(host_.messages[0].find("No space left on device"), std::string::npos);
+    EXPECT_EQ(testing::FolderEntries(folder_.path()), (std::vector<std::string>{"old.html"}));
+    host_.prompter.answers = {true};
+  }
 }
 
 }  // namespace

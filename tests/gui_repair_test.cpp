@@ -87,7 +87,7 @@ class GuiRepairTest : public QObject {
     QVERIFY(!dialog.alternate_box()->isEnabled() && dialog.save_box()->isEnabled());
     dialog.type_group()->button(1)->click();
     QVERIFY(!dialog.alternate_box()->isChecked());  // the mark survived the switch
-    QCOMPARE(dialog.options().type, 1);
+    QCOMPARE(dialog.options().type, RepairType::kReplaceUrl);
   }
 
   void repairThroughTheWindow() {
@@ -121,8 +121,8 @@ class GuiRepairTest : public QObject {
       d->accept();
     });
     std::string failure;
-    w.view()->repair_host().show_failure = [&](const std::string& file, const std::string& url) {
-      failure = file + " | " + url;
+    w.view()->repair_host().show_failure = [&](const RepairFailure& shown) {
+      failure = shown.file + " | " + shown.url;
       return true;
     };
     w.frame.action(Command::kRepair)->trigger();
@@ -147,7 +147,7 @@ class GuiRepairTest : public QObject {
   }
 
   void exportDialogAndCommand() {
-    CExportDlg dialog(nullptr, {"results.txt", 0});
+    CExportDlg dialog(nullptr, {"results.txt", ExportFormat::kText});
     QCOMPARE(dialog.path_field()->maxLength(), 200);
     dialog.format_group()->button(1)->click();
     QCOMPARE(dialog.path_field()->text(), QString("results.html"));
@@ -170,7 +170,7 @@ class GuiRepairTest : public QObject {
     w.frame.UpdateCommands();
     const std::string existing = folder.Write("old.txt", "keep");
     w.view()->repair_host().ask_export = [&](const ExportChoice&) {
-      return std::optional<ExportChoice>(ExportChoice{existing, 0});
+      return std::optional<ExportChoice>(ExportChoice{existing, ExportFormat::kText});
     };
     MessageBoxes::QueueAnswer(false);
     w.frame.action(Command::kExport)->trigger();

@@ -205,7 +205,7 @@ class GuiTest : public QObject {
   }
 
   void fileSelectionDialog() {
-    CFileSelectDlg dialog(nullptr, {"/site", 0, false, false, false}, "/web/index.htm");
+    CFileSelectDlg dialog(nullptr, {"/site", Function::kTestUrls, false, false, false}, "/web/index.htm");
     dialog.recurse_box()->click();
     QVERIFY(dialog.all_files_box()->isChecked());
     dialog.all_files_box()->click();

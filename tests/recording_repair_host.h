@@ -25,10 +25,13 @@ class RecordingRepairHost : public RepairHost {
     options_shown_with.push_back(stored);
     return options_answer;
   }
-  bool ShowRepairFailure(const std::string& file, const std::string& url) override {
-    failures.push_back(file + " | " + url);
+  bool ShowRepairFailure(const RepairFailure& failure) override {
+    failures.push_back(failure.file + " | " + failure.url);
+    reasons.push_back(failure.reason);
     return ignore_failed_row;
   }
+  void BackupFailed(const Status& reason) override { backup_failures.push_back(reason.message()); }
+  bool StopRequested() override { return ++files_begun > stop_after_files; }
   std::string UserName() override { return "Tester"; }
   std::string LongDateTime() override { return "<date>"; }
 
@@ -40,6 +43,10 @@ class RecordingRepairHost : public RepairHost {
   std::vector<ExportChoice> export_shown_with;
   bool ignore_failed_row = false;
   std::vector<std::string> failures;
+  std::vector<std::string> reasons;
+  std::vector<std::string> backup_failures;
+  int files_begun = 0;
+  int stop_after_files = 1 << 30;
 };
 
 }  // namespace quimbel::testing

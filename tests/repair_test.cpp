@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -12,6 +14,7 @@
 #include "platform/memory_config_store.h"
 #include "repair/repair_engine.h"
 #include "tests/recording_repair_host.h"
+#include "tests/injected_fault.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -36,7 +39,7 @@ struct RowSpec {
 
 RepairOptions Type(int type) {
   RepairOptions options;
-  options.type = type;
+  options.type = static_cast<RepairType>(type);
   return options;
 }
 
@@ -61,7 +64,7 @@ class RepairTest : public ::testing::Test {
   }
   bool Repair(const RepairOptions& options) {
     host_.options_answer = options;
-    return RunRepairCommand(rows_, false, settings_, host_);
+    return RunRepairCommand(rows_, false, settings_, host_).completed;
   }
 
   testing::TempFolder folder_;
@@ -108,9 +111,16 @@ TEST_F(RepairTest, OneFileRewrites) {
        true},
       {"type 1, 301 to its alternate",
        line + "\n",
-       {{"U", "HTTP Code 301 Moved Permanently", "A"}},
+       {{"U", "HTTP Code 301 Moved Permanently", "http://a.test/"}},
        alt,
-       "<a href=\"A\">x</a>\n",
+       "<a href=\"http://a.test/\">x</a>\n",
+       {done_first},
+       true},
+      {"type 1, a hostile alternate is no URL to write into a page",
+       line + "\n",
+       {{"U", "HTTP Code 302 Moved Temporarily", "http://a.test/\"><script>x()</script>"}},
+       alt,
+       "<a href=\"links.htm\">x</a>\n",
        {done_first},
        true},
       {"type 1, 301 without an alternate takes the file name",
@@ -210,7 +220,9 @@ TEST_F(RepairTest, OneFileRewrites) {
     EXPECT_EQ(testing::ReadFile(file), c.after);
     EXPECT_EQ(testing::ReadFile(folder.path() / "links.rep"), c.before);
     EXPECT_EQ(Marks(), c.marks);
-    EXPECT_FALSE(fs::exists(folder.path() / "links.t~p"));
+    // Only the page and its backup remain: no temporary copy anywhere.
+    EXPECT_EQ(testing::FolderEntries(folder.path()),
+              (std::vector<std::string>{"links.htm", "links.rep"}));
     EXPECT_EQ(host_.messages.size(), 1u);
     if (!c.success) {
       EXPECT_EQ(host_.messages[0],
@@ -247,25 +259,71 @@ TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
   EXPECT_EQ(host_.messages.back(), "All URL repairs completed");
 }
 
+TEST_F(RepairTest, AStopEndsBetweenFilesAndAFailedWriteMarksNothing) {
+  const std::string a = folder_.Write("a.htm", "<a href=\"U1\">\n");
+  const std::string b = folder_.Write("b.htm", "<a href=\"U2\">\nkeep\n");
+  AddRows({{"U1", "HTTP Code 404 Not Found", "", true, a},
+           {"U2", "HTTP Code 404 Not Found", "", true, b}},
+          "");
+  host_.stop_after_files = 0;
+  host_.options_answer = Type(2);
+  const RepairOutcome stopped = RunRepairCommand(rows_, false, settings_, host_);
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_FALSE(stopped.completed);
+  EXPECT_EQ(testing::ReadFile(a), "");
+  EXPECT_EQ(testing::ReadFile(b), "<a href=\"U2\">\nkeep\n");
+  EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0}));
+  EXPECT_TRUE(host_.failures.empty());
+
+  // The disk fills while b.htm is written: its row is not handled.
+  host_.stop_after_files = 1 << 30;
+  testing::InjectedFault full(testing::FaultAt::kWrite, ENOSPC, 0);
+  EXPECT_FALSE(Repair(Type(2)));
+  EXPECT_EQ(testing::ReadFile(b), "<a href=\"U2\">\nkeep\n");
+  EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0}));
+  ASSERT_EQ(host_.reasons.size(), 1u);
+  EXPECT_EQ(host_.reasons[0], "Cannot replace " + b + ": No space left on device");
+}
+
 TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
-  const std::string blocked = folder_.Write("blocked.htm", "<a href=\"U\">\n");
-  fs::create_directories(folder_.path() / "blocked.t~p" / "in-the-way");  // no temporary file
+  const std::string page = "<a href=\"U\">\n";
+  const std::string full = folder_.Write("full.htm", page);
+  const std::string read_only = folder_.Write("ro.htm", page);
+  ::chmod(read_only.c_str(), 0444);
   const std::string gone = (folder_.path() / "gone.htm").string();
-  for (const std::string& file : {blocked, gone}) {
-    SCOPED_TRACE(file);
+  struct Case {
+    std::string file;
+    std::optional<testing::FaultAt> fault;
+    const char* reason;
+  };
+  for (const Case& c : {Case{full, testing::FaultAt::kCreate, "No space left on device"},
+                        Case{full, testing::FaultAt::kWrite, "No space left on device"},
+                        Case{full, testing::FaultAt::kInstall, "No space left on device"},
+                        Case{read_only, std::nullopt, "the file is read-only"},
+                        Case{gone, std::nullopt, "not a readable regular file"}}) {
+    SCOPED_TRACE(c.file + " " + c.reason);
+    std::optional<testing::InjectedFault> injected;
+    if (c.fault) injected.emplace(*c.fault, ENOSPC);
     rows_.Clear();
-    AddRows({{"U"}, {"V"}}, file);
+    AddRows({{"U"}, {"V"}}, c.file);
     host_.failures.clear();
+    host_.reasons.clear();
     host_.ignore_failed_row = true;
     EXPECT_FALSE(Repair(Type(0)));
-    EXPECT_EQ(host_.failures, (std::vector<std::string>{file + " | "}));
-    // The failed file's first row is the one the user chose to ignore.
+    ASSERT_EQ(host_.failures.size(), 1u);
+    EXPECT_EQ(host_.failures[0].rfind(c.file + " | ", 0), 0u);
+    EXPECT_NE(host_.reasons[0].find(c.reason), std::string::npos) << host_.reasons[0];
+    // No row counts as handled, and the user chose to drop one of them.
     ASSERT_EQ(rows_.size(), 1u);
-    EXPECT_EQ(rows_.row(0).text(ResultColumn::kUrl), "V");
     EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0}));
   }
-  EXPECT_EQ(testing::ReadFile(blocked), "<a href=\"U\">\n");
+  EXPECT_EQ(testing::ReadFile(full), page);
+  EXPECT_EQ(testing::ReadFile(read_only), page);
   EXPECT_FALSE(fs::exists(gone));
+  // Only the pages and the backup of the one that could be read remain.
+  EXPECT_EQ(testing::FolderEntries(folder_.path()),
+            (std::vector<std::string>{"full.htm", "ro.htm"}));
+  EXPECT_FALSE(host_.backup_failures.empty());
 
   if (::geteuid() != 0) {  // the superuser writes into any folder
     const std::string locked = folder_.Write("locked/page.htm", "<a href=\"U\">\n");
@@ -281,13 +339,13 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   const std::string file = folder_.Write("p.htm", "<a href=\"U\">\n");
   AddRows({{"U"}}, file);
   host_.prompter.answers = {false};
-  EXPECT_FALSE(RunRepairCommand(rows_, true, settings_, host_));
+  EXPECT_FALSE(RunRepairCommand(rows_, true, settings_, host_).completed);
   EXPECT_EQ(host_.prompter.questions,
             (std::vector<std::string>{std::string(kUnknownErrorRepairQuestion)}));
   EXPECT_TRUE(host_.options_shown_with.empty());
 
   host_.options_answer = std::nullopt;  // Cancel stores nothing, changes nothing
-  EXPECT_FALSE(RunRepairCommand(rows_, false, settings_, host_));
+  EXPECT_FALSE(RunRepairCommand(rows_, false, settings_, host_).completed);
   EXPECT_TRUE(store_.values.empty());
   EXPECT_EQ(testing::ReadFile(file), "<a href=\"U\">\n");
 
@@ -295,8 +353,8 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   remove.removeComments = true;
   host_.options_answer = remove;
   const std::string report = (folder_.path() / "bad.txt").string();
-  host_.export_answer = ExportChoice{report, 0};
-  EXPECT_TRUE(RunRepairCommand(rows_, false, settings_, host_));
+  host_.export_answer = ExportChoice{report, ExportFormat::kText};
+  EXPECT_EQ(RunRepairCommand(rows_, false, settings_, host_).export_result, ExportResult::kWritten);
   EXPECT_EQ(LoadRepairOptions(settings_), remove);
   EXPECT_EQ(testing::ReadFile(report),
             file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
@@ -309,9 +367,9 @@ TEST(RepairOptions, LoadingStoringAndEnabling) {
   EXPECT_EQ(LoadRepairOptions(settings), RepairOptions{});
   for (const char* stored : {"3", "-1", "x"}) {
     settings.SetString("Repair", "Type", stored);
-    EXPECT_EQ(LoadRepairOptions(settings).type, 0) << stored;
+    EXPECT_EQ(LoadRepairOptions(settings).type, RepairType::kDisableLine) << stored;
   }
-  StoreRepairOptions(settings, RepairOptions{1, false, false, false, false, true});
+  StoreRepairOptions(settings, RepairOptions{RepairType::kReplaceUrl, false, false, false, false, true});
   EXPECT_EQ(store.values, (std::map<std::pair<std::string, std::string>, std::string>{
                               {{"Repair", "Type"}, "1"},
                               {{"Repair", "Save"}, "0"},
@@ -319,9 +377,9 @@ TEST(RepairOptions, LoadingStoringAndEnabling) {
                               {{"Repair", "Preserve"}, "0"},
                               {{"Repair", "Purge"}, "1"},
                               {{"Repair", "Ignore"}, "0"}}));
-  EXPECT_EQ(EnabledRepairControls(0), (RepairControlsEnabled{false, false, false, false}));
-  EXPECT_EQ(EnabledRepairControls(1), (RepairControlsEnabled{false, true, true, true}));
-  EXPECT_EQ(EnabledRepairControls(2), (RepairControlsEnabled{true, false, false, false}));
+  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(0)), (RepairControlsEnabled{false, false, false, false}));
+  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(1)), (RepairControlsEnabled{false, true, true, true}));
+  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(2)), (RepairControlsEnabled{true, false, false, false}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "links/url_extractor.h"
-#include "tests/recording_prompter.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -92,6 +92,9 @@ TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
       {"no > after the quote", "<a href=\"http://x.test/\"", {}},
       {"no end mark", "<a href=\"http://x.test/\">X", {}},
       {"the last byte never counts", "<a href=\"http://x.test/\">X<", {}},
+      {"an upper-case end mark wins over an earlier lower-case one",
+       "<a href=\"http://x.test/\">One</a>two</A>",
+       {{"http://x.test/", "One</a>two"}}},
       {"a line break inside <A still splits it",
        "<\na href=\"http://x.test/\">X</a>",
        {{"http://x.test/", "X"}}},
@@ -167,6 +170,7 @@ TEST(LinkScanner, AgreesWithTheTwoPassMethodOnRandomText) {
                                 "</A",
                                 "\r\n",
                                 "\n",
+                                "\n\n\n\r\n\n\n\n\n\r\r",
                                 "\t",
                                 " ",
                                 "http://",
@@ -207,13 +211,11 @@ TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
   lists.urls = {"http://left.test/"};
   lists.anchors = {"Left"};
   std::size_t count = 0;
-  testing::RecordingPrompter prompter;
-  ASSERT_TRUE(ExtractUrls(page, lists, count, prompter));
+  ASSERT_TRUE(ExtractUrls(page, lists, count));
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(lists.urls,
             (std::deque<std::string>{"http://left.test/", "http://one.test/", "ftp://two.test/"}));
   EXPECT_EQ(lists.anchors, (std::deque<std::string>{"Left", "One", "Two"}));
-  EXPECT_TRUE(prompter.messages.empty());
 }
 
 TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
@@ -221,20 +223,22 @@ TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
   const std::string missing = (folder.path() / "missing.htm").string();
   const std::string unreadable = folder.Write("locked.htm", "<a href=\"http://x.test/\">X</a>");
   std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+  // Nobody ever writes to this fifo: opening it for reading must not wait.
+  const std::string fifo = (folder.path() / "fifo.htm").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const bool root = ::geteuid() == 0;  // root reads anything
-  for (const std::string& path : {missing, folder.path().string(), unreadable}) {
+  for (const std::string& path :
+       {missing, folder.path().string(), unreadable, fifo, std::string("/dev/zero")}) {
     if (root && path == unreadable) continue;
     SCOPED_TRACE(path);
     LinkLists lists;
     lists.urls = {"u"};
     lists.anchors = {"a"};
     std::size_t count = 7;
-    testing::RecordingPrompter prompter;
-    EXPECT_FALSE(ExtractUrls(path, lists, count, prompter));
+    EXPECT_FALSE(ExtractUrls(path, lists, count));
     EXPECT_EQ(lists.urls.size(), 1u);
     EXPECT_EQ(lists.anchors.size(), 1u);
     EXPECT_EQ(count, 7u);
-    EXPECT_EQ(prompter.messages, (std::vector<std::string>{"Error: Cannot open file:\n\n" + path}));
   }
 }
 
@@ -252,9 +256,8 @@ TEST(ExtractUrls, AnyBytesAreValidInput) {
                                folder.Write("empty.htm", "")};
   LinkLists lists;
   std::size_t count = 0;
-  testing::RecordingPrompter prompter;
   for (const auto& file : files)
-    EXPECT_TRUE(ExtractUrls(file, lists, count, prompter));
+    EXPECT_TRUE(ExtractUrls(file, lists, count));
   ASSERT_GE(lists.urls.size(), 2u);
   EXPECT_EQ(lists.urls[lists.urls.size() - 2], std::string("http://in\0side.test/\xff", 21));
   EXPECT_EQ(lists.anchors[lists.anchors.size() - 2], std::string("\x80\0", 2));
@@ -280,8 +283,7 @@ TEST(ExtractUrls, HundredMegabytesWithoutALineBreak) {
   }
   LinkLists lists;
   std::size_t count = 0;
-  testing::RecordingPrompter prompter;
-  ASSERT_TRUE(ExtractUrls(path, lists, count, prompter));
+  ASSERT_TRUE(ExtractUrls(path, lists, count));
   EXPECT_EQ(count, 100 * per_block);
   EXPECT_EQ(lists.urls.front(), "http://many.test/page.htm");
   EXPECT_EQ(lists.anchors.back(), "Many");

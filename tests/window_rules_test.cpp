@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -115,10 +117,10 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
     bool all_files, recurse;
   };
   const Interlock interlocks[] = {
-      {{"", 0, false, true, false}, ScopeBox::kRecurse, true, true},
-      {{"", 0, false, true, false}, ScopeBox::kAllFiles, false, false},
-      {{"", 0, true, false, false}, ScopeBox::kAllFiles, true, false},
-      {{"", 0, true, false, false}, ScopeBox::kRecurse, true, false},
+      {{"", Function::kTestUrls, false, true, false}, ScopeBox::kRecurse, true, true},
+      {{"", Function::kTestUrls, false, true, false}, ScopeBox::kAllFiles, false, false},
+      {{"", Function::kTestUrls, true, false, false}, ScopeBox::kAllFiles, true, false},
+      {{"", Function::kTestUrls, true, false, false}, ScopeBox::kRecurse, true, false},
   };
   for (const Interlock& c : interlocks) {
     FileSelection s = c.before;
@@ -136,22 +138,29 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   // A stored recurse without all files is cleared, and stored so, at once.
   settings_.Set(settings::kRecurse, 1);
   const FileSelection loaded = LoadFileSelection(settings_, "/current");
-  EXPECT_EQ(loaded, (FileSelection{"/current", 0, false, false, false}));
+  EXPECT_EQ(loaded, (FileSelection{"/current", Function::kTestUrls, false, false, false}));
   EXPECT_EQ(settings_.Get(settings::kRecurse), 0);
 
   testing::TempFolder folder;
   const std::string file = folder.Write("a.htm", "x");
   testing::RecordingPrompter prompter;
-  EXPECT_FALSE(AcceptFileSelection(settings_, {file, 1, true, false, true}, prompter));
+  EXPECT_FALSE(AcceptFileSelection(settings_, {file, Function::kRemoveComments, true, false, true}, prompter));
   EXPECT_EQ(settings_.Get(settings::kFunction), 1);  // options stored before the check
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), "");
-  EXPECT_FALSE(AcceptFileSelection(settings_, {file + "x", 0, false, false, false}, prompter));
+  // Only a readable regular file is a file to check: a fifo would block.
+  const std::string fifo = (folder.path() / "fifo.htm").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {file + "x", fifo, std::string("/dev/null")}) {
+    EXPECT_FALSE(AcceptFileSelection(settings_, {path, Function::kTestUrls, false, false, false},
+                                     prompter));
+  }
   EXPECT_EQ(prompter.messages,
             (std::vector<std::string>{
                 "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means "
                 "you should\nspecify a valid directory path, NOT a file path)",
+                "The specified file does not exist", "The specified file does not exist",
                 "The specified file does not exist"}));
-  EXPECT_TRUE(AcceptFileSelection(settings_, {file, 0, false, false, true}, prompter));
+  EXPECT_TRUE(AcceptFileSelection(settings_, {file, Function::kTestUrls, false, false, true}, prompter));
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), file);
 }
 

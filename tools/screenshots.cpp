@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     FileSelection chosen = values;
     chosen.path = site.path().string();
     chosen.all_files = chosen.recurse = true;
-    chosen.function = 0;
+    chosen.function = Function::kTestUrls;
     return std::optional<FileSelection>(chosen);
   };
   view->SelectFiles();
@@ -95,18 +95,20 @@ int main(int argc, char** argv) {
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   Save(&frame, out, "main-window");
 
-  FileSelection values{site.path().string(), 0, true, true, true};
+  FileSelection values{site.path().string(), Function::kTestUrls, true, true, true};
   CFileSelectDlg select(&frame, values, "");
   Save(&select, out, "select-files");
   ReportFilter filter;
   CPreferencesDlg preferences(&frame, filter, 15, false);
   Save(&preferences, out, "preferences");
-  CRepairOptionsDlg repair(&frame, RepairOptions{1, true, true, true, true, false});
+  CRepairOptionsDlg repair(&frame, RepairOptions{RepairType::kReplaceUrl, true, true, true, true, false});
   Save(&repair, out, "repair-options");
-  CRepairFailureDlg failure(&frame, site.path().string() + "/index.htm",
-                            base + "/missing/page3.htm");
+  CRepairFailureDlg failure(&frame, {site.path().string() + "/index.htm",
+                                     base + "/missing/page3.htm",
+                                     "Cannot replace " + site.path().string() +
+                                         "/index.htm: the file is read-only"});
   Save(&failure, out, "repair-failure");
-  CExportDlg export_dialog(&frame, {"/home/user/results.txt", 0});
+  CExportDlg export_dialog(&frame, {"/home/user/results.txt", ExportFormat::kText});
   Save(&export_dialog, out, "export");
   VisitedLinks visited;
   visited.home = true;
