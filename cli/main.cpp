@@ -297,8 +297,7 @@ int Run(int argc, char** argv) {
   bool written = true;
   std::set<std::string> exported;
   if (!options.purge) {
-    for (const std::string& line : BuildReportLines(rows))
-      std::cout << line << '\n';
+    WriteTextReport(std::cout, rows);
     // A listing that did not reach its reader is a run that did not work.
     if (!std::cout.flush()) {
       std::cerr << "quimbel: cannot write the listing to standard output\n";

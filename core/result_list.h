@@ -63,7 +63,7 @@ class ResultList {
   const std::vector<ResultRow>& rows() const { return rows_; }
 
   // Appends a checked row holding the URL, data 0; its index.
-  std::size_t AppendResultRow(const std::string& url);
+  std::size_t AppendResultRow(std::string url);
   // Sets a column of the last row. Setting the Site Name also sets the
   // File Name to `current_file`, as a row always names where it came from.
   void SetResultColumn(ResultColumn which, const std::string& text,

@@ -141,8 +141,13 @@ void ImportProfile(ConfigStore& store, const std::filesystem::path& profile) {
       name[open] = ' ';
       name[close] = ' ';
       std::string section_name = CanonicalSection(Trim(name));
-      if (!store.CreateSection(section_name)) return;
-      section = std::move(section_name);
+      // A section that cannot be made loses its own values, not the
+      // sections after it.
+      if (store.CreateSection(section_name)) {
+        section = std::move(section_name);
+      } else {
+        section.reset();
+      }
     } else if (const std::size_t equals = line.find('='); equals != std::string_view::npos) {
       // Values before the first header have no section to go to.
       if (section) {

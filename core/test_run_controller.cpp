@@ -142,7 +142,7 @@ void TestRunController::HandleMessage(const WorkerMessage& message) {
   if (message.job != probe_job_) return;
   switch (message.id) {
     case MessageId::kProbeBegun:
-      OnProbeBegun(message);
+      OnProbeBegun();
       break;
     case MessageId::kProbeConnecting:
       if (!running_) break;
@@ -171,11 +171,15 @@ void TestRunController::HandleMessage(const WorkerMessage& message) {
   }
 }
 
-void TestRunController::OnProbeBegun(const WorkerMessage& message) {
+void TestRunController::OnProbeBegun() {
   if (!running_) return;
-  current_url_ = message.text;
-  progress_.current_url = current_url_;
-  progress_.url_link_text = links_.anchors.empty() ? std::string() : links_.anchors.front();
+  // The head of the list is the URL under way; the progress window shows
+  // at most a screenful of it, however long it is.
+  constexpr std::size_t kShownLength = 4096;
+  progress_.current_url =
+      links_.urls.empty() ? std::string() : links_.urls.front().substr(0, kShownLength);
+  progress_.url_link_text =
+      links_.anchors.empty() ? std::string() : links_.anchors.front().substr(0, kShownLength);
   progress_.url_number = std::to_string(url_count_ - links_.urls.size() + 1);
   progress_.url_total = std::to_string(url_count_);
   if (progress_open_) host_.TransferProgress(progress_);
@@ -187,7 +191,9 @@ void TestRunController::OnTimer(int id) {
   if (id == kWatchdogTimer) {
     if (!watchdog_armed_) return;
     // The watchdog only marks a slow probe; the worker's own limits end it.
-    host_.LogAppend("Timeout occured while testing " + current_url_ + ".\r\n");
+    static const std::string kNone;
+    const std::string& url = links_.urls.empty() ? kNone : links_.urls.front();
+    host_.LogAppend("Timeout occured while testing " + url + ".\r\n");
     StopWatchdog();
   } else if (id == kPurgeSettleTimer) {
     host_.KillTimer(kPurgeSettleTimer);
@@ -233,7 +239,9 @@ void TestRunController::ClassifyReply(const ProbeOutcome& outcome) {
 }
 
 void TestRunController::AddRow(const std::string& reason) {
-  const std::size_t row = results_.AppendResultRow(links_.urls.front());
+  // The head is dropped right after its row is made: the row takes its
+  // text over instead of a copy, which matters for a huge URL.
+  const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()));
   if (visible_) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);

@@ -88,7 +88,7 @@ class TestRunController {
 
  private:
   void TestURLsStateMachine();
-  void OnProbeBegun(const WorkerMessage& message);
+  void OnProbeBegun();
   void OnThreadURLDone(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
   void RecordSocketError(OutcomeCode code);
@@ -125,7 +125,6 @@ class TestRunController {
   std::deque<std::string> files_;
   LinkLists links_;
   std::string current_file_;
-  std::string current_url_;  // of the probe under way
   int total_files_ = 0;
   std::size_t url_count_ = 0;
   int error_count_ = -1;  // -1: no file opened yet in this run

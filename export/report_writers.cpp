@@ -7,28 +7,42 @@
 
 namespace quimbel {
 
-std::vector<std::string> BuildReportLines(const ResultList& rows) {
-  std::vector<std::string> lines;
-  std::string previous_file;
+namespace {
+
+// Hands each line of the listing to `line` as its indent and its text, so
+// a writer need not copy a row's texts.
+template <typename LineFunction>
+void ForEachReportLine(const ResultList& rows, LineFunction line) {
+  const std::string* previous_file = nullptr;
   for (const ResultRow& row : rows.rows()) {
     const std::string& file = row.text(ResultColumn::kFileName);
-    if (file != previous_file) {
-      lines.push_back(file);
-      previous_file = file;
+    if (previous_file == nullptr || file != *previous_file) {
+      line("", file);
+      previous_file = &file;
     }
-    lines.push_back("   " + row.text(ResultColumn::kUrl));
-    lines.push_back("      " + row.text(ResultColumn::kReason));
-    lines.push_back("      " + row.text(ResultColumn::kSiteName));
+    line("   ", row.text(ResultColumn::kUrl));
+    line("      ", row.text(ResultColumn::kReason));
+    line("      ", row.text(ResultColumn::kSiteName));
     if (!row.text(ResultColumn::kAlternateUrl).empty()) {
-      lines.push_back("      " + row.text(ResultColumn::kAlternateUrl));
+      line("      ", row.text(ResultColumn::kAlternateUrl));
     }
   }
+}
+
+}  // namespace
+
+std::vector<std::string> BuildReportLines(const ResultList& rows) {
+  std::vector<std::string> lines;
+  ForEachReportLine(rows, [&](std::string_view indent, const std::string& text) {
+    lines.push_back(std::string(indent) + text);
+  });
   return lines;
 }
 
 void WriteTextReport(std::ostream& out, const ResultList& rows) {
-  for (const std::string& line : BuildReportLines(rows))
-    out << line << '\n';
+  ForEachReportLine(rows, [&](std::string_view indent, const std::string& text) {
+    out << indent << text << '\n';
+  });
 }
 
 std::string HtmlEscape(std::string_view text) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -175,10 +176,13 @@ bool TakeLink(std::string_view stretch, Link* link) {
 
 char* LinkScanner::WriteArea(std::size_t size) {
   if (size_ + size > capacity_) {
-    const std::size_t capacity = std::max(size_ + size, 2 * capacity_);
-    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-    if (size_ > 0) std::memcpy(bigger.get(), buffer_.get(), size_);
-    buffer_ = std::move(bigger);
+    // realloc moves a large block by remapping its pages, not by copying
+    // it, so a giant stretch never needs room for two of itself.
+    const std::size_t capacity = std::max(size_ + size, capacity_ + capacity_ / 2);
+    void* bigger = std::realloc(buffer_.get(), capacity);
+    if (bigger == nullptr) throw std::bad_alloc();
+    buffer_.release();
+    buffer_.reset(static_cast<char*>(bigger));
     capacity_ = capacity;
   }
   return buffer_.get() + size_;
@@ -232,7 +236,7 @@ void LinkScanner::Scan() {
   // "<A" a "<" whose partner has not been read yet. Outside a stretch the
   // line breaks after that "<" matter no more, so only the "<" stays.
   if (!in_stretch_ && pending_lt_ != npos) {
-    buffer_[0] = '<';
+    buffer_.get()[0] = '<';
     size_ = scan_from_ = 1;
     pending_lt_ = 0;
     return;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <string>
@@ -60,7 +61,10 @@ class LinkScanner {
   void TakeStretch(std::size_t begin, std::size_t end);
 
   std::vector<Link> links_;
-  std::unique_ptr<char[]> buffer_;  // not cleared: every byte used was written
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char, Free> buffer_;  // not cleared: every byte used was written
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
   bool in_stretch_ = false;        // an "<A" has been seen

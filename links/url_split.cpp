@@ -28,17 +28,23 @@ std::string UrlHost(std::string_view url, Protocol protocol) {
   return std::string(authority->substr(0, authority->find(':')));
 }
 
-std::string UrlPath(std::string_view url, Protocol protocol) {
+UrlPathPieces UrlPathView(std::string_view url, Protocol protocol) {
   const std::size_t prefix = SchemeLength(protocol);
   if (url.size() <= prefix) return {};
   const std::string_view rest = url.substr(prefix);
   const std::size_t slash = rest.find('/');
-  if (slash == std::string_view::npos) return "/";
-  std::string path(rest.substr(slash));
+  if (slash == std::string_view::npos) return {"/", false};
+  std::string_view path = rest.substr(slash);
   path = path.substr(0, path.find('#'));
-  if (path.size() > 1 && path.back() != '/' && path.find('.') == std::string::npos) {
-    path += '/';
-  }
+  const bool slash_added =
+      path.size() > 1 && path.back() != '/' && path.find('.') == std::string_view::npos;
+  return {path, slash_added};
+}
+
+std::string UrlPath(std::string_view url, Protocol protocol) {
+  const UrlPathPieces pieces = UrlPathView(url, protocol);
+  std::string path(pieces.text);
+  if (pieces.slash_added) path += '/';
   return path;
 }
 

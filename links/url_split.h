@@ -28,6 +28,13 @@ std::string UrlHost(std::string_view url, Protocol protocol);
 // than one character, does not end in "/" and holds no "." anywhere.
 std::string UrlPath(std::string_view url, Protocol protocol);
 
+// The same path without a copy: a piece of `url`, and whether "/" follows.
+struct UrlPathPieces {
+  std::string_view text;
+  bool slash_added = false;
+};
+UrlPathPieces UrlPathView(std::string_view url, Protocol protocol);
+
 // The port written after the host ("host:8080"), the protocol's default when
 // none is written (an empty port text counts as none), or nothing when the
 // text is not a number from 1 to 65535.

@@ -13,7 +13,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace quimbel {
 namespace {
@@ -67,6 +71,71 @@ std::optional<Ipv4Address> LookupHost(const std::string& name) {
   Ipv4Address address{reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr};
   freeaddrinfo(result);
   return address;
+}
+
+namespace {
+
+// What a lookup's helper thread hands back. Shared, so whichever of the
+// helper and the waiter finishes last frees it.
+struct PendingLookup {
+  FileDescriptor done_read, done_write;  // one byte once the answer is in
+  std::mutex mutex;
+  std::optional<Ipv4Address> address;  // guarded by mutex
+};
+
+}  // namespace
+
+WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name,
+                                           std::chrono::milliseconds limit,
+                                           const WakeSignal* wake, Resolver resolve) {
+  WaitResultOf<Ipv4Address> outcome;
+  if (name.empty() || CannotBeAHostName(name) || EndsWithInvalidDomain(name)) return outcome;
+  auto pending = std::make_shared<PendingLookup>();
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+    outcome.value = resolve(name);
+    outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
+    return outcome;
+  }
+  pending->done_read = FileDescriptor(ends[0]);
+  pending->done_write = FileDescriptor(ends[1]);
+  try {
+    std::thread([pending, name, resolve] {
+      std::optional<Ipv4Address> address = resolve(name);
+      {
+        std::lock_guard lock(pending->mutex);
+        pending->address = address;
+      }
+      const char done = 1;
+      [[maybe_unused]] const ssize_t written = ::write(pending->done_write.get(), &done, 1);
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: look it up here, unbounded, rather than not at all.
+    outcome.value = resolve(name);
+    outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
+    return outcome;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  pollfd fds[2] = {{pending->done_read.get(), POLLIN, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int ready = ::poll(fds, wake ? 2 : 1, static_cast<int>(std::max<long long>(0, left.count())));
+    if (ready < 0 && errno == EINTR) continue;
+    if (wake && (fds[1].revents & POLLIN)) {
+      outcome.result = WaitResult::kWoken;
+      return outcome;
+    }
+    if (ready <= 0) {
+      outcome.result = ready == 0 ? WaitResult::kTimedOut : WaitResult::kFailed;
+      return outcome;
+    }
+    std::lock_guard lock(pending->mutex);
+    outcome.value = pending->address;
+    outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
+    return outcome;
+  }
 }
 
 WakeSignal::WakeSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
@@ -140,8 +209,36 @@ WaitResult TcpSocket::Connect(Ipv4Address address, std::uint16_t port,
   return WaitResult::kReady;
 }
 
-long TcpSocket::Send(std::string_view data) {
-  return ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
+WaitResult TcpSocket::Send(std::span<const std::string_view> pieces,
+                           std::chrono::milliseconds limit, const WakeSignal* wake) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  std::size_t piece = 0;
+  std::string_view data;
+  // A long request does not fit the socket's buffer at once: what one call
+  // could not take goes out when the peer has read some. MSG_MORE lets the
+  // pieces leave in full segments.
+  for (;;) {
+    while (data.empty() && piece < pieces.size())
+      data = pieces[piece++];
+    if (data.empty()) break;
+    bool more_to_come = false;
+    for (std::size_t later = piece; later < pieces.size(); ++later)
+      more_to_come = more_to_come || !pieces[later].empty();
+    const int more = more_to_come ? MSG_MORE : 0;
+    const ssize_t sent = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL | more);
+    if (sent > 0) {
+      data.remove_prefix(static_cast<std::size_t>(sent));
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return WaitResult::kFailed;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return WaitResult::kTimedOut;
+    const WaitResult room = WaitFor(POLLOUT, left, wake);
+    if (room != WaitResult::kReady) return room;
+  }
+  return WaitResult::kReady;
 }
 
 WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds limit, const WakeSignal* wake) {

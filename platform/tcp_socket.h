@@ -12,12 +12,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/file_descriptor.h"
 
 namespace quimbel {
+
+enum class WaitResult { kReady, kTimedOut, kWoken, kFailed };
+
+// A wait's result and, when it is kReady, its value.
+template <typename T>
+struct WaitResultOf {
+  WaitResult result = WaitResult::kFailed;
+  std::optional<T> value;
+};
 
 // An IPv4 address in network byte order.
 struct Ipv4Address {
@@ -33,6 +43,18 @@ std::optional<Ipv4Address> ParseDottedAddress(const std::string& text);
 // (blanks, control or non-ASCII bytes, over-long names or labels), are
 // answered "not found" without a query.
 std::optional<Ipv4Address> LookupHost(const std::string& name);
+
+class WakeSignal;
+
+// LookupHost() that waits at most `limit` and ends at once when `wake`
+// fires: kReady with the address, kFailed when the name was not found,
+// kTimedOut or kWoken. The system resolver cannot be interrupted, so the
+// lookup runs on a helper thread that finishes on its own when the wait
+// is given up. `resolve` stands in for LookupHost() in tests.
+using Resolver = std::optional<Ipv4Address> (*)(const std::string& name);
+WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name,
+                                           std::chrono::milliseconds limit,
+                                           const WakeSignal* wake, Resolver resolve = &LookupHost);
 
 // Wakes one blocking wait of another thread. Level-triggered: once woken,
 // every wait returns at once until Clear().
@@ -52,8 +74,6 @@ class WakeSignal {
   std::atomic<bool> woken_{false};
 };
 
-enum class WaitResult { kReady, kTimedOut, kWoken, kFailed };
-
 class TcpSocket {
  public:
   TcpSocket() = default;
@@ -70,8 +90,10 @@ class TcpSocket {
   WaitResult Connect(Ipv4Address address, std::uint16_t port, std::chrono::milliseconds limit,
                      const WakeSignal* wake);
 
-  // One send call; the count sent, or -1.
-  long Send(std::string_view data);
+  // Sends all of `pieces` as one stream, waiting at most `limit` in all
+  // for room in the socket's buffer; kReady once everything is out.
+  WaitResult Send(std::span<const std::string_view> pieces, std::chrono::milliseconds limit,
+                  const WakeSignal* wake);
 
   // Waits at most `limit` for data (or end of stream) to read.
   WaitResult WaitReadable(std::chrono::milliseconds limit, const WakeSignal* wake);

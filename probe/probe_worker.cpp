@@ -7,12 +7,17 @@
 
 namespace quimbel {
 
-std::string FormatRequest(const std::string& path, const std::string& host, std::uint16_t port) {
-  // Byte for byte the request the checker has always sent, line ends
-  // included: servers that were tested against it answer it the same way.
+std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port) {
   std::string request = "GET ";
   request += path;
-  request +=
+  request += RequestAfterPath(host, port);
+  return request;
+}
+
+std::string RequestAfterPath(const std::string& host, std::uint16_t port) {
+  // Byte for byte the request the checker has always sent, line ends
+  // included: servers that were tested against it answer it the same way.
+  std::string request =
       " HTTP/1.0\nAccept: */*\nAccept-Language: en-au\nAccept-Encoding: gzip, deflate\n"
       "User-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows 98)\nHost: ";
   request += host;
@@ -39,12 +44,11 @@ void ProbeWorker::Start() {
 
 std::uint64_t ProbeWorker::Kick(ProbeJob job) {
   const std::uint64_t number = next_job_++;
-  thread_.Kick([this, number, job = std::move(job)] {
-    ProbeOutcome outcome = Probe(number, job);
+  thread_.Kick([this, number, job = std::move(job)]() mutable {
+    ProbeOutcome outcome = Probe(number, std::move(job));
     const std::int64_t code = outcome.code;
-    std::string url = outcome.url;
-    poster_.Post(
-        WorkerMessage{MessageId::kProbeDone, number, code, std::move(url), std::move(outcome)});
+    // The URL travels once, in the outcome: a link can be huge.
+    poster_.Post(WorkerMessage{MessageId::kProbeDone, number, code, {}, std::move(outcome)});
   });
   return number;
 }
@@ -61,11 +65,13 @@ void ProbeWorker::Post(MessageId id, std::uint64_t job, std::int64_t param, std:
   poster_.Post(WorkerMessage{id, job, param, std::move(text), {}});
 }
 
-ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, const ProbeJob& job) {
+ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   ProbeOutcome outcome;
   outcome.job = job_number;
-  outcome.url = job.url;
-  Post(MessageId::kProbeBegun, job_number, 0, outcome.url);
+  outcome.url = std::move(job.url);
+  // Only for display: a URL of many megabytes is not copied into messages.
+  constexpr std::size_t kShownLength = 1 << 16;
+  Post(MessageId::kProbeBegun, job_number, 0, outcome.url.substr(0, kShownLength));
 
   if (!outcome.url.empty()) {
     const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(outcome.url[0])));
@@ -75,7 +81,8 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, const ProbeJob& job) {
   outcome.protocol = protocol_;
   outcome.host = UrlHost(outcome.url, protocol_);
   const std::optional<std::uint16_t> port = UrlPort(outcome.url, protocol_);
-  const std::string path = UrlPath(outcome.url, protocol_);
+  // The path stays a piece of the URL: the request goes out in pieces.
+  const UrlPathPieces path = UrlPathView(outcome.url, protocol_);
 
   Post(MessageId::kProbeConnecting, job_number, 0, outcome.host);
   Connection connection = ConnectToHost(outcome.host, port, job.time_limit, &wake_);
@@ -87,13 +94,18 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, const ProbeJob& job) {
   }
   if (protocol_ == Protocol::kFtp) return outcome;  // a connection is all an ftp link gets
 
-  const std::string request = FormatRequest(path, outcome.host, *port);
-  const long sent = connection.socket.Send(request);
-  if (sent != static_cast<long>(request.size())) {
+  const std::string after = RequestAfterPath(outcome.host, *port);
+  const std::string_view pieces[] = {"GET ", path.text, path.slash_added ? "/" : "", after};
+  const WaitResult sent = connection.socket.Send(pieces, job.time_limit, &wake_);
+  if (sent != WaitResult::kReady) {
     outcome.code = kSendFailed;
+    outcome.cancelled = sent == WaitResult::kWoken;
     return outcome;
   }
-  Post(MessageId::kProbeRequestSent, job_number, sent);
+  std::size_t request_size = 0;
+  for (const std::string_view piece : pieces)
+    request_size += piece.size();
+  Post(MessageId::kProbeRequestSent, job_number, static_cast<std::int64_t>(request_size));
 
   switch (connection.socket.WaitReadable(job.time_limit, &wake_)) {
     case WaitResult::kTimedOut:

@@ -43,7 +43,9 @@ struct ProbeOutcome {
 
 // The request sent for an http URL. The "Host:" header carries ":port" only
 // when the port is not the protocol's default.
-std::string FormatRequest(const std::string& path, const std::string& host, std::uint16_t port);
+std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port);
+// What follows the path in that request.
+std::string RequestAfterPath(const std::string& host, std::uint16_t port);
 
 class ProbeWorker {
  public:
@@ -67,7 +69,7 @@ class ProbeWorker {
   void Stop();
 
  private:
-  ProbeOutcome Probe(std::uint64_t job_number, const ProbeJob& job);
+  ProbeOutcome Probe(std::uint64_t job_number, ProbeJob job);
   void Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text = {});
 
   MessagePoster& poster_;

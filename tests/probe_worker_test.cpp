@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "probe/probe_worker.h"
@@ -216,6 +217,44 @@ TEST_F(ProbeTest, StopDuringAConnectAttemptJoinsAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   worker_.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(ProbeTest, ALongRequestGoesOutWhole) {
+  // Far more than a socket buffer takes in one call.
+  const std::string path = "/" + std::string(6 << 20, 'p');
+  server_.On(path + "/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const ProbeOutcome outcome = Probe(Local(path), 5s);
+  EXPECT_EQ(outcome.code, kReplyRead);
+  EXPECT_EQ(outcome.reply, "HTTP/1.0 200 OK\r\n\r\n");
+}
+
+// A resolver that takes far longer than any time limit of the tests.
+std::optional<Ipv4Address> SlowResolver(const std::string&) {
+  std::this_thread::sleep_for(3s);
+  return Ipv4Address{0x0100007f};
+}
+
+TEST(LookupHostWithin, TheTimeLimitAndAStopEndTheWait) {
+  auto start = std::chrono::steady_clock::now();
+  WaitResultOf<Ipv4Address> found = LookupHostWithin("slow.test", 200ms, nullptr, &SlowResolver);
+  EXPECT_EQ(found.result, WaitResult::kTimedOut);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+
+  WakeSignal wake;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    wake.Wake();
+  });
+  start = std::chrono::steady_clock::now();
+  found = LookupHostWithin("slow.test", 30s, &wake, &SlowResolver);
+  stopper.join();
+  EXPECT_EQ(found.result, WaitResult::kWoken);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+
+  found = LookupHostWithin("localhost", 5s, nullptr);
+  ASSERT_EQ(found.result, WaitResult::kReady);
+  EXPECT_EQ(found.value->network_order, 0x0100007fu);
+  EXPECT_EQ(LookupHostWithin("no.such.invalid", 5s, nullptr).result, WaitResult::kFailed);
 }
 
 TEST_F(ProbeTest, BadUrlsNeverCrash) {

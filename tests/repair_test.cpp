@@ -223,7 +223,7 @@ TEST_F(RepairTest, OneFileRewrites) {
     // Only the page and its backup remain: no temporary copy anywhere.
     EXPECT_EQ(testing::FolderEntries(folder.path()),
               (std::vector<std::string>{"links.htm", "links.rep"}));
-    EXPECT_EQ(host_.messages.size(), 1u);
+    ASSERT_EQ(host_.messages.size(), 1u);
     if (!c.success) {
       EXPECT_EQ(host_.messages[0],
                 "We looked in file\n" + file + "\nbut could not file the URL\nQ");
@@ -283,6 +283,32 @@ TEST_F(RepairTest, AStopEndsBetweenFilesAndAFailedWriteMarksNothing) {
   EXPECT_EQ(Marks(), (std::vector<std::uint32_t>{0x00010001, 0}));
   ASSERT_EQ(host_.reasons.size(), 1u);
   EXPECT_EQ(host_.reasons[0], "Cannot replace " + b + ": No space left on device");
+}
+
+TEST_F(RepairTest, TwoRepairsOfOnePageAtOnceNeverShortenIt) {
+  // A page of many lines, the bad link in the middle.
+  std::string before;
+  for (int i = 0; i < 20000; ++i)
+    before += i == 10000 ? "<a href=\"U\">bad</a>\n" : "<p>line " + std::to_string(i) + "</p>\n";
+  const std::string page = folder_.Write("big.htm", before);
+  std::string repaired = before;
+  repaired.replace(repaired.find("<a href"), 19, "<!-- QUIMBEL COMMENT <a href=\"U\">bad</a>-->");
+  const RepairRequest request{"U", "HTTP Code 404 Not Found", ""};
+
+  // The first repair has its temporary file open when the second one runs
+  // from start to finish; then the first one finishes.
+  RepairSession first(host_), second(host_);
+  ASSERT_TRUE(first.BeginFileRepair(page).ok());
+  ASSERT_TRUE(second.BeginFileRepair(page).ok());
+  ASSERT_TRUE(second.RepairLine(request, page, Type(0)));
+  ASSERT_TRUE(second.FinishFileRepair().ok());
+  EXPECT_EQ(testing::ReadFile(page), repaired);
+  ASSERT_TRUE(first.RepairLine(request, page, Type(0)));
+  ASSERT_TRUE(first.FinishFileRepair().ok());
+  EXPECT_EQ(testing::ReadFile(page), repaired);
+  EXPECT_EQ(testing::ReadFile(folder_.path() / "big.rep"), before);
+  EXPECT_EQ(testing::FolderEntries(folder_.path()),
+            (std::vector<std::string>{"big.htm", "big.rep"}));
 }
 
 TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
