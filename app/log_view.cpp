@@ -6,14 +6,14 @@
 
 namespace quimbel {
 
-CMyEditView::CMyEditView(QWidget* parent) : QPlainTextEdit(parent) {
+LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setUndoRedoEnabled(false);
   setFocusPolicy(Qt::ClickFocus);
 }
 
-void CMyEditView::Append(std::string_view text) {
+void LogView::Append(std::string_view text) {
   QTextCursor cursor(document());
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(QString::fromStdString(LogLineText(text)));
@@ -22,12 +22,12 @@ void CMyEditView::Append(std::string_view text) {
   document()->setModified(false);
 }
 
-void CMyEditView::Clear() {
+void LogView::Clear() {
   setPlainText(QString());
   document()->setModified(false);
 }
 
-void CMyEditView::focusInEvent(QFocusEvent* event) {
+void LogView::focusInEvent(QFocusEvent* event) {
   QPlainTextEdit::focusInEvent(event);
   if (focus_target_) focus_target_->setFocus(Qt::OtherFocusReason);
 }

@@ -1,4 +1,4 @@
-// CMyEditView: the log pane. Read-only plain text without wrapping; every
+// LogView: the log pane. Read-only plain text without wrapping; every
 // append goes to the end with a line break after it and is scrolled into
 // view. It never takes the keyboard focus: that goes to the results list.
 #pragma once
@@ -7,9 +7,9 @@
 
 namespace quimbel {
 
-class CMyEditView : public QPlainTextEdit {
+class LogView : public QPlainTextEdit {
  public:
-  explicit CMyEditView(QWidget* parent = nullptr);
+  explicit LogView(QWidget* parent = nullptr);
 
   void Append(std::string_view text);
   void Clear();

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/main_frame.h"
+#include "app/application.h"
+#include "app/main_window.h"
 #include "core/product.h"
-#include "app/quimbel_app.h"
 
 int main(int argc, char** argv) {
   // Without a display Qt would only abort; say what to do instead.
@@ -20,10 +20,11 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("Quimbel");
   QApplication::setOrganizationName("Marrowfen");
-  QApplication::setApplicationVersion(QString::fromUtf8(quimbel::kProductVersion.data(), static_cast<int>(quimbel::kProductVersion.size())));
+  QApplication::setApplicationVersion(QString::fromUtf8(
+      quimbel::kProductVersion.data(), static_cast<int>(quimbel::kProductVersion.size())));
 
-  quimbel::CQuimbelApp quimbel;
-  quimbel::CMainFrame frame(quimbel.settings(), &quimbel.visited);
+  quimbel::Application quimbel;
+  quimbel::MainWindow frame(quimbel.settings(), &quimbel.visited);
   frame.show();
   return application.exec();
 }

@@ -20,8 +20,8 @@
 #include "cli/cli_host.h"
 #include "cli/cli_repair_host.h"
 #include "core/message_loop.h"
+#include "core/run_controller.h"
 #include "core/settings_store.h"
-#include "core/test_run_controller.h"
 #include "core/window_rules.h"
 #include "export/report_writers.h"
 #include "platform/qsettings_config_store.h"
@@ -181,8 +181,7 @@ bool PathExists(const Options& options, ConfigStore& config, CliHost& host) {
   SettingsStore settings(read_only);
   const FileSelection selection{options.path,
                                 options.purge ? Function::kRemoveComments : Function::kTestUrls,
-                                options.scope.all_files,
-                                options.scope.recurse,
+                                options.scope.all_files, options.scope.recurse,
                                 options.scope.filter == ExtensionFilter::kHtmlOnly};
   return AcceptFileSelection(settings, selection, host);
 }
@@ -264,7 +263,7 @@ int Run(int argc, char** argv) {
   CliHost host(loop, std::cerr, options.quiet, ::isatty(STDERR_FILENO) == 1);
   if (!PathExists(options, config, host)) return kExitCannotRun;
 
-  std::unique_ptr<TestRunController> controller;
+  std::unique_ptr<RunController> controller;
   // The status bar messages show nothing here: they need not wake the loop.
   LoopPoster poster(
       loop, [&](const WorkerMessage& message) { controller->HandleMessage(message); },
@@ -273,7 +272,7 @@ int Run(int argc, char** argv) {
                message.id == MessageId::kPurgeFileStarted ||
                message.id == MessageId::kPurgeFileDone;
       });
-  controller = std::make_unique<TestRunController>(host, poster);
+  controller = std::make_unique<RunController>(host, poster);
   host.on_timer = [&](int id) { controller->OnTimer(id); };
   controller->SetFilter(filter);
   controller->SetTimeout(std::chrono::seconds(timeout));

@@ -6,19 +6,23 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "dialogs/static_link.h"
 #include "core/product.h"
+#include "dialogs/hyperlink_label.h"
 
 namespace quimbel {
 
-CAboutDlg::CAboutDlg(QWidget* parent, bool& mail_visited, bool& home_visited) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent, bool& mail_visited, bool& home_visited)
+    : QDialog(parent) {
   setWindowTitle("About Quimbel");
   auto* layout = new QGridLayout(this);
   layout->setColumnStretch(1, 1);  // the icon's column stays narrow
   auto* icon = new QLabel(this);
   icon->setPixmap(windowIcon().pixmap(32, 32));
   layout->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
-  layout->addWidget(new QLabel(QString::fromUtf8(kProductVersionLine.data(), static_cast<int>(kProductVersionLine.size())), this), 0, 1);
+  layout->addWidget(new QLabel(QString::fromUtf8(kProductVersionLine.data(),
+                                                 static_cast<int>(kProductVersionLine.size())),
+                               this),
+                    0, 1);
   layout->addWidget(new QLabel("A link checker for web authors", this), 1, 1);
   layout->addWidget(new QLabel("Copyright (C) Marrowfen", this), 2, 1);
 
@@ -35,11 +39,11 @@ CAboutDlg::CAboutDlg(QWidget* parent, bool& mail_visited, bool& home_visited) : 
       legal));
   layout->addWidget(legal, 4, 0, 1, 2);
 
-  mail_ =
-      new CStaticLink(QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size())),
-                      mail_visited, this);
-  home_ = new CStaticLink(QString::fromUtf8(kHomePage.data(), static_cast<int>(kHomePage.size())),
-                          home_visited, this);
+  mail_ = new HyperlinkLabel(
+      QString::fromUtf8(kSupportMail.data(), static_cast<int>(kSupportMail.size())), mail_visited,
+      this);
+  home_ = new HyperlinkLabel(
+      QString::fromUtf8(kHomePage.data(), static_cast<int>(kHomePage.size())), home_visited, this);
   layout->addWidget(mail_, 5, 0, 1, 2);
   layout->addWidget(home_, 6, 0, 1, 2);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

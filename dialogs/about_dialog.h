@@ -1,4 +1,4 @@
-// CAboutDlg: "About Quimbel", with the maker's e-mail address and home page
+// AboutDialog: "About Quimbel", with the maker's e-mail address and home page
 // as two hyperlink labels whose visited flags live in the application.
 #pragma once
 
@@ -6,17 +6,17 @@
 
 namespace quimbel {
 
-class CStaticLink;
+class HyperlinkLabel;
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
  public:
-  CAboutDlg(QWidget* parent, bool& mail_visited, bool& home_visited);
-  CStaticLink* mail_link() const { return mail_; }
-  CStaticLink* home_link() const { return home_; }
+  AboutDialog(QWidget* parent, bool& mail_visited, bool& home_visited);
+  HyperlinkLabel* mail_link() const { return mail_; }
+  HyperlinkLabel* home_link() const { return home_; }
 
  private:
-  CStaticLink* mail_;
-  CStaticLink* home_;
+  HyperlinkLabel* mail_;
+  HyperlinkLabel* home_;
 };
 
 }  // namespace quimbel

@@ -11,7 +11,7 @@
 
 namespace quimbel {
 
-CExportDlg::CExportDlg(QWidget* parent, const ExportChoice& stored) : QDialog(parent) {
+ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialog(parent) {
   setWindowTitle("Export Bad URLs");
   auto* layout = new QVBoxLayout(this);
   auto* row = new QHBoxLayout;
@@ -29,7 +29,8 @@ CExportDlg::CExportDlg(QWidget* parent, const ExportChoice& stored) : QDialog(pa
   format_->addButton(html, 1);
   layout->addWidget(text);
   layout->addWidget(html);
-  if (QAbstractButton* chosen = format_->button(static_cast<int>(stored.format))) chosen->setChecked(true);
+  if (QAbstractButton* chosen = format_->button(static_cast<int>(stored.format)))
+    chosen->setChecked(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
   layout->addWidget(buttons);
@@ -45,18 +46,18 @@ CExportDlg::CExportDlg(QWidget* parent, const ExportChoice& stored) : QDialog(pa
   };
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(browse, &QPushButton::clicked, this, &CExportDlg::Browse);
+  connect(browse, &QPushButton::clicked, this, &ExportDialog::Browse);
   connect(format_, &QButtonGroup::idClicked, this, [this](int format) {
-    path_->setText(
-        QString::fromStdString(SwitchExportExtension(path_->text().toStdString(), static_cast<ExportFormat>(format))));
+    path_->setText(QString::fromStdString(
+        SwitchExportExtension(path_->text().toStdString(), static_cast<ExportFormat>(format))));
   });
 }
 
-ExportChoice CExportDlg::choice() const {
+ExportChoice ExportDialog::choice() const {
   return {path_->text().toStdString(), static_cast<ExportFormat>(format_->checkedId())};
 }
 
-void CExportDlg::Browse() {
+void ExportDialog::Browse() {
   const bool html = format_->checkedId() == 1;
   const QString chosen = pick_file(
       this, html ? "HTML Files (*.html);; All Files (*)" : "Text Files (*.txt);; All Files (*)",

@@ -1,4 +1,4 @@
-// CExportDlg: "Export Bad URLs". The path (at most 200 characters), the
+// ExportDialog: "Export Bad URLs". The path (at most 200 characters), the
 // format, and Browse with the save picker; the format buttons switch the
 // path between ".txt" and ".html".
 #pragma once
@@ -13,9 +13,9 @@ class QLineEdit;
 
 namespace quimbel {
 
-class CExportDlg : public QDialog {
+class ExportDialog : public QDialog {
  public:
-  CExportDlg(QWidget* parent, const ExportChoice& stored);
+  ExportDialog(QWidget* parent, const ExportChoice& stored);
 
   ExportChoice choice() const;
 

@@ -15,7 +15,7 @@
 
 namespace quimbel {
 
-CCategoryListBox::CCategoryListBox(QWidget* parent) : QListWidget(parent) {
+CategoryListBox::CategoryListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::NoSelection);
   setSortingEnabled(false);
   for (const StatusCategory& category : StatusCodeTable::Categories()) {
@@ -26,7 +26,7 @@ CCategoryListBox::CCategoryListBox(QWidget* parent) : QListWidget(parent) {
   }
 }
 
-void CCategoryListBox::ShowFilter(const ReportFilter& filter) {
+void CategoryListBox::ShowFilter(const ReportFilter& filter) {
   // Any character but "0" is reported, so it shows as checked.
   for (int i = 0; i < count(); ++i) {
     const bool reported = static_cast<std::size_t>(i) < filter.text().size() &&
@@ -35,7 +35,7 @@ void CCategoryListBox::ShowFilter(const ReportFilter& filter) {
   }
 }
 
-ReportFilter CCategoryListBox::Filter() const {
+ReportFilter CategoryListBox::Filter() const {
   std::string text;
   for (int i = 0; i < count(); ++i)
     text += item(i)->checkState() == Qt::Checked ? '1' : '0';
@@ -60,13 +60,14 @@ QPushButton* AddPresetBox(QGridLayout* layout, int row, const QString& title,
 
 }  // namespace
 
-CPreferencesDlg::CPreferencesDlg(QWidget* parent, ReportFilter& filter, int timeout, bool visible)
+PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout,
+                                     bool visible)
     : QDialog(parent), filter_(filter), timeout_(timeout), visible_(visible) {
   setWindowTitle("Preferences");
   auto* layout = new QGridLayout(this);
   layout->addWidget(new QLabel("Report Results for Checked Items - or use the Defaults", this), 0,
                     0);
-  list_ = new CCategoryListBox(this);
+  list_ = new CategoryListBox(this);
   list_->setMinimumSize(330, 300);
   layout->addWidget(list_, 1, 0, 4, 1);
 
@@ -95,28 +96,28 @@ CPreferencesDlg::CPreferencesDlg(QWidget* parent, ReportFilter& filter, int time
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
   layout->addWidget(buttons, 5, 0, 1, 2);
-  connect(buttons, &QDialogButtonBox::accepted, this, &CPreferencesDlg::accept);
+  connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
-  connect(hawk, &QPushButton::clicked, this, &CPreferencesDlg::PressTypeA);
-  connect(one_eye, &QPushButton::clicked, this, &CPreferencesDlg::PressTypeB);
+  connect(hawk, &QPushButton::clicked, this, &PreferencesDialog::PressTypeA);
+  connect(one_eye, &QPushButton::clicked, this, &PreferencesDialog::PressTypeB);
   list_->ShowFilter(filter_);
 }
 
-void CPreferencesDlg::ApplyPreset(std::string_view preset) {
+void PreferencesDialog::ApplyPreset(std::string_view preset) {
   filter_ = ReportFilter(std::string(preset));
   list_->ShowFilter(filter_);
 }
 
-void CPreferencesDlg::PressTypeA() {
+void PreferencesDialog::PressTypeA() {
   ApplyPreset(kDefaultFilter);
 }
 
-void CPreferencesDlg::PressTypeB() {
+void PreferencesDialog::PressTypeB() {
   ApplyPreset(kTypeBFilter);
 }
 
-void CPreferencesDlg::accept() {
+void PreferencesDialog::accept() {
   filter_ = list_->Filter();
   bool number = false;
   const int seconds = timeout_field_->text().trimmed().toInt(&number);

@@ -1,4 +1,4 @@
-// CPreferencesDlg: which categories are reported, the time limit for slow
+// PreferencesDialog: which categories are reported, the time limit for slow
 // hosts and whether new rows are scrolled into view.
 //
 // The dialog edits the results view's filter in place (a preset, or the
@@ -18,25 +18,25 @@ class QLineEdit;
 namespace quimbel {
 
 // The check list of the 43 report categories, in table order.
-class CCategoryListBox : public QListWidget {
+class CategoryListBox : public QListWidget {
  public:
-  explicit CCategoryListBox(QWidget* parent);
+  explicit CategoryListBox(QWidget* parent);
   void ShowFilter(const ReportFilter& filter);
   ReportFilter Filter() const;  // "1" for a checked row, "0" otherwise
 };
 
-class CPreferencesDlg : public QDialog {
+class PreferencesDialog : public QDialog {
  public:
   static constexpr int kMinTimeout = 5;
   static constexpr int kMaxTimeout = 1000;
 
-  CPreferencesDlg(QWidget* parent, ReportFilter& filter, int timeout, bool visible);
+  PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout, bool visible);
 
   int timeout() const { return timeout_; }
   bool visible() const { return visible_; }
 
   // For tests.
-  CCategoryListBox* categories() const { return list_; }
+  CategoryListBox* categories() const { return list_; }
   QLineEdit* timeout_field() const { return timeout_field_; }
   void PressTypeA();
   void PressTypeB();
@@ -51,7 +51,7 @@ class CPreferencesDlg : public QDialog {
   ReportFilter& filter_;
   int timeout_;
   bool visible_;
-  CCategoryListBox* list_;
+  CategoryListBox* list_;
   QLineEdit* timeout_field_;
   QCheckBox* visible_box_;
 };

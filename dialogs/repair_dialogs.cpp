@@ -25,7 +25,7 @@ QCheckBox* IndentedBox(const QString& text, QWidget* parent, QVBoxLayout* layout
 
 }  // namespace
 
-CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& options)
+RepairOptionsDialog::RepairOptionsDialog(QWidget* parent, const RepairOptions& options)
     : QDialog(parent) {
   setWindowTitle("URL Link Disable and File Repair");
   auto* layout = new QVBoxLayout(this);
@@ -74,7 +74,8 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpRepairOptions); });
   connect(type_, &QButtonGroup::idClicked, this, [this] { ApplyEnablingRule(); });
 
-  if (QAbstractButton* chosen = type_->button(static_cast<int>(options.type))) chosen->setChecked(true);
+  if (QAbstractButton* chosen = type_->button(static_cast<int>(options.type)))
+    chosen->setChecked(true);
   save_->setChecked(options.saveBadUrls);
   alternate_->setChecked(options.useAlternateUrl);
   preserve_->setChecked(options.preserveAsComment);
@@ -83,15 +84,16 @@ CRepairOptionsDlg::CRepairOptionsDlg(QWidget* parent, const RepairOptions& optio
   ApplyEnablingRule();
 }
 
-void CRepairOptionsDlg::ApplyEnablingRule() {
-  const RepairControlsEnabled enabled = EnabledRepairControls(static_cast<RepairType>(type_->checkedId()));
+void RepairOptionsDialog::ApplyEnablingRule() {
+  const RepairControlsEnabled enabled =
+      EnabledRepairControls(static_cast<RepairType>(type_->checkedId()));
   save_->setEnabled(enabled.saveBadUrls);
   alternate_->setEnabled(enabled.useAlternateUrl);
   preserve_->setEnabled(enabled.preserveAsComment);
   remove_comments_->setEnabled(enabled.removeComments);
 }
 
-RepairOptions CRepairOptionsDlg::options() const {
+RepairOptions RepairOptionsDialog::options() const {
   RepairOptions options;
   options.type = static_cast<RepairType>(type_->checkedId());
   options.saveBadUrls = save_->isChecked();
@@ -102,7 +104,7 @@ RepairOptions CRepairOptionsDlg::options() const {
   return options;
 }
 
-CRepairFailureDlg::CRepairFailureDlg(QWidget* parent, const RepairFailure& failure)
+RepairFailureDialog::RepairFailureDialog(QWidget* parent, const RepairFailure& failure)
     : QDialog(parent) {
   setWindowTitle("Repair Failure");
   auto* layout = new QVBoxLayout(this);
@@ -135,7 +137,7 @@ CRepairFailureDlg::CRepairFailureDlg(QWidget* parent, const RepairFailure& failu
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 }
 
-bool CRepairFailureDlg::IgnoreRow() const {
+bool RepairFailureDialog::IgnoreRow() const {
   return result() == QDialog::Accepted && ignore_->isChecked();
 }
 

@@ -1,5 +1,5 @@
-// The repair's two dialogs: CRepairOptionsDlg ("URL Link Disable and File
-// Repair"), which edits the six RepairOptions, and CRepairFailureDlg
+// The repair's two dialogs: RepairOptionsDialog ("URL Link Disable and File
+// Repair"), which edits the six RepairOptions, and RepairFailureDialog
 // ("Repair Failure"), which names where a repair stopped.
 #pragma once
 
@@ -13,9 +13,9 @@ class QCheckBox;
 
 namespace quimbel {
 
-class CRepairOptionsDlg : public QDialog {
+class RepairOptionsDialog : public QDialog {
  public:
-  CRepairOptionsDlg(QWidget* parent, const RepairOptions& options);
+  RepairOptionsDialog(QWidget* parent, const RepairOptions& options);
 
   // The values as the controls show them; type -1 when no button is chosen.
   RepairOptions options() const;
@@ -40,9 +40,9 @@ class CRepairOptionsDlg : public QDialog {
   QCheckBox* skip_;
 };
 
-class CRepairFailureDlg : public QDialog {
+class RepairFailureDialog : public QDialog {
  public:
-  CRepairFailureDlg(QWidget* parent, const RepairFailure& failure);
+  RepairFailureDialog(QWidget* parent, const RepairFailure& failure);
   // Left with OK and "ignore this instance" checked.
   bool IgnoreRow() const;
   QCheckBox* ignore_box() const { return ignore_; }

@@ -78,9 +78,9 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
 }
 
 ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host) {
-  const ExportChoice stored{settings.Get(settings::kExportStarter),
-                            settings.Get(settings::kExportText) == 0 ? ExportFormat::kText
-                                                                     : ExportFormat::kHtml};
+  const ExportChoice stored{
+      settings.Get(settings::kExportStarter),
+      settings.Get(settings::kExportText) == 0 ? ExportFormat::kText : ExportFormat::kHtml};
   const std::optional<ExportChoice> choice = host.AskExportChoice(stored);
   if (!choice) return ExportResult::kCancelled;
   if (std::ifstream(choice->path).is_open() &&

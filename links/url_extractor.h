@@ -24,7 +24,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace quimbel {
 
 inline constexpr std::string_view kPlaceholderAnchorName = "Quimbel supplied this anchor name";

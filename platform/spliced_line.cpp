@@ -27,9 +27,9 @@ std::size_t SplicedLine::Find(std::string_view token, std::size_t from) const {
   if (from < kept_.size()) {
     // Only the last bytes of kept() can begin a token, one that runs on
     // into the rest.
-    const std::size_t start = std::max(from, kept_.size() - std::min(kept_.size(), token.size() - 1));
-    const std::string joint =
-        kept_.substr(start) + std::string(rest().substr(0, token.size() - 1));
+    const std::size_t start =
+        std::max(from, kept_.size() - std::min(kept_.size(), token.size() - 1));
+    const std::string joint = kept_.substr(start) + std::string(rest().substr(0, token.size() - 1));
     const std::size_t at = FindStartingBefore(joint, token, kept_.size() - start);
     if (at != npos) return start + at;
     from = kept_.size();

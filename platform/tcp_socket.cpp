@@ -85,8 +85,7 @@ struct PendingLookup {
 
 }  // namespace
 
-WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name,
-                                           std::chrono::milliseconds limit,
+WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono::milliseconds limit,
                                            const WakeSignal* wake, Resolver resolve) {
   WaitResultOf<Ipv4Address> outcome;
   if (name.empty() || CannotBeAHostName(name) || EndsWithInvalidDomain(name)) return outcome;
@@ -121,7 +120,8 @@ WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name,
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const int ready = ::poll(fds, wake ? 2 : 1, static_cast<int>(std::max<long long>(0, left.count())));
+    const int ready =
+        ::poll(fds, wake ? 2 : 1, static_cast<int>(std::max<long long>(0, left.count())));
     if (ready < 0 && errno == EINTR) continue;
     if (wake && (fds[1].revents & POLLIN)) {
       outcome.result = WaitResult::kWoken;
@@ -233,7 +233,8 @@ WaitResult TcpSocket::Send(std::span<const std::string_view> pieces,
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return WaitResult::kFailed;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return WaitResult::kTimedOut;
     const WaitResult room = WaitFor(POLLOUT, left, wake);
     if (room != WaitResult::kReady) return room;

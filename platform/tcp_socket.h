@@ -52,8 +52,7 @@ class WakeSignal;
 // lookup runs on a helper thread that finishes on its own when the wait
 // is given up. `resolve` stands in for LookupHost() in tests.
 using Resolver = std::optional<Ipv4Address> (*)(const std::string& name);
-WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name,
-                                           std::chrono::milliseconds limit,
+WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono::milliseconds limit,
                                            const WakeSignal* wake, Resolver resolve = &LookupHost);
 
 // Wakes one blocking wait of another thread. Level-triggered: once woken,

@@ -45,8 +45,7 @@ Status CheckWritable(const std::string& path) {
   if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &status) != 0) {
     return Status::FromErrno("Cannot replace", path, errno != 0 ? errno : EINVAL);
   }
-  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-      ::access(path.c_str(), W_OK) != 0) {
+  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0) {
     return Status::Error("Cannot replace " + path + ": the file is read-only");
   }
   return Status::Ok();
@@ -167,9 +166,8 @@ Status ReplacementFile::Commit(const struct stat& original, Install install) {
   }
   if (error == 0) {
     // A hard link installs the file without ever replacing one that exists.
-    const int result = install == Install::kReplace
-                           ? ::rename(temporary_.c_str(), target_.c_str())
-                           : ::link(temporary_.c_str(), target_.c_str());
+    const int result = install == Install::kReplace ? ::rename(temporary_.c_str(), target_.c_str())
+                                                    : ::link(temporary_.c_str(), target_.c_str());
     if (result != 0) error = errno;
   }
   if (error != 0 || install == Install::kKeepExisting) Abandon();

@@ -243,8 +243,8 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
 
   if (success) {
     host.ShowMessage("All URL repairs completed", MessageIcon::kInformation);
-  } else if (!outcome.stopped &&
-             host.ShowRepairFailure({current_file, last_url, failure_reason}) && stopped_at) {
+  } else if (!outcome.stopped && host.ShowRepairFailure({current_file, last_url, failure_reason}) &&
+             stopped_at) {
     rows.RemoveRow(*stopped_at);
   }
   session.Abandon();

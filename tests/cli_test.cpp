@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,8 +53,8 @@ class Cli {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string& stdout_path = stdout_to.empty() ? out : stdout_to;
-    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     Result result;

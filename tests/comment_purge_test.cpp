@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "core/test_run_controller.h"
+#include "core/run_controller.h"
 #include "purge/comment_purge.h"
 #include "tests/controller_harness.h"
 #include "tests/injected_fault.h"
@@ -155,8 +155,8 @@ bool LiteralFilter(bool& in_comment, int& comments, std::string text, std::strin
 
 TEST(CommentFilter, AgreesWithTheLiteralMethodOnRandomLines) {
   // Pieces that make tokens appear where a comment is cut out.
-  const std::string pieces[] = {"<!--", "-->", "<!-", "<!", "<", "!", "-", "--", ">", "x",
-                                "DOC", "TYPE", "DOCTYPE", " "};
+  const std::string pieces[] = {"<!--", "-->", "<!-", "<!",  "<",    "!",       "-",
+                                "--",   ">",   "x",   "DOC", "TYPE", "DOCTYPE", " "};
   std::mt19937 random(20261207);
   for (int round = 0; round < 20000; ++round) {
     CommentFilter fast;
@@ -192,9 +192,9 @@ TEST_F(PurgeRunTest, LogsEachFileAndEndsLikeATestRun) {
   controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kOff});
   EXPECT_FALSE(controller_->running());
   EXPECT_EQ(controller_->results().size(), 1u);
-  EXPECT_EQ(host_.prompter.questions,
-            (std::vector<std::string>{
-                "Remove all HTML comments from 2 files? This cannot be undone."}));
+  EXPECT_EQ(
+      host_.prompter.questions,
+      (std::vector<std::string>{"Remove all HTML comments from 2 files? This cannot be undone."}));
   host_.prompter.answers = {true};
   controller_->StartPurge(site_.path().string(), {false, true, ExtensionFilter::kOff});
   EXPECT_TRUE(controller_->results().empty());
@@ -239,8 +239,8 @@ TEST_F(PurgeRunTest, AFileThatCannotBeReplacedIsAnErrorWithItsReason) {
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(testing::ReadFile(a), "a<!-- 1 -->\n");
   EXPECT_EQ(controller_->purge_failures(), 1);
-  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nError: Cannot replace " +
-                           a + ": No space left on device\nResults for " + a +
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nError: Cannot replace " + a +
+                           ": No space left on device\nResults for " + a +
                            ": Comments purged: 0. \n\nEnd of test: <date>\n");
   EXPECT_EQ(testing::FolderEntries(site_.path()), (std::vector<std::string>{"a.htm"}));
 }

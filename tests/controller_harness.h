@@ -1,4 +1,4 @@
-// ControllerHarness: a TestRunController on a headless message loop with a
+// ControllerHarness: a RunController on a headless message loop with a
 // RecordingHost, as a test fixture base. Loops are bounded in time.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <memory>
 
-#include "core/test_run_controller.h"
+#include "core/run_controller.h"
 #include "tests/recording_host.h"
 
 namespace quimbel::testing {
@@ -17,7 +17,7 @@ class ControllerHarness : public ::testing::Test {
   ControllerHarness()
       : host_(loop_),
         poster_(loop_, [this](const WorkerMessage& m) { controller_->HandleMessage(m); }) {
-    controller_ = std::make_unique<TestRunController>(host_, poster_);
+    controller_ = std::make_unique<RunController>(host_, poster_);
     host_.on_timer = [this](int id) { controller_->OnTimer(id); };
     controller_->SetUp();
   }
@@ -39,7 +39,7 @@ class ControllerHarness : public ::testing::Test {
   MessageLoop loop_;
   RecordingHost host_;
   LoopPoster poster_;
-  std::unique_ptr<TestRunController> controller_;
+  std::unique_ptr<RunController> controller_;
 };
 
 }  // namespace quimbel::testing

@@ -7,8 +7,8 @@
 
 #include "export/export_command.h"
 #include "platform/memory_config_store.h"
-#include "tests/recording_repair_host.h"
 #include "tests/injected_fault.h"
+#include "tests/recording_repair_host.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -58,7 +58,8 @@ TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
   const std::string text = (folder_.path() / "r.txt").string();
   host_.export_answer = ExportChoice{text, ExportFormat::kText};
   ExportResults(rows_, settings_, host_);
-  EXPECT_EQ(host_.export_shown_with, (std::vector<ExportChoice>{{"results.txt", ExportFormat::kText}}));
+  EXPECT_EQ(host_.export_shown_with,
+            (std::vector<ExportChoice>{{"results.txt", ExportFormat::kText}}));
   EXPECT_EQ(testing::ReadFile(text),
             "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
 

@@ -16,14 +16,14 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/main_frame.h"
-#include "app/quimbel_view.h"
+#include "app/main_window.h"
 #include "app/results_printer.h"
+#include "app/results_view.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
+#include "dialogs/hyperlink_label.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/repair_dialogs.h"
-#include "dialogs/static_link.h"
 #include "export/report_writers.h"
 #include "platform/memory_config_store.h"
 #include "tests/temp_folder.h"
@@ -56,8 +56,8 @@ struct Window {
   }
   MemoryConfigStore store;
   SettingsStore settings;
-  CMainFrame frame;
-  CQuimbelView* view() { return frame.results_view(); }
+  MainWindow frame;
+  ResultsView* view() { return frame.results_view(); }
   void FinishEmptyRun(const testing::TempFolder& folder) {
     const std::string empty = folder.Write("empty.txt", "");
     view()->controller().StartTest(empty, {});
@@ -73,7 +73,7 @@ class GuiRepairTest : public QObject {
   void initTestCase() { MessageBoxes::StartRecording(); }
 
   void repairOptionsDialogEnabling() {
-    CRepairOptionsDlg dialog(nullptr, RepairOptions{});
+    RepairOptionsDialog dialog(nullptr, RepairOptions{});
     QCOMPARE(dialog.type_group()->checkedId(), 0);
     QVERIFY(!dialog.alternate_box()->isEnabled() && !dialog.save_box()->isEnabled());
     QVERIFY(dialog.alternate_box()->isChecked() && dialog.preserve_box()->isChecked());
@@ -102,7 +102,7 @@ class GuiRepairTest : public QObject {
     QVERIFY(w.frame.action(Command::kRepair)->isEnabled());
 
     // Cancel in the real options dialog stores nothing and changes nothing.
-    OnNextDialog<CRepairOptionsDlg>([](CRepairOptionsDlg* d) { d->reject(); });
+    OnNextDialog<RepairOptionsDialog>([](RepairOptionsDialog* d) { d->reject(); });
     w.frame.action(Command::kRepair)->trigger();
     const auto repair_values = [&] {
       int n = 0;
@@ -115,7 +115,7 @@ class GuiRepairTest : public QObject {
 
     // OK stores all six; U9 is not in the file, and the failure dialog's
     // box asks to drop its row.
-    OnNextDialog<CRepairOptionsDlg>([](CRepairOptionsDlg* d) {
+    OnNextDialog<RepairOptionsDialog>([](RepairOptionsDialog* d) {
       d->type_group()->button(2)->click();
       d->save_box()->setChecked(false);
       d->accept();
@@ -147,7 +147,7 @@ class GuiRepairTest : public QObject {
   }
 
   void exportDialogAndCommand() {
-    CExportDlg dialog(nullptr, {"results.txt", ExportFormat::kText});
+    ExportDialog dialog(nullptr, {"results.txt", ExportFormat::kText});
     QCOMPARE(dialog.path_field()->maxLength(), 200);
     dialog.format_group()->button(1)->click();
     QCOMPARE(dialog.path_field()->text(), QString("results.html"));
@@ -186,7 +186,7 @@ class GuiRepairTest : public QObject {
   void popupMenuPropertiesAndBrowsing() {
     testing::TempFolder folder;
     Window w;
-    CQuimbelView* view = w.view();
+    ResultsView* view = w.view();
     AddRow(view->results(), "http://a.test/x%20y.htm", "HTTP Code 404 Not Found", "/w/a.htm");
     AddRow(view->results(), "ftp://b.test/", "HTTP Code 301 Moved Permanently", "/w/a.htm",
            "http://b.test/new/");
@@ -280,7 +280,7 @@ class GuiRepairTest : public QObject {
 
   void hyperlinkLabel() {
     bool visited = false;
-    CStaticLink link("quimbel@marrowfen.example", visited);
+    HyperlinkLabel link("quimbel@marrowfen.example", visited);
     link.show();
     QCOMPARE(link.TextColour(), QColor(0, 0, 255));
     QVERIFY(link.font().underline());
@@ -315,7 +315,7 @@ class GuiRepairTest : public QObject {
     // The flag outlives the About box.
     bool home = false;
     {
-      CAboutDlg about(nullptr, visited, home);
+      AboutDialog about(nullptr, visited, home);
       QCOMPARE(about.windowTitle(), QString("About Quimbel"));
       QCOMPARE(about.mail_link()->TextColour(), QColor(128, 0, 128));
       QCOMPARE(about.home_link()->TextColour(), QColor(0, 0, 255));

@@ -15,12 +15,12 @@
 #include <QtTest>
 
 #include "app/log_view.h"
-#include "app/main_frame.h"
-#include "app/quimbel_view.h"
-#include "dialogs/file_select_dialog.h"
+#include "app/main_window.h"
+#include "app/results_view.h"
+#include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
-#include "dialogs/progress_dialog.h"
+#include "dialogs/progress_window.h"
 #include "platform/memory_config_store.h"
 #include "platform/qsettings_config_store.h"
 #include "tests/nginx_fixture.h"
@@ -67,7 +67,7 @@ class GuiTest : public QObject {
   void menusToolbarAndIdleEnabling() {
     MemoryConfigStore store;
     SettingsStore settings(store);
-    CMainFrame frame(settings);
+    MainWindow frame(settings);
     frame.show();
     QCOMPARE(frame.windowTitle(), QString("Quimbel"));
     const std::pair<Command, const char*> texts[] = {
@@ -124,9 +124,9 @@ class GuiTest : public QObject {
     QSettingsConfigStore store((config.path() / "Quimbel.conf").string());
     SettingsStore settings(store);
     settings.Set(settings::kTimeout, 5);
-    CMainFrame frame(settings);
+    MainWindow frame(settings);
     frame.show();
-    CQuimbelView* view = frame.results_view();
+    ResultsView* view = frame.results_view();
     view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
       FileSelection chosen = values;
       chosen.path = site.path().string();
@@ -185,7 +185,7 @@ class GuiTest : public QObject {
   void closingAsksAndStoresTheWidths() {
     MemoryConfigStore store;
     SettingsStore settings(store);
-    CMainFrame frame(settings);
+    MainWindow frame(settings);
     frame.show();
     ResultList& rows = frame.results_view()->results();
     for (int i = 0; i < 3; ++i)
@@ -205,7 +205,8 @@ class GuiTest : public QObject {
   }
 
   void fileSelectionDialog() {
-    CFileSelectDlg dialog(nullptr, {"/site", Function::kTestUrls, false, false, false}, "/web/index.htm");
+    FileSelectionDialog dialog(nullptr, {"/site", Function::kTestUrls, false, false, false},
+                               "/web/index.htm");
     dialog.recurse_box()->click();
     QVERIFY(dialog.all_files_box()->isChecked());
     dialog.all_files_box()->click();
@@ -231,7 +232,7 @@ class GuiTest : public QObject {
 
   void preferencesPresetsRangeAndStoring() {
     ReportFilter filter;
-    CPreferencesDlg dialog(nullptr, filter, 15, false);
+    PreferencesDialog dialog(nullptr, filter, 15, false);
     auto checked = [&] {
       int n = 0;
       for (int i = 0; i < dialog.categories()->count(); ++i) {
@@ -260,15 +261,15 @@ class GuiTest : public QObject {
     // OK stores all three.
     MemoryConfigStore store;
     SettingsStore settings(store);
-    CMainFrame frame(settings);
-    OnNextDialog<CPreferencesDlg>([](CPreferencesDlg* d) {
+    MainWindow frame(settings);
+    OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
       d->PressTypeB();
       d->reject();
     });
     frame.results_view()->Preferences();
     QCOMPARE(frame.results_view()->controller().filter().text(), std::string(kTypeBFilter));
     QCOMPARE(settings.Get(settings::kFilter), std::string(kDefaultFilter));
-    OnNextDialog<CPreferencesDlg>([](CPreferencesDlg* d) {
+    OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
       d->timeout_field()->setText("30");
       d->accept();
     });
@@ -279,8 +280,8 @@ class GuiTest : public QObject {
   }
 
   void progressWindowModes() {
-    CProgressDlg test_run(nullptr, false);
-    CProgressDlg purge(nullptr, true);
+    ProgressWindow test_run(nullptr, false);
+    ProgressWindow purge(nullptr, true);
     test_run.show();
     purge.show();
     QVERIFY(test_run.url_part_visible());

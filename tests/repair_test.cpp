@@ -5,16 +5,16 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <optional>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/memory_config_store.h"
 #include "repair/repair_engine.h"
-#include "tests/recording_repair_host.h"
 #include "tests/injected_fault.h"
+#include "tests/recording_repair_host.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -395,7 +395,8 @@ TEST(RepairOptions, LoadingStoringAndEnabling) {
     settings.SetString("Repair", "Type", stored);
     EXPECT_EQ(LoadRepairOptions(settings).type, RepairType::kDisableLine) << stored;
   }
-  StoreRepairOptions(settings, RepairOptions{RepairType::kReplaceUrl, false, false, false, false, true});
+  StoreRepairOptions(settings,
+                     RepairOptions{RepairType::kReplaceUrl, false, false, false, false, true});
   EXPECT_EQ(store.values, (std::map<std::pair<std::string, std::string>, std::string>{
                               {{"Repair", "Type"}, "1"},
                               {{"Repair", "Save"}, "0"},
@@ -403,9 +404,12 @@ TEST(RepairOptions, LoadingStoringAndEnabling) {
                               {{"Repair", "Preserve"}, "0"},
                               {{"Repair", "Purge"}, "1"},
                               {{"Repair", "Ignore"}, "0"}}));
-  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(0)), (RepairControlsEnabled{false, false, false, false}));
-  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(1)), (RepairControlsEnabled{false, true, true, true}));
-  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(2)), (RepairControlsEnabled{true, false, false, false}));
+  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(0)),
+            (RepairControlsEnabled{false, false, false, false}));
+  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(1)),
+            (RepairControlsEnabled{false, true, true, true}));
+  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(2)),
+            (RepairControlsEnabled{true, false, false, false}));
 }
 
 }  // namespace

@@ -144,15 +144,16 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   testing::TempFolder folder;
   const std::string file = folder.Write("a.htm", "x");
   testing::RecordingPrompter prompter;
-  EXPECT_FALSE(AcceptFileSelection(settings_, {file, Function::kRemoveComments, true, false, true}, prompter));
+  EXPECT_FALSE(AcceptFileSelection(settings_, {file, Function::kRemoveComments, true, false, true},
+                                   prompter));
   EXPECT_EQ(settings_.Get(settings::kFunction), 1);  // options stored before the check
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), "");
   // Only a readable regular file is a file to check: a fifo would block.
   const std::string fifo = (folder.path() / "fifo.htm").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {file + "x", fifo, std::string("/dev/null")}) {
-    EXPECT_FALSE(AcceptFileSelection(settings_, {path, Function::kTestUrls, false, false, false},
-                                     prompter));
+    EXPECT_FALSE(
+        AcceptFileSelection(settings_, {path, Function::kTestUrls, false, false, false}, prompter));
   }
   EXPECT_EQ(prompter.messages,
             (std::vector<std::string>{
@@ -160,7 +161,8 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
                 "you should\nspecify a valid directory path, NOT a file path)",
                 "The specified file does not exist", "The specified file does not exist",
                 "The specified file does not exist"}));
-  EXPECT_TRUE(AcceptFileSelection(settings_, {file, Function::kTestUrls, false, false, true}, prompter));
+  EXPECT_TRUE(
+      AcceptFileSelection(settings_, {file, Function::kTestUrls, false, false, true}, prompter));
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), file);
 }
 

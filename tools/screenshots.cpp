@@ -14,15 +14,15 @@
 #include <iostream>
 
 #include "app/log_view.h"
-#include "app/main_frame.h"
-#include "app/quimbel_view.h"
+#include "app/main_window.h"
 #include "app/results_printer.h"
+#include "app/results_view.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
-#include "dialogs/file_select_dialog.h"
+#include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
-#include "dialogs/progress_dialog.h"
+#include "dialogs/progress_window.h"
 #include "dialogs/repair_dialogs.h"
 #include "export/report_writers.h"
 #include "platform/memory_config_store.h"
@@ -76,10 +76,10 @@ int main(int argc, char** argv) {
   SettingsStore settings(store);
   settings.Set(settings::kScreenCx, 1100);
   settings.Set(settings::kScreenCy, 700);
-  CMainFrame frame(settings);
+  MainWindow frame(settings);
   frame.resize(1100, 700);
   frame.show();
-  CQuimbelView* view = frame.results_view();
+  ResultsView* view = frame.results_view();
   view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
     FileSelection chosen = values;
     chosen.path = site.path().string();
@@ -96,23 +96,23 @@ int main(int argc, char** argv) {
   Save(&frame, out, "main-window");
 
   FileSelection values{site.path().string(), Function::kTestUrls, true, true, true};
-  CFileSelectDlg select(&frame, values, "");
+  FileSelectionDialog select(&frame, values, "");
   Save(&select, out, "select-files");
   ReportFilter filter;
-  CPreferencesDlg preferences(&frame, filter, 15, false);
+  PreferencesDialog preferences(&frame, filter, 15, false);
   Save(&preferences, out, "preferences");
-  CRepairOptionsDlg repair(&frame, RepairOptions{RepairType::kReplaceUrl, true, true, true, true, false});
+  RepairOptionsDialog repair(&frame,
+                             RepairOptions{RepairType::kReplaceUrl, true, true, true, true, false});
   Save(&repair, out, "repair-options");
-  CRepairFailureDlg failure(&frame, {site.path().string() + "/index.htm",
-                                     base + "/missing/page3.htm",
-                                     "Cannot replace " + site.path().string() +
-                                         "/index.htm: the file is read-only"});
+  RepairFailureDialog failure(
+      &frame, {site.path().string() + "/index.htm", base + "/missing/page3.htm",
+               "Cannot replace " + site.path().string() + "/index.htm: the file is read-only"});
   Save(&failure, out, "repair-failure");
-  CExportDlg export_dialog(&frame, {"/home/user/results.txt", ExportFormat::kText});
+  ExportDialog export_dialog(&frame, {"/home/user/results.txt", ExportFormat::kText});
   Save(&export_dialog, out, "export");
   VisitedLinks visited;
   visited.home = true;
-  CAboutDlg about(&frame, visited.mail, visited.home);
+  AboutDialog about(&frame, visited.mail, visited.home);
   Save(&about, out, "about");
   // The print preview of the listing.
   QPrinter printer(QPrinter::HighResolution);
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   preview.updatePreview();
   preview.fitInView();
   Save(&preview, out, "print-preview");
-  CProgressDlg purge_progress(&frame, true);
+  ProgressWindow purge_progress(&frame, true);
   purge_progress.Transfer({site.path().string() + "/index.htm", "1", "2", "", "", "", ""});
   Save(&purge_progress, out, "progress-purge");
   return 0;

@@ -1,4 +1,4 @@
-#include "dialogs/progress_dialog.h"
+#include "dialogs/progress_window.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -28,7 +28,7 @@ QLabel* NumberLabel(QWidget* parent) {
 
 }  // namespace
 
-CProgressDlg::CProgressDlg(QWidget* owner, bool file_only)
+ProgressWindow::ProgressWindow(QWidget* owner, bool file_only)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setWindowTitle("Testing Progress");
   setModal(false);
@@ -87,7 +87,7 @@ CProgressDlg::CProgressDlg(QWidget* owner, bool file_only)
   }
 }
 
-void CProgressDlg::Transfer(const ProgressTexts& texts) {
+void ProgressWindow::Transfer(const ProgressTexts& texts) {
   current_file_->setText(QString::fromStdString(texts.current_file));
   file_number_->setText(QString::fromStdString(texts.file_number));
   file_total_->setText(QString::fromStdString(texts.file_total));
@@ -97,7 +97,7 @@ void CProgressDlg::Transfer(const ProgressTexts& texts) {
   url_total_->setText(QString::fromStdString(texts.url_total));
 }
 
-bool CProgressDlg::url_part_visible() const {
+bool ProgressWindow::url_part_visible() const {
   return !url_bar_->isHidden();
 }
 

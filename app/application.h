@@ -1,18 +1,18 @@
-// CQuimbelApp: the application object. It owns the settings store, started
+// Application: the application object. It owns the settings store, started
 // before any window (with the one-time import of an old profile), and the
 // two flags that remember, for this run of the program, whether the About
 // box's links were followed.
 #pragma once
 
-#include "app/main_frame.h"
+#include "app/main_window.h"
 #include "core/settings_store.h"
 #include "platform/qsettings_config_store.h"
 
 namespace quimbel {
 
-class CQuimbelApp {
+class Application {
  public:
-  CQuimbelApp();
+  Application();
 
   SettingsStore& settings() { return settings_; }
 

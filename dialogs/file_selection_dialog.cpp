@@ -1,4 +1,4 @@
-#include "dialogs/file_select_dialog.h"
+#include "dialogs/file_selection_dialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -16,7 +16,8 @@
 
 namespace quimbel {
 
-CFileSelectDlg::CFileSelectDlg(QWidget* parent, const FileSelection& values, std::string starter)
+FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& values,
+                                         std::string starter)
     : QDialog(parent), starter_(std::move(starter)) {
   setWindowTitle("Select File(s) to Test");
   auto* layout = new QVBoxLayout(this);
@@ -70,7 +71,7 @@ CFileSelectDlg::CFileSelectDlg(QWidget* parent, const FileSelection& values, std
 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(browse_, &QPushButton::clicked, this, &CFileSelectDlg::Browse);
+  connect(browse_, &QPushButton::clicked, this, &FileSelectionDialog::Browse);
   connect(recurse_, &QCheckBox::clicked, this, [this] {
     FileSelection current = this->values();
     ApplyScopeInterlock(current, ScopeBox::kRecurse);
@@ -84,7 +85,7 @@ CFileSelectDlg::CFileSelectDlg(QWidget* parent, const FileSelection& values, std
   Show(values);
 }
 
-void CFileSelectDlg::Show(const FileSelection& values) {
+void FileSelectionDialog::Show(const FileSelection& values) {
   path_->setText(QString::fromStdString(values.path));
   if (QAbstractButton* chosen = function_->button(static_cast<int>(values.function))) {
     chosen->setChecked(true);
@@ -99,12 +100,12 @@ void CFileSelectDlg::Show(const FileSelection& values) {
   filter_->setChecked(values.filter);
 }
 
-FileSelection CFileSelectDlg::values() const {
-  return {path_->text().toStdString(), static_cast<Function>(function_->checkedId()), all_files_->isChecked(),
-          recurse_->isChecked(), filter_->isChecked()};
+FileSelection FileSelectionDialog::values() const {
+  return {path_->text().toStdString(), static_cast<Function>(function_->checkedId()),
+          all_files_->isChecked(), recurse_->isChecked(), filter_->isChecked()};
 }
 
-void CFileSelectDlg::Browse() {
+void FileSelectionDialog::Browse() {
   FileSelection current = values();
   QString chosen;
   if (current.all_files) {

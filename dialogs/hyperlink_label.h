@@ -1,4 +1,4 @@
-// CStaticLink: a label that is a hyperlink. Underlined, blue until its
+// HyperlinkLabel: a label that is a hyperlink. Underlined, blue until its
 // target was opened and purple after (the visited flag belongs to its
 // owner, so it outlives the dialog), a pointing hand while the pointer is
 // over it, and a one-second guard after a click during which pointer
@@ -12,13 +12,13 @@
 
 namespace quimbel {
 
-class CStaticLink : public QLabel {
+class HyperlinkLabel : public QLabel {
  public:
   static constexpr QRgb kUnvisited = qRgb(0, 0, 255);
   static constexpr QRgb kVisited = qRgb(128, 0, 128);
   static constexpr int kGuardMs = 1000;
 
-  CStaticLink(const QString& text, bool& visited, QWidget* parent = nullptr);
+  HyperlinkLabel(const QString& text, bool& visited, QWidget* parent = nullptr);
 
   // Opens a target with the desktop; true on success. Replaceable in tests.
   std::function<bool(const QString&)> open_target;

@@ -1,4 +1,4 @@
-#include "core/test_run_controller.h"
+#include "core/run_controller.h"
 
 #include <any>
 #include <string_view>
@@ -25,19 +25,19 @@ std::string PurgeQuestion(std::size_t file_count) {
          (file_count == 1 ? " file" : " files") + "? This cannot be undone.";
 }
 
-TestRunController::TestRunController(RunHost& host, MessagePoster& poster)
+RunController::RunController(RunHost& host, MessagePoster& poster)
     : host_(host), probe_worker_(poster), purge_worker_(poster) {}
 
 // The workers stop and join in their own destructors: a probe is cut short,
 // a file being purged is finished.
-TestRunController::~TestRunController() = default;
+RunController::~RunController() = default;
 
-void TestRunController::SetUp() {
+void RunController::SetUp() {
   probe_worker_.Start();
   purge_worker_.Start();
 }
 
-bool TestRunController::CollectRunFiles(const std::string& path, const RunScope& scope) {
+bool RunController::CollectRunFiles(const std::string& path, const RunScope& scope) {
   const std::vector<std::string> files =
       CollectFiles(path, scope.all_files, scope.recurse, scope.filter);
   if (files.empty()) {
@@ -53,11 +53,11 @@ bool TestRunController::CollectRunFiles(const std::string& path, const RunScope&
   return true;
 }
 
-void TestRunController::LogWithDate(const std::string& prefix, const std::string& suffix) {
+void RunController::LogWithDate(const std::string& prefix, const std::string& suffix) {
   host_.LogAppend(prefix + host_.LongDateTime() + suffix);
 }
 
-void TestRunController::BeginRun(bool file_only) {
+void RunController::BeginRun(bool file_only) {
   host_.CreateProgress(file_only);
   progress_open_ = true;
   progress_ = {};
@@ -69,7 +69,7 @@ void TestRunController::BeginRun(bool file_only) {
   running_ = true;
 }
 
-void TestRunController::StartTest(const std::string& path, const RunScope& scope) {
+void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
   error_count_ = -1;
   unknown_error_seen_ = false;
@@ -78,14 +78,14 @@ void TestRunController::StartTest(const std::string& path, const RunScope& scope
   repair_completed_ = false;
 }
 
-void TestRunController::ShowFileProgress() {
+void RunController::ShowFileProgress() {
   progress_.current_file = current_file_;
   progress_.file_number = std::to_string(total_files_ - static_cast<int>(files_.size()) + 1);
   progress_.file_total = std::to_string(total_files_);
   if (progress_open_) host_.TransferProgress(progress_);
 }
 
-void TestRunController::TestURLsStateMachine() {
+void RunController::TestURLsStateMachine() {
   // Files without links are passed over here in one go.
   for (;;) {
     if (files_.empty() && links_.urls.empty()) {
@@ -122,12 +122,12 @@ void TestRunController::TestURLsStateMachine() {
   }
 }
 
-void TestRunController::LogFileResults() {
+void RunController::LogFileResults() {
   host_.LogAppend("Results for " + current_file_ + ": URLs tested: " + std::to_string(url_count_) +
                   ". URL errors: " + std::to_string(error_count_) + ".\r\n");
 }
 
-void TestRunController::HandleMessage(const WorkerMessage& message) {
+void RunController::HandleMessage(const WorkerMessage& message) {
   switch (message.id) {
     case MessageId::kPurgeFileStarted:
       if (message.job == purge_job_ && progress_open_) host_.TransferProgress(progress_);
@@ -171,7 +171,7 @@ void TestRunController::HandleMessage(const WorkerMessage& message) {
   }
 }
 
-void TestRunController::OnProbeBegun() {
+void RunController::OnProbeBegun() {
   if (!running_) return;
   // The head of the list is the URL under way; the progress window shows
   // at most a screenful of it, however long it is.
@@ -187,7 +187,7 @@ void TestRunController::OnProbeBegun() {
   watchdog_armed_ = true;
 }
 
-void TestRunController::OnTimer(int id) {
+void RunController::OnTimer(int id) {
   if (id == kWatchdogTimer) {
     if (!watchdog_armed_) return;
     // The watchdog only marks a slow probe; the worker's own limits end it.
@@ -201,13 +201,13 @@ void TestRunController::OnTimer(int id) {
   }
 }
 
-void TestRunController::StopWatchdog() {
+void RunController::StopWatchdog() {
   if (!watchdog_armed_) return;
   host_.KillTimer(kWatchdogTimer);
   watchdog_armed_ = false;
 }
 
-void TestRunController::OnThreadURLDone(const ProbeOutcome& outcome) {
+void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   StopWatchdog();
   if (!running_) return;
   host_.SetStatusText(StatusPane::kConnection, "No connection");
@@ -221,7 +221,7 @@ void TestRunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   TestURLsStateMachine();
 }
 
-void TestRunController::ClassifyReply(const ProbeOutcome& outcome) {
+void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   if (outcome.protocol == Protocol::kFtp) return;  // a connection is all ftp gets
   const std::string alternate = AlternateUrl(outcome.reply, outcome.url);
   if (ReplyText(outcome.reply).empty()) {
@@ -238,7 +238,7 @@ void TestRunController::ClassifyReply(const ProbeOutcome& outcome) {
   if (moved) results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
 }
 
-void TestRunController::AddRow(const std::string& reason) {
+void RunController::AddRow(const std::string& reason) {
   // The head is dropped right after its row is made: the row takes its
   // text over instead of a copy, which matters for a huge URL.
   const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()));
@@ -248,12 +248,12 @@ void TestRunController::AddRow(const std::string& reason) {
   ++error_count_;
 }
 
-void TestRunController::PopHeads() {
+void RunController::PopHeads() {
   if (!links_.urls.empty()) links_.urls.pop_front();
   if (!links_.anchors.empty()) links_.anchors.pop_front();
 }
 
-void TestRunController::RecordSocketError(OutcomeCode code) {
+void RunController::RecordSocketError(OutcomeCode code) {
   if (links_.urls.empty()) {
     host_.ShowMessage("empty URL list");
   } else {
@@ -265,7 +265,7 @@ void TestRunController::RecordSocketError(OutcomeCode code) {
   if (progress_open_) host_.StepUrlBar();
 }
 
-void TestRunController::EndTest() {
+void RunController::EndTest() {
   StopWatchdog();
   ResetRun(true);
   LogFileResults();
@@ -276,14 +276,14 @@ void TestRunController::EndTest() {
   running_ = false;
 }
 
-void TestRunController::StopTest() {
+void RunController::StopTest() {
   running_ = false;
   StopWatchdog();
   ResetRun(true);
   host_.LogAppend("Testing Stopped by User");
 }
 
-void TestRunController::ResetRun(bool restore_status) {
+void RunController::ResetRun(bool restore_status) {
   probe_worker_.CancelProbe();
   files_.clear();
   links_.urls.clear();
@@ -299,8 +299,8 @@ void TestRunController::ResetRun(bool restore_status) {
   }
 }
 
-void TestRunController::StartPurge(const std::string& path, const RunScope& scope,
-                                   PurgeConfirmation confirmation) {
+void RunController::StartPurge(const std::string& path, const RunScope& scope,
+                               PurgeConfirmation confirmation) {
   if (!CollectRunFiles(path, scope)) return;
   if (confirmation == PurgeConfirmation::kAsk &&
       !host_.AskYesNo(PurgeQuestion(files_.size()), MessageIcon::kQuestion)) {
@@ -314,7 +314,7 @@ void TestRunController::StartPurge(const std::string& path, const RunScope& scop
   repair_completed_ = false;
 }
 
-void TestRunController::PurgeNextFile() {
+void RunController::PurgeNextFile() {
   if (!first_file_pending_) {
     if (progress_open_) {
       host_.StepFileBar();
@@ -335,9 +335,10 @@ void TestRunController::PurgeNextFile() {
   purge_job_ = purge_worker_.Kick(current_file_);
 }
 
-void TestRunController::OnPurgeFileDone(const WorkerMessage& message) {
+void RunController::OnPurgeFileDone(const WorkerMessage& message) {
   comments_purged_ += static_cast<int>(message.param);
-  if (const auto* result = std::any_cast<PurgeResult>(&message.payload); result && !result->status) {
+  if (const auto* result = std::any_cast<PurgeResult>(&message.payload);
+      result && !result->status) {
     purge_error_ = result->status.message();
     ++purge_failures_;
   }
@@ -345,7 +346,7 @@ void TestRunController::OnPurgeFileDone(const WorkerMessage& message) {
   host_.StartTimer(kPurgeSettleTimer, std::chrono::milliseconds(100));
 }
 
-void TestRunController::FinishPurgedFile() {
+void RunController::FinishPurgedFile() {
   // A file left alone says why, so a count of 0 is never taken for a
   // file without comments.
   if (!purge_error_.empty()) host_.LogAppend("Error: " + purge_error_);
@@ -356,7 +357,7 @@ void TestRunController::FinishPurgedFile() {
   PurgeNextFile();
 }
 
-void TestRunController::EndPurge() {
+void RunController::EndPurge() {
   if (progress_open_) host_.StepFileBar();
   ResetRun(true);
   LogWithDate("End of test: ", "");

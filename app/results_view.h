@@ -1,4 +1,4 @@
-// CQuimbelView: the results list (upper pane) and the owner of all run
+// ResultsView: the results list (upper pane) and the owner of all run
 // state. It shows the engine's ResultList through a table model and is the
 // Qt host of the run controller: log and status panes, message boxes,
 // beeps, the progress window and the timers. The workers' messages reach
@@ -12,9 +12,9 @@
 #include <memory>
 #include <optional>
 
+#include "core/run_controller.h"
 #include "core/run_host.h"
 #include "core/settings_store.h"
-#include "core/test_run_controller.h"
 #include "core/window_rules.h"
 #include "repair/repair_engine.h"
 
@@ -25,8 +25,8 @@ class QTimer;
 
 namespace quimbel {
 
-class CMyEditView;
-class CProgressDlg;
+class LogView;
+class ProgressWindow;
 class ResultTableModel;
 
 // Posts worker messages to the view's thread as queued calls.
@@ -71,13 +71,13 @@ class WindowRepairHost : public RepairHost {
   QWidget* parent_;
 };
 
-class CQuimbelView : public QTreeView, public RunHost {
+class ResultsView : public QTreeView, public RunHost {
  public:
-  CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* connection_pane,
-               QLabel* method_pane, QWidget* parent = nullptr);
-  ~CQuimbelView() override;
+  ResultsView(SettingsStore& settings, LogView* log, QLabel* connection_pane, QLabel* method_pane,
+              QWidget* parent = nullptr);
+  ~ResultsView() override;
 
-  TestRunController& controller() { return *controller_; }
+  RunController& controller() { return *controller_; }
   ResultList& results() { return controller_->results(); }
 
   // Commands.
@@ -126,7 +126,7 @@ class CQuimbelView : public QTreeView, public RunHost {
 
   std::array<int, 5> ColumnWidths() const;
   bool set_up() const { return set_up_; }
-  CProgressDlg* progress_dialog() const { return progress_.get(); }
+  ProgressWindow* progress_dialog() const { return progress_.get(); }
 
   // RunHost.
   void ShowMessage(const std::string& text, MessageIcon icon) override;
@@ -156,18 +156,18 @@ class CQuimbelView : public QTreeView, public RunHost {
   void StateChanged();
 
   SettingsStore& settings_;
-  CMyEditView* log_;
+  LogView* log_;
   QLabel* connection_pane_;
   QLabel* method_pane_;
   QueuedPoster poster_;
-  std::unique_ptr<TestRunController> controller_;
+  std::unique_ptr<RunController> controller_;
   ResultTableModel* model_;
   ReportFilter filter_;  // edited in place by the Preferences dialog
   int timeout_seconds_;
   bool visible_;
   bool set_up_ = false;
   std::map<int, QTimer*> timers_;
-  std::unique_ptr<CProgressDlg> progress_;
+  std::unique_ptr<ProgressWindow> progress_;
   WindowRepairHost repair_host_;
   std::unique_ptr<QPrinter> printer_;
 };

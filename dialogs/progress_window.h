@@ -1,4 +1,4 @@
-// CProgressDlg: the modeless Testing Progress window of a run. No buttons,
+// ProgressWindow: the modeless Testing Progress window of a run. No buttons,
 // no close box; the run writes its values through RunHost. In file-only
 // mode (a comment purge) the URL part is hidden.
 #pragma once
@@ -12,9 +12,9 @@ class QProgressBar;
 
 namespace quimbel {
 
-class CProgressDlg : public QDialog {
+class ProgressWindow : public QDialog {
  public:
-  CProgressDlg(QWidget* owner, bool file_only);
+  ProgressWindow(QWidget* owner, bool file_only);
 
   void Transfer(const ProgressTexts& texts);
   QProgressBar* file_bar() const { return file_bar_; }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_run_controller.h"
+#include "core/run_controller.h"
 #include "tests/controller_harness.h"
 #include "tests/nginx_fixture.h"
 #include "tests/scripted_server.h"

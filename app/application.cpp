@@ -1,8 +1,8 @@
-#include "app/quimbel_app.h"
+#include "app/application.h"
 
 namespace quimbel {
 
-CQuimbelApp::CQuimbelApp() : settings_(config_) {
+Application::Application() : settings_(config_) {
   StartSettingsStore(settings_, DefaultProfilePath());
 }
 

@@ -1,4 +1,4 @@
-#include "app/quimbel_view.h"
+#include "app/results_view.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -20,10 +20,10 @@
 #include "app/result_model.h"
 #include "app/results_printer.h"
 #include "dialogs/export_dialog.h"
-#include "dialogs/file_select_dialog.h"
+#include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
-#include "dialogs/progress_dialog.h"
+#include "dialogs/progress_window.h"
 #include "dialogs/repair_dialogs.h"
 #include "export/report_writers.h"
 
@@ -37,17 +37,17 @@ void QueuedPoster::Post(WorkerMessage message) {
 
 WindowRepairHost::WindowRepairHost(QWidget* parent) : parent_(parent) {
   ask_options = [this](const RepairOptions& stored) -> std::optional<RepairOptions> {
-    CRepairOptionsDlg dialog(parent_, stored);
+    RepairOptionsDialog dialog(parent_, stored);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.options();
   };
   show_failure = [this](const RepairFailure& failure) {
-    CRepairFailureDlg dialog(parent_, failure);
+    RepairFailureDialog dialog(parent_, failure);
     dialog.exec();
     return dialog.IgnoreRow();
   };
   ask_export = [this](const ExportChoice& stored) -> std::optional<ExportChoice> {
-    CExportDlg dialog(parent_, stored);
+    ExportDialog dialog(parent_, stored);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.choice();
   };
@@ -69,8 +69,8 @@ void WindowRepairHost::SetBusy(bool busy) {
   }
 }
 
-CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* connection_pane,
-                           QLabel* method_pane, QWidget* parent)
+ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connection_pane,
+                         QLabel* method_pane, QWidget* parent)
     : QTreeView(parent),
       settings_(settings),
       log_(log),
@@ -83,7 +83,7 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
               }),
       repair_host_(this),
       printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
-  controller_ = std::make_unique<TestRunController>(*this, poster_);
+  controller_ = std::make_unique<RunController>(*this, poster_);
   repair_host_.warn = [this](const std::string& text) { LogAppend(text); };
   model_ = new ResultTableModel(controller_->results(), this);
   setModel(model_);
@@ -110,7 +110,7 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
   ask_file_selection = [this](const FileSelection& values,
                               const std::string& starter) -> std::optional<FileSelection> {
-    CFileSelectDlg dialog(this, values, starter);
+    FileSelectionDialog dialog(this, values, starter);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.values();
   };
@@ -118,7 +118,7 @@ CQuimbelView::CQuimbelView(SettingsStore& settings, CMyEditView* log, QLabel* co
 
 // The controller goes before the widgets: it stops and joins both workers
 // while everything their last messages would touch still exists.
-CQuimbelView::~CQuimbelView() {
+ResultsView::~ResultsView() {
   for (auto& [id, timer] : timers_)
     timer->stop();
   // The model follows the controller's rows: it goes before them.
@@ -127,7 +127,7 @@ CQuimbelView::~CQuimbelView() {
   controller_.reset();
 }
 
-void CQuimbelView::showEvent(QShowEvent* event) {
+void ResultsView::showEvent(QShowEvent* event) {
   QTreeView::showEvent(event);
   if (set_up_) return;
   const std::array<int, 5> widths = LoadColumnWidths(settings_, viewport()->width());
@@ -141,18 +141,18 @@ void CQuimbelView::showEvent(QShowEvent* event) {
   set_up_ = true;
 }
 
-std::array<int, 5> CQuimbelView::ColumnWidths() const {
+std::array<int, 5> ResultsView::ColumnWidths() const {
   std::array<int, 5> widths{};
   for (int i = 0; i < 5; ++i)
     widths[static_cast<std::size_t>(i)] = header()->sectionSize(i);
   return widths;
 }
 
-void CQuimbelView::StateChanged() {
+void ResultsView::StateChanged() {
   if (on_state_changed) on_state_changed();
 }
 
-void CQuimbelView::SelectFiles() {
+void ResultsView::SelectFiles() {
   WidgetPrompter prompter(this);
   if (!ConfirmDiscardResults(results(), DiscardReason::kContinue, prompter)) return;
   const FileSelection stored = LoadFileSelection(settings_, QDir::currentPath().toStdString());
@@ -171,8 +171,8 @@ void CQuimbelView::SelectFiles() {
   StateChanged();
 }
 
-void CQuimbelView::Preferences() {
-  CPreferencesDlg dialog(this, filter_, timeout_seconds_, visible_);
+void ResultsView::Preferences() {
+  PreferencesDialog dialog(this, filter_, timeout_seconds_, visible_);
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_->SetFilter(filter_);
@@ -186,18 +186,18 @@ void CQuimbelView::Preferences() {
   controller_->SetVisible(visible_);
 }
 
-void CQuimbelView::StopTest() {
+void ResultsView::StopTest() {
   if (!running()) return;
   controller_->StopTest();
   StateChanged();
 }
 
-void CQuimbelView::Export() {
+void ResultsView::Export() {
   if (!CanExport()) return;
   ExportResults(results(), settings_, repair_host_);
 }
 
-void CQuimbelView::Repair() {
+void ResultsView::Repair() {
   if (!CanRepair()) return;
   if (RunRepairCommand(results(), controller_->unknown_error_seen(), settings_, repair_host_)
           .completed) {
@@ -206,13 +206,13 @@ void CQuimbelView::Repair() {
   StateChanged();
 }
 
-void CQuimbelView::Print() {
+void ResultsView::Print() {
   if (!CanPrint()) return;
   QPrintDialog dialog(printer_.get(), this);
   if (dialog.exec() == QDialog::Accepted) PrintListing(*printer_, BuildReportLines(results()));
 }
 
-void CQuimbelView::PrintPreview() {
+void ResultsView::PrintPreview() {
   if (!CanPrint()) return;
   QPrintPreviewDialog preview(printer_.get(), this);
   connect(&preview, &QPrintPreviewDialog::paintRequested, this,
@@ -220,13 +220,13 @@ void CQuimbelView::PrintPreview() {
   preview.exec();
 }
 
-void CQuimbelView::PrintSetup() {
+void ResultsView::PrintSetup() {
   if (!CanPrint()) return;
   QPageSetupDialog dialog(printer_.get(), this);
   dialog.exec();
 }
 
-std::optional<std::size_t> CQuimbelView::FirstSelectedRow() const {
+std::optional<std::size_t> ResultsView::FirstSelectedRow() const {
   std::optional<std::size_t> first;
   for (const QModelIndex& index : selectionModel()->selectedRows()) {
     const auto row = static_cast<std::size_t>(index.row());
@@ -236,25 +236,25 @@ std::optional<std::size_t> CQuimbelView::FirstSelectedRow() const {
   return first;
 }
 
-void CQuimbelView::OpenResultUrl(const std::string& text) {
+void ResultsView::OpenResultUrl(const std::string& text) {
   const QString upper = QString::fromStdString(text).toUpper();
   if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
   open_url(QUrl(QString::fromStdString(text)));
 }
 
-void CQuimbelView::GoToUrl() {
+void ResultsView::GoToUrl() {
   if (const auto row = FirstSelectedRow()) {
     OpenResultUrl(results().row(*row).text(ResultColumn::kUrl));
   }
 }
 
-void CQuimbelView::GoToAlternateUrl() {
+void ResultsView::GoToAlternateUrl() {
   if (const auto row = FirstSelectedRow()) {
     OpenResultUrl(results().row(*row).text(ResultColumn::kAlternateUrl));
   }
 }
 
-void CQuimbelView::ShowProperties() {
+void ResultsView::ShowProperties() {
   const auto row = FirstSelectedRow();
   if (!row) return;
   // The five texts, each pair apart by an empty line, written as they
@@ -271,18 +271,17 @@ void CQuimbelView::ShowProperties() {
   open_url(QUrl::fromLocalFile(QDir::current().absoluteFilePath("props.txt")));
 }
 
-void CQuimbelView::ShowResultMenu(const QPoint& screen_point, bool alternate_enabled) {
+void ResultsView::ShowResultMenu(const QPoint& screen_point, bool alternate_enabled) {
   QMenu menu(this);
-  connect(menu.addAction("Properties..."), &QAction::triggered, this,
-          &CQuimbelView::ShowProperties);
-  connect(menu.addAction("Go To URL"), &QAction::triggered, this, &CQuimbelView::GoToUrl);
+  connect(menu.addAction("Properties..."), &QAction::triggered, this, &ResultsView::ShowProperties);
+  connect(menu.addAction("Go To URL"), &QAction::triggered, this, &ResultsView::GoToUrl);
   QAction* alternate = menu.addAction("Go To Alternate URL");
   alternate->setEnabled(alternate_enabled);
-  connect(alternate, &QAction::triggered, this, &CQuimbelView::GoToAlternateUrl);
+  connect(alternate, &QAction::triggered, this, &ResultsView::GoToAlternateUrl);
   show_menu(&menu, screen_point);
 }
 
-void CQuimbelView::contextMenuEvent(QContextMenuEvent* event) {
+void ResultsView::contextMenuEvent(QContextMenuEvent* event) {
   const auto row = FirstSelectedRow();
   if (!row) return;
   const QRect cell = visualRect(model_->index(static_cast<int>(*row), 0));
@@ -294,41 +293,41 @@ void CQuimbelView::contextMenuEvent(QContextMenuEvent* event) {
                  !results().row(*row).text(ResultColumn::kAlternateUrl).empty());
 }
 
-void CQuimbelView::mouseDoubleClickEvent(QMouseEvent* event) {
+void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeView::mouseDoubleClickEvent(event);
   GoToUrl();
 }
 
-void CQuimbelView::ShowMessage(const std::string& text, MessageIcon icon) {
+void ResultsView::ShowMessage(const std::string& text, MessageIcon icon) {
   MessageBoxes::Show(this, text, icon);
 }
 
-bool CQuimbelView::AskYesNo(const std::string& text, MessageIcon icon) {
+bool ResultsView::AskYesNo(const std::string& text, MessageIcon icon) {
   return MessageBoxes::Ask(this, text, icon);
 }
 
-void CQuimbelView::Beep(BeepKind) {
+void ResultsView::Beep(BeepKind) {
   QApplication::beep();
 }
 
-void CQuimbelView::LogAppend(std::string_view text) {
+void ResultsView::LogAppend(std::string_view text) {
   if (log_) log_->Append(text);
 }
 
-void CQuimbelView::LogClear() {
+void ResultsView::LogClear() {
   if (log_) log_->Clear();
 }
 
-void CQuimbelView::SetStatusText(StatusPane pane, std::string_view text) {
+void ResultsView::SetStatusText(StatusPane pane, std::string_view text) {
   QLabel* label = pane == StatusPane::kConnection ? connection_pane_ : method_pane_;
   if (label) label->setText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
 }
 
-void CQuimbelView::ScrollToRow(std::size_t row) {
+void ResultsView::ScrollToRow(std::size_t row) {
   scrollTo(model_->index(static_cast<int>(row), 0), QAbstractItemView::EnsureVisible);
 }
 
-void CQuimbelView::StartTimer(int id, std::chrono::milliseconds interval) {
+void ResultsView::StartTimer(int id, std::chrono::milliseconds interval) {
   QTimer*& timer = timers_[id];
   if (!timer) {
     timer = new QTimer(this);
@@ -340,47 +339,47 @@ void CQuimbelView::StartTimer(int id, std::chrono::milliseconds interval) {
   timer->start(static_cast<int>(interval.count()));
 }
 
-void CQuimbelView::KillTimer(int id) {
+void ResultsView::KillTimer(int id) {
   if (auto found = timers_.find(id); found != timers_.end()) found->second->stop();
 }
 
-void CQuimbelView::CreateProgress(bool file_only) {
-  progress_ = std::make_unique<CProgressDlg>(this, file_only);
+void ResultsView::CreateProgress(bool file_only) {
+  progress_ = std::make_unique<ProgressWindow>(this, file_only);
   progress_->show();
 }
 
-void CQuimbelView::TransferProgress(const ProgressTexts& texts) {
+void ResultsView::TransferProgress(const ProgressTexts& texts) {
   if (progress_) progress_->Transfer(texts);
 }
 
-void CQuimbelView::SetFileBarRange(int count) {
+void ResultsView::SetFileBarRange(int count) {
   if (progress_) progress_->file_bar()->setRange(0, count);
   if (progress_) progress_->file_bar()->setValue(0);
 }
 
-void CQuimbelView::StepFileBar() {
+void ResultsView::StepFileBar() {
   if (!progress_) return;
   QProgressBar* bar = progress_->file_bar();
   bar->setValue(std::min(bar->value() + 1, bar->maximum()));
 }
 
-void CQuimbelView::SetUrlBarRange(int count) {
+void ResultsView::SetUrlBarRange(int count) {
   if (!progress_) return;
   progress_->url_bar()->setRange(0, count);
   progress_->url_bar()->setValue(0);
 }
 
-void CQuimbelView::StepUrlBar() {
+void ResultsView::StepUrlBar() {
   if (!progress_) return;
   QProgressBar* bar = progress_->url_bar();
   bar->setValue(std::min(bar->value() + 1, bar->maximum()));
 }
 
-void CQuimbelView::SetUrlBarPosition(int position) {
+void ResultsView::SetUrlBarPosition(int position) {
   if (progress_) progress_->url_bar()->setValue(position);
 }
 
-void CQuimbelView::DestroyProgress() {
+void ResultsView::DestroyProgress() {
   progress_.reset();
 }
 

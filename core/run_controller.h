@@ -1,4 +1,4 @@
-// TestRunController: the run state of the results view and the two kinds
+// RunController: the run state of the results view and the two kinds
 // of run it drives: a link test (one URL at a time on the probe worker)
 // and a comment purge (one file at a time on the purge worker).
 //
@@ -18,8 +18,8 @@
 #include "core/file_collection.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
-#include "core/window_rules.h"
 #include "core/run_host.h"
+#include "core/window_rules.h"
 #include "links/url_extractor.h"
 #include "platform/worker_message.h"
 #include "probe/probe_worker.h"
@@ -41,13 +41,13 @@ struct RunScope {
 // The question a purge asks before it starts.
 std::string PurgeQuestion(std::size_t file_count);
 
-class TestRunController {
+class RunController {
  public:
   // `poster` must deliver to HandleMessage() on the user-interface thread.
-  TestRunController(RunHost& host, MessagePoster& poster);
-  ~TestRunController();
-  TestRunController(const TestRunController&) = delete;
-  TestRunController& operator=(const TestRunController&) = delete;
+  RunController(RunHost& host, MessagePoster& poster);
+  ~RunController();
+  RunController(const RunController&) = delete;
+  RunController& operator=(const RunController&) = delete;
 
   // Starts both workers; once, when the results view is first shown.
   void SetUp();

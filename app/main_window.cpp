@@ -1,4 +1,4 @@
-#include "app/main_frame.h"
+#include "app/main_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,7 +14,7 @@
 
 #include "app/icons.h"
 #include "app/log_view.h"
-#include "app/quimbel_view.h"
+#include "app/results_view.h"
 #include "core/window_rules.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/help.h"
@@ -37,7 +37,7 @@ QLabel* StatusPaneLabel(QWidget* parent, const QString& text, int characters) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(SettingsStore& settings, VisitedLinks* visited, QWidget* parent)
+MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* parent)
     : QMainWindow(parent), settings_(settings), visited_(visited ? visited : &own_visited_) {
   setWindowTitle("Quimbel");
   setWindowIcon(MakeIcon(IconKind::kProgram));
@@ -55,8 +55,8 @@ CMainFrame::CMainFrame(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   statusBar()->showMessage("For Help, press F1");
 
   splitter_ = new QSplitter(Qt::Vertical, this);
-  log_ = new CMyEditView(splitter_);
-  view_ = new CQuimbelView(settings_, log_, connection_pane_, method_pane_, splitter_);
+  log_ = new LogView(splitter_);
+  view_ = new ResultsView(settings_, log_, connection_pane_, method_pane_, splitter_);
   splitter_->insertWidget(0, view_);
   splitter_->setChildrenCollapsible(false);
   setCentralWidget(splitter_);
@@ -73,7 +73,7 @@ CMainFrame::CMainFrame(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   view_->setFocus();
 }
 
-QAction* CMainFrame::AddAction(QMenu* menu, Command command, const QString& text,
+QAction* MainWindow::AddAction(QMenu* menu, Command command, const QString& text,
                                const QString& prompt, const QString& tip,
                                const QKeySequence& shortcut) {
   // F1 is Help's key without standing in its menu text.
@@ -87,7 +87,7 @@ QAction* CMainFrame::AddAction(QMenu* menu, Command command, const QString& text
   return action;
 }
 
-void CMainFrame::BuildMenusAndToolbar() {
+void MainWindow::BuildMenusAndToolbar() {
   QMenu* file = menuBar()->addMenu("&File");
   AddAction(file, Command::kSelectFiles, "&Select File(s)...", "Select file(s) to test",
             "Test File(s)", QKeySequence("Ctrl+O"));
@@ -149,17 +149,16 @@ void CMainFrame::BuildMenusAndToolbar() {
   status_toggle->setChecked(true);
   connect(status_toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
 
-  connect(actions_[Command::kSelectFiles], &QAction::triggered, view_, &CQuimbelView::SelectFiles);
-  connect(actions_[Command::kPreferences], &QAction::triggered, view_, &CQuimbelView::Preferences);
-  connect(actions_[Command::kStop], &QAction::triggered, view_, &CQuimbelView::StopTest);
-  connect(actions_[Command::kExport], &QAction::triggered, view_, &CQuimbelView::Export);
-  connect(actions_[Command::kRepair], &QAction::triggered, view_, &CQuimbelView::Repair);
-  connect(actions_[Command::kPrint], &QAction::triggered, view_, &CQuimbelView::Print);
-  connect(actions_[Command::kPrintPreview], &QAction::triggered, view_,
-          &CQuimbelView::PrintPreview);
-  connect(actions_[Command::kPrintSetup], &QAction::triggered, view_, &CQuimbelView::PrintSetup);
+  connect(actions_[Command::kSelectFiles], &QAction::triggered, view_, &ResultsView::SelectFiles);
+  connect(actions_[Command::kPreferences], &QAction::triggered, view_, &ResultsView::Preferences);
+  connect(actions_[Command::kStop], &QAction::triggered, view_, &ResultsView::StopTest);
+  connect(actions_[Command::kExport], &QAction::triggered, view_, &ResultsView::Export);
+  connect(actions_[Command::kRepair], &QAction::triggered, view_, &ResultsView::Repair);
+  connect(actions_[Command::kPrint], &QAction::triggered, view_, &ResultsView::Print);
+  connect(actions_[Command::kPrintPreview], &QAction::triggered, view_, &ResultsView::PrintPreview);
+  connect(actions_[Command::kPrintSetup], &QAction::triggered, view_, &ResultsView::PrintSetup);
   connect(actions_[Command::kAbout], &QAction::triggered, this, [this] {
-    CAboutDlg about(this, visited_->mail, visited_->home);
+    AboutDialog about(this, visited_->mail, visited_->home);
     about.exec();
   });
   connect(actions_[Command::kExit], &QAction::triggered, this, &QWidget::close);
@@ -167,7 +166,7 @@ void CMainFrame::BuildMenusAndToolbar() {
           [] { OpenHelp(kHelpContents); });
 }
 
-void CMainFrame::UpdateCommands() {
+void MainWindow::UpdateCommands() {
   actions_[Command::kSelectFiles]->setEnabled(view_->CanSelectFiles());
   actions_[Command::kExport]->setEnabled(view_->CanExport());
   actions_[Command::kRepair]->setEnabled(view_->CanRepair());
@@ -178,7 +177,7 @@ void CMainFrame::UpdateCommands() {
   actions_[Command::kStop]->setEnabled(view_->CanStop());
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // Asked whichever pane has the focus: unrepaired rows are never lost
   // without a word.
   WidgetPrompter prompter(this);
@@ -190,12 +189,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void CMainFrame::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   shown_ = true;
 }
 
-void CMainFrame::StorePlacementNow() {
+void MainWindow::StorePlacementNow() {
   if (!shown_ || isMinimized()) return;
   const QRect work = WorkArea(this);
   const QRect frame = frameGeometry();
@@ -204,16 +203,16 @@ void CMainFrame::StorePlacementNow() {
                  work.width(), work.height());
 }
 
-void CMainFrame::StorePaneHeight() {
+void MainWindow::StorePaneHeight() {
   if (view_->set_up()) settings_.Set(settings::kScreenHigh, splitter_->sizes().value(0));
 }
 
-void CMainFrame::moveEvent(QMoveEvent* event) {
+void MainWindow::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   StorePlacementNow();
 }
 
-void CMainFrame::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   StorePlacementNow();
   StorePaneHeight();

@@ -1,4 +1,4 @@
-// CFileSelectDlg: "Select File(s) to Test", where every run begins. It
+// FileSelectionDialog: "Select File(s) to Test", where every run begins. It
 // edits a FileSelection: the path, the function, and the three scope boxes
 // kept consistent (recurse implies all files). Browse opens a folder
 // picker or a file picker by the all-files box as currently shown.
@@ -16,9 +16,9 @@ class QPushButton;
 
 namespace quimbel {
 
-class CFileSelectDlg : public QDialog {
+class FileSelectionDialog : public QDialog {
  public:
-  CFileSelectDlg(QWidget* parent, const FileSelection& values, std::string starter);
+  FileSelectionDialog(QWidget* parent, const FileSelection& values, std::string starter);
 
   FileSelection values() const;
 

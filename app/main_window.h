@@ -1,4 +1,4 @@
-// CMainFrame: the main window. Menus, toolbar and status bar, a splitter
+// MainWindow: the main window. Menus, toolbar and status bar, a splitter
 // with the results view above the log view, the remembered placement,
 // pane height and column widths, and the enabling of every command from
 // the results view's flags. User-interface thread only.
@@ -16,17 +16,14 @@ class QSplitter;
 
 namespace quimbel {
 
-class CMyEditView;
-class CQuimbelView;
+class LogView;
+class ResultsView;
 
 // Whether the About box's links were followed during this run.
 struct VisitedLinks {
   bool mail = false;
   bool home = false;
 };
-
-// The application's single, empty document.
-class CQuimbelDoc {};
 
 enum class Command {
   kSelectFiles,
@@ -44,15 +41,15 @@ enum class Command {
   kAbout,
 };
 
-class CMainFrame : public QMainWindow {
+class MainWindow : public QMainWindow {
  public:
   // `visited` holds the About box's link flags for the whole run of the
   // program (the application's); without it the frame keeps its own.
-  explicit CMainFrame(SettingsStore& settings, VisitedLinks* visited = nullptr,
+  explicit MainWindow(SettingsStore& settings, VisitedLinks* visited = nullptr,
                       QWidget* parent = nullptr);
 
-  CQuimbelView* results_view() const { return view_; }
-  CMyEditView* log_view() const { return log_; }
+  ResultsView* results_view() const { return view_; }
+  LogView* log_view() const { return log_; }
   QLabel* connection_pane() const { return connection_pane_; }
   QLabel* method_pane() const { return method_pane_; }
   QSplitter* splitter() const { return splitter_; }
@@ -77,11 +74,10 @@ class CMainFrame : public QMainWindow {
   SettingsStore& settings_;
   VisitedLinks own_visited_;
   VisitedLinks* visited_;
-  CQuimbelDoc document_;
   std::map<Command, QAction*> actions_;
   QSplitter* splitter_;
-  CQuimbelView* view_;
-  CMyEditView* log_;
+  ResultsView* view_;
+  LogView* log_;
   QLabel* connection_pane_;
   QLabel* method_pane_;
   bool shown_ = false;

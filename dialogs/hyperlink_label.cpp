@@ -1,4 +1,4 @@
-#include "dialogs/static_link.h"
+#include "dialogs/hyperlink_label.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -9,7 +9,7 @@
 
 namespace quimbel {
 
-CStaticLink::CStaticLink(const QString& text, bool& visited, QWidget* parent)
+HyperlinkLabel::HyperlinkLabel(const QString& text, bool& visited, QWidget* parent)
     : QLabel(text, parent), visited_(visited) {
   QFont underlined = font();
   underlined.setUnderline(true);
@@ -22,31 +22,31 @@ CStaticLink::CStaticLink(const QString& text, bool& visited, QWidget* parent)
   Restyle();
 }
 
-QColor CStaticLink::TextColour() const {
+QColor HyperlinkLabel::TextColour() const {
   return QColor(visited_ ? kVisited : kUnvisited);
 }
 
-void CStaticLink::Restyle() {
+void HyperlinkLabel::Restyle() {
   QPalette colours = palette();
   colours.setColor(QPalette::WindowText, TextColour());
   setPalette(colours);
 }
 
-void CStaticLink::enterEvent(QEnterEvent* event) {
+void HyperlinkLabel::enterEvent(QEnterEvent* event) {
   QLabel::enterEvent(event);
   if (!launching_) setCursor(Qt::PointingHandCursor);
 }
 
-void CStaticLink::leaveEvent(QEvent* event) {
+void HyperlinkLabel::leaveEvent(QEvent* event) {
   QLabel::leaveEvent(event);
   if (!launching_) setCursor(Qt::ArrowCursor);
 }
 
-void CStaticLink::mousePressEvent(QMouseEvent* event) {
+void HyperlinkLabel::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) Click();
 }
 
-void CStaticLink::Click() {
+void HyperlinkLabel::Click() {
   if (target_.isEmpty()) target_ = text();
   // The maker's address is a mail link, whatever the label shows.
   const QString mailbox =
