@@ -1,5 +1,7 @@
 #include "app/log_view.h"
 
+#include <QFocusEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 
 #include "core/run_host.h"
@@ -29,7 +31,18 @@ void LogView::Clear() {
 
 void LogView::focusInEvent(QFocusEvent* event) {
   QPlainTextEdit::focusInEvent(event);
+  // F6 brings the focus here on purpose, to select and copy by keyboard;
+  // any other way sends it on to the results list.
+  if (event->reason() == Qt::ShortcutFocusReason) {
+    active_ = true;
+    return;
+  }
   if (focus_target_) focus_target_->setFocus(Qt::OtherFocusReason);
+}
+
+void LogView::mousePressEvent(QMouseEvent* event) {
+  active_ = true;
+  QPlainTextEdit::mousePressEvent(event);
 }
 
 }  // namespace quimbel

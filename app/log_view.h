@@ -1,6 +1,7 @@
 // LogView: the log pane. Read-only plain text without wrapping; every
 // append goes to the end with a line break after it and is scrolled into
-// view. It never takes the keyboard focus: that goes to the results list.
+// view. Clicking into it leaves the keyboard focus on the results list;
+// F6 brings the focus here for keyboard selection.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -15,12 +16,18 @@ class LogView : public QPlainTextEdit {
   void Clear();
   // The widget that takes the focus instead (the results list).
   void SetFocusTarget(QWidget* target) { focus_target_ = target; }
+  // The pane the user last clicked into or moved to with F6: the edit
+  // commands (Ctrl+C) act on it.
+  bool active() const { return active_; }
+  void SetActive(bool active) { active_ = active; }
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   QWidget* focus_target_ = nullptr;
+  bool active_ = false;
 };
 
 }  // namespace quimbel

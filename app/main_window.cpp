@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -22,6 +23,8 @@
 
 namespace quimbel {
 namespace {
+
+constexpr const char* kIdlePrompt = "For Help, press F1";
 
 QRect WorkArea(const QWidget* widget) {
   const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
@@ -52,7 +55,11 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   method_pane_ = StatusPaneLabel(this, "HTTP Method Status", 35);
   statusBar()->addPermanentWidget(connection_pane_);
   statusBar()->addPermanentWidget(method_pane_);
-  statusBar()->showMessage("For Help, press F1");
+  // The idle prompt comes back whenever a menu prompt or tip has gone.
+  statusBar()->showMessage(QString(kIdlePrompt));
+  connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+    if (message.isEmpty()) statusBar()->showMessage(QString(kIdlePrompt));
+  });
 
   splitter_ = new QSplitter(Qt::Vertical, this);
   log_ = new LogView(splitter_);
@@ -145,6 +152,8 @@ void MainWindow::BuildMenusAndToolbar() {
   toolbar_toggle->setCheckable(true);
   toolbar_toggle->setChecked(true);
   connect(toolbar_toggle, &QAction::toggled, toolbar, &QToolBar::setVisible);
+  // Hidden from its own context menu too: the menu item follows.
+  connect(toolbar, &QToolBar::visibilityChanged, toolbar_toggle, &QAction::setChecked);
   status_toggle->setCheckable(true);
   status_toggle->setChecked(true);
   connect(status_toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
@@ -162,6 +171,17 @@ void MainWindow::BuildMenusAndToolbar() {
     about.exec();
   });
   connect(actions_[Command::kExit], &QAction::triggered, this, &QWidget::close);
+  // F6 and Shift+F6 move between the two panes.
+  for (const char* key : {"F6", "Shift+F6"}) {
+    auto* next_pane = new QShortcut(QKeySequence(key), this);
+    connect(next_pane, &QShortcut::activated, this, [this] {
+      if (log_->hasFocus()) {
+        view_->setFocus(Qt::ShortcutFocusReason);
+      } else {
+        log_->setFocus(Qt::ShortcutFocusReason);
+      }
+    });
+  }
   connect(actions_[Command::kHelpTopics], &QAction::triggered, this,
           [] { OpenHelp(kHelpContents); });
 }
@@ -195,11 +215,15 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::StorePlacementNow() {
-  if (!shown_ || isMinimized()) return;
+  // A maximised or full-screen window is not a placement to come back to:
+  // the normal one stays stored.
+  if (!shown_ || isMinimized() || isMaximized() || isFullScreen()) return;
   const QRect work = WorkArea(this);
-  const QRect frame = frameGeometry();
-  StorePlacement(settings_,
-                 {frame.x() - work.x(), frame.y() - work.y(), frame.width(), frame.height()},
+  // Stored as it is restored: the frame's corner (what move() places) and
+  // the client size (what resize() sets). Mixing the frame's size in would
+  // grow the window by its decoration at every start.
+  const QPoint corner = pos();
+  StorePlacement(settings_, {corner.x() - work.x(), corner.y() - work.y(), width(), height()},
                  work.width(), work.height());
 }
 

@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -28,6 +32,10 @@
 #include "export/report_writers.h"
 
 namespace quimbel {
+
+std::string LocaleLongDateTime() {
+  return QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat).toStdString();
+}
 
 void QueuedPoster::Post(WorkerMessage message) {
   QMetaObject::invokeMethod(
@@ -59,6 +67,10 @@ void WindowRepairHost::ShowMessage(const std::string& text, MessageIcon icon) {
 
 bool WindowRepairHost::AskYesNo(const std::string& text, MessageIcon icon) {
   return MessageBoxes::Ask(parent_, text, icon);
+}
+
+std::string WindowRepairHost::LongDateTime() {
+  return LocaleLongDateTime();
 }
 
 void WindowRepairHost::SetBusy(bool busy) {
@@ -96,6 +108,9 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   header()->setSectionsMovable(false);
   header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setSortingEnabled(false);
+  // URLs on one host and files in one folder differ at their ends: cut
+  // the middle, so the end stays readable.
+  setTextElideMode(Qt::ElideMiddle);
 
   // The preferences in force from the start.
   WidgetPrompter prompter(this);
@@ -125,6 +140,25 @@ ResultsView::~ResultsView() {
   setModel(nullptr);
   delete model_;
   controller_.reset();
+}
+
+void ResultsView::keyPressEvent(QKeyEvent* event) {
+  // Copy acts on the pane the user last chose; a click into the log leaves
+  // the focus here.
+  if (event->matches(QKeySequence::Copy) && log_ && log_->active()) {
+    log_->copy();
+    return;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+void ResultsView::mousePressEvent(QMouseEvent* event) {
+  if (log_) log_->SetActive(false);
+  QTreeView::mousePressEvent(event);
+}
+
+std::string ResultsView::LongDateTime() {
+  return LocaleLongDateTime();
 }
 
 void ResultsView::showEvent(QShowEvent* event) {
@@ -345,6 +379,13 @@ void ResultsView::KillTimer(int id) {
 
 void ResultsView::CreateProgress(bool file_only) {
   progress_ = std::make_unique<ProgressWindow>(this, file_only);
+  // Esc in the progress window stops the run, as it does in the main
+  // window. The stop destroys the window, so it runs after the key event.
+  progress_->on_stop = [this] {
+    QTimer::singleShot(0, this, [this] {
+      if (CanStop()) StopTest();
+    });
+  };
   progress_->show();
 }
 

@@ -41,6 +41,9 @@ class QueuedPoster : public MessagePoster {
   std::function<void(const WorkerMessage&)> handler_;
 };
 
+// The date and time as the user's locale writes them in full.
+std::string LocaleLongDateTime();
+
 // The repair's and the export's dialogs, each replaceable so tests can
 // answer them.
 class WindowRepairHost : public RepairHost {
@@ -66,6 +69,7 @@ class WindowRepairHost : public RepairHost {
     return ask_export(stored);
   }
   void SetBusy(bool busy) override;
+  std::string LongDateTime() override;
 
  private:
   QWidget* parent_;
@@ -146,8 +150,11 @@ class ResultsView : public QTreeView, public RunHost {
   void StepUrlBar() override;
   void SetUrlBarPosition(int position) override;
   void DestroyProgress() override;
+  std::string LongDateTime() override;
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;

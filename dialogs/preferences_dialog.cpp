@@ -82,8 +82,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   timeout_field_ = new QLineEdit(QString::number(timeout_), this);
   timeout_field_->setMaximumWidth(70);
   auto* timeout_label = new QLabel(
-      "How Long to Wait for Slow Hosts? (seconds) (Does not apply to initial connection "
-      "attempt.)",
+      "How Long to Wait for Slow Hosts? (seconds) (Also limits the name lookup and the "
+      "connection attempt.)",
       this);
   timeout_label->setWordWrap(true);
   timeout_row->addWidget(timeout_field_);

@@ -1,5 +1,6 @@
 #include "dialogs/progress_window.h"
 
+#include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -99,6 +100,16 @@ void ProgressWindow::Transfer(const ProgressTexts& texts) {
 
 bool ProgressWindow::url_part_visible() const {
   return !url_bar_->isHidden();
+}
+
+void ProgressWindow::reject() {
+  if (on_stop) on_stop();
+}
+
+void ProgressWindow::closeEvent(QCloseEvent* event) {
+  // Only the end of the run closes it (by destroying it).
+  event->ignore();
+  if (on_stop) on_stop();
 }
 
 }  // namespace quimbel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "core/run_host.h"
 
@@ -17,12 +18,19 @@ class ProgressWindow : public QDialog {
   ProgressWindow(QWidget* owner, bool file_only);
 
   void Transfer(const ProgressTexts& texts);
+  // What Esc asks for: the run stops, and the run closes the window. The
+  // user cannot close it otherwise.
+  std::function<void()> on_stop;
   QProgressBar* file_bar() const { return file_bar_; }
   QProgressBar* url_bar() const { return url_bar_; }
 
   // For tests and screenshots.
   QLabel* current_file_label() const { return current_file_; }
   bool url_part_visible() const;
+
+ protected:
+  void reject() override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   QLabel* current_file_;

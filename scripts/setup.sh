@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
-          nginx-light clang libclang-rt-14-dev)
+          nginx-light clang libclang-rt-14-dev
+          xvfb openbox xdotool wmctrl x11-utils)
 
 missing=()
 for p in "${packages[@]}"; do

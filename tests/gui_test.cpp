@@ -2,14 +2,19 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
@@ -104,6 +109,30 @@ class GuiTest : public QObject {
     QVERIFY(!frame.action(Command::kStop)->isEnabled());
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
+
+    // The menu item follows a toolbar hidden from its own context menu.
+    toolbar->hide();
+    QVERIFY(!frame.action(Command::kToolbar)->isChecked());
+    toolbar->show();
+    QVERIFY(frame.action(Command::kToolbar)->isChecked());
+    // The idle prompt comes back after a menu prompt.
+    frame.statusBar()->showMessage("Select file(s) to test");
+    frame.statusBar()->clearMessage();
+    QCOMPARE(frame.statusBar()->currentMessage(), QString("For Help, press F1"));
+    QCOMPARE(frame.results_view()->textElideMode(), Qt::ElideMiddle);
+    QCOMPARE(QString::fromStdString(frame.results_view()->LongDateTime()).left(4),
+             QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat).left(4));
+
+    // Ctrl+C copies the log's selection once the log was clicked into,
+    // though the keyboard focus stays on the list.
+    LogView* log = frame.log_view();
+    log->Append("first line");
+    log->selectAll();
+    QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    log->selectAll();
+    QApplication::clipboard()->clear();
+    QTest::keySequence(frame.results_view(), QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), QString("first line\n"));
   }
 
   void runThroughTheRealEventLoop() {
@@ -153,8 +182,9 @@ class GuiTest : public QObject {
     QVERIFY(Wait([&] { return ticks >= before + 10; }, 3000));
     QVERIFY(view->running());
 
-    frame.action(Command::kStop)->trigger();
-    QVERIFY(!view->running());
+    // Esc in the progress window stops the run; the window cannot just go.
+    QTest::keyClick(view->progress_dialog(), Qt::Key_Escape);
+    QVERIFY(Wait([&] { return !view->running(); }, 3000));
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QVERIFY(view->progress_dialog() == nullptr);
     QVERIFY(frame.action(Command::kExport)->isEnabled());

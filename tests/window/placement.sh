@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The window's placement under a real window manager (openbox on Xvfb):
+# three starts in a row leave the same stored placement, and a session that
+# ended maximised starts the next time wholly on screen. Offscreen tests
+# cannot see this: only a window manager adds a frame.
+# usage: placement.sh PATH/TO/quimbel
+set -euo pipefail
+program="$(realpath "$1")"
+for tool in Xvfb openbox xdotool wmctrl; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+
+work="$(mktemp -d)"
+display=":$(( 90 + RANDOM % 100 ))"
+cleanup() {
+  [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null || true
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY="$display" XDG_CONFIG_HOME="$work" HOME="$work" QT_QPA_PLATFORM=xcb
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 1
+
+stored() { grep -E '^(x|y|cx|cy)=' "$work/Marrowfen/Quimbel.conf" | sort | tr '\n' ' '; }
+
+# Starts the program, waits for its window, runs "$@" on it, closes it as
+# the user would (the window manager's close), and waits for the exit.
+session() {
+  "$program" >/dev/null 2>&1 &
+  local pid=$! window=""
+  for _ in $(seq 100); do
+    window="$(xdotool search --onlyvisible --name '^Quimbel$' 2>/dev/null | head -1 || true)"
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || { echo "FAIL: no window"; kill "$pid"; exit 1; }
+  sleep 0.5
+  "$@" "$window"
+  sleep 0.5
+  wmctrl -i -c "$window"
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then echo "FAIL: the program did not quit"; kill "$pid"; exit 1; fi
+}
+nothing() { :; }
+maximise() { wmctrl -i -r "$1" -b add,maximized_vert,maximized_horz; }
+on_screen() {
+  # The frame's outer edges lie within the screen.
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  local extents
+  extents="$(xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')"
+  read -r left right top bottom <<<"${extents:-0 0 0 0}"
+  if (( X - left < 0 || Y - top < 0 || X + WIDTH + right > 1280 || Y + HEIGHT + bottom > 1024 )); then
+    echo "FAIL: window off screen at ${X},${Y} ${WIDTH}x${HEIGHT} (frame $left $right $top $bottom)"
+    exit 1
+  fi
+}
+
+session nothing
+first="$(stored)"
+session nothing
+session nothing
+third="$(stored)"
+if [ "$first" != "$third" ]; then
+  echo "FAIL: the placement moved between starts: '$first' then '$third'"
+  exit 1
+fi
+session maximise
+session on_screen
+echo "placement stable over three starts ($first); on screen after a maximised session"
