@@ -6,7 +6,7 @@ namespace quimbel {
 
 void MessageLoop::PostTask(std::function<void()> task, Wake wake) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.push_back(std::move(task));
   }
   if (wake == Wake::kNow) wake_.notify_one();
@@ -14,7 +14,7 @@ void MessageLoop::PostTask(std::function<void()> task, Wake wake) {
 
 void MessageLoop::Quit() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     quit_ = true;
   }
   wake_.notify_one();
@@ -37,8 +37,10 @@ bool MessageLoop::Run(Clock::time_point deadline) {
 
     std::function<void()> task;
     {
-      std::unique_lock lock(mutex_);
-      wake_.wait_until(lock, next, [this] { return quit_ || !tasks_.empty(); });
+      MutexLock lock(mutex_);
+      while (!quit_ && tasks_.empty()) {
+        if (wake_.wait_until(mutex_, next) == std::cv_status::timeout) break;
+      }
       if (quit_) {
         quit_ = false;
         return true;

@@ -11,8 +11,8 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "platform/worker_message.h"
 
 namespace quimbel {
@@ -41,10 +41,10 @@ class MessageLoop {
     std::function<void()> on_fire;
   };
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;  // guarded by mutex_
-  bool quit_ = false;                        // guarded by mutex_
+  Mutex mutex_;
+  ConditionVariable wake_;
+  std::deque<std::function<void()>> tasks_ GUARDED_BY(mutex_);
+  bool quit_ GUARDED_BY(mutex_) = false;
   std::map<int, Timer> timers_;              // loop thread only
 };
 

@@ -9,8 +9,7 @@
 // outlive its events, and events their waiters.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
+#include "platform/mutex.h"
 
 namespace quimbel {
 
@@ -23,8 +22,8 @@ class EventGroup {
  private:
   friend class ManualResetEvent;
   friend int WaitAny(const class ManualResetEvent&, const class ManualResetEvent&);
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  Mutex mutex_;
+  ConditionVariable changed_;
 };
 
 class ManualResetEvent {
@@ -40,7 +39,7 @@ class ManualResetEvent {
  private:
   friend int WaitAny(const ManualResetEvent& first, const ManualResetEvent& second);
   EventGroup& group_;
-  bool signalled_ = false;  // guarded by group_.mutex_
+  bool signalled_ GUARDED_BY(group_.mutex_) = false;
 };
 
 // Blocks without a time limit until `first` or `second` is signalled and

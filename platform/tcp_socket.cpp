@@ -1,5 +1,7 @@
 #include "platform/tcp_socket.h"
 
+#include "platform/mutex.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -14,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -79,8 +80,8 @@ namespace {
 // helper and the waiter finishes last frees it.
 struct PendingLookup {
   FileDescriptor done_read, done_write;  // one byte once the answer is in
-  std::mutex mutex;
-  std::optional<Ipv4Address> address;  // guarded by mutex
+  Mutex mutex;
+  std::optional<Ipv4Address> address GUARDED_BY(mutex);
 };
 
 }  // namespace
@@ -102,7 +103,7 @@ WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono:
     std::thread([pending, name, resolve] {
       std::optional<Ipv4Address> address = resolve(name);
       {
-        std::lock_guard lock(pending->mutex);
+        MutexLock lock(pending->mutex);
         pending->address = address;
       }
       const char done = 1;
@@ -131,7 +132,7 @@ WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono:
       outcome.result = ready == 0 ? WaitResult::kTimedOut : WaitResult::kFailed;
       return outcome;
     }
-    std::lock_guard lock(pending->mutex);
+    MutexLock lock(pending->mutex);
     outcome.value = pending->address;
     outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
     return outcome;

@@ -11,20 +11,20 @@ void WorkerThread::Start() {
 
 void WorkerThread::Kick(std::function<void()> job) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     pending_ = std::move(job);
   }
   kick_.Set();
 }
 
 void WorkerThread::DropPending(const std::function<void()>& if_busy) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   pending_.reset();
   if (running_job_ && if_busy) if_busy();
 }
 
 bool WorkerThread::Busy() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return running_job_ || pending_.has_value();
 }
 
@@ -39,7 +39,7 @@ void WorkerThread::Run() {
   while (WaitAny(stop_, kick_) == 1) {
     std::optional<std::function<void()>> job;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       job.swap(pending_);
       kick_.Reset();
       running_job_ = job.has_value();
@@ -47,7 +47,7 @@ void WorkerThread::Run() {
     }
     if (!job) continue;
     (*job)();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     running_job_ = false;
   }
 }

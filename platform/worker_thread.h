@@ -8,11 +8,11 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <thread>
 
 #include "platform/manual_reset_event.h"
+#include "platform/mutex.h"
 
 namespace quimbel {
 
@@ -46,9 +46,9 @@ class WorkerThread {
   EventGroup events_;
   ManualResetEvent stop_{events_};
   ManualResetEvent kick_{events_};
-  std::mutex mutex_;
-  std::optional<std::function<void()>> pending_;  // guarded by mutex_
-  bool running_job_ = false;                      // guarded by mutex_
+  Mutex mutex_;
+  std::optional<std::function<void()>> pending_ GUARDED_BY(mutex_);
+  bool running_job_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
 };
 

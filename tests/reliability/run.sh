@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Reliability trials for the file rewrites, on quimbel-cli:
+#   - SIGKILL at a random moment during repairs and during purges;
+#   - two repairs of one folder at the same time;
+#   - a full disk (a small tmpfs; only as root, skipped otherwise);
+#   - read-only pages.
+# After each, every page must be its old bytes or its complete new bytes,
+# and every backup the page as it was. Prints files checked, files lost
+# (must be 0) and temporary files left by the killed runs.
+# usage: run.sh PATH/TO/quimbel-cli [TRIALS]   (default 30 trials)
+set -euo pipefail
+cli="$(realpath "$1")"
+trials="${2:-30}"
+here="$(cd "$(dirname "$0")" && pwd)"
+work="$(mktemp -d)"
+mounted=""
+cleanup() {
+  [ -n "$mounted" ] && umount "$mounted" 2>/dev/null || true
+  chmod -R u+w "$work" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Repairs must touch "Error:" rows too: every link goes to a closed port.
+export XDG_CONFIG_HOME="$work/config" HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME/Marrowfen"
+printf '[Repair]\nIgnore=0\n' >"$XDG_CONFIG_HOME/Marrowfen/Quimbel.conf"
+
+pristine="$work/pristine"
+mkdir -p "$pristine"
+python3 - "$pristine" <<'PY'
+import sys
+folder = sys.argv[1]
+for n in range(24):
+    lines = []
+    for i in range(4000):
+        if i % 500 == 7:
+            lines.append(f'<a href="http://127.0.0.1:1/p{n}/{i}.htm">link {i}</a>\n')
+        else:
+            lines.append(f"<p>page {n} line {i} <!-- note {i} --> text</p>\n")
+    open(f"{folder}/page{n:02d}.htm", "w").write("".join(lines))
+PY
+
+failures=0
+check() {  # check RESULT MODE
+  if ! python3 "$here/check_pages.py" "$pristine" "$1" "$2"; then failures=$((failures + 1)); fi
+}
+fresh() {  # fresh NAME: a new copy of the site
+  rm -rf "${work:?}/$1"
+  cp -r "$pristine" "$work/$1"
+  echo "$work/$1"
+}
+
+echo "== SIGKILL during repair and purge, $trials trials each"
+for mode in repair purge; do
+  for trial in $(seq "$trials"); do
+    site="$(fresh "$mode-$trial")"
+    if [ "$mode" = repair ]; then
+      "$cli" -q -a --repair disable --yes "$site" >/dev/null 2>&1 &
+    else
+      "$cli" -q -a --purge "$site" >/dev/null 2>&1 &
+    fi
+    pid=$!
+    sleep "0.$(( RANDOM % 40 ))"
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    echo -n "$mode trial $trial: "
+    check "$site" "$mode"
+    rm -rf "$site"
+  done
+done
+
+echo "== two repairs of one folder at once"
+site="$(fresh concurrent)"
+"$cli" -q -a --repair disable --yes "$site" >/dev/null 2>&1 &
+first=$!
+"$cli" -q -a --repair disable --yes "$site" >/dev/null 2>&1 &
+second=$!
+wait "$first" || true
+wait "$second" || true
+check "$site" repair
+
+echo "== read-only pages"
+for mode in repair purge; do
+  site="$(fresh "read-only-$mode")"
+  chmod 0444 "$site"/page0*.htm
+  if [ "$mode" = repair ]; then
+    "$cli" -q -a --repair disable --yes "$site" >/dev/null 2>&1 || true
+  else
+    "$cli" -q -a --purge "$site" >/dev/null 2>&1 || true
+  fi
+  for page in "$site"/page0*.htm; do
+    if ! cmp -s "$page" "$pristine/$(basename "$page")"; then
+      echo "lost: read-only $page was changed"
+      failures=$((failures + 1))
+    fi
+  done
+  check "$site" "$mode"
+done
+
+echo "== full disk"
+if [ "$(id -u)" -eq 0 ] && command -v mount >/dev/null; then
+  disk="$work/disk"
+  mkdir -p "$disk"
+  if mount -t tmpfs -o size=3m tmpfs "$disk" 2>/dev/null; then
+    mounted="$disk"
+    mkdir "$disk/site"
+    cp "$pristine"/page0[0-9].htm "$disk/site/" 2>/dev/null || true
+    # Fill what is left, so no rewrite finds room.
+    dd if=/dev/zero of="$disk/filler" bs=4k 2>/dev/null || true
+    status=0
+    "$cli" -q -a --purge "$disk/site" >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 2 ] || { echo "FAIL: a purge on a full disk exited $status"; failures=$((failures + 1)); }
+    status=0
+    "$cli" -q -a --repair disable --yes "$disk/site" >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 2 ] || { echo "FAIL: a repair on a full disk exited $status"; failures=$((failures + 1)); }
+    for page in "$disk/site"/*.htm; do
+      if ! cmp -s "$page" "$pristine/$(basename "$page")"; then
+        echo "lost: $page changed on a full disk"
+        failures=$((failures + 1))
+      fi
+    done
+    echo "full disk: $(ls "$disk/site"/*.htm | wc -l) pages checked"
+  else
+    echo "skipped: cannot mount a tmpfs here"
+  fi
+else
+  echo "skipped: needs the superuser to mount a small tmpfs"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "FAILED: $failures checks lost data"
+  exit 1
+fi
+echo "all checks passed: no page lost"
