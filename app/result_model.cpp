@@ -47,6 +47,8 @@ QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 Qt::ItemFlags ResultTableModel::flags(const QModelIndex& index) const {
+  // The root is no item: views and proxies ask it for drops only.
+  if (!index.isValid()) return Qt::NoItemFlags;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
   if (index.column() == 0) flags |= Qt::ItemIsUserCheckable;
   return flags;

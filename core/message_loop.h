@@ -45,7 +45,7 @@ class MessageLoop {
   ConditionVariable wake_;
   std::deque<std::function<void()>> tasks_ GUARDED_BY(mutex_);
   bool quit_ GUARDED_BY(mutex_) = false;
-  std::map<int, Timer> timers_;              // loop thread only
+  std::map<int, Timer> timers_;  // loop thread only
 };
 
 // Delivers worker messages to a handler on the loop's thread. A host that

@@ -24,8 +24,8 @@ bool ManualResetEvent::IsSet() const {
 
 // Both events share one group, and so one mutex: asserted here, but beyond
 // what the analysis can see through two references.
-int WaitAny(const ManualResetEvent& first, const ManualResetEvent& second)
-    NO_THREAD_SAFETY_ANALYSIS {
+int WaitAny(const ManualResetEvent& first,
+            const ManualResetEvent& second) NO_THREAD_SAFETY_ANALYSIS {
   assert(&first.group_ == &second.group_);
   EventGroup& group = first.group_;
   MutexLock lock(group.mutex_);

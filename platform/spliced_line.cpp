@@ -3,60 +3,73 @@
 #include <algorithm>
 
 namespace quimbel {
-namespace {
 
-// Where in `joint` (the last bytes of kept() from `start`, then the first
-// bytes of the rest) `token` starts before `limit`, or npos.
-std::size_t FindStartingBefore(const std::string& joint, std::string_view token,
-                               std::size_t limit) {
-  const std::size_t at = joint.find(token);
-  return at < limit ? at : std::string::npos;
+std::string SplicedLine::KeptTail(std::size_t count) const {
+  std::string tail;
+  for (auto piece = kept_.rbegin(); piece != kept_.rend() && tail.size() < count; ++piece) {
+    const std::size_t take = std::min(count - tail.size(), piece->end - piece->begin);
+    tail.insert(0, line_.substr(piece->end - take, take));
+  }
+  return tail;
 }
 
-}  // namespace
-
 bool SplicedLine::SpansCut(std::string_view token) const {
-  if (token.size() < 2 || kept_.empty()) return false;
-  const std::size_t start = kept_.size() - std::min(kept_.size(), token.size() - 1);
-  const std::string joint = kept_.substr(start) + std::string(rest().substr(0, token.size() - 1));
-  return FindStartingBefore(joint, token, kept_.size() - start) != npos;
+  if (token.size() < 2 || kept_size_ == 0) return false;
+  const std::string tail = KeptTail(token.size() - 1);
+  const std::string joint = tail + std::string(rest().substr(0, token.size() - 1));
+  const std::size_t at = joint.find(token);
+  return at != std::string::npos && at < tail.size();
 }
 
 std::size_t SplicedLine::Find(std::string_view token, std::size_t from) const {
-  if (token.empty()) return std::min(from, kept_.size() + line_.size() - pos_);
-  if (from < kept_.size()) {
-    // Only the last bytes of kept() can begin a token, one that runs on
-    // into the rest.
-    const std::size_t start =
-        std::max(from, kept_.size() - std::min(kept_.size(), token.size() - 1));
-    const std::string joint = kept_.substr(start) + std::string(rest().substr(0, token.size() - 1));
-    const std::size_t at = FindStartingBefore(joint, token, kept_.size() - start);
-    if (at != npos) return start + at;
-    from = kept_.size();
+  if (token.empty()) return std::min(from, kept_size_ + line_.size() - pos_);
+  if (from < kept_size_) {
+    // Only the last bytes of what is kept can begin a token, one that runs
+    // on into the rest.
+    const std::size_t start = std::max(from, kept_size_ - std::min(kept_size_, token.size() - 1));
+    const std::string tail = KeptTail(kept_size_ - start);
+    const std::string joint = tail + std::string(rest().substr(0, token.size() - 1));
+    const std::size_t at = joint.find(token);
+    if (at != std::string::npos && at < tail.size()) return start + at;
+    from = kept_size_;
   }
-  const std::size_t at = rest().find(token, from - kept_.size());
-  return at == npos ? npos : kept_.size() + at;
+  const std::size_t at = rest().find(token, from - kept_size_);
+  return at == npos ? npos : kept_size_ + at;
 }
 
 void SplicedLine::Cut(std::size_t begin, std::size_t end) {
-  const std::size_t kept = kept_.size();
+  const std::size_t kept = kept_size_;
   if (begin < kept) {
-    kept_.resize(begin);
-  } else {
-    kept_.append(line_.substr(pos_, begin - kept));
+    // The cut starts inside what is kept: drop its last bytes.
+    std::size_t drop = kept - begin;
+    while (drop > 0) {
+      Piece& last = kept_.back();
+      const std::size_t take = std::min(drop, last.end - last.begin);
+      last.end -= take;
+      drop -= take;
+      if (last.begin == last.end) kept_.pop_back();
+    }
+    kept_size_ = begin;
+  } else if (begin > kept) {
+    const Piece piece{pos_, pos_ + (begin - kept)};
+    if (!kept_.empty() && kept_.back().end == piece.begin) {
+      kept_.back().end = piece.end;
+    } else {
+      kept_.push_back(piece);
+    }
+    kept_size_ = begin;
   }
   pos_ = std::min(line_.size(), pos_ + (end - kept));
 }
 
 void SplicedLine::Truncate(std::size_t at) {
-  Cut(at, kept_.size() + line_.size() - pos_);
+  Cut(at, kept_size_ + line_.size() - pos_);
 }
 
 std::string SplicedLine::Text() const {
   std::string text;
-  text.reserve(kept_.size() + line_.size() - pos_);
-  text += kept_;
-  text += rest();
+  text.reserve(kept_size_ + line_.size() - pos_);
+  ForEachPiece([&text](std::string_view piece) { text += piece; });
   return text;
 }
 

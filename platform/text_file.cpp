@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
@@ -69,6 +70,22 @@ bool LineReader::Next(std::string* line, std::string* end) {
       }
       return true;
     }
+    // A line longer than the buffer may be as long as the rest of the
+    // file: room for that once costs nothing until it is written, and
+    // spares the copies of growing step by step.
+    if (!pending.empty() && line->capacity() < kSize * 2) {
+      struct stat status {};
+      if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        if (at >= 0 && status.st_size > at) {
+          // Capped, so a huge file of merely long lines asks for no more
+          // address space than a line could plausibly need.
+          constexpr std::size_t kMostAhead = std::size_t{1} << 30;
+          line->reserve(line->size() + pending.size() +
+                        std::min(kMostAhead, static_cast<std::size_t>(status.st_size - at)));
+        }
+      }
+    }
     line->append(pending);
     begin_ = size_ = 0;
     const ssize_t got = ::read(fd_, buffer_.get(), kSize);
@@ -99,6 +116,7 @@ ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
       fd_(std::move(other.fd_)),
+      buffer_(std::move(other.buffer_)),
       error_(other.error_),
       done_(other.done_) {
   other.done_ = true;
@@ -110,6 +128,7 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     target_ = std::move(other.target_);
     temporary_ = std::move(other.temporary_);
     fd_ = std::move(other.fd_);
+    buffer_ = std::move(other.buffer_);
     error_ = other.error_;
     done_ = other.done_;
     other.done_ = true;
@@ -144,13 +163,32 @@ std::optional<ReplacementFile> ReplacementFile::CreateBeside(const std::string& 
 bool ReplacementFile::Write(std::string_view data) {
   if (error_ != 0 || done_) return false;
   if (FileFaults* faults = CurrentFileFaults()) error_ = faults->OnWrite(temporary_, data.size());
+  if (error_ != 0) return false;
+  if (buffer_.size() + data.size() <= kBufferSize) {
+    buffer_.append(data);
+    return true;
+  }
+  if (!Flush()) return false;
+  if (data.size() < kBufferSize) {
+    buffer_.append(data);
+    return true;
+  }
   errno = 0;
-  if (error_ == 0 && !WriteAll(fd_.get(), data)) error_ = errno != 0 ? errno : EIO;
+  if (!WriteAll(fd_.get(), data)) error_ = errno != 0 ? errno : EIO;
+  return error_ == 0;
+}
+
+bool ReplacementFile::Flush() {
+  if (error_ != 0) return false;
+  errno = 0;
+  if (!buffer_.empty() && !WriteAll(fd_.get(), buffer_)) error_ = errno != 0 ? errno : EIO;
+  buffer_.clear();
   return error_ == 0;
 }
 
 Status ReplacementFile::Commit(const struct stat& original, Install install) {
   if (done_) return Status::Error("Cannot replace " + target_ + ": already done");
+  Flush();
   int error = error_;
   // A file made by another user or group keeps them; our own new file has
   // our ids, so only a difference needs the change.

@@ -99,10 +99,15 @@ class ReplacementFile {
  private:
   ReplacementFile(std::string target, std::string temporary, FileDescriptor fd);
 
+  // Writes what is buffered; false (with error_ set) on failure.
+  bool Flush();
+
+  static constexpr std::size_t kBufferSize = 1 << 16;
   std::string target_;
   std::string temporary_;
   FileDescriptor fd_;
-  int error_ = 0;  // of the first failed write
+  std::string buffer_;  // small writes gather here; one system call per 64 KiB
+  int error_ = 0;       // of the first failed write
   bool done_ = false;
 };
 

@@ -30,6 +30,12 @@ int CountOpenings(std::string_view text) {
 }  // namespace
 
 bool CommentFilter::FilterLine(std::string_view line, std::string* out) {
+  out->clear();
+  return FilterLine(line, [out](std::string_view piece) { out->append(piece); });
+}
+
+bool CommentFilter::FilterLine(std::string_view line,
+                               const std::function<void(std::string_view)>& write) {
   // One forward pass: comments are cut out where they stand, and tokens
   // that a cut brings together count as if the text had been rewritten.
   SplicedLine text(line);
@@ -39,10 +45,7 @@ bool CommentFilter::FilterLine(std::string_view line, std::string* out) {
            text.SpansCut(kDoctype);
   };
   for (;;) {
-    if (text.empty()) {
-      out->clear();
-      return true;  // empty lines always stay, inside a comment too
-    }
+    if (text.empty()) return true;  // empty lines always stay, inside a comment too
     if (in_comment_) {
       // Only the first round of a line can find a comment open, so
       // nothing has been cut and kept yet.
@@ -55,16 +58,13 @@ bool CommentFilter::FilterLine(std::string_view line, std::string* out) {
       comments_ += CountOpenings(text.rest().substr(0, close));
       text.Cut(0, close + kClose.size());
       in_comment_ = false;
-      if (text.empty()) {
-        out->clear();
-        return true;  // the closing line is written even when nothing is left
-      }
+      if (text.empty()) return true;  // the closing line is written even when nothing is left
       continue;
     }
     const std::size_t open = text.Find(kOpen);
     if (open == SplicedLine::npos || has_doctype()) {
       // A document type line stays whole, opening nothing.
-      *out = text.Text();
+      text.ForEachPiece(write);
       return true;
     }
     ++comments_;
@@ -73,7 +73,7 @@ bool CommentFilter::FilterLine(std::string_view line, std::string* out) {
     if (close == SplicedLine::npos) {
       in_comment_ = true;
       text.Truncate(open);
-      *out = text.Text();
+      text.ForEachPiece(write);
       return true;
     }
     text.Cut(open, close + kClose.size());
@@ -105,9 +105,11 @@ PurgeResult PurgeFileComments(const std::string& path) {
 
   LineReader reader(input.get());
   CommentFilter filter;
-  std::string line, end, kept;
-  while (reader.Next(&line, &end)) {
-    if (filter.FilterLine(line, &kept) && !(output->Write(kept) && output->Write(end))) break;
+  std::string line, end;
+  bool written = true;
+  const auto write = [&](std::string_view piece) { written = written && output->Write(piece); };
+  while (written && reader.Next(&line, &end)) {
+    if (filter.FilterLine(line, write)) write(end);
   }
   if (reader.failed()) {
     result.status = Status::FromErrno("Cannot read", path, EIO);

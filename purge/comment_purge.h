@@ -14,6 +14,7 @@
 // full disk), is left byte for byte as it was, and the result says why.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,9 @@ class CommentFilter {
  public:
   // The text to write for `line`, or false when the line is dropped.
   bool FilterLine(std::string_view line, std::string* out);
+  // The same, handing the text to `write` piece by piece instead of
+  // copying it: a line of hundreds of megabytes is never held twice.
+  bool FilterLine(std::string_view line, const std::function<void(std::string_view)>& write);
   int comments() const { return comments_; }
 
  private:

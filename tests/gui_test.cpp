@@ -1,4 +1,5 @@
 // Qt Test suite for the window: run offscreen.
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -21,6 +23,7 @@
 
 #include "app/log_view.h"
 #include "app/main_window.h"
+#include "app/result_model.h"
 #include "app/results_view.h"
 #include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
@@ -307,6 +310,34 @@ class GuiTest : public QObject {
     QCOMPARE(settings.Get(settings::kFilter), std::string(kTypeBFilter));
     QCOMPARE(settings.Get(settings::kTimeout), 30);
     QCOMPARE(settings.Get(settings::kVisible), 0);
+  }
+
+  void resultModelIsAWellBehavedModel() {
+    ResultList rows;
+    ResultTableModel model(rows);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    for (int i = 0; i < 3; ++i) {
+      rows.AppendResultRow("http://x.test/" + std::to_string(i));
+      rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
+      rows.SetResultColumn(ResultColumn::kSiteName, "Site", "/w/a.htm");
+    }
+    // One insertion per row, at its end; never a reset.
+    QCOMPARE(inserted.count(), 3);
+    QCOMPARE(inserted.at(2).at(1).toInt(), 2);
+    QVERIFY(changed.count() >= 3);
+    QCOMPARE(model.index(1, 0).data().toString(), QString("http://x.test/1"));
+    QVERIFY(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    QVERIFY(!rows.row(1).checked);
+    rows.RemoveRow(0);
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(model.rowCount(), 2);
+    rows.Clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(reset.count() + removed.count() >= 2, true);
   }
 
   void progressWindowModes() {
