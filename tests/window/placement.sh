@@ -33,17 +33,17 @@ stored() { grep -E '^(x|y|cx|cy)=' "$work/Marrowfen/Quimbel.conf" | sort | tr '\
 session() {
   "$program" >/dev/null 2>&1 &
   local pid=$! window=""
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     window="$(xdotool search --onlyvisible --name '^Quimbel$' 2>/dev/null | head -1 || true)"
     [ -n "$window" ] && break
     sleep 0.1
   done
   [ -n "$window" ] || { echo "FAIL: no window"; kill "$pid"; exit 1; }
-  sleep 0.5
+  sleep 1
   "$@" "$window"
-  sleep 0.5
+  sleep 1
   wmctrl -i -c "$window"
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$pid" 2>/dev/null; then echo "FAIL: the program did not quit"; kill "$pid"; exit 1; fi
 }
 nothing() { :; }
