@@ -108,6 +108,14 @@ TEST_F(CollectionTest, LinksFifosAndUnlistableFolders) {
   CollectTree(files, top_ + "/B", ExtensionFilter::kOff);
   EXPECT_EQ(files, (Paths{P("B/b1.HTM"), P("B/link.htm")}));
 
+  // In one run each real file counts once, under its first path, and what
+  // an interrupted run left behind is no page.
+  folder_.Write("top/B/.~quimbel-Ab12Cd", "half a page");
+  folder_.Write("top/B/b1.t~p", "half a page");
+  fs::create_symlink(P("B/b1.HTM"), P("B/c-link.htm"));
+  EXPECT_EQ(CollectFiles(top_ + "/B", true, false, ExtensionFilter::kOff),
+            (Paths{P("B/b1.HTM"), P("B/link.htm")}));
+
   files.clear();
   CollectTree(files, top_ + "/no-such-folder", ExtensionFilter::kOff);
   CollectFolder(files, P("a.htm"), ExtensionFilter::kOff);
