@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: extract_bench FOLDER\n";
     return 2;
   }
-  const auto files = quimbel::CollectFiles(argv[1], true, true, quimbel::ExtensionFilter::kOff);
+  const auto files = quimbel::CollectFiles(argv[1], {.recurse = true, .all_files = true});
   std::size_t links = 0;
   const auto start = std::chrono::steady_clock::now();
   for (const auto& file : files) {

@@ -86,8 +86,9 @@ void CollectTree(std::vector<std::string>& target, const std::string& folder,
   }
 }
 
-std::vector<std::string> CollectFiles(const std::string& path, bool all_files, bool recurse,
-                                      ExtensionFilter filter) {
+std::vector<std::string> CollectFiles(const std::string& path, const RunScope& scope) {
+  const bool all_files = scope.all_files, recurse = scope.recurse;
+  const ExtensionFilter filter = scope.filter;
   std::vector<std::string> files;
   if (!all_files && !recurse) {
     files.push_back(path);

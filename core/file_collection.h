@@ -36,10 +36,16 @@ void CollectFolder(std::vector<std::string>& target, const std::string& folder,
 void CollectTree(std::vector<std::string>& target, const std::string& folder,
                  ExtensionFilter filter);
 
+// What a run takes from the path it is given.
+struct RunScope {
+  bool recurse = false;
+  bool all_files = false;
+  ExtensionFilter filter = ExtensionFilter::kOff;
+};
+
 // The files of a run, by the file selection's flags: neither flag, the path
 // itself whatever its extension; all files, the folder's files; all files and
 // recurse, the whole tree; recurse alone, nothing.
-std::vector<std::string> CollectFiles(const std::string& path, bool all_files, bool recurse,
-                                      ExtensionFilter filter);
+std::vector<std::string> CollectFiles(const std::string& path, const RunScope& scope);
 
 }  // namespace quimbel

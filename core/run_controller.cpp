@@ -38,8 +38,7 @@ void RunController::SetUp() {
 }
 
 bool RunController::CollectRunFiles(const std::string& path, const RunScope& scope) {
-  const std::vector<std::string> files =
-      CollectFiles(path, scope.all_files, scope.recurse, scope.filter);
+  const std::vector<std::string> files = CollectFiles(path, scope);
   if (files.empty()) {
     host_.ShowMessage(std::string(kNoFilesFound));
     return false;
@@ -267,7 +266,7 @@ void RunController::RecordSocketError(OutcomeCode code) {
 
 void RunController::EndTest() {
   StopWatchdog();
-  ResetRun(true);
+  ResetRun();
   LogFileResults();
   LogWithDate("End of test: ", "");
   host_.SetStatusText(StatusPane::kConnection, "Search Complete");
@@ -279,11 +278,11 @@ void RunController::EndTest() {
 void RunController::StopTest() {
   running_ = false;
   StopWatchdog();
-  ResetRun(true);
+  ResetRun();
   host_.LogAppend("Testing Stopped by User");
 }
 
-void RunController::ResetRun(bool restore_status) {
+void RunController::ResetRun() {
   probe_worker_.CancelProbe();
   files_.clear();
   links_.urls.clear();
@@ -293,10 +292,8 @@ void RunController::ResetRun(bool restore_status) {
     progress_open_ = false;
   }
   results_ready_ = true;
-  if (restore_status) {
-    host_.SetStatusText(StatusPane::kConnection, kConnectionStatusIdle);
-    host_.SetStatusText(StatusPane::kMethod, kMethodStatusIdle);
-  }
+  host_.SetStatusText(StatusPane::kConnection, kConnectionStatusIdle);
+  host_.SetStatusText(StatusPane::kMethod, kMethodStatusIdle);
 }
 
 void RunController::StartPurge(const std::string& path, const RunScope& scope,
@@ -359,7 +356,7 @@ void RunController::FinishPurgedFile() {
 
 void RunController::EndPurge() {
   if (progress_open_) host_.StepFileBar();
-  ResetRun(true);
+  ResetRun();
   LogWithDate("End of test: ", "");
   host_.Beep(BeepKind::kDefault);
   running_ = false;

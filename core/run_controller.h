@@ -32,12 +32,6 @@ namespace quimbel {
 // already said yes.
 enum class PurgeConfirmation { kAsk, kGiven };
 
-struct RunScope {
-  bool recurse = false;
-  bool all_files = false;
-  ExtensionFilter filter = ExtensionFilter::kOff;
-};
-
 // The question a purge asks before it starts.
 std::string PurgeQuestion(std::size_t file_count);
 
@@ -96,7 +90,7 @@ class RunController {
   void AddRow(const std::string& reason);
   void PopHeads();
   void EndTest();
-  void ResetRun(bool restore_status);
+  void ResetRun();
   void StopWatchdog();
   void LogFileResults();
   void LogWithDate(const std::string& prefix, const std::string& suffix);

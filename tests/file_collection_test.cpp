@@ -88,7 +88,7 @@ TEST_F(CollectionTest, ModesOrderAndFilter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = c.all_files ? top_ : top_ + "/notes.txt";
-    EXPECT_EQ(CollectFiles(path, c.all_files, c.recurse, c.filter), c.expected);
+    EXPECT_EQ(CollectFiles(path, {c.recurse, c.all_files, c.filter}), c.expected);
   }
 }
 
@@ -113,7 +113,7 @@ TEST_F(CollectionTest, LinksFifosAndUnlistableFolders) {
   folder_.Write("top/B/.~quimbel-Ab12Cd", "half a page");
   folder_.Write("top/B/b1.t~p", "half a page");
   fs::create_symlink(P("B/b1.HTM"), P("B/c-link.htm"));
-  EXPECT_EQ(CollectFiles(top_ + "/B", true, false, ExtensionFilter::kOff),
+  EXPECT_EQ(CollectFiles(top_ + "/B", {.recurse = false, .all_files = true}),
             (Paths{P("B/b1.HTM"), P("B/link.htm")}));
 
   files.clear();
