@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     const std::string request =
         quimbel::FormatRequest("/targets/t" + std::to_string(i % 10000) + ".htm", "127.0.0.1",
-                               static_cast<std::uint16_t>(port));
+                               static_cast<std::uint16_t>(port), "Quimbel-bench");
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=

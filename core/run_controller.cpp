@@ -3,6 +3,7 @@
 #include <any>
 #include <string_view>
 
+#include "core/product.h"
 #include "core/status_code_table.h"
 #include "probe/reply_parsing.h"
 
@@ -92,7 +93,7 @@ void RunController::TestURLsStateMachine() {
       return;
     }
     if (!links_.urls.empty()) {
-      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_});
+      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, UserAgent()});
       return;
     }
     if (error_count_ != -1) LogFileResults();
@@ -115,7 +116,7 @@ void RunController::TestURLsStateMachine() {
     files_.pop_front();
     if (!links_.urls.empty()) {
       if (progress_open_) host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
-      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_});
+      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, UserAgent()});
       return;
     }
   }

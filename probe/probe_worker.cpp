@@ -7,25 +7,27 @@
 
 namespace quimbel {
 
-std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port) {
+std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port,
+                          std::string_view user_agent) {
   std::string request = "GET ";
   request += path;
-  request += RequestAfterPath(host, port);
+  request += RequestAfterPath(host, port, user_agent);
   return request;
 }
 
-std::string RequestAfterPath(const std::string& host, std::uint16_t port) {
-  // Byte for byte the request the checker has always sent, line ends
-  // included: servers that were tested against it answer it the same way.
-  std::string request =
-      " HTTP/1.0\nAccept: */*\nAccept-Language: en-au\nAccept-Encoding: gzip, deflate\n"
-      "User-Agent: Mozilla/4.0 (compatible; MSIE 4.01; Windows 98)\nHost: ";
+std::string RequestAfterPath(const std::string& host, std::uint16_t port,
+                             std::string_view user_agent) {
+  // Every line ends in CR LF: current servers (Node.js among them) refuse
+  // a request whose header lines end in a bare line feed.
+  std::string request = " HTTP/1.1\r\nHost: ";
   request += host;
   if (port != DefaultPort(Protocol::kHttp)) {
     request += ':';
     request += std::to_string(port);
   }
-  request += "\nConnection: Keep-Alive\r\n\r\n";
+  request += "\r\nUser-Agent: ";
+  request += user_agent;
+  request += "\r\nAccept: */*\r\n\r\n";
   return request;
 }
 
@@ -94,7 +96,7 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   }
   if (protocol_ == Protocol::kFtp) return outcome;  // a connection is all an ftp link gets
 
-  const std::string after = RequestAfterPath(outcome.host, *port);
+  const std::string after = RequestAfterPath(outcome.host, *port, job.user_agent);
   const std::string_view pieces[] = {"GET ", path.text, path.slash_added ? "/" : "", after};
   const WaitResult sent = connection.socket.Send(pieces, job.time_limit, &wake_);
   if (sent != WaitResult::kReady) {

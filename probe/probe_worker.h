@@ -28,6 +28,7 @@ inline constexpr std::size_t kMaxReplyBytes = 2048;
 struct ProbeJob {
   std::string url;
   std::chrono::milliseconds time_limit{15000};  // for the connect and for the reply
+  std::string user_agent;                       // the request's User-Agent
 };
 
 // What a finished probe hands to the reply classification.
@@ -41,11 +42,14 @@ struct ProbeOutcome {
   bool cancelled = false;  // CancelProbe() or Stop() cut the probe short
 };
 
-// The request sent for an http URL. The "Host:" header carries ":port" only
-// when the port is not the protocol's default.
-std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port);
+// The request sent for an http URL: an HTTP/1.1 GET of the path exactly as
+// written, with CR LF line ends, "Host" (":port" only when the port is not
+// the protocol's default), "User-Agent" and "Accept: */*".
+std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port,
+                          std::string_view user_agent);
 // What follows the path in that request.
-std::string RequestAfterPath(const std::string& host, std::uint16_t port);
+std::string RequestAfterPath(const std::string& host, std::uint16_t port,
+                             std::string_view user_agent);
 
 class ProbeWorker {
  public:
