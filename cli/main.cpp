@@ -47,7 +47,8 @@ constexpr const char* kUsage =
     "  -x, --html-only       only files with an HTML-like extension\n"
     "      --purge           remove the HTML comments instead of testing links\n"
     "  -t, --timeout SECONDS time limit for slow hosts, 5 to 1000\n"
-    "      --filter STRING   the report filter: 43 characters of 0 and 1\n"
+    "      --filter STRING   the report filter: 65 characters of 0 and 1 (43 are\n"
+    "                        taken too, the added categories reported)\n"
     "      --hawk            report every defect (code 200 is not a defect)\n"
     "      --one-eye         report only the very worst offenders\n"
     "      --text FILE       also write the text listing to FILE\n"
@@ -120,10 +121,11 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       }
       case kFilter: {
         const std::string filter = optarg;
-        if (filter.size() != 43 || filter.find_first_not_of("01") != std::string::npos) {
-          return UsageError("the filter must be 43 characters of 0 and 1");
+        const LoadedFilter loaded = LoadFilterText(filter);
+        if (loaded.reset_to_default || filter.find_first_not_of("01") != std::string::npos) {
+          return UsageError("the filter must be 65 (or 43) characters of 0 and 1");
         }
-        options->filter = filter;
+        options->filter = loaded.filter.text();
         break;
       }
       case kHawk:

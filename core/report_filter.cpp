@@ -11,11 +11,19 @@ bool ReportFilter::IsReported(OutcomeCode code) const {
   return position >= text_.size() || text_[position] != '0';
 }
 
+static_assert(kDefaultFilter.size() == StatusCodeTable::kCategoryCount);
+static_assert(kTypeBFilter.size() == StatusCodeTable::kCategoryCount);
+
 LoadedFilter LoadFilterText(std::string_view stored) {
   if (stored.size() == static_cast<std::size_t>(StatusCodeTable::kCategoryCount)) {
-    return {ReportFilter(std::string(stored)), false};
+    return {ReportFilter(std::string(stored)), false, false};
   }
-  return {ReportFilter(), true};
+  if (stored.size() == static_cast<std::size_t>(StatusCodeTable::kOriginalCategoryCount)) {
+    std::string extended(stored);
+    extended += kDefaultFilter.substr(stored.size());
+    return {ReportFilter(std::move(extended)), false, true};
+  }
+  return {ReportFilter(), true, false};
 }
 
 }  // namespace quimbel

@@ -11,9 +11,14 @@
 namespace quimbel {
 
 // Everything but code 200: the default, and the "Watch Like a Hawk" preset.
-inline constexpr std::string_view kDefaultFilter = "0111111111111111111111111111111111111111111";
-// Codes 401 to 415 and 10002 only: the "Watch With One Eye Shut" preset.
-inline constexpr std::string_view kTypeBFilter = "0000000000000011111111111111100000000100000";
+inline constexpr std::string_view kDefaultFilter =
+    "0111111111111111111111111111111111111111111"  // the original 43
+    "1111111111111111111111";                      // 307 ... 511
+// Codes 401 to 415 and 10002, and the added client errors but 429 (a busy
+// server is not the page's fault): the "Watch With One Eye Shut" preset.
+inline constexpr std::string_view kTypeBFilter =
+    "0000000000000011111111111111100000000100000"
+    "0001000111111111100000";
 
 inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";
 
@@ -37,10 +42,14 @@ struct LoadedFilter {
   // The stored text had the wrong length: tell the user kSafeDefaultMessage
   // and write the default back.
   bool reset_to_default = false;
+  // An original 43-character text was extended; store the full one.
+  bool extended = false;
 };
 
-// The filter to use for a stored text. Only the length is checked; a text
-// of 43 characters is taken as it stands.
+// The filter to use for a stored text. Only the length is checked: a text
+// of the full length is taken as it stands; one of the original 43
+// characters keeps its choices and gains the added categories' defaults
+// (`extended`); any other length is reset.
 LoadedFilter LoadFilterText(std::string_view stored);
 
 }  // namespace quimbel

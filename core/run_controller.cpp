@@ -233,7 +233,7 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   const OutcomeCode status = ParseStatusCode(outcome.reply).value_or(0);
   if (!filter_.IsReported(status)) return;
   const std::string reason(ReasonText(status, unknown_error_seen_, host_));
-  const bool moved = status == 301 || status == 302;
+  const bool moved = status == 301 || status == 302 || status == 307 || status == 308;
   AddRow(reason);
   if (moved) results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
 }

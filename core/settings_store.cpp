@@ -168,6 +168,8 @@ ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter) {
   if (loaded.reset_to_default) {
     prompter.ShowMessage(std::string(kSafeDefaultMessage));
     settings.Set(settings::kFilter, loaded.filter.text());
+  } else if (loaded.extended) {
+    settings.Set(settings::kFilter, loaded.filter.text());
   }
   return loaded.filter;
 }

@@ -47,24 +47,36 @@ const std::array<StatusCategory, StatusCodeTable::kCategoryCount>& StatusCodeTab
       {40, 10005, "Error: Host Took Too Long to Respond"},
       {41, 10006, "Error: Send Failed"},
       {42, 10007, "Error: Select Failed"},
+      // The codes today's servers send that the first table lacked.
+      {43, 307, "HTTP Code 307 Temporary Redirect"},
+      {44, 308, "HTTP Code 308 Permanent Redirect"},
+      {45, 429, "HTTP Code 429 Too Many Requests"},
+      {46, 451, "HTTP Code 451 Unavailable For Legal Reasons"},
+      {47, 207, "HTTP Code 207 Multi-Status"},
+      {48, 208, "HTTP Code 208 Already Reported"},
+      {49, 226, "HTTP Code 226 IM Used"},
+      {50, 416, "HTTP Code 416 Range Not Satisfiable"},
+      {51, 417, "HTTP Code 417 Expectation Failed"},
+      {52, 421, "HTTP Code 421 Misdirected Request"},
+      {53, 422, "HTTP Code 422 Unprocessable Content"},
+      {54, 423, "HTTP Code 423 Locked"},
+      {55, 424, "HTTP Code 424 Failed Dependency"},
+      {56, 425, "HTTP Code 425 Too Early"},
+      {57, 426, "HTTP Code 426 Upgrade Required"},
+      {58, 428, "HTTP Code 428 Precondition Required"},
+      {59, 431, "HTTP Code 431 Request Header Fields Too Large"},
+      {60, 506, "HTTP Code 506 Variant Also Negotiates"},
+      {61, 507, "HTTP Code 507 Insufficient Storage"},
+      {62, 508, "HTTP Code 508 Loop Detected"},
+      {63, 510, "HTTP Code 510 Not Extended"},
+      {64, 511, "HTTP Code 511 Network Authentication Required"},
   }};
   return kTable;
 }
 
 std::optional<int> StatusCodeTable::CategoryIndex(OutcomeCode code) {
-  // Each block is its first code plus a contiguous run; the index offsets
-  // keep the table order.
-  struct Block {
-    OutcomeCode first, last;
-    int first_index;
-  };
-  static constexpr Block kBlocks[] = {
-      {200, 206, 0}, {300, 305, 7}, {400, 415, 13}, {500, 505, 29}, {10000, 10007, 35},
-  };
-  for (const Block& block : kBlocks) {
-    if (code >= block.first && code <= block.last) {
-      return block.first_index + static_cast<int>(code - block.first);
-    }
+  for (const StatusCategory& category : Categories()) {
+    if (category.code == code) return category.index;
   }
   return std::nullopt;
 }

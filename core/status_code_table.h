@@ -1,6 +1,13 @@
-// The 43 report categories every outcome code falls into, and the reason
+// The report categories every outcome code falls into, and the reason
 // texts that name them in the results list, the exports and the repair
 // decisions. Immutable; safe on any thread.
+//
+// The first 43 are the original table: 200-206, 300-305, 400-415, 500-505
+// and the connection errors 10000-10007. The codes today's servers send
+// that it lacked follow, in this order (filter positions 43 to 64): 307,
+// 308, 429, 451, 207, 208, 226, 416, 417, 421, 422, 423, 424, 425, 426,
+// 428, 431, 506, 507, 508, 510, 511. New categories are only ever appended,
+// so a stored filter keeps its meaning.
 #pragma once
 
 #include <array>
@@ -20,13 +27,15 @@ struct StatusCategory {
 
 class StatusCodeTable {
  public:
-  static constexpr int kCategoryCount = 43;
+  static constexpr int kCategoryCount = 65;
+  // The length of the filter before categories were added.
+  static constexpr int kOriginalCategoryCount = 43;
 
   // The categories in filter order.
   static const std::array<StatusCategory, kCategoryCount>& Categories();
 
-  // The category index 0 to 42 of a code, or nothing for a code without one
-  // (207-299, 306-399, 416-499, 506-9999, above 10007, ...).
+  // The category index of a code, or nothing for a code without one (209,
+  // 306, 418, 599, above 10007, ...).
   static std::optional<int> CategoryIndex(OutcomeCode code);
 };
 

@@ -17,7 +17,7 @@ class QLineEdit;
 
 namespace quimbel {
 
-// The check list of the 43 report categories, in table order.
+// The check list of the report categories, in table order.
 class CategoryListBox : public QListWidget {
  public:
   explicit CategoryListBox(QWidget* parent);

@@ -9,7 +9,10 @@ constexpr std::string_view kOpen = "<!--";
 constexpr std::string_view kClose = "-->";
 
 bool IsMoved(const std::string& reason) {
-  return reason.find("302") != std::string::npos || reason.find("301") != std::string::npos;
+  for (const char* code : {"301", "302", "307", "308"}) {
+    if (reason.find(code) != std::string::npos) return true;
+  }
+  return false;
 }
 
 }  // namespace

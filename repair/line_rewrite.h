@@ -28,7 +28,7 @@ bool IsPlainAbsoluteUrl(std::string_view url);
 // source file's name without its folder.
 //   type 0: the whole line inside "<!-- QUIMBEL COMMENT " ... "-->";
 //   type 1: the URL's first occurrence replaced by the file name (or, for
-//           a 301 or 302 whose Alternate URL is a plain absolute URL, by
+//           a 301, 302, 307 or 308 whose Alternate URL is a plain absolute URL, by
 //           that), then the marker
 //           comment with the URL when preserving; one-line comments are
 //           dropped first when asked, and if that takes the URL's only

@@ -124,7 +124,7 @@ TEST_F(CliTest, CannotRun) {
        "quimbel: No files found.\n\nWas your filter option set correctly?\n"},
       {{"--timeout", "3", file},
        "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
-      {{"--filter", "01", file}, "quimbel: the filter must be 43 characters of 0 and 1\n"},
+      {{"--filter", "01", file}, "quimbel: the filter must be 65 (or 43) characters of 0 and 1\n"},
       {{"--bogus", file}, "quimbel: unknown option --bogus\n"},
       {{}, "quimbel: name exactly one PATH\n"},
   };
@@ -181,7 +181,7 @@ TEST_F(CliTest, ReportsPurgeAndInterrupt) {
 }
 
 TEST_F(CliTest, RepairAfterTheRun) {
-  server_.On("/odd/", {Behaviour::kReply, "HTTP/1.0 307 Odd\r\n\r\n"});
+  server_.On("/odd/", {Behaviour::kReply, "HTTP/1.0 399 Odd\r\n\r\n"});
   const std::string gone = Local("/gone.htm");
   const std::string page = site_.Write("p.htm", "top\n" + Link(gone, "Gone") + "end\n");
   Result r = cli_.Run({"-q", "--repair", "disable", page});

@@ -25,19 +25,30 @@ TEST(StatusCodeTable, BoundariesOfEveryBlock) {
       {199, -1, nullptr},
       {200, 0, "HTTP Code 200 OK"},
       {206, 6, "HTTP Code 206 Partial Content"},
-      {207, -1, nullptr},
+      {207, 47, "HTTP Code 207 Multi-Status"},
+      {209, -1, nullptr},
+      {226, 49, "HTTP Code 226 IM Used"},
       {299, -1, nullptr},
       {300, 7, "HTTP Code 300 Multiple Choices"},
       {302, 9, "HTTP Code 302 Moved Temporarily"},
       {305, 12, "HTTP Code 305 Use Proxy"},
       {306, -1, nullptr},
+      {307, 43, "HTTP Code 307 Temporary Redirect"},
+      {308, 44, "HTTP Code 308 Permanent Redirect"},
+      {309, -1, nullptr},
       {400, 13, "HTTP Code 400 Bad Request"},
       {414, 27, "HTTP Code 414 Request-URI Too Long"},
       {415, 28, "HTTP Code 415 Unsupported Media Type"},
-      {416, -1, nullptr},
+      {416, 50, "HTTP Code 416 Range Not Satisfiable"},
+      {418, -1, nullptr},
+      {429, 45, "HTTP Code 429 Too Many Requests"},
+      {451, 46, "HTTP Code 451 Unavailable For Legal Reasons"},
       {500, 29, "HTTP Code 500 Internal Server Error"},
       {505, 34, "HTTP Code 505 HTTP Version Not Supported"},
-      {506, -1, nullptr},
+      {506, 60, "HTTP Code 506 Variant Also Negotiates"},
+      {509, -1, nullptr},
+      {511, 64, "HTTP Code 511 Network Authentication Required"},
+      {512, -1, nullptr},
       {9999, -1, nullptr},
       {10000, 35, "Error: Unspecified Socket Error"},
       {10002, 37, "Error: Can't Find Named Host"},
@@ -106,9 +117,17 @@ TEST(ReportFilter, Presets) {
       {kTypeBFilter, 10004, false},
       {kTypeBFilter, 10001, false},
       {kTypeBFilter, 200, false},
-      // Codes without a category are reported whatever the filter says.
-      {kTypeBFilter, 207, true},
+      // The added categories: all in the default, client errors but 429 in
+      // the worst offenders.
+      {kDefaultFilter, 307, true},
+      {kDefaultFilter, 511, true},
       {kTypeBFilter, 416, true},
+      {kTypeBFilter, 451, true},
+      {kTypeBFilter, 429, false},
+      {kTypeBFilter, 308, false},
+      {kTypeBFilter, 207, false},
+      // Codes without a category are reported whatever the filter says.
+      {kTypeBFilter, 418, true},
       {kTypeBFilter, 10008, true},
   };
   for (const Case& c : cases) {
@@ -125,20 +144,29 @@ TEST(ReportFilter, AnyCharacterButZeroReports) {
 }
 
 TEST(ReportFilter, LoadingChecksOnlyTheLength) {
+  const std::string added(kDefaultFilter.substr(43));
   struct Case {
     std::string stored;
     bool reset;
+    std::string loaded;  // empty: the stored text
   };
   const Case cases[] = {
-      {std::string(kDefaultFilter), false}, {std::string(43, '1'), false},
-      {std::string(43, '?'), false},        {std::string(42, '1'), true},
-      {std::string(44, '1'), true},         {"", true},
+      {std::string(kDefaultFilter), false, ""},
+      {std::string(65, '?'), false, ""},
+      // An original filter keeps its choices and reports the added ones.
+      {std::string(43, '0'), false, std::string(43, '0') + added},
+      {std::string(43, '?'), false, std::string(43, '?') + added},
+      {std::string(42, '1'), true, std::string(kDefaultFilter)},
+      {std::string(44, '1'), true, std::string(kDefaultFilter)},
+      {std::string(66, '1'), true, std::string(kDefaultFilter)},
+      {"", true, std::string(kDefaultFilter)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
     const LoadedFilter loaded = LoadFilterText(c.stored);
     EXPECT_EQ(loaded.reset_to_default, c.reset);
-    EXPECT_EQ(loaded.filter.text(), c.reset ? std::string(kDefaultFilter) : c.stored);
+    EXPECT_EQ(loaded.extended, c.stored.size() == 43);
+    EXPECT_EQ(loaded.filter.text(), c.loaded.empty() ? c.stored : c.loaded);
   }
   // An all-"1" filter reports code 200 too.
   EXPECT_TRUE(LoadFilterText(std::string(43, '1')).filter.IsReported(200));

@@ -105,7 +105,9 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
       {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", false},
       {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", false},
       {"/bare/", "404 Not Found\r\n\r\n", false},
-      {"/odd/", "HTTP/1.1 307 Temporary Redirect\r\n\r\n", false},
+      {"/odd/", "HTTP/1.1 399 Odd\r\n\r\n", false},
+      {"/temp/", "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://x.test/t\r\n\r\n", false},
+      {"/perm/", "HTTP/1.1 308 Permanent Redirect\r\nLocation: /p\r\n\r\n", false},
       {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n", false},
       {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", false},
       {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", false},
@@ -133,6 +135,10 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
           {Local("/nf/"), "HTTP Code 404 Not Found", "Link /nf/", file, ""},
           {Local("/bare/"), "HTTP Code 404 Not Found", "Link /bare/", file, ""},
           {Local("/odd/"), unknown, "Link /odd/", file, ""},
+          {Local("/temp/"), "HTTP Code 307 Temporary Redirect", "Link /temp/", file,
+           "http://x.test/t"},
+          {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file,
+           Local("/perm/p")},
           {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
            Local("/dir/page.htm") + "/new/"},
           {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
@@ -145,12 +151,12 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
           {Local("/noword/"), unknown, "Link /noword/", file, ""},
           {refused, "Error: Can't Connect to Host", "Down", file, ""},
       }));
-  // 307 and the status line without a number beep; the empty reply does not.
+  // 399 and the status line without a number beep; the empty reply does not.
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->unknown_error_seen());
-  EXPECT_NE(host_.log.find("URLs tested: 13. URL errors: 11."), std::string::npos);
+  EXPECT_NE(host_.log.find("URLs tested: 15. URL errors: 13."), std::string::npos);
   // "Visible" scrolled each new row into view.
-  EXPECT_EQ(host_.scrolled_to.size(), 11u);
+  EXPECT_EQ(host_.scrolled_to.size(), 13u);
 }
 
 TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {

@@ -119,7 +119,7 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
     bool reset;
   };
   const Case cases[] = {{"", false},
-                        {std::string(43, '1'), false},
+                        {std::string(65, '1'), false},
                         {std::string(42, '1'), true},
                         {std::string(44, '0'), true}};
   for (const Case& c : cases) {
@@ -137,6 +137,13 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
     // Written back only when it was reset.
     EXPECT_EQ(store.GetString("Settings", "Filter", "none"), c.stored.empty() ? "none" : expected);
   }
+  // An original 43-character filter is kept, extended and stored so.
+  store.Set(settings::kFilter, std::string(43, '0'));
+  testing::RecordingPrompter prompter;
+  const std::string extended = std::string(43, '0') + std::string(kDefaultFilter.substr(43));
+  EXPECT_EQ(LoadReportFilter(store, prompter).text(), extended);
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(store.GetString("Settings", "Filter", ""), extended);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, SettingsStoreTest, ::testing::Values(false, true),
