@@ -139,6 +139,20 @@ WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono:
   }
 }
 
+WaitResult WaitForWake(const WakeSignal& wake, std::chrono::milliseconds limit) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  pollfd fd{wake.fd(), POLLIN, 0};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return WaitResult::kTimedOut;
+    const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
+    if (ready > 0) return WaitResult::kWoken;
+    if (ready < 0 && errno != EINTR) return WaitResult::kFailed;
+  }
+}
+
 WakeSignal::WakeSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (fd_ < 0) throw std::runtime_error("eventfd failed");
 }

@@ -22,6 +22,10 @@ namespace quimbel {
 
 enum class WaitResult { kReady, kTimedOut, kWoken, kFailed };
 
+class WakeSignal;
+// Waits `limit`, or less when `wake` fires: kTimedOut or kWoken.
+WaitResult WaitForWake(const WakeSignal& wake, std::chrono::milliseconds limit);
+
 // A wait's result and, when it is kReady, its value.
 template <typename T>
 struct WaitResultOf {
@@ -43,8 +47,6 @@ std::optional<Ipv4Address> ParseDottedAddress(const std::string& text);
 // (blanks, control or non-ASCII bytes, over-long names or labels), are
 // answered "not found" without a query.
 std::optional<Ipv4Address> LookupHost(const std::string& name);
-
-class WakeSignal;
 
 // LookupHost() that waits at most `limit` and ends at once when `wake`
 // fires: kReady with the address, kFailed when the name was not found,

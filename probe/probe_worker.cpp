@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "probe/connect.h"
+#include "probe/reply_parsing.h"
 
 namespace quimbel {
 
@@ -82,6 +83,25 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   }
   outcome.protocol = protocol_;
   outcome.host = UrlHost(outcome.url, protocol_);
+  Attempt(job_number, job, outcome);
+  // A busy server that names a short wait gets one more try after it.
+  const std::optional<std::uint32_t> status =
+      outcome.code == kReplyRead ? ParseStatusCode(outcome.reply) : std::nullopt;
+  if (status && (*status == 429 || *status == 503)) {
+    const std::optional<int> wait = RetryAfterSeconds(outcome.reply);
+    if (wait && *wait <= kMostRetryAfterSeconds) {
+      if (WaitForWake(wake_, std::chrono::seconds(*wait)) == WaitResult::kWoken) {
+        outcome.cancelled = true;
+        return outcome;
+      }
+      outcome.reply.clear();
+      Attempt(job_number, job, outcome);
+    }
+  }
+  return outcome;
+}
+
+void ProbeWorker::Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOutcome& outcome) {
   const std::optional<std::uint16_t> port = UrlPort(outcome.url, protocol_);
   // The path stays a piece of the URL: the request goes out in pieces.
   const UrlPathPieces path = UrlPathView(outcome.url, protocol_);
@@ -92,9 +112,9 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   if (connection.code != kReplyRead) {
     outcome.code = connection.code;
     outcome.cancelled = connection.cancelled;
-    return outcome;
+    return;
   }
-  if (protocol_ == Protocol::kFtp) return outcome;  // a connection is all an ftp link gets
+  if (protocol_ == Protocol::kFtp) return;  // a connection is all an ftp link gets
 
   const std::string after = RequestAfterPath(outcome.host, *port, job.user_agent);
   const std::string_view pieces[] = {"GET ", path.text, path.slash_added ? "/" : "", after};
@@ -102,7 +122,7 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   if (sent != WaitResult::kReady) {
     outcome.code = kSendFailed;
     outcome.cancelled = sent == WaitResult::kWoken;
-    return outcome;
+    return;
   }
   std::size_t request_size = 0;
   for (const std::string_view piece : pieces)
@@ -112,11 +132,11 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   switch (connection.socket.WaitReadable(job.time_limit, &wake_)) {
     case WaitResult::kTimedOut:
       outcome.code = kReplyTimedOut;
-      return outcome;
+      return;
     case WaitResult::kWoken:
       outcome.code = kReplyTimedOut;
       outcome.cancelled = true;
-      return outcome;
+      return;
     case WaitResult::kReady:
     case WaitResult::kFailed:  // a failed wait still reads; the read then fails
       break;
@@ -125,7 +145,6 @@ ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
   const long received = connection.socket.Receive(buffer.data(), buffer.size());
   Post(MessageId::kProbeReplyRead, job_number, received);
   if (received > 0) outcome.reply.assign(buffer.data(), static_cast<std::size_t>(received));
-  return outcome;
 }
 
 }  // namespace quimbel

@@ -24,6 +24,9 @@
 namespace quimbel {
 
 inline constexpr std::size_t kMaxReplyBytes = 2048;
+// A 429 or 503 whose Retry-After asks for at most this many seconds is
+// tried once more after that wait; never more than once.
+inline constexpr int kMostRetryAfterSeconds = 10;
 
 struct ProbeJob {
   std::string url;
@@ -74,6 +77,8 @@ class ProbeWorker {
 
  private:
   ProbeOutcome Probe(std::uint64_t job_number, ProbeJob job);
+  // One connect, request and read into `outcome`.
+  void Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOutcome& outcome);
   void Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text = {});
 
   MessagePoster& poster_;

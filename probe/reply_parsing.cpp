@@ -92,7 +92,9 @@ std::string AlternateUrl(std::string_view reply, std::string_view current_url) {
   std::string_view value = Trim(reply.substr(start, line_feed - start - 1));
 
   std::string url;
-  if (Upper(value.substr(0, 7)) == "HTTP://") {
+  // Absolute when it names http or https: today's servers send https
+  // targets, which are no paths below the current URL.
+  if (Upper(value.substr(0, 7)) == "HTTP://" || Upper(value.substr(0, 8)) == "HTTPS://") {
     url = value;
   } else {
     while (!value.empty() && value.front() == '/') {
@@ -104,6 +106,26 @@ std::string AlternateUrl(std::string_view reply, std::string_view current_url) {
     url += value;
   }
   return url.substr(0, url.find(';'));
+}
+
+std::optional<int> RetryAfterSeconds(std::string_view reply) {
+  reply = ReplyText(reply);
+  static constexpr std::string_view kRetryAfter = "\nRETRY-AFTER:";
+  const std::string upper = Upper(reply);
+  const std::size_t at = upper.find(kRetryAfter);
+  if (at == std::string::npos) return std::nullopt;
+  std::string_view value = reply.substr(at + kRetryAfter.size());
+  value = value.substr(0, value.find('\n'));
+  value = Trim(value);
+  if (!value.empty() && value.back() == '\r') value = Trim(value.substr(0, value.size() - 1));
+  // Only a number of seconds; a date is no short wait.
+  if (value.empty() || value.size() > 6) return std::nullopt;
+  int seconds = 0;
+  for (const char c : value) {
+    if (!IsDigit(c)) return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  return seconds;
 }
 
 }  // namespace quimbel

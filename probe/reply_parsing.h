@@ -24,8 +24,13 @@ std::optional<std::uint32_t> ParseStatusCode(std::string_view reply);
 // the text between the first "LOCATION:" (any case, so the tail of a
 // Content-Location counts too) and the next line feed, less that line's
 // last character (the CR of a CR LF end), trimmed. A value not starting
-// with "HTTP://" is relative: its leading slashes go and it is appended to
-// the whole current URL with one "/". Everything from the first ";" goes.
+// with "HTTP://" or "HTTPS://" is relative: its leading slashes go and it
+// is appended to the whole current URL with one "/". Everything from the
+// first ";" goes.
 std::string AlternateUrl(std::string_view reply, std::string_view current_url);
+
+// The seconds of a "Retry-After" header given as a number; nothing when
+// there is none or it is a date.
+std::optional<int> RetryAfterSeconds(std::string_view reply);
 
 }  // namespace quimbel

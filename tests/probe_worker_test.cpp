@@ -250,6 +250,20 @@ TEST_F(ProbeTest, ALongRequestGoesOutWhole) {
   EXPECT_EQ(outcome.reply, "HTTP/1.0 200 OK\r\n\r\n");
 }
 
+TEST_F(ProbeTest, ABusyServerWithAShortRetryAfterIsAskedOnceMore) {
+  server_.On("/busy/", {Behaviour::kReply, "HTTP/1.1 429 Busy\r\nRetry-After: 1\r\n\r\n"});
+  server_.On("/later/", {Behaviour::kReply, "HTTP/1.1 503 Down\r\nRetry-After: 11\r\n\r\n"});
+  server_.On("/date/",
+             {Behaviour::kReply, "HTTP/1.1 503 Down\r\nRetry-After: Fri, 31 Dec 1999\r\n\r\n"});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Probe(Local("/busy"), 5s).reply.substr(0, 17), "HTTP/1.1 429 Busy");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+  EXPECT_EQ(server_.Requests().size(), 2u);  // once more, and no more
+  Probe(Local("/later"), 5s);
+  Probe(Local("/date"), 5s);
+  EXPECT_EQ(server_.Requests().size(), 4u);  // neither a long wait nor a date is retried
+}
+
 // A resolver that takes far longer than any time limit of the tests.
 std::optional<Ipv4Address> SlowResolver(const std::string&) {
   std::this_thread::sleep_for(3s);

@@ -108,6 +108,7 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
       {"/odd/", "HTTP/1.1 399 Odd\r\n\r\n", false},
       {"/temp/", "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://x.test/t\r\n\r\n", false},
       {"/perm/", "HTTP/1.1 308 Permanent Redirect\r\nLocation: /p\r\n\r\n", false},
+      {"/tls/", "HTTP/1.1 301 Moved\r\nLocation: HTTPS://x.test/s\r\n\r\n", false},
       {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n", false},
       {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", false},
       {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", false},
@@ -139,6 +140,8 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
            "http://x.test/t"},
           {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file,
            Local("/perm/p")},
+          {Local("/tls/"), "HTTP Code 301 Moved Permanently", "Link /tls/", file,
+           "HTTPS://x.test/s"},
           {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
            Local("/dir/page.htm") + "/new/"},
           {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
@@ -154,9 +157,9 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   // 399 and the status line without a number beep; the empty reply does not.
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->unknown_error_seen());
-  EXPECT_NE(host_.log.find("URLs tested: 15. URL errors: 13."), std::string::npos);
+  EXPECT_NE(host_.log.find("URLs tested: 16. URL errors: 14."), std::string::npos);
   // "Visible" scrolled each new row into view.
-  EXPECT_EQ(host_.scrolled_to.size(), 13u);
+  EXPECT_EQ(host_.scrolled_to.size(), 14u);
 }
 
 TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
