@@ -77,16 +77,19 @@ void ScriptedServer::Serve() {
 
 void ScriptedServer::Handle(int connection) {
   // Read until the blank line that ends the header, the client's close, or
-  // two seconds: enough for any probe, bounded for a broken one.
+  // ten seconds: enough for any probe (a request of megabytes under a
+  // sanitizer too), bounded for a broken one.
   std::string request;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (request.find("\r\n\r\n") == std::string::npos) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::size_t searched = 0;  // the end of the header is looked for in new bytes only
+  while (request.find("\r\n\r\n", searched) == std::string::npos) {
+    searched = request.size() < 3 ? 0 : request.size() - 3;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd fds[2] = {{connection, POLLIN, 0}, {stop_, POLLIN, 0}};
     if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) break;
     if (fds[1].revents & POLLIN) break;
-    char buffer[4096];
+    char buffer[1 << 16];
     const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
     if (got <= 0) break;
     request.append(buffer, static_cast<std::size_t>(got));
