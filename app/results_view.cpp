@@ -120,6 +120,7 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   controller_->SetFilter(filter_);
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
+  controller_->SetUserAgent(settings_.Get(settings::kUserAgent));
 
   open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
@@ -206,7 +207,8 @@ void ResultsView::SelectFiles() {
 }
 
 void ResultsView::Preferences() {
-  PreferencesDialog dialog(this, filter_, timeout_seconds_, visible_);
+  PreferencesDialog dialog(this, filter_, timeout_seconds_, visible_,
+                           settings_.Get(settings::kUserAgent));
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_->SetFilter(filter_);
@@ -216,6 +218,8 @@ void ResultsView::Preferences() {
   settings_.Set(settings::kTimeout, timeout_seconds_);
   settings_.Set(settings::kVisible, visible_ ? 1 : 0);
   settings_.Set(settings::kFilter, filter_.text());
+  settings_.Set(settings::kUserAgent, dialog.user_agent());
+  controller_->SetUserAgent(dialog.user_agent());
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
 }

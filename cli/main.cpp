@@ -49,6 +49,7 @@ constexpr const char* kUsage =
     "  -t, --timeout SECONDS time limit for slow hosts, 5 to 1000\n"
     "      --filter STRING   the report filter: 65 characters of 0 and 1 (43 are\n"
     "                        taken too, the added categories reported)\n"
+    "      --user-agent TEXT the User-Agent the probes send\n"
     "      --hawk            report every defect (code 200 is not a defect)\n"
     "      --one-eye         report only the very worst offenders\n"
     "      --text FILE       also write the text listing to FILE\n"
@@ -75,6 +76,7 @@ struct Options {
   std::optional<RepairType> repair_type;
   bool yes = false;
   bool quiet = false;
+  std::optional<std::string> user_agent;
 };
 
 int UsageError(const std::string& problem) {
@@ -84,16 +86,25 @@ int UsageError(const std::string& problem) {
 
 // Parses the command line; an exit status when there is nothing to run.
 std::optional<int> Parse(int argc, char** argv, Options* options) {
-  enum { kPurge = 1000, kFilter, kHawk, kOneEye, kText, kHtml, kVersion, kRepair, kYes };
+  enum { kPurge = 1000, kFilter, kHawk, kOneEye, kText, kHtml, kVersion, kRepair, kYes, kAgent };
   static const option kLong[] = {
-      {"all-files", no_argument, nullptr, 'a'},     {"recurse", no_argument, nullptr, 'r'},
-      {"html-only", no_argument, nullptr, 'x'},     {"purge", no_argument, nullptr, kPurge},
-      {"timeout", required_argument, nullptr, 't'}, {"filter", required_argument, nullptr, kFilter},
-      {"hawk", no_argument, nullptr, kHawk},        {"one-eye", no_argument, nullptr, kOneEye},
-      {"text", required_argument, nullptr, kText},  {"html", required_argument, nullptr, kHtml},
-      {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kVersion},  {"repair", required_argument, nullptr, kRepair},
-      {"yes", no_argument, nullptr, kYes},          {nullptr, 0, nullptr, 0},
+      {"all-files", no_argument, nullptr, 'a'},
+      {"recurse", no_argument, nullptr, 'r'},
+      {"html-only", no_argument, nullptr, 'x'},
+      {"purge", no_argument, nullptr, kPurge},
+      {"timeout", required_argument, nullptr, 't'},
+      {"filter", required_argument, nullptr, kFilter},
+      {"hawk", no_argument, nullptr, kHawk},
+      {"one-eye", no_argument, nullptr, kOneEye},
+      {"text", required_argument, nullptr, kText},
+      {"html", required_argument, nullptr, kHtml},
+      {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {"repair", required_argument, nullptr, kRepair},
+      {"yes", no_argument, nullptr, kYes},
+      {"user-agent", required_argument, nullptr, kAgent},
+      {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "arxt:qh", kLong, nullptr)) != -1;) {
@@ -155,6 +166,12 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       }
       case kYes:
         options->yes = true;
+        break;
+      case kAgent:
+        if (!IsUsableUserAgent(optarg)) {
+          return UsageError("the user agent must be text without control characters");
+        }
+        options->user_agent = optarg;
         break;
       case 'q':
         options->quiet = true;
@@ -278,6 +295,7 @@ int Run(int argc, char** argv) {
   host.on_timer = [&](int id) { controller->OnTimer(id); };
   controller->SetFilter(filter);
   controller->SetTimeout(std::chrono::seconds(timeout));
+  controller->SetUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
   controller->SetUp();
 
   InterruptWatch watch(loop, [&] {

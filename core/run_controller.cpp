@@ -27,7 +27,22 @@ std::string PurgeQuestion(std::size_t file_count) {
 }
 
 RunController::RunController(RunHost& host, MessagePoster& poster)
-    : host_(host), probe_worker_(poster), purge_worker_(poster) {}
+    : host_(host), probe_worker_(poster), purge_worker_(poster) {
+  user_agent_ = UserAgent();
+}
+
+bool IsUsableUserAgent(std::string_view agent) {
+  if (agent.empty()) return false;
+  for (const char c : agent) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+void RunController::SetUserAgent(const std::string& agent) {
+  user_agent_ = IsUsableUserAgent(agent) ? agent : UserAgent();
+}
 
 // The workers stop and join in their own destructors: a probe is cut short,
 // a file being purged is finished.
@@ -93,7 +108,7 @@ void RunController::TestURLsStateMachine() {
       return;
     }
     if (!links_.urls.empty()) {
-      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, UserAgent()});
+      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, user_agent_});
       return;
     }
     if (error_count_ != -1) LogFileResults();
@@ -116,7 +131,7 @@ void RunController::TestURLsStateMachine() {
     files_.pop_front();
     if (!links_.urls.empty()) {
       if (progress_open_) host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
-      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, UserAgent()});
+      probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, user_agent_});
       return;
     }
   }

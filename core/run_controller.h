@@ -32,6 +32,10 @@ namespace quimbel {
 // already said yes.
 enum class PurgeConfirmation { kAsk, kGiven };
 
+// Whether `agent` can stand in a User-Agent header: not empty, no control
+// byte.
+bool IsUsableUserAgent(std::string_view agent);
+
 // The question a purge asks before it starts.
 std::string PurgeQuestion(std::size_t file_count);
 
@@ -54,6 +58,10 @@ class RunController {
   void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
   std::chrono::milliseconds timeout() const { return timeout_; }
   void SetVisible(bool visible) { visible_ = visible; }
+  // The probes' User-Agent; an empty or unusable text (a line break would
+  // end the header) gives Quimbel's own.
+  void SetUserAgent(const std::string& agent);
+  const std::string& user_agent() const { return user_agent_; }
 
   void StartTest(const std::string& path, const RunScope& scope);
   void StartPurge(const std::string& path, const RunScope& scope,
@@ -114,6 +122,7 @@ class RunController {
   ReportFilter filter_;
   std::chrono::milliseconds timeout_{15000};
   bool visible_ = false;
+  std::string user_agent_;
   Function function_mode_ = Function::kTestUrls;
 
   std::deque<std::string> files_;

@@ -36,6 +36,8 @@ inline constexpr std::string_view kGridColumns[] = {"col0", "col1", "col2", "col
 inline constexpr TextSetting kFilter{"Settings", "Filter", kDefaultFilter};
 inline constexpr IntSetting kVisible{"Settings", "Visible", 0};
 inline constexpr IntSetting kTimeout{"Settings", "Timeout", 15};
+// What probes call themselves; empty: Quimbel's own name and version.
+inline constexpr TextSetting kUserAgent{"Settings", "UserAgent", ""};
 
 inline constexpr TextSetting kFileSelStarter{"FileSel", "Starter", ""};
 inline constexpr IntSetting kFunction{"FileSel", "Function", 0};

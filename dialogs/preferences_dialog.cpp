@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/product.h"
+#include "core/run_controller.h"
 #include "core/status_code_table.h"
 #include "dialogs/help.h"
 #include "dialogs/message_boxes.h"
@@ -61,7 +63,7 @@ QPushButton* AddPresetBox(QGridLayout* layout, int row, const QString& title,
 }  // namespace
 
 PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout,
-                                     bool visible)
+                                     bool visible, const std::string& user_agent)
     : QDialog(parent), filter_(filter), timeout_(timeout), visible_(visible) {
   setWindowTitle("Preferences");
   auto* layout = new QGridLayout(this);
@@ -93,9 +95,17 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   visible_box_->setChecked(visible_);
   layout->addWidget(visible_box_, 4, 1);
 
+  auto* agent_row = new QHBoxLayout;
+  agent_row->addWidget(new QLabel("User agent:", this));
+  user_agent_field_ = new QLineEdit(QString::fromStdString(user_agent), this);
+  // Empty shows (and sends) Quimbel's own name.
+  user_agent_field_->setPlaceholderText(QString::fromStdString(UserAgent()));
+  agent_row->addWidget(user_agent_field_, 1);
+  layout->addLayout(agent_row, 5, 0, 1, 2);
+
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 5, 0, 1, 2);
+  layout->addWidget(buttons, 6, 0, 1, 2);
   connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
@@ -128,9 +138,20 @@ void PreferencesDialog::accept() {
     timeout_field_->selectAll();
     return;
   }
+  const std::string agent = user_agent();
+  if (!agent.empty() && !IsUsableUserAgent(agent)) {
+    MessageBoxes::Show(this, "The user agent cannot hold control characters.",
+                       MessageIcon::kExclamation);
+    user_agent_field_->setFocus();
+    return;
+  }
   timeout_ = seconds;
   visible_ = visible_box_->isChecked();
   QDialog::accept();
+}
+
+std::string PreferencesDialog::user_agent() const {
+  return user_agent_field_->text().trimmed().toStdString();
 }
 
 }  // namespace quimbel

@@ -30,14 +30,18 @@ class PreferencesDialog : public QDialog {
   static constexpr int kMinTimeout = 5;
   static constexpr int kMaxTimeout = 1000;
 
-  PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout, bool visible);
+  PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout, bool visible,
+                    const std::string& user_agent = "");
 
   int timeout() const { return timeout_; }
   bool visible() const { return visible_; }
+  // Empty: Quimbel's own.
+  std::string user_agent() const;
 
   // For tests.
   CategoryListBox* categories() const { return list_; }
   QLineEdit* timeout_field() const { return timeout_field_; }
+  QLineEdit* user_agent_field() const { return user_agent_field_; }
   void PressTypeA();
   void PressTypeB();
 
@@ -53,6 +57,7 @@ class PreferencesDialog : public QDialog {
   bool visible_;
   CategoryListBox* list_;
   QLineEdit* timeout_field_;
+  QLineEdit* user_agent_field_;
   QCheckBox* visible_box_;
 };
 

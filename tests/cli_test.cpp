@@ -126,6 +126,8 @@ TEST_F(CliTest, CannotRun) {
        "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
       {{"--filter", "01", file}, "quimbel: the filter must be 65 (or 43) characters of 0 and 1\n"},
       {{"--bogus", file}, "quimbel: unknown option --bogus\n"},
+      {{"--user-agent", "Evil\r\nX-Injected: 1", file},
+       "quimbel: the user agent must be text without control characters\n"},
       {{}, "quimbel: name exactly one PATH\n"},
   };
   for (const Case& c : cases) {
@@ -211,6 +213,20 @@ TEST_F(CliTest, RepairAfterTheRun) {
   // Its Reason starts with "Error:", which the stored options leave alone.
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd"), "Odd"));
   EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
+}
+
+TEST_F(CliTest, TheUserAgentIsOursUnlessNamed) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string page = site_.Write("p.htm", Link(Local("/ok"), "Fine"));
+  cli_.Run({"-q", page});
+  cli_.Run({"-q", "--user-agent", "Mozilla/5.0 (X11; Linux x86_64)", page});
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(
+      requests[0].find("\r\nUser-Agent: Quimbel/3.3 (+http://www.marrowfen.example/quimbel/)\r\n"),
+      std::string::npos);
+  EXPECT_NE(requests[1].find("\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n"),
+            std::string::npos);
 }
 
 TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {

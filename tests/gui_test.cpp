@@ -286,11 +286,18 @@ class GuiTest : public QObject {
       dialog.accept();
       QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
-    QCOMPARE(MessageBoxes::shown().size(), std::size_t(3));
+    QCOMPARE(MessageBoxes::shown().size(), std::size_t(3));  // the three refused limits
     dialog.timeout_field()->setText("1000");
+    dialog.user_agent_field()->setText("Agent\r\nX-Injected: 1");
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));  // no line break in a header
+    QCOMPARE(MessageBoxes::shown().back(),
+             std::string("The user agent cannot hold control characters."));
+    dialog.user_agent_field()->setText(" Agent/2 ");
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.timeout(), 1000);
+    QCOMPARE(dialog.user_agent(), std::string("Agent/2"));
 
     // Through the view: a preset then Cancel is in force but not stored;
     // OK stores all three.
@@ -306,12 +313,15 @@ class GuiTest : public QObject {
     QCOMPARE(settings.Get(settings::kFilter), std::string(kDefaultFilter));
     OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
       d->timeout_field()->setText("30");
+      d->user_agent_field()->setText("Agent/2");
       d->accept();
     });
     frame.results_view()->Preferences();
     QCOMPARE(settings.Get(settings::kFilter), std::string(kTypeBFilter));
     QCOMPARE(settings.Get(settings::kTimeout), 30);
     QCOMPARE(settings.Get(settings::kVisible), 0);
+    QCOMPARE(settings.Get(settings::kUserAgent), std::string("Agent/2"));
+    QCOMPARE(frame.results_view()->controller().user_agent(), std::string("Agent/2"));
   }
 
   void resultModelIsAWellBehavedModel() {
