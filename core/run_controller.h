@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "core/file_collection.h"
 #include "core/report_filter.h"
@@ -90,6 +91,9 @@ class RunController {
 
  private:
   void TestURLsStateMachine();
+  // Probes the head URL, or replays its outcome when this run has probed
+  // it before: a link on every page is asked about once.
+  void KickHead();
   void OnProbeBegun();
   void OnThreadURLDone(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
@@ -141,6 +145,10 @@ class RunController {
   ProgressTexts progress_;
 
   std::uint64_t probe_job_ = 0;  // the probe whose messages count
+  MessagePoster& poster_;
+  // The outcomes of this run's probes by URL (URLs up to a sane length).
+  std::unordered_map<std::string, ProbeOutcome> probed_;
+  std::uint64_t replayed_jobs_ = 0;
   std::uint64_t purge_job_ = 0;  // the purge whose messages count
   int comments_purged_ = 0;
   std::string purge_error_;  // why the current file was left alone

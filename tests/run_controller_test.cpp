@@ -50,6 +50,28 @@ class RunTest : public testing::ControllerHarness {
   testing::ScriptedServer server_;
 };
 
+TEST_F(RunTest, ALinkOnEveryPageIsProbedOnceAndListedEachTime) {
+  const std::string nav = Link(Local("/gone/"), "Home");
+  const std::string a = site_.Write("a.htm", nav + nav + Link(Local("/b/"), "B"));
+  const std::string b = site_.Write("b.htm", nav);
+  controller_->StartTest(site_.path().string(), {false, true, ExtensionFilter::kOff});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(server_.Requests().size(), 2u);  // /gone/ once, /b/ once
+  EXPECT_EQ(Rows(),
+            (std::vector<Row>{{Local("/gone/"), "HTTP Code 404 Not Found", "Home", a, ""},
+                              {Local("/gone/"), "HTTP Code 404 Not Found", "Home", a, ""},
+                              {Local("/b/"), "HTTP Code 404 Not Found", "B", a, ""},
+                              {Local("/gone/"), "HTTP Code 404 Not Found", "Home", b, ""}}));
+  EXPECT_NE(host_.log.find("Results for " + a + ": URLs tested: 3. URL errors: 3."),
+            std::string::npos);
+  EXPECT_EQ(host_.url_bar, 1);  // each link stepped the bar; b.htm has one
+
+  // A new run asks again.
+  controller_->StartTest(b, {});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(server_.Requests().size(), 3u);
+}
+
 TEST_F(RunTest, SingleFileWithoutLinks) {
   const std::string page = site_.Write("plain.htm", "<p>no links here</p>");
   controller_->StartTest(page, {});
