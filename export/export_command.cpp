@@ -1,6 +1,12 @@
 #include "export/export_command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include <fstream>
 #include <sstream>
@@ -61,11 +67,29 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
   } else {
     WriteHtmlReport(text, rows, user, date);
   }
-  Status status;
-  std::optional<ReplacementFile> file = ReplacementFile::CreateBeside(path, &status);
-  if (!file) return status;
   struct stat original {};
-  if (::stat(path.c_str(), &original) != 0) {
+  const bool exists = path.find('\0') == std::string::npos && ::stat(path.c_str(), &original) == 0;
+  if (exists && !S_ISREG(original.st_mode)) {
+    // A device or a pipe (/dev/stdout, a fifo) takes the report as a
+    // stream: there is no file to replace, and renaming over it would put
+    // a file in its place.
+    const FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!out.valid()) return Status::FromErrno("Cannot write", path, errno);
+    errno = 0;
+    if (!WriteAll(out.get(), text.view())) {
+      return Status::FromErrno("Cannot write", path, errno != 0 ? errno : EIO);
+    }
+    return Status::Ok();
+  }
+  // A link to the report stays a link: the file it names is replaced.
+  std::string target = path;
+  if (char resolved[PATH_MAX]; exists && ::realpath(path.c_str(), resolved) != nullptr) {
+    target = resolved;
+  }
+  Status status;
+  std::optional<ReplacementFile> file = ReplacementFile::CreateBeside(target, &status);
+  if (!file) return status;
+  if (!exists) {
     // A new report gets the permissions a newly created file would.
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -100,6 +102,24 @@ TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   host_.export_answer = std::nullopt;  // Cancel
   EXPECT_EQ(ExportResults(rows_, settings_, host_), ExportResult::kCancelled);
   EXPECT_EQ(host_.messages.size(), 1u);
+}
+
+TEST_F(ExportTest, LinksStayLinksAndDevicesStayDevices) {
+  const std::string report = folder_.Write("real.txt", "old");
+  const auto link = folder_.path() / "link.txt";
+  std::filesystem::create_symlink(report, link);
+  ASSERT_TRUE(WriteReportFile(link.string(), ExportFormat::kText, rows_, "", "").ok());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(testing::ReadFile(report),
+            "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
+  // Written to as a stream, never replaced by a file (which, for the
+  // superuser, renaming over it would do).
+  ASSERT_TRUE(WriteReportFile("/dev/null", ExportFormat::kHtml, rows_, "u", "d").ok());
+  struct stat status {};
+  ASSERT_EQ(::stat("/dev/null", &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+  EXPECT_EQ(testing::FolderEntries(folder_.path()),
+            (std::vector<std::string>{"link.txt", "real.txt"}));
 }
 
 TEST_F(ExportTest, AFailedWriteLeavesTheOldReportWhole) {
