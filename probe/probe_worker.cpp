@@ -1,5 +1,6 @@
 #include "probe/probe_worker.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -107,6 +108,14 @@ void ProbeWorker::Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOu
   const UrlPathPieces path = UrlPathView(outcome.url, protocol_);
 
   Post(MessageId::kProbeConnecting, job_number, 0, outcome.host);
+  // One time limit for the whole attempt, lookup to last byte, so a link
+  // never holds the run for more than it.
+  const auto deadline = std::chrono::steady_clock::now() + job.time_limit;
+  const auto left = [&deadline] {
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now()));
+  };
   Connection connection = ConnectToHost(outcome.host, port, job.time_limit, &wake_);
   Post(MessageId::kProbeConnected, job_number, connection.code, outcome.host);
   if (connection.code != kReplyRead) {
@@ -118,9 +127,10 @@ void ProbeWorker::Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOu
 
   const std::string after = RequestAfterPath(outcome.host, *port, job.user_agent);
   const std::string_view pieces[] = {"GET ", path.text, path.slash_added ? "/" : "", after};
-  const WaitResult sent = connection.socket.Send(pieces, job.time_limit, &wake_);
+  const WaitResult sent = connection.socket.Send(pieces, left(), &wake_);
   if (sent != WaitResult::kReady) {
-    outcome.code = kSendFailed;
+    // Out of time with the request still going out: the host is too slow.
+    outcome.code = sent == WaitResult::kTimedOut ? kReplyTimedOut : kSendFailed;
     outcome.cancelled = sent == WaitResult::kWoken;
     return;
   }
@@ -129,7 +139,7 @@ void ProbeWorker::Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOu
     request_size += piece.size();
   Post(MessageId::kProbeRequestSent, job_number, static_cast<std::int64_t>(request_size));
 
-  switch (connection.socket.WaitReadable(job.time_limit, &wake_)) {
+  switch (connection.socket.WaitReadable(left(), &wake_)) {
     case WaitResult::kTimedOut:
       outcome.code = kReplyTimedOut;
       return;

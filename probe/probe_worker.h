@@ -30,7 +30,7 @@ inline constexpr int kMostRetryAfterSeconds = 10;
 
 struct ProbeJob {
   std::string url;
-  std::chrono::milliseconds time_limit{15000};  // for the connect and for the reply
+  std::chrono::milliseconds time_limit{15000};  // for the whole probe, lookup to reply
   std::string user_agent;                       // the request's User-Agent
 };
 
