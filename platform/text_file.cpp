@@ -1,12 +1,14 @@
 #include "platform/text_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 
 #include "platform/file_faults.h"
@@ -52,6 +54,21 @@ Status CheckWritable(const std::string& path) {
   return Status::Ok();
 }
 
+namespace {
+
+// A buffer of many megabytes is filled once, front to back: huge pages
+// spare most of its page faults. Only advice; nothing changes if the
+// system says no.
+void AdviseHugePages(char* data, std::size_t size) {
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (size < 4 * kHuge) return;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 LineReader::LineReader(int fd) : fd_(fd), buffer_(std::make_unique<char[]>(kSize)) {}
 
 bool LineReader::Next(std::string* line, std::string* end) {
@@ -83,6 +100,7 @@ bool LineReader::Next(std::string* line, std::string* end) {
           constexpr std::size_t kMostAhead = std::size_t{1} << 30;
           line->reserve(line->size() + pending.size() +
                         std::min(kMostAhead, static_cast<std::size_t>(status.st_size - at)));
+          AdviseHugePages(line->data(), line->capacity());
         }
       }
     }
