@@ -13,24 +13,25 @@ std::string SplicedLine::KeptTail(std::size_t count) const {
   return tail;
 }
 
-bool SplicedLine::SpansCut(std::string_view token) const {
-  if (token.size() < 2 || kept_size_ == 0) return false;
-  const std::string tail = KeptTail(token.size() - 1);
+std::size_t SplicedLine::FindAcrossCut(std::string_view token, std::size_t from) const {
+  // Only the last bytes of what is kept can begin a token that runs on
+  // into the rest.
+  const std::size_t start = std::max(from, kept_size_ - std::min(kept_size_, token.size() - 1));
+  if (start >= kept_size_) return npos;
+  const std::string tail = KeptTail(kept_size_ - start);
   const std::string joint = tail + std::string(rest().substr(0, token.size() - 1));
   const std::size_t at = joint.find(token);
-  return at != std::string::npos && at < tail.size();
+  return at != std::string::npos && at < tail.size() ? start + at : npos;
+}
+
+bool SplicedLine::SpansCut(std::string_view token) const {
+  return !token.empty() && FindAcrossCut(token, 0) != npos;
 }
 
 std::size_t SplicedLine::Find(std::string_view token, std::size_t from) const {
   if (token.empty()) return std::min(from, kept_size_ + line_.size() - pos_);
   if (from < kept_size_) {
-    // Only the last bytes of what is kept can begin a token, one that runs
-    // on into the rest.
-    const std::size_t start = std::max(from, kept_size_ - std::min(kept_size_, token.size() - 1));
-    const std::string tail = KeptTail(kept_size_ - start);
-    const std::string joint = tail + std::string(rest().substr(0, token.size() - 1));
-    const std::size_t at = joint.find(token);
-    if (at != std::string::npos && at < tail.size()) return start + at;
+    if (const std::size_t at = FindAcrossCut(token, from); at != npos) return at;
     from = kept_size_;
   }
   const std::size_t at = rest().find(token, from - kept_size_);

@@ -56,6 +56,9 @@ class SplicedLine {
   struct Piece {
     std::size_t begin, end;  // in the line
   };
+  // The first `token` that starts in what is kept, at or after `from`, and
+  // runs on into the rest; npos if none.
+  std::size_t FindAcrossCut(std::string_view token, std::size_t from) const;
   // The last `count` kept bytes (fewer when less is kept).
   std::string KeptTail(std::size_t count) const;
 

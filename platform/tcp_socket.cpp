@@ -42,6 +42,27 @@ bool CannotBeAHostName(const std::string& name) {
   return false;
 }
 
+// Waits at most `limit` for `events` on `fd` (none when fd is -1) or for
+// `wake`; kReady with the events seen in `returned`.
+WaitResult WaitOn(int fd, short events, std::chrono::milliseconds limit, const WakeSignal* wake,
+                  short* returned = nullptr) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limit;
+  pollfd fds[2] = {{fd, events, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int timeout = static_cast<int>(std::max<long long>(0, left.count()));
+    const int ready = ::poll(fds, 2, timeout);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return WaitResult::kFailed;
+    if (wake && (fds[1].revents & POLLIN)) return WaitResult::kWoken;
+    if (ready == 0) return WaitResult::kTimedOut;
+    if (returned) *returned = fds[0].revents;
+    return WaitResult::kReady;
+  }
+}
+
 bool EndsWithInvalidDomain(std::string name) {
   while (!name.empty() && name.back() == '.')
     name.pop_back();
@@ -90,13 +111,16 @@ WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono:
                                            const WakeSignal* wake, Resolver resolve) {
   WaitResultOf<Ipv4Address> outcome;
   if (name.empty() || CannotBeAHostName(name) || EndsWithInvalidDomain(name)) return outcome;
-  auto pending = std::make_shared<PendingLookup>();
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+  // Without a pipe or a thread to spare, the lookup is made here,
+  // unbounded, rather than not at all.
+  const auto resolve_here = [&] {
     outcome.value = resolve(name);
     outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
     return outcome;
-  }
+  };
+  auto pending = std::make_shared<PendingLookup>();
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return resolve_here();
   pending->done_read = FileDescriptor(ends[0]);
   pending->done_write = FileDescriptor(ends[1]);
   try {
@@ -110,47 +134,18 @@ WaitResultOf<Ipv4Address> LookupHostWithin(const std::string& name, std::chrono:
       [[maybe_unused]] const ssize_t written = ::write(pending->done_write.get(), &done, 1);
     }).detach();
   } catch (const std::system_error&) {
-    // No thread to spare: look it up here, unbounded, rather than not at all.
-    outcome.value = resolve(name);
-    outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
-    return outcome;
+    return resolve_here();
   }
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + limit;
-  pollfd fds[2] = {{pending->done_read.get(), POLLIN, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const int ready =
-        ::poll(fds, wake ? 2 : 1, static_cast<int>(std::max<long long>(0, left.count())));
-    if (ready < 0 && errno == EINTR) continue;
-    if (wake && (fds[1].revents & POLLIN)) {
-      outcome.result = WaitResult::kWoken;
-      return outcome;
-    }
-    if (ready <= 0) {
-      outcome.result = ready == 0 ? WaitResult::kTimedOut : WaitResult::kFailed;
-      return outcome;
-    }
-    MutexLock lock(pending->mutex);
-    outcome.value = pending->address;
-    outcome.result = outcome.value ? WaitResult::kReady : WaitResult::kFailed;
-    return outcome;
-  }
+  outcome.result = WaitOn(pending->done_read.get(), POLLIN, limit, wake);
+  if (outcome.result != WaitResult::kReady) return outcome;
+  MutexLock lock(pending->mutex);
+  outcome.value = pending->address;
+  if (!outcome.value) outcome.result = WaitResult::kFailed;
+  return outcome;
 }
 
 WaitResult WaitForWake(const WakeSignal& wake, std::chrono::milliseconds limit) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + limit;
-  pollfd fd{wake.fd(), POLLIN, 0};
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return WaitResult::kTimedOut;
-    const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
-    if (ready > 0) return WaitResult::kWoken;
-    if (ready < 0 && errno != EINTR) return WaitResult::kFailed;
-  }
+  return WaitOn(-1, 0, limit, &wake);
 }
 
 WakeSignal::WakeSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
@@ -183,21 +178,7 @@ TcpSocket TcpSocket::Create() {
 
 WaitResult TcpSocket::WaitFor(short events, std::chrono::milliseconds limit, const WakeSignal* wake,
                               short* returned) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + limit;
-  pollfd fds[2] = {{fd_.get(), events, 0}, {wake ? wake->fd() : -1, POLLIN, 0}};
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const int timeout = static_cast<int>(std::max<long long>(0, left.count()));
-    const int ready = ::poll(fds, wake ? 2 : 1, timeout);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return WaitResult::kFailed;
-    if (wake && (fds[1].revents & POLLIN)) return WaitResult::kWoken;
-    if (ready == 0) return WaitResult::kTimedOut;
-    if (returned) *returned = fds[0].revents;
-    return WaitResult::kReady;
-  }
+  return WaitOn(fd_.get(), events, limit, wake, returned);
 }
 
 WaitResult TcpSocket::Connect(Ipv4Address address, std::uint16_t port,

@@ -105,14 +105,6 @@ TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
   }
 }
 
-TEST(LinkScanner, LongStretchesAreScannedWhole) {
-  // A stretch far longer than any line buffer: the URL sits across what
-  // would have been a piece boundary and must still be found.
-  const std::string text =
-      "<a title=\"" + std::string(995, 'x') + "\" href=\"http://far.test/page.htm\">Far</a>";
-  EXPECT_EQ(Scan(text), (std::vector<Link>{{"http://far.test/page.htm", "Far"}}));
-}
-
 // The extraction done the slow, literal way: a copy with line breaks removed
 // and a new line at each "<A", then one link per line. Slow and literal, it
 // checks the single-pass scanner on random text.
