@@ -121,6 +121,8 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
   controller_->SetUserAgent(settings_.Get(settings::kUserAgent));
+  ApplyProbeCounts(StoredProbeCount(settings_, settings::kParallelProbes),
+                   StoredProbeCount(settings_, settings::kPerHost));
 
   open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
@@ -207,8 +209,9 @@ void ResultsView::SelectFiles() {
 }
 
 void ResultsView::Preferences() {
+  const ProbeSettings& probe = controller_->probe_settings();
   PreferencesDialog dialog(this, filter_, timeout_seconds_, visible_,
-                           settings_.Get(settings::kUserAgent));
+                           {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_->SetFilter(filter_);
@@ -219,9 +222,19 @@ void ResultsView::Preferences() {
   settings_.Set(settings::kVisible, visible_ ? 1 : 0);
   settings_.Set(settings::kFilter, filter_.text());
   settings_.Set(settings::kUserAgent, dialog.user_agent());
+  settings_.Set(settings::kParallelProbes, dialog.parallel());
+  settings_.Set(settings::kPerHost, dialog.per_host());
   controller_->SetUserAgent(dialog.user_agent());
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
+  ApplyProbeCounts(dialog.parallel(), dialog.per_host());
+}
+
+void ResultsView::ApplyProbeCounts(int parallel, int per_host) {
+  ProbeSettings probe = controller_->probe_settings();
+  probe.parallel = parallel;
+  probe.per_host = per_host;
+  controller_->SetProbeSettings(probe);
 }
 
 void ResultsView::StopTest() {

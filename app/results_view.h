@@ -161,6 +161,8 @@ class ResultsView : public QTreeView, public RunHost {
 
  private:
   void StateChanged();
+  // "Parallel probes" and "Per host" for the next runs.
+  void ApplyProbeCounts(int parallel, int per_host);
 
   SettingsStore& settings_;
   LogView* log_;

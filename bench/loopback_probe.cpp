@@ -1,5 +1,5 @@
 // loopback_probe PORT COUNT: the loopback limit for a sequential checker.
-// A bare loop of connect, one GET (the same request a probe sends), one
+// A bare loop of connect, one GET (the request a probe sends), one
 // receive of at most 2048 bytes and close, against 127.0.0.1:PORT, cycling
 // over the paths /targets/t0.htm ... /targets/t9999.htm. Prints requests
 // per second.
@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-
-#include "probe/probe_worker.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -30,9 +28,9 @@ int main(int argc, char** argv) {
   int failures = 0;
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
-    const std::string request =
-        quimbel::FormatRequest("/targets/t" + std::to_string(i % 10000) + ".htm", "127.0.0.1",
-                               static_cast<std::uint16_t>(port), "Quimbel-bench");
+    const std::string request = "GET /targets/t" + std::to_string(i % 10000) +
+                                ".htm HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                "\r\nUser-Agent: Quimbel-bench\r\nAccept: */*\r\n\r\n";
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=

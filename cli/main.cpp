@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -39,7 +41,7 @@ constexpr int kExitInterrupted = 130;
 constexpr const char* kUsage =
     "usage: quimbel-cli [options] PATH\n"
     "\n"
-    "Checks the http and ftp links of the anchor tags in PATH (one file, or a\n"
+    "Checks the http, https and ftp links of the anchor tags in PATH (one file, or a\n"
     "folder with --all-files) and lists the ones the report filter reports.\n"
     "\n"
     "  -a, --all-files       PATH is a folder: take all its files\n"
@@ -47,9 +49,13 @@ constexpr const char* kUsage =
     "  -x, --html-only       only files with an HTML-like extension\n"
     "      --purge           remove the HTML comments instead of testing links\n"
     "  -t, --timeout SECONDS time limit for slow hosts, 5 to 1000\n"
-    "      --filter STRING   the report filter: 65 characters of 0 and 1 (43 are\n"
-    "                        taken too, the added categories reported)\n"
+    "      --filter STRING   the report filter: 66 characters of 0 and 1 (43 or 65\n"
+    "                        are taken too, the added categories reported)\n"
+    "  -j, --parallel N      probe up to N links at once, 1 to 256 (default 32)\n"
+    "      --per-host N      of those, at most N to one host, 1 to 256 (default 8)\n"
     "      --user-agent TEXT the User-Agent the probes send\n"
+    "      --ca-file FILE    trust the certificate authority in FILE too (PEM)\n"
+    "      --insecure        check https links without checking certificates\n"
     "      --hawk            report every defect (code 200 is not a defect)\n"
     "      --one-eye         report only the very worst offenders\n"
     "      --text FILE       also write the text listing to FILE\n"
@@ -61,7 +67,8 @@ constexpr const char* kUsage =
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "\n"
-    "Without --timeout and --filter the stored preferences are used.\n"
+    "Without --timeout, --filter, --parallel and --per-host the stored preferences\n"
+    "are used. http_proxy, https_proxy and no_proxy are honoured.\n"
     "Exit status: 0 no row listed, 1 rows listed, 2 could not run (or the repair\n"
     "did not complete), 130 stopped.\n";
 
@@ -77,7 +84,22 @@ struct Options {
   bool yes = false;
   bool quiet = false;
   std::optional<std::string> user_agent;
+  std::optional<int> parallel;
+  std::optional<int> per_host;
+  std::string ca_file;
+  bool insecure = false;
 };
+
+// A whole number from `low` to `high`, or nothing.
+std::optional<int> NumberIn(const char* text, int low, int high) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || errno != 0 || value < low || value > high) {
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
 
 int UsageError(const std::string& problem) {
   std::cerr << "quimbel: " << problem << "\n" << kUsage;
@@ -86,7 +108,21 @@ int UsageError(const std::string& problem) {
 
 // Parses the command line; an exit status when there is nothing to run.
 std::optional<int> Parse(int argc, char** argv, Options* options) {
-  enum { kPurge = 1000, kFilter, kHawk, kOneEye, kText, kHtml, kVersion, kRepair, kYes, kAgent };
+  enum {
+    kPurge = 1000,
+    kFilter,
+    kHawk,
+    kOneEye,
+    kText,
+    kHtml,
+    kVersion,
+    kRepair,
+    kYes,
+    kAgent,
+    kPerHost,
+    kCaFile,
+    kInsecure
+  };
   static const option kLong[] = {
       {"all-files", no_argument, nullptr, 'a'},
       {"recurse", no_argument, nullptr, 'r'},
@@ -104,10 +140,14 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       {"repair", required_argument, nullptr, kRepair},
       {"yes", no_argument, nullptr, kYes},
       {"user-agent", required_argument, nullptr, kAgent},
+      {"parallel", required_argument, nullptr, 'j'},
+      {"per-host", required_argument, nullptr, kPerHost},
+      {"ca-file", required_argument, nullptr, kCaFile},
+      {"insecure", no_argument, nullptr, kInsecure},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, "arxt:qh", kLong, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, "arxt:j:qh", kLong, nullptr)) != -1;) {
     switch (c) {
       case 'a':
         options->scope.all_files = true;
@@ -134,7 +174,7 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
         const std::string filter = optarg;
         const LoadedFilter loaded = LoadFilterText(filter);
         if (loaded.reset_to_default || filter.find_first_not_of("01") != std::string::npos) {
-          return UsageError("the filter must be 65 (or 43) characters of 0 and 1");
+          return UsageError("the filter must be 66 (or 43 or 65) characters of 0 and 1");
         }
         options->filter = loaded.filter.text();
         break;
@@ -172,6 +212,24 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
           return UsageError("the user agent must be text without control characters");
         }
         options->user_agent = optarg;
+        break;
+      case 'j':
+        options->parallel = NumberIn(optarg, 1, kMostParallelProbes);
+        if (!options->parallel) return UsageError("the parallel probes must be 1 to 256");
+        break;
+      case kPerHost:
+        options->per_host = NumberIn(optarg, 1, kMostParallelProbes);
+        if (!options->per_host) return UsageError("the probes per host must be 1 to 256");
+        break;
+      case kCaFile:
+        if (::access(optarg, R_OK) != 0) {
+          return UsageError(std::string("cannot read the CA file ") + optarg + ": " +
+                            std::strerror(errno));
+        }
+        options->ca_file = optarg;
+        break;
+      case kInsecure:
+        options->insecure = true;
         break;
       case 'q':
         options->quiet = true;
@@ -287,8 +345,7 @@ int Run(int argc, char** argv) {
   LoopPoster poster(
       loop, [&](const WorkerMessage& message) { controller->HandleMessage(message); },
       [](const WorkerMessage& message) {
-        return message.id == MessageId::kProbeBegun || message.id == MessageId::kProbeDone ||
-               message.id == MessageId::kPurgeFileStarted ||
+        return message.id == MessageId::kProbeDone || message.id == MessageId::kPurgeFileStarted ||
                message.id == MessageId::kPurgeFileDone;
       });
   controller = std::make_unique<RunController>(host, poster);
@@ -296,6 +353,12 @@ int Run(int argc, char** argv) {
   controller->SetFilter(filter);
   controller->SetTimeout(std::chrono::seconds(timeout));
   controller->SetUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
+  ProbeSettings probe;
+  probe.parallel = options.parallel.value_or(StoredProbeCount(settings, settings::kParallelProbes));
+  probe.per_host = options.per_host.value_or(StoredProbeCount(settings, settings::kPerHost));
+  probe.ca_file = options.ca_file;
+  probe.insecure = options.insecure;
+  controller->SetProbeSettings(probe);
   controller->SetUp();
 
   InterruptWatch watch(loop, [&] {

@@ -18,7 +18,10 @@ LoadedFilter LoadFilterText(std::string_view stored) {
   if (stored.size() == static_cast<std::size_t>(StatusCodeTable::kCategoryCount)) {
     return {ReportFilter(std::string(stored)), false, false};
   }
-  if (stored.size() == static_cast<std::size_t>(StatusCodeTable::kOriginalCategoryCount)) {
+  // A filter stored before categories were added keeps every choice; the
+  // new categories take their defaults.
+  if (stored.size() == static_cast<std::size_t>(StatusCodeTable::kOriginalCategoryCount) ||
+      stored.size() == static_cast<std::size_t>(StatusCodeTable::kModernCodesCategoryCount)) {
     std::string extended(stored);
     extended += kDefaultFilter.substr(stored.size());
     return {ReportFilter(std::move(extended)), false, true};

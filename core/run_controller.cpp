@@ -27,7 +27,7 @@ std::string PurgeQuestion(std::size_t file_count) {
 }
 
 RunController::RunController(RunHost& host, MessagePoster& poster)
-    : host_(host), probe_worker_(poster), purge_worker_(poster), poster_(poster) {
+    : host_(host), probe_worker_(poster), purge_worker_(poster) {
   user_agent_ = UserAgent();
 }
 
@@ -61,7 +61,6 @@ bool RunController::CollectRunFiles(const std::string& path, const RunScope& sco
   }
   // A new run supersedes whatever a stopped one left behind.
   host_.KillTimer(kPurgeSettleTimer);
-  probe_job_ = 0;
   purge_job_ = 0;
   files_.assign(files.begin(), files.end());
   total_files_ = static_cast<int>(files.size());
@@ -86,7 +85,7 @@ void RunController::BeginRun(bool file_only) {
 
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
-  probed_.clear();
+  probe_worker_.Configure(probe_settings_);
   error_count_ = -1;
   unknown_error_seen_ = false;
   BeginRun(false);
@@ -96,62 +95,109 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
 
 void RunController::ShowFileProgress() {
   progress_.current_file = current_file_;
-  progress_.file_number = std::to_string(total_files_ - static_cast<int>(files_.size()) + 1);
+  progress_.file_number = std::to_string(total_files_ - static_cast<int>(FilesLeft()) + 1);
   progress_.file_total = std::to_string(total_files_);
   if (progress_open_) host_.TransferProgress(progress_);
 }
 
 void RunController::TestURLsStateMachine() {
-  // Files without links are passed over here in one go.
-  for (;;) {
-    if (files_.empty() && links_.urls.empty()) {
-      EndTest();
-      return;
+  // Heads whose outcomes are already in, and files without links, are
+  // passed over here in one loop. A message box can let worker messages in
+  // while it is open; they only record their outcomes, and this loop takes
+  // them when it gets there.
+  if (advancing_) return;
+  advancing_ = true;
+  while (running_) {
+    if (links_.urls.empty()) {
+      if (!OpenNextFile()) break;
+      continue;
     }
-    if (!links_.urls.empty()) {
-      KickHead();
-      return;
-    }
-    if (error_count_ != -1) LogFileResults();
-    current_file_ = files_.front();
-    ShowFileProgress();
-    if (error_count_ != -1 && progress_open_) {
-      host_.StepFileBar();
-      host_.SetUrlBarPosition(0);
-    }
-    error_count_ = 0;
-    if (!ExtractUrls(current_file_, links_, url_count_)) {
-      host_.ShowMessage(CannotOpenFileMessage(current_file_), MessageIcon::kExclamation);
-      StopWatchdog();
-      host_.ShowMessage("Unknown error: Processing has stopped");
-      files_.clear();
-      EndTest();
-      return;
-    }
-    host_.LogAppend("Testing: " + current_file_);
+    Dispatch();
+    if (!head_begun_) OnProbeBegun();
+    const EntryRef head = entries_.front();
+    if (!head->done) break;
+    OnThreadURLDone(head->outcome);
+  }
+  advancing_ = false;
+}
+
+bool RunController::OpenNextFile() {
+  if (FilesLeft() == 0) {
+    EndTest();
+    return false;
+  }
+  if (error_count_ != -1) LogFileResults();
+  current_file_ = read_ahead_.empty() ? files_.front() : read_ahead_.front().path;
+  ShowFileProgress();
+  if (error_count_ != -1 && progress_open_) {
+    host_.StepFileBar();
+    host_.SetUrlBarPosition(0);
+  }
+  error_count_ = 0;
+  bool opened = false;
+  if (read_ahead_.empty()) {
+    opened = ExtractUrls(current_file_, links_, url_count_);
     files_.pop_front();
-    if (!links_.urls.empty()) {
-      if (progress_open_) host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
-      KickHead();
-      return;
+  } else {
+    ReadAhead& next = read_ahead_.front();
+    opened = next.opened;
+    links_ = std::move(next.links);
+    url_count_ = next.url_count;
+    entries_ = std::move(next.entries);
+    read_ahead_.pop_front();
+  }
+  if (!opened) {
+    host_.ShowMessage(CannotOpenFileMessage(current_file_), MessageIcon::kExclamation);
+    StopWatchdog();
+    host_.ShowMessage("Unknown error: Processing has stopped");
+    files_.clear();
+    read_ahead_.clear();
+    EndTest();
+    return false;
+  }
+  host_.LogAppend("Testing: " + current_file_);
+  if (!links_.urls.empty() && progress_open_) {
+    host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
+  }
+  return true;
+}
+
+void RunController::Dispatch() {
+  // Enough URLs in flight or queued at the worker that a free slot never
+  // waits for this thread, and that a host at its cap can be passed over.
+  const std::size_t window = static_cast<std::size_t>(probe_settings_.parallel) * 4 + 16;
+  const auto fill = [&](const std::deque<std::string>& urls, std::deque<EntryRef>& entries) {
+    while (entries.size() < urls.size()) {
+      if (in_flight_.size() >= window) return false;
+      entries.push_back(EntryFor(urls[entries.size()]));
     }
+    return true;
+  };
+  if (!fill(links_.urls, entries_)) return;
+  for (ReadAhead& ahead : read_ahead_) {
+    if (!ahead.opened || !fill(ahead.links.urls, ahead.entries)) return;
+  }
+  // Everything read so far is under way: read the next files ahead.
+  while (!files_.empty() && in_flight_.size() < window) {
+    ReadAhead& ahead = read_ahead_.emplace_back();
+    ahead.path = std::move(files_.front());
+    files_.pop_front();
+    ahead.opened = ExtractUrls(ahead.path, ahead.links, ahead.url_count);
+    if (!ahead.opened || !fill(ahead.links.urls, ahead.entries)) return;
   }
 }
 
-void RunController::KickHead() {
-  const auto found = probed_.find(links_.urls.front());
-  if (found == probed_.end()) {
-    probe_job_ = probe_worker_.Kick({links_.urls.front(), timeout_, user_agent_});
-    return;
+RunController::EntryRef RunController::EntryFor(const std::string& url) {
+  // A huge URL is not worth holding twice.
+  constexpr std::size_t kLongestRemembered = 1 << 16;
+  const bool remembered = url.size() <= kLongestRemembered;
+  if (remembered) {
+    if (const auto found = probed_.find(url); found != probed_.end()) return found->second;
   }
-  // The replay goes through the message queue like a probe's messages, so
-  // a page of repeated links never nests one call in the next.
-  constexpr std::uint64_t kReplayed = std::uint64_t{1} << 63;
-  probe_job_ = kReplayed | ++replayed_jobs_;
-  ProbeOutcome outcome = found->second;
-  outcome.job = probe_job_;
-  poster_.Post({MessageId::kProbeBegun, probe_job_, 0, {}, {}});
-  poster_.Post({MessageId::kProbeDone, probe_job_, outcome.code, {}, std::move(outcome)});
+  auto entry = std::make_shared<ProbeEntry>();
+  in_flight_.emplace(probe_worker_.Kick({url, timeout_, user_agent_}), entry);
+  if (remembered) probed_.emplace(url, entry);
+  return entry;
 }
 
 void RunController::LogFileResults() {
@@ -167,44 +213,24 @@ void RunController::HandleMessage(const WorkerMessage& message) {
     case MessageId::kPurgeFileDone:
       if (message.job == purge_job_) OnPurgeFileDone(message);
       return;
-    default:
-      break;
-  }
-  // A probe of a run that is over, or that a stop cut short, changes nothing.
-  if (message.job != probe_job_) return;
-  switch (message.id) {
-    case MessageId::kProbeBegun:
-      OnProbeBegun();
-      break;
-    case MessageId::kProbeConnecting:
-      if (!running_) break;
-      host_.SetStatusText(StatusPane::kConnection, Format("Connecting to %s", message.text));
-      host_.SetStatusText(StatusPane::kMethod, "");
-      break;
-    case MessageId::kProbeConnected:
-      if (!running_) break;
-      host_.SetStatusText(
-          StatusPane::kConnection,
-          Format(message.param != 0 ? "Connection to %s failed" : "Connected to %s", message.text));
-      break;
-    case MessageId::kProbeRequestSent:
-      if (running_) host_.SetStatusText(StatusPane::kMethod, "GET method sent to host");
-      break;
-    case MessageId::kProbeReplyRead:
-      if (!running_) break;
-      host_.SetStatusText(StatusPane::kMethod,
-                          message.param > 0 ? "Host Reply Received" : "No Reply Received");
-      break;
     case MessageId::kProbeDone:
-      OnThreadURLDone(std::any_cast<const ProbeOutcome&>(message.payload));
-      break;
-    default:
-      break;
+      OnProbeDone(message);
+      return;
   }
 }
 
+void RunController::OnProbeDone(const WorkerMessage& message) {
+  // A probe of a run that is over, or that a stop cut short, changes nothing.
+  const auto found = in_flight_.find(message.job);
+  if (found == in_flight_.end()) return;
+  const EntryRef entry = found->second;
+  in_flight_.erase(found);
+  entry->outcome = std::any_cast<const ProbeOutcome&>(message.payload);
+  entry->done = true;
+  TestURLsStateMachine();
+}
+
 void RunController::OnProbeBegun() {
-  if (!running_) return;
   // The head of the list is the URL under way; the progress window shows
   // at most a screenful of it, however long it is.
   constexpr std::size_t kShownLength = 4096;
@@ -217,6 +243,24 @@ void RunController::OnProbeBegun() {
   if (progress_open_) host_.TransferProgress(progress_);
   host_.StartTimer(kWatchdogTimer, timeout_ + std::chrono::seconds(1));
   watchdog_armed_ = true;
+  head_begun_ = true;
+  const std::string& url = links_.urls.front();
+  host_.SetStatusText(StatusPane::kConnection,
+                      Format("Connecting to %s", UrlHost(url, ProtocolOf(url))));
+  host_.SetStatusText(StatusPane::kMethod, "");
+}
+
+void RunController::ShowProbeStatus(const ProbeOutcome& outcome) {
+  const bool connected =
+      outcome.code == kReplyRead || outcome.code == kSendFailed || outcome.code == kReplyTimedOut;
+  host_.SetStatusText(
+      StatusPane::kConnection,
+      Format(connected ? "Connected to %s" : "Connection to %s failed", outcome.host));
+  if (outcome.protocol == Protocol::kFtp || !connected || outcome.code == kSendFailed) return;
+  host_.SetStatusText(StatusPane::kMethod, "GET method sent to host");
+  if (outcome.code != kReplyRead) return;
+  host_.SetStatusText(StatusPane::kMethod,
+                      outcome.reply.empty() ? "No Reply Received" : "Host Reply Received");
 }
 
 void RunController::OnTimer(int id) {
@@ -241,13 +285,8 @@ void RunController::StopWatchdog() {
 
 void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   StopWatchdog();
-  if (!running_) return;
-  // Remembered for the URL's later occurrences; a huge URL is not worth
-  // holding twice.
-  constexpr std::size_t kLongestRemembered = 1 << 16;
-  if (!outcome.cancelled && outcome.url.size() <= kLongestRemembered) {
-    probed_.try_emplace(outcome.url, outcome);
-  }
+  head_begun_ = false;
+  ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {
     RecordSocketError(outcome.code);
@@ -256,13 +295,12 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
     PopHeads();
     if (progress_open_) host_.StepUrlBar();
   }
-  TestURLsStateMachine();
 }
 
 void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   if (outcome.protocol == Protocol::kFtp) return;  // a connection is all ftp gets
   const std::string alternate = AlternateUrl(outcome.reply, outcome.url);
-  if (ReplyText(outcome.reply).empty()) {
+  if (ReplyText(outcome.reply).empty() && !outcome.unreadable_reply) {
     // The host closed without a word: always worth a row, but no beep.
     AddRow(std::string(kUnknownErrorReason));
     return;
@@ -289,6 +327,7 @@ void RunController::AddRow(const std::string& reason) {
 void RunController::PopHeads() {
   if (!links_.urls.empty()) links_.urls.pop_front();
   if (!links_.anchors.empty()) links_.anchors.pop_front();
+  if (!entries_.empty()) entries_.pop_front();
 }
 
 void RunController::RecordSocketError(OutcomeCode code) {
@@ -323,6 +362,11 @@ void RunController::StopTest() {
 
 void RunController::ResetRun() {
   probe_worker_.CancelProbe();
+  in_flight_.clear();
+  probed_.clear();
+  entries_.clear();
+  read_ahead_.clear();
+  head_begun_ = false;
   files_.clear();
   links_.urls.clear();
   links_.anchors.clear();

@@ -1,6 +1,12 @@
 // RunController: the run state of the results view and the two kinds
-// of run it drives: a link test (one URL at a time on the probe worker)
-// and a comment purge (one file at a time on the purge worker).
+// of run it drives: a link test (many URLs in flight on the probe worker,
+// their outcomes taken in list order) and a comment purge (one file at a
+// time on the purge worker).
+//
+// A link test hands the probe worker the URLs ahead of the head of the
+// list, reading files ahead as needed, and takes the outcomes back through
+// a reorder buffer: rows, log lines, progress and status texts come in
+// list order exactly as when one link at a time is probed.
 //
 // It never calls a user-interface library: what a run shows goes through
 // the RunHost, and the workers' messages come back through the poster the
@@ -63,6 +69,9 @@ class RunController {
   // end the header) gives Quimbel's own.
   void SetUserAgent(const std::string& agent);
   const std::string& user_agent() const { return user_agent_; }
+  // Links in flight, per-host cap and certificate trust for the next test.
+  void SetProbeSettings(const ProbeSettings& settings) { probe_settings_ = settings; }
+  const ProbeSettings& probe_settings() const { return probe_settings_; }
 
   void StartTest(const std::string& path, const RunScope& scope);
   void StartPurge(const std::string& path, const RunScope& scope,
@@ -90,12 +99,34 @@ class RunController {
   const std::string& current_file() const { return current_file_; }
 
  private:
+  // One distinct URL of the run: its probe, and its outcome once it is in.
+  struct ProbeEntry {
+    bool done = false;
+    ProbeOutcome outcome;
+  };
+  using EntryRef = std::shared_ptr<ProbeEntry>;
+  // A file read ahead of the one under way, so that its links can be in
+  // flight before the list reaches them.
+  struct ReadAhead {
+    std::string path;
+    bool opened = false;
+    LinkLists links;
+    std::size_t url_count = 0;
+    std::deque<EntryRef> entries;  // one per URL of `links` handed out so far
+  };
+
   void TestURLsStateMachine();
-  // Probes the head URL, or replays its outcome when this run has probed
-  // it before: a link on every page is asked about once.
-  void KickHead();
+  // Opens the next file (read ahead or now); false when the run ended.
+  bool OpenNextFile();
+  // Hands the probe worker the URLs ahead of the head, up to the window.
+  void Dispatch();
+  // The probe of `url`: this run's earlier one, or a new one.
+  EntryRef EntryFor(const std::string& url);
+  std::size_t FilesLeft() const { return files_.size() + read_ahead_.size(); }
   void OnProbeBegun();
+  void OnProbeDone(const WorkerMessage& message);
   void OnThreadURLDone(const ProbeOutcome& outcome);
+  void ShowProbeStatus(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
   void RecordSocketError(OutcomeCode code);
   // Appends a row for the head URL of the current file and counts it.
@@ -127,6 +158,7 @@ class RunController {
   std::chrono::milliseconds timeout_{15000};
   bool visible_ = false;
   std::string user_agent_;
+  ProbeSettings probe_settings_;
   Function function_mode_ = Function::kTestUrls;
 
   std::deque<std::string> files_;
@@ -144,11 +176,14 @@ class RunController {
   bool progress_open_ = false;
   ProgressTexts progress_;
 
-  std::uint64_t probe_job_ = 0;  // the probe whose messages count
-  MessagePoster& poster_;
-  // The outcomes of this run's probes by URL (URLs up to a sane length).
-  std::unordered_map<std::string, ProbeOutcome> probed_;
-  std::uint64_t replayed_jobs_ = 0;
+  std::deque<EntryRef> entries_;  // one per URL of links_ handed out, from the head on
+  std::deque<ReadAhead> read_ahead_;
+  // This run's probes by URL (URLs up to a sane length): a link on every
+  // page is asked about once.
+  std::unordered_map<std::string, EntryRef> probed_;
+  std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
+  bool head_begun_ = false;      // the head's progress texts and watchdog are up
+  bool advancing_ = false;       // TestURLsStateMachine is on the stack
   std::uint64_t purge_job_ = 0;  // the purge whose messages count
   int comments_purged_ = 0;
   std::string purge_error_;  // why the current file was left alone

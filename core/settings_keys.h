@@ -38,6 +38,10 @@ inline constexpr IntSetting kVisible{"Settings", "Visible", 0};
 inline constexpr IntSetting kTimeout{"Settings", "Timeout", 15};
 // What probes call themselves; empty: Quimbel's own name and version.
 inline constexpr TextSetting kUserAgent{"Settings", "UserAgent", ""};
+// Links probed at once (1 to 256), and of those at most how many to one
+// host (1 to 256).
+inline constexpr IntSetting kParallelProbes{"Settings", "ParallelProbes", 32};
+inline constexpr IntSetting kPerHost{"Settings", "PerHost", 8};
 
 inline constexpr TextSetting kFileSelStarter{"FileSel", "Starter", ""};
 inline constexpr IntSetting kFunction{"FileSel", "Function", 0};

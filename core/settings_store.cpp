@@ -163,6 +163,11 @@ void StartSettingsStore(SettingsStore& settings, const std::filesystem::path& pr
   if (root.opened && root.created) ImportProfile(settings.store(), profile);
 }
 
+int StoredProbeCount(SettingsStore& settings, const IntSetting& setting) {
+  const int stored = settings.Get(setting);
+  return stored >= 1 && stored <= 256 ? stored : setting.default_value;
+}
+
 ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter) {
   LoadedFilter loaded = LoadFilterText(settings.Get(settings::kFilter));
   if (loaded.reset_to_default) {

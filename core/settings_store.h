@@ -74,4 +74,8 @@ void StartSettingsStore(SettingsStore& settings, const std::filesystem::path& pr
 // wrong length, the default after telling the user and writing it back.
 ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter);
 
+// "Parallel probes" or "Per host": the stored count when it is 1 to 256,
+// else the default.
+int StoredProbeCount(SettingsStore& settings, const IntSetting& setting);
+
 }  // namespace quimbel

@@ -70,6 +70,8 @@ const std::array<StatusCategory, StatusCodeTable::kCategoryCount>& StatusCodeTab
       {62, 508, "HTTP Code 508 Loop Detected"},
       {63, 510, "HTTP Code 510 Not Extended"},
       {64, 511, "HTTP Code 511 Network Authentication Required"},
+      // https.
+      {65, 10008, "Error: Secure Connection Failed"},
   }};
   return kTable;
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "core/product.h"
@@ -63,7 +64,7 @@ QPushButton* AddPresetBox(QGridLayout* layout, int row, const QString& title,
 }  // namespace
 
 PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout,
-                                     bool visible, const std::string& user_agent)
+                                     bool visible, const ProbePreferences& probe)
     : QDialog(parent), filter_(filter), timeout_(timeout), visible_(visible) {
   setWindowTitle("Preferences");
   auto* layout = new QGridLayout(this);
@@ -97,10 +98,25 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
 
   auto* agent_row = new QHBoxLayout;
   agent_row->addWidget(new QLabel("User agent:", this));
-  user_agent_field_ = new QLineEdit(QString::fromStdString(user_agent), this);
+  user_agent_field_ = new QLineEdit(QString::fromStdString(probe.user_agent), this);
   // Empty shows (and sends) Quimbel's own name.
   user_agent_field_->setPlaceholderText(QString::fromStdString(UserAgent()));
   agent_row->addWidget(user_agent_field_, 1);
+  const auto add_count = [&](const char* label, int value, const char* tip) {
+    auto* field = new QSpinBox(this);
+    field->setRange(1, kMostParallelProbes);
+    field->setValue(value);
+    field->setToolTip(tip);
+    auto* caption = new QLabel(label, this);
+    caption->setBuddy(field);
+    agent_row->addWidget(caption);
+    agent_row->addWidget(field);
+    return field;
+  };
+  parallel_field_ = add_count("&Parallel probes:", probe.parallel,
+                              "How many links are probed at once (1 probes one at a time)");
+  per_host_field_ =
+      add_count("Per &host:", probe.per_host, "Of those, how many may go to one host at once");
   layout->addLayout(agent_row, 5, 0, 1, 2);
 
   auto* buttons = new QDialogButtonBox(
@@ -148,6 +164,14 @@ void PreferencesDialog::accept() {
   timeout_ = seconds;
   visible_ = visible_box_->isChecked();
   QDialog::accept();
+}
+
+int PreferencesDialog::parallel() const {
+  return parallel_field_->value();
+}
+
+int PreferencesDialog::per_host() const {
+  return per_host_field_->value();
 }
 
 std::string PreferencesDialog::user_agent() const {

@@ -1,5 +1,6 @@
 // PreferencesDialog: which categories are reported, the time limit for slow
-// hosts and whether new rows are scrolled into view.
+// hosts, whether new rows are scrolled into view, and how probes go out
+// (user agent, links in flight, per host).
 //
 // The dialog edits the results view's filter in place (a preset, or the
 // rebuild of an OK, stays in force even when the dialog is then
@@ -14,6 +15,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace quimbel {
 
@@ -25,23 +27,35 @@ class CategoryListBox : public QListWidget {
   ReportFilter Filter() const;  // "1" for a checked row, "0" otherwise
 };
 
+// How the probes go out, as the dialog shows and returns it.
+struct ProbePreferences {
+  std::string user_agent;  // empty: Quimbel's own
+  int parallel = 32;
+  int per_host = 8;
+};
+
 class PreferencesDialog : public QDialog {
  public:
   static constexpr int kMinTimeout = 5;
   static constexpr int kMaxTimeout = 1000;
 
   PreferencesDialog(QWidget* parent, ReportFilter& filter, int timeout, bool visible,
-                    const std::string& user_agent = "");
+                    const ProbePreferences& probe = {});
 
   int timeout() const { return timeout_; }
   bool visible() const { return visible_; }
   // Empty: Quimbel's own.
   std::string user_agent() const;
+  // "Parallel probes" and "Per host", 1 to 256 each.
+  int parallel() const;
+  int per_host() const;
 
   // For tests.
   CategoryListBox* categories() const { return list_; }
   QLineEdit* timeout_field() const { return timeout_field_; }
   QLineEdit* user_agent_field() const { return user_agent_field_; }
+  QSpinBox* parallel_field() const { return parallel_field_; }
+  QSpinBox* per_host_field() const { return per_host_field_; }
   void PressTypeA();
   void PressTypeB();
 
@@ -58,6 +72,8 @@ class PreferencesDialog : public QDialog {
   CategoryListBox* list_;
   QLineEdit* timeout_field_;
   QLineEdit* user_agent_field_;
+  QSpinBox* parallel_field_;
+  QSpinBox* per_host_field_;
   QCheckBox* visible_box_;
 };
 

@@ -87,14 +87,18 @@ bool SlashesAfter(std::string_view text, std::size_t colon) {
   return at < text.size() && text[at] == '/';
 }
 
-// Where the link's URL starts: the first "HTTP://" in any letter case, or,
-// only when there is none, the first "FTP://". Every scheme holds ":", so
-// walking the colons in order finds the first of each in one pass.
+// Where the link's URL starts: the first "HTTP://" or "HTTPS://" in any
+// letter case, or, only when there is neither, the first "FTP://". Every
+// scheme holds ":", so walking the colons in order finds the first of each
+// in one pass.
 std::size_t FindLinkScheme(std::string_view stretch) {
   std::size_t ftp = npos;
   for (std::size_t colon = stretch.find(':'); colon != npos; colon = stretch.find(':', colon + 1)) {
     if (!SlashesAfter(stretch, colon)) continue;
     if (const std::size_t http = SchemeBefore(stretch, colon, "HTTP"); http != npos) return http;
+    if (const std::size_t https = SchemeBefore(stretch, colon, "HTTPS"); https != npos) {
+      return https;
+    }
     if (ftp == npos) ftp = SchemeBefore(stretch, colon, "FTP");
   }
   return ftp;

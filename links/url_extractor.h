@@ -1,4 +1,4 @@
-// Link extraction: the http and ftp links of a file's anchor tags, with
+// Link extraction: the http, https and ftp links of a file's anchor tags, with
 // their link texts.
 //
 // The text is seen with every CR and LF removed. Each "<A" (either case; it
@@ -6,8 +6,8 @@
 // runs to the next "<A"; text before the first one is ignored, and the very
 // last byte of the file never joins a stretch. Each stretch gives at most one
 // link:
-//   - the first "HTTP://" (any case), or only when there is none the first
-//     "FTP://", not at the stretch's first position;
+//   - the first "HTTP://" or "HTTPS://" (any case), or only when there is
+//     neither the first "FTP://", not at the stretch's first position;
 //   - then a double quote, a ">" after it, and an end mark after that: the
 //     first "</A", else "</a", else "<";
 //   - the URL is the text from the scheme to the quote, trailing white space

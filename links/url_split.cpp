@@ -12,20 +12,55 @@ std::optional<std::string_view> Authority(std::string_view url, Protocol protoco
   return rest.substr(0, rest.find('/'));
 }
 
+// Where the port's ":" may stand: after the "]" of an IPv6 address, else
+// anywhere.
+std::size_t PortColon(std::string_view authority) {
+  std::size_t from = 0;
+  if (!authority.empty() && authority.front() == '[') {
+    const std::size_t close = authority.find(']');
+    if (close != std::string_view::npos) from = close;
+  }
+  return authority.find(':', from);
+}
+
 }  // namespace
 
+Protocol ProtocolOf(std::string_view url) {
+  const auto upper = [&url](std::size_t at) {
+    return at < url.size() ? static_cast<char>(url[at] & ~0x20) : '\0';
+  };
+  if (upper(0) == 'F') return Protocol::kFtp;
+  return upper(4) == 'S' ? Protocol::kHttps : Protocol::kHttp;
+}
+
 std::size_t SchemeLength(Protocol protocol) {
-  return protocol == Protocol::kFtp ? 6 : 7;
+  switch (protocol) {
+    case Protocol::kFtp:
+      return 6;
+    case Protocol::kHttps:
+      return 8;
+    case Protocol::kHttp:
+      break;
+  }
+  return 7;
 }
 
 std::uint16_t DefaultPort(Protocol protocol) {
-  return protocol == Protocol::kFtp ? 21 : 80;
+  switch (protocol) {
+    case Protocol::kFtp:
+      return 21;
+    case Protocol::kHttps:
+      return 443;
+    case Protocol::kHttp:
+      break;
+  }
+  return 80;
 }
 
 std::string UrlHost(std::string_view url, Protocol protocol) {
   const auto authority = Authority(url, protocol);
   if (!authority) return {};
-  return std::string(authority->substr(0, authority->find(':')));
+  return std::string(authority->substr(0, PortColon(*authority)));
 }
 
 UrlPathPieces UrlPathView(std::string_view url, Protocol protocol) {
@@ -50,7 +85,7 @@ std::string UrlPath(std::string_view url, Protocol protocol) {
 
 std::optional<std::uint16_t> UrlPort(std::string_view url, Protocol protocol) {
   const auto authority = Authority(url, protocol);
-  const std::size_t colon = authority ? authority->find(':') : std::string_view::npos;
+  const std::size_t colon = authority ? PortColon(*authority) : std::string_view::npos;
   if (colon == std::string_view::npos) return DefaultPort(protocol);
   const std::string_view text = authority->substr(colon + 1);
   if (text.empty()) return DefaultPort(protocol);

@@ -10,17 +10,22 @@
 
 namespace quimbel {
 
-enum class Protocol { kHttp = 1, kFtp = 2 };
+enum class Protocol { kHttp = 1, kFtp = 2, kHttps = 3 };
 
-// The scheme is skipped by its length ("http://" 7, "ftp://" 6), not by
-// comparing letters; extraction has already chosen the protocol.
+// The protocol of an extracted URL, from its first letters: "F" is ftp,
+// "H" followed by an "S" in fifth place is https, anything else http.
+Protocol ProtocolOf(std::string_view url);
+
+// The scheme is skipped by its length ("http://" 7, "https://" 8, "ftp://"
+// 6), not by comparing letters; extraction has already chosen the protocol.
 std::size_t SchemeLength(Protocol protocol);
 
 // The port a protocol uses when the URL names none.
 std::uint16_t DefaultPort(Protocol protocol);
 
 // The host: the text after the scheme, up to the first "/", then up to the
-// first ":". May be empty.
+// first ":". An IPv6 address keeps its brackets ("[::1]") and the colons
+// inside them. May be empty.
 std::string UrlHost(std::string_view url, Protocol protocol);
 
 // The request path: from the first "/" after the scheme ("/" when there is

@@ -15,12 +15,7 @@ namespace quimbel {
 
 // Message numbers, as offsets from the application message base.
 enum class MessageId : int {
-  kProbeBegun = 2,        // the worker has taken its URL
-  kProbeConnecting = 4,   // connecting to the host
-  kProbeConnected = 6,    // connect step ended; param = its code
-  kProbeRequestSent = 8,  // request sent; param = bytes sent
-  kProbeReplyRead = 10,   // reply read; param = receive count (-1 on failure)
-  kProbeDone = 12,        // probe over; param = outcome code
+  kProbeDone = 12,  // probe over; param = outcome code
   kPurgeFileStarted = 14,
   kPurgeFileDone = 16,
 };
@@ -29,7 +24,7 @@ struct WorkerMessage {
   MessageId id;
   std::uint64_t job = 0;   // the kick this message answers
   std::int64_t param = 0;  // the word parameter
-  std::string text;        // the URL (+2) or the host (+4, +6) or the path (+14, +16)
+  std::string text;        // the path (+14, +16)
   std::any payload;        // the full outcome of +12 (a ProbeOutcome)
 };
 

@@ -18,5 +18,8 @@ inline constexpr OutcomeCode kConnectFailed = 10004;
 inline constexpr OutcomeCode kTookTooLong = 10005;  // never produced
 inline constexpr OutcomeCode kSendFailed = 10006;
 inline constexpr OutcomeCode kReplyTimedOut = 10007;
+// The TLS handshake failed, or the certificate was untrusted, expired or
+// for another name.
+inline constexpr OutcomeCode kSecureConnectionFailed = 10008;
 
 }  // namespace quimbel

@@ -1,160 +1,585 @@
 #include "probe/probe_worker.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
+#include <arpa/inet.h>
+#include <curl/curl.h>
 
-#include "probe/connect.h"
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <deque>
+#include <map>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/mutex.h"
 #include "probe/reply_parsing.h"
 
 namespace quimbel {
+namespace {
 
-std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port,
-                          std::string_view user_agent) {
-  std::string request = "GET ";
-  request += path;
-  request += RequestAfterPath(host, port, user_agent);
-  return request;
+using Clock = std::chrono::steady_clock;
+
+// Reading a small body keeps the connection for the next link to the same
+// host; a large one costs more than a new connection. Measured with
+// bench/probe_bench.sh.
+constexpr curl_off_t kLongestBodyRead = 16 * 1024;
+
+bool EndsWithInvalidDomain(std::string name) {
+  while (!name.empty() && name.back() == '.')
+    name.pop_back();
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name == "invalid" ||
+         (name.size() > 8 && name.compare(name.size() - 8, 8, ".invalid") == 0);
 }
 
-std::string RequestAfterPath(const std::string& host, std::uint16_t port,
-                             std::string_view user_agent) {
-  // Every line ends in CR LF: current servers (Node.js among them) refuse
-  // a request whose header lines end in a bare line feed.
-  std::string request = " HTTP/1.1\r\nHost: ";
-  request += host;
-  if (port != DefaultPort(Protocol::kHttp)) {
-    request += ':';
-    request += std::to_string(port);
+// True for texts that no resolver could find: too long for the DNS, a label
+// over 63 bytes, blanks, control bytes or the characters that end a host in
+// a URL. Asking about them would only cost a network round trip. Bytes
+// above ASCII are international names, looked up in their ASCII form.
+bool CannotBeAHostName(const std::string& name) {
+  if (name.size() > 253) return true;
+  std::size_t label = 0;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7f) return true;
+    if (byte < 0x80 && !std::isalnum(byte) && c != '-' && c != '.' && c != '_') return true;
+    label = c == '.' ? 0 : label + 1;
+    if (label > 63) return true;
   }
-  request += "\r\nUser-Agent: ";
-  request += user_agent;
-  request += "\r\nAccept: */*\r\n\r\n";
-  return request;
+  return false;
 }
 
-// A probe taken from the queue must not see a wake meant for the one
-// before it.
-ProbeWorker::ProbeWorker(MessagePoster& poster)
-    : poster_(poster), thread_([this] { wake_.Clear(); }) {}
-
-ProbeWorker::~ProbeWorker() {
-  Stop();
+bool IsIpv6Literal(const std::string& host) {
+  if (host.size() < 3 || host.front() != '[' || host.back() != ']') return false;
+  in6_addr address{};
+  return inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address) == 1;
 }
+
+// Digit-led names are never looked up: one that is no dotted address
+// (in any form inet_aton takes) simply cannot be connected to.
+std::optional<std::string> DottedAddress(const std::string& host) {
+  in_addr address{};
+  if (host.find('\0') != std::string::npos || inet_aton(host.c_str(), &address) == 0) {
+    return std::nullopt;
+  }
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return std::string(text);
+}
+
+// The outcome a URL gets before any transfer, when it cannot have one: a
+// bad port or host, a name that cannot exist.
+std::optional<OutcomeCode> RefusedBeforeTransfer(const std::string& url, const std::string& host,
+                                                 std::string* address) {
+  const Protocol protocol = ProtocolOf(url);
+  if (host.empty() || !UrlPort(url, protocol)) return kInvalidPortOrName;
+  if (host.front() >= '0' && host.front() <= '9') {
+    const auto dotted = DottedAddress(host);
+    if (!dotted) return kConnectFailed;
+    *address = *dotted;
+    return std::nullopt;
+  }
+  if (host.front() == '[') {
+    if (!IsIpv6Literal(host)) return kHostNotFound;
+    *address = host;
+    return std::nullopt;
+  }
+  if (CannotBeAHostName(host) || EndsWithInvalidDomain(host)) return kHostNotFound;
+  *address = host;
+  return std::nullopt;
+}
+
+bool IsSecureConnectionFailure(CURLcode result) {
+  switch (result) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ENGINE_INITFAILED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One link being probed: its job, what has come back, and how the
+// transfer ended.
+struct Transfer {
+  std::uint64_t job = 0;
+  ProbeJob request;
+  ProbeOutcome outcome;
+  std::string address;   // what the transfer connects to: the host, or its dotted form
+  std::string host_key;  // scheme, host and port: the per-host cap counts these
+  std::string target;    // the request target, exactly as written
+  CURL* easy = nullptr;
+  bool headers_complete = false;
+  bool ended_here = false;  // we ended it: enough was read
+  bool retried = false;
+};
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const std::size_t length = size * count;
+  std::string& reply = transfer->outcome.reply;
+  reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));
+  if (reply.size() >= kMaxReplyBytes) {
+    transfer->ended_here = true;
+    return 0;
+  }
+  const bool blank =
+      (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+  if (!blank) return length;
+  long status = 0;
+  curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 100 && status < 200) return length;  // an interim reply; the real one follows
+  transfer->headers_complete = true;
+  curl_off_t body = -1;
+  curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
+  if (body >= 0 && body <= kLongestBodyRead) return length;
+  transfer->ended_here = true;
+  return 0;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const std::size_t length = size * count;
+  if (transfer->headers_complete) return length;  // a small body, read to keep the connection
+  // A reply without a status line: its first bytes are what we classify.
+  std::string& reply = transfer->outcome.reply;
+  reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));
+  if (reply.size() < kMaxReplyBytes) return length;
+  transfer->ended_here = true;
+  return 0;
+}
+
+OutcomeCode CodeOf(const Transfer& transfer, CURLcode result) {
+  if (transfer.ended_here || result == CURLE_OK) return kReplyRead;
+  if (IsSecureConnectionFailure(result)) return kSecureConnectionFailed;
+  curl_off_t connect_time = 0;
+  curl_easy_getinfo(transfer.easy, CURLINFO_CONNECT_TIME_T, &connect_time);
+  long request_size = 0;
+  curl_easy_getinfo(transfer.easy, CURLINFO_REQUEST_SIZE, &request_size);
+  const bool connected = connect_time > 0 || request_size > 0;
+  switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_URL_MALFORMAT:
+      return kHostNotFound;
+    case CURLE_COULDNT_CONNECT:
+      return kConnectFailed;
+    case CURLE_OPERATION_TIMEDOUT: {
+      if (connected) return kReplyTimedOut;
+      // Out of time before any connection: still looking the name up, or
+      // still connecting.
+      curl_off_t looked_up = 0;
+      curl_easy_getinfo(transfer.easy, CURLINFO_NAMELOOKUP_TIME_T, &looked_up);
+      const bool named = transfer.address == transfer.outcome.host;
+      return named && looked_up == 0 ? kHostNotFound : kConnectFailed;
+    }
+    case CURLE_SEND_ERROR:
+    case CURLE_OUT_OF_MEMORY:  // a request larger than curl builds (1 MB)
+      return transfer.outcome.reply.empty() ? kSendFailed : kReplyRead;
+    // The host answered, or closed without a word: whatever came back, if
+    // anything, is the reply.
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WRITE_ERROR:
+    case CURLE_HTTP2:
+      return kReplyRead;
+    default:
+      return connected ? kReplyRead : kConnectFailed;
+  }
+}
+
+}  // namespace
+
+// The probe thread and its queues. The thread owns every curl handle;
+// other threads only touch what `mutex_` guards, and wake the thread with
+// curl_multi_wakeup.
+class ProbeWorker::Engine {
+ public:
+  explicit Engine(MessagePoster& poster) : poster_(poster) {
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    (void)initialised;
+    multi_ = curl_multi_init();
+  }
+
+  ~Engine() {
+    Stop();
+    for (CURL* easy : idle_)
+      curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi_);
+  }
+
+  void Start() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  }
+
+  void Configure(const ProbeSettings& settings) {
+    MutexLock lock(mutex_);
+    settings_ = settings;
+    settings_.parallel = std::clamp(settings_.parallel, 1, kMostParallelProbes);
+    settings_.per_host = std::clamp(settings_.per_host, 1, kMostParallelProbes);
+  }
+
+  std::uint64_t Kick(ProbeJob job) {
+    const std::uint64_t number = next_job_++;
+    {
+      MutexLock lock(mutex_);
+      incoming_.emplace_back(number, std::move(job));
+    }
+    curl_multi_wakeup(multi_);
+    return number;
+  }
+
+  void CancelProbe() {
+    {
+      MutexLock lock(mutex_);
+      incoming_.clear();
+      ++cancels_;
+    }
+    curl_multi_wakeup(multi_);
+  }
+
+  void Stop() {
+    {
+      MutexLock lock(mutex_);
+      stopping_ = true;
+    }
+    curl_multi_wakeup(multi_);
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::deque<std::pair<std::uint64_t, ProbeJob>> taken;
+      bool cancelled = false;
+      {
+        MutexLock lock(mutex_);
+        if (stopping_) break;
+        cancelled = cancels_ != cancels_seen_;
+        cancels_seen_ = cancels_;
+        taken.swap(incoming_);
+        settings_in_force_ = settings_;
+      }
+      if (cancelled) DropAll();
+      for (auto& [number, job] : taken)
+        Queue(number, std::move(job));
+      StartWaiting();
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int left = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg == CURLMSG_DONE) Finish(message->easy_handle, message->data.result);
+      }
+      StartWaiting();
+      curl_multi_poll(multi_, nullptr, 0, PollMilliseconds(), nullptr);
+    }
+    DropAll();
+  }
+
+  // How long the thread may sleep: until a retry is due, at most a second
+  // (curl shortens it for its own timers).
+  int PollMilliseconds() const {
+    if (retries_.empty()) return 1000;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+        retries_.begin()->first - Clock::now());
+    return static_cast<int>(std::clamp<long long>(wait.count(), 0, 1000));
+  }
+
+  void Queue(std::uint64_t number, ProbeJob job) {
+    auto transfer = std::make_unique<Transfer>();
+    transfer->job = number;
+    transfer->outcome.job = number;
+    transfer->outcome.url = std::move(job.url);
+    transfer->request = std::move(job);
+    const std::string& url = transfer->outcome.url;
+    transfer->outcome.protocol = ProtocolOf(url);
+    transfer->outcome.host = UrlHost(url, transfer->outcome.protocol);
+    if (const auto refused =
+            RefusedBeforeTransfer(url, transfer->outcome.host, &transfer->address)) {
+      transfer->outcome.code = *refused;
+      Post(std::move(transfer->outcome));
+      return;
+    }
+    const Protocol protocol = transfer->outcome.protocol;
+    transfer->host_key = std::to_string(static_cast<int>(protocol)) + transfer->address + ':' +
+                         std::to_string(*UrlPort(url, protocol));
+    std::transform(transfer->host_key.begin(), transfer->host_key.end(), transfer->host_key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    transfer->target = UrlPath(url, protocol);
+    waiting_.push_back(std::move(transfer));
+  }
+
+  // Starts queued transfers in list order while slots are free, passing
+  // over those whose host has all its slots.
+  void StartWaiting() {
+    const auto now = Clock::now();
+    while (!retries_.empty() && retries_.begin()->first <= now) {
+      waiting_.push_front(std::move(retries_.begin()->second));
+      retries_.erase(retries_.begin());
+    }
+    const auto parallel = static_cast<std::size_t>(settings_in_force_.parallel);
+    for (auto it = waiting_.begin(); it != waiting_.end() && running_.size() < parallel;) {
+      int& per_host = per_host_[(*it)->host_key];
+      if (per_host >= settings_in_force_.per_host) {
+        ++it;
+        continue;
+      }
+      ++per_host;
+      Begin(std::move(*it));
+      it = waiting_.erase(it);
+    }
+  }
+
+  CURL* TakeEasy() {
+    if (idle_.empty()) return curl_easy_init();
+    CURL* easy = idle_.back();
+    idle_.pop_back();
+    curl_easy_reset(easy);
+    return easy;
+  }
+
+  void Begin(std::unique_ptr<Transfer> transfer) {
+    CURL* easy = TakeEasy();
+    transfer->easy = easy;
+    transfer->outcome.reply.clear();
+    transfer->outcome.unreadable_reply = false;
+    transfer->headers_complete = false;
+    transfer->ended_here = false;
+    Transfer& t = *transfer;
+    const Protocol protocol = t.outcome.protocol;
+    const std::uint16_t port = *UrlPort(t.outcome.url, protocol);
+    std::string address = t.address;
+    if (address.find(':') != std::string::npos && address.front() != '[') {
+      address = '[' + address + ']';
+    }
+    const bool secure = protocol == Protocol::kHttps;
+    const std::string origin =
+        std::string(secure ? "https://" : "http://") + address + ':' + std::to_string(port);
+    curl_easy_setopt(easy, CURLOPT_URL, (origin + '/').c_str());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // a stuck lookup never holds a stop
+    const long limit = static_cast<long>(std::max<long long>(1, t.request.time_limit.count()));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, limit);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limit);
+    if (protocol == Protocol::kFtp) {
+      // A connection is all an ftp link gets: no login, no proxy.
+      curl_easy_setopt(easy, CURLOPT_CONNECT_ONLY, 1L);
+      curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    } else {
+      const bool proxied = ConfigureProxy(easy, protocol, t.address);
+      // Through a proxy that is no tunnel, the request names the whole URL.
+      const std::string target = proxied && !secure ? origin + t.target : t.target;
+      if (curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str()) != CURLE_OK) {
+        // Longer than curl takes: the request cannot go out.
+        transfer->outcome.code = kSendFailed;
+        Refuse(std::move(transfer));
+        return;
+      }
+      curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+      curl_easy_setopt(easy, CURLOPT_USERAGENT, t.request.user_agent.c_str());
+      curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L);
+      curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+      curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
+      curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
+      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+      if (secure) ConfigureTls(easy);
+    }
+    curl_multi_add_handle(multi_, easy);
+    running_.emplace(easy, std::move(transfer));
+  }
+
+  // Whether the environment's proxy applies to this host; curl is told the
+  // same, so both agree.
+  static bool ConfigureProxy(CURL* easy, Protocol protocol, const std::string& host) {
+    const char* proxy = std::getenv(protocol == Protocol::kHttps ? "https_proxy" : "http_proxy");
+    if (protocol == Protocol::kHttps && (proxy == nullptr || *proxy == '\0')) {
+      proxy = std::getenv("HTTPS_PROXY");
+    }
+    if (proxy == nullptr || *proxy == '\0') proxy = std::getenv("all_proxy");
+    if (proxy == nullptr || *proxy == '\0') proxy = std::getenv("ALL_PROXY");
+    if (proxy == nullptr || *proxy == '\0' || IsExemptFromProxy(host)) {
+      curl_easy_setopt(easy, CURLOPT_PROXY, "");
+      return false;
+    }
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy);
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+    return true;
+  }
+
+  // no_proxy as the usual tools read it: "*", or host names and domain
+  // suffixes separated by commas, in any case.
+  static bool IsExemptFromProxy(std::string host) {
+    const char* list = std::getenv("no_proxy");
+    if (list == nullptr || *list == '\0') list = std::getenv("NO_PROXY");
+    if (list == nullptr) return false;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+    std::string_view rest = list;
+    while (!rest.empty()) {
+      const std::size_t comma = rest.find(',');
+      std::string entry(rest.substr(0, comma));
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      entry.erase(std::remove_if(entry.begin(), entry.end(),
+                                 [](unsigned char c) { return std::isspace(c) != 0; }),
+                  entry.end());
+      std::transform(entry.begin(), entry.end(), entry.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (entry == "*") return true;
+      while (!entry.empty() && entry.front() == '.')
+        entry.erase(0, 1);
+      if (entry.empty()) continue;
+      if (host == entry) return true;
+      if (host.size() > entry.size() &&
+          host.compare(host.size() - entry.size(), entry.size(), entry) == 0 &&
+          host[host.size() - entry.size() - 1] == '.') {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void ConfigureTls(CURL* easy) const {
+    if (settings_in_force_.insecure) {
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+      return;
+    }
+    if (!settings_in_force_.ca_file.empty()) {
+      // The private CA is trusted beside the system's, not instead of it.
+      curl_easy_setopt(easy, CURLOPT_CAINFO, settings_in_force_.ca_file.c_str());
+      curl_easy_setopt(easy, CURLOPT_CAPATH, "/etc/ssl/certs");
+    }
+  }
+
+  void Finish(CURL* easy, CURLcode result) {
+    const auto found = running_.find(easy);
+    if (found == running_.end()) return;
+    std::unique_ptr<Transfer> transfer = std::move(found->second);
+    running_.erase(found);
+    Release(*transfer);
+    transfer->outcome.code = CodeOf(*transfer, result);
+    transfer->outcome.unreadable_reply =
+        transfer->outcome.reply.empty() &&
+        (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY);
+    Recycle(easy, transfer->outcome.protocol);
+    transfer->easy = nullptr;
+    // A busy server that names a short wait gets one more try after it.
+    if (!transfer->retried && transfer->outcome.code == kReplyRead) {
+      const std::optional<std::uint32_t> status = ParseStatusCode(transfer->outcome.reply);
+      const std::optional<int> wait = status && (*status == 429 || *status == 503)
+                                          ? RetryAfterSeconds(transfer->outcome.reply)
+                                          : std::nullopt;
+      if (wait && *wait >= 0 && *wait <= kMostRetryAfterSeconds) {
+        transfer->retried = true;
+        const auto due = Clock::now() + std::chrono::seconds(*wait);
+        retries_.emplace(due, std::move(transfer));
+        return;
+      }
+    }
+    Post(std::move(transfer->outcome));
+  }
+
+  // Ends a transfer that was never added to the multi handle.
+  void Refuse(std::unique_ptr<Transfer> transfer) {
+    const auto host = per_host_.find(transfer->host_key);
+    if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
+    Recycle(transfer->easy, transfer->outcome.protocol);
+    Post(std::move(transfer->outcome));
+  }
+
+  void Release(const Transfer& transfer) {
+    curl_multi_remove_handle(multi_, transfer.easy);
+    const auto host = per_host_.find(transfer.host_key);
+    if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
+  }
+
+  // Handles are kept for the next transfers; an ftp one holds a
+  // connection of its own that no http transfer may take, so it goes.
+  void Recycle(CURL* easy, Protocol protocol) {
+    if (protocol == Protocol::kFtp) {
+      curl_easy_cleanup(easy);
+    } else {
+      idle_.push_back(easy);
+    }
+  }
+
+  void DropAll() {
+    for (auto& [easy, transfer] : running_) {
+      Release(*transfer);
+      Recycle(easy, transfer->outcome.protocol);
+    }
+    running_.clear();
+    per_host_.clear();
+    waiting_.clear();
+    retries_.clear();
+  }
+
+  void Post(ProbeOutcome outcome) {
+    const std::uint64_t job = outcome.job;
+    const std::int64_t code = outcome.code;
+    poster_.Post(WorkerMessage{MessageId::kProbeDone, job, code, {}, std::move(outcome)});
+  }
+
+  MessagePoster& poster_;
+  CURLM* multi_ = nullptr;
+  std::atomic<std::uint64_t> next_job_{1};
+
+  Mutex mutex_;
+  std::deque<std::pair<std::uint64_t, ProbeJob>> incoming_ GUARDED_BY(mutex_);
+  std::uint64_t cancels_ GUARDED_BY(mutex_) = 0;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  ProbeSettings settings_ GUARDED_BY(mutex_);
+
+  // The probe thread's own.
+  std::uint64_t cancels_seen_ = 0;
+  ProbeSettings settings_in_force_;
+  std::deque<std::unique_ptr<Transfer>> waiting_;
+  std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
+  std::unordered_map<std::string, int> per_host_;
+  std::multimap<Clock::time_point, std::unique_ptr<Transfer>> retries_;
+  std::vector<CURL*> idle_;
+
+  std::thread thread_;  // last: it runs on the members above
+};
+
+ProbeWorker::ProbeWorker(MessagePoster& poster) : engine_(std::make_unique<Engine>(poster)) {}
+
+ProbeWorker::~ProbeWorker() = default;
 
 void ProbeWorker::Start() {
-  thread_.Start();
+  engine_->Start();
+}
+
+void ProbeWorker::Configure(const ProbeSettings& settings) {
+  engine_->Configure(settings);
 }
 
 std::uint64_t ProbeWorker::Kick(ProbeJob job) {
-  const std::uint64_t number = next_job_++;
-  thread_.Kick([this, number, job = std::move(job)]() mutable {
-    ProbeOutcome outcome = Probe(number, std::move(job));
-    const std::int64_t code = outcome.code;
-    // The URL travels once, in the outcome: a link can be huge.
-    poster_.Post(WorkerMessage{MessageId::kProbeDone, number, code, {}, std::move(outcome)});
-  });
-  return number;
+  return engine_->Kick(std::move(job));
 }
 
 void ProbeWorker::CancelProbe() {
-  thread_.DropPending([this] { wake_.Wake(); });
+  engine_->CancelProbe();
 }
 
 void ProbeWorker::Stop() {
-  thread_.Stop([this] { wake_.Wake(); });
-}
-
-void ProbeWorker::Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text) {
-  poster_.Post(WorkerMessage{id, job, param, std::move(text), {}});
-}
-
-ProbeOutcome ProbeWorker::Probe(std::uint64_t job_number, ProbeJob job) {
-  ProbeOutcome outcome;
-  outcome.job = job_number;
-  outcome.url = std::move(job.url);
-  // Only for display: a URL of many megabytes is not copied into messages.
-  constexpr std::size_t kShownLength = 1 << 16;
-  Post(MessageId::kProbeBegun, job_number, 0, outcome.url.substr(0, kShownLength));
-
-  if (!outcome.url.empty()) {
-    const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(outcome.url[0])));
-    if (first == 'H') protocol_ = Protocol::kHttp;
-    if (first == 'F') protocol_ = Protocol::kFtp;
-  }
-  outcome.protocol = protocol_;
-  outcome.host = UrlHost(outcome.url, protocol_);
-  Attempt(job_number, job, outcome);
-  // A busy server that names a short wait gets one more try after it.
-  const std::optional<std::uint32_t> status =
-      outcome.code == kReplyRead ? ParseStatusCode(outcome.reply) : std::nullopt;
-  if (status && (*status == 429 || *status == 503)) {
-    const std::optional<int> wait = RetryAfterSeconds(outcome.reply);
-    if (wait && *wait <= kMostRetryAfterSeconds) {
-      if (WaitForWake(wake_, std::chrono::seconds(*wait)) == WaitResult::kWoken) {
-        outcome.cancelled = true;
-        return outcome;
-      }
-      outcome.reply.clear();
-      Attempt(job_number, job, outcome);
-    }
-  }
-  return outcome;
-}
-
-void ProbeWorker::Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOutcome& outcome) {
-  const std::optional<std::uint16_t> port = UrlPort(outcome.url, protocol_);
-  // The path stays a piece of the URL: the request goes out in pieces.
-  const UrlPathPieces path = UrlPathView(outcome.url, protocol_);
-
-  Post(MessageId::kProbeConnecting, job_number, 0, outcome.host);
-  // One time limit for the whole attempt, lookup to last byte, so a link
-  // never holds the run for more than it.
-  const auto deadline = std::chrono::steady_clock::now() + job.time_limit;
-  const auto left = [&deadline] {
-    return std::max(std::chrono::milliseconds(0),
-                    std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now()));
-  };
-  Connection connection = ConnectToHost(outcome.host, port, job.time_limit, &wake_);
-  Post(MessageId::kProbeConnected, job_number, connection.code, outcome.host);
-  if (connection.code != kReplyRead) {
-    outcome.code = connection.code;
-    outcome.cancelled = connection.cancelled;
-    return;
-  }
-  if (protocol_ == Protocol::kFtp) return;  // a connection is all an ftp link gets
-
-  const std::string after = RequestAfterPath(outcome.host, *port, job.user_agent);
-  const std::string_view pieces[] = {"GET ", path.text, path.slash_added ? "/" : "", after};
-  const WaitResult sent = connection.socket.Send(pieces, left(), &wake_);
-  if (sent != WaitResult::kReady) {
-    // Out of time with the request still going out: the host is too slow.
-    outcome.code = sent == WaitResult::kTimedOut ? kReplyTimedOut : kSendFailed;
-    outcome.cancelled = sent == WaitResult::kWoken;
-    return;
-  }
-  std::size_t request_size = 0;
-  for (const std::string_view piece : pieces)
-    request_size += piece.size();
-  Post(MessageId::kProbeRequestSent, job_number, static_cast<std::int64_t>(request_size));
-
-  switch (connection.socket.WaitReadable(left(), &wake_)) {
-    case WaitResult::kTimedOut:
-      outcome.code = kReplyTimedOut;
-      return;
-    case WaitResult::kWoken:
-      outcome.code = kReplyTimedOut;
-      outcome.cancelled = true;
-      return;
-    case WaitResult::kReady:
-    case WaitResult::kFailed:  // a failed wait still reads; the read then fails
-      break;
-  }
-  std::array<char, kMaxReplyBytes> buffer{};
-  const long received = connection.socket.Receive(buffer.data(), buffer.size());
-  Post(MessageId::kProbeReplyRead, job_number, received);
-  if (received > 0) outcome.reply.assign(buffer.data(), static_cast<std::size_t>(received));
+  engine_->Stop();
 }
 
 }  // namespace quimbel

@@ -1,24 +1,25 @@
-// ProbeWorker: the long-lived thread that probes one URL per kick.
+// ProbeWorker: the long-lived probe thread. It drives every transfer of a
+// run through one libcurl multi handle, many links in flight at once.
 //
-// The controller (user-interface thread) calls Kick() with the URL and the
-// time limit; the worker posts kProbeBegun ... kProbeDone for that job, the
-// last one carrying a ProbeOutcome. The worker keeps its own copy of the
-// job, so the caller may change its lists at any time.
+// The controller (user-interface thread) hands it URL jobs with Kick(), in
+// list order and ahead of the head of its list; the worker starts them in
+// that order as the parallel and per-host limits allow, and posts one
+// kProbeDone per job, carrying its ProbeOutcome, in whatever order the
+// transfers end. The worker keeps its own copy of each job, so the caller
+// may change its lists at any time.
 //
-// Kick(), CancelProbe() and Stop() may be called from any thread; the
-// destructor stops and joins the thread.
+// Kick(), Configure(), CancelProbe() and Stop() may be called from any
+// thread; the destructor stops and joins the thread.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "links/url_split.h"
-#include "platform/tcp_socket.h"
 #include "platform/worker_message.h"
-#include "platform/worker_thread.h"
 #include "probe/outcome_code.h"
 
 namespace quimbel {
@@ -28,10 +29,23 @@ inline constexpr std::size_t kMaxReplyBytes = 2048;
 // tried once more after that wait; never more than once.
 inline constexpr int kMostRetryAfterSeconds = 10;
 
+inline constexpr int kDefaultParallelProbes = 32;
+inline constexpr int kMostParallelProbes = 256;
+inline constexpr int kDefaultPerHost = 8;
+
 struct ProbeJob {
   std::string url;
   std::chrono::milliseconds time_limit{15000};  // for the whole probe, lookup to reply
   std::string user_agent;                       // the request's User-Agent
+};
+
+// How the transfers of the next jobs are made. Defaults are the
+// program's.
+struct ProbeSettings {
+  int parallel = kDefaultParallelProbes;  // transfers at once, 1 to 256
+  int per_host = kDefaultPerHost;         // of those, to one host and port
+  std::string ca_file;                    // a private CA, trusted beside the system's
+  bool insecure = false;                  // https without certificate checks
 };
 
 // What a finished probe hands to the reply classification.
@@ -40,19 +54,14 @@ struct ProbeOutcome {
   std::string url;
   Protocol protocol = Protocol::kHttp;
   std::string host;
-  std::string reply;  // at most kMaxReplyBytes, as received
+  // The status line and header block as received, at most kMaxReplyBytes
+  // (for a reply without headers, its first bytes).
+  std::string reply;
+  // The host answered with a status line that cannot be read as HTTP (no
+  // version or no number), so `reply` holds none of it.
+  bool unreadable_reply = false;
   OutcomeCode code = kReplyRead;
-  bool cancelled = false;  // CancelProbe() or Stop() cut the probe short
 };
-
-// The request sent for an http URL: an HTTP/1.1 GET of the path exactly as
-// written, with CR LF line ends, "Host" (":port" only when the port is not
-// the protocol's default), "User-Agent" and "Accept: */*".
-std::string FormatRequest(std::string_view path, const std::string& host, std::uint16_t port,
-                          std::string_view user_agent);
-// What follows the path in that request.
-std::string RequestAfterPath(const std::string& host, std::uint16_t port,
-                             std::string_view user_agent);
 
 class ProbeWorker {
  public:
@@ -63,29 +72,23 @@ class ProbeWorker {
 
   void Start();
 
-  // Hands one URL to the worker and returns the job number its messages
-  // carry. A kick given while a probe runs waits for that probe to end; a
-  // second such kick replaces the first.
+  // Applies to the jobs started from now on.
+  void Configure(const ProbeSettings& settings);
+
+  // Queues one URL and returns the job number its kProbeDone carries.
   std::uint64_t Kick(ProbeJob job);
 
-  // Ends the running probe early (its kProbeDone says cancelled) and drops
-  // a job not yet started. The thread keeps waiting for kicks.
+  // Ends every transfer at once and drops every queued job. A kProbeDone
+  // already posted may still arrive; its job number tells it apart. The
+  // thread keeps waiting for kicks.
   void CancelProbe();
 
   // Ends the thread and joins it. Idempotent.
   void Stop();
 
  private:
-  ProbeOutcome Probe(std::uint64_t job_number, ProbeJob job);
-  // One connect, request and read into `outcome`.
-  void Attempt(std::uint64_t job_number, const ProbeJob& job, ProbeOutcome& outcome);
-  void Post(MessageId id, std::uint64_t job, std::int64_t param, std::string text = {});
-
-  MessagePoster& poster_;
-  WakeSignal wake_;
-  std::atomic<std::uint64_t> next_job_{1};
-  Protocol protocol_ = Protocol::kHttp;  // worker thread only; kept between probes
-  WorkerThread thread_;                  // last: it runs jobs that use the members above
+  class Engine;
+  std::unique_ptr<Engine> engine_;
 };
 
 }  // namespace quimbel

@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -179,7 +180,7 @@ class GuiTest : public QObject {
     connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(50);
     QVERIFY(Wait([&] {
-      return frame.method_pane()->text() == "GET method sent to host" &&
+      return frame.connection_pane()->text().startsWith("Connecting to ") &&
              view->results().size() == 2;
     }));
     const int before = ticks;
@@ -277,9 +278,12 @@ class GuiTest : public QObject {
     QCOMPARE(dialog.categories()->count(), StatusCodeTable::kCategoryCount);
     QCOMPARE(dialog.categories()->item(0)->text(), QString("HTTP Code 200 OK"));
     QCOMPARE(dialog.categories()->item(43)->text(), QString("HTTP Code 307 Temporary Redirect"));
-    QCOMPARE(checked(), 64);  // all but 200
+    QCOMPARE(dialog.categories()->item(65)->text(), QString("Error: Secure Connection Failed"));
+    QCOMPARE(checked(), 65);  // all but 200
     dialog.PressTypeB();
-    QCOMPARE(checked(), 27);  // 401-415, 10002, and the added client errors but 429
+    QCOMPARE(checked(), 28);  // 401-415, 10002, the added client errors but 429, and https
+    QCOMPARE(dialog.parallel(), 32);
+    QCOMPARE(dialog.per_host(), 8);
     QCOMPARE(filter.text(), std::string(kTypeBFilter));
     for (const char* refused : {"4", "1001", "ten"}) {
       dialog.timeout_field()->setText(refused);
@@ -314,6 +318,8 @@ class GuiTest : public QObject {
     OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
       d->timeout_field()->setText("30");
       d->user_agent_field()->setText("Agent/2");
+      d->parallel_field()->setValue(300);  // beyond the range: the most it takes
+      d->per_host_field()->setValue(2);
       d->accept();
     });
     frame.results_view()->Preferences();
@@ -322,6 +328,9 @@ class GuiTest : public QObject {
     QCOMPARE(settings.Get(settings::kVisible), 0);
     QCOMPARE(settings.Get(settings::kUserAgent), std::string("Agent/2"));
     QCOMPARE(frame.results_view()->controller().user_agent(), std::string("Agent/2"));
+    QCOMPARE(settings.Get(settings::kParallelProbes), 256);
+    QCOMPARE(settings.Get(settings::kPerHost), 2);
+    QCOMPARE(frame.results_view()->controller().probe_settings().per_host, 2);
   }
 
   void resultModelIsAWellBehavedModel() {

@@ -77,7 +77,7 @@ TEST(MessageLoop, TimersRepeatUntilKilledAndRunEndsAtItsDeadline) {
   EXPECT_EQ(fired, 3);
 
   // A message posted through the poster reaches the handler on this thread.
-  WorkerMessage got{MessageId::kProbeBegun, 0, 0, {}, {}};
+  WorkerMessage got{MessageId::kPurgeFileStarted, 0, 0, {}, {}};
   LoopPoster poster(loop, [&](const WorkerMessage& m) {
     got = m;
     loop.Quit();

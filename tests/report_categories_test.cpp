@@ -54,7 +54,8 @@ TEST(StatusCodeTable, BoundariesOfEveryBlock) {
       {10002, 37, "Error: Can't Find Named Host"},
       {10005, 40, "Error: Host Took Too Long to Respond"},
       {10007, 42, "Error: Select Failed"},
-      {10008, -1, nullptr},
+      {10008, 65, "Error: Secure Connection Failed"},
+      {10009, -1, nullptr},
       {0, -1, nullptr},
       {4294967295u, -1, nullptr},
   };
@@ -152,20 +153,22 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
   };
   const Case cases[] = {
       {std::string(kDefaultFilter), false, ""},
-      {std::string(65, '?'), false, ""},
-      // An original filter keeps its choices and reports the added ones.
+      {std::string(66, '?'), false, ""},
+      // An earlier filter keeps its choices and reports the added ones.
       {std::string(43, '0'), false, std::string(43, '0') + added},
       {std::string(43, '?'), false, std::string(43, '?') + added},
+      {std::string(65, '0'), false, std::string(65, '0') + "1"},
       {std::string(42, '1'), true, std::string(kDefaultFilter)},
       {std::string(44, '1'), true, std::string(kDefaultFilter)},
-      {std::string(66, '1'), true, std::string(kDefaultFilter)},
+      {std::string(64, '1'), true, std::string(kDefaultFilter)},
+      {std::string(67, '1'), true, std::string(kDefaultFilter)},
       {"", true, std::string(kDefaultFilter)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
     const LoadedFilter loaded = LoadFilterText(c.stored);
     EXPECT_EQ(loaded.reset_to_default, c.reset);
-    EXPECT_EQ(loaded.extended, c.stored.size() == 43);
+    EXPECT_EQ(loaded.extended, c.stored.size() == 43 || c.stored.size() == 65);
     EXPECT_EQ(loaded.filter.text(), c.loaded.empty() ? c.stored : c.loaded);
   }
   // An all-"1" filter reports code 200 too.

@@ -206,8 +206,8 @@ TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
       site_.Write("s.htm", Link(Local("/nf"), "Gone") + Link(Local("/silent"), "Quiet"));
   controller_->SetTimeout(30s);
   controller_->StartTest(file, {});
-  ASSERT_TRUE(RunUntil([&] { return server_.Requests().size() == 2; }));
-  ASSERT_TRUE(RunUntil([&] { return host_.method_status == "GET method sent to host"; }));
+  ASSERT_TRUE(RunUntil([&] { return server_.Requests().size() == 2 && Rows().size() == 1; }));
+  EXPECT_EQ(host_.connection_status, "Connecting to 127.0.0.1");
   controller_->StopTest();
   EXPECT_FALSE(controller_->running());
   EXPECT_TRUE(controller_->results_ready());

@@ -41,7 +41,7 @@ std::string RequestPath(const std::string& request) {
 }  // namespace
 
 ScriptedServer::ScriptedServer() : stop_(::eventfd(0, EFD_CLOEXEC)) {
-  listener_ = LoopbackListener(16, &port_);
+  listener_ = LoopbackListener(512, &port_);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -49,6 +49,7 @@ ScriptedServer::~ScriptedServer() {
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t written = ::write(stop_, &one, sizeof one);
   thread_.join();
+  Reap(true);
   for (const int fd : parked_)
     ::close(fd);
   ::close(listener_);
@@ -71,7 +72,30 @@ void ScriptedServer::Serve() {
     if (::poll(fds, 2, -1) < 0) continue;
     if (fds[1].revents & POLLIN) return;
     const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection >= 0) Handle(connection);
+    Reap(false);
+    if (connection < 0) continue;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back({std::thread([this, connection, done] {
+                          const int now = ++at_once_;
+                          int most = most_at_once_;
+                          while (now > most && !most_at_once_.compare_exchange_weak(most, now)) {
+                          }
+                          Handle(connection);
+                          --at_once_;
+                          *done = true;
+                        }),
+                        done});
+  }
+}
+
+void ScriptedServer::Reap(bool all) {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (all || *it->done) {
+      it->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 
@@ -102,15 +126,21 @@ void ScriptedServer::Handle(int connection) {
       script = found->second;
     }
   }
+  if (script.delay.count() > 0) {
+    pollfd stop{stop_, POLLIN, 0};
+    ::poll(&stop, 1, static_cast<int>(script.delay.count()));
+  }
   switch (script.behaviour) {
     case Behaviour::kReply:
       // The client may close after its one read; a failed send is fine.
       ::send(connection, script.reply.data(), script.reply.size(), MSG_NOSIGNAL);
       ::close(connection);
       break;
-    case Behaviour::kSilence:
+    case Behaviour::kSilence: {
+      std::lock_guard lock(mutex_);
       parked_.push_back(connection);
       break;
+    }
     case Behaviour::kCloseWithoutReply:
       ::close(connection);
       break;

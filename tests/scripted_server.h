@@ -1,10 +1,15 @@
 // ScriptedServer: an HTTP-ish server on 127.0.0.1 for probe tests. Each
 // request path gets a scripted behaviour; every connection's received bytes
-// are recorded. Runs its own thread; bounded waits everywhere.
+// are recorded. Each connection is served on a thread of its own, so
+// delayed replies overlap; bounded waits everywhere.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +26,7 @@ enum class Behaviour {
 struct Script {
   Behaviour behaviour = Behaviour::kReply;
   std::string reply;
+  std::chrono::milliseconds delay{0};  // before the reply
 };
 
 class ScriptedServer {
@@ -33,10 +39,17 @@ class ScriptedServer {
   void On(const std::string& path, Script script);
   // The bytes of each connection's request, in order of arrival.
   std::vector<std::string> Requests();
+  // The most connections that were open at one time.
+  int MostAtOnce() const { return most_at_once_; }
 
  private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
   void Serve();
   void Handle(int connection);
+  void Reap(bool all);
 
   int listener_ = -1;
   int stop_ = -1;  // eventfd that ends Serve()
@@ -44,7 +57,10 @@ class ScriptedServer {
   std::mutex mutex_;
   std::map<std::string, Script> scripts_;  // guarded by mutex_
   std::vector<std::string> requests_;      // guarded by mutex_
-  std::vector<int> parked_;                // silent connections; server thread only
+  std::vector<int> parked_;                // silent connections; guarded by mutex_
+  std::atomic<int> at_once_{0};
+  std::atomic<int> most_at_once_{0};
+  std::list<Worker> workers_;  // server thread only
   std::thread thread_;
 };
 

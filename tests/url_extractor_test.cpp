@@ -77,13 +77,17 @@ TEST(LinkScanner, TakesLinksAsTheAnchorsStandInTheText) {
       {"nothing before the first anchor",
        "<head><base href=\"http://early.test/\">x</head><p>http://bare.test/</p>",
        {}},
-      {"https, relative, mail and other schemes",
-       "<a href=\"https://s.test/\">1</a><a href=\"/rel.htm\">2</a>"
+      {"https as http; relative, mail and other schemes not",
+       "<a href=\"HTTPS://s.test/\">1</a><a href=\"/rel.htm\">2</a>"
        "<a href=\"mailto:a@b.test\">3</a><a href=\"gopher://g.test/\">4</a>",
-       {}},
-      {"a later http in the same stretch",
-       "<a href=\"https://s.test/\">1</a> see \"http://later.test/\">L</b>",
-       {{"http://later.test/", "L"}}},
+       {{"HTTPS://s.test/", "1"}}},
+      {"the first of http and https in a stretch",
+       "<a href=\"https://s.test/\">1</a> see \"http://later.test/\">L</b>"
+       "<a title=\"http://t.test/ https://u.test/\">2</a>"
+       "<a title=\"ftp://f.test/ https://u.test/\">3</a>",
+       {{"https://s.test/", "1"},
+        {"http://t.test/ https://u.test/", "2"},
+        {"https://u.test/", "3"}}},
       {"<A also starts other tags",
        "<abbr title=\"http://t.test/\">T</abbr>",
        {{"http://t.test/", "T"}}},
