@@ -10,6 +10,8 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -220,6 +222,68 @@ TEST_F(CliTest, RepairAfterTheRun) {
   // Its Reason starts with "Error:", which the stored options leave alone.
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd"), "Odd"));
   EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
+}
+
+// However the replies overlap, a run lists, logs, reports and repairs
+// exactly as one that probes a link at a time.
+TEST_F(CliTest, ManyLinksInFlightChangeNothingButTheTime) {
+  std::mt19937 random(20261207);
+  const std::string replies[] = {
+      "HTTP/1.1 200 OK\r\n\r\n",
+      "HTTP/1.1 404 Not Found\r\n\r\n",
+      "HTTP/1.1 301 Moved\r\nLocation: http://new.test/x\r\n\r\n",
+      "HTTP/1.1 308 Moved\r\nLocation: /y\r\n\r\n",
+      "HTTP/1.1 500 Oops\r\n\r\n",
+      "HTTP/1.1 399 Odd\r\n\r\n",
+  };
+  std::map<std::string, std::string> pages;
+  for (int page = 0; page < 5; ++page) {
+    std::string text = "<p>page " + std::to_string(page) + "</p>\n";
+    for (int link = 0; link < 40; ++link) {
+      // Some links stand on several pages.
+      const int target = static_cast<int>(random() % 120);
+      const std::string path = "/t" + std::to_string(target) + ".htm";
+      server_.On(path,
+                 {target % 13 == 0 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
+                  replies[target % std::size(replies)], std::chrono::milliseconds(random() % 40)});
+      text += Link(Local(path), "Link " + std::to_string(target));
+    }
+    text += Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "Down");
+    text += Link("http://gone.invalid/", "Nowhere");
+    pages["p" + std::to_string(page) + ".htm"] = text;
+  }
+  struct Run {
+    Result result;
+    std::string report;
+    std::vector<std::string> files;
+  };
+  const auto run = [&](const std::string& parallel) {
+    for (const auto& entry : std::filesystem::directory_iterator(site_.path()))
+      std::filesystem::remove_all(entry.path());
+    for (const auto& [name, text] : pages)
+      site_.Write(name, text);
+    Run r;
+    const std::string report = (cli_.io.path() / "report.txt").string();
+    r.result = cli_.Run({"-a", "-j", parallel, "--per-host", parallel, "--yes", "--repair",
+                         "disable", "--text", report, site_.path().string()});
+    r.report = testing::ReadFile(report);
+    for (const auto& [name, text] : pages)
+      r.files.push_back(testing::ReadFile(site_.path() / name));
+    return r;
+  };
+  const Run one = run("1");
+  EXPECT_EQ(one.result.status, 1);
+  EXPECT_NE(one.result.out.find("HTTP Code 308 Permanent Redirect"), std::string::npos);
+  EXPECT_NE(one.files[0], pages["p0.htm"]);
+  for (const std::string parallel : {"16", "256"}) {
+    SCOPED_TRACE(parallel);
+    const Run many = run(parallel);
+    EXPECT_EQ(many.result.status, one.result.status);
+    EXPECT_EQ(many.result.out, one.result.out);
+    EXPECT_EQ(many.result.err, one.result.err);
+    EXPECT_EQ(many.report, one.report);
+    EXPECT_EQ(many.files, one.files);
+  }
 }
 
 TEST_F(CliTest, TheUserAgentIsOursUnlessNamed) {

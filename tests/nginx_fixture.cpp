@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -41,7 +42,7 @@ bool Accepts(std::uint16_t port) {
 
 }  // namespace
 
-NginxServer::NginxServer(const std::map<std::string, std::string>& files) {
+NginxServer::NginxServer(const std::map<std::string, std::string>& files, const Tls& tls) {
   if (::access(kNginx, X_OK) != 0) {
     throw std::runtime_error("nginx is not installed (apt-get install nginx-light)");
   }
@@ -53,14 +54,20 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files) {
 
   port_ = RefusedPort();  // free now; nginx takes it a moment later
   const std::string dir = folder_.string();
+  std::string servers = "  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
+                        ";\n    root " + dir + "/www;\n  }\n";
+  for (const TlsIdentity& identity : tls.identities) {
+    tls_ports_.push_back(RefusedPort());
+    servers += "  server {\n    listen 127.0.0.1:" + std::to_string(tls_ports_.back()) +
+               " ssl;\n    ssl_certificate " + identity.certificate.string() +
+               ";\n    ssl_certificate_key " + identity.key.string() + ";\n    root " + dir +
+               "/www;\n  }\n";
+  }
   WriteFile(folder_ / "nginx.conf",
             "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
-                "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                "/error.log;\nevents { worker_connections 256; }\nhttp {\n  access_log off;\n"
                 "  client_body_temp_path " +
-                dir +
-                "/body;\n"
-                "  server {\n    listen 127.0.0.1:" +
-                std::to_string(port_) + ";\n    root " + dir + "/www;\n  }\n}\n");
+                dir + "/body;\n" + servers + "}\n");
 
   std::vector<std::string> args = {
       kNginx, "-p", dir, "-e", dir + "/error.log", "-c", dir + "/nginx.conf"};
@@ -72,7 +79,10 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files) {
     throw std::runtime_error("cannot start nginx");
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    if (Accepts(port_)) return;
+    bool all = Accepts(port_);
+    for (const std::uint16_t port : tls_ports_)
+      all = all && Accepts(port);
+    if (all) return;
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
@@ -92,6 +102,39 @@ NginxServer::~NginxServer() {
     int status = 0;
     ::waitpid(pid_, &status, 0);
   }
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+TestCertificates::TestCertificates() {
+  char pattern[] = "/tmp/quimbel-certs-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  folder_ = pattern;
+  const std::string dir = folder_.string();
+  ca_ = folder_ / "ca.pem";
+  const auto leaf = [&](const std::string& name, const std::string& names, int days) {
+    WriteFile(folder_ / (name + ".ext"), "subjectAltName=" + names + "\n");
+    const std::string base = dir + "/" + name;
+    const std::string command =
+        "(openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + base +
+        ".key -out " + base + ".csr -subj /CN=" + name + " && openssl x509 -req -in " + base +
+        ".csr -CA " + dir + "/ca.pem -CAkey " + dir + "/ca.key -CAcreateserial -days " +
+        std::to_string(days) + " -extfile " + base + ".ext -out " + base + ".pem)";
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
+      throw std::runtime_error("openssl could not make the " + name + " certificate");
+    }
+    return TlsIdentity{base + ".pem", base + ".key"};
+  };
+  const std::string make_ca =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + dir +
+      "/ca.key -out " + dir + "/ca.pem -days 2 -subj '/CN=Quimbel Test CA' >/dev/null 2>&1";
+  if (std::system(make_ca.c_str()) != 0) throw std::runtime_error("openssl could not make a CA");
+  good = leaf("good", "IP:127.0.0.1,DNS:localhost", 2);
+  expired = leaf("expired", "IP:127.0.0.1,DNS:localhost", -1);
+  wrong_name = leaf("wrong", "DNS:wrong.test", 2);
+}
+
+TestCertificates::~TestCertificates() {
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }

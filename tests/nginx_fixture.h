@@ -8,22 +8,52 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace quimbel::testing {
 
+// A certificate and its key, in PEM files.
+struct TlsIdentity {
+  std::filesystem::path certificate;
+  std::filesystem::path key;
+};
+
 class NginxServer {
  public:
-  // Serves `files` (relative path to contents). Throws when nginx is not
-  // installed or does not come up within five seconds.
-  explicit NginxServer(const std::map<std::string, std::string>& files);
+  // Serves `files` (relative path to contents) over http, and over https on
+  // one more port per identity. Throws when nginx is not installed or does
+  // not come up within five seconds.
+  struct Tls {
+    std::vector<TlsIdentity> identities;
+  };
+  explicit NginxServer(const std::map<std::string, std::string>& files)
+      : NginxServer(files, Tls{}) {}
+  NginxServer(const std::map<std::string, std::string>& files, const Tls& tls);
   ~NginxServer();
 
   std::uint16_t port() const { return port_; }
+  std::uint16_t tls_port(std::size_t identity) const { return tls_ports_.at(identity); }
 
  private:
   std::filesystem::path folder_;
   std::uint16_t port_ = 0;
+  std::vector<std::uint16_t> tls_ports_;
   pid_t pid_ = -1;
+};
+
+// Certificates made with openssl for a test: a private CA, a leaf it
+// signed for 127.0.0.1 and localhost, one that expired yesterday, and one
+// for another name. Throws when openssl is missing or fails.
+class TestCertificates {
+ public:
+  TestCertificates();
+  ~TestCertificates();
+  const std::filesystem::path& ca() const { return ca_; }
+  TlsIdentity good, expired, wrong_name;
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path ca_;
 };
 
 }  // namespace quimbel::testing

@@ -370,5 +370,84 @@ TEST(ProbeNginx, ExistingAndMissingFiles) {
   }
 }
 
+TEST(ProbeTls, CertificatesAreChecked) {
+  std::unique_ptr<testing::TestCertificates> certificates;
+  try {
+    certificates = std::make_unique<testing::TestCertificates>();
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  testing::NginxServer nginx({{"page.htm", "page"}}, {{certificates->good, certificates->expired,
+                                                       certificates->wrong_name}});
+  const auto https = [&](std::size_t identity, const std::string& host, const std::string& path) {
+    return "https://" + host + ":" + std::to_string(nginx.tls_port(identity)) + path;
+  };
+  const auto status_line = [](const ProbeOutcome& outcome) {
+    return outcome.code == kReplyRead ? outcome.reply.substr(0, outcome.reply.find('\r'))
+                                      : std::to_string(outcome.code);
+  };
+  RecordingPoster poster;
+  ProbeWorker worker(poster);
+  worker.Start();
+  const auto probe = [&](const std::string& url) {
+    const auto messages = poster.WaitForDone(worker.Kick({url, 5s, kAgent}));
+    return messages.empty() ? ProbeOutcome{} : std::any_cast<ProbeOutcome>(messages.back().payload);
+  };
+  struct Case {
+    ProbeSettings settings;
+    std::string url;
+    std::string expected;
+  };
+  const std::string failed = std::to_string(kSecureConnectionFailed);
+  const ProbeSettings trusting{32, 8, certificates->ca().string(), false};
+  const ProbeSettings system_store{};
+  const ProbeSettings insecure{32, 8, "", true};
+  const Case cases[] = {
+      {trusting, https(0, "127.0.0.1", "/page.htm"), "HTTP/1.1 200 OK"},
+      {trusting, https(0, "localhost", "/missing.htm"), "HTTP/1.1 404 Not Found"},
+      {trusting, https(1, "127.0.0.1", "/page.htm"), failed},  // expired
+      {trusting, https(2, "127.0.0.1", "/page.htm"), failed},  // another name
+      {trusting, "https://127.0.0.1:" + std::to_string(nginx.port()) + "/", failed},  // no TLS
+      {system_store, https(0, "127.0.0.1", "/page.htm"), failed},  // an unknown CA
+      {insecure, https(1, "127.0.0.1", "/page.htm"), "HTTP/1.1 200 OK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    worker.Configure(c.settings);
+    EXPECT_EQ(status_line(probe(c.url)), c.expected);
+  }
+}
+
+// A proxy named in http_proxy gets the whole URL; no_proxy names the hosts
+// it is passed by for.
+TEST(ProbeProxy, TheEnvironmentsProxyIsUsed) {
+  ScriptedServer proxy;
+  ScriptedServer direct;
+  const std::string proxied_url = "http://proxied.test:81/page.htm";
+  proxy.On(proxied_url, {Behaviour::kReply, "HTTP/1.0 200 Via Proxy\r\n\r\n"});
+  const std::string saved_proxy = std::getenv("http_proxy") ? std::getenv("http_proxy") : "";
+  const std::string saved_no = std::getenv("no_proxy") ? std::getenv("no_proxy") : "";
+  ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+  ::setenv("no_proxy", "example.test, .Other.Test,127.0.0.1", 1);
+  RecordingPoster poster;
+  ProbeWorker worker(poster);
+  worker.Start();
+  const auto probe = [&](const std::string& url) {
+    const auto messages = poster.WaitForDone(worker.Kick({url, 5s, kAgent}));
+    return messages.empty() ? ProbeOutcome{} : std::any_cast<ProbeOutcome>(messages.back().payload);
+  };
+  EXPECT_EQ(probe(proxied_url).reply, "HTTP/1.0 200 Via Proxy\r\n\r\n");
+  EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(direct.port()) + "/x.htm").reply,
+            "HTTP/1.0 404 Not Found\r\n\r\n");
+  worker.Stop();
+  saved_proxy.empty() ? ::unsetenv("http_proxy") : ::setenv("http_proxy", saved_proxy.c_str(), 1);
+  saved_no.empty() ? ::unsetenv("no_proxy") : ::setenv("no_proxy", saved_no.c_str(), 1);
+  const auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find('\r')),
+            "GET http://proxied.test:81/page.htm HTTP/1.1");
+  EXPECT_EQ(direct.Requests().size(), 1u);
+}
+
 }  // namespace
 }  // namespace quimbel
