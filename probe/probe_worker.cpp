@@ -22,8 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 // Reading a small body keeps the connection for the next link to the same
 // host; a large one costs more than a new connection. Measured with
-// bench/probe_bench.sh.
-constexpr curl_off_t kLongestBodyRead = 16 * 1024;
+// bench/probe_bench.sh, which also builds a variant that never reads one.
+constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
 
 bool EndsWithInvalidDomain(std::string name) {
   while (!name.empty() && name.back() == '.')
