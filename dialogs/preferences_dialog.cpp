@@ -102,6 +102,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   // Empty shows (and sends) Quimbel's own name.
   user_agent_field_->setPlaceholderText(QString::fromStdString(UserAgent()));
   agent_row->addWidget(user_agent_field_, 1);
+  layout->addLayout(agent_row, 5, 0, 1, 2);
+  auto* counts_row = new QHBoxLayout;
   const auto add_count = [&](const char* label, int value, const char* tip) {
     auto* field = new QSpinBox(this);
     field->setRange(1, kMostParallelProbes);
@@ -109,19 +111,20 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
     field->setToolTip(tip);
     auto* caption = new QLabel(label, this);
     caption->setBuddy(field);
-    agent_row->addWidget(caption);
-    agent_row->addWidget(field);
+    counts_row->addWidget(caption);
+    counts_row->addWidget(field);
     return field;
   };
   parallel_field_ = add_count("&Parallel probes:", probe.parallel,
                               "How many links are probed at once (1 probes one at a time)");
   per_host_field_ =
       add_count("Per &host:", probe.per_host, "Of those, how many may go to one host at once");
-  layout->addLayout(agent_row, 5, 0, 1, 2);
+  counts_row->addStretch(1);
+  layout->addLayout(counts_row, 6, 0, 1, 2);
 
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 6, 0, 1, 2);
+  layout->addWidget(buttons, 7, 0, 1, 2);
   connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
