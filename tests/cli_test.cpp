@@ -286,6 +286,53 @@ TEST_F(CliTest, ManyLinksInFlightChangeNothingButTheTime) {
   }
 }
 
+// A name server that never answers holds its link for the time limit and
+// no longer, and no other link at all. Run in a user, mount and network
+// namespace of its own, where a silent UDP socket on 127.0.0.1:53 is the
+// name server; skipped where such namespaces are not allowed.
+TEST_F(CliTest, ASilentNameServerCostsOneTimeLimit) {
+  const std::string page = site_.Write(
+      "p.htm",
+      Link("http://hang.example.com/x.htm", "Hang") +
+          Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "Down"));
+  const std::string resolv = site_.Write("resolv.conf", "nameserver 127.0.0.1\n");
+  const std::string silent = site_.Write("silent.py",
+                                         "import socket, sys, time\n"
+                                         "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                                         "s.bind(('127.0.0.1', 53))\n"
+                                         "open(sys.argv[1], 'w').close()\n"
+                                         "time.sleep(30)\n");
+  const std::string ready = (site_.path() / "ready").string();
+  const std::string out = (cli_.io.path() / "dns.out").string();
+  const std::string script =
+      "ip link set lo up && mount --bind " + resolv + " /etc/resolv.conf && { python3 " + silent +
+      " " + ready + " & } && for i in $(seq 50); do [ -e " + ready +
+      " ] && break; sleep 0.1; done && [ -e " + ready + " ] && start=$(date +%s%N) && " +
+      "XDG_CONFIG_HOME=" + cli_.config.path().string() + " " + QUIMBEL_CLI_PATH + " -q -t 5 -j 4 " +
+      page + " > " + out + "; echo $(( ($(date +%s%N) - start) / 1000000 )) >> " + out;
+  if (std::system("command -v unshare >/dev/null && command -v ip >/dev/null && "
+                  "command -v python3 >/dev/null && unshare -rmn true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "no user namespaces, ip or python3 here";
+  }
+  const std::string command = "timeout 60 unshare -rmn sh -c '" + script + "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0 || testing::ReadFile(out).empty()) {
+    GTEST_SKIP() << "the namespace could not be set up";
+  }
+  const std::string text = testing::ReadFile(out);
+  const std::size_t last_line = text.rfind('\n', text.size() - 2);
+  const long took = std::stol(text.substr(last_line + 1));
+  const std::string listing = text.substr(0, last_line + 1);
+  EXPECT_EQ(
+      listing.rfind(page + "\n   http://hang.example.com/x.htm\n"
+                           "      Error: Can't Find Named Host\n      Hang\n   http://127.0.0.1:",
+                    0),
+      0u)
+      << listing;
+  EXPECT_NE(listing.find("/\n      Error: Can't Connect to Host\n      Down\n"), std::string::npos);
+  EXPECT_GE(took, 4500);
+  EXPECT_LT(took, 6000 + 1000);  // the time limit, one second, and a start-up
+}
+
 TEST_F(CliTest, TheUserAgentIsOursUnlessNamed) {
   server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const std::string page = site_.Write("p.htm", Link(Local("/ok"), "Fine"));
