@@ -274,7 +274,7 @@ class InterruptWatch {
           sigaddset(&set, SIGINT);
           const timespec tick{0, 100'000'000};
           while (!done_) {
-            if (sigtimedwait(&set, nullptr, &tick) == SIGINT) {
+            if (sigtimedwait(&set, nullptr, &tick) == SIGINT && !done_) {
               interrupted_ = true;
               loop.PostTask(on_interrupt);
             }
@@ -282,6 +282,8 @@ class InterruptWatch {
         }) {}
   ~InterruptWatch() {
     done_ = true;
+    // Ends the wait at once rather than at the next tick.
+    pthread_kill(thread_.native_handle(), SIGINT);
     thread_.join();
   }
   bool interrupted() const { return interrupted_; }
@@ -343,13 +345,21 @@ int Run(int argc, char** argv) {
   std::unique_ptr<RunController> controller;
   // The status bar messages show nothing here: they need not wake the loop.
   LoopPoster poster(
-      loop, [&](const WorkerMessage& message) { controller->HandleMessage(message); },
+      loop,
+      [&](const WorkerMessage& message) {
+        controller->HandleMessage(message);
+        // The run is over: the loop need not wait for its next turn.
+        if (!controller->running()) loop.Quit();
+      },
       [](const WorkerMessage& message) {
         return message.id == MessageId::kProbeDone || message.id == MessageId::kPurgeFileStarted ||
                message.id == MessageId::kPurgeFileDone;
       });
   controller = std::make_unique<RunController>(host, poster);
-  host.on_timer = [&](int id) { controller->OnTimer(id); };
+  host.on_timer = [&](int id) {
+    controller->OnTimer(id);
+    if (!controller->running()) loop.Quit();
+  };
   controller->SetFilter(filter);
   controller->SetTimeout(std::chrono::seconds(timeout));
   controller->SetUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
@@ -363,6 +373,7 @@ int Run(int argc, char** argv) {
 
   InterruptWatch watch(loop, [&] {
     if (controller->running()) controller->StopTest();
+    loop.Quit();
   });
 
   if (options.purge) {

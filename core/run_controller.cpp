@@ -166,6 +166,9 @@ void RunController::Dispatch() {
   // Enough URLs in flight or queued at the worker that a free slot never
   // waits for this thread, and that a host at its cap can be passed over.
   const std::size_t window = static_cast<std::size_t>(probe_settings_.parallel) * 4 + 16;
+  // Refilled in batches, each waking the probe thread once. Whenever a
+  // probe is in flight, every URL before it has its entry, the head too.
+  if (in_flight_.size() > window / 2) return;
   const auto fill = [&](const std::deque<std::string>& urls, std::deque<EntryRef>& entries) {
     while (entries.size() < urls.size()) {
       if (in_flight_.size() >= window) return false;

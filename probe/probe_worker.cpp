@@ -234,11 +234,14 @@ class ProbeWorker::Engine {
 
   std::uint64_t Kick(ProbeJob job) {
     const std::uint64_t number = next_job_++;
+    bool first = false;
     {
       MutexLock lock(mutex_);
+      first = incoming_.empty();
       incoming_.emplace_back(number, std::move(job));
     }
-    curl_multi_wakeup(multi_);
+    // The thread takes the whole queue at once: one wake-up per batch.
+    if (first) curl_multi_wakeup(multi_);
     return number;
   }
 

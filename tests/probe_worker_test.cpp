@@ -61,6 +61,12 @@ class RecordingPoster : public MessagePoster {
   std::vector<WorkerMessage> messages_;
 };
 
+// Probes one URL on `worker` and waits for its outcome.
+ProbeOutcome ProbeOne(ProbeWorker& worker, RecordingPoster& poster, const std::string& url) {
+  const auto messages = poster.WaitForDone(worker.Kick({url, 5s, kAgent}));
+  return messages.empty() ? ProbeOutcome{} : std::any_cast<ProbeOutcome>(messages.back().payload);
+}
+
 class ProbeTest : public ::testing::Test {
  protected:
   ProbeTest() : worker_(poster_) { worker_.Start(); }
@@ -389,10 +395,7 @@ TEST(ProbeTls, CertificatesAreChecked) {
   RecordingPoster poster;
   ProbeWorker worker(poster);
   worker.Start();
-  const auto probe = [&](const std::string& url) {
-    const auto messages = poster.WaitForDone(worker.Kick({url, 5s, kAgent}));
-    return messages.empty() ? ProbeOutcome{} : std::any_cast<ProbeOutcome>(messages.back().payload);
-  };
+  const auto probe = [&](const std::string& url) { return ProbeOne(worker, poster, url); };
   struct Case {
     ProbeSettings settings;
     std::string url;
@@ -432,10 +435,7 @@ TEST(ProbeProxy, TheEnvironmentsProxyIsUsed) {
   RecordingPoster poster;
   ProbeWorker worker(poster);
   worker.Start();
-  const auto probe = [&](const std::string& url) {
-    const auto messages = poster.WaitForDone(worker.Kick({url, 5s, kAgent}));
-    return messages.empty() ? ProbeOutcome{} : std::any_cast<ProbeOutcome>(messages.back().payload);
-  };
+  const auto probe = [&](const std::string& url) { return ProbeOne(worker, poster, url); };
   EXPECT_EQ(probe(proxied_url).reply, "HTTP/1.0 200 Via Proxy\r\n\r\n");
   EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(direct.port()) + "/x.htm").reply,
             "HTTP/1.0 404 Not Found\r\n\r\n");
