@@ -34,6 +34,7 @@ class RecordingHost : public RunHost {
   void LogClear() override { log.clear(); }
   void SetStatusText(StatusPane pane, std::string_view text) override {
     (pane == StatusPane::kConnection ? connection_status : method_status) = text;
+    statuses.push_back((pane == StatusPane::kConnection ? "C " : "M ") + std::string(text));
   }
   void ScrollToRow(std::size_t row) override { scrolled_to.push_back(row); }
   void StartTimer(int id, std::chrono::milliseconds interval) override;
@@ -67,6 +68,7 @@ class RecordingHost : public RunHost {
   std::string log;
   std::string connection_status = std::string(kConnectionStatusIdle);
   std::string method_status = std::string(kMethodStatusIdle);
+  std::vector<std::string> statuses;  // every status text, "C " or "M " and the text
   std::vector<std::string> messages;
   RecordingPrompter prompter;
   int exclamation_beeps = 0;

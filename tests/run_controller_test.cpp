@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -182,6 +184,52 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   EXPECT_NE(host_.log.find("URLs tested: 16. URL errors: 14."), std::string::npos);
   // "Visible" scrolled each new row into view.
   EXPECT_EQ(host_.scrolled_to.size(), 14u);
+}
+
+// The status texts and progress steps follow the head of the list, so they
+// come out the same however many links are in flight.
+TEST_F(RunTest, StatusAndProgressFollowTheHeadOfTheList) {
+  std::string first, second;
+  for (int i = 0; i < 30; ++i) {
+    const std::string path = "/d" + std::to_string(i) + ".htm";
+    server_.On(path, {i % 7 == 0 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
+                      i % 2 ? "HTTP/1.0 404 Gone\r\n\r\n" : "HTTP/1.0 200 OK\r\n\r\n",
+                      std::chrono::milliseconds((i * 37) % 50)});
+    (i < 15 ? first : second) += Link(Local(path), "L" + std::to_string(i));
+  }
+  second += Link("ftp://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "F");
+  second += Link(Local("/d3.htm"), "Again");
+  site_.Write("a.htm", first);
+  site_.Write("b.htm", second);
+  struct Seen {
+    std::vector<std::string> statuses;
+    std::vector<std::string> progress;
+    std::string log;
+    std::vector<Row> rows;
+  };
+  const auto run = [&](int parallel) {
+    host_.statuses.clear();
+    host_.transfers.clear();
+    controller_->SetProbeSettings({parallel, parallel, "", false});
+    controller_->StartTest(site_.path().string(), {false, true, ExtensionFilter::kOff});
+    EXPECT_TRUE(RunToEnd());
+    Seen seen{host_.statuses, {}, host_.log, Rows()};
+    for (const ProgressTexts& t : host_.transfers) {
+      seen.progress.push_back(t.current_file + "|" + t.file_number + "|" + t.current_url + "|" +
+                              t.url_link_text + "|" + t.url_number + "/" + t.url_total);
+    }
+    return seen;
+  };
+  const Seen one = run(1);
+  EXPECT_NE(std::find(one.statuses.begin(), one.statuses.end(), "M Host Reply Received"),
+            one.statuses.end());
+  EXPECT_NE(std::find(one.statuses.begin(), one.statuses.end(), "M No Reply Received"),
+            one.statuses.end());
+  const Seen many = run(16);
+  EXPECT_EQ(many.statuses, one.statuses);
+  EXPECT_EQ(many.progress, one.progress);
+  EXPECT_EQ(many.log, one.log);
+  EXPECT_EQ(many.rows, one.rows);
 }
 
 TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
