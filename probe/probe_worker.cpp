@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <atomic>
@@ -89,6 +90,26 @@ std::optional<OutcomeCode> RefusedBeforeTransfer(const std::string& url, const s
   if (CannotBeAHostName(host) || EndsWithInvalidDomain(host)) return kHostNotFound;
   *address = host;
   return std::nullopt;
+}
+
+// "scheme://host:port" with an international host name in its ASCII
+// (punycode) form, as a proxy must be sent it; unchanged when curl cannot
+// convert it.
+std::string AsciiOrigin(const std::string& origin) {
+  if (std::all_of(origin.begin(), origin.end(), [](unsigned char c) { return c < 0x80; })) {
+    return origin;
+  }
+  std::string result = origin;
+  CURLU* url = curl_url();
+  char* ascii = nullptr;
+  if (curl_url_set(url, CURLUPART_URL, (origin + '/').c_str(), 0) == CURLUE_OK &&
+      curl_url_get(url, CURLUPART_URL, &ascii, CURLU_PUNYCODE) == CURLUE_OK) {
+    result = ascii;
+    if (!result.empty() && result.back() == '/') result.pop_back();
+  }
+  curl_free(ascii);
+  curl_url_cleanup(url);
+  return result;
 }
 
 bool IsSecureConnectionFailure(CURLcode result) {
@@ -265,6 +286,18 @@ class ProbeWorker::Engine {
 
  private:
   void Run() {
+    // International host names in pages are UTF-8 whatever the user's
+    // locale; curl converts them to their ASCII form by this thread's.
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (utf8 != static_cast<locale_t>(nullptr)) uselocale(utf8);
+    RunTransfers();
+    if (utf8 != static_cast<locale_t>(nullptr)) {
+      uselocale(LC_GLOBAL_LOCALE);
+      freelocale(utf8);
+    }
+  }
+
+  void RunTransfers() {
     for (;;) {
       std::deque<std::pair<std::uint64_t, ProbeJob>> taken;
       bool cancelled = false;
@@ -384,8 +417,9 @@ class ProbeWorker::Engine {
       curl_easy_setopt(easy, CURLOPT_PROXY, "");
     } else {
       const bool proxied = ConfigureProxy(easy, protocol, t.address);
-      // Through a proxy that is no tunnel, the request names the whole URL.
-      const std::string target = proxied && !secure ? origin + t.target : t.target;
+      // Through a proxy that is no tunnel, the request names the whole URL,
+      // an international name in its ASCII form.
+      const std::string target = proxied && !secure ? AsciiOrigin(origin) + t.target : t.target;
       if (curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str()) != CURLE_OK) {
         // Longer than curl takes: the request cannot go out.
         transfer->outcome.code = kSendFailed;

@@ -428,6 +428,8 @@ TEST(ProbeProxy, TheEnvironmentsProxyIsUsed) {
   ScriptedServer direct;
   const std::string proxied_url = "http://proxied.test:81/page.htm";
   proxy.On(proxied_url, {Behaviour::kReply, "HTTP/1.0 200 Via Proxy\r\n\r\n"});
+  // An international name goes to the proxy in its ASCII form.
+  proxy.On("http://xn--bcher-kva.test:81/b.htm", {Behaviour::kReply, "HTTP/1.0 204 IDN\r\n\r\n"});
   const std::string saved_proxy = std::getenv("http_proxy") ? std::getenv("http_proxy") : "";
   const std::string saved_no = std::getenv("no_proxy") ? std::getenv("no_proxy") : "";
   ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
@@ -437,13 +439,17 @@ TEST(ProbeProxy, TheEnvironmentsProxyIsUsed) {
   worker.Start();
   const auto probe = [&](const std::string& url) { return ProbeOne(worker, poster, url); };
   EXPECT_EQ(probe(proxied_url).reply, "HTTP/1.0 200 Via Proxy\r\n\r\n");
+  EXPECT_EQ(probe("http://b\xc3\xbc"
+                  "cher.test:81/b.htm")
+                .reply,
+            "HTTP/1.0 204 IDN\r\n\r\n");
   EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(direct.port()) + "/x.htm").reply,
             "HTTP/1.0 404 Not Found\r\n\r\n");
   worker.Stop();
   saved_proxy.empty() ? ::unsetenv("http_proxy") : ::setenv("http_proxy", saved_proxy.c_str(), 1);
   saved_no.empty() ? ::unsetenv("no_proxy") : ::setenv("no_proxy", saved_no.c_str(), 1);
   const auto requests = proxy.Requests();
-  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].substr(0, requests[0].find('\r')),
             "GET http://proxied.test:81/page.htm HTTP/1.1");
   EXPECT_EQ(direct.Requests().size(), 1u);
