@@ -206,6 +206,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   StoreColumnWidths(settings_, view_->ColumnWidths());
+  settings_.Set(settings::kGridLineColumn, view_->LineColumnWidth());
   event->accept();
 }
 

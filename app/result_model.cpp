@@ -16,12 +16,17 @@ int ResultTableModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResultTableModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kResultColumnCount;
+  return parent.isValid() ? 0 : kResultColumnCount + 1;
 }
 
 QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || static_cast<std::size_t>(index.row()) >= rows_.size()) return {};
   const ResultRow& row = rows_.row(static_cast<std::size_t>(index.row()));
+  if (index.column() == kLineColumn) {
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::DisplayRole && row.line > 0) return static_cast<qulonglong>(row.line);
+    return {};
+  }
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
     return QString::fromStdString(row.columns[static_cast<std::size_t>(index.column())]);
   }
@@ -40,10 +45,10 @@ bool ResultTableModel::setData(const QModelIndex& index, const QVariant& value, 
 
 QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-      section >= kResultColumnCount) {
+      section > kLineColumn) {
     return {};
   }
-  return QString(kResultColumnHeaders[section]);
+  return section == kLineColumn ? QString("Line") : QString(kResultColumnHeaders[section]);
 }
 
 Qt::ItemFlags ResultTableModel::flags(const QModelIndex& index) const {
@@ -64,7 +69,7 @@ void ResultTableModel::RowsInserted() {
 
 void ResultTableModel::RowChanged(std::size_t row) {
   const int r = static_cast<int>(row);
-  emit dataChanged(index(r, 0), index(r, kResultColumnCount - 1));
+  emit dataChanged(index(r, 0), index(r, kLineColumn));
 }
 
 void ResultTableModel::RowsAboutToBeRemoved(std::size_t first, std::size_t last) {

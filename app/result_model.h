@@ -1,7 +1,8 @@
 // ResultTableModel: the results list as a Qt table model. It follows the
 // engine's ResultList through its observer, so appending a row inserts one
 // row in the view (no reset), and a click on a check box changes the row's
-// check state in the list. User-interface thread only.
+// check state in the list. After the five texts comes the link's line in
+// its file. User-interface thread only.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -12,6 +13,8 @@ namespace quimbel {
 
 class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
  public:
+  static constexpr int kLineColumn = kResultColumnCount;
+
   explicit ResultTableModel(ResultList& rows, QObject* parent = nullptr);
   ~ResultTableModel() override;
 

@@ -170,6 +170,10 @@ void ResultsView::showEvent(QShowEvent* event) {
   const std::array<int, 5> widths = LoadColumnWidths(settings_, viewport()->width());
   for (int i = 0; i < 5; ++i)
     header()->resizeSection(i, widths[static_cast<std::size_t>(i)]);
+  // Room for six digits and the header.
+  const int line_width = fontMetrics().horizontalAdvance(QStringLiteral("Line 000000"));
+  header()->resizeSection(ResultTableModel::kLineColumn,
+                          LoadLineColumnWidth(settings_, viewport()->width(), line_width));
   if (log_) {
     log_->setFont(font());
     log_->SetFocusTarget(this);
@@ -183,6 +187,10 @@ std::array<int, 5> ResultsView::ColumnWidths() const {
   for (int i = 0; i < 5; ++i)
     widths[static_cast<std::size_t>(i)] = header()->sectionSize(i);
   return widths;
+}
+
+int ResultsView::LineColumnWidth() const {
+  return header()->sectionSize(ResultTableModel::kLineColumn);
 }
 
 void ResultsView::StateChanged() {
@@ -309,7 +317,7 @@ void ResultsView::ShowProperties() {
   const auto row = FirstSelectedRow();
   if (!row) return;
   // The five texts, each pair apart by an empty line, written as they
-  // stand: a "%" in a URL is only a character here.
+  // stand (a "%" in a URL is only a character here), then the line.
   std::FILE* file = std::fopen("props.txt", "w");
   if (!file) return;
   const ResultRow& r = results().row(*row);
@@ -318,6 +326,7 @@ void ResultsView::ShowProperties() {
     const std::string& text = r.columns[static_cast<std::size_t>(i)];
     std::fwrite(text.data(), 1, text.size(), file);
   }
+  if (r.line > 0) std::fprintf(file, "\n\nLine %zu", r.line);
   std::fclose(file);
   open_url(QUrl::fromLocalFile(QDir::current().absoluteFilePath("props.txt")));
 }

@@ -129,6 +129,7 @@ class ResultsView : public QTreeView, public RunHost {
       ask_file_selection;
 
   std::array<int, 5> ColumnWidths() const;
+  int LineColumnWidth() const;
   bool set_up() const { return set_up_; }
   ProgressWindow* progress_dialog() const { return progress_.get(); }
 

@@ -31,6 +31,7 @@ struct ResultRow {
   std::array<std::string, kResultColumnCount> columns;
   bool checked = true;
   std::uint32_t data = 0;  // RowDone in the low 16 bits, FileDone in the high 16
+  std::size_t line = 0;    // the line of the link in its file; 0 when not known
 
   const std::string& text(ResultColumn column) const {
     return columns[static_cast<std::size_t>(column)];
@@ -62,8 +63,8 @@ class ResultList {
   const ResultRow& row(std::size_t index) const { return rows_.at(index); }
   const std::vector<ResultRow>& rows() const { return rows_; }
 
-  // Appends a checked row holding the URL, data 0; its index.
-  std::size_t AppendResultRow(std::string url);
+  // Appends a checked row holding the URL and its line, data 0; its index.
+  std::size_t AppendResultRow(std::string url, std::size_t line = 0);
   // Sets a column of the last row. Setting the Site Name also sets the
   // File Name to `current_file`, as a row always names where it came from.
   void SetResultColumn(ResultColumn which, const std::string& text,

@@ -320,7 +320,8 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
 void RunController::AddRow(const std::string& reason) {
   // The head is dropped right after its row is made: the row takes its
   // text over instead of a copy, which matters for a huge URL.
-  const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()));
+  const std::size_t line = links_.lines.empty() ? 0 : links_.lines.front();
+  const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()), line);
   if (visible_) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
@@ -330,6 +331,7 @@ void RunController::AddRow(const std::string& reason) {
 void RunController::PopHeads() {
   if (!links_.urls.empty()) links_.urls.pop_front();
   if (!links_.anchors.empty()) links_.anchors.pop_front();
+  if (!links_.lines.empty()) links_.lines.pop_front();
   if (!entries_.empty()) entries_.pop_front();
 }
 
@@ -373,6 +375,7 @@ void RunController::ResetRun() {
   files_.clear();
   links_.urls.clear();
   links_.anchors.clear();
+  links_.lines.clear();
   if (progress_open_) {
     host_.DestroyProgress();
     progress_open_ = false;

@@ -32,6 +32,9 @@ inline constexpr IntSetting kScreenHigh{"Screen", "High", 0};
 // Column widths "col0" to "col4"; their default depends on the list's width.
 inline constexpr std::string_view kGridSection = "Grid";
 inline constexpr std::string_view kGridColumns[] = {"col0", "col1", "col2", "col3", "col4"};
+// The "Line" column's width, apart from the five: it came later, and a
+// stored set of five widths keeps its meaning.
+inline constexpr IntSetting kGridLineColumn{"Grid", "col5", 0};
 
 inline constexpr TextSetting kFilter{"Settings", "Filter", kDefaultFilter};
 inline constexpr IntSetting kVisible{"Settings", "Visible", 0};

@@ -53,6 +53,11 @@ void StoreColumnWidths(SettingsStore& settings, const std::array<int, 5>& widths
   }
 }
 
+int LoadLineColumnWidth(SettingsStore& settings, int client_width, int fallback) {
+  const int stored = settings.Get(settings::kGridLineColumn);
+  return stored >= 1 && stored <= client_width ? stored : fallback;
+}
+
 int UpperPaneHeight(SettingsStore& settings, int client_height) {
   const int stored = settings.Get(settings::kScreenHigh);
   return stored >= 1 && stored < client_height ? stored : client_height / 2;

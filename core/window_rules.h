@@ -30,6 +30,9 @@ void StorePlacement(SettingsStore& settings, Placement placement, int work_width
 // most the list's client width and their sum is too; else all width*9/50.
 std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width);
 void StoreColumnWidths(SettingsStore& settings, const std::array<int, 5>& widths);
+// The "Line" column's width: the stored one when it is from 1 to the
+// list's width, else `fallback`.
+int LoadLineColumnWidth(SettingsStore& settings, int client_width, int fallback);
 
 // The results pane's height: the stored "High" when from 1 to less than
 // the client height, else half of it.

@@ -155,7 +155,7 @@ void Trim(std::string& text) {
 
 }  // namespace
 
-bool TakeLink(std::string_view stretch, Link* link) {
+bool TakeLink(std::string_view stretch, Link* link, std::size_t* url_at) {
   const std::size_t scheme = FindLinkScheme(stretch);
   // A scheme at the stretch's very first position does not count.
   if (scheme == npos || PreviousNonBreak(stretch, scheme) == npos) return false;
@@ -166,6 +166,7 @@ bool TakeLink(std::string_view stretch, Link* link) {
   const std::size_t end = FindEndMark(stretch, close + 1);
   if (end == npos) return false;
 
+  if (url_at != nullptr) *url_at = scheme;
   link->url = WithoutBreaks(stretch.substr(scheme, quote - scheme));
   TrimRight(link->url);
   link->anchor = WithoutBreaks(stretch.substr(close + 1, end - close - 1));
@@ -240,6 +241,11 @@ void LinkScanner::Scan() {
   // "<A" a "<" whose partner has not been read yet. Outside a stretch the
   // line breaks after that "<" matter no more, so only the "<" stays.
   if (!in_stretch_ && pending_lt_ != npos) {
+    // The line feeds among the breaks after the "<" still count.
+    const std::string_view after(buffer_.get() + pending_lt_ + 1, size_ - pending_lt_ - 1);
+    const auto feeds = static_cast<std::size_t>(std::count(after.begin(), after.end(), '\n'));
+    Discard(pending_lt_);
+    hidden_line_feeds_ += feeds;
     buffer_.get()[0] = '<';
     size_ = scan_from_ = 1;
     pending_lt_ = 0;
@@ -247,6 +253,7 @@ void LinkScanner::Scan() {
   }
   const std::size_t keep = in_stretch_ ? stretch_begin_ : scan_from_;
   if (keep > 0) {
+    Discard(keep);
     std::memmove(buffer_.get(), buffer_.get() + keep, size_ - keep);
     size_ -= keep;
     scan_from_ -= keep;
@@ -255,9 +262,28 @@ void LinkScanner::Scan() {
   }
 }
 
+std::size_t LinkScanner::LineAt(std::size_t at) {
+  if (at <= line_at_) return line_;
+  if (line_at_ == 0) {
+    line_ += hidden_line_feeds_;
+    hidden_line_feeds_ = 0;
+  }
+  const char* text = buffer_.get();
+  line_ += static_cast<std::size_t>(std::count(text + line_at_, text + at, '\n'));
+  line_at_ = at;
+  return line_;
+}
+
+void LinkScanner::Discard(std::size_t count) {
+  LineAt(count);
+  line_at_ = 0;
+}
+
 void LinkScanner::TakeStretch(std::size_t begin, std::size_t end) {
   Link link;
-  if (TakeLink(std::string_view(buffer_.get() + begin, end - begin), &link)) {
+  std::size_t url_at = 0;
+  if (TakeLink(std::string_view(buffer_.get() + begin, end - begin), &link, &url_at)) {
+    link.line = LineAt(begin + url_at);
     links_.push_back(std::move(link));
   }
 }
@@ -281,6 +307,9 @@ std::vector<Link> LinkScanner::Finish() {
   stretch_begin_ = 0;
   scan_from_ = 0;
   pending_lt_ = npos;
+  line_ = 1;
+  line_at_ = 0;
+  hidden_line_feeds_ = 0;
   return links;
 }
 
@@ -312,6 +341,7 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
   for (Link& link : scanner.Finish()) {
     lists.urls.push_back(std::move(link.url));
     lists.anchors.push_back(std::move(link.anchor));
+    lists.lines.push_back(link.line);
   }
   url_count = lists.urls.size();
   return true;

@@ -31,6 +31,7 @@ inline constexpr std::string_view kPlaceholderAnchorName = "Quimbel supplied thi
 struct Link {
   std::string url;
   std::string anchor;
+  std::size_t line = 0;  // where the URL starts: 1 + the line feeds before it
   bool operator==(const Link&) const = default;
 };
 
@@ -58,6 +59,11 @@ class LinkScanner {
 
   void Scan();
   void TakeStretch(std::size_t begin, std::size_t end);
+  // The line of buffer position `at`; positions asked for only grow until
+  // the buffer is compacted.
+  std::size_t LineAt(std::size_t at);
+  // Drops the first `count` bytes of the buffer, keeping the line count.
+  void Discard(std::size_t count);
 
   std::vector<Link> links_;
   struct Free {
@@ -72,16 +78,24 @@ class LinkScanner {
   // A "<" followed by nothing but line breaks up to scan_from_, the end of
   // what was read so far; npos when there is none.
   std::size_t pending_lt_ = std::string_view::npos;
+  // Line counting: `line_` is the line at buffer position `line_at_`.
+  // Line feeds dropped from after a kept lone "<" count as lying between
+  // buffer positions 0 and 1.
+  std::size_t line_ = 1;
+  std::size_t line_at_ = 0;
+  std::size_t hidden_line_feeds_ = 0;
 };
 
 // The link of one anchor stretch, if it holds a complete one. The stretch
-// may hold line breaks; they count as if they were not there.
-bool TakeLink(std::string_view stretch, Link* link);
+// may hold line breaks; they count as if they were not there. `url_at`,
+// when given, receives where in the stretch the URL starts.
+bool TakeLink(std::string_view stretch, Link* link, std::size_t* url_at = nullptr);
 
 // The URL list and the anchor list of a run: parallel, in file order.
 struct LinkLists {
   std::deque<std::string> urls;
   std::deque<std::string> anchors;
+  std::deque<std::size_t> lines;
 };
 
 // Appends the links of the file at `path` to `lists` and sets `url_count`

@@ -342,7 +342,7 @@ class GuiTest : public QObject {
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     for (int i = 0; i < 3; ++i) {
-      rows.AppendResultRow("http://x.test/" + std::to_string(i));
+      rows.AppendResultRow("http://x.test/" + std::to_string(i), i == 2 ? 0 : 10 + i);
       rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
       rows.SetResultColumn(ResultColumn::kSiteName, "Site", "/w/a.htm");
     }
@@ -351,6 +351,11 @@ class GuiTest : public QObject {
     QCOMPARE(inserted.at(2).at(1).toInt(), 2);
     QVERIFY(changed.count() >= 3);
     QCOMPARE(model.index(1, 0).data().toString(), QString("http://x.test/1"));
+    // The last column is the link's line; an unknown line shows nothing.
+    QCOMPARE(model.columnCount(), 6);
+    QCOMPARE(model.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Line"));
+    QCOMPARE(model.index(1, 5).data().toString(), QString("11"));
+    QVERIFY(!model.index(2, 5).data().isValid());
     QVERIFY(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
     QVERIFY(!rows.row(1).checked);
     rows.RemoveRow(0);

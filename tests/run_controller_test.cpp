@@ -182,6 +182,9 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->unknown_error_seen());
   EXPECT_NE(host_.log.find("URLs tested: 16. URL errors: 14."), std::string::npos);
+  // Each row knows the line of its link: one link a line.
+  EXPECT_EQ(controller_->results().row(0).line, 1u);
+  EXPECT_EQ(controller_->results().row(13).line, 16u);
   // "Visible" scrolled each new row into view.
   EXPECT_EQ(host_.scrolled_to.size(), 14u);
 }

@@ -76,12 +76,7 @@ void ScriptedServer::Serve() {
     if (connection < 0) continue;
     auto done = std::make_shared<std::atomic<bool>>(false);
     workers_.push_back({std::thread([this, connection, done] {
-                          const int now = ++at_once_;
-                          int most = most_at_once_;
-                          while (now > most && !most_at_once_.compare_exchange_weak(most, now)) {
-                          }
                           Handle(connection);
-                          --at_once_;
                           *done = true;
                         }),
                         done});
@@ -126,10 +121,16 @@ void ScriptedServer::Handle(int connection) {
       script = found->second;
     }
   }
+  // A request counts as open from when it is in until its reply goes out,
+  // so a client that waits for each reply never has two open.
+  const int now = ++at_once_;
+  for (int most = most_at_once_; now > most && !most_at_once_.compare_exchange_weak(most, now);) {
+  }
   if (script.delay.count() > 0) {
     pollfd stop{stop_, POLLIN, 0};
     ::poll(&stop, 1, static_cast<int>(script.delay.count()));
   }
+  --at_once_;
   switch (script.behaviour) {
     case Behaviour::kReply:
       // The client may close after its one read; a failed send is fine.

@@ -39,7 +39,7 @@ class ScriptedServer {
   void On(const std::string& path, Script script);
   // The bytes of each connection's request, in order of arrival.
   std::vector<std::string> Requests();
-  // The most connections that were open at one time.
+  // The most requests that were waiting for their replies at one time.
   int MostAtOnce() const { return most_at_once_; }
 
  private:

@@ -15,15 +15,23 @@
 namespace quimbel {
 
 void PrintTo(const Link& link, std::ostream* out) {
-  *out << "{\"" << link.url << "\", \"" << link.anchor << "\"}";
+  *out << "{\"" << link.url << "\", \"" << link.anchor << "\", " << link.line << "}";
 }
 
 namespace {
 
-std::vector<Link> Scan(std::string_view text) {
+std::vector<Link> ScanWithLines(std::string_view text) {
   LinkScanner scanner;
   scanner.Feed(text);
   return scanner.Finish();
+}
+
+// The links without their lines, for the cases about what is taken.
+std::vector<Link> Scan(std::string_view text) {
+  std::vector<Link> links = ScanWithLines(text);
+  for (Link& link : links)
+    link.line = 0;
+  return links;
 }
 
 const std::string kPlaceholder(kPlaceholderAnchorName);
@@ -153,6 +161,43 @@ std::vector<Link> Reference(const std::string& input) {
   return links;
 }
 
+// A link's line is where its URL starts, counted in line feeds, whatever
+// the chunks the text came in and however long the break runs between.
+TEST(LinkScanner, EachLinkKnowsItsLine) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::size_t> lines;
+  };
+  const Case cases[] = {
+      {"one per line",
+       "<a href=\"http://a.test/\">A</a>\n<a href=\"http://b.test/\">B</a>\n",
+       {1, 2}},
+      {"the URL's own line", "<a\nhref=\n\"http://a.test/\">A</a>", {3}},
+      {"CR LF and lone CR", "\r\n\r\r<a href=\"http://a.test/\">A</a>", {2}},
+      {"breaks inside the <A", "\n<\n\n\nA href=\"http://a.test/\">A</a>", {5}},
+      {"a break run before the first anchor",
+       std::string(200000, '\n') + "x<\n\n<a href=\"ftp://a.test/\">A</a>",
+       {200003}},
+      {"many links on a few lines",
+       "<a href=\"http://a.test/\">A</a><a href=\"http://b.test/\">B</a>\n\n"
+       "<a href=\"https://c.test/\">C</a>",
+       {1, 1, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{1} << 16}) {
+      LinkScanner scanner;
+      for (std::size_t at = 0; at < c.text.size(); at += chunk)
+        scanner.Feed(std::string_view(c.text).substr(at, chunk));
+      std::vector<std::size_t> lines;
+      for (const Link& link : scanner.Finish())
+        lines.push_back(link.line);
+      EXPECT_EQ(lines, c.lines) << "chunk " << chunk;
+    }
+  }
+}
+
 TEST(LinkScanner, AgreesWithTheTwoPassMethodOnRandomText) {
   const std::string pieces[] = {"<a",
                                 "<A",
@@ -187,14 +232,15 @@ TEST(LinkScanner, AgreesWithTheTwoPassMethodOnRandomText) {
     SCOPED_TRACE(text);
     const auto expected = Reference(text);
     ASSERT_EQ(Scan(text), expected);
-    // Chunking must not matter.
+    // Chunking must not matter, to the lines either.
+    const auto whole = ScanWithLines(text);
     LinkScanner chunked;
     for (std::size_t at = 0; at < text.size();) {
       const std::size_t n = 1 + random() % 5;
       chunked.Feed(std::string_view(text).substr(at, n));
       at += n;
     }
-    ASSERT_EQ(chunked.Finish(), expected);
+    ASSERT_EQ(chunked.Finish(), whole);
   }
 }
 

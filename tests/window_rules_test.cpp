@@ -55,6 +55,14 @@ TEST_F(WindowRulesTest, ColumnWidthsAndPaneHeight) {
   EXPECT_EQ(LoadColumnWidths(settings_, 500), (std::array<int, 5>{100, 100, 100, 100, 100}));
   StoreColumnWidths(settings_, {0, 100, 100, 100, 100});
   EXPECT_EQ(LoadColumnWidths(settings_, 1000)[1], 180);
+  // The "Line" column keeps its own width; a stored set of five is not
+  // disturbed by it.
+  EXPECT_EQ(LoadLineColumnWidth(settings_, 1000, 70), 70);
+  settings_.Set(settings::kGridLineColumn, 90);
+  EXPECT_EQ(LoadLineColumnWidth(settings_, 1000, 70), 90);
+  EXPECT_EQ(LoadLineColumnWidth(settings_, 80, 70), 70);
+  StoreColumnWidths(settings_, {100, 100, 100, 100, 100});
+  EXPECT_EQ(LoadColumnWidths(settings_, 500)[2], 100);
 
   EXPECT_EQ(UpperPaneHeight(settings_, 601), 300);
   settings_.Set(settings::kScreenHigh, 250);
