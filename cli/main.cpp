@@ -49,13 +49,17 @@ constexpr const char* kUsage =
     "  -x, --html-only       only files with an HTML-like extension\n"
     "      --purge           remove the HTML comments instead of testing links\n"
     "  -t, --timeout SECONDS time limit for slow hosts, 5 to 1000\n"
-    "      --filter STRING   the report filter: 66 characters of 0 and 1 (43 or 65\n"
-    "                        are taken too, the added categories reported)\n"
+    "      --filter STRING   the report filter: 68 characters of 0 and 1 (43, 65\n"
+    "                        or 66 are taken too, the added categories reported)\n"
     "  -j, --parallel N      probe up to N links at once, 1 to 256 (default 32)\n"
     "      --per-host N      of those, at most N to one host, 1 to 256 (default 8)\n"
     "      --user-agent TEXT the User-Agent the probes send\n"
     "      --ca-file FILE    trust the certificate authority in FILE too (PEM)\n"
     "      --insecure        check https links without checking certificates\n"
+    "      --root DIR        the site root that links starting with / lead into\n"
+    "                        (default: the folder checked, or the file's folder)\n"
+    "      --site-url URL    links that start with URL are files under the root\n"
+    "      --no-resources    leave images, scripts, style sheets and frames alone\n"
     "      --hawk            report every defect (code 200 is not a defect)\n"
     "      --one-eye         report only the very worst offenders\n"
     "      --text FILE       also write the text listing to FILE\n"
@@ -88,6 +92,7 @@ struct Options {
   std::optional<int> per_host;
   std::string ca_file;
   bool insecure = false;
+  LocalLinkOptions local;
 };
 
 // A whole number from `low` to `high`, or nothing.
@@ -121,7 +126,10 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
     kAgent,
     kPerHost,
     kCaFile,
-    kInsecure
+    kInsecure,
+    kRoot,
+    kSiteUrl,
+    kNoResources
   };
   static const option kLong[] = {
       {"all-files", no_argument, nullptr, 'a'},
@@ -144,6 +152,9 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       {"per-host", required_argument, nullptr, kPerHost},
       {"ca-file", required_argument, nullptr, kCaFile},
       {"insecure", no_argument, nullptr, kInsecure},
+      {"root", required_argument, nullptr, kRoot},
+      {"site-url", required_argument, nullptr, kSiteUrl},
+      {"no-resources", no_argument, nullptr, kNoResources},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -174,7 +185,7 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
         const std::string filter = optarg;
         const LoadedFilter loaded = LoadFilterText(filter);
         if (loaded.reset_to_default || filter.find_first_not_of("01") != std::string::npos) {
-          return UsageError("the filter must be 66 (or 43 or 65) characters of 0 and 1");
+          return UsageError("the filter must be 68 (or 43, 65 or 66) characters of 0 and 1");
         }
         options->filter = loaded.filter.text();
         break;
@@ -230,6 +241,20 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
         break;
       case kInsecure:
         options->insecure = true;
+        break;
+      case kRoot: {
+        std::error_code error;
+        if (!std::filesystem::is_directory(optarg, error)) {
+          return UsageError(std::string("the site root is no folder: ") + optarg);
+        }
+        options->local.site_root = optarg;
+        break;
+      }
+      case kSiteUrl:
+        options->local.site_url = optarg;
+        break;
+      case kNoResources:
+        options->local.resources = false;
         break;
       case 'q':
         options->quiet = true;
@@ -369,6 +394,7 @@ int Run(int argc, char** argv) {
   probe.ca_file = options.ca_file;
   probe.insecure = options.insecure;
   controller->SetProbeSettings(probe);
+  controller->SetLocalLinkOptions(options.local);
   controller->SetUp();
 
   InterruptWatch watch(loop, [&] {

@@ -21,7 +21,8 @@ LoadedFilter LoadFilterText(std::string_view stored) {
   // A filter stored before categories were added keeps every choice; the
   // new categories take their defaults.
   if (stored.size() == static_cast<std::size_t>(StatusCodeTable::kOriginalCategoryCount) ||
-      stored.size() == static_cast<std::size_t>(StatusCodeTable::kModernCodesCategoryCount)) {
+      stored.size() == static_cast<std::size_t>(StatusCodeTable::kModernCodesCategoryCount) ||
+      stored.size() == static_cast<std::size_t>(StatusCodeTable::kHttpsCategoryCount)) {
     std::string extended(stored);
     extended += kDefaultFilter.substr(stored.size());
     return {ReportFilter(std::move(extended)), false, true};

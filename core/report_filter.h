@@ -14,13 +14,15 @@ namespace quimbel {
 inline constexpr std::string_view kDefaultFilter =
     "0111111111111111111111111111111111111111111"  // the original 43
     "1111111111111111111111"                       // 307 ... 511
-    "1";                                           // https handshake
+    "1"                                            // https handshake
+    "11";                                          // local file, local anchor
 // Codes 401 to 415 and 10002, and the added client errors but 429 (a busy
 // server is not the page's fault): the "Watch With One Eye Shut" preset.
 inline constexpr std::string_view kTypeBFilter =
     "0000000000000011111111111111100000000100000"
     "0001000111111111100000"
-    "1";
+    "1"
+    "11";
 
 inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";
 

@@ -1,6 +1,7 @@
 #include "core/run_controller.h"
 
 #include <any>
+#include <filesystem>
 #include <string_view>
 
 #include "core/product.h"
@@ -86,6 +87,14 @@ void RunController::BeginRun(bool file_only) {
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
   probe_worker_.Configure(probe_settings_);
+  LocalLinkOptions local = local_options_;
+  if (local.site_root.empty()) {
+    std::error_code error;
+    local.site_root = std::filesystem::is_directory(path, error)
+                          ? path
+                          : std::filesystem::path(path).parent_path().string();
+  }
+  local_checker_ = std::make_unique<LocalLinkChecker>(std::move(local));
   error_count_ = -1;
   unknown_error_seen_ = false;
   BeginRun(false);
@@ -136,7 +145,7 @@ bool RunController::OpenNextFile() {
   error_count_ = 0;
   bool opened = false;
   if (read_ahead_.empty()) {
-    opened = ExtractUrls(current_file_, links_, url_count_);
+    opened = ExtractRunLinks(current_file_, links_, url_count_);
     files_.pop_front();
   } else {
     ReadAhead& next = read_ahead_.front();
@@ -169,28 +178,45 @@ void RunController::Dispatch() {
   // Refilled in batches, each waking the probe thread once. Whenever a
   // probe is in flight, every URL before it has its entry, the head too.
   if (in_flight_.size() > window / 2) return;
-  const auto fill = [&](const std::deque<std::string>& urls, std::deque<EntryRef>& entries) {
+  const auto fill = [&](const LinkLists& lists, std::deque<EntryRef>& entries) {
+    const std::deque<std::string>& urls = lists.urls;
+    const std::deque<std::uint32_t>& local = lists.local;
     while (entries.size() < urls.size()) {
       if (in_flight_.size() >= window) return false;
-      entries.push_back(EntryFor(urls[entries.size()]));
+      entries.push_back(EntryFor(urls[entries.size()], local[entries.size()]));
     }
     return true;
   };
-  if (!fill(links_.urls, entries_)) return;
+  if (!fill(links_, entries_)) return;
   for (ReadAhead& ahead : read_ahead_) {
-    if (!ahead.opened || !fill(ahead.links.urls, ahead.entries)) return;
+    if (!ahead.opened || !fill(ahead.links, ahead.entries)) return;
   }
   // Everything read so far is under way: read the next files ahead.
   while (!files_.empty() && in_flight_.size() < window) {
     ReadAhead& ahead = read_ahead_.emplace_back();
     ahead.path = std::move(files_.front());
     files_.pop_front();
-    ahead.opened = ExtractUrls(ahead.path, ahead.links, ahead.url_count);
-    if (!ahead.opened || !fill(ahead.links.urls, ahead.entries)) return;
+    ahead.opened = ExtractRunLinks(ahead.path, ahead.links, ahead.url_count);
+    if (!ahead.opened || !fill(ahead.links, ahead.entries)) return;
   }
 }
 
-RunController::EntryRef RunController::EntryFor(const std::string& url) {
+bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
+                                    std::size_t& url_count) {
+  if (!ExtractUrls(path, lists, url_count)) return false;
+  if (local_checker_ && local_checker_->AddLocalLinks(path, lists)) url_count = lists.urls.size();
+  return true;
+}
+
+RunController::EntryRef RunController::EntryFor(const std::string& url, std::uint32_t local) {
+  if (local != 0) {
+    auto entry = std::make_shared<ProbeEntry>();
+    entry->done = true;
+    entry->outcome.url = url;
+    entry->outcome.local = true;
+    entry->outcome.code = local;
+    return entry;
+  }
   // A huge URL is not worth holding twice.
   constexpr std::size_t kLongestRemembered = 1 << 16;
   const bool remembered = url.size() <= kLongestRemembered;
@@ -247,6 +273,7 @@ void RunController::OnProbeBegun() {
   host_.StartTimer(kWatchdogTimer, timeout_ + std::chrono::seconds(1));
   watchdog_armed_ = true;
   head_begun_ = true;
+  if (!links_.local.empty() && links_.local.front() != 0) return;  // no connection for it
   const std::string& url = links_.urls.front();
   host_.SetStatusText(StatusPane::kConnection,
                       Format("Connecting to %s", UrlHost(url, ProtocolOf(url))));
@@ -289,6 +316,15 @@ void RunController::StopWatchdog() {
 void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   StopWatchdog();
   head_begun_ = false;
+  if (outcome.local) {
+    if (outcome.code == kLocalTargetFound) {
+      PopHeads();
+      if (progress_open_) host_.StepUrlBar();
+    } else {
+      RecordSocketError(outcome.code);
+    }
+    return;
+  }
   ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {
@@ -332,6 +368,8 @@ void RunController::PopHeads() {
   if (!links_.urls.empty()) links_.urls.pop_front();
   if (!links_.anchors.empty()) links_.anchors.pop_front();
   if (!links_.lines.empty()) links_.lines.pop_front();
+  if (!links_.offsets.empty()) links_.offsets.pop_front();
+  if (!links_.local.empty()) links_.local.pop_front();
   if (!entries_.empty()) entries_.pop_front();
 }
 
@@ -367,6 +405,7 @@ void RunController::StopTest() {
 
 void RunController::ResetRun() {
   probe_worker_.CancelProbe();
+  local_checker_.reset();
   in_flight_.clear();
   probed_.clear();
   entries_.clear();
@@ -376,6 +415,8 @@ void RunController::ResetRun() {
   links_.urls.clear();
   links_.anchors.clear();
   links_.lines.clear();
+  links_.offsets.clear();
+  links_.local.clear();
   if (progress_open_) {
     host_.DestroyProgress();
     progress_open_ = false;

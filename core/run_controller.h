@@ -23,6 +23,7 @@
 #include <unordered_map>
 
 #include "core/file_collection.h"
+#include "core/local_links.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
 #include "core/run_host.h"
@@ -72,6 +73,10 @@ class RunController {
   // Links in flight, per-host cap and certificate trust for the next test.
   void SetProbeSettings(const ProbeSettings& settings) { probe_settings_ = settings; }
   const ProbeSettings& probe_settings() const { return probe_settings_; }
+  // How local links are checked in the next test. An empty site root means
+  // the folder the run starts in (a single file's own folder).
+  void SetLocalLinkOptions(const LocalLinkOptions& options) { local_options_ = options; }
+  const LocalLinkOptions& local_link_options() const { return local_options_; }
 
   void StartTest(const std::string& path, const RunScope& scope);
   void StartPurge(const std::string& path, const RunScope& scope,
@@ -120,8 +125,11 @@ class RunController {
   bool OpenNextFile();
   // Hands the probe worker the URLs ahead of the head, up to the window.
   void Dispatch();
-  // The probe of `url`: this run's earlier one, or a new one.
-  EntryRef EntryFor(const std::string& url);
+  // The probe of `url`: this run's earlier one, or a new one; for a local
+  // link (`local` its outcome) one that is done already.
+  EntryRef EntryFor(const std::string& url, std::uint32_t local);
+  // The links of a file: the network ones and the local ones, in file order.
+  bool ExtractRunLinks(const std::string& path, LinkLists& lists, std::size_t& url_count);
   std::size_t FilesLeft() const { return files_.size() + read_ahead_.size(); }
   void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
@@ -159,6 +167,8 @@ class RunController {
   bool visible_ = false;
   std::string user_agent_;
   ProbeSettings probe_settings_;
+  LocalLinkOptions local_options_;
+  std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
   Function function_mode_ = Function::kTestUrls;
 
   std::deque<std::string> files_;

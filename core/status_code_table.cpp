@@ -72,6 +72,9 @@ const std::array<StatusCategory, StatusCodeTable::kCategoryCount>& StatusCodeTab
       {64, 511, "HTTP Code 511 Network Authentication Required"},
       // https.
       {65, 10008, "Error: Secure Connection Failed"},
+      // Local links.
+      {66, 10100, "Local File Not Found"},
+      {67, 10101, "Local Anchor Not Found"},
   }};
   return kTable;
 }

@@ -7,7 +7,8 @@
 // that it lacked follow, in this order (filter positions 43 to 64): 307,
 // 308, 429, 451, 207, 208, 226, 416, 417, 421, 422, 423, 424, 425, 426,
 // 428, 431, 506, 507, 508, 510, 511; then the failed https handshake
-// 10008 (position 65). New categories are only ever appended,
+// 10008 (position 65); then the local links' "Local File Not Found" 10100
+// and "Local Anchor Not Found" 10101 (66, 67). New categories are only ever appended,
 // so a stored filter keeps its meaning.
 #pragma once
 
@@ -28,18 +29,19 @@ struct StatusCategory {
 
 class StatusCodeTable {
  public:
-  static constexpr int kCategoryCount = 66;
+  static constexpr int kCategoryCount = 68;
   // The length of the filter before categories were added.
   static constexpr int kOriginalCategoryCount = 43;
-  // The length of the filter before https came (the codes of today's
-  // servers appended).
+  // The lengths of the filter as earlier versions stored it: with the
+  // codes of today's servers, then with https.
   static constexpr int kModernCodesCategoryCount = 65;
+  static constexpr int kHttpsCategoryCount = 66;
 
   // The categories in filter order.
   static const std::array<StatusCategory, kCategoryCount>& Categories();
 
   // The category index of a code, or nothing for a code without one (209,
-  // 306, 418, 599, above 10008, ...).
+  // 306, 418, 599, 10009 to 10099, ...).
   static std::optional<int> CategoryIndex(OutcomeCode code);
 };
 

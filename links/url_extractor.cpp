@@ -246,6 +246,7 @@ void LinkScanner::Scan() {
     const auto feeds = static_cast<std::size_t>(std::count(after.begin(), after.end(), '\n'));
     Discard(pending_lt_);
     hidden_line_feeds_ += feeds;
+    hidden_bytes_ += size_ - pending_lt_ - 1;
     buffer_.get()[0] = '<';
     size_ = scan_from_ = 1;
     pending_lt_ = 0;
@@ -277,6 +278,13 @@ std::size_t LinkScanner::LineAt(std::size_t at) {
 void LinkScanner::Discard(std::size_t count) {
   LineAt(count);
   line_at_ = 0;
+  if (count == 0) return;
+  bytes_before_ += count + hidden_bytes_;
+  hidden_bytes_ = 0;
+}
+
+std::size_t LinkScanner::OffsetOf(std::size_t at) const {
+  return bytes_before_ + at + (at >= 1 ? hidden_bytes_ : 0);
 }
 
 void LinkScanner::TakeStretch(std::size_t begin, std::size_t end) {
@@ -284,6 +292,7 @@ void LinkScanner::TakeStretch(std::size_t begin, std::size_t end) {
   std::size_t url_at = 0;
   if (TakeLink(std::string_view(buffer_.get() + begin, end - begin), &link, &url_at)) {
     link.line = LineAt(begin + url_at);
+    link.offset = OffsetOf(begin + url_at);
     links_.push_back(std::move(link));
   }
 }
@@ -310,6 +319,8 @@ std::vector<Link> LinkScanner::Finish() {
   line_ = 1;
   line_at_ = 0;
   hidden_line_feeds_ = 0;
+  bytes_before_ = 0;
+  hidden_bytes_ = 0;
   return links;
 }
 
@@ -342,6 +353,8 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
     lists.urls.push_back(std::move(link.url));
     lists.anchors.push_back(std::move(link.anchor));
     lists.lines.push_back(link.line);
+    lists.offsets.push_back(link.offset);
+    lists.local.push_back(0);
   }
   url_count = lists.urls.size();
   return true;

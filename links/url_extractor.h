@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <memory>
@@ -31,7 +32,8 @@ inline constexpr std::string_view kPlaceholderAnchorName = "Quimbel supplied thi
 struct Link {
   std::string url;
   std::string anchor;
-  std::size_t line = 0;  // where the URL starts: 1 + the line feeds before it
+  std::size_t line = 0;    // where the URL starts: 1 + the line feeds before it
+  std::size_t offset = 0;  // where the URL starts, in bytes from the start of the file
   bool operator==(const Link&) const = default;
 };
 
@@ -62,6 +64,8 @@ class LinkScanner {
   // The line of buffer position `at`; positions asked for only grow until
   // the buffer is compacted.
   std::size_t LineAt(std::size_t at);
+  // The file offset of buffer position `at`.
+  std::size_t OffsetOf(std::size_t at) const;
   // Drops the first `count` bytes of the buffer, keeping the line count.
   void Discard(std::size_t count);
 
@@ -84,6 +88,8 @@ class LinkScanner {
   std::size_t line_ = 1;
   std::size_t line_at_ = 0;
   std::size_t hidden_line_feeds_ = 0;
+  std::size_t bytes_before_ = 0;  // the file offset of buffer position 0
+  std::size_t hidden_bytes_ = 0;  // dropped with those line feeds
 };
 
 // The link of one anchor stretch, if it holds a complete one. The stretch
@@ -96,6 +102,10 @@ struct LinkLists {
   std::deque<std::string> urls;
   std::deque<std::string> anchors;
   std::deque<std::size_t> lines;
+  std::deque<std::size_t> offsets;
+  // 0 for a link the network check probes; for a local link, checked
+  // already, its outcome.
+  std::deque<std::uint32_t> local;
 };
 
 // Appends the links of the file at `path` to `lists` and sets `url_count`

@@ -22,4 +22,10 @@ inline constexpr OutcomeCode kReplyTimedOut = 10007;
 // for another name.
 inline constexpr OutcomeCode kSecureConnectionFailed = 10008;
 
+// Local links, checked on disk. Their reasons do not begin with "Error:":
+// they are the page's own faults, not passing network trouble.
+inline constexpr OutcomeCode kLocalFileNotFound = 10100;
+inline constexpr OutcomeCode kLocalAnchorNotFound = 10101;
+inline constexpr OutcomeCode kLocalTargetFound = 10199;  // never a row
+
 }  // namespace quimbel

@@ -60,6 +60,7 @@ struct ProbeOutcome {
   // The host answered with a status line that cannot be read as HTTP (no
   // version or no number), so `reply` holds none of it.
   bool unreadable_reply = false;
+  bool local = false;  // a local link, checked on disk: no transfer at all
   OutcomeCode code = kReplyRead;
 };
 

@@ -127,7 +127,7 @@ TEST_F(CliTest, CannotRun) {
       {{"--timeout", "3", file},
        "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
       {{"--filter", "01", file},
-       "quimbel: the filter must be 66 (or 43 or 65) characters of 0 and 1\n"},
+       "quimbel: the filter must be 68 (or 43, 65 or 66) characters of 0 and 1\n"},
       {{"-j", "0", file}, "quimbel: the parallel probes must be 1 to 256\n"},
       {{"--parallel", "257", file}, "quimbel: the parallel probes must be 1 to 256\n"},
       {{"--per-host", "x", file}, "quimbel: the probes per host must be 1 to 256\n"},

@@ -279,9 +279,11 @@ class GuiTest : public QObject {
     QCOMPARE(dialog.categories()->item(0)->text(), QString("HTTP Code 200 OK"));
     QCOMPARE(dialog.categories()->item(43)->text(), QString("HTTP Code 307 Temporary Redirect"));
     QCOMPARE(dialog.categories()->item(65)->text(), QString("Error: Secure Connection Failed"));
-    QCOMPARE(checked(), 65);  // all but 200
+    QCOMPARE(dialog.categories()->item(67)->text(), QString("Local Anchor Not Found"));
+    QCOMPARE(checked(), 67);  // all but 200
     dialog.PressTypeB();
-    QCOMPARE(checked(), 28);  // 401-415, 10002, the added client errors but 429, and https
+    // 401-415, 10002, the added client errors but 429, https, local links
+    QCOMPARE(checked(), 30);
     QCOMPARE(dialog.parallel(), 32);
     QCOMPARE(dialog.per_host(), 8);
     QCOMPARE(filter.text(), std::string(kTypeBFilter));

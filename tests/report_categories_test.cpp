@@ -88,8 +88,12 @@ TEST(StatusCodeTable, TableIsInFilterOrderWithTheRequiredPrefixes) {
     EXPECT_EQ(StatusCodeTable::CategoryIndex(table[i].code), static_cast<int>(i));
     const std::string reason(table[i].reason);
     // Repair tells connection failures apart by the "Error:" prefix.
+    // Local links' faults are the page's own, never passing network
+    // trouble, so the repair's "Ignore" must not pass them over.
     if (table[i].code < 10000) {
       EXPECT_EQ(reason.rfind("HTTP Code " + std::to_string(table[i].code) + " ", 0), 0u);
+    } else if (table[i].code >= kLocalFileNotFound) {
+      EXPECT_EQ(reason.rfind("Local ", 0), 0u);
     } else {
       EXPECT_EQ(reason.rfind("Error: ", 0), 0u);
     }
@@ -153,22 +157,25 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
   };
   const Case cases[] = {
       {std::string(kDefaultFilter), false, ""},
-      {std::string(66, '?'), false, ""},
+      {std::string(68, '?'), false, ""},
       // An earlier filter keeps its choices and reports the added ones.
       {std::string(43, '0'), false, std::string(43, '0') + added},
       {std::string(43, '?'), false, std::string(43, '?') + added},
-      {std::string(65, '0'), false, std::string(65, '0') + "1"},
+      {std::string(65, '0'), false, std::string(65, '0') + "111"},
+      {std::string(66, '0'), false, std::string(66, '0') + "11"},
       {std::string(42, '1'), true, std::string(kDefaultFilter)},
       {std::string(44, '1'), true, std::string(kDefaultFilter)},
       {std::string(64, '1'), true, std::string(kDefaultFilter)},
       {std::string(67, '1'), true, std::string(kDefaultFilter)},
+      {std::string(69, '1'), true, std::string(kDefaultFilter)},
       {"", true, std::string(kDefaultFilter)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
     const LoadedFilter loaded = LoadFilterText(c.stored);
     EXPECT_EQ(loaded.reset_to_default, c.reset);
-    EXPECT_EQ(loaded.extended, c.stored.size() == 43 || c.stored.size() == 65);
+    const std::size_t length = c.stored.size();
+    EXPECT_EQ(loaded.extended, length == 43 || length == 65 || length == 66);
     EXPECT_EQ(loaded.filter.text(), c.loaded.empty() ? c.stored : c.loaded);
   }
   // An all-"1" filter reports code 200 too.

@@ -26,11 +26,11 @@ std::vector<Link> ScanWithLines(std::string_view text) {
   return scanner.Finish();
 }
 
-// The links without their lines, for the cases about what is taken.
+// The links without their places, for the cases about what is taken.
 std::vector<Link> Scan(std::string_view text) {
   std::vector<Link> links = ScanWithLines(text);
   for (Link& link : links)
-    link.line = 0;
+    link.line = link.offset = 0;
   return links;
 }
 
@@ -241,6 +241,9 @@ TEST(LinkScanner, AgreesWithTheTwoPassMethodOnRandomText) {
       at += n;
     }
     ASSERT_EQ(chunked.Finish(), whole);
+    // A link's offset is where its URL's first letter stands.
+    for (const Link& link : whole)
+      ASSERT_EQ(text.at(link.offset), link.url.at(0));
   }
 }
 

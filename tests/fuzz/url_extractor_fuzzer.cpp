@@ -1,10 +1,13 @@
 // libFuzzer target for link extraction: any bytes must scan without a
-// fault, and the links must not depend on how the bytes were chunked.
+// fault, and the links must not depend on how the bytes were chunked. The
+// page scan of attributes must place every link at a "<" and find the same
+// fragment names whether it collects links or not.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "links/html_links.h"
 #include "links/url_extractor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,6 +31,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   for (const auto& link : expected) {
     if (link.url.empty() || link.anchor.find('\t') != std::string::npos) std::abort();
+    if (link.offset >= size || text[link.offset] != link.url[0]) std::abort();
+  }
+
+  const quimbel::PageScan page = quimbel::ScanPage(text);
+  std::size_t previous = 0;
+  for (const auto& link : page.links) {
+    if (link.offset >= size || text[link.offset] != '<' || link.offset < previous) std::abort();
+    if (link.url.empty() || link.line == 0) std::abort();
+    previous = link.offset;
+  }
+  if (quimbel::ScanPage(text, quimbel::PageScanMode::kFragmentsOnly).fragments != page.fragments) {
+    std::abort();
   }
   return 0;
 }

@@ -1,0 +1,239 @@
+#include "core/local_links.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <filesystem>
+
+#include "core/file_collection.h"
+#include "platform/text_file.h"
+
+namespace quimbel {
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "scheme:" as RFC 3986 spells it.
+bool HasScheme(std::string_view url) {
+  if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  for (const char c : url) {
+    if (c == ':') return true;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Removes "." and ".." segments of `path` (which starts with "/"); ".."
+// never climbs above the first "/".
+std::string RemoveDotSegments(std::string_view path) {
+  std::vector<std::string_view> segments;
+  std::size_t at = 1;
+  bool ends_in_folder = false;
+  while (at <= path.size()) {
+    const std::size_t slash = std::min(path.find('/', at), path.size());
+    const std::string_view segment = path.substr(at, slash - at);
+    ends_in_folder = segment == "." || segment == "..";
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (segment != ".") {
+      segments.push_back(segment);
+    }
+    at = slash + 1;
+  }
+  std::string result;
+  for (const std::string_view segment : segments) {
+    result += '/';
+    result += segment;
+  }
+  if (result.empty() || ends_in_folder) result += '/';
+  return result;
+}
+
+std::string Generic(const std::filesystem::path& path) {
+  return path.lexically_normal().generic_string();
+}
+
+}  // namespace
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '%' && at + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[at + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[at + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(at + 1, 2)), nullptr, 16));
+      at += 2;
+    } else {
+      out += text[at];
+    }
+  }
+  return out;
+}
+
+std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::string& page,
+                                            const LocalLinkOptions& options,
+                                            std::string_view base) {
+  std::string own;
+  if (HasScheme(url)) {
+    // Only the site's own URL is a local one.
+    if (options.site_url.empty() || !StartsWithNoCase(url, options.site_url)) return std::nullopt;
+    std::string_view rest = url.substr(options.site_url.size());
+    while (!rest.empty() && rest.front() == '/')
+      rest.remove_prefix(1);
+    own = "/" + std::string(rest);
+    url = own;
+  } else if (url.substr(0, 2) == "//") {
+    return std::nullopt;  // another host
+  }
+  LocalTarget target;
+  const std::size_t hash = url.find('#');
+  if (hash != npos) target.fragment = std::string(url.substr(hash + 1));
+  const std::string_view path = url.substr(0, std::min(url.find('?'), hash));
+
+  const std::string root = Generic(std::filesystem::absolute(options.site_root));
+  const std::string page_path = Generic(std::filesystem::absolute(page));
+  // The folder relative links start from: the page's, or its base's.
+  std::string folder = Generic(std::filesystem::path(page_path).parent_path());
+  if (!base.empty()) {
+    const auto base_target = ResolveLocalLink(base, page, options);
+    if (!base_target) return std::nullopt;  // the page's links point off the site
+    const bool is_folder = base.back() == '/' || std::filesystem::is_directory(base_target->path);
+    folder = is_folder ? base_target->path
+                       : Generic(std::filesystem::path(base_target->path).parent_path());
+  }
+  if (path.empty()) {
+    target.path = base.empty() ? page_path : folder;
+    return target;
+  }
+  // Dot segments are resolved below the root, so ".." stops there; a page
+  // outside the root is its own floor.
+  const bool under_root = folder == root || folder.rfind(root + "/", 0) == 0;
+  const std::string floor = path.front() == '/' || under_root ? root : folder;
+  const std::string from = path.front() == '/' ? std::string() : folder.substr(floor.size());
+  const std::string joined =
+      RemoveDotSegments(path.front() == '/' ? std::string(path) : from + "/" + std::string(path));
+  target.path = Generic(std::filesystem::path(floor + PercentDecode(joined)));
+  if (joined.back() == '/' && target.path.back() != '/') target.path += '/';
+  return target;
+}
+
+OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string& page,
+                                    const std::unordered_set<std::string>& own) {
+  std::string path = target.path;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return kLocalFileNotFound;
+  if (S_ISDIR(info.st_mode)) {
+    // A folder means its index page.
+    const std::string folder = path.back() == '/' ? path : path + '/';
+    path = folder + "index.html";
+    if (::stat(path.c_str(), &info) != 0) {
+      path = folder + "index.htm";
+      if (::stat(path.c_str(), &info) != 0) return kLocalFileNotFound;
+    }
+  }
+  if (!S_ISREG(info.st_mode) || ::access(path.c_str(), R_OK) != 0) return kLocalFileNotFound;
+  if (!target.fragment || target.fragment->empty()) return kLocalTargetFound;
+  const std::string& fragment = *target.fragment;
+  if (fragment.size() == 3 && StartsWithNoCase(fragment, "top")) return kLocalTargetFound;
+  if (!HasHtmlExtension(path)) return kLocalTargetFound;
+  const bool same_page =
+      Generic(std::filesystem::absolute(path)) == Generic(std::filesystem::absolute(page));
+  const std::unordered_set<std::string>* names = same_page ? &own : FragmentsOf(path);
+  if (names == nullptr) return kLocalFileNotFound;
+  // Browsers match the fragment as written and decoded; ids are
+  // case-sensitive.
+  if (names->count(fragment) || names->count(PercentDecode(fragment))) return kLocalTargetFound;
+  return kLocalAnchorNotFound;
+}
+
+const std::unordered_set<std::string>* LocalLinkChecker::FragmentsOf(const std::string& path) {
+  const std::string key = Generic(std::filesystem::absolute(path));
+  if (const auto found = fragments_.find(key); found != fragments_.end()) {
+    return found->second.get();
+  }
+  std::unique_ptr<std::unordered_set<std::string>> names;
+  if (const auto file = MappedFile::Open(path)) {
+    names = std::make_unique<std::unordered_set<std::string>>(
+        std::move(ScanPage(file->text(), PageScanMode::kFragmentsOnly).fragments));
+  }
+  return fragments_.emplace(key, std::move(names)).first->second.get();
+}
+
+bool LocalLinkChecker::AddLocalLinks(const std::string& path, LinkLists& lists) {
+  const auto file = MappedFile::Open(path);
+  if (!file) return false;
+  PageScan scan = ScanPage(file->text());
+  LinkLists merged;
+  std::size_t taken = 0;  // of the links already in `lists`
+  const auto take_existing_before = [&](std::size_t offset) {
+    while (taken < lists.urls.size() && lists.offsets[taken] < offset) {
+      // A link under the site's own URL is checked on disk instead.
+      if (!options_.site_url.empty() && StartsWithNoCase(lists.urls[taken], options_.site_url)) {
+        ++taken;
+        continue;
+      }
+      merged.urls.push_back(std::move(lists.urls[taken]));
+      merged.anchors.push_back(std::move(lists.anchors[taken]));
+      merged.lines.push_back(lists.lines[taken]);
+      merged.offsets.push_back(lists.offsets[taken]);
+      merged.local.push_back(lists.local[taken]);
+      ++taken;
+    }
+  };
+  for (PageLink& link : scan.links) {
+    if (link.resource && !options_.resources) continue;
+    const auto target = ResolveLocalLink(link.url, path, options_, scan.base);
+    if (!target) continue;
+    take_existing_before(link.offset);
+    merged.urls.push_back(std::move(link.raw));
+    merged.anchors.push_back(link.text.empty() ? std::string(kPlaceholderAnchorName)
+                                               : std::move(link.text));
+    merged.lines.push_back(link.line);
+    merged.offsets.push_back(link.offset);
+    merged.local.push_back(Check(*target, path, scan.fragments));
+  }
+  take_existing_before(std::string_view::npos);
+  lists = std::move(merged);
+  return true;
+}
+
+std::optional<MappedFile> MappedFile::Open(const std::string& path) {
+  FileDescriptor file = OpenForReading(path);
+  if (!file.valid()) return std::nullopt;
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return std::nullopt;
+  if (info.st_size == 0) return MappedFile(nullptr, 0);
+  void* data = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE,
+                      file.get(), 0);
+  if (data == MAP_FAILED) return std::nullopt;
+  ::madvise(data, static_cast<std::size_t>(info.st_size), MADV_SEQUENTIAL);
+  return MappedFile(static_cast<const char*>(data), static_cast<std::size_t>(info.st_size));
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+MappedFile::~MappedFile() {
+  if (data_ != nullptr) ::munmap(const_cast<char*>(data_), size_);
+}
+
+}  // namespace quimbel

@@ -1,0 +1,96 @@
+// Local links: a page's relative and root-relative links (and absolute ones
+// under the site's own URL) resolved to files and checked on disk, with
+// their fragments, at disk speed and without a network.
+//
+// Resolution follows RFC 3986 against the page's own folder; the path's
+// percent-escapes are decoded and the query ignored. Root-relative links
+// resolve against the site root, and ".." never climbs above it. A folder
+// means its index.html or index.htm. A fragment must name an id, or the
+// name of an <a>, in the target page; "#" and "#top" always do, and
+// targets that are no HTML pages are not looked into.
+//
+// A checker belongs to one run on one thread: it caches the fragment names
+// of every target page it has read (names only, not the text), and holds no
+// file open between calls.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "links/html_links.h"
+#include "links/url_extractor.h"
+#include "probe/outcome_code.h"
+
+namespace quimbel {
+
+struct LocalLinkOptions {
+  std::string site_root;  // root-relative links resolve here
+  std::string site_url;   // absolute links that start with it are local
+  bool resources = true;  // check what pages load: images, scripts, style sheets, frames
+};
+
+// Where a local link leads: a file or folder path, and its fragment as
+// written after the "#" (nothing when it has no "#").
+struct LocalTarget {
+  std::string path;
+  std::optional<std::string> fragment;
+};
+
+// The target of `url` found in `page`, or nothing when it is no local link
+// (another scheme or host, or a base that points off the site). `base` is
+// the page's <base href>, if any.
+std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::string& page,
+                                            const LocalLinkOptions& options,
+                                            std::string_view base = {});
+
+// The path with its percent-escapes decoded; a "%" without two hex digits
+// stays as written.
+std::string PercentDecode(std::string_view text);
+
+class LocalLinkChecker {
+ public:
+  explicit LocalLinkChecker(LocalLinkOptions options) : options_(std::move(options)) {}
+
+  const LocalLinkOptions& options() const { return options_; }
+
+  // kLocalTargetFound, kLocalFileNotFound or kLocalAnchorNotFound for a
+  // target of `page`, whose own fragment names are `own`.
+  OutcomeCode Check(const LocalTarget& target, const std::string& page,
+                    const std::unordered_set<std::string>& own);
+
+  // Appends the local links of the page at `path` to `lists` in file
+  // order among the links already there (which carry their lines and
+  // offsets), each with its outcome. False when the page cannot be read.
+  bool AddLocalLinks(const std::string& path, LinkLists& lists);
+
+ private:
+  // The fragment names of a target page, read once; nothing when it cannot
+  // be read.
+  const std::unordered_set<std::string>* FragmentsOf(const std::string& path);
+
+  LocalLinkOptions options_;
+  std::unordered_map<std::string, std::unique_ptr<std::unordered_set<std::string>>> fragments_;
+};
+
+// The text of the file at `path`, mapped read-only, or nothing when it is
+// no readable regular file. Holds no descriptor.
+class MappedFile {
+ public:
+  static std::optional<MappedFile> Open(const std::string& path);
+  MappedFile(MappedFile&& other) noexcept;
+  MappedFile& operator=(MappedFile&&) = delete;
+  ~MappedFile();
+  std::string_view text() const { return {data_, size_}; }
+
+ private:
+  MappedFile(const char* data, std::size_t size) : data_(data), size_(size) {}
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace quimbel

@@ -1,0 +1,316 @@
+#include "links/html_links.h"
+
+#include <libxml/HTMLparser.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+
+namespace quimbel {
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+// An anchor's text longer than this is cut: it is only shown.
+constexpr std::size_t kLongestText = 4096;
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Where "</" + `name` (any case) next starts at or after `from`, or the end.
+std::size_t FindEndTag(std::string_view text, std::size_t from, std::string_view name) {
+  for (std::size_t lt = text.find("</", from); lt != npos; lt = text.find("</", lt + 2)) {
+    if (StartsWithNoCase(text.substr(lt + 2), name)) return lt;
+  }
+  return text.size();
+}
+
+void AppendUtf8(std::string& out, unsigned long code) {
+  if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsSpace(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+// Schemes whose links lead nowhere a checker can go.
+bool IsSkipped(std::string_view url) {
+  for (const std::string_view scheme : {"mailto:", "tel:", "javascript:", "data:"}) {
+    if (StartsWithNoCase(url, scheme)) return true;
+  }
+  return url.empty();
+}
+
+// The attribute that holds a tag's link, or "" for a tag without one.
+std::string_view LinkAttribute(std::string_view tag) {
+  if (tag == "a" || tag == "area" || tag == "link") return "href";
+  static constexpr std::array<std::string_view, 7> kSourced = {
+      "img", "script", "iframe", "source", "embed", "audio", "video"};
+  return std::find(kSourced.begin(), kSourced.end(), tag) != kSourced.end() ? "src" : "";
+}
+
+// An anchor's text as the results list shows it: line breaks removed, tabs
+// made blanks, trimmed.
+std::string AnchorText(std::string_view raw) {
+  std::string text;
+  for (const char c : raw.substr(0, kLongestText)) {
+    if (c == '\r' || c == '\n') continue;
+    text += c == '\t' ? ' ' : c;
+  }
+  return std::string(Trim(text));
+}
+
+struct Attribute {
+  std::string_view name;  // as written
+  std::string_view value;
+};
+
+class Tokenizer {
+ public:
+  Tokenizer(std::string_view text, PageScanMode mode) : text_(text), mode_(mode) {}
+
+  PageScan Run() {
+    std::size_t at = 0;
+    while (at < text_.size()) {
+      const std::size_t lt = text_.find('<', at);
+      if (lt == npos) break;
+      at = Token(lt);
+    }
+    CloseAnchor(text_.size());
+    return std::move(scan_);
+  }
+
+ private:
+  // Reads the token at the "<" at `lt`; where reading goes on.
+  std::size_t Token(std::size_t lt) {
+    const std::string_view rest = text_.substr(lt);
+    if (rest.substr(0, 4) == "<!--") {
+      const std::size_t end = text_.find("-->", lt + 4);
+      return end == npos ? text_.size() : end + 3;
+    }
+    if (rest.size() < 2) return text_.size();
+    const char next = rest[1];
+    if (next == '!' || next == '?') return After('>', lt + 2);
+    if (next == '/') {
+      if (StartsWithNoCase(rest.substr(2), "a") &&
+          (rest.size() == 3 || !std::isalnum(static_cast<unsigned char>(rest[3])))) {
+        CloseAnchor(lt);
+      }
+      return After('>', lt + 2);
+    }
+    if (!std::isalpha(static_cast<unsigned char>(next))) return lt + 1;
+    return StartTag(lt);
+  }
+
+  std::size_t After(char c, std::size_t from) const {
+    const std::size_t found = text_.find(c, from);
+    return found == npos ? text_.size() : found + 1;
+  }
+
+  std::size_t StartTag(std::size_t lt) {
+    std::size_t at = lt + 1;
+    std::string tag;
+    while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '/' && text_[at] != '>') {
+      tag += Lower(text_[at++]);
+    }
+    attributes_.clear();
+    while (at < text_.size()) {
+      while (at < text_.size() && (IsSpace(text_[at]) || text_[at] == '/'))
+        ++at;
+      if (at >= text_.size() || text_[at] == '>') break;
+      const std::size_t name_begin = at;
+      while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '=' && text_[at] != '>' &&
+             text_[at] != '/') {
+        ++at;
+      }
+      Attribute attribute{text_.substr(name_begin, std::max<std::size_t>(at - name_begin, 1)), {}};
+      if (at == name_begin) ++at;  // a lone "=" names nothing
+      while (at < text_.size() && IsSpace(text_[at]))
+        ++at;
+      if (at < text_.size() && text_[at] == '=') {
+        ++at;
+        while (at < text_.size() && IsSpace(text_[at]))
+          ++at;
+        if (at < text_.size() && (text_[at] == '"' || text_[at] == '\'')) {
+          const char quote = text_[at];
+          const std::size_t close = text_.find(quote, at + 1);
+          const std::size_t end = close == npos ? text_.size() : close;
+          attribute.value = text_.substr(at + 1, end - at - 1);
+          at = close == npos ? end : end + 1;
+        } else {
+          const std::size_t begin = at;
+          while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '>')
+            ++at;
+          attribute.value = text_.substr(begin, at - begin);
+        }
+      }
+      attributes_.push_back(attribute);
+    }
+    const std::size_t tag_end = std::min(at + 1, text_.size());
+    Take(tag, lt, tag_end);
+    // Script and style text is no markup.
+    if (tag == "script" || tag == "style") return FindEndTag(text_, tag_end, tag);
+    return tag_end;
+  }
+
+  const Attribute* Find(std::string_view name) const {
+    for (const Attribute& attribute : attributes_) {
+      if (attribute.name.size() == name.size() && StartsWithNoCase(attribute.name, name)) {
+        return &attribute;
+      }
+    }
+    return nullptr;
+  }
+
+  void Take(const std::string& tag, std::size_t lt, std::size_t tag_end) {
+    if (tag == "a") CloseAnchor(lt);
+    if (const Attribute* id = Find("id"))
+      scan_.fragments.insert(DecodeCharacterReferences(id->value));
+    if (tag == "a") {
+      if (const Attribute* name = Find("name")) {
+        scan_.fragments.insert(DecodeCharacterReferences(name->value));
+      }
+    }
+    if (mode_ == PageScanMode::kFragmentsOnly) return;
+    if (tag == "base" && scan_.base.empty()) {
+      if (const Attribute* href = Find("href")) {
+        scan_.base = std::string(Trim(DecodeCharacterReferences(href->value)));
+      }
+    }
+    const std::string_view holder = LinkAttribute(tag);
+    if (holder.empty()) return;
+    const Attribute* value = Find(holder);
+    if (value == nullptr) return;
+    PageLink link;
+    link.url = std::string(Trim(DecodeCharacterReferences(value->value)));
+    if (IsSkipped(link.url)) return;
+    link.raw = std::string(Trim(value->value));
+    link.tag = tag;
+    link.offset = lt;
+    link.line = LineAt(lt);
+    link.resource = tag != "a" && tag != "area";
+    if (tag == "a") {
+      open_anchor_ = scan_.links.size();
+      anchor_text_begin_ = tag_end;
+    } else {
+      const Attribute* alt = Find("alt");
+      if (alt == nullptr || alt->value.empty()) alt = Find("title");
+      link.text = alt != nullptr && !alt->value.empty()
+                      ? AnchorText(DecodeCharacterReferences(alt->value))
+                      : tag;
+    }
+    scan_.links.push_back(std::move(link));
+  }
+
+  // Ends the text of the open anchor at `end`.
+  void CloseAnchor(std::size_t end) {
+    if (open_anchor_ == npos) return;
+    const std::size_t begin = std::min(anchor_text_begin_, end);
+    scan_.links[open_anchor_].text = AnchorText(text_.substr(begin, end - begin));
+    open_anchor_ = npos;
+  }
+
+  std::size_t LineAt(std::size_t at) {
+    line_ +=
+        static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(line_at_),
+                                            text_.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    line_at_ = at;
+    return line_;
+  }
+
+  std::string_view text_;
+  PageScanMode mode_;
+  PageScan scan_;
+  std::vector<Attribute> attributes_;
+  std::size_t open_anchor_ = npos;
+  std::size_t anchor_text_begin_ = 0;
+  std::size_t line_ = 1;
+  std::size_t line_at_ = 0;
+};
+
+}  // namespace
+
+std::string DecodeCharacterReferences(std::string_view value) {
+  if (value.find('&') == npos) return std::string(value);
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t at = 0; at < value.size();) {
+    if (value[at] != '&') {
+      out += value[at++];
+      continue;
+    }
+    std::size_t end = at + 1;
+    if (end < value.size() && value[end] == '#') {
+      const bool hex = end + 1 < value.size() && (value[end + 1] == 'x' || value[end + 1] == 'X');
+      std::size_t digit = end + (hex ? 2 : 1);
+      unsigned long code = 0;
+      const std::size_t first = digit;
+      while (digit < value.size() && digit - first < 8 &&
+             (hex ? std::isxdigit(static_cast<unsigned char>(value[digit]))
+                  : std::isdigit(static_cast<unsigned char>(value[digit])))) {
+        const char c = Lower(value[digit++]);
+        code =
+            code * (hex ? 16 : 10) + static_cast<unsigned long>(c <= '9' ? c - '0' : c - 'a' + 10);
+      }
+      if (digit > first) {
+        AppendUtf8(out, code);
+        at = digit < value.size() && value[digit] == ';' ? digit + 1 : digit;
+        continue;
+      }
+    } else {
+      while (end < value.size() && end - at <= 32 &&
+             std::isalnum(static_cast<unsigned char>(value[end]))) {
+        ++end;
+      }
+      if (end < value.size() && value[end] == ';' && end > at + 1) {
+        const std::string name(value.substr(at + 1, end - at - 1));
+        if (const htmlEntityDesc* entity =
+                htmlEntityLookup(reinterpret_cast<const xmlChar*>(name.c_str()))) {
+          AppendUtf8(out, entity->value);
+          at = end + 1;
+          continue;
+        }
+      }
+    }
+    out += value[at++];  // not a reference: the "&" stands for itself
+  }
+  return out;
+}
+
+PageScan ScanPage(std::string_view text, PageScanMode mode) {
+  return Tokenizer(text, mode).Run();
+}
+
+}  // namespace quimbel
