@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 
 #include "core/file_collection.h"
@@ -39,8 +40,8 @@ bool HasScheme(std::string_view url) {
   return false;
 }
 
-// Removes "." and ".." segments of `path` (which starts with "/"); ".."
-// never climbs above the first "/".
+// Removes "." and ".." segments, and empty ones, of `path` (which starts
+// with "/"); ".." never climbs above the first "/".
 std::string RemoveDotSegments(std::string_view path) {
   std::vector<std::string_view> segments;
   std::size_t at = 1;
@@ -48,10 +49,10 @@ std::string RemoveDotSegments(std::string_view path) {
   while (at <= path.size()) {
     const std::size_t slash = std::min(path.find('/', at), path.size());
     const std::string_view segment = path.substr(at, slash - at);
-    ends_in_folder = segment == "." || segment == "..";
+    ends_in_folder = segment == "." || segment == ".." || (segment.empty() && slash == path.size());
     if (segment == "..") {
       if (!segments.empty()) segments.pop_back();
-    } else if (segment != ".") {
+    } else if (segment != "." && !segment.empty()) {
       segments.push_back(segment);
     }
     at = slash + 1;
@@ -87,9 +88,29 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
-std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::string& page,
-                                            const LocalLinkOptions& options,
-                                            std::string_view base) {
+PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std::string_view base) {
+  PagePlace place;
+  place.root = Generic(std::filesystem::absolute(options.site_root));
+  if (place.root.size() > 1 && place.root.back() == '/') place.root.pop_back();
+  place.page = Generic(std::filesystem::absolute(page));
+  place.folder = Generic(std::filesystem::path(place.page).parent_path());
+  if (!base.empty()) {
+    const auto base_target = ResolveLocalLink(base, place, options);
+    if (!base_target) {
+      place.off_site = true;  // the page's relative links point off the site
+      return place;
+    }
+    const bool is_folder = base.back() == '/' || std::filesystem::is_directory(base_target->path);
+    place.folder = is_folder ? base_target->path
+                             : Generic(std::filesystem::path(base_target->path).parent_path());
+    if (place.folder.size() > 1 && place.folder.back() == '/') place.folder.pop_back();
+    place.has_base = true;
+  }
+  return place;
+}
+
+std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlace& place,
+                                            const LocalLinkOptions& options) {
   std::string own;
   if (HasScheme(url)) {
     // Only the site's own URL is a local one.
@@ -106,56 +127,44 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
   const std::size_t hash = url.find('#');
   if (hash != npos) target.fragment = std::string(url.substr(hash + 1));
   const std::string_view path = url.substr(0, std::min(url.find('?'), hash));
-
-  const std::string root = Generic(std::filesystem::absolute(options.site_root));
-  const std::string page_path = Generic(std::filesystem::absolute(page));
-  // The folder relative links start from: the page's, or its base's.
-  std::string folder = Generic(std::filesystem::path(page_path).parent_path());
-  if (!base.empty()) {
-    const auto base_target = ResolveLocalLink(base, page, options);
-    if (!base_target) return std::nullopt;  // the page's links point off the site
-    const bool is_folder = base.back() == '/' || std::filesystem::is_directory(base_target->path);
-    folder = is_folder ? base_target->path
-                       : Generic(std::filesystem::path(base_target->path).parent_path());
-  }
+  const bool rooted = !path.empty() && path.front() == '/';
+  if (place.off_site && !rooted) return std::nullopt;
   if (path.empty()) {
-    target.path = base.empty() ? page_path : folder;
+    target.path = place.has_base ? place.folder : place.page;
     return target;
   }
   // Dot segments are resolved below the root, so ".." stops there; a page
-  // outside the root is its own floor.
-  const bool under_root = folder == root || folder.rfind(root + "/", 0) == 0;
-  const std::string floor = path.front() == '/' || under_root ? root : folder;
-  const std::string from = path.front() == '/' ? std::string() : folder.substr(floor.size());
+  // outside the root is its own floor. Escaped dots count as dots, as in
+  // browsers.
+  const std::string& folder = place.folder;
+  const std::string& root = place.root;
+  const bool under_root =
+      folder == root || (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0 &&
+                         (root == "/" || folder[root.size()] == '/'));
+  const std::string& floor = rooted || under_root ? root : folder;
+  const std::string from = rooted ? std::string() : folder.substr(floor == "/" ? 0 : floor.size());
   const std::string joined =
-      RemoveDotSegments(path.front() == '/' ? std::string(path) : from + "/" + std::string(path));
-  target.path = Generic(std::filesystem::path(floor + PercentDecode(joined)));
-  if (joined.back() == '/' && target.path.back() != '/') target.path += '/';
+      RemoveDotSegments(PercentDecode(rooted ? std::string(path) : from + "/" + std::string(path)));
+  target.path = floor == "/" ? joined : floor + joined;
   return target;
+}
+
+std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::string& page,
+                                            const LocalLinkOptions& options,
+                                            std::string_view base) {
+  return ResolveLocalLink(url, PlaceOf(page, options, base), options);
 }
 
 OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string& page,
                                     const std::unordered_set<std::string>& own) {
-  std::string path = target.path;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return kLocalFileNotFound;
-  if (S_ISDIR(info.st_mode)) {
-    // A folder means its index page.
-    const std::string folder = path.back() == '/' ? path : path + '/';
-    path = folder + "index.html";
-    if (::stat(path.c_str(), &info) != 0) {
-      path = folder + "index.htm";
-      if (::stat(path.c_str(), &info) != 0) return kLocalFileNotFound;
-    }
-  }
-  if (!S_ISREG(info.st_mode) || ::access(path.c_str(), R_OK) != 0) return kLocalFileNotFound;
+  const std::string* file = FileOf(target.path);
+  if (file == nullptr) return kLocalFileNotFound;
+  const std::string& path = *file;
   if (!target.fragment || target.fragment->empty()) return kLocalTargetFound;
   const std::string& fragment = *target.fragment;
   if (fragment.size() == 3 && StartsWithNoCase(fragment, "top")) return kLocalTargetFound;
   if (!HasHtmlExtension(path)) return kLocalTargetFound;
-  const bool same_page =
-      Generic(std::filesystem::absolute(path)) == Generic(std::filesystem::absolute(page));
-  const std::unordered_set<std::string>* names = same_page ? &own : FragmentsOf(path);
+  const std::unordered_set<std::string>* names = path == page ? &own : FragmentsOf(path);
   if (names == nullptr) return kLocalFileNotFound;
   // Browsers match the fragment as written and decoded; ids are
   // case-sensitive.
@@ -163,8 +172,31 @@ OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string
   return kLocalAnchorNotFound;
 }
 
+const std::string* LocalLinkChecker::FileOf(const std::string& target) {
+  if (const auto found = files_.find(target); found != files_.end()) {
+    return found->second ? &*found->second : nullptr;
+  }
+  std::optional<std::string> file;
+  std::string path = target;
+  struct stat info {};
+  bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
+    // A folder means its index page.
+    const std::string folder = path.back() == '/' ? path : path + '/';
+    path = folder + "index.html";
+    exists = ::stat(path.c_str(), &info) == 0;
+    if (!exists) {
+      path = folder + "index.htm";
+      exists = ::stat(path.c_str(), &info) == 0;
+    }
+  }
+  if (exists && S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0) file = path;
+  const auto& stored = files_.emplace(target, std::move(file)).first->second;
+  return stored ? &*stored : nullptr;
+}
+
 const std::unordered_set<std::string>* LocalLinkChecker::FragmentsOf(const std::string& path) {
-  const std::string key = Generic(std::filesystem::absolute(path));
+  const std::string& key = path;
   if (const auto found = fragments_.find(key); found != fragments_.end()) {
     return found->second.get();
   }
@@ -179,7 +211,14 @@ const std::unordered_set<std::string>* LocalLinkChecker::FragmentsOf(const std::
 bool LocalLinkChecker::AddLocalLinks(const std::string& path, LinkLists& lists) {
   const auto file = MappedFile::Open(path);
   if (!file) return false;
-  PageScan scan = ScanPage(file->text());
+  AddLocalLinks(path, file->text(), lists);
+  return true;
+}
+
+void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view text,
+                                     LinkLists& lists) {
+  PageScan scan = ScanPage(text);
+  const PagePlace place = PlaceOf(path, options_, scan.base);
   LinkLists merged;
   std::size_t taken = 0;  // of the links already in `lists`
   const auto take_existing_before = [&](std::size_t offset) {
@@ -199,7 +238,7 @@ bool LocalLinkChecker::AddLocalLinks(const std::string& path, LinkLists& lists) 
   };
   for (PageLink& link : scan.links) {
     if (link.resource && !options_.resources) continue;
-    const auto target = ResolveLocalLink(link.url, path, options_, scan.base);
+    const auto target = ResolveLocalLink(link.url, place, options_);
     if (!target) continue;
     take_existing_before(link.offset);
     merged.urls.push_back(std::move(link.raw));
@@ -207,11 +246,10 @@ bool LocalLinkChecker::AddLocalLinks(const std::string& path, LinkLists& lists) 
                                                : std::move(link.text));
     merged.lines.push_back(link.line);
     merged.offsets.push_back(link.offset);
-    merged.local.push_back(Check(*target, path, scan.fragments));
+    merged.local.push_back(Check(*target, place.page, scan.fragments));
   }
   take_existing_before(std::string_view::npos);
   lists = std::move(merged);
-  return true;
 }
 
 std::optional<MappedFile> MappedFile::Open(const std::string& path) {
@@ -219,21 +257,35 @@ std::optional<MappedFile> MappedFile::Open(const std::string& path) {
   if (!file.valid()) return std::nullopt;
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return std::nullopt;
-  if (info.st_size == 0) return MappedFile(nullptr, 0);
+  const auto size = static_cast<std::size_t>(info.st_size);
+  constexpr std::size_t kLargestRead = 4 << 20;
+  if (size <= kLargestRead) {
+    thread_local std::string buffer;
+    buffer.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+      const ssize_t n = ::read(file.get(), buffer.data() + got, size - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return std::nullopt;
+      if (n == 0) break;  // shorter than it was: what is there
+      got += static_cast<std::size_t>(n);
+    }
+    return MappedFile(buffer.data(), got, false);
+  }
   void* data = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE,
                       file.get(), 0);
   if (data == MAP_FAILED) return std::nullopt;
-  ::madvise(data, static_cast<std::size_t>(info.st_size), MADV_SEQUENTIAL);
-  return MappedFile(static_cast<const char*>(data), static_cast<std::size_t>(info.st_size));
+  ::madvise(data, size, MADV_SEQUENTIAL);
+  return MappedFile(static_cast<const char*>(data), size, true);
 }
 
-MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+  other.mapped_ = false;
 }
 
 MappedFile::~MappedFile() {
-  if (data_ != nullptr) ::munmap(const_cast<char*>(data_), size_);
+  if (mapped_) ::munmap(const_cast<char*>(data_), size_);
 }
 
 }  // namespace quimbel

@@ -41,9 +41,22 @@ struct LocalTarget {
   std::optional<std::string> fragment;
 };
 
-// The target of `url` found in `page`, or nothing when it is no local link
+// Where a page's relative links start, worked out once per page.
+struct PagePlace {
+  std::string root;       // the site root, absolute
+  std::string page;       // the page, absolute
+  std::string folder;     // where relative links start: the page's folder, or its base's
+  bool has_base = false;  // a <base href> on the site moved `folder`
+  bool off_site = false;  // a <base href> points off the site
+};
+PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options,
+                  std::string_view base = {});
+
+// The target of `url` found in a page, or nothing when it is no local link
 // (another scheme or host, or a base that points off the site). `base` is
 // the page's <base href>, if any.
+std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlace& place,
+                                            const LocalLinkOptions& options);
 std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::string& page,
                                             const LocalLinkOptions& options,
                                             std::string_view base = {});
@@ -59,26 +72,34 @@ class LocalLinkChecker {
   const LocalLinkOptions& options() const { return options_; }
 
   // kLocalTargetFound, kLocalFileNotFound or kLocalAnchorNotFound for a
-  // target of `page`, whose own fragment names are `own`.
+  // target of `page` (absolute), whose own fragment names are `own`.
   OutcomeCode Check(const LocalTarget& target, const std::string& page,
                     const std::unordered_set<std::string>& own);
 
-  // Appends the local links of the page at `path` to `lists` in file
-  // order among the links already there (which carry their lines and
-  // offsets), each with its outcome. False when the page cannot be read.
+  // Adds the local links of the page at `path` to `lists` in file order
+  // among the links already there (which carry their lines and offsets),
+  // each with its outcome. False when the page cannot be read.
   bool AddLocalLinks(const std::string& path, LinkLists& lists);
+  // The same for the page's text, already read.
+  void AddLocalLinks(const std::string& path, std::string_view text, LinkLists& lists);
 
  private:
+  // The readable regular file a target path means (a folder's index
+  // page), looked up once; nothing when there is none.
+  const std::string* FileOf(const std::string& target);
   // The fragment names of a target page, read once; nothing when it cannot
   // be read.
   const std::unordered_set<std::string>* FragmentsOf(const std::string& path);
 
   LocalLinkOptions options_;
+  std::unordered_map<std::string, std::optional<std::string>> files_;
   std::unordered_map<std::string, std::unique_ptr<std::unordered_set<std::string>>> fragments_;
 };
 
-// The text of the file at `path`, mapped read-only, or nothing when it is
-// no readable regular file. Holds no descriptor.
+// The text of the file at `path`, or nothing when it is no readable regular
+// file. Holds no descriptor. A small file is read into a buffer of this
+// thread that the next Open() reuses (mapping and unmapping each small
+// page would cost more than reading it); a large one is mapped read-only.
 class MappedFile {
  public:
   static std::optional<MappedFile> Open(const std::string& path);
@@ -88,9 +109,11 @@ class MappedFile {
   std::string_view text() const { return {data_, size_}; }
 
  private:
-  MappedFile(const char* data, std::size_t size) : data_(data), size_(size) {}
+  MappedFile(const char* data, std::size_t size, bool mapped)
+      : data_(data), size_(size), mapped_(mapped) {}
   const char* data_ = nullptr;
   std::size_t size_ = 0;
+  bool mapped_ = false;
 };
 
 }  // namespace quimbel

@@ -203,8 +203,13 @@ void RunController::Dispatch() {
 
 bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
                                     std::size_t& url_count) {
-  if (!ExtractUrls(path, lists, url_count)) return false;
-  if (local_checker_ && local_checker_->AddLocalLinks(path, lists)) url_count = lists.urls.size();
+  if (!local_checker_) return ExtractUrls(path, lists, url_count);
+  // One read serves both scans.
+  const auto file = MappedFile::Open(path);
+  if (!file) return false;
+  ExtractUrlsFromText(file->text(), lists, url_count);
+  local_checker_->AddLocalLinks(path, file->text(), lists);
+  url_count = lists.urls.size();
   return true;
 }
 

@@ -328,6 +328,20 @@ std::string CannotOpenFileMessage(const std::string& path) {
   return "Error: Cannot open file:\n\n" + path;
 }
 
+namespace {
+
+void AppendLinks(std::vector<Link> links, LinkLists& lists) {
+  for (Link& link : links) {
+    lists.urls.push_back(std::move(link.url));
+    lists.anchors.push_back(std::move(link.anchor));
+    lists.lines.push_back(link.line);
+    lists.offsets.push_back(link.offset);
+    lists.local.push_back(0);
+  }
+}
+
+}  // namespace
+
 bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count) {
   // Only a regular file: a fifo or device would block or never end.
   FileDescriptor file = OpenForReading(path);
@@ -349,15 +363,19 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
     if (got == 0) break;
     scanner.Commit(static_cast<std::size_t>(got));
   }
-  for (Link& link : scanner.Finish()) {
-    lists.urls.push_back(std::move(link.url));
-    lists.anchors.push_back(std::move(link.anchor));
-    lists.lines.push_back(link.line);
-    lists.offsets.push_back(link.offset);
-    lists.local.push_back(0);
-  }
+  AppendLinks(scanner.Finish(), lists);
   url_count = lists.urls.size();
   return true;
+}
+
+void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count) {
+  thread_local LinkScanner scanner;
+  // In pieces, so the scanner holds no more than it does for a file.
+  constexpr std::size_t kChunk = 1 << 16;
+  for (std::size_t at = 0; at < text.size(); at += kChunk)
+    scanner.Feed(text.substr(at, kChunk));
+  AppendLinks(scanner.Finish(), lists);
+  url_count = lists.urls.size();
 }
 
 }  // namespace quimbel

@@ -113,6 +113,9 @@ struct LinkLists {
 // cannot be read leaves the lists as they were and gives false.
 bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count);
 
+// The same for a file's text already in memory.
+void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count);
+
 // What the run shows when ExtractUrls() fails.
 std::string CannotOpenFileMessage(const std::string& path);
 
