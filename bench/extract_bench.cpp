@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   const bool local = argc > 2 && std::strcmp(argv[2], "--local") == 0;
   quimbel::LocalLinkChecker checker({argv[1], "", true});
   std::size_t links = 0;
+  std::size_t broken = 0;  // local links whose target or fragment is missing
   const auto start = std::chrono::steady_clock::now();
   for (const auto& file : files) {
     quimbel::LinkLists lists;
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
       if (const auto text = quimbel::MappedFile::Open(file)) {
         quimbel::ExtractUrlsFromText(text->text(), lists, count);
         checker.AddLocalLinks(file, text->text(), lists);
+        for (const std::uint32_t outcome : lists.local)
+          broken += outcome == quimbel::kLocalFileNotFound || outcome == quimbel::kLocalAnchorNotFound;
       }
     } else {
       quimbel::ExtractUrls(file, lists, count);
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
     links += lists.urls.size();
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  std::cout << files.size() << " files " << links << " links " << took.count() << " seconds\n";
+  std::cout << files.size() << " files " << links << " links " << took.count() << " seconds";
+  if (local) std::cout << " " << broken << " broken local links";
+  std::cout << "\n";
   return 0;
 }
