@@ -206,6 +206,7 @@ void ResultsView::SelectFiles() {
   if (!chosen) return;
   controller_->SetFunction(chosen->function);
   if (!AcceptFileSelection(settings_, *chosen, prompter)) return;
+  controller_->SetLocalLinkOptions({chosen->site_root, chosen->site_url, chosen->resources});
   const RunScope scope{chosen->recurse, chosen->all_files,
                        chosen->filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
   if (chosen->function == Function::kTestUrls) {

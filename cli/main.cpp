@@ -283,8 +283,12 @@ bool PathExists(const Options& options, ConfigStore& config, CliHost& host) {
   SettingsStore settings(read_only);
   const FileSelection selection{options.path,
                                 options.purge ? Function::kRemoveComments : Function::kTestUrls,
-                                options.scope.all_files, options.scope.recurse,
-                                options.scope.filter == ExtensionFilter::kHtmlOnly};
+                                options.scope.all_files,
+                                options.scope.recurse,
+                                options.scope.filter == ExtensionFilter::kHtmlOnly,
+                                options.local.site_root,
+                                options.local.site_url,
+                                options.local.resources};
   return AcceptFileSelection(settings, selection, host);
 }
 

@@ -51,6 +51,9 @@ inline constexpr IntSetting kFunction{"FileSel", "Function", 0};
 inline constexpr IntSetting kRecurse{"FileSel", "Recurse", 0};
 inline constexpr IntSetting kAllFiles{"FileSel", "AllFiles", 0};
 inline constexpr IntSetting kFileSelFilter{"FileSel", "Filter", 0};
+inline constexpr TextSetting kSiteRoot{"FileSel", "SiteRoot", ""};
+inline constexpr TextSetting kSiteUrl{"FileSel", "SiteUrl", ""};
+inline constexpr IntSetting kResources{"FileSel", "Resources", 1};
 
 inline constexpr IntSetting kRepairType{"Repair", "Type", 0};
 inline constexpr IntSetting kRepairSave{"Repair", "Save", 1};

@@ -101,6 +101,9 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
   selection.recurse = settings.Get(settings::kRecurse) != 0;
   selection.all_files = settings.Get(settings::kAllFiles) != 0;
   selection.filter = settings.Get(settings::kFileSelFilter) != 0;
+  selection.site_root = settings.Get(settings::kSiteRoot);
+  selection.site_url = settings.Get(settings::kSiteUrl);
+  selection.resources = settings.Get(settings::kResources) != 0;
   if (selection.recurse && !selection.all_files) {
     selection.recurse = false;
     settings.Set(settings::kRecurse, 0);
@@ -114,7 +117,14 @@ bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection
   settings.Set(settings::kRecurse, selection.recurse ? 1 : 0);
   settings.Set(settings::kAllFiles, selection.all_files ? 1 : 0);
   settings.Set(settings::kFileSelFilter, selection.filter ? 1 : 0);
+  settings.Set(settings::kSiteRoot, selection.site_root);
+  settings.Set(settings::kSiteUrl, selection.site_url);
+  settings.Set(settings::kResources, selection.resources ? 1 : 0);
   std::error_code error;
+  if (!selection.site_root.empty() && !std::filesystem::is_directory(selection.site_root, error)) {
+    prompter.ShowMessage("The site root is not a folder", MessageIcon::kExclamation);
+    return false;
+  }
   if (selection.all_files) {
     if (!std::filesystem::is_directory(selection.path, error)) {
       prompter.ShowMessage(

@@ -55,6 +55,11 @@ struct FileSelection {
   bool all_files = false;
   bool recurse = false;
   bool filter = false;
+  // Local links: where root-relative links lead (empty: the folder tested),
+  // the site's own URL, and whether what pages load is checked.
+  std::string site_root = {};
+  std::string site_url = {};
+  bool resources = true;
   bool operator==(const FileSelection&) const = default;
 };
 enum class ScopeBox { kAllFiles, kRecurse };

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,6 +57,25 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   options_column->addWidget(new QLabel(QString::fromStdString(note), options));
   layout->addWidget(options);
 
+  auto* local = new QGroupBox("Local Links", this);
+  auto* local_grid = new QGridLayout(local);
+  site_root_ = new QLineEdit(local);
+  site_root_->setPlaceholderText("the folder tested");
+  site_url_ = new QLineEdit(local);
+  site_url_->setPlaceholderText("https://www.example.com/");
+  auto* root_label = new QLabel("Site &root:", local);
+  root_label->setBuddy(site_root_);
+  auto* url_label = new QLabel("Site &URL:", local);
+  url_label->setBuddy(site_url_);
+  url_label->setToolTip("Links that start with it are checked as files under the site root");
+  resources_ = new QCheckBox("Check images, scripts, style sheets and frames", local);
+  local_grid->addWidget(root_label, 0, 0);
+  local_grid->addWidget(site_root_, 0, 1);
+  local_grid->addWidget(url_label, 1, 0);
+  local_grid->addWidget(site_url_, 1, 1);
+  local_grid->addWidget(resources_, 2, 0, 1, 2);
+  layout->addWidget(local);
+
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
   ok_->setDefault(true);
@@ -98,11 +118,20 @@ void FileSelectionDialog::Show(const FileSelection& values) {
   all_files_->setChecked(values.all_files);
   recurse_->setChecked(values.recurse);
   filter_->setChecked(values.filter);
+  site_root_->setText(QString::fromStdString(values.site_root));
+  site_url_->setText(QString::fromStdString(values.site_url));
+  resources_->setChecked(values.resources);
 }
 
 FileSelection FileSelectionDialog::values() const {
-  return {path_->text().toStdString(), static_cast<Function>(function_->checkedId()),
-          all_files_->isChecked(), recurse_->isChecked(), filter_->isChecked()};
+  return {path_->text().toStdString(),
+          static_cast<Function>(function_->checkedId()),
+          all_files_->isChecked(),
+          recurse_->isChecked(),
+          filter_->isChecked(),
+          site_root_->text().trimmed().toStdString(),
+          site_url_->text().trimmed().toStdString(),
+          resources_->isChecked()};
 }
 
 void FileSelectionDialog::Browse() {

@@ -31,6 +31,9 @@ class FileSelectionDialog : public QDialog {
   QCheckBox* all_files_box() const { return all_files_; }
   QCheckBox* recurse_box() const { return recurse_; }
   QPushButton* browse_button() const { return browse_; }
+  QLineEdit* site_root_field() const { return site_root_; }
+  QLineEdit* site_url_field() const { return site_url_; }
+  QCheckBox* resources_box() const { return resources_; }
 
  private:
   void Show(const FileSelection& values);
@@ -42,6 +45,9 @@ class FileSelectionDialog : public QDialog {
   QCheckBox* all_files_;
   QCheckBox* recurse_;
   QCheckBox* filter_;
+  QLineEdit* site_root_;
+  QLineEdit* site_url_;
+  QCheckBox* resources_;
   QPushButton* browse_;
   QPushButton* ok_;
 };

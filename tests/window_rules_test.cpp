@@ -172,6 +172,17 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   EXPECT_TRUE(
       AcceptFileSelection(settings_, {file, Function::kTestUrls, false, false, true}, prompter));
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), file);
+
+  // The local-link choices are kept with the others; a site root must be a
+  // folder.
+  const FileSelection local{file, Function::kTestUrls,         false, false, false,
+                            file, "https://www.example.test/", false};
+  EXPECT_FALSE(AcceptFileSelection(settings_, local, prompter));
+  EXPECT_EQ(prompter.messages.back(), "The site root is not a folder");
+  FileSelection fixed = local;
+  fixed.site_root = folder.path().string();
+  EXPECT_TRUE(AcceptFileSelection(settings_, fixed, prompter));
+  EXPECT_EQ(LoadFileSelection(settings_, "/current"), fixed);
 }
 
 }  // namespace
