@@ -303,9 +303,19 @@ void ResultsView::OpenResultUrl(const std::string& text) {
 }
 
 void ResultsView::GoToUrl() {
-  if (const auto row = FirstSelectedRow()) {
-    OpenResultUrl(results().row(*row).text(ResultColumn::kUrl));
+  const auto row = FirstSelectedRow();
+  if (!row) return;
+  const ResultRow& r = results().row(*row);
+  // A local link opens its file, or the folder it should be in.
+  if (r.text(ResultColumn::kReason).rfind("Local ", 0) == 0) {
+    if (const auto path =
+            LocalLinkOpenPath(r.text(ResultColumn::kUrl), r.text(ResultColumn::kFileName),
+                              controller_->run_local_link_options())) {
+      open_url(QUrl::fromLocalFile(QString::fromStdString(*path)));
+    }
+    return;
   }
+  OpenResultUrl(r.text(ResultColumn::kUrl));
 }
 
 void ResultsView::GoToAlternateUrl() {

@@ -155,6 +155,21 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
   return ResolveLocalLink(url, PlaceOf(page, options, base), options);
 }
 
+std::optional<std::string> LocalLinkOpenPath(const std::string& written, const std::string& page,
+                                             const LocalLinkOptions& options) {
+  std::string base;
+  if (const auto file = MappedFile::Open(page)) base = ScanPage(file->text()).base;
+  const auto target =
+      ResolveLocalLink(DecodeCharacterReferences(written), PlaceOf(page, options, base), options);
+  if (!target) return std::nullopt;
+  std::error_code error;
+  for (std::filesystem::path path = target->path; !path.empty(); path = path.parent_path()) {
+    if (std::filesystem::exists(path, error)) return Generic(path);
+    if (path == path.parent_path()) break;
+  }
+  return std::nullopt;
+}
+
 OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string& page,
                                     const std::unordered_set<std::string>& own) {
   const std::string* file = FileOf(target.path);

@@ -94,6 +94,7 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
                           ? path
                           : std::filesystem::path(path).parent_path().string();
   }
+  run_local_options_ = local;
   local_checker_ = std::make_unique<LocalLinkChecker>(std::move(local));
   error_count_ = -1;
   unknown_error_seen_ = false;

@@ -77,6 +77,8 @@ class RunController {
   // the folder the run starts in (a single file's own folder).
   void SetLocalLinkOptions(const LocalLinkOptions& options) { local_options_ = options; }
   const LocalLinkOptions& local_link_options() const { return local_options_; }
+  // The options the last test ran with, its site root filled in.
+  const LocalLinkOptions& run_local_link_options() const { return run_local_options_; }
 
   void StartTest(const std::string& path, const RunScope& scope);
   void StartPurge(const std::string& path, const RunScope& scope,
@@ -168,6 +170,7 @@ class RunController {
   std::string user_agent_;
   ProbeSettings probe_settings_;
   LocalLinkOptions local_options_;
+  LocalLinkOptions run_local_options_;
   std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
   Function function_mode_ = Function::kTestUrls;
 

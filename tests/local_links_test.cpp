@@ -128,6 +128,28 @@ TEST(LocalLinks, TheSmallSite) {
                                                "25 http://example.invalid/site/nope.html"}));
 }
 
+// "Go To URL" on a local row opens the target, or where it should be.
+TEST(LocalLinks, WhatGoToUrlOpens) {
+  const LocalLinkOptions options{kSite.string(), "", true};
+  const std::string page = (kSite / "index.html").string();
+  const std::string site = std::filesystem::absolute(kSite).lexically_normal().generic_string();
+  struct Case {
+    std::string written;
+    std::optional<std::string> opened;
+  };
+  const Case cases[] = {
+      {"docs/guide.html#install", site + "/docs/guide.html"},
+      {"renamed.html", site},
+      {"docs/gone/deeper/x.html", site + "/docs"},
+      {"docs/guide.html?lang=en&amp;v=2", site + "/docs/guide.html"},
+      {"https://example.invalid/", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(LocalLinkOpenPath(c.written, page, options), c.opened);
+  }
+}
+
 // A target page's fragments are read once, and no file stays open.
 TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
   testing::TempFolder site;
