@@ -131,6 +131,7 @@ TEST_F(CliTest, CannotRun) {
       {{"-j", "0", file}, "quimbel: the parallel probes must be 1 to 256\n"},
       {{"--parallel", "257", file}, "quimbel: the parallel probes must be 1 to 256\n"},
       {{"--per-host", "x", file}, "quimbel: the probes per host must be 1 to 256\n"},
+      {{"--root", file, file}, "quimbel: the site root is no folder: " + file + "\n"},
       {{"--ca-file", (site_.path() / "none.pem").string(), file},
        "quimbel: cannot read the CA file " + (site_.path() / "none.pem").string() +
            ": No such file or directory\n"},
@@ -332,6 +333,31 @@ TEST_F(CliTest, ASilentNameServerCostsOneTimeLimit) {
   EXPECT_GE(took, 4500);
   // The time limit and its one second, and room for a sanitizer build to start.
   EXPECT_LT(took, 5000 + 1000 + 2000);
+}
+
+// Local links are checked on disk in a run of their own pages, their rows
+// among the others in file order.
+TEST_F(CliTest, LocalLinksInARun) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  site_.Write("docs/a.html", "<h1 id=\"top-part\">A</h1>");
+  const std::string page =
+      site_.Write("index.html",
+                  "<a href=\"docs/a.html#top-part\">Good</a>\n<a href=\"docs/b.html\">Gone</a>\n" +
+                      Link(Local("/gone.htm"), "Remote") +
+                      "<img src=\"/img/x.png\" alt=\"Picture\">\n"
+                      "<a href=\"docs/a.html#nope\">Anchor</a>\n");
+  const Result r = cli_.Run({"-q", page});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, page +
+                       "\n   docs/b.html\n      Local File Not Found\n      Gone\n"
+                       "   " +
+                       Local("/gone.htm") +
+                       "\n      HTTP Code 404 Not Found\n      Remote\n"
+                       "   /img/x.png\n      Local File Not Found\n      Picture\n"
+                       "   docs/a.html#nope\n      Local Anchor Not Found\n      Anchor\n");
+  // Without resources, and with the root elsewhere, the picture is no row.
+  const Result other = cli_.Run({"-q", "--no-resources", "--root", site_.path().string(), page});
+  EXPECT_EQ(other.out.find("/img/x.png"), std::string::npos);
 }
 
 TEST_F(CliTest, TheUserAgentIsOursUnlessNamed) {
