@@ -10,12 +10,7 @@ cd "$(dirname "$0")/.."
 tree="${1:-/usr/share/doc/nodejs/api}"
 [ -d "$tree" ] || { echo "no tree at $tree (apt-get install nodejs)" >&2; exit 2; }
 QUIMBEL_BUILD_TYPE=Release QUIMBEL_BUILD_DIR=build-bench bash scripts/build.sh >/dev/null
-linkinator_dir=/opt/quimbel-bench-linkinator
-if [ ! -x "$linkinator_dir/node_modules/.bin/linkinator" ]; then
-  mkdir -p "$linkinator_dir"
-  (cd "$linkinator_dir" && npm init -y >/dev/null && npm install --silent linkinator@6 >/dev/null)
-fi
-linkinator="$linkinator_dir/node_modules/.bin/linkinator"
+. bench/linkinator.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -21,12 +21,7 @@ cmake -S . -B build-bench-close -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
 cmake --build build-bench-close --target quimbel-cli -j "$(nproc)" >/dev/null
 close_bin="$(pwd)/build-bench-close"
 
-linkinator_dir=/opt/quimbel-bench-linkinator
-if [ ! -x "$linkinator_dir/node_modules/.bin/linkinator" ]; then
-  mkdir -p "$linkinator_dir"
-  (cd "$linkinator_dir" && npm init -y >/dev/null && npm install --silent linkinator@6 >/dev/null)
-fi
-linkinator="$linkinator_dir/node_modules/.bin/linkinator"
+. bench/linkinator.sh
 
 work=$(mktemp -d /tmp/quimbel-probe-bench-XXXXXX)
 server_pid=""

@@ -19,12 +19,7 @@ bin="$root/build-bench"
 if ! command -v linkchecker >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq linkchecker >/dev/null
 fi
-linkinator_dir=/opt/quimbel-bench-linkinator
-if [ ! -x "$linkinator_dir/node_modules/.bin/linkinator" ]; then
-  mkdir -p "$linkinator_dir"
-  (cd "$linkinator_dir" && npm init -y >/dev/null && npm install --silent linkinator@6 >/dev/null)
-fi
-linkinator="$linkinator_dir/node_modules/.bin/linkinator"
+. bench/linkinator.sh
 
 # LinkChecker drops to "nobody" when started as root: everything it reads
 # must be world-readable.
