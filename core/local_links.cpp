@@ -193,6 +193,11 @@ const std::string* LocalLinkChecker::FileOf(const std::string& target) {
   }
   std::optional<std::string> file;
   std::string path = target;
+  // An escaped NUL names no file; the system would read only what precedes it.
+  if (path.find('\0') != std::string::npos) {
+    files_.emplace(target, std::nullopt);
+    return nullptr;
+  }
   struct stat info {};
   bool exists = ::stat(path.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {

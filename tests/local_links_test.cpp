@@ -165,6 +165,11 @@ TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
   ASSERT_EQ(lists.urls.size(), 3001u);
   EXPECT_EQ(lists.local.front(), kLocalTargetFound);
   EXPECT_EQ(lists.local.back(), kLocalAnchorNotFound);
+  // An escaped NUL names no file, not the file named by what precedes it.
+  EXPECT_EQ(
+      checker.Check({(site.path() / "t.html").string() + std::string(1, '\0') + "x", std::nullopt},
+                    path, {}),
+      kLocalFileNotFound);
   // Changing the target now changes nothing: it was read once.
   site.Write("t.html", "<h1 id=\"b\">B</h1>");
   LinkLists again;
