@@ -253,6 +253,7 @@ void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view t
       merged.lines.push_back(lists.lines[taken]);
       merged.offsets.push_back(lists.offsets[taken]);
       merged.local.push_back(lists.local[taken]);
+      merged.resources.push_back(lists.resources[taken]);
       ++taken;
     }
   };
@@ -267,6 +268,7 @@ void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view t
     merged.lines.push_back(link.line);
     merged.offsets.push_back(link.offset);
     merged.local.push_back(Check(*target, place.page, scan.fragments));
+    merged.resources.push_back(link.resource);
   }
   take_existing_before(std::string_view::npos);
   lists = std::move(merged);

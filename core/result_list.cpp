@@ -4,12 +4,13 @@
 
 namespace quimbel {
 
-std::size_t ResultList::AppendResultRow(std::string url, std::size_t line) {
+std::size_t ResultList::AppendResultRow(std::string url, std::size_t line, bool resource) {
   const std::size_t index = rows_.size();
   if (observer_) observer_->RowsAboutToBeInserted(index, index);
   ResultRow row;
   row.columns[static_cast<std::size_t>(ResultColumn::kUrl)] = std::move(url);
   row.line = line;
+  row.resource = resource;
   rows_.push_back(std::move(row));
   if (observer_) observer_->RowsInserted();
   return index;

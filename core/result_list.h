@@ -32,6 +32,7 @@ struct ResultRow {
   bool checked = true;
   std::uint32_t data = 0;  // RowDone in the low 16 bits, FileDone in the high 16
   std::size_t line = 0;    // the line of the link in its file; 0 when not known
+  bool resource = false;   // what the page loads (an image, a script): never replaced
 
   const std::string& text(ResultColumn column) const {
     return columns[static_cast<std::size_t>(column)];
@@ -64,7 +65,7 @@ class ResultList {
   const std::vector<ResultRow>& rows() const { return rows_; }
 
   // Appends a checked row holding the URL and its line, data 0; its index.
-  std::size_t AppendResultRow(std::string url, std::size_t line = 0);
+  std::size_t AppendResultRow(std::string url, std::size_t line = 0, bool resource = false);
   // Sets a column of the last row. Setting the Site Name also sets the
   // File Name to `current_file`, as a row always names where it came from.
   void SetResultColumn(ResultColumn which, const std::string& text,

@@ -363,7 +363,8 @@ void RunController::AddRow(const std::string& reason) {
   // The head is dropped right after its row is made: the row takes its
   // text over instead of a copy, which matters for a huge URL.
   const std::size_t line = links_.lines.empty() ? 0 : links_.lines.front();
-  const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()), line);
+  const bool resource = !links_.resources.empty() && links_.resources.front();
+  const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()), line, resource);
   if (visible_) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
@@ -376,6 +377,7 @@ void RunController::PopHeads() {
   if (!links_.lines.empty()) links_.lines.pop_front();
   if (!links_.offsets.empty()) links_.offsets.pop_front();
   if (!links_.local.empty()) links_.local.pop_front();
+  if (!links_.resources.empty()) links_.resources.pop_front();
   if (!entries_.empty()) entries_.pop_front();
 }
 
@@ -423,6 +425,7 @@ void RunController::ResetRun() {
   links_.lines.clear();
   links_.offsets.clear();
   links_.local.clear();
+  links_.resources.clear();
   if (progress_open_) {
     host_.DestroyProgress();
     progress_open_ = false;

@@ -337,6 +337,7 @@ void AppendLinks(std::vector<Link> links, LinkLists& lists) {
     lists.lines.push_back(link.line);
     lists.offsets.push_back(link.offset);
     lists.local.push_back(0);
+    lists.resources.push_back(false);
   }
 }
 

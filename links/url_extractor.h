@@ -106,6 +106,8 @@ struct LinkLists {
   // 0 for a link the network check probes; for a local link, checked
   // already, its outcome.
   std::deque<std::uint32_t> local;
+  // True for what a page loads (an image, a script, ...) rather than links to.
+  std::deque<bool> resources;
 };
 
 // Appends the links of the file at `path` to `lists` and sets `url_count`

@@ -40,6 +40,7 @@ bool IsPlainAbsoluteUrl(std::string_view url) {
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name) {
   if (options.skipNonHttp && request.reason.rfind("Error:", 0) == 0) return std::string(line);
+  if (request.resource && options.type == RepairType::kReplaceUrl) return std::string(line);
   switch (options.type) {
     case RepairType::kRemoveLine:
       return std::nullopt;

@@ -17,6 +17,7 @@ struct RepairRequest {
   std::string url;
   std::string reason;
   std::string alternate_url;
+  bool resource = false;  // an image, script or the like: disabled or removed, never replaced
 };
 
 // Whether `url` may be written into a page as a repair: a scheme, "://",
@@ -34,7 +35,8 @@ bool IsPlainAbsoluteUrl(std::string_view url);
 //           dropped first when asked, and if that takes the URL's only
 //           occurrence, the comment-free line is the result;
 //   type 2: nothing.
-// With skipNonHttp a Reason starting with "Error:" leaves the line as is.
+// With skipNonHttp a Reason starting with "Error:" leaves the line as is;
+// so does type 1 for a resource, as nothing stands in for a missing image.
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name);
 

@@ -223,7 +223,7 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
     last_url = row.text(ResultColumn::kUrl);
     if (row.checked) {
       const RepairRequest request{row.text(ResultColumn::kUrl), row.text(ResultColumn::kReason),
-                                  row.text(ResultColumn::kAlternateUrl)};
+                                  row.text(ResultColumn::kAlternateUrl), row.resource};
       if (!session.RepairLine(request, current_file, options)) {
         // What was repaired in this file so far takes effect.
         if (const Status partial = session.FinishFileRepair(); !partial) {

@@ -93,20 +93,20 @@ TEST(LocalLinks, TheSmallSite) {
                                : lists.local[i] == kLocalAnchorNotFound ? "anchor"
                                                                         : "network";
       rows.push_back(std::to_string(lists.lines[i]) + " " + what + " " + lists.urls[i] + " [" +
-                     lists.anchors[i] + "]");
+                     lists.anchors[i] + "]" + (lists.resources[i] ? " loaded" : ""));
     }
     return rows;
   };
   EXPECT_EQ(listed((kSite / "index.html").string()),
             (std::vector<std::string>{
-                "4 file missing.css [link]",
+                "4 file missing.css [link] loaded",
                 "11 anchor docs/guide.html#missing [Nowhere in the guide]",
                 "14 file empty/ [A folder without an index]",
                 "15 file renamed.html [Renamed page]",
                 "19 anchor #nothing [No such place]",
                 "22 file ../../../etc/hostname [Above the root]",
                 "25 file http://example.invalid/site/nope.html [Missing under the site URL]",
-                "31 file img/gone.png [Gone picture]",
+                "31 file img/gone.png [Gone picture] loaded",
             }));
   EXPECT_EQ(listed((kSite / "docs/guide.html").string()),
             (std::vector<std::string>{"7 file docs/nope.html [Resolved against the base]"}));

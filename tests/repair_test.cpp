@@ -24,17 +24,20 @@ namespace fs = std::filesystem;
 
 struct RowSpec {
   RowSpec(std::string url_, std::string reason_ = "HTTP Code 404 Not Found",
-          std::string alternate_ = "", bool checked_ = true, std::string file_ = "")
+          std::string alternate_ = "", bool checked_ = true, std::string file_ = "",
+          bool resource_ = false)
       : url(std::move(url_)),
         reason(std::move(reason_)),
         alternate(std::move(alternate_)),
         checked(checked_),
-        file(std::move(file_)) {}
+        file(std::move(file_)),
+        resource(resource_) {}
   std::string url;
   std::string reason;
   std::string alternate;
   bool checked;
   std::string file;  // empty: the case's file
+  bool resource;     // an image or the like
 };
 
 RepairOptions Type(int type) {
@@ -49,7 +52,7 @@ class RepairTest : public ::testing::Test {
 
   void AddRows(const std::vector<RowSpec>& specs, const std::string& file) {
     for (const RowSpec& spec : specs) {
-      rows_.AppendResultRow(spec.url);
+      rows_.AppendResultRow(spec.url, 0, spec.resource);
       rows_.SetResultColumn(ResultColumn::kReason, spec.reason);
       rows_.SetResultColumn(ResultColumn::kSiteName, "site", spec.file.empty() ? file : spec.file);
       rows_.SetResultColumn(ResultColumn::kAlternateUrl, spec.alternate);
@@ -138,6 +141,22 @@ TEST_F(RepairTest, OneFileRewrites) {
        {done_first},
        true},
       {"type 2", "a\n" + line + "\nb\n", {{"U"}}, Type(2), "a\nb\n", {done_first}, true},
+      // Nothing stands in for a missing image: its line is disabled or
+      // removed, never rewritten to point at the page.
+      {"type 1 leaves a resource's line",
+       "<img src=\"i.png\">\n",
+       {{"i.png", "Local File Not Found", "", true, "", true}},
+       Type(1),
+       "<img src=\"i.png\">\n",
+       {done_first},
+       true},
+      {"type 0 disables a resource's line",
+       "<img src=\"i.png\">\n",
+       {{"i.png", "Local File Not Found", "", true, "", true}},
+       Type(0),
+       "<!-- QUIMBEL COMMENT <img src=\"i.png\">-->\n",
+       {done_first},
+       true},
       {"untouched lines byte for byte, CR LF kept",
        "x\r\n" + line + "\r\ny \t\r\n",
        {{"U"}},
