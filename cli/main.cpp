@@ -172,15 +172,12 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       case kPurge:
         options->purge = true;
         break;
-      case 't': {
-        char* end = nullptr;
-        const long seconds = std::strtol(optarg, &end, 10);
-        if (*optarg == '\0' || *end != '\0' || seconds < 5 || seconds > 1000) {
+      case 't':
+        options->timeout = NumberIn(optarg, 5, 1000);
+        if (!options->timeout) {
           return UsageError("the timeout must be a number of seconds from 5 to 1000");
         }
-        options->timeout = static_cast<int>(seconds);
         break;
-      }
       case kFilter: {
         const std::string filter = optarg;
         const LoadedFilter loaded = LoadFilterText(filter);

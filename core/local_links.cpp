@@ -10,23 +10,13 @@
 #include <filesystem>
 
 #include "core/file_collection.h"
+#include "platform/ascii.h"
 #include "platform/text_file.h"
 
 namespace quimbel {
 namespace {
 
 constexpr auto npos = std::string_view::npos;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // "scheme:" as RFC 3986 spells it.
 bool HasScheme(std::string_view url) {
@@ -114,7 +104,8 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlac
   std::string own;
   if (HasScheme(url)) {
     // Only the site's own URL is a local one.
-    if (options.site_url.empty() || !StartsWithNoCase(url, options.site_url)) return std::nullopt;
+    if (options.site_url.empty() || !StartsWithIgnoringCase(url, options.site_url))
+      return std::nullopt;
     std::string_view rest = url.substr(options.site_url.size());
     while (!rest.empty() && rest.front() == '/')
       rest.remove_prefix(1);
@@ -177,7 +168,7 @@ OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string
   const std::string& path = *file;
   if (!target.fragment || target.fragment->empty()) return kLocalTargetFound;
   const std::string& fragment = *target.fragment;
-  if (fragment.size() == 3 && StartsWithNoCase(fragment, "top")) return kLocalTargetFound;
+  if (fragment.size() == 3 && StartsWithIgnoringCase(fragment, "top")) return kLocalTargetFound;
   if (!HasHtmlExtension(path)) return kLocalTargetFound;
   const std::unordered_set<std::string>* names = path == page ? &own : FragmentsOf(path);
   if (names == nullptr) return kLocalFileNotFound;
@@ -244,7 +235,8 @@ void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view t
   const auto take_existing_before = [&](std::size_t offset) {
     while (taken < lists.urls.size() && lists.offsets[taken] < offset) {
       // A link under the site's own URL is checked on disk instead.
-      if (!options_.site_url.empty() && StartsWithNoCase(lists.urls[taken], options_.site_url)) {
+      if (!options_.site_url.empty() &&
+          StartsWithIgnoringCase(lists.urls[taken], options_.site_url)) {
         ++taken;
         continue;
       }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/ascii.h"
+
 namespace quimbel {
 namespace {
 
@@ -20,17 +22,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.back()))
     text.remove_suffix(1);
   return text;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 struct KnownName {

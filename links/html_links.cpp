@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/ascii.h"
+
 namespace quimbel {
 namespace {
 
@@ -18,22 +20,10 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
 // Where "</" + `name` (any case) next starts at or after `from`, or the end.
 std::size_t FindEndTag(std::string_view text, std::size_t from, std::string_view name) {
   for (std::size_t lt = text.find("</", from); lt != npos; lt = text.find("</", lt + 2)) {
-    if (StartsWithNoCase(text.substr(lt + 2), name)) return lt;
+    if (StartsWithIgnoringCase(text.substr(lt + 2), name)) return lt;
   }
   return text.size();
 }
@@ -68,7 +58,7 @@ std::string_view Trim(std::string_view text) {
 // Schemes whose links lead nowhere a checker can go.
 bool IsSkipped(std::string_view url) {
   for (const std::string_view scheme : {"mailto:", "tel:", "javascript:", "data:"}) {
-    if (StartsWithNoCase(url, scheme)) return true;
+    if (StartsWithIgnoringCase(url, scheme)) return true;
   }
   return url.empty();
 }
@@ -124,7 +114,7 @@ class Tokenizer {
     const char next = rest[1];
     if (next == '!' || next == '?') return After('>', lt + 2);
     if (next == '/') {
-      if (StartsWithNoCase(rest.substr(2), "a") &&
+      if (StartsWithIgnoringCase(rest.substr(2), "a") &&
           (rest.size() == 3 || !std::isalnum(static_cast<unsigned char>(rest[3])))) {
         CloseAnchor(lt);
       }
@@ -143,7 +133,7 @@ class Tokenizer {
     std::size_t at = lt + 1;
     std::string tag;
     while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '/' && text_[at] != '>') {
-      tag += Lower(text_[at++]);
+      tag += AsciiLower(text_[at++]);
     }
     attributes_.clear();
     while (at < text_.size()) {
@@ -187,7 +177,7 @@ class Tokenizer {
 
   const Attribute* Find(std::string_view name) const {
     for (const Attribute& attribute : attributes_) {
-      if (attribute.name.size() == name.size() && StartsWithNoCase(attribute.name, name)) {
+      if (attribute.name.size() == name.size() && StartsWithIgnoringCase(attribute.name, name)) {
         return &attribute;
       }
     }
@@ -280,7 +270,7 @@ std::string DecodeCharacterReferences(std::string_view value) {
       while (digit < value.size() && digit - first < 8 &&
              (hex ? std::isxdigit(static_cast<unsigned char>(value[digit]))
                   : std::isdigit(static_cast<unsigned char>(value[digit])))) {
-        const char c = Lower(value[digit++]);
+        const char c = AsciiLower(value[digit++]);
         code =
             code * (hex ? 16 : 10) + static_cast<unsigned long>(c <= '9' ? c - '0' : c - 'a' + 10);
       }

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/mutex.h"
 #include "probe/reply_parsing.h"
 
@@ -29,8 +30,7 @@ constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
 bool EndsWithInvalidDomain(std::string name) {
   while (!name.empty() && name.back() == '.')
     name.pop_back();
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  name = AsciiLowered(std::move(name));
   return name == "invalid" ||
          (name.size() > 8 && name.compare(name.size() - 8, 8, ".invalid") == 0);
 }
@@ -352,8 +352,7 @@ class ProbeWorker::Engine {
     const Protocol protocol = transfer->outcome.protocol;
     transfer->host_key = std::to_string(static_cast<int>(protocol)) + transfer->address + ':' +
                          std::to_string(*UrlPort(url, protocol));
-    std::transform(transfer->host_key.begin(), transfer->host_key.end(), transfer->host_key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    transfer->host_key = AsciiLowered(std::move(transfer->host_key));
     transfer->target = UrlPath(url, protocol);
     waiting_.push_back(std::move(transfer));
   }
@@ -464,8 +463,7 @@ class ProbeWorker::Engine {
     const char* list = std::getenv("no_proxy");
     if (list == nullptr || *list == '\0') list = std::getenv("NO_PROXY");
     if (list == nullptr) return false;
-    std::transform(host.begin(), host.end(), host.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    host = AsciiLowered(std::move(host));
     if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
     std::string_view rest = list;
     while (!rest.empty()) {
@@ -475,8 +473,7 @@ class ProbeWorker::Engine {
       entry.erase(std::remove_if(entry.begin(), entry.end(),
                                  [](unsigned char c) { return std::isspace(c) != 0; }),
                   entry.end());
-      std::transform(entry.begin(), entry.end(), entry.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      entry = AsciiLowered(std::move(entry));
       if (entry == "*") return true;
       while (!entry.empty() && entry.front() == '.')
         entry.erase(0, 1);
