@@ -99,20 +99,24 @@ PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std:
   return place;
 }
 
+bool IsLocalLink(std::string_view url, const LocalLinkOptions& options) {
+  // Of absolute links only the site's own URL is a local one; "//" names
+  // another host.
+  if (HasScheme(url))
+    return !options.site_url.empty() && StartsWithIgnoringCase(url, options.site_url);
+  return url.substr(0, 2) != "//";
+}
+
 std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlace& place,
                                             const LocalLinkOptions& options) {
+  if (!IsLocalLink(url, options)) return std::nullopt;
   std::string own;
   if (HasScheme(url)) {
-    // Only the site's own URL is a local one.
-    if (options.site_url.empty() || !StartsWithIgnoringCase(url, options.site_url))
-      return std::nullopt;
     std::string_view rest = url.substr(options.site_url.size());
     while (!rest.empty() && rest.front() == '/')
       rest.remove_prefix(1);
     own = "/" + std::string(rest);
     url = own;
-  } else if (url.substr(0, 2) == "//") {
-    return std::nullopt;  // another host
   }
   LocalTarget target;
   const std::size_t hash = url.find('#');
@@ -228,7 +232,8 @@ bool LocalLinkChecker::AddLocalLinks(const std::string& path, LinkLists& lists) 
 
 void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view text,
                                      LinkLists& lists) {
-  PageScan scan = ScanPage(text);
+  PageScan scan = ScanPage(text, PageScanMode::kLinksAndFragments,
+                           [this](std::string_view url) { return IsLocalLink(url, options_); });
   const PagePlace place = PlaceOf(path, options_, scan.base);
   LinkLists merged;
   std::size_t taken = 0;  // of the links already in `lists`

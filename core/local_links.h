@@ -52,6 +52,10 @@ struct PagePlace {
 PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options,
                   std::string_view base = {});
 
+// Whether `url` is checked on disk: a relative or root-relative link, or
+// an absolute one under the site URL.
+bool IsLocalLink(std::string_view url, const LocalLinkOptions& options);
+
 // The target of `url` found in a page, or nothing when it is no local link
 // (another scheme or host, or a base that points off the site). `base` is
 // the page's <base href>, if any.

@@ -20,6 +20,30 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
+// What ends a name inside a tag, looked up rather than compared: the
+// tokenizer spends most of its time in these loops.
+enum CharClass : unsigned char {
+  kSpace = 1,
+  kEndsTagName = 2,
+  kEndsAttributeName = 4,
+  kEndsBareValue = 8
+};
+
+constexpr std::array<unsigned char, 256> kCharClasses = [] {
+  std::array<unsigned char, 256> classes{};
+  for (const char c : {' ', '\t', '\n', '\r', '\f'})
+    classes[static_cast<unsigned char>(c)] =
+        kSpace | kEndsTagName | kEndsAttributeName | kEndsBareValue;
+  classes['/'] = kEndsTagName | kEndsAttributeName;
+  classes['>'] = kEndsTagName | kEndsAttributeName | kEndsBareValue;
+  classes['='] = kEndsAttributeName;
+  return classes;
+}();
+
+bool Is(char c, CharClass what) {
+  return (kCharClasses[static_cast<unsigned char>(c)] & what) != 0;
+}
+
 // Where "</" + `name` (any case) next starts at or after `from`, or the end.
 std::size_t FindEndTag(std::string_view text, std::size_t from, std::string_view name) {
   for (std::size_t lt = text.find("</", from); lt != npos; lt = text.find("</", lt + 2)) {
@@ -89,7 +113,8 @@ struct Attribute {
 
 class Tokenizer {
  public:
-  Tokenizer(std::string_view text, PageScanMode mode) : text_(text), mode_(mode) {}
+  Tokenizer(std::string_view text, PageScanMode mode, const LinkFilter& wanted)
+      : text_(text), mode_(mode), wanted_(wanted) {}
 
   PageScan Run() {
     std::size_t at = 0;
@@ -132,26 +157,23 @@ class Tokenizer {
   std::size_t StartTag(std::size_t lt) {
     std::size_t at = lt + 1;
     std::string tag;
-    while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '/' && text_[at] != '>') {
+    while (at < text_.size() && !Is(text_[at], kEndsTagName))
       tag += AsciiLower(text_[at++]);
-    }
     attributes_.clear();
     while (at < text_.size()) {
-      while (at < text_.size() && (IsSpace(text_[at]) || text_[at] == '/'))
+      while (at < text_.size() && (Is(text_[at], kSpace) || text_[at] == '/'))
         ++at;
       if (at >= text_.size() || text_[at] == '>') break;
       const std::size_t name_begin = at;
-      while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '=' && text_[at] != '>' &&
-             text_[at] != '/') {
+      while (at < text_.size() && !Is(text_[at], kEndsAttributeName))
         ++at;
-      }
       Attribute attribute{text_.substr(name_begin, std::max<std::size_t>(at - name_begin, 1)), {}};
       if (at == name_begin) ++at;  // a lone "=" names nothing
-      while (at < text_.size() && IsSpace(text_[at]))
+      while (at < text_.size() && Is(text_[at], kSpace))
         ++at;
       if (at < text_.size() && text_[at] == '=') {
         ++at;
-        while (at < text_.size() && IsSpace(text_[at]))
+        while (at < text_.size() && Is(text_[at], kSpace))
           ++at;
         if (at < text_.size() && (text_[at] == '"' || text_[at] == '\'')) {
           const char quote = text_[at];
@@ -161,7 +183,7 @@ class Tokenizer {
           at = close == npos ? end : end + 1;
         } else {
           const std::size_t begin = at;
-          while (at < text_.size() && !IsSpace(text_[at]) && text_[at] != '>')
+          while (at < text_.size() && !Is(text_[at], kEndsBareValue))
             ++at;
           attribute.value = text_.substr(begin, at - begin);
         }
@@ -203,9 +225,16 @@ class Tokenizer {
     if (holder.empty()) return;
     const Attribute* value = Find(holder);
     if (value == nullptr) return;
+    // Most values hold no reference: those are looked at without a copy.
+    std::string decoded;
+    std::string_view url = Trim(value->value);
+    if (url.find('&') != npos) {
+      decoded = DecodeCharacterReferences(value->value);
+      url = Trim(decoded);
+    }
+    if (IsSkipped(url) || (wanted_ && !wanted_(url))) return;
     PageLink link;
-    link.url = std::string(Trim(DecodeCharacterReferences(value->value)));
-    if (IsSkipped(link.url)) return;
+    link.url = std::string(url);
     link.raw = std::string(Trim(value->value));
     link.tag = tag;
     link.offset = lt;
@@ -233,15 +262,14 @@ class Tokenizer {
   }
 
   std::size_t LineAt(std::size_t at) {
-    line_ +=
-        static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(line_at_),
-                                            text_.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    line_ += CountLineFeeds(text_.data() + line_at_, text_.data() + at);
     line_at_ = at;
     return line_;
   }
 
   std::string_view text_;
   PageScanMode mode_;
+  const LinkFilter& wanted_;
   PageScan scan_;
   std::vector<Attribute> attributes_;
   std::size_t open_anchor_ = npos;
@@ -299,8 +327,8 @@ std::string DecodeCharacterReferences(std::string_view value) {
   return out;
 }
 
-PageScan ScanPage(std::string_view text, PageScanMode mode) {
-  return Tokenizer(text, mode).Run();
+PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wanted) {
+  return Tokenizer(text, mode, wanted).Run();
 }
 
 }  // namespace quimbel

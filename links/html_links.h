@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -42,7 +43,11 @@ enum class PageScanMode { kLinksAndFragments, kFragmentsOnly };
 // `data:`, and empty ones, are left out; every other href and src value of
 // a, area, link, img, script, iframe, source, embed, audio and video is
 // kept, whatever its scheme: the caller decides which it checks.
-PageScan ScanPage(std::string_view text, PageScanMode mode = PageScanMode::kLinksAndFragments);
+// A link whose decoded value `wanted` refuses is left out before anything
+// of it is copied.
+using LinkFilter = std::function<bool(std::string_view url)>;
+PageScan ScanPage(std::string_view text, PageScanMode mode = PageScanMode::kLinksAndFragments,
+                  const LinkFilter& wanted = {});
 
 // Replaces the character references ("&amp;", "&#38;", "&#x26;") of an
 // attribute value; an unknown or unterminated one stays as written.

@@ -1,5 +1,6 @@
 #include "links/url_extractor.h"
 
+#include "platform/ascii.h"
 #include "platform/text_file.h"
 
 #include <fcntl.h>
@@ -270,7 +271,7 @@ std::size_t LinkScanner::LineAt(std::size_t at) {
     hidden_line_feeds_ = 0;
   }
   const char* text = buffer_.get();
-  line_ += static_cast<std::size_t>(std::count(text + line_at_, text + at, '\n'));
+  line_ += CountLineFeeds(text + line_at_, text + at);
   line_at_ = at;
   return line_;
 }

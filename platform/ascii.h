@@ -3,6 +3,8 @@
 // any thread.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,23 @@ inline bool StartsWithIgnoringCase(std::string_view text, std::string_view prefi
 
 inline bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && StartsWithIgnoringCase(a, b);
+}
+
+// The line feeds in [begin, end). Counted in blocks of at most 255 bytes
+// into a byte-wide counter, which the compiler turns into wide byte adds:
+// several times faster than std::count's 64-bit lanes, and every link's
+// line number goes through here.
+inline std::size_t CountLineFeeds(const char* begin, const char* end) {
+  std::size_t total = 0;
+  while (begin < end) {
+    const auto block = std::min<std::ptrdiff_t>(end - begin, 255);
+    std::uint8_t feeds = 0;
+    for (std::ptrdiff_t i = 0; i < block; ++i)
+      feeds = static_cast<std::uint8_t>(feeds + (begin[i] == '\n'));
+    total += feeds;
+    begin += block;
+  }
+  return total;
 }
 
 }  // namespace quimbel
