@@ -87,12 +87,28 @@ bool IsSkipped(std::string_view url) {
   return url.empty();
 }
 
-// The attribute that holds a tag's link, or "" for a tag without one.
-std::string_view LinkAttribute(std::string_view tag) {
-  if (tag == "a" || tag == "area" || tag == "link") return "href";
-  static constexpr std::array<std::string_view, 7> kSourced = {
-      "img", "script", "iframe", "source", "embed", "audio", "video"};
-  return std::find(kSourced.begin(), kSourced.end(), tag) != kSourced.end() ? "src" : "";
+struct LinkTag {
+  std::string_view name;
+  std::string_view attribute;  // the one that holds the link
+};
+constexpr std::array<LinkTag, 10> kLinkTags = {{{"a", "href"},
+                                                {"area", "href"},
+                                                {"link", "href"},
+                                                {"img", "src"},
+                                                {"script", "src"},
+                                                {"iframe", "src"},
+                                                {"source", "src"},
+                                                {"embed", "src"},
+                                                {"audio", "src"},
+                                                {"video", "src"}}};
+
+// The tag's entry, kept for the life of the program, or null for a tag
+// that holds no link.
+const LinkTag* LinkTagOf(std::string_view tag) {
+  for (const LinkTag& entry : kLinkTags) {
+    if (entry.name == tag) return &entry;
+  }
+  return nullptr;
 }
 
 // An anchor's text as the results list shows it: line breaks removed, tabs
@@ -221,9 +237,9 @@ class Tokenizer {
         scan_.base = std::string(Trim(DecodeCharacterReferences(href->value)));
       }
     }
-    const std::string_view holder = LinkAttribute(tag);
-    if (holder.empty()) return;
-    const Attribute* value = Find(holder);
+    const LinkTag* link_tag = LinkTagOf(tag);
+    if (link_tag == nullptr) return;
+    const Attribute* value = Find(link_tag->attribute);
     if (value == nullptr) return;
     // Most values hold no reference: those are looked at without a copy.
     std::string decoded;
@@ -236,7 +252,7 @@ class Tokenizer {
     PageLink link;
     link.url = std::string(url);
     link.raw = std::string(Trim(value->value));
-    link.tag = tag;
+    link.tag = link_tag->name;
     link.offset = lt;
     link.line = LineAt(lt);
     link.resource = tag != "a" && tag != "area";
@@ -248,7 +264,7 @@ class Tokenizer {
       if (alt == nullptr || alt->value.empty()) alt = Find("title");
       link.text = alt != nullptr && !alt->value.empty()
                       ? AnchorText(DecodeCharacterReferences(alt->value))
-                      : tag;
+                      : std::string(tag);
     }
     scan_.links.push_back(std::move(link));
   }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,17 +20,19 @@
 namespace quimbel {
 
 struct PageLink {
-  std::string url;   // the attribute value, references decoded, trimmed
-  std::string raw;   // the attribute value as written in the page
-  std::string text;  // an anchor's text; a resource's alt or title, or its tag
-  std::string tag;   // lower case: "a", "img", "link", ...
+  std::string url;       // the attribute value, references decoded, trimmed
+  std::string raw;       // the attribute value as written in the page
+  std::string text;      // an anchor's text; a resource's alt or title, or its tag
+  std::string_view tag;  // lower case: "a", "img", "link", ...; static storage
   std::size_t line = 0;
   std::size_t offset = 0;  // of the tag's "<" in the file
   bool resource = false;   // loaded by the page (img, script, ...), not followed
 };
 
 struct PageScan {
-  std::vector<PageLink> links;  // in file order
+  // In file order. A deque: a page of a million links never holds two
+  // copies of them while it grows.
+  std::deque<PageLink> links;
   // Every id, and every name of an <a>, as written (references decoded).
   std::unordered_set<std::string> fragments;
   std::string base;  // the first <base href>, decoded; empty when none

@@ -70,7 +70,8 @@ TEST(LocalLinks, CharacterReferencesAndTheTokenizer) {
       "<base href=\"/b/\"><area href=\"map.html\" title=\"Map\"><a href=\"tail.html\">Tail");
   std::vector<std::string> seen;
   for (const PageLink& link : scan.links)
-    seen.push_back(link.tag + " " + link.url + " [" + link.text + "] " + std::to_string(link.line));
+    seen.push_back(std::string(link.tag) + " " + link.url + " [" + link.text + "] " +
+                   std::to_string(link.line));
   EXPECT_EQ(seen, (std::vector<std::string>{"a one.html [One] 1", "a two.html [Two <b>bold</b>] 1",
                                             "script s.js [script] 2", "img i.png [An \"image\"] 2",
                                             "area map.html [Map] 2", "a tail.html [Tail] 2"}));
@@ -181,6 +182,46 @@ TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
     ++open;
   }
   EXPECT_LT(open, 64u);
+}
+
+// A minified page of 50 MB on one line: every link is found, on line 1,
+// in file order, the page's own anchors among them.
+TEST(LocalLinks, AFiftyMegabytePageWithoutLineBreaks) {
+  testing::TempFolder site;
+  site.Write("t.html", "<p id=\"a\">");
+  const std::string block =
+      "<a href=\"t.html#a\">T</a><img src=\"gone.png\" alt=\"G\">"
+      "<a href=\"http://h.example/\">N</a><a href=\"#own\">O</a><div class=\"filler\">";
+  std::string page = "<p id=\"own\">";
+  const std::size_t blocks = (50u << 20) / block.size();
+  page.reserve(blocks * block.size() + 64);
+  for (std::size_t i = 0; i < blocks; ++i)
+    page += block;
+  page += "<a href=\"#last\">end</a>";
+  const std::string path = site.Write("big.html", page);
+  page.clear();
+  page.shrink_to_fit();
+
+  LinkLists lists;
+  std::size_t count = 0;
+  ASSERT_TRUE(ExtractUrls(path, lists, count));
+  LocalLinkChecker checker({site.path().string(), "", true});
+  ASSERT_TRUE(checker.AddLocalLinks(path, lists));
+  ASSERT_EQ(lists.urls.size(), blocks * 4 + 1);
+  std::size_t found = 0, missing = 0, network = 0;
+  for (std::size_t i = 0; i < lists.urls.size(); ++i) {
+    found += lists.local[i] == kLocalTargetFound;
+    missing += lists.local[i] == kLocalFileNotFound;
+    network += lists.local[i] == 0 && lists.urls[i] == "http://h.example/";
+    if (lists.lines[i] != 1 || (i > 0 && lists.offsets[i] <= lists.offsets[i - 1])) {
+      FAIL() << "link " << i << " at line " << lists.lines[i] << " offset " << lists.offsets[i];
+    }
+  }
+  EXPECT_EQ(found, blocks * 2);
+  EXPECT_EQ(missing, blocks);
+  EXPECT_EQ(network, blocks);
+  EXPECT_EQ(lists.urls.back(), "#last");
+  EXPECT_EQ(lists.local.back(), kLocalAnchorNotFound);
 }
 
 }  // namespace
