@@ -1,8 +1,9 @@
-// make_corpus FOLDER [FILES] [--comments]: writes a reproducible corpus of
+// make_corpus FOLDER [FILES] [--comments | --site]: writes a reproducible corpus of
 // web pages for the benchmarks: ordinary pages with many links in several
 // styles, a few minified pages that are one huge line, and a few pages of
 // plain text; with --comments, pages also carry HTML comments on their own
-// lines, inside lines and across lines. Same seed, same bytes.
+// lines, inside lines and across lines. With --site, FILES pages of a
+// static site whose links are all local instead. Same seed, same bytes.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -77,14 +78,89 @@ std::string Page(bool minified) {
   return page;
 }
 
+// One page of a static site of `pages` pages in ten folders: 250 local
+// links of every kind (other pages with and without fragments, the page's
+// own anchors, root-relative links, images), about one in forty broken.
+std::string SitePage(int page, int pages) {
+  const auto other = [&](bool rooted) {
+    const int target = static_cast<int>(Pick(static_cast<std::size_t>(pages)));
+    const std::string name =
+        "d" + std::to_string(target % 10) + "/p" + std::to_string(target) + ".html";
+    if (rooted) return "/" + name;
+    return target % 10 == page % 10 ? name.substr(3) : "../" + name;
+  };
+  const auto id = [] { return "s" + std::to_string(Pick(40) == 0 ? 99 : Pick(50)); };
+  std::string text = "<!DOCTYPE html>\n<html><head><title>Page " + std::to_string(page) +
+                     "</title><link rel=\"stylesheet\" href=\"../style.css\"></head><body>\n";
+  for (int i = 0; i < 50; ++i)
+    text += "<h2 id=\"s" + std::to_string(i) + "\">" + Word() + "</h2>\n";
+  for (int i = 0; i < 249; ++i) {
+    std::string href;
+    switch (Pick(20)) {
+      case 0:
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+      case 6:
+      case 7:
+        href = other(false) + "#" + id();
+        break;
+      case 8:
+      case 9:
+      case 10:
+      case 11:
+        href = "#" + id();
+        break;
+      case 12:
+      case 13:
+      case 14:
+        href = other(false);
+        break;
+      case 15:
+      case 16:
+        href = other(true);
+        break;
+      case 17:
+        href = Pick(10) == 0 ? "gone-" + Word() + ".html" : other(false) + "?q=" + Word();
+        break;
+      default:
+        text +=
+            "<img src=\"../img/pic" + std::to_string(Pick(22)) + ".png\" alt=\"" + Word() + "\">\n";
+        continue;
+    }
+    text += "<p><a href=\"" + href + "\">" + Word() + " " + Word() + "</a></p>\n";
+  }
+  return text + "</body></html>\n";
+}
+
+int MakeSite(const std::filesystem::path& folder, int pages) {
+  for (int i = 0; i < 20; ++i) {  // pic20 and pic21 are left missing
+    std::filesystem::create_directories(folder / "img");
+    std::ofstream(folder / "img" / ("pic" + std::to_string(i) + ".png"), std::ios::binary) << "PNG";
+  }
+  std::ofstream(folder / "style.css") << "body { margin: 0 }\n";
+  for (int i = 0; i < pages; ++i) {
+    const auto sub = folder / ("d" + std::to_string(i % 10));
+    std::filesystem::create_directories(sub);
+    std::ofstream(sub / ("p" + std::to_string(i) + ".html"), std::ios::binary)
+        << SitePage(i, pages);
+  }
+  std::ofstream(folder / "index.html") << "<a href=\"d0/p0.html\">Start</a>\n";
+  std::cout << pages << " pages, " << pages * 250 << " links in " << folder.string() << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: make_corpus FOLDER [FILES]\n";
+    std::cerr << "usage: make_corpus FOLDER [FILES] [--comments | --site]\n";
     return 2;
   }
   const std::filesystem::path folder = argv[1];
+  if (argc > 3 && std::string(argv[3]) == "--site") return MakeSite(folder, std::stoi(argv[2]));
   const int files = argc > 2 ? std::stoi(argv[2]) : 3000;
   with_comments = argc > 3 && std::string(argv[3]) == "--comments";
   std::size_t bytes = 0;
