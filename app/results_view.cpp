@@ -23,6 +23,7 @@
 #include "app/log_view.h"
 #include "app/result_model.h"
 #include "app/results_printer.h"
+#include "core/project_config.h"
 #include "dialogs/export_dialog.h"
 #include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
@@ -206,10 +207,10 @@ void ResultsView::SelectFiles() {
   if (!chosen) return;
   controller_->SetFunction(chosen->function);
   if (!AcceptFileSelection(settings_, *chosen, prompter)) return;
-  controller_->SetLocalLinkOptions({chosen->site_root, chosen->site_url, chosen->resources});
   const RunScope scope{chosen->recurse, chosen->all_files,
                        chosen->filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
   if (chosen->function == Function::kTestUrls) {
+    if (!ApplyRunPreferences(*chosen, prompter)) return;
     controller_->StartTest(chosen->path, scope);
   } else if (chosen->function == Function::kRemoveComments) {
     controller_->StartPurge(chosen->path, scope);
@@ -220,7 +221,9 @@ void ResultsView::SelectFiles() {
 void ResultsView::Preferences() {
   const ProbeSettings& probe = controller_->probe_settings();
   PreferencesDialog dialog(this, filter_, timeout_seconds_, visible_,
-                           {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host});
+                           {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host,
+                            settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
+                            settings_.Get(settings::kAccept)});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_->SetFilter(filter_);
@@ -233,10 +236,60 @@ void ResultsView::Preferences() {
   settings_.Set(settings::kUserAgent, dialog.user_agent());
   settings_.Set(settings::kParallelProbes, dialog.parallel());
   settings_.Set(settings::kPerHost, dialog.per_host());
+  settings_.Set(settings::kExclude, dialog.exclude());
+  settings_.Set(settings::kInclude, dialog.include());
+  settings_.Set(settings::kAccept, dialog.accepted_codes());
   controller_->SetUserAgent(dialog.user_agent());
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
   ApplyProbeCounts(dialog.parallel(), dialog.per_host());
+}
+
+bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter) {
+  RunPreferences run;
+  run.filter = filter_;
+  run.timeout_seconds = timeout_seconds_;
+  // From the store, not the controller: a project's counts last one run.
+  run.probe.parallel = StoredProbeCount(settings_, settings::kParallelProbes);
+  run.probe.per_host = StoredProbeCount(settings_, settings::kPerHost);
+  run.user_agent = settings_.Get(settings::kUserAgent);
+  run.local = {chosen.site_root, chosen.site_url, chosen.resources};
+  run.exclude = PatternLines(settings_.Get(settings::kExclude));
+  run.include = PatternLines(settings_.Get(settings::kInclude));
+  const std::string accept = settings_.Get(settings::kAccept);
+  if (!accept.empty()) {
+    auto codes = ParseCodeList(accept);
+    // A stored list nobody could type is ignored, as an unset one.
+    if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) run.accept = *ranges;
+  }
+  if (chosen.project_settings) {
+    if (const auto file = FindProjectConfig(chosen.path)) {
+      auto loaded = LoadProjectConfig(*file);
+      std::optional<std::string> error;
+      if (auto* message = std::get_if<std::string>(&loaded)) {
+        error = *message;
+      } else {
+        error = ApplyProjectConfig(std::get<ProjectConfig>(loaded), run);
+      }
+      if (error) {
+        prompter.ShowMessage(*error, MessageIcon::kExclamation);
+        return false;
+      }
+    }
+  }
+  auto rules = LinkRules::Make(run.exclude, run.include);
+  if (auto* message = std::get_if<std::string>(&rules)) {
+    prompter.ShowMessage(*message, MessageIcon::kExclamation);
+    return false;
+  }
+  run.filter.Accept(run.accept);
+  controller_->SetFilter(run.filter);
+  controller_->SetTimeout(std::chrono::seconds(run.timeout_seconds));
+  controller_->SetProbeSettings(run.probe);
+  controller_->SetUserAgent(run.user_agent);
+  controller_->SetLocalLinkOptions(run.local);
+  controller_->SetLinkRules(std::get<LinkRules>(std::move(rules)));
+  return true;
 }
 
 void ResultsView::ApplyProbeCounts(int parallel, int per_host) {

@@ -163,6 +163,10 @@ class ResultsView : public QTreeView, public RunHost {
  private:
   void StateChanged();
   // "Parallel probes" and "Per host" for the next runs.
+  // Hands the controller what the next test runs with: the preferences,
+  // the file selection's local link options and, when chosen, the project
+  // config's options. False after telling the user why it cannot run.
+  bool ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter);
   void ApplyProbeCounts(int parallel, int per_host);
 
   SettingsStore& settings_;

@@ -3,6 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
 namespace quimbel {
 
 CliHost::CliHost(MessageLoop& loop, std::ostream& err, bool quiet, bool terminal)
@@ -42,10 +46,15 @@ void CliHost::KillTimer(int id) {
 void CliHost::CreateProgress(bool file_only) {
   file_only_ = file_only;
   progress_ = {};
+  counts_ = {};
+  started_ = std::chrono::steady_clock::now();
 }
 
 void CliHost::TransferProgress(const ProgressTexts& texts) {
   progress_ = texts;
+  // Ten redraws a second are plenty, and a terminal is slow to write to.
+  const auto now = std::chrono::steady_clock::now();
+  if (progress_shown_ && now - drawn_ < std::chrono::milliseconds(100)) return;
   ClearProgressLine();
   DrawProgressLine();
 }
@@ -63,20 +72,46 @@ void CliHost::ClearProgressLine() {
 
 void CliHost::DrawProgressLine() {
   if (!terminal_ || progress_.file_number.empty()) return;
-  std::string line = "File " + progress_.file_number + " of " + progress_.file_total;
-  if (!file_only_ && !progress_.url_number.empty()) {
-    line += "  URL " + progress_.url_number + " of " + progress_.url_total + "  " +
-            progress_.current_url;
-  } else {
-    line += "  " + progress_.current_file;
-  }
+  drawn_ = std::chrono::steady_clock::now();
+  counts_.elapsed = drawn_ - started_;
   // One line, clipped at the right edge, never wrapped.
   winsize size{};
   const std::size_t width =
       ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
-  if (line.size() > width) line.resize(width);
-  err_ << line << std::flush;
+  err_ << ProgressLine(progress_, counts_, file_only_, width) << std::flush;
   progress_shown_ = true;
+}
+
+std::string ProgressLine(const ProgressTexts& texts, const ProgressCounts& counts, bool file_only,
+                         std::size_t width) {
+  std::string line = "File " + texts.file_number + " of " + texts.file_total;
+  if (file_only || texts.url_number.empty()) {
+    line += "  " + texts.current_file;
+  } else {
+    line += "  " + std::to_string(counts.links_done) + " links";
+    const double seconds = std::chrono::duration<double>(counts.elapsed).count();
+    if (seconds >= 0.5 && counts.links_done > 0) {
+      const double rate = static_cast<double>(counts.links_done) / seconds;
+      line += "  " + std::to_string(static_cast<long>(rate + 0.5)) + "/s";
+      // What is left: the rest of this file, and the files after it at
+      // the links per file seen so far.
+      const auto number = [](const std::string& text) { return std::atof(text.c_str()); };
+      const double files_total = number(texts.file_total);
+      const double file_number = number(texts.file_number);
+      const double in_file = number(texts.url_total) - number(texts.url_number) + 1;
+      const double seen = static_cast<double>(counts.links_done) + in_file;
+      const double left = in_file + (files_total - file_number) * seen / std::max(file_number, 1.0);
+      const long left_seconds = static_cast<long>(left / rate + 0.5);
+      char clock[32];
+      std::snprintf(clock, sizeof clock, "%ld:%02ld", left_seconds / 60, left_seconds % 60);
+      line += "  ";
+      line += clock;
+      line += " left";
+    }
+    line += "  " + texts.current_url;
+  }
+  if (line.size() > width) line.resize(width);
+  return line;
 }
 
 }  // namespace quimbel

@@ -4,6 +4,7 @@
 // there. Timers run on the headless message loop. Main thread only.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -12,6 +13,19 @@
 #include "core/run_host.h"
 
 namespace quimbel {
+
+// The figures of the progress display beside the engine's texts.
+struct ProgressCounts {
+  std::size_t links_done = 0;
+  int files_done = 0;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
+// The progress display's line: file and link counts, links a second and,
+// once there is a rate, the time left, then the URL (or file) under way;
+// at most `width` bytes.
+std::string ProgressLine(const ProgressTexts& texts, const ProgressCounts& counts, bool file_only,
+                         std::size_t width);
 
 class CliHost : public RunHost {
  public:
@@ -37,9 +51,9 @@ class CliHost : public RunHost {
   void CreateProgress(bool file_only) override;
   void TransferProgress(const ProgressTexts& texts) override;
   void SetFileBarRange(int) override {}
-  void StepFileBar() override {}
+  void StepFileBar() override { ++counts_.files_done; }
   void SetUrlBarRange(int) override {}
-  void StepUrlBar() override {}
+  void StepUrlBar() override { ++counts_.links_done; }
   void SetUrlBarPosition(int) override {}
   void DestroyProgress() override;
 
@@ -55,6 +69,9 @@ class CliHost : public RunHost {
   bool file_only_ = false;
   bool progress_shown_ = false;
   ProgressTexts progress_;
+  ProgressCounts counts_;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point drawn_;
 };
 
 }  // namespace quimbel

@@ -16,15 +16,21 @@
 #include <fstream>
 #include <iostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli_host.h"
 #include "cli/cli_repair_host.h"
+#include "core/link_rules.h"
 #include "core/message_loop.h"
+#include "core/project_config.h"
 #include "core/run_controller.h"
 #include "core/settings_store.h"
 #include "core/window_rules.h"
+#include "export/export_command.h"
+#include "export/machine_reports.h"
 #include "export/report_writers.h"
 #include "platform/qsettings_config_store.h"
 #include "platform/read_only_config_store.h"
@@ -62,8 +68,17 @@ constexpr const char* kUsage =
     "      --no-resources    leave images, scripts, style sheets and frames alone\n"
     "      --hawk            report every defect (code 200 is not a defect)\n"
     "      --one-eye         report only the very worst offenders\n"
+    "      --exclude REGEX   skip links that match REGEX (ECMAScript, repeatable)\n"
+    "      --include REGEX   but check those that match REGEX too (repeatable)\n"
+    "      --accept CODES    codes that are good too, such as 200,204,429,500-599\n"
+    "      --format FORMAT   what goes to standard output: text (the listing),\n"
+    "                        json, junit, github, markdown or csv\n"
+    "      --output FORMAT=FILE  also write FORMAT to FILE (repeatable)\n"
     "      --text FILE       also write the text listing to FILE\n"
     "      --html FILE       also write the HTML report to FILE\n"
+    "      --config FILE     read options from FILE instead of the quimbel.toml\n"
+    "                        found in the folder checked or above it\n"
+    "      --no-config       read no quimbel.toml\n"
     "      --repair TYPE     then repair the listed rows: disable, replace or remove\n"
     "                        the line (the other repair options are the stored ones)\n"
     "      --yes             answer Yes to the repair's questions (default: No)\n"
@@ -71,8 +86,9 @@ constexpr const char* kUsage =
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "\n"
-    "Without --timeout, --filter, --parallel and --per-host the stored preferences\n"
-    "are used. http_proxy, https_proxy and no_proxy are honoured.\n"
+    "Options on the command line override those of the config file. Without\n"
+    "--timeout, --filter, --parallel and --per-host the stored preferences are\n"
+    "used. http_proxy, https_proxy and no_proxy are honoured.\n"
     "Exit status: 0 no row listed, 1 rows listed, 2 could not run (or the repair\n"
     "did not complete), 130 stopped.\n";
 
@@ -93,6 +109,14 @@ struct Options {
   std::string ca_file;
   bool insecure = false;
   LocalLinkOptions local;
+  MachineFormat format = MachineFormat::kText;
+  std::vector<std::pair<MachineFormat, std::string>> outputs;
+  std::vector<std::string> excludes;
+  std::vector<std::string> includes;
+  std::vector<CodeRange> accepted;
+  std::string config_file;  // --config
+  bool no_config = false;
+  std::string config_used;  // the file the options were read from, if any
 };
 
 // A whole number from `low` to `high`, or nothing.
@@ -111,8 +135,16 @@ int UsageError(const std::string& problem) {
   return kExitCannotRun;
 }
 
-// Parses the command line; an exit status when there is nothing to run.
-std::optional<int> Parse(int argc, char** argv, Options* options) {
+// A mistake in a value that is clear on its own line.
+int ValueError(const std::string& problem) {
+  std::cerr << "quimbel: " << problem << "\n";
+  return kExitCannotRun;
+}
+
+// Parses the arguments; an exit status when there is nothing to run. The
+// first `from_config` arguments after the program name came from the config
+// file: a repeatable option given on the command line replaces their list.
+std::optional<int> Parse(int argc, char** argv, Options* options, int from_config = 0) {
   enum {
     kPurge = 1000,
     kFilter,
@@ -129,7 +161,14 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
     kInsecure,
     kRoot,
     kSiteUrl,
-    kNoResources
+    kNoResources,
+    kExclude,
+    kInclude,
+    kAccept,
+    kFormat,
+    kOutput,
+    kConfig,
+    kNoConfig
   };
   static const option kLong[] = {
       {"all-files", no_argument, nullptr, 'a'},
@@ -155,9 +194,22 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       {"root", required_argument, nullptr, kRoot},
       {"site-url", required_argument, nullptr, kSiteUrl},
       {"no-resources", no_argument, nullptr, kNoResources},
+      {"exclude", required_argument, nullptr, kExclude},
+      {"include", required_argument, nullptr, kInclude},
+      {"accept", required_argument, nullptr, kAccept},
+      {"format", required_argument, nullptr, kFormat},
+      {"output", required_argument, nullptr, kOutput},
+      {"config", required_argument, nullptr, kConfig},
+      {"no-config", no_argument, nullptr, kNoConfig},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
+  optind = 0;              // a second parse starts afresh
+  std::set<int> replaced;  // repeatable options the command line gave anew
+  const auto list_of = [&](int option, auto& list) -> decltype(list) {
+    if (optind > from_config + 1 && replaced.insert(option).second) list.clear();
+    return list;
+  };
   for (int c; (c = getopt_long(argc, argv, "arxt:j:qh", kLong, nullptr)) != -1;) {
     switch (c) {
       case 'a':
@@ -253,6 +305,47 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
       case kNoResources:
         options->local.resources = false;
         break;
+      case kExclude:
+        list_of(kExclude, options->excludes).push_back(optarg);
+        break;
+      case kInclude:
+        list_of(kInclude, options->includes).push_back(optarg);
+        break;
+      case kAccept: {
+        auto codes = ParseCodeList(optarg);
+        if (auto* error = std::get_if<std::string>(&codes)) return ValueError(*error);
+        options->accepted = std::get<std::vector<CodeRange>>(std::move(codes));
+        break;
+      }
+      case kFormat: {
+        const auto format = MachineFormatNamed(optarg);
+        if (!format) {
+          return ValueError(std::string("unknown format \"") + optarg +
+                            "\": text, json, junit, github, markdown or csv");
+        }
+        options->format = *format;
+        break;
+      }
+      case kOutput: {
+        const std::string item = optarg;
+        const std::size_t equals = item.find('=');
+        const auto format =
+            equals == std::string::npos ? std::nullopt : MachineFormatNamed(item.substr(0, equals));
+        if (!format || equals + 1 == item.size()) {
+          return ValueError(
+              "--output takes FORMAT=FILE, FORMAT one of text, json, junit, "
+              "github, markdown or csv: " +
+              item);
+        }
+        list_of(kOutput, options->outputs).emplace_back(*format, item.substr(equals + 1));
+        break;
+      }
+      case kConfig:
+        options->config_file = optarg;
+        break;
+      case kNoConfig:
+        options->no_config = true;
+        break;
       case 'q':
         options->quiet = true;
         break;
@@ -270,6 +363,45 @@ std::optional<int> Parse(int argc, char** argv, Options* options) {
   if (options->repair_type && options->purge)
     return UsageError("--repair needs a test run, not --purge");
   options->path = argv[optind];
+  if (auto rules = LinkRules::Make(options->excludes, options->includes);
+      std::holds_alternative<std::string>(rules)) {
+    return ValueError(std::get<std::string>(rules));
+  }
+  return std::nullopt;
+}
+
+// Parses the command line and the project config under it: the config's
+// options first, so that the command line's override them.
+std::optional<int> ParseWithConfig(int argc, char** argv, Options* options) {
+  if (const auto status = Parse(argc, argv, options)) return status;
+  if (options->no_config) return std::nullopt;
+  std::optional<std::string> file;
+  if (!options->config_file.empty()) {
+    file = options->config_file;
+  } else {
+    file = FindProjectConfig(options->path);
+  }
+  if (!file) return std::nullopt;
+  auto loaded = LoadProjectConfig(*file);
+  if (auto* error = std::get_if<std::string>(&loaded)) return ValueError(*error);
+  const ProjectConfig& config = std::get<ProjectConfig>(loaded);
+  std::vector<std::string> texts;
+  for (const auto& [name, value] : config.options)
+    texts.push_back("--" + name + (value.empty() ? "" : "=" + value));
+  std::vector<char*> arguments = {argv[0]};
+  for (std::string& text : texts)
+    arguments.push_back(text.data());
+  const int from_config = static_cast<int>(texts.size());
+  for (int i = 1; i < argc; ++i)
+    arguments.push_back(argv[i]);
+  arguments.push_back(nullptr);
+  *options = Options();
+  if (const auto status =
+          Parse(static_cast<int>(arguments.size()) - 1, arguments.data(), options, from_config)) {
+    std::cerr << "quimbel: (with the options of " << *file << ")\n";
+    return status;
+  }
+  options->config_used = *file;
   return std::nullopt;
 }
 
@@ -341,7 +473,7 @@ bool WriteReports(const Options& options, const ResultList& rows,
 
 int Run(int argc, char** argv) {
   Options options;
-  if (const auto status = Parse(argc, argv, &options)) return *status;
+  if (const auto status = ParseWithConfig(argc, argv, &options)) return *status;
 
   // SIGINT is taken by the watch thread alone: block it before any thread
   // starts, so every thread inherits the mask.
@@ -361,6 +493,7 @@ int Run(int argc, char** argv) {
     if (loaded.reset_to_default) std::cerr << "quimbel: " << kSafeDefaultMessage << "\n";
     filter = loaded.filter;
   }
+  filter.Accept(options.accepted);
   int timeout = options.timeout.value_or(settings.Get(settings::kTimeout));
   if (timeout < 1) timeout = settings::kTimeout.default_value;
 
@@ -396,6 +529,12 @@ int Run(int argc, char** argv) {
   probe.insecure = options.insecure;
   controller->SetProbeSettings(probe);
   controller->SetLocalLinkOptions(options.local);
+  controller->SetLinkRules(
+      std::get<LinkRules>(LinkRules::Make(options.excludes, options.includes)));
+  bool record_links = NeedsCheckedLinks(options.format);
+  for (const auto& [format, file] : options.outputs)
+    record_links = record_links || NeedsCheckedLinks(format);
+  controller->SetRecordCheckedLinks(record_links);
   controller->SetUp();
 
   InterruptWatch watch(loop, [&] {
@@ -403,6 +542,8 @@ int Run(int argc, char** argv) {
     loop.Quit();
   });
 
+  RunFacts facts;
+  facts.started = std::chrono::system_clock::now();
   if (options.purge) {
     // Naming --purge on the command line is the confirmation.
     controller->StartPurge(options.path, options.scope, PurgeConfirmation::kGiven);
@@ -412,12 +553,28 @@ int Run(int argc, char** argv) {
   while (controller->running())
     loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
 
+  facts.ended = std::chrono::system_clock::now();
+  facts.version = kProductVersionLine;
+  facts.path = options.path;
+  facts.recurse = options.scope.recurse;
+  facts.all_files = options.scope.all_files;
+  facts.html_only = options.scope.filter == ExtensionFilter::kHtmlOnly;
+  facts.timeout_seconds = timeout;
+  facts.parallel = probe.parallel;
+  facts.per_host = probe.per_host;
+  facts.filter = filter.text();
+  facts.accept = CodeListText(options.accepted);
+  facts.exclude = options.excludes;
+  facts.include = options.includes;
+  facts.local = controller->run_local_link_options();
+  facts.stopped = watch.interrupted();
   ResultList& rows = controller->results();
+  const RunReport report{facts, rows, controller->file_records()};
   bool repaired = true;
   bool written = true;
   std::set<std::string> exported;
   if (!options.purge) {
-    WriteTextReport(std::cout, rows);
+    WriteMachineReport(std::cout, options.format, report);
     // A listing that did not reach its reader is a run that did not work.
     if (!std::cout.flush()) {
       std::cerr << "quimbel: cannot write the listing to standard output\n";
@@ -447,6 +604,14 @@ int Run(int argc, char** argv) {
       exported = repair_host.exported();
     }
     if (!WriteReports(options, rows, exported)) written = false;
+    for (const auto& [format, file] : options.outputs) {
+      std::ostringstream text;
+      WriteMachineReport(text, format, report);
+      if (const Status status = WriteReportText(file, text.view()); !status) {
+        std::cerr << "quimbel: file write error: " << status.message() << '\n';
+        written = false;
+      }
+    }
   }
   if (watch.interrupted()) return kExitInterrupted;
   if (host.failed() || !repaired || !written || controller->purge_failures() > 0) {

@@ -150,15 +150,22 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
   return ResolveLocalLink(url, PlaceOf(page, options, base), options);
 }
 
-std::optional<std::string> LocalLinkOpenPath(const std::string& written, const std::string& page,
-                                             const LocalLinkOptions& options) {
+std::optional<std::string> LocalLinkTarget(const std::string& written, const std::string& page,
+                                           const LocalLinkOptions& options) {
   std::string base;
   if (const auto file = MappedFile::Open(page)) base = ScanPage(file->text()).base;
   const auto target =
       ResolveLocalLink(DecodeCharacterReferences(written), PlaceOf(page, options, base), options);
   if (!target) return std::nullopt;
+  return target->path;
+}
+
+std::optional<std::string> LocalLinkOpenPath(const std::string& written, const std::string& page,
+                                             const LocalLinkOptions& options) {
+  const auto target = LocalLinkTarget(written, page, options);
+  if (!target) return std::nullopt;
   std::error_code error;
-  for (std::filesystem::path path = target->path; !path.empty(); path = path.parent_path()) {
+  for (std::filesystem::path path = *target; !path.empty(); path = path.parent_path()) {
     if (std::filesystem::exists(path, error)) return Generic(path);
     if (path == path.parent_path()) break;
   }
@@ -238,6 +245,7 @@ void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view t
   // Both inputs are consumed from the front as the merge goes, so a page
   // of a million links is held about once, not three times.
   LinkLists merged;
+  merged.skipped = lists.skipped;
   const auto take_existing_before = [&](std::size_t offset) {
     while (!lists.urls.empty() && lists.offsets.front() < offset) {
       // A link under the site's own URL is checked on disk instead.

@@ -69,6 +69,12 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
 // stays as written.
 std::string PercentDecode(std::string_view text);
 
+// The file a local link as written in `page` resolves to (entities
+// decoded, the page's base followed), whether or not it exists; nothing
+// when the link is no local one.
+std::optional<std::string> LocalLinkTarget(const std::string& written, const std::string& page,
+                                           const LocalLinkOptions& options);
+
 // What "Go To URL" opens for a local link as written in `page`: the target
 // file when there is one (a folder's index page), else the folder it would
 // be in; nothing when the link is no local one.

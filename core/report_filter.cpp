@@ -5,10 +5,23 @@
 namespace quimbel {
 
 bool ReportFilter::IsReported(OutcomeCode code) const {
+  for (const CodeRange& range : accepted_) {
+    if (range.Contains(code)) return false;
+  }
   const auto index = StatusCodeTable::CategoryIndex(code);
   if (!index) return true;
   const auto position = static_cast<std::size_t>(*index);
   return position >= text_.size() || text_[position] != '0';
+}
+
+void ReportFilter::Accept(const std::vector<CodeRange>& codes) {
+  accepted_.insert(accepted_.end(), codes.begin(), codes.end());
+  for (const StatusCategory& category : StatusCodeTable::Categories()) {
+    const auto position = static_cast<std::size_t>(category.index);
+    for (const CodeRange& range : codes) {
+      if (range.Contains(category.code) && position < text_.size()) text_[position] = '0';
+    }
+  }
 }
 
 static_assert(kDefaultFilter.size() == StatusCodeTable::kCategoryCount);

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "probe/outcome_code.h"
 
@@ -26,6 +27,14 @@ inline constexpr std::string_view kTypeBFilter =
 
 inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";
 
+// Codes from `first` to `last`, both included.
+struct CodeRange {
+  OutcomeCode first = 0;
+  OutcomeCode last = 0;
+  bool Contains(OutcomeCode code) const { return code >= first && code <= last; }
+  bool operator==(const CodeRange&) const = default;
+};
+
 class ReportFilter {
  public:
   ReportFilter() : text_(kDefaultFilter) {}
@@ -34,11 +43,18 @@ class ReportFilter {
   const std::string& text() const { return text_; }
 
   // True when the code's category character is not "0", and for every code
-  // without a category: an outcome nobody expected is always shown.
+  // without a category: an outcome nobody expected is always shown. An
+  // accepted code is never reported.
   bool IsReported(OutcomeCode code) const;
+
+  // Marks the codes as good: their categories are unticked, and a code
+  // without a category is accepted too.
+  void Accept(const std::vector<CodeRange>& codes);
+  const std::vector<CodeRange>& accepted() const { return accepted_; }
 
  private:
   std::string text_;
+  std::vector<CodeRange> accepted_;
 };
 
 struct LoadedFilter {

@@ -33,6 +33,7 @@ struct ResultRow {
   std::uint32_t data = 0;  // RowDone in the low 16 bits, FileDone in the high 16
   std::size_t line = 0;    // the line of the link in its file; 0 when not known
   bool resource = false;   // what the page loads (an image, a script): never replaced
+  std::uint32_t code = 0;  // the outcome that made the row; 0 when nothing was understood
 
   const std::string& text(ResultColumn column) const {
     return columns[static_cast<std::size_t>(column)];
@@ -72,6 +73,8 @@ class ResultList {
                        const std::string& current_file = {});
 
   void SetChecked(std::size_t index, bool checked);
+  // Not shown: no observer hears of it.
+  void SetCode(std::size_t index, std::uint32_t code) { rows_.at(index).code = code; }
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
   void Clear();

@@ -11,6 +11,15 @@
 namespace quimbel {
 namespace {
 
+void PopFront(LinkLists& lists) {
+  if (!lists.urls.empty()) lists.urls.pop_front();
+  if (!lists.anchors.empty()) lists.anchors.pop_front();
+  if (!lists.lines.empty()) lists.lines.pop_front();
+  if (!lists.offsets.empty()) lists.offsets.pop_front();
+  if (!lists.local.empty()) lists.local.pop_front();
+  if (!lists.resources.empty()) lists.resources.pop_front();
+}
+
 constexpr std::string_view kNoFilesFound =
     "No files found.\n\nWas your filter option set correctly?";
 
@@ -81,6 +90,7 @@ void RunController::BeginRun(bool file_only) {
   host_.LogClear();
   results_.Clear();
   LogWithDate("Start of test ", "\r\n");
+  file_records_.clear();
   running_ = true;
 }
 
@@ -98,6 +108,7 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   local_checker_ = std::make_unique<LocalLinkChecker>(std::move(local));
   error_count_ = -1;
   unknown_error_seen_ = false;
+  links_ = LinkLists();
   BeginRun(false);
   TestURLsStateMachine();
   repair_completed_ = false;
@@ -146,6 +157,7 @@ bool RunController::OpenNextFile() {
   error_count_ = 0;
   bool opened = false;
   if (read_ahead_.empty()) {
+    links_.skipped = 0;
     opened = ExtractRunLinks(current_file_, links_, url_count_);
     files_.pop_front();
   } else {
@@ -165,6 +177,7 @@ bool RunController::OpenNextFile() {
     EndTest();
     return false;
   }
+  file_records_.push_back({current_file_, 0, 0, 0, {}});
   host_.LogAppend("Testing: " + current_file_);
   if (!links_.urls.empty() && progress_open_) {
     host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
@@ -210,8 +223,27 @@ bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
   if (!file) return false;
   ExtractUrlsFromText(file->text(), lists, url_count);
   local_checker_->AddLocalLinks(path, file->text(), lists);
+  if (!rules_.empty()) LeaveOutSkipped(lists);
   url_count = lists.urls.size();
   return true;
+}
+
+void RunController::LeaveOutSkipped(LinkLists& lists) const {
+  LinkLists kept;
+  kept.skipped = lists.skipped;
+  for (; !lists.urls.empty(); PopFront(lists)) {
+    if (rules_.Skips(lists.urls.front())) {
+      ++kept.skipped;
+      continue;
+    }
+    kept.urls.push_back(std::move(lists.urls.front()));
+    kept.anchors.push_back(std::move(lists.anchors.front()));
+    kept.lines.push_back(lists.lines.front());
+    kept.offsets.push_back(lists.offsets.front());
+    kept.local.push_back(lists.local.front());
+    kept.resources.push_back(lists.resources.front());
+  }
+  lists = std::move(kept);
 }
 
 RunController::EntryRef RunController::EntryFor(const std::string& url, std::uint32_t local) {
@@ -236,8 +268,18 @@ RunController::EntryRef RunController::EntryFor(const std::string& url, std::uin
 }
 
 void RunController::LogFileResults() {
-  host_.LogAppend("Results for " + current_file_ + ": URLs tested: " + std::to_string(url_count_) +
-                  ". URL errors: " + std::to_string(error_count_) + ".\r\n");
+  std::string line = "Results for " + current_file_ +
+                     ": URLs tested: " + std::to_string(url_count_) +
+                     ". URL errors: " + std::to_string(error_count_) + ".";
+  // Only a run with rules that left links out says so.
+  if (links_.skipped > 0) line += " URLs skipped: " + std::to_string(links_.skipped) + ".";
+  host_.LogAppend(line + "\r\n");
+  if (!file_records_.empty()) {
+    FileRecord& record = file_records_.back();
+    record.urls_tested = url_count_;
+    record.url_errors = static_cast<std::size_t>(error_count_);
+    record.skipped = links_.skipped;
+  }
 }
 
 void RunController::HandleMessage(const WorkerMessage& message) {
@@ -347,7 +389,7 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   const std::string alternate = AlternateUrl(outcome.reply, outcome.url);
   if (ReplyText(outcome.reply).empty() && !outcome.unreadable_reply) {
     // The host closed without a word: always worth a row, but no beep.
-    AddRow(std::string(kUnknownErrorReason));
+    AddRow(std::string(kUnknownErrorReason), 0);
     return;
   }
   // A status line without a number is as unexpected as an unknown code.
@@ -355,16 +397,18 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   if (!filter_.IsReported(status)) return;
   const std::string reason(ReasonText(status, unknown_error_seen_, host_));
   const bool moved = status == 301 || status == 302 || status == 307 || status == 308;
-  AddRow(reason);
+  AddRow(reason, status);
   if (moved) results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
 }
 
-void RunController::AddRow(const std::string& reason) {
+void RunController::AddRow(const std::string& reason, OutcomeCode code) {
   // The head is dropped right after its row is made: the row takes its
   // text over instead of a copy, which matters for a huge URL.
   const std::size_t line = links_.lines.empty() ? 0 : links_.lines.front();
   const bool resource = !links_.resources.empty() && links_.resources.front();
   const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()), line, resource);
+  results_.SetCode(row, code);
+  head_row_ = row;
   if (visible_) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
@@ -372,12 +416,14 @@ void RunController::AddRow(const std::string& reason) {
 }
 
 void RunController::PopHeads() {
-  if (!links_.urls.empty()) links_.urls.pop_front();
-  if (!links_.anchors.empty()) links_.anchors.pop_front();
-  if (!links_.lines.empty()) links_.lines.pop_front();
-  if (!links_.offsets.empty()) links_.offsets.pop_front();
-  if (!links_.local.empty()) links_.local.pop_front();
-  if (!links_.resources.empty()) links_.resources.pop_front();
+  if (record_links_ && !links_.urls.empty() && !file_records_.empty()) {
+    // A row took the head's text over.
+    file_records_.back().links.push_back(
+        {head_row_ ? results_.row(*head_row_).text(ResultColumn::kUrl) : links_.urls.front(),
+         links_.lines.empty() ? 0 : links_.lines.front(), head_row_});
+  }
+  head_row_.reset();
+  PopFront(links_);
   if (!entries_.empty()) entries_.pop_front();
 }
 
@@ -386,7 +432,7 @@ void RunController::RecordSocketError(OutcomeCode code) {
     host_.ShowMessage("empty URL list");
   } else {
     if (filter_.IsReported(code)) {
-      AddRow(std::string(ReasonText(code, unknown_error_seen_, host_)));
+      AddRow(std::string(ReasonText(code, unknown_error_seen_, host_)), code);
     }
     PopHeads();
   }

@@ -19,10 +19,13 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "core/file_collection.h"
+#include "core/link_rules.h"
 #include "core/local_links.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
@@ -46,6 +49,23 @@ bool IsUsableUserAgent(std::string_view agent);
 
 // The question a purge asks before it starts.
 std::string PurgeQuestion(std::size_t file_count);
+
+// A link a test checked, for reports that list every link, not only rows.
+struct CheckedLink {
+  std::string url;  // as written in the page
+  std::size_t line = 0;
+  std::optional<std::size_t> row;  // its row in the results list, if it got one
+};
+
+// What a test found in one file: the numbers of its log line, and, when
+// asked for, every link it checked.
+struct FileRecord {
+  std::string path;
+  std::size_t urls_tested = 0;
+  std::size_t url_errors = 0;
+  std::size_t skipped = 0;  // links the rules left out
+  std::vector<CheckedLink> links;
+};
 
 class RunController {
  public:
@@ -79,6 +99,12 @@ class RunController {
   const LocalLinkOptions& local_link_options() const { return local_options_; }
   // The options the last test ran with, its site root filled in.
   const LocalLinkOptions& run_local_link_options() const { return run_local_options_; }
+  // Links that are neither probed nor checked on disk in the next test.
+  void SetLinkRules(LinkRules rules) { rules_ = std::move(rules); }
+  // Whether the next test keeps every checked link in its file records.
+  void SetRecordCheckedLinks(bool record) { record_links_ = record; }
+  // The files of the last test, in the order they were tested.
+  const std::vector<FileRecord>& file_records() const { return file_records_; }
 
   void StartTest(const std::string& path, const RunScope& scope);
   void StartPurge(const std::string& path, const RunScope& scope,
@@ -132,6 +158,8 @@ class RunController {
   EntryRef EntryFor(const std::string& url, std::uint32_t local);
   // The links of a file: the network ones and the local ones, in file order.
   bool ExtractRunLinks(const std::string& path, LinkLists& lists, std::size_t& url_count);
+  // Removes the links the rules skip, counting them.
+  void LeaveOutSkipped(LinkLists& lists) const;
   std::size_t FilesLeft() const { return files_.size() + read_ahead_.size(); }
   void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
@@ -140,7 +168,7 @@ class RunController {
   void ClassifyReply(const ProbeOutcome& outcome);
   void RecordSocketError(OutcomeCode code);
   // Appends a row for the head URL of the current file and counts it.
-  void AddRow(const std::string& reason);
+  void AddRow(const std::string& reason, OutcomeCode code);
   void PopHeads();
   void EndTest();
   void ResetRun();
@@ -171,6 +199,10 @@ class RunController {
   ProbeSettings probe_settings_;
   LocalLinkOptions local_options_;
   LocalLinkOptions run_local_options_;
+  LinkRules rules_;
+  bool record_links_ = false;
+  std::vector<FileRecord> file_records_;
+  std::optional<std::size_t> head_row_;              // the row the head got, until it is popped
   std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
   Function function_mode_ = Function::kTestUrls;
 

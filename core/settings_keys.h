@@ -45,6 +45,10 @@ inline constexpr TextSetting kUserAgent{"Settings", "UserAgent", ""};
 // host (1 to 256).
 inline constexpr IntSetting kParallelProbes{"Settings", "ParallelProbes", 32};
 inline constexpr IntSetting kPerHost{"Settings", "PerHost", 8};
+// Link rules: exclude and include patterns one a line, accepted codes.
+inline constexpr TextSetting kExclude{"Settings", "Exclude", ""};
+inline constexpr TextSetting kInclude{"Settings", "Include", ""};
+inline constexpr TextSetting kAccept{"Settings", "Accept", ""};
 
 inline constexpr TextSetting kFileSelStarter{"FileSel", "Starter", ""};
 inline constexpr IntSetting kFunction{"FileSel", "Function", 0};
@@ -54,6 +58,7 @@ inline constexpr IntSetting kFileSelFilter{"FileSel", "Filter", 0};
 inline constexpr TextSetting kSiteRoot{"FileSel", "SiteRoot", ""};
 inline constexpr TextSetting kSiteUrl{"FileSel", "SiteUrl", ""};
 inline constexpr IntSetting kResources{"FileSel", "Resources", 1};
+inline constexpr IntSetting kProjectSettings{"FileSel", "ProjectSettings", 0};
 
 inline constexpr IntSetting kRepairType{"Repair", "Type", 0};
 inline constexpr IntSetting kRepairSave{"Repair", "Save", 1};

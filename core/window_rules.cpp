@@ -104,6 +104,7 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
   selection.site_root = settings.Get(settings::kSiteRoot);
   selection.site_url = settings.Get(settings::kSiteUrl);
   selection.resources = settings.Get(settings::kResources) != 0;
+  selection.project_settings = settings.Get(settings::kProjectSettings) != 0;
   if (selection.recurse && !selection.all_files) {
     selection.recurse = false;
     settings.Set(settings::kRecurse, 0);
@@ -120,6 +121,7 @@ bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection
   settings.Set(settings::kSiteRoot, selection.site_root);
   settings.Set(settings::kSiteUrl, selection.site_url);
   settings.Set(settings::kResources, selection.resources ? 1 : 0);
+  settings.Set(settings::kProjectSettings, selection.project_settings ? 1 : 0);
   std::error_code error;
   if (!selection.site_root.empty() && !std::filesystem::is_directory(selection.site_root, error)) {
     prompter.ShowMessage("The site root is not a folder", MessageIcon::kExclamation);

@@ -60,6 +60,8 @@ struct FileSelection {
   std::string site_root = {};
   std::string site_url = {};
   bool resources = true;
+  // A quimbel.toml in the folder tested or above it counts for the run.
+  bool project_settings = false;
   bool operator==(const FileSelection&) const = default;
 };
 enum class ScopeBox { kAllFiles, kRecurse };

@@ -75,6 +75,12 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   local_grid->addWidget(site_url_, 1, 1);
   local_grid->addWidget(resources_, 2, 0, 1, 2);
   layout->addWidget(local);
+  project_settings_ =
+      new QCheckBox("Use &project settings (quimbel.toml in the folder or above)", this);
+  project_settings_->setToolTip(
+      "Link rules, time limit, probes and local link options of the project's config file "
+      "count for this run");
+  layout->addWidget(project_settings_);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -121,6 +127,7 @@ void FileSelectionDialog::Show(const FileSelection& values) {
   site_root_->setText(QString::fromStdString(values.site_root));
   site_url_->setText(QString::fromStdString(values.site_url));
   resources_->setChecked(values.resources);
+  project_settings_->setChecked(values.project_settings);
 }
 
 FileSelection FileSelectionDialog::values() const {
@@ -131,7 +138,8 @@ FileSelection FileSelectionDialog::values() const {
           filter_->isChecked(),
           site_root_->text().trimmed().toStdString(),
           site_url_->text().trimmed().toStdString(),
-          resources_->isChecked()};
+          resources_->isChecked(),
+          project_settings_->isChecked()};
 }
 
 void FileSelectionDialog::Browse() {

@@ -34,6 +34,7 @@ class FileSelectionDialog : public QDialog {
   QLineEdit* site_root_field() const { return site_root_; }
   QLineEdit* site_url_field() const { return site_url_; }
   QCheckBox* resources_box() const { return resources_; }
+  QCheckBox* project_settings_box() const { return project_settings_; }
 
  private:
   void Show(const FileSelection& values);
@@ -48,6 +49,7 @@ class FileSelectionDialog : public QDialog {
   QLineEdit* site_root_;
   QLineEdit* site_url_;
   QCheckBox* resources_;
+  QCheckBox* project_settings_;
   QPushButton* browse_;
   QPushButton* ok_;
 };

@@ -6,10 +6,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "core/link_rules.h"
 #include "core/product.h"
 #include "core/run_controller.h"
 #include "core/status_code_table.h"
@@ -122,9 +124,38 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   counts_row->addStretch(1);
   layout->addLayout(counts_row, 6, 0, 1, 2);
 
+  auto* rules = new QGroupBox("Link Rules", this);
+  auto* rules_grid = new QGridLayout(rules);
+  const auto add_patterns = [&](int row, const char* label, const std::string& text,
+                                const char* tip) {
+    auto* field = new QPlainTextEdit(QString::fromStdString(text), rules);
+    field->setTabChangesFocus(true);
+    field->setLineWrapMode(QPlainTextEdit::NoWrap);
+    field->setFixedHeight(field->fontMetrics().lineSpacing() * 3 + 10);
+    field->setToolTip(tip);
+    auto* caption = new QLabel(label, rules);
+    caption->setBuddy(field);
+    rules_grid->addWidget(caption, row, 0, Qt::AlignTop);
+    rules_grid->addWidget(field, row, 1);
+    return field;
+  };
+  exclude_field_ = add_patterns(0, "E&xclude links:", probe.exclude,
+                                "Links matching any of these regular expressions (one a line) "
+                                "are not checked");
+  include_field_ = add_patterns(1, "But &include:", probe.include,
+                                "Excluded links matching one of these are checked after all");
+  accept_field_ = new QLineEdit(QString::fromStdString(probe.accept), rules);
+  accept_field_->setPlaceholderText("200,204,429,500-599");
+  accept_field_->setToolTip("Further codes that count as good: their rows are not reported");
+  auto* accept_label = new QLabel("&Accept codes:", rules);
+  accept_label->setBuddy(accept_field_);
+  rules_grid->addWidget(accept_label, 2, 0);
+  rules_grid->addWidget(accept_field_, 2, 1);
+  layout->addWidget(rules, 7, 0, 1, 2);
+
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 7, 0, 1, 2);
+  layout->addWidget(buttons, 8, 0, 1, 2);
   connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
@@ -164,9 +195,35 @@ void PreferencesDialog::accept() {
     user_agent_field_->setFocus();
     return;
   }
+  if (const auto rules = LinkRules::Make(PatternLines(exclude()), PatternLines(include()));
+      std::holds_alternative<std::string>(rules)) {
+    MessageBoxes::Show(this, std::get<std::string>(rules), MessageIcon::kExclamation);
+    exclude_field_->setFocus();
+    return;
+  }
+  if (!accepted_codes().empty()) {
+    if (const auto codes = ParseCodeList(accepted_codes());
+        std::holds_alternative<std::string>(codes)) {
+      MessageBoxes::Show(this, std::get<std::string>(codes), MessageIcon::kExclamation);
+      accept_field_->setFocus();
+      return;
+    }
+  }
   timeout_ = seconds;
   visible_ = visible_box_->isChecked();
   QDialog::accept();
+}
+
+std::string PreferencesDialog::exclude() const {
+  return exclude_field_->toPlainText().toStdString();
+}
+
+std::string PreferencesDialog::include() const {
+  return include_field_->toPlainText().toStdString();
+}
+
+std::string PreferencesDialog::accepted_codes() const {
+  return accept_field_->text().trimmed().toStdString();
 }
 
 int PreferencesDialog::parallel() const {

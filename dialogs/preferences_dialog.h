@@ -15,6 +15,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QSpinBox;
 
 namespace quimbel {
@@ -32,6 +33,10 @@ struct ProbePreferences {
   std::string user_agent;  // empty: Quimbel's own
   int parallel = 32;
   int per_host = 8;
+  // Link rules: patterns one a line, and the accepted codes.
+  std::string exclude;
+  std::string include;
+  std::string accept;
 };
 
 class PreferencesDialog : public QDialog {
@@ -49,6 +54,9 @@ class PreferencesDialog : public QDialog {
   // "Parallel probes" and "Per host", 1 to 256 each.
   int parallel() const;
   int per_host() const;
+  std::string exclude() const;
+  std::string include() const;
+  std::string accepted_codes() const;
 
   // For tests.
   CategoryListBox* categories() const { return list_; }
@@ -56,6 +64,9 @@ class PreferencesDialog : public QDialog {
   QLineEdit* user_agent_field() const { return user_agent_field_; }
   QSpinBox* parallel_field() const { return parallel_field_; }
   QSpinBox* per_host_field() const { return per_host_field_; }
+  QPlainTextEdit* exclude_field() const { return exclude_field_; }
+  QPlainTextEdit* include_field() const { return include_field_; }
+  QLineEdit* accept_field() const { return accept_field_; }
   void PressTypeA();
   void PressTypeB();
 
@@ -74,6 +85,9 @@ class PreferencesDialog : public QDialog {
   QLineEdit* user_agent_field_;
   QSpinBox* parallel_field_;
   QSpinBox* per_host_field_;
+  QPlainTextEdit* exclude_field_;
+  QPlainTextEdit* include_field_;
+  QLineEdit* accept_field_;
   QCheckBox* visible_box_;
 };
 

@@ -67,6 +67,10 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
   } else {
     WriteHtmlReport(text, rows, user, date);
   }
+  return WriteReportText(path, text.view());
+}
+
+Status WriteReportText(const std::string& path, std::string_view text) {
   struct stat original {};
   const bool exists = path.find('\0') == std::string::npos && ::stat(path.c_str(), &original) == 0;
   if (exists && !S_ISREG(original.st_mode)) {
@@ -76,7 +80,7 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
     const FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (!out.valid()) return Status::FromErrno("Cannot write", path, errno);
     errno = 0;
-    if (!WriteAll(out.get(), text.view())) {
+    if (!WriteAll(out.get(), text)) {
       return Status::FromErrno("Cannot write", path, errno != 0 ? errno : EIO);
     }
     return Status::Ok();
@@ -97,7 +101,7 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
     original.st_uid = ::geteuid();
     original.st_gid = ::getegid();
   }
-  file->Write(text.view());
+  file->Write(text);
   return file->Commit(original);
 }
 

@@ -52,6 +52,10 @@ ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, Expo
 Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
                        const std::string& user, const std::string& date);
 
+// Writes any report's text to `path` the same way; a device or a pipe
+// takes it as a stream.
+Status WriteReportText(const std::string& path, std::string_view text);
+
 // The path after a click on a format button: with HTML chosen, a path
 // holding ".txt" after its first character loses its last 4 characters
 // and gains ".html"; then, with text chosen, a path holding ".html" after

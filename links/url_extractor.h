@@ -108,6 +108,8 @@ struct LinkLists {
   std::deque<std::uint32_t> local;
   // True for what a page loads (an image, a script, ...) rather than links to.
   std::deque<bool> resources;
+  // Links of the file that the run's rules left out.
+  std::size_t skipped = 0;
 };
 
 // Appends the links of the file at `path` to `lists` and sets `url_count`

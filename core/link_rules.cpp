@@ -1,0 +1,110 @@
+#include "core/link_rules.h"
+
+#include <charconv>
+
+namespace quimbel {
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+constexpr OutcomeCode kLowestCode = 100;
+constexpr OutcomeCode kHighestCode = 10199;
+
+bool ReadCode(std::string_view text, OutcomeCode& code) {
+  text = Trimmed(text);
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
+  return !text.empty() && error == std::errc() && end == text.data() + text.size() &&
+         code >= kLowestCode && code <= kHighestCode;
+}
+
+bool SearchAny(const std::vector<std::regex>& patterns, std::string_view url) {
+  for (const std::regex& pattern : patterns) {
+    if (std::regex_search(url.begin(), url.end(), pattern)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::variant<LinkRules, std::string> LinkRules::Make(const std::vector<std::string>& excludes,
+                                                     const std::vector<std::string>& includes) {
+  auto patterns = std::make_shared<Patterns>();
+  const auto compile = [](const std::vector<std::string>& texts, std::vector<std::regex>& into,
+                          std::string& error) {
+    for (const std::string& text : texts) {
+      try {
+        into.emplace_back(text, std::regex::ECMAScript | std::regex::optimize);
+      } catch (const std::regex_error& failure) {
+        error = "the pattern \"" + text + "\" is no regular expression: " + failure.what();
+        return false;
+      }
+    }
+    return true;
+  };
+  std::string error;
+  if (!compile(excludes, patterns->excludes, error) ||
+      !compile(includes, patterns->includes, error)) {
+    return error;
+  }
+  LinkRules rules;
+  rules.patterns_ = std::move(patterns);
+  return rules;
+}
+
+bool LinkRules::Skips(std::string_view url) const {
+  if (empty()) return false;
+  url = url.substr(0, kLongestMatchedLink);
+  return SearchAny(patterns_->excludes, url) && !SearchAny(patterns_->includes, url);
+}
+
+std::variant<std::vector<CodeRange>, std::string> ParseCodeList(std::string_view text) {
+  std::vector<CodeRange> ranges;
+  const std::string bad = "the code list \"" + std::string(text) +
+                          "\" must be codes from 100 to 10199 or ranges of them, such as "
+                          "200,204,500-599";
+  if (Trimmed(text).empty()) return bad;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string_view item = text.substr(at, comma - at);
+    const std::size_t dash = item.find('-');
+    CodeRange range;
+    if (dash == std::string_view::npos) {
+      if (!ReadCode(item, range.first)) return bad;
+      range.last = range.first;
+    } else if (!ReadCode(item.substr(0, dash), range.first) ||
+               !ReadCode(item.substr(dash + 1), range.last) || range.last < range.first) {
+      return bad;
+    }
+    ranges.push_back(range);
+    at = comma + 1;
+  }
+  return ranges;
+}
+
+std::vector<std::string> PatternLines(std::string_view text) {
+  std::vector<std::string> patterns;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!Trimmed(line).empty()) patterns.emplace_back(line);
+    at = end + 1;
+  }
+  return patterns;
+}
+
+std::string CodeListText(const std::vector<CodeRange>& ranges) {
+  std::string text;
+  for (const CodeRange& range : ranges) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(range.first);
+    if (range.last != range.first) text += '-' + std::to_string(range.last);
+  }
+  return text;
+}
+
+}  // namespace quimbel

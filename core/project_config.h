@@ -1,0 +1,60 @@
+// The project config file, quimbel.toml: the options of a project's link
+// checks, kept beside its pages. Any long option of quimbel-cli is a key:
+// a switch takes true or false, an option with a value takes a string or
+// a number, and one that may be repeated (exclude, include, output) takes
+// a string or an array of strings. Paths are relative to the file's
+// folder. Pure functions; any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/link_rules.h"
+#include "core/local_links.h"
+#include "core/report_filter.h"
+#include "probe/probe_worker.h"
+
+namespace quimbel {
+
+inline constexpr const char* kProjectConfigName = "quimbel.toml";
+
+struct ProjectConfig {
+  std::string file;  // where it was read
+  // Long option names without "--" and their values, as they would be
+  // written on the command line (a switch has an empty value); paths made
+  // absolute.
+  std::vector<std::pair<std::string, std::string>> options;
+};
+
+// The quimbel.toml of the folder checked (a file's own folder), or of the
+// nearest folder above it that has one.
+std::optional<std::string> FindProjectConfig(const std::string& checked_path);
+
+// Reads the file; a one-line message naming the file, and the line where
+// there is one, when it cannot be read, is no TOML or holds a key or value
+// that is no option.
+std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& file);
+
+// What a run in the window is set to do.
+struct RunPreferences {
+  ReportFilter filter;
+  int timeout_seconds = 15;
+  ProbeSettings probe;
+  std::string user_agent;
+  LocalLinkOptions local;
+  std::vector<std::string> exclude;
+  std::vector<std::string> include;
+  std::vector<CodeRange> accept;
+};
+
+// Lays the config's options over the preferences, the way the command line
+// would take them. What only the command line does (formats, reports,
+// repair, the choice of files) is left to it. A one-line message for a
+// value that is no good.
+std::optional<std::string> ApplyProjectConfig(const ProjectConfig& config,
+                                              RunPreferences& preferences);
+
+}  // namespace quimbel

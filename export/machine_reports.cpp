@@ -1,0 +1,424 @@
+#include "export/machine_reports.h"
+
+#include <libxml/xmlwriter.h>
+
+#include <array>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "core/status_code_table.h"
+#include "export/report_writers.h"
+#include "links/html_links.h"
+
+namespace quimbel {
+namespace {
+
+constexpr std::array<std::string_view, 6> kFormatNames = {"text",   "json",     "junit",
+                                                          "github", "markdown", "csv"};
+
+// The length of the valid UTF-8 sequence at `at`, or 0.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned long code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(at + i) & 0x3F);
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF are invalid.
+  if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+      (code >= 0xD800 && code <= 0xDFFF)) {
+    return 0;
+  }
+  return length;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+// The text with every byte that is no part of valid UTF-8 shown as U+FFFD;
+// with `xml`, also the control characters XML 1.0 cannot hold.
+std::string Displayable(std::string_view text, bool xml = false) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, at);
+    const char c = text[at];
+    if (length == 0 || (xml && length == 1 && static_cast<unsigned char>(c) < 0x20 && c != '\t' &&
+                        c != '\n' && c != '\r')) {
+      out += "\xEF\xBF\xBD";
+      at += length == 0 ? 1 : length;
+      continue;
+    }
+    out.append(text.substr(at, length));
+    at += length;
+  }
+  return out;
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : bytes) {
+    out += kDigits[static_cast<unsigned char>(c) >> 4];
+    out += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return out;
+}
+
+// Sets `name` to the text; bytes that are not UTF-8 are shown as U+FFFD
+// there and kept exactly, as hex, in `name`_hex.
+void PutText(nlohmann::ordered_json& object, const std::string& name, std::string_view text) {
+  if (IsUtf8(text)) {
+    object[name] = text;
+    return;
+  }
+  object[name] = Displayable(text);
+  object[name + "_hex"] = Hex(text);
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+bool IsLocalCode(std::uint32_t code) {
+  return code == kLocalFileNotFound || code == kLocalAnchorNotFound;
+}
+
+const std::string& FileOf(const ResultRow& row) {
+  return row.text(ResultColumn::kFileName);
+}
+
+std::size_t SkippedTotal(const std::vector<FileRecord>& files) {
+  std::size_t skipped = 0;
+  for (const FileRecord& file : files)
+    skipped += file.skipped;
+  return skipped;
+}
+
+std::size_t TestedTotal(const std::vector<FileRecord>& files) {
+  std::size_t tested = 0;
+  for (const FileRecord& file : files)
+    tested += file.urls_tested;
+  return tested;
+}
+
+void WriteJson(std::ostream& out, const RunReport& report) {
+  const RunFacts& facts = report.facts;
+  nlohmann::ordered_json json;
+  json["version"] = facts.version;
+  json["started"] = IsoTime(facts.started);
+  json["ended"] = IsoTime(facts.ended);
+  PutText(json, "path", facts.path);
+  json["stopped"] = facts.stopped;
+  json["parallel"] = facts.parallel;
+  nlohmann::ordered_json options;
+  options["recurse"] = facts.recurse;
+  options["all_files"] = facts.all_files;
+  options["html_only"] = facts.html_only;
+  options["timeout"] = facts.timeout_seconds;
+  options["per_host"] = facts.per_host;
+  options["filter"] = facts.filter;
+  options["accept"] = facts.accept;
+  options["exclude"] = nlohmann::ordered_json::array();
+  for (const std::string& pattern : facts.exclude)
+    options["exclude"].push_back(Displayable(pattern));
+  options["include"] = nlohmann::ordered_json::array();
+  for (const std::string& pattern : facts.include)
+    options["include"].push_back(Displayable(pattern));
+  PutText(options, "root", facts.local.site_root);
+  options["site_url"] = Displayable(facts.local.site_url);
+  options["resources"] = facts.local.resources;
+  json["options"] = options;
+
+  json["files"] = nlohmann::ordered_json::array();
+  for (const FileRecord& file : report.files) {
+    nlohmann::ordered_json entry;
+    PutText(entry, "file", file.path);
+    entry["urls_tested"] = file.urls_tested;
+    entry["url_errors"] = file.url_errors;
+    entry["skipped"] = file.skipped;
+    json["files"].push_back(entry);
+  }
+
+  std::map<int, std::size_t> per_category;
+  std::size_t uncategorised = 0;
+  json["rows"] = nlohmann::ordered_json::array();
+  for (const ResultRow& row : report.rows.rows()) {
+    nlohmann::ordered_json entry;
+    PutText(entry, "file", FileOf(row));
+    entry["line"] = row.line;
+    PutText(entry, "url", row.text(ResultColumn::kUrl));
+    entry["target"] = nullptr;
+    if (IsLocalCode(row.code)) {
+      if (const auto target =
+              LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), facts.local))
+        PutText(entry, "target", *target);
+    }
+    PutText(entry, "reason", row.text(ResultColumn::kReason));
+    entry["code"] = row.code;
+    const auto category = StatusCodeTable::CategoryIndex(row.code);
+    // A row made for a reply nobody understood has no category.
+    if (category && row.code != 0) {
+      entry["category"] = *category;
+      ++per_category[*category];
+    } else {
+      entry["category"] = nullptr;
+      ++uncategorised;
+    }
+    PutText(entry, "link_text", row.text(ResultColumn::kSiteName));
+    PutText(entry, "alternate_url", row.text(ResultColumn::kAlternateUrl));
+    json["rows"].push_back(entry);
+  }
+
+  json["counts"] = nlohmann::ordered_json::array();
+  for (const auto& [index, count] : per_category) {
+    const StatusCategory& category = StatusCodeTable::Categories()[static_cast<std::size_t>(index)];
+    json["counts"].push_back({{"category", index},
+                              {"code", category.code},
+                              {"reason", category.reason},
+                              {"rows", count}});
+  }
+  if (uncategorised > 0) {
+    json["counts"].push_back({{"category", nullptr},
+                              {"code", nullptr},
+                              {"reason", kUnknownErrorReason},
+                              {"rows", uncategorised}});
+  }
+  json["totals"] = {{"files", report.files.size()},
+                    {"urls_tested", TestedTotal(report.files)},
+                    {"rows", report.rows.size()},
+                    {"skipped", SkippedTotal(report.files)}};
+  out << json.dump(2) << '\n';
+}
+
+// libxml2's writer into memory, freed on every path.
+struct XmlBuffer {
+  xmlBufferPtr buffer = xmlBufferCreate();
+  xmlTextWriterPtr writer = xmlNewTextWriterMemory(buffer, 0);
+  ~XmlBuffer() {
+    if (writer != nullptr) xmlFreeTextWriter(writer);
+    if (buffer != nullptr) xmlBufferFree(buffer);
+  }
+};
+
+const xmlChar* X(const char* text) {
+  return reinterpret_cast<const xmlChar*>(text);
+}
+
+void Attribute(xmlTextWriterPtr writer, const char* name, std::string_view value) {
+  xmlTextWriterWriteAttribute(writer, X(name), X(Displayable(value, true).c_str()));
+}
+
+void WriteJunit(std::ostream& out, const RunReport& report) {
+  XmlBuffer xml;
+  xmlTextWriterPtr writer = xml.writer;
+  xmlTextWriterSetIndent(writer, 1);
+  xmlTextWriterStartDocument(writer, nullptr, "UTF-8", nullptr);
+  xmlTextWriterStartElement(writer, X("testsuites"));
+  Attribute(writer, "name", "quimbel");
+  Attribute(writer, "tests", std::to_string(TestedTotal(report.files)));
+  Attribute(writer, "failures", std::to_string(report.rows.size()));
+  const std::chrono::duration<double> took = report.facts.ended - report.facts.started;
+  Attribute(writer, "time", std::to_string(took.count()));
+  for (const FileRecord& file : report.files) {
+    xmlTextWriterStartElement(writer, X("testsuite"));
+    Attribute(writer, "name", file.path);
+    Attribute(writer, "tests", std::to_string(file.links.size()));
+    Attribute(writer, "failures", std::to_string(file.url_errors));
+    Attribute(writer, "skipped", std::to_string(file.skipped));
+    for (const CheckedLink& link : file.links) {
+      xmlTextWriterStartElement(writer, X("testcase"));
+      Attribute(writer, "name", link.url);
+      Attribute(writer, "classname", file.path);
+      Attribute(writer, "file", file.path);
+      Attribute(writer, "line", std::to_string(link.line));
+      if (link.row) {
+        const ResultRow& row = report.rows.row(*link.row);
+        const std::string& reason = row.text(ResultColumn::kReason);
+        xmlTextWriterStartElement(writer, X("failure"));
+        Attribute(writer, "message", reason + " (line " + std::to_string(link.line) + ")");
+        Attribute(writer, "type", reason);
+        const std::string body = file.path + ":" + std::to_string(link.line) + ": " + link.url +
+                                 ": " + reason +
+                                 "\nLink text: " + row.text(ResultColumn::kSiteName);
+        xmlTextWriterWriteString(writer, X(Displayable(body, true).c_str()));
+        xmlTextWriterEndElement(writer);
+      }
+      xmlTextWriterEndElement(writer);
+    }
+    xmlTextWriterEndElement(writer);
+  }
+  xmlTextWriterEndDocument(writer);
+  xmlTextWriterFlush(writer);
+  out.write(reinterpret_cast<const char*>(xmlBufferContent(xml.buffer)),
+            static_cast<std::streamsize>(xmlBufferLength(xml.buffer)));
+}
+
+void WriteGithub(std::ostream& out, const RunReport& report) {
+  for (const ResultRow& row : report.rows.rows()) {
+    out << "::error file=" << GithubEscape(FileOf(row), true) << ",line=" << row.line
+        << ",title=" << GithubEscape(row.text(ResultColumn::kReason), true)
+        << "::" << GithubEscape(row.text(ResultColumn::kUrl), false) << '\n';
+  }
+}
+
+// Text for a Markdown table cell: one line, the characters that would end
+// the cell or start markup escaped.
+std::string MarkdownCell(std::string_view text) {
+  std::string out;
+  for (const char c : Displayable(text)) {
+    if (c == '\r' || c == '\n') {
+      out += ' ';
+      continue;
+    }
+    if (std::string_view("\\`*_[]<>|#!~&").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+void WriteMarkdown(std::ostream& out, const RunReport& report) {
+  const std::size_t skipped = SkippedTotal(report.files);
+  out << "## Quimbel link check: " << MarkdownCell(report.facts.path) << "\n\n"
+      << TestedTotal(report.files) << " links checked in " << report.files.size() << " files, "
+      << report.rows.size() << " listed";
+  if (skipped > 0) out << ", " << skipped << " skipped";
+  if (report.facts.stopped) out << " (stopped before the end)";
+  out << ".\n\n| File | Links | Listed | Skipped |\n|---|---:|---:|---:|\n";
+  for (const FileRecord& file : report.files) {
+    out << "| " << MarkdownCell(file.path) << " | " << file.urls_tested << " | " << file.url_errors
+        << " | " << file.skipped << " |\n";
+  }
+  const std::string* file = nullptr;
+  for (const ResultRow& row : report.rows.rows()) {
+    if (file == nullptr || *file != FileOf(row)) {
+      file = &FileOf(row);
+      out << "\n### " << MarkdownCell(*file)
+          << "\n\n| Line | URL | Reason | Link text |\n|---:|---|---|---|\n";
+    }
+    out << "| " << row.line << " | " << MarkdownCell(row.text(ResultColumn::kUrl)) << " | "
+        << MarkdownCell(row.text(ResultColumn::kReason)) << " | "
+        << MarkdownCell(row.text(ResultColumn::kSiteName)) << " |\n";
+  }
+}
+
+void WriteCsv(std::ostream& out, const RunReport& report) {
+  out << "file,line,url,reason,code,category,link_text,alternate_url,target\r\n";
+  for (const ResultRow& row : report.rows.rows()) {
+    const auto category = StatusCodeTable::CategoryIndex(row.code);
+    std::string target;
+    if (IsLocalCode(row.code)) {
+      target = LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), report.facts.local)
+                   .value_or("");
+    }
+    out << CsvField(FileOf(row)) << ',' << row.line << ',' << CsvField(row.text(ResultColumn::kUrl))
+        << ',' << CsvField(row.text(ResultColumn::kReason)) << ',' << row.code << ','
+        << (category && row.code != 0 ? std::to_string(*category) : "") << ','
+        << CsvField(row.text(ResultColumn::kSiteName)) << ','
+        << CsvField(row.text(ResultColumn::kAlternateUrl)) << ',' << CsvField(target) << "\r\n";
+  }
+}
+
+}  // namespace
+
+std::optional<MachineFormat> MachineFormatNamed(std::string_view name) {
+  for (std::size_t i = 0; i < kFormatNames.size(); ++i) {
+    if (kFormatNames[i] == name) return static_cast<MachineFormat>(i);
+  }
+  return std::nullopt;
+}
+
+std::string_view MachineFormatName(MachineFormat format) {
+  return kFormatNames[static_cast<std::size_t>(format)];
+}
+
+bool NeedsCheckedLinks(MachineFormat format) {
+  return format == MachineFormat::kJunit;
+}
+
+std::string GithubEscape(std::string_view text, bool property) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '%':
+        out += "%25";
+        break;
+      case '\r':
+        out += "%0D";
+        break;
+      case '\n':
+        out += "%0A";
+        break;
+      case ':':
+        out += property ? "%3A" : ":";
+        break;
+      case ',':
+        out += property ? "%2C" : ",";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
+
+void WriteMachineReport(std::ostream& out, MachineFormat format, const RunReport& report) {
+  switch (format) {
+    case MachineFormat::kText:
+      WriteTextReport(out, report.rows);
+      return;
+    case MachineFormat::kJson:
+      WriteJson(out, report);
+      return;
+    case MachineFormat::kJunit:
+      WriteJunit(out, report);
+      return;
+    case MachineFormat::kGithub:
+      WriteGithub(out, report);
+      return;
+    case MachineFormat::kMarkdown:
+      WriteMarkdown(out, report);
+      return;
+    case MachineFormat::kCsv:
+      WriteCsv(out, report);
+      return;
+  }
+}
+
+}  // namespace quimbel

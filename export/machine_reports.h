@@ -1,0 +1,65 @@
+// The reports CI systems and scripts read: JSON, JUnit XML, GitHub Actions
+// workflow commands, a Markdown summary and CSV. Each is written from the
+// rows of a finished test and the run's file records, rows in list order.
+// Any thread, given data nobody changes meanwhile.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/local_links.h"
+#include "core/result_list.h"
+#include "core/run_controller.h"
+
+namespace quimbel {
+
+enum class MachineFormat { kText, kJson, kJunit, kGithub, kMarkdown, kCsv };
+
+// "text", "json", "junit", "github", "markdown" or "csv"; nothing for any
+// other name.
+std::optional<MachineFormat> MachineFormatNamed(std::string_view name);
+std::string_view MachineFormatName(MachineFormat format);
+// Whether the format lists every checked link, so the test must keep them.
+bool NeedsCheckedLinks(MachineFormat format);
+
+// What a run was asked to do, for the reports that say so.
+struct RunFacts {
+  std::string version;
+  std::chrono::system_clock::time_point started;
+  std::chrono::system_clock::time_point ended;
+  std::string path;
+  bool recurse = false;
+  bool all_files = false;
+  bool html_only = false;
+  int timeout_seconds = 0;
+  int parallel = 0;
+  int per_host = 0;
+  std::string filter;
+  std::string accept;  // the accepted codes as a list, "" for none
+  std::vector<std::string> exclude;
+  std::vector<std::string> include;
+  LocalLinkOptions local;  // the site root in force
+  bool stopped = false;
+};
+
+struct RunReport {
+  const RunFacts& facts;
+  const ResultList& rows;
+  const std::vector<FileRecord>& files;
+};
+
+void WriteMachineReport(std::ostream& out, MachineFormat format, const RunReport& report);
+
+// A value for a GitHub workflow command: "%", CR and LF escaped, and in a
+// property (`property` true) ":" and "," too.
+std::string GithubEscape(std::string_view text, bool property);
+
+// A CSV field as RFC 4180 quotes it: in double quotes, doubled inside,
+// when it holds a comma, quote, CR or LF.
+std::string CsvField(std::string_view text);
+
+}  // namespace quimbel
