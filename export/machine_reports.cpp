@@ -282,9 +282,10 @@ void WriteJunit(std::ostream& out, const RunReport& report) {
 
 void WriteGithub(std::ostream& out, const RunReport& report) {
   for (const ResultRow& row : report.rows.rows()) {
-    out << "::error file=" << GithubEscape(FileOf(row), true) << ",line=" << row.line
+    // The runner reads UTF-8: other bytes show as U+FFFD.
+    out << "::error file=" << GithubEscape(Displayable(FileOf(row)), true) << ",line=" << row.line
         << ",title=" << GithubEscape(row.text(ResultColumn::kReason), true)
-        << "::" << GithubEscape(row.text(ResultColumn::kUrl), false) << '\n';
+        << "::" << GithubEscape(Displayable(row.text(ResultColumn::kUrl)), false) << '\n';
   }
 }
 

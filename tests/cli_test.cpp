@@ -399,3 +399,163 @@ TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {
 
 }  // namespace
 }  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// One run, every machine-readable format: each checked against the others
+// and the JSON against its published schema, bytes that are not UTF-8
+// included.
+TEST_F(CliTest, MachineReadableFormatsAgree) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On("/moved/", {Behaviour::kReply,
+                         "HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1/new, here\r\n\r\n"});
+  const std::string page = site_.Write(
+      "p\xe9ge.html", Link(Local("/ok"), "Fine") + Link(Local("/gone\xff"), "Caf\xe9, \"menu\"") +
+                          Link(Local("/moved/"), "Title: with, commas\r\nand % signs") +
+                          "<a href=\"missing.html#x\">Local</a>\n");
+  const std::string dir = cli_.io.path().string();
+  const Result r =
+      cli_.Run({"-q", "--format", "json", "--output", "junit=" + dir + "/r.xml", "--output",
+                "github=" + dir + "/r.gh", "--output", "csv=" + dir + "/r.csv", "--output",
+                "markdown=" + dir + "/r.md", page});
+  EXPECT_EQ(r.status, 1);
+  const std::string json = dir + "/r.json";
+  std::ofstream(json, std::ios::binary) << r.out;
+  const std::string source = QUIMBEL_SOURCE_DIR;
+  const std::string check = "python3 " + source + "/tests/check_reports.py " + source +
+                            "/docs/quimbel-report.schema.json " + json + " " + dir + "/r.xml " +
+                            dir + "/r.gh " + dir + "/r.csv";
+  EXPECT_EQ(std::system(check.c_str()), 0) << check;
+  EXPECT_NE(r.out.find("\"url_hex\": \"" /* the 0xff of /gone */), std::string::npos);
+  const std::string github = testing::ReadFile(dir + "/r.gh");
+  EXPECT_NE(github.find(",title=HTTP Code 301 Moved Permanently::" + Local("/moved/")),
+            std::string::npos)
+      << github;
+  EXPECT_NE(testing::ReadFile(dir + "/r.md")
+                .find("| 5 | missing.html\\#x | Local File Not Found | Local |"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, LinkRulesDecideWhatIsCheckedAndReported) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On("/busy/", {Behaviour::kReply, "HTTP/1.0 429 Slow down\r\n\r\n"});
+  const std::string page =
+      site_.Write("rules.html", Link(Local("/gone/a"), "A") + Link(Local("/gone/keep"), "B") +
+                                    Link(Local("/busy/"), "C") + Link(Local("/other"), "D"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string listed;  // the rows' paths
+    std::string skipped;
+  };
+  const Case cases[] = {
+      {{}, "/gone/a /gone/keep /busy/ /other ", ""},
+      {{"--exclude", "/gone/"}, "/busy/ /other ", " URLs skipped: 2."},
+      {{"--exclude", "/gone/", "--include", "keep$"},
+       "/gone/keep /busy/ /other ",
+       " URLs skipped: 1."},
+      {{"--exclude", "gone", "--exclude", "^http://127\\.0\\.0\\.1:[0-9]+/other$"},
+       "/busy/ ",
+       " URLs skipped: 3."},
+      {{"--accept", "429"}, "/gone/a /gone/keep /other ", ""},
+      {{"--accept", "400-499"}, "", ""},
+      {{"--accept", "404, 429"}, "", ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--format", "csv"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(page);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const Result r = cli_.Run(args);
+    std::string listed;
+    const std::regex path(":[0-9]+(/[^,]*)");
+    for (std::sregex_iterator it(r.out.begin(), r.out.end(), path), end; it != end; ++it) {
+      listed += (*it)[1].str() + " ";
+    }
+    EXPECT_EQ(listed, c.listed);
+    EXPECT_EQ(r.status, c.listed.empty() ? 0 : 1);
+    EXPECT_NE(r.err.find("URL errors: " +
+                         std::to_string(std::count(c.listed.begin(), c.listed.end(), ' ')) + "." +
+                         c.skipped + "\n"),
+              std::string::npos)
+        << r.err;
+  }
+}
+
+// quimbel.toml in the folder checked or above it; the command line wins.
+TEST_F(CliTest, TheProjectConfigAndItsPrecedence) {
+  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string page =
+      site_.Write("sub/page.html", Link(Local("/skip/me"), "A") + Link(Local("/gone"), "B"));
+  site_.Write("quimbel.toml",
+              "# the project's link rules\nexclude = [\"/skip/\"]\nformat = \"csv\"\n"
+              "timeout = 7\noutput = [\"json=report.json\"]\n");
+  site_.Write("other.toml", "format = \"github\"\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string starts;  // of standard output
+    bool skipped;
+    bool json_written;  // the config's output, relative to its folder
+  };
+  const Case cases[] = {
+      {{}, "file,line,url", true, true},
+      {{"--format", "markdown"}, "## Quimbel", true, true},
+      {{"--exclude", "/gone"}, "file,line,url", false, true},
+      {{"--no-config"}, page + "\n", false, false},
+      {{"--config", (site_.path() / "other.toml").string()}, "::error file=", false, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(page);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::filesystem::remove(site_.path() / "report.json");
+    const Result r = cli_.Run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.substr(0, c.starts.size()), c.starts);
+    EXPECT_EQ(r.out.find("/skip/me") == std::string::npos, c.skipped);
+    EXPECT_EQ(std::filesystem::exists(site_.path() / "report.json"), c.json_written);
+  }
+}
+
+// Bad rules, formats and config files: one line, exit 2, nothing probed.
+TEST_F(CliTest, BadRulesFormatsAndConfigsProbeNothing) {
+  const std::string page = site_.Write("cfg/page.html", Link(Local("/x"), "X"));
+  const std::string bad_toml = site_.Write("bad.toml", "timeout = \n");
+  const std::string unknown_toml = site_.Write("unknown.toml", "colour = \"red\"\n");
+  const std::string typed_toml = site_.Write("typed.toml", "exclude = 3\n");
+  std::filesystem::create_directories(site_.path() / "folder.toml");
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"--exclude", "(unclosed"}, "quimbel: the pattern \"(unclosed\" is no regular expression"},
+      {{"--include", "[z-a]"}, "quimbel: the pattern \"[z-a]\" is no regular expression"},
+      {{"--accept", "abc"}, "quimbel: the code list \"abc\" must be codes"},
+      {{"--accept", "599-500"}, "quimbel: the code list \"599-500\" must be codes"},
+      {{"--accept", "200,,404"}, "quimbel: the code list \"200,,404\" must be codes"},
+      {{"--format", "xml"}, "quimbel: unknown format \"xml\""},
+      {{"--output", "json"}, "quimbel: --output takes FORMAT=FILE"},
+      {{"--output", "yaml=x"}, "quimbel: --output takes FORMAT=FILE"},
+      {{"--config", bad_toml}, "quimbel: " + bad_toml + ":1: "},
+      {{"--config", unknown_toml}, "quimbel: " + unknown_toml + ":1: \"colour\" is no option"},
+      {{"--config", typed_toml}, "quimbel: " + typed_toml + ":1: exclude must be a string"},
+      {{"--config", (site_.path() / "folder.toml").string()},
+       "quimbel: " + (site_.path() / "folder.toml").string() + ": cannot be read"},
+      {{"--config", (site_.path() / "none.toml").string()}, "quimbel: "},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(page);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const Result r = cli_.Run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, c.error.size()), c.error);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+}  // namespace
+}  // namespace quimbel

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/link_rules.h"
+#include "core/project_config.h"
+#include "core/status_code_table.h"
+#include "export/machine_reports.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+TEST(LinkRules, ExcludeUnlessIncluded) {
+  const auto made = LinkRules::Make({"^https?://ads\\.", "/private/", "\\.PDF$"}, {"/private/ok"});
+  ASSERT_TRUE(std::holds_alternative<LinkRules>(made));
+  const LinkRules& rules = std::get<LinkRules>(made);
+  const std::pair<std::string, bool> cases[] = {
+      {"http://ads.example/x", true},
+      {"https://ads.example/x", true},
+      {"ftp://ads.example/x", false},
+      {"http://example.com/ads.html", false},
+      {"docs/private/page.html", true},
+      {"docs/private/ok.html", false},
+      {"report.PDF", true},
+      {"report.pdf", false},  // case counts, as in ECMAScript
+      {"", false},
+      // Only the first part of a huge link is matched, and it never crashes.
+      {"/private/" + std::string(1 << 20, 'a'), true},
+      {std::string(1 << 20, 'a') + "/private/", false},
+  };
+  for (const auto& [url, skipped] : cases) {
+    SCOPED_TRACE(url.substr(0, 60));
+    EXPECT_EQ(rules.Skips(url), skipped);
+  }
+  EXPECT_FALSE(LinkRules().Skips("anything"));
+  EXPECT_TRUE(std::holds_alternative<std::string>(LinkRules::Make({"a("}, {})));
+  EXPECT_TRUE(std::holds_alternative<std::string>(LinkRules::Make({}, {"*"})));
+}
+
+TEST(LinkRules, CodeListsAndTheFilter) {
+  struct Case {
+    std::string text;
+    std::vector<CodeRange> ranges;  // empty: refused
+  };
+  const Case cases[] = {
+      {"200", {{200, 200}}},
+      {"200,204, 429 ,500-599", {{200, 200}, {204, 204}, {429, 429}, {500, 599}}},
+      {"10004", {{10004, 10004}}},
+      {"", {}},
+      {"abc", {}},
+      {"200,", {}},
+      {"99", {}},
+      {"10200", {}},
+      {"500-400", {}},
+      {"500-", {}},
+      {"2OO", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto parsed = ParseCodeList(c.text);
+    if (c.ranges.empty()) {
+      EXPECT_TRUE(std::holds_alternative<std::string>(parsed));
+    } else {
+      ASSERT_TRUE(std::holds_alternative<std::vector<CodeRange>>(parsed));
+      EXPECT_EQ(std::get<std::vector<CodeRange>>(parsed), c.ranges);
+      EXPECT_EQ(std::get<std::vector<CodeRange>>(ParseCodeList(CodeListText(c.ranges))), c.ranges);
+    }
+  }
+  // Accepting is unticking the codes' categories (404, 500 to 505, 506 to
+  // 511: twelve); a code without one is accepted too; nothing else changes.
+  ReportFilter filter;
+  filter.Accept({{404, 404}, {500, 599}});
+  for (const OutcomeCode code : {404u, 500u, 503u, 599u})
+    EXPECT_FALSE(filter.IsReported(code)) << code;
+  for (const OutcomeCode code : {403u, 410u, 301u, 10004u, 600u})
+    EXPECT_TRUE(filter.IsReported(code)) << code;
+  const int index_404 = *StatusCodeTable::CategoryIndex(404);
+  EXPECT_EQ(filter.text()[static_cast<std::size_t>(index_404)], '0');
+  EXPECT_EQ(std::count(filter.text().begin(), filter.text().end(), '0'),
+            std::count(kDefaultFilter.begin(), kDefaultFilter.end(), '0') + 12);
+}
+
+TEST(LinkRules, EscapesOfGithubAndCsv) {
+  const std::tuple<std::string, std::string, std::string> github[] = {
+      {"plain", "plain", "plain"},        {"100%", "100%25", "100%25"},
+      {"a\r\nb", "a%0D%0Ab", "a%0D%0Ab"}, {"Error: x, y", "Error%3A x%2C y", "Error: x, y"},
+      {"%0A", "%250A", "%250A"},
+  };
+  for (const auto& [text, property, data] : github) {
+    EXPECT_EQ(GithubEscape(text, true), property);
+    EXPECT_EQ(GithubEscape(text, false), data);
+  }
+  const std::pair<std::string, std::string> csv[] = {
+      {"plain", "plain"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"", ""},
+  };
+  for (const auto& [text, field] : csv)
+    EXPECT_EQ(CsvField(text), field);
+}
+
+TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
+  testing::TempFolder folder;
+  folder.Write("site/quimbel.toml",
+               "exclude = [\"^https://ads\\\\.\", \"/tmp/\"]\ninclude = \"keep\"\n"
+               "accept = [200, \"500-599\"]\nparallel = 4\ntimeout = 30\nroot = \".\"\n"
+               "recurse = true\ninsecure = false\noutput = [\"junit=out/r.xml\"]\n");
+  folder.Write("site/deep/er/page.html", "");
+  const auto found = FindProjectConfig((folder.path() / "site/deep/er/page.html").string());
+  ASSERT_TRUE(found);
+  EXPECT_EQ(*found, (folder.path() / "site/quimbel.toml").string());
+  const auto loaded = LoadProjectConfig(*found);
+  ASSERT_TRUE(std::holds_alternative<ProjectConfig>(loaded)) << std::get<std::string>(loaded);
+  const std::string site = (folder.path() / "site").lexically_normal().string();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"accept", "200,500-599"},
+      {"exclude", "^https://ads\\."},
+      {"exclude", "/tmp/"},
+      {"include", "keep"},
+      {"output", "junit=" + site + "/out/r.xml"},
+      {"parallel", "4"},
+      {"recurse", ""},
+      {"root", site + "/"},
+      {"timeout", "30"},
+  };
+  EXPECT_EQ(std::get<ProjectConfig>(loaded).options, expected);
+
+  // The window takes what concerns a run and leaves the rest.
+  RunPreferences run;
+  run.exclude = {"stored"};
+  run.timeout_seconds = 15;
+  EXPECT_EQ(ApplyProjectConfig(std::get<ProjectConfig>(loaded), run), std::nullopt);
+  EXPECT_EQ(run.exclude, (std::vector<std::string>{"^https://ads\\.", "/tmp/"}));
+  EXPECT_EQ(run.include, (std::vector<std::string>{"keep"}));
+  EXPECT_EQ(run.timeout_seconds, 30);
+  EXPECT_EQ(run.probe.parallel, 4);
+  EXPECT_EQ(run.accept, (std::vector<CodeRange>{{200, 200}, {500, 599}}));
+  EXPECT_EQ(run.local.site_root, site + "/");
+  ProjectConfig bad{"x.toml", {{"timeout", "3"}}};
+  EXPECT_EQ(ApplyProjectConfig(bad, run), "x.toml: timeout must be a number from 5 to 1000");
+}
+
+}  // namespace
+}  // namespace quimbel
