@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -555,6 +556,67 @@ TEST_F(CliTest, BadRulesFormatsAndConfigsProbeNothing) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_TRUE(server_.Requests().empty());
+}
+
+}  // namespace
+}  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// What quimbel-cli writes to standard error when that is a terminal.
+std::string StderrOnATerminal(std::vector<std::string> args, const std::string& config) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pty";
+  const std::string slave = ::ptsname(master);
+  args.insert(args.begin(), QUIMBEL_CLI_PATH);
+  std::vector<char*> argv;
+  for (auto& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::string env_text = "XDG_CONFIG_HOME=" + config;
+  char* env[] = {env_text.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+  pid_t pid = 0;
+  std::string seen;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env) == 0) {
+    // Read while it runs: a full terminal buffer would hold it up.
+    char buffer[4096];
+    for (;;) {
+      pollfd ready{master, POLLIN, 0};
+      if (::poll(&ready, 1, 10000) <= 0) break;
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // EIO once the last writer closed the slave
+      seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::waitpid(pid, nullptr, 0);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(master);
+  return seen;
+}
+
+TEST_F(CliTest, AProgressLineOnlyOnATerminalAndNeverQuiet) {
+  std::string links;
+  for (int i = 0; i < 4; ++i) {
+    server_.On("/s" + std::to_string(i) + "/",
+               {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n", 300ms});
+    links += Link(Local("/s" + std::to_string(i)), "Fine");
+  }
+  const std::string page = site_.Write("slow.html", links);
+  const std::string config = cli_.config.path().string();
+  const std::string drawn = StderrOnATerminal({"-j", "1", page}, config);
+  EXPECT_NE(drawn.find("File 1 of 1  "), std::string::npos) << drawn;
+  EXPECT_TRUE(std::regex_search(drawn, std::regex("[0-9]+ links  [0-9]+/s  0:0[0-9] left  http")))
+      << drawn;
+  EXPECT_NE(drawn.find("\r\033[K"), std::string::npos);
+  const std::string quiet = StderrOnATerminal({"-q", "-j", "1", page}, config);
+  EXPECT_EQ(quiet, "");
+  // Not a terminal: the log alone (the other tests compare it whole).
+  EXPECT_EQ(cli_.Run({"-j", "1", page}).err.find("\033"), std::string::npos);
 }
 
 }  // namespace

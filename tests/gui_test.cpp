@@ -217,6 +217,47 @@ class GuiTest : public QObject {
     QVERIFY(frame.log_view()->toPlainText().contains("URLs tested: 1. URL errors: 0."));
   }
 
+  // "Use project settings" lays quimbel.toml over the stored link rules
+  // for that run only; a bad file is named and nothing runs.
+  void projectSettingsCountOnlyWhenChosen() {
+    testing::TempFolder site;
+    site.Write("page.html",
+               "<a href=\"gone.html\">Gone</a>\n<a href=\"drafts/x.html\">Draft</a>\n");
+    site.Write("quimbel.toml", "exclude = \"^drafts/\"\n");
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    MainWindow frame(settings);
+    ResultsView* view = frame.results_view();
+    bool project = true;
+    view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
+      FileSelection chosen = values;
+      chosen.path = site.path().string();
+      chosen.all_files = true;
+      chosen.project_settings = project;
+      return std::optional<FileSelection>(chosen);
+    };
+    const auto run = [&] {
+      // Discard the rows of the run before.
+      if (view->model()->rowCount() > 0) MessageBoxes::QueueAnswer(true);
+      frame.action(Command::kSelectFiles)->trigger();
+      QVERIFY(Wait([&] { return !view->running(); }));
+    };
+    run();
+    QCOMPARE(view->model()->rowCount(), 1);
+    QVERIFY(frame.log_view()->toPlainText().contains("URL errors: 1. URLs skipped: 1."));
+    QCOMPARE(settings.Get(settings::kProjectSettings), 1);
+    project = false;
+    run();
+    QCOMPARE(view->model()->rowCount(), 2);
+    site.Write("quimbel.toml", "exclude = [\n");
+    project = true;
+    run();
+    QVERIFY(!view->running());
+    QCOMPARE(view->model()->rowCount(), 0);
+    QVERIFY(
+        MessageBoxes::shown().back().starts_with((site.path() / "quimbel.toml").string() + ":"));
+  }
+
   void closingAsksAndStoresTheWidths() {
     MemoryConfigStore store;
     SettingsStore settings(store);
@@ -300,6 +341,15 @@ class GuiTest : public QObject {
     QCOMPARE(MessageBoxes::shown().back(),
              std::string("The user agent cannot hold control characters."));
     dialog.user_agent_field()->setText(" Agent/2 ");
+    // Link rules are checked before they are kept.
+    dialog.exclude_field()->setPlainText("^https://ads\\.\n(unclosed");
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    dialog.exclude_field()->setPlainText("^https://ads\\.\n\n/private/");
+    dialog.accept_field()->setText("200-");
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    dialog.accept_field()->setText("429, 500-599");
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.timeout(), 1000);
@@ -322,6 +372,8 @@ class GuiTest : public QObject {
       d->user_agent_field()->setText("Agent/2");
       d->parallel_field()->setValue(300);  // beyond the range: the most it takes
       d->per_host_field()->setValue(2);
+      d->exclude_field()->setPlainText("/private/");
+      d->accept_field()->setText("429");
       d->accept();
     });
     frame.results_view()->Preferences();
@@ -333,6 +385,8 @@ class GuiTest : public QObject {
     QCOMPARE(settings.Get(settings::kParallelProbes), 256);
     QCOMPARE(settings.Get(settings::kPerHost), 2);
     QCOMPARE(frame.results_view()->controller().probe_settings().per_host, 2);
+    QCOMPARE(settings.Get(settings::kExclude), std::string("/private/"));
+    QCOMPARE(settings.Get(settings::kAccept), std::string("429"));
   }
 
   void resultModelIsAWellBehavedModel() {
