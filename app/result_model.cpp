@@ -28,7 +28,7 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
     return {};
   }
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-    return QString::fromStdString(row.columns[static_cast<std::size_t>(index.column())]);
+    return QString::fromStdString(row.text(static_cast<ResultColumn>(index.column())));
   }
   if (role == Qt::CheckStateRole && index.column() == 0) {
     return row.checked ? Qt::Checked : Qt::Unchecked;

@@ -387,10 +387,10 @@ void ResultsView::ShowProperties() {
   const ResultRow& r = results().row(*row);
   for (int i = 0; i < kResultColumnCount; ++i) {
     if (i > 0) std::fputs("\n\n", file);
-    const std::string& text = r.columns[static_cast<std::size_t>(i)];
+    const std::string& text = r.text(static_cast<ResultColumn>(i));
     std::fwrite(text.data(), 1, text.size(), file);
   }
-  if (r.line > 0) std::fprintf(file, "\n\nLine %zu", r.line);
+  if (r.line > 0) std::fprintf(file, "\n\nLine %zu", static_cast<std::size_t>(r.line));
   std::fclose(file);
   open_url(QUrl::fromLocalFile(QDir::current().absoluteFilePath("props.txt")));
 }

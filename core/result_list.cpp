@@ -1,15 +1,72 @@
 #include "core/result_list.h"
 
+#include <algorithm>
+#include <climits>
 #include <stdexcept>
+#include <unordered_set>
 
 namespace quimbel {
+
+namespace {
+
+const std::string kNoText;
+
+// The reasons are a few dozen texts: each is kept once for all rows. Node
+// storage keeps every pointer valid; user-interface thread only.
+const std::string* Interned(std::string text) {
+  static std::unordered_set<std::string> texts;
+  return &*texts.insert(std::move(text)).first;
+}
+
+}  // namespace
+
+const std::string& RareText::get() const {
+  return text_ ? *text_ : kNoText;
+}
+
+const std::string& ResultRow::text(ResultColumn column) const {
+  switch (column) {
+    case ResultColumn::kUrl:
+      return url;
+    case ResultColumn::kReason:
+      return reason ? *reason : kNoText;
+    case ResultColumn::kSiteName:
+      return site_name;
+    case ResultColumn::kFileName:
+      return file_name ? *file_name : kNoText;
+    case ResultColumn::kAlternateUrl:
+      return alternate_url.get();
+  }
+  return kNoText;
+}
+
+void ResultRow::SetText(ResultColumn column, std::string text) {
+  switch (column) {
+    case ResultColumn::kUrl:
+      url = std::move(text);
+      return;
+    case ResultColumn::kReason:
+      reason = Interned(std::move(text));
+      return;
+    case ResultColumn::kSiteName:
+      site_name = std::move(text);
+      return;
+    case ResultColumn::kFileName:
+      file_name = std::make_shared<const std::string>(std::move(text));
+      return;
+    case ResultColumn::kAlternateUrl:
+      alternate_url.Set(std::move(text));
+      return;
+  }
+}
 
 std::size_t ResultList::AppendResultRow(std::string url, std::size_t line, bool resource) {
   const std::size_t index = rows_.size();
   if (observer_) observer_->RowsAboutToBeInserted(index, index);
   ResultRow row;
-  row.columns[static_cast<std::size_t>(ResultColumn::kUrl)] = std::move(url);
-  row.line = line;
+  row.url = std::move(url);
+  // A line past four thousand million is shown as the last one that fits.
+  row.line = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
   row.resource = resource;
   rows_.push_back(std::move(row));
   if (observer_) observer_->RowsInserted();
@@ -20,9 +77,11 @@ void ResultList::SetResultColumn(ResultColumn which, const std::string& text,
                                  const std::string& current_file) {
   if (rows_.empty()) throw std::logic_error("SetResultColumn on an empty list");
   ResultRow& last = rows_.back();
-  last.columns[static_cast<std::size_t>(which)] = text;
+  last.SetText(which, text);
   if (which == ResultColumn::kSiteName) {
-    last.columns[static_cast<std::size_t>(ResultColumn::kFileName)] = current_file;
+    if (!last_file_ || *last_file_ != current_file)
+      last_file_ = std::make_shared<const std::string>(current_file);
+    last.file_name = last_file_;
   }
   if (observer_) observer_->RowChanged(rows_.size() - 1);
 }

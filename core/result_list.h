@@ -11,8 +11,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace quimbel {
 
@@ -27,17 +28,46 @@ inline constexpr int kResultColumnCount = 5;
 inline constexpr const char* kResultColumnHeaders[kResultColumnCount] = {
     "URL", "Reason", "Site Name", "File Name", "Alternate URL"};
 
-struct ResultRow {
-  std::array<std::string, kResultColumnCount> columns;
-  bool checked = true;
-  std::uint32_t data = 0;  // RowDone in the low 16 bits, FileDone in the high 16
-  std::size_t line = 0;    // the line of the link in its file; 0 when not known
-  bool resource = false;   // what the page loads (an image, a script): never replaced
-  std::uint32_t code = 0;  // the outcome that made the row; 0 when nothing was understood
-
-  const std::string& text(ResultColumn column) const {
-    return columns[static_cast<std::size_t>(column)];
+// A text most rows leave empty: one pointer until it is set.
+class RareText {
+ public:
+  RareText() = default;
+  RareText(const RareText& other)
+      : text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
+  RareText& operator=(const RareText& other) {
+    if (this != &other) text_ = other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr;
+    return *this;
   }
+  RareText(RareText&&) noexcept = default;
+  RareText& operator=(RareText&&) noexcept = default;
+
+  void Set(std::string text) {
+    text_ = text.empty() ? nullptr : std::make_unique<std::string>(std::move(text));
+  }
+  // Empty when not set.
+  const std::string& get() const;
+
+ private:
+  std::unique_ptr<std::string> text_;
+};
+
+// One row. A million rows must fit in a couple of hundred megabytes: the
+// file name is shared by the rows of one file, the reason is one of a few
+// texts kept once, and an alternate URL takes room only when there is one.
+struct ResultRow {
+  std::string url;        // as written in the page
+  std::string site_name;  // the link text
+  std::shared_ptr<const std::string> file_name;
+  RareText alternate_url;
+  const std::string* reason = nullptr;  // interned; null for none
+  std::uint32_t line = 0;               // the line of the link in its file; 0 when not known
+  std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
+  std::uint32_t code = 0;  // the outcome that made the row; 0 when nothing was understood
+  bool checked = true;
+  bool resource = false;  // what the page loads (an image, a script): never replaced
+
+  const std::string& text(ResultColumn column) const;
+  void SetText(ResultColumn column, std::string text);
   std::uint16_t RowDone() const { return static_cast<std::uint16_t>(data & 0xFFFFu); }
   std::uint16_t FileDone() const { return static_cast<std::uint16_t>(data >> 16); }
   void SetRowDone(std::uint16_t value) { data = (data & 0xFFFF0000u) | value; }
@@ -63,7 +93,8 @@ class ResultList {
   std::size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
   const ResultRow& row(std::size_t index) const { return rows_.at(index); }
-  const std::vector<ResultRow>& rows() const { return rows_; }
+  // A deque: a million rows never hold a second copy while the list grows.
+  const std::deque<ResultRow>& rows() const { return rows_; }
 
   // Appends a checked row holding the URL and its line, data 0; its index.
   std::size_t AppendResultRow(std::string url, std::size_t line = 0, bool resource = false);
@@ -80,7 +111,8 @@ class ResultList {
   void Clear();
 
  private:
-  std::vector<ResultRow> rows_;
+  std::deque<ResultRow> rows_;
+  std::shared_ptr<const std::string> last_file_;  // shared with the rows of that file
   ResultListObserver* observer_ = nullptr;
 };
 

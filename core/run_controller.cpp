@@ -263,8 +263,20 @@ RunController::EntryRef RunController::EntryFor(const std::string& url, std::uin
   }
   auto entry = std::make_shared<ProbeEntry>();
   in_flight_.emplace(probe_worker_.Kick({url, timeout_, user_agent_}), entry);
-  if (remembered) probed_.emplace(url, entry);
+  if (remembered) {
+    probed_.emplace(url, entry);
+    if (probed_.size() >= forget_at_) ForgetOldProbes();
+  }
   return entry;
+}
+
+void RunController::ForgetOldProbes() {
+  // A run of a million different links must not keep a million outcomes:
+  // what is done and no longer ahead in the list is forgotten (a repeat of
+  // it later is probed again). Halving keeps this linear over a run.
+  std::erase_if(probed_,
+                [](const auto& item) { return item.second->done && item.second.use_count() == 1; });
+  forget_at_ = std::max(kRememberedProbes, probed_.size() * 2);
 }
 
 void RunController::LogFileResults() {
@@ -462,6 +474,7 @@ void RunController::ResetRun() {
   local_checker_.reset();
   in_flight_.clear();
   probed_.clear();
+  forget_at_ = kRememberedProbes;
   entries_.clear();
   read_ahead_.clear();
   head_begun_ = false;

@@ -156,6 +156,7 @@ class RunController {
   // The probe of `url`: this run's earlier one, or a new one; for a local
   // link (`local` its outcome) one that is done already.
   EntryRef EntryFor(const std::string& url, std::uint32_t local);
+  void ForgetOldProbes();
   // The links of a file: the network ones and the local ones, in file order.
   bool ExtractRunLinks(const std::string& path, LinkLists& lists, std::size_t& url_count);
   // Removes the links the rules skip, counting them.
@@ -226,6 +227,9 @@ class RunController {
   // This run's probes by URL (URLs up to a sane length): a link on every
   // page is asked about once.
   std::unordered_map<std::string, EntryRef> probed_;
+  // Outcomes kept for repeats before old ones are forgotten.
+  static constexpr std::size_t kRememberedProbes = 1 << 14;
+  std::size_t forget_at_ = kRememberedProbes;
   std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
   bool head_begun_ = false;      // the head's progress texts and watchdog are up
   bool advancing_ = false;       // TestURLsStateMachine is on the stack

@@ -36,7 +36,9 @@ class RunTest : public testing::ControllerHarness {
   std::vector<Row> Rows() const {
     std::vector<Row> rows;
     for (const ResultRow& r : controller_->results().rows()) {
-      rows.push_back({r.columns[0], r.columns[1], r.columns[2], r.columns[3], r.columns[4]});
+      rows.push_back({r.text(ResultColumn::kUrl), r.text(ResultColumn::kReason),
+                      r.text(ResultColumn::kSiteName), r.text(ResultColumn::kFileName),
+                      r.text(ResultColumn::kAlternateUrl)});
     }
     return rows;
   }
