@@ -3,15 +3,21 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include "app/icons.h"
 #include "app/log_view.h"
@@ -53,6 +59,9 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   // Status bar: the message pane, then the two panes of a probe's state.
   connection_pane_ = StatusPaneLabel(this, "Connection Status", 58);
   method_pane_ = StatusPaneLabel(this, "HTTP Method Status", 35);
+  // How the last test went, live while it runs.
+  summary_pane_ = StatusPaneLabel(this, "", 30);
+  statusBar()->addPermanentWidget(summary_pane_);
   statusBar()->addPermanentWidget(connection_pane_);
   statusBar()->addPermanentWidget(method_pane_);
   // The idle prompt comes back whenever a menu prompt or tip has gone.
@@ -63,8 +72,20 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
 
   splitter_ = new QSplitter(Qt::Vertical, this);
   log_ = new LogView(splitter_);
-  view_ = new ResultsView(settings_, log_, connection_pane_, method_pane_, splitter_);
-  splitter_->insertWidget(0, view_);
+  // The list with its filter box above it.
+  auto* upper_pane = new QWidget(splitter_);
+  auto* upper_layout = new QVBoxLayout(upper_pane);
+  upper_layout->setContentsMargins(0, 0, 0, 0);
+  upper_layout->setSpacing(2);
+  search_ = new QLineEdit(upper_pane);
+  search_->setPlaceholderText("Filter the rows by URL, reason, link text or file (Ctrl+F)");
+  search_->setClearButtonEnabled(true);
+  view_ = new ResultsView(settings_, log_, connection_pane_, method_pane_, upper_pane);
+  upper_layout->addWidget(search_);
+  upper_layout->addWidget(view_, 1);
+  splitter_->insertWidget(0, upper_pane);
+  connect(search_, &QLineEdit::textChanged, view_, &ResultsView::SetSearchText);
+  setAcceptDrops(true);
   splitter_->setChildrenCollapsible(false);
   setCentralWidget(splitter_);
   const int client_height = std::max(2, placement.cy - 100);
@@ -73,7 +94,16 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   connect(splitter_, &QSplitter::splitterMoved, this, [this] { StorePaneHeight(); });
 
   BuildMenusAndToolbar();
-  view_->on_state_changed = [this] { UpdateCommands(); };
+  view_->on_state_changed = [this] {
+    UpdateCommands();
+    summary_pane_->setText(view_->SummaryText());
+  };
+  // The summary follows a run as links are checked.
+  auto* summary_timer = new QTimer(this);
+  connect(summary_timer, &QTimer::timeout, this, [this] {
+    if (view_->running()) summary_pane_->setText(view_->SummaryText());
+  });
+  summary_timer->start(250);
   connect(view_->model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateCommands(); });
   connect(view_->model(), &QAbstractItemModel::rowsRemoved, this, [this] { UpdateCommands(); });
   UpdateCommands();
@@ -112,7 +142,20 @@ void MainWindow::BuildMenusAndToolbar() {
   AddAction(file, Command::kExit, "E&xit", "Quit the application; prompts to save documents",
             "Exit");
 
+  recent_menu_ = file->addMenu("Re&cent");
+  connect(recent_menu_, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
+  FillRecentMenu();
+  file->insertMenu(actions_[Command::kExport], recent_menu_);
+
   QMenu* view_menu = menuBar()->addMenu("&View");
+  AddAction(view_menu, Command::kFileOrder, "&File Order",
+            "Show the rows in the order of the files", "File Order");
+  AddAction(view_menu, Command::kFind, "&Filter Rows", "Show only the rows that hold a text",
+            "Filter", QKeySequence("Ctrl+F"));
+  AddAction(view_menu, Command::kOpenAtLine, "&Open Page at Line",
+            "Open the row's page in your editor at the link's line", "Open Page at Line",
+            QKeySequence("Ctrl+E"));
+  view_menu->addSeparator();
   QAction* toolbar_toggle = AddAction(view_menu, Command::kToolbar, "&Toolbar",
                                       "Show or hide the toolbar", "Toggle ToolBar");
   QAction* status_toggle = AddAction(view_menu, Command::kStatusBar, "&Status Bar",
@@ -171,6 +214,12 @@ void MainWindow::BuildMenusAndToolbar() {
     about.exec();
   });
   connect(actions_[Command::kExit], &QAction::triggered, this, &QWidget::close);
+  connect(actions_[Command::kFileOrder], &QAction::triggered, view_, &ResultsView::ShowFileOrder);
+  connect(actions_[Command::kFind], &QAction::triggered, this, [this] {
+    search_->setFocus(Qt::ShortcutFocusReason);
+    search_->selectAll();
+  });
+  connect(actions_[Command::kOpenAtLine], &QAction::triggered, view_, &ResultsView::OpenPageAtLine);
   // F6 and Shift+F6 move between the two panes.
   for (const char* key : {"F6", "Shift+F6"}) {
     auto* next_pane = new QShortcut(QKeySequence(key), this);
@@ -195,6 +244,39 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kPrintSetup]->setEnabled(view_->CanPrint());
   actions_[Command::kPreferences]->setEnabled(view_->CanEditPreferences());
   actions_[Command::kStop]->setEnabled(view_->CanStop());
+  actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
+  recent_menu_->setEnabled(view_->CanSelectFiles());
+}
+
+void MainWindow::FillRecentMenu() {
+  recent_menu_->clear();
+  for (const std::string& path : LoadRecentPaths(settings_)) {
+    QAction* item = recent_menu_->addAction(QString::fromStdString(path));
+    connect(item, &QAction::triggered, this, [this, path] { view_->CheckPath(path); });
+  }
+  recent_menu_->setEnabled(!recent_menu_->isEmpty() && view_->CanSelectFiles());
+}
+
+std::string MainWindow::DroppedPath(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return url.toLocalFile().toStdString();
+  }
+  return {};
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (view_->CanSelectFiles() && !DroppedPath(event->mimeData()).empty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const std::string path = DroppedPath(event->mimeData());
+  if (path.empty() || !view_->CanSelectFiles()) return;
+  event->acceptProposedAction();
+  // After the drop has ended: the check may ask questions first.
+  QTimer::singleShot(0, this, [this, path] { view_->CheckPath(path); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -14,6 +14,11 @@ class QAction;
 class QLabel;
 class QSplitter;
 
+class QLineEdit;
+class QMimeData;
+class QDragEnterEvent;
+class QDropEvent;
+
 namespace quimbel {
 
 class LogView;
@@ -39,6 +44,9 @@ enum class Command {
   kStop,
   kHelpTopics,
   kAbout,
+  kFileOrder,
+  kFind,
+  kOpenAtLine,
 };
 
 class MainWindow : public QMainWindow {
@@ -52,6 +60,11 @@ class MainWindow : public QMainWindow {
   LogView* log_view() const { return log_; }
   QLabel* connection_pane() const { return connection_pane_; }
   QLabel* method_pane() const { return method_pane_; }
+  QLabel* summary_pane() const { return summary_pane_; }
+  QLineEdit* search_field() const { return search_; }
+  QMenu* recent_menu() const { return recent_menu_; }
+  // What a drop onto the window would check; empty for nothing to check.
+  static std::string DroppedPath(const QMimeData* data);
   QSplitter* splitter() const { return splitter_; }
   QAction* action(Command command) const { return actions_.at(command); }
 
@@ -63,8 +76,11 @@ class MainWindow : public QMainWindow {
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
+  void FillRecentMenu();
   QAction* AddAction(QMenu* menu, Command command, const QString& text, const QString& prompt,
                      const QString& tip, const QKeySequence& shortcut = {});
   void BuildMenusAndToolbar();
@@ -80,6 +96,9 @@ class MainWindow : public QMainWindow {
   LogView* log_;
   QLabel* connection_pane_;
   QLabel* method_pane_;
+  QLabel* summary_pane_;
+  QLineEdit* search_;
+  QMenu* recent_menu_;
   bool shown_ = false;
 };
 

@@ -1,10 +1,14 @@
 #include "app/results_view.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <cstdlib>
+#include <filesystem>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,9 +16,11 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPageSetupDialog>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTimer>
 #include <QUrl>
@@ -22,6 +28,7 @@
 
 #include "app/log_view.h"
 #include "app/result_model.h"
+#include "app/result_proxy.h"
 #include "app/results_printer.h"
 #include "core/project_config.h"
 #include "dialogs/export_dialog.h"
@@ -99,7 +106,9 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   controller_ = std::make_unique<RunController>(*this, poster_);
   repair_host_.warn = [this](const std::string& text) { LogAppend(text); };
   model_ = new ResultTableModel(controller_->results(), this);
-  setModel(model_);
+  proxy_ = new ResultProxyModel(controller_->results(), this);
+  proxy_->setSourceModel(model_);
+  setModel(proxy_);
   setRootIsDecorated(false);
   setUniformRowHeights(true);  // no widget per row: 100,000 rows stay quick
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -108,7 +117,11 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   header()->setStretchLastSection(false);
   header()->setSectionsMovable(false);
   header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // Sorting is ours: a third click returns to file order.
   setSortingEnabled(false);
+  header()->setSectionsClickable(true);
+  header()->setSortIndicatorShown(false);
+  connect(header(), &QHeaderView::sectionClicked, this, &ResultsView::SortByColumn);
   // URLs on one host and files in one folder differ at their ends: cut
   // the middle, so the end stays readable.
   setTextElideMode(Qt::ElideMiddle);
@@ -126,6 +139,9 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
                    StoredProbeCount(settings_, settings::kPerHost));
 
   open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  start_program = [](const QString& program, const QStringList& arguments) {
+    return QProcess::startDetached(program, arguments);
+  };
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
   ask_file_selection = [this](const FileSelection& values,
                               const std::string& starter) -> std::optional<FileSelection> {
@@ -142,6 +158,7 @@ ResultsView::~ResultsView() {
     timer->stop();
   // The model follows the controller's rows: it goes before them.
   setModel(nullptr);
+  delete proxy_;
   delete model_;
   controller_.reset();
 }
@@ -151,6 +168,10 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
   // the focus here.
   if (event->matches(QKeySequence::Copy) && log_ && log_->active()) {
     log_->copy();
+    return;
+  }
+  if (event->matches(QKeySequence::Copy)) {
+    CopySelectedRows();
     return;
   }
   QTreeView::keyPressEvent(event);
@@ -205,17 +226,130 @@ void ResultsView::SelectFiles() {
   const std::optional<FileSelection> chosen =
       ask_file_selection(stored, settings_.Get(settings::kFileSelStarter));
   if (!chosen) return;
-  controller_->SetFunction(chosen->function);
-  if (!AcceptFileSelection(settings_, *chosen, prompter)) return;
-  const RunScope scope{chosen->recurse, chosen->all_files,
-                       chosen->filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
-  if (chosen->function == Function::kTestUrls) {
-    if (!ApplyRunPreferences(*chosen, prompter)) return;
-    controller_->StartTest(chosen->path, scope);
-  } else if (chosen->function == Function::kRemoveComments) {
-    controller_->StartPurge(chosen->path, scope);
+  StartChosen(*chosen, prompter);
+}
+
+void ResultsView::CheckPath(const std::string& path) {
+  if (running()) return;
+  WidgetPrompter prompter(this);
+  if (!ConfirmDiscardResults(results(), DiscardReason::kContinue, prompter)) return;
+  FileSelection chosen = LoadFileSelection(settings_, path);
+  chosen.path = path;
+  chosen.function = Function::kTestUrls;
+  std::error_code error;
+  chosen.all_files = std::filesystem::is_directory(path, error);
+  if (!chosen.all_files) chosen.recurse = false;
+  StartChosen(chosen, prompter);
+}
+
+void ResultsView::StartChosen(const FileSelection& chosen, Prompter& prompter) {
+  controller_->SetFunction(chosen.function);
+  if (!AcceptFileSelection(settings_, chosen, prompter)) return;
+  AddRecentPath(settings_, chosen.path);
+  const RunScope scope{chosen.recurse, chosen.all_files,
+                       chosen.filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
+  if (chosen.function == Function::kTestUrls) {
+    if (!ApplyRunPreferences(chosen, prompter)) return;
+    controller_->StartTest(chosen.path, scope);
+  } else if (chosen.function == Function::kRemoveComments) {
+    controller_->StartPurge(chosen.path, scope);
   }
   StateChanged();
+}
+
+void ResultsView::SortByColumn(int column) {
+  if (column != sort_column_) {
+    sort_column_ = column;
+    sort_order_ = Qt::AscendingOrder;
+  } else if (sort_order_ == Qt::AscendingOrder) {
+    sort_order_ = Qt::DescendingOrder;
+  } else {
+    ShowFileOrder();
+    return;
+  }
+  header()->setSortIndicatorShown(true);
+  header()->setSortIndicator(sort_column_, sort_order_);
+  proxy_->sort(sort_column_, sort_order_);
+}
+
+void ResultsView::ShowFileOrder() {
+  sort_column_ = -1;
+  header()->setSortIndicatorShown(false);
+  proxy_->sort(-1);
+}
+
+void ResultsView::SetSearchText(const QString& text) {
+  proxy_->SetSearchText(text);
+  viewport()->update();
+}
+
+QString ResultsView::SummaryText() const {
+  const std::size_t rows = controller_->results().size();
+  const std::size_t redirects = std::min(controller_->redirect_rows(), rows);
+  return QString("%1 links checked \u00b7 %2 broken \u00b7 %3 redirects")
+      .arg(controller_->links_checked())
+      .arg(rows - redirects)
+      .arg(redirects);
+}
+
+QString ResultsView::SelectedRowsText() const {
+  QString text;
+  // In the order shown.
+  QModelIndexList selected = selectionModel()->selectedRows();
+  std::sort(selected.begin(), selected.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  for (const QModelIndex& index : selected) {
+    const auto row = proxy_->ListRow(index);
+    if (!row) continue;
+    const ResultRow& r = controller_->results().row(*row);
+    const auto field = [](const std::string& value) {
+      // A tab or line break inside a text would shift the columns.
+      return QString::fromStdString(value).replace('\t', ' ').replace('\r', ' ').replace('\n', ' ');
+    };
+    text += field(r.text(ResultColumn::kUrl)) + '\t' + field(r.text(ResultColumn::kReason)) + '\t' +
+            field(r.text(ResultColumn::kSiteName)) + '\t' + field(r.text(ResultColumn::kFileName)) +
+            '\t' + (r.line > 0 ? QString::number(r.line) : QString()) + '\t' +
+            field(r.text(ResultColumn::kAlternateUrl)) + '\n';
+  }
+  return text;
+}
+
+void ResultsView::CopySelectedRows() {
+  const QString text = SelectedRowsText();
+  if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+}
+
+void ResultsView::OpenPageAtLine() {
+  const auto row = FirstSelectedRow();
+  if (!row) return;
+  const ResultRow& r = results().row(*row);
+  const std::string file = QFileInfo(QString::fromStdString(r.text(ResultColumn::kFileName)))
+                               .absoluteFilePath()
+                               .toStdString();
+  const std::vector<std::string> command =
+      EditorCommand(settings_.Get(settings::kEditorCommand), file, r.line, std::getenv("VISUAL"),
+                    std::getenv("EDITOR"));
+  if (command.empty()) return;
+  QStringList arguments;
+  for (std::size_t i = 1; i < command.size(); ++i)
+    arguments << QString::fromStdString(command[i]);
+  // Started and left alone: the window never waits for the editor.
+  if (!start_program(QString::fromStdString(command[0]), arguments)) {
+    ShowMessage("Cannot start the editor " + command[0], MessageIcon::kExclamation);
+  }
+}
+
+void ResultsView::paintEvent(QPaintEvent* event) {
+  QTreeView::paintEvent(event);
+  if (model()->rowCount() > 0 || running()) return;
+  // An empty list says what to do.
+  QPainter painter(viewport());
+  painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+  const QString text = controller_->results().empty()
+                           ? QString("Select File(s) from the File menu, or drop a folder here")
+                           : QString("No row matches the filter");
+  painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
+                   text);
 }
 
 void ResultsView::Preferences() {
@@ -340,10 +474,15 @@ void ResultsView::PrintSetup() {
 }
 
 std::optional<std::size_t> ResultsView::FirstSelectedRow() const {
+  // The first as shown; the list row behind it.
+  std::optional<int> first_shown;
   std::optional<std::size_t> first;
   for (const QModelIndex& index : selectionModel()->selectedRows()) {
-    const auto row = static_cast<std::size_t>(index.row());
-    if (!first || row < *first) first = row;
+    if (first_shown && index.row() >= *first_shown) continue;
+    if (const auto row = proxy_->ListRow(index)) {
+      first_shown = index.row();
+      first = row;
+    }
   }
   if (first && *first >= controller_->results().size()) return std::nullopt;
   return first;
@@ -402,13 +541,16 @@ void ResultsView::ShowResultMenu(const QPoint& screen_point, bool alternate_enab
   QAction* alternate = menu.addAction("Go To Alternate URL");
   alternate->setEnabled(alternate_enabled);
   connect(alternate, &QAction::triggered, this, &ResultsView::GoToAlternateUrl);
+  menu.addSeparator();
+  connect(menu.addAction("Open Page at Line\tCtrl+E"), &QAction::triggered, this,
+          &ResultsView::OpenPageAtLine);
   show_menu(&menu, screen_point);
 }
 
 void ResultsView::contextMenuEvent(QContextMenuEvent* event) {
   const auto row = FirstSelectedRow();
   if (!row) return;
-  const QRect cell = visualRect(model_->index(static_cast<int>(*row), 0));
+  const QRect cell = visualRect(proxy_->IndexOfListRow(*row));
   // A click opens the menu at the row's top edge, 25 left of the pointer;
   // the menu key at the row's top-left corner.
   QPoint point = cell.topLeft();
@@ -448,7 +590,8 @@ void ResultsView::SetStatusText(StatusPane pane, std::string_view text) {
 }
 
 void ResultsView::ScrollToRow(std::size_t row) {
-  scrollTo(model_->index(static_cast<int>(row), 0), QAbstractItemView::EnsureVisible);
+  const QModelIndex shown = proxy_->IndexOfListRow(row);
+  if (shown.isValid()) scrollTo(shown, QAbstractItemView::EnsureVisible);
 }
 
 void ResultsView::StartTimer(int id, std::chrono::milliseconds interval) {

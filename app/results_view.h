@@ -27,6 +27,7 @@ namespace quimbel {
 
 class LogView;
 class ProgressWindow;
+class ResultProxyModel;
 class ResultTableModel;
 
 // Posts worker messages to the view's thread as queued calls.
@@ -94,6 +95,25 @@ class ResultsView : public QTreeView, public RunHost {
   void PrintPreview();
   void PrintSetup();
 
+  // Checks a file or folder with the stored File Selection options, after
+  // the usual question about the rows there are (a drop, File > Recent).
+  void CheckPath(const std::string& path);
+  // "Open Page at Line": the first selected row's page in the editor.
+  void OpenPageAtLine();
+  // Ctrl+C on rows: URL, reason, link text, file, line and alternate URL,
+  // apart by tabs, a line a row, in the order shown.
+  void CopySelectedRows();
+  QString SelectedRowsText() const;
+
+  // Sorting and searching what is shown; the rows never move.
+  // A click on a header: ascending, descending, then file order again.
+  void SortByColumn(int column);
+  void ShowFileOrder();
+  void SetSearchText(const QString& text);
+  ResultProxyModel* proxy() const { return proxy_; }
+  // "N links checked · B broken · R redirects".
+  QString SummaryText() const;
+
   // Per-row commands, on the first selected row.
   void ShowProperties();
   void GoToUrl();
@@ -108,6 +128,8 @@ class ResultsView : public QTreeView, public RunHost {
   QPrinter& printer() { return *printer_; }
   // Seams for the desktop and the popup menu.
   std::function<bool(const QUrl&)> open_url;
+  // Starts a program without waiting for it.
+  std::function<bool(const QString&, const QStringList&)> start_program;
   std::function<void(QMenu*, const QPoint&)> show_menu;
 
   // Enabling rules.
@@ -159,14 +181,17 @@ class ResultsView : public QTreeView, public RunHost {
   void showEvent(QShowEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void StateChanged();
-  // "Parallel probes" and "Per host" for the next runs.
+  // Starts what the file selection chose.
+  void StartChosen(const FileSelection& chosen, Prompter& prompter);
   // Hands the controller what the next test runs with: the preferences,
   // the file selection's local link options and, when chosen, the project
   // config's options. False after telling the user why it cannot run.
   bool ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter);
+  // "Parallel probes" and "Per host" for the next runs.
   void ApplyProbeCounts(int parallel, int per_host);
 
   SettingsStore& settings_;
@@ -176,6 +201,9 @@ class ResultsView : public QTreeView, public RunHost {
   QueuedPoster poster_;
   std::unique_ptr<RunController> controller_;
   ResultTableModel* model_;
+  ResultProxyModel* proxy_;
+  int sort_column_ = -1;  // -1: file order
+  Qt::SortOrder sort_order_ = Qt::AscendingOrder;
   ReportFilter filter_;  // edited in place by the Preferences dialog
   int timeout_seconds_;
   bool visible_;

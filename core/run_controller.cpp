@@ -109,6 +109,8 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   error_count_ = -1;
   unknown_error_seen_ = false;
   links_ = LinkLists();
+  links_checked_ = 0;
+  redirect_rows_ = 0;
   BeginRun(false);
   TestURLsStateMachine();
   repair_completed_ = false;
@@ -410,7 +412,10 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   const std::string reason(ReasonText(status, unknown_error_seen_, host_));
   const bool moved = status == 301 || status == 302 || status == 307 || status == 308;
   AddRow(reason, status);
-  if (moved) results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
+  if (moved) {
+    results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
+    ++redirect_rows_;
+  }
 }
 
 void RunController::AddRow(const std::string& reason, OutcomeCode code) {
@@ -435,6 +440,7 @@ void RunController::PopHeads() {
          links_.lines.empty() ? 0 : links_.lines.front(), head_row_});
   }
   head_row_.reset();
+  if (!links_.urls.empty()) ++links_checked_;
   PopFront(links_);
   if (!entries_.empty()) entries_.pop_front();
 }

@@ -59,6 +59,13 @@ inline constexpr TextSetting kSiteRoot{"FileSel", "SiteRoot", ""};
 inline constexpr TextSetting kSiteUrl{"FileSel", "SiteUrl", ""};
 inline constexpr IntSetting kResources{"FileSel", "Resources", 1};
 inline constexpr IntSetting kProjectSettings{"FileSel", "ProjectSettings", 0};
+// File > Recent: the last paths checked, newest first.
+inline constexpr TextSetting kRecentPaths[] = {{"Recent", "Path1", ""}, {"Recent", "Path2", ""},
+                                               {"Recent", "Path3", ""}, {"Recent", "Path4", ""},
+                                               {"Recent", "Path5", ""}, {"Recent", "Path6", ""},
+                                               {"Recent", "Path7", ""}, {"Recent", "Path8", ""}};
+// "Open Page at Line": a command with %f (the page) and %l (the line).
+inline constexpr TextSetting kEditorCommand{"Settings", "Editor", ""};
 
 inline constexpr IntSetting kRepairType{"Repair", "Type", 0};
 inline constexpr IntSetting kRepairSave{"Repair", "Save", 1};

@@ -112,6 +112,66 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
   return selection;
 }
 
+std::vector<std::string> LoadRecentPaths(SettingsStore& settings) {
+  std::vector<std::string> paths;
+  for (const auto& key : settings::kRecentPaths) {
+    std::string path = settings.Get(key);
+    if (!path.empty()) paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
+void AddRecentPath(SettingsStore& settings, const std::string& path) {
+  std::vector<std::string> paths = LoadRecentPaths(settings);
+  std::erase(paths, path);
+  paths.insert(paths.begin(), path);
+  for (std::size_t i = 0; i < std::size(settings::kRecentPaths); ++i)
+    settings.Set(settings::kRecentPaths[i], i < paths.size() ? paths[i] : std::string());
+}
+
+std::vector<std::string> EditorCommand(const std::string& command, const std::string& file,
+                                       std::size_t line, const char* visual, const char* editor) {
+  std::string pattern = command;
+  if (pattern.find_first_not_of(" \t") == std::string::npos) {
+    const char* chosen = visual != nullptr && *visual != '\0'   ? visual
+                         : editor != nullptr && *editor != '\0' ? editor
+                                                                : nullptr;
+    pattern = chosen != nullptr ? std::string(chosen) + " +%l %f" : "xdg-open %f";
+  }
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool in_word = false;
+  for (const char c : pattern) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (in_word) words.push_back(std::move(word));
+      word.clear();
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(std::move(word));
+  const std::string line_text = std::to_string(line > 0 ? line : 1);
+  for (std::string& each : words) {
+    std::string replaced;
+    for (std::size_t i = 0; i < each.size(); ++i) {
+      if (each[i] == '%' && i + 1 < each.size() && (each[i + 1] == 'f' || each[i + 1] == 'l')) {
+        replaced += each[i + 1] == 'f' ? file : line_text;
+        ++i;
+      } else {
+        replaced += each[i];
+      }
+    }
+    each = std::move(replaced);
+  }
+  return words;
+}
+
 bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
                          Prompter& prompter) {
   settings.Set(settings::kFunction, static_cast<int>(selection.function));

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "core/result_list.h"
 #include "core/settings_store.h"
@@ -83,5 +84,18 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
 // values stay stored, "Starter" only changes for a path that exists).
 bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
                          Prompter& prompter);
+
+// File > Recent, newest first, without empty entries.
+std::vector<std::string> LoadRecentPaths(SettingsStore& settings);
+// Puts `path` first; an older entry of it goes, and the ninth drops off.
+void AddRecentPath(SettingsStore& settings, const std::string& path);
+
+// The program and arguments that open `file` at `line` in the user's
+// editor. `command` is the Preferences field: words apart by blanks (a
+// word may be in double quotes), %f the file and %l the line. Empty, it is
+// `visual` or else `editor` (the environment's) followed by "+%l %f", or
+// without either, the desktop's default application (xdg-open, no line).
+std::vector<std::string> EditorCommand(const std::string& command, const std::string& file,
+                                       std::size_t line, const char* visual, const char* editor);
 
 }  // namespace quimbel

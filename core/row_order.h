@@ -1,0 +1,28 @@
+// How the results list is sorted and searched in the window. The rows
+// themselves never move: a view shows them through these rules, and every
+// command still acts on the rows in file order. Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/result_list.h"
+
+namespace quimbel {
+
+// The column after the five texts: the link's line, sorted as a number.
+inline constexpr int kLineSortColumn = kResultColumnCount;
+
+// Negative, zero or positive as `a` sorts before, with or after `b` by
+// `column` (0 to 4: the texts byte by byte, ASCII letters without case;
+// kLineSortColumn: the line as a number).
+int CompareRows(const ResultRow& a, const ResultRow& b, int column);
+
+// The needle as RowMatches takes it: ASCII letters in lower case.
+std::string SearchNeedle(std::string_view typed);
+
+// Whether the URL, reason, link text or file name of the row holds the
+// needle, ASCII letters without case. An empty needle matches every row.
+bool RowMatches(const ResultRow& row, std::string_view needle);
+
+}  // namespace quimbel
