@@ -272,11 +272,15 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  const std::string path = DroppedPath(event->mimeData());
-  if (path.empty() || !view_->CanSelectFiles()) return;
-  event->acceptProposedAction();
+  if (Drop(event->mimeData())) event->acceptProposedAction();
+}
+
+bool MainWindow::Drop(const QMimeData* data) {
+  const std::string path = DroppedPath(data);
+  if (path.empty() || !view_->CanSelectFiles()) return false;
   // After the drop has ended: the check may ask questions first.
   QTimer::singleShot(0, this, [this, path] { view_->CheckPath(path); });
+  return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -65,6 +65,9 @@ class MainWindow : public QMainWindow {
   QMenu* recent_menu() const { return recent_menu_; }
   // What a drop onto the window would check; empty for nothing to check.
   static std::string DroppedPath(const QMimeData* data);
+  // What a drop does: checks the path once the drop is over; false when
+  // there is nothing to check or a run is under way.
+  bool Drop(const QMimeData* data);
   QSplitter* splitter() const { return splitter_; }
   QAction* action(Command command) const { return actions_.at(command); }
 

@@ -36,8 +36,8 @@ QModelIndex ResultProxyModel::IndexOfListRow(std::size_t row, int column) const 
 }
 
 bool ResultProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-  const ResultRow& a = rows_.row(static_cast<std::size_t>(left.row()));
-  const ResultRow& b = rows_.row(static_cast<std::size_t>(right.row()));
+  const ResultRow& a = rows_.rows()[static_cast<std::size_t>(left.row())];
+  const ResultRow& b = rows_.rows()[static_cast<std::size_t>(right.row())];
   const int order = CompareRows(a, b, left.column());
   if (order != 0) return order < 0;
   // Equal rows keep their file order either way: a descending sort asks

@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <cstdlib>
-#include <filesystem>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -25,6 +23,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "app/log_view.h"
 #include "app/result_model.h"
@@ -354,10 +354,11 @@ void ResultsView::paintEvent(QPaintEvent* event) {
 
 void ResultsView::Preferences() {
   const ProbeSettings& probe = controller_->probe_settings();
-  PreferencesDialog dialog(this, filter_, timeout_seconds_, visible_,
-                           {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host,
-                            settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
-                            settings_.Get(settings::kAccept)});
+  PreferencesDialog dialog(
+      this, filter_, timeout_seconds_, visible_,
+      {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host,
+       settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
+       settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand)});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_->SetFilter(filter_);
@@ -373,6 +374,7 @@ void ResultsView::Preferences() {
   settings_.Set(settings::kExclude, dialog.exclude());
   settings_.Set(settings::kInclude, dialog.include());
   settings_.Set(settings::kAccept, dialog.accepted_codes());
+  settings_.Set(settings::kEditorCommand, dialog.editor_command());
   controller_->SetUserAgent(dialog.user_agent());
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);

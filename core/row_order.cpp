@@ -1,6 +1,7 @@
 #include "core/row_order.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "platform/ascii.h"
 
@@ -21,13 +22,23 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int column) {
   if (column == kLineSortColumn) return a.line < b.line ? -1 : a.line > b.line ? 1 : 0;
   const std::string& left = a.text(static_cast<ResultColumn>(column));
   const std::string& right = b.text(static_cast<ResultColumn>(column));
-  const std::size_t common = std::min(left.size(), right.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const auto l = static_cast<unsigned char>(AsciiLower(left[i]));
-    const auto r = static_cast<unsigned char>(AsciiLower(right[i]));
-    if (l != r) return l < r ? -1 : 1;
+  // Reasons and file names are shared between rows: often the very same
+  // text. Otherwise equal bytes are skipped in bulk; case only matters
+  // where they differ.
+  if (&left == &right) return 0;
+  auto l = left.begin();
+  auto r = right.begin();
+  for (;;) {
+    std::tie(l, r) = std::mismatch(l, left.end(), r, right.end());
+    if (l == left.end() || r == right.end()) break;
+    const auto lower_l = static_cast<unsigned char>(AsciiLower(*l));
+    const auto lower_r = static_cast<unsigned char>(AsciiLower(*r));
+    if (lower_l != lower_r) return lower_l < lower_r ? -1 : 1;
+    ++l;
+    ++r;
   }
-  return left.size() < right.size() ? -1 : left.size() > right.size() ? 1 : 0;
+  if (l == left.end() && r == right.end()) return 0;
+  return l == left.end() ? -1 : 1;
 }
 
 std::string SearchNeedle(std::string_view typed) {

@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "core/link_rules.h"
 #include "core/product.h"
 #include "core/run_controller.h"
 #include "core/status_code_table.h"
+#include "core/window_rules.h"
 #include "dialogs/help.h"
 #include "dialogs/message_boxes.h"
 
@@ -153,9 +155,25 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   rules_grid->addWidget(accept_field_, 2, 1);
   layout->addWidget(rules, 7, 0, 1, 2);
 
+  auto* editor_row = new QHBoxLayout;
+  editor_field_ = new QLineEdit(QString::fromStdString(probe.editor), this);
+  // Empty: what the environment names, shown as the placeholder.
+  const std::vector<std::string> fallback =
+      EditorCommand("", "%f", 0, std::getenv("VISUAL"), std::getenv("EDITOR"));
+  QStringList shown;
+  for (const std::string& word : fallback)
+    shown << QString::fromStdString(word);
+  editor_field_->setPlaceholderText(shown.join(' ').replace("+1", "+%l"));
+  editor_field_->setToolTip("The command that opens a page: %f is the page, %l the line");
+  auto* editor_label = new QLabel("&Editor command:", this);
+  editor_label->setBuddy(editor_field_);
+  editor_row->addWidget(editor_label);
+  editor_row->addWidget(editor_field_, 1);
+  layout->addLayout(editor_row, 8, 0, 1, 2);
+
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 8, 0, 1, 2);
+  layout->addWidget(buttons, 9, 0, 1, 2);
   connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
@@ -212,6 +230,10 @@ void PreferencesDialog::accept() {
   timeout_ = seconds;
   visible_ = visible_box_->isChecked();
   QDialog::accept();
+}
+
+std::string PreferencesDialog::editor_command() const {
+  return editor_field_->text().trimmed().toStdString();
 }
 
 std::string PreferencesDialog::exclude() const {

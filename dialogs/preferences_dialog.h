@@ -37,6 +37,8 @@ struct ProbePreferences {
   std::string exclude;
   std::string include;
   std::string accept;
+  // "Open Page at Line": empty for the environment's editor.
+  std::string editor;
 };
 
 class PreferencesDialog : public QDialog {
@@ -57,6 +59,7 @@ class PreferencesDialog : public QDialog {
   std::string exclude() const;
   std::string include() const;
   std::string accepted_codes() const;
+  std::string editor_command() const;
 
   // For tests.
   CategoryListBox* categories() const { return list_; }
@@ -67,6 +70,7 @@ class PreferencesDialog : public QDialog {
   QPlainTextEdit* exclude_field() const { return exclude_field_; }
   QPlainTextEdit* include_field() const { return include_field_; }
   QLineEdit* accept_field() const { return accept_field_; }
+  QLineEdit* editor_field() const { return editor_field_; }
   void PressTypeA();
   void PressTypeB();
 
@@ -88,6 +92,7 @@ class PreferencesDialog : public QDialog {
   QPlainTextEdit* exclude_field_;
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;
+  QLineEdit* editor_field_;
   QCheckBox* visible_box_;
 };
 

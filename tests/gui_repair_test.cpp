@@ -90,6 +90,58 @@ class GuiRepairTest : public QObject {
     QCOMPARE(dialog.options().type, RepairType::kReplaceUrl);
   }
 
+  // Sorting and filtering change what is shown, never what is repaired:
+  // the same repair of two copies of a site, one shown sorted backwards
+  // and filtered, leaves the same pages and the same rows.
+  void repairAfterSortingTouchesTheSameRows() {
+    std::vector<std::string> pages_after;
+    std::vector<std::size_t> rows_after;
+    for (const bool sorted : {false, true}) {
+      testing::TempFolder folder;
+      Window w;
+      w.FinishEmptyRun(folder);
+      std::vector<std::string> pages;
+      ResultList& rows = w.view()->results();
+      for (int p = 0; p < 3; ++p) {
+        std::string text;
+        for (int i = 0; i < 4; ++i)
+          text += "<a href=\"http://x.test/" + std::to_string(p) + "/" + std::to_string(i) +
+                  "\">L</a>\n";
+        pages.push_back(folder.Write("p" + std::to_string(p) + ".htm", text));
+        for (int i = 0; i < 4; i += 2)
+          AddRow(rows, "http://x.test/" + std::to_string(p) + "/" + std::to_string(i),
+                 i == 0 ? "HTTP Code 404 Not Found" : "HTTP Code 410 Gone", pages.back());
+      }
+      rows.SetChecked(2, false);
+      if (sorted) {
+        w.view()->SortByColumn(0);
+        w.view()->SortByColumn(0);  // descending
+        w.frame.search_field()->setText("/1/");
+        QCOMPARE(w.view()->model()->rowCount(), 2);
+        w.view()->selectAll();
+      }
+      w.view()->repair_host().ask_options = [](const RepairOptions& stored) {
+        RepairOptions options = stored;
+        options.type = RepairType::kDisableLine;
+        options.saveBadUrls = false;
+        return std::optional<RepairOptions>(options);
+      };
+      bool failed = false;
+      w.view()->repair_host().show_failure = [&](const RepairFailure&) { return failed = true; };
+      w.frame.UpdateCommands();
+      w.frame.action(Command::kRepair)->trigger();
+      QVERIFY(!failed);
+      std::string all;
+      for (const std::string& page : pages)
+        all += testing::ReadFile(page);
+      pages_after.push_back(all);
+      rows_after.push_back(rows.size());
+    }
+    QCOMPARE(pages_after[1], pages_after[0]);
+    QCOMPARE(rows_after[1], rows_after[0]);
+    QVERIFY(pages_after[0].find("<!--") != std::string::npos);
+  }
+
   void repairThroughTheWindow() {
     testing::TempFolder folder;
     Window w;

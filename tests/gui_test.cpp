@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -25,6 +26,7 @@
 #include "app/log_view.h"
 #include "app/main_window.h"
 #include "app/result_model.h"
+#include "app/result_proxy.h"
 #include "app/results_view.h"
 #include "core/status_code_table.h"
 #include "dialogs/file_selection_dialog.h"
@@ -256,6 +258,106 @@ class GuiTest : public QObject {
     QCOMPARE(view->model()->rowCount(), 0);
     QVERIFY(
         MessageBoxes::shown().back().starts_with((site.path() / "quimbel.toml").string() + ":"));
+  }
+
+  // The list shown sorted and filtered (bench/proxy_bench times it over
+  // 100,000 and 1,000,000 rows); the rows behind it stay in file order.
+  void sortFilterCopyDropAndOpen() {
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    MainWindow frame(settings);
+    ResultsView* view = frame.results_view();
+    ResultList& rows = view->results();
+    constexpr int kRows = 20000;
+    for (int i = 0; i < kRows; ++i) {
+      rows.AppendResultRow("http://h" + std::to_string(i % 1000) + ".test/" + std::to_string(i),
+                           static_cast<std::size_t>(kRows - i));
+      rows.SetResultColumn(ResultColumn::kReason,
+                           i % 2 ? "HTTP Code 404 Not Found" : "Local File Not Found");
+      rows.SetResultColumn(ResultColumn::kSiteName, "Text\t" + std::to_string(i),
+                           "/site/p" + std::to_string(i / 100) + ".html");
+    }
+    QAbstractItemModel* shown = view->model();
+    QCOMPARE(shown->rowCount(), kRows);
+    // Checked through every sort, filter and reset below (the tester looks
+    // at every row on each insert, so it comes after the filling).
+    QAbstractItemModelTester tester(view->proxy(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const auto list_row = [&](int shown_row) {
+      return *view->proxy()->ListRow(shown->index(shown_row, 0));
+    };
+
+    // By reason: "HTTP ..." first, each reason's rows still in file order.
+    view->SortByColumn(1);
+    QCOMPARE(list_row(0), std::size_t(1));
+    QCOMPARE(list_row(1), std::size_t(3));
+    QCOMPARE(list_row(kRows / 2), std::size_t(0));
+    QCOMPARE(view->header()->sortIndicatorSection(), 1);
+    view->SortByColumn(1);  // descending, equal rows still in file order
+    QCOMPARE(list_row(0), std::size_t(0));
+    QCOMPARE(list_row(1), std::size_t(2));
+    view->SortByColumn(1);  // the third click: file order
+    QCOMPARE(list_row(0), std::size_t(0));
+    QCOMPARE(list_row(kRows - 1), std::size_t(kRows - 1));
+    QVERIFY(!view->header()->isSortIndicatorShown());
+    view->SortByColumn(ResultTableModel::kLineColumn);  // lines as numbers
+    QCOMPARE(list_row(0), std::size_t(kRows - 1));
+    frame.action(Command::kFileOrder)->trigger();
+    QCOMPARE(list_row(0), std::size_t(0));
+
+    // Filtering: "h7.test/" is in 20 URLs; case does not count.
+    frame.search_field()->setText("H7.TEST/");
+    QCOMPARE(shown->rowCount(), 20);
+    QCOMPARE(list_row(0), std::size_t(7));
+    frame.search_field()->setText("/site/p199.html");
+    QCOMPARE(shown->rowCount(), 100);
+    // Ctrl+C copies the selected rows as shown, tab-separated.
+    view->selectionModel()->select(shown->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(shown->index(0, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QCOMPARE(
+        view->SelectedRowsText(),
+        QString("http://h900.test/19900\tLocal File Not Found\tText 19900\t/site/p199.html\t100\t\n"
+                "http://h901.test/19901\tHTTP Code 404 Not Found\tText "
+                "19901\t/site/p199.html\t99\t\n"));
+    QTest::keySequence(view, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), view->SelectedRowsText());
+
+    // Open Page at Line starts the editor and never waits for it.
+    settings.Set(settings::kEditorCommand, "my-editor --line %l %f");
+    QString program;
+    QStringList arguments;
+    view->start_program = [&](const QString& p, const QStringList& a) {
+      program = p;
+      arguments = a;
+      return true;
+    };
+    frame.UpdateCommands();
+    QVERIFY(frame.action(Command::kOpenAtLine)->isEnabled());
+    frame.action(Command::kOpenAtLine)->trigger();
+    QCOMPARE(program, QString("my-editor"));
+    QCOMPARE(arguments, QStringList({"--line", "100", "/site/p199.html"}));
+    frame.search_field()->clear();
+    QCOMPARE(shown->rowCount(), kRows);
+
+    // A dropped folder is checked with the stored options, after the
+    // question about the rows there are; the summary and Recent follow.
+    testing::TempFolder site;
+    site.Write("a.html", "<a href=\"gone.html\">Gone</a>\n<a href=\"a.html\">Self</a>\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(site.path().string()))});
+    QCOMPARE(MainWindow::DroppedPath(&data), site.path().string());
+    MessageBoxes::QueueAnswer(true);  // discard the rows
+    QVERIFY(frame.Drop(&data));
+    QVERIFY2(Wait([&] { return rows.size() == 1 && !view->running(); }),
+             (std::to_string(rows.size()) + " rows; " +
+              (MessageBoxes::shown().empty() ? "" : MessageBoxes::shown().back()))
+                 .c_str());
+    QCOMPARE(rows.row(0).text(ResultColumn::kUrl), std::string("gone.html"));
+    QCOMPARE(frame.summary_pane()->text(),
+             QString("2 links checked \u00b7 1 broken \u00b7 0 redirects"));
+    QCOMPARE(LoadRecentPaths(settings), std::vector<std::string>{site.path().string()});
   }
 
   void closingAsksAndStoresTheWidths() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/row_order.h"
 #include "core/window_rules.h"
 #include "platform/memory_config_store.h"
 #include "tests/recording_prompter.h"
@@ -183,6 +184,79 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   fixed.site_root = folder.path().string();
   EXPECT_TRUE(AcceptFileSelection(settings_, fixed, prompter));
   EXPECT_EQ(LoadFileSelection(settings_, "/current"), fixed);
+}
+
+}  // namespace
+}  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+TEST_F(WindowRulesTest, RecentPathsAndTheEditorCommand) {
+  for (int i = 1; i <= 10; ++i)
+    AddRecentPath(settings_, "/site/" + std::to_string(i));
+  AddRecentPath(settings_, "/site/5");  // again: to the front, not twice
+  EXPECT_EQ(LoadRecentPaths(settings_),
+            (std::vector<std::string>{"/site/5", "/site/10", "/site/9", "/site/8", "/site/7",
+                                      "/site/6", "/site/4", "/site/3"}));
+
+  struct Case {
+    std::string command;
+    const char* visual;
+    const char* editor;
+    std::vector<std::string> words;
+  };
+  const Case cases[] = {
+      {"", nullptr, nullptr, {"xdg-open", "/p a/x.html"}},
+      {"", "", "vim", {"vim", "+12", "/p a/x.html"}},
+      {"  ", "code -g", "vim", {"code", "-g", "+12", "/p a/x.html"}},
+      {"kate -l %l %f", "vim", nullptr, {"kate", "-l", "12", "/p a/x.html"}},
+      {"code -g %f:%l", nullptr, nullptr, {"code", "-g", "/p a/x.html:12"}},
+      {"\"/opt/my editor/bin/ed\" --line=%l \"%f\"",
+       nullptr,
+       nullptr,
+       {"/opt/my editor/bin/ed", "--line=12", "/p a/x.html"}},
+      {"emacs +%l%% %f", nullptr, nullptr, {"emacs", "+12%%", "/p a/x.html"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    EXPECT_EQ(EditorCommand(c.command, "/p a/x.html", 12, c.visual, c.editor), c.words);
+  }
+  // A row without a known line opens at the first.
+  EXPECT_EQ(EditorCommand("ed +%l %f", "f", 0, nullptr, nullptr),
+            (std::vector<std::string>{"ed", "+1", "f"}));
+}
+
+TEST(RowOrder, CompareAndMatch) {
+  ResultList rows;
+  const auto add = [&](const std::string& url, const std::string& reason, std::size_t line,
+                       const std::string& text, const std::string& file) {
+    rows.AppendResultRow(url, line);
+    rows.SetResultColumn(ResultColumn::kReason, reason);
+    rows.SetResultColumn(ResultColumn::kSiteName, text, file);
+    return rows.size() - 1;
+  };
+  const std::size_t a = add("http://B.test/", "HTTP Code 404 Not Found", 9, "Zebra", "/s/a.html");
+  const std::size_t b = add("http://a.test/", "Local File Not Found", 10, "apple", "/s/b.html");
+  const ResultRow& ra = rows.row(a);
+  const ResultRow& rb = rows.row(b);
+  EXPECT_GT(CompareRows(ra, rb, 0), 0);  // "b" after "a", whatever the case
+  EXPECT_LT(CompareRows(ra, rb, 1), 0);
+  EXPECT_GT(CompareRows(ra, rb, 2), 0);
+  EXPECT_LT(CompareRows(ra, rb, 3), 0);
+  EXPECT_LT(CompareRows(ra, rb, kLineSortColumn), 0);  // 9 before 10: a number
+  EXPECT_EQ(CompareRows(ra, ra, 0), 0);
+  const std::pair<std::string, std::vector<bool>> searches[] = {
+      {"", {true, true}},          {"b.TEST", {true, false}}, {"local file", {false, true}},
+      {"zeb", {true, false}},      {"/s/", {true, true}},     {"b.html", {false, true}},
+      {"nothing", {false, false}},
+  };
+  for (const auto& [typed, expected] : searches) {
+    SCOPED_TRACE(typed);
+    const std::string needle = SearchNeedle(typed);
+    EXPECT_EQ(RowMatches(ra, needle), expected[0]);
+    EXPECT_EQ(RowMatches(rb, needle), expected[1]);
+  }
 }
 
 }  // namespace
