@@ -155,6 +155,9 @@ void MainWindow::BuildMenusAndToolbar() {
   AddAction(view_menu, Command::kOpenAtLine, "&Open Page at Line",
             "Open the row's page in your editor at the link's line", "Open Page at Line",
             QKeySequence("Ctrl+E"));
+  AddAction(view_menu, Command::kRecheck, "&Recheck Selected",
+            "Check the selected rows' links again with the current settings", "Recheck",
+            QKeySequence("Ctrl+R"));
   view_menu->addSeparator();
   QAction* toolbar_toggle = AddAction(view_menu, Command::kToolbar, "&Toolbar",
                                       "Show or hide the toolbar", "Toggle ToolBar");
@@ -220,6 +223,10 @@ void MainWindow::BuildMenusAndToolbar() {
     search_->selectAll();
   });
   connect(actions_[Command::kOpenAtLine], &QAction::triggered, view_, &ResultsView::OpenPageAtLine);
+  connect(actions_[Command::kRecheck], &QAction::triggered, view_, &ResultsView::RecheckSelected);
+  // The row commands follow the selection.
+  connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { UpdateCommands(); });
   // F6 and Shift+F6 move between the two panes.
   for (const char* key : {"F6", "Shift+F6"}) {
     auto* next_pane = new QShortcut(QKeySequence(key), this);
@@ -245,6 +252,7 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kPreferences]->setEnabled(view_->CanEditPreferences());
   actions_[Command::kStop]->setEnabled(view_->CanStop());
   actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
+  actions_[Command::kRecheck]->setEnabled(view_->CanRecheck());
   recent_menu_->setEnabled(view_->CanSelectFiles());
 }
 

@@ -47,6 +47,7 @@ enum class Command {
   kFileOrder,
   kFind,
   kOpenAtLine,
+  kRecheck,
 };
 
 class MainWindow : public QMainWindow {

@@ -42,8 +42,7 @@ bool ResultProxyModel::lessThan(const QModelIndex& left, const QModelIndex& righ
   if (order != 0) return order < 0;
   // Equal rows keep their file order either way: a descending sort asks
   // with the two swapped.
-  return sortOrder() == Qt::AscendingOrder ? left.row() < right.row()
-                                           : left.row() > right.row();
+  return sortOrder() == Qt::AscendingOrder ? left.row() < right.row() : left.row() > right.row();
 }
 
 bool ResultProxyModel::filterAcceptsRow(int source_row, const QModelIndex&) const {

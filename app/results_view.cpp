@@ -490,6 +490,21 @@ std::optional<std::size_t> ResultsView::FirstSelectedRow() const {
   return first;
 }
 
+std::vector<std::size_t> ResultsView::SelectedListRows() const {
+  std::vector<std::size_t> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) {
+    if (const auto row = proxy_->ListRow(index)) rows.push_back(*row);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void ResultsView::RecheckSelected() {
+  if (!CanRecheck()) return;
+  controller_->StartRecheck(SelectedListRows());
+  StateChanged();
+}
+
 void ResultsView::OpenResultUrl(const std::string& text) {
   const QString upper = QString::fromStdString(text).toUpper();
   if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
@@ -546,6 +561,9 @@ void ResultsView::ShowResultMenu(const QPoint& screen_point, bool alternate_enab
   menu.addSeparator();
   connect(menu.addAction("Open Page at Line\tCtrl+E"), &QAction::triggered, this,
           &ResultsView::OpenPageAtLine);
+  QAction* recheck = menu.addAction("Recheck Selected\tCtrl+R");
+  recheck->setEnabled(CanRecheck());
+  connect(recheck, &QAction::triggered, this, &ResultsView::RecheckSelected);
   show_menu(&menu, screen_point);
 }
 

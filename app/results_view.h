@@ -123,6 +123,10 @@ class ResultsView : public QTreeView, public RunHost {
   // The popup menu of a row at a screen point.
   void ShowResultMenu(const QPoint& screen_point, bool alternate_enabled);
   std::optional<std::size_t> FirstSelectedRow() const;
+  // The list rows of the selection, in file order.
+  std::vector<std::size_t> SelectedListRows() const;
+  // "Recheck Selected": the selected rows' links probed again.
+  void RecheckSelected();
 
   WindowRepairHost& repair_host() { return repair_host_; }
   QPrinter& printer() { return *printer_; }
@@ -142,7 +146,9 @@ class ResultsView : public QTreeView, public RunHost {
   bool CanPrint() const { return !running(); }
   bool CanEditPreferences() const { return !running(); }
   bool CanStop() const { return running(); }
-  bool running() const { return controller_->running(); }
+  // A test, a purge or a recheck is under way.
+  bool running() const { return controller_->running() || controller_->rechecking(); }
+  bool CanRecheck() const { return !running() && !SelectedListRows().empty(); }
 
   // Called whenever something that decides the enabling may have changed.
   std::function<void()> on_state_changed;

@@ -172,6 +172,15 @@ std::optional<std::string> LocalLinkOpenPath(const std::string& written, const s
   return std::nullopt;
 }
 
+OutcomeCode LocalLinkChecker::Recheck(const std::string& written, const std::string& page) {
+  PageScan scan;
+  if (const auto file = MappedFile::Open(page)) scan = ScanPage(file->text());
+  const PagePlace place = PlaceOf(page, options_, scan.base);
+  const auto target = ResolveLocalLink(DecodeCharacterReferences(written), place, options_);
+  if (!target) return kLocalFileNotFound;
+  return Check(*target, place.page, scan.fragments);
+}
+
 OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string& page,
                                     const std::unordered_set<std::string>& own) {
   const std::string* file = FileOf(target.path);

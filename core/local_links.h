@@ -89,6 +89,9 @@ class LocalLinkChecker {
 
   // kLocalTargetFound, kLocalFileNotFound or kLocalAnchorNotFound for a
   // target of `page` (absolute), whose own fragment names are `own`.
+  // Checks a link as written in `page` afresh (the page's base and own
+  // anchors read again): kLocalTargetFound or the category's code.
+  OutcomeCode Recheck(const std::string& written, const std::string& page);
   OutcomeCode Check(const LocalTarget& target, const std::string& page,
                     const std::unordered_set<std::string>& own);
 

@@ -91,6 +91,15 @@ void ResultList::SetChecked(std::size_t index, bool checked) {
   if (observer_) observer_->RowChanged(index);
 }
 
+void ResultList::UpdateRow(std::size_t index, const std::string& reason, std::uint32_t code,
+                           const std::string& alternate) {
+  ResultRow& row = rows_.at(index);
+  row.SetText(ResultColumn::kReason, reason);
+  row.SetText(ResultColumn::kAlternateUrl, alternate);
+  row.code = code;
+  if (observer_) observer_->RowChanged(index);
+}
+
 void ResultList::SetData(std::size_t index, std::uint32_t data) {
   rows_.at(index).data = data;
   if (observer_) observer_->RowChanged(index);

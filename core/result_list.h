@@ -104,6 +104,10 @@ class ResultList {
                        const std::string& current_file = {});
 
   void SetChecked(std::size_t index, bool checked);
+  // A row checked again and still listed: its new reason, code and
+  // alternate URL.
+  void UpdateRow(std::size_t index, const std::string& reason, std::uint32_t code,
+                 const std::string& alternate);
   // Not shown: no observer hears of it.
   void SetCode(std::size_t index, std::uint32_t code) { rows_.at(index).code = code; }
   void SetData(std::size_t index, std::uint32_t data);

@@ -311,6 +311,10 @@ void RunController::HandleMessage(const WorkerMessage& message) {
 }
 
 void RunController::OnProbeDone(const WorkerMessage& message) {
+  if (rechecking_) {
+    OnRecheckDone(message.job, std::any_cast<const ProbeOutcome&>(message.payload));
+    return;
+  }
   // A probe of a run that is over, or that a stop cut short, changes nothing.
   const auto found = in_flight_.find(message.job);
   if (found == in_flight_.end()) return;
@@ -399,23 +403,97 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
 }
 
 void RunController::ClassifyReply(const ProbeOutcome& outcome) {
-  if (outcome.protocol == Protocol::kFtp) return;  // a connection is all ftp gets
-  const std::string alternate = AlternateUrl(outcome.reply, outcome.url);
+  const auto verdict = VerdictOf(outcome);
+  if (!verdict) return;
+  AddRow(verdict->reason, verdict->code);
+  const OutcomeCode status = verdict->code;
+  if (status == 301 || status == 302 || status == 307 || status == 308) {
+    results_.SetResultColumn(ResultColumn::kAlternateUrl, verdict->alternate);
+    ++redirect_rows_;
+  }
+}
+
+std::optional<RunController::Verdict> RunController::VerdictOf(const ProbeOutcome& outcome) {
+  if (outcome.local || outcome.code != kReplyRead) {
+    if (outcome.code == kLocalTargetFound || !filter_.IsReported(outcome.code)) return std::nullopt;
+    return Verdict{
+        std::string(ReasonText(outcome.code, unknown_error_seen_, host_)), outcome.code, {}};
+  }
+  if (outcome.protocol == Protocol::kFtp) return std::nullopt;  // a connection is all ftp gets
   if (ReplyText(outcome.reply).empty() && !outcome.unreadable_reply) {
     // The host closed without a word: always worth a row, but no beep.
-    AddRow(std::string(kUnknownErrorReason), 0);
-    return;
+    return Verdict{std::string(kUnknownErrorReason), 0, {}};
   }
   // A status line without a number is as unexpected as an unknown code.
   const OutcomeCode status = ParseStatusCode(outcome.reply).value_or(0);
-  if (!filter_.IsReported(status)) return;
-  const std::string reason(ReasonText(status, unknown_error_seen_, host_));
+  if (!filter_.IsReported(status)) return std::nullopt;
   const bool moved = status == 301 || status == 302 || status == 307 || status == 308;
-  AddRow(reason, status);
-  if (moved) {
-    results_.SetResultColumn(ResultColumn::kAlternateUrl, alternate);
-    ++redirect_rows_;
+  return Verdict{std::string(ReasonText(status, unknown_error_seen_, host_)), status,
+                 moved ? AlternateUrl(outcome.reply, outcome.url) : std::string()};
+}
+
+bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
+  if (running_ || rechecking_ || rows.empty()) return false;
+  probe_worker_.Configure(probe_settings_);
+  recheck_jobs_.clear();
+  recheck_results_.clear();
+  rechecking_ = true;
+  LogWithDate("Recheck of " + std::to_string(rows.size()) + " links ", "\r\n");
+  LocalLinkChecker local(run_local_options_);
+  std::unordered_map<std::string, std::uint64_t> jobs;  // one probe per URL
+  for (const std::size_t index : rows) {
+    if (index >= results_.size()) continue;
+    const ResultRow& row = results_.row(index);
+    const std::string& url = row.text(ResultColumn::kUrl);
+    if (row.code == kLocalFileNotFound || row.code == kLocalAnchorNotFound) {
+      ProbeOutcome outcome;
+      outcome.url = url;
+      outcome.local = true;
+      outcome.code = local.Recheck(url, row.text(ResultColumn::kFileName));
+      recheck_results_.emplace_back(index, VerdictOf(outcome));
+      continue;
+    }
+    auto [found, added] = jobs.try_emplace(url, 0);
+    if (added) found->second = probe_worker_.Kick({url, timeout_, user_agent_});
+    recheck_jobs_[found->second].push_back(index);
   }
+  if (recheck_jobs_.empty()) FinishRecheck();
+  return true;
+}
+
+void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome) {
+  const auto found = recheck_jobs_.find(job);
+  if (found == recheck_jobs_.end()) return;
+  for (const std::size_t index : found->second)
+    recheck_results_.emplace_back(index, VerdictOf(outcome));
+  recheck_jobs_.erase(found);
+  if (recheck_jobs_.empty()) FinishRecheck();
+}
+
+void RunController::FinishRecheck() {
+  // Highest rows first, so removing one leaves the others' places alone.
+  std::sort(recheck_results_.begin(), recheck_results_.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::size_t good = 0;
+  std::vector<std::string> lines;
+  for (const auto& [index, verdict] : recheck_results_) {
+    const std::string url = results_.row(index).text(ResultColumn::kUrl);
+    if (!verdict) {
+      results_.RemoveRow(index);
+      ++good;
+      lines.push_back(url + ": now good");
+    } else {
+      results_.UpdateRow(index, verdict->reason, verdict->code, verdict->alternate);
+      lines.push_back(url + ": " + verdict->reason);
+    }
+  }
+  // The log reads in list order.
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+    host_.LogAppend(*line);
+  host_.LogAppend("Recheck done: " + std::to_string(good) + " now good, " +
+                  std::to_string(recheck_results_.size() - good) + " still listed.\r\n");
+  recheck_results_.clear();
+  rechecking_ = false;
 }
 
 void RunController::AddRow(const std::string& reason, OutcomeCode code) {
@@ -469,6 +547,14 @@ void RunController::EndTest() {
 }
 
 void RunController::StopTest() {
+  if (rechecking_) {
+    probe_worker_.CancelProbe();
+    recheck_jobs_.clear();
+    recheck_results_.clear();
+    rechecking_ = false;
+    host_.LogAppend("Recheck Stopped by User\r\n");
+    return;
+  }
   running_ = false;
   StopWatchdog();
   ResetRun();

@@ -111,6 +111,13 @@ class RunController {
                   PurgeConfirmation confirmation = PurgeConfirmation::kAsk);
   void StopTest();
 
+  // Probes the links of these rows again with the current settings: a row
+  // that is now good leaves the list, one still bad gets its new reason;
+  // the log gets a short section. Never during a run; false when it cannot
+  // start (a run, or no row).
+  bool StartRecheck(const std::vector<std::size_t>& rows);
+  bool rechecking() const { return rechecking_; }
+
   void HandleMessage(const WorkerMessage& message);
   void OnTimer(int id);
 
@@ -170,6 +177,16 @@ class RunController {
   void OnThreadURLDone(const ProbeOutcome& outcome);
   void ShowProbeStatus(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
+  // What an outcome makes of a row: nothing when it is good (or not
+  // reported), else its reason, code and alternate URL.
+  struct Verdict {
+    std::string reason;
+    OutcomeCode code = 0;
+    std::string alternate;
+  };
+  std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome);
+  void OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome);
+  void FinishRecheck();
   void RecordSocketError(OutcomeCode code);
   // Appends a row for the head URL of the current file and counts it.
   void AddRow(const std::string& reason, OutcomeCode code);
@@ -208,6 +225,10 @@ class RunController {
   std::vector<FileRecord> file_records_;
   std::optional<std::size_t> head_row_;
   std::size_t links_checked_ = 0;
+  // The recheck under way: its rows by probe job, and what came back.
+  bool rechecking_ = false;
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> recheck_jobs_;
+  std::vector<std::pair<std::size_t, std::optional<Verdict>>> recheck_results_;
   std::size_t redirect_rows_ = 0;                    // the row the head got, until it is popped
   std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
   Function function_mode_ = Function::kTestUrls;

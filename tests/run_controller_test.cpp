@@ -332,3 +332,45 @@ TEST_F(RunTest, RealNginxSite) {
 
 }  // namespace
 }  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// Recheck against a server whose answers have changed since the run, and a
+// local link whose file has appeared since.
+TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
+  server_.On("/a/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
+  server_.On("/b/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
+  server_.On("/c/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
+  const std::string page = site_.Write(
+      "p.html", Link(Local("/a"), "A") + Link(Local("/b"), "B") + "<a href=\"new.html\">N</a>\n" +
+                    Link(Local("/c"), "C") + Link(Local("/a"), "A again"));
+  controller_->StartTest(page, {});
+  ASSERT_TRUE(RunToEnd());
+  ASSERT_EQ(controller_->results().size(), 5u);
+  EXPECT_FALSE(controller_->StartRecheck({}));
+
+  server_.On("/a/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On("/b/",
+             {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: http://new.test/b\r\n\r\n"});
+  site_.Write("new.html", "");
+  const std::size_t requests = server_.Requests().size();
+  // Every row but C's: A twice (probed once), B, and the local one.
+  ASSERT_TRUE(controller_->StartRecheck({0, 1, 2, 4}));
+  EXPECT_FALSE(controller_->StartRecheck({3}));  // one at a time
+  ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
+  EXPECT_EQ(server_.Requests().size() - requests, 2u);
+  EXPECT_EQ(Rows(),
+            (std::vector<Row>{
+                {Local("/b"), "HTTP Code 301 Moved Permanently", "B", page, "http://new.test/b"},
+                {Local("/c"), "HTTP Code 404 Not Found", "C", page, ""},
+            }));
+  EXPECT_EQ(controller_->results().row(0).code, 301u);
+  const std::string log = host_.log;
+  EXPECT_NE(log.find(Local("/b") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
+  EXPECT_NE(log.find("new.html: now good\n"), std::string::npos);
+  EXPECT_NE(log.find("Recheck done: 3 now good, 1 still listed.\n"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace quimbel
