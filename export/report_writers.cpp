@@ -2,6 +2,7 @@
 
 #include <pwd.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstdlib>
 
@@ -69,10 +70,51 @@ std::string HtmlEscape(std::string_view text) {
   return escaped;
 }
 
+void WriteHtmlSummary(std::ostream& out, const ResultList& rows) {
+  std::vector<std::pair<std::string, std::size_t>> reasons;
+  std::size_t redirects = 0;
+  for (const ResultRow& row : rows.rows()) {
+    const std::string& reason = row.text(ResultColumn::kReason);
+    const auto found = std::find_if(reasons.begin(), reasons.end(),
+                                    [&](const auto& entry) { return entry.first == reason; });
+    if (found == reasons.end()) {
+      reasons.emplace_back(reason, 1);
+    } else {
+      ++found->second;
+    }
+    redirects += row.code == 301 || row.code == 302 || row.code == 307 || row.code == 308;
+  }
+  out << "<DIV class=\"summary\">\n<P>" << rows.size() << " rows \xC2\xB7 "
+      << rows.size() - redirects << " broken \xC2\xB7 " << redirects << " redirects</P>\n";
+  if (!reasons.empty()) {
+    std::size_t most = 1;
+    for (const auto& [reason, count] : reasons)
+      most = std::max(most, count);
+    constexpr int kBar = 16, kLabel = 260, kWidth = 240;
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kLabel + kWidth + 60
+        << "\" height=\"" << reasons.size() * (kBar + 4) << "\" font-family=\"sans-serif\" "
+        << "font-size=\"12\" role=\"img\" aria-label=\"Rows per reason\">\n";
+    int y = 0;
+    for (const auto& [reason, count] : reasons) {
+      const auto length = static_cast<int>(count * kWidth / most);
+      out << "<text x=\"0\" y=\"" << y + 12 << "\">" << HtmlEscape(reason) << "</text>"
+          << "<rect x=\"" << kLabel << "\" y=\"" << y << "\" width=\"" << std::max(length, 1)
+          << "\" height=\"" << kBar << "\" fill=\"#b03a2e\"/>"
+          << "<text x=\"" << kLabel + std::max(length, 1) + 4 << "\" y=\"" << y + 12 << "\">"
+          << count << "</text>\n";
+      y += kBar + 4;
+    }
+    out << "</svg>\n";
+  }
+  out << "</DIV>\n";
+}
+
 void WriteHtmlReport(std::ostream& out, const ResultList& rows, std::string_view user,
                      std::string_view date) {
   out << "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2//EN\">\n"
-      << "<HTML>\n<HEAD>\n<TITLE>Quimbel Results</TITLE>\n</HEAD>\n<BODY>\n<H3>"
+      << "<HTML>\n<HEAD>\n<TITLE>Quimbel Results</TITLE>\n</HEAD>\n<BODY>\n";
+  WriteHtmlSummary(out, rows);
+  out << "<H3>"
       << "<A HREF=\"" << kHomePage << "\">Quimbel</A> results for " << HtmlEscape(user)
       << "</H3>\n<b>Start of report: </b>" << HtmlEscape(date) << '\n';
   std::string previous_file;

@@ -29,6 +29,11 @@ void WriteTextReport(std::ostream& out, const ResultList& rows);
 void WriteHtmlReport(std::ostream& out, const ResultList& rows, std::string_view user,
                      std::string_view date);
 
+// The block at the top of the HTML report: the rows per reason as a small
+// inline SVG bar chart, with "N rows · B broken · R redirects" above it.
+// Reasons in the order of their first row.
+void WriteHtmlSummary(std::ostream& out, const ResultList& rows);
+
 // `&`, `<`, `>` and `"` as character references.
 std::string HtmlEscape(std::string_view text);
 

@@ -36,10 +36,22 @@ TEST(ReportWriters, HtmlReportSectionsAndEscaping) {
   ResultList list;
   Add(list, "U0", "R0", "S0", "");  // no section for an empty first file name
   Add(list, "U1", "R1", "S1", "/w/a.htm");
-  Add(list, "http://x.test/?a=1&b=\"2\"", "R2", "<script>alert(1)</script>", "/w/a.htm", "A2");
+  Add(list, "http://x.test/?a=1&b=\"2\"", "R<2>", "<script>alert(1)</script>", "/w/a.htm", "A2");
+  list.SetCode(2, 301);
   std::ostringstream out;
   WriteHtmlReport(out, list, "Ann <Admin>", "Sunday, December 06, 2026 10:00:00");
-  EXPECT_EQ(out.str(),
+  // The summary and its chart come first; the report as it always was below.
+  const std::string text = out.str();
+  const std::size_t body = text.find("<BODY>\n") + 7;
+  const std::size_t heading = text.find("<H3>");
+  const std::string summary = text.substr(body, heading - body);
+  const std::string top =
+      "<DIV class=\"summary\">\n<P>3 rows \xC2\xB7 2 broken \xC2\xB7 1 redirects</P>\n<svg";
+  EXPECT_EQ(summary.substr(0, top.size()), top);
+  EXPECT_NE(summary.find(">R0</text>"), std::string::npos);
+  EXPECT_NE(summary.find(">R&lt;2&gt;</text>"), std::string::npos);
+  EXPECT_EQ(summary.find("<script"), std::string::npos);
+  EXPECT_EQ(text.substr(0, body) + text.substr(heading),
             "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2//EN\">\n<HTML>\n<HEAD>\n"
             "<TITLE>Quimbel Results</TITLE>\n</HEAD>\n<BODY>\n<H3><A HREF=\""
             "http://www.marrowfen.example/quimbel/\">Quimbel</A> results for Ann &lt;Admin&gt;"
@@ -49,7 +61,7 @@ TEST(ReportWriters, HtmlReportSectionsAndEscaping) {
             "\n<hr>\n<b>FILE: /w/a.htm</b>\n<ul>"
             "\n<li><a href=\"U1\">S1</a> R1"
             "\n<li><a href=\"http://x.test/?a=1&amp;b=&quot;2&quot;\">"
-            "&lt;script&gt;alert(1)&lt;/script&gt;</a> R2"
+            "&lt;script&gt;alert(1)&lt;/script&gt;</a> R&lt;2&gt;"
             "\n</ul>\n<hr>\n\n</BODY>\n</HTML>\n");
 }
 
