@@ -21,7 +21,9 @@
 
 #include "app/icons.h"
 #include "app/log_view.h"
+#include "app/result_proxy.h"
 #include "app/results_view.h"
+#include "app/summary_dock.h"
 #include "core/window_rules.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/help.h"
@@ -94,14 +96,23 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   connect(splitter_, &QSplitter::splitterMoved, this, [this] { StorePaneHeight(); });
 
   BuildMenusAndToolbar();
+  summary_dock_ = new SummaryDock(this);
+  addDockWidget(Qt::RightDockWidgetArea, summary_dock_);
+  summary_dock_->hide();
+  summary_dock_->on_reason_chosen = [this](std::optional<std::string> reason) {
+    view_->proxy()->SetReasonFilter(std::move(reason));
+  };
   view_->on_state_changed = [this] {
     UpdateCommands();
     summary_pane_->setText(view_->SummaryText());
+    RefreshSummary();
   };
   // The summary follows a run as links are checked.
   auto* summary_timer = new QTimer(this);
   connect(summary_timer, &QTimer::timeout, this, [this] {
-    if (view_->running()) summary_pane_->setText(view_->SummaryText());
+    if (!view_->running()) return;
+    summary_pane_->setText(view_->SummaryText());
+    RefreshSummary();
   });
   summary_timer->start(250);
   connect(view_->model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateCommands(); });
@@ -158,6 +169,13 @@ void MainWindow::BuildMenusAndToolbar() {
   AddAction(view_menu, Command::kRecheck, "&Recheck Selected",
             "Check the selected rows' links again with the current settings", "Recheck",
             QKeySequence("Ctrl+R"));
+  QAction* summary = AddAction(view_menu, Command::kSummary, "S&ummary",
+                               "Show the rows per reason as a chart", "Summary");
+  summary->setCheckable(true);
+  connect(summary, &QAction::toggled, this, [this](bool shown) {
+    summary_dock_->setVisible(shown);
+    RefreshSummary();
+  });
   view_menu->addSeparator();
   QAction* toolbar_toggle = AddAction(view_menu, Command::kToolbar, "&Toolbar",
                                       "Show or hide the toolbar", "Toggle ToolBar");
@@ -254,6 +272,10 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
   actions_[Command::kRecheck]->setEnabled(view_->CanRecheck());
   recent_menu_->setEnabled(view_->CanSelectFiles());
+}
+
+void MainWindow::RefreshSummary() {
+  if (!summary_dock_->isHidden()) summary_dock_->Show(CountReasons(view_->results()));
 }
 
 void MainWindow::FillRecentMenu() {

@@ -21,6 +21,8 @@ class QDropEvent;
 
 namespace quimbel {
 
+class SummaryDock;
+
 class LogView;
 class ResultsView;
 
@@ -48,6 +50,7 @@ enum class Command {
   kFind,
   kOpenAtLine,
   kRecheck,
+  kSummary,
 };
 
 class MainWindow : public QMainWindow {
@@ -64,6 +67,9 @@ class MainWindow : public QMainWindow {
   QLabel* summary_pane() const { return summary_pane_; }
   QLineEdit* search_field() const { return search_; }
   QMenu* recent_menu() const { return recent_menu_; }
+  SummaryDock* summary_dock() const { return summary_dock_; }
+  // Redraws the summary chart when it is shown.
+  void RefreshSummary();
   // What a drop onto the window would check; empty for nothing to check.
   static std::string DroppedPath(const QMimeData* data);
   // What a drop does: checks the path once the drop is over; false when
@@ -103,6 +109,7 @@ class MainWindow : public QMainWindow {
   QLabel* summary_pane_;
   QLineEdit* search_;
   QMenu* recent_menu_;
+  SummaryDock* summary_dock_;
   bool shown_ = false;
 };
 

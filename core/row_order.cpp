@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <unordered_map>
 
 #include "platform/ascii.h"
 
@@ -39,6 +40,28 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int column) {
   }
   if (l == left.end() && r == right.end()) return 0;
   return l == left.end() ? -1 : 1;
+}
+
+ReasonCounts CountReasons(const ResultList& rows) {
+  ReasonCounts counts;
+  std::unordered_map<const std::string*, std::size_t> slot;  // reasons are shared texts
+  for (const ResultRow& row : rows.rows()) {
+    const std::string& reason = row.text(ResultColumn::kReason);
+    auto [found, added] = slot.try_emplace(&reason, counts.reasons.size());
+    if (added) {
+      // The same text kept twice (rows made apart) still counts once.
+      const auto same = std::find_if(counts.reasons.begin(), counts.reasons.end(),
+                                     [&](const auto& entry) { return entry.first == reason; });
+      if (same == counts.reasons.end()) {
+        counts.reasons.emplace_back(reason, 0);
+      } else {
+        found->second = static_cast<std::size_t>(same - counts.reasons.begin());
+      }
+    }
+    ++counts.reasons[found->second].second;
+    counts.redirects += row.code == 301 || row.code == 302 || row.code == 307 || row.code == 308;
+  }
+  return counts;
 }
 
 std::string SearchNeedle(std::string_view typed) {

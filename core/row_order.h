@@ -5,6 +5,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/result_list.h"
 
@@ -24,5 +26,13 @@ std::string SearchNeedle(std::string_view typed);
 // Whether the URL, reason, link text or file name of the row holds the
 // needle, ASCII letters without case. An empty needle matches every row.
 bool RowMatches(const ResultRow& row, std::string_view needle);
+
+// The rows per reason, reasons in the order of their first row, and how
+// many rows are moves (301, 302, 307, 308): what the summaries show.
+struct ReasonCounts {
+  std::vector<std::pair<std::string, std::size_t>> reasons;
+  std::size_t redirects = 0;
+};
+ReasonCounts CountReasons(const ResultList& rows);
 
 }  // namespace quimbel

@@ -1,5 +1,7 @@
 #include "export/report_writers.h"
 
+#include "core/row_order.h"
+
 #include <pwd.h>
 #include <unistd.h>
 #include <algorithm>
@@ -71,19 +73,9 @@ std::string HtmlEscape(std::string_view text) {
 }
 
 void WriteHtmlSummary(std::ostream& out, const ResultList& rows) {
-  std::vector<std::pair<std::string, std::size_t>> reasons;
-  std::size_t redirects = 0;
-  for (const ResultRow& row : rows.rows()) {
-    const std::string& reason = row.text(ResultColumn::kReason);
-    const auto found = std::find_if(reasons.begin(), reasons.end(),
-                                    [&](const auto& entry) { return entry.first == reason; });
-    if (found == reasons.end()) {
-      reasons.emplace_back(reason, 1);
-    } else {
-      ++found->second;
-    }
-    redirects += row.code == 301 || row.code == 302 || row.code == 307 || row.code == 308;
-  }
+  const ReasonCounts counts = CountReasons(rows);
+  const auto& reasons = counts.reasons;
+  const std::size_t redirects = counts.redirects;
   out << "<DIV class=\"summary\">\n<P>" << rows.size() << " rows \xC2\xB7 "
       << rows.size() - redirects << " broken \xC2\xB7 " << redirects << " redirects</P>\n";
   if (!reasons.empty()) {

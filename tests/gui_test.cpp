@@ -28,6 +28,7 @@
 #include "app/result_model.h"
 #include "app/result_proxy.h"
 #include "app/results_view.h"
+#include "app/summary_dock.h"
 #include "core/status_code_table.h"
 #include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
@@ -281,8 +282,8 @@ class GuiTest : public QObject {
     QCOMPARE(shown->rowCount(), kRows);
     // Checked through every sort, filter and reset below (the tester looks
     // at every row on each insert, so it comes after the filling).
-    QAbstractItemModelTester tester(view->proxy(),
-                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    auto tester = std::make_unique<QAbstractItemModelTester>(
+        view->proxy(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     const auto list_row = [&](int shown_row) {
       return *view->proxy()->ListRow(shown->index(shown_row, 0));
     };
@@ -339,6 +340,23 @@ class GuiTest : public QObject {
     QCOMPARE(program, QString("my-editor"));
     QCOMPARE(arguments, QStringList({"--line", "100", "/site/p199.html"}));
     frame.search_field()->clear();
+    QCOMPARE(shown->rowCount(), kRows);
+
+    // The tester looks at every removed range: filtering every other row
+    // away would take it minutes.
+    tester.reset();
+
+    // The summary chart: a click on a bar shows that reason alone.
+    frame.action(Command::kSummary)->trigger();
+    QVERIFY(!frame.summary_dock()->isHidden());
+    const ReasonCounts& counts = frame.summary_dock()->counts();
+    QCOMPARE(counts.reasons.size(), std::size_t(2));
+    QCOMPARE(counts.reasons[0].first, std::string("Local File Not Found"));
+    QCOMPARE(counts.reasons[0].second, std::size_t(kRows / 2));
+    frame.summary_dock()->ChooseBar(1);
+    QCOMPARE(shown->rowCount(), kRows / 2);
+    QCOMPARE(list_row(0), std::size_t(1));
+    frame.summary_dock()->ChooseBar(1);
     QCOMPARE(shown->rowCount(), kRows);
 
     // A dropped folder is checked with the stored options, after the
