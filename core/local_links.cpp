@@ -260,19 +260,10 @@ void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view t
       // A link under the site's own URL is checked on disk instead.
       if (options_.site_url.empty() ||
           !StartsWithIgnoringCase(lists.urls.front(), options_.site_url)) {
-        merged.urls.push_back(std::move(lists.urls.front()));
-        merged.anchors.push_back(std::move(lists.anchors.front()));
-        merged.lines.push_back(lists.lines.front());
-        merged.offsets.push_back(lists.offsets.front());
-        merged.local.push_back(lists.local.front());
-        merged.resources.push_back(lists.resources.front());
+        MoveFrontLink(lists, merged);
+      } else {
+        PopFrontLink(lists);
       }
-      lists.urls.pop_front();
-      lists.anchors.pop_front();
-      lists.lines.pop_front();
-      lists.offsets.pop_front();
-      lists.local.pop_front();
-      lists.resources.pop_front();
     }
   };
   for (; !scan.links.empty(); scan.links.pop_front()) {

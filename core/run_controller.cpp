@@ -11,15 +11,6 @@
 namespace quimbel {
 namespace {
 
-void PopFront(LinkLists& lists) {
-  if (!lists.urls.empty()) lists.urls.pop_front();
-  if (!lists.anchors.empty()) lists.anchors.pop_front();
-  if (!lists.lines.empty()) lists.lines.pop_front();
-  if (!lists.offsets.empty()) lists.offsets.pop_front();
-  if (!lists.local.empty()) lists.local.pop_front();
-  if (!lists.resources.empty()) lists.resources.pop_front();
-}
-
 constexpr std::string_view kNoFilesFound =
     "No files found.\n\nWas your filter option set correctly?";
 
@@ -233,17 +224,13 @@ bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
 void RunController::LeaveOutSkipped(LinkLists& lists) const {
   LinkLists kept;
   kept.skipped = lists.skipped;
-  for (; !lists.urls.empty(); PopFront(lists)) {
+  while (!lists.urls.empty()) {
     if (rules_.Skips(lists.urls.front())) {
       ++kept.skipped;
-      continue;
+      PopFrontLink(lists);
+    } else {
+      MoveFrontLink(lists, kept);
     }
-    kept.urls.push_back(std::move(lists.urls.front()));
-    kept.anchors.push_back(std::move(lists.anchors.front()));
-    kept.lines.push_back(lists.lines.front());
-    kept.offsets.push_back(lists.offsets.front());
-    kept.local.push_back(lists.local.front());
-    kept.resources.push_back(lists.resources.front());
   }
   lists = std::move(kept);
 }
@@ -519,7 +506,7 @@ void RunController::PopHeads() {
   }
   head_row_.reset();
   if (!links_.urls.empty()) ++links_checked_;
-  PopFront(links_);
+  PopFrontLink(links_);
   if (!entries_.empty()) entries_.pop_front();
 }
 

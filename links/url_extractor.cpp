@@ -370,6 +370,25 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
   return true;
 }
 
+void PopFrontLink(LinkLists& lists) {
+  if (!lists.urls.empty()) lists.urls.pop_front();
+  if (!lists.anchors.empty()) lists.anchors.pop_front();
+  if (!lists.lines.empty()) lists.lines.pop_front();
+  if (!lists.offsets.empty()) lists.offsets.pop_front();
+  if (!lists.local.empty()) lists.local.pop_front();
+  if (!lists.resources.empty()) lists.resources.pop_front();
+}
+
+void MoveFrontLink(LinkLists& from, LinkLists& to) {
+  to.urls.push_back(std::move(from.urls.front()));
+  to.anchors.push_back(std::move(from.anchors.front()));
+  to.lines.push_back(from.lines.front());
+  to.offsets.push_back(from.offsets.front());
+  to.local.push_back(from.local.front());
+  to.resources.push_back(from.resources.front());
+  PopFrontLink(from);
+}
+
 void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count) {
   thread_local LinkScanner scanner;
   // In pieces, so the scanner holds no more than it does for a file.

@@ -112,6 +112,11 @@ struct LinkLists {
   std::size_t skipped = 0;
 };
 
+// Drops the first link of the lists.
+void PopFrontLink(LinkLists& lists);
+// Moves the first link of `from` to the end of `to`.
+void MoveFrontLink(LinkLists& from, LinkLists& to);
+
 // Appends the links of the file at `path` to `lists` and sets `url_count`
 // to the length of the URL list. A file that is not a regular file or
 // cannot be read leaves the lists as they were and gives false.
