@@ -116,7 +116,6 @@ struct Options {
   std::vector<CodeRange> accepted;
   std::string config_file;  // --config
   bool no_config = false;
-  std::string config_used;  // the file the options were read from, if any
 };
 
 // A whole number from `low` to `high`, or nothing.
@@ -401,7 +400,6 @@ std::optional<int> ParseWithConfig(int argc, char** argv, Options* options) {
     std::cerr << "quimbel: (with the options of " << *file << ")\n";
     return status;
   }
-  options->config_used = *file;
   return std::nullopt;
 }
 
