@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -52,12 +53,22 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
   for (const auto& [name, contents] : files)
     WriteFile(folder_ / "www" / name, contents);
 
-  port_ = RefusedPort();  // free now; nginx takes it a moment later
+  // Free ports now; nginx takes them a moment later. Each must differ: two
+  // servers on one port would share its TLS setting, and the system may
+  // hand out a just-closed port again.
+  std::set<std::uint16_t> taken;
+  const auto free_port = [&] {
+    for (;;) {
+      const std::uint16_t port = RefusedPort();
+      if (taken.insert(port).second) return port;
+    }
+  };
+  port_ = free_port();
   const std::string dir = folder_.string();
   std::string servers = "  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
                         ";\n    root " + dir + "/www;\n  }\n";
   for (const TlsIdentity& identity : tls.identities) {
-    tls_ports_.push_back(RefusedPort());
+    tls_ports_.push_back(free_port());
     servers += "  server {\n    listen 127.0.0.1:" + std::to_string(tls_ports_.back()) +
                " ssl;\n    ssl_certificate " + identity.certificate.string() +
                ";\n    ssl_certificate_key " + identity.key.string() + ";\n    root " + dir +
