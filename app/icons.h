@@ -1,4 +1,4 @@
-// The toolbar's icons, drawn by the program itself.
+// The toolbar's icons and the program's own, as vector images.
 #pragma once
 
 #include <QIcon>

@@ -20,6 +20,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -122,6 +123,10 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   header()->setSectionsClickable(true);
   header()->setSortIndicatorShown(false);
   connect(header(), &QHeaderView::sectionClicked, this, &ResultsView::SortByColumn);
+  // A column the user sized stays as it is.
+  connect(header(), &QHeaderView::sectionResized, this, [this] {
+    if (!sizing_columns_) fit_columns_ = false;
+  });
   // URLs on one host and files in one folder differ at their ends: cut
   // the middle, so the end stays readable.
   setTextElideMode(Qt::ElideMiddle);
@@ -189,11 +194,13 @@ std::string ResultsView::LongDateTime() {
 void ResultsView::showEvent(QShowEvent* event) {
   QTreeView::showEvent(event);
   if (set_up_) return;
-  const std::array<int, 5> widths = LoadColumnWidths(settings_, viewport()->width());
-  for (int i = 0; i < 5; ++i)
-    header()->resizeSection(i, widths[static_cast<std::size_t>(i)]);
+  // Until the user has closed the window with widths of their own, the
+  // columns are fitted to the first rows a run lists.
+  fit_columns_ = !HasStoredColumnWidths(settings_, viewport()->width());
+  SetColumnWidths(LoadColumnWidths(settings_, viewport()->width()));
   // Room for six digits and the header.
   const int line_width = fontMetrics().horizontalAdvance(QStringLiteral("Line 000000"));
+  const QScopedValueRollback sizing(sizing_columns_, true);
   header()->resizeSection(ResultTableModel::kLineColumn,
                           LoadLineColumnWidth(settings_, viewport()->width(), line_width));
   if (log_) {
@@ -202,6 +209,25 @@ void ResultsView::showEvent(QShowEvent* event) {
   }
   controller_->SetUp();
   set_up_ = true;
+}
+
+void ResultsView::SetColumnWidths(const std::array<int, 5>& widths) {
+  // Not a user's resize: the columns may still be fitted later.
+  const QScopedValueRollback sizing(sizing_columns_, true);
+  for (int i = 0; i < 5; ++i)
+    header()->resizeSection(i, widths[static_cast<std::size_t>(i)]);
+}
+
+void ResultsView::FitColumnsToContent() {
+  std::array<int, 5> wanted{};
+  for (int i = 0; i < 5; ++i) {
+    // The rows in view and the header: a long list is not measured whole.
+    wanted[static_cast<std::size_t>(i)] =
+        std::max(sizeHintForColumn(i), header()->sectionSizeHint(i));
+  }
+  const int room = viewport()->width() - header()->sectionSize(ResultTableModel::kLineColumn);
+  SetColumnWidths(FitColumnWidths(wanted, room));
+  fit_columns_ = false;
 }
 
 std::array<int, 5> ResultsView::ColumnWidths() const {
@@ -216,6 +242,7 @@ int ResultsView::LineColumnWidth() const {
 }
 
 void ResultsView::StateChanged() {
+  if (fit_columns_ && set_up_ && !running() && !results().empty()) FitColumnsToContent();
   if (on_state_changed) on_state_changed();
 }
 

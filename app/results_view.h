@@ -191,6 +191,8 @@ class ResultsView : public QTreeView, public RunHost {
 
  private:
   void StateChanged();
+  void SetColumnWidths(const std::array<int, 5>& widths);
+  void FitColumnsToContent();
   // Starts what the file selection chose.
   void StartChosen(const FileSelection& chosen, Prompter& prompter);
   // Hands the controller what the next test runs with: the preferences,
@@ -214,6 +216,8 @@ class ResultsView : public QTreeView, public RunHost {
   int timeout_seconds_;
   bool visible_;
   bool set_up_ = false;
+  bool fit_columns_ = false;  // no widths of the user's yet
+  bool sizing_columns_ = false;
   std::map<int, QTimer*> timers_;
   std::unique_ptr<ProgressWindow> progress_;
   WindowRepairHost repair_host_;

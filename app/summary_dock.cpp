@@ -4,10 +4,30 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHorizontalBarSeries>
 #include <QValueAxis>
+#include <algorithm>
 
 namespace quimbel {
+
+namespace {
+
+// A long reason on two lines (the axis labels are rich text), so the
+// chart's narrow label column cuts none of it.
+QString TwoLines(const QString& text) {
+  if (text.size() < 20) return text;
+  int best = -1;
+  for (int i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ' &&
+        (best < 0 || std::abs(i - text.size() / 2) < std::abs(best - text.size() / 2)))
+      best = i;
+  }
+  return best < 0 ? text : text.left(best) + "<br>" + text.mid(best + 1);
+}
+
+}  // namespace
 
 SummaryDock::SummaryDock(QWidget* parent) : QDockWidget("Summary", parent) {
   setObjectName("SummaryDock");
@@ -23,21 +43,20 @@ void SummaryDock::Show(const ReasonCounts& counts) {
   if (chosen_ && *chosen_ >= static_cast<int>(counts_.reasons.size())) chosen_.reset();
   auto* chart = new QChart;
   chart->legend()->hide();
-  chart->setTitle(QString("%1 rows, %2 redirects")
-                      .arg(static_cast<qulonglong>([&] {
-                        std::size_t rows = 0;
-                        for (const auto& entry : counts_.reasons)
-                          rows += entry.second;
-                        return rows;
-                      }()))
-                      .arg(static_cast<qulonglong>(counts_.redirects)));
+  std::size_t rows = 0;
+  for (const auto& entry : counts_.reasons)
+    rows += entry.second;
+  const auto counted = [](std::size_t n, const char* what) {
+    return QString("%1 %2%3").arg(static_cast<qulonglong>(n)).arg(what).arg(n == 1 ? "" : "s");
+  };
+  chart->setTitle(counted(rows, "row") + ", " + counted(counts_.redirects, "redirect"));
   auto* bars = new QBarSet("Rows");
   QStringList names;
   std::size_t most = 1;
   // The first reason at the top.
   for (auto entry = counts_.reasons.rbegin(); entry != counts_.reasons.rend(); ++entry) {
     *bars << static_cast<qreal>(entry->second);
-    names << QString::fromStdString(entry->first);
+    names << TwoLines(QString::fromStdString(entry->first).toHtmlEscaped());
     most = std::max(most, entry->second);
   }
   auto* series = new QHorizontalBarSeries;
@@ -46,17 +65,43 @@ void SummaryDock::Show(const ReasonCounts& counts) {
   auto* reasons = new QBarCategoryAxis;
   reasons->append(names);
   chart->addAxis(reasons, Qt::AlignLeft);
+  // Wide enough for the longest reason next to its bar: the chart gives
+  // its axis labels at most two fifths of its width, less padding, and
+  // cuts the rest.
+  int longest = 0;
+  const QFontMetrics metrics(reasons->labelsFont());
+  for (const QString& name : names) {
+    for (const QString& line : name.split("<br>"))
+      longest = std::max(longest, metrics.horizontalAdvance(line));
+  }
+  view_->setMinimumWidth(std::clamp(longest * 3 + 60, 320, 560));
   series->attachAxis(reasons);
   auto* values = new QValueAxis;
   values->setRange(0, static_cast<qreal>(most));
   values->setLabelFormat("%d");
   chart->addAxis(values, Qt::AlignBottom);
   series->attachAxis(values);
+  // Drawn in the window's own colours, so a dark style gets a dark chart.
+  const QPalette colours = palette();
+  chart->setBackgroundBrush(colours.base());
+  chart->setTitleBrush(colours.text());
+  for (QAbstractAxis* axis : chart->axes()) {
+    axis->setLabelsBrush(colours.text());
+    axis->setLinePenColor(colours.color(QPalette::Mid));
+    axis->setGridLineColor(colours.color(QPalette::Mid));
+  }
+  bars->setColor(colours.color(QPalette::Highlight));
+  bars->setBorderColor(colours.color(QPalette::Highlight));
   const int size = static_cast<int>(counts_.reasons.size());
   connect(bars, &QBarSet::clicked, this, [this, size](int shown) { ChooseBar(size - 1 - shown); });
   QChart* old = view_->chart();
   view_->setChart(chart);
   delete old;
+}
+
+void SummaryDock::changeEvent(QEvent* event) {
+  QDockWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && view_ != nullptr) Show(counts_);
 }
 
 void SummaryDock::ChooseBar(int index) {

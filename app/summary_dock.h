@@ -26,10 +26,13 @@ class SummaryDock : public QDockWidget {
   void ChooseBar(int index);
   const ReasonCounts& counts() const { return counts_; }
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
   ReasonCounts counts_;
   std::optional<int> chosen_;
-  QChartView* view_;
+  QChartView* view_ = nullptr;
 };
 
 }  // namespace quimbel

@@ -1,8 +1,10 @@
 #include "core/window_rules.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <optional>
 
 #include "platform/text_file.h"
 
@@ -32,7 +34,9 @@ void StorePlacement(SettingsStore& settings, Placement p, int work_width, int wo
   settings.Set(settings::kScreenCy, std::min(p.cy, work_height));
 }
 
-std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width) {
+namespace {
+
+std::optional<std::array<int, 5>> StoredColumnWidths(SettingsStore& settings, int client_width) {
   const int fallback = client_width * 9 / 50;
   std::array<int, 5> widths{};
   long long sum = 0;
@@ -43,7 +47,50 @@ std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width) {
     sum += widths[i];
   }
   if (usable && sum <= client_width) return widths;
-  widths.fill(fallback);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width) {
+  if (const auto stored = StoredColumnWidths(settings, client_width)) return *stored;
+  std::array<int, 5> widths{};
+  widths.fill(client_width * 9 / 50);
+  return widths;
+}
+
+bool HasStoredColumnWidths(SettingsStore& settings, int client_width) {
+  // With nothing stored the defaults are 9/50 each, which pass the rule too.
+  for (const std::string_view name : settings::kGridColumns) {
+    if (settings.GetInt(settings::kGridSection, name, 0) == 0) return false;
+  }
+  return StoredColumnWidths(settings, client_width).has_value();
+}
+
+std::array<int, 5> FitColumnWidths(const std::array<int, 5>& wanted, int room) {
+  std::array<int, 5> widths{};
+  for (std::size_t i = 0; i < widths.size(); ++i)
+    widths[i] = std::max(wanted[i], 1);
+  if (room < static_cast<int>(widths.size())) {
+    widths.fill(std::max(room, 0) * 9 / 50);
+    return widths;
+  }
+  std::array<int, 5> ascending = widths;
+  std::sort(ascending.begin(), ascending.end());
+  // Narrow columns keep their width while it is within an even share of
+  // what is left; the others share the rest.
+  long long left = room;
+  int cap = ascending.back();
+  for (std::size_t k = 0; k < ascending.size(); ++k) {
+    const long long share = left / static_cast<long long>(ascending.size() - k);
+    if (ascending[k] > share) {
+      cap = static_cast<int>(share);
+      break;
+    }
+    left -= ascending[k];
+  }
+  for (int& width : widths)
+    width = std::min(width, cap);
   return widths;
 }
 

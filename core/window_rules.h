@@ -31,6 +31,15 @@ void StorePlacement(SettingsStore& settings, Placement placement, int work_width
 // most the list's client width and their sum is too; else all width*9/50.
 std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width);
 void StoreColumnWidths(SettingsStore& settings, const std::array<int, 5>& widths);
+// Whether the stored widths pass that rule: if not, the list's columns may
+// be fitted to their content once it has some.
+bool HasStoredColumnWidths(SettingsStore& settings, int client_width);
+// Widths for columns whose content wants `wanted` pixels in `room`
+// pixels: all of it when it fits; else the widest columns are cut to one
+// common width so the sum fits, the narrow ones keeping theirs. Each is at
+// least 1, so the result passes the stored-width rule and is kept as it
+// is by the next start.
+std::array<int, 5> FitColumnWidths(const std::array<int, 5>& wanted, int room);
 // The "Line" column's width: the stored one when it is from 1 to the
 // list's width, else `fallback`.
 int LoadLineColumnWidth(SettingsStore& settings, int client_width, int fallback);

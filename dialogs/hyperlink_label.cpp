@@ -23,6 +23,8 @@ HyperlinkLabel::HyperlinkLabel(const QString& text, bool& visited, QWidget* pare
 }
 
 QColor HyperlinkLabel::TextColour() const {
+  if (palette().color(QPalette::Window).lightness() < 128)
+    return QColor(visited_ ? kVisitedOnDark : kUnvisitedOnDark);
   return QColor(visited_ ? kVisited : kUnvisited);
 }
 

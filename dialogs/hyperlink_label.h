@@ -16,6 +16,9 @@ class HyperlinkLabel : public QLabel {
  public:
   static constexpr QRgb kUnvisited = qRgb(0, 0, 255);
   static constexpr QRgb kVisited = qRgb(128, 0, 128);
+  // On a dark window those two can hardly be read: lighter ones instead.
+  static constexpr QRgb kUnvisitedOnDark = qRgb(120, 170, 255);
+  static constexpr QRgb kVisitedOnDark = qRgb(210, 140, 235);
   static constexpr int kGuardMs = 1000;
 
   HyperlinkLabel(const QString& text, bool& visited, QWidget* parent = nullptr);

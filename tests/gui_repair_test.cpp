@@ -364,6 +364,11 @@ class GuiRepairTest : public QObject {
     QVERIFY(visited);
     QCOMPARE(link.TextColour(), QColor(128, 0, 128));
     QCOMPARE(link.target(), QString("mailto:quimbel@marrowfen.example"));
+    // On a dark window the link is drawn in a lighter colour that can be read.
+    QPalette dark = link.palette();
+    dark.setColor(QPalette::Window, QColor(45, 45, 45));
+    link.setPalette(dark);
+    QCOMPARE(link.TextColour(), QColor(HyperlinkLabel::kVisitedOnDark));
 
     // The flag outlives the About box.
     bool home = false;

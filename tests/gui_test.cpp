@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
+#include <numeric>
 
 #include "app/log_view.h"
 #include "app/main_window.h"
@@ -108,6 +109,25 @@ class GuiTest : public QObject {
       order << (a->isSeparator() ? "|" : a->toolTip());
     QCOMPARE(order, QStringList({"Test File(s)", "Export", "Repair", "|", "Print", "|",
                                  "Preferences", "Stop", "|", "About"}));
+    // Every icon is drawn afresh for the screen's scale: at 200 % and 400 %
+    // a 16 x 15 button gets 32 x 30 and 64 x 60 pixels of its own, not a
+    // small picture blown up (nor nothing, were the vector engine missing).
+    std::vector<QIcon> icons{frame.windowIcon()};
+    for (QAction* a : toolbar->actions())
+      if (!a->isSeparator()) icons.push_back(a->icon());
+    for (const QIcon& icon : icons) {
+      for (const qreal scale : {2.0, 4.0}) {
+        const QImage image = icon.pixmap(QSize(16, 15), scale).toImage();
+        // (The program's square icon keeps its shape: 30 x 30 at 200 %.)
+        QCOMPARE(image.height(), qRound(15 * scale));
+        QVERIFY(image.width() >= image.height() && image.width() <= qRound(16 * scale));
+        int drawn = 0;
+        for (int y = 0; y < image.height(); ++y)
+          for (int x = 0; x < image.width(); ++x)
+            drawn += qAlpha(image.pixel(x, y)) > 0;
+        QVERIFY(drawn > image.width() * image.height() / 5);
+      }
+    }
 
     QVERIFY(frame.action(Command::kSelectFiles)->isEnabled());
     QVERIFY(!frame.action(Command::kExport)->isEnabled());
@@ -162,6 +182,7 @@ class GuiTest : public QObject {
     SettingsStore settings(store);
     settings.Set(settings::kTimeout, 5);
     MainWindow frame(settings);
+    frame.resize(1400, 600);
     frame.show();
     ResultsView* view = frame.results_view();
     view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
@@ -208,6 +229,15 @@ class GuiTest : public QObject {
     QVERIFY(log.contains(QString::fromStdString("\n\nTesting: " + page + "\n")));
     QVERIFY(log.endsWith("Testing Stopped by User\n"));
     QVERIFY(!frame.log_view()->document()->isModified());
+    // Nothing stored yet: the columns were fitted to the rows, within the
+    // list's width, and a later run leaves them as they are.
+    const std::array<int, 5> fitted = view->ColumnWidths();
+    QVERIFY(std::accumulate(fitted.begin(), fitted.end(), view->LineColumnWidth()) <=
+            view->viewport()->width());
+    QVERIFY(fitted[0] >=
+            view->fontMetrics().horizontalAdvance(QString::fromStdString(real + "/gone.htm")));
+    QVERIFY(fitted[4] >= view->fontMetrics().horizontalAdvance("http://new.test/"));
+    QVERIFY(fitted[1] != fitted[3]);
 
     // A second run of the same folder without the silent link ends by itself.
     site.Write("index.htm", Anchor(real + "/ok.htm", "Fine"));
@@ -218,6 +248,7 @@ class GuiTest : public QObject {
     QCOMPARE(frame.method_pane()->text(), QString(""));
     QCOMPARE(view->model()->rowCount(), 0);
     QVERIFY(frame.log_view()->toPlainText().contains("URLs tested: 1. URL errors: 0."));
+    QVERIFY(view->ColumnWidths() == fitted);
   }
 
   // "Use project settings" lays quimbel.toml over the stored link rules

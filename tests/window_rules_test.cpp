@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <numeric>
 #include <string>
 
 #include "core/row_order.h"
@@ -65,11 +66,41 @@ TEST_F(WindowRulesTest, ColumnWidthsAndPaneHeight) {
   StoreColumnWidths(settings_, {100, 100, 100, 100, 100});
   EXPECT_EQ(LoadColumnWidths(settings_, 500)[2], 100);
 
+  // Only widths the user left behind count as stored; the 9/50 defaults
+  // do not, nor do widths the rule above rejects.
+  EXPECT_TRUE(HasStoredColumnWidths(settings_, 500));
+  EXPECT_FALSE(HasStoredColumnWidths(settings_, 450));
+  MemoryConfigStore empty_store;
+  SettingsStore empty(empty_store);
+  EXPECT_FALSE(HasStoredColumnWidths(empty, 1000));
+
   EXPECT_EQ(UpperPaneHeight(settings_, 601), 300);
   settings_.Set(settings::kScreenHigh, 250);
   EXPECT_EQ(UpperPaneHeight(settings_, 600), 250);
   settings_.Set(settings::kScreenHigh, 600);
   EXPECT_EQ(UpperPaneHeight(settings_, 600), 300);
+}
+
+TEST(FitColumnWidths, NarrowColumnsKeepTheirsAndTheWidestShareTheRest) {
+  struct Case {
+    std::array<int, 5> wanted;
+    int room;
+    std::array<int, 5> fitted;
+  };
+  const Case cases[] = {
+      {{300, 150, 80, 200, 100}, 1000, {300, 150, 80, 200, 100}},  // all fit
+      {{900, 150, 80, 700, 100}, 1000, {335, 150, 80, 335, 100}},  // two share 670
+      {{900, 900, 900, 900, 900}, 1000, {200, 200, 200, 200, 200}},
+      {{0, -4, 50, 50, 50}, 100, {1, 1, 32, 32, 32}},  // never 0, so storable
+      {{10, 10, 10, 10, 10}, 3, {0, 0, 0, 0, 0}},      // no room: the 9/50 rule
+  };
+  for (const Case& c : cases) {
+    const std::array<int, 5> fitted = FitColumnWidths(c.wanted, c.room);
+    EXPECT_EQ(fitted, c.fitted) << c.room << " " << c.wanted[0];
+    if (c.room >= 5) {
+      EXPECT_LE(std::accumulate(fitted.begin(), fitted.end(), 0), c.room);
+    }
+  }
 }
 
 TEST_F(WindowRulesTest, ConfirmDiscardResults) {

@@ -1,13 +1,17 @@
 // quimbel-screenshots OUTDIR: renders the main window after a run over a
 // small site, each dialog and the progress window to PNG files, offscreen,
 // for review. The site's links point at a scripted server on 127.0.0.1.
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QStyle>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -33,12 +37,39 @@ using namespace quimbel;
 
 namespace {
 
-void Save(QWidget* widget, const QString& folder, const QString& name) {
+void Save(QWidget* widget, const QString& folder, const QString& name, int turns = 5) {
   widget->show();
-  QApplication::processEvents();
+  // A size change can take a few turns to settle through nested layouts
+  // (a running progress window gets one: the run may end meanwhile).
+  for (int i = 0; i < turns; ++i)
+    QApplication::processEvents();
   const QString path = folder + "/" + name + ".png";
   if (!widget->grab().save(path)) std::cerr << "cannot write " << path.toStdString() << "\n";
   std::cout << path.toStdString() << "\n";
+}
+
+// A dark palette as a dark desktop theme would hand to Qt's Fusion style.
+QPalette DarkPalette() {
+  QPalette p;
+  const QColor window(53, 53, 53), base(35, 35, 35), text(225, 225, 225);
+  const QColor dim(128, 128, 128);
+  p.setColor(QPalette::Window, window);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Base, base);
+  p.setColor(QPalette::AlternateBase, window);
+  p.setColor(QPalette::ToolTipBase, base);
+  p.setColor(QPalette::ToolTipText, text);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Button, window);
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::Mid, QColor(80, 80, 80));
+  p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::Link, QColor(120, 170, 255));
+  p.setColor(QPalette::PlaceholderText, dim);
+  for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    p.setColor(QPalette::Disabled, role, dim);
+  return p;
 }
 
 }  // namespace
@@ -92,12 +123,40 @@ int main(int argc, char** argv) {
     return std::optional<FileSelection>(chosen);
   };
   view->SelectFiles();
-  if (view->progress_dialog()) Save(view->progress_dialog(), out, "progress");
+  if (view->progress_dialog()) Save(view->progress_dialog(), out, "progress", 1);
   QElapsedTimer clock;
   clock.start();
   while (view->running() && clock.elapsed() < 20000)
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   Save(&frame, out, "main-window");
+
+  // Sorted by reason and narrowed by the filter box, with the summary dock.
+  frame.action(Command::kSummary)->trigger();
+  view->SortByColumn(1);
+  frame.search_field()->setText("page1");
+  Save(&frame, out, "sorted-filtered-summary");
+  frame.search_field()->clear();
+  view->ShowFileOrder();
+
+  // Two pages are back: a recheck of the first three rows drops them.
+  server.On("/missing/page0.htm", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server.On("/missing/page1.htm", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  view->selectionModel()->select(
+      QItemSelection(view->model()->index(0, 0), view->model()->index(2, 0)),
+      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  frame.action(Command::kRecheck)->trigger();
+  clock.start();
+  while (view->running() && clock.elapsed() < 20000)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  Save(&frame, out, "recheck");
+
+  // The same window in Fusion with a dark palette.
+  const QString style = QApplication::style()->name();
+  QApplication::setStyle("Fusion");
+  QApplication::setPalette(DarkPalette());
+  Save(&frame, out, "main-window-dark");
+  QApplication::setStyle(style);
+  QApplication::setPalette(QApplication::style()->standardPalette());
 
   FileSelection values{site.path().string(), Function::kTestUrls, true, true, true};
   FileSelectionDialog select(&frame, values, "");
