@@ -11,6 +11,13 @@ ResultTableModel::~ResultTableModel() {
   rows_.SetObserver(nullptr);
 }
 
+QModelIndex ResultTableModel::index(int row, int column, const QModelIndex& parent) const {
+  if (parent.isValid() || row < 0 || column < 0 || static_cast<std::size_t>(row) >= rows_.size() ||
+      column > kResultColumnCount)
+    return {};
+  return createIndex(row, column);
+}
+
 int ResultTableModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }

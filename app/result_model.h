@@ -18,6 +18,9 @@ class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
   explicit ResultTableModel(ResultList& rows, QObject* parent = nullptr);
   ~ResultTableModel() override;
 
+  // Without QAbstractTableModel's checks through two virtual calls: a
+  // sort of a million rows asks for tens of millions of indexes.
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <QSortFilterProxyModel>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/result_list.h"
 
@@ -26,6 +28,10 @@ class ResultProxyModel : public QSortFilterProxyModel {
   std::optional<std::size_t> ListRow(const QModelIndex& index) const;
   QModelIndex IndexOfListRow(std::size_t row, int column = 0) const;
 
+  // Ranks the rows by the column first (see RankRows), then sorts.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+  void setSourceModel(QAbstractItemModel* source) override;
+
  protected:
   bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
   bool filterAcceptsRow(int source_row, const QModelIndex& source_parent) const override;
@@ -34,6 +40,12 @@ class ResultProxyModel : public QSortFilterProxyModel {
   const ResultList& rows_;
   std::string needle_;
   std::optional<std::string> reason_;
+  // The rank of each list row by ranked_column_; kUnranked for a row
+  // changed since, which is then compared by its texts.
+  static constexpr std::uint32_t kUnranked = UINT32_MAX;
+  std::vector<std::uint32_t> ranks_;
+  int ranked_column_ = -1;
+  bool rerank_pending_ = false;
 };
 
 }  // namespace quimbel

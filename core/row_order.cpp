@@ -1,6 +1,7 @@
 #include "core/row_order.h"
 
 #include <algorithm>
+#include <cstring>
 #include <tuple>
 #include <unordered_map>
 
@@ -9,24 +10,49 @@
 namespace quimbel {
 namespace {
 
+// Whether `text` holds `needle` (lower case), ASCII letters without case.
+// Candidates are found with memchr, which goes through many bytes at a
+// time: on a byte of the needle that has no case (a digit, '.', '/') if
+// there is one, else on its first letter in both cases.
 bool ContainsIgnoringCase(std::string_view text, std::string_view needle) {
+  if (needle.empty()) return true;
   if (needle.size() > text.size()) return false;
-  const auto found =
-      std::search(text.begin(), text.end(), needle.begin(), needle.end(),
-                  [](char haystack, char lowered) { return AsciiLower(haystack) == lowered; });
-  return found != text.end();
+  std::size_t anchor = 0;
+  while (anchor < needle.size() && needle[anchor] >= 'a' && needle[anchor] <= 'z')
+    ++anchor;
+  const bool letter = anchor == needle.size();
+  if (letter) anchor = 0;
+  const char lower = needle[anchor];
+  const char upper = letter ? static_cast<char>(lower - ('a' - 'A')) : lower;
+  const char* const data = text.data();
+  // The anchor's possible places in the text.
+  const std::size_t last = text.size() - needle.size() + anchor;
+  const auto next = [&](char c, std::size_t from) {
+    if (from > last) return last + 1;
+    const void* hit = std::memchr(data + from, c, last - from + 1);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : last + 1;
+  };
+  std::size_t next_lower = next(lower, anchor);
+  std::size_t next_upper = letter ? next(upper, anchor) : last + 1;
+  for (;;) {
+    const std::size_t at = std::min(next_lower, next_upper);
+    if (at > last) return false;
+    const std::size_t start = at - anchor;
+    std::size_t i = 0;
+    while (i < needle.size() && AsciiLower(data[start + i]) == needle[i])
+      ++i;
+    if (i == needle.size()) return true;
+    if (at == next_lower) next_lower = next(lower, at + 1);
+    if (at == next_upper) next_upper = next(upper, at + 1);
+  }
 }
 
-}  // namespace
-
-int CompareRows(const ResultRow& a, const ResultRow& b, int column) {
-  if (column == kLineSortColumn) return a.line < b.line ? -1 : a.line > b.line ? 1 : 0;
-  const std::string& left = a.text(static_cast<ResultColumn>(column));
-  const std::string& right = b.text(static_cast<ResultColumn>(column));
+// Byte by byte, ASCII letters without case.
+int CompareText(std::string_view left, std::string_view right) {
   // Reasons and file names are shared between rows: often the very same
   // text. Otherwise equal bytes are skipped in bulk; case only matters
   // where they differ.
-  if (&left == &right) return 0;
+  if (left.data() == right.data() && left.size() == right.size()) return 0;
   auto l = left.begin();
   auto r = right.begin();
   for (;;) {
@@ -40,6 +66,131 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int column) {
   }
   if (l == left.end() && r == right.end()) return 0;
   return l == left.end() ? -1 : 1;
+}
+
+// Sixteen bytes of the text from `from` on, lower-cased, the first the
+// highest: keys in this order are in CompareText's order, so most
+// comparisons of a sort need not reach the text at all.
+using SortKeyBits = unsigned __int128;
+constexpr std::size_t kSortKeyBytes = 16;
+SortKeyBits SortKey(std::string_view text, std::size_t from) {
+  SortKeyBits key = 0;
+  for (std::size_t i = 0; i < kSortKeyBytes; ++i) {
+    const std::size_t at = from + i;
+    key = (key << 8) | (at < text.size() ? static_cast<unsigned char>(AsciiLower(text[at])) : 0u);
+  }
+  return key;
+}
+
+}  // namespace
+
+int CompareRows(const ResultRow& a, const ResultRow& b, int column) {
+  if (column == kLineSortColumn) return a.line < b.line ? -1 : a.line > b.line ? 1 : 0;
+  return CompareText(a.text(static_cast<ResultColumn>(column)),
+                     b.text(static_cast<ResultColumn>(column)));
+}
+
+namespace {
+
+struct RankEntry {
+  SortKeyBits key;
+  std::uint32_t row;
+};
+
+// Ranks the rows of [first, last), whose texts agree (without case) on
+// their first `offset` bytes, from `next` on: sorted by the next sixteen
+// bytes, and each run that agrees on those too by the sixteen after. Every
+// comparison is of two numbers side by side; a text is read once a level.
+void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset,
+               const std::vector<std::string_view>& texts, std::vector<std::uint32_t>& ranks,
+               std::uint32_t& next) {
+  bool all_same = true;
+  for (RankEntry* e = first; e != last; ++e) {
+    e->key = SortKey(texts[e->row], offset);
+    all_same = all_same && e->key == first->key;
+  }
+  // The entries arrive in file order; a run of one key keeps it unsorted.
+  if (!all_same) {
+    std::sort(first, last, [](const RankEntry& a, const RankEntry& b) {
+      return a.key != b.key ? a.key < b.key : a.row < b.row;
+    });
+  }
+  for (RankEntry* run = first; run != last;) {
+    RankEntry* end = run + 1;
+    bool longer = texts[run->row].size() > offset + kSortKeyBytes;
+    while (end != last && end->key == run->key) {
+      longer = longer || texts[end->row].size() > offset + kSortKeyBytes;
+      ++end;
+    }
+    if (end - run == 1) {
+      ranks[run->row] = next++;
+    } else if (longer) {
+      RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, next);
+    } else {
+      // Equal bytes to the end of the shortest: the shorter text first.
+      std::stable_sort(run, end, [&](const RankEntry& a, const RankEntry& b) {
+        return texts[a.row].size() < texts[b.row].size();
+      });
+      for (RankEntry* e = run; e != end; ++e) {
+        if (e != run && texts[e->row].size() != texts[(e - 1)->row].size()) ++next;
+        ranks[e->row] = next;
+      }
+      ++next;
+    }
+    run = end;
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
+  const std::deque<ResultRow>& rows = list.rows();
+  const auto count = static_cast<std::uint32_t>(rows.size());
+  std::vector<std::uint32_t> ranks(count);
+  if (column == kLineSortColumn) {
+    std::vector<RankEntry> order(count);
+    for (std::uint32_t i = 0; i < count; ++i)
+      order[i] = {rows[i].line, i};
+    std::sort(order.begin(), order.end(), [](const RankEntry& a, const RankEntry& b) {
+      return a.key != b.key ? a.key < b.key : a.row < b.row;
+    });
+    std::uint32_t rank = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (i > 0 && order[i].key != order[i - 1].key) ++rank;
+      ranks[order[i].row] = rank;
+    }
+    return ranks;
+  }
+  const auto which = static_cast<ResultColumn>(column);
+  std::uint32_t next = 0;
+  if (which == ResultColumn::kReason || which == ResultColumn::kFileName) {
+    // Texts shared by many rows: each distinct one is ranked once.
+    std::unordered_map<const char*, std::uint32_t> slot;
+    std::vector<std::string_view> distinct;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::string& text = rows[i].text(which);
+      const auto [found, added] =
+          slot.try_emplace(text.data(), static_cast<std::uint32_t>(distinct.size()));
+      if (added) distinct.push_back(text);
+      ranks[i] = found->second;
+    }
+    std::vector<RankEntry> by_text(distinct.size());
+    std::vector<std::uint32_t> distinct_ranks(distinct.size());
+    for (std::uint32_t i = 0; i < by_text.size(); ++i)
+      by_text[i].row = i;
+    RankTexts(by_text.data(), by_text.data() + by_text.size(), 0, distinct, distinct_ranks, next);
+    for (std::uint32_t& rank : ranks)
+      rank = distinct_ranks[rank];
+    return ranks;
+  }
+  std::vector<RankEntry> order(count);
+  std::vector<std::string_view> texts(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    texts[i] = rows[i].text(which);
+    order[i].row = i;
+  }
+  RankTexts(order.data(), order.data() + count, 0, texts, ranks, next);
+  return ranks;
 }
 
 ReasonCounts CountReasons(const ResultList& rows) {

@@ -390,6 +390,22 @@ class GuiTest : public QObject {
     frame.summary_dock()->ChooseBar(1);
     QCOMPARE(shown->rowCount(), kRows);
 
+    // Sorted by reason, a row whose reason a recheck changes moves to its
+    // new place at once, and again once the list is ranked afresh; rows
+    // that go leave the others in order.
+    view->SortByColumn(1);
+    QCOMPARE(list_row(0), std::size_t(1));
+    rows.UpdateRow(4, "Error: Can't Connect to Host", 0, "");
+    QCOMPARE(list_row(0), std::size_t(4));
+    QCOMPARE(list_row(1), std::size_t(1));
+    QCoreApplication::processEvents();  // the ranks are renewed
+    rows.RemoveRow(1);
+    QCOMPARE(list_row(0), std::size_t(3));  // the changed row, one place up
+    QCOMPARE(list_row(1), std::size_t(2));  // the old row 3
+    view->SortByColumn(1);                  // descending: it goes last
+    QCOMPARE(list_row(kRows - 2), std::size_t(3));
+    view->ShowFileOrder();
+
     // A dropped folder is checked with the stored options, after the
     // question about the rows there are; the summary and Recent follow.
     testing::TempFolder site;

@@ -278,9 +278,10 @@ TEST(RowOrder, CompareAndMatch) {
   EXPECT_LT(CompareRows(ra, rb, kLineSortColumn), 0);  // 9 before 10: a number
   EXPECT_EQ(CompareRows(ra, ra, 0), 0);
   const std::pair<std::string, std::vector<bool>> searches[] = {
-      {"", {true, true}},          {"b.TEST", {true, false}}, {"local file", {false, true}},
-      {"zeb", {true, false}},      {"/s/", {true, true}},     {"b.html", {false, true}},
-      {"nothing", {false, false}},
+      {"", {true, true}},           {"b.TEST", {true, false}}, {"local file", {false, true}},
+      {"zeb", {true, false}},       {"/s/", {true, true}},     {"b.html", {false, true}},
+      {"nothing", {false, false}},  {"htt", {true, true}},     {"found", {true, true}},
+      {"b.test/x", {false, false}}, {"bra", {true, false}},    {"S/A.HTML", {true, false}},
   };
   for (const auto& [typed, expected] : searches) {
     SCOPED_TRACE(typed);
@@ -288,6 +289,51 @@ TEST(RowOrder, CompareAndMatch) {
     EXPECT_EQ(RowMatches(ra, needle), expected[0]);
     EXPECT_EQ(RowMatches(rb, needle), expected[1]);
   }
+}
+
+// A view sorts by ranks instead of texts: a rank must order every pair of
+// rows exactly as comparing them would, ties included, on texts that share
+// long beginnings, differ only in case or length, or hold a NUL byte.
+TEST(RowOrder, RanksOrderAsTheComparisonDoes) {
+  ResultList rows;
+  const std::string common = "http://www.example.test/a/long/shared/path/";
+  const std::vector<std::string> urls = {common + "b",
+                                         common + "B",
+                                         common + "a",
+                                         common,
+                                         common + "b",
+                                         common + "ba",
+                                         "HTTP://x",
+                                         "",
+                                         "http://x",
+                                         std::string("a\0b", 3),
+                                         std::string("a\0", 2),
+                                         "a",
+                                         common + "b/c/d",
+                                         common + "b/C/d/e",
+                                         "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz",
+                                         "\xc3\xa9t\xc3\xa9"};
+  const char* const reasons[] = {"HTTP Code 404 Not Found", "Error: Can't Connect to Host",
+                                 "http code 404 not found", "HTTP Code 410 Gone"};
+  for (std::size_t i = 0; i < urls.size(); ++i) {
+    rows.AppendResultRow(urls[i], (i * 7) % 5);
+    rows.SetResultColumn(ResultColumn::kReason, reasons[i % 4]);
+    rows.SetResultColumn(ResultColumn::kSiteName, urls[(i + 3) % urls.size()],
+                         i % 3 ? "/s/a.html" : "/s/A.html");
+  }
+  for (const int column : {0, 1, 2, 3, 4, kLineSortColumn}) {
+    SCOPED_TRACE(column);
+    const std::vector<std::uint32_t> ranks = RankRows(rows, column);
+    ASSERT_EQ(ranks.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      for (std::size_t j = 0; j < rows.size(); ++j) {
+        const int by_text = CompareRows(rows.row(i), rows.row(j), column);
+        const int by_rank = ranks[i] < ranks[j] ? -1 : ranks[i] > ranks[j] ? 1 : 0;
+        EXPECT_EQ((by_text > 0) - (by_text < 0), by_rank) << i << " " << j;
+      }
+    }
+  }
+  EXPECT_TRUE(RankRows(ResultList(), 0).empty());
 }
 
 }  // namespace
