@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -64,6 +65,8 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   // How the last test went, live while it runs.
   summary_pane_ = StatusPaneLabel(this, "", 30);
   statusBar()->addPermanentWidget(summary_pane_);
+  // Hidden until the first run: until then the prompt has the room.
+  summary_pane_->hide();
   statusBar()->addPermanentWidget(connection_pane_);
   statusBar()->addPermanentWidget(method_pane_);
   // The idle prompt comes back whenever a menu prompt or tip has gone.
@@ -87,6 +90,9 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   upper_layout->addWidget(view_, 1);
   splitter_->insertWidget(0, upper_pane);
   connect(search_, &QLineEdit::textChanged, view_, &ResultsView::SetSearchText);
+  // Esc in the filter box clears it and goes back to the list. (During a
+  // run Esc stops the test: that shortcut comes first.)
+  search_->installEventFilter(this);
   setAcceptDrops(true);
   splitter_->setChildrenCollapsible(false);
   setCentralWidget(splitter_);
@@ -104,14 +110,14 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   };
   view_->on_state_changed = [this] {
     UpdateCommands();
-    summary_pane_->setText(view_->SummaryText());
+    UpdateSummaryPane();
     RefreshSummary();
   };
   // The summary follows a run as links are checked.
   auto* summary_timer = new QTimer(this);
   connect(summary_timer, &QTimer::timeout, this, [this] {
     if (!view_->running()) return;
-    summary_pane_->setText(view_->SummaryText());
+    UpdateSummaryPane();
     RefreshSummary();
   });
   summary_timer->start(250);
@@ -272,6 +278,21 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
   actions_[Command::kRecheck]->setEnabled(view_->CanRecheck());
   recent_menu_->setEnabled(view_->CanSelectFiles());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == search_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    search_->clear();
+    view_->setFocus(Qt::OtherFocusReason);
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::UpdateSummaryPane() {
+  summary_pane_->setText(view_->SummaryText());
+  if (view_->running() || !view_->results().empty()) summary_pane_->show();
 }
 
 void MainWindow::RefreshSummary() {

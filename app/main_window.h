@@ -69,6 +69,7 @@ class MainWindow : public QMainWindow {
   QMenu* recent_menu() const { return recent_menu_; }
   SummaryDock* summary_dock() const { return summary_dock_; }
   // Redraws the summary chart when it is shown.
+  void UpdateSummaryPane();
   void RefreshSummary();
   // What a drop onto the window would check; empty for nothing to check.
   static std::string DroppedPath(const QMimeData* data);
@@ -82,6 +83,7 @@ class MainWindow : public QMainWindow {
   void UpdateCommands();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -137,6 +137,7 @@ class GuiTest : public QObject {
     QVERIFY(!frame.action(Command::kStop)->isEnabled());
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
+    QVERIFY(frame.summary_pane()->isHidden());  // the prompt's room until a run
 
     // The menu item follows a toolbar hidden from its own context menu.
     toolbar->hide();
@@ -370,7 +371,8 @@ class GuiTest : public QObject {
     frame.action(Command::kOpenAtLine)->trigger();
     QCOMPARE(program, QString("my-editor"));
     QCOMPARE(arguments, QStringList({"--line", "100", "/site/p199.html"}));
-    frame.search_field()->clear();
+    QTest::keyClick(frame.search_field(), Qt::Key_Escape);  // clears the filter
+    QCOMPARE(frame.search_field()->text(), QString());
     QCOMPARE(shown->rowCount(), kRows);
 
     // The tester looks at every removed range: filtering every other row
@@ -420,6 +422,7 @@ class GuiTest : public QObject {
               (MessageBoxes::shown().empty() ? "" : MessageBoxes::shown().back()))
                  .c_str());
     QCOMPARE(rows.row(0).text(ResultColumn::kUrl), std::string("gone.html"));
+    QVERIFY(!frame.summary_pane()->isHidden());
     QCOMPARE(frame.summary_pane()->text(),
              QString("2 links checked \u00b7 1 broken \u00b7 0 redirects"));
     QCOMPARE(LoadRecentPaths(settings), std::vector<std::string>{site.path().string()});
