@@ -12,20 +12,14 @@ for tool in Xvfb openbox xdotool; do
 done
 
 work="$(mktemp -d)"
-display=":$(( 200 + RANDOM % 100 ))"
 cleanup() {
   for pid in ${source_pid:-} ${pid:-} ${wm:-} ${xvfb:-}; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY="$display" XDG_CONFIG_HOME="$work/config" HOME="$work" QT_QPA_PLATFORM=xcb
-if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 1
+source "$(dirname "$0")/display.sh"
+start_display "$work"
+export XDG_CONFIG_HOME="$work/config"
 
 mkdir -p "$work/site"
 printf '<a href="gone.html">Gone</a>\n<a href="index.html">Here</a>\n' >"$work/site/index.html"

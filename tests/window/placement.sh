@@ -11,23 +11,14 @@ for tool in Xvfb openbox xdotool wmctrl; do
 done
 
 work="$(mktemp -d)"
-display=":$(( 90 + RANDOM % 100 ))"
 cleanup() {
   [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null || true
   [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY="$display" XDG_CONFIG_HOME="$work" HOME="$work" QT_QPA_PLATFORM=xcb
-# Under AddressSanitizer: libxkbcommon-x11 copies a counted, unterminated
-# string with strndup, which strict string checks take for an overflow.
-if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 1
+source "$(dirname "$0")/display.sh"
+start_display "$work"
 
 stored() { grep -E '^(x|y|cx|cy)=' "$work/Marrowfen/Quimbel.conf" | sort | tr '\n' ' '; }
 
