@@ -367,6 +367,7 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
             }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
   const std::string log = host_.log;
+  EXPECT_NE(log.find("\n\nRecheck of 4 links "), std::string::npos) << log;
   EXPECT_NE(log.find(Local("/b") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
   EXPECT_NE(log.find("new.html: now good\n"), std::string::npos);
   EXPECT_NE(log.find("Recheck done: 3 now good, 1 still listed.\n"), std::string::npos) << log;
