@@ -78,6 +78,9 @@ void SummaryDock::Show(const ReasonCounts& counts) {
   series->attachAxis(reasons);
   auto* values = new QValueAxis;
   values->setRange(0, static_cast<qreal>(most));
+  // Whole, round steps (0, 3, 6, 9, 12 rather than 0, 2.75, 5.5, ...).
+  values->setTickCount(static_cast<int>(std::min<std::size_t>(most, 4)) + 1);
+  values->applyNiceNumbers();
   values->setLabelFormat("%d");
   chart->addAxis(values, Qt::AlignBottom);
   series->attachAxis(values);
