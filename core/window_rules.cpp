@@ -5,6 +5,7 @@
 #include <fstream>
 #include <numeric>
 #include <optional>
+#include <set>
 
 #include "platform/text_file.h"
 
@@ -60,10 +61,13 @@ std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width) {
 }
 
 bool HasStoredColumnWidths(SettingsStore& settings, int client_width) {
-  // With nothing stored the defaults are 9/50 each, which pass the rule too.
-  for (const std::string_view name : settings::kGridColumns) {
-    if (settings.GetInt(settings::kGridSection, name, 0) == 0) return false;
-  }
+  // With nothing stored the defaults are 9/50 each, which pass the rule
+  // too. Five equal widths are those defaults as a window closed before
+  // its first run left them: not a choice of the user's.
+  std::set<int> widths;
+  for (const std::string_view name : settings::kGridColumns)
+    widths.insert(settings.GetInt(settings::kGridSection, name, 0));
+  if (widths.count(0) != 0 || widths.size() == 1) return false;
   return StoredColumnWidths(settings, client_width).has_value();
 }
 

@@ -31,8 +31,9 @@ void StorePlacement(SettingsStore& settings, Placement placement, int work_width
 // most the list's client width and their sum is too; else all width*9/50.
 std::array<int, 5> LoadColumnWidths(SettingsStore& settings, int client_width);
 void StoreColumnWidths(SettingsStore& settings, const std::array<int, 5>& widths);
-// Whether the stored widths pass that rule: if not, the list's columns may
-// be fitted to their content once it has some.
+// Whether widths of the user's are stored and pass that rule: if not, the
+// list's columns may be fitted to their content once it has some. Five
+// equal widths count as none: they are the defaults a window left behind.
 bool HasStoredColumnWidths(SettingsStore& settings, int client_width);
 // Widths for columns whose content wants `wanted` pixels in `room`
 // pixels: all of it when it fits; else the widest columns are cut to one

@@ -66,8 +66,11 @@ TEST_F(WindowRulesTest, ColumnWidthsAndPaneHeight) {
   StoreColumnWidths(settings_, {100, 100, 100, 100, 100});
   EXPECT_EQ(LoadColumnWidths(settings_, 500)[2], 100);
 
-  // Only widths the user left behind count as stored; the 9/50 defaults
-  // do not, nor do widths the rule above rejects.
+  // Only widths the user left behind count as stored; the defaults do
+  // not (five alike, as a window closed before any run stores them), nor
+  // do widths the rule above rejects.
+  EXPECT_FALSE(HasStoredColumnWidths(settings_, 500));
+  StoreColumnWidths(settings_, {140, 100, 90, 100, 60});
   EXPECT_TRUE(HasStoredColumnWidths(settings_, 500));
   EXPECT_FALSE(HasStoredColumnWidths(settings_, 450));
   MemoryConfigStore empty_store;
