@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     };
     step("fill", [&] {
       for (int i = 0; i < count; ++i) {
-        rows.AppendResultRow("http://h" + std::to_string(i * 7919 % 1000) + ".test/page" +
+        rows.AppendResultRow("http://h" + std::to_string(i * 7919LL % 1000) + ".test/page" +
                                  std::to_string(i) + ".html",
                              static_cast<std::size_t>(i * 31 % 5000));
         rows.SetResultColumn(quimbel::ResultColumn::kReason,

@@ -1,6 +1,7 @@
 #include "core/row_order.h"
 
 #include <algorithm>
+#include <compare>
 #include <cstring>
 #include <tuple>
 #include <unordered_map>
@@ -70,14 +71,20 @@ int CompareText(std::string_view left, std::string_view right) {
 
 // Sixteen bytes of the text from `from` on, lower-cased, the first the
 // highest: keys in this order are in CompareText's order, so most
-// comparisons of a sort need not reach the text at all.
-using SortKeyBits = unsigned __int128;
+// comparisons of a sort need not reach the text at all. Two words rather
+// than one 128-bit number, which would pad every entry to 32 bytes.
+struct SortKeyBits {
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  auto operator<=>(const SortKeyBits&) const = default;
+};
 constexpr std::size_t kSortKeyBytes = 16;
 SortKeyBits SortKey(std::string_view text, std::size_t from) {
-  SortKeyBits key = 0;
+  SortKeyBits key;
   for (std::size_t i = 0; i < kSortKeyBytes; ++i) {
     const std::size_t at = from + i;
-    key = (key << 8) | (at < text.size() ? static_cast<unsigned char>(AsciiLower(text[at])) : 0u);
+    std::uint64_t& word = i < 8 ? key.high : key.low;
+    word = (word << 8) | (at < text.size() ? static_cast<unsigned char>(AsciiLower(text[at])) : 0u);
   }
   return key;
 }
@@ -150,7 +157,7 @@ std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
   if (column == kLineSortColumn) {
     std::vector<RankEntry> order(count);
     for (std::uint32_t i = 0; i < count; ++i)
-      order[i] = {rows[i].line, i};
+      order[i] = {{rows[i].line, 0}, i};
     std::sort(order.begin(), order.end(), [](const RankEntry& a, const RankEntry& b) {
       return a.key != b.key ? a.key < b.key : a.row < b.row;
     });
