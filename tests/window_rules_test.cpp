@@ -285,6 +285,8 @@ TEST(RowOrder, CompareAndMatch) {
       {"zeb", {true, false}},       {"/s/", {true, true}},     {"b.html", {false, true}},
       {"nothing", {false, false}},  {"htt", {true, true}},     {"found", {true, true}},
       {"b.test/x", {false, false}}, {"bra", {true, false}},    {"S/A.HTML", {true, false}},
+      {"t/", {true, true}},  // the URL's third '/', after two that fail
+      {"tes", {true, true}},        {"b", {true, true}},       {"/B.T", {true, false}},
   };
   for (const auto& [typed, expected] : searches) {
     SCOPED_TRACE(typed);
