@@ -426,7 +426,9 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
   recheck_results_.clear();
   rechecking_ = true;
   // A section of its own, set off from the run's last line.
-  LogWithDate("\r\nRecheck of " + std::to_string(rows.size()) + " links ", "\r\n");
+  LogWithDate(
+      "\r\nRecheck of " + std::to_string(rows.size()) + (rows.size() == 1 ? " link " : " links "),
+      "\r\n");
   LocalLinkChecker local(run_local_options_);
   std::unordered_map<std::string, std::uint64_t> jobs;  // one probe per URL
   for (const std::size_t index : rows) {
