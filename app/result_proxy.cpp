@@ -1,6 +1,6 @@
 #include "app/result_proxy.h"
 
-#include <QTimer>
+#include <algorithm>
 
 #include "core/row_order.h"
 
@@ -38,52 +38,60 @@ QModelIndex ResultProxyModel::IndexOfListRow(std::size_t row, int column) const 
 }
 
 void ResultProxyModel::sort(int column, Qt::SortOrder order) {
-  if (column >= 0 && (column != ranked_column_ || ranks_.size() != rows_.size())) {
-    ranks_ = RankRows(rows_, column);
-    ranked_column_ = column;
+  // Each column's ranks are kept while the rows stay: going back to a
+  // column, or reversing it, costs no ranking.
+  if (column >= 0 && column < static_cast<int>(ranks_.size())) {
+    std::vector<std::uint32_t>& ranks = ranks_[static_cast<std::size_t>(column)];
+    // Rows changed since (a recheck, check boxes) are ranked again here,
+    // when the user asks for a sort, never behind a click.
+    if (ranks.size() != rows_.size() ||
+        std::find(ranks.begin(), ranks.end(), kUnranked) != ranks.end())
+      ranks = RankRows(rows_, column);
   }
   QSortFilterProxyModel::sort(column, order);
 }
 
 void ResultProxyModel::setSourceModel(QAbstractItemModel* source) {
-  ranks_.clear();
+  for (auto& ranks : ranks_)
+    ranks.clear();
   // Connected before the base class connects its own handlers, so a row is
   // known as changed before the proxy places it again.
   connect(source, &QAbstractItemModel::dataChanged, this,
           [this](const QModelIndex& first, const QModelIndex& last) {
-            for (int row = first.row(); row <= last.row(); ++row) {
-              if (static_cast<std::size_t>(row) < ranks_.size())
-                ranks_[static_cast<std::size_t>(row)] = kUnranked;
+            for (auto& ranks : ranks_) {
+              for (int row = first.row(); row <= last.row(); ++row) {
+                if (static_cast<std::size_t>(row) < ranks.size())
+                  ranks[static_cast<std::size_t>(row)] = kUnranked;
+              }
             }
-            if (rerank_pending_ || ranks_.empty()) return;
-            // Ranked afresh once the changes are over (a recheck changes
-            // rows one by one).
-            rerank_pending_ = true;
-            QTimer::singleShot(0, this, [this] {
-              rerank_pending_ = false;
-              if (ranked_column_ >= 0 && ranks_.size() == rows_.size())
-                ranks_ = RankRows(rows_, ranked_column_);
-            });
           });
   connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
           [this](const QModelIndex&, int first, int last) {
-            if (static_cast<std::size_t>(last) < ranks_.size())
-              ranks_.erase(ranks_.begin() + first, ranks_.begin() + last + 1);
-            else
-              ranks_.clear();
+            for (auto& ranks : ranks_) {
+              if (static_cast<std::size_t>(last) < ranks.size())
+                ranks.erase(ranks.begin() + first, ranks.begin() + last + 1);
+              else
+                ranks.clear();
+            }
           });
-  connect(source, &QAbstractItemModel::modelReset, this, [this] { ranks_.clear(); });
+  connect(source, &QAbstractItemModel::modelReset, this, [this] {
+    for (auto& ranks : ranks_)
+      ranks.clear();
+  });
   QSortFilterProxyModel::setSourceModel(source);
 }
 
 bool ResultProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
   const auto a = static_cast<std::size_t>(left.row());
   const auto b = static_cast<std::size_t>(right.row());
-  // Rows added during a run are beyond the ranks: compared by their texts,
-  // which orders them exactly as the ranks would.
-  if (left.column() == ranked_column_ && a < ranks_.size() && b < ranks_.size() &&
-      ranks_[a] != kUnranked && ranks_[b] != kUnranked) {
-    if (ranks_[a] != ranks_[b]) return ranks_[a] < ranks_[b];
+  const auto column = static_cast<std::size_t>(left.column());
+  // Rows added during a run are beyond the ranks, and changed ones are
+  // unranked: compared by their texts, which orders them exactly as the
+  // ranks would.
+  const std::vector<std::uint32_t>* ranks = column < ranks_.size() ? &ranks_[column] : nullptr;
+  if (ranks != nullptr && a < ranks->size() && b < ranks->size() && (*ranks)[a] != kUnranked &&
+      (*ranks)[b] != kUnranked) {
+    if ((*ranks)[a] != (*ranks)[b]) return (*ranks)[a] < (*ranks)[b];
   } else {
     const int order = CompareRows(rows_.rows()[a], rows_.rows()[b], left.column());
     if (order != 0) return order < 0;

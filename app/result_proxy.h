@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QSortFilterProxyModel>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,12 +41,11 @@ class ResultProxyModel : public QSortFilterProxyModel {
   const ResultList& rows_;
   std::string needle_;
   std::optional<std::string> reason_;
-  // The rank of each list row by ranked_column_; kUnranked for a row
-  // changed since, which is then compared by its texts.
+  // Per column (the five texts and the line), the rank of each list row
+  // once sorted by it; kUnranked for a row changed since, which is then
+  // compared by its texts. Empty until the column is sorted by.
   static constexpr std::uint32_t kUnranked = UINT32_MAX;
-  std::vector<std::uint32_t> ranks_;
-  int ranked_column_ = -1;
-  bool rerank_pending_ = false;
+  std::array<std::vector<std::uint32_t>, kResultColumnCount + 1> ranks_;
 };
 
 }  // namespace quimbel

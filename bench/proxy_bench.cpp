@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     step("sort by URL, reversed", [&] { view->SortByColumn(0); });
     step("sort by reason", [&] { view->SortByColumn(1); });
     step("sort by line", [&] { view->SortByColumn(5); });
+    step("sort by URL again", [&] { view->SortByColumn(0); });
     step("filter \"h7.test\"", [&] { view->SetSearchText("h7.test"); });
     step("filter cleared", [&] { view->SetSearchText(""); });
     step("file order", [&] { view->ShowFileOrder(); });

@@ -393,19 +393,32 @@ class GuiTest : public QObject {
     QCOMPARE(shown->rowCount(), kRows);
 
     // Sorted by reason, a row whose reason a recheck changes moves to its
-    // new place at once, and again once the list is ranked afresh; rows
-    // that go leave the others in order.
+    // new place at once; rows that go leave the others in order, also in
+    // the ranks kept for a column sorted by before.
+    view->SortByColumn(0);
     view->SortByColumn(1);
     QCOMPARE(list_row(0), std::size_t(1));
     rows.UpdateRow(4, "Error: Can't Connect to Host", 0, "");
     QCOMPARE(list_row(0), std::size_t(4));
     QCOMPARE(list_row(1), std::size_t(1));
-    QCoreApplication::processEvents();  // the ranks are renewed
     rows.RemoveRow(1);
     QCOMPARE(list_row(0), std::size_t(3));  // the changed row, one place up
     QCOMPARE(list_row(1), std::size_t(2));  // the old row 3
     view->SortByColumn(1);                  // descending: it goes last
     QCOMPARE(list_row(kRows - 2), std::size_t(3));
+    view->SortByColumn(0);  // h0.test/0, /1000, /10000: rows 0, 999, 9999 now
+    QCOMPARE(list_row(0), std::size_t(0));
+    QCOMPARE(list_row(1), std::size_t(999));
+    QCOMPARE(list_row(2), std::size_t(9999));
+    // A row goes while the list is sorted and filtered; the rows that come
+    // back when the filter is cleared are placed by the ranks.
+    frame.search_field()->setText("h0.test/");
+    rows.RemoveRow(0);
+    QCOMPARE(shown->rowCount(), 19);
+    frame.search_field()->clear();
+    QCOMPARE(list_row(0), std::size_t(998));
+    QCOMPARE(list_row(1), std::size_t(9998));
+    QCOMPARE(list_row(20), std::size_t(998 + 1));  // h1.test/1001
     view->ShowFileOrder();
 
     // A dropped folder is checked with the stored options, after the
