@@ -312,7 +312,7 @@ void ResultsView::SetSearchText(const QString& text) {
 
 QString ResultsView::SummaryText() const {
   const std::size_t rows = controller_->results().size();
-  const std::size_t redirects = std::min(controller_->redirect_rows(), rows);
+  const std::size_t redirects = controller_->results().moves();
   return QString("%1 links checked \u00b7 %2 broken \u00b7 %3 redirects")
       .arg(controller_->links_checked())
       .arg(rows - redirects)

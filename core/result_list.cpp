@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "probe/outcome_code.h"
+
 namespace quimbel {
 
 namespace {
@@ -96,8 +98,15 @@ void ResultList::UpdateRow(std::size_t index, const std::string& reason, std::ui
   ResultRow& row = rows_.at(index);
   row.SetText(ResultColumn::kReason, reason);
   row.SetText(ResultColumn::kAlternateUrl, alternate);
+  moves_ = moves_ - IsMoveCode(row.code) + IsMoveCode(code);
   row.code = code;
   if (observer_) observer_->RowChanged(index);
+}
+
+void ResultList::SetCode(std::size_t index, std::uint32_t code) {
+  ResultRow& row = rows_.at(index);
+  moves_ = moves_ - IsMoveCode(row.code) + IsMoveCode(code);
+  row.code = code;
 }
 
 void ResultList::SetData(std::size_t index, std::uint32_t data) {
@@ -108,6 +117,7 @@ void ResultList::SetData(std::size_t index, std::uint32_t data) {
 void ResultList::RemoveRow(std::size_t index) {
   if (index >= rows_.size()) return;
   if (observer_) observer_->RowsAboutToBeRemoved(index, index);
+  moves_ -= IsMoveCode(rows_[index].code);
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
   if (observer_) observer_->RowsRemoved();
 }
@@ -116,6 +126,7 @@ void ResultList::Clear() {
   if (rows_.empty()) return;
   if (observer_) observer_->RowsAboutToBeRemoved(0, rows_.size() - 1);
   rows_.clear();
+  moves_ = 0;
   if (observer_) observer_->RowsRemoved();
 }
 

@@ -109,15 +109,19 @@ class ResultList {
   void UpdateRow(std::size_t index, const std::string& reason, std::uint32_t code,
                  const std::string& alternate);
   // Not shown: no observer hears of it.
-  void SetCode(std::size_t index, std::uint32_t code) { rows_.at(index).code = code; }
+  void SetCode(std::size_t index, std::uint32_t code);
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
   void Clear();
+  // The rows that are moves (301, 302, 307, 308), kept as rows come, change
+  // and go, so a summary never reads the whole list for it.
+  std::size_t moves() const { return moves_; }
 
  private:
   std::deque<ResultRow> rows_;
   std::shared_ptr<const std::string> last_file_;  // shared with the rows of that file
   ResultListObserver* observer_ = nullptr;
+  std::size_t moves_ = 0;
 };
 
 }  // namespace quimbel

@@ -202,6 +202,7 @@ std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
 
 ReasonCounts CountReasons(const ResultList& rows) {
   ReasonCounts counts;
+  counts.redirects = rows.moves();
   std::unordered_map<const std::string*, std::size_t> slot;  // reasons are shared texts
   for (const ResultRow& row : rows.rows()) {
     const std::string& reason = row.text(ResultColumn::kReason);
@@ -217,7 +218,6 @@ ReasonCounts CountReasons(const ResultList& rows) {
       }
     }
     ++counts.reasons[found->second].second;
-    counts.redirects += row.code == 301 || row.code == 302 || row.code == 307 || row.code == 308;
   }
   return counts;
 }

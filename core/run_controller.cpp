@@ -101,7 +101,6 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   unknown_error_seen_ = false;
   links_ = LinkLists();
   links_checked_ = 0;
-  redirect_rows_ = 0;
   BeginRun(false);
   TestURLsStateMachine();
   repair_completed_ = false;
@@ -393,11 +392,8 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   const auto verdict = VerdictOf(outcome);
   if (!verdict) return;
   AddRow(verdict->reason, verdict->code);
-  const OutcomeCode status = verdict->code;
-  if (status == 301 || status == 302 || status == 307 || status == 308) {
+  if (IsMoveCode(verdict->code))
     results_.SetResultColumn(ResultColumn::kAlternateUrl, verdict->alternate);
-    ++redirect_rows_;
-  }
 }
 
 std::optional<RunController::Verdict> RunController::VerdictOf(const ProbeOutcome& outcome) {
@@ -414,9 +410,8 @@ std::optional<RunController::Verdict> RunController::VerdictOf(const ProbeOutcom
   // A status line without a number is as unexpected as an unknown code.
   const OutcomeCode status = ParseStatusCode(outcome.reply).value_or(0);
   if (!filter_.IsReported(status)) return std::nullopt;
-  const bool moved = status == 301 || status == 302 || status == 307 || status == 308;
   return Verdict{std::string(ReasonText(status, unknown_error_seen_, host_)), status,
-                 moved ? AlternateUrl(outcome.reply, outcome.url) : std::string()};
+                 IsMoveCode(status) ? AlternateUrl(outcome.reply, outcome.url) : std::string()};
 }
 
 bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {

@@ -125,9 +125,8 @@ class RunController {
   const ResultList& results() const { return results_; }
 
   bool running() const { return running_; }
-  // The last test's links checked so far, and its rows that are moves.
+  // The last test's links checked so far.
   std::size_t links_checked() const { return links_checked_; }
-  std::size_t redirect_rows() const { return redirect_rows_; }
   bool results_ready() const { return results_ready_; }
   bool unknown_error_seen() const { return unknown_error_seen_; }
   // Files the last purge could not rewrite (each has an error line in the log).
@@ -223,13 +222,12 @@ class RunController {
   LinkRules rules_;
   bool record_links_ = false;
   std::vector<FileRecord> file_records_;
-  std::optional<std::size_t> head_row_;
+  std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
   std::size_t links_checked_ = 0;
   // The recheck under way: its rows by probe job, and what came back.
   bool rechecking_ = false;
   std::unordered_map<std::uint64_t, std::vector<std::size_t>> recheck_jobs_;
   std::vector<std::pair<std::size_t, std::optional<Verdict>>> recheck_results_;
-  std::size_t redirect_rows_ = 0;                    // the row the head got, until it is popped
   std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
   Function function_mode_ = Function::kTestUrls;
 

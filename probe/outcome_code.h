@@ -28,4 +28,9 @@ inline constexpr OutcomeCode kLocalFileNotFound = 10100;
 inline constexpr OutcomeCode kLocalAnchorNotFound = 10101;
 inline constexpr OutcomeCode kLocalTargetFound = 10199;  // never a row
 
+// A reply that says where the page went: a row with an alternate URL.
+inline constexpr bool IsMoveCode(OutcomeCode code) {
+  return code == 301 || code == 302 || code == 307 || code == 308;
+}
+
 }  // namespace quimbel

@@ -366,6 +366,12 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
                 {Local("/c"), "HTTP Code 404 Not Found", "C", page, ""},
             }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
+  // The summaries count the moves of the list as it is now.
+  EXPECT_EQ(controller_->results().moves(), 1u);
+  server_.On("/b/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  ASSERT_TRUE(controller_->StartRecheck({0}));
+  ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
+  EXPECT_EQ(controller_->results().moves(), 0u);
   const std::string log = host_.log;
   EXPECT_NE(log.find("\n\nRecheck of 4 links "), std::string::npos) << log;
   EXPECT_NE(log.find(Local("/b") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
