@@ -1,11 +1,48 @@
 // quimbel: the desktop link checker.
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "app/application.h"
 #include "app/main_window.h"
 #include "core/product.h"
+
+namespace {
+
+// Nothing is meant to throw out of an event handler; if something does, the
+// program says what in one line and ends with status 2, rather than abort
+// or go on in a state nobody planned for.
+class GuardedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& failure) {
+      Fail(failure.what());
+    } catch (...) {
+      Fail("an unknown exception");
+    }
+    return false;
+  }
+
+ private:
+  void Fail(const char* what) {
+    if (failed_) return;
+    failed_ = true;
+    const QString line = QString("quimbel: unexpected failure: %1").arg(QString::fromLocal8Bit(what));
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    QMessageBox::critical(nullptr, "Quimbel", line);
+    QCoreApplication::exit(2);
+  }
+
+  bool failed_ = false;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Without a display Qt would only abort; say what to do instead.
@@ -17,7 +54,7 @@ int main(int argc, char** argv) {
                  "quimbel-cli (quimbel-cli --help).\n");
     return 1;
   }
-  QApplication application(argc, argv);
+  GuardedApplication application(argc, argv);
   QApplication::setApplicationName("Quimbel");
   QApplication::setOrganizationName("Marrowfen");
   QApplication::setApplicationVersion(QString::fromUtf8(

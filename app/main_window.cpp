@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QFile>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -311,7 +312,7 @@ void MainWindow::FillRecentMenu() {
 std::string MainWindow::DroppedPath(const QMimeData* data) {
   if (data == nullptr || !data->hasUrls()) return {};
   for (const QUrl& url : data->urls()) {
-    if (url.isLocalFile()) return url.toLocalFile().toStdString();
+    if (url.isLocalFile()) return QFile::encodeName(url.toLocalFile()).toStdString();
   }
   return {};
 }

@@ -141,7 +141,7 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   controller_->SetVisible(visible_);
   controller_->SetUserAgent(settings_.Get(settings::kUserAgent));
   ApplyProbeCounts(StoredProbeCount(settings_, settings::kParallelProbes),
-                   StoredProbeCount(settings_, settings::kPerHost));
+                   StoredProbeCount(settings_, settings::kPerHost), StoredMaxRedirects(settings_));
 
   open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   start_program = [](const QString& program, const QStringList& arguments) {
@@ -383,7 +383,7 @@ void ResultsView::Preferences() {
   const ProbeSettings& probe = controller_->probe_settings();
   PreferencesDialog dialog(
       this, filter_, timeout_seconds_, visible_,
-      {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host,
+      {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host, probe.max_redirects,
        settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
        settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand)});
   const bool ok = dialog.exec() == QDialog::Accepted;
@@ -398,6 +398,7 @@ void ResultsView::Preferences() {
   settings_.Set(settings::kUserAgent, dialog.user_agent());
   settings_.Set(settings::kParallelProbes, dialog.parallel());
   settings_.Set(settings::kPerHost, dialog.per_host());
+  settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
   settings_.Set(settings::kExclude, dialog.exclude());
   settings_.Set(settings::kInclude, dialog.include());
   settings_.Set(settings::kAccept, dialog.accepted_codes());
@@ -405,7 +406,7 @@ void ResultsView::Preferences() {
   controller_->SetUserAgent(dialog.user_agent());
   controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_->SetVisible(visible_);
-  ApplyProbeCounts(dialog.parallel(), dialog.per_host());
+  ApplyProbeCounts(dialog.parallel(), dialog.per_host(), dialog.max_redirects());
 }
 
 bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter) {
@@ -415,6 +416,7 @@ bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& pro
   // From the store, not the controller: a project's counts last one run.
   run.probe.parallel = StoredProbeCount(settings_, settings::kParallelProbes);
   run.probe.per_host = StoredProbeCount(settings_, settings::kPerHost);
+  run.probe.max_redirects = StoredMaxRedirects(settings_);
   run.user_agent = settings_.Get(settings::kUserAgent);
   run.local = {chosen.site_root, chosen.site_url, chosen.resources};
   run.exclude = PatternLines(settings_.Get(settings::kExclude));
@@ -455,10 +457,11 @@ bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& pro
   return true;
 }
 
-void ResultsView::ApplyProbeCounts(int parallel, int per_host) {
+void ResultsView::ApplyProbeCounts(int parallel, int per_host, int max_redirects) {
   ProbeSettings probe = controller_->probe_settings();
   probe.parallel = parallel;
   probe.per_host = per_host;
+  probe.max_redirects = max_redirects;
   controller_->SetProbeSettings(probe);
 }
 
@@ -574,6 +577,11 @@ void ResultsView::ShowProperties() {
     std::fwrite(text.data(), 1, text.size(), file);
   }
   if (r.line > 0) std::fprintf(file, "\n\nLine %zu", static_cast<std::size_t>(r.line));
+  // Where a followed move led, one hop a line.
+  if (const std::string& chain = r.redirects.get(); !chain.empty()) {
+    std::fputs("\n\nRedirects:\n", file);
+    std::fwrite(chain.data(), 1, chain.size(), file);
+  }
   std::fclose(file);
   open_url(QUrl::fromLocalFile(QDir::current().absoluteFilePath("props.txt")));
 }

@@ -200,7 +200,7 @@ class ResultsView : public QTreeView, public RunHost {
   // config's options. False after telling the user why it cannot run.
   bool ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter);
   // "Parallel probes" and "Per host" for the next runs.
-  void ApplyProbeCounts(int parallel, int per_host);
+  void ApplyProbeCounts(int parallel, int per_host, int max_redirects);
 
   SettingsStore& settings_;
   LogView* log_;

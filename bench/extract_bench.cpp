@@ -27,10 +27,9 @@ int main(int argc, char** argv) {
     quimbel::LinkLists lists;
     std::size_t count = 0;
     if (local) {
-      // As a test run reads a file: once, for both scans.
+      // As a test run reads a file.
       if (const auto text = quimbel::MappedFile::Open(file)) {
-        quimbel::ExtractUrlsFromText(text->text(), lists, count);
-        checker.AddLocalLinks(file, text->text(), lists);
+        checker.AddPageLinks(file, text->text(), lists);
         for (const std::uint32_t outcome : lists.local)
           broken += outcome == quimbel::kLocalFileNotFound || outcome == quimbel::kLocalAnchorNotFound;
       }

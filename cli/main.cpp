@@ -55,10 +55,12 @@ constexpr const char* kUsage =
     "  -x, --html-only       only files with an HTML-like extension\n"
     "      --purge           remove the HTML comments instead of testing links\n"
     "  -t, --timeout SECONDS time limit for slow hosts, 5 to 1000\n"
-    "      --filter STRING   the report filter: 68 characters of 0 and 1 (43, 65\n"
-    "                        or 66 are taken too, the added categories reported)\n"
+    "      --filter STRING   the report filter: 70 characters of 0 and 1 (43, 65,\n"
+    "                        66 or 68 are taken too, the added categories reported)\n"
     "  -j, --parallel N      probe up to N links at once, 1 to 256 (default 32)\n"
     "      --per-host N      of those, at most N to one host, 1 to 256 (default 8)\n"
+    "      --max-redirects N follow at most N moves to see where a moved link\n"
+    "                        ends, 0 to 50 (default 10; 0: one request only)\n"
     "      --user-agent TEXT the User-Agent the probes send\n"
     "      --ca-file FILE    trust the certificate authority in FILE too (PEM)\n"
     "      --insecure        check https links without checking certificates\n"
@@ -106,6 +108,7 @@ struct Options {
   std::optional<std::string> user_agent;
   std::optional<int> parallel;
   std::optional<int> per_host;
+  std::optional<int> max_redirects;
   std::string ca_file;
   bool insecure = false;
   LocalLinkOptions local;
@@ -156,6 +159,7 @@ std::optional<int> Parse(int argc, char** argv, Options* options, int from_confi
     kYes,
     kAgent,
     kPerHost,
+    kMaxRedirects,
     kCaFile,
     kInsecure,
     kRoot,
@@ -188,6 +192,7 @@ std::optional<int> Parse(int argc, char** argv, Options* options, int from_confi
       {"user-agent", required_argument, nullptr, kAgent},
       {"parallel", required_argument, nullptr, 'j'},
       {"per-host", required_argument, nullptr, kPerHost},
+      {"max-redirects", required_argument, nullptr, kMaxRedirects},
       {"ca-file", required_argument, nullptr, kCaFile},
       {"insecure", no_argument, nullptr, kInsecure},
       {"root", required_argument, nullptr, kRoot},
@@ -233,7 +238,7 @@ std::optional<int> Parse(int argc, char** argv, Options* options, int from_confi
         const std::string filter = optarg;
         const LoadedFilter loaded = LoadFilterText(filter);
         if (loaded.reset_to_default || filter.find_first_not_of("01") != std::string::npos) {
-          return UsageError("the filter must be 68 (or 43, 65 or 66) characters of 0 and 1");
+          return UsageError("the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1");
         }
         options->filter = loaded.filter.text();
         break;
@@ -279,6 +284,10 @@ std::optional<int> Parse(int argc, char** argv, Options* options, int from_confi
       case kPerHost:
         options->per_host = NumberIn(optarg, 1, kMostParallelProbes);
         if (!options->per_host) return UsageError("the probes per host must be 1 to 256");
+        break;
+      case kMaxRedirects:
+        options->max_redirects = NumberIn(optarg, 0, kMostRedirects);
+        if (!options->max_redirects) return UsageError("the redirects followed must be 0 to 50");
         break;
       case kCaFile:
         if (::access(optarg, R_OK) != 0) {
@@ -523,6 +532,7 @@ int Run(int argc, char** argv) {
   ProbeSettings probe;
   probe.parallel = options.parallel.value_or(StoredProbeCount(settings, settings::kParallelProbes));
   probe.per_host = options.per_host.value_or(StoredProbeCount(settings, settings::kPerHost));
+  probe.max_redirects = options.max_redirects.value_or(StoredMaxRedirects(settings));
   probe.ca_file = options.ca_file;
   probe.insecure = options.insecure;
   controller->SetProbeSettings(probe);
@@ -560,6 +570,7 @@ int Run(int argc, char** argv) {
   facts.timeout_seconds = timeout;
   facts.parallel = probe.parallel;
   facts.per_host = probe.per_host;
+  facts.max_redirects = probe.max_redirects;
   facts.filter = filter.text();
   facts.accept = CodeListText(options.accepted);
   facts.exclude = options.excludes;
@@ -622,5 +633,14 @@ int Run(int argc, char** argv) {
 }  // namespace quimbel
 
 int main(int argc, char** argv) {
-  return quimbel::Run(argc, argv);
+  // Nothing is meant to throw; if something does, say what in one line
+  // rather than abort.
+  try {
+    return quimbel::Run(argc, argv);
+  } catch (const std::exception& failure) {
+    std::cerr << "quimbel: unexpected failure: " << failure.what() << '\n';
+  } catch (...) {
+    std::cerr << "quimbel: unexpected failure\n";
+  }
+  return quimbel::kExitCannotRun;
 }

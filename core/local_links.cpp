@@ -60,6 +60,15 @@ std::string Generic(const std::filesystem::path& path) {
   return path.lexically_normal().generic_string();
 }
 
+// The absolute form of a path, without touching the file system; a path
+// that cannot be made absolute (the current folder is gone) stays as it is.
+std::string Absolute(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute =
+      std::filesystem::absolute(path.empty() ? std::string(".") : path, error);
+  return Generic(error ? std::filesystem::path(path) : absolute);
+}
+
 }  // namespace
 
 std::string PercentDecode(std::string_view text) {
@@ -80,9 +89,9 @@ std::string PercentDecode(std::string_view text) {
 
 PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std::string_view base) {
   PagePlace place;
-  place.root = Generic(std::filesystem::absolute(options.site_root));
+  place.root = Absolute(options.site_root);
   if (place.root.size() > 1 && place.root.back() == '/') place.root.pop_back();
-  place.page = Generic(std::filesystem::absolute(page));
+  place.page = Absolute(page);
   place.folder = Generic(std::filesystem::path(place.page).parent_path());
   if (!base.empty()) {
     const auto base_target = ResolveLocalLink(base, place, options);
@@ -90,7 +99,9 @@ PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std:
       place.off_site = true;  // the page's relative links point off the site
       return place;
     }
-    const bool is_folder = base.back() == '/' || std::filesystem::is_directory(base_target->path);
+    std::error_code error;
+    const bool is_folder =
+        base.back() == '/' || std::filesystem::is_directory(base_target->path, error);
     place.folder = is_folder ? base_target->path
                              : Generic(std::filesystem::path(base_target->path).parent_path());
     if (place.folder.size() > 1 && place.folder.back() == '/') place.folder.pop_back();
@@ -239,49 +250,34 @@ const std::unordered_set<std::string>* LocalLinkChecker::FragmentsOf(const std::
   return fragments_.emplace(key, std::move(names)).first->second.get();
 }
 
-bool LocalLinkChecker::AddLocalLinks(const std::string& path, LinkLists& lists) {
+bool LocalLinkChecker::AddPageLinks(const std::string& path, LinkLists& lists) {
   const auto file = MappedFile::Open(path);
   if (!file) return false;
-  AddLocalLinks(path, file->text(), lists);
+  AddPageLinks(path, file->text(), lists);
   return true;
 }
 
-void LocalLinkChecker::AddLocalLinks(const std::string& path, std::string_view text,
-                                     LinkLists& lists) {
-  PageScan scan = ScanPage(text, PageScanMode::kLinksAndFragments,
-                           [this](std::string_view url) { return IsLocalLink(url, options_); });
+void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view text,
+                                    LinkLists& lists) {
+  PageScan scan = ScanPage(text, PageScanMode::kLinksAndFragments, [this](std::string_view url) {
+    return IsProbedUrl(url) || IsLocalLink(url, options_);
+  });
   const PagePlace place = PlaceOf(path, options_, scan.base);
-  // Both inputs are consumed from the front as the merge goes, so a page
-  // of a million links is held about once, not three times.
-  LinkLists merged;
-  merged.skipped = lists.skipped;
-  const auto take_existing_before = [&](std::size_t offset) {
-    while (!lists.urls.empty() && lists.offsets.front() < offset) {
-      // A link under the site's own URL is checked on disk instead.
-      if (options_.site_url.empty() ||
-          !StartsWithIgnoringCase(lists.urls.front(), options_.site_url)) {
-        MoveFrontLink(lists, merged);
-      } else {
-        PopFrontLink(lists);
-      }
-    }
-  };
+  // Consumed from the front, so a page of a million links is held about
+  // once, not twice.
   for (; !scan.links.empty(); scan.links.pop_front()) {
     PageLink& link = scan.links.front();
     if (link.resource && !options_.resources) continue;
-    const auto target = ResolveLocalLink(link.url, place, options_);
-    if (!target) continue;
-    take_existing_before(link.offset);
-    merged.urls.push_back(std::move(link.raw));
-    merged.anchors.push_back(link.text.empty() ? std::string(kPlaceholderAnchorName)
-                                               : std::move(link.text));
-    merged.lines.push_back(link.line);
-    merged.offsets.push_back(link.offset);
-    merged.local.push_back(Check(*target, place.page, scan.fragments));
-    merged.resources.push_back(link.resource);
+    // A link under the site's own URL is checked on disk, not probed.
+    if (IsLocalLink(link.url, options_)) {
+      const auto target = ResolveLocalLink(link.url, place, options_);
+      if (!target) continue;
+      const OutcomeCode outcome = Check(*target, place.page, scan.fragments);
+      AppendLink(lists, std::move(link), outcome);
+    } else if (IsProbedLink(link)) {
+      AppendLink(lists, std::move(link), 0);
+    }
   }
-  take_existing_before(std::string_view::npos);
-  lists = std::move(merged);
 }
 
 std::optional<MappedFile> MappedFile::Open(const std::string& path) {

@@ -95,12 +95,12 @@ class LocalLinkChecker {
   OutcomeCode Check(const LocalTarget& target, const std::string& page,
                     const std::unordered_set<std::string>& own);
 
-  // Adds the local links of the page at `path` to `lists` in file order
-  // among the links already there (which carry their lines and offsets),
-  // each with its outcome. False when the page cannot be read.
-  bool AddLocalLinks(const std::string& path, LinkLists& lists);
+  // Appends the links of the page at `path` to `lists` in file order: the
+  // probed ones (outcome 0) and the local ones, each with its outcome. False
+  // when the page cannot be read.
+  bool AddPageLinks(const std::string& path, LinkLists& lists);
   // The same for the page's text, already read.
-  void AddLocalLinks(const std::string& path, std::string_view text, LinkLists& lists);
+  void AddPageLinks(const std::string& path, std::string_view text, LinkLists& lists);
 
  private:
   // The readable regular file a target path means (a folder's index

@@ -16,7 +16,7 @@ struct Key {
   Kind kind;
 };
 
-constexpr std::array<Key, 26> kKeys = {{
+constexpr std::array<Key, 27> kKeys = {{
     {"all-files", Kind::kSwitch},    {"recurse", Kind::kSwitch},    {"html-only", Kind::kSwitch},
     {"purge", Kind::kSwitch},        {"timeout", Kind::kValue},     {"filter", Kind::kValue},
     {"hawk", Kind::kSwitch},         {"one-eye", Kind::kSwitch},    {"parallel", Kind::kValue},
@@ -25,7 +25,7 @@ constexpr std::array<Key, 26> kKeys = {{
     {"no-resources", Kind::kSwitch}, {"text", Kind::kPath},         {"html", Kind::kPath},
     {"repair", Kind::kValue},        {"yes", Kind::kSwitch},        {"quiet", Kind::kSwitch},
     {"format", Kind::kValue},        {"output", Kind::kOutputList}, {"exclude", Kind::kList},
-    {"include", Kind::kList},        {"accept", Kind::kValue},
+    {"include", Kind::kList},        {"accept", Kind::kValue},      {"max-redirects", Kind::kValue},
 }};
 
 const Key* KeyNamed(std::string_view name) {
@@ -162,10 +162,12 @@ std::optional<std::string> ApplyProjectConfig(const ProjectConfig& config,
       error = number(name, value, 1, kMostParallelProbes, preferences.probe.parallel);
     } else if (name == "per-host") {
       error = number(name, value, 1, kMostParallelProbes, preferences.probe.per_host);
+    } else if (name == "max-redirects") {
+      error = number(name, value, 0, kMostRedirects, preferences.probe.max_redirects);
     } else if (name == "filter") {
       const LoadedFilter loaded = LoadFilterText(value);
       if (loaded.reset_to_default || value.find_first_not_of("01") != std::string::npos)
-        error = config.file + ": the filter must be 68 (or 43, 65 or 66) characters of 0 and 1";
+        error = config.file + ": the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1";
       else
         preferences.filter = loaded.filter;
     } else if (name == "hawk") {

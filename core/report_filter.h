@@ -16,13 +16,15 @@ inline constexpr std::string_view kDefaultFilter =
     "0111111111111111111111111111111111111111111"  // the original 43
     "1111111111111111111111"                       // 307 ... 511
     "1"                                            // https handshake
-    "11";                                          // local file, local anchor
+    "11"                                           // local file, local anchor
+    "11";                                          // redirect loop, too many redirects
 // Codes 401 to 415 and 10002, and the added client errors but 429 (a busy
 // server is not the page's fault): the "Watch With One Eye Shut" preset.
 inline constexpr std::string_view kTypeBFilter =
     "0000000000000011111111111111100000000100000"
     "0001000111111111100000"
     "1"
+    "11"
     "11";
 
 inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";

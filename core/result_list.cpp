@@ -109,6 +109,10 @@ void ResultList::SetCode(std::size_t index, std::uint32_t code) {
   row.code = code;
 }
 
+void ResultList::SetRedirects(std::size_t index, std::string chain) {
+  rows_.at(index).redirects.Set(std::move(chain));
+}
+
 void ResultList::SetData(std::size_t index, std::uint32_t data) {
   rows_.at(index).data = data;
   if (observer_) observer_->RowChanged(index);

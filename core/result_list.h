@@ -59,6 +59,8 @@ struct ResultRow {
   std::string site_name;  // the link text
   std::shared_ptr<const std::string> file_name;
   RareText alternate_url;
+  // Where a followed move led: the URLs of its chain, one per line.
+  RareText redirects;
   const std::string* reason = nullptr;  // interned; null for none
   std::uint32_t line = 0;               // the line of the link in its file; 0 when not known
   std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
@@ -110,6 +112,7 @@ class ResultList {
                  const std::string& alternate);
   // Not shown: no observer hears of it.
   void SetCode(std::size_t index, std::uint32_t code);
+  void SetRedirects(std::size_t index, std::string chain);
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
   void Clear();

@@ -94,6 +94,8 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
     local.site_root = std::filesystem::is_directory(path, error)
                           ? path
                           : std::filesystem::path(path).parent_path().string();
+    // A bare file name lies in the current folder.
+    if (local.site_root.empty()) local.site_root = ".";
   }
   run_local_options_ = local;
   local_checker_ = std::make_unique<LocalLinkChecker>(std::move(local));
@@ -210,11 +212,9 @@ void RunController::Dispatch() {
 bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
                                     std::size_t& url_count) {
   if (!local_checker_) return ExtractUrls(path, lists, url_count);
-  // One read serves both scans.
   const auto file = MappedFile::Open(path);
   if (!file) return false;
-  ExtractUrlsFromText(file->text(), lists, url_count);
-  local_checker_->AddLocalLinks(path, file->text(), lists);
+  local_checker_->AddPageLinks(path, file->text(), lists);
   if (!rules_.empty()) LeaveOutSkipped(lists);
   url_count = lists.urls.size();
   return true;
@@ -243,16 +243,21 @@ RunController::EntryRef RunController::EntryFor(const std::string& url, std::uin
     entry->outcome.code = local;
     return entry;
   }
+  // The request is the URL the page names, its references decoded: the
+  // same link written two ways is one probe.
+  std::string request = RequestUrl(url);
   // A huge URL is not worth holding twice.
   constexpr std::size_t kLongestRemembered = 1 << 16;
-  const bool remembered = url.size() <= kLongestRemembered;
+  const bool remembered = request.size() <= kLongestRemembered;
   if (remembered) {
-    if (const auto found = probed_.find(url); found != probed_.end()) return found->second;
+    if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   }
   auto entry = std::make_shared<ProbeEntry>();
-  in_flight_.emplace(probe_worker_.Kick({url, timeout_, user_agent_}), entry);
+  const std::uint64_t job = probe_worker_.Kick(
+      {remembered ? request : std::move(request), timeout_, user_agent_});
+  in_flight_.emplace(job, entry);
   if (remembered) {
-    probed_.emplace(url, entry);
+    probed_.emplace(std::move(request), entry);
     if (probed_.size() >= forget_at_) ForgetOldProbes();
   }
   return entry;
@@ -394,24 +399,54 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   AddRow(verdict->reason, verdict->code);
   if (IsMoveCode(verdict->code))
     results_.SetResultColumn(ResultColumn::kAlternateUrl, verdict->alternate);
+  if (!verdict->redirects.empty()) results_.SetRedirects(*head_row_, verdict->redirects);
 }
+
+namespace {
+
+std::string ChainText(const ProbeOutcome& outcome) {
+  std::string chain;
+  for (const std::string& url : outcome.redirects)
+    chain += (chain.empty() ? "" : "\n") + url;
+  return chain;
+}
+
+}  // namespace
 
 std::optional<RunController::Verdict> RunController::VerdictOf(const ProbeOutcome& outcome) {
   if (outcome.local || outcome.code != kReplyRead) {
     if (outcome.code == kLocalTargetFound || !filter_.IsReported(outcome.code)) return std::nullopt;
     return Verdict{
-        std::string(ReasonText(outcome.code, unknown_error_seen_, host_)), outcome.code, {}};
+        std::string(ReasonText(outcome.code, unknown_error_seen_, host_)), outcome.code, {}, {}};
   }
   if (outcome.protocol == Protocol::kFtp) return std::nullopt;  // a connection is all ftp gets
   if (ReplyText(outcome.reply).empty() && !outcome.unreadable_reply) {
     // The host closed without a word: always worth a row, but no beep.
-    return Verdict{std::string(kUnknownErrorReason), 0, {}};
+    return Verdict{std::string(kUnknownErrorReason), 0, {}, {}};
+  }
+  // A move whose chain ends in a failure is a broken link, listed under
+  // that failure, with no alternate URL: a repair must never write a dead
+  // link into a page.
+  if (outcome.chain_end == ChainEnd::kFailed) {
+    if (!filter_.IsReported(outcome.chain_code)) return std::nullopt;
+    return Verdict{std::string(ReasonText(outcome.chain_code, unknown_error_seen_, host_)),
+                   outcome.chain_code,
+                   {},
+                   ChainText(outcome)};
   }
   // A status line without a number is as unexpected as an unknown code.
   const OutcomeCode status = ParseStatusCode(outcome.reply).value_or(0);
   if (!filter_.IsReported(status)) return std::nullopt;
+  std::string alternate;
+  if (IsMoveCode(status)) {
+    // A chain that ends well names its end; one not followed, the first
+    // Location.
+    alternate = outcome.chain_end == ChainEnd::kGood && !outcome.redirects.empty()
+                    ? outcome.redirects.back().substr(0, outcome.redirects.back().find(';'))
+                    : AlternateUrl(outcome.reply, outcome.url);
+  }
   return Verdict{std::string(ReasonText(status, unknown_error_seen_, host_)), status,
-                 IsMoveCode(status) ? AlternateUrl(outcome.reply, outcome.url) : std::string()};
+                 std::move(alternate), ChainText(outcome)};
 }
 
 bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
@@ -438,8 +473,9 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
       recheck_results_.emplace_back(index, VerdictOf(outcome));
       continue;
     }
-    auto [found, added] = jobs.try_emplace(url, 0);
-    if (added) found->second = probe_worker_.Kick({url, timeout_, user_agent_});
+    const std::string request = RequestUrl(url);
+    auto [found, added] = jobs.try_emplace(request, 0);
+    if (added) found->second = probe_worker_.Kick({request, timeout_, user_agent_});
     recheck_jobs_[found->second].push_back(index);
   }
   if (recheck_jobs_.empty()) FinishRecheck();
@@ -469,6 +505,7 @@ void RunController::FinishRecheck() {
       lines.push_back(url + ": now good");
     } else {
       results_.UpdateRow(index, verdict->reason, verdict->code, verdict->alternate);
+      results_.SetRedirects(index, verdict->redirects);
       lines.push_back(url + ": " + verdict->reason);
     }
   }

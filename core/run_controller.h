@@ -182,6 +182,7 @@ class RunController {
     std::string reason;
     OutcomeCode code = 0;
     std::string alternate;
+    std::string redirects;  // the chain of a followed move, one URL per line
   };
   std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome);
   void OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome);

@@ -45,6 +45,8 @@ inline constexpr TextSetting kUserAgent{"Settings", "UserAgent", ""};
 // host (1 to 256).
 inline constexpr IntSetting kParallelProbes{"Settings", "ParallelProbes", 32};
 inline constexpr IntSetting kPerHost{"Settings", "PerHost", 8};
+// Moves followed to see where a moved link ends (0 to 50; 0: one request).
+inline constexpr IntSetting kMaxRedirects{"Settings", "MaxRedirects", 10};
 // Link rules: exclude and include patterns one a line, accepted codes.
 inline constexpr TextSetting kExclude{"Settings", "Exclude", ""};
 inline constexpr TextSetting kInclude{"Settings", "Include", ""};

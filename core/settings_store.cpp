@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "platform/ascii.h"
+#include "probe/probe_worker.h"
 
 namespace quimbel {
 namespace {
@@ -157,6 +158,11 @@ void StartSettingsStore(SettingsStore& settings, const std::filesystem::path& pr
 int StoredProbeCount(SettingsStore& settings, const IntSetting& setting) {
   const int stored = settings.Get(setting);
   return stored >= 1 && stored <= 256 ? stored : setting.default_value;
+}
+
+int StoredMaxRedirects(SettingsStore& settings) {
+  const int stored = settings.Get(settings::kMaxRedirects);
+  return stored >= 0 && stored <= kMostRedirects ? stored : settings::kMaxRedirects.default_value;
 }
 
 ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter) {

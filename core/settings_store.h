@@ -77,5 +77,7 @@ ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter);
 // "Parallel probes" or "Per host": the stored count when it is 1 to 256,
 // else the default.
 int StoredProbeCount(SettingsStore& settings, const IntSetting& setting);
+// The stored hop limit for moves, or its default when out of range.
+int StoredMaxRedirects(SettingsStore& settings);
 
 }  // namespace quimbel

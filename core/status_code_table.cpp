@@ -75,6 +75,9 @@ const std::array<StatusCategory, StatusCodeTable::kCategoryCount>& StatusCodeTab
       // Local links.
       {66, 10100, "Local File Not Found"},
       {67, 10101, "Local Anchor Not Found"},
+      // Moves that lead nowhere.
+      {68, 10009, "Error: Redirect Loop"},
+      {69, 10010, "Error: Too Many Redirects"},
   }};
   return kTable;
 }

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -112,7 +113,7 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
 }
 
 void FileSelectionDialog::Show(const FileSelection& values) {
-  path_->setText(QString::fromStdString(values.path));
+  path_->setText(QFile::decodeName(values.path.c_str()));
   if (QAbstractButton* chosen = function_->button(static_cast<int>(values.function))) {
     chosen->setChecked(true);
   } else {
@@ -124,19 +125,19 @@ void FileSelectionDialog::Show(const FileSelection& values) {
   all_files_->setChecked(values.all_files);
   recurse_->setChecked(values.recurse);
   filter_->setChecked(values.filter);
-  site_root_->setText(QString::fromStdString(values.site_root));
+  site_root_->setText(QFile::decodeName(values.site_root.c_str()));
   site_url_->setText(QString::fromStdString(values.site_url));
   resources_->setChecked(values.resources);
   project_settings_->setChecked(values.project_settings);
 }
 
 FileSelection FileSelectionDialog::values() const {
-  return {path_->text().toStdString(),
+  return {QFile::encodeName(path_->text()).toStdString(),
           static_cast<Function>(function_->checkedId()),
           all_files_->isChecked(),
           recurse_->isChecked(),
           filter_->isChecked(),
-          site_root_->text().trimmed().toStdString(),
+          QFile::encodeName(site_root_->text().trimmed()).toStdString(),
           site_url_->text().trimmed().toStdString(),
           resources_->isChecked(),
           project_settings_->isChecked()};
@@ -151,7 +152,7 @@ void FileSelectionDialog::Browse() {
     chosen = pick_file(this, QString::fromStdString(BrowseStartName(starter_)));
   }
   if (!chosen.isEmpty()) {
-    current.path = chosen.toStdString();
+    current.path = QFile::encodeName(chosen).toStdString();
     Show(current);
   }
   ok_->setFocus();

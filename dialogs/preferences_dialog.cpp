@@ -108,9 +108,10 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   agent_row->addWidget(user_agent_field_, 1);
   layout->addLayout(agent_row, 5, 0, 1, 2);
   auto* counts_row = new QHBoxLayout;
-  const auto add_count = [&](const char* label, int value, const char* tip) {
+  const auto add_count = [&](const char* label, int value, const char* tip, int least = 1,
+                             int most = kMostParallelProbes) {
     auto* field = new QSpinBox(this);
-    field->setRange(1, kMostParallelProbes);
+    field->setRange(least, most);
     field->setValue(value);
     field->setToolTip(tip);
     auto* caption = new QLabel(label, this);
@@ -123,6 +124,10 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
                               "How many links are probed at once (1 probes one at a time)");
   per_host_field_ =
       add_count("Per &host:", probe.per_host, "Of those, how many may go to one host at once");
+  redirects_field_ = add_count("&Redirects followed:", probe.max_redirects,
+                               "How many moves are followed to see where a moved link ends "
+                               "(0 asks once and reports the move)",
+                               0, kMostRedirects);
   counts_row->addStretch(1);
   layout->addLayout(counts_row, 6, 0, 1, 2);
 
@@ -254,6 +259,10 @@ int PreferencesDialog::parallel() const {
 
 int PreferencesDialog::per_host() const {
   return per_host_field_->value();
+}
+
+int PreferencesDialog::max_redirects() const {
+  return redirects_field_->value();
 }
 
 std::string PreferencesDialog::user_agent() const {

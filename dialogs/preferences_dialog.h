@@ -33,6 +33,7 @@ struct ProbePreferences {
   std::string user_agent;  // empty: Quimbel's own
   int parallel = 32;
   int per_host = 8;
+  int max_redirects = 10;
   // Link rules: patterns one a line, and the accepted codes.
   std::string exclude;
   std::string include;
@@ -56,6 +57,8 @@ class PreferencesDialog : public QDialog {
   // "Parallel probes" and "Per host", 1 to 256 each.
   int parallel() const;
   int per_host() const;
+  // Moves followed, 0 to 50.
+  int max_redirects() const;
   std::string exclude() const;
   std::string include() const;
   std::string accepted_codes() const;
@@ -67,6 +70,7 @@ class PreferencesDialog : public QDialog {
   QLineEdit* user_agent_field() const { return user_agent_field_; }
   QSpinBox* parallel_field() const { return parallel_field_; }
   QSpinBox* per_host_field() const { return per_host_field_; }
+  QSpinBox* redirects_field() const { return redirects_field_; }
   QPlainTextEdit* exclude_field() const { return exclude_field_; }
   QPlainTextEdit* include_field() const { return include_field_; }
   QLineEdit* accept_field() const { return accept_field_; }
@@ -89,6 +93,7 @@ class PreferencesDialog : public QDialog {
   QLineEdit* user_agent_field_;
   QSpinBox* parallel_field_;
   QSpinBox* per_host_field_;
+  QSpinBox* redirects_field_;
   QPlainTextEdit* exclude_field_;
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;

@@ -143,6 +143,7 @@ void WriteJson(std::ostream& out, const RunReport& report) {
   options["html_only"] = facts.html_only;
   options["timeout"] = facts.timeout_seconds;
   options["per_host"] = facts.per_host;
+  options["max_redirects"] = facts.max_redirects;
   options["filter"] = facts.filter;
   options["accept"] = facts.accept;
   options["exclude"] = nlohmann::ordered_json::array();
@@ -193,6 +194,14 @@ void WriteJson(std::ostream& out, const RunReport& report) {
     }
     PutText(entry, "link_text", row.text(ResultColumn::kSiteName));
     PutText(entry, "alternate_url", row.text(ResultColumn::kAlternateUrl));
+    // Where a followed move led, hop by hop.
+    entry["redirects"] = nlohmann::ordered_json::array();
+    const std::string& chain = row.redirects.get();
+    for (std::size_t at = 0; at < chain.size();) {
+      const std::size_t end = std::min(chain.find('\n', at), chain.size());
+      entry["redirects"].push_back(Displayable(std::string_view(chain).substr(at, end - at)));
+      at = end + 1;
+    }
     json["rows"].push_back(entry);
   }
 

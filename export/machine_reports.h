@@ -38,6 +38,7 @@ struct RunFacts {
   int timeout_seconds = 0;
   int parallel = 0;
   int per_host = 0;
+  int max_redirects = 0;
   std::string filter;
   std::string accept;  // the accepted codes as a list, "" for none
   std::vector<std::string> exclude;

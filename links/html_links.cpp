@@ -122,6 +122,25 @@ std::string AnchorText(std::string_view raw) {
   return std::string(Trim(text));
 }
 
+// The raw link name of an anchor whose tag ends at `from`: the text up to
+// its closing tag, or, when the anchor has none, up to the first "<" after
+// it. Both are looked for only up to the next tag that begins with "a",
+// where the next anchor's text would start; with no "<" at all the name
+// runs to the end of the text.
+std::string_view LinkNameText(std::string_view text, std::size_t from) {
+  std::size_t first = npos;
+  for (std::size_t lt = text.find('<', from); lt != npos; lt = text.find('<', lt + 1)) {
+    if (first == npos) first = lt;
+    const char next = lt + 1 < text.size() ? text[lt + 1] : '\0';
+    if (next == 'a' || next == 'A') break;
+    if (next == '/' && lt + 2 < text.size() && AsciiLower(text[lt + 2]) == 'a') {
+      return text.substr(from, lt - from);
+    }
+  }
+  const std::size_t end = first == npos ? text.size() : first;
+  return text.substr(from, end - from);
+}
+
 struct Attribute {
   std::string_view name;  // as written
   std::string_view value;
@@ -139,7 +158,6 @@ class Tokenizer {
       if (lt == npos) break;
       at = Token(lt);
     }
-    CloseAnchor(text_.size());
     return std::move(scan_);
   }
 
@@ -154,13 +172,7 @@ class Tokenizer {
     if (rest.size() < 2) return text_.size();
     const char next = rest[1];
     if (next == '!' || next == '?') return After('>', lt + 2);
-    if (next == '/') {
-      if (StartsWithIgnoringCase(rest.substr(2), "a") &&
-          (rest.size() == 3 || !std::isalnum(static_cast<unsigned char>(rest[3])))) {
-        CloseAnchor(lt);
-      }
-      return After('>', lt + 2);
-    }
+    if (next == '/') return After('>', lt + 2);
     if (!std::isalpha(static_cast<unsigned char>(next))) return lt + 1;
     return StartTag(lt);
   }
@@ -223,7 +235,6 @@ class Tokenizer {
   }
 
   void Take(const std::string& tag, std::size_t lt, std::size_t tag_end) {
-    if (tag == "a") CloseAnchor(lt);
     if (const Attribute* id = Find("id"))
       scan_.fragments.insert(DecodeCharacterReferences(id->value));
     if (tag == "a") {
@@ -254,11 +265,13 @@ class Tokenizer {
     link.raw = std::string(Trim(value->value));
     link.tag = link_tag->name;
     link.offset = lt;
-    link.line = LineAt(lt);
+    // The line of the value itself: a tag may run over several lines, and
+    // the row points where its URL stands.
+    link.line = LineAt(static_cast<std::size_t>(value->value.data() - text_.data()));
     link.resource = tag != "a" && tag != "area";
     if (tag == "a") {
-      open_anchor_ = scan_.links.size();
-      anchor_text_begin_ = tag_end;
+      const std::string_view name = LinkNameText(text_, tag_end);
+      link.text = name.empty() ? std::string(kPlaceholderLinkName) : AnchorText(name);
     } else {
       const Attribute* alt = Find("alt");
       if (alt == nullptr || alt->value.empty()) alt = Find("title");
@@ -267,14 +280,6 @@ class Tokenizer {
                       : std::string(tag);
     }
     scan_.links.push_back(std::move(link));
-  }
-
-  // Ends the text of the open anchor at `end`.
-  void CloseAnchor(std::size_t end) {
-    if (open_anchor_ == npos) return;
-    const std::size_t begin = std::min(anchor_text_begin_, end);
-    scan_.links[open_anchor_].text = AnchorText(text_.substr(begin, end - begin));
-    open_anchor_ = npos;
   }
 
   std::size_t LineAt(std::size_t at) {
@@ -288,13 +293,20 @@ class Tokenizer {
   const LinkFilter& wanted_;
   PageScan scan_;
   std::vector<Attribute> attributes_;
-  std::size_t open_anchor_ = npos;
-  std::size_t anchor_text_begin_ = 0;
   std::size_t line_ = 1;
   std::size_t line_at_ = 0;
 };
 
 }  // namespace
+
+bool IsProbedUrl(std::string_view url) {
+  return StartsWithIgnoringCase(url, "http://") || StartsWithIgnoringCase(url, "https://") ||
+         StartsWithIgnoringCase(url, "ftp://");
+}
+
+bool IsProbedLink(const PageLink& link) {
+  return !link.resource && IsProbedUrl(link.url);
+}
 
 std::string DecodeCharacterReferences(std::string_view value) {
   if (value.find('&') == npos) return std::string(value);

@@ -19,12 +19,19 @@
 
 namespace quimbel {
 
+// The name a link gets when its anchor has no text at all.
+inline constexpr std::string_view kPlaceholderLinkName = "Quimbel supplied this anchor name";
+
 struct PageLink {
   std::string url;       // the attribute value, references decoded, trimmed
   std::string raw;       // the attribute value as written in the page
-  std::string text;      // an anchor's text; a resource's alt or title, or its tag
+  // An anchor's link name: its text up to the closing tag (or, without
+  // one, the next "<"), line breaks removed, tabs made blanks, trimmed; the
+  // placeholder when there is no text at all. An area's or a resource's
+  // alt or title, or its tag.
+  std::string text;
   std::string_view tag;  // lower case: "a", "img", "link", ...; static storage
-  std::size_t line = 0;
+  std::size_t line = 0;    // where the value stands
   std::size_t offset = 0;  // of the tag's "<" in the file
   bool resource = false;   // loaded by the page (img, script, ...), not followed
 };
@@ -51,6 +58,14 @@ enum class PageScanMode { kLinksAndFragments, kFragmentsOnly };
 using LinkFilter = std::function<bool(std::string_view url)>;
 PageScan ScanPage(std::string_view text, PageScanMode mode = PageScanMode::kLinksAndFragments,
                   const LinkFilter& wanted = {});
+
+// Whether a URL names http, https or ftp (in any letter case), the
+// schemes a probe checks over the network.
+bool IsProbedUrl(std::string_view url);
+// Whether a link is probed: the href of an anchor (or an area) that names
+// one of those schemes. One anchor tag gives at most one link: its own
+// href, never a URL in its text or its other attributes.
+bool IsProbedLink(const PageLink& link);
 
 // Replaces the character references ("&amp;", "&#38;", "&#x26;") of an
 // attribute value; an unknown or unterminated one stays as written.

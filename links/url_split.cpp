@@ -3,13 +3,21 @@
 namespace quimbel {
 namespace {
 
-// The text between the scheme and the first "/", or nothing when the URL is
-// no longer than its scheme.
+// The text between the scheme and the first "/", "?" or "#", without the
+// user information before an "@"; nothing when the URL is no longer than
+// its scheme.
 std::optional<std::string_view> Authority(std::string_view url, Protocol protocol) {
   const std::size_t prefix = SchemeLength(protocol);
   if (url.size() <= prefix) return std::nullopt;
   std::string_view rest = url.substr(prefix);
-  return rest.substr(0, rest.find('/'));
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  const std::size_t at = rest.rfind('@');
+  return at == std::string_view::npos ? rest : rest.substr(at + 1);
+}
+
+// Bytes a request line cannot carry as they are, escaped as browsers do.
+bool NeedsEscape(unsigned char byte) {
+  return byte <= 0x20 || byte >= 0x7F || byte == '"' || byte == '<' || byte == '>';
 }
 
 // Where the port's ":" may stand: after the "]" of an IPv6 address, else
@@ -63,24 +71,29 @@ std::string UrlHost(std::string_view url, Protocol protocol) {
   return std::string(authority->substr(0, PortColon(*authority)));
 }
 
-UrlPathPieces UrlPathView(std::string_view url, Protocol protocol) {
+std::string UrlPath(std::string_view url, Protocol protocol) {
   const std::size_t prefix = SchemeLength(protocol);
   if (url.size() <= prefix) return {};
-  const std::string_view rest = url.substr(prefix);
-  const std::size_t slash = rest.find('/');
-  if (slash == std::string_view::npos) return {"/", false};
-  std::string_view path = rest.substr(slash);
-  path = path.substr(0, path.find('#'));
-  const bool slash_added =
-      path.size() > 1 && path.back() != '/' && path.find('.') == std::string_view::npos;
-  return {path, slash_added};
-}
-
-std::string UrlPath(std::string_view url, Protocol protocol) {
-  const UrlPathPieces pieces = UrlPathView(url, protocol);
-  std::string path(pieces.text);
-  if (pieces.slash_added) path += '/';
-  return path;
+  std::string_view rest = url.substr(prefix);
+  rest = rest.substr(0, rest.find('#'));
+  const std::size_t start = rest.find_first_of("/?");
+  if (start == std::string_view::npos) return "/";
+  rest = rest.substr(start);
+  std::string target;
+  target.reserve(rest.size() + 1);
+  if (rest.front() == '?') target += '/';
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : rest) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (NeedsEscape(byte)) {
+      target += '%';
+      target += kHex[byte >> 4];
+      target += kHex[byte & 0xF];
+    } else {
+      target += c;
+    }
+  }
+  return target;
 }
 
 std::optional<std::uint16_t> UrlPort(std::string_view url, Protocol protocol) {

@@ -23,22 +23,19 @@ std::size_t SchemeLength(Protocol protocol);
 // The port a protocol uses when the URL names none.
 std::uint16_t DefaultPort(Protocol protocol);
 
-// The host: the text after the scheme, up to the first "/", then up to the
-// first ":". An IPv6 address keeps its brackets ("[::1]") and the colons
-// inside them. May be empty.
+// The host: the text after the scheme, up to the first "/", "?" or "#",
+// without any user information before an "@", then up to the port's ":".
+// An IPv6 address keeps its brackets ("[::1]") and the colons inside them.
+// May be empty.
 std::string UrlHost(std::string_view url, Protocol protocol);
 
-// The request path: from the first "/" after the scheme ("/" when there is
-// none), cut at the first "#", and given a trailing "/" when it is longer
-// than one character, does not end in "/" and holds no "." anywhere.
+// The request target: the path and query exactly as written ("/" when
+// there is no path), the fragment dropped. Bytes a request line cannot
+// carry (blanks, control bytes, bytes above 127, and the quote and angle
+// brackets) are percent-escaped as browsers do; escapes already written
+// stay as they are. Nothing is appended: a server that wants a "/" says so
+// with a redirect.
 std::string UrlPath(std::string_view url, Protocol protocol);
-
-// The same path without a copy: a piece of `url`, and whether "/" follows.
-struct UrlPathPieces {
-  std::string_view text;
-  bool slash_added = false;
-};
-UrlPathPieces UrlPathView(std::string_view url, Protocol protocol);
 
 // The port written after the host ("host:8080"), the protocol's default when
 // none is written (an empty port text counts as none), or nothing when the

@@ -21,6 +21,10 @@ inline constexpr OutcomeCode kReplyTimedOut = 10007;
 // The TLS handshake failed, or the certificate was untrusted, expired or
 // for another name.
 inline constexpr OutcomeCode kSecureConnectionFailed = 10008;
+// A moved link whose moves lead back to a URL they passed, or on past the
+// hop limit.
+inline constexpr OutcomeCode kRedirectLoop = 10009;
+inline constexpr OutcomeCode kTooManyRedirects = 10010;
 
 // Local links, checked on disk. Their reasons do not begin with "Error:":
 // they are the page's own faults, not passing network trouble.
@@ -31,6 +35,11 @@ inline constexpr OutcomeCode kLocalTargetFound = 10199;  // never a row
 // A reply that says where the page went: a row with an alternate URL.
 inline constexpr bool IsMoveCode(OutcomeCode code) {
   return code == 301 || code == 302 || code == 307 || code == 308;
+}
+
+// A reply whose Location a probe follows to learn where the link ends.
+inline constexpr bool IsFollowedMove(OutcomeCode code) {
+  return IsMoveCode(code) || code == 303;
 }
 
 }  // namespace quimbel

@@ -15,6 +15,7 @@
 
 #include "platform/ascii.h"
 #include "platform/mutex.h"
+#include "links/html_links.h"
 #include "probe/reply_parsing.h"
 
 namespace quimbel {
@@ -143,7 +144,18 @@ struct Transfer {
   bool headers_complete = false;
   bool ended_here = false;  // we ended it: enough was read
   bool retried = false;
+  // Following the moves of a moved link: `first` holds the first reply,
+  // `outcome` the hop under way.
+  bool following = false;
+  int max_redirects = 0;
+  ProbeOutcome first;
+  std::vector<std::string> visited;  // every URL of the chain, fragments cut
 };
+
+std::string WithoutFragment(std::string url) {
+  url.resize(std::min(url.find('#'), url.size()));
+  return url;
+}
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
@@ -251,6 +263,7 @@ class ProbeWorker::Engine {
     settings_ = settings;
     settings_.parallel = std::clamp(settings_.parallel, 1, kMostParallelProbes);
     settings_.per_host = std::clamp(settings_.per_host, 1, kMostParallelProbes);
+    settings_.max_redirects = std::clamp(settings_.max_redirects, 0, kMostRedirects);
   }
 
   std::uint64_t Kick(ProbeJob job) {
@@ -340,21 +353,101 @@ class ProbeWorker::Engine {
     transfer->outcome.job = number;
     transfer->outcome.url = std::move(job.url);
     transfer->request = std::move(job);
-    const std::string& url = transfer->outcome.url;
-    transfer->outcome.protocol = ProtocolOf(url);
-    transfer->outcome.host = UrlHost(url, transfer->outcome.protocol);
-    if (const auto refused =
-            RefusedBeforeTransfer(url, transfer->outcome.host, &transfer->address)) {
+    transfer->max_redirects = settings_in_force_.max_redirects;
+    transfer->visited.push_back(WithoutFragment(transfer->outcome.url));
+    if (const auto refused = Aim(*transfer)) {
       transfer->outcome.code = *refused;
+      Complete(std::move(transfer));
+      return;
+    }
+    waiting_.push_back(std::move(transfer));
+  }
+
+  // Points the transfer at the URL of its outcome: protocol, host, address,
+  // per-host key and request target. The outcome it ends in at once when
+  // the URL cannot be probed.
+  static std::optional<OutcomeCode> Aim(Transfer& transfer) {
+    const std::string& url = transfer.outcome.url;
+    const Protocol protocol = ProtocolOf(url);
+    transfer.outcome.protocol = protocol;
+    transfer.outcome.host = UrlHost(url, protocol);
+    if (const auto refused = RefusedBeforeTransfer(url, transfer.outcome.host, &transfer.address)) {
+      return refused;
+    }
+    transfer.host_key = std::to_string(static_cast<int>(protocol)) + transfer.address + ':' +
+                        std::to_string(*UrlPort(url, protocol));
+    transfer.host_key = AsciiLowered(std::move(transfer.host_key));
+    transfer.target = UrlPath(url, protocol);
+    return std::nullopt;
+  }
+
+  // A probe's hop is over: a move is followed, anything else ends the probe.
+  void Complete(std::unique_ptr<Transfer> transfer) {
+    const ProbeOutcome& now = transfer->outcome;
+    const std::optional<std::uint32_t> status =
+        now.code == kReplyRead && now.protocol != Protocol::kFtp ? ParseStatusCode(now.reply)
+                                                                 : std::nullopt;
+    if (status && IsFollowedMove(*status) && transfer->max_redirects > 0) {
+      const std::optional<std::string> location = LocationOf(now.reply);
+      std::string next = location ? ResolveReference(now.url, *location) : std::string();
+      if (!next.empty()) {
+        Follow(std::move(transfer), std::move(next));
+        return;
+      }
+    }
+    if (!transfer->following) {
       Post(std::move(transfer->outcome));
       return;
     }
-    const Protocol protocol = transfer->outcome.protocol;
-    transfer->host_key = std::to_string(static_cast<int>(protocol)) + transfer->address + ':' +
-                         std::to_string(*UrlPort(url, protocol));
-    transfer->host_key = AsciiLowered(std::move(transfer->host_key));
-    transfer->target = UrlPath(url, protocol);
-    waiting_.push_back(std::move(transfer));
+    ChainEnd end = ChainEnd::kFailed;
+    OutcomeCode code = now.code;
+    if (now.code == kReplyRead) {
+      if (now.protocol == Protocol::kFtp || (status && *status < 400)) end = ChainEnd::kGood;
+      code = status.value_or(0);
+    }
+    EndChain(std::move(transfer), end, code);
+  }
+
+  void Follow(std::unique_ptr<Transfer> transfer, std::string next) {
+    if (!transfer->following) {
+      transfer->following = true;
+      transfer->first = std::move(transfer->outcome);
+    }
+    std::string key = WithoutFragment(next);
+    if (std::find(transfer->visited.begin(), transfer->visited.end(), key) !=
+        transfer->visited.end()) {
+      EndChain(std::move(transfer), ChainEnd::kFailed, kRedirectLoop);
+      return;
+    }
+    if (transfer->first.redirects.size() >=
+        static_cast<std::size_t>(transfer->max_redirects)) {
+      EndChain(std::move(transfer), ChainEnd::kFailed, kTooManyRedirects);
+      return;
+    }
+    transfer->visited.push_back(std::move(key));
+    transfer->first.redirects.push_back(next);
+    // A move to a mail address or the like ends where a probe cannot go.
+    if (!IsProbedUrl(next)) {
+      EndChain(std::move(transfer), ChainEnd::kGood, 0);
+      return;
+    }
+    transfer->outcome = ProbeOutcome();
+    transfer->outcome.job = transfer->job;
+    transfer->outcome.url = std::move(next);
+    transfer->retried = false;
+    if (const auto refused = Aim(*transfer)) {
+      transfer->outcome.code = *refused;
+      Complete(std::move(transfer));
+      return;
+    }
+    // Ahead of the links not yet started: the list waits for this one.
+    waiting_.push_front(std::move(transfer));
+  }
+
+  void EndChain(std::unique_ptr<Transfer> transfer, ChainEnd end, OutcomeCode code) {
+    transfer->first.chain_end = end;
+    transfer->first.chain_code = end == ChainEnd::kFailed ? code : 0;
+    Post(std::move(transfer->first));
   }
 
   // Starts queued transfers in list order while slots are free, passing
@@ -526,7 +619,7 @@ class ProbeWorker::Engine {
         return;
       }
     }
-    Post(std::move(transfer->outcome));
+    Complete(std::move(transfer));
   }
 
   // Ends a transfer that was never added to the multi handle.
@@ -534,7 +627,8 @@ class ProbeWorker::Engine {
     const auto host = per_host_.find(transfer->host_key);
     if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
     Recycle(transfer->easy, transfer->outcome.protocol);
-    Post(std::move(transfer->outcome));
+    transfer->easy = nullptr;
+    Complete(std::move(transfer));
   }
 
   void Release(const Transfer& transfer) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "links/url_split.h"
 #include "platform/worker_message.h"
@@ -32,11 +33,21 @@ inline constexpr int kMostRetryAfterSeconds = 10;
 inline constexpr int kDefaultParallelProbes = 32;
 inline constexpr int kMostParallelProbes = 256;
 inline constexpr int kDefaultPerHost = 8;
+// Moves followed to learn whether a moved link's target lives.
+inline constexpr int kDefaultMaxRedirects = 10;
+inline constexpr int kMostRedirects = 50;
 
 struct ProbeJob {
   std::string url;
   std::chrono::milliseconds time_limit{15000};  // for the whole probe, lookup to reply
   std::string user_agent;                       // the request's User-Agent
+};
+
+// Where the moves of a moved link led.
+enum class ChainEnd {
+  kNotFollowed,  // no move, no Location, or no hop allowed
+  kGood,         // the last reply is no error
+  kFailed,       // an error reply, a connection failure, a loop or too many hops
 };
 
 // How the transfers of the next jobs are made. Defaults are the
@@ -46,6 +57,9 @@ struct ProbeSettings {
   int per_host = kDefaultPerHost;         // of those, to one host and port
   std::string ca_file;                    // a private CA, trusted beside the system's
   bool insecure = false;                  // https without certificate checks
+  // Moves followed after a moved link's first reply, each hop within the
+  // time limit; 0 to kMostRedirects, and 0 makes one request only.
+  int max_redirects = kDefaultMaxRedirects;
 };
 
 // What a finished probe hands to the reply classification.
@@ -62,6 +76,14 @@ struct ProbeOutcome {
   bool unreadable_reply = false;
   bool local = false;  // a local link, checked on disk: no transfer at all
   OutcomeCode code = kReplyRead;
+  // The first reply stays above; when it was a move that was followed,
+  // the URLs its moves led to, in order, and how the chain ended. A failed
+  // chain's `chain_code` is its category: the last status code, a
+  // connection failure, kRedirectLoop or kTooManyRedirects (0 for an empty
+  // or unreadable last reply).
+  std::vector<std::string> redirects;
+  ChainEnd chain_end = ChainEnd::kNotFollowed;
+  OutcomeCode chain_code = 0;
 };
 
 class ProbeWorker {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <curl/curl.h>
+
 namespace quimbel {
 namespace {
 
@@ -79,32 +81,45 @@ std::optional<std::uint32_t> ParseStatusCode(std::string_view reply) {
   return ReadNumber(line);
 }
 
-std::string AlternateUrl(std::string_view reply, std::string_view current_url) {
+std::optional<std::string> LocationOf(std::string_view reply) {
   reply = ReplyText(reply);
   static constexpr std::string_view kLocation = "LOCATION:";
-  const std::size_t at = Upper(reply).find(kLocation);
-  if (at == std::string_view::npos) return {};
-  const std::size_t line_feed = reply.find('\n', at);
-  if (line_feed == std::string_view::npos) return {};
-  // The characters between the colon and the line feed, less the last one.
-  const std::size_t start = at + kLocation.size();
-  if (line_feed <= start + 1) return {};
-  std::string_view value = Trim(reply.substr(start, line_feed - start - 1));
-
-  std::string url;
-  // Absolute when it names http or https: today's servers send https
-  // targets, which are no paths below the current URL.
-  if (Upper(value.substr(0, 7)) == "HTTP://" || Upper(value.substr(0, 8)) == "HTTPS://") {
-    url = value;
-  } else {
-    while (!value.empty() && value.front() == '/') {
-      value.remove_prefix(1);
-      SkipBlanks(value);
+  // A header line of that name: not the tail of Content-Location, and not
+  // the status line.
+  for (std::size_t start = reply.find('\n'); start != std::string_view::npos;
+       start = reply.find('\n', start + 1)) {
+    const std::string_view line = reply.substr(start + 1, reply.find('\n', start + 1) - start - 1);
+    if (line.size() < kLocation.size() || Upper(line.substr(0, kLocation.size())) != kLocation) {
+      continue;
     }
-    url = current_url;
-    if (url.empty() || url.back() != '/') url += '/';
-    url += value;
+    return std::string(Trim(line.substr(kLocation.size())));
   }
+  return std::nullopt;
+}
+
+std::string ResolveReference(std::string_view base, std::string_view reference) {
+  std::string resolved;
+  CURLU* url = curl_url();
+  char* text = nullptr;
+  constexpr unsigned int kFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
+  // A second URL set on a handle that holds one is resolved against it.
+  if (url != nullptr &&
+      curl_url_set(url, CURLUPART_URL, std::string(base).c_str(), kFlags) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, std::string(reference).c_str(), kFlags) == CURLUE_OK &&
+      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+    resolved = text;
+  }
+  curl_free(text);
+  curl_url_cleanup(url);
+  return resolved;
+}
+
+std::string AlternateUrl(std::string_view reply, std::string_view current_url) {
+  const std::optional<std::string> location = LocationOf(reply);
+  if (!location || location->empty()) return {};
+  std::string url = ResolveReference(current_url, *location);
+  // What the resolver cannot read is shown as the server wrote it.
+  if (url.empty()) url = *location;
   return url.substr(0, url.find(';'));
 }
 

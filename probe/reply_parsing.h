@@ -20,13 +20,17 @@ std::string_view ReplyText(std::string_view reply);
 // a word then a number. Nothing when no number can be read there.
 std::optional<std::uint32_t> ParseStatusCode(std::string_view reply);
 
+// The value of the reply's "Location" header line (its name in any case),
+// trimmed; nothing when it has none.
+std::optional<std::string> LocationOf(std::string_view reply);
+
+// `reference` resolved against the absolute URL `base` as RFC 3986 says:
+// relative and root-relative paths, "//host/...", "?query" and "#fragment",
+// and URLs of any scheme kept whole. "" when either cannot be read as a URL.
+std::string ResolveReference(std::string_view base, std::string_view reference);
+
 // The alternate URL of a reply for `current_url`, or "" when it has none:
-// the text between the first "LOCATION:" (any case, so the tail of a
-// Content-Location counts too) and the next line feed, less that line's
-// last character (the CR of a CR LF end), trimmed. A value not starting
-// with "HTTP://" or "HTTPS://" is relative: its leading slashes go and it
-// is appended to the whole current URL with one "/". Everything from the
-// first ";" goes.
+// its Location resolved against the current URL, cut at the first ";".
 std::string AlternateUrl(std::string_view reply, std::string_view current_url);
 
 // The seconds of a "Retry-After" header given as a number; nothing when

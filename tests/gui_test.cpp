@@ -174,9 +174,10 @@ class GuiTest : public QObject {
     const std::string page =
         site.Write("index.htm",
                    Anchor(real + "/ok.htm", "Fine") + Anchor(real + "/gone.htm", "Gone") +
-                       Anchor(scripted + "/moved", "Old") + Anchor(scripted + "/silent", "Quiet"));
+                       Anchor(scripted + "/moved/", "Old") + Anchor(scripted + "/silent/", "Quiet"));
     server.On("/moved/", {testing::Behaviour::kReply,
-                          "HTTP/1.0 302 Found\r\nLocation: http://new.test/\r\n\r\n"});
+                          "HTTP/1.0 302 Found\r\nLocation: /new\r\n\r\n"});
+    server.On("/new", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
 
     testing::TempFolder config;
     QSettingsConfigStore store((config.path() / "Quimbel.conf").string());
@@ -223,7 +224,7 @@ class GuiTest : public QObject {
     QCOMPARE(view->model()->index(0, 0).data().toString(),
              QString::fromStdString(real + "/gone.htm"));
     QCOMPARE(view->model()->index(0, 1).data().toString(), QString("HTTP Code 404 Not Found"));
-    QCOMPARE(view->model()->index(1, 4).data().toString(), QString("http://new.test/"));
+    QCOMPARE(view->model()->index(1, 4).data().toString(), QString::fromStdString(scripted + "/new"));
     QCOMPARE(view->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
     const QString log = frame.log_view()->toPlainText();
     QVERIFY(log.startsWith("Start of test "));
@@ -237,7 +238,7 @@ class GuiTest : public QObject {
             view->viewport()->width());
     QVERIFY(fitted[0] >=
             view->fontMetrics().horizontalAdvance(QString::fromStdString(real + "/gone.htm")));
-    QVERIFY(fitted[4] >= view->fontMetrics().horizontalAdvance("http://new.test/"));
+    QVERIFY(fitted[4] >= view->fontMetrics().horizontalAdvance(QString::fromStdString(scripted + "/new")));
     QVERIFY(fitted[1] != fitted[3]);
 
     // A second run of the same folder without the silent link ends by itself.
@@ -504,11 +505,14 @@ class GuiTest : public QObject {
     QCOMPARE(dialog.categories()->item(43)->text(), QString("HTTP Code 307 Temporary Redirect"));
     QCOMPARE(dialog.categories()->item(65)->text(), QString("Error: Secure Connection Failed"));
     QCOMPARE(dialog.categories()->item(67)->text(), QString("Local Anchor Not Found"));
-    QCOMPARE(checked(), 67);  // all but 200
+    QCOMPARE(dialog.categories()->item(69)->text(), QString("Error: Too Many Redirects"));
+    QCOMPARE(checked(), 69);  // all but 200
     dialog.PressTypeB();
-    // 401-415, 10002, the added client errors but 429, https, local links
-    QCOMPARE(checked(), 30);
+    // 401-415, 10002, the added client errors but 429, https, local links,
+    // moves that lead nowhere
+    QCOMPARE(checked(), 32);
     QCOMPARE(dialog.parallel(), 32);
+    QCOMPARE(dialog.max_redirects(), 10);
     QCOMPARE(dialog.per_host(), 8);
     QCOMPARE(filter.text(), std::string(kTypeBFilter));
     for (const char* refused : {"4", "1001", "ten"}) {

@@ -84,9 +84,7 @@ TEST(LocalLinks, TheSmallSite) {
   LocalLinkChecker checker({kSite.string(), "http://example.invalid/site/", true});
   const auto listed = [&](const std::string& page) {
     LinkLists lists;
-    std::size_t count = 0;
-    EXPECT_TRUE(ExtractUrls(page, lists, count));
-    EXPECT_TRUE(checker.AddLocalLinks(page, lists));
+    EXPECT_TRUE(checker.AddPageLinks(page, lists));
     std::vector<std::string> rows;
     for (std::size_t i = 0; i < lists.urls.size(); ++i) {
       if (lists.local[i] == kLocalTargetFound) continue;
@@ -115,9 +113,7 @@ TEST(LocalLinks, TheSmallSite) {
   // Without the site URL those two links are the network's, in their places.
   LocalLinkChecker plain({kSite.string(), "", false});
   LinkLists lists;
-  std::size_t count = 0;
-  ASSERT_TRUE(ExtractUrls((kSite / "index.html").string(), lists, count));
-  ASSERT_TRUE(plain.AddLocalLinks((kSite / "index.html").string(), lists));
+  ASSERT_TRUE(plain.AddPageLinks((kSite / "index.html").string(), lists));
   std::vector<std::string> network;
   for (std::size_t i = 0; i < lists.urls.size(); ++i) {
     if (lists.local[i] == 0)
@@ -162,7 +158,7 @@ TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
   const std::string path = site.Write("p.html", page);
   LocalLinkChecker checker({site.path().string(), "", true});
   LinkLists lists;
-  ASSERT_TRUE(checker.AddLocalLinks(path, lists));
+  ASSERT_TRUE(checker.AddPageLinks(path, lists));
   ASSERT_EQ(lists.urls.size(), 3001u);
   EXPECT_EQ(lists.local.front(), kLocalTargetFound);
   EXPECT_EQ(lists.local.back(), kLocalAnchorNotFound);
@@ -174,7 +170,7 @@ TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
   // Changing the target now changes nothing: it was read once.
   site.Write("t.html", "<h1 id=\"b\">B</h1>");
   LinkLists again;
-  ASSERT_TRUE(checker.AddLocalLinks(path, again));
+  ASSERT_TRUE(checker.AddPageLinks(path, again));
   EXPECT_EQ(again.local.back(), kLocalAnchorNotFound);
   std::size_t open = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -203,10 +199,8 @@ TEST(LocalLinks, AFiftyMegabytePageWithoutLineBreaks) {
   page.shrink_to_fit();
 
   LinkLists lists;
-  std::size_t count = 0;
-  ASSERT_TRUE(ExtractUrls(path, lists, count));
   LocalLinkChecker checker({site.path().string(), "", true});
-  ASSERT_TRUE(checker.AddLocalLinks(path, lists));
+  ASSERT_TRUE(checker.AddPageLinks(path, lists));
   ASSERT_EQ(lists.urls.size(), blocks * 4 + 1);
   std::size_t found = 0, missing = 0, network = 0;
   for (std::size_t i = 0; i < lists.urls.size(); ++i) {

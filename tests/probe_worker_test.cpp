@@ -128,17 +128,17 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
     std::string reply;  // the header block as received
   };
   const Case cases[] = {
-      {Local("/ok"), kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
+      {Local("/ok/"), kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
       {Local("/missing.htm"), kReplyRead, "HTTP/1.0 404 Not Found\r\n\r\n"},
-      {Local("/moved"), kReplyRead, "HTTP/1.0 301 Moved\r\nLocation: /else/\r\n\r\n"},
-      {Local("/closed"), kReplyRead, ""},
+      {Local("/moved/"), kReplyRead, "HTTP/1.0 301 Moved\r\nLocation: /else/\r\n\r\n"},
+      {Local("/closed/"), kReplyRead, ""},
       {Local("/long.htm"), kReplyRead, long_header.substr(0, 2048)},
       // Replies that are no HTTP/1 reply reach the classification as they came.
-      {Local("/bare"), kReplyRead, "404 Gone\r\n\r\n"},
-      {Local("/chat"), kReplyRead, "hello there"},
-      {Local("/cut"), kReplyRead, "HTTP/1.1 200 OK\r\nServer: t\r\n"},
-      {"HTTP://LOCALHOST:" + port + "/ok", kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
-      {"http://127.1:" + port + "/ok", kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
+      {Local("/bare/"), kReplyRead, "404 Gone\r\n\r\n"},
+      {Local("/chat/"), kReplyRead, "hello there"},
+      {Local("/cut/"), kReplyRead, "HTTP/1.1 200 OK\r\nServer: t\r\n"},
+      {"HTTP://LOCALHOST:" + port + "/ok/", kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
+      {"http://127.1:" + port + "/ok/", kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
       {"http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", kConnectFailed, ""},
       {"https://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", kConnectFailed, ""},
       {"http://no-such-host.invalid/", kHostNotFound, ""},
@@ -163,7 +163,7 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
     EXPECT_EQ(outcomes[i].url, cases[i].url);
   }
   EXPECT_EQ(ParseStatusCode(outcomes[5].reply), 404u);
-  EXPECT_EQ(ParseStatusCode(Probe(Local("/nonumber")).reply), std::nullopt);
+  EXPECT_EQ(ParseStatusCode(Probe(Local("/nonumber/")).reply), std::nullopt);
 }
 
 // The loopback address of IPv6, where the machine has one.
@@ -196,15 +196,32 @@ TEST_F(ProbeTest, Ipv6Literal) {
   EXPECT_EQ(outcome.reply, "HTTP/1.0 204 None\r\n\r\n");
 }
 
+// The request target is the link's path and query as written: nothing
+// appended, the fragment dropped, only what a request line cannot carry
+// escaped.
 TEST_F(ProbeTest, RequestBytesAsTheServerReceivesThem) {
-  Probe(Local("/dir/a page.htm#frag"));
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dir/a page.htm#frag", "/dir/a%20page.htm"},
+      {"/wiki/Link_rot", "/wiki/Link_rot"},
+      {"/search?q=a&b=2", "/search?q=a&b=2"},
+      {"/cgi?x=1", "/cgi?x=1"},
+      {"/frag#section-2", "/frag"},
+      {"/p%20q", "/p%20q"},
+      {"/caf\xc3\xa9?q=\xe2\x82\xac", "/caf%C3%A9?q=%E2%82%AC"},
+      {"?only=query", "/?only=query"},
+  };
+  for (const auto& [path, target] : cases)
+    Probe(Local(path));
   Probe("http://localhost:" + std::to_string(server_.port()) + "/cgi?x=1");
   const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), std::size(cases) + 1);
   const std::string port = std::to_string(server_.port());
   const std::string tail = "\r\nUser-Agent: " + kAgent + "\r\nAccept: */*\r\n\r\n";
-  EXPECT_EQ(requests[0], "GET /dir/a page.htm HTTP/1.1\r\nHost: 127.0.0.1:" + port + tail);
-  EXPECT_EQ(requests[1], "GET /cgi?x=1/ HTTP/1.1\r\nHost: localhost:" + port + tail);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(requests[i],
+              "GET " + cases[i].second + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + tail);
+  }
+  EXPECT_EQ(requests.back(), "GET /cgi?x=1 HTTP/1.1\r\nHost: localhost:" + port + tail);
 }
 
 // Node.js's own HTTP server refuses header lines that end in a bare line
@@ -231,7 +248,7 @@ TEST_F(ProbeTest, NodeHttpServerAnswers) {
 TEST_F(ProbeTest, SilentHostTimesOutWithinTheLimit) {
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const auto start = std::chrono::steady_clock::now();
-  const ProbeOutcome outcome = Probe(Local("/silent"), 500ms);
+  const ProbeOutcome outcome = Probe(Local("/silent/"), 500ms);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(outcome.code, kReplyTimedOut);
   EXPECT_LT(took, 500ms + 1s);
@@ -251,7 +268,7 @@ TEST_F(ProbeTest, CancelEndsEveryTransferAtOnce) {
   server_.On("/silent/", {Behaviour::kSilence, ""});
   std::vector<std::uint64_t> jobs;
   for (int i = 0; i < 200; ++i)
-    jobs.push_back(worker_.Kick({Local("/silent"), 30s, kAgent}));
+    jobs.push_back(worker_.Kick({Local("/silent/"), 30s, kAgent}));
   // Cancel once the requests are out, so the transfers wait for replies.
   for (int i = 0; i < 500 && server_.Requests().size() < 8; ++i)
     std::this_thread::sleep_for(10ms);
@@ -261,7 +278,7 @@ TEST_F(ProbeTest, CancelEndsEveryTransferAtOnce) {
   // into them; nothing of the cancelled ones comes back.
   server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Probe(Local("/ok")).reply, "HTTP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(Probe(Local("/ok/")).reply, "HTTP/1.0 200 OK\r\n\r\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   for (const std::uint64_t job : jobs)
     EXPECT_TRUE(poster_.WaitForDone(job, 0ms).empty());
@@ -271,7 +288,7 @@ TEST_F(ProbeTest, ParallelAndPerHostCapsHold) {
   const auto run = [&](int parallel, int per_host) {
     ScriptedServer server;
     for (int i = 0; i < 24; ++i) {
-      server.On("/slow" + std::to_string(i) + ".htm",
+      server.On("/slow/" + std::to_string(i) + ".htm",
                 {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n", 100ms});
     }
     worker_.Configure({parallel, per_host, "", false});
@@ -279,7 +296,7 @@ TEST_F(ProbeTest, ParallelAndPerHostCapsHold) {
     for (int i = 0; i < 24; ++i) {
       // Two names of one server: "localhost" and its address are two hosts.
       urls.push_back(std::string(i % 2 ? "http://localhost:" : "http://127.0.0.1:") +
-                     std::to_string(server.port()) + "/slow" + std::to_string(i) + ".htm");
+                     std::to_string(server.port()) + "/slow/" + std::to_string(i) + ".htm");
     }
     for (const ProbeOutcome& outcome : ProbeAll(urls))
       EXPECT_EQ(outcome.reply, "HTTP/1.0 200 OK\r\n\r\n");
@@ -304,7 +321,7 @@ TEST_F(ProbeTest, StopDuringAConnectAttemptJoinsAtOnce) {
 TEST_F(ProbeTest, ALongRequestGoesOutWholeOrNotAtAll) {
   // Far more than a socket buffer takes in one call.
   const std::string path = "/" + std::string(600 << 10, 'p');
-  server_.On(path + "/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On(path, {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const ProbeOutcome outcome = Probe(Local(path), 5s);
   EXPECT_EQ(outcome.code, kReplyRead);
   EXPECT_EQ(outcome.reply, "HTTP/1.0 200 OK\r\n\r\n");
@@ -322,11 +339,11 @@ TEST_F(ProbeTest, ABusyServerWithAShortRetryAfterIsAskedOnceMore) {
   server_.On("/date/",
              {Behaviour::kReply, "HTTP/1.1 503 Down\r\nRetry-After: Fri, 31 Dec 1999\r\n\r\n"});
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Probe(Local("/busy"), 5s).reply.substr(0, 17), "HTTP/1.1 429 Busy");
+  EXPECT_EQ(Probe(Local("/busy/"), 5s).reply.substr(0, 17), "HTTP/1.1 429 Busy");
   EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
   EXPECT_EQ(server_.Requests().size(), 2u);  // once more, and no more
-  Probe(Local("/later"), 5s);
-  Probe(Local("/date"), 5s);
+  Probe(Local("/later/"), 5s);
+  Probe(Local("/date/"), 5s);
   EXPECT_EQ(server_.Requests().size(), 4u);  // neither a long wait nor a date is retried
 }
 

@@ -152,6 +152,10 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   page += Link(refused, "Down");
   const std::string file = site_.Write("site.htm", page);
   controller_->SetVisible(true);
+  // One request per link, so the moves' Locations are what the rows show.
+  ProbeSettings probe;
+  probe.max_redirects = 0;
+  controller_->SetProbeSettings(probe);
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunToEnd());
 
@@ -165,17 +169,17 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
           {Local("/temp/"), "HTTP Code 307 Temporary Redirect", "Link /temp/", file,
            "http://x.test/t"},
           {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file,
-           Local("/perm/p")},
+           Local("/p")},
           {Local("/tls/"), "HTTP Code 301 Moved Permanently", "Link /tls/", file,
-           "HTTPS://x.test/s"},
+           "https://x.test/s"},
           {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
-           Local("/dir/page.htm") + "/new/"},
+           Local("/new/")},
           {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
            "http://x.test/a"},
-          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file, "http://x.test/ab"},
+          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file, "http://x.test/abc"},
           {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
           {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
-           Local("/content/c")},
+           Local("/d")},
           {Local("/closed/"), unknown, "Link /closed/", file, ""},
           {Local("/noword/"), unknown, "Link /noword/", file, ""},
           {refused, "Error: Can't Connect to Host", "Down", file, ""},
@@ -241,7 +245,7 @@ TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
   server_.On("/e500/", {Behaviour::kReply, "HTTP/1.0 500 Oops\r\n\r\n"});
   server_.On("/e401/", {Behaviour::kReply, "HTTP/1.0 401 Who\r\n\r\n"});
   const std::string file = site_.Write(
-      "f.htm", Link(Local("/e500"), "A") + Link(Local("/e401"), "B") +
+      "f.htm", Link(Local("/e500/"), "A") + Link(Local("/e401/"), "B") +
                    Link("http://gone.invalid/", "C") +
                    Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()), "D"));
   controller_->SetFilter(ReportFilter(std::string(kTypeBFilter)));
@@ -256,7 +260,7 @@ TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
   server_.On("/nf/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const std::string file =
-      site_.Write("s.htm", Link(Local("/nf"), "Gone") + Link(Local("/silent"), "Quiet"));
+      site_.Write("s.htm", Link(Local("/nf/"), "Gone") + Link(Local("/silent/"), "Quiet"));
   controller_->SetTimeout(30s);
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunUntil([&] { return server_.Requests().size() == 2 && Rows().size() == 1; }));
@@ -280,7 +284,7 @@ TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
 TEST_F(RunTest, WatchdogMarksASlowProbe) {
   host_.manual_timers = {kWatchdogTimer};
   server_.On("/slow/", {Behaviour::kSilence, ""});
-  const std::string file = site_.Write("w.htm", Link(Local("/slow"), "Slow"));
+  const std::string file = site_.Write("w.htm", Link(Local("/slow/"), "Slow"));
   controller_->SetTimeout(1s);
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunUntil([&] { return host_.TimerActive(kWatchdogTimer); }));
@@ -288,9 +292,9 @@ TEST_F(RunTest, WatchdogMarksASlowProbe) {
   host_.FireTimer(kWatchdogTimer);
   EXPECT_FALSE(host_.TimerActive(kWatchdogTimer));
   ASSERT_TRUE(RunToEnd());
-  EXPECT_NE(host_.log.find("Timeout occured while testing " + Local("/slow") + ".\n\n"),
+  EXPECT_NE(host_.log.find("Timeout occured while testing " + Local("/slow/") + ".\n\n"),
             std::string::npos);
-  EXPECT_EQ(Rows(), (std::vector<Row>{{Local("/slow"), "Error: Select Failed", "Slow", file, ""}}));
+  EXPECT_EQ(Rows(), (std::vector<Row>{{Local("/slow/"), "Error: Select Failed", "Slow", file, ""}}));
 }
 
 TEST_F(RunTest, UnreadableFileStopsTheRun) {
@@ -343,27 +347,29 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   server_.On("/b/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
   server_.On("/c/", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
   const std::string page = site_.Write(
-      "p.html", Link(Local("/a"), "A") + Link(Local("/b"), "B") + "<a href=\"new.html\">N</a>\n" +
-                    Link(Local("/c"), "C") + Link(Local("/a"), "A again"));
+      "p.html", Link(Local("/a/"), "A") + Link(Local("/b/"), "B") + "<a href=\"new.html\">N</a>\n" +
+                    Link(Local("/c/"), "C") + Link(Local("/a/"), "A again"));
   controller_->StartTest(page, {});
   ASSERT_TRUE(RunToEnd());
   ASSERT_EQ(controller_->results().size(), 5u);
   EXPECT_FALSE(controller_->StartRecheck({}));
 
   server_.On("/a/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  server_.On("/b/",
-             {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: http://new.test/b\r\n\r\n"});
+  // A move whose chain ends well keeps its row, with the end as its
+  // alternate URL.
+  server_.On("/b/", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /b2\r\n\r\n"});
+  server_.On("/b2", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   site_.Write("new.html", "");
   const std::size_t requests = server_.Requests().size();
   // Every row but C's: A twice (probed once), B, and the local one.
   ASSERT_TRUE(controller_->StartRecheck({0, 1, 2, 4}));
   EXPECT_FALSE(controller_->StartRecheck({3}));  // one at a time
   ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
-  EXPECT_EQ(server_.Requests().size() - requests, 2u);
+  EXPECT_EQ(server_.Requests().size() - requests, 3u);
   EXPECT_EQ(Rows(),
             (std::vector<Row>{
-                {Local("/b"), "HTTP Code 301 Moved Permanently", "B", page, "http://new.test/b"},
-                {Local("/c"), "HTTP Code 404 Not Found", "C", page, ""},
+                {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2")},
+                {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
             }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
   // The summaries count the moves of the list as it is now.
@@ -374,7 +380,7 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_EQ(controller_->results().moves(), 0u);
   const std::string log = host_.log;
   EXPECT_NE(log.find("\n\nRecheck of 4 links "), std::string::npos) << log;
-  EXPECT_NE(log.find(Local("/b") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
+  EXPECT_NE(log.find(Local("/b/") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
   EXPECT_NE(log.find("new.html: now good\n"), std::string::npos);
   EXPECT_NE(log.find("Recheck done: 3 now good, 1 still listed.\n"), std::string::npos) << log;
 }

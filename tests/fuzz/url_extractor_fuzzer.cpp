@@ -1,7 +1,7 @@
 // libFuzzer target for link extraction: any bytes must scan without a
-// fault, and the links must not depend on how the bytes were chunked. The
-// page scan of attributes must place every link at a "<" and find the same
-// fragment names whether it collects links or not.
+// fault. Every probed link must be an anchor's href naming a probed scheme,
+// with a line; the page scan must place every link at a "<" in file order
+// and find the same fragment names whether it collects links or not.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,25 +13,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  quimbel::LinkScanner whole;
-  whole.Feed(text);
-  const auto expected = whole.Finish();
-
-  // Chunk sizes from the input itself, so the fuzzer explores boundaries.
-  quimbel::LinkScanner chunked;
-  std::size_t at = 0;
-  std::size_t step = size > 0 ? 1 + data[0] % 7 : 1;
-  while (at < size) {
-    const std::size_t n = std::min(step, size - at);
-    chunked.Feed(text.substr(at, n));
-    at += n;
-    step = 1 + (step * 5 + 3) % 11;
-  }
-  if (chunked.Finish() != expected) std::abort();
-
-  for (const auto& link : expected) {
-    if (link.url.empty() || link.anchor.find('\t') != std::string::npos) std::abort();
-    if (link.offset >= size || text[link.offset] != link.url[0]) std::abort();
+  quimbel::LinkLists lists;
+  std::size_t count = 0;
+  quimbel::ExtractUrlsFromText(text, lists, count);
+  if (count != lists.urls.size() || lists.anchors.size() != count) std::abort();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!quimbel::IsProbedUrl(quimbel::RequestUrl(lists.urls[i])) || lists.lines[i] == 0) {
+      std::abort();
+    }
+    if (lists.anchors[i].find('\t') != std::string::npos) std::abort();
+    if (text.find(lists.urls[i]) == std::string_view::npos) std::abort();  // as written
   }
 
   const quimbel::PageScan page = quimbel::ScanPage(text);
