@@ -33,7 +33,8 @@ class GuardedApplication : public QApplication {
   void Fail(const char* what) {
     if (failed_) return;
     failed_ = true;
-    const QString line = QString("quimbel: unexpected failure: %1").arg(QString::fromLocal8Bit(what));
+    const QString line =
+        QString("quimbel: unexpected failure: %1").arg(QString::fromLocal8Bit(what));
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     QMessageBox::critical(nullptr, "Quimbel", line);
     QCoreApplication::exit(2);

@@ -1,11 +1,11 @@
 #include "app/main_window.h"
 
-#include <QFile>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>

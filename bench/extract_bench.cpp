@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
       if (const auto text = quimbel::MappedFile::Open(file)) {
         checker.AddPageLinks(file, text->text(), lists);
         for (const std::uint32_t outcome : lists.local)
-          broken += outcome == quimbel::kLocalFileNotFound || outcome == quimbel::kLocalAnchorNotFound;
+          broken +=
+              outcome == quimbel::kLocalFileNotFound || outcome == quimbel::kLocalAnchorNotFound;
       }
     } else {
       quimbel::ExtractUrls(file, lists, count);

@@ -253,8 +253,8 @@ RunController::EntryRef RunController::EntryFor(const std::string& url, std::uin
     if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   }
   auto entry = std::make_shared<ProbeEntry>();
-  const std::uint64_t job = probe_worker_.Kick(
-      {remembered ? request : std::move(request), timeout_, user_agent_});
+  const std::uint64_t job =
+      probe_worker_.Kick({remembered ? request : std::move(request), timeout_, user_agent_});
   in_flight_.emplace(job, entry);
   if (remembered) {
     probed_.emplace(std::move(request), entry);

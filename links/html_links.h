@@ -23,14 +23,14 @@ namespace quimbel {
 inline constexpr std::string_view kPlaceholderLinkName = "Quimbel supplied this anchor name";
 
 struct PageLink {
-  std::string url;       // the attribute value, references decoded, trimmed
-  std::string raw;       // the attribute value as written in the page
+  std::string url;  // the attribute value, references decoded, trimmed
+  std::string raw;  // the attribute value as written in the page
   // An anchor's link name: its text up to the closing tag (or, without
   // one, the next "<"), line breaks removed, tabs made blanks, trimmed; the
   // placeholder when there is no text at all. An area's or a resource's
   // alt or title, or its tag.
   std::string text;
-  std::string_view tag;  // lower case: "a", "img", "link", ...; static storage
+  std::string_view tag;    // lower case: "a", "img", "link", ...; static storage
   std::size_t line = 0;    // where the value stands
   std::size_t offset = 0;  // of the tag's "<" in the file
   bool resource = false;   // loaded by the page (img, script, ...), not followed

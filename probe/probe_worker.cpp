@@ -13,9 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "links/html_links.h"
 #include "platform/ascii.h"
 #include "platform/mutex.h"
-#include "links/html_links.h"
 #include "probe/reply_parsing.h"
 
 namespace quimbel {
@@ -419,8 +419,7 @@ class ProbeWorker::Engine {
       EndChain(std::move(transfer), ChainEnd::kFailed, kRedirectLoop);
       return;
     }
-    if (transfer->first.redirects.size() >=
-        static_cast<std::size_t>(transfer->max_redirects)) {
+    if (transfer->first.redirects.size() >= static_cast<std::size_t>(transfer->max_redirects)) {
       EndChain(std::move(transfer), ChainEnd::kFailed, kTooManyRedirects);
       return;
     }

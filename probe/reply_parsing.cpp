@@ -58,6 +58,18 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+// "scheme:" as RFC 3986 spells it, at the start of `text`.
+bool HasScheme(std::string_view text) {
+  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text.front()))) return false;
+  for (const char c : text) {
+    if (c == ':') return true;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+      return false;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view ReplyText(std::string_view reply) {
@@ -111,6 +123,8 @@ std::string ResolveReference(std::string_view base, std::string_view reference) 
   }
   curl_free(text);
   curl_url_cleanup(url);
+  // An absolute URI curl does not parse (mailto:, urn:, ...) stands whole.
+  if (resolved.empty() && HasScheme(reference)) resolved = reference;
   return resolved;
 }
 

@@ -59,6 +59,7 @@ class Cli {
     posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = 0;
     Result result;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) return result;
@@ -79,6 +80,7 @@ class Cli {
   testing::TempFolder config;
   testing::TempFolder io;
   std::string stdout_to;  // empty: captured into Result::out
+  std::string cwd;        // empty: this process's own folder
 };
 
 class CliTest : public ::testing::Test {
@@ -419,9 +421,9 @@ TEST_F(CliTest, MachineReadableFormatsAgree) {
                           "<a href=\"missing.html#x\">Local</a>\n");
   const std::string dir = cli_.io.path().string();
   const Result r =
-      cli_.Run({"-q", "--max-redirects", "0", "--format", "json", "--output", "junit=" + dir + "/r.xml", "--output",
-                "github=" + dir + "/r.gh", "--output", "csv=" + dir + "/r.csv", "--output",
-                "markdown=" + dir + "/r.md", page});
+      cli_.Run({"-q", "--max-redirects", "0", "--format", "json", "--output",
+                "junit=" + dir + "/r.xml", "--output", "github=" + dir + "/r.gh", "--output",
+                "csv=" + dir + "/r.csv", "--output", "markdown=" + dir + "/r.md", page});
   EXPECT_EQ(r.status, 1);
   const std::string json = dir + "/r.json";
   std::ofstream(json, std::ios::binary) << r.out;
@@ -604,8 +606,7 @@ std::string StderrOnATerminal(std::vector<std::string> args, const std::string& 
 TEST_F(CliTest, AProgressLineOnlyOnATerminalAndNeverQuiet) {
   std::string links;
   for (int i = 0; i < 4; ++i) {
-    server_.On("/s" + std::to_string(i),
-               {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n", 300ms});
+    server_.On("/s" + std::to_string(i), {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n", 300ms});
     links += Link(Local("/s" + std::to_string(i)), "Fine");
   }
   const std::string page = site_.Write("slow.html", links);
@@ -619,6 +620,61 @@ TEST_F(CliTest, AProgressLineOnlyOnATerminalAndNeverQuiet) {
   EXPECT_EQ(quiet, "");
   // Not a terminal: the log alone (the other tests compare it whole).
   EXPECT_EQ(cli_.Run({"-j", "1", page}).err.find("\033"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// A PATH works however it is written, run from inside the site.
+TEST_F(CliTest, EveryFormOfPathWorks) {
+  server_.On("/wiki/Link_rot", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string page = Link(Local("/wiki/Link_rot"), "Fine") + Link(Local("/gone"), "Gone") +
+                           "<a href='missing.html'>Local</a>\n";
+  std::filesystem::create_directories(site_.path() / "sub");
+  site_.Write("page.html", page);
+  site_.Write("a b.html", page);
+  site_.Write("caf\xe9.html", page);
+  std::filesystem::create_symlink(site_.path() / "page.html", site_.path() / "sub" / "link.html");
+  const std::string folder = site_.path().string();
+  struct Case {
+    std::string cwd;
+    std::string path;
+  };
+  const Case cases[] = {
+      {folder, "page.html"},        {folder, "./page.html"},   {folder + "/sub", "../page.html"},
+      {"/", folder + "/page.html"}, {folder, "sub/link.html"}, {folder, "a b.html"},
+      {folder, "caf\xe9.html"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    cli_.cwd = c.cwd;
+    const Result r = cli_.Run({"-q", c.path});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find(Local("/gone")), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("missing.html"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Link_rot"), std::string::npos) << r.out;
+  }
+}
+
+// A repair of a single-quoted link and of one with a reference in it
+// replaces the text as written, and nothing else.
+TEST_F(CliTest, RepairReplacesTheLinkAsWritten) {
+  server_.On("/old?a=1&b=2", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /new\r\n\r\n"});
+  server_.On("/quoted", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: new2\r\n\r\n"});
+  server_.On("/new", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On("/new2", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  const std::string page =
+      site_.Write("p.html", "<a href=\"" + Local("/old?a=1&amp;b=2") +
+                                "\">Old</a>\n<a title=x href='" + Local("/quoted") + "'>Q</a>\n");
+  const Result r = cli_.Run({"-q", "--yes", "--repair", "replace", page});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(testing::ReadFile(page),
+            "<a href=\"" + Local("/new") + "\">Old</a><!-- QUIMBEL COMMENT " +
+                Local("/old?a=1&amp;b=2") + "-->\n<a title=x href='" + Local("/new2") +
+                "'>Q</a><!-- QUIMBEL COMMENT " + Local("/quoted") + "-->\n");
 }
 
 }  // namespace

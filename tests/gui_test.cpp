@@ -171,12 +171,12 @@ class GuiTest : public QObject {
     const std::string scripted = "http://127.0.0.1:" + std::to_string(server.port());
     const std::string real = "http://127.0.0.1:" + std::to_string(nginx.port());
     testing::TempFolder site;
-    const std::string page =
-        site.Write("index.htm",
-                   Anchor(real + "/ok.htm", "Fine") + Anchor(real + "/gone.htm", "Gone") +
-                       Anchor(scripted + "/moved/", "Old") + Anchor(scripted + "/silent/", "Quiet"));
-    server.On("/moved/", {testing::Behaviour::kReply,
-                          "HTTP/1.0 302 Found\r\nLocation: /new\r\n\r\n"});
+    const std::string page = site.Write("index.htm", Anchor(real + "/ok.htm", "Fine") +
+                                                         Anchor(real + "/gone.htm", "Gone") +
+                                                         Anchor(scripted + "/moved/", "Old") +
+                                                         Anchor(scripted + "/silent/", "Quiet"));
+    server.On("/moved/",
+              {testing::Behaviour::kReply, "HTTP/1.0 302 Found\r\nLocation: /new\r\n\r\n"});
     server.On("/new", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
 
     testing::TempFolder config;
@@ -224,7 +224,8 @@ class GuiTest : public QObject {
     QCOMPARE(view->model()->index(0, 0).data().toString(),
              QString::fromStdString(real + "/gone.htm"));
     QCOMPARE(view->model()->index(0, 1).data().toString(), QString("HTTP Code 404 Not Found"));
-    QCOMPARE(view->model()->index(1, 4).data().toString(), QString::fromStdString(scripted + "/new"));
+    QCOMPARE(view->model()->index(1, 4).data().toString(),
+             QString::fromStdString(scripted + "/new"));
     QCOMPARE(view->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
     const QString log = frame.log_view()->toPlainText();
     QVERIFY(log.startsWith("Start of test "));
@@ -238,7 +239,8 @@ class GuiTest : public QObject {
             view->viewport()->width());
     QVERIFY(fitted[0] >=
             view->fontMetrics().horizontalAdvance(QString::fromStdString(real + "/gone.htm")));
-    QVERIFY(fitted[4] >= view->fontMetrics().horizontalAdvance(QString::fromStdString(scripted + "/new")));
+    QVERIFY(fitted[4] >=
+            view->fontMetrics().horizontalAdvance(QString::fromStdString(scripted + "/new")));
     QVERIFY(fitted[1] != fitted[3]);
 
     // A second run of the same folder without the silent link ends by itself.

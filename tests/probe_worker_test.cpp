@@ -474,3 +474,91 @@ TEST(ProbeProxy, TheEnvironmentsProxyIsUsed) {
 
 }  // namespace
 }  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+TEST(ResolveReference, LocationFormsByRfc3986) {
+  const std::string base = "http://h.test/a/b?x#f";
+  const std::pair<std::string, std::string> cases[] = {
+      {"/new", "http://h.test/new"},
+      {"c", "http://h.test/a/c"},
+      {"../c", "http://h.test/c"},
+      {"//o.test/p", "http://o.test/p"},
+      {"?q=1", "http://h.test/a/b?q=1"},
+      {"https://s.test/x", "https://s.test/x"},
+      {"mailto:a@b.test", "mailto:a@b.test"},
+  };
+  for (const auto& [location, resolved] : cases)
+    EXPECT_EQ(ResolveReference(base, location), resolved) << location;
+  // A Location header of its own name, not the tail of Content-Location.
+  EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\r\nContent-Location: /c\r\nlocation:  /d \r\n\r\n"),
+            "/d");
+  EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\nLocation: /abc\n\n"), "/abc");
+  EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\r\n\r\n"), std::nullopt);
+}
+
+// A moved link is followed to learn whether its target lives.
+TEST_F(ProbeTest, MovesAreFollowedToWhereTheyEnd) {
+  const auto move = [](const std::string& location) {
+    return testing::Script{Behaviour::kReply,
+                           "HTTP/1.1 301 Moved\r\nLocation: " + location + "\r\n\r\n"};
+  };
+  const std::string refused = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
+  server_.On("/good", move("/g2"));
+  server_.On("/g2", {Behaviour::kReply, "HTTP/1.1 302 Found\r\nLocation: ?q=1\r\n\r\n"});
+  server_.On("/g2?q=1", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  server_.On("/dead", move("/nothing"));
+  server_.On("/loop1", move("/loop2"));
+  server_.On("/loop2", move("loop1#again"));
+  for (int i = 0; i <= 10; ++i)
+    server_.On("/h" + std::to_string(i), move("/h" + std::to_string(i + 1)));
+  server_.On("/h11", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  server_.On("/mail", move("mailto:someone@example.invalid"));
+  server_.On("/down", move(refused));
+  server_.On("/other", move("//127.0.0.1:" + std::to_string(server_.port()) + "/g2?q=1"));
+
+  struct Case {
+    std::string path;
+    ChainEnd end;
+    OutcomeCode code;
+    std::size_t hops;
+    std::string last;  // where the chain ended
+  };
+  const Case cases[] = {
+      {"/good", ChainEnd::kGood, 0, 2, Local("/g2?q=1")},
+      {"/dead", ChainEnd::kFailed, 404, 1, Local("/nothing")},
+      {"/loop1", ChainEnd::kFailed, kRedirectLoop, 1, Local("/loop2")},
+      {"/h1", ChainEnd::kGood, 0, 10, Local("/h11")},
+      {"/h0", ChainEnd::kFailed, kTooManyRedirects, 10, Local("/h10")},
+      {"/mail", ChainEnd::kGood, 0, 1, "mailto:someone@example.invalid"},
+      {"/down", ChainEnd::kFailed, kConnectFailed, 1, refused},
+      {"/other", ChainEnd::kGood, 0, 1, Local("/g2?q=1")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::size_t before = server_.Requests().size();
+    const ProbeOutcome outcome = Probe(Local(c.path));
+    // The first reply stays what the row is made of.
+    EXPECT_EQ(ParseStatusCode(outcome.reply), 301u);
+    EXPECT_EQ(outcome.chain_end, c.end);
+    EXPECT_EQ(outcome.chain_code, c.code);
+    ASSERT_EQ(outcome.redirects.size(), c.hops);
+    EXPECT_EQ(outcome.redirects.back(), c.last);
+    // No URL of a chain is asked twice.
+    EXPECT_LE(server_.Requests().size() - before, c.hops + 1);
+  }
+
+  // No hop allowed: one request, the move as it came.
+  ProbeSettings once;
+  once.max_redirects = 0;
+  worker_.Configure(once);
+  const std::size_t before = server_.Requests().size();
+  const ProbeOutcome outcome = Probe(Local("/good"));
+  EXPECT_EQ(outcome.chain_end, ChainEnd::kNotFollowed);
+  EXPECT_TRUE(outcome.redirects.empty());
+  EXPECT_EQ(server_.Requests().size() - before, 1u);
+}
+
+}  // namespace
+}  // namespace quimbel

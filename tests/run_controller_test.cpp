@@ -168,15 +168,15 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
           {Local("/odd/"), unknown, "Link /odd/", file, ""},
           {Local("/temp/"), "HTTP Code 307 Temporary Redirect", "Link /temp/", file,
            "http://x.test/t"},
-          {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file,
-           Local("/p")},
+          {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file, Local("/p")},
           {Local("/tls/"), "HTTP Code 301 Moved Permanently", "Link /tls/", file,
            "https://x.test/s"},
           {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
            Local("/new/")},
           {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
            "http://x.test/a"},
-          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file, "http://x.test/abc"},
+          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file,
+           "http://x.test/abc"},
           {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
           {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
            Local("/d")},
@@ -294,7 +294,8 @@ TEST_F(RunTest, WatchdogMarksASlowProbe) {
   ASSERT_TRUE(RunToEnd());
   EXPECT_NE(host_.log.find("Timeout occured while testing " + Local("/slow/") + ".\n\n"),
             std::string::npos);
-  EXPECT_EQ(Rows(), (std::vector<Row>{{Local("/slow/"), "Error: Select Failed", "Slow", file, ""}}));
+  EXPECT_EQ(Rows(),
+            (std::vector<Row>{{Local("/slow/"), "Error: Select Failed", "Slow", file, ""}}));
 }
 
 TEST_F(RunTest, UnreadableFileStopsTheRun) {
@@ -366,11 +367,10 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_FALSE(controller_->StartRecheck({3}));  // one at a time
   ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
   EXPECT_EQ(server_.Requests().size() - requests, 3u);
-  EXPECT_EQ(Rows(),
-            (std::vector<Row>{
-                {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2")},
-                {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
-            }));
+  EXPECT_EQ(Rows(), (std::vector<Row>{
+                        {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2")},
+                        {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
+                    }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
   // The summaries count the moves of the list as it is now.
   EXPECT_EQ(controller_->results().moves(), 1u);

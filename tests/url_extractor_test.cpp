@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "links/url_extractor.h"
@@ -63,18 +63,25 @@ TEST(ExtractUrls, TheLinkOfAnAnchorIsItsHref) {
       {"missing close ends at the next <",
        "<a href=\"http://x.test/\">One<br>two<a href=\"#\">",
        {{"http://x.test/", "One"}}},
-      {"no end mark at all: still a link", "<a href=\"http://x.test/\">X", {{"http://x.test/", "X"}}},
+      {"no end mark at all: still a link",
+       "<a href=\"http://x.test/\">X",
+       {{"http://x.test/", "X"}}},
       {"tabs and blanks",
        "<a href=\"http://x.test/\">\t Big\tDeal \t</a>",
        {{"http://x.test/", "Big Deal"}}},
-      {"blank-only text stays empty", "<a href=\"http://x.test/\">   </a>", {{"http://x.test/", ""}}},
+      {"blank-only text stays empty",
+       "<a href=\"http://x.test/\">   </a>",
+       {{"http://x.test/", ""}}},
       {"duplicates are kept",
        "<a href=\"http://d.test/\">1</a><a href=\"http://d.test/\">2</a>",
        {{"http://d.test/", "1"}, {"http://d.test/", "2"}}},
-      {"single quotes", "<a href='http://s.test/x'>S</a> <b class=\"k\">K</b>",
+      {"single quotes",
+       "<a href='http://s.test/x'>S</a> <b class=\"k\">K</b>",
        {{"http://s.test/x", "S"}}},
       {"no quotes", "<a class=k href=http://s.test/x>S</a>", {{"http://s.test/x", "S"}}},
-      {"blanks at either end go", "<a href=\"  http://b.test/a  \">B</a>", {{"http://b.test/a", "B"}}},
+      {"blanks at either end go",
+       "<a href=\"  http://b.test/a  \">B</a>",
+       {{"http://b.test/a", "B"}}},
       {"references stay as written in the row",
        "<a href=\"http://h.test/search?q=a&amp;b=2\">Q</a>",
        {{"http://h.test/search?q=a&amp;b=2", "Q"}}},
