@@ -1,34 +1,19 @@
 #include "core/local_links.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <filesystem>
 
 #include "core/file_collection.h"
+#include "links/url_split.h"
 #include "platform/ascii.h"
-#include "platform/text_file.h"
 
 namespace quimbel {
 namespace {
 
 constexpr auto npos = std::string_view::npos;
-
-// "scheme:" as RFC 3986 spells it.
-bool HasScheme(std::string_view url) {
-  if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
-  for (const char c : url) {
-    if (c == ':') return true;
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
-      return false;
-    }
-  }
-  return false;
-}
 
 // Removes "." and ".." segments, and empty ones, of `path` (which starts
 // with "/"); ".." never climbs above the first "/".
@@ -269,8 +254,8 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
     PageLink& link = scan.links.front();
     if (link.resource && !options_.resources) continue;
     // A link under the site's own URL is checked on disk, not probed.
-    if (IsLocalLink(link.url, options_)) {
-      const auto target = ResolveLocalLink(link.url, place, options_);
+    if (IsLocalLink(link.url(), options_)) {
+      const auto target = ResolveLocalLink(link.url(), place, options_);
       if (!target) continue;
       const OutcomeCode outcome = Check(*target, place.page, scan.fragments);
       AppendLink(lists, std::move(link), outcome);
@@ -278,42 +263,6 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
       AppendLink(lists, std::move(link), 0);
     }
   }
-}
-
-std::optional<MappedFile> MappedFile::Open(const std::string& path) {
-  FileDescriptor file = OpenForReading(path);
-  if (!file.valid()) return std::nullopt;
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) return std::nullopt;
-  const auto size = static_cast<std::size_t>(info.st_size);
-  constexpr std::size_t kLargestRead = 4 << 20;
-  if (size <= kLargestRead) {
-    thread_local std::string buffer;
-    buffer.resize(size);
-    std::size_t got = 0;
-    while (got < size) {
-      const ssize_t n = ::read(file.get(), buffer.data() + got, size - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return std::nullopt;
-      if (n == 0) break;  // shorter than it was: what is there
-      got += static_cast<std::size_t>(n);
-    }
-    return MappedFile(buffer.data(), got, false);
-  }
-  void* data = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE,
-                      file.get(), 0);
-  if (data == MAP_FAILED) return std::nullopt;
-  ::madvise(data, size, MADV_SEQUENTIAL);
-  return MappedFile(static_cast<const char*>(data), size, true);
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
-  other.mapped_ = false;
-}
-
-MappedFile::~MappedFile() {
-  if (mapped_) ::munmap(const_cast<char*>(data_), size_);
 }
 
 }  // namespace quimbel

@@ -20,6 +20,14 @@ std::string Format(std::string_view pattern, const std::string& text) {
   return result;
 }
 
+// The chain of a followed move as a row keeps it: one URL a line.
+std::string ChainText(const ProbeOutcome& outcome) {
+  std::string chain;
+  for (const std::string& url : outcome.redirects)
+    chain += (chain.empty() ? "" : "\n") + url;
+  return chain;
+}
+
 }  // namespace
 
 std::string PurgeQuestion(std::size_t file_count) {
@@ -401,17 +409,6 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
     results_.SetResultColumn(ResultColumn::kAlternateUrl, verdict->alternate);
   if (!verdict->redirects.empty()) results_.SetRedirects(*head_row_, verdict->redirects);
 }
-
-namespace {
-
-std::string ChainText(const ProbeOutcome& outcome) {
-  std::string chain;
-  for (const std::string& url : outcome.redirects)
-    chain += (chain.empty() ? "" : "\n") + url;
-  return chain;
-}
-
-}  // namespace
 
 std::optional<RunController::Verdict> RunController::VerdictOf(const ProbeOutcome& outcome) {
   if (outcome.local || outcome.code != kReplyRead) {

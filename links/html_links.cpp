@@ -114,12 +114,17 @@ const LinkTag* LinkTagOf(std::string_view tag) {
 // An anchor's text as the results list shows it: line breaks removed, tabs
 // made blanks, trimmed.
 std::string AnchorText(std::string_view raw) {
-  std::string text;
-  for (const char c : raw.substr(0, kLongestText)) {
-    if (c == '\r' || c == '\n') continue;
-    text += c == '\t' ? ' ' : c;
+  // Trimming first is the same: the ends it leaves are no blanks, so no
+  // break or tab stands there.
+  std::string text(Trim(raw.substr(0, kLongestText)));
+  // One pass: tabs become blanks, line breaks go.
+  std::size_t kept = 0;
+  for (const char c : text) {
+    text[kept] = c == '\t' ? ' ' : c;
+    kept += c != '\r' && c != '\n';
   }
-  return std::string(Trim(text));
+  text.resize(kept);
+  return text;
 }
 
 // The raw link name of an anchor whose tag ends at `from`: the text up to
@@ -184,9 +189,14 @@ class Tokenizer {
 
   std::size_t StartTag(std::size_t lt) {
     std::size_t at = lt + 1;
-    std::string tag;
-    while (at < text_.size() && !Is(text_[at], kEndsTagName))
-      tag += AsciiLower(text_[at++]);
+    // Names longer than any tag read here are only skipped: no copy of them.
+    std::array<char, 16> name{};
+    std::size_t length = 0;
+    for (; at < text_.size() && !Is(text_[at], kEndsTagName); ++at, ++length) {
+      if (length < name.size()) name[length] = AsciiLower(text_[at]);
+    }
+    const std::string_view tag =
+        length <= name.size() ? std::string_view(name.data(), length) : std::string_view();
     attributes_.clear();
     while (at < text_.size()) {
       while (at < text_.size() && (Is(text_[at], kSpace) || text_[at] == '/'))
@@ -234,7 +244,8 @@ class Tokenizer {
     return nullptr;
   }
 
-  void Take(const std::string& tag, std::size_t lt, std::size_t tag_end) {
+  // Every id, and the name of an <a>.
+  void TakeFragments(std::string_view tag) {
     if (const Attribute* id = Find("id"))
       scan_.fragments.insert(DecodeCharacterReferences(id->value));
     if (tag == "a") {
@@ -242,6 +253,10 @@ class Tokenizer {
         scan_.fragments.insert(DecodeCharacterReferences(name->value));
       }
     }
+  }
+
+  void Take(std::string_view tag, std::size_t lt, std::size_t tag_end) {
+    if (mode_ != PageScanMode::kLinksOnly) TakeFragments(tag);
     if (mode_ == PageScanMode::kFragmentsOnly) return;
     if (tag == "base" && scan_.base.empty()) {
       if (const Attribute* href = Find("href")) {
@@ -261,8 +276,9 @@ class Tokenizer {
     }
     if (IsSkipped(url) || (wanted_ && !wanted_(url))) return;
     PageLink link;
-    link.url = std::string(url);
     link.raw = std::string(Trim(value->value));
+    // Most values hold no reference: they are kept once.
+    if (!decoded.empty()) link.decoded = std::string(url);
     link.tag = link_tag->name;
     link.offset = lt;
     // The line of the value itself: a tag may run over several lines, and
@@ -300,12 +316,15 @@ class Tokenizer {
 }  // namespace
 
 bool IsProbedUrl(std::string_view url) {
+  // Most values are relative: their first letter says so at once.
+  const char first = url.empty() ? '\0' : AsciiLower(url.front());
+  if (first != 'h' && first != 'f') return false;
   return StartsWithIgnoringCase(url, "http://") || StartsWithIgnoringCase(url, "https://") ||
          StartsWithIgnoringCase(url, "ftp://");
 }
 
 bool IsProbedLink(const PageLink& link) {
-  return !link.resource && IsProbedUrl(link.url);
+  return !link.resource && IsProbedUrl(link.url());
 }
 
 std::string DecodeCharacterReferences(std::string_view value) {

@@ -23,8 +23,10 @@ namespace quimbel {
 inline constexpr std::string_view kPlaceholderLinkName = "Quimbel supplied this anchor name";
 
 struct PageLink {
-  std::string url;  // the attribute value, references decoded, trimmed
-  std::string raw;  // the attribute value as written in the page
+  std::string raw;      // the attribute value as written in the page, trimmed
+  std::string decoded;  // its references decoded, trimmed; empty when it has none
+  // The value a browser reads: references decoded.
+  std::string_view url() const { return decoded.empty() ? std::string_view(raw) : decoded; }
   // An anchor's link name: its text up to the closing tag (or, without
   // one, the next "<"), line breaks removed, tabs made blanks, trimmed; the
   // placeholder when there is no text at all. An area's or a resource's
@@ -45,9 +47,9 @@ struct PageScan {
   std::string base;  // the first <base href>, decoded; empty when none
 };
 
-// What a scan collects: links and fragment names, or (for a target page
-// whose fragments are looked up) fragment names only.
-enum class PageScanMode { kLinksAndFragments, kFragmentsOnly };
+// What a scan collects: links and fragment names, fragment names only (for
+// a target page whose fragments are looked up), or links only.
+enum class PageScanMode { kLinksAndFragments, kFragmentsOnly, kLinksOnly };
 
 // Scans the page text. Links of `mailto:`, `tel:`, `javascript:` and
 // `data:`, and empty ones, are left out; every other href and src value of

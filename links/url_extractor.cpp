@@ -1,13 +1,8 @@
 #include "links/url_extractor.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
-#include "platform/text_file.h"
+#include "platform/mapped_file.h"
 
 namespace quimbel {
 
@@ -37,7 +32,7 @@ std::string RequestUrl(std::string_view written) {
 }
 
 void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count) {
-  PageScan scan = ScanPage(text, PageScanMode::kLinksAndFragments, &IsProbedUrl);
+  PageScan scan = ScanPage(text, PageScanMode::kLinksOnly, &IsProbedUrl);
   for (; !scan.links.empty(); scan.links.pop_front()) {
     if (IsProbedLink(scan.links.front())) AppendLink(lists, std::move(scan.links.front()), 0);
   }
@@ -46,21 +41,9 @@ void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& u
 
 bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count) {
   // Only a regular file: a fifo or device would block or never end.
-  FileDescriptor file = OpenForReading(path);
-  if (!file.valid()) return false;
-  std::string text;
-  struct stat info {};
-  if (::fstat(file.get(), &info) == 0 && info.st_size > 0)
-    text.reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;  // a read error part-way: the lists stay as they were
-    if (got == 0) break;
-    text.append(chunk, static_cast<std::size_t>(got));
-  }
-  ExtractUrlsFromText(text, lists, url_count);
+  const auto file = MappedFile::Open(path);
+  if (!file) return false;  // the lists stay as they were
+  ExtractUrlsFromText(file->text(), lists, url_count);
   return true;
 }
 

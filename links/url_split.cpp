@@ -1,5 +1,7 @@
 #include "links/url_split.h"
 
+#include <cctype>
+
 namespace quimbel {
 namespace {
 
@@ -32,6 +34,17 @@ std::size_t PortColon(std::string_view authority) {
 }
 
 }  // namespace
+
+bool HasScheme(std::string_view text) {
+  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text.front()))) return false;
+  for (const char c : text) {
+    if (c == ':') return true;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+      return false;
+    }
+  }
+  return false;
+}
 
 Protocol ProtocolOf(std::string_view url) {
   const auto upper = [&url](std::size_t at) {

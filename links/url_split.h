@@ -12,6 +12,10 @@ namespace quimbel {
 
 enum class Protocol { kHttp = 1, kFtp = 2, kHttps = 3 };
 
+// Whether `text` begins with "scheme:" as RFC 3986 spells it (a letter,
+// then letters, digits, "+", "-" or ".").
+bool HasScheme(std::string_view text);
+
 // The protocol of an extracted URL, from its first letters: "F" is ftp,
 // "H" followed by an "S" in fifth place is https, anything else http.
 Protocol ProtocolOf(std::string_view url);

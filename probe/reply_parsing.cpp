@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+#include "links/url_split.h"
+
 namespace quimbel {
 namespace {
 
@@ -56,18 +58,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.back()))
     text.remove_suffix(1);
   return text;
-}
-
-// "scheme:" as RFC 3986 spells it, at the start of `text`.
-bool HasScheme(std::string_view text) {
-  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text.front()))) return false;
-  for (const char c : text) {
-    if (c == ':') return true;
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
-      return false;
-    }
-  }
-  return false;
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ TEST(LocalLinks, CharacterReferencesAndTheTokenizer) {
       "<base href=\"/b/\"><area href=\"map.html\" title=\"Map\"><a href=\"tail.html\">Tail");
   std::vector<std::string> seen;
   for (const PageLink& link : scan.links)
-    seen.push_back(std::string(link.tag) + " " + link.url + " [" + link.text + "] " +
+    seen.push_back(std::string(link.tag) + " " + std::string(link.url()) + " [" + link.text + "] " +
                    std::to_string(link.line));
   EXPECT_EQ(seen, (std::vector<std::string>{"a one.html [One] 1", "a two.html [Two <b>bold</b>] 1",
                                             "script s.js [script] 2", "img i.png [An \"image\"] 2",

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t previous = 0;
   for (const auto& link : page.links) {
     if (link.offset >= size || text[link.offset] != '<' || link.offset < previous) std::abort();
-    if (link.url.empty() || link.line == 0) std::abort();
+    if (link.url().empty() || link.line == 0) std::abort();
     previous = link.offset;
   }
   if (quimbel::ScanPage(text, quimbel::PageScanMode::kFragmentsOnly).fragments != page.fragments) {
