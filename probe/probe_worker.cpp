@@ -1,12 +1,10 @@
 #include "probe/probe_worker.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <locale.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <deque>
 #include <map>
 #include <thread>
@@ -16,223 +14,15 @@
 #include "links/html_links.h"
 #include "platform/ascii.h"
 #include "platform/mutex.h"
+#include "probe/proxy_rules.h"
 #include "probe/reply_parsing.h"
+#include "probe/transfer.h"
+#include "probe/transfer_outcome.h"
 
 namespace quimbel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Reading a small body keeps the connection for the next link to the same
-// host; a large one costs more than a new connection. Measured with
-// bench/probe_bench.sh, which also builds a variant that never reads one.
-constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
-
-bool EndsWithInvalidDomain(std::string name) {
-  while (!name.empty() && name.back() == '.')
-    name.pop_back();
-  name = AsciiLowered(std::move(name));
-  return name == "invalid" ||
-         (name.size() > 8 && name.compare(name.size() - 8, 8, ".invalid") == 0);
-}
-
-// True for texts that no resolver could find: too long for the DNS, a label
-// over 63 bytes, blanks, control bytes or the characters that end a host in
-// a URL. Asking about them would only cost a network round trip. Bytes
-// above ASCII are international names, looked up in their ASCII form.
-bool CannotBeAHostName(const std::string& name) {
-  if (name.size() > 253) return true;
-  std::size_t label = 0;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7f) return true;
-    if (byte < 0x80 && !std::isalnum(byte) && c != '-' && c != '.' && c != '_') return true;
-    label = c == '.' ? 0 : label + 1;
-    if (label > 63) return true;
-  }
-  return false;
-}
-
-bool IsIpv6Literal(const std::string& host) {
-  if (host.size() < 3 || host.front() != '[' || host.back() != ']') return false;
-  in6_addr address{};
-  return inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address) == 1;
-}
-
-// Digit-led names are never looked up: one that is no dotted address
-// (in any form inet_aton takes) simply cannot be connected to.
-std::optional<std::string> DottedAddress(const std::string& host) {
-  in_addr address{};
-  if (host.find('\0') != std::string::npos || inet_aton(host.c_str(), &address) == 0) {
-    return std::nullopt;
-  }
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address, text, sizeof text);
-  return std::string(text);
-}
-
-// The outcome a URL gets before any transfer, when it cannot have one: a
-// bad port or host, a name that cannot exist.
-std::optional<OutcomeCode> RefusedBeforeTransfer(const std::string& url, const std::string& host,
-                                                 std::string* address) {
-  const Protocol protocol = ProtocolOf(url);
-  if (host.empty() || !UrlPort(url, protocol)) return kInvalidPortOrName;
-  if (host.front() >= '0' && host.front() <= '9') {
-    const auto dotted = DottedAddress(host);
-    if (!dotted) return kConnectFailed;
-    *address = *dotted;
-    return std::nullopt;
-  }
-  if (host.front() == '[') {
-    if (!IsIpv6Literal(host)) return kHostNotFound;
-    *address = host;
-    return std::nullopt;
-  }
-  if (CannotBeAHostName(host) || EndsWithInvalidDomain(host)) return kHostNotFound;
-  *address = host;
-  return std::nullopt;
-}
-
-// "scheme://host:port" with an international host name in its ASCII
-// (punycode) form, as a proxy must be sent it; unchanged when curl cannot
-// convert it.
-std::string AsciiOrigin(const std::string& origin) {
-  if (std::all_of(origin.begin(), origin.end(), [](unsigned char c) { return c < 0x80; })) {
-    return origin;
-  }
-  std::string result = origin;
-  CURLU* url = curl_url();
-  char* ascii = nullptr;
-  if (curl_url_set(url, CURLUPART_URL, (origin + '/').c_str(), 0) == CURLUE_OK &&
-      curl_url_get(url, CURLUPART_URL, &ascii, CURLU_PUNYCODE) == CURLUE_OK) {
-    result = ascii;
-    if (!result.empty() && result.back() == '/') result.pop_back();
-  }
-  curl_free(ascii);
-  curl_url_cleanup(url);
-  return result;
-}
-
-bool IsSecureConnectionFailure(CURLcode result) {
-  switch (result) {
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_CRL_BADFILE:
-    case CURLE_SSL_ENGINE_INITFAILED:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// One link being probed: its job, what has come back, and how the
-// transfer ended.
-struct Transfer {
-  std::uint64_t job = 0;
-  ProbeJob request;
-  ProbeOutcome outcome;
-  std::string address;   // what the transfer connects to: the host, or its dotted form
-  std::string host_key;  // scheme, host and port: the per-host cap counts these
-  std::string target;    // the request target, exactly as written
-  CURL* easy = nullptr;
-  bool headers_complete = false;
-  bool ended_here = false;  // we ended it: enough was read
-  bool retried = false;
-  // Following the moves of a moved link: `first` holds the first reply,
-  // `outcome` the hop under way.
-  bool following = false;
-  int max_redirects = 0;
-  ProbeOutcome first;
-  std::vector<std::string> visited;  // every URL of the chain, fragments cut
-};
-
-std::string WithoutFragment(std::string url) {
-  url.resize(std::min(url.find('#'), url.size()));
-  return url;
-}
-
-std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* transfer = static_cast<Transfer*>(user);
-  const std::size_t length = size * count;
-  std::string& reply = transfer->outcome.reply;
-  reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));
-  if (reply.size() >= kMaxReplyBytes) {
-    transfer->ended_here = true;
-    return 0;
-  }
-  const bool blank =
-      (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
-  if (!blank) return length;
-  long status = 0;
-  curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 100 && status < 200) return length;  // an interim reply; the real one follows
-  transfer->headers_complete = true;
-  curl_off_t body = -1;
-  curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
-  if (body >= 0 && body <= kLongestBodyRead) return length;
-  transfer->ended_here = true;
-  return 0;
-}
-
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* transfer = static_cast<Transfer*>(user);
-  const std::size_t length = size * count;
-  if (transfer->headers_complete) return length;  // a small body, read to keep the connection
-  // A reply without a status line: its first bytes are what we classify.
-  std::string& reply = transfer->outcome.reply;
-  reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));
-  if (reply.size() < kMaxReplyBytes) return length;
-  transfer->ended_here = true;
-  return 0;
-}
-
-OutcomeCode CodeOf(const Transfer& transfer, CURLcode result) {
-  if (transfer.ended_here || result == CURLE_OK) return kReplyRead;
-  if (IsSecureConnectionFailure(result)) return kSecureConnectionFailed;
-  curl_off_t connect_time = 0;
-  curl_easy_getinfo(transfer.easy, CURLINFO_CONNECT_TIME_T, &connect_time);
-  long request_size = 0;
-  curl_easy_getinfo(transfer.easy, CURLINFO_REQUEST_SIZE, &request_size);
-  const bool connected = connect_time > 0 || request_size > 0;
-  switch (result) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_URL_MALFORMAT:
-      return kHostNotFound;
-    case CURLE_COULDNT_CONNECT:
-      return kConnectFailed;
-    case CURLE_OPERATION_TIMEDOUT: {
-      if (connected) return kReplyTimedOut;
-      // Out of time before any connection: still looking the name up, or
-      // still connecting.
-      curl_off_t looked_up = 0;
-      curl_easy_getinfo(transfer.easy, CURLINFO_NAMELOOKUP_TIME_T, &looked_up);
-      const bool named = transfer.address == transfer.outcome.host;
-      return named && looked_up == 0 ? kHostNotFound : kConnectFailed;
-    }
-    case CURLE_SEND_ERROR:
-    case CURLE_OUT_OF_MEMORY:  // a request larger than curl builds (1 MB)
-      return transfer.outcome.reply.empty() ? kSendFailed : kReplyRead;
-    // The host answered, or closed without a word: whatever came back, if
-    // anything, is the reply.
-    case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_WRITE_ERROR:
-    case CURLE_HTTP2:
-      return kReplyRead;
-    default:
-      return connected ? kReplyRead : kConnectFailed;
-  }
-}
 
 }  // namespace
 
@@ -531,55 +321,6 @@ class ProbeWorker::Engine {
     running_.emplace(easy, std::move(transfer));
   }
 
-  // Whether the environment's proxy applies to this host; curl is told the
-  // same, so both agree.
-  static bool ConfigureProxy(CURL* easy, Protocol protocol, const std::string& host) {
-    const char* proxy = std::getenv(protocol == Protocol::kHttps ? "https_proxy" : "http_proxy");
-    if (protocol == Protocol::kHttps && (proxy == nullptr || *proxy == '\0')) {
-      proxy = std::getenv("HTTPS_PROXY");
-    }
-    if (proxy == nullptr || *proxy == '\0') proxy = std::getenv("all_proxy");
-    if (proxy == nullptr || *proxy == '\0') proxy = std::getenv("ALL_PROXY");
-    if (proxy == nullptr || *proxy == '\0' || IsExemptFromProxy(host)) {
-      curl_easy_setopt(easy, CURLOPT_PROXY, "");
-      return false;
-    }
-    curl_easy_setopt(easy, CURLOPT_PROXY, proxy);
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
-    return true;
-  }
-
-  // no_proxy as the usual tools read it: "*", or host names and domain
-  // suffixes separated by commas, in any case.
-  static bool IsExemptFromProxy(std::string host) {
-    const char* list = std::getenv("no_proxy");
-    if (list == nullptr || *list == '\0') list = std::getenv("NO_PROXY");
-    if (list == nullptr) return false;
-    host = AsciiLowered(std::move(host));
-    if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-    std::string_view rest = list;
-    while (!rest.empty()) {
-      const std::size_t comma = rest.find(',');
-      std::string entry(rest.substr(0, comma));
-      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-      entry.erase(std::remove_if(entry.begin(), entry.end(),
-                                 [](unsigned char c) { return std::isspace(c) != 0; }),
-                  entry.end());
-      entry = AsciiLowered(std::move(entry));
-      if (entry == "*") return true;
-      while (!entry.empty() && entry.front() == '.')
-        entry.erase(0, 1);
-      if (entry.empty()) continue;
-      if (host == entry) return true;
-      if (host.size() > entry.size() &&
-          host.compare(host.size() - entry.size(), entry.size(), entry) == 0 &&
-          host[host.size() - entry.size() - 1] == '.') {
-        return true;
-      }
-    }
-    return false;
-  }
-
   void ConfigureTls(CURL* easy) const {
     if (settings_in_force_.insecure) {
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -599,7 +340,10 @@ class ProbeWorker::Engine {
     std::unique_ptr<Transfer> transfer = std::move(found->second);
     running_.erase(found);
     Release(*transfer);
-    transfer->outcome.code = CodeOf(*transfer, result);
+    transfer->outcome.code =
+        TransferOutcome(easy, result,
+                        {transfer->ended_here, transfer->address == transfer->outcome.host,
+                         !transfer->outcome.reply.empty()});
     transfer->outcome.unreadable_reply =
         transfer->outcome.reply.empty() &&
         (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY);

@@ -22,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     if (lists.anchors[i].find('\t') != std::string::npos) std::abort();
-    if (text.find(lists.urls[i]) == std::string_view::npos) std::abort();  // as written
   }
 
   const quimbel::PageScan page = quimbel::ScanPage(text);

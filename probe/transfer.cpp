@@ -1,0 +1,55 @@
+#include "probe/transfer.h"
+
+#include <algorithm>
+
+namespace quimbel {
+namespace {
+
+// Reading a small body keeps the connection for the next link to the same
+// host; a large one costs more than a new connection. Measured with
+// bench/probe_bench.sh, which also builds a variant that never reads one.
+constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
+
+}  // namespace
+
+std::string WithoutFragment(std::string url) {
+  url.resize(std::min(url.find('#'), url.size()));
+  return url;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const std::size_t length = size * count;
+  std::string& reply = transfer->outcome.reply;
+  reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));
+  if (reply.size() >= kMaxReplyBytes) {
+    transfer->ended_here = true;
+    return 0;
+  }
+  const bool blank =
+      (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+  if (!blank) return length;
+  long status = 0;
+  curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 100 && status < 200) return length;  // an interim reply; the real one follows
+  transfer->headers_complete = true;
+  curl_off_t body = -1;
+  curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
+  if (body >= 0 && body <= kLongestBodyRead) return length;
+  transfer->ended_here = true;
+  return 0;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const std::size_t length = size * count;
+  if (transfer->headers_complete) return length;  // a small body, read to keep the connection
+  // A reply without a status line: its first bytes are what we classify.
+  std::string& reply = transfer->outcome.reply;
+  reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));
+  if (reply.size() < kMaxReplyBytes) return length;
+  transfer->ended_here = true;
+  return 0;
+}
+
+}  // namespace quimbel

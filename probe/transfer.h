@@ -1,0 +1,47 @@
+// Transfer: one link being probed by the probe thread, from its first
+// request to the end of its redirect chain, and the libcurl callbacks that
+// fill its reply. The probe thread's alone.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "probe/probe_worker.h"
+
+namespace quimbel {
+
+// One link being probed: its job, what has come back, and how the
+// transfer ended.
+struct Transfer {
+  std::uint64_t job = 0;
+  ProbeJob request;
+  ProbeOutcome outcome;
+  std::string address;   // what the transfer connects to: the host, or its dotted form
+  std::string host_key;  // scheme, host and port: the per-host cap counts these
+  std::string target;    // the request target, exactly as written
+  CURL* easy = nullptr;
+  bool headers_complete = false;
+  bool ended_here = false;  // we ended it: enough was read
+  bool retried = false;
+  // Following the moves of a moved link: `first` holds the first reply,
+  // `outcome` the hop under way.
+  bool following = false;
+  int max_redirects = 0;
+  ProbeOutcome first;
+  std::vector<std::string> visited;  // every URL of the chain, fragments cut
+};
+
+// The URL without its fragment: what a chain compares to find a loop.
+std::string WithoutFragment(std::string url);
+
+// CURLOPT_HEADERFUNCTION and CURLOPT_WRITEFUNCTION for a Transfer: the
+// header block, or a reply without one, is kept up to kMaxReplyBytes; a
+// body is read only when it is small enough to keep the connection.
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
+
+}  // namespace quimbel
