@@ -20,14 +20,6 @@ std::string Format(std::string_view pattern, const std::string& text) {
   return result;
 }
 
-// The chain of a followed move as a row keeps it: one URL a line.
-std::string ChainText(const ProbeOutcome& outcome) {
-  std::string chain;
-  for (const std::string& url : outcome.redirects)
-    chain += (chain.empty() ? "" : "\n") + url;
-  return chain;
-}
-
 }  // namespace
 
 std::string PurgeQuestion(std::size_t file_count) {
@@ -408,42 +400,6 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   if (IsMoveCode(verdict->code))
     results_.SetResultColumn(ResultColumn::kAlternateUrl, verdict->alternate);
   if (!verdict->redirects.empty()) results_.SetRedirects(*head_row_, verdict->redirects);
-}
-
-std::optional<RunController::Verdict> RunController::VerdictOf(const ProbeOutcome& outcome) {
-  if (outcome.local || outcome.code != kReplyRead) {
-    if (outcome.code == kLocalTargetFound || !filter_.IsReported(outcome.code)) return std::nullopt;
-    return Verdict{
-        std::string(ReasonText(outcome.code, unknown_error_seen_, host_)), outcome.code, {}, {}};
-  }
-  if (outcome.protocol == Protocol::kFtp) return std::nullopt;  // a connection is all ftp gets
-  if (ReplyText(outcome.reply).empty() && !outcome.unreadable_reply) {
-    // The host closed without a word: always worth a row, but no beep.
-    return Verdict{std::string(kUnknownErrorReason), 0, {}, {}};
-  }
-  // A move whose chain ends in a failure is a broken link, listed under
-  // that failure, with no alternate URL: a repair must never write a dead
-  // link into a page.
-  if (outcome.chain_end == ChainEnd::kFailed) {
-    if (!filter_.IsReported(outcome.chain_code)) return std::nullopt;
-    return Verdict{std::string(ReasonText(outcome.chain_code, unknown_error_seen_, host_)),
-                   outcome.chain_code,
-                   {},
-                   ChainText(outcome)};
-  }
-  // A status line without a number is as unexpected as an unknown code.
-  const OutcomeCode status = ParseStatusCode(outcome.reply).value_or(0);
-  if (!filter_.IsReported(status)) return std::nullopt;
-  std::string alternate;
-  if (IsMoveCode(status)) {
-    // A chain that ends well names its end; one not followed, the first
-    // Location.
-    alternate = outcome.chain_end == ChainEnd::kGood && !outcome.redirects.empty()
-                    ? outcome.redirects.back().substr(0, outcome.redirects.back().find(';'))
-                    : AlternateUrl(outcome.reply, outcome.url);
-  }
-  return Verdict{std::string(ReasonText(status, unknown_error_seen_, host_)), status,
-                 std::move(alternate), ChainText(outcome)};
 }
 
 bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {

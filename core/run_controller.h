@@ -27,6 +27,7 @@
 #include "core/file_collection.h"
 #include "core/link_rules.h"
 #include "core/local_links.h"
+#include "core/outcome_verdict.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
 #include "core/run_host.h"
@@ -176,15 +177,9 @@ class RunController {
   void OnThreadURLDone(const ProbeOutcome& outcome);
   void ShowProbeStatus(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
-  // What an outcome makes of a row: nothing when it is good (or not
-  // reported), else its reason, code and alternate URL.
-  struct Verdict {
-    std::string reason;
-    OutcomeCode code = 0;
-    std::string alternate;
-    std::string redirects;  // the chain of a followed move, one URL per line
-  };
-  std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome);
+  std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome) {
+    return OutcomeVerdict(outcome, filter_, unknown_error_seen_, host_);
+  }
   void OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome);
   void FinishRecheck();
   void RecordSocketError(OutcomeCode code);
