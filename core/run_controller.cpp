@@ -6,7 +6,6 @@
 
 #include "core/product.h"
 #include "core/status_code_table.h"
-#include "probe/reply_parsing.h"
 
 namespace quimbel {
 namespace {
