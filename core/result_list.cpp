@@ -127,6 +127,7 @@ void ResultList::RemoveRow(std::size_t index) {
 }
 
 void ResultList::Clear() {
+  identities_.clear();
   if (rows_.empty()) return;
   if (observer_) observer_->RowsAboutToBeRemoved(0, rows_.size() - 1);
   rows_.clear();

@@ -14,6 +14,9 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
+
+#include "platform/mapped_file.h"
 
 namespace quimbel {
 
@@ -120,11 +123,23 @@ class ResultList {
   // and go, so a summary never reads the whole list for it.
   std::size_t moves() const { return moves_; }
 
+  // What each page was when it was checked: a repair rewrites a page only
+  // while it is still the same. Kept until Clear().
+  void SetPageIdentity(const std::string& file, const PageIdentity& identity) {
+    identities_[file] = identity;
+  }
+  // Nothing for a page the list never saw checked (rows made by hand).
+  const PageIdentity* PageIdentityOf(const std::string& file) const {
+    const auto found = identities_.find(file);
+    return found == identities_.end() ? nullptr : &found->second;
+  }
+
  private:
   std::deque<ResultRow> rows_;
   std::shared_ptr<const std::string> last_file_;  // shared with the rows of that file
   ResultListObserver* observer_ = nullptr;
   std::size_t moves_ = 0;
+  std::unordered_map<std::string, PageIdentity> identities_;
 };
 
 }  // namespace quimbel

@@ -213,6 +213,7 @@ bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
   if (!local_checker_) return ExtractUrls(path, lists, url_count);
   const auto file = MappedFile::Open(path);
   if (!file) return false;
+  results_.SetPageIdentity(path, file->identity());
   local_checker_->AddPageLinks(path, file->text(), lists);
   if (!rules_.empty()) LeaveOutSkipped(lists);
   url_count = lists.urls.size();

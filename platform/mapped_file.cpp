@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <memory>
 
 #include "platform/text_file.h"
@@ -13,11 +14,17 @@
 namespace quimbel {
 
 std::optional<MappedFile> MappedFile::Open(const std::string& path) {
-  FileDescriptor file = OpenForReading(path);
+  const FileDescriptor file = OpenForReading(path);
   if (!file.valid()) return std::nullopt;
+  return Read(file.get());
+}
+
+std::optional<MappedFile> MappedFile::Read(int fd) {
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0) return std::nullopt;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   const auto size = static_cast<std::size_t>(info.st_size);
+  const std::int64_t modified =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
   constexpr std::size_t kLargestRead = 4 << 20;
   if (size <= kLargestRead) {
     // Grown, never cleared: every byte handed out was read.
@@ -27,25 +34,29 @@ std::optional<MappedFile> MappedFile::Open(const std::string& path) {
       buffer.reset(new char[size]);
       capacity = size;
     }
+    // From the start, whatever the descriptor's offset, which stays put.
     std::size_t got = 0;
     while (got < size) {
-      const ssize_t n = ::read(file.get(), buffer.get() + got, size - got);
+      const ssize_t n = ::pread(fd, buffer.get() + got, size - got, static_cast<off_t>(got));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return std::nullopt;
       if (n == 0) break;  // shorter than it was: what is there
       got += static_cast<std::size_t>(n);
     }
-    return MappedFile(buffer.get(), got, false);
+    return MappedFile(buffer.get(), got, false, modified);
   }
-  void* data = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE,
-                      file.get(), 0);
+  void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (data == MAP_FAILED) return std::nullopt;
   ::madvise(data, size, MADV_SEQUENTIAL);
-  return MappedFile(static_cast<const char*>(data), size, true);
+  return MappedFile(static_cast<const char*>(data), size, true, modified);
+}
+
+PageIdentity MappedFile::identity() const {
+  return {size_, modified_, std::hash<std::string_view>()(text())};
 }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+    : data_(other.data_), size_(other.size_), mapped_(other.mapped_), modified_(other.modified_) {
   other.mapped_ = false;
 }
 

@@ -3,11 +3,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quimbel {
+
+// What a page was when it was read: its size, modification time and a hash
+// of its bytes. A repair acts on a page only while it is still the same.
+struct PageIdentity {
+  std::size_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::size_t hash = 0;
+  bool operator==(const PageIdentity&) const = default;
+};
 
 // The text of the file at `path`, or nothing when it is no readable regular
 // file. Holds no descriptor. A small file is read into a buffer of this
@@ -16,17 +26,22 @@ namespace quimbel {
 class MappedFile {
  public:
   static std::optional<MappedFile> Open(const std::string& path);
+  // The same for an open descriptor, read from the start; its offset stays.
+  static std::optional<MappedFile> Read(int fd);
   MappedFile(MappedFile&& other) noexcept;
   MappedFile& operator=(MappedFile&&) = delete;
   ~MappedFile();
   std::string_view text() const { return {data_, size_}; }
+  // The identity of the bytes read (hashing them all).
+  PageIdentity identity() const;
 
  private:
-  MappedFile(const char* data, std::size_t size, bool mapped)
-      : data_(data), size_(size), mapped_(mapped) {}
+  MappedFile(const char* data, std::size_t size, bool mapped, std::int64_t modified)
+      : data_(data), size_(size), mapped_(mapped), modified_(modified) {}
   const char* data_ = nullptr;
   std::size_t size_ = 0;
   bool mapped_ = false;
+  std::int64_t modified_ = 0;
 };
 
 }  // namespace quimbel

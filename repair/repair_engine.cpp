@@ -1,11 +1,14 @@
 #include "repair/repair_engine.h"
 
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 namespace quimbel {
 namespace {
@@ -62,13 +65,54 @@ std::string BackupPath(const std::string& path) {
   return BasePath(path) + ".rep";
 }
 
-Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_status) {
-  Abandon();
-  target_ = Resolved(path);
-  source_ = OpenForReading(target_);
-  if (!source_.valid() || ::fstat(source_.get(), &original_) != 0) {
+Status RepairSession::OpenLocked(const std::string& path) {
+  const auto deadline = std::chrono::steady_clock::now() + lock_wait_;
+  // A few tries: each time the lock was won, another repair may just have
+  // renamed a new file into the path.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    source_ = OpenForReading(target_);
+    if (!source_.valid() || ::fstat(source_.get(), &original_) != 0) {
+      source_.Close();
+      return Status::Error("Cannot open " + path + ": not a readable regular file");
+    }
+    while (::flock(source_.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        const int error = errno;
+        source_.Close();
+        return Status::FromErrno("Cannot lock", path, error);
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        source_.Close();
+        stale_ = true;
+        return Status::Error(path + " is locked by another program; repair it again later");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    struct stat now {};
+    if (::stat(target_.c_str(), &now) == 0 && now.st_dev == original_.st_dev &&
+        now.st_ino == original_.st_ino) {
+      return Status::Ok();
+    }
     source_.Close();
-    return Status::Error("Cannot open " + path + ": not a readable regular file");
+  }
+  stale_ = true;
+  return Status::Error(path + " changed since it was checked; check it again");
+}
+
+Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_status,
+                                      const PageIdentity* checked) {
+  Abandon();
+  stale_ = false;
+  target_ = Resolved(path);
+  if (Status opened = OpenLocked(path); !opened) return opened;
+  if (checked != nullptr) {
+    // Under the lock: what is read now is what the rename will replace.
+    const auto now = MappedFile::Read(source_.get());
+    if (!now || !(now->identity() == *checked)) {
+      source_.Close();
+      stale_ = true;
+      return Status::Error(path + " changed since it was checked; check it again");
+    }
   }
   // A file without write permission is the author's to keep as it is.
   if (Status writable = CheckWritable(target_); !writable) {
@@ -175,6 +219,10 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
   bool success = true;
   std::string failure_reason;
   std::optional<std::size_t> stopped_at;  // the row to drop if the user says so
+  // Pages left alone because they are no longer what was checked; their
+  // rows stay unhandled.
+  std::vector<std::string> stale;
+  bool skipping = false;  // the current file is one of them
 
   // Puts the current file's new text in place; its rows count as done only
   // once it is there.
@@ -195,7 +243,7 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ResultRow& row = rows.row(i);
     if (i == 0 || row.text(ResultColumn::kFileName) != current_file) {
-      if (i != 0 && !finish_current(i)) {
+      if (i != 0 && !skipping && !finish_current(i)) {
         success = false;
         stopped_at = i;
         break;
@@ -207,10 +255,17 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
       }
       current_file = row.text(ResultColumn::kFileName);
       first_row = i;
+      skipping = false;
       if (row.FileDone() == 0) {
         Status backup;
-        const Status begun = session.BeginFileRepair(current_file, &backup);
+        const Status begun =
+            session.BeginFileRepair(current_file, &backup, rows.PageIdentityOf(current_file));
         if (!backup) host.BackupFailed(backup);
+        if (!begun && session.stale()) {
+          stale.push_back(begun.message());
+          skipping = true;
+          continue;
+        }
         if (!begun) {
           failure_reason = begun.message();
           success = false;
@@ -219,7 +274,7 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
         }
       }
     }
-    if (row.RowDone() != 0) continue;
+    if (skipping || row.RowDone() != 0) continue;
     last_url = row.text(ResultColumn::kUrl);
     if (row.checked) {
       const RepairRequest request{row.text(ResultColumn::kUrl), row.text(ResultColumn::kReason),
@@ -239,19 +294,27 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
     marked.SetRowDone(1);
     rows.SetData(i, marked.data);
   }
-  if (success && !rows.empty() && !finish_current(rows.size())) success = false;
+  if (success && !rows.empty() && !skipping && !finish_current(rows.size())) success = false;
 
-  if (success) {
+  if (!stale.empty()) {
+    std::string message;
+    for (const std::string& line : stale)
+      message += (message.empty() ? "" : "\n") + line;
+    host.ShowMessage(message, MessageIcon::kExclamation);
+  }
+  if (success && stale.empty()) {
     host.ShowMessage("All URL repairs completed", MessageIcon::kInformation);
-  } else if (!outcome.stopped && host.ShowRepairFailure({current_file, last_url, failure_reason}) &&
-             stopped_at) {
+  } else if (!success && !outcome.stopped &&
+             host.ShowRepairFailure({current_file, last_url, failure_reason}) && stopped_at) {
     rows.RemoveRow(*stopped_at);
   }
   session.Abandon();
   if (options.type == RepairType::kRemoveLine && options.saveBadUrls && !outcome.stopped) {
     outcome.export_result = ExportResults(rows, settings, host);
   }
-  outcome.completed = success;
+  // A repair that left pages alone did not complete; the other pages'
+  // repairs stand.
+  outcome.completed = success && stale.empty();
   return outcome;
 }
 

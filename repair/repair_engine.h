@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "core/result_list.h"
 #include "core/settings_store.h"
 #include "export/export_command.h"
+#include "platform/mapped_file.h"
 #include "platform/text_file.h"
 #include "repair/line_rewrite.h"
 #include "repair/repair_options.h"
@@ -61,11 +63,21 @@ class RepairSession {
  public:
   explicit RepairSession(Prompter& prompter) : prompter_(prompter) {}
 
-  // Makes the backup unless one exists, opens the source and creates the
-  // temporary file. Fails when the source cannot be read or replaced (a
-  // read-only file included) or the temporary file cannot be made;
-  // nothing has changed then. A failed backup goes to `backup_status`.
-  Status BeginFileRepair(const std::string& path, Status* backup_status = nullptr);
+  // Opens the source and locks it (flock) until the file is finished or
+  // dropped, makes the backup unless one exists, and creates the temporary
+  // file. Fails when the source cannot be read or replaced (a read-only
+  // file included) or the temporary file cannot be made; nothing has
+  // changed then. A failed backup goes to `backup_status`.
+  //
+  // With `checked`, the page must still be what the check read: a page
+  // changed since, or one another program holds locked past the lock wait,
+  // is refused with a message that says so, and stale() is true.
+  Status BeginFileRepair(const std::string& path, Status* backup_status = nullptr,
+                         const PageIdentity* checked = nullptr);
+  // The last BeginFileRepair() refused a page that is no longer what was
+  // checked, or that stayed locked.
+  bool stale() const { return stale_; }
+  void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
   // Copies lines up to the next one holding the URL and writes that line
   // rewritten. False, after telling the user, when no line holds it.
   bool RepairLine(const RepairRequest& request, const std::string& path,
@@ -77,6 +89,9 @@ class RepairSession {
 
  private:
   bool Copy(const std::string& line, const std::string& end);
+  // Opens the target and takes its lock, making sure the lock is on the
+  // file the path names now (another repair may have replaced it).
+  Status OpenLocked(const std::string& path);
 
   Prompter& prompter_;
   FileDescriptor source_;
@@ -85,6 +100,8 @@ class RepairSession {
   std::string target_;
   struct stat original_ {};
   std::string last_end_ = "\n";  // given to a rewritten last line that had none
+  bool stale_ = false;
+  std::chrono::milliseconds lock_wait_{10000};
 };
 
 // The Repair command: the question when the run saw an unknown error, the

@@ -318,30 +318,61 @@ TEST_F(RepairTest, AStopEndsBetweenFilesAndAFailedWriteMarksNothing) {
   EXPECT_EQ(host_.reasons[0], "Cannot replace " + b + ": No space left on device");
 }
 
-TEST_F(RepairTest, TwoRepairsOfOnePageAtOnceNeverShortenIt) {
-  // A page of many lines, the bad link in the middle.
+// A repair acts only on the page that was checked: while another repair
+// holds it, and after another repair (or the author) changed it, the page
+// is left alone with a message, and its backup stays the page as checked.
+TEST_F(RepairTest, ARepairActsOnlyOnThePageThatWasChecked) {
   std::string before;
   for (int i = 0; i < 20000; ++i)
     before += i == 10000 ? "<a href=\"U\">bad</a>\n" : "<p>line " + std::to_string(i) + "</p>\n";
   const std::string page = folder_.Write("big.htm", before);
+  const PageIdentity checked = MappedFile::Open(page)->identity();
   std::string repaired = before;
   repaired.replace(repaired.find("<a href"), 19, "<!-- QUIMBEL COMMENT <a href=\"U\">bad</a>-->");
   const RepairRequest request{"U", "HTTP Code 404 Not Found", ""};
 
-  // The first repair has its temporary file open when the second one runs
-  // from start to finish; then the first one finishes.
   RepairSession first(host_), second(host_);
-  ASSERT_TRUE(first.BeginFileRepair(page).ok());
-  ASSERT_TRUE(second.BeginFileRepair(page).ok());
-  ASSERT_TRUE(second.RepairLine(request, page, Type(0)));
-  ASSERT_TRUE(second.FinishFileRepair().ok());
-  EXPECT_EQ(testing::ReadFile(page), repaired);
+  second.SetLockWait(std::chrono::milliseconds(100));
+  ASSERT_TRUE(first.BeginFileRepair(page, nullptr, &checked).ok());
+  // Locked by the first: the second waits, then gives up.
+  const Status locked = second.BeginFileRepair(page, nullptr, &checked);
+  EXPECT_TRUE(second.stale());
+  EXPECT_EQ(locked.message(), page + " is locked by another program; repair it again later");
   ASSERT_TRUE(first.RepairLine(request, page, Type(0)));
   ASSERT_TRUE(first.FinishFileRepair().ok());
+  EXPECT_EQ(testing::ReadFile(page), repaired);
+  // The page is no longer what the second run checked.
+  const Status changed = second.BeginFileRepair(page, nullptr, &checked);
+  EXPECT_TRUE(second.stale());
+  EXPECT_EQ(changed.message(), page + " changed since it was checked; check it again");
   EXPECT_EQ(testing::ReadFile(page), repaired);
   EXPECT_EQ(testing::ReadFile(folder_.path() / "big.rep"), before);
   EXPECT_EQ(testing::FolderEntries(folder_.path()),
             (std::vector<std::string>{"big.htm", "big.rep"}));
+}
+
+// The repair command leaves a page edited since its check unrepaired, its
+// rows unhandled, repairs the others, and does not call itself complete.
+TEST_F(RepairTest, APageEditedSinceItsCheckIsLeftAlone) {
+  const std::string edited = folder_.Write("edited.htm", "<a href=\"U\">x</a>\n");
+  const std::string kept = folder_.Write("kept.htm", "<a href=\"U\">x</a>\n");
+  ResultList rows;
+  for (const std::string& file : {edited, kept}) {
+    rows.AppendResultRow("U");
+    rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
+    rows.SetResultColumn(ResultColumn::kSiteName, "x", file);
+    rows.SetPageIdentity(file, MappedFile::Open(file)->identity());
+  }
+  folder_.Write("edited.htm", "<a href=\"U\">x</a>\n<p>The author's new line</p>\n");
+  host_.options_answer = Type(0);
+  const RepairOutcome outcome = RunRepairCommand(rows, false, settings_, host_);
+  EXPECT_FALSE(outcome.completed);
+  EXPECT_EQ(testing::ReadFile(edited), "<a href=\"U\">x</a>\n<p>The author's new line</p>\n");
+  EXPECT_EQ(testing::ReadFile(kept), "<!-- QUIMBEL COMMENT <a href=\"U\">x</a>-->\n");
+  EXPECT_EQ(rows.row(0).RowDone(), 0);
+  EXPECT_EQ(rows.row(1).RowDone(), 1);
+  ASSERT_FALSE(host_.messages.empty());
+  EXPECT_EQ(host_.messages.back(), edited + " changed since it was checked; check it again");
 }
 
 TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
