@@ -427,6 +427,7 @@ bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& pro
     // A stored list nobody could type is ignored, as an unset one.
     if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) run.accept = *ranges;
   }
+  controller_->SetOptionsFile({});
   if (chosen.project_settings) {
     if (const auto file = FindProjectConfig(chosen.path)) {
       auto loaded = LoadProjectConfig(*file);
@@ -435,6 +436,7 @@ bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& pro
         error = *message;
       } else {
         error = ApplyProjectConfig(std::get<ProjectConfig>(loaded), run);
+        controller_->SetOptionsFile(*file);
       }
       if (error) {
         prompter.ShowMessage(*error, MessageIcon::kExclamation);

@@ -79,7 +79,8 @@ constexpr const char* kUsage =
     "      --text FILE       also write the text listing to FILE\n"
     "      --html FILE       also write the HTML report to FILE\n"
     "      --config FILE     read options from FILE instead of the quimbel.toml\n"
-    "                        found in the folder checked or above it\n"
+    "                        found in the folder checked or above it (up to a\n"
+    "                        repository's root or your home; only your own file)\n"
     "      --no-config       read no quimbel.toml\n"
     "      --repair TYPE     then repair the listed rows: disable, replace or remove\n"
     "                        the line (the other repair options are the stored ones)\n"
@@ -119,6 +120,7 @@ struct Options {
   std::vector<CodeRange> accepted;
   std::string config_file;  // --config
   bool no_config = false;
+  std::string config_used;  // the project config whose options were read
 };
 
 // A whole number from `low` to `high`, or nothing.
@@ -409,6 +411,7 @@ std::optional<int> ParseWithConfig(int argc, char** argv, Options* options) {
     std::cerr << "quimbel: (with the options of " << *file << ")\n";
     return status;
   }
+  options->config_used = *file;
   return std::nullopt;
 }
 
@@ -543,6 +546,7 @@ int Run(int argc, char** argv) {
   for (const auto& [format, file] : options.outputs)
     record_links = record_links || NeedsCheckedLinks(format);
   controller->SetRecordCheckedLinks(record_links);
+  controller->SetOptionsFile(options.config_used);
   controller->SetUp();
 
   InterruptWatch watch(loop, [&] {

@@ -1,6 +1,9 @@
 #include "core/project_config.h"
 
+#include <sys/stat.h>
 #include <toml++/toml.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -9,23 +12,22 @@
 namespace quimbel {
 namespace {
 
-enum class Kind { kSwitch, kValue, kPath, kList, kOutputList };
+enum class Kind { kSwitch, kValue, kPath, kList };
 
 struct Key {
   std::string_view name;
   Kind kind;
 };
 
-constexpr std::array<Key, 27> kKeys = {{
-    {"all-files", Kind::kSwitch},    {"recurse", Kind::kSwitch},    {"html-only", Kind::kSwitch},
-    {"purge", Kind::kSwitch},        {"timeout", Kind::kValue},     {"filter", Kind::kValue},
-    {"hawk", Kind::kSwitch},         {"one-eye", Kind::kSwitch},    {"parallel", Kind::kValue},
-    {"per-host", Kind::kValue},      {"user-agent", Kind::kValue},  {"ca-file", Kind::kPath},
-    {"insecure", Kind::kSwitch},     {"root", Kind::kPath},         {"site-url", Kind::kValue},
-    {"no-resources", Kind::kSwitch}, {"text", Kind::kPath},         {"html", Kind::kPath},
-    {"repair", Kind::kValue},        {"yes", Kind::kSwitch},        {"quiet", Kind::kSwitch},
-    {"format", Kind::kValue},        {"output", Kind::kOutputList}, {"exclude", Kind::kList},
-    {"include", Kind::kList},        {"accept", Kind::kValue},      {"max-redirects", Kind::kValue},
+constexpr std::array<Key, 22> kKeys = {{
+    {"all-files", Kind::kSwitch},    {"recurse", Kind::kSwitch},   {"html-only", Kind::kSwitch},
+    {"purge", Kind::kSwitch},        {"timeout", Kind::kValue},    {"filter", Kind::kValue},
+    {"hawk", Kind::kSwitch},         {"one-eye", Kind::kSwitch},   {"parallel", Kind::kValue},
+    {"per-host", Kind::kValue},      {"user-agent", Kind::kValue}, {"ca-file", Kind::kPath},
+    {"insecure", Kind::kSwitch},     {"root", Kind::kPath},        {"site-url", Kind::kValue},
+    {"no-resources", Kind::kSwitch}, {"quiet", Kind::kSwitch},     {"format", Kind::kValue},
+    {"exclude", Kind::kList},        {"include", Kind::kList},     {"accept", Kind::kValue},
+    {"max-redirects", Kind::kValue},
 }};
 
 const Key* KeyNamed(std::string_view name) {
@@ -49,14 +51,34 @@ std::string Absolute(const std::filesystem::path& folder, const std::string& pat
 
 }  // namespace
 
+bool IsTrustedConfig(const std::string& file) {
+  struct stat info {};
+  // What cannot even be looked at (a link that loops) is reported by the
+  // reading; it can do nothing.
+  if (::stat(file.c_str(), &info) != 0) return true;
+  return info.st_uid == ::geteuid() && (info.st_mode & S_IWOTH) == 0;
+}
+
 std::optional<std::string> FindProjectConfig(const std::string& checked_path) {
   std::error_code error;
   std::filesystem::path folder = std::filesystem::absolute(checked_path, error);
   if (error) return std::nullopt;
   if (!std::filesystem::is_directory(folder, error)) folder = folder.parent_path();
+  const char* home_text = std::getenv("HOME");
+  const std::filesystem::path home = home_text != nullptr && *home_text != '\0'
+                                         ? std::filesystem::path(home_text).lexically_normal()
+                                         : std::filesystem::path();
   for (;; folder = folder.parent_path()) {
     const auto candidate = folder / kProjectConfigName;
-    if (std::filesystem::exists(candidate, error)) return candidate.string();
+    // The entry itself, not what a link names: a broken or looping link is
+    // found, and reported when read, rather than passed over in silence.
+    const auto entry = std::filesystem::symlink_status(candidate, error);
+    if (std::filesystem::exists(entry) && IsTrustedConfig(candidate.string())) {
+      return candidate.string();
+    }
+    // As git does: a repository's root, or the user's home, is the top.
+    if (std::filesystem::exists(folder / ".git", error)) return std::nullopt;
+    if (!home.empty() && folder.lexically_normal() == home) return std::nullopt;
     if (folder == folder.parent_path()) return std::nullopt;
   }
 }
@@ -78,6 +100,14 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
   config.file = file;
   for (const auto& [name, node] : table) {
     const std::string where = file + ":" + std::to_string(node.source().begin.line) + ": ";
+    // Actions and files to write are the command line's: a file planted
+    // in a folder above must not remove lines or overwrite anything.
+    for (const std::string_view refused : {"repair", "yes", "output", "text", "html"}) {
+      if (name.str() == refused) {
+        return where + "\"" + std::string(refused) +
+               "\" is taken from the command line only, never from a config file";
+      }
+    }
     const Key* key = KeyNamed(name.str());
     if (key == nullptr) return where + "\"" + std::string(name.str()) + "\" is no option";
     const std::string option(name.str());
@@ -105,8 +135,7 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
                                     key->kind == Kind::kPath ? Absolute(folder, *text) : *text);
         break;
       }
-      case Kind::kList:
-      case Kind::kOutputList: {
+      case Kind::kList: {
         std::vector<std::string> items;
         if (const auto* array = node.as_array()) {
           for (const toml::node& item : *array) {
@@ -119,14 +148,8 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
         } else {
           return where + option + " must be a string or an array of strings";
         }
-        for (std::string& item : items) {
-          // FORMAT=FILE: the file is relative to the config's folder.
-          const std::size_t equals = item.find('=');
-          if (key->kind == Kind::kOutputList && equals != std::string::npos) {
-            item = item.substr(0, equals + 1) + Absolute(folder, item.substr(equals + 1));
-          }
-          config.options.emplace_back(option, item);
-        }
+        for (std::string& item : items)
+          config.options.emplace_back(option, std::move(item));
         break;
       }
     }

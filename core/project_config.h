@@ -30,12 +30,18 @@ struct ProjectConfig {
 };
 
 // The quimbel.toml of the folder checked (a file's own folder), or of the
-// nearest folder above it that has one.
+// nearest folder above it that has one, looking no higher than a
+// repository's root (a folder with .git) or the user's home. A file owned
+// by another user, or writable by others, is passed over.
 std::optional<std::string> FindProjectConfig(const std::string& checked_path);
+// Whether a config file may be obeyed: the user's own, writable by no one
+// else.
+bool IsTrustedConfig(const std::string& file);
 
 // Reads the file; a one-line message naming the file, and the line where
 // there is one, when it cannot be read, is no TOML or holds a key or value
-// that is no option.
+// that is no option. Actions and write targets (repair, yes, output, text,
+// html) are refused: they belong on the command line.
 std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& file);
 
 // What a run in the window is set to do.

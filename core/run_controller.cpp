@@ -80,6 +80,7 @@ void RunController::BeginRun(bool file_only) {
   host_.LogClear();
   results_.Clear();
   LogWithDate("Start of test ", "\r\n");
+  if (!options_file_.empty()) host_.LogAppend("Options read from " + options_file_ + "\r\n");
   file_records_.clear();
   running_ = true;
 }

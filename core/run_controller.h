@@ -102,6 +102,9 @@ class RunController {
   const LocalLinkOptions& run_local_link_options() const { return run_local_options_; }
   // Links that are neither probed nor checked on disk in the next test.
   void SetLinkRules(LinkRules rules) { rules_ = std::move(rules); }
+  // The project config file the next runs' options came from, named in
+  // their logs; empty for none.
+  void SetOptionsFile(std::string file) { options_file_ = std::move(file); }
   // Whether the next test keeps every checked link in its file records.
   void SetRecordCheckedLinks(bool record) { record_links_ = record; }
   // The files of the last test, in the order they were tested.
@@ -217,6 +220,7 @@ class RunController {
   LocalLinkOptions run_local_options_;
   LinkRules rules_;
   bool record_links_ = false;
+  std::string options_file_;
   std::vector<FileRecord> file_records_;
   std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
   std::size_t links_checked_ = 0;

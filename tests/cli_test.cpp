@@ -494,31 +494,35 @@ TEST_F(CliTest, TheProjectConfigAndItsPrecedence) {
       site_.Write("sub/page.html", Link(Local("/skip/me"), "A") + Link(Local("/gone"), "B"));
   site_.Write("quimbel.toml",
               "# the project's link rules\nexclude = [\"/skip/\"]\nformat = \"csv\"\n"
-              "timeout = 7\noutput = [\"json=report.json\"]\n");
+              "timeout = 7\n");
   site_.Write("other.toml", "format = \"github\"\n");
   struct Case {
     std::vector<std::string> args;
     std::string starts;  // of standard output
     bool skipped;
-    bool json_written;  // the config's output, relative to its folder
+    std::string read;  // the config file the log names
   };
+  const std::string config = (site_.path() / "quimbel.toml").string();
+  const std::string other = (site_.path() / "other.toml").string();
   const Case cases[] = {
-      {{}, "file,line,url", true, true},
-      {{"--format", "markdown"}, "## Quimbel", true, true},
-      {{"--exclude", "/gone"}, "file,line,url", false, true},
-      {{"--no-config"}, page + "\n", false, false},
-      {{"--config", (site_.path() / "other.toml").string()}, "::error file=", false, false},
+      {{}, "file,line,url", true, config},
+      {{"--format", "markdown"}, "## Quimbel", true, config},
+      {{"--exclude", "/gone"}, "file,line,url", false, config},
+      {{"--no-config"}, page + "\n", false, ""},
+      {{"--config", other}, "::error file=", false, other},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
     args.push_back(page);
     SCOPED_TRACE(::testing::PrintToString(args));
-    std::filesystem::remove(site_.path() / "report.json");
     const Result r = cli_.Run(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.substr(0, c.starts.size()), c.starts);
     EXPECT_EQ(r.out.find("/skip/me") == std::string::npos, c.skipped);
-    EXPECT_EQ(std::filesystem::exists(site_.path() / "report.json"), c.json_written);
+    EXPECT_EQ(r.err.find("Options read from ") != std::string::npos, !c.read.empty()) << r.err;
+    if (!c.read.empty()) {
+      EXPECT_NE(r.err.find("Options read from " + c.read), std::string::npos);
+    }
   }
 }
 

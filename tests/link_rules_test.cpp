@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include <string>
 #include <variant>
 #include <vector>
@@ -109,7 +114,7 @@ TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
   folder.Write("site/quimbel.toml",
                "exclude = [\"^https://ads\\\\.\", \"/tmp/\"]\ninclude = \"keep\"\n"
                "accept = [200, \"500-599\"]\nparallel = 4\ntimeout = 30\nroot = \".\"\n"
-               "recurse = true\ninsecure = false\noutput = [\"junit=out/r.xml\"]\n");
+               "recurse = true\ninsecure = false\n");
   folder.Write("site/deep/er/page.html", "");
   const auto found = FindProjectConfig((folder.path() / "site/deep/er/page.html").string());
   ASSERT_TRUE(found);
@@ -118,15 +123,10 @@ TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
   ASSERT_TRUE(std::holds_alternative<ProjectConfig>(loaded)) << std::get<std::string>(loaded);
   const std::string site = (folder.path() / "site").lexically_normal().string();
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"accept", "200,500-599"},
-      {"exclude", "^https://ads\\."},
-      {"exclude", "/tmp/"},
-      {"include", "keep"},
-      {"output", "junit=" + site + "/out/r.xml"},
-      {"parallel", "4"},
-      {"recurse", ""},
-      {"root", site + "/"},
-      {"timeout", "30"},
+      {"accept", "200,500-599"}, {"exclude", "^https://ads\\."},
+      {"exclude", "/tmp/"},      {"include", "keep"},
+      {"parallel", "4"},         {"recurse", ""},
+      {"root", site + "/"},      {"timeout", "30"},
   };
   EXPECT_EQ(std::get<ProjectConfig>(loaded).options, expected);
 
@@ -143,6 +143,47 @@ TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
   EXPECT_EQ(run.local.site_root, site + "/");
   ProjectConfig bad{"x.toml", {{"timeout", "3"}}};
   EXPECT_EQ(ApplyProjectConfig(bad, run), "x.toml: timeout must be a number from 5 to 1000");
+}
+
+// A config file is looked for no higher than a repository's root or the
+// user's home, only when it is the user's own and writable by no one else,
+// and never sets an action or a file to write.
+TEST(ProjectConfig, OnlyATrustedFileInTheProjectIsObeyed) {
+  testing::TempFolder folder;
+  const std::filesystem::path top = folder.path();
+  folder.Write("quimbel.toml", "timeout = 30\n");  // above everything below
+  folder.Write("repo/.git/HEAD", "ref: refs/heads/main\n");
+  folder.Write("repo/site/page.html", "");
+  folder.Write("home/me/site/page.html", "");
+  folder.Write("open/quimbel.toml", "timeout = 30\n");
+  folder.Write("open/site/page.html", "");
+  ::chmod((top / "open/quimbel.toml").c_str(), 0666);
+  std::filesystem::create_directories(top / "loop");
+  std::filesystem::create_symlink("quimbel.toml", top / "loop/quimbel.toml");
+  const char* home = std::getenv("HOME");
+  const std::string saved = home != nullptr ? home : "";
+  ::setenv("HOME", (top / "home/me").c_str(), 1);
+  EXPECT_EQ(FindProjectConfig((top / "repo/site/page.html").string()), std::nullopt);
+  EXPECT_EQ(FindProjectConfig((top / "home/me/site/page.html").string()), std::nullopt);
+  // Writable by others: passed over, and the one above it is not reached
+  // from here only because it is the next candidate.
+  EXPECT_EQ(FindProjectConfig((top / "open/site/page.html").string()),
+            (top / "quimbel.toml").string());
+  const auto looping = FindProjectConfig((top / "loop/page.html").string());
+  ::setenv("HOME", saved.c_str(), 1);
+  ASSERT_EQ(looping, (top / "loop/quimbel.toml").string());
+  EXPECT_TRUE(std::holds_alternative<std::string>(LoadProjectConfig(*looping)));
+
+  for (const std::string key : {"repair = \"remove\"", "yes = true", "output = \"json=/tmp/x\"",
+                                "text = \"r.txt\"", "html = \"r.html\""}) {
+    const std::string file = folder.Write("keys/quimbel.toml", "exclude = \"x\"\n" + key + "\n");
+    const auto loaded = LoadProjectConfig(file);
+    ASSERT_TRUE(std::holds_alternative<std::string>(loaded)) << key;
+    const std::string name = key.substr(0, key.find(' '));
+    EXPECT_EQ(std::get<std::string>(loaded),
+              file + ":2: \"" + name +
+                  "\" is taken from the command line only, never from a config file");
+  }
 }
 
 }  // namespace
