@@ -1,5 +1,7 @@
 #include "core/link_rules.h"
 
+#include <re2/re2.h>
+
 #include <charconv>
 
 namespace quimbel {
@@ -21,27 +23,45 @@ bool ReadCode(std::string_view text, OutcomeCode& code) {
          code >= kLowestCode && code <= kHighestCode;
 }
 
-bool SearchAny(const std::vector<std::regex>& patterns, std::string_view url) {
-  for (const std::regex& pattern : patterns) {
-    if (std::regex_search(url.begin(), url.end(), pattern)) return true;
+bool SearchAny(const std::vector<std::unique_ptr<const re2::RE2>>& patterns, std::string_view url) {
+  for (const auto& pattern : patterns) {
+    if (re2::RE2::PartialMatch(re2::StringPiece(url.data(), url.size()), *pattern)) return true;
   }
   return false;
+}
+
+// A pattern as a message quotes it: a huge one only by its start.
+std::string Quoted(const std::string& pattern) {
+  constexpr std::size_t kShown = 80;
+  return "\"" + (pattern.size() > kShown ? pattern.substr(0, kShown) + "..." : pattern) + "\"";
 }
 
 }  // namespace
 
 std::variant<LinkRules, std::string> LinkRules::Make(const std::vector<std::string>& excludes,
                                                      const std::vector<std::string>& includes) {
+  if (excludes.size() + includes.size() > kMostPatterns) {
+    return "too many patterns: at most " + std::to_string(kMostPatterns) + " are taken, not " +
+           std::to_string(excludes.size() + includes.size());
+  }
   auto patterns = std::make_shared<Patterns>();
-  const auto compile = [](const std::vector<std::string>& texts, std::vector<std::regex>& into,
-                          std::string& error) {
+  re2::RE2::Options options;
+  options.set_log_errors(false);
+  const auto compile = [&options](const std::vector<std::string>& texts,
+                                  std::vector<std::unique_ptr<const re2::RE2>>& into,
+                                  std::string& error) {
     for (const std::string& text : texts) {
-      try {
-        into.emplace_back(text, std::regex::ECMAScript | std::regex::optimize);
-      } catch (const std::regex_error& failure) {
-        error = "the pattern \"" + text + "\" is no regular expression: " + failure.what();
+      if (text.size() > kLongestPattern) {
+        error = "the pattern " + Quoted(text) + " is longer than " +
+                std::to_string(kLongestPattern) + " bytes";
         return false;
       }
+      auto pattern = std::make_unique<const re2::RE2>(text, options);
+      if (!pattern->ok()) {
+        error = "the pattern " + Quoted(text) + " is no regular expression: " + pattern->error();
+        return false;
+      }
+      into.push_back(std::move(pattern));
     }
     return true;
   };
@@ -55,9 +75,10 @@ std::variant<LinkRules, std::string> LinkRules::Make(const std::vector<std::stri
   return rules;
 }
 
+LinkRules::Patterns::~Patterns() = default;
+
 bool LinkRules::Skips(std::string_view url) const {
   if (empty()) return false;
-  url = url.substr(0, kLongestMatchedLink);
   return SearchAny(patterns_->excludes, url) && !SearchAny(patterns_->includes, url);
 }
 

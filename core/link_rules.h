@@ -1,12 +1,13 @@
 // Link rules a run applies before it probes: exclude and include patterns
-// (ECMAScript regular expressions, searched anywhere in the link as
-// written) and the list of further codes the user accepts as good. Plain
-// values; any thread once made.
+// (regular expressions in RE2's syntax, which is ECMAScript's without
+// look-around and back-references, searched anywhere in the link as
+// written; matching takes time linear in the link, whatever the pattern)
+// and the list of further codes the user accepts as good. Plain values;
+// any thread once made.
 #pragma once
 
 #include <cstddef>
 #include <memory>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -14,19 +15,24 @@
 
 #include "core/report_filter.h"
 
+namespace re2 {
+class RE2;
+}
+
 namespace quimbel {
 
-// A link longer than this is matched on its first this many bytes: the
-// standard library's matcher recurses once per byte and would exhaust the
-// stack on a megabyte of URL.
-inline constexpr std::size_t kLongestMatchedLink = 4096;
+// Longer patterns, and more of them, are refused: no link rule needs them,
+// and a planted config must not cost minutes or gigabytes before a check.
+inline constexpr std::size_t kLongestPattern = 4096;
+inline constexpr std::size_t kMostPatterns = 10000;
 
 class LinkRules {
  public:
   LinkRules() = default;
 
   // The rules of these patterns, or a one-line message naming the first
-  // one that is no valid expression.
+  // one that is no valid expression (or too long), or saying there are too
+  // many.
   static std::variant<LinkRules, std::string> Make(const std::vector<std::string>& excludes,
                                                    const std::vector<std::string>& includes);
 
@@ -36,8 +42,9 @@ class LinkRules {
 
  private:
   struct Patterns {
-    std::vector<std::regex> excludes;
-    std::vector<std::regex> includes;
+    std::vector<std::unique_ptr<const re2::RE2>> excludes;
+    std::vector<std::unique_ptr<const re2::RE2>> includes;
+    ~Patterns();
   };
   std::shared_ptr<const Patterns> patterns_;  // shared: copies are cheap
 };

@@ -87,6 +87,11 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
   // Only a regular file is read: a fifo named quimbel.toml would block.
   const auto text = MappedFile::Open(file);
   if (!text) return file + ": cannot be read (no readable regular file)";
+  // Options fit in a few kilobytes; a huge file would cost minutes and
+  // gigabytes to parse before any link is checked.
+  constexpr std::size_t kLargestConfig = 4 << 20;
+  if (text->text().size() > kLargestConfig)
+    return file + ": larger than 4 MiB, too large for options";
   toml::table table;
   try {
     table = toml::parse(text->text(), file);
@@ -147,6 +152,9 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
           items.push_back(text->get());
         } else {
           return where + option + " must be a string or an array of strings";
+        }
+        if (items.size() > kMostPatterns) {
+          return where + option + " holds more than " + std::to_string(kMostPatterns) + " patterns";
         }
         for (std::string& item : items)
           config.options.emplace_back(option, std::move(item));
