@@ -466,14 +466,14 @@ class InterruptWatch {
 // Writes the --text and --html files, but for those an export already
 // wrote. Each takes the place of an old file only when complete.
 bool WriteReports(const Options& options, const ResultList& rows,
-                  const std::set<std::string>& written) {
+                  const std::set<std::string>& written, const std::function<bool()>& cancelled) {
   const auto write = [&](const std::string& path, ExportFormat format) {
     if (path.empty() || written.count(path)) return true;
     const Status status =
         format == ExportFormat::kText
-            ? WriteReportFile(path, format, rows, "", "")
+            ? WriteReportFile(path, format, rows, "", "", cancelled)
             : WriteReportFile(path, format, rows, UserDisplayName(),
-                              FormatLongDateTime(std::chrono::system_clock::now()));
+                              FormatLongDateTime(std::chrono::system_clock::now()), cancelled);
     if (!status) std::cerr << "quimbel: file write error: " << status.message() << '\n';
     return status.ok();
   };
@@ -617,11 +617,12 @@ int Run(int argc, char** argv) {
       }
       exported = repair_host.exported();
     }
-    if (!WriteReports(options, rows, exported)) written = false;
+    const auto interrupted = [&watch] { return watch.interrupted(); };
+    if (!WriteReports(options, rows, exported, interrupted)) written = false;
     for (const auto& [format, file] : options.outputs) {
       std::ostringstream text;
       WriteMachineReport(text, format, report);
-      if (const Status status = WriteReportText(file, text.view()); !status) {
+      if (const Status status = WriteReportText(file, text.view(), interrupted); !status) {
         std::cerr << "quimbel: file write error: " << status.message() << '\n';
         written = false;
       }

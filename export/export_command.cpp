@@ -57,7 +57,8 @@ std::string SwitchExportExtension(const std::string& path, ExportFormat format) 
 }
 
 Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
-                       const std::string& user, const std::string& date) {
+                       const std::string& user, const std::string& date,
+                       const std::function<bool()>& cancelled) {
   // The report is built in memory (it is the size of the list) and then
   // written in one go, so a short write is seen and nothing half done
   // ever takes the old report's place.
@@ -67,21 +68,26 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
   } else {
     WriteHtmlReport(text, rows, user, date);
   }
-  return WriteReportText(path, text.view());
+  return WriteReportText(path, text.view(), cancelled);
 }
 
-Status WriteReportText(const std::string& path, std::string_view text) {
+Status WriteReportText(const std::string& path, std::string_view text,
+                       const std::function<bool()>& cancelled) {
   struct stat original {};
   const bool exists = path.find('\0') == std::string::npos && ::stat(path.c_str(), &original) == 0;
   if (exists && !S_ISREG(original.st_mode)) {
     // A device or a pipe (/dev/stdout, a fifo) takes the report as a
     // stream: there is no file to replace, and renaming over it would put
     // a file in its place.
-    const FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    // Without waiting: a fifo nobody reads is an error, not a hang.
+    const FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!out.valid() && errno == ENXIO) {
+      return Status::Error("Cannot write " + path + ": no program is reading it");
+    }
     if (!out.valid()) return Status::FromErrno("Cannot write", path, errno);
-    errno = 0;
-    if (!WriteAll(out.get(), text)) {
-      return Status::FromErrno("Cannot write", path, errno != 0 ? errno : EIO);
+    constexpr std::chrono::seconds kLongestStall{30};
+    if (const int error = WriteToStream(out.get(), text, cancelled, kLongestStall); error != 0) {
+      return Status::FromErrno("Cannot write", path, error);
     }
     return Status::Ok();
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <functional>
 #include <string>
 
 #include "core/result_list.h"
@@ -49,12 +50,16 @@ ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, Expo
 
 // Writes the text listing (ExportFormat::kText) or the HTML report to
 // `path` by way of a temporary file; the old file stays whole on failure.
+// A pipe or device is written as a stream: one that nobody reads is an
+// error at once, and a write ends when `cancelled` says so.
 Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
-                       const std::string& user, const std::string& date);
+                       const std::string& user, const std::string& date,
+                       const std::function<bool()>& cancelled = {});
 
 // Writes any report's text to `path` the same way; a device or a pipe
 // takes it as a stream.
-Status WriteReportText(const std::string& path, std::string_view text);
+Status WriteReportText(const std::string& path, std::string_view text,
+                       const std::function<bool()>& cancelled = {});
 
 // The path after a click on a format button: with HTML chosen, a path
 // holding ".txt" after its first character loses its last 4 characters

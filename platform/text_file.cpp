@@ -1,6 +1,7 @@
 #include "platform/text_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +126,27 @@ bool WriteAll(int fd, std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+int WriteToStream(int fd, std::string_view data, const std::function<bool()>& cancelled,
+                  std::chrono::milliseconds stall) {
+  auto last_progress = std::chrono::steady_clock::now();
+  while (!data.empty()) {
+    if (cancelled && cancelled()) return ECANCELED;
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written > 0) {
+      data.remove_prefix(static_cast<std::size_t>(written));
+      last_progress = std::chrono::steady_clock::now();
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (std::chrono::steady_clock::now() - last_progress >= stall) return ETIMEDOUT;
+    // Short waits, so a cancel is seen soon.
+    pollfd ready{fd, POLLOUT, 0};
+    ::poll(&ready, 1, 100);
+  }
+  return 0;
 }
 
 ReplacementFile::ReplacementFile(std::string target, std::string temporary, FileDescriptor fd)

@@ -19,6 +19,8 @@
 
 #include <memory>
 #include <optional>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -68,6 +70,13 @@ class LineReader {
 
 // Writes all of `data`; false on any failure (a full disk included).
 bool WriteAll(int fd, std::string_view data);
+
+// Writes all of `data` to a pipe or device opened with O_NONBLOCK, waiting
+// for room as long as the reader takes some within `stall`, and giving up
+// at once when `cancelled` says so. 0, or the errno of the failure
+// (ETIMEDOUT for a reader that stopped, ECANCELED for a cancel).
+int WriteToStream(int fd, std::string_view data, const std::function<bool()>& cancelled,
+                  std::chrono::milliseconds stall);
 
 class ReplacementFile {
  public:

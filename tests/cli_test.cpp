@@ -683,3 +683,36 @@ TEST_F(CliTest, RepairReplacesTheLinkAsWritten) {
 
 }  // namespace
 }  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// A fifo as a report target: with no reader it is an error at once, with a
+// reader that stops reading Ctrl+C still ends the run.
+TEST_F(CliTest, AFifoTargetNeverHangs) {
+  std::string page;
+  for (int i = 0; i < 3000; ++i)
+    page += "<a href=\"missing" + std::to_string(i) + ".html\">x</a>\n";
+  const std::string path = site_.Write("p.html", page);
+  const std::string fifo = (cli_.io.path() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::vector<std::string>& target :
+       {std::vector<std::string>{"--output", "json=" + fifo}, {"--text", fifo}, {"--html", fifo}}) {
+    std::vector<std::string> args = target;
+    args.push_back(path);
+    const auto started = std::chrono::steady_clock::now();
+    const Result r = cli_.Run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(fifo + ": no program is reading it"), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+  }
+  // A reader that takes nothing: the report fills the pipe, then Ctrl+C.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const Result r = cli_.Run({"--output", "json=" + fifo, path}, 3s);
+  ::close(reader);
+  EXPECT_EQ(r.status, 130) << r.err;
+}
+
+}  // namespace
+}  // namespace quimbel
