@@ -6,6 +6,7 @@
 
 #include "core/product.h"
 #include "core/status_code_table.h"
+#include "platform/open_files.h"
 
 namespace quimbel {
 namespace {
@@ -49,6 +50,7 @@ void RunController::SetUserAgent(const std::string& agent) {
 RunController::~RunController() = default;
 
 void RunController::SetUp() {
+  file_limit_ = RaiseOpenFileLimit();
   probe_worker_.Start();
   purge_worker_.Start();
 }
@@ -87,7 +89,8 @@ void RunController::BeginRun(bool file_only) {
 
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
-  probe_worker_.Configure(probe_settings_);
+  const ProbeSettings probe = ProbeSettingsInForce();
+  probe_worker_.Configure(probe);
   LocalLinkOptions local = local_options_;
   if (local.site_root.empty()) {
     std::error_code error;
@@ -104,6 +107,10 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   links_ = LinkLists();
   links_checked_ = 0;
   BeginRun(false);
+  if (probe.parallel < probe_settings_.parallel) {
+    host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
+                    ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
+  }
   TestURLsStateMachine();
   repair_completed_ = false;
 }
@@ -302,7 +309,32 @@ void RunController::HandleMessage(const WorkerMessage& message) {
   }
 }
 
+ProbeSettings RunController::ProbeSettingsInForce() const {
+  ProbeSettings probe = probe_settings_;
+  probe.parallel = ParallelWithinFileLimit(probe.parallel, file_limit_);
+  probe.per_host = std::min(probe.per_host, probe.parallel);
+  return probe;
+}
+
 void RunController::OnProbeDone(const WorkerMessage& message) {
+  const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
+  if (outcome.out_of_descriptors && (running_ || rechecking_)) {
+    // Not the link's fault: nothing more can be checked.
+    const std::string reason =
+        "Cannot go on: no file descriptor is left (the limit on open "
+        "files is " +
+        std::to_string(file_limit_) + "). Check fewer links at once. Processing has stopped";
+    if (rechecking_) {
+      StopTest();
+    } else {
+      running_ = false;
+      StopWatchdog();
+      ResetRun();
+    }
+    host_.LogAppend(reason);
+    host_.ShowMessage(reason, MessageIcon::kExclamation);
+    return;
+  }
   if (rechecking_) {
     OnRecheckDone(message.job, std::any_cast<const ProbeOutcome&>(message.payload));
     return;
@@ -405,7 +437,7 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
 
 bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
   if (running_ || rechecking_ || rows.empty()) return false;
-  probe_worker_.Configure(probe_settings_);
+  probe_worker_.Configure(ProbeSettingsInForce());
   recheck_jobs_.clear();
   recheck_results_.clear();
   rechecking_ = true;

@@ -177,6 +177,8 @@ class RunController {
   std::size_t FilesLeft() const { return files_.size() + read_ahead_.size(); }
   void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
+  // The probe settings with no more links in flight than open files allow.
+  ProbeSettings ProbeSettingsInForce() const;
   void OnThreadURLDone(const ProbeOutcome& outcome);
   void ShowProbeStatus(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
@@ -221,6 +223,7 @@ class RunController {
   LinkRules rules_;
   bool record_links_ = false;
   std::string options_file_;
+  int file_limit_ = 1 << 20;  // open files the process may have, once SetUp() raised it
   std::vector<FileRecord> file_records_;
   std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
   std::size_t links_checked_ = 0;

@@ -17,10 +17,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <memory>
-#include <optional>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 

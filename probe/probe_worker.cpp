@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <deque>
 #include <map>
 #include <thread>
@@ -65,7 +66,8 @@ class ProbeWorker::Engine {
       incoming_.emplace_back(number, std::move(job));
     }
     // The thread takes the whole queue at once: one wake-up per batch.
-    if (first) curl_multi_wakeup(multi_);
+    // A lost wake-up costs at most the poll's second.
+    if (first) (void)curl_multi_wakeup(multi_);
     return number;
   }
 
@@ -75,7 +77,7 @@ class ProbeWorker::Engine {
       incoming_.clear();
       ++cancels_;
     }
-    curl_multi_wakeup(multi_);
+    (void)curl_multi_wakeup(multi_);
   }
 
   void Stop() {
@@ -83,7 +85,7 @@ class ProbeWorker::Engine {
       MutexLock lock(mutex_);
       stopping_ = true;
     }
-    curl_multi_wakeup(multi_);
+    (void)curl_multi_wakeup(multi_);
     if (thread_.joinable()) thread_.join();
   }
 
@@ -117,13 +119,17 @@ class ProbeWorker::Engine {
         Queue(number, std::move(job));
       StartWaiting();
       int running = 0;
-      curl_multi_perform(multi_, &running);
+      // A failed perform or poll leaves every transfer where it was; the
+      // pause keeps a lasting failure from spinning this thread.
+      bool failed = curl_multi_perform(multi_, &running) != CURLM_OK;
       int left = 0;
       while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
         if (message->msg == CURLMSG_DONE) Finish(message->easy_handle, message->data.result);
       }
       StartWaiting();
-      curl_multi_poll(multi_, nullptr, 0, PollMilliseconds(), nullptr);
+      failed =
+          curl_multi_poll(multi_, nullptr, 0, PollMilliseconds(), nullptr) != CURLM_OK || failed;
+      if (failed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     DropAll();
   }
@@ -287,6 +293,9 @@ class ProbeWorker::Engine {
         std::string(secure ? "https://" : "http://") + address + ':' + std::to_string(port);
     curl_easy_setopt(easy, CURLOPT_URL, (origin + '/').c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+    transfer->no_descriptor = false;
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OnOpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // a stuck lookup never holds a stop
     const long limit = static_cast<long>(std::max<long long>(1, t.request.time_limit.count()));
@@ -317,7 +326,13 @@ class ProbeWorker::Engine {
       curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
       if (secure) ConfigureTls(easy);
     }
-    curl_multi_add_handle(multi_, easy);
+    if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
+      // Never started: the link is not at fault, the run cannot go on.
+      transfer->outcome.code = kNoSocket;
+      transfer->outcome.out_of_descriptors = true;
+      Refuse(std::move(transfer));
+      return;
+    }
     running_.emplace(easy, std::move(transfer));
   }
 
@@ -344,6 +359,11 @@ class ProbeWorker::Engine {
         TransferOutcome(easy, result,
                         {transfer->ended_here, transfer->address == transfer->outcome.host,
                          !transfer->outcome.reply.empty()});
+    // A lookup that failed for want of a descriptor looks like an unknown
+    // name; the process's state now tells.
+    transfer->outcome.out_of_descriptors =
+        result != CURLE_OK &&
+        (transfer->no_descriptor || (result == CURLE_COULDNT_RESOLVE_HOST && OutOfDescriptors()));
     transfer->outcome.unreadable_reply =
         transfer->outcome.reply.empty() &&
         (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY);
@@ -375,7 +395,8 @@ class ProbeWorker::Engine {
   }
 
   void Release(const Transfer& transfer) {
-    curl_multi_remove_handle(multi_, transfer.easy);
+    // A handle that was never added is not there to remove: nothing to undo.
+    (void)curl_multi_remove_handle(multi_, transfer.easy);
     const auto host = per_host_.find(transfer.host_key);
     if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
   }

@@ -75,6 +75,9 @@ struct ProbeOutcome {
   // version or no number), so `reply` holds none of it.
   bool unreadable_reply = false;
   bool local = false;  // a local link, checked on disk: no transfer at all
+  // The transfer failed for want of a file descriptor: says nothing about
+  // the link, and the run cannot go on.
+  bool out_of_descriptors = false;
   OutcomeCode code = kReplyRead;
   // The first reply stays above; when it was a move that was followed,
   // the URLs its moves led to, in order, and how the chain ended. A failed

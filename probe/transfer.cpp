@@ -1,6 +1,11 @@
 #include "probe/transfer.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 namespace quimbel {
 namespace {
@@ -50,6 +55,23 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   if (reply.size() < kMaxReplyBytes) return length;
   transfer->ended_here = true;
   return 0;
+}
+
+curl_socket_t OnOpenSocket(void* user, curlsocktype /*purpose*/, curl_sockaddr* address) {
+  const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+    static_cast<Transfer*>(user)->no_descriptor = true;
+  }
+  return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+bool OutOfDescriptors() {
+  const int fd = ::fcntl(0, F_DUPFD_CLOEXEC, 0);
+  if (fd >= 0) {
+    ::close(fd);
+    return false;
+  }
+  return errno == EMFILE || errno == ENFILE;
 }
 
 }  // namespace quimbel

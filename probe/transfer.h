@@ -27,6 +27,7 @@ struct Transfer {
   bool headers_complete = false;
   bool ended_here = false;  // we ended it: enough was read
   bool retried = false;
+  bool no_descriptor = false;  // a socket could not be opened: EMFILE or ENFILE
   // Following the moves of a moved link: `first` holds the first reply,
   // `outcome` the hop under way.
   bool following = false;
@@ -43,5 +44,13 @@ std::string WithoutFragment(std::string url);
 // body is read only when it is small enough to keep the connection.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
+
+// CURLOPT_OPENSOCKETFUNCTION for a Transfer: opens the socket as curl
+// would, noting when the process has no descriptor left, which curl does
+// not tell apart from a refused connection.
+curl_socket_t OnOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
+
+// Whether the process has no descriptor left right now.
+bool OutOfDescriptors();
 
 }  // namespace quimbel

@@ -716,3 +716,31 @@ TEST_F(CliTest, AFifoTargetNeverHangs) {
 
 }  // namespace
 }  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// Under a low limit on open files, the links in flight are lowered to fit
+// and every good link stays good.
+TEST_F(CliTest, FewOpenFilesLowerTheLinksInFlight) {
+  std::string page;
+  for (int i = 0; i < 300; ++i) {
+    server_.On("/ok?" + std::to_string(i), {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+    page += Link(Local("/ok?" + std::to_string(i)), "Fine");
+  }
+  const std::string path = site_.Write("p.html", page);
+  const std::string err = (cli_.io.path() / "limited.err").string();
+  const std::string command = "ulimit -n 64 && XDG_CONFIG_HOME='" + cli_.config.path().string() +
+                              "' HOME='" + cli_.config.path().string() + "' '" + QUIMBEL_CLI_PATH +
+                              "' -j 256 --per-host 256 '" + path + "' >/dev/null 2>'" + err + "'";
+  const int status = std::system(("sh -c \"" + command + "\"").c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << testing::ReadFile(err);
+  EXPECT_NE(
+      testing::ReadFile(err).find("Links in flight lowered to 5: the limit on open files is 64"),
+      std::string::npos)
+      << testing::ReadFile(err);
+}
+
+}  // namespace
+}  // namespace quimbel

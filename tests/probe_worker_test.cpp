@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -558,6 +560,45 @@ TEST_F(ProbeTest, MovesAreFollowedToWhereTheyEnd) {
   EXPECT_EQ(outcome.chain_end, ChainEnd::kNotFollowed);
   EXPECT_TRUE(outcome.redirects.empty());
   EXPECT_EQ(server_.Requests().size() - before, 1u);
+}
+
+}  // namespace
+}  // namespace quimbel
+
+namespace quimbel {
+namespace {
+
+// A transfer that finds no file descriptor says so; it is never taken for
+// a fault of the link.
+TEST_F(ProbeTest, RunningOutOfDescriptorsIsNoFaultOfTheLink) {
+  server_.On("/ok", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n", 200ms});
+  ProbeSettings wide;
+  wide.parallel = 16;
+  wide.per_host = 16;
+  worker_.Configure(wide);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::size_t open = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++open;
+  }
+  rlimit tight = saved;
+  tight.rlim_cur = open + 2;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  std::vector<std::string> urls(12, Local("/ok"));
+  for (std::size_t i = 0; i < urls.size(); ++i)
+    urls[i] += "?" + std::to_string(i);
+  const std::vector<ProbeOutcome> outcomes = ProbeAll(urls);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  std::size_t short_of_descriptors = 0;
+  for (const ProbeOutcome& outcome : outcomes) {
+    short_of_descriptors += outcome.out_of_descriptors;
+    if (!outcome.out_of_descriptors) {
+      EXPECT_EQ(outcome.code, kReplyRead) << outcome.url;
+    }
+  }
+  EXPECT_GT(short_of_descriptors, 0u);
 }
 
 }  // namespace
