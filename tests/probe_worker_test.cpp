@@ -589,13 +589,15 @@ TEST_F(ProbeTest, RunningOutOfDescriptorsIsNoFaultOfTheLink) {
   std::vector<std::string> urls(12, Local("/ok"));
   for (std::size_t i = 0; i < urls.size(); ++i)
     urls[i] += "?" + std::to_string(i);
-  const std::vector<ProbeOutcome> outcomes = ProbeAll(urls);
+  const std::vector<ProbeOutcome> outcomes = ProbeAll(urls, 1s);
   ::setrlimit(RLIMIT_NOFILE, &saved);
   std::size_t short_of_descriptors = 0;
   for (const ProbeOutcome& outcome : outcomes) {
     short_of_descriptors += outcome.out_of_descriptors;
+    // The server shares the limit, so a connected probe may wait in vain;
+    // what must never come of it is a link called unreachable.
     if (!outcome.out_of_descriptors) {
-      EXPECT_EQ(outcome.code, kReplyRead) << outcome.url;
+      EXPECT_TRUE(outcome.code == kReplyRead || outcome.code == kReplyTimedOut) << outcome.url;
     }
   }
   EXPECT_GT(short_of_descriptors, 0u);
