@@ -371,8 +371,8 @@ void RunController::OnProbeBegun() {
 }
 
 void RunController::ShowProbeStatus(const ProbeOutcome& outcome) {
-  const bool connected =
-      outcome.code == kReplyRead || outcome.code == kSendFailed || outcome.code == kReplyTimedOut;
+  const bool connected = outcome.code == kReplyRead || outcome.code == kSendFailed ||
+                         outcome.code == kReplyTimedOut || outcome.code == kTookTooLong;
   host_.SetStatusText(
       StatusPane::kConnection,
       Format(connected ? "Connected to %s" : "Connection to %s failed", outcome.host));

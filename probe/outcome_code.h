@@ -15,7 +15,8 @@ inline constexpr OutcomeCode kInvalidPortOrName = 10001;
 inline constexpr OutcomeCode kHostNotFound = 10002;
 inline constexpr OutcomeCode kNoSocket = 10003;
 inline constexpr OutcomeCode kConnectFailed = 10004;
-inline constexpr OutcomeCode kTookTooLong = 10005;  // never produced
+// Connected, but a secure handshake that never finished.
+inline constexpr OutcomeCode kTookTooLong = 10005;
 inline constexpr OutcomeCode kSendFailed = 10006;
 inline constexpr OutcomeCode kReplyTimedOut = 10007;
 // The TLS handshake failed, or the certificate was untrusted, expired or

@@ -230,6 +230,7 @@ class ProbeWorker::Engine {
     transfer->outcome.job = transfer->job;
     transfer->outcome.url = std::move(next);
     transfer->retried = false;
+    transfer->deadline.reset();  // each hop has the whole time limit
     if (const auto refused = Aim(*transfer)) {
       transfer->outcome.code = *refused;
       Complete(std::move(transfer));
@@ -298,7 +299,10 @@ class ProbeWorker::Engine {
     curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // a stuck lookup never holds a stop
-    const long limit = static_cast<long>(std::max<long long>(1, t.request.time_limit.count()));
+    const auto now = Clock::now();
+    if (!t.deadline) t.deadline = now + t.request.time_limit;
+    const long limit = static_cast<long>(std::max<long long>(
+        1, std::chrono::duration_cast<std::chrono::milliseconds>(*t.deadline - now).count()));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, limit);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limit);
     if (protocol == Protocol::kFtp) {
@@ -375,9 +379,12 @@ class ProbeWorker::Engine {
       const std::optional<int> wait = status && (*status == 429 || *status == 503)
                                           ? RetryAfterSeconds(transfer->outcome.reply)
                                           : std::nullopt;
-      if (wait && *wait >= 0 && *wait <= kMostRetryAfterSeconds) {
+      const auto due = Clock::now() + std::chrono::seconds(wait.value_or(0));
+      // The wait counts against the link's time limit: one that would
+      // outlast it is not waited for.
+      if (wait && *wait >= 0 && *wait <= kMostRetryAfterSeconds && transfer->deadline &&
+          due < *transfer->deadline) {
         transfer->retried = true;
-        const auto due = Clock::now() + std::chrono::seconds(*wait);
         retries_.emplace(due, std::move(transfer));
         return;
       }

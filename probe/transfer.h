@@ -5,8 +5,10 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ struct Transfer {
   bool headers_complete = false;
   bool ended_here = false;  // we ended it: enough was read
   bool retried = false;
+  // When the link's (or the hop's) time is up: set when it first starts, so
+  // a wait for a retry counts against it.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
   bool no_descriptor = false;  // a socket could not be opened: EMFILE or ENFILE
   // Following the moves of a moved link: `first` holds the first reply,
   // `outcome` the hop under way.

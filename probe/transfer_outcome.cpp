@@ -112,6 +112,11 @@ OutcomeCode TransferOutcome(CURL* easy, CURLcode result, const TransferFacts& fa
       return kConnectFailed;
     case CURLE_OPERATION_TIMEDOUT: {
       if (connected) return kReplyTimedOut;
+      // Connected, but the secure handshake never finished: the host is
+      // there and too slow, not unreachable.
+      long port = 0;
+      curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
+      if (port != 0) return kTookTooLong;
       // Out of time before any connection: still looking the name up, or
       // still connecting.
       curl_off_t looked_up = 0;

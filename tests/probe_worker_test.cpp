@@ -257,6 +257,23 @@ TEST_F(ProbeTest, SilentHostTimesOutWithinTheLimit) {
   EXPECT_GE(took, 450ms);
 }
 
+// A host that takes the connection but never answers the secure handshake
+// is slow, not unreachable.
+TEST_F(ProbeTest, ASilentSecureHandshakeTakesTooLong) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(fd, 16), 0);  // the kernel completes connections; nobody answers
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string url = "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  EXPECT_EQ(Probe(url, 500ms).code, kTookTooLong);
+  ::close(fd);
+}
+
 TEST_F(ProbeTest, ConnectAttemptThatNeverCompletesIsBounded) {
   testing::StalledListener stalled;
   const auto start = std::chrono::steady_clock::now();
@@ -347,6 +364,11 @@ TEST_F(ProbeTest, ABusyServerWithAShortRetryAfterIsAskedOnceMore) {
   Probe(Local("/later/"), 5s);
   Probe(Local("/date/"), 5s);
   EXPECT_EQ(server_.Requests().size(), 4u);  // neither a long wait nor a date is retried
+  // A wait longer than the link has left is not waited for.
+  const auto quick = std::chrono::steady_clock::now();
+  EXPECT_EQ(Probe(Local("/busy/"), 800ms).reply.substr(0, 17), "HTTP/1.1 429 Busy");
+  EXPECT_LT(std::chrono::steady_clock::now() - quick, 700ms);
+  EXPECT_EQ(server_.Requests().size(), 5u);
 }
 
 TEST_F(ProbeTest, BadUrlsNeverCrash) {
