@@ -642,11 +642,14 @@ void RunController::OnPurgeFileDone(const WorkerMessage& message) {
 }
 
 void RunController::FinishPurgedFile() {
-  // A file left alone says why, so a count of 0 is never taken for a
-  // file without comments.
-  if (!purge_error_.empty()) host_.LogAppend("Error: " + purge_error_);
-  host_.LogAppend("Results for " + current_file_ +
-                  ": Comments purged: " + std::to_string(comments_purged_) + ". \r\n");
+  // A file left alone says why, and only that: a count of 0 beside it
+  // would read as a file without comments.
+  if (!purge_error_.empty()) {
+    host_.LogAppend("Error: " + purge_error_ + "\r\n");
+  } else {
+    host_.LogAppend("Results for " + current_file_ +
+                    ": Comments purged: " + std::to_string(comments_purged_) + ". \r\n");
+  }
   if (!files_.empty()) files_.pop_front();
   if (!running_) files_.clear();  // stopped: this file was the last
   PurgeNextFile();

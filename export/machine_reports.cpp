@@ -76,6 +76,25 @@ std::string Displayable(std::string_view text, bool xml = false) {
   return out;
 }
 
+// The text as Displayable() makes it, with every control byte but tab and
+// the line ends shown as its Unicode control picture (ESC as U+241B): a
+// report read in a terminal or a CI log must not carry escape sequences.
+std::string Shown(std::string_view text) {
+  std::string out;
+  for (const char c : Displayable(text)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7F) {
+      const unsigned picture = byte == 0x7F ? 0x2421 : 0x2400 + byte;
+      out += static_cast<char>(0xE0 | (picture >> 12));
+      out += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (picture & 0x3F));
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
@@ -292,9 +311,9 @@ void WriteJunit(std::ostream& out, const RunReport& report) {
 void WriteGithub(std::ostream& out, const RunReport& report) {
   for (const ResultRow& row : report.rows.rows()) {
     // The runner reads UTF-8: other bytes show as U+FFFD.
-    out << "::error file=" << GithubEscape(Displayable(FileOf(row)), true) << ",line=" << row.line
+    out << "::error file=" << GithubEscape(Shown(FileOf(row)), true) << ",line=" << row.line
         << ",title=" << GithubEscape(row.text(ResultColumn::kReason), true)
-        << "::" << GithubEscape(Displayable(row.text(ResultColumn::kUrl)), false) << '\n';
+        << "::" << GithubEscape(Shown(row.text(ResultColumn::kUrl)), false) << '\n';
   }
 }
 
@@ -302,7 +321,7 @@ void WriteGithub(std::ostream& out, const RunReport& report) {
 // the cell or start markup escaped.
 std::string MarkdownCell(std::string_view text) {
   std::string out;
-  for (const char c : Displayable(text)) {
+  for (const char c : Shown(text)) {
     if (c == '\r' || c == '\n') {
       out += ' ';
       continue;
@@ -347,11 +366,13 @@ void WriteCsv(std::ostream& out, const RunReport& report) {
       target = LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), report.facts.local)
                    .value_or("");
     }
-    out << CsvField(FileOf(row)) << ',' << row.line << ',' << CsvField(row.text(ResultColumn::kUrl))
-        << ',' << CsvField(row.text(ResultColumn::kReason)) << ',' << row.code << ','
+    // UTF-8 throughout, controls made visible: what a spreadsheet shows.
+    const auto field = [](std::string_view text) { return CsvField(Shown(text)); };
+    out << field(FileOf(row)) << ',' << row.line << ',' << field(row.text(ResultColumn::kUrl))
+        << ',' << field(row.text(ResultColumn::kReason)) << ',' << row.code << ','
         << (category && row.code != 0 ? std::to_string(*category) : "") << ','
-        << CsvField(row.text(ResultColumn::kSiteName)) << ','
-        << CsvField(row.text(ResultColumn::kAlternateUrl)) << ',' << CsvField(target) << "\r\n";
+        << field(row.text(ResultColumn::kSiteName)) << ','
+        << field(row.text(ResultColumn::kAlternateUrl)) << ',' << field(target) << "\r\n";
   }
 }
 

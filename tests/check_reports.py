@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""check_reports.py SCHEMA JSON JUNIT GITHUB CSV: checks the machine-readable
-reports of one quimbel-cli run against each other and against the JSON
-schema. Prints what is wrong and exits 1, or exits 0."""
+"""check_reports.py SCHEMA JSON JUNIT GITHUB CSV MARKDOWN: checks the
+machine-readable reports of one quimbel-cli run against each other and
+against the JSON schema, and that the text formats are UTF-8 without
+control bytes. Prints what is wrong and exits 1, or exits 0."""
 import csv
 import json
 import re
@@ -11,7 +12,7 @@ import xml.etree.ElementTree as ElementTree
 import jsonschema
 
 
-def main(schema_path, json_path, junit_path, github_path, csv_path):
+def main(schema_path, json_path, junit_path, github_path, csv_path, markdown_path):
     with open(schema_path, encoding="utf-8") as f:
         schema = json.load(f)
     with open(json_path, "rb") as f:
@@ -41,7 +42,19 @@ def main(schema_path, json_path, junit_path, github_path, csv_path):
     if len(lines) != len(rows) or not all(command.match(line) for line in lines):
         problems.append(f"github: {lines}")
 
-    with open(csv_path, newline="", encoding="utf-8", errors="surrogateescape") as f:
+    # The text formats: valid UTF-8, and no control byte a terminal obeys.
+    for path in (github_path, csv_path, markdown_path):
+        with open(path, "rb") as f:
+            data = f.read()
+        try:
+            data.decode("utf-8")
+        except UnicodeDecodeError as error:
+            problems.append(f"{path}: not UTF-8: {error}")
+        controls = [b for b in data if (b < 0x20 and b not in (9, 10, 13)) or b == 0x7F]
+        if controls:
+            problems.append(f"{path}: control bytes {sorted(set(controls))}")
+
+    with open(csv_path, newline="", encoding="utf-8") as f:
         table = list(csv.reader(f))
     if table[0][:3] != ["file", "line", "url"] or len(table) != len(rows) + 1:
         problems.append(f"csv: {len(table) - 1} rows for {len(rows)}")

@@ -418,7 +418,8 @@ TEST_F(CliTest, MachineReadableFormatsAgree) {
   const std::string page = site_.Write(
       "p\xe9ge.html", Link(Local("/ok/"), "Fine") + Link(Local("/gone\xff"), "Caf\xe9, \"menu\"") +
                           Link(Local("/moved/"), "Title: with, commas\r\nand % signs") +
-                          "<a href=\"missing.html#x\">Local</a>\n");
+                          "<a href=\"missing.html#x\">Local</a>\n" +
+                          Link(Local("/esc\x1b[2J"), "Red \x1b[31m\x7f text"));
   const std::string dir = cli_.io.path().string();
   const Result r =
       cli_.Run({"-q", "--max-redirects", "0", "--format", "json", "--output",
@@ -430,7 +431,7 @@ TEST_F(CliTest, MachineReadableFormatsAgree) {
   const std::string source = QUIMBEL_SOURCE_DIR;
   const std::string check = "python3 " + source + "/tests/check_reports.py " + source +
                             "/docs/quimbel-report.schema.json " + json + " " + dir + "/r.xml " +
-                            dir + "/r.gh " + dir + "/r.csv";
+                            dir + "/r.gh " + dir + "/r.csv " + dir + "/r.md";
   EXPECT_EQ(std::system(check.c_str()), 0) << check;
   EXPECT_NE(r.out.find("\"url_hex\": \"" /* the 0xff of /gone */), std::string::npos);
   const std::string github = testing::ReadFile(dir + "/r.gh");
