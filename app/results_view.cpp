@@ -629,6 +629,10 @@ bool ResultsView::AskYesNo(const std::string& text, MessageIcon icon) {
   return MessageBoxes::Ask(this, text, icon);
 }
 
+bool ResultsView::AskYesNoDefaultNo(const std::string& text, MessageIcon icon) {
+  return MessageBoxes::Ask(this, text, icon, true);
+}
+
 void ResultsView::Beep(BeepKind) {
   QApplication::beep();
 }

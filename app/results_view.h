@@ -164,6 +164,7 @@ class ResultsView : public QTreeView, public RunHost {
   // RunHost.
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   bool AskYesNo(const std::string& text, MessageIcon icon) override;
+  bool AskYesNoDefaultNo(const std::string& text, MessageIcon icon) override;
   void Beep(BeepKind kind) override;
   void LogAppend(std::string_view text) override;
   void LogClear() override;

@@ -598,7 +598,7 @@ void RunController::StartPurge(const std::string& path, const RunScope& scope,
                                PurgeConfirmation confirmation) {
   if (!CollectRunFiles(path, scope)) return;
   if (confirmation == PurgeConfirmation::kAsk &&
-      !host_.AskYesNo(PurgeQuestion(files_.size()), MessageIcon::kQuestion)) {
+      !host_.AskYesNoDefaultNo(PurgeQuestion(files_.size()), MessageIcon::kQuestion)) {
     files_.clear();
     return;
   }

@@ -36,7 +36,8 @@ void MessageBoxes::Show(QWidget* parent, const std::string& text, MessageIcon ic
   box.exec();
 }
 
-bool MessageBoxes::Ask(QWidget* parent, const std::string& text, MessageIcon icon) {
+bool MessageBoxes::Ask(QWidget* parent, const std::string& text, MessageIcon icon,
+                       bool default_no) {
   if (recording_) {
     shown_.push_back(text);
     if (answers_.empty()) return false;
@@ -46,6 +47,7 @@ bool MessageBoxes::Ask(QWidget* parent, const std::string& text, MessageIcon ico
   }
   QMessageBox box(ToQt(icon), QApplication::applicationName(), QString::fromStdString(text),
                   QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(default_no ? QMessageBox::No : QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }
 

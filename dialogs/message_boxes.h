@@ -17,7 +17,9 @@ namespace quimbel {
 class MessageBoxes {
  public:
   static void Show(QWidget* parent, const std::string& text, MessageIcon icon);
-  static bool Ask(QWidget* parent, const std::string& text, MessageIcon icon);
+  // With `default_no`, No is the button Enter presses.
+  static bool Ask(QWidget* parent, const std::string& text, MessageIcon icon,
+                  bool default_no = false);
 
   // Test seam.
   static void StartRecording();

@@ -16,6 +16,12 @@ class Prompter {
   virtual void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::kNone) = 0;
   // A question with Yes and No; true for Yes.
   virtual bool AskYesNo(const std::string& text, MessageIcon icon = MessageIcon::kQuestion) = 0;
+  // The same for a question whose Yes cannot be undone: where a box has a
+  // default button, it is No, so a stray Enter changes nothing.
+  virtual bool AskYesNoDefaultNo(const std::string& text,
+                                 MessageIcon icon = MessageIcon::kQuestion) {
+    return AskYesNo(text, icon);
+  }
 };
 
 }  // namespace quimbel
