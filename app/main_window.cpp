@@ -35,6 +35,10 @@ namespace quimbel {
 namespace {
 
 constexpr const char* kIdlePrompt = "For Help, press F1";
+// The status panes' widths, in average characters, when there is room.
+constexpr int kConnectionPaneCharacters = 58;
+constexpr int kMethodPaneCharacters = 35;
+constexpr int kSummaryPaneCharacters = 30;
 
 QRect WorkArea(const QWidget* widget) {
   const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
@@ -61,10 +65,10 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   resize(placement.cx, placement.cy);
 
   // Status bar: the message pane, then the two panes of a probe's state.
-  connection_pane_ = StatusPaneLabel(this, "Connection Status", 58);
-  method_pane_ = StatusPaneLabel(this, "HTTP Method Status", 35);
+  connection_pane_ = StatusPaneLabel(this, "Connection Status", kConnectionPaneCharacters);
+  method_pane_ = StatusPaneLabel(this, "HTTP Method Status", kMethodPaneCharacters);
   // How the last test went, live while it runs.
-  summary_pane_ = StatusPaneLabel(this, "", 30);
+  summary_pane_ = StatusPaneLabel(this, "", kSummaryPaneCharacters);
   statusBar()->addPermanentWidget(summary_pane_);
   // Hidden until the first run: until then the prompt has the room.
   summary_pane_->hide();
@@ -293,7 +297,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::UpdateSummaryPane() {
   summary_pane_->setText(view_->SummaryText());
-  if (view_->running() || !view_->results().empty()) summary_pane_->show();
+  // Only a link test has a summary; a purge's list is empty by design.
+  const bool shown = view_->HasTestSummary();
+  if (shown == summary_pane_->isHidden()) {
+    summary_pane_->setVisible(shown);
+    FitStatusPanes();
+  }
 }
 
 void MainWindow::RefreshSummary() {
@@ -379,6 +388,34 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   StorePlacementNow();
   StorePaneHeight();
+  FitStatusPanes();
+}
+
+void MainWindow::FitStatusPanes() {
+  // The prompt on the left keeps room for its whole text; the panes on the
+  // right give way, in their proportions, when the window is narrow (a
+  // large scale factor, a small screen).
+  const QFontMetrics metrics(statusBar()->font());
+  const int average = metrics.averageCharWidth();
+  const int prompt = metrics.horizontalAdvance(QString(kIdlePrompt)) + 6 * average;
+  struct Pane {
+    QLabel* label;
+    int characters;
+  };
+  const Pane panes[] = {{connection_pane_, kConnectionPaneCharacters},
+                        {method_pane_, kMethodPaneCharacters},
+                        {summary_pane_, kSummaryPaneCharacters}};
+  int wanted = 0;
+  for (const Pane& pane : panes)
+    wanted += pane.label->isHidden() ? 0 : pane.characters * average;
+  const int room = std::max(0, width() - prompt);
+  const bool narrow = wanted > room;
+  for (const Pane& pane : panes) {
+    const int full = pane.characters * average;
+    const int fitted = narrow ? full * room / std::max(wanted, 1) : full;
+    pane.label->setMinimumWidth(fitted);
+    pane.label->setMaximumWidth(narrow ? fitted : QWIDGETSIZE_MAX);
+  }
 }
 
 }  // namespace quimbel

@@ -87,6 +87,8 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // Narrows the status panes so the prompt always shows whole.
+  void FitStatusPanes();
   void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;

@@ -313,10 +313,21 @@ void ResultsView::SetSearchText(const QString& text) {
 QString ResultsView::SummaryText() const {
   const std::size_t rows = controller_->results().size();
   const std::size_t redirects = controller_->results().moves();
+  // Digits grouped as the user's locale does; in the C locale, by thousands
+  // with commas.
+  QLocale locale;
+  if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
+  locale.setNumberOptions(QLocale::DefaultNumberOptions);
+  const auto number = [&locale](std::size_t value) {
+    return locale.toString(static_cast<qulonglong>(value));
+  };
   return QString("%1 links checked \u00b7 %2 broken \u00b7 %3 redirects")
-      .arg(controller_->links_checked())
-      .arg(rows - redirects)
-      .arg(redirects);
+      .arg(number(controller_->links_checked()), number(rows - redirects), number(redirects));
+}
+
+bool ResultsView::HasTestSummary() const {
+  return (running() && controller_->function_mode() == Function::kTestUrls) ||
+         controller_->tested();
 }
 
 QString ResultsView::SelectedRowsText() const {

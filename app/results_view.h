@@ -113,6 +113,8 @@ class ResultsView : public QTreeView, public RunHost {
   ResultProxyModel* proxy() const { return proxy_; }
   // "N links checked · B broken · R redirects".
   QString SummaryText() const;
+  // Whether the status pane has a test to sum up: one running or done.
+  bool HasTestSummary() const;
 
   // Per-row commands, on the first selected row.
   void ShowProperties();

@@ -107,6 +107,7 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   links_ = LinkLists();
   links_checked_ = 0;
   BeginRun(false);
+  tested_ = true;
   if (probe.parallel < probe_settings_.parallel) {
     host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
                     ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
@@ -605,6 +606,8 @@ void RunController::StartPurge(const std::string& path, const RunScope& scope,
   purge_failures_ = 0;
   first_file_pending_ = true;
   BeginRun(true);
+  tested_ = false;
+  links_checked_ = 0;
   PurgeNextFile();
   repair_completed_ = false;
 }

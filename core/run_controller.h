@@ -129,6 +129,8 @@ class RunController {
   const ResultList& results() const { return results_; }
 
   bool running() const { return running_; }
+  // Whether the list holds the outcome of a link test (not a purge's).
+  bool tested() const { return tested_; }
   // The last test's links checked so far.
   std::size_t links_checked() const { return links_checked_; }
   bool results_ready() const { return results_ready_; }
@@ -242,6 +244,7 @@ class RunController {
   int error_count_ = -1;  // -1: no file opened yet in this run
 
   bool running_ = false;
+  bool tested_ = false;
   bool results_ready_ = false;
   bool repair_completed_ = false;
   bool unknown_error_seen_ = false;

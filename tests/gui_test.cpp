@@ -138,6 +138,12 @@ class GuiTest : public QObject {
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
     QVERIFY(frame.summary_pane()->isHidden());  // the prompt's room until a run
+    // A narrow window (a large scale factor) keeps the whole prompt.
+    const QSize before = frame.size();
+    frame.resize(560, before.height());
+    const int panes = frame.connection_pane()->maximumWidth() + frame.method_pane()->maximumWidth();
+    QVERIFY(panes + frame.fontMetrics().horizontalAdvance("For Help, press F1") <= 560);
+    frame.resize(before);
 
     // The menu item follows a toolbar hidden from its own context menu.
     toolbar->hide();
@@ -442,6 +448,21 @@ class GuiTest : public QObject {
     QCOMPARE(frame.summary_pane()->text(),
              QString("2 links checked \u00b7 1 broken \u00b7 0 redirects"));
     QCOMPARE(LoadRecentPaths(settings), std::vector<std::string>{site.path().string()});
+    // A purge's list has nothing to sum up: the pane goes, not stale.
+    MessageBoxes::QueueAnswer(true);  // discard the rows
+    MessageBoxes::QueueAnswer(true);  // purge
+    FileSelection purge = LoadFileSelection(settings, site.path().string());
+    purge.path = site.path().string();
+    purge.function = Function::kRemoveComments;
+    purge.all_files = true;
+    view->ask_file_selection = [&](const FileSelection&, const std::string&) {
+      return std::optional<FileSelection>(purge);
+    };
+    frame.show();  // the workers start with the first showing
+    view->SelectFiles();
+    QVERIFY2(Wait([&] { return !view->running(); }, 5000),
+             frame.log_view()->toPlainText().toStdString().c_str());
+    QVERIFY(frame.summary_pane()->isHidden());
   }
 
   void closingAsksAndStoresTheWidths() {

@@ -91,8 +91,10 @@ int main(int argc, char** argv) {
   MessageBoxes::StartRecording();
 
   testing::ScriptedServer server;
-  server.On("/moved/", {testing::Behaviour::kReply,
-                        "HTTP/1.0 301 Moved\r\nLocation: http://www.example.test/new/\r\n\r\n"});
+  // A move that ends well, on this server: no traffic goes anywhere else.
+  server.On("/moved", {testing::Behaviour::kReply,
+                       "HTTP/1.0 301 Moved\r\nLocation: /new/\r\n\r\n"});
+  server.On("/new/", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   server.On("/ok.htm", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
   testing::TempFolder site;
