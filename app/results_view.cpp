@@ -331,23 +331,34 @@ bool ResultsView::HasTestSummary() const {
 }
 
 QString ResultsView::SelectedRowsText() const {
-  QString text;
-  // In the order shown.
+  // Rows in the order shown, columns in the order on screen, under a
+  // header line, as a spreadsheet takes them.
   QModelIndexList selected = selectionModel()->selectedRows();
+  if (selected.isEmpty()) return {};
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<int> columns;
+  for (int visual = 0; visual < header()->count(); ++visual) {
+    const int logical = header()->logicalIndex(visual);
+    if (!header()->isSectionHidden(logical)) columns.push_back(logical);
+  }
+  const auto field = [](QString value) {
+    // A tab or line break inside a text would shift the columns.
+    return value.replace('\t', ' ').replace('\r', ' ').replace('\n', ' ');
+  };
+  const auto line = [&](const auto& cell) {
+    QStringList cells;
+    for (const int column : columns)
+      cells << field(cell(column));
+    return cells.join('\t') + '\n';
+  };
+  QString text = line([this](int column) {
+    return model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+  });
   for (const QModelIndex& index : selected) {
-    const auto row = proxy_->ListRow(index);
-    if (!row) continue;
-    const ResultRow& r = controller_->results().row(*row);
-    const auto field = [](const std::string& value) {
-      // A tab or line break inside a text would shift the columns.
-      return QString::fromStdString(value).replace('\t', ' ').replace('\r', ' ').replace('\n', ' ');
-    };
-    text += field(r.text(ResultColumn::kUrl)) + '\t' + field(r.text(ResultColumn::kReason)) + '\t' +
-            field(r.text(ResultColumn::kSiteName)) + '\t' + field(r.text(ResultColumn::kFileName)) +
-            '\t' + (r.line > 0 ? QString::number(r.line) : QString()) + '\t' +
-            field(r.text(ResultColumn::kAlternateUrl)) + '\n';
+    text += line([&](int column) {
+      return model()->index(index.row(), column).data(Qt::DisplayRole).toString();
+    });
   }
   return text;
 }

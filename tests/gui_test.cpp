@@ -353,16 +353,21 @@ class GuiTest : public QObject {
     QCOMPARE(list_row(0), std::size_t(7));
     frame.search_field()->setText("/site/p199.html");
     QCOMPARE(shown->rowCount(), 100);
-    // Ctrl+C copies the selected rows as shown, tab-separated.
+    // Ctrl+C copies the selected rows as shown, tab-separated, the columns
+    // in their order on screen under a header line.
     view->selectionModel()->select(shown->index(1, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     view->selectionModel()->select(shown->index(0, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QCOMPARE(
         view->SelectedRowsText(),
-        QString("http://h900.test/19900\tLocal File Not Found\tText 19900\t/site/p199.html\t100\t\n"
+        QString("URL\tReason\tSite Name\tFile Name\tAlternate URL\tLine\n"
+                "http://h900.test/19900\tLocal File Not Found\tText 19900\t/site/p199.html\t\t100\n"
                 "http://h901.test/19901\tHTTP Code 404 Not Found\tText "
-                "19901\t/site/p199.html\t99\t\n"));
+                "19901\t/site/p199.html\t\t99\n"));
+    view->header()->moveSection(5, 0);  // Line first, as the user dragged it
+    QVERIFY(view->SelectedRowsText().startsWith("Line\tURL\tReason"));
+    view->header()->moveSection(0, 5);
     QTest::keySequence(view, QKeySequence::Copy);
     QCOMPARE(QGuiApplication::clipboard()->text(), view->SelectedRowsText());
 
