@@ -63,6 +63,10 @@ int main(int argc, char** argv) {
 
   quimbel::Application quimbel;
   quimbel::MainWindow frame(quimbel.settings(), &quimbel.visited);
-  frame.show();
+  if (frame.StartsMaximized()) {
+    frame.showMaximized();
+  } else {
+    frame.show();
+  }
   return application.exec();
 }

@@ -376,7 +376,20 @@ void MainWindow::StorePlacementNow() {
 }
 
 void MainWindow::StorePaneHeight() {
-  if (view_->set_up()) settings_.Set(settings::kScreenHigh, splitter_->sizes().value(0));
+  if (view_->set_up())
+    StorePaneHeights(settings_, splitter_->sizes().value(0), splitter_->sizes().value(1));
+}
+
+bool MainWindow::StartsMaximized() {
+  return settings_.Get(settings::kScreenMaximized) != 0;
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Remembered as it is left: a window closed maximised comes back so.
+  if (event->type() == QEvent::WindowStateChange && shown_ && !isMinimized()) {
+    settings_.Set(settings::kScreenMaximized, isMaximized() ? 1 : 0);
+  }
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {

@@ -62,6 +62,8 @@ class MainWindow : public QMainWindow {
 
   ResultsView* results_view() const { return view_; }
   LogView* log_view() const { return log_; }
+  // Whether the window was maximised when it was last left.
+  bool StartsMaximized();
   QLabel* connection_pane() const { return connection_pane_; }
   QLabel* method_pane() const { return method_pane_; }
   QLabel* summary_pane() const { return summary_pane_; }
@@ -87,6 +89,7 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
   // Narrows the status panes so the prompt always shows whole.
   void FitStatusPanes();
   void showEvent(QShowEvent* event) override;

@@ -28,6 +28,11 @@ inline constexpr IntSetting kScreenY{"Screen", "y", 0};
 inline constexpr IntSetting kScreenCx{"Screen", "cx", 0};
 inline constexpr IntSetting kScreenCy{"Screen", "cy", 0};
 inline constexpr IntSetting kScreenHigh{"Screen", "High", 0};
+// The upper pane's share of the two, in thousandths (0: none stored), so a
+// pane set in a maximised window keeps its proportion in a normal one; and
+// whether the window was maximised when it was last closed.
+inline constexpr IntSetting kScreenHighShare{"Screen", "HighShare", 0};
+inline constexpr IntSetting kScreenMaximized{"Screen", "Maximized", 0};
 
 // Column widths "col0" to "col4"; their default depends on the list's width.
 inline constexpr std::string_view kGridSection = "Grid";

@@ -110,8 +110,19 @@ int LoadLineColumnWidth(SettingsStore& settings, int client_width, int fallback)
 }
 
 int UpperPaneHeight(SettingsStore& settings, int client_height) {
+  // The proportion, when one is stored, fits any window size; the height
+  // alone is what earlier versions kept.
+  const int share = settings.Get(settings::kScreenHighShare);
+  if (share >= 1 && share <= 999) return std::max(1, client_height * share / 1000);
   const int stored = settings.Get(settings::kScreenHigh);
   return stored >= 1 && stored < client_height ? stored : client_height / 2;
+}
+
+void StorePaneHeights(SettingsStore& settings, int upper, int lower) {
+  settings.Set(settings::kScreenHigh, upper);
+  if (upper + lower > 0) {
+    settings.Set(settings::kScreenHighShare, std::clamp(upper * 1000 / (upper + lower), 1, 999));
+  }
 }
 
 bool ConfirmDiscardResults(ResultList& rows, DiscardReason reason, Prompter& prompter) {

@@ -45,9 +45,12 @@ std::array<int, 5> FitColumnWidths(const std::array<int, 5>& wanted, int room);
 // list's width, else `fallback`.
 int LoadLineColumnWidth(SettingsStore& settings, int client_width, int fallback);
 
-// The results pane's height: the stored "High" when from 1 to less than
-// the client height, else half of it.
+// The results pane's height: the stored share of the client height when
+// there is one, else the stored "High" when from 1 to less than the client
+// height, else half of it.
 int UpperPaneHeight(SettingsStore& settings, int client_height);
+// Stores the panes' heights: "High" and the share.
+void StorePaneHeights(SettingsStore& settings, int upper, int lower);
 
 enum class DiscardReason { kContinue, kQuit };
 

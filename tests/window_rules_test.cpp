@@ -82,6 +82,11 @@ TEST_F(WindowRulesTest, ColumnWidthsAndPaneHeight) {
   EXPECT_EQ(UpperPaneHeight(settings_, 600), 250);
   settings_.Set(settings::kScreenHigh, 600);
   EXPECT_EQ(UpperPaneHeight(settings_, 600), 300);
+  // Set in a maximised window, the panes keep their proportion in a normal
+  // one: no log pane squeezed to a sliver.
+  StorePaneHeights(settings_, 850, 150);
+  EXPECT_EQ(settings_.Get(settings::kScreenHigh), 850);
+  EXPECT_EQ(UpperPaneHeight(settings_, 453), 385);
 }
 
 TEST(FitColumnWidths, NarrowColumnsKeepTheirsAndTheWidestShareTheRest) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The window's placement under a real window manager (openbox on Xvfb):
 # three starts in a row leave the same stored placement, and a session that
-# ended maximised starts the next time wholly on screen. Offscreen tests
-# cannot see this: only a window manager adds a frame.
+# ended maximised starts the next time maximised, and wholly on screen once
+# restored. Offscreen tests cannot see this: only a window manager adds a
+# frame.
 # usage: placement.sh PATH/TO/quimbel
 set -euo pipefail
 program="$(realpath "$1")"
@@ -63,6 +64,19 @@ if [ "$first" != "$third" ]; then
   echo "FAIL: the placement moved between starts: '$first' then '$third'"
   exit 1
 fi
+restored() {
+  # Maximised again, as it was left; back to normal, wholly on screen.
+  if ! xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; then
+    echo "FAIL: a session left maximised did not come back maximised"
+    exit 1
+  fi
+  wmctrl -i -r "$1" -b remove,maximized_vert,maximized_horz
+  sleep 1
+  on_screen "$1"
+}
+unmaximise() { wmctrl -i -r "$1" -b remove,maximized_vert,maximized_horz; }
 session maximise
+session restored
+session unmaximise
 session on_screen
-echo "placement stable over three starts ($first); on screen after a maximised session"
+echo "placement stable over three starts ($first); a maximised session comes back maximised, and on screen"
