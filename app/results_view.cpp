@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -197,12 +198,18 @@ void ResultsView::showEvent(QShowEvent* event) {
   // Until the user has closed the window with widths of their own, the
   // columns are fitted to the first rows a run lists.
   fit_columns_ = !HasStoredColumnWidths(settings_, viewport()->width());
-  SetColumnWidths(LoadColumnWidths(settings_, viewport()->width()));
   // Room for six digits and the header.
-  const int line_width = fontMetrics().horizontalAdvance(QStringLiteral("Line 000000"));
+  const int line_width =
+      LoadLineColumnWidth(settings_, viewport()->width(),
+                          fontMetrics().horizontalAdvance(QStringLiteral("Line 000000")));
+  // The default widths share what the Line column and a scroll bar leave,
+  // so the Line column is in view from the first start.
+  const int shared =
+      std::max(1, viewport()->width() - line_width - verticalScrollBar()->sizeHint().width());
+  SetColumnWidths(fit_columns_ ? LoadColumnWidths(settings_, shared)
+                               : LoadColumnWidths(settings_, viewport()->width()));
   const QScopedValueRollback sizing(sizing_columns_, true);
-  header()->resizeSection(ResultTableModel::kLineColumn,
-                          LoadLineColumnWidth(settings_, viewport()->width(), line_width));
+  header()->resizeSection(ResultTableModel::kLineColumn, line_width);
   if (log_) {
     log_->setFont(font());
     log_->SetFocusTarget(this);
@@ -225,7 +232,11 @@ void ResultsView::FitColumnsToContent() {
     wanted[static_cast<std::size_t>(i)] =
         std::max(sizeHintForColumn(i), header()->sectionSizeHint(i));
   }
-  const int room = viewport()->width() - header()->sectionSize(ResultTableModel::kLineColumn);
+  // A scroll bar that comes with more rows must not push the Line column out.
+  const int scroll_bar =
+      verticalScrollBar()->isVisible() ? 0 : verticalScrollBar()->sizeHint().width();
+  const int room =
+      viewport()->width() - header()->sectionSize(ResultTableModel::kLineColumn) - scroll_bar;
   SetColumnWidths(FitColumnWidths(wanted, room));
   fit_columns_ = false;
 }

@@ -138,6 +138,14 @@ class GuiTest : public QObject {
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
     QVERIFY(frame.summary_pane()->isHidden());  // the prompt's room until a run
+    // All six columns, Line included, are in view at the first start.
+    int columns = 0;
+    for (int i = 0; i < 6; ++i)
+      columns += frame.results_view()->header()->sectionSize(i);
+    QVERIFY2(columns <= frame.results_view()->viewport()->width(),
+             (std::to_string(columns) + " > " +
+              std::to_string(frame.results_view()->viewport()->width()))
+                 .c_str());
     // A narrow window (a large scale factor) keeps the whole prompt.
     const QSize before = frame.size();
     frame.resize(560, before.height());
