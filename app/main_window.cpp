@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/icons.h"
@@ -91,7 +93,17 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   search_->setPlaceholderText("Filter the rows by URL, reason, link text or file (Ctrl+F)");
   search_->setClearButtonEnabled(true);
   view_ = new ResultsView(settings_, log_, connection_pane_, method_pane_, upper_pane);
-  upper_layout->addWidget(search_);
+  // A reason chosen in the summary is a filter too: it says so beside the
+  // filter box, and one click clears it.
+  reason_filter_ = new QToolButton(upper_pane);
+  reason_filter_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  reason_filter_->setToolTip("Show every reason again");
+  reason_filter_->hide();
+  auto* filter_row = new QHBoxLayout;
+  filter_row->setSpacing(4);
+  filter_row->addWidget(search_, 1);
+  filter_row->addWidget(reason_filter_);
+  upper_layout->addLayout(filter_row);
   upper_layout->addWidget(view_, 1);
   splitter_->insertWidget(0, upper_pane);
   connect(search_, &QLineEdit::textChanged, view_, &ResultsView::SetSearchText);
@@ -111,8 +123,15 @@ MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* 
   addDockWidget(Qt::RightDockWidgetArea, summary_dock_);
   summary_dock_->hide();
   summary_dock_->on_reason_chosen = [this](std::optional<std::string> reason) {
+    reason_filter_->setVisible(reason.has_value());
+    if (reason) {
+      reason_filter_->setText(
+          QString("Only \u201c%1\u201d  \u2715").arg(QString::fromStdString(*reason)));
+    }
     view_->proxy()->SetReasonFilter(std::move(reason));
+    view_->viewport()->update();
   };
+  connect(reason_filter_, &QToolButton::clicked, this, [this] { summary_dock_->ClearChoice(); });
   view_->on_state_changed = [this] {
     UpdateCommands();
     UpdateSummaryPane();

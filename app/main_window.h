@@ -15,6 +15,7 @@ class QLabel;
 class QSplitter;
 
 class QLineEdit;
+class QToolButton;
 class QMimeData;
 class QDragEnterEvent;
 class QDropEvent;
@@ -68,6 +69,7 @@ class MainWindow : public QMainWindow {
   QLabel* method_pane() const { return method_pane_; }
   QLabel* summary_pane() const { return summary_pane_; }
   QLineEdit* search_field() const { return search_; }
+  QToolButton* reason_filter() const { return reason_filter_; }
   QMenu* recent_menu() const { return recent_menu_; }
   SummaryDock* summary_dock() const { return summary_dock_; }
   // Redraws the summary chart when it is shown.
@@ -115,6 +117,7 @@ class MainWindow : public QMainWindow {
   QLabel* method_pane_;
   QLabel* summary_pane_;
   QLineEdit* search_;
+  QToolButton* reason_filter_;  // the reason chosen in the summary, when one is
   QMenu* recent_menu_;
   SummaryDock* summary_dock_;
   bool shown_ = false;

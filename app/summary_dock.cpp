@@ -95,11 +95,34 @@ void SummaryDock::Show(const ReasonCounts& counts) {
   }
   bars->setColor(colours.color(QPalette::Highlight));
   bars->setBorderColor(colours.color(QPalette::Highlight));
+  // The chosen bar stands out: it is what the list shows.
+  bars->setSelectedColor(colours.color(QPalette::Link).darker(130));
   const int size = static_cast<int>(counts_.reasons.size());
   connect(bars, &QBarSet::clicked, this, [this, size](int shown) { ChooseBar(size - 1 - shown); });
   QChart* old = view_->chart();
   view_->setChart(chart);
   delete old;
+  bars_ = bars;
+  MarkChosenBar();
+}
+
+void SummaryDock::MarkChosenBar() {
+  if (bars_ == nullptr) return;
+  bars_->deselectAllBars();
+  const int size = static_cast<int>(counts_.reasons.size());
+  if (chosen_ && *chosen_ < size) bars_->selectBar(size - 1 - *chosen_);
+}
+
+std::optional<std::string> SummaryDock::chosen_reason() const {
+  if (!chosen_ || *chosen_ >= static_cast<int>(counts_.reasons.size())) return std::nullopt;
+  return counts_.reasons[static_cast<std::size_t>(*chosen_)].first;
+}
+
+void SummaryDock::ClearChoice() {
+  if (!chosen_) return;
+  chosen_.reset();
+  MarkChosenBar();
+  if (on_reason_chosen) on_reason_chosen(std::nullopt);
 }
 
 void SummaryDock::changeEvent(QEvent* event) {
@@ -110,11 +133,8 @@ void SummaryDock::changeEvent(QEvent* event) {
 void SummaryDock::ChooseBar(int index) {
   if (index < 0 || index >= static_cast<int>(counts_.reasons.size())) return;
   chosen_ = chosen_ == index ? std::nullopt : std::optional<int>(index);
-  if (on_reason_chosen) {
-    on_reason_chosen(chosen_ ? std::optional<std::string>(
-                                   counts_.reasons[static_cast<std::size_t>(*chosen_)].first)
-                             : std::nullopt);
-  }
+  MarkChosenBar();
+  if (on_reason_chosen) on_reason_chosen(chosen_reason());
 }
 
 }  // namespace quimbel

@@ -10,6 +10,7 @@
 
 #include "core/row_order.h"
 
+class QBarSet;
 class QChartView;
 
 namespace quimbel {
@@ -24,6 +25,10 @@ class SummaryDock : public QDockWidget {
   std::function<void(std::optional<std::string>)> on_reason_chosen;
   // As a click on the bar of `index` would.
   void ChooseBar(int index);
+  // Shows every reason again, as a second click on the chosen bar would.
+  void ClearChoice();
+  // The reason shown alone, if any.
+  std::optional<std::string> chosen_reason() const;
   const ReasonCounts& counts() const { return counts_; }
 
  protected:
@@ -31,8 +36,12 @@ class SummaryDock : public QDockWidget {
 
  private:
   ReasonCounts counts_;
+  // Highlights the chosen bar (and only it) on the chart as drawn.
+  void MarkChosenBar();
+
   std::optional<int> chosen_;
   QChartView* view_ = nullptr;
+  QBarSet* bars_ = nullptr;  // owned by the chart
 };
 
 }  // namespace quimbel

@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QtTest>
 #include <numeric>
 
@@ -411,8 +412,18 @@ class GuiTest : public QObject {
     frame.summary_dock()->ChooseBar(1);
     QCOMPARE(shown->rowCount(), kRows / 2);
     QCOMPARE(list_row(0), std::size_t(1));
+    // The filter says so beside the filter box, and one click clears it.
+    QVERIFY(!frame.reason_filter()->isHidden());
+    QVERIFY(frame.reason_filter()->text().contains("HTTP Code 404 Not Found"));
+    frame.reason_filter()->click();
+    QVERIFY(frame.reason_filter()->isHidden());
+    QCOMPARE(shown->rowCount(), kRows);
+    QCOMPARE(frame.summary_dock()->chosen_reason(), std::nullopt);
+    frame.summary_dock()->ChooseBar(1);
+    QCOMPARE(shown->rowCount(), kRows / 2);
     frame.summary_dock()->ChooseBar(1);
     QCOMPARE(shown->rowCount(), kRows);
+    QVERIFY(frame.reason_filter()->isHidden());
 
     // Sorted by reason, a row whose reason a recheck changes moves to its
     // new place at once; rows that go leave the others in order, also in

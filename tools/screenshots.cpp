@@ -21,6 +21,7 @@
 #include "app/main_window.h"
 #include "app/results_printer.h"
 #include "app/results_view.h"
+#include "app/summary_dock.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
 #include "dialogs/file_selection_dialog.h"
@@ -92,8 +93,8 @@ int main(int argc, char** argv) {
 
   testing::ScriptedServer server;
   // A move that ends well, on this server: no traffic goes anywhere else.
-  server.On("/moved", {testing::Behaviour::kReply,
-                       "HTTP/1.0 301 Moved\r\nLocation: /new/\r\n\r\n"});
+  server.On("/moved",
+            {testing::Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /new/\r\n\r\n"});
   server.On("/new/", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   server.On("/ok.htm", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
@@ -138,6 +139,10 @@ int main(int argc, char** argv) {
   frame.search_field()->setText("page1");
   Save(&frame, out, "sorted-filtered-summary");
   frame.search_field()->clear();
+  // A bar chosen in the summary: highlighted, and named beside the filter.
+  frame.summary_dock()->ChooseBar(0);
+  Save(&frame, out, "summary-reason-chosen");
+  frame.summary_dock()->ClearChoice();
   view->ShowFileOrder();
 
   // Two pages are back: a recheck of the first three rows drops them.
