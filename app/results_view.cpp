@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -39,6 +40,7 @@
 #include "dialogs/preferences_dialog.h"
 #include "dialogs/progress_window.h"
 #include "dialogs/repair_dialogs.h"
+#include "export/export_command.h"
 #include "export/report_writers.h"
 
 namespace quimbel {
@@ -602,23 +604,29 @@ void ResultsView::ShowProperties() {
   const auto row = FirstSelectedRow();
   if (!row) return;
   // The five texts, each pair apart by an empty line, written as they
-  // stand (a "%" in a URL is only a character here), then the line.
-  std::FILE* file = std::fopen("props.txt", "w");
-  if (!file) return;
+  // stand (a "%" in a URL is only a character here), then the line. In
+  // the user's cache folder: never over a props.txt of the author's site.
   const ResultRow& r = results().row(*row);
+  std::string text;
   for (int i = 0; i < kResultColumnCount; ++i) {
-    if (i > 0) std::fputs("\n\n", file);
-    const std::string& text = r.text(static_cast<ResultColumn>(i));
-    std::fwrite(text.data(), 1, text.size(), file);
+    if (i > 0) text += "\n\n";
+    text += r.text(static_cast<ResultColumn>(i));
   }
-  if (r.line > 0) std::fprintf(file, "\n\nLine %zu", static_cast<std::size_t>(r.line));
+  if (r.line > 0) text += "\n\nLine " + std::to_string(r.line);
   // Where a followed move led, one hop a line.
   if (const std::string& chain = r.redirects.get(); !chain.empty()) {
-    std::fputs("\n\nRedirects:\n", file);
-    std::fwrite(chain.data(), 1, chain.size(), file);
+    text += "\n\nRedirects:\n" + chain;
   }
-  std::fclose(file);
-  open_url(QUrl::fromLocalFile(QDir::current().absoluteFilePath("props.txt")));
+  const QString folder =
+      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/quimbel";
+  QDir().mkpath(folder);
+  const QString path = folder + "/props.txt";
+  if (const Status written = WriteReportText(QFile::encodeName(path).toStdString(), text);
+      !written) {
+    ShowMessage(written.message(), MessageIcon::kExclamation);
+    return;
+  }
+  open_url(QUrl::fromLocalFile(path));
 }
 
 void ResultsView::ShowResultMenu(const QPoint& screen_point, bool alternate_enabled) {

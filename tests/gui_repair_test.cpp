@@ -294,17 +294,23 @@ class GuiRepairTest : public QObject {
     view->GoToUrl();  // neither http nor ftp: nothing
     QCOMPARE(opened, QStringList({"ftp://b.test/", "http://b.test/new/"}));
 
+    // Properties go to the cache folder, never over the site's own files.
     const QString previous = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(folder.path().string()));
+    folder.Write("props.txt", "the author's own");
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((folder.path() / "cache").string()));
     view->selectionModel()->clearSelection();
     view->selectionModel()->select(view->model()->index(0, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     view->ShowProperties();
     QDir::setCurrent(previous);
+    qputenv("XDG_CACHE_HOME", cache);
     QCOMPARE(
-        testing::ReadFile((folder.path() / "props.txt").string()),
+        testing::ReadFile((folder.path() / "cache/quimbel/props.txt").string()),
         std::string("http://a.test/x%20y.htm\n\nHTTP Code 404 Not Found\n\nSite\n\n/w/a.htm\n\n"));
-    QVERIFY(opened.last().endsWith("/props.txt"));
+    QCOMPARE(testing::ReadFile((folder.path() / "props.txt").string()), "the author's own");
+    QVERIFY(opened.last().endsWith("/cache/quimbel/props.txt"));
   }
 
   void printingSplitsPages() {
