@@ -224,6 +224,15 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
   std::vector<std::string> stale;
   bool skipping = false;  // the current file is one of them
 
+  // What a page is after our own repair: a later repair in this session
+  // acts on it, where anyone else's change stops it.
+  const auto note_repaired = [&rows, &current_file] {
+    if (rows.PageIdentityOf(current_file) == nullptr) return;
+    if (const auto now = MappedFile::Open(current_file)) {
+      rows.SetPageIdentity(current_file, now->identity());
+    }
+  };
+
   // Puts the current file's new text in place; its rows count as done only
   // once it is there.
   const auto finish_current = [&](std::size_t end) {
@@ -234,6 +243,7 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
       failure_reason = finished.message();
       return false;
     }
+    note_repaired();
     ResultRow marked = rows.row(first_row);
     marked.SetFileDone(1);
     rows.SetData(first_row, marked.data);
@@ -284,6 +294,8 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
         if (const Status partial = session.FinishFileRepair(); !partial) {
           UnmarkRows(rows, first_row, i);
           failure_reason = partial.message();
+        } else {
+          note_repaired();
         }
         success = false;
         stopped_at = i;
