@@ -319,7 +319,11 @@ ProbeSettings RunController::ProbeSettingsInForce() const {
 
 void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
-  if (outcome.out_of_descriptors && (running_ || rechecking_)) {
+  // Only a probe of the run or recheck under way: a late one of a stopped
+  // run says nothing about this one.
+  const bool current = rechecking_ ? recheck_jobs_.count(message.job) != 0
+                                   : running_ && in_flight_.count(message.job) != 0;
+  if (outcome.out_of_descriptors && current) {
     // Not the link's fault: nothing more can be checked.
     const std::string reason =
         "Cannot go on: no file descriptor is left (the limit on open "
