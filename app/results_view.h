@@ -66,6 +66,9 @@ class WindowRepairHost : public RepairHost {
   void BackupFailed(const Status& reason) override {
     if (warn) warn("Warning: no backup was made: " + reason.message());
   }
+  void LeftAlone(const std::string& text) override {
+    if (warn) warn("Warning: " + text);
+  }
   std::optional<ExportChoice> AskExportChoice(const ExportChoice& stored) override {
     return ask_export(stored);
   }

@@ -46,6 +46,7 @@ class CliRepairHost : public RepairHost {
   void BackupFailed(const Status& reason) override {
     err_ << "quimbel: warning: no backup was made: " << reason.message() << '\n';
   }
+  void LeftAlone(const std::string& text) override { err_ << "quimbel: warning: " << text << '\n'; }
   bool StopRequested() override { return stop_requested_ && stop_requested_(); }
   std::optional<ExportChoice> AskExportChoice(const ExportChoice&) override {
     if (!text_file_.empty()) return Exported({text_file_, ExportFormat::kText});

@@ -266,6 +266,13 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
       current_file = row.text(ResultColumn::kFileName);
       first_row = i;
       skipping = false;
+      // A backup found among the files checked is the author's only copy
+      // of a page as it was: rewriting it would lose that page for good.
+      if (BackupPath(current_file) == current_file) {
+        host.LeftAlone(current_file + " is a backup of a page; it is left as it is");
+        skipping = true;
+        continue;
+      }
       if (row.FileDone() == 0) {
         Status backup;
         const Status begun =

@@ -49,6 +49,9 @@ class RepairHost : public ExportHost {
   virtual bool ShowRepairFailure(const RepairFailure& failure) = 0;
   // A backup could not be made; the repair goes on without it.
   virtual void BackupFailed(const Status& /*reason*/) {}
+  // A file listed by the check that a repair never rewrites (a backup); its
+  // rows stay as they are, and the repair goes on.
+  virtual void LeftAlone(const std::string& /*text*/) {}
   // Asked between files: true ends the repair before the next file, with
   // every file so far complete.
   virtual bool StopRequested() { return false; }

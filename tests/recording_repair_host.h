@@ -31,6 +31,7 @@ class RecordingRepairHost : public RepairHost {
     return ignore_failed_row;
   }
   void BackupFailed(const Status& reason) override { backup_failures.push_back(reason.message()); }
+  void LeftAlone(const std::string& text) override { left_alone.push_back(text); }
   bool StopRequested() override { return ++files_begun > stop_after_files; }
   std::string UserName() override { return "Tester"; }
   std::string LongDateTime() override { return "<date>"; }
@@ -45,6 +46,7 @@ class RecordingRepairHost : public RepairHost {
   std::vector<std::string> failures;
   std::vector<std::string> reasons;
   std::vector<std::string> backup_failures;
+  std::vector<std::string> left_alone;
   int files_begun = 0;
   int stop_after_files = 1 << 30;
 };

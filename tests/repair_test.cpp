@@ -373,6 +373,19 @@ TEST_F(RepairTest, APageEditedSinceItsCheckIsLeftAlone) {
   EXPECT_EQ(rows.row(1).RowDone(), 1);
   ASSERT_FALSE(host_.messages.empty());
   EXPECT_EQ(host_.messages.back(), edited + " changed since it was checked; check it again");
+
+  // A backup that a check of all files listed is never rewritten: it is
+  // the only copy of the page as it was.
+  const std::string backup = folder_.Write("kept.rep", "<a href=\"U\">x</a>\n");
+  ResultList listed;
+  listed.AppendResultRow("U");
+  listed.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
+  listed.SetResultColumn(ResultColumn::kSiteName, "x", backup);
+  EXPECT_TRUE(RunRepairCommand(listed, false, settings_, host_).completed);
+  EXPECT_EQ(testing::ReadFile(backup), "<a href=\"U\">x</a>\n");
+  EXPECT_EQ(listed.row(0).RowDone(), 0);
+  EXPECT_EQ(host_.left_alone,
+            std::vector<std::string>{backup + " is a backup of a page; it is left as it is"});
 }
 
 TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
