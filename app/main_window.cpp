@@ -252,14 +252,23 @@ void MainWindow::BuildMenusAndToolbar() {
   status_toggle->setChecked(true);
   connect(status_toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
 
-  connect(actions_[Command::kSelectFiles], &QAction::triggered, view_, &ResultsView::SelectFiles);
-  connect(actions_[Command::kPreferences], &QAction::triggered, view_, &ResultsView::Preferences);
-  connect(actions_[Command::kStop], &QAction::triggered, view_, &ResultsView::StopTest);
-  connect(actions_[Command::kExport], &QAction::triggered, view_, &ResultsView::Export);
-  connect(actions_[Command::kRepair], &QAction::triggered, view_, &ResultsView::Repair);
-  connect(actions_[Command::kPrint], &QAction::triggered, view_, &ResultsView::Print);
-  connect(actions_[Command::kPrintPreview], &QAction::triggered, view_, &ResultsView::PrintPreview);
-  connect(actions_[Command::kPrintSetup], &QAction::triggered, view_, &ResultsView::PrintSetup);
+  WindowCommands* commands = &view_->commands();
+  const std::pair<Command, void (WindowCommands::*)()> run_commands[] = {
+      {Command::kSelectFiles, &WindowCommands::SelectFiles},
+      {Command::kPreferences, &WindowCommands::Preferences},
+      {Command::kStop, &WindowCommands::StopTest},
+      {Command::kExport, &WindowCommands::Export},
+      {Command::kRepair, &WindowCommands::Repair},
+      {Command::kPrint, &WindowCommands::Print},
+      {Command::kPrintPreview, &WindowCommands::PrintPreview},
+      {Command::kPrintSetup, &WindowCommands::PrintSetup},
+      {Command::kOpenAtLine, &WindowCommands::OpenPageAtLine},
+      {Command::kRecheck, &WindowCommands::RecheckSelected},
+  };
+  for (const auto& [command, member] : run_commands) {
+    connect(actions_[command], &QAction::triggered, view_,
+            [commands, member = member] { (commands->*member)(); });
+  }
   connect(actions_[Command::kAbout], &QAction::triggered, this, [this] {
     AboutDialog about(this, visited_->mail, visited_->home);
     about.exec();
@@ -270,8 +279,6 @@ void MainWindow::BuildMenusAndToolbar() {
     search_->setFocus(Qt::ShortcutFocusReason);
     search_->selectAll();
   });
-  connect(actions_[Command::kOpenAtLine], &QAction::triggered, view_, &ResultsView::OpenPageAtLine);
-  connect(actions_[Command::kRecheck], &QAction::triggered, view_, &ResultsView::RecheckSelected);
   // The row commands follow the selection.
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { UpdateCommands(); });
@@ -291,17 +298,17 @@ void MainWindow::BuildMenusAndToolbar() {
 }
 
 void MainWindow::UpdateCommands() {
-  actions_[Command::kSelectFiles]->setEnabled(view_->CanSelectFiles());
-  actions_[Command::kExport]->setEnabled(view_->CanExport());
-  actions_[Command::kRepair]->setEnabled(view_->CanRepair());
-  actions_[Command::kPrint]->setEnabled(view_->CanPrint());
-  actions_[Command::kPrintPreview]->setEnabled(view_->CanPrint());
-  actions_[Command::kPrintSetup]->setEnabled(view_->CanPrint());
-  actions_[Command::kPreferences]->setEnabled(view_->CanEditPreferences());
-  actions_[Command::kStop]->setEnabled(view_->CanStop());
+  actions_[Command::kSelectFiles]->setEnabled(view_->commands().CanSelectFiles());
+  actions_[Command::kExport]->setEnabled(view_->commands().CanExport());
+  actions_[Command::kRepair]->setEnabled(view_->commands().CanRepair());
+  actions_[Command::kPrint]->setEnabled(view_->commands().CanPrint());
+  actions_[Command::kPrintPreview]->setEnabled(view_->commands().CanPrint());
+  actions_[Command::kPrintSetup]->setEnabled(view_->commands().CanPrint());
+  actions_[Command::kPreferences]->setEnabled(view_->commands().CanEditPreferences());
+  actions_[Command::kStop]->setEnabled(view_->commands().CanStop());
   actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
-  actions_[Command::kRecheck]->setEnabled(view_->CanRecheck());
-  recent_menu_->setEnabled(view_->CanSelectFiles());
+  actions_[Command::kRecheck]->setEnabled(view_->commands().CanRecheck());
+  recent_menu_->setEnabled(view_->commands().CanSelectFiles());
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -332,9 +339,9 @@ void MainWindow::FillRecentMenu() {
   recent_menu_->clear();
   for (const std::string& path : LoadRecentPaths(settings_)) {
     QAction* item = recent_menu_->addAction(QString::fromStdString(path));
-    connect(item, &QAction::triggered, this, [this, path] { view_->CheckPath(path); });
+    connect(item, &QAction::triggered, this, [this, path] { view_->commands().CheckPath(path); });
   }
-  recent_menu_->setEnabled(!recent_menu_->isEmpty() && view_->CanSelectFiles());
+  recent_menu_->setEnabled(!recent_menu_->isEmpty() && view_->commands().CanSelectFiles());
 }
 
 std::string MainWindow::DroppedPath(const QMimeData* data) {
@@ -346,7 +353,7 @@ std::string MainWindow::DroppedPath(const QMimeData* data) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (view_->CanSelectFiles() && !DroppedPath(event->mimeData()).empty()) {
+  if (view_->commands().CanSelectFiles() && !DroppedPath(event->mimeData()).empty()) {
     event->acceptProposedAction();
   }
 }
@@ -357,9 +364,9 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 bool MainWindow::Drop(const QMimeData* data) {
   const std::string path = DroppedPath(data);
-  if (path.empty() || !view_->CanSelectFiles()) return false;
+  if (path.empty() || !view_->commands().CanSelectFiles()) return false;
   // After the drop has ended: the check may ask questions first.
-  QTimer::singleShot(0, this, [this, path] { view_->CheckPath(path); });
+  QTimer::singleShot(0, this, [this, path] { view_->commands().CheckPath(path); });
   return true;
 }
 

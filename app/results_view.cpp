@@ -1,114 +1,47 @@
 #include "app/results_view.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDateTime>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPageSetupDialog>
 #include <QPainter>
-#include <QPrintDialog>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
-#include <QProcess>
-#include <QProgressBar>
 #include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QStandardPaths>
-#include <QTimer>
-#include <QUrl>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 #include "app/log_view.h"
 #include "app/result_model.h"
 #include "app/result_proxy.h"
-#include "app/results_printer.h"
-#include "core/project_config.h"
-#include "dialogs/export_dialog.h"
-#include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
-#include "dialogs/preferences_dialog.h"
-#include "dialogs/progress_window.h"
-#include "dialogs/repair_dialogs.h"
-#include "export/export_command.h"
-#include "export/report_writers.h"
 
 namespace quimbel {
-
-std::string LocaleLongDateTime() {
-  return QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat).toStdString();
-}
-
-void QueuedPoster::Post(WorkerMessage message) {
-  QMetaObject::invokeMethod(
-      receiver_, [handler = handler_, message = std::move(message)] { handler(message); },
-      Qt::QueuedConnection);
-}
-
-WindowRepairHost::WindowRepairHost(QWidget* parent) : parent_(parent) {
-  ask_options = [this](const RepairOptions& stored) -> std::optional<RepairOptions> {
-    RepairOptionsDialog dialog(parent_, stored);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return dialog.options();
-  };
-  show_failure = [this](const RepairFailure& failure) {
-    RepairFailureDialog dialog(parent_, failure);
-    dialog.exec();
-    return dialog.IgnoreRow();
-  };
-  ask_export = [this](const ExportChoice& stored) -> std::optional<ExportChoice> {
-    ExportDialog dialog(parent_, stored);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return dialog.choice();
-  };
-}
-
-void WindowRepairHost::ShowMessage(const std::string& text, MessageIcon icon) {
-  MessageBoxes::Show(parent_, text, icon);
-}
-
-bool WindowRepairHost::AskYesNo(const std::string& text, MessageIcon icon) {
-  return MessageBoxes::Ask(parent_, text, icon);
-}
-
-std::string WindowRepairHost::LongDateTime() {
-  return LocaleLongDateTime();
-}
-
-void WindowRepairHost::SetBusy(bool busy) {
-  if (busy) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  } else {
-    QApplication::restoreOverrideCursor();
-  }
-}
 
 ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connection_pane,
                          QLabel* method_pane, QWidget* parent)
     : QTreeView(parent),
       settings_(settings),
       log_(log),
-      connection_pane_(connection_pane),
-      method_pane_(method_pane),
+      run_host_(std::make_unique<WindowRunHost>(this, log, connection_pane, method_pane)),
       poster_(this,
               [this](const WorkerMessage& message) {
                 controller_->HandleMessage(message);
                 StateChanged();
               }),
-      repair_host_(this),
-      printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
-  controller_ = std::make_unique<RunController>(*this, poster_);
-  repair_host_.warn = [this](const std::string& text) { LogAppend(text); };
+      controller_(std::make_unique<RunController>(*run_host_, poster_)),
+      repair_host_(this) {
+  run_host_->on_timer = [this](int id) {
+    controller_->OnTimer(id);
+    StateChanged();
+  };
+  run_host_->scroll_to_row = [this](std::size_t row) {
+    const QModelIndex shown = proxy_->IndexOfListRow(row);
+    if (shown.isValid()) scrollTo(shown, QAbstractItemView::EnsureVisible);
+  };
+  run_host_->on_stop = [this] { commands_->StopTest(); };
+  repair_host_.warn = [this](const std::string& text) { run_host_->LogAppend(text); };
   model_ = new ResultTableModel(controller_->results(), this);
   proxy_ = new ResultProxyModel(controller_->results(), this);
   proxy_->setSourceModel(model_);
@@ -133,37 +66,14 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   // URLs on one host and files in one folder differ at their ends: cut
   // the middle, so the end stays readable.
   setTextElideMode(Qt::ElideMiddle);
-
-  // The preferences in force from the start.
-  WidgetPrompter prompter(this);
-  filter_ = LoadReportFilter(settings_, prompter);
-  timeout_seconds_ = settings_.Get(settings::kTimeout);
-  visible_ = settings_.Get(settings::kVisible) != 0;
-  controller_->SetFilter(filter_);
-  controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
-  controller_->SetVisible(visible_);
-  controller_->SetUserAgent(settings_.Get(settings::kUserAgent));
-  ApplyProbeCounts(StoredProbeCount(settings_, settings::kParallelProbes),
-                   StoredProbeCount(settings_, settings::kPerHost), StoredMaxRedirects(settings_));
-
-  open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  start_program = [](const QString& program, const QStringList& arguments) {
-    return QProcess::startDetached(program, arguments);
-  };
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
-  ask_file_selection = [this](const FileSelection& values,
-                              const std::string& starter) -> std::optional<FileSelection> {
-    FileSelectionDialog dialog(this, values, starter);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return dialog.values();
-  };
+  commands_ = std::make_unique<WindowCommands>(*this, *controller_, settings_, repair_host_);
 }
 
 // The controller goes before the widgets: it stops and joins both workers
 // while everything their last messages would touch still exists.
 ResultsView::~ResultsView() {
-  for (auto& [id, timer] : timers_)
-    timer->stop();
+  run_host_->StopTimers();
   // The model follows the controller's rows: it goes before them.
   setModel(nullptr);
   delete proxy_;
@@ -188,10 +98,6 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
 void ResultsView::mousePressEvent(QMouseEvent* event) {
   if (log_) log_->SetActive(false);
   QTreeView::mousePressEvent(event);
-}
-
-std::string ResultsView::LongDateTime() {
-  return LocaleLongDateTime();
 }
 
 void ResultsView::showEvent(QShowEvent* event) {
@@ -257,44 +163,6 @@ int ResultsView::LineColumnWidth() const {
 void ResultsView::StateChanged() {
   if (fit_columns_ && set_up_ && !running() && !results().empty()) FitColumnsToContent();
   if (on_state_changed) on_state_changed();
-}
-
-void ResultsView::SelectFiles() {
-  WidgetPrompter prompter(this);
-  if (!ConfirmDiscardResults(results(), DiscardReason::kContinue, prompter)) return;
-  const FileSelection stored = LoadFileSelection(settings_, QDir::currentPath().toStdString());
-  const std::optional<FileSelection> chosen =
-      ask_file_selection(stored, settings_.Get(settings::kFileSelStarter));
-  if (!chosen) return;
-  StartChosen(*chosen, prompter);
-}
-
-void ResultsView::CheckPath(const std::string& path) {
-  if (running()) return;
-  WidgetPrompter prompter(this);
-  if (!ConfirmDiscardResults(results(), DiscardReason::kContinue, prompter)) return;
-  FileSelection chosen = LoadFileSelection(settings_, path);
-  chosen.path = path;
-  chosen.function = Function::kTestUrls;
-  std::error_code error;
-  chosen.all_files = std::filesystem::is_directory(path, error);
-  if (!chosen.all_files) chosen.recurse = false;
-  StartChosen(chosen, prompter);
-}
-
-void ResultsView::StartChosen(const FileSelection& chosen, Prompter& prompter) {
-  controller_->SetFunction(chosen.function);
-  if (!AcceptFileSelection(settings_, chosen, prompter)) return;
-  AddRecentPath(settings_, chosen.path);
-  const RunScope scope{chosen.recurse, chosen.all_files,
-                       chosen.filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
-  if (chosen.function == Function::kTestUrls) {
-    if (!ApplyRunPreferences(chosen, prompter)) return;
-    controller_->StartTest(chosen.path, scope);
-  } else if (chosen.function == Function::kRemoveComments) {
-    controller_->StartPurge(chosen.path, scope);
-  }
-  StateChanged();
 }
 
 void ResultsView::SortByColumn(int column) {
@@ -381,26 +249,6 @@ void ResultsView::CopySelectedRows() {
   if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
 }
 
-void ResultsView::OpenPageAtLine() {
-  const auto row = FirstSelectedRow();
-  if (!row) return;
-  const ResultRow& r = results().row(*row);
-  const std::string file = QFileInfo(QString::fromStdString(r.text(ResultColumn::kFileName)))
-                               .absoluteFilePath()
-                               .toStdString();
-  const std::vector<std::string> command =
-      EditorCommand(settings_.Get(settings::kEditorCommand), file, r.line, std::getenv("VISUAL"),
-                    std::getenv("EDITOR"));
-  if (command.empty()) return;
-  QStringList arguments;
-  for (std::size_t i = 1; i < command.size(); ++i)
-    arguments << QString::fromStdString(command[i]);
-  // Started and left alone: the window never waits for the editor.
-  if (!start_program(QString::fromStdString(command[0]), arguments)) {
-    ShowMessage("Cannot start the editor " + command[0], MessageIcon::kExclamation);
-  }
-}
-
 void ResultsView::paintEvent(QPaintEvent* event) {
   QTreeView::paintEvent(event);
   if (model()->rowCount() > 0 || running()) return;
@@ -412,134 +260,6 @@ void ResultsView::paintEvent(QPaintEvent* event) {
                            : QString("No row matches the filter");
   painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
                    text);
-}
-
-void ResultsView::Preferences() {
-  const ProbeSettings& probe = controller_->probe_settings();
-  PreferencesDialog dialog(
-      this, filter_, timeout_seconds_, visible_,
-      {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host, probe.max_redirects,
-       settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
-       settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand)});
-  const bool ok = dialog.exec() == QDialog::Accepted;
-  // A preset stays in force even after Cancel; only OK stores.
-  controller_->SetFilter(filter_);
-  if (!ok) return;
-  timeout_seconds_ = dialog.timeout();
-  visible_ = dialog.visible();
-  settings_.Set(settings::kTimeout, timeout_seconds_);
-  settings_.Set(settings::kVisible, visible_ ? 1 : 0);
-  settings_.Set(settings::kFilter, filter_.text());
-  settings_.Set(settings::kUserAgent, dialog.user_agent());
-  settings_.Set(settings::kParallelProbes, dialog.parallel());
-  settings_.Set(settings::kPerHost, dialog.per_host());
-  settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
-  settings_.Set(settings::kExclude, dialog.exclude());
-  settings_.Set(settings::kInclude, dialog.include());
-  settings_.Set(settings::kAccept, dialog.accepted_codes());
-  settings_.Set(settings::kEditorCommand, dialog.editor_command());
-  controller_->SetUserAgent(dialog.user_agent());
-  controller_->SetTimeout(std::chrono::seconds(timeout_seconds_));
-  controller_->SetVisible(visible_);
-  ApplyProbeCounts(dialog.parallel(), dialog.per_host(), dialog.max_redirects());
-}
-
-bool ResultsView::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter) {
-  RunPreferences run;
-  run.filter = filter_;
-  run.timeout_seconds = timeout_seconds_;
-  // From the store, not the controller: a project's counts last one run.
-  run.probe.parallel = StoredProbeCount(settings_, settings::kParallelProbes);
-  run.probe.per_host = StoredProbeCount(settings_, settings::kPerHost);
-  run.probe.max_redirects = StoredMaxRedirects(settings_);
-  run.user_agent = settings_.Get(settings::kUserAgent);
-  run.local = {chosen.site_root, chosen.site_url, chosen.resources};
-  run.exclude = PatternLines(settings_.Get(settings::kExclude));
-  run.include = PatternLines(settings_.Get(settings::kInclude));
-  const std::string accept = settings_.Get(settings::kAccept);
-  if (!accept.empty()) {
-    auto codes = ParseCodeList(accept);
-    // A stored list nobody could type is ignored, as an unset one.
-    if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) run.accept = *ranges;
-  }
-  controller_->SetOptionsFile({});
-  if (chosen.project_settings) {
-    if (const auto file = FindProjectConfig(chosen.path)) {
-      auto loaded = LoadProjectConfig(*file);
-      std::optional<std::string> error;
-      if (auto* message = std::get_if<std::string>(&loaded)) {
-        error = *message;
-      } else {
-        error = ApplyProjectConfig(std::get<ProjectConfig>(loaded), run);
-        controller_->SetOptionsFile(*file);
-      }
-      if (error) {
-        prompter.ShowMessage(*error, MessageIcon::kExclamation);
-        return false;
-      }
-    }
-  }
-  auto rules = LinkRules::Make(run.exclude, run.include);
-  if (auto* message = std::get_if<std::string>(&rules)) {
-    prompter.ShowMessage(*message, MessageIcon::kExclamation);
-    return false;
-  }
-  run.filter.Accept(run.accept);
-  controller_->SetFilter(run.filter);
-  controller_->SetTimeout(std::chrono::seconds(run.timeout_seconds));
-  controller_->SetProbeSettings(run.probe);
-  controller_->SetUserAgent(run.user_agent);
-  controller_->SetLocalLinkOptions(run.local);
-  controller_->SetLinkRules(std::get<LinkRules>(std::move(rules)));
-  return true;
-}
-
-void ResultsView::ApplyProbeCounts(int parallel, int per_host, int max_redirects) {
-  ProbeSettings probe = controller_->probe_settings();
-  probe.parallel = parallel;
-  probe.per_host = per_host;
-  probe.max_redirects = max_redirects;
-  controller_->SetProbeSettings(probe);
-}
-
-void ResultsView::StopTest() {
-  if (!running()) return;
-  controller_->StopTest();
-  StateChanged();
-}
-
-void ResultsView::Export() {
-  if (!CanExport()) return;
-  ExportResults(results(), settings_, repair_host_);
-}
-
-void ResultsView::Repair() {
-  if (!CanRepair()) return;
-  if (RunRepairCommand(results(), controller_->unknown_error_seen(), settings_, repair_host_)
-          .completed) {
-    controller_->SetRepairCompleted(true);
-  }
-  StateChanged();
-}
-
-void ResultsView::Print() {
-  if (!CanPrint()) return;
-  QPrintDialog dialog(printer_.get(), this);
-  if (dialog.exec() == QDialog::Accepted) PrintListing(*printer_, BuildReportLines(results()));
-}
-
-void ResultsView::PrintPreview() {
-  if (!CanPrint()) return;
-  QPrintPreviewDialog preview(printer_.get(), this);
-  connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-          [this](QPrinter* printer) { PrintListing(*printer, BuildReportLines(results())); });
-  preview.exec();
-}
-
-void ResultsView::PrintSetup() {
-  if (!CanPrint()) return;
-  QPageSetupDialog dialog(printer_.get(), this);
-  dialog.exec();
 }
 
 std::optional<std::size_t> ResultsView::FirstSelectedRow() const {
@@ -566,82 +286,21 @@ std::vector<std::size_t> ResultsView::SelectedListRows() const {
   return rows;
 }
 
-void ResultsView::RecheckSelected() {
-  if (!CanRecheck()) return;
-  controller_->StartRecheck(SelectedListRows());
-  StateChanged();
-}
-
-void ResultsView::OpenResultUrl(const std::string& text) {
-  const QString upper = QString::fromStdString(text).toUpper();
-  if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
-  open_url(QUrl(QString::fromStdString(text)));
-}
-
-void ResultsView::GoToUrl() {
-  const auto row = FirstSelectedRow();
-  if (!row) return;
-  const ResultRow& r = results().row(*row);
-  // A local link opens its file, or the folder it should be in.
-  if (r.text(ResultColumn::kReason).rfind("Local ", 0) == 0) {
-    if (const auto path =
-            LocalLinkOpenPath(r.text(ResultColumn::kUrl), r.text(ResultColumn::kFileName),
-                              controller_->run_local_link_options())) {
-      open_url(QUrl::fromLocalFile(QString::fromStdString(*path)));
-    }
-    return;
-  }
-  OpenResultUrl(r.text(ResultColumn::kUrl));
-}
-
-void ResultsView::GoToAlternateUrl() {
-  if (const auto row = FirstSelectedRow()) {
-    OpenResultUrl(results().row(*row).text(ResultColumn::kAlternateUrl));
-  }
-}
-
-void ResultsView::ShowProperties() {
-  const auto row = FirstSelectedRow();
-  if (!row) return;
-  // The five texts, each pair apart by an empty line, written as they
-  // stand (a "%" in a URL is only a character here), then the line. In
-  // the user's cache folder: never over a props.txt of the author's site.
-  const ResultRow& r = results().row(*row);
-  std::string text;
-  for (int i = 0; i < kResultColumnCount; ++i) {
-    if (i > 0) text += "\n\n";
-    text += r.text(static_cast<ResultColumn>(i));
-  }
-  if (r.line > 0) text += "\n\nLine " + std::to_string(r.line);
-  // Where a followed move led, one hop a line.
-  if (const std::string& chain = r.redirects.get(); !chain.empty()) {
-    text += "\n\nRedirects:\n" + chain;
-  }
-  const QString folder =
-      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/quimbel";
-  QDir().mkpath(folder);
-  const QString path = folder + "/props.txt";
-  if (const Status written = WriteReportText(QFile::encodeName(path).toStdString(), text);
-      !written) {
-    ShowMessage(written.message(), MessageIcon::kExclamation);
-    return;
-  }
-  open_url(QUrl::fromLocalFile(path));
-}
-
 void ResultsView::ShowResultMenu(const QPoint& screen_point, bool alternate_enabled) {
   QMenu menu(this);
-  connect(menu.addAction("Properties..."), &QAction::triggered, this, &ResultsView::ShowProperties);
-  connect(menu.addAction("Go To URL"), &QAction::triggered, this, &ResultsView::GoToUrl);
-  QAction* alternate = menu.addAction("Go To Alternate URL");
-  alternate->setEnabled(alternate_enabled);
-  connect(alternate, &QAction::triggered, this, &ResultsView::GoToAlternateUrl);
+  WindowCommands* commands = commands_.get();
+  const auto add = [&](const char* text, void (WindowCommands::*command)()) {
+    QAction* action = menu.addAction(text);
+    connect(action, &QAction::triggered, this, [commands, command] { (commands->*command)(); });
+    return action;
+  };
+  add("Properties...", &WindowCommands::ShowProperties);
+  add("Go To URL", &WindowCommands::GoToUrl);
+  add("Go To Alternate URL", &WindowCommands::GoToAlternateUrl)->setEnabled(alternate_enabled);
   menu.addSeparator();
-  connect(menu.addAction("Open Page at Line\tCtrl+E"), &QAction::triggered, this,
-          &ResultsView::OpenPageAtLine);
-  QAction* recheck = menu.addAction("Recheck Selected\tCtrl+R");
-  recheck->setEnabled(CanRecheck());
-  connect(recheck, &QAction::triggered, this, &ResultsView::RecheckSelected);
+  add("Open Page at Line\tCtrl+E", &WindowCommands::OpenPageAtLine);
+  add("Recheck Selected\tCtrl+R", &WindowCommands::RecheckSelected)
+      ->setEnabled(commands_->CanRecheck());
   show_menu(&menu, screen_point);
 }
 
@@ -659,104 +318,7 @@ void ResultsView::contextMenuEvent(QContextMenuEvent* event) {
 
 void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeView::mouseDoubleClickEvent(event);
-  GoToUrl();
-}
-
-void ResultsView::ShowMessage(const std::string& text, MessageIcon icon) {
-  MessageBoxes::Show(this, text, icon);
-}
-
-bool ResultsView::AskYesNo(const std::string& text, MessageIcon icon) {
-  return MessageBoxes::Ask(this, text, icon);
-}
-
-bool ResultsView::AskYesNoDefaultNo(const std::string& text, MessageIcon icon) {
-  return MessageBoxes::Ask(this, text, icon, true);
-}
-
-void ResultsView::Beep(BeepKind) {
-  QApplication::beep();
-}
-
-void ResultsView::LogAppend(std::string_view text) {
-  if (log_) log_->Append(text);
-}
-
-void ResultsView::LogClear() {
-  if (log_) log_->Clear();
-}
-
-void ResultsView::SetStatusText(StatusPane pane, std::string_view text) {
-  QLabel* label = pane == StatusPane::kConnection ? connection_pane_ : method_pane_;
-  if (label) label->setText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
-}
-
-void ResultsView::ScrollToRow(std::size_t row) {
-  const QModelIndex shown = proxy_->IndexOfListRow(row);
-  if (shown.isValid()) scrollTo(shown, QAbstractItemView::EnsureVisible);
-}
-
-void ResultsView::StartTimer(int id, std::chrono::milliseconds interval) {
-  QTimer*& timer = timers_[id];
-  if (!timer) {
-    timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, [this, id] {
-      controller_->OnTimer(id);
-      StateChanged();
-    });
-  }
-  timer->start(static_cast<int>(interval.count()));
-}
-
-void ResultsView::KillTimer(int id) {
-  if (auto found = timers_.find(id); found != timers_.end()) found->second->stop();
-}
-
-void ResultsView::CreateProgress(bool file_only) {
-  progress_ = std::make_unique<ProgressWindow>(this, file_only);
-  // Esc in the progress window stops the run, as it does in the main
-  // window. The stop destroys the window, so it runs after the key event.
-  progress_->on_stop = [this] {
-    QTimer::singleShot(0, this, [this] {
-      if (CanStop()) StopTest();
-    });
-  };
-  progress_->show();
-}
-
-void ResultsView::TransferProgress(const ProgressTexts& texts) {
-  if (progress_) progress_->Transfer(texts);
-}
-
-void ResultsView::SetFileBarRange(int count) {
-  if (progress_) progress_->file_bar()->setRange(0, count);
-  if (progress_) progress_->file_bar()->setValue(0);
-}
-
-void ResultsView::StepFileBar() {
-  if (!progress_) return;
-  QProgressBar* bar = progress_->file_bar();
-  bar->setValue(std::min(bar->value() + 1, bar->maximum()));
-}
-
-void ResultsView::SetUrlBarRange(int count) {
-  if (!progress_) return;
-  progress_->url_bar()->setRange(0, count);
-  progress_->url_bar()->setValue(0);
-}
-
-void ResultsView::StepUrlBar() {
-  if (!progress_) return;
-  QProgressBar* bar = progress_->url_bar();
-  bar->setValue(std::min(bar->value() + 1, bar->maximum()));
-}
-
-void ResultsView::SetUrlBarPosition(int position) {
-  if (progress_) progress_->url_bar()->setValue(position);
-}
-
-void ResultsView::DestroyProgress() {
-  progress_.reset();
+  commands_->GoToUrl();
 }
 
 }  // namespace quimbel

@@ -244,7 +244,7 @@ class GuiRepairTest : public QObject {
            "http://b.test/new/");
     AddRow(view->results(), "mailto:someone@a.test", "HTTP Code 404 Not Found", "/w/a.htm");
     QStringList opened;
-    view->open_url = [&](const QUrl& url) {
+    view->commands().open_url = [&](const QUrl& url) {
       opened << url.toString();
       return true;
     };
@@ -286,12 +286,12 @@ class GuiRepairTest : public QObject {
              view->viewport()->mapToGlobal(view->visualRect(view->model()->index(1, 0)).topLeft()));
     QCOMPARE(enabled, QList<bool>({true, true, true}));
 
-    view->GoToUrl();  // ftp opens too
-    view->GoToAlternateUrl();
+    view->commands().GoToUrl();  // ftp opens too
+    view->commands().GoToAlternateUrl();
     view->selectionModel()->clearSelection();
     view->selectionModel()->select(view->model()->index(2, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    view->GoToUrl();  // neither http nor ftp: nothing
+    view->commands().GoToUrl();  // neither http nor ftp: nothing
     QCOMPARE(opened, QStringList({"ftp://b.test/", "http://b.test/new/"}));
 
     // Properties go to the cache folder, never over the site's own files.
@@ -303,7 +303,7 @@ class GuiRepairTest : public QObject {
     view->selectionModel()->clearSelection();
     view->selectionModel()->select(view->model()->index(0, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    view->ShowProperties();
+    view->commands().ShowProperties();
     QDir::setCurrent(previous);
     qputenv("XDG_CACHE_HOME", cache);
     QCOMPARE(

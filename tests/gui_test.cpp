@@ -164,7 +164,7 @@ class GuiTest : public QObject {
     frame.statusBar()->clearMessage();
     QCOMPARE(frame.statusBar()->currentMessage(), QString("For Help, press F1"));
     QCOMPARE(frame.results_view()->textElideMode(), Qt::ElideMiddle);
-    QCOMPARE(QString::fromStdString(frame.results_view()->LongDateTime()).left(4),
+    QCOMPARE(QString::fromStdString(frame.results_view()->run_host().LongDateTime()).left(4),
              QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat).left(4));
 
     // Ctrl+C copies the log's selection once the log was clicked into,
@@ -202,7 +202,7 @@ class GuiTest : public QObject {
     frame.resize(1400, 600);
     frame.show();
     ResultsView* view = frame.results_view();
-    view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
+    view->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
       FileSelection chosen = values;
       chosen.path = site.path().string();
       chosen.all_files = true;
@@ -282,7 +282,7 @@ class GuiTest : public QObject {
     MainWindow frame(settings);
     ResultsView* view = frame.results_view();
     bool project = true;
-    view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
+    view->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
       FileSelection chosen = values;
       chosen.path = site.path().string();
       chosen.all_files = true;
@@ -384,7 +384,7 @@ class GuiTest : public QObject {
     settings.Set(settings::kEditorCommand, "my-editor --line %l %f");
     QString program;
     QStringList arguments;
-    view->start_program = [&](const QString& p, const QStringList& a) {
+    view->commands().start_program = [&](const QString& p, const QStringList& a) {
       program = p;
       arguments = a;
       return true;
@@ -479,11 +479,11 @@ class GuiTest : public QObject {
     purge.path = site.path().string();
     purge.function = Function::kRemoveComments;
     purge.all_files = true;
-    view->ask_file_selection = [&](const FileSelection&, const std::string&) {
+    view->commands().ask_file_selection = [&](const FileSelection&, const std::string&) {
       return std::optional<FileSelection>(purge);
     };
     frame.show();  // the workers start with the first showing
-    view->SelectFiles();
+    view->commands().SelectFiles();
     QVERIFY2(Wait([&] { return !view->running(); }, 5000),
              frame.log_view()->toPlainText().toStdString().c_str());
     QVERIFY(frame.summary_pane()->isHidden());
@@ -598,7 +598,7 @@ class GuiTest : public QObject {
       d->PressTypeB();
       d->reject();
     });
-    frame.results_view()->Preferences();
+    frame.results_view()->commands().Preferences();
     QCOMPARE(frame.results_view()->controller().filter().text(), std::string(kTypeBFilter));
     QCOMPARE(settings.Get(settings::kFilter), std::string(kDefaultFilter));
     OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
@@ -610,7 +610,7 @@ class GuiTest : public QObject {
       d->accept_field()->setText("429");
       d->accept();
     });
-    frame.results_view()->Preferences();
+    frame.results_view()->commands().Preferences();
     QCOMPARE(settings.Get(settings::kFilter), std::string(kTypeBFilter));
     QCOMPARE(settings.Get(settings::kTimeout), 30);
     QCOMPARE(settings.Get(settings::kVisible), 0);

@@ -118,14 +118,14 @@ int main(int argc, char** argv) {
   frame.resize(1100, 700);
   frame.show();
   ResultsView* view = frame.results_view();
-  view->ask_file_selection = [&](const FileSelection& values, const std::string&) {
+  view->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
     FileSelection chosen = values;
     chosen.path = site.path().string();
     chosen.all_files = chosen.recurse = true;
     chosen.function = Function::kTestUrls;
     return std::optional<FileSelection>(chosen);
   };
-  view->SelectFiles();
+  view->commands().SelectFiles();
   if (view->progress_dialog()) Save(view->progress_dialog(), out, "progress", 1);
   QElapsedTimer clock;
   clock.start();

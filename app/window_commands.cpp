@@ -1,0 +1,347 @@
+#include "app/window_commands.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/results_printer.h"
+#include "app/results_view.h"
+#include "app/window_repair_host.h"
+#include "core/project_config.h"
+#include "dialogs/file_selection_dialog.h"
+#include "dialogs/message_boxes.h"
+#include "dialogs/preferences_dialog.h"
+#include "export/export_command.h"
+#include "export/report_writers.h"
+#include "repair/repair_engine.h"
+
+namespace quimbel {
+
+WindowCommands::WindowCommands(ResultsView& view, RunController& controller,
+                               SettingsStore& settings, WindowRepairHost& repair_host)
+    : view_(view),
+      controller_(controller),
+      settings_(settings),
+      repair_host_(repair_host),
+      printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+  // The preferences in force from the start.
+  WidgetPrompter prompter(&view_);
+  filter_ = LoadReportFilter(settings_, prompter);
+  timeout_seconds_ = settings_.Get(settings::kTimeout);
+  visible_ = settings_.Get(settings::kVisible) != 0;
+  controller_.SetFilter(filter_);
+  controller_.SetTimeout(std::chrono::seconds(timeout_seconds_));
+  controller_.SetVisible(visible_);
+  controller_.SetUserAgent(settings_.Get(settings::kUserAgent));
+  ApplyProbeCounts(StoredProbeCount(settings_, settings::kParallelProbes),
+                   StoredProbeCount(settings_, settings::kPerHost), StoredMaxRedirects(settings_));
+
+  open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  start_program = [](const QString& program, const QStringList& arguments) {
+    return QProcess::startDetached(program, arguments);
+  };
+  ask_file_selection = [this](const FileSelection& values,
+                              const std::string& starter) -> std::optional<FileSelection> {
+    FileSelectionDialog dialog(&view_, values, starter);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.values();
+  };
+}
+
+WindowCommands::~WindowCommands() = default;
+
+bool WindowCommands::CanSelectFiles() const {
+  return !view_.running();
+}
+
+bool WindowCommands::CanExport() const {
+  return !view_.running() && !controller_.results().empty();
+}
+
+bool WindowCommands::CanRepair() const {
+  return controller_.results_ready() && !controller_.results().empty() &&
+         !controller_.repair_completed();
+}
+
+bool WindowCommands::CanPrint() const {
+  return !view_.running();
+}
+
+bool WindowCommands::CanEditPreferences() const {
+  return !view_.running();
+}
+
+bool WindowCommands::CanStop() const {
+  return view_.running();
+}
+
+bool WindowCommands::CanRecheck() const {
+  return !view_.running() && !view_.SelectedListRows().empty();
+}
+
+void WindowCommands::SelectFiles() {
+  WidgetPrompter prompter(&view_);
+  if (!ConfirmDiscardResults(controller_.results(), DiscardReason::kContinue, prompter)) return;
+  const FileSelection stored = LoadFileSelection(settings_, QDir::currentPath().toStdString());
+  const std::optional<FileSelection> chosen =
+      ask_file_selection(stored, settings_.Get(settings::kFileSelStarter));
+  if (!chosen) return;
+  StartChosen(*chosen, prompter);
+}
+
+void WindowCommands::CheckPath(const std::string& path) {
+  if (view_.running()) return;
+  WidgetPrompter prompter(&view_);
+  if (!ConfirmDiscardResults(controller_.results(), DiscardReason::kContinue, prompter)) return;
+  FileSelection chosen = LoadFileSelection(settings_, path);
+  chosen.path = path;
+  chosen.function = Function::kTestUrls;
+  std::error_code error;
+  chosen.all_files = std::filesystem::is_directory(path, error);
+  if (!chosen.all_files) chosen.recurse = false;
+  StartChosen(chosen, prompter);
+}
+
+void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter) {
+  controller_.SetFunction(chosen.function);
+  if (!AcceptFileSelection(settings_, chosen, prompter)) return;
+  AddRecentPath(settings_, chosen.path);
+  const RunScope scope{chosen.recurse, chosen.all_files,
+                       chosen.filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
+  if (chosen.function == Function::kTestUrls) {
+    if (!ApplyRunPreferences(chosen, prompter)) return;
+    controller_.StartTest(chosen.path, scope);
+  } else if (chosen.function == Function::kRemoveComments) {
+    controller_.StartPurge(chosen.path, scope);
+  }
+  view_.StateChanged();
+}
+
+void WindowCommands::Preferences() {
+  const ProbeSettings& probe = controller_.probe_settings();
+  PreferencesDialog dialog(
+      &view_, filter_, timeout_seconds_, visible_,
+      {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host, probe.max_redirects,
+       settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
+       settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand)});
+  const bool ok = dialog.exec() == QDialog::Accepted;
+  // A preset stays in force even after Cancel; only OK stores.
+  controller_.SetFilter(filter_);
+  if (ok) StorePreferences(dialog);
+}
+
+void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
+  timeout_seconds_ = dialog.timeout();
+  visible_ = dialog.visible();
+  settings_.Set(settings::kTimeout, timeout_seconds_);
+  settings_.Set(settings::kVisible, visible_ ? 1 : 0);
+  settings_.Set(settings::kFilter, filter_.text());
+  settings_.Set(settings::kUserAgent, dialog.user_agent());
+  settings_.Set(settings::kParallelProbes, dialog.parallel());
+  settings_.Set(settings::kPerHost, dialog.per_host());
+  settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
+  settings_.Set(settings::kExclude, dialog.exclude());
+  settings_.Set(settings::kInclude, dialog.include());
+  settings_.Set(settings::kAccept, dialog.accepted_codes());
+  settings_.Set(settings::kEditorCommand, dialog.editor_command());
+  controller_.SetUserAgent(dialog.user_agent());
+  controller_.SetTimeout(std::chrono::seconds(timeout_seconds_));
+  controller_.SetVisible(visible_);
+  ApplyProbeCounts(dialog.parallel(), dialog.per_host(), dialog.max_redirects());
+}
+
+bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter) {
+  RunPreferences run;
+  run.filter = filter_;
+  run.timeout_seconds = timeout_seconds_;
+  // From the store, not the controller: a project's counts last one run.
+  run.probe.parallel = StoredProbeCount(settings_, settings::kParallelProbes);
+  run.probe.per_host = StoredProbeCount(settings_, settings::kPerHost);
+  run.probe.max_redirects = StoredMaxRedirects(settings_);
+  run.user_agent = settings_.Get(settings::kUserAgent);
+  run.local = {chosen.site_root, chosen.site_url, chosen.resources};
+  run.exclude = PatternLines(settings_.Get(settings::kExclude));
+  run.include = PatternLines(settings_.Get(settings::kInclude));
+  const std::string accept = settings_.Get(settings::kAccept);
+  if (!accept.empty()) {
+    auto codes = ParseCodeList(accept);
+    // A stored list nobody could type is ignored, as an unset one.
+    if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) run.accept = *ranges;
+  }
+  controller_.SetOptionsFile({});
+  if (chosen.project_settings) {
+    if (const auto file = FindProjectConfig(chosen.path)) {
+      auto loaded = LoadProjectConfig(*file);
+      std::optional<std::string> error;
+      if (auto* message = std::get_if<std::string>(&loaded)) {
+        error = *message;
+      } else {
+        error = ApplyProjectConfig(std::get<ProjectConfig>(loaded), run);
+        controller_.SetOptionsFile(*file);
+      }
+      if (error) {
+        prompter.ShowMessage(*error, MessageIcon::kExclamation);
+        return false;
+      }
+    }
+  }
+  auto rules = LinkRules::Make(run.exclude, run.include);
+  if (auto* message = std::get_if<std::string>(&rules)) {
+    prompter.ShowMessage(*message, MessageIcon::kExclamation);
+    return false;
+  }
+  run.filter.Accept(run.accept);
+  controller_.SetFilter(run.filter);
+  controller_.SetTimeout(std::chrono::seconds(run.timeout_seconds));
+  controller_.SetProbeSettings(run.probe);
+  controller_.SetUserAgent(run.user_agent);
+  controller_.SetLocalLinkOptions(run.local);
+  controller_.SetLinkRules(std::get<LinkRules>(std::move(rules)));
+  return true;
+}
+
+void WindowCommands::ApplyProbeCounts(int parallel, int per_host, int max_redirects) {
+  ProbeSettings probe = controller_.probe_settings();
+  probe.parallel = parallel;
+  probe.per_host = per_host;
+  probe.max_redirects = max_redirects;
+  controller_.SetProbeSettings(probe);
+}
+
+void WindowCommands::StopTest() {
+  if (!CanStop()) return;
+  controller_.StopTest();
+  view_.StateChanged();
+}
+
+void WindowCommands::Export() {
+  if (!CanExport()) return;
+  ExportResults(controller_.results(), settings_, repair_host_);
+}
+
+void WindowCommands::Repair() {
+  if (!CanRepair()) return;
+  if (RunRepairCommand(controller_.results(), controller_.unknown_error_seen(), settings_,
+                       repair_host_)
+          .completed) {
+    controller_.SetRepairCompleted(true);
+  }
+  view_.StateChanged();
+}
+
+void WindowCommands::Print() {
+  if (!CanPrint()) return;
+  QPrintDialog dialog(printer_.get(), &view_);
+  if (dialog.exec() == QDialog::Accepted) {
+    PrintListing(*printer_, BuildReportLines(controller_.results()));
+  }
+}
+
+void WindowCommands::PrintPreview() {
+  if (!CanPrint()) return;
+  QPrintPreviewDialog preview(printer_.get(), &view_);
+  QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &view_, [this](QPrinter* to) {
+    PrintListing(*to, BuildReportLines(controller_.results()));
+  });
+  preview.exec();
+}
+
+void WindowCommands::PrintSetup() {
+  if (!CanPrint()) return;
+  QPageSetupDialog dialog(printer_.get(), &view_);
+  dialog.exec();
+}
+
+void WindowCommands::RecheckSelected() {
+  if (!CanRecheck()) return;
+  controller_.StartRecheck(view_.SelectedListRows());
+  view_.StateChanged();
+}
+
+void WindowCommands::OpenPageAtLine() {
+  const auto row = view_.FirstSelectedRow();
+  if (!row) return;
+  const ResultRow& r = controller_.results().row(*row);
+  const std::string file = QFileInfo(QString::fromStdString(r.text(ResultColumn::kFileName)))
+                               .absoluteFilePath()
+                               .toStdString();
+  const std::vector<std::string> command =
+      EditorCommand(settings_.Get(settings::kEditorCommand), file, r.line, std::getenv("VISUAL"),
+                    std::getenv("EDITOR"));
+  if (command.empty()) return;
+  QStringList arguments;
+  for (std::size_t i = 1; i < command.size(); ++i)
+    arguments << QString::fromStdString(command[i]);
+  // Started and left alone: the window never waits for the editor.
+  if (!start_program(QString::fromStdString(command[0]), arguments)) {
+    MessageBoxes::Show(&view_, "Cannot start the editor " + command[0], MessageIcon::kExclamation);
+  }
+}
+
+void WindowCommands::OpenResultUrl(const std::string& text) {
+  const QString upper = QString::fromStdString(text).toUpper();
+  if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
+  open_url(QUrl(QString::fromStdString(text)));
+}
+
+void WindowCommands::GoToUrl() {
+  const auto row = view_.FirstSelectedRow();
+  if (!row) return;
+  const ResultRow& r = controller_.results().row(*row);
+  // A local link opens its file, or the folder it should be in.
+  if (r.text(ResultColumn::kReason).rfind("Local ", 0) == 0) {
+    if (const auto path =
+            LocalLinkOpenPath(r.text(ResultColumn::kUrl), r.text(ResultColumn::kFileName),
+                              controller_.run_local_link_options())) {
+      open_url(QUrl::fromLocalFile(QString::fromStdString(*path)));
+    }
+    return;
+  }
+  OpenResultUrl(r.text(ResultColumn::kUrl));
+}
+
+void WindowCommands::GoToAlternateUrl() {
+  if (const auto row = view_.FirstSelectedRow()) {
+    OpenResultUrl(controller_.results().row(*row).text(ResultColumn::kAlternateUrl));
+  }
+}
+
+void WindowCommands::ShowProperties() {
+  const auto row = view_.FirstSelectedRow();
+  if (!row) return;
+  // The five texts, each pair apart by an empty line, written as they
+  // stand (a "%" in a URL is only a character here), then the line. In
+  // the user's cache folder: never over a props.txt of the author's site.
+  const ResultRow& r = controller_.results().row(*row);
+  std::string text;
+  for (int i = 0; i < kResultColumnCount; ++i) {
+    if (i > 0) text += "\n\n";
+    text += r.text(static_cast<ResultColumn>(i));
+  }
+  if (r.line > 0) text += "\n\nLine " + std::to_string(r.line);
+  // Where a followed move led, one hop a line.
+  if (const std::string& chain = r.redirects.get(); !chain.empty()) {
+    text += "\n\nRedirects:\n" + chain;
+  }
+  const QString folder =
+      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/quimbel";
+  QDir().mkpath(folder);
+  const QString path = folder + "/props.txt";
+  if (const Status written = WriteReportText(QFile::encodeName(path).toStdString(), text);
+      !written) {
+    MessageBoxes::Show(&view_, written.message(), MessageIcon::kExclamation);
+    return;
+  }
+  open_url(QUrl::fromLocalFile(path));
+}
+
+}  // namespace quimbel

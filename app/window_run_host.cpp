@@ -1,0 +1,142 @@
+#include "app/window_run_host.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "app/log_view.h"
+#include "dialogs/message_boxes.h"
+#include "dialogs/progress_window.h"
+
+namespace quimbel {
+
+std::string LocaleLongDateTime() {
+  return QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat).toStdString();
+}
+
+void QueuedPoster::Post(WorkerMessage message) {
+  QMetaObject::invokeMethod(
+      receiver_, [handler = handler_, message = std::move(message)] { handler(message); },
+      Qt::QueuedConnection);
+}
+
+WindowRunHost::WindowRunHost(QWidget* owner, LogView* log, QLabel* connection_pane,
+                             QLabel* method_pane)
+    : owner_(owner), log_(log), connection_pane_(connection_pane), method_pane_(method_pane) {}
+
+WindowRunHost::~WindowRunHost() = default;
+
+void WindowRunHost::StopTimers() {
+  for (auto& [id, timer] : timers_)
+    timer->stop();
+}
+
+void WindowRunHost::ShowMessage(const std::string& text, MessageIcon icon) {
+  MessageBoxes::Show(owner_, text, icon);
+}
+
+bool WindowRunHost::AskYesNo(const std::string& text, MessageIcon icon) {
+  return MessageBoxes::Ask(owner_, text, icon);
+}
+
+bool WindowRunHost::AskYesNoDefaultNo(const std::string& text, MessageIcon icon) {
+  return MessageBoxes::Ask(owner_, text, icon, true);
+}
+
+void WindowRunHost::Beep(BeepKind) {
+  QApplication::beep();
+}
+
+void WindowRunHost::LogAppend(std::string_view text) {
+  if (log_) log_->Append(text);
+}
+
+void WindowRunHost::LogClear() {
+  if (log_) log_->Clear();
+}
+
+void WindowRunHost::SetStatusText(StatusPane pane, std::string_view text) {
+  QLabel* label = pane == StatusPane::kConnection ? connection_pane_ : method_pane_;
+  if (label) label->setText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+}
+
+void WindowRunHost::ScrollToRow(std::size_t row) {
+  if (scroll_to_row) scroll_to_row(row);
+}
+
+void WindowRunHost::StartTimer(int id, std::chrono::milliseconds interval) {
+  QTimer*& timer = timers_[id];
+  if (!timer) {
+    timer = new QTimer(owner_);
+    QObject::connect(timer, &QTimer::timeout, owner_, [this, id] {
+      if (on_timer) on_timer(id);
+    });
+  }
+  timer->start(static_cast<int>(interval.count()));
+}
+
+void WindowRunHost::KillTimer(int id) {
+  if (auto found = timers_.find(id); found != timers_.end()) found->second->stop();
+}
+
+void WindowRunHost::CreateProgress(bool file_only) {
+  progress_ = std::make_unique<ProgressWindow>(owner_, file_only);
+  // Esc in the progress window stops the run, as it does in the main
+  // window. The stop destroys the window, so it runs after the key event.
+  progress_->on_stop = [this] {
+    QTimer::singleShot(0, owner_, [this] {
+      if (on_stop) on_stop();
+    });
+  };
+  progress_->show();
+}
+
+void WindowRunHost::TransferProgress(const ProgressTexts& texts) {
+  if (progress_) progress_->Transfer(texts);
+}
+
+namespace {
+
+void StepBar(QProgressBar* bar) {
+  bar->setValue(std::min(bar->value() + 1, bar->maximum()));
+}
+
+void ResetBar(QProgressBar* bar, int count) {
+  bar->setRange(0, count);
+  bar->setValue(0);
+}
+
+}  // namespace
+
+void WindowRunHost::SetFileBarRange(int count) {
+  if (progress_) ResetBar(progress_->file_bar(), count);
+}
+
+void WindowRunHost::StepFileBar() {
+  if (progress_) StepBar(progress_->file_bar());
+}
+
+void WindowRunHost::SetUrlBarRange(int count) {
+  if (progress_) ResetBar(progress_->url_bar(), count);
+}
+
+void WindowRunHost::StepUrlBar() {
+  if (progress_) StepBar(progress_->url_bar());
+}
+
+void WindowRunHost::SetUrlBarPosition(int position) {
+  if (progress_) progress_->url_bar()->setValue(position);
+}
+
+void WindowRunHost::DestroyProgress() {
+  progress_.reset();
+}
+
+std::string WindowRunHost::LongDateTime() {
+  return LocaleLongDateTime();
+}
+
+}  // namespace quimbel
