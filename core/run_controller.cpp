@@ -14,21 +14,15 @@ namespace {
 constexpr std::string_view kNoFilesFound =
     "No files found.\n\nWas your filter option set correctly?";
 
-std::string Format(std::string_view pattern, const std::string& text) {
-  std::string result(pattern);
-  result.replace(result.find("%s"), 2, text);
-  return result;
-}
-
 }  // namespace
 
-std::string PurgeQuestion(std::size_t file_count) {
-  return "Remove all HTML comments from " + std::to_string(file_count) +
-         (file_count == 1 ? " file" : " files") + "? This cannot be undone.";
-}
-
 RunController::RunController(RunHost& host, MessagePoster& poster)
-    : host_(host), probe_worker_(poster), purge_worker_(poster) {
+    : host_(host),
+      probe_worker_(poster),
+      purge_worker_(poster),
+      buffer_([this](std::string request) {
+        return probe_worker_.Kick({std::move(request), timeout_, user_agent_});
+      }) {
   user_agent_ = UserAgent();
 }
 
@@ -73,8 +67,8 @@ void RunController::LogWithDate(const std::string& prefix, const std::string& su
   host_.LogAppend(prefix + host_.LongDateTime() + suffix);
 }
 
-void RunController::BeginRun(bool file_only) {
-  host_.CreateProgress(file_only);
+void RunController::BeginRun(RunState state) {
+  host_.CreateProgress(state == RunState::kPurging);
   progress_open_ = true;
   progress_ = {};
   host_.SetFileBarRange(total_files_);
@@ -84,7 +78,7 @@ void RunController::BeginRun(bool file_only) {
   LogWithDate("Start of test ", "\r\n");
   if (!options_file_.empty()) host_.LogAppend("Options read from " + options_file_ + "\r\n");
   file_records_.clear();
-  running_ = true;
+  state_ = state;
 }
 
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
@@ -106,7 +100,7 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   unknown_error_seen_ = false;
   links_ = LinkLists();
   links_checked_ = 0;
-  BeginRun(false);
+  BeginRun(RunState::kTesting);
   tested_ = true;
   if (probe.parallel < probe_settings_.parallel) {
     host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
@@ -116,13 +110,6 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   repair_completed_ = false;
 }
 
-void RunController::ShowFileProgress() {
-  progress_.current_file = current_file_;
-  progress_.file_number = std::to_string(total_files_ - static_cast<int>(FilesLeft()) + 1);
-  progress_.file_total = std::to_string(total_files_);
-  if (progress_open_) host_.TransferProgress(progress_);
-}
-
 void RunController::TestURLsStateMachine() {
   // Heads whose outcomes are already in, and files without links, are
   // passed over here in one loop. A message box can let worker messages in
@@ -130,14 +117,14 @@ void RunController::TestURLsStateMachine() {
   // them when it gets there.
   if (advancing_) return;
   advancing_ = true;
-  while (running_) {
+  while (state_ == RunState::kTesting) {
     if (links_.urls.empty()) {
       if (!OpenNextFile()) break;
       continue;
     }
     Dispatch();
     if (!head_begun_) OnProbeBegun();
-    const EntryRef head = entries_.front();
+    const EntryRef head = buffer_.head();
     if (!head->done) break;
     OnThreadURLDone(head->outcome);
   }
@@ -150,7 +137,7 @@ bool RunController::OpenNextFile() {
     return false;
   }
   if (error_count_ != -1) LogFileResults();
-  current_file_ = read_ahead_.empty() ? files_.front() : read_ahead_.front().path;
+  current_file_ = buffer_.HasReadAhead() ? buffer_.NextReadAheadPath() : files_.front();
   ShowFileProgress();
   if (error_count_ != -1 && progress_open_) {
     host_.StepFileBar();
@@ -158,24 +145,22 @@ bool RunController::OpenNextFile() {
   }
   error_count_ = 0;
   bool opened = false;
-  if (read_ahead_.empty()) {
+  if (!buffer_.HasReadAhead()) {
     links_.skipped = 0;
     opened = ExtractRunLinks(current_file_, links_, url_count_);
     files_.pop_front();
   } else {
-    ReadAhead& next = read_ahead_.front();
+    ReorderBuffer::ReadAhead next = buffer_.TakeReadAhead();
     opened = next.opened;
     links_ = std::move(next.links);
     url_count_ = next.url_count;
-    entries_ = std::move(next.entries);
-    read_ahead_.pop_front();
   }
   if (!opened) {
     host_.ShowMessage(CannotOpenFileMessage(current_file_), MessageIcon::kExclamation);
     StopWatchdog();
     host_.ShowMessage("Unknown error: Processing has stopped");
     files_.clear();
-    read_ahead_.clear();
+    buffer_.DropReadAhead();
     EndTest();
     return false;
   }
@@ -188,33 +173,10 @@ bool RunController::OpenNextFile() {
 }
 
 void RunController::Dispatch() {
-  // Enough URLs in flight or queued at the worker that a free slot never
-  // waits for this thread, and that a host at its cap can be passed over.
-  const std::size_t window = static_cast<std::size_t>(probe_settings_.parallel) * 4 + 16;
-  // Refilled in batches, each waking the probe thread once. Whenever a
-  // probe is in flight, every URL before it has its entry, the head too.
-  if (in_flight_.size() > window / 2) return;
-  const auto fill = [&](const LinkLists& lists, std::deque<EntryRef>& entries) {
-    const std::deque<std::string>& urls = lists.urls;
-    const std::deque<std::uint32_t>& local = lists.local;
-    while (entries.size() < urls.size()) {
-      if (in_flight_.size() >= window) return false;
-      entries.push_back(EntryFor(urls[entries.size()], local[entries.size()]));
-    }
-    return true;
-  };
-  if (!fill(links_, entries_)) return;
-  for (ReadAhead& ahead : read_ahead_) {
-    if (!ahead.opened || !fill(ahead.links, ahead.entries)) return;
-  }
-  // Everything read so far is under way: read the next files ahead.
-  while (!files_.empty() && in_flight_.size() < window) {
-    ReadAhead& ahead = read_ahead_.emplace_back();
-    ahead.path = std::move(files_.front());
-    files_.pop_front();
-    ahead.opened = ExtractRunLinks(ahead.path, ahead.links, ahead.url_count);
-    if (!ahead.opened || !fill(ahead.links, ahead.entries)) return;
-  }
+  buffer_.Fill(links_, files_, probe_settings_.parallel,
+               [this](const std::string& path, LinkLists& lists, std::size_t& count) {
+                 return ExtractRunLinks(path, lists, count);
+               });
 }
 
 bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
@@ -241,44 +203,6 @@ void RunController::LeaveOutSkipped(LinkLists& lists) const {
     }
   }
   lists = std::move(kept);
-}
-
-RunController::EntryRef RunController::EntryFor(const std::string& url, std::uint32_t local) {
-  if (local != 0) {
-    auto entry = std::make_shared<ProbeEntry>();
-    entry->done = true;
-    entry->outcome.url = url;
-    entry->outcome.local = true;
-    entry->outcome.code = local;
-    return entry;
-  }
-  // The request is the URL the page names, its references decoded: the
-  // same link written two ways is one probe.
-  std::string request = RequestUrl(url);
-  // A huge URL is not worth holding twice.
-  constexpr std::size_t kLongestRemembered = 1 << 16;
-  const bool remembered = request.size() <= kLongestRemembered;
-  if (remembered) {
-    if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
-  }
-  auto entry = std::make_shared<ProbeEntry>();
-  const std::uint64_t job =
-      probe_worker_.Kick({remembered ? request : std::move(request), timeout_, user_agent_});
-  in_flight_.emplace(job, entry);
-  if (remembered) {
-    probed_.emplace(std::move(request), entry);
-    if (probed_.size() >= forget_at_) ForgetOldProbes();
-  }
-  return entry;
-}
-
-void RunController::ForgetOldProbes() {
-  // A run of a million different links must not keep a million outcomes:
-  // what is done and no longer ahead in the list is forgotten (a repeat of
-  // it later is probed again). Halving keeps this linear over a run.
-  std::erase_if(probed_,
-                [](const auto& item) { return item.second->done && item.second.use_count() == 1; });
-  forget_at_ = std::max(kRememberedProbes, probed_.size() * 2);
 }
 
 void RunController::LogFileResults() {
@@ -321,18 +245,18 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
   // Only a probe of the run or recheck under way: a late one of a stopped
   // run says nothing about this one.
-  const bool current = rechecking_ ? recheck_jobs_.count(message.job) != 0
-                                   : running_ && in_flight_.count(message.job) != 0;
+  const bool current = rechecking() ? recheck_jobs_.count(message.job) != 0
+                                    : state_ == RunState::kTesting && buffer_.InFlight(message.job);
   if (outcome.out_of_descriptors && current) {
     // Not the link's fault: nothing more can be checked.
     const std::string reason =
         "Cannot go on: no file descriptor is left (the limit on open "
         "files is " +
         std::to_string(file_limit_) + "). Check fewer links at once. Processing has stopped";
-    if (rechecking_) {
+    if (rechecking()) {
       StopTest();
     } else {
-      running_ = false;
+      state_ = RunState::kIdle;
       StopWatchdog();
       ResetRun();
     }
@@ -340,72 +264,12 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
     host_.ShowMessage(reason, MessageIcon::kExclamation);
     return;
   }
-  if (rechecking_) {
-    OnRecheckDone(message.job, std::any_cast<const ProbeOutcome&>(message.payload));
+  if (rechecking()) {
+    OnRecheckDone(message.job, outcome);
     return;
   }
   // A probe of a run that is over, or that a stop cut short, changes nothing.
-  const auto found = in_flight_.find(message.job);
-  if (found == in_flight_.end()) return;
-  const EntryRef entry = found->second;
-  in_flight_.erase(found);
-  entry->outcome = std::any_cast<const ProbeOutcome&>(message.payload);
-  entry->done = true;
-  TestURLsStateMachine();
-}
-
-void RunController::OnProbeBegun() {
-  // The head of the list is the URL under way; the progress window shows
-  // at most a screenful of it, however long it is.
-  constexpr std::size_t kShownLength = 4096;
-  progress_.current_url =
-      links_.urls.empty() ? std::string() : links_.urls.front().substr(0, kShownLength);
-  progress_.url_link_text =
-      links_.anchors.empty() ? std::string() : links_.anchors.front().substr(0, kShownLength);
-  progress_.url_number = std::to_string(url_count_ - links_.urls.size() + 1);
-  progress_.url_total = std::to_string(url_count_);
-  if (progress_open_) host_.TransferProgress(progress_);
-  host_.StartTimer(kWatchdogTimer, timeout_ + std::chrono::seconds(1));
-  watchdog_armed_ = true;
-  head_begun_ = true;
-  if (!links_.local.empty() && links_.local.front() != 0) return;  // no connection for it
-  const std::string& url = links_.urls.front();
-  host_.SetStatusText(StatusPane::kConnection,
-                      Format("Connecting to %s", UrlHost(url, ProtocolOf(url))));
-  host_.SetStatusText(StatusPane::kMethod, "");
-}
-
-void RunController::ShowProbeStatus(const ProbeOutcome& outcome) {
-  const bool connected = outcome.code == kReplyRead || outcome.code == kSendFailed ||
-                         outcome.code == kReplyTimedOut || outcome.code == kTookTooLong;
-  host_.SetStatusText(
-      StatusPane::kConnection,
-      Format(connected ? "Connected to %s" : "Connection to %s failed", outcome.host));
-  if (outcome.protocol == Protocol::kFtp || !connected || outcome.code == kSendFailed) return;
-  host_.SetStatusText(StatusPane::kMethod, "GET method sent to host");
-  if (outcome.code != kReplyRead) return;
-  host_.SetStatusText(StatusPane::kMethod,
-                      outcome.reply.empty() ? "No Reply Received" : "Host Reply Received");
-}
-
-void RunController::OnTimer(int id) {
-  if (id == kWatchdogTimer) {
-    if (!watchdog_armed_) return;
-    // The watchdog only marks a slow probe; the worker's own limits end it.
-    static const std::string kNone;
-    const std::string& url = links_.urls.empty() ? kNone : links_.urls.front();
-    host_.LogAppend("Timeout occured while testing " + url + ".\r\n");
-    StopWatchdog();
-  } else if (id == kPurgeSettleTimer) {
-    host_.KillTimer(kPurgeSettleTimer);
-    FinishPurgedFile();
-  }
-}
-
-void RunController::StopWatchdog() {
-  if (!watchdog_armed_) return;
-  host_.KillTimer(kWatchdogTimer);
-  watchdog_armed_ = false;
+  if (buffer_.Complete(message.job, outcome)) TestURLsStateMachine();
 }
 
 void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
@@ -440,75 +304,6 @@ void RunController::ClassifyReply(const ProbeOutcome& outcome) {
   if (!verdict->redirects.empty()) results_.SetRedirects(*head_row_, verdict->redirects);
 }
 
-bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
-  if (running_ || rechecking_ || rows.empty()) return false;
-  probe_worker_.Configure(ProbeSettingsInForce());
-  recheck_jobs_.clear();
-  recheck_results_.clear();
-  rechecking_ = true;
-  // A section of its own, set off from the run's last line.
-  LogWithDate(
-      "\r\nRecheck of " + std::to_string(rows.size()) + (rows.size() == 1 ? " link " : " links "),
-      "\r\n");
-  LocalLinkChecker local(run_local_options_);
-  std::unordered_map<std::string, std::uint64_t> jobs;  // one probe per URL
-  for (const std::size_t index : rows) {
-    if (index >= results_.size()) continue;
-    const ResultRow& row = results_.row(index);
-    const std::string& url = row.text(ResultColumn::kUrl);
-    if (row.code == kLocalFileNotFound || row.code == kLocalAnchorNotFound) {
-      ProbeOutcome outcome;
-      outcome.url = url;
-      outcome.local = true;
-      outcome.code = local.Recheck(url, row.text(ResultColumn::kFileName));
-      recheck_results_.emplace_back(index, VerdictOf(outcome));
-      continue;
-    }
-    const std::string request = RequestUrl(url);
-    auto [found, added] = jobs.try_emplace(request, 0);
-    if (added) found->second = probe_worker_.Kick({request, timeout_, user_agent_});
-    recheck_jobs_[found->second].push_back(index);
-  }
-  if (recheck_jobs_.empty()) FinishRecheck();
-  return true;
-}
-
-void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome) {
-  const auto found = recheck_jobs_.find(job);
-  if (found == recheck_jobs_.end()) return;
-  for (const std::size_t index : found->second)
-    recheck_results_.emplace_back(index, VerdictOf(outcome));
-  recheck_jobs_.erase(found);
-  if (recheck_jobs_.empty()) FinishRecheck();
-}
-
-void RunController::FinishRecheck() {
-  // Highest rows first, so removing one leaves the others' places alone.
-  std::sort(recheck_results_.begin(), recheck_results_.end(),
-            [](const auto& a, const auto& b) { return a.first > b.first; });
-  std::size_t good = 0;
-  std::vector<std::string> lines;
-  for (const auto& [index, verdict] : recheck_results_) {
-    const std::string url = results_.row(index).text(ResultColumn::kUrl);
-    if (!verdict) {
-      results_.RemoveRow(index);
-      ++good;
-      lines.push_back(url + ": now good");
-    } else {
-      results_.UpdateRow(index, verdict->reason, verdict->code, verdict->alternate);
-      results_.SetRedirects(index, verdict->redirects);
-      lines.push_back(url + ": " + verdict->reason);
-    }
-  }
-  // The log reads in list order.
-  for (auto line = lines.rbegin(); line != lines.rend(); ++line)
-    host_.LogAppend(*line);
-  host_.LogAppend("Recheck done: " + std::to_string(good) + " now good, " +
-                  std::to_string(recheck_results_.size() - good) + " still listed.\r\n");
-  recheck_results_.clear();
-  rechecking_ = false;
-}
-
 void RunController::AddRow(const std::string& reason, OutcomeCode code) {
   // The head is dropped right after its row is made: the row takes its
   // text over instead of a copy, which matters for a huge URL.
@@ -533,7 +328,7 @@ void RunController::PopHeads() {
   head_row_.reset();
   if (!links_.urls.empty()) ++links_checked_;
   PopFrontLink(links_);
-  if (!entries_.empty()) entries_.pop_front();
+  buffer_.PopHead();
 }
 
 void RunController::RecordSocketError(OutcomeCode code) {
@@ -556,19 +351,19 @@ void RunController::EndTest() {
   host_.SetStatusText(StatusPane::kConnection, "Search Complete");
   host_.SetStatusText(StatusPane::kMethod, "");
   host_.Beep(BeepKind::kDefault);
-  running_ = false;
+  state_ = RunState::kIdle;
 }
 
 void RunController::StopTest() {
-  if (rechecking_) {
+  if (rechecking()) {
     probe_worker_.CancelProbe();
     recheck_jobs_.clear();
     recheck_results_.clear();
-    rechecking_ = false;
+    state_ = RunState::kIdle;
     host_.LogAppend("Recheck Stopped by User\r\n");
     return;
   }
-  running_ = false;
+  state_ = RunState::kIdle;
   StopWatchdog();
   ResetRun();
   host_.LogAppend("Testing Stopped by User");
@@ -577,11 +372,7 @@ void RunController::StopTest() {
 void RunController::ResetRun() {
   probe_worker_.CancelProbe();
   local_checker_.reset();
-  in_flight_.clear();
-  probed_.clear();
-  forget_at_ = kRememberedProbes;
-  entries_.clear();
-  read_ahead_.clear();
+  buffer_.Clear();
   head_begun_ = false;
   files_.clear();
   links_.urls.clear();
@@ -597,77 +388,6 @@ void RunController::ResetRun() {
   results_ready_ = true;
   host_.SetStatusText(StatusPane::kConnection, kConnectionStatusIdle);
   host_.SetStatusText(StatusPane::kMethod, kMethodStatusIdle);
-}
-
-void RunController::StartPurge(const std::string& path, const RunScope& scope,
-                               PurgeConfirmation confirmation) {
-  if (!CollectRunFiles(path, scope)) return;
-  if (confirmation == PurgeConfirmation::kAsk &&
-      !host_.AskYesNoDefaultNo(PurgeQuestion(files_.size()), MessageIcon::kQuestion)) {
-    files_.clear();
-    return;
-  }
-  purge_failures_ = 0;
-  first_file_pending_ = true;
-  BeginRun(true);
-  tested_ = false;
-  links_checked_ = 0;
-  PurgeNextFile();
-  repair_completed_ = false;
-}
-
-void RunController::PurgeNextFile() {
-  if (!first_file_pending_) {
-    if (progress_open_) {
-      host_.StepFileBar();
-      host_.SetUrlBarPosition(0);
-    }
-  } else {
-    first_file_pending_ = false;
-  }
-  if (files_.empty()) {
-    EndPurge();
-    return;
-  }
-  current_file_ = files_.front();
-  ShowFileProgress();
-  comments_purged_ = 0;
-  purge_error_.clear();
-  host_.LogAppend("Testing: " + current_file_);
-  purge_job_ = purge_worker_.Kick(current_file_);
-}
-
-void RunController::OnPurgeFileDone(const WorkerMessage& message) {
-  comments_purged_ += static_cast<int>(message.param);
-  if (const auto* result = std::any_cast<PurgeResult>(&message.payload);
-      result && !result->status) {
-    purge_error_ = result->status.message();
-    ++purge_failures_;
-  }
-  // A short pause before the next file, without freezing the window.
-  host_.StartTimer(kPurgeSettleTimer, std::chrono::milliseconds(100));
-}
-
-void RunController::FinishPurgedFile() {
-  // A file left alone says why, and only that: a count of 0 beside it
-  // would read as a file without comments.
-  if (!purge_error_.empty()) {
-    host_.LogAppend("Error: " + purge_error_ + "\r\n");
-  } else {
-    host_.LogAppend("Results for " + current_file_ +
-                    ": Comments purged: " + std::to_string(comments_purged_) + ". \r\n");
-  }
-  if (!files_.empty()) files_.pop_front();
-  if (!running_) files_.clear();  // stopped: this file was the last
-  PurgeNextFile();
-}
-
-void RunController::EndPurge() {
-  if (progress_open_) host_.StepFileBar();
-  ResetRun();
-  LogWithDate("End of test: ", "");
-  host_.Beep(BeepKind::kDefault);
-  running_ = false;
 }
 
 }  // namespace quimbel

@@ -28,6 +28,7 @@
 #include "core/link_rules.h"
 #include "core/local_links.h"
 #include "core/outcome_verdict.h"
+#include "core/reorder_buffer.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
 #include "core/run_host.h"
@@ -43,6 +44,10 @@ namespace quimbel {
 // undone, so the window asks; a command line that names --purge has
 // already said yes.
 enum class PurgeConfirmation { kAsk, kGiven };
+
+// What the controller is doing: nothing, a link test, a comment purge, or
+// a recheck of some rows.
+enum class RunState { kIdle, kTesting, kPurging, kRechecking };
 
 // Whether `agent` can stand in a User-Agent header: not empty, no control
 // byte.
@@ -120,7 +125,7 @@ class RunController {
   // the log gets a short section. Never during a run; false when it cannot
   // start (a run, or no row).
   bool StartRecheck(const std::vector<std::size_t>& rows);
-  bool rechecking() const { return rechecking_; }
+  bool rechecking() const { return state_ == RunState::kRechecking; }
 
   void HandleMessage(const WorkerMessage& message);
   void OnTimer(int id);
@@ -128,7 +133,9 @@ class RunController {
   ResultList& results() { return results_; }
   const ResultList& results() const { return results_; }
 
-  bool running() const { return running_; }
+  // A test or a purge is under way (a recheck is not a run).
+  bool running() const { return state_ == RunState::kTesting || state_ == RunState::kPurging; }
+  RunState state() const { return state_; }
   // Whether the list holds the outcome of a link test (not a purge's).
   bool tested() const { return tested_; }
   // The last test's links checked so far.
@@ -147,36 +154,18 @@ class RunController {
   const std::string& current_file() const { return current_file_; }
 
  private:
-  // One distinct URL of the run: its probe, and its outcome once it is in.
-  struct ProbeEntry {
-    bool done = false;
-    ProbeOutcome outcome;
-  };
-  using EntryRef = std::shared_ptr<ProbeEntry>;
-  // A file read ahead of the one under way, so that its links can be in
-  // flight before the list reaches them.
-  struct ReadAhead {
-    std::string path;
-    bool opened = false;
-    LinkLists links;
-    std::size_t url_count = 0;
-    std::deque<EntryRef> entries;  // one per URL of `links` handed out so far
-  };
+  using EntryRef = ReorderBuffer::EntryRef;
 
   void TestURLsStateMachine();
   // Opens the next file (read ahead or now); false when the run ended.
   bool OpenNextFile();
   // Hands the probe worker the URLs ahead of the head, up to the window.
   void Dispatch();
-  // The probe of `url`: this run's earlier one, or a new one; for a local
-  // link (`local` its outcome) one that is done already.
-  EntryRef EntryFor(const std::string& url, std::uint32_t local);
-  void ForgetOldProbes();
   // The links of a file: the network ones and the local ones, in file order.
   bool ExtractRunLinks(const std::string& path, LinkLists& lists, std::size_t& url_count);
   // Removes the links the rules skip, counting them.
   void LeaveOutSkipped(LinkLists& lists) const;
-  std::size_t FilesLeft() const { return files_.size() + read_ahead_.size(); }
+  std::size_t FilesLeft() const { return files_.size() + buffer_.files_read_ahead(); }
   void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
   // The probe settings with no more links in flight than open files allow.
@@ -207,7 +196,7 @@ class RunController {
   bool CollectRunFiles(const std::string& path, const RunScope& scope);
   // What every run does first: the progress window, an empty log and list,
   // the start line.
-  void BeginRun(bool file_only);
+  void BeginRun(RunState state);
   void ShowFileProgress();
 
   RunHost& host_;
@@ -230,7 +219,6 @@ class RunController {
   std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
   std::size_t links_checked_ = 0;
   // The recheck under way: its rows by probe job, and what came back.
-  bool rechecking_ = false;
   std::unordered_map<std::uint64_t, std::vector<std::size_t>> recheck_jobs_;
   std::vector<std::pair<std::size_t, std::optional<Verdict>>> recheck_results_;
   std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
@@ -243,7 +231,7 @@ class RunController {
   std::size_t url_count_ = 0;
   int error_count_ = -1;  // -1: no file opened yet in this run
 
-  bool running_ = false;
+  RunState state_ = RunState::kIdle;
   bool tested_ = false;
   bool results_ready_ = false;
   bool repair_completed_ = false;
@@ -252,15 +240,7 @@ class RunController {
   bool progress_open_ = false;
   ProgressTexts progress_;
 
-  std::deque<EntryRef> entries_;  // one per URL of links_ handed out, from the head on
-  std::deque<ReadAhead> read_ahead_;
-  // This run's probes by URL (URLs up to a sane length): a link on every
-  // page is asked about once.
-  std::unordered_map<std::string, EntryRef> probed_;
-  // Outcomes kept for repeats before old ones are forgotten.
-  static constexpr std::size_t kRememberedProbes = 1 << 14;
-  std::size_t forget_at_ = kRememberedProbes;
-  std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
+  ReorderBuffer buffer_;
   bool head_begun_ = false;      // the head's progress texts and watchdog are up
   bool advancing_ = false;       // TestURLsStateMachine is on the stack
   std::uint64_t purge_job_ = 0;  // the purge whose messages count

@@ -1,0 +1,78 @@
+// "Recheck Selected": the links of some rows probed again, each distinct
+// URL once, the rows updated or removed when all are back.
+#include <algorithm>
+
+#include "core/run_controller.h"
+
+namespace quimbel {
+
+bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
+  if (state_ != RunState::kIdle || rows.empty()) return false;
+  probe_worker_.Configure(ProbeSettingsInForce());
+  recheck_jobs_.clear();
+  recheck_results_.clear();
+  state_ = RunState::kRechecking;
+  // A section of its own, set off from the run's last line.
+  LogWithDate(
+      "\r\nRecheck of " + std::to_string(rows.size()) + (rows.size() == 1 ? " link " : " links "),
+      "\r\n");
+  LocalLinkChecker local(run_local_options_);
+  std::unordered_map<std::string, std::uint64_t> jobs;  // one probe per URL
+  for (const std::size_t index : rows) {
+    if (index >= results_.size()) continue;
+    const ResultRow& row = results_.row(index);
+    const std::string& url = row.text(ResultColumn::kUrl);
+    if (row.code == kLocalFileNotFound || row.code == kLocalAnchorNotFound) {
+      ProbeOutcome outcome;
+      outcome.url = url;
+      outcome.local = true;
+      outcome.code = local.Recheck(url, row.text(ResultColumn::kFileName));
+      recheck_results_.emplace_back(index, VerdictOf(outcome));
+      continue;
+    }
+    const std::string request = RequestUrl(url);
+    auto [found, added] = jobs.try_emplace(request, 0);
+    if (added) found->second = probe_worker_.Kick({request, timeout_, user_agent_});
+    recheck_jobs_[found->second].push_back(index);
+  }
+  if (recheck_jobs_.empty()) FinishRecheck();
+  return true;
+}
+
+void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome) {
+  const auto found = recheck_jobs_.find(job);
+  if (found == recheck_jobs_.end()) return;
+  for (const std::size_t index : found->second)
+    recheck_results_.emplace_back(index, VerdictOf(outcome));
+  recheck_jobs_.erase(found);
+  if (recheck_jobs_.empty()) FinishRecheck();
+}
+
+void RunController::FinishRecheck() {
+  // Highest rows first, so removing one leaves the others' places alone.
+  std::sort(recheck_results_.begin(), recheck_results_.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::size_t good = 0;
+  std::vector<std::string> lines;
+  for (const auto& [index, verdict] : recheck_results_) {
+    const std::string url = results_.row(index).text(ResultColumn::kUrl);
+    if (!verdict) {
+      results_.RemoveRow(index);
+      ++good;
+      lines.push_back(url + ": now good");
+    } else {
+      results_.UpdateRow(index, verdict->reason, verdict->code, verdict->alternate);
+      results_.SetRedirects(index, verdict->redirects);
+      lines.push_back(url + ": " + verdict->reason);
+    }
+  }
+  // The log reads in list order.
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+    host_.LogAppend(*line);
+  host_.LogAppend("Recheck done: " + std::to_string(good) + " now good, " +
+                  std::to_string(recheck_results_.size() - good) + " still listed.\r\n");
+  recheck_results_.clear();
+  state_ = RunState::kIdle;
+}
+
+}  // namespace quimbel

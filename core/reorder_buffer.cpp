@@ -1,0 +1,100 @@
+#include "core/reorder_buffer.h"
+
+#include <algorithm>
+
+namespace quimbel {
+
+void ReorderBuffer::Fill(const LinkLists& head, std::deque<std::string>& files, int parallel,
+                         const Extract& extract) {
+  // Enough URLs in flight or queued at the worker that a free slot never
+  // waits for this thread, and that a host at its cap can be passed over.
+  const std::size_t window = static_cast<std::size_t>(parallel) * 4 + 16;
+  // Refilled in batches, each waking the probe thread once. Whenever a
+  // probe is in flight, every URL before it has its entry, the head too.
+  if (in_flight_.size() > window / 2) return;
+  if (!FillFile(head, entries_, window)) return;
+  for (ReadAhead& ahead : read_ahead_) {
+    if (!ahead.opened || !FillFile(ahead.links, ahead.entries, window)) return;
+  }
+  // Everything read so far is under way: read the next files ahead.
+  while (!files.empty() && in_flight_.size() < window) {
+    ReadAhead& ahead = read_ahead_.emplace_back();
+    ahead.path = std::move(files.front());
+    files.pop_front();
+    ahead.opened = extract(ahead.path, ahead.links, ahead.url_count);
+    if (!ahead.opened || !FillFile(ahead.links, ahead.entries, window)) return;
+  }
+}
+
+bool ReorderBuffer::FillFile(const LinkLists& lists, std::deque<EntryRef>& entries,
+                             std::size_t window) {
+  while (entries.size() < lists.urls.size()) {
+    if (in_flight_.size() >= window) return false;
+    entries.push_back(EntryFor(lists.urls[entries.size()], lists.local[entries.size()]));
+  }
+  return true;
+}
+
+ReorderBuffer::ReadAhead ReorderBuffer::TakeReadAhead() {
+  ReadAhead next = std::move(read_ahead_.front());
+  read_ahead_.pop_front();
+  entries_ = std::move(next.entries);
+  return next;
+}
+
+ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uint32_t local) {
+  if (local != 0) {
+    auto entry = std::make_shared<Entry>();
+    entry->done = true;
+    entry->outcome.url = url;
+    entry->outcome.local = true;
+    entry->outcome.code = local;
+    return entry;
+  }
+  // The request is the URL the page names, its references decoded: the
+  // same link written two ways is one probe.
+  std::string request = RequestUrl(url);
+  // A huge URL is not worth holding twice.
+  constexpr std::size_t kLongestRemembered = 1 << 16;
+  const bool remembered = request.size() <= kLongestRemembered;
+  if (remembered) {
+    if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
+  }
+  auto entry = std::make_shared<Entry>();
+  const std::uint64_t job = kick_(remembered ? request : std::move(request));
+  in_flight_.emplace(job, entry);
+  if (remembered) {
+    probed_.emplace(std::move(request), entry);
+    if (probed_.size() >= forget_at_) ForgetOldProbes();
+  }
+  return entry;
+}
+
+void ReorderBuffer::ForgetOldProbes() {
+  // A run of a million different links must not keep a million outcomes:
+  // what is done and no longer ahead in the list is forgotten (a repeat of
+  // it later is probed again). Halving keeps this linear over a run.
+  std::erase_if(probed_,
+                [](const auto& item) { return item.second->done && item.second.use_count() == 1; });
+  forget_at_ = std::max(kRememberedProbes, probed_.size() * 2);
+}
+
+bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
+  const auto found = in_flight_.find(job);
+  if (found == in_flight_.end()) return false;
+  const EntryRef entry = found->second;
+  in_flight_.erase(found);
+  entry->outcome = outcome;
+  entry->done = true;
+  return true;
+}
+
+void ReorderBuffer::Clear() {
+  in_flight_.clear();
+  probed_.clear();
+  forget_at_ = kRememberedProbes;
+  entries_.clear();
+  read_ahead_.clear();
+}
+
+}  // namespace quimbel

@@ -1,0 +1,89 @@
+// ReorderBuffer: a link test's probes between the list and the probe
+// worker. It hands out the URLs ahead of the head of the list (reading
+// files ahead as needed), keeps one entry per link in list order, and
+// takes the outcomes back in whatever order they come; the run reads them
+// from the head on, so rows and log lines are in list order whatever the
+// replies' order. A link that a run names twice is probed once.
+// User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "links/url_extractor.h"
+#include "probe/probe_worker.h"
+
+namespace quimbel {
+
+class ReorderBuffer {
+ public:
+  // One distinct URL of the run: its probe, and its outcome once it is in.
+  struct Entry {
+    bool done = false;
+    ProbeOutcome outcome;
+  };
+  using EntryRef = std::shared_ptr<Entry>;
+  // A file read ahead of the one under way, so that its links can be in
+  // flight before the list reaches them.
+  struct ReadAhead {
+    std::string path;
+    bool opened = false;
+    LinkLists links;
+    std::size_t url_count = 0;
+    std::deque<EntryRef> entries;  // one per URL of `links` handed out so far
+  };
+  // Starts a probe of a request URL; returns its job number.
+  using Kick = std::function<std::uint64_t(std::string request)>;
+  // Reads a file's links; false when it cannot be opened.
+  using Extract = std::function<bool(const std::string& path, LinkLists&, std::size_t& count)>;
+
+  explicit ReorderBuffer(Kick kick) : kick_(std::move(kick)) {}
+
+  // Hands out the URLs ahead of the head, up to a window of
+  // 4 x `parallel` + 16 in flight, first of `head` (the current file's
+  // links), then of the files read ahead, then reading more of `files`.
+  void Fill(const LinkLists& head, std::deque<std::string>& files, int parallel,
+            const Extract& extract);
+  // The head link's entry; Fill() made it.
+  const EntryRef& head() const { return entries_.front(); }
+  void PopHead() {
+    if (!entries_.empty()) entries_.pop_front();
+  }
+  // The next file read ahead, if any; its entries become the head's.
+  bool HasReadAhead() const { return !read_ahead_.empty(); }
+  const std::string& NextReadAheadPath() const { return read_ahead_.front().path; }
+  ReadAhead TakeReadAhead();
+  std::size_t files_read_ahead() const { return read_ahead_.size(); }
+  void DropReadAhead() { read_ahead_.clear(); }
+
+  // Whether `job` is a probe of this run still out.
+  bool InFlight(std::uint64_t job) const { return in_flight_.count(job) != 0; }
+  // Records a probe's outcome; false for one this run no longer waits for.
+  bool Complete(std::uint64_t job, const ProbeOutcome& outcome);
+  // Forgets everything: a stop, or the end of a run.
+  void Clear();
+
+ private:
+  // The probe of `url`: this run's earlier one, or a new one; for a local
+  // link (`local` its outcome) one that is done already.
+  EntryRef EntryFor(const std::string& url, std::uint32_t local);
+  void ForgetOldProbes();
+  bool FillFile(const LinkLists& lists, std::deque<EntryRef>& entries, std::size_t window);
+
+  Kick kick_;
+  std::deque<EntryRef> entries_;  // one per URL of the head file handed out, from the head on
+  std::deque<ReadAhead> read_ahead_;
+  // This run's probes by URL (URLs up to a sane length): a link on every
+  // page is asked about once.
+  std::unordered_map<std::string, EntryRef> probed_;
+  // Outcomes kept for repeats before old ones are forgotten.
+  static constexpr std::size_t kRememberedProbes = 1 << 14;
+  std::size_t forget_at_ = kRememberedProbes;
+  std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
+};
+
+}  // namespace quimbel

@@ -1,0 +1,80 @@
+// What a link test shows while it runs: the progress window's texts, the
+// two status panes, and the watchdog that marks a slow probe in the log.
+#include <string_view>
+
+#include "core/run_controller.h"
+#include "core/status_code_table.h"
+
+namespace quimbel {
+namespace {
+
+std::string Format(std::string_view pattern, const std::string& text) {
+  std::string result(pattern);
+  result.replace(result.find("%s"), 2, text);
+  return result;
+}
+
+}  // namespace
+
+void RunController::ShowFileProgress() {
+  progress_.current_file = current_file_;
+  progress_.file_number = std::to_string(total_files_ - static_cast<int>(FilesLeft()) + 1);
+  progress_.file_total = std::to_string(total_files_);
+  if (progress_open_) host_.TransferProgress(progress_);
+}
+
+void RunController::OnProbeBegun() {
+  // The head of the list is the URL under way; the progress window shows
+  // at most a screenful of it, however long it is.
+  constexpr std::size_t kShownLength = 4096;
+  progress_.current_url =
+      links_.urls.empty() ? std::string() : links_.urls.front().substr(0, kShownLength);
+  progress_.url_link_text =
+      links_.anchors.empty() ? std::string() : links_.anchors.front().substr(0, kShownLength);
+  progress_.url_number = std::to_string(url_count_ - links_.urls.size() + 1);
+  progress_.url_total = std::to_string(url_count_);
+  if (progress_open_) host_.TransferProgress(progress_);
+  host_.StartTimer(kWatchdogTimer, timeout_ + std::chrono::seconds(1));
+  watchdog_armed_ = true;
+  head_begun_ = true;
+  if (!links_.local.empty() && links_.local.front() != 0) return;  // no connection for it
+  const std::string& url = links_.urls.front();
+  host_.SetStatusText(StatusPane::kConnection,
+                      Format("Connecting to %s", UrlHost(url, ProtocolOf(url))));
+  host_.SetStatusText(StatusPane::kMethod, "");
+}
+
+void RunController::ShowProbeStatus(const ProbeOutcome& outcome) {
+  const bool connected = outcome.code == kReplyRead || outcome.code == kSendFailed ||
+                         outcome.code == kReplyTimedOut || outcome.code == kTookTooLong;
+  host_.SetStatusText(
+      StatusPane::kConnection,
+      Format(connected ? "Connected to %s" : "Connection to %s failed", outcome.host));
+  if (outcome.protocol == Protocol::kFtp || !connected || outcome.code == kSendFailed) return;
+  host_.SetStatusText(StatusPane::kMethod, "GET method sent to host");
+  if (outcome.code != kReplyRead) return;
+  host_.SetStatusText(StatusPane::kMethod,
+                      outcome.reply.empty() ? "No Reply Received" : "Host Reply Received");
+}
+
+void RunController::OnTimer(int id) {
+  if (id == kWatchdogTimer) {
+    if (!watchdog_armed_) return;
+    // The watchdog only marks a slow probe; the worker's own limits end it.
+    static const std::string kNone;
+    const std::string& url = links_.urls.empty() ? kNone : links_.urls.front();
+    host_.LogAppend("Timeout occured while testing " + url + ".\r\n");
+    StopWatchdog();
+  } else if (id == kPurgeSettleTimer) {
+    host_.KillTimer(kPurgeSettleTimer);
+    FinishPurgedFile();
+  }
+}
+
+void RunController::StopWatchdog() {
+  if (!watchdog_armed_) return;
+  host_.KillTimer(kWatchdogTimer);
+  watchdog_armed_ = false;
+}
+
+}  // namespace quimbel
