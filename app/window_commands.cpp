@@ -17,6 +17,7 @@
 #include "app/results_view.h"
 #include "app/window_repair_host.h"
 #include "core/project_config.h"
+#include "core/run_options.h"
 #include "dialogs/file_selection_dialog.h"
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
@@ -160,53 +161,27 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
 }
 
 bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter) {
-  RunPreferences run;
-  run.filter = filter_;
-  run.timeout_seconds = timeout_seconds_;
   // From the store, not the controller: a project's counts last one run.
-  run.probe.parallel = StoredProbeCount(settings_, settings::kParallelProbes);
-  run.probe.per_host = StoredProbeCount(settings_, settings::kPerHost);
-  run.probe.max_redirects = StoredMaxRedirects(settings_);
-  run.user_agent = settings_.Get(settings::kUserAgent);
-  run.local = {chosen.site_root, chosen.site_url, chosen.resources};
-  run.exclude = PatternLines(settings_.Get(settings::kExclude));
-  run.include = PatternLines(settings_.Get(settings::kInclude));
-  const std::string accept = settings_.Get(settings::kAccept);
-  if (!accept.empty()) {
-    auto codes = ParseCodeList(accept);
-    // A stored list nobody could type is ignored, as an unset one.
-    if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) run.accept = *ranges;
-  }
+  RunOptions options = StoredRunOptions(settings_);
+  options.filter = filter_.text();
+  options.timeout = timeout_seconds_;
+  options.local = {chosen.site_root, chosen.site_url, chosen.resources};
   controller_.SetOptionsFile({});
+  std::optional<std::string> error;
   if (chosen.project_settings) {
     if (const auto file = FindProjectConfig(chosen.path)) {
       auto loaded = LoadProjectConfig(*file);
-      std::optional<std::string> error;
       if (auto* message = std::get_if<std::string>(&loaded)) {
         error = *message;
       } else {
-        error = ApplyProjectConfig(std::get<ProjectConfig>(loaded), run);
+        error = ApplyConfigOptions(std::get<ProjectConfig>(loaded), options);
         controller_.SetOptionsFile(*file);
-      }
-      if (error) {
-        prompter.ShowMessage(*error, MessageIcon::kExclamation);
-        return false;
       }
     }
   }
-  auto rules = LinkRules::Make(run.exclude, run.include);
-  if (auto* message = std::get_if<std::string>(&rules)) {
-    prompter.ShowMessage(*message, MessageIcon::kExclamation);
-    return false;
-  }
-  run.filter.Accept(run.accept);
-  controller_.SetFilter(run.filter);
-  controller_.SetTimeout(std::chrono::seconds(run.timeout_seconds));
-  controller_.SetProbeSettings(run.probe);
-  controller_.SetUserAgent(run.user_agent);
-  controller_.SetLocalLinkOptions(run.local);
-  controller_.SetLinkRules(std::get<LinkRules>(std::move(rules)));
-  return true;
+  if (!error) error = ConfigureRun(controller_, options, settings_);
+  if (error) prompter.ShowMessage(*error, MessageIcon::kExclamation);
+  return !error;
 }
 
 void WindowCommands::ApplyProbeCounts(int parallel, int per_host, int max_redirects) {

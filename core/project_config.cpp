@@ -9,33 +9,10 @@
 #include <filesystem>
 #include <string_view>
 
+#include "core/run_options.h"
+
 namespace quimbel {
 namespace {
-
-enum class Kind { kSwitch, kValue, kPath, kList };
-
-struct Key {
-  std::string_view name;
-  Kind kind;
-};
-
-constexpr std::array<Key, 22> kKeys = {{
-    {"all-files", Kind::kSwitch},    {"recurse", Kind::kSwitch},   {"html-only", Kind::kSwitch},
-    {"purge", Kind::kSwitch},        {"timeout", Kind::kValue},    {"filter", Kind::kValue},
-    {"hawk", Kind::kSwitch},         {"one-eye", Kind::kSwitch},   {"parallel", Kind::kValue},
-    {"per-host", Kind::kValue},      {"user-agent", Kind::kValue}, {"ca-file", Kind::kPath},
-    {"insecure", Kind::kSwitch},     {"root", Kind::kPath},        {"site-url", Kind::kValue},
-    {"no-resources", Kind::kSwitch}, {"quiet", Kind::kSwitch},     {"format", Kind::kValue},
-    {"exclude", Kind::kList},        {"include", Kind::kList},     {"accept", Kind::kValue},
-    {"max-redirects", Kind::kValue},
-}};
-
-const Key* KeyNamed(std::string_view name) {
-  for (const Key& key : kKeys) {
-    if (key.name == name) return &key;
-  }
-  return nullptr;
-}
 
 // A string, or a whole number written as one.
 std::optional<std::string> ScalarText(const toml::node& node) {
@@ -107,24 +84,25 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
     const std::string where = file + ":" + std::to_string(node.source().begin.line) + ": ";
     // Actions and files to write are the command line's: a file planted
     // in a folder above must not remove lines or overwrite anything.
-    for (const std::string_view refused : {"repair", "yes", "output", "text", "html"}) {
-      if (name.str() == refused) {
-        return where + "\"" + std::string(refused) +
-               "\" is taken from the command line only, never from a config file";
-      }
+    const OptionSpec* key = FindOption(name.str());
+    if (key != nullptr && key->config == ConfigUse::kRefused) {
+      return where + "\"" + std::string(name.str()) +
+             "\" is taken from the command line only, never from a config file";
     }
-    const Key* key = KeyNamed(name.str());
-    if (key == nullptr) return where + "\"" + std::string(name.str()) + "\" is no option";
+    if (key == nullptr || key->config != ConfigUse::kKey) {
+      return where + "\"" + std::string(name.str()) + "\" is no option";
+    }
     const std::string option(name.str());
     switch (key->kind) {
-      case Kind::kSwitch: {
+      case OptionKind::kSwitch: {
         const auto* flag = node.as_boolean();
         if (flag == nullptr) return where + option + " must be true or false";
         if (flag->get()) config.options.emplace_back(option, "");
         break;
       }
-      case Kind::kValue:
-      case Kind::kPath: {
+      case OptionKind::kNumber:
+      case OptionKind::kText:
+      case OptionKind::kPath: {
         auto text = ScalarText(node);
         // A list of codes may be written as an array too.
         if (!text && option == "accept" && node.is_array()) {
@@ -136,11 +114,11 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
           }
         }
         if (!text) return where + option + " must be a string or a number";
-        config.options.emplace_back(option,
-                                    key->kind == Kind::kPath ? Absolute(folder, *text) : *text);
+        config.options.emplace_back(
+            option, key->kind == OptionKind::kPath ? Absolute(folder, *text) : *text);
         break;
       }
-      case Kind::kList: {
+      case OptionKind::kList: {
         std::vector<std::string> items;
         if (const auto* array = node.as_array()) {
           for (const toml::node& item : *array) {
@@ -169,74 +147,14 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
 
 namespace quimbel {
 
-std::optional<std::string> ApplyProjectConfig(const ProjectConfig& config,
-                                              RunPreferences& preferences) {
-  const auto number = [&](const std::string& name, const std::string& text, int low, int high,
-                          int& into) -> std::optional<std::string> {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < low || value > high) {
-      return config.file + ": " + name + " must be a number from " + std::to_string(low) + " to " +
-             std::to_string(high);
-    }
-    into = static_cast<int>(value);
-    return std::nullopt;
-  };
-  // The config's patterns take the place of the stored ones.
-  bool excludes_replaced = false;
-  bool includes_replaced = false;
+std::optional<std::string> ApplyConfigOptions(const ProjectConfig& config, RunOptions& options) {
+  // A later source than what the options hold so far: the config's lists
+  // take the place of the earlier ones.
+  ++options.layer;
   for (const auto& [name, value] : config.options) {
-    std::optional<std::string> error;
-    if (name == "timeout") {
-      error = number(name, value, 5, 1000, preferences.timeout_seconds);
-    } else if (name == "parallel") {
-      error = number(name, value, 1, kMostParallelProbes, preferences.probe.parallel);
-    } else if (name == "per-host") {
-      error = number(name, value, 1, kMostParallelProbes, preferences.probe.per_host);
-    } else if (name == "max-redirects") {
-      error = number(name, value, 0, kMostRedirects, preferences.probe.max_redirects);
-    } else if (name == "filter") {
-      const LoadedFilter loaded = LoadFilterText(value);
-      if (loaded.reset_to_default || value.find_first_not_of("01") != std::string::npos)
-        error = config.file + ": the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1";
-      else
-        preferences.filter = loaded.filter;
-    } else if (name == "hawk") {
-      preferences.filter = ReportFilter(std::string(kDefaultFilter));
-    } else if (name == "one-eye") {
-      preferences.filter = ReportFilter(std::string(kTypeBFilter));
-    } else if (name == "user-agent") {
-      preferences.user_agent = value;
-    } else if (name == "root") {
-      std::error_code failure;
-      if (!std::filesystem::is_directory(value, failure))
-        error = config.file + ": the site root is no folder: " + value;
-      else
-        preferences.local.site_root = value;
-    } else if (name == "site-url") {
-      preferences.local.site_url = value;
-    } else if (name == "no-resources") {
-      preferences.local.resources = false;
-    } else if (name == "ca-file") {
-      preferences.probe.ca_file = value;
-    } else if (name == "insecure") {
-      preferences.probe.insecure = true;
-    } else if (name == "exclude") {
-      if (!excludes_replaced) preferences.exclude.clear();
-      excludes_replaced = true;
-      preferences.exclude.push_back(value);
-    } else if (name == "include") {
-      if (!includes_replaced) preferences.include.clear();
-      includes_replaced = true;
-      preferences.include.push_back(value);
-    } else if (name == "accept") {
-      auto codes = ParseCodeList(value);
-      if (auto* message = std::get_if<std::string>(&codes))
-        error = config.file + ": " + *message;
-      else
-        preferences.accept = std::get<std::vector<CodeRange>>(std::move(codes));
-    }
-    if (error) return error;
+    const OptionSpec* option = FindOption(name);
+    if (option == nullptr) return config.file + ": \"" + name + "\" is no option";
+    if (auto problem = ApplyOption(*option, value, options)) return config.file + ": " + *problem;
   }
   return std::nullopt;
 }

@@ -44,23 +44,11 @@ bool IsTrustedConfig(const std::string& file);
 // html) are refused: they belong on the command line.
 std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& file);
 
-// What a run in the window is set to do.
-struct RunPreferences {
-  ReportFilter filter;
-  int timeout_seconds = 15;
-  ProbeSettings probe;
-  std::string user_agent;
-  LocalLinkOptions local;
-  std::vector<std::string> exclude;
-  std::vector<std::string> include;
-  std::vector<CodeRange> accept;
-};
+struct RunOptions;
 
-// Lays the config's options over the preferences, the way the command line
-// would take them. What only the command line does (formats, reports,
-// repair, the choice of files) is left to it. A one-line message for a
+// Lays the config's options over `options` as a later source: its lists
+// replace those `options` holds. A one-line message naming the file for a
 // value that is no good.
-std::optional<std::string> ApplyProjectConfig(const ProjectConfig& config,
-                                              RunPreferences& preferences);
+std::optional<std::string> ApplyConfigOptions(const ProjectConfig& config, RunOptions& options);
 
 }  // namespace quimbel

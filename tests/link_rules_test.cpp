@@ -11,6 +11,7 @@
 
 #include "core/link_rules.h"
 #include "core/project_config.h"
+#include "core/run_options.h"
 #include "core/status_code_table.h"
 #include "export/machine_reports.h"
 #include "tests/temp_folder.h"
@@ -164,19 +165,20 @@ TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
   };
   EXPECT_EQ(std::get<ProjectConfig>(loaded).options, expected);
 
-  // The window takes what concerns a run and leaves the rest.
-  RunPreferences run;
+  // The config's lists take the place of those of an earlier source.
+  RunOptions run;
   run.exclude = {"stored"};
-  run.timeout_seconds = 15;
-  EXPECT_EQ(ApplyProjectConfig(std::get<ProjectConfig>(loaded), run), std::nullopt);
+  run.list_layers = {{"exclude", 0}};
+  EXPECT_EQ(ApplyConfigOptions(std::get<ProjectConfig>(loaded), run), std::nullopt);
   EXPECT_EQ(run.exclude, (std::vector<std::string>{"^https://ads\\.", "/tmp/"}));
   EXPECT_EQ(run.include, (std::vector<std::string>{"keep"}));
-  EXPECT_EQ(run.timeout_seconds, 30);
-  EXPECT_EQ(run.probe.parallel, 4);
+  EXPECT_EQ(run.timeout, 30);
+  EXPECT_EQ(run.parallel, 4);
   EXPECT_EQ(run.accept, (std::vector<CodeRange>{{200, 200}, {500, 599}}));
   EXPECT_EQ(run.local.site_root, site + "/");
   ProjectConfig bad{"x.toml", {{"timeout", "3"}}};
-  EXPECT_EQ(ApplyProjectConfig(bad, run), "x.toml: timeout must be a number from 5 to 1000");
+  EXPECT_EQ(ApplyConfigOptions(bad, run),
+            "x.toml: the timeout must be a number of seconds from 5 to 1000");
 }
 
 // A config file is looked for no higher than a repository's root or the

@@ -1,0 +1,160 @@
+#include "cli/cli_options.h"
+
+#include <getopt.h>
+
+#include <iostream>
+
+#include "core/product.h"
+#include "core/project_config.h"
+
+namespace quimbel {
+namespace {
+
+constexpr const char* kUsageHead =
+    "usage: quimbel-cli [options] PATH\n"
+    "\n"
+    "Checks the http, https and ftp links of the anchor tags in PATH (one file, or a\n"
+    "folder with --all-files) and lists the ones the report filter reports.\n"
+    "\n";
+constexpr const char* kUsageTail =
+    "\n"
+    "Options on the command line override those of the config file. Without\n"
+    "--timeout, --filter, --parallel and --per-host the stored preferences are\n"
+    "used. http_proxy, https_proxy and no_proxy are honoured.\n"
+    "Exit status: 0 no row listed, 1 rows listed, 2 could not run (or the repair\n"
+    "did not complete), 130 stopped.\n";
+
+std::string Usage() {
+  return kUsageHead + OptionHelp() + kUsageTail;
+}
+
+int UsageError(const std::string& problem) {
+  std::cerr << "quimbel: " << problem << "\n" << Usage();
+  return kExitCannotRun;
+}
+
+// A mistake in a value that is clear on its own line.
+int ValueError(const std::string& problem) {
+  std::cerr << "quimbel: " << problem << "\n";
+  return kExitCannotRun;
+}
+
+using Given = std::vector<std::pair<const OptionSpec*, std::string>>;
+
+// The options as given, in order, and the one PATH; an exit status for a
+// name that is no option.
+std::variant<std::pair<Given, std::string>, int> ReadArguments(int argc, char** argv) {
+  std::vector<option> longs;
+  std::string shorts;
+  for (const OptionSpec& spec : RunOptionTable()) {
+    const int has_value = spec.kind == OptionKind::kSwitch ? no_argument : required_argument;
+    const int index = static_cast<int>(&spec - RunOptionTable().data());
+    longs.push_back({spec.name.data(), has_value, nullptr, 1000 + index});
+    if (spec.short_name != 0) shorts += std::string(1, spec.short_name) + (has_value ? ":" : "");
+  }
+  longs.push_back({nullptr, 0, nullptr, 0});
+  opterr = 0;
+  optind = 0;
+  Given given;
+  for (int c; (c = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr)) != -1;) {
+    const OptionSpec* spec = c >= 1000 ? &RunOptionTable()[static_cast<std::size_t>(c - 1000)]
+                                       : FindShortOption(static_cast<char>(c));
+    if (c == '?' || spec == nullptr) {
+      return UsageError(std::string("unknown option ") + argv[optind - 1]);
+    }
+    given.emplace_back(spec, optarg != nullptr ? optarg : "");
+  }
+  return std::pair{std::move(given), optind == argc - 1 ? std::string(argv[optind]) : ""};
+}
+
+// Applies what the command line gave; an exit status for a bad value.
+std::optional<int> ApplyGiven(const Given& given, RunOptions& options) {
+  for (const auto& [spec, value] : given) {
+    if (auto problem = ApplyOption(*spec, value, options)) {
+      // A bad code list is clear on its own; the rest come with the usage.
+      return spec->name == "accept" ? ValueError(*problem) : UsageError(*problem);
+    }
+    if (options.help) {
+      std::cout << Usage();
+      return kExitNoRows;
+    }
+    if (options.version) {
+      std::cout << "quimbel-cli (" << kProductVersionLine << ")\n";
+      return kExitNoRows;
+    }
+  }
+  return std::nullopt;
+}
+
+// The project config under the path, laid beneath the command line.
+std::optional<int> LayConfigBeneath(const Given& given, CliOptions& options) {
+  const RunOptions& run = options.run;
+  if (run.no_config) return std::nullopt;
+  const std::optional<std::string> file =
+      run.config_file.empty() ? FindProjectConfig(options.path) : run.config_file;
+  if (!file) return std::nullopt;
+  auto loaded = LoadProjectConfig(*file);
+  if (auto* error = std::get_if<std::string>(&loaded)) return ValueError(*error);
+  RunOptions layered;
+  if (auto problem = ApplyConfigOptions(std::get<ProjectConfig>(loaded), layered)) {
+    return ValueError(*problem);
+  }
+  ++layered.layer;  // the command line's lists replace the config's
+  if (const auto status = ApplyGiven(given, layered)) return status;
+  options.run = std::move(layered);
+  options.config_used = *file;
+  return std::nullopt;
+}
+
+// The command line's own values: formats, outputs, the repair.
+std::optional<int> TakeCommandLineValues(CliOptions& options) {
+  const RunOptions& run = options.run;
+  if (!run.format.empty()) {
+    const auto format = MachineFormatNamed(run.format);
+    if (!format) {
+      return ValueError("unknown format \"" + run.format +
+                        "\": text, json, junit, github, markdown or csv");
+    }
+    options.format = *format;
+  }
+  for (const std::string& item : run.outputs) {
+    const std::size_t equals = item.find('=');
+    const auto format =
+        equals == std::string::npos ? std::nullopt : MachineFormatNamed(item.substr(0, equals));
+    if (!format || equals + 1 == item.size()) {
+      return ValueError(
+          "--output takes FORMAT=FILE, FORMAT one of text, json, junit, github, markdown or "
+          "csv: " +
+          item);
+    }
+    options.outputs.emplace_back(*format, item.substr(equals + 1));
+  }
+  if (run.repair == "disable") options.repair_type = RepairType::kDisableLine;
+  if (run.repair == "replace") options.repair_type = RepairType::kReplaceUrl;
+  if (run.repair == "remove") options.repair_type = RepairType::kRemoveLine;
+  if (auto rules = LinkRules::Make(run.exclude, run.include);
+      std::holds_alternative<std::string>(rules)) {
+    return ValueError(std::get<std::string>(rules));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
+  auto read = ReadArguments(argc, argv);
+  if (const int* status = std::get_if<int>(&read)) return *status;
+  auto& [given, path] = std::get<std::pair<Given, std::string>>(read);
+  CliOptions options;
+  if (const auto status = ApplyGiven(given, options.run)) return *status;
+  if (path.empty()) return UsageError("name exactly one PATH");
+  options.path = path;
+  if (const auto status = LayConfigBeneath(given, options)) return *status;
+  if (!options.run.repair.empty() && options.run.purge) {
+    return UsageError("--repair needs a test run, not --purge");
+  }
+  if (const auto status = TakeCommandLineValues(options)) return *status;
+  return options;
+}
+
+}  // namespace quimbel

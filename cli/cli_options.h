@@ -1,0 +1,35 @@
+// The command line of quimbel-cli, read through the run option table, with
+// the quimbel.toml under the path checked laid beneath it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/run_options.h"
+#include "export/machine_reports.h"
+#include "repair/repair_engine.h"
+
+namespace quimbel {
+
+inline constexpr int kExitNoRows = 0;
+inline constexpr int kExitRows = 1;
+inline constexpr int kExitCannotRun = 2;
+inline constexpr int kExitInterrupted = 130;
+
+struct CliOptions {
+  std::string path;
+  RunOptions run;
+  MachineFormat format = MachineFormat::kText;
+  std::vector<std::pair<MachineFormat, std::string>> outputs;
+  std::optional<RepairType> repair_type;
+  std::string config_used;  // the project config whose options were read
+};
+
+// The options, or the exit status when there is nothing to run (help,
+// version, or a mistake already told on standard error).
+std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv);
+
+}  // namespace quimbel

@@ -1,0 +1,186 @@
+#include "cli/cli_run.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <iostream>
+#include <thread>
+
+#include "cli/cli_host.h"
+#include "cli/cli_options.h"
+#include "cli/cli_reports.h"
+#include "core/message_loop.h"
+#include "core/product.h"
+#include "core/run_controller.h"
+#include "core/settings_store.h"
+#include "core/window_rules.h"
+#include "platform/qsettings_config_store.h"
+#include "platform/read_only_config_store.h"
+
+namespace quimbel {
+namespace {
+
+// The checks the file selection makes before a run, with its messages;
+// the store it would record the choice in is read-only here.
+bool PathExists(const CliOptions& options, ConfigStore& config, CliHost& host) {
+  ReadOnlyConfigStore read_only(config);
+  SettingsStore settings(read_only);
+  const RunOptions& run = options.run;
+  const FileSelection selection{options.path,
+                                run.purge ? Function::kRemoveComments : Function::kTestUrls,
+                                run.scope.all_files,
+                                run.scope.recurse,
+                                run.scope.filter == ExtensionFilter::kHtmlOnly,
+                                run.local.site_root,
+                                run.local.site_url,
+                                run.local.resources};
+  return AcceptFileSelection(settings, selection, host);
+}
+
+// Ctrl+C, turned into a task on the loop by a thread that waits for it,
+// and into a flag for the repair, which runs without the loop.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(MessageLoop& loop, std::function<void()> on_interrupt)
+      : thread_([this, &loop, on_interrupt = std::move(on_interrupt)] {
+          sigset_t set;
+          sigemptyset(&set);
+          sigaddset(&set, SIGINT);
+          const timespec tick{0, 100'000'000};
+          while (!done_) {
+            if (sigtimedwait(&set, nullptr, &tick) == SIGINT && !done_) {
+              interrupted_ = true;
+              loop.PostTask(on_interrupt);
+            }
+          }
+        }) {}
+  ~InterruptWatch() {
+    done_ = true;
+    // Ends the wait at once rather than at the next tick.
+    pthread_kill(thread_.native_handle(), SIGINT);
+    thread_.join();
+  }
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+  bool interrupted() const { return interrupted_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<bool> interrupted_{false};
+  std::thread thread_;
+};
+
+// What the reports say about the run beside its rows.
+RunFacts FactsOf(const CliOptions& options, const RunController& controller,
+                 SettingsStore& settings) {
+  const RunOptions& run = options.run;
+  const ProbeSettings& probe = controller.probe_settings();
+  RunFacts facts;
+  facts.version = kProductVersionLine;
+  facts.path = options.path;
+  facts.recurse = run.scope.recurse;
+  facts.all_files = run.scope.all_files;
+  facts.html_only = run.scope.filter == ExtensionFilter::kHtmlOnly;
+  facts.timeout_seconds = RunTimeout(run, settings);
+  facts.parallel = probe.parallel;
+  facts.per_host = probe.per_host;
+  facts.max_redirects = probe.max_redirects;
+  facts.filter = controller.filter().text();
+  facts.accept = CodeListText(run.accept);
+  facts.exclude = run.exclude;
+  facts.include = run.include;
+  facts.local = controller.run_local_link_options();
+  return facts;
+}
+
+// Whether a report asks for every link checked, not only the rows.
+bool RecordsCheckedLinks(const CliOptions& options) {
+  bool record = NeedsCheckedLinks(options.format);
+  for (const auto& [format, file] : options.outputs)
+    record = record || NeedsCheckedLinks(format);
+  return record;
+}
+
+int RunWith(const CliOptions& options) {
+  // SIGINT is taken by the watch thread alone: block it before any thread
+  // starts, so every thread inherits the mask.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+
+  // The stored preferences are read, never written.
+  QSettingsConfigStore config;
+  SettingsStore settings(config);
+  if (!options.run.filter && LoadFilterText(settings.Get(settings::kFilter)).reset_to_default) {
+    std::cerr << "quimbel: " << kSafeDefaultMessage << "\n";
+  }
+  MessageLoop loop;
+  CliHost host(loop, std::cerr, options.run.quiet, ::isatty(STDERR_FILENO) == 1);
+  if (!PathExists(options, config, host)) return kExitCannotRun;
+
+  std::unique_ptr<RunController> controller;
+  // The status bar messages show nothing here: they need not wake the loop.
+  LoopPoster poster(
+      loop,
+      [&](const WorkerMessage& message) {
+        controller->HandleMessage(message);
+        // The run is over: the loop need not wait for its next turn.
+        if (!controller->running()) loop.Quit();
+      },
+      [](const WorkerMessage& message) {
+        return message.id == MessageId::kProbeDone || message.id == MessageId::kPurgeFileStarted ||
+               message.id == MessageId::kPurgeFileDone;
+      });
+  controller = std::make_unique<RunController>(host, poster);
+  host.on_timer = [&](int id) {
+    controller->OnTimer(id);
+    if (!controller->running()) loop.Quit();
+  };
+  // The options were checked when read.
+  ConfigureRun(*controller, options.run, settings);
+  controller->SetRecordCheckedLinks(RecordsCheckedLinks(options));
+  controller->SetOptionsFile(options.config_used);
+  controller->SetUp();
+
+  InterruptWatch watch(loop, [&] {
+    if (controller->running()) controller->StopTest();
+    loop.Quit();
+  });
+  const auto started = std::chrono::system_clock::now();
+  if (options.run.purge) {
+    // Naming --purge on the command line is the confirmation.
+    controller->StartPurge(options.path, options.run.scope, PurgeConfirmation::kGiven);
+  } else {
+    controller->StartTest(options.path, options.run.scope);
+  }
+  while (controller->running())
+    loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
+
+  RunFacts facts = FactsOf(options, *controller, settings);
+  facts.started = started;
+  facts.ended = std::chrono::system_clock::now();
+  facts.stopped = watch.interrupted();
+  const auto interrupted = [&watch] { return watch.interrupted(); };
+  ReportOutcome outcome;
+  if (!options.run.purge) {
+    const RunReport report{facts, controller->results(), controller->file_records()};
+    outcome = WriteTestReports(options, report, *controller, config, host.failed(), interrupted);
+  }
+  if (watch.interrupted()) return kExitInterrupted;
+  if (host.failed() || !outcome.repaired || !outcome.written || controller->purge_failures() > 0) {
+    return kExitCannotRun;
+  }
+  return controller->results().empty() ? kExitNoRows : kExitRows;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv) {
+  auto parsed = ParseCommandLine(argc, argv);
+  if (const int* status = std::get_if<int>(&parsed)) return *status;
+  return RunWith(std::get<CliOptions>(parsed));
+}
+
+}  // namespace quimbel

@@ -1,0 +1,286 @@
+#include "core/run_options.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "core/run_controller.h"
+#include "core/settings_keys.h"
+
+namespace quimbel {
+namespace {
+
+using Problem = std::optional<std::string>;
+
+// A whole number from `low` to `high`, or nothing.
+std::optional<int> NumberIn(const std::string& text, int low, int high) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
+
+// The list an option adds to; emptied first when this source is a later
+// one than the list's items came from.
+std::vector<std::string>& ListOf(RunOptions& options, std::string_view name,
+                                 std::vector<std::string>& list) {
+  const auto [found, added] = options.list_layers.try_emplace(name, options.layer);
+  if (!added && found->second != options.layer) {
+    list.clear();
+    found->second = options.layer;
+  }
+  return list;
+}
+
+Problem SetFilter(RunOptions& options, const std::string& value) {
+  const LoadedFilter loaded = LoadFilterText(value);
+  if (loaded.reset_to_default || value.find_first_not_of("01") != std::string::npos) {
+    return "the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1";
+  }
+  options.filter = loaded.filter.text();
+  return std::nullopt;
+}
+
+Problem SetCaFile(RunOptions& options, const std::string& value) {
+  if (::access(value.c_str(), R_OK) != 0) {
+    return "cannot read the CA file " + value + ": " + std::strerror(errno);
+  }
+  options.ca_file = value;
+  return std::nullopt;
+}
+
+Problem SetRoot(RunOptions& options, const std::string& value) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(value, error)) return "the site root is no folder: " + value;
+  options.local.site_root = value;
+  return std::nullopt;
+}
+
+Problem SetAccept(RunOptions& options, const std::string& value) {
+  auto codes = ParseCodeList(value);
+  if (auto* error = std::get_if<std::string>(&codes)) return *error;
+  options.accept = std::get<std::vector<CodeRange>>(std::move(codes));
+  return std::nullopt;
+}
+
+Problem SetRepair(RunOptions& options, const std::string& value) {
+  if (value != "disable" && value != "replace" && value != "remove") {
+    return "the repair type is disable, replace or remove";
+  }
+  options.repair = value;
+  return std::nullopt;
+}
+
+Problem SetUserAgent(RunOptions& options, const std::string& value) {
+  if (!IsUsableUserAgent(value)) return "the user agent must be text without control characters";
+  options.user_agent = value;
+  return std::nullopt;
+}
+
+// Switches and plain values, one line each.
+#define QUIMBEL_SET(expression)                        \
+  [](RunOptions& o, const std::string& v) -> Problem { \
+    (void)v;                                           \
+    expression;                                        \
+    return std::nullopt;                               \
+  }
+
+using K = OptionKind;
+using C = ConfigUse;
+
+// clang-format off
+const OptionSpec kOptions[] = {
+  {"all-files", 'a', K::kSwitch, 0, 0, "", "PATH is a folder: take all its files", C::kKey, "",
+   QUIMBEL_SET(o.scope.all_files = true)},
+  {"recurse", 'r', K::kSwitch, 0, 0, "", "take the files of all sub-folders too (implies -a)",
+   C::kKey, "", QUIMBEL_SET(o.scope.recurse = o.scope.all_files = true)},
+  {"html-only", 'x', K::kSwitch, 0, 0, "", "only files with an HTML-like extension", C::kKey, "",
+   QUIMBEL_SET(o.scope.filter = ExtensionFilter::kHtmlOnly)},
+  {"purge", 0, K::kSwitch, 0, 0, "", "remove the HTML comments instead of testing links",
+   C::kKey, "", QUIMBEL_SET(o.purge = true)},
+  {"timeout", 't', K::kNumber, 5, 1000, "SECONDS", "time limit for slow hosts, 5 to 1000",
+   C::kKey, "Timeout", QUIMBEL_SET(o.timeout = std::atoi(v.c_str()))},
+  {"filter", 0, K::kText, 0, 0, "STRING",
+   "the report filter: 70 characters of 0 and 1 (43, 65,\n"
+   "66 or 68 are taken too, the added categories reported)", C::kKey, "Filter", SetFilter},
+  {"parallel", 'j', K::kNumber, 1, kMostParallelProbes, "N",
+   "probe up to N links at once, 1 to 256 (default 32)", C::kKey, "ParallelProbes",
+   QUIMBEL_SET(o.parallel = std::atoi(v.c_str()))},
+  {"per-host", 0, K::kNumber, 1, kMostParallelProbes, "N",
+   "of those, at most N to one host, 1 to 256 (default 8)", C::kKey, "PerHost",
+   QUIMBEL_SET(o.per_host = std::atoi(v.c_str()))},
+  {"max-redirects", 0, K::kNumber, 0, kMostRedirects, "N",
+   "follow at most N moves to see where a moved link\n"
+   "ends, 0 to 50 (default 10; 0: one request only)", C::kKey, "MaxRedirects",
+   QUIMBEL_SET(o.max_redirects = std::atoi(v.c_str()))},
+  {"user-agent", 0, K::kText, 0, 0, "TEXT", "the User-Agent the probes send", C::kKey,
+   "UserAgent", SetUserAgent},
+  {"ca-file", 0, K::kPath, 0, 0, "FILE", "trust the certificate authority in FILE too (PEM)",
+   C::kKey, "", SetCaFile},
+  {"insecure", 0, K::kSwitch, 0, 0, "", "check https links without checking certificates",
+   C::kKey, "", QUIMBEL_SET(o.insecure = true)},
+  {"root", 0, K::kPath, 0, 0, "DIR",
+   "the site root that links starting with / lead into\n"
+   "(default: the folder checked, or the file's folder)", C::kKey, "", SetRoot},
+  {"site-url", 0, K::kText, 0, 0, "URL", "links that start with URL are files under the root",
+   C::kKey, "", QUIMBEL_SET(o.local.site_url = v)},
+  {"no-resources", 0, K::kSwitch, 0, 0, "",
+   "leave images, scripts, style sheets and frames alone", C::kKey, "",
+   QUIMBEL_SET(o.local.resources = false)},
+  {"hawk", 0, K::kSwitch, 0, 0, "", "report every defect (code 200 is not a defect)", C::kKey,
+   "", QUIMBEL_SET(o.filter = std::string(kDefaultFilter))},
+  {"one-eye", 0, K::kSwitch, 0, 0, "", "report only the very worst offenders", C::kKey, "",
+   QUIMBEL_SET(o.filter = std::string(kTypeBFilter))},
+  {"exclude", 0, K::kList, 0, 0, "REGEX",
+   "skip links that match REGEX (repeatable; RE2 syntax:\n"
+   "ECMAScript's without look-around or back-references)", C::kKey, "Exclude",
+   QUIMBEL_SET(ListOf(o, "exclude", o.exclude).push_back(v))},
+  {"include", 0, K::kList, 0, 0, "REGEX", "but check those that match REGEX too (repeatable)",
+   C::kKey, "Include", QUIMBEL_SET(ListOf(o, "include", o.include).push_back(v))},
+  {"accept", 0, K::kText, 0, 0, "CODES", "codes that are good too, such as 200,204,429,500-599",
+   C::kKey, "Accept", SetAccept},
+  {"format", 0, K::kText, 0, 0, "FORMAT",
+   "what goes to standard output: text (the listing),\n"
+   "json, junit, github, markdown or csv", C::kKey, "", QUIMBEL_SET(o.format = v)},
+  {"output", 0, K::kList, 0, 0, "FORMAT=FILE", "also write FORMAT to FILE (repeatable)",
+   C::kRefused, "", QUIMBEL_SET(ListOf(o, "output", o.outputs).push_back(v))},
+  {"text", 0, K::kPath, 0, 0, "FILE", "also write the text listing to FILE", C::kRefused, "",
+   QUIMBEL_SET(o.text_file = v)},
+  {"html", 0, K::kPath, 0, 0, "FILE", "also write the HTML report to FILE", C::kRefused, "",
+   QUIMBEL_SET(o.html_file = v)},
+  {"config", 0, K::kPath, 0, 0, "FILE",
+   "read options from FILE instead of the quimbel.toml\n"
+   "found in the folder checked or above it (up to a\n"
+   "repository's root or your home; only your own file)", C::kNoKey, "",
+   QUIMBEL_SET(o.config_file = v)},
+  {"no-config", 0, K::kSwitch, 0, 0, "", "read no quimbel.toml", C::kNoKey, "",
+   QUIMBEL_SET(o.no_config = true)},
+  {"repair", 0, K::kText, 0, 0, "TYPE",
+   "then repair the listed rows: disable, replace or remove\n"
+   "the line (the other repair options are the stored ones)", C::kRefused, "", SetRepair},
+  {"yes", 0, K::kSwitch, 0, 0, "", "answer Yes to the repair's questions (default: No)",
+   C::kRefused, "", QUIMBEL_SET(o.yes = true)},
+  {"quiet", 'q', K::kSwitch, 0, 0, "", "no log lines and no progress display", C::kKey, "",
+   QUIMBEL_SET(o.quiet = true)},
+  {"help", 'h', K::kSwitch, 0, 0, "", "show this help", C::kNoKey, "",
+   QUIMBEL_SET(o.help = true)},
+  {"version", 0, K::kSwitch, 0, 0, "", "show the version", C::kNoKey, "",
+   QUIMBEL_SET(o.version = true)},
+};
+// clang-format on
+#undef QUIMBEL_SET
+
+// What a number out of its range is told.
+std::string NumberProblem(const OptionSpec& option) {
+  if (option.name == "timeout") return "the timeout must be a number of seconds from 5 to 1000";
+  if (option.name == "parallel") return "the parallel probes must be 1 to 256";
+  if (option.name == "per-host") return "the probes per host must be 1 to 256";
+  return "the redirects followed must be " + std::to_string(option.low) + " to " +
+         std::to_string(option.high);
+}
+
+}  // namespace
+
+std::span<const OptionSpec> RunOptionTable() {
+  return kOptions;
+}
+
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindShortOption(char name) {
+  for (const OptionSpec& option : kOptions) {
+    if (name != 0 && option.short_name == name) return &option;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> ApplyOption(const OptionSpec& option, const std::string& value,
+                                       RunOptions& options) {
+  if (option.kind == OptionKind::kNumber && !NumberIn(value, option.low, option.high)) {
+    return NumberProblem(option);
+  }
+  return option.apply(options, value);
+}
+
+std::string OptionHelp() {
+  constexpr std::size_t kHelpColumn = 24;
+  std::string text;
+  for (const OptionSpec& option : kOptions) {
+    std::string head = option.short_name != 0 ? std::string("  -") + option.short_name + ", --"
+                                              : std::string("      --");
+    head += option.name;
+    if (!option.value_name.empty()) head += " " + std::string(option.value_name);
+    head += head.size() < kHelpColumn ? std::string(kHelpColumn - head.size(), ' ') : "  ";
+    std::string_view help = option.help;
+    for (std::size_t end; (end = help.find('\n')) != std::string_view::npos;) {
+      text += head + std::string(help.substr(0, end)) + "\n";
+      head = std::string(kHelpColumn, ' ');
+      help.remove_prefix(end + 1);
+    }
+    text += head + std::string(help) + "\n";
+  }
+  return text;
+}
+
+RunOptions StoredRunOptions(SettingsStore& settings) {
+  RunOptions options;
+  options.timeout = settings.Get(settings::kTimeout);
+  options.parallel = StoredProbeCount(settings, settings::kParallelProbes);
+  options.per_host = StoredProbeCount(settings, settings::kPerHost);
+  options.max_redirects = StoredMaxRedirects(settings);
+  options.user_agent = settings.Get(settings::kUserAgent);
+  options.exclude = PatternLines(settings.Get(settings::kExclude));
+  options.include = PatternLines(settings.Get(settings::kInclude));
+  const std::string accept = settings.Get(settings::kAccept);
+  if (!accept.empty()) {
+    auto codes = ParseCodeList(accept);
+    // A stored list nobody could type is ignored, as an unset one.
+    if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) options.accept = *ranges;
+  }
+  options.list_layers = {{"exclude", 0}, {"include", 0}};
+  return options;
+}
+
+ReportFilter RunFilter(const RunOptions& options, SettingsStore& settings) {
+  ReportFilter filter = options.filter ? ReportFilter(*options.filter)
+                                       : LoadFilterText(settings.Get(settings::kFilter)).filter;
+  filter.Accept(options.accept);
+  return filter;
+}
+
+int RunTimeout(const RunOptions& options, SettingsStore& settings) {
+  const int timeout = options.timeout.value_or(settings.Get(settings::kTimeout));
+  return timeout < 1 ? settings::kTimeout.default_value : timeout;
+}
+
+std::optional<std::string> ConfigureRun(RunController& controller, const RunOptions& options,
+                                        SettingsStore& settings) {
+  auto rules = LinkRules::Make(options.exclude, options.include);
+  if (auto* message = std::get_if<std::string>(&rules)) return *message;
+  ProbeSettings probe;
+  probe.parallel = options.parallel.value_or(StoredProbeCount(settings, settings::kParallelProbes));
+  probe.per_host = options.per_host.value_or(StoredProbeCount(settings, settings::kPerHost));
+  probe.max_redirects = options.max_redirects.value_or(StoredMaxRedirects(settings));
+  probe.ca_file = options.ca_file;
+  probe.insecure = options.insecure;
+  controller.SetFilter(RunFilter(options, settings));
+  controller.SetTimeout(std::chrono::seconds(RunTimeout(options, settings)));
+  controller.SetProbeSettings(probe);
+  controller.SetUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
+  controller.SetLocalLinkOptions(options.local);
+  controller.SetLinkRules(std::get<LinkRules>(std::move(rules)));
+  return std::nullopt;
+}
+
+}  // namespace quimbel

@@ -1,0 +1,101 @@
+// The options of a run, in one table: each option's long and short name,
+// the value it takes and its range, its help text, whether quimbel.toml may
+// set it, and the stored preference it overrides. The command line, the
+// config file and the window all read this table, and one function hands
+// the result to a RunController. Pure functions; any thread.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/file_collection.h"
+#include "core/link_rules.h"
+#include "core/local_links.h"
+#include "core/report_filter.h"
+#include "core/settings_store.h"
+
+namespace quimbel {
+
+class RunController;
+
+// What a run is set to do. Unset values fall back to the stored
+// preferences.
+struct RunOptions {
+  RunScope scope;
+  bool purge = false;
+  std::optional<int> timeout;
+  std::optional<std::string> filter;  // the report filter's 70 characters
+  std::optional<std::string> user_agent;
+  std::optional<int> parallel;
+  std::optional<int> per_host;
+  std::optional<int> max_redirects;
+  std::string ca_file;
+  bool insecure = false;
+  LocalLinkOptions local;
+  std::vector<std::string> exclude;
+  std::vector<std::string> include;
+  std::vector<CodeRange> accept;
+  // The command line's own.
+  bool quiet = false;
+  bool yes = false;
+  bool no_config = false;
+  bool help = false;
+  bool version = false;
+  std::string format;                // a machine format's name
+  std::vector<std::string> outputs;  // FORMAT=FILE
+  std::string text_file;
+  std::string html_file;
+  std::string repair;       // disable, replace or remove
+  std::string config_file;  // --config
+  // Which source each list came from: a later source's list replaces an
+  // earlier one's rather than adding to it.
+  int layer = 0;
+  std::map<std::string_view, int> list_layers;
+};
+
+enum class OptionKind { kSwitch, kNumber, kText, kPath, kList };
+// Whether quimbel.toml may set an option. Actions and files to write are
+// refused with a reason; the rest of the command line's own are no keys.
+enum class ConfigUse { kKey, kRefused, kNoKey };
+
+struct OptionSpec {
+  std::string_view name;
+  char short_name;  // 0: none
+  OptionKind kind;
+  int low;  // a number's range
+  int high;
+  std::string_view value_name;  // in the help: "SECONDS"
+  std::string_view help;        // lines apart by "\n"
+  ConfigUse config;
+  std::string_view setting;  // the stored preference it overrides, if any
+  // Takes the value (empty for a switch); a one-line problem when it is
+  // no good.
+  std::optional<std::string> (*apply)(RunOptions& options, const std::string& value);
+};
+
+std::span<const OptionSpec> RunOptionTable();
+const OptionSpec* FindOption(std::string_view name);
+const OptionSpec* FindShortOption(char name);
+// Applies one option's value, numbers checked against their range.
+std::optional<std::string> ApplyOption(const OptionSpec& option, const std::string& value,
+                                       RunOptions& options);
+// The option lines of the usage text, from the table.
+std::string OptionHelp();
+
+// The stored preferences as options: what a run uses where nothing else
+// says.
+RunOptions StoredRunOptions(SettingsStore& settings);
+
+// Hands the controller what a test runs with: unset values from the
+// stored preferences. A one-line message when the link rules are no good.
+std::optional<std::string> ConfigureRun(RunController& controller, const RunOptions& options,
+                                        SettingsStore& settings);
+// The report filter a run uses, the accepted codes marked good.
+ReportFilter RunFilter(const RunOptions& options, SettingsStore& settings);
+int RunTimeout(const RunOptions& options, SettingsStore& settings);
+
+}  // namespace quimbel
