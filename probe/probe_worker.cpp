@@ -16,6 +16,7 @@
 #include "platform/ascii.h"
 #include "platform/mutex.h"
 #include "probe/proxy_rules.h"
+#include "probe/redirect_chain.h"
 #include "probe/reply_parsing.h"
 #include "probe/transfer.h"
 #include "probe/transfer_outcome.h"
@@ -151,30 +152,12 @@ class ProbeWorker::Engine {
     transfer->request = std::move(job);
     transfer->max_redirects = settings_in_force_.max_redirects;
     transfer->visited.push_back(WithoutFragment(transfer->outcome.url));
-    if (const auto refused = Aim(*transfer)) {
+    if (const auto refused = AimTransfer(*transfer)) {
       transfer->outcome.code = *refused;
       Complete(std::move(transfer));
       return;
     }
     waiting_.push_back(std::move(transfer));
-  }
-
-  // Points the transfer at the URL of its outcome: protocol, host, address,
-  // per-host key and request target. The outcome it ends in at once when
-  // the URL cannot be probed.
-  static std::optional<OutcomeCode> Aim(Transfer& transfer) {
-    const std::string& url = transfer.outcome.url;
-    const Protocol protocol = ProtocolOf(url);
-    transfer.outcome.protocol = protocol;
-    transfer.outcome.host = UrlHost(url, protocol);
-    if (const auto refused = RefusedBeforeTransfer(url, transfer.outcome.host, &transfer.address)) {
-      return refused;
-    }
-    transfer.host_key = std::to_string(static_cast<int>(protocol)) + transfer.address + ':' +
-                        std::to_string(*UrlPort(url, protocol));
-    transfer.host_key = AsciiLowered(std::move(transfer.host_key));
-    transfer.target = UrlPath(url, protocol);
-    return std::nullopt;
   }
 
   // A probe's hop is over: a move is followed, anything else ends the probe.
@@ -205,33 +188,11 @@ class ProbeWorker::Engine {
   }
 
   void Follow(std::unique_ptr<Transfer> transfer, std::string next) {
-    if (!transfer->following) {
-      transfer->following = true;
-      transfer->first = std::move(transfer->outcome);
-    }
-    std::string key = WithoutFragment(next);
-    if (std::find(transfer->visited.begin(), transfer->visited.end(), key) !=
-        transfer->visited.end()) {
-      EndChain(std::move(transfer), ChainEnd::kFailed, kRedirectLoop);
+    if (const auto end = TakeNextHop(*transfer, std::move(next))) {
+      EndChain(std::move(transfer), end->first, end->second);
       return;
     }
-    if (transfer->first.redirects.size() >= static_cast<std::size_t>(transfer->max_redirects)) {
-      EndChain(std::move(transfer), ChainEnd::kFailed, kTooManyRedirects);
-      return;
-    }
-    transfer->visited.push_back(std::move(key));
-    transfer->first.redirects.push_back(next);
-    // A move to a mail address or the like ends where a probe cannot go.
-    if (!IsProbedUrl(next)) {
-      EndChain(std::move(transfer), ChainEnd::kGood, 0);
-      return;
-    }
-    transfer->outcome = ProbeOutcome();
-    transfer->outcome.job = transfer->job;
-    transfer->outcome.url = std::move(next);
-    transfer->retried = false;
-    transfer->deadline.reset();  // each hop has the whole time limit
-    if (const auto refused = Aim(*transfer)) {
+    if (const auto refused = AimTransfer(*transfer)) {
       transfer->outcome.code = *refused;
       Complete(std::move(transfer));
       return;

@@ -1,0 +1,53 @@
+#include "probe/redirect_chain.h"
+
+#include <algorithm>
+
+#include "links/html_links.h"
+#include "links/url_split.h"
+#include "platform/ascii.h"
+#include "probe/proxy_rules.h"
+#include "probe/reply_parsing.h"
+#include "probe/transfer_outcome.h"
+
+namespace quimbel {
+
+std::optional<OutcomeCode> AimTransfer(Transfer& transfer) {
+  const std::string& url = transfer.outcome.url;
+  const Protocol protocol = ProtocolOf(url);
+  transfer.outcome.protocol = protocol;
+  transfer.outcome.host = UrlHost(url, protocol);
+  if (const auto refused = RefusedBeforeTransfer(url, transfer.outcome.host, &transfer.address)) {
+    return refused;
+  }
+  transfer.host_key = std::to_string(static_cast<int>(protocol)) + transfer.address + ':' +
+                      std::to_string(*UrlPort(url, protocol));
+  transfer.host_key = AsciiLowered(std::move(transfer.host_key));
+  transfer.target = UrlPath(url, protocol);
+  return std::nullopt;
+}
+
+std::optional<std::pair<ChainEnd, OutcomeCode>> TakeNextHop(Transfer& transfer, std::string next) {
+  if (!transfer.following) {
+    transfer.following = true;
+    transfer.first = std::move(transfer.outcome);
+  }
+  std::string key = WithoutFragment(next);
+  if (std::find(transfer.visited.begin(), transfer.visited.end(), key) != transfer.visited.end()) {
+    return std::pair{ChainEnd::kFailed, kRedirectLoop};
+  }
+  if (transfer.first.redirects.size() >= static_cast<std::size_t>(transfer.max_redirects)) {
+    return std::pair{ChainEnd::kFailed, kTooManyRedirects};
+  }
+  transfer.visited.push_back(std::move(key));
+  transfer.first.redirects.push_back(next);
+  // A move to a mail address or the like ends where a probe cannot go.
+  if (!IsProbedUrl(next)) return std::pair{ChainEnd::kGood, OutcomeCode{0}};
+  transfer.outcome = ProbeOutcome();
+  transfer.outcome.job = transfer.job;
+  transfer.outcome.url = std::move(next);
+  transfer.retried = false;
+  transfer.deadline.reset();  // each hop has the whole time limit
+  return std::nullopt;
+}
+
+}  // namespace quimbel
