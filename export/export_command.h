@@ -3,8 +3,8 @@
 // User-interface thread only.
 #pragma once
 
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/result_list.h"

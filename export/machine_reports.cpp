@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/status_code_table.h"
+#include "export/report_fields.h"
 #include "export/report_writers.h"
 #include "links/html_links.h"
 
@@ -17,93 +18,6 @@ namespace {
 
 constexpr std::array<std::string_view, 6> kFormatNames = {"text",   "json",     "junit",
                                                           "github", "markdown", "csv"};
-
-// The length of the valid UTF-8 sequence at `at`, or 0.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned long code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(at + i) & 0x3F);
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF are invalid.
-  if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-      (code >= 0xD800 && code <= 0xDFFF)) {
-    return 0;
-  }
-  return length;
-}
-
-bool IsUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = Utf8SequenceAt(text, at);
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
-
-// The text with every byte that is no part of valid UTF-8 shown as U+FFFD;
-// with `xml`, also the control characters XML 1.0 cannot hold.
-std::string Displayable(std::string_view text, bool xml = false) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = Utf8SequenceAt(text, at);
-    const char c = text[at];
-    if (length == 0 || (xml && length == 1 && static_cast<unsigned char>(c) < 0x20 && c != '\t' &&
-                        c != '\n' && c != '\r')) {
-      out += "\xEF\xBF\xBD";
-      at += length == 0 ? 1 : length;
-      continue;
-    }
-    out.append(text.substr(at, length));
-    at += length;
-  }
-  return out;
-}
-
-// The text as Displayable() makes it, with every control byte but tab and
-// the line ends shown as its Unicode control picture (ESC as U+241B): a
-// report read in a terminal or a CI log must not carry escape sequences.
-std::string Shown(std::string_view text) {
-  std::string out;
-  for (const char c : Displayable(text)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7F) {
-      const unsigned picture = byte == 0x7F ? 0x2421 : 0x2400 + byte;
-      out += static_cast<char>(0xE0 | (picture >> 12));
-      out += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (picture & 0x3F));
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : bytes) {
-    out += kDigits[static_cast<unsigned char>(c) >> 4];
-    out += kDigits[static_cast<unsigned char>(c) & 0xF];
-  }
-  return out;
-}
 
 // Sets `name` to the text; bytes that are not UTF-8 are shown as U+FFFD
 // there and kept exactly, as hex, in `name`_hex.
@@ -116,46 +30,7 @@ void PutText(nlohmann::ordered_json& object, const std::string& name, std::strin
   object[name + "_hex"] = Hex(text);
 }
 
-std::string IsoTime(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
-bool IsLocalCode(std::uint32_t code) {
-  return code == kLocalFileNotFound || code == kLocalAnchorNotFound;
-}
-
-const std::string& FileOf(const ResultRow& row) {
-  return row.text(ResultColumn::kFileName);
-}
-
-std::size_t SkippedTotal(const std::vector<FileRecord>& files) {
-  std::size_t skipped = 0;
-  for (const FileRecord& file : files)
-    skipped += file.skipped;
-  return skipped;
-}
-
-std::size_t TestedTotal(const std::vector<FileRecord>& files) {
-  std::size_t tested = 0;
-  for (const FileRecord& file : files)
-    tested += file.urls_tested;
-  return tested;
-}
-
-void WriteJson(std::ostream& out, const RunReport& report) {
-  const RunFacts& facts = report.facts;
-  nlohmann::ordered_json json;
-  json["version"] = facts.version;
-  json["started"] = IsoTime(facts.started);
-  json["ended"] = IsoTime(facts.ended);
-  PutText(json, "path", facts.path);
-  json["stopped"] = facts.stopped;
-  json["parallel"] = facts.parallel;
+nlohmann::ordered_json JsonOptions(const RunFacts& facts) {
   nlohmann::ordered_json options;
   options["recurse"] = facts.recurse;
   options["all_files"] = facts.all_files;
@@ -174,56 +49,74 @@ void WriteJson(std::ostream& out, const RunReport& report) {
   PutText(options, "root", facts.local.site_root);
   options["site_url"] = Displayable(facts.local.site_url);
   options["resources"] = facts.local.resources;
-  json["options"] = options;
+  return options;
+}
 
-  json["files"] = nlohmann::ordered_json::array();
-  for (const FileRecord& file : report.files) {
+nlohmann::ordered_json JsonFiles(const std::vector<FileRecord>& files) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const FileRecord& file : files) {
     nlohmann::ordered_json entry;
     PutText(entry, "file", file.path);
     entry["urls_tested"] = file.urls_tested;
     entry["url_errors"] = file.url_errors;
     entry["skipped"] = file.skipped;
-    json["files"].push_back(entry);
+    list.push_back(entry);
   }
+  return list;
+}
 
+// A row's entry; `category` becomes its category, or -1 for none.
+nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int& category) {
+  nlohmann::ordered_json entry;
+  PutText(entry, "file", FileOf(row));
+  entry["line"] = row.line;
+  PutText(entry, "url", row.text(ResultColumn::kUrl));
+  entry["target"] = nullptr;
+  if (IsLocalCode(row.code)) {
+    if (const auto target = LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), facts.local))
+      PutText(entry, "target", *target);
+  }
+  PutText(entry, "reason", row.text(ResultColumn::kReason));
+  entry["code"] = row.code;
+  // A row made for a reply nobody understood has no category.
+  category = row.code == 0 ? -1 : StatusCodeTable::CategoryIndex(row.code).value_or(-1);
+  entry["category"] = category >= 0 ? nlohmann::ordered_json(category) : nlohmann::ordered_json();
+  PutText(entry, "link_text", row.text(ResultColumn::kSiteName));
+  PutText(entry, "alternate_url", row.text(ResultColumn::kAlternateUrl));
+  // Where a followed move led, hop by hop.
+  entry["redirects"] = nlohmann::ordered_json::array();
+  const std::string& chain = row.redirects.get();
+  for (std::size_t at = 0; at < chain.size();) {
+    const std::size_t end = std::min(chain.find('\n', at), chain.size());
+    entry["redirects"].push_back(Displayable(std::string_view(chain).substr(at, end - at)));
+    at = end + 1;
+  }
+  return entry;
+}
+
+void WriteJson(std::ostream& out, const RunReport& report) {
+  const RunFacts& facts = report.facts;
+  nlohmann::ordered_json json;
+  json["version"] = facts.version;
+  json["started"] = IsoTime(facts.started);
+  json["ended"] = IsoTime(facts.ended);
+  PutText(json, "path", facts.path);
+  json["stopped"] = facts.stopped;
+  json["parallel"] = facts.parallel;
+  json["options"] = JsonOptions(facts);
+  json["files"] = JsonFiles(report.files);
   std::map<int, std::size_t> per_category;
   std::size_t uncategorised = 0;
   json["rows"] = nlohmann::ordered_json::array();
   for (const ResultRow& row : report.rows.rows()) {
-    nlohmann::ordered_json entry;
-    PutText(entry, "file", FileOf(row));
-    entry["line"] = row.line;
-    PutText(entry, "url", row.text(ResultColumn::kUrl));
-    entry["target"] = nullptr;
-    if (IsLocalCode(row.code)) {
-      if (const auto target =
-              LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), facts.local))
-        PutText(entry, "target", *target);
-    }
-    PutText(entry, "reason", row.text(ResultColumn::kReason));
-    entry["code"] = row.code;
-    const auto category = StatusCodeTable::CategoryIndex(row.code);
-    // A row made for a reply nobody understood has no category.
-    if (category && row.code != 0) {
-      entry["category"] = *category;
-      ++per_category[*category];
+    int category = -1;
+    json["rows"].push_back(JsonRow(row, facts, category));
+    if (category >= 0) {
+      ++per_category[category];
     } else {
-      entry["category"] = nullptr;
       ++uncategorised;
     }
-    PutText(entry, "link_text", row.text(ResultColumn::kSiteName));
-    PutText(entry, "alternate_url", row.text(ResultColumn::kAlternateUrl));
-    // Where a followed move led, hop by hop.
-    entry["redirects"] = nlohmann::ordered_json::array();
-    const std::string& chain = row.redirects.get();
-    for (std::size_t at = 0; at < chain.size();) {
-      const std::size_t end = std::min(chain.find('\n', at), chain.size());
-      entry["redirects"].push_back(Displayable(std::string_view(chain).substr(at, end - at)));
-      at = end + 1;
-    }
-    json["rows"].push_back(entry);
   }
-
   json["counts"] = nlohmann::ordered_json::array();
   for (const auto& [index, count] : per_category) {
     const StatusCategory& category = StatusCodeTable::Categories()[static_cast<std::size_t>(index)];
