@@ -102,7 +102,14 @@ class MainWindow : public QMainWindow {
   void FillRecentMenu();
   QAction* AddAction(QMenu* menu, Command command, const QString& text, const QString& prompt,
                      const QString& tip, const QKeySequence& shortcut = {});
-  void BuildMenusAndToolbar();
+  void BuildStatusBar();
+  // The list with its filter box above the log; `height` the window's.
+  void BuildPanes(int height);
+  void BuildSummary();
+  void BuildMenus();
+  void BuildToolbar();
+  // Wires the menu items, toolbar buttons and shortcuts to what they do.
+  void ConnectCommands();
   void StorePlacementNow();
   void StorePaneHeight();
 
