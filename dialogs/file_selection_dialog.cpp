@@ -18,6 +18,27 @@
 
 namespace quimbel {
 
+QGroupBox* FileSelectionDialog::LocalLinksBox() {
+  auto* local = new QGroupBox("Local Links", this);
+  auto* local_grid = new QGridLayout(local);
+  site_root_ = new QLineEdit(local);
+  site_root_->setPlaceholderText("the folder tested");
+  site_url_ = new QLineEdit(local);
+  site_url_->setPlaceholderText("https://www.example.com/");
+  auto* root_label = new QLabel("Site &root:", local);
+  root_label->setBuddy(site_root_);
+  auto* url_label = new QLabel("Site &URL:", local);
+  url_label->setBuddy(site_url_);
+  url_label->setToolTip("Links that start with it are checked as files under the site root");
+  resources_ = new QCheckBox("Check images, scripts, style sheets and frames", local);
+  local_grid->addWidget(root_label, 0, 0);
+  local_grid->addWidget(site_root_, 0, 1);
+  local_grid->addWidget(url_label, 1, 0);
+  local_grid->addWidget(site_url_, 1, 1);
+  local_grid->addWidget(resources_, 2, 0, 1, 2);
+  return local;
+}
+
 FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& values,
                                          std::string starter)
     : QDialog(parent), starter_(std::move(starter)) {
@@ -58,24 +79,7 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   options_column->addWidget(new QLabel(QString::fromStdString(note), options));
   layout->addWidget(options);
 
-  auto* local = new QGroupBox("Local Links", this);
-  auto* local_grid = new QGridLayout(local);
-  site_root_ = new QLineEdit(local);
-  site_root_->setPlaceholderText("the folder tested");
-  site_url_ = new QLineEdit(local);
-  site_url_->setPlaceholderText("https://www.example.com/");
-  auto* root_label = new QLabel("Site &root:", local);
-  root_label->setBuddy(site_root_);
-  auto* url_label = new QLabel("Site &URL:", local);
-  url_label->setBuddy(site_url_);
-  url_label->setToolTip("Links that start with it are checked as files under the site root");
-  resources_ = new QCheckBox("Check images, scripts, style sheets and frames", local);
-  local_grid->addWidget(root_label, 0, 0);
-  local_grid->addWidget(site_root_, 0, 1);
-  local_grid->addWidget(url_label, 1, 0);
-  local_grid->addWidget(site_url_, 1, 1);
-  local_grid->addWidget(resources_, 2, 0, 1, 2);
-  layout->addWidget(local);
+  layout->addWidget(LocalLinksBox());
   project_settings_ =
       new QCheckBox("Use &project settings (quimbel.toml in the folder or above)", this);
   project_settings_->setToolTip(

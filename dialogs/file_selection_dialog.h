@@ -14,6 +14,8 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
+class QGroupBox;
+
 namespace quimbel {
 
 class FileSelectionDialog : public QDialog {
@@ -37,6 +39,8 @@ class FileSelectionDialog : public QDialog {
   QCheckBox* project_settings_box() const { return project_settings_; }
 
  private:
+  // The site root, the site URL and whether resources are checked.
+  QGroupBox* LocalLinksBox();
   void Show(const FileSelection& values);
   void Browse();
 

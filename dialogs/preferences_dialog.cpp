@@ -100,6 +100,21 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   visible_box_->setChecked(visible_);
   layout->addWidget(visible_box_, 4, 1);
 
+  AddProbeRows(layout, probe);
+  AddRulesBox(layout, probe);
+  AddEditorRow(layout, probe);
+  auto* buttons = new QDialogButtonBox(
+      QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
+  layout->addWidget(buttons, 9, 0, 1, 2);
+  connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
+  connect(hawk, &QPushButton::clicked, this, &PreferencesDialog::PressTypeA);
+  connect(one_eye, &QPushButton::clicked, this, &PreferencesDialog::PressTypeB);
+  list_->ShowFilter(filter_);
+}
+
+void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences& probe) {
   auto* agent_row = new QHBoxLayout;
   agent_row->addWidget(new QLabel("User agent:", this));
   user_agent_field_ = new QLineEdit(QString::fromStdString(probe.user_agent), this);
@@ -130,7 +145,9 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
                                0, kMostRedirects);
   counts_row->addStretch(1);
   layout->addLayout(counts_row, 6, 0, 1, 2);
+}
 
+void PreferencesDialog::AddRulesBox(QGridLayout* layout, const ProbePreferences& probe) {
   auto* rules = new QGroupBox("Link Rules", this);
   auto* rules_grid = new QGridLayout(rules);
   const auto add_patterns = [&](int row, const char* label, const std::string& text,
@@ -159,7 +176,9 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   rules_grid->addWidget(accept_label, 2, 0);
   rules_grid->addWidget(accept_field_, 2, 1);
   layout->addWidget(rules, 7, 0, 1, 2);
+}
 
+void PreferencesDialog::AddEditorRow(QGridLayout* layout, const ProbePreferences& probe) {
   auto* editor_row = new QHBoxLayout;
   editor_field_ = new QLineEdit(QString::fromStdString(probe.editor), this);
   // Empty: what the environment names, shown as the placeholder.
@@ -175,16 +194,6 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   editor_row->addWidget(editor_label);
   editor_row->addWidget(editor_field_, 1);
   layout->addLayout(editor_row, 8, 0, 1, 2);
-
-  auto* buttons = new QDialogButtonBox(
-      QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 9, 0, 1, 2);
-  connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
-  connect(hawk, &QPushButton::clicked, this, &PreferencesDialog::PressTypeA);
-  connect(one_eye, &QPushButton::clicked, this, &PreferencesDialog::PressTypeB);
-  list_->ShowFilter(filter_);
 }
 
 void PreferencesDialog::ApplyPreset(std::string_view preset) {

@@ -18,6 +18,8 @@ class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
 
+class QGridLayout;
+
 namespace quimbel {
 
 // The check list of the report categories, in table order.
@@ -83,6 +85,10 @@ class PreferencesDialog : public QDialog {
   void accept() override;
 
  private:
+  // The User-Agent and the probe counts; the link rules; the editor.
+  void AddProbeRows(QGridLayout* layout, const ProbePreferences& probe);
+  void AddRulesBox(QGridLayout* layout, const ProbePreferences& probe);
+  void AddEditorRow(QGridLayout* layout, const ProbePreferences& probe);
   void ApplyPreset(std::string_view preset);
 
   ReportFilter& filter_;

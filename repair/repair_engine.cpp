@@ -195,6 +195,151 @@ void UnmarkRows(ResultList& rows, std::size_t first, std::size_t end) {
   }
 }
 
+// One Repair command over the list: file by file, each file's new text put
+// in place before its rows count as done.
+class RepairRun {
+ public:
+  RepairRun(ResultList& rows, RepairHost& host, const RepairOptions& options)
+      : rows_(rows), host_(host), options_(options), session_(host) {}
+  ~RepairRun() { session_.Abandon(); }
+  RepairRun(const RepairRun&) = delete;
+  RepairRun& operator=(const RepairRun&) = delete;
+
+  // Repairs every row; false when it stopped at a failure or at the
+  // user's word.
+  bool RepairAll(RepairOutcome& outcome) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      const ResultRow& row = rows_.row(i);
+      if (i == 0 || row.text(ResultColumn::kFileName) != current_file_) {
+        if (i != 0 && !skipping_ && !FinishCurrent(i)) return Stop(i);
+        if (i != 0 && host_.StopRequested()) {
+          outcome.stopped = true;
+          return false;
+        }
+        if (!BeginFile(i)) return Stop(i);
+      }
+      if (skipping_ || row.RowDone() != 0) continue;
+      if (!RepairRow(i)) return Stop(i);
+    }
+    return rows_.empty() || skipping_ || FinishCurrent(rows_.size());
+  }
+
+  // Tells the user how it went; the row it stopped at goes if they say so.
+  void Report(bool success, bool stopped) {
+    if (!stale_.empty()) {
+      std::string message;
+      for (const std::string& line : stale_)
+        message += (message.empty() ? "" : "\n") + line;
+      host_.ShowMessage(message, MessageIcon::kExclamation);
+    }
+    if (success && stale_.empty()) {
+      host_.ShowMessage("All URL repairs completed", MessageIcon::kInformation);
+    } else if (!success && !stopped &&
+               host_.ShowRepairFailure({current_file_, last_url_, failure_reason_}) &&
+               stopped_at_) {
+      rows_.RemoveRow(*stopped_at_);
+    }
+  }
+
+  // Pages left alone because they are no longer what was checked.
+  bool left_pages_alone() const { return !stale_.empty(); }
+
+ private:
+  bool Stop(std::size_t row) {
+    stopped_at_ = row;
+    return false;
+  }
+
+  // Starts the file of row `i`; false when it cannot be repaired at all.
+  bool BeginFile(std::size_t i) {
+    const ResultRow& row = rows_.row(i);
+    current_file_ = row.text(ResultColumn::kFileName);
+    first_row_ = i;
+    skipping_ = false;
+    // A backup found among the files checked is the author's only copy
+    // of a page as it was: rewriting it would lose that page for good.
+    if (BackupPath(current_file_) == current_file_) {
+      host_.LeftAlone(current_file_ + " is a backup of a page; it is left as it is");
+      skipping_ = true;
+      return true;
+    }
+    if (row.FileDone() != 0) return true;
+    Status backup;
+    const Status begun =
+        session_.BeginFileRepair(current_file_, &backup, rows_.PageIdentityOf(current_file_));
+    if (!backup) host_.BackupFailed(backup);
+    if (!begun && session_.stale()) {
+      // Its rows stay unhandled.
+      stale_.push_back(begun.message());
+      skipping_ = true;
+      return true;
+    }
+    if (!begun) failure_reason_ = begun.message();
+    return begun.ok();
+  }
+
+  bool RepairRow(std::size_t i) {
+    const ResultRow& row = rows_.row(i);
+    last_url_ = row.text(ResultColumn::kUrl);
+    if (row.checked) {
+      const RepairRequest request{row.text(ResultColumn::kUrl), row.text(ResultColumn::kReason),
+                                  row.text(ResultColumn::kAlternateUrl), row.resource};
+      if (!session_.RepairLine(request, current_file_, options_)) {
+        // What was repaired in this file so far takes effect.
+        if (const Status partial = session_.FinishFileRepair(); !partial) {
+          UnmarkRows(rows_, first_row_, i);
+          failure_reason_ = partial.message();
+        } else {
+          NoteRepaired();
+        }
+        return false;
+      }
+    }
+    ResultRow marked = rows_.row(i);
+    marked.SetRowDone(1);
+    rows_.SetData(i, marked.data);
+    return true;
+  }
+
+  // Puts the current file's new text in place; its rows count as done only
+  // once it is there.
+  bool FinishCurrent(std::size_t end) {
+    if (rows_.row(first_row_).FileDone() != 0) return true;
+    const Status finished = session_.FinishFileRepair();
+    if (!finished) {
+      UnmarkRows(rows_, first_row_, end);
+      failure_reason_ = finished.message();
+      return false;
+    }
+    NoteRepaired();
+    ResultRow marked = rows_.row(first_row_);
+    marked.SetFileDone(1);
+    rows_.SetData(first_row_, marked.data);
+    return true;
+  }
+
+  // What a page is after our own repair: a later repair in this session
+  // acts on it, where anyone else's change stops it.
+  void NoteRepaired() {
+    if (rows_.PageIdentityOf(current_file_) == nullptr) return;
+    if (const auto now = MappedFile::Open(current_file_)) {
+      rows_.SetPageIdentity(current_file_, now->identity());
+    }
+  }
+
+  ResultList& rows_;
+  RepairHost& host_;
+  const RepairOptions& options_;
+  RepairSession session_;
+  std::string current_file_;
+  std::size_t first_row_ = 0;
+  std::string last_url_;
+  std::string failure_reason_;
+  std::optional<std::size_t> stopped_at_;  // the row to drop if the user says so
+  std::vector<std::string> stale_;
+  bool skipping_ = false;  // the current file is left alone
+};
+
 }  // namespace
 
 RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, SettingsStore& settings,
@@ -211,129 +356,20 @@ RepairOutcome RunRepairCommand(ResultList& rows, bool unknown_error_seen, Settin
   if (static_cast<int>(options.type) < 0 || static_cast<int>(options.type) > 2) {
     options.type = RepairType::kDisableLine;
   }
-
-  RepairSession session(host);
-  std::string current_file;
-  std::size_t first_row = 0;
-  std::string last_url;
-  bool success = true;
-  std::string failure_reason;
-  std::optional<std::size_t> stopped_at;  // the row to drop if the user says so
-  // Pages left alone because they are no longer what was checked; their
-  // rows stay unhandled.
-  std::vector<std::string> stale;
-  bool skipping = false;  // the current file is one of them
-
-  // What a page is after our own repair: a later repair in this session
-  // acts on it, where anyone else's change stops it.
-  const auto note_repaired = [&rows, &current_file] {
-    if (rows.PageIdentityOf(current_file) == nullptr) return;
-    if (const auto now = MappedFile::Open(current_file)) {
-      rows.SetPageIdentity(current_file, now->identity());
-    }
-  };
-
-  // Puts the current file's new text in place; its rows count as done only
-  // once it is there.
-  const auto finish_current = [&](std::size_t end) {
-    if (rows.row(first_row).FileDone() != 0) return true;
-    const Status finished = session.FinishFileRepair();
-    if (!finished) {
-      UnmarkRows(rows, first_row, end);
-      failure_reason = finished.message();
-      return false;
-    }
-    note_repaired();
-    ResultRow marked = rows.row(first_row);
-    marked.SetFileDone(1);
-    rows.SetData(first_row, marked.data);
-    return true;
-  };
-
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const ResultRow& row = rows.row(i);
-    if (i == 0 || row.text(ResultColumn::kFileName) != current_file) {
-      if (i != 0 && !skipping && !finish_current(i)) {
-        success = false;
-        stopped_at = i;
-        break;
-      }
-      if (i != 0 && host.StopRequested()) {
-        outcome.stopped = true;
-        success = false;
-        break;
-      }
-      current_file = row.text(ResultColumn::kFileName);
-      first_row = i;
-      skipping = false;
-      // A backup found among the files checked is the author's only copy
-      // of a page as it was: rewriting it would lose that page for good.
-      if (BackupPath(current_file) == current_file) {
-        host.LeftAlone(current_file + " is a backup of a page; it is left as it is");
-        skipping = true;
-        continue;
-      }
-      if (row.FileDone() == 0) {
-        Status backup;
-        const Status begun =
-            session.BeginFileRepair(current_file, &backup, rows.PageIdentityOf(current_file));
-        if (!backup) host.BackupFailed(backup);
-        if (!begun && session.stale()) {
-          stale.push_back(begun.message());
-          skipping = true;
-          continue;
-        }
-        if (!begun) {
-          failure_reason = begun.message();
-          success = false;
-          stopped_at = i;
-          break;
-        }
-      }
-    }
-    if (skipping || row.RowDone() != 0) continue;
-    last_url = row.text(ResultColumn::kUrl);
-    if (row.checked) {
-      const RepairRequest request{row.text(ResultColumn::kUrl), row.text(ResultColumn::kReason),
-                                  row.text(ResultColumn::kAlternateUrl), row.resource};
-      if (!session.RepairLine(request, current_file, options)) {
-        // What was repaired in this file so far takes effect.
-        if (const Status partial = session.FinishFileRepair(); !partial) {
-          UnmarkRows(rows, first_row, i);
-          failure_reason = partial.message();
-        } else {
-          note_repaired();
-        }
-        success = false;
-        stopped_at = i;
-        break;
-      }
-    }
-    ResultRow marked = rows.row(i);
-    marked.SetRowDone(1);
-    rows.SetData(i, marked.data);
+  bool success = false;
+  bool left_alone = false;
+  {
+    RepairRun run(rows, host, options);
+    success = run.RepairAll(outcome);
+    run.Report(success, outcome.stopped);
+    left_alone = run.left_pages_alone();
   }
-  if (success && !rows.empty() && !skipping && !finish_current(rows.size())) success = false;
-
-  if (!stale.empty()) {
-    std::string message;
-    for (const std::string& line : stale)
-      message += (message.empty() ? "" : "\n") + line;
-    host.ShowMessage(message, MessageIcon::kExclamation);
-  }
-  if (success && stale.empty()) {
-    host.ShowMessage("All URL repairs completed", MessageIcon::kInformation);
-  } else if (!success && !outcome.stopped &&
-             host.ShowRepairFailure({current_file, last_url, failure_reason}) && stopped_at) {
-    rows.RemoveRow(*stopped_at);
-  }
-  session.Abandon();
   if (options.type == RepairType::kRemoveLine && options.saveBadUrls && !outcome.stopped) {
     outcome.export_result = ExportResults(rows, settings, host);
   }
   // A repair that left pages alone did not complete; the other pages'
   // repairs stand.
-  outcome.completed = success && stale.empty();
+  outcome.completed = success && !left_alone;
   return outcome;
 }
 
