@@ -26,6 +26,60 @@ std::string Absolute(const std::filesystem::path& folder, const std::string& pat
   return (folder / path).lexically_normal().string();
 }
 
+// Takes one key's value into the config; what is wrong with it, if
+// anything.
+std::optional<std::string> ReadOption(const OptionSpec& key, const toml::node& node,
+                                      const std::filesystem::path& folder, ProjectConfig& config) {
+  const std::string option(key.name);
+  switch (key.kind) {
+    case OptionKind::kSwitch: {
+      const auto* flag = node.as_boolean();
+      if (flag == nullptr) return option + " must be true or false";
+      if (flag->get()) config.options.emplace_back(option, "");
+      break;
+    }
+    case OptionKind::kNumber:
+    case OptionKind::kText:
+    case OptionKind::kPath: {
+      auto text = ScalarText(node);
+      // A list of codes may be written as an array too.
+      if (!text && option == "accept" && node.is_array()) {
+        text.emplace();
+        for (const toml::node& item : *node.as_array()) {
+          const auto code = ScalarText(item);
+          if (!code) return "accept must hold codes or ranges";
+          *text += (text->empty() ? "" : ",") + *code;
+        }
+      }
+      if (!text) return option + " must be a string or a number";
+      config.options.emplace_back(option,
+                                  key.kind == OptionKind::kPath ? Absolute(folder, *text) : *text);
+      break;
+    }
+    case OptionKind::kList: {
+      std::vector<std::string> items;
+      if (const auto* array = node.as_array()) {
+        for (const toml::node& item : *array) {
+          const auto* text = item.as_string();
+          if (text == nullptr) return option + " must hold strings";
+          items.push_back(text->get());
+        }
+      } else if (const auto* text = node.as_string()) {
+        items.push_back(text->get());
+      } else {
+        return option + " must be a string or an array of strings";
+      }
+      if (items.size() > kMostPatterns) {
+        return option + " holds more than " + std::to_string(kMostPatterns) + " patterns";
+      }
+      for (std::string& item : items)
+        config.options.emplace_back(option, std::move(item));
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool IsTrustedConfig(const std::string& file) {
@@ -92,53 +146,7 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
     if (key == nullptr || key->config != ConfigUse::kKey) {
       return where + "\"" + std::string(name.str()) + "\" is no option";
     }
-    const std::string option(name.str());
-    switch (key->kind) {
-      case OptionKind::kSwitch: {
-        const auto* flag = node.as_boolean();
-        if (flag == nullptr) return where + option + " must be true or false";
-        if (flag->get()) config.options.emplace_back(option, "");
-        break;
-      }
-      case OptionKind::kNumber:
-      case OptionKind::kText:
-      case OptionKind::kPath: {
-        auto text = ScalarText(node);
-        // A list of codes may be written as an array too.
-        if (!text && option == "accept" && node.is_array()) {
-          text.emplace();
-          for (const toml::node& item : *node.as_array()) {
-            const auto code = ScalarText(item);
-            if (!code) return where + "accept must hold codes or ranges";
-            *text += (text->empty() ? "" : ",") + *code;
-          }
-        }
-        if (!text) return where + option + " must be a string or a number";
-        config.options.emplace_back(
-            option, key->kind == OptionKind::kPath ? Absolute(folder, *text) : *text);
-        break;
-      }
-      case OptionKind::kList: {
-        std::vector<std::string> items;
-        if (const auto* array = node.as_array()) {
-          for (const toml::node& item : *array) {
-            const auto* text = item.as_string();
-            if (text == nullptr) return where + option + " must hold strings";
-            items.push_back(text->get());
-          }
-        } else if (const auto* text = node.as_string()) {
-          items.push_back(text->get());
-        } else {
-          return where + option + " must be a string or an array of strings";
-        }
-        if (items.size() > kMostPatterns) {
-          return where + option + " holds more than " + std::to_string(kMostPatterns) + " patterns";
-        }
-        for (std::string& item : items)
-          config.options.emplace_back(option, std::move(item));
-        break;
-      }
-    }
+    if (auto problem = ReadOption(*key, node, folder, config)) return where + *problem;
   }
   return config;
 }
