@@ -7,7 +7,7 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
-#include "core/product.h"
+#include "platform/product.h"
 
 namespace {
 
@@ -36,7 +36,9 @@ class GuardedApplication : public QApplication {
     const QString line =
         QString("quimbel: unexpected failure: %1").arg(QString::fromLocal8Bit(what));
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    QMessageBox::critical(nullptr, "Quimbel", line);
+    QMessageBox::critical(
+        nullptr, QString::fromUtf8(quimbel::kProductName.data(), quimbel::kProductName.size()),
+        line);
     QCoreApplication::exit(2);
   }
 
@@ -56,8 +58,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   GuardedApplication application(argc, argv);
-  QApplication::setApplicationName("Quimbel");
-  QApplication::setOrganizationName("Marrowfen");
+  QApplication::setApplicationName(
+      QString::fromUtf8(quimbel::kProductName.data(), quimbel::kProductName.size()));
+  QApplication::setOrganizationName(
+      QString::fromUtf8(quimbel::kOrganization.data(), quimbel::kOrganization.size()));
   QApplication::setApplicationVersion(QString::fromUtf8(
       quimbel::kProductVersion.data(), static_cast<int>(quimbel::kProductVersion.size())));
 

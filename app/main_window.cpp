@@ -32,6 +32,7 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/help.h"
 #include "dialogs/message_boxes.h"
+#include "platform/product.h"
 
 namespace quimbel {
 namespace {
@@ -58,7 +59,7 @@ QLabel* StatusPaneLabel(QWidget* parent, const QString& text, int characters) {
 
 MainWindow::MainWindow(SettingsStore& settings, VisitedLinks* visited, QWidget* parent)
     : QMainWindow(parent), settings_(settings), visited_(visited ? visited : &own_visited_) {
-  setWindowTitle("Quimbel");
+  setWindowTitle(QString::fromUtf8(kProductName.data(), kProductName.size()));
   setWindowIcon(MakeIcon(IconKind::kProgram));
 
   const QRect work = WorkArea(this);

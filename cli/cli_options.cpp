@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "core/product.h"
+#include "platform/product.h"
 #include "core/project_config.h"
 
 namespace quimbel {

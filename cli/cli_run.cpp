@@ -11,7 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_reports.h"
 #include "core/message_loop.h"
-#include "core/product.h"
+#include "platform/product.h"
 #include "core/run_controller.h"
 #include "core/settings_store.h"
 #include "core/window_rules.h"

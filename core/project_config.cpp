@@ -151,9 +151,6 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
   return config;
 }
 
-}  // namespace quimbel
-
-namespace quimbel {
 
 std::optional<std::string> ApplyConfigOptions(const ProjectConfig& config, RunOptions& options) {
   // A later source than what the options hold so far: the config's lists

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "core/product.h"
+#include "platform/product.h"
 #include "core/status_code_table.h"
 #include "platform/open_files.h"
 

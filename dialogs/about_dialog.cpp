@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "core/product.h"
 #include "dialogs/hyperlink_label.h"
+#include "platform/product.h"
 
 namespace quimbel {
 
@@ -24,7 +24,10 @@ AboutDialog::AboutDialog(QWidget* parent, bool& mail_visited, bool& home_visited
                                this),
                     0, 1);
   layout->addWidget(new QLabel("A link checker for web authors", this), 1, 1);
-  layout->addWidget(new QLabel("Copyright (C) Marrowfen", this), 2, 1);
+  layout->addWidget(
+      new QLabel("Copyright (C) " + QString::fromUtf8(kOrganization.data(), kOrganization.size()),
+                 this),
+      2, 1);
 
   auto* does = new QGroupBox("What Quimbel Does", this);
   auto* does_layout = new QVBoxLayout(does);

@@ -5,7 +5,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 
-#include "core/product.h"
+#include "platform/product.h"
 
 namespace quimbel {
 

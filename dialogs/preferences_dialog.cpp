@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "core/link_rules.h"
-#include "core/product.h"
+#include "platform/product.h"
 #include "core/run_controller.h"
 #include "core/status_code_table.h"
 #include "core/window_rules.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/product.h"
+#include "platform/product.h"
 #include "core/result_list.h"
 
 namespace quimbel {

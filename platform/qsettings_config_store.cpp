@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QStringList>
 
+#include "platform/product.h"
+
 namespace quimbel {
 namespace {
 
@@ -17,7 +19,9 @@ QString Key(std::string_view section, std::string_view name) {
 }  // namespace
 
 QSettingsConfigStore::QSettingsConfigStore()
-    : file_(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Marrowfen", "Quimbel")
+    : file_(QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                      QString::fromUtf8(kOrganization.data(), kOrganization.size()),
+                      QString::fromUtf8(kProductName.data(), kProductName.size()))
                 .fileName()
                 .toStdString()) {}
 

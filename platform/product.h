@@ -1,5 +1,6 @@
-// The product's own facts, shown by the About box, the CLI, the HTML
-// report and the help page. Any thread.
+// The product's own facts, typed once: shown by the About box, the CLI,
+// the HTML report and the help page, and naming the settings file. The
+// version comes from the build (CMake's project version). Any thread.
 #pragma once
 
 #include <string>
@@ -7,10 +8,16 @@
 
 namespace quimbel {
 
+#ifndef QUIMBEL_VERSION
+#error "QUIMBEL_VERSION comes from the build"
+#endif
+
 inline constexpr std::string_view kProductName = "Quimbel";
-inline constexpr std::string_view kProductVersion = "3.3";
+// Who makes it: the settings live under this name.
+inline constexpr std::string_view kOrganization = "Marrowfen";
+inline constexpr std::string_view kProductVersion = QUIMBEL_VERSION;
 // As the About box and --version show it.
-inline constexpr std::string_view kProductVersionLine = "Quimbel Version 3.3";
+inline constexpr std::string_view kProductVersionLine = "Quimbel Version " QUIMBEL_VERSION;
 inline constexpr std::string_view kHomePage = "http://www.marrowfen.example/quimbel/";
 inline constexpr std::string_view kSupportMail = "quimbel@marrowfen.example";
 // What a probe says it is. No "link" or "checker" in it: bot rules refuse
