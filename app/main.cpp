@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "platform/product.h"
+#include "probe/curl_library.h"
 
 namespace {
 
@@ -56,6 +57,11 @@ int main(int argc, char** argv) {
                  "Start it from a desktop session, or check links without a window with\n"
                  "quimbel-cli (quimbel-cli --help).\n");
     return 1;
+  }
+  // libcurl's global state, before Qt or the engine starts a thread.
+  if (!quimbel::InitialiseCurl()) {
+    std::fprintf(stderr, "quimbel: libcurl could not be set up; no link can be checked.\n");
+    return 2;
   }
   GuardedApplication application(argc, argv);
   QApplication::setApplicationName(

@@ -9,10 +9,16 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "probe/curl_library.h"
 
 int main(int argc, char** argv) {
   // Nothing is meant to throw; if something does, say what in one line
   // rather than abort.
+  // libcurl's global state, before any thread starts.
+  if (!quimbel::InitialiseCurl()) {
+    std::cerr << "quimbel: libcurl could not be set up\n";
+    return quimbel::kExitCannotRun;
+  }
   try {
     return quimbel::RunCli(argc, argv);
   } catch (const std::exception& failure) {

@@ -15,6 +15,7 @@
 #include "links/html_links.h"
 #include "platform/ascii.h"
 #include "platform/mutex.h"
+#include "probe/curl_library.h"
 #include "probe/proxy_rules.h"
 #include "probe/redirect_chain.h"
 #include "probe/reply_parsing.h"
@@ -34,8 +35,7 @@ using Clock = std::chrono::steady_clock;
 class ProbeWorker::Engine {
  public:
   explicit Engine(MessagePoster& poster) : poster_(poster) {
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    (void)initialised;
+    InitialiseCurl();
     multi_ = curl_multi_init();
   }
 
@@ -68,7 +68,7 @@ class ProbeWorker::Engine {
     }
     // The thread takes the whole queue at once: one wake-up per batch.
     // A lost wake-up costs at most the poll's second.
-    if (first) (void)curl_multi_wakeup(multi_);
+    if (first) Wake();
     return number;
   }
 
@@ -78,7 +78,7 @@ class ProbeWorker::Engine {
       incoming_.clear();
       ++cancels_;
     }
-    (void)curl_multi_wakeup(multi_);
+    Wake();
   }
 
   void Stop() {
@@ -86,11 +86,17 @@ class ProbeWorker::Engine {
       MutexLock lock(mutex_);
       stopping_ = true;
     }
-    (void)curl_multi_wakeup(multi_);
+    Wake();
     if (thread_.joinable()) thread_.join();
   }
 
  private:
+  // Wakes the probe thread from its poll. One that fails costs the
+  // thread's next sleep instead: it polls without waiting once.
+  void Wake() {
+    if (curl_multi_wakeup(multi_) != CURLM_OK) missed_wake_ = true;
+  }
+
   void Run() {
     // International host names in pages are UTF-8 whatever the user's
     // locale; curl converts them to their ASCII form by this thread's.
@@ -137,7 +143,8 @@ class ProbeWorker::Engine {
 
   // How long the thread may sleep: until a retry is due, at most a second
   // (curl shortens it for its own timers).
-  int PollMilliseconds() const {
+  int PollMilliseconds() {
+    if (missed_wake_.exchange(false)) return 0;
     if (retries_.empty()) return 1000;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
         retries_.begin()->first - Clock::now());
@@ -319,7 +326,7 @@ class ProbeWorker::Engine {
     if (found == running_.end()) return;
     std::unique_ptr<Transfer> transfer = std::move(found->second);
     running_.erase(found);
-    Release(*transfer);
+    const bool reusable = Release(*transfer);
     transfer->outcome.code =
         TransferOutcome(easy, result,
                         {transfer->ended_here, transfer->address == transfer->outcome.host,
@@ -332,7 +339,7 @@ class ProbeWorker::Engine {
     transfer->outcome.unreadable_reply =
         transfer->outcome.reply.empty() &&
         (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY);
-    Recycle(easy, transfer->outcome.protocol);
+    Recycle(easy, transfer->outcome.protocol, reusable);
     transfer->easy = nullptr;
     // A busy server that names a short wait gets one more try after it.
     if (!transfer->retried && transfer->outcome.code == kReplyRead) {
@@ -362,17 +369,19 @@ class ProbeWorker::Engine {
     Complete(std::move(transfer));
   }
 
-  void Release(const Transfer& transfer) {
-    // A handle that was never added is not there to remove: nothing to undo.
-    (void)curl_multi_remove_handle(multi_, transfer.easy);
+  // Takes the transfer out of the multi handle; false when curl kept it,
+  // and the handle must not serve another transfer.
+  bool Release(const Transfer& transfer) {
+    const bool removed = curl_multi_remove_handle(multi_, transfer.easy) == CURLM_OK;
     const auto host = per_host_.find(transfer.host_key);
     if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
+    return removed;
   }
 
   // Handles are kept for the next transfers; an ftp one holds a
   // connection of its own that no http transfer may take, so it goes.
-  void Recycle(CURL* easy, Protocol protocol) {
-    if (protocol == Protocol::kFtp) {
+  void Recycle(CURL* easy, Protocol protocol, bool reusable = true) {
+    if (protocol == Protocol::kFtp || !reusable) {
       curl_easy_cleanup(easy);
     } else {
       idle_.push_back(easy);
@@ -381,8 +390,7 @@ class ProbeWorker::Engine {
 
   void DropAll() {
     for (auto& [easy, transfer] : running_) {
-      Release(*transfer);
-      Recycle(easy, transfer->outcome.protocol);
+      Recycle(easy, transfer->outcome.protocol, Release(*transfer));
     }
     running_.clear();
     per_host_.clear();
@@ -399,6 +407,7 @@ class ProbeWorker::Engine {
   MessagePoster& poster_;
   CURLM* multi_ = nullptr;
   std::atomic<std::uint64_t> next_job_{1};
+  std::atomic<bool> missed_wake_{false};
 
   Mutex mutex_;
   std::deque<std::pair<std::uint64_t, ProbeJob>> incoming_ GUARDED_BY(mutex_);
