@@ -21,12 +21,13 @@ using testing::Behaviour;
 
 struct Row {
   std::string url, reason, site, file, alternate;
+  std::string redirects = "";  // where a followed move led
   bool operator==(const Row&) const = default;
 };
 
 void PrintTo(const Row& r, std::ostream* out) {
   *out << "{" << r.url << " | " << r.reason << " | " << r.site << " | " << r.file << " | "
-       << r.alternate << "}";
+       << r.alternate << " | " << r.redirects << "}";
 }
 
 class RunTest : public testing::ControllerHarness {
@@ -38,7 +39,7 @@ class RunTest : public testing::ControllerHarness {
     for (const ResultRow& r : controller_->results().rows()) {
       rows.push_back({r.text(ResultColumn::kUrl), r.text(ResultColumn::kReason),
                       r.text(ResultColumn::kSiteName), r.text(ResultColumn::kFileName),
-                      r.text(ResultColumn::kAlternateUrl)});
+                      r.text(ResultColumn::kAlternateUrl), r.redirects.get()});
     }
     return rows;
   }
@@ -76,20 +77,6 @@ TEST_F(RunTest, ALinkOnEveryPageIsProbedOnceAndListedEachTime) {
   EXPECT_EQ(server_.Requests().size(), 3u);
 }
 
-TEST_F(RunTest, SingleFileWithoutLinks) {
-  const std::string page = site_.Write("plain.htm", "<p>no links here</p>");
-  controller_->StartTest(page, {});
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + page + "\nResults for " + page +
-                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
-  EXPECT_EQ(host_.connection_status, "Search Complete");
-  EXPECT_EQ(host_.method_status, "");
-  EXPECT_EQ(host_.default_beeps, 1);
-  EXPECT_TRUE(controller_->results_ready());
-  EXPECT_FALSE(host_.progress_open);
-  EXPECT_EQ(host_.url_bar, 0);
-}
-
 TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
   server_.On("/ok.htm", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
   const std::string a =
@@ -118,6 +105,12 @@ TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
   EXPECT_EQ(host_.url_bar, 0);  // back to 0 for the file without links
   EXPECT_EQ(host_.progress_created, 1);
   EXPECT_FALSE(host_.progress_file_only);
+  // The run's end.
+  EXPECT_EQ(host_.connection_status, "Search Complete");
+  EXPECT_EQ(host_.method_status, "");
+  EXPECT_EQ(host_.default_beeps, 1);
+  EXPECT_TRUE(controller_->results_ready());
+  EXPECT_FALSE(host_.progress_open);
 }
 
 TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
@@ -195,18 +188,28 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   EXPECT_EQ(host_.scrolled_to.size(), 14u);
 }
 
-// The status texts and progress steps follow the head of the list, so they
-// come out the same however many links are in flight.
-TEST_F(RunTest, StatusAndProgressFollowTheHeadOfTheList) {
+// The status texts, progress steps, log and rows follow the head of the
+// list, so they come out the same however many links are in flight and
+// however the replies overlap: every kind of outcome, moves followed.
+TEST_F(RunTest, StatusProgressAndRowsFollowTheHeadOfTheList) {
+  const std::string replies[] = {
+      "HTTP/1.0 200 OK\r\n\r\n",
+      "HTTP/1.0 404 Gone\r\n\r\n",
+      "HTTP/1.1 301 Moved\r\nLocation: /d1.htm\r\n\r\n",
+      "HTTP/1.1 308 Moved\r\nLocation: /d0.htm\r\n\r\n",
+      "HTTP/1.1 500 Oops\r\n\r\n",
+      "HTTP/1.1 399 Odd\r\n\r\n",
+  };
   std::string first, second;
   for (int i = 0; i < 30; ++i) {
     const std::string path = "/d" + std::to_string(i) + ".htm";
-    server_.On(path, {i % 7 == 0 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
-                      i % 2 ? "HTTP/1.0 404 Gone\r\n\r\n" : "HTTP/1.0 200 OK\r\n\r\n",
-                      std::chrono::milliseconds((i * 37) % 50)});
+    server_.On(path, {i % 7 == 6 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
+                      replies[i % std::size(replies)], std::chrono::milliseconds((i * 37) % 50)});
     (i < 15 ? first : second) += Link(Local(path), "L" + std::to_string(i));
   }
   second += Link("ftp://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "F");
+  second += Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "Down");
+  second += Link("http://gone.invalid/", "Nowhere");
   second += Link(Local("/d3.htm"), "Again");
   site_.Write("a.htm", first);
   site_.Write("b.htm", second);
@@ -234,11 +237,18 @@ TEST_F(RunTest, StatusAndProgressFollowTheHeadOfTheList) {
             one.statuses.end());
   EXPECT_NE(std::find(one.statuses.begin(), one.statuses.end(), "M No Reply Received"),
             one.statuses.end());
-  const Seen many = run(16);
-  EXPECT_EQ(many.statuses, one.statuses);
-  EXPECT_EQ(many.progress, one.progress);
-  EXPECT_EQ(many.log, one.log);
-  EXPECT_EQ(many.rows, one.rows);
+  EXPECT_NE(std::find(one.rows.begin(), one.rows.end(),
+                      Row{Local("/d3.htm"), "HTTP Code 308 Permanent Redirect", "L3",
+                          site_.path().string() + "/a.htm", Local("/d0.htm"), Local("/d0.htm")}),
+            one.rows.end());
+  for (const int parallel : {16, 256}) {
+    SCOPED_TRACE(parallel);
+    const Seen many = run(parallel);
+    EXPECT_EQ(many.statuses, one.statuses);
+    EXPECT_EQ(many.progress, one.progress);
+    EXPECT_EQ(many.log, one.log);
+    EXPECT_EQ(many.rows, one.rows);
+  }
 }
 
 TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
@@ -330,9 +340,9 @@ TEST_F(RunTest, RealNginxSite) {
   ASSERT_TRUE(RunToEnd());
   // "/dir" is asked for as "/dir/", which nginx answers with a listing
   // refusal (403) since the folder has no index.
-  EXPECT_EQ(Rows(),
-            (std::vector<Row>{{base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, ""},
-                              {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file, ""}}));
+  EXPECT_EQ(Rows(), (std::vector<Row>{
+                        {base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, "", base + "/dir/"},
+                        {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file, ""}}));
 }
 
 }  // namespace
@@ -367,10 +377,12 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_FALSE(controller_->StartRecheck({3}));  // one at a time
   ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
   EXPECT_EQ(server_.Requests().size() - requests, 3u);
-  EXPECT_EQ(Rows(), (std::vector<Row>{
-                        {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2")},
-                        {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
-                    }));
+  EXPECT_EQ(
+      Rows(),
+      (std::vector<Row>{
+          {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2"), Local("/b2")},
+          {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
+      }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
   // The summaries count the moves of the list as it is now.
   EXPECT_EQ(controller_->results().moves(), 1u);
