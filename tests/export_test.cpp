@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/result_list.h"
@@ -236,6 +237,29 @@ TEST(ResultList, RowsAndTheirNotifications) {
             (std::vector<std::string>{"insert 0-0", "inserted", "changed 0", "changed 0",
                                       "insert 1-1", "inserted", "changed 1", "changed 1",
                                       "remove 0-0", "removed", "remove 0-0", "removed"}));
+}
+
+// The moves (301, 302, 307 and 308; not 303) are counted as rows come, a
+// recheck changes them, and they go.
+TEST(ResultList, MovesAreCountedAsRowsComeChangeAndGo) {
+  ResultList list;
+  for (const std::uint32_t code : {301u, 404u, 302u, 307u}) {
+    list.SetCode(list.AppendResultRow("u"), code);
+  }
+  EXPECT_EQ(list.moves(), 3u);
+  const std::tuple<std::size_t, std::uint32_t, std::size_t> rechecks[] = {
+      {0, 302, 3}, {0, 404, 2}, {1, 308, 3}, {1, 303, 2}, {2, 0, 1}, {2, 307, 2}};
+  for (const auto& [row, code, moves] : rechecks) {
+    list.UpdateRow(row, "R", code, "");
+    EXPECT_EQ(list.moves(), moves) << row << " " << code;
+  }
+  list.RemoveRow(3);  // a 307
+  list.RemoveRow(0);  // a 404
+  EXPECT_EQ(list.moves(), 1u);
+  list.Clear();
+  EXPECT_EQ(list.moves(), 0u);
+  list.SetCode(list.AppendResultRow("u"), 308);
+  EXPECT_EQ(list.moves(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -355,6 +356,43 @@ TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
   EXPECT_EQ(run.local.site_root, site + "/");
   ProjectConfig bad{"x.toml", {{"timeout", "3"}}};
   EXPECT_EQ(ApplyProjectConfig(bad, run), "x.toml: timeout must be a number from 5 to 1000");
+  // Each list the file names replaces the stored one whole; the others stay.
+  RunPreferences stored;
+  stored.exclude = {"mine"};
+  stored.include = {"kept"};
+  ASSERT_EQ(ApplyProjectConfig({"y.toml", {{"exclude", "a"}, {"exclude", "b"}}}, stored),
+            std::nullopt);
+  EXPECT_EQ(stored.exclude, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(stored.include, (std::vector<std::string>{"kept"}));
+}
+
+// The Markdown summary escapes what would end a table cell; JUnit counts
+// every link tested, file by file and in all.
+TEST(MachineReports, MarkdownCellsAndJunitTotals) {
+  ResultList rows;
+  rows.AppendResultRow("http://x.test/a|b", 3);
+  rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
+  rows.SetResultColumn(ResultColumn::kSiteName, "one | two\nthree", "/s/p|q.html");
+  // Links tested, rows, files and links listed all differ, so no count
+  // stands in for another.
+  const std::vector<FileRecord> files = {
+      {"/s/p|q.html", 5, 1, 2, {{"http://x.test/a|b", 3, 0}, {"http://x.test/ok", 4, {}}}},
+      {"/s/r.html", 2, 0, 0, {{"u", 1, {}}, {"v", 2, {}}}}};
+  RunFacts facts;
+  facts.path = "/s";
+  std::ostringstream markdown, junit;
+  WriteMachineReport(markdown, MachineFormat::kMarkdown, {facts, rows, files});
+  WriteMachineReport(junit, MachineFormat::kJunit, {facts, rows, files});
+  for (const char* line :
+       {"7 links checked in 2 files, 1 listed, 2 skipped.", "| /s/p\\|q.html | 5 | 1 | 2 |",
+        "### /s/p\\|q.html",
+        "| 3 | http://x.test/a\\|b | HTTP Code 404 Not Found | one \\| two three |"})
+    EXPECT_NE(markdown.str().find(line), std::string::npos) << line << "\n" << markdown.str();
+  for (const char* tag :
+       {"<testsuites name=\"quimbel\" tests=\"7\" failures=\"1\"",
+        "<testsuite name=\"/s/p|q.html\" tests=\"2\" failures=\"1\" skipped=\"2\"",
+        "<testsuite name=\"/s/r.html\" tests=\"2\" failures=\"0\" skipped=\"0\""})
+    EXPECT_NE(junit.str().find(tag), std::string::npos) << tag << "\n" << junit.str();
 }
 
 // A config file is looked for no higher than a repository's root or the
