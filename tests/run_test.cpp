@@ -118,35 +118,48 @@ TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
 
 TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   const std::string refused = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
+  const std::string unknown = "Error: UNKNOWN Error!", moved = "HTTP Code 301 Moved Permanently";
   struct Case {
-    std::string path;
-    std::string reply;
-    bool closes;  // closes without a reply
+    std::string path, reply;        // no reply: closes without one
+    std::string reason, alternate;  // no reason: no row
   };
   const Case cases[] = {
-      {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", false},
-      {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", false},
-      {"/bare/", "404 Not Found\r\n\r\n", false},
-      {"/odd/", "HTTP/1.1 399 Odd\r\n\r\n", false},
-      {"/temp/", "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://x.test/t\r\n\r\n", false},
-      {"/perm/", "HTTP/1.1 308 Permanent Redirect\r\nLocation: /p\r\n\r\n", false},
-      {"/tls/", "HTTP/1.1 301 Moved\r\nLocation: HTTPS://x.test/s\r\n\r\n", false},
-      {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n", false},
-      {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", false},
-      {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", false},
-      {"/see/", "HTTP/1.1 303 See Other\r\nLocation: http://x.test/s\r\n\r\n", false},
-      {"/content/", "HTTP/1.1 302 Found\r\nContent-Location: /c\r\nLocation: /d\r\n\r\n", false},
-      {"/closed/", "", true},
-      {"/noword/", "HTTP/1.0\r\n\r\n", false},
+      {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", "HTTP Code 404 Not Found", ""},
+      {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", "", ""},
+      {"/bare/", "404 Not Found\r\n\r\n", "HTTP Code 404 Not Found", ""},
+      {"/odd/", "HTTP/1.1 399 Odd\r\n\r\n", unknown, ""},
+      {"/temp/", "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://x.test/t\r\n\r\n",
+       "HTTP Code 307 Temporary Redirect", "http://x.test/t"},
+      {"/perm/", "HTTP/1.1 308 Permanent Redirect\r\nLocation: /p\r\n\r\n",
+       "HTTP Code 308 Permanent Redirect", Local("/p")},
+      {"/tls/", "HTTP/1.1 301 Moved\r\nLocation: HTTPS://x.test/s\r\n\r\n", moved,
+       "https://x.test/s"},
+      {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n",
+       "HTTP Code 302 Moved Temporarily", Local("/new/")},
+      {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", moved,
+       "http://x.test/a"},
+      {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", moved, "http://x.test/abc"},
+      {"/see/", "HTTP/1.1 303 See Other\r\nLocation: http://x.test/s\r\n\r\n",
+       "HTTP Code 303 See Other", ""},
+      {"/content/", "HTTP/1.1 302 Found\r\nContent-Location: /c\r\nLocation: /d\r\n\r\n",
+       "HTTP Code 302 Moved Temporarily", Local("/d")},
+      {"/closed/", "", unknown, ""},
+      {"/noword/", "HTTP/1.0\r\n\r\n", unknown, ""},
   };
   std::string page;
+  std::vector<Row> expected;
+  const std::string file = (site_.path() / "site.htm").string();
   for (const Case& c : cases) {
-    server_.On(c.path, {c.closes ? Behaviour::kCloseWithoutReply : Behaviour::kReply, c.reply});
+    server_.On(c.path,
+               {c.reply.empty() ? Behaviour::kCloseWithoutReply : Behaviour::kReply, c.reply});
     page += Link(Local(c.path), "Link " + c.path);
+    if (!c.reason.empty())
+      expected.push_back({Local(c.path), c.reason, "Link " + c.path, file, c.alternate});
   }
   page += Link("ftp://127.0.0.1:" + std::to_string(server_.port()) + "/", "Files");
   page += Link(refused, "Down");
-  const std::string file = site_.Write("site.htm", page);
+  expected.push_back({refused, "Error: Can't Connect to Host", "Down", file, ""});
+  site_.Write("site.htm", page);
   controller_->SetVisible(true);
   // One request per link, so the moves' Locations are what the rows show.
   ProbeSettings probe;
@@ -154,32 +167,7 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   controller_->SetProbeSettings(probe);
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunToEnd());
-
-  const std::string unknown = "Error: UNKNOWN Error!";
-  EXPECT_EQ(
-      Rows(),
-      (std::vector<Row>{
-          {Local("/nf/"), "HTTP Code 404 Not Found", "Link /nf/", file, ""},
-          {Local("/bare/"), "HTTP Code 404 Not Found", "Link /bare/", file, ""},
-          {Local("/odd/"), unknown, "Link /odd/", file, ""},
-          {Local("/temp/"), "HTTP Code 307 Temporary Redirect", "Link /temp/", file,
-           "http://x.test/t"},
-          {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file, Local("/p")},
-          {Local("/tls/"), "HTTP Code 301 Moved Permanently", "Link /tls/", file,
-           "https://x.test/s"},
-          {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
-           Local("/new/")},
-          {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
-           "http://x.test/a"},
-          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file,
-           "http://x.test/abc"},
-          {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
-          {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
-           Local("/d")},
-          {Local("/closed/"), unknown, "Link /closed/", file, ""},
-          {Local("/noword/"), unknown, "Link /noword/", file, ""},
-          {refused, "Error: Can't Connect to Host", "Down", file, ""},
-      }));
+  EXPECT_EQ(Rows(), expected);
   // 399 and the status line without a number beep; the empty reply does not.
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->unknown_error_seen());

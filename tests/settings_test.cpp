@@ -283,23 +283,14 @@ TEST_F(WindowRulesTest, ConfirmDiscardResults) {
   const std::string quit = "Not all of the bad URLs have been repaired\n\nDo you want to quit?";
   const std::string cont = "Not all of the bad URLs have been repaired\n\nDo you want to continue?";
   const Case cases[] = {
-      {"no rows", {}, {}, DiscardReason::kQuit, true, 0, {}},
-      {"only settled rows", {{false, 0}, {true, 1}}, {}, DiscardReason::kQuit, true, 0, {}},
-      {"one left, No",
-       {{true, 0}, {false, 0}, {true, 0x00010001}},
-       {false},
-       DiscardReason::kQuit,
-       false,
-       1,
-       {quit}},
-      {"one left, Yes", {{true, 0}, {false, 0}}, {true}, DiscardReason::kContinue, true, 0, {cont}},
-      {"a done file mark alone settles nothing",
-       {{true, 0x00010000}},
-       {false},
-       DiscardReason::kContinue,
-       false,
-       1,
-       {cont}},
+      Case("no rows", {}, {}, DiscardReason::kQuit, true, 0, {}),
+      Case("only settled rows", {{false, 0}, {true, 1}}, {}, DiscardReason::kQuit, true, 0, {}),
+      Case("one left, No", {{true, 0}, {false, 0}, {true, 0x00010001}}, {false},
+           DiscardReason::kQuit, false, 1, {quit}),
+      Case("one left, Yes", {{true, 0}, {false, 0}}, {true}, DiscardReason::kContinue, true, 0,
+           {cont}),
+      Case("a done file mark alone settles nothing", {{true, 0x00010000}}, {false},
+           DiscardReason::kContinue, false, 1, {cont}),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

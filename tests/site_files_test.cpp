@@ -274,24 +274,16 @@ TEST_F(CollectionTest, ModesOrderAndFilter) {
   };
   using F = ExtensionFilter;
   const Case cases[] = {
-      {"single file, whatever its extension", false, false, F::kHtmlOnly, {top_ + "/notes.txt"}},
-      {"folder, all files in byte order",
-       true,
-       false,
-       F::kOff,
-       {P(".profile.htm"), P("README"), P("Z.htm"), P("a.htm"), P("b.htm"), P("notes.txt")}},
-      {"folder, HTML only",
-       true,
-       false,
-       F::kHtmlOnly,
-       {P(".profile.htm"), P("Z.htm"), P("a.htm"), P("b.htm")}},
-      {"tree: own files, then B, then A; dot folders skipped",
-       true,
-       true,
-       F::kHtmlOnly,
-       {P(".profile.htm"), P("Z.htm"), P("a.htm"), P("b.htm"), P("B/b1.HTM"), P("A/a1.htm"),
-        P("A/deep/d.html")}},
-      {"recurse without all files takes nothing", false, true, F::kOff, {}},
+      Case("single file, whatever its extension", false, false, F::kHtmlOnly,
+           {top_ + "/notes.txt"}),
+      Case("folder, all files in byte order", true, false, F::kOff,
+           {P(".profile.htm"), P("README"), P("Z.htm"), P("a.htm"), P("b.htm"), P("notes.txt")}),
+      Case("folder, HTML only", true, false, F::kHtmlOnly,
+           {P(".profile.htm"), P("Z.htm"), P("a.htm"), P("b.htm")}),
+      Case("tree: own files, then B, then A; dot folders skipped", true, true, F::kHtmlOnly,
+           {P(".profile.htm"), P("Z.htm"), P("a.htm"), P("b.htm"), P("B/b1.HTM"), P("A/a1.htm"),
+            P("A/deep/d.html")}),
+      Case("recurse without all files takes nothing", false, true, F::kOff, {}),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
