@@ -24,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Marks = std::vector<std::uint32_t>;
 
-struct RowSpec {
+struct Listed {
   std::string url;
   std::string reason = "HTTP Code 404 Not Found";
   std::string alternate = "";
@@ -52,13 +52,13 @@ class RepairTest : public ::testing::Test {
  protected:
   RepairTest() : settings_(store_) {}
 
-  void AddRows(const std::vector<RowSpec>& specs, const std::string& file) {
-    for (const RowSpec& spec : specs) {
-      rows_.AppendResultRow(spec.url, 0, spec.resource);
-      rows_.SetResultColumn(ResultColumn::kReason, spec.reason);
-      rows_.SetResultColumn(ResultColumn::kSiteName, "site", spec.file.empty() ? file : spec.file);
-      rows_.SetResultColumn(ResultColumn::kAlternateUrl, spec.alternate);
-      rows_.SetChecked(rows_.size() - 1, spec.checked);
+  void AddRows(const std::vector<Listed>& listed, const std::string& file) {
+    for (const Listed& row : listed) {
+      rows_.AppendResultRow(row.url, 0, row.resource);
+      rows_.SetResultColumn(ResultColumn::kReason, row.reason);
+      rows_.SetResultColumn(ResultColumn::kSiteName, "site", row.file.empty() ? file : row.file);
+      rows_.SetResultColumn(ResultColumn::kAlternateUrl, row.alternate);
+      rows_.SetChecked(rows_.size() - 1, row.checked);
     }
   }
   Marks RowMarks() const {
@@ -82,13 +82,13 @@ class RepairTest : public ::testing::Test {
 TEST_F(RepairTest, OneFileRewrites) {
   const std::string L = "<a href=\"U\">x</a>", moved = "HTTP Code 301 Moved Permanently";
   const std::string can_not = "Error: Can't Connect to Host";
-  const RowSpec image{"i.png", "Local File Not Found", "", true, "", true};
+  const Listed image{"i.png", "Local File Not Found", "", true, "", true};
   struct Case {
     const char* name;
     std::string before;
     RepairOptions options;
     std::string after;
-    std::vector<RowSpec> rows = {{"U"}};
+    std::vector<Listed> rows = {{"U"}};
     Marks marks = {kDoneFirst};
     bool success = true;
   };
