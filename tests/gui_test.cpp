@@ -165,12 +165,13 @@ class GuiTest : public QObject {
       }
     }
 
-    QVERIFY(frame.action(Command::kSelectFiles)->isEnabled());
-    QVERIFY(!frame.action(Command::kExport)->isEnabled());
-    QVERIFY(!frame.action(Command::kRepair)->isEnabled());
-    QVERIFY(frame.action(Command::kPrint)->isEnabled());
-    QVERIFY(frame.action(Command::kPreferences)->isEnabled());
-    QVERIFY(!frame.action(Command::kStop)->isEnabled());
+    for (const auto& [command, enabled] : {std::pair{Command::kSelectFiles, true},
+                                           {Command::kExport, false},
+                                           {Command::kRepair, false},
+                                           {Command::kPrint, true},
+                                           {Command::kPreferences, true},
+                                           {Command::kStop, false}})
+      QCOMPARE(frame.action(command)->isEnabled(), enabled);
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
     QVERIFY(frame.summary_pane()->isHidden());  // the prompt's room until a run
