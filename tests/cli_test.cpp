@@ -1,3 +1,6 @@
+// quimbel-cli as a script runs it: its options, exit statuses, outputs and
+// the wiring to the engine. What the engine does is the unit suites' part;
+// here each flow gets one short case.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,9 +13,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <iterator>
-#include <map>
-#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -20,8 +20,6 @@
 
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
-
-extern char** environ;
 
 namespace quimbel {
 namespace {
@@ -96,7 +94,9 @@ class CliTest : public ::testing::Test {
   Cli cli_;
 };
 
-TEST_F(CliTest, ExitStatusListingAndLog) {
+// The listing on standard output, the log on standard error, the exit
+// status, and the User-Agent the probes send.
+TEST_F(CliTest, ExitStatusListingLogAndUserAgent) {
   server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const std::string clean = site_.Write("clean.htm", Link(Local("/ok/"), "Fine"));
   const std::string broken = site_.Write("broken.htm", Link(Local("/gone.htm"), "Gone"));
@@ -107,47 +107,43 @@ TEST_F(CliTest, ExitStatusListingAndLog) {
   EXPECT_EQ(r.err, "Start of test <date>\n\nTesting: " + clean + "\nResults for " + clean +
                        ": URLs tested: 1. URL errors: 0.\n\nEnd of test: <date>\n");
 
-  r = cli_.Run({"-q", broken});
+  r = cli_.Run({"-q", "--user-agent", "Mozilla/5.0 (X11; Linux x86_64)", broken});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, broken + "\n   " + Local("/gone.htm") +
                        "\n      HTTP Code 404 Not Found\n      Gone\n");
   EXPECT_EQ(r.err, "");
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(
+      requests[0].find("\r\nUser-Agent: Quimbel/3.3 (+http://www.marrowfen.example/quimbel/)\r\n"),
+      std::string::npos);
+  EXPECT_NE(requests[1].find("\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n"),
+            std::string::npos);
 }
 
 TEST_F(CliTest, CannotRun) {
   const std::string file = site_.Write("a.txt", "x");
-  struct Case {
-    std::vector<std::string> args;
-    std::string error;
-  };
-  const Case cases[] = {
+  const std::string pem = (site_.path() / "none.pem").string();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{(site_.path() / "none.htm").string()}, "quimbel: The specified file does not exist\n"},
-      {{"-a", file},
-       "quimbel: The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means "
-       "you should\nspecify a valid directory path, NOT a file path)\n"},
-      {{"-r", "-x", site_.path().string()},
-       "quimbel: No files found.\n\nWas your filter option set correctly?\n"},
       {{"--timeout", "3", file},
        "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
       {{"--filter", "01", file},
        "quimbel: the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1\n"},
       {{"-j", "0", file}, "quimbel: the parallel probes must be 1 to 256\n"},
-      {{"--parallel", "257", file}, "quimbel: the parallel probes must be 1 to 256\n"},
       {{"--per-host", "x", file}, "quimbel: the probes per host must be 1 to 256\n"},
       {{"--root", file, file}, "quimbel: the site root is no folder: " + file + "\n"},
-      {{"--ca-file", (site_.path() / "none.pem").string(), file},
-       "quimbel: cannot read the CA file " + (site_.path() / "none.pem").string() +
-           ": No such file or directory\n"},
+      {{"--ca-file", pem, file}, "quimbel: cannot read the CA file " + pem + ": No such file"},
       {{"--bogus", file}, "quimbel: unknown option --bogus\n"},
       {{"--user-agent", "Evil\r\nX-Injected: 1", file},
        "quimbel: the user agent must be text without control characters\n"},
       {{}, "quimbel: name exactly one PATH\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
-    const Result r = cli_.Run(c.args);
+  for (const auto& [args, error] : cases) {
+    SCOPED_TRACE(args.empty() ? "" : args.back());
+    const Result r = cli_.Run(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.substr(0, c.error.size()), c.error);
+    EXPECT_EQ(r.err.substr(0, error.size()), error);
   }
 }
 
@@ -171,6 +167,7 @@ TEST_F(CliTest, StoredPreferencesAreReadNeverWritten) {
   EXPECT_EQ(testing::ReadFile(conf), "[Settings]\nFilter=0101\n");
 }
 
+// The reports, the purge and Ctrl+C reach the engine.
 TEST_F(CliTest, ReportsPurgeAndInterrupt) {
   const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone") + "<!-- c -->\n");
   const auto text = site_.path() / "out.txt";
@@ -188,27 +185,35 @@ TEST_F(CliTest, ReportsPurgeAndInterrupt) {
 
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const std::string slow = site_.Write("slow.htm", Link(Local("/silent/"), "Slow"));
-  const auto start = std::chrono::steady_clock::now();
   r = cli_.Run({"--timeout", "60", slow}, 700ms);
   EXPECT_EQ(r.status, 130);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_NE(r.err.find("Testing Stopped by User\n"), std::string::npos);
 }
 
+// --repair acts on the rows of the run, replacing a link as written (in
+// single quotes, with a reference in it); --yes answers the questions.
 TEST_F(CliTest, RepairAfterTheRun) {
+  server_.On("/old?a=1&b=2", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /new\r\n\r\n"});
+  server_.On("/quoted", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: new2\r\n\r\n"});
+  server_.On("/new", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On("/new2", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   server_.On("/odd/", {Behaviour::kReply, "HTTP/1.0 399 Odd\r\n\r\n"});
-  const std::string gone = Local("/gone.htm");
-  const std::string page = site_.Write("p.htm", "top\n" + Link(gone, "Gone") + "end\n");
-  Result r = cli_.Run({"-q", "--repair", "disable", page});
-  EXPECT_EQ(r.status, 1);
+  const std::string before = "<a href=\"" + Local("/old?a=1&amp;b=2") +
+                             "\">Old</a>\n<a title=x href='" + Local("/quoted") + "'>Q</a>\n";
+  const std::string page = site_.Write("p.html", before);
+  Result r = cli_.Run({"-q", "--yes", "--repair", "replace", page});
+  EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(testing::ReadFile(page),
-            "top\n<!-- QUIMBEL COMMENT <a href=\"" + gone + "\">Gone</a>-->\nend\n");
-  EXPECT_EQ(testing::ReadFile(site_.path() / "p.rep"), "top\n" + Link(gone, "Gone") + "end\n");
-  EXPECT_NE(r.err.find("quimbel: All URL repairs completed\nquimbel: handled " + gone),
-            std::string::npos);
+            "<a href=\"" + Local("/new") + "\">Old</a><!-- QUIMBEL COMMENT " +
+                Local("/old?a=1&amp;b=2") + "-->\n<a title=x href='" + Local("/new2") +
+                "'>Q</a><!-- QUIMBEL COMMENT " + Local("/quoted") + "-->\n");
+  EXPECT_EQ(testing::ReadFile(site_.path() / "p.rep"), before);
+  EXPECT_NE(r.err.find("quimbel: All URL repairs completed\nquimbel: handled " + Local("/old")),
+            std::string::npos)
+      << r.err;
 
   // Removing lines exports the rows to the --text file.
-  const std::string other = site_.Write("q.htm", Link(gone, "Gone") + "end\n");
+  const std::string other = site_.Write("q.htm", Link(Local("/gone"), "Gone") + "end\n");
   const auto listing = site_.path() / "bad.txt";
   r = cli_.Run({"-q", "--repair", "remove", "--text", listing.string(), other});
   EXPECT_EQ(r.status, 1);
@@ -228,79 +233,15 @@ TEST_F(CliTest, RepairAfterTheRun) {
   EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
 }
 
-// However the replies overlap, a run lists, logs, reports and repairs
-// exactly as one that probes a link at a time.
-TEST_F(CliTest, ManyLinksInFlightChangeNothingButTheTime) {
-  std::mt19937 random(20261207);
-  const std::string replies[] = {
-      "HTTP/1.1 200 OK\r\n\r\n",
-      "HTTP/1.1 404 Not Found\r\n\r\n",
-      "HTTP/1.1 301 Moved\r\nLocation: /ok/\r\n\r\n",
-      "HTTP/1.1 308 Moved\r\nLocation: /ok/\r\n\r\n",
-      "HTTP/1.1 500 Oops\r\n\r\n",
-      "HTTP/1.1 399 Odd\r\n\r\n",
-  };
-  // Where the moves lead.
-  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  std::map<std::string, std::string> pages;
-  for (int page = 0; page < 5; ++page) {
-    std::string text = "<p>page " + std::to_string(page) + "</p>\n";
-    for (int link = 0; link < 40; ++link) {
-      // Some links stand on several pages.
-      const int target = static_cast<int>(random() % 120);
-      const std::string path = "/t" + std::to_string(target) + ".htm";
-      server_.On(path,
-                 {target % 13 == 0 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
-                  replies[target % std::size(replies)], std::chrono::milliseconds(random() % 40)});
-      text += Link(Local(path), "Link " + std::to_string(target));
-    }
-    text += Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "Down");
-    text += Link("http://gone.invalid/", "Nowhere");
-    pages["p" + std::to_string(page) + ".htm"] = text;
-  }
-  struct Run {
-    Result result;
-    std::string report;
-    std::vector<std::string> files;
-  };
-  const auto run = [&](const std::string& parallel) {
-    for (const auto& entry : std::filesystem::directory_iterator(site_.path()))
-      std::filesystem::remove_all(entry.path());
-    for (const auto& [name, text] : pages)
-      site_.Write(name, text);
-    Run r;
-    const std::string report = (cli_.io.path() / "report.txt").string();
-    r.result = cli_.Run({"-a", "-j", parallel, "--per-host", parallel, "--yes", "--repair",
-                         "disable", "--text", report, site_.path().string()});
-    r.report = testing::ReadFile(report);
-    for (const auto& [name, text] : pages)
-      r.files.push_back(testing::ReadFile(site_.path() / name));
-    return r;
-  };
-  const Run one = run("1");
-  EXPECT_EQ(one.result.status, 1);
-  EXPECT_NE(one.result.out.find("HTTP Code 308 Permanent Redirect"), std::string::npos);
-  EXPECT_NE(one.files[0], pages["p0.htm"]);
-  for (const std::string parallel : {"16", "256"}) {
-    SCOPED_TRACE(parallel);
-    const Run many = run(parallel);
-    EXPECT_EQ(many.result.status, one.result.status);
-    EXPECT_EQ(many.result.out, one.result.out);
-    EXPECT_EQ(many.result.err, one.result.err);
-    EXPECT_EQ(many.report, one.report);
-    EXPECT_EQ(many.files, one.files);
-  }
-}
-
-// A name server that never answers holds its link for the time limit and
-// no longer, and no other link at all. Run in a user, mount and network
-// namespace of its own, where a silent UDP socket on 127.0.0.1:53 is the
-// name server; skipped where such namespaces are not allowed.
-TEST_F(CliTest, ASilentNameServerCostsOneTimeLimit) {
-  const std::string page = site_.Write(
-      "p.htm",
-      Link("http://hang.example.com/x.htm", "Hang") +
-          Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "Down"));
+// A name server that never answers costs its link the time limit and is
+// "Can't Find Named Host"; the other links go on meanwhile (bench/dns_bench.sh
+// times it). Run in a user, mount and network namespace of its own, where a
+// silent UDP socket on 127.0.0.1:53 is the name server; skipped where such
+// namespaces are not allowed.
+TEST_F(CliTest, ASilentNameServerIsAHostNotFound) {
+  const std::string down = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
+  const std::string page =
+      site_.Write("p.htm", Link("http://hang.example.com/x.htm", "Hang") + Link(down, "Down"));
   const std::string resolv = site_.Write("resolv.conf", "nameserver 127.0.0.1\n");
   const std::string silent = site_.Write("silent.py",
                                          "import socket, sys, time\n"
@@ -310,12 +251,12 @@ TEST_F(CliTest, ASilentNameServerCostsOneTimeLimit) {
                                          "time.sleep(30)\n");
   const std::string ready = (site_.path() / "ready").string();
   const std::string out = (cli_.io.path() / "dns.out").string();
-  const std::string script =
-      "ip link set lo up && mount --bind " + resolv + " /etc/resolv.conf && { python3 " + silent +
-      " " + ready + " & } && for i in $(seq 50); do [ -e " + ready +
-      " ] && break; sleep 0.1; done && [ -e " + ready + " ] && start=$(date +%s%N) && " +
-      "XDG_CONFIG_HOME=" + cli_.config.path().string() + " " + QUIMBEL_CLI_PATH + " -q -t 5 -j 4 " +
-      page + " > " + out + "; echo $(( ($(date +%s%N) - start) / 1000000 )) >> " + out;
+  const std::string script = "ip link set lo up && mount --bind " + resolv +
+                             " /etc/resolv.conf && { python3 " + silent + " " + ready +
+                             " & } && for i in $(seq 50); do [ -e " + ready +
+                             " ] && break; sleep 0.1; done && [ -e " + ready +
+                             " ] && XDG_CONFIG_HOME=" + cli_.config.path().string() + " " +
+                             QUIMBEL_CLI_PATH + " -q -t 5 -j 4 " + page + " > " + out + "; kill $!";
   if (std::system("command -v unshare >/dev/null && command -v ip >/dev/null && "
                   "command -v python3 >/dev/null && unshare -rmn true 2>/dev/null") != 0) {
     GTEST_SKIP() << "no user namespaces, ip or python3 here";
@@ -324,26 +265,16 @@ TEST_F(CliTest, ASilentNameServerCostsOneTimeLimit) {
   if (std::system(command.c_str()) != 0 || testing::ReadFile(out).empty()) {
     GTEST_SKIP() << "the namespace could not be set up";
   }
-  const std::string text = testing::ReadFile(out);
-  const std::size_t last_line = text.rfind('\n', text.size() - 2);
-  const long took = std::stol(text.substr(last_line + 1));
-  const std::string listing = text.substr(0, last_line + 1);
-  EXPECT_EQ(
-      listing.rfind(page + "\n   http://hang.example.com/x.htm\n"
-                           "      Error: Can't Find Named Host\n      Hang\n   http://127.0.0.1:",
-                    0),
-      0u)
-      << listing;
-  EXPECT_NE(listing.find("/\n      Error: Can't Connect to Host\n      Down\n"), std::string::npos);
-  EXPECT_GE(took, 4500);
-  // The time limit and its one second, and room for a sanitizer build to start.
-  EXPECT_LT(took, 5000 + 1000 + 2000);
+  EXPECT_EQ(testing::ReadFile(out),
+            page +
+                "\n   http://hang.example.com/x.htm\n      Error: Can't Find Named Host\n"
+                "      Hang\n   " +
+                down + "\n      Error: Can't Connect to Host\n      Down\n");
 }
 
 // Local links are checked on disk in a run of their own pages, their rows
-// among the others in file order.
+// among the others in file order; --no-resources and --root reach them.
 TEST_F(CliTest, LocalLinksInARun) {
-  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   site_.Write("docs/a.html", "<h1 id=\"top-part\">A</h1>");
   const std::string page =
       site_.Write("index.html",
@@ -353,35 +284,21 @@ TEST_F(CliTest, LocalLinksInARun) {
                       "<a href=\"docs/a.html#nope\">Anchor</a>\n");
   const Result r = cli_.Run({"-q", page});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, page +
-                       "\n   docs/b.html\n      Local File Not Found\n      Gone\n"
-                       "   " +
+  EXPECT_EQ(r.out, page + "\n   docs/b.html\n      Local File Not Found\n      Gone\n   " +
                        Local("/gone.htm") +
                        "\n      HTTP Code 404 Not Found\n      Remote\n"
                        "   /img/x.png\n      Local File Not Found\n      Picture\n"
                        "   docs/a.html#nope\n      Local Anchor Not Found\n      Anchor\n");
-  // Without resources, and with the root elsewhere, the picture is no row.
-  const Result other = cli_.Run({"-q", "--no-resources", "--root", site_.path().string(), page});
+  const Result other = cli_.Run({"-q", "--no-resources", page});
   EXPECT_EQ(other.out.find("/img/x.png"), std::string::npos);
-}
-
-TEST_F(CliTest, TheUserAgentIsOursUnlessNamed) {
-  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  const std::string page = site_.Write("p.htm", Link(Local("/ok/"), "Fine"));
-  cli_.Run({"-q", page});
-  cli_.Run({"-q", "--user-agent", "Mozilla/5.0 (X11; Linux x86_64)", page});
-  const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(
-      requests[0].find("\r\nUser-Agent: Quimbel/3.3 (+http://www.marrowfen.example/quimbel/)\r\n"),
-      std::string::npos);
-  EXPECT_NE(requests[1].find("\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n"),
-            std::string::npos);
+  site_.Write("root/img/x.png", "");
+  const Result rooted = cli_.Run({"-q", "--root", (site_.path() / "root").string(), page});
+  EXPECT_EQ(rooted.out.find("/img/x.png"), std::string::npos);
+  EXPECT_NE(rooted.out.find("docs/b.html"), std::string::npos);
 }
 
 TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {
-  const std::string gone = Local("/gone.htm");
-  const std::string page = site_.Write("p.htm", Link(gone, "Gone"));
+  const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone"));
   Result r = cli_.Run({"-q", "--text", (site_.path() / "no/such/r.txt").string(), page});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("file write error"), std::string::npos);
@@ -401,12 +318,6 @@ TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {
       << r.err;
   EXPECT_EQ(testing::ReadFile(read_only), "a<!-- b -->\n");
 }
-
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
 
 // One run, every machine-readable format: each checked against the others
 // and the JSON against its published schema, bytes that are not UTF-8
@@ -443,87 +354,63 @@ TEST_F(CliTest, MachineReadableFormatsAgree) {
             std::string::npos);
 }
 
-TEST_F(CliTest, LinkRulesDecideWhatIsCheckedAndReported) {
-  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+// Which links are checked and listed: --exclude, --include and --accept,
+// and quimbel.toml in the folder checked or above it, whose options the
+// command line overrides, a list given anew replacing the file's list.
+TEST_F(CliTest, LinkRulesAndTheProjectConfig) {
   server_.On("/busy/", {Behaviour::kReply, "HTTP/1.0 429 Slow down\r\n\r\n"});
   const std::string page =
-      site_.Write("rules.html", Link(Local("/gone/a"), "A") + Link(Local("/gone/keep"), "B") +
-                                    Link(Local("/busy/"), "C") + Link(Local("/other"), "D"));
+      site_.Write("sub/page.html", Link(Local("/skip/a"), "A") + Link(Local("/skip/keep"), "B") +
+                                       Link(Local("/also/b"), "C") + Link(Local("/busy/"), "D") +
+                                       Link(Local("/gone"), "E"));
+  const std::string config =
+      site_.Write("quimbel.toml",
+                  "# the project's link rules\nexclude = [\"/skip/\", \"/also/\"]\n"
+                  "include = \"keep$\"\nformat = \"csv\"\ntimeout = 7\n");
+  const std::string other = site_.Write("other.toml", "format = \"github\"\n");
   struct Case {
     std::vector<std::string> args;
     std::string listed;  // the rows' paths
-    std::string skipped;
+    int skipped;
+    std::string starts;  // standard output
+    std::string read;    // the config file the log names
   };
+  const std::string all = "/skip/a /skip/keep /also/b /busy/ /gone ";
   const Case cases[] = {
-      {{}, "/gone/a /gone/keep /busy/ /other ", ""},
-      {{"--exclude", "/gone/"}, "/busy/ /other ", " URLs skipped: 2."},
-      {{"--exclude", "/gone/", "--include", "keep$"},
-       "/gone/keep /busy/ /other ",
-       " URLs skipped: 1."},
-      {{"--exclude", "gone", "--exclude", "^http://127\\.0\\.0\\.1:[0-9]+/other$"},
-       "/busy/ ",
-       " URLs skipped: 3."},
-      {{"--accept", "429"}, "/gone/a /gone/keep /other ", ""},
-      {{"--accept", "400-499"}, "", ""},
-      {{"--accept", "404, 429"}, "", ""},
+      {{}, "/skip/keep /busy/ /gone ", 2, "file,line,url", config},
+      {{"--format", "markdown"}, "/skip/keep /busy/ /gone ", 2, "## Quimbel", config},
+      {{"--exclude", "/gone"}, "/skip/a /skip/keep /also/b /busy/ ", 1, "file,line,url", config},
+      {{"--include", "a$"}, "/skip/a /busy/ /gone ", 2, "file,line,url", config},
+      {{"--exclude", "/busy/", "--exclude", "^http://127\\.0\\.0\\.1:[0-9]+/gone$"},
+       "/skip/a /skip/keep /also/b ",
+       2,
+       "file,line,url",
+       config},
+      {{"--accept", "429"}, "/skip/keep /gone ", 2, "file,line,url", config},
+      {{"--accept", "400-499"}, "", 2, "", config},
+      {{"--accept", "404, 429"}, "", 2, "", config},
+      {{"--no-config"}, all, 0, page + "\n", ""},
+      {{"--config", other}, all, 0, "::error file=", other},
   };
-  for (const Case& c : cases) {
-    std::vector<std::string> args = {"--format", "csv"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    args.push_back(page);
-    SCOPED_TRACE(::testing::PrintToString(args));
-    const Result r = cli_.Run(args);
-    std::string listed;
-    const std::regex path(":[0-9]+(/[^,]*)");
-    for (std::sregex_iterator it(r.out.begin(), r.out.end(), path), end; it != end; ++it) {
-      listed += (*it)[1].str() + " ";
-    }
-    EXPECT_EQ(listed, c.listed);
-    EXPECT_EQ(r.status, c.listed.empty() ? 0 : 1);
-    EXPECT_NE(r.err.find("URL errors: " +
-                         std::to_string(std::count(c.listed.begin(), c.listed.end(), ' ')) + "." +
-                         c.skipped + "\n"),
-              std::string::npos)
-        << r.err;
-  }
-}
-
-// quimbel.toml in the folder checked or above it; the command line wins.
-TEST_F(CliTest, TheProjectConfigAndItsPrecedence) {
-  server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  const std::string page =
-      site_.Write("sub/page.html", Link(Local("/skip/me"), "A") + Link(Local("/gone"), "B"));
-  site_.Write("quimbel.toml",
-              "# the project's link rules\nexclude = [\"/skip/\"]\nformat = \"csv\"\n"
-              "timeout = 7\n");
-  site_.Write("other.toml", "format = \"github\"\n");
-  struct Case {
-    std::vector<std::string> args;
-    std::string starts;  // of standard output
-    bool skipped;
-    std::string read;  // the config file the log names
-  };
-  const std::string config = (site_.path() / "quimbel.toml").string();
-  const std::string other = (site_.path() / "other.toml").string();
-  const Case cases[] = {
-      {{}, "file,line,url", true, config},
-      {{"--format", "markdown"}, "## Quimbel", true, config},
-      {{"--exclude", "/gone"}, "file,line,url", false, config},
-      {{"--no-config"}, page + "\n", false, ""},
-      {{"--config", other}, "::error file=", false, other},
-  };
+  const std::string csv = (cli_.io.path() / "rows.csv").string();
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
-    args.push_back(page);
+    args.insert(args.end(), {"--output", "csv=" + csv, page});
     SCOPED_TRACE(::testing::PrintToString(args));
     const Result r = cli_.Run(args);
-    EXPECT_EQ(r.status, 1);
+    const std::string rows = testing::ReadFile(csv);
+    std::string listed;
+    const std::regex path(":[0-9]+(/[^,]*)");
+    for (std::sregex_iterator it(rows.begin(), rows.end(), path), end; it != end; ++it)
+      listed += (*it)[1].str() + " ";
+    EXPECT_EQ(listed, c.listed);
+    EXPECT_EQ(r.status, c.listed.empty() ? 0 : 1);
     EXPECT_EQ(r.out.substr(0, c.starts.size()), c.starts);
-    EXPECT_EQ(r.out.find("/skip/me") == std::string::npos, c.skipped);
-    EXPECT_EQ(r.err.find("Options read from ") != std::string::npos, !c.read.empty()) << r.err;
-    if (!c.read.empty()) {
-      EXPECT_NE(r.err.find("Options read from " + c.read), std::string::npos);
-    }
+    const std::string counts =
+        "URL errors: " + std::to_string(std::count(c.listed.begin(), c.listed.end(), ' ')) + "." +
+        (c.skipped > 0 ? " URLs skipped: " + std::to_string(c.skipped) + "." : "") + "\n";
+    EXPECT_NE(r.err.find(counts), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Options read from " + c.read) != std::string::npos, !c.read.empty());
   }
 }
 
@@ -533,45 +420,32 @@ TEST_F(CliTest, BadRulesFormatsAndConfigsProbeNothing) {
   const std::string bad_toml = site_.Write("bad.toml", "timeout = \n");
   const std::string unknown_toml = site_.Write("unknown.toml", "colour = \"red\"\n");
   const std::string typed_toml = site_.Write("typed.toml", "exclude = 3\n");
-  std::filesystem::create_directories(site_.path() / "folder.toml");
-  struct Case {
-    std::vector<std::string> args;
-    std::string error;
-  };
-  const Case cases[] = {
+  const std::string folder = (site_.path() / "folder.toml").string();
+  std::filesystem::create_directories(folder);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--exclude", "(unclosed"}, "quimbel: the pattern \"(unclosed\" is no regular expression"},
-      {{"--include", "[z-a]"}, "quimbel: the pattern \"[z-a]\" is no regular expression"},
       {{"--accept", "abc"}, "quimbel: the code list \"abc\" must be codes"},
-      {{"--accept", "599-500"}, "quimbel: the code list \"599-500\" must be codes"},
-      {{"--accept", "200,,404"}, "quimbel: the code list \"200,,404\" must be codes"},
       {{"--format", "xml"}, "quimbel: unknown format \"xml\""},
       {{"--output", "json"}, "quimbel: --output takes FORMAT=FILE"},
       {{"--output", "yaml=x"}, "quimbel: --output takes FORMAT=FILE"},
       {{"--config", bad_toml}, "quimbel: " + bad_toml + ":1: "},
       {{"--config", unknown_toml}, "quimbel: " + unknown_toml + ":1: \"colour\" is no option"},
       {{"--config", typed_toml}, "quimbel: " + typed_toml + ":1: exclude must be a string"},
-      {{"--config", (site_.path() / "folder.toml").string()},
-       "quimbel: " + (site_.path() / "folder.toml").string() + ": cannot be read"},
+      {{"--config", folder}, "quimbel: " + folder + ": cannot be read"},
       {{"--config", (site_.path() / "none.toml").string()}, "quimbel: "},
   };
-  for (const Case& c : cases) {
-    std::vector<std::string> args = c.args;
+  for (const auto& [options, error] : cases) {
+    std::vector<std::string> args = options;
     args.push_back(page);
     SCOPED_TRACE(::testing::PrintToString(args));
     const Result r = cli_.Run(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.substr(0, c.error.size()), c.error);
+    EXPECT_EQ(r.err.substr(0, error.size()), error);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.out, "");
   }
   EXPECT_TRUE(server_.Requests().empty());
 }
-
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
 
 // What quimbel-cli writes to standard error when that is a terminal.
 std::string StderrOnATerminal(std::vector<std::string> args, const std::string& config) {
@@ -621,72 +495,33 @@ TEST_F(CliTest, AProgressLineOnlyOnATerminalAndNeverQuiet) {
   EXPECT_TRUE(std::regex_search(drawn, std::regex("[0-9]+ links  [0-9]+/s  0:0[0-9] left  http")))
       << drawn;
   EXPECT_NE(drawn.find("\r\033[K"), std::string::npos);
-  const std::string quiet = StderrOnATerminal({"-q", "-j", "1", page}, config);
-  EXPECT_EQ(quiet, "");
-  // Not a terminal: the log alone (the other tests compare it whole).
+  EXPECT_EQ(StderrOnATerminal({"-q", "-j", "1", page}, config), "");
+  // Not a terminal: the log alone (compared whole above).
   EXPECT_EQ(cli_.Run({"-j", "1", page}).err.find("\033"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
-
 // A PATH works however it is written, run from inside the site.
 TEST_F(CliTest, EveryFormOfPathWorks) {
-  server_.On("/wiki/Link_rot", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  const std::string page = Link(Local("/wiki/Link_rot"), "Fine") + Link(Local("/gone"), "Gone") +
-                           "<a href='missing.html'>Local</a>\n";
+  const std::string page = Link(Local("/gone"), "Gone") + "<a href='missing.html'>Local</a>\n";
+  for (const char* name : {"page.html", "a b.html", "caf\xe9.html"})
+    site_.Write(name, page);
   std::filesystem::create_directories(site_.path() / "sub");
-  site_.Write("page.html", page);
-  site_.Write("a b.html", page);
-  site_.Write("caf\xe9.html", page);
   std::filesystem::create_symlink(site_.path() / "page.html", site_.path() / "sub" / "link.html");
   const std::string folder = site_.path().string();
-  struct Case {
-    std::string cwd;
-    std::string path;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {folder, "page.html"},        {folder, "./page.html"},   {folder + "/sub", "../page.html"},
       {"/", folder + "/page.html"}, {folder, "sub/link.html"}, {folder, "a b.html"},
       {folder, "caf\xe9.html"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    cli_.cwd = c.cwd;
-    const Result r = cli_.Run({"-q", c.path});
+  for (const auto& [cwd, path] : cases) {
+    SCOPED_TRACE(path);
+    cli_.cwd = cwd;
+    const Result r = cli_.Run({"-q", path});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find(Local("/gone")), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("missing.html"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("Link_rot"), std::string::npos) << r.out;
   }
 }
-
-// A repair of a single-quoted link and of one with a reference in it
-// replaces the text as written, and nothing else.
-TEST_F(CliTest, RepairReplacesTheLinkAsWritten) {
-  server_.On("/old?a=1&b=2", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /new\r\n\r\n"});
-  server_.On("/quoted", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: new2\r\n\r\n"});
-  server_.On("/new", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  server_.On("/new2", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  const std::string page =
-      site_.Write("p.html", "<a href=\"" + Local("/old?a=1&amp;b=2") +
-                                "\">Old</a>\n<a title=x href='" + Local("/quoted") + "'>Q</a>\n");
-  const Result r = cli_.Run({"-q", "--yes", "--repair", "replace", page});
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(testing::ReadFile(page),
-            "<a href=\"" + Local("/new") + "\">Old</a><!-- QUIMBEL COMMENT " +
-                Local("/old?a=1&amp;b=2") + "-->\n<a title=x href='" + Local("/new2") +
-                "'>Q</a><!-- QUIMBEL COMMENT " + Local("/quoted") + "-->\n");
-}
-
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
 
 // A fifo as a report target: with no reader it is an error at once, with a
 // reader that stops reading Ctrl+C still ends the run.
@@ -702,11 +537,9 @@ TEST_F(CliTest, AFifoTargetNeverHangs) {
        {std::vector<std::string>{"--output", "json=" + fifo}, {"--text", fifo}, {"--html", fifo}}) {
     std::vector<std::string> args = target;
     args.push_back(path);
-    const auto started = std::chrono::steady_clock::now();
     const Result r = cli_.Run(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(fifo + ": no program is reading it"), std::string::npos) << r.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);  // no hang, sanitizers or not
   }
   // A reader that takes nothing: the report fills the pipe, then Ctrl+C.
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -715,12 +548,6 @@ TEST_F(CliTest, AFifoTargetNeverHangs) {
   ::close(reader);
   EXPECT_EQ(r.status, 130) << r.err;
 }
-
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
 
 // Under a low limit on open files, the links in flight are lowered to fit
 // and every good link stays good.

@@ -95,18 +95,6 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
   EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
-TEST(CommentPurge, OwnerAndGroupSurvive) {
-  if (::geteuid() != 0) GTEST_SKIP() << "only the superuser can give a file away";
-  testing::TempFolder folder;
-  const std::string file = folder.Write("theirs.htm", "a<!-- b -->\n");
-  ASSERT_EQ(::chown(file.c_str(), 4321, 4322), 0);
-  EXPECT_TRUE(PurgeFileComments(file).rewritten);
-  struct stat status {};
-  ::stat(file.c_str(), &status);
-  EXPECT_EQ(status.st_uid, 4321u);
-  EXPECT_EQ(status.st_gid, 4322u);
-}
-
 // The filter done the slow, literal way: each comment erased from a copy
 // of the line and the search started again from its beginning.
 bool LiteralFilter(bool& in_comment, int& comments, std::string text, std::string* out) {

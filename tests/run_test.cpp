@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/message_loop.h"
 #include "core/run_controller.h"
+#include "platform/manual_reset_event.h"
 #include "tests/controller_harness.h"
 #include "tests/nginx_fixture.h"
 #include "tests/scripted_server.h"
@@ -21,12 +24,13 @@ using testing::Behaviour;
 
 struct Row {
   std::string url, reason, site, file, alternate;
+  std::string redirects = "";  // where a followed move led
   bool operator==(const Row&) const = default;
 };
 
 void PrintTo(const Row& r, std::ostream* out) {
   *out << "{" << r.url << " | " << r.reason << " | " << r.site << " | " << r.file << " | "
-       << r.alternate << "}";
+       << r.alternate << " | " << r.redirects << "}";
 }
 
 class RunTest : public testing::ControllerHarness {
@@ -38,7 +42,7 @@ class RunTest : public testing::ControllerHarness {
     for (const ResultRow& r : controller_->results().rows()) {
       rows.push_back({r.text(ResultColumn::kUrl), r.text(ResultColumn::kReason),
                       r.text(ResultColumn::kSiteName), r.text(ResultColumn::kFileName),
-                      r.text(ResultColumn::kAlternateUrl)});
+                      r.text(ResultColumn::kAlternateUrl), r.redirects.get()});
     }
     return rows;
   }
@@ -76,20 +80,6 @@ TEST_F(RunTest, ALinkOnEveryPageIsProbedOnceAndListedEachTime) {
   EXPECT_EQ(server_.Requests().size(), 3u);
 }
 
-TEST_F(RunTest, SingleFileWithoutLinks) {
-  const std::string page = site_.Write("plain.htm", "<p>no links here</p>");
-  controller_->StartTest(page, {});
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + page + "\nResults for " + page +
-                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
-  EXPECT_EQ(host_.connection_status, "Search Complete");
-  EXPECT_EQ(host_.method_status, "");
-  EXPECT_EQ(host_.default_beeps, 1);
-  EXPECT_TRUE(controller_->results_ready());
-  EXPECT_FALSE(host_.progress_open);
-  EXPECT_EQ(host_.url_bar, 0);
-}
-
 TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
   server_.On("/ok.htm", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
   const std::string a =
@@ -118,39 +108,58 @@ TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
   EXPECT_EQ(host_.url_bar, 0);  // back to 0 for the file without links
   EXPECT_EQ(host_.progress_created, 1);
   EXPECT_FALSE(host_.progress_file_only);
+  // The run's end.
+  EXPECT_EQ(host_.connection_status, "Search Complete");
+  EXPECT_EQ(host_.method_status, "");
+  EXPECT_EQ(host_.default_beeps, 1);
+  EXPECT_TRUE(controller_->results_ready());
+  EXPECT_FALSE(host_.progress_open);
 }
 
 TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   const std::string refused = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
+  const std::string unknown = "Error: UNKNOWN Error!", moved = "HTTP Code 301 Moved Permanently";
   struct Case {
-    std::string path;
-    std::string reply;
-    bool closes;  // closes without a reply
+    std::string path, reply;        // no reply: closes without one
+    std::string reason, alternate;  // no reason: no row
   };
   const Case cases[] = {
-      {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", false},
-      {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", false},
-      {"/bare/", "404 Not Found\r\n\r\n", false},
-      {"/odd/", "HTTP/1.1 399 Odd\r\n\r\n", false},
-      {"/temp/", "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://x.test/t\r\n\r\n", false},
-      {"/perm/", "HTTP/1.1 308 Permanent Redirect\r\nLocation: /p\r\n\r\n", false},
-      {"/tls/", "HTTP/1.1 301 Moved\r\nLocation: HTTPS://x.test/s\r\n\r\n", false},
-      {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n", false},
-      {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", false},
-      {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", false},
-      {"/see/", "HTTP/1.1 303 See Other\r\nLocation: http://x.test/s\r\n\r\n", false},
-      {"/content/", "HTTP/1.1 302 Found\r\nContent-Location: /c\r\nLocation: /d\r\n\r\n", false},
-      {"/closed/", "", true},
-      {"/noword/", "HTTP/1.0\r\n\r\n", false},
+      {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", "HTTP Code 404 Not Found", ""},
+      {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", "", ""},
+      {"/bare/", "404 Not Found\r\n\r\n", "HTTP Code 404 Not Found", ""},
+      {"/odd/", "HTTP/1.1 399 Odd\r\n\r\n", unknown, ""},
+      {"/temp/", "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://x.test/t\r\n\r\n",
+       "HTTP Code 307 Temporary Redirect", "http://x.test/t"},
+      {"/perm/", "HTTP/1.1 308 Permanent Redirect\r\nLocation: /p\r\n\r\n",
+       "HTTP Code 308 Permanent Redirect", Local("/p")},
+      {"/tls/", "HTTP/1.1 301 Moved\r\nLocation: HTTPS://x.test/s\r\n\r\n", moved,
+       "https://x.test/s"},
+      {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n",
+       "HTTP Code 302 Moved Temporarily", Local("/new/")},
+      {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", moved,
+       "http://x.test/a"},
+      {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", moved, "http://x.test/abc"},
+      {"/see/", "HTTP/1.1 303 See Other\r\nLocation: http://x.test/s\r\n\r\n",
+       "HTTP Code 303 See Other", ""},
+      {"/content/", "HTTP/1.1 302 Found\r\nContent-Location: /c\r\nLocation: /d\r\n\r\n",
+       "HTTP Code 302 Moved Temporarily", Local("/d")},
+      {"/closed/", "", unknown, ""},
+      {"/noword/", "HTTP/1.0\r\n\r\n", unknown, ""},
   };
   std::string page;
+  std::vector<Row> expected;
+  const std::string file = (site_.path() / "site.htm").string();
   for (const Case& c : cases) {
-    server_.On(c.path, {c.closes ? Behaviour::kCloseWithoutReply : Behaviour::kReply, c.reply});
+    server_.On(c.path,
+               {c.reply.empty() ? Behaviour::kCloseWithoutReply : Behaviour::kReply, c.reply});
     page += Link(Local(c.path), "Link " + c.path);
+    if (!c.reason.empty())
+      expected.push_back({Local(c.path), c.reason, "Link " + c.path, file, c.alternate});
   }
   page += Link("ftp://127.0.0.1:" + std::to_string(server_.port()) + "/", "Files");
   page += Link(refused, "Down");
-  const std::string file = site_.Write("site.htm", page);
+  expected.push_back({refused, "Error: Can't Connect to Host", "Down", file, ""});
+  site_.Write("site.htm", page);
   controller_->SetVisible(true);
   // One request per link, so the moves' Locations are what the rows show.
   ProbeSettings probe;
@@ -158,32 +167,7 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   controller_->SetProbeSettings(probe);
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunToEnd());
-
-  const std::string unknown = "Error: UNKNOWN Error!";
-  EXPECT_EQ(
-      Rows(),
-      (std::vector<Row>{
-          {Local("/nf/"), "HTTP Code 404 Not Found", "Link /nf/", file, ""},
-          {Local("/bare/"), "HTTP Code 404 Not Found", "Link /bare/", file, ""},
-          {Local("/odd/"), unknown, "Link /odd/", file, ""},
-          {Local("/temp/"), "HTTP Code 307 Temporary Redirect", "Link /temp/", file,
-           "http://x.test/t"},
-          {Local("/perm/"), "HTTP Code 308 Permanent Redirect", "Link /perm/", file, Local("/p")},
-          {Local("/tls/"), "HTTP Code 301 Moved Permanently", "Link /tls/", file,
-           "https://x.test/s"},
-          {Local("/dir/page.htm"), "HTTP Code 302 Moved Temporarily", "Link /dir/page.htm", file,
-           Local("/new/")},
-          {Local("/semi/"), "HTTP Code 301 Moved Permanently", "Link /semi/", file,
-           "http://x.test/a"},
-          {Local("/lf/"), "HTTP Code 301 Moved Permanently", "Link /lf/", file,
-           "http://x.test/abc"},
-          {Local("/see/"), "HTTP Code 303 See Other", "Link /see/", file, ""},
-          {Local("/content/"), "HTTP Code 302 Moved Temporarily", "Link /content/", file,
-           Local("/d")},
-          {Local("/closed/"), unknown, "Link /closed/", file, ""},
-          {Local("/noword/"), unknown, "Link /noword/", file, ""},
-          {refused, "Error: Can't Connect to Host", "Down", file, ""},
-      }));
+  EXPECT_EQ(Rows(), expected);
   // 399 and the status line without a number beep; the empty reply does not.
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->unknown_error_seen());
@@ -195,18 +179,28 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   EXPECT_EQ(host_.scrolled_to.size(), 14u);
 }
 
-// The status texts and progress steps follow the head of the list, so they
-// come out the same however many links are in flight.
-TEST_F(RunTest, StatusAndProgressFollowTheHeadOfTheList) {
+// The status texts, progress steps, log and rows follow the head of the
+// list, so they come out the same however many links are in flight and
+// however the replies overlap: every kind of outcome, moves followed.
+TEST_F(RunTest, StatusProgressAndRowsFollowTheHeadOfTheList) {
+  const std::string replies[] = {
+      "HTTP/1.0 200 OK\r\n\r\n",
+      "HTTP/1.0 404 Gone\r\n\r\n",
+      "HTTP/1.1 301 Moved\r\nLocation: /d1.htm\r\n\r\n",
+      "HTTP/1.1 308 Moved\r\nLocation: /d0.htm\r\n\r\n",
+      "HTTP/1.1 500 Oops\r\n\r\n",
+      "HTTP/1.1 399 Odd\r\n\r\n",
+  };
   std::string first, second;
   for (int i = 0; i < 30; ++i) {
     const std::string path = "/d" + std::to_string(i) + ".htm";
-    server_.On(path, {i % 7 == 0 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
-                      i % 2 ? "HTTP/1.0 404 Gone\r\n\r\n" : "HTTP/1.0 200 OK\r\n\r\n",
-                      std::chrono::milliseconds((i * 37) % 50)});
+    server_.On(path, {i % 7 == 6 ? Behaviour::kCloseWithoutReply : Behaviour::kReply,
+                      replies[i % std::size(replies)], std::chrono::milliseconds((i * 37) % 50)});
     (i < 15 ? first : second) += Link(Local(path), "L" + std::to_string(i));
   }
   second += Link("ftp://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "F");
+  second += Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/", "Down");
+  second += Link("http://gone.invalid/", "Nowhere");
   second += Link(Local("/d3.htm"), "Again");
   site_.Write("a.htm", first);
   site_.Write("b.htm", second);
@@ -234,11 +228,18 @@ TEST_F(RunTest, StatusAndProgressFollowTheHeadOfTheList) {
             one.statuses.end());
   EXPECT_NE(std::find(one.statuses.begin(), one.statuses.end(), "M No Reply Received"),
             one.statuses.end());
-  const Seen many = run(16);
-  EXPECT_EQ(many.statuses, one.statuses);
-  EXPECT_EQ(many.progress, one.progress);
-  EXPECT_EQ(many.log, one.log);
-  EXPECT_EQ(many.rows, one.rows);
+  EXPECT_NE(std::find(one.rows.begin(), one.rows.end(),
+                      Row{Local("/d3.htm"), "HTTP Code 308 Permanent Redirect", "L3",
+                          site_.path().string() + "/a.htm", Local("/d0.htm"), Local("/d0.htm")}),
+            one.rows.end());
+  for (const int parallel : {16, 256}) {
+    SCOPED_TRACE(parallel);
+    const Seen many = run(parallel);
+    EXPECT_EQ(many.statuses, one.statuses);
+    EXPECT_EQ(many.progress, one.progress);
+    EXPECT_EQ(many.log, one.log);
+    EXPECT_EQ(many.rows, one.rows);
+  }
 }
 
 TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
@@ -330,16 +331,10 @@ TEST_F(RunTest, RealNginxSite) {
   ASSERT_TRUE(RunToEnd());
   // "/dir" is asked for as "/dir/", which nginx answers with a listing
   // refusal (403) since the folder has no index.
-  EXPECT_EQ(Rows(),
-            (std::vector<Row>{{base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, ""},
-                              {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file, ""}}));
+  EXPECT_EQ(Rows(), (std::vector<Row>{
+                        {base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, "", base + "/dir/"},
+                        {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file, ""}}));
 }
-
-}  // namespace
-}  // namespace quimbel
-
-namespace quimbel {
-namespace {
 
 // Recheck against a server whose answers have changed since the run, and a
 // local link whose file has appeared since.
@@ -367,10 +362,12 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_FALSE(controller_->StartRecheck({3}));  // one at a time
   ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
   EXPECT_EQ(server_.Requests().size() - requests, 3u);
-  EXPECT_EQ(Rows(), (std::vector<Row>{
-                        {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2")},
-                        {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
-                    }));
+  EXPECT_EQ(
+      Rows(),
+      (std::vector<Row>{
+          {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2"), Local("/b2")},
+          {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
+      }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
   // The summaries count the moves of the list as it is now.
   EXPECT_EQ(controller_->results().moves(), 1u);
@@ -383,6 +380,83 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_NE(log.find(Local("/b/") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
   EXPECT_NE(log.find("new.html: now good\n"), std::string::npos);
   EXPECT_NE(log.find("Recheck done: 3 now good, 1 still listed.\n"), std::string::npos) << log;
+}
+
+using namespace std::chrono_literals;
+
+TEST(ManualResetEvent, StopWinsOverKickAndStaysSetUntilReset) {
+  EventGroup group;
+  ManualResetEvent stop(group), kick(group);
+  kick.Set();
+  EXPECT_EQ(WaitAny(stop, kick), 1);
+  EXPECT_EQ(WaitAny(stop, kick), 1);  // manual reset: still signalled
+  stop.Set();
+  EXPECT_EQ(WaitAny(stop, kick), 0);
+  kick.Reset();
+  stop.Reset();
+  EXPECT_FALSE(kick.IsSet());
+
+  std::thread setter([&] {
+    std::this_thread::sleep_for(20ms);
+    kick.Set();
+  });
+  EXPECT_EQ(WaitAny(stop, kick), 1);
+  setter.join();
+}
+
+TEST(MessageLoop, PostsFromManyThreadsRunInOrderOnTheLoopThread) {
+  MessageLoop loop;
+  std::vector<int> seen;  // loop thread only
+  const auto loop_thread = std::this_thread::get_id();
+  std::atomic<bool> wrong_thread{false};
+  std::vector<std::thread> posters;
+  for (int t = 0; t < 4; ++t) {
+    posters.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i) {
+        loop.PostTask([&, t, i] {
+          if (std::this_thread::get_id() != loop_thread) wrong_thread = true;
+          seen.push_back(t * 1000 + i);
+          if (seen.size() == 400) loop.Quit();
+        });
+      }
+    });
+  }
+  for (auto& p : posters)
+    p.join();
+  EXPECT_TRUE(loop.Run(MessageLoop::Clock::now() + 10s));
+  EXPECT_FALSE(wrong_thread);
+  ASSERT_EQ(seen.size(), 400u);
+  // Each thread's own posts keep their order.
+  for (int t = 0; t < 4; ++t) {
+    int last = -1;
+    for (int v : seen) {
+      if (v / 1000 == t) {
+        EXPECT_GT(v % 1000, last);
+        last = v % 1000;
+      }
+    }
+  }
+}
+
+TEST(MessageLoop, TimersRepeatUntilKilledAndRunEndsAtItsDeadline) {
+  MessageLoop loop;
+  int fired = 0;
+  loop.StartTimer(105, 10ms, [&] {
+    if (++fired == 3) loop.KillTimer(105);
+  });
+  EXPECT_FALSE(loop.Run(MessageLoop::Clock::now() + 200ms));
+  EXPECT_EQ(fired, 3);
+
+  // A message posted through the poster reaches the handler on this thread.
+  WorkerMessage got{MessageId::kPurgeFileStarted, 0, 0, {}, {}};
+  LoopPoster poster(loop, [&](const WorkerMessage& m) {
+    got = m;
+    loop.Quit();
+  });
+  std::thread([&] { poster.Post({MessageId::kProbeDone, 7, 10004, "u", {}}); }).join();
+  EXPECT_TRUE(loop.Run(MessageLoop::Clock::now() + 5s));
+  EXPECT_EQ(got.id, MessageId::kProbeDone);
+  EXPECT_EQ(got.param, 10004);
 }
 
 }  // namespace

@@ -1,0 +1,342 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "links/url_extractor.h"
+#include "links/url_split.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+// The probed links of a text: "url [name] line; " each.
+std::string Probed(std::string_view text) {
+  LinkLists lists;
+  std::size_t count = 0;
+  ExtractUrlsFromText(text, lists, count);
+  std::string out;
+  for (std::size_t i = 0; i < lists.urls.size(); ++i)
+    out += lists.urls[i] + " [" + lists.anchors[i] + "] " + std::to_string(lists.lines[i]) + "; ";
+  return out;
+}
+
+// Everything the page scan takes: "tag url [name] line; " each, then the
+// fragment names sorted, then the base.
+std::string Scanned(std::string_view text) {
+  const PageScan scan = ScanPage(text);
+  std::string out;
+  for (const PageLink& link : scan.links) {
+    out += std::string(link.tag) + " " + std::string(link.url()) + " [" + link.text + "] " +
+           std::to_string(link.line) + "; ";
+  }
+  std::vector<std::string> names(scan.fragments.begin(), scan.fragments.end());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names)
+    out += "#" + name + " ";
+  return scan.base.empty() ? out : out + "base " + scan.base;
+}
+
+struct Case {
+  const char* name;
+  std::string text;
+  std::string taken;
+};
+
+const std::string kNoName = " [" + std::string(kPlaceholderAnchorName) + "] 1; ";
+
+// An anchor's link is its own href, read as an HTML parser reads it; the
+// link name is its text up to the closing tag; its line is where its URL
+// stands, however its tag is spread.
+TEST(ExtractUrls, TheLinkOfAnAnchorIsItsHref) {
+  const Case cases[] = {
+      {"plain", "<a href=\"http://x.test/\">Home</a>\n", "http://x.test/ [Home] 1; "},
+      {"text over lines joins without a blank", "<a href=\"http://x.test/\">Our\nhome\r\npage</a>",
+       "http://x.test/ [Ourhomepage] 1; "},
+      {"empty link text", "<a href=\"http://x.test/\"></a>", "http://x.test/" + kNoName},
+      {"image inside, close in another case", "<A HREF=\"http://x.test/\"><img src=\"i.gif\"></a>",
+       "http://x.test/ [<img src=\"i.gif\">] 1; "},
+      {"inner tags stay", "<a href=\"http://x.test/\">Go <b>now</b>!</A>",
+       "http://x.test/ [Go <b>now</b>!] 1; "},
+      {"missing close ends at the next <", "<a href=\"http://x.test/\">One<br>two<a href=\"#\">",
+       "http://x.test/ [One] 1; "},
+      {"no end mark at all: still a link", "<a href=\"http://x.test/\">X",
+       "http://x.test/ [X] 1; "},
+      {"tabs and blanks", "<a href=\"http://x.test/\">\t Big\tDeal \t</a>",
+       "http://x.test/ [Big Deal] 1; "},
+      {"blank-only text stays empty", "<a href=\"http://x.test/\">   </a>",
+       "http://x.test/ [] 1; "},
+      {"duplicates are kept", "<a href=\"http://d.test/\">1</a><a href=\"http://d.test/\">2</a>",
+       "http://d.test/ [1] 1; http://d.test/ [2] 1; "},
+      {"single quotes", "<a href='http://s.test/x'>S</a> <b class=\"k\">K</b>",
+       "http://s.test/x [S] 1; "},
+      {"no quotes", "<a class=k href=http://s.test/x>S</a>", "http://s.test/x [S] 1; "},
+      {"blanks at either end go", "<a href=\"  http://b.test/a  \">B</a>",
+       "http://b.test/a [B] 1; "},
+      {"references stay as written in the row", "<a href=\"http://h.test/s?q=a&amp;b=2\">Q</a>",
+       "http://h.test/s?q=a&amp;b=2 [Q] 1; "},
+      {"a referenced scheme is still a scheme", "<a href=\"http:&#47;&#47;h.test/x\">R</a>",
+       "http:&#47;&#47;h.test/x [R] 1; "},
+      {"scheme in any case, URL keeps its own",
+       "<A HREF=\"HTTP://Big.Test/P?q=1#top\">Big</A><a href=\"HtTpS://s.test/\">S</a>",
+       "HTTP://Big.Test/P?q=1#top [Big] 1; HtTpS://s.test/ [S] 1; "},
+      {"ftp", "<a href=\"ftp://f.test/pub\">Files</a>", "ftp://f.test/pub [Files] 1; "},
+      {"a URL in the link text is no link", "<a href=\"here.html\">see http://h.test/t</a>", ""},
+      {"nor one in a title or data attribute",
+       "<a title=\"http://h.test/a\" data-x=\"http://h.test/d\" href=\"http://h.test/b\">T</a>"
+       "<a data-href=\"http://h.test/c\" href=\"/rel\">U</a>",
+       "http://h.test/b [T] 1; "},
+      {"two hrefs: the first counts", "<a href=\"http://h.test/1\" href=\"http://h.test/2\">2</a>",
+       "http://h.test/1 [2] 1; "},
+      {"other tags that begin with a", "<abbr title=\"http://t.test/\">T</abbr><address>", ""},
+      {"an area's href, named by its alt", "<area href=\"http://m.test/\" alt=\"Map\">",
+       "http://m.test/ [Map] 1; "},
+      {"relative, mail and other schemes are not probed",
+       "<a href=\"/r.htm\">2</a><a href=\"mailto:a@b.test\">3</a><a href=\"gopher://g.test/\">4</a>"
+       "<a href=\"//h.test/\">5</a>",
+       ""},
+      {"resources are not probed", "<img src=\"http://i.test/a.png\">", ""},
+      {"nothing in comments or scripts",
+       "<!-- <a href=\"http://c.test/\">C</a> --><script>x='<a href=\"http://s.test/\">'</script>",
+       ""},
+      {"text before the first anchor", "<p>http://bare.test/</p><a href=\"http://a.test/\">A</a>",
+       "http://a.test/ [A] 1; "},
+      {"the URL's own line", "<a\nhref=\n\"http://a.test/\">A</a>", "http://a.test/ [A] 3; "},
+      {"CR LF and lone CR", "\r\n\r\r<a href=\"http://a.test/\">A</a>", "http://a.test/ [A] 2; "},
+      {"many links on a few lines",
+       "<a href=\"http://a.test/\">A</a><a href=\"http://b.test/\">B</a>\n\n"
+       "<a href=\"https://c.test/\">C</a>",
+       "http://a.test/ [A] 1; http://b.test/ [B] 1; https://c.test/ [C] 3; "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Probed(c.text), c.taken);
+  }
+}
+
+// The attribute tokenizer behind every link, local ones and resources
+// included, and the fragment names and base a page defines.
+TEST(ScanPage, TheTokenizerReadsAttributesAsHtmlDoes) {
+  const Case cases[] = {
+      {"three quoting styles", "<a href=\"d.html\">D</a><a href='s.html'>S</a><a href=u.html>U</a>",
+       "a d.html [D] 1; a s.html [S] 1; a u.html [U] 1; "},
+      {"the other quote inside", "<a href=\"it's.html\">Q</a><a href='say\"hi\".html'>R</a>",
+       "a it's.html [Q] 1; a say\"hi\".html [R] 1; "},
+      {"unquoted ends at > or a blank, not at /", "<img src=a/b.png/><a href=u.html title=T>U</a>",
+       "img a/b.png/ [img] 1; a u.html [U] 1; "},
+      {"attributes without values", "<a download href=x.html hidden>X</a><a href>Y</a>",
+       "a x.html [X] 1; "},
+      {"uppercase names", "<A HREF=\"x.html\" ID=Up>X</A><IMG SRC=\"i.png\" ALT=\"I\">",
+       "a x.html [X] 1; img i.png [I] 1; #Up "},
+      {"= with blanks around it", "<a href = \"x.html\">X</a><a href =y.html>Y</a><img src= z.png>",
+       "a x.html [X] 1; a y.html [Y] 1; img z.png [img] 1; "},
+      {"a / or a lone = between attributes", "<a/href=x.html>X</a><a =z href=y.html>Y</a>",
+       "a x.html [X] 1; a y.html [Y] 1; "},
+      {"entities in values", "<a href=\"a&amp;b&bogus;.html\" id=\"caf&eacute;\">A</a>",
+       "a a&b&bogus;.html [A] 1; #caf\xc3\xa9 "},
+      {"entities in a resource's name", "<img src=\"&#105;.png\" alt=\"&quot;Q&quot;\">",
+       "img i.png [\"Q\"] 1; "},
+      {"a resource is named by its alt, else its title, else its tag",
+       "<img src=a.png alt=\"\" title=T><link href=s.css><iframe src=f.html alt=F>",
+       "img a.png [T] 1; link s.css [link] 1; iframe f.html [F] 1; "},
+      {"each tag's own attribute", "<img href=x.png><a src=y.html>Y</a><video src=v.mp4>",
+       "video v.mp4 [video] 1; "},
+      {"comments, scripts and styles hold no links",
+       "<!-- <a href=c.html> --><script>'<a href=s.html>'</SCRIPT ><style>a{b:url(<img src=x>)}"
+       "</style><!DOCTYPE html><?xml x?></a href=e.html><a href=ok.html>A</a>",
+       "a ok.html [A] 1; "},
+      {"a script's src is a link; a longer name is no script",
+       "<script src=s.js></script><scripts><a href=in.html>I</a>",
+       "script s.js [script] 1; a in.html [I] 1; "},
+      {"< inside attribute values", "<a title=\"1 < 2 > 0\" href=\"x.html\">X</a><a href=p<q>Q</a>",
+       "a x.html [X] 1; a p<q [Q] 1; "},
+      {"lines across newlines", "<a\nhref=\n\"x.html\"\n>X</a>\n\n<img\r\nsrc=i.png>",
+       "a x.html [X] 3; img i.png [img] 7; "},
+      {"no tag after < and a blank", "< a href=x.html>1 < 2", ""},
+      {"ids on any tag, names on anchors", "<p id=p1><a name=n1></a><img name=no id=\"\">",
+       "# #n1 #p1 "},
+      {"the first base counts", "<base href=\" /b/ \"><base href=/c/>", "base /b/"},
+      {"links that lead nowhere",
+       "<a href=\"mailto:m\"><a href=TEL:1><a href=\" \"><a href=data:x>", ""},
+      {"ends inside a tag name", "<a", ""},
+      {"ends inside an attribute name", "<a href", ""},
+      {"ends after =", "<a href=", ""},
+      {"ends inside a quoted value", "<a href=\"x.html", "a x.html" + kNoName},
+      {"ends inside a bare value", "<a href=x.html", "a x.html" + kNoName},
+      {"ends before >", "<a href='x.html' ", "a x.html" + kNoName},
+      {"ends inside a comment", "<!-- <a href=x.html>", ""},
+      {"ends inside a script", "<script><a href=x.html>", ""},
+      {"ends inside a declaration", "<!DOCTYPE <a href=x.html>", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Scanned(c.text), c.taken);
+  }
+}
+
+TEST(ScanPage, CharacterReferences) {
+  const std::string bad = "\xef\xbf\xbd";  // U+FFFD
+  const std::pair<std::string, std::string> cases[] = {
+      {"a&amp;b&#38;c&#x26;d&eacute;", "a&b&c&d\xc3\xa9"},
+      {"&bogus; &amp &; &#; &#x;", "&bogus; &amp &; &#; &#x;"},
+      {"&#65&#x42;", "AB"},
+      {"&#0;&#xD800;&#x110000;", bad + bad + bad},
+      {"&#123456789;", bad + "9;"},  // eight digits at most
+      {"&#x1F600;", "\xf0\x9f\x98\x80"},
+  };
+  for (const auto& [written, decoded] : cases)
+    EXPECT_EQ(DecodeCharacterReferences(written), decoded) << written;
+}
+
+// What is requested for a link as written.
+TEST(RequestUrl, DecodesAsABrowserReadsAnHref) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"http://h.test/search?q=a&amp;b=2", "http://h.test/search?q=a&b=2"},
+      {"http:&#47;&#47;h.test&#x2F;x", "http://h.test/x"},
+      {"http://h.test/a&b=1&copy=2", "http://h.test/a&b=1&copy=2"},
+      {"  http://h.test/x \f", "http://h.test/x"},
+      {"http://h.test/a\n\tb\r", "http://h.test/ab"},
+      {"http://h.test/p%20q", "http://h.test/p%20q"},
+  };
+  for (const auto& [written, request] : cases)
+    EXPECT_EQ(RequestUrl(written), request) << written;
+}
+
+TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
+  testing::TempFolder folder;
+  const std::string page = folder.Write(
+      "page.htm",
+      "<p>x</p><a href=\"http://one.test/\">One</a>\r\n<a href=\"ftp://two.test/\">Two</a>");
+  LinkLists lists;
+  lists.urls = {"http://left.test/"};
+  lists.anchors = {"Left"};
+  std::size_t count = 0;
+  ASSERT_TRUE(ExtractUrls(page, lists, count));
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(lists.urls,
+            (std::deque<std::string>{"http://left.test/", "http://one.test/", "ftp://two.test/"}));
+  EXPECT_EQ(lists.anchors, (std::deque<std::string>{"Left", "One", "Two"}));
+}
+
+TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
+  testing::TempFolder folder;
+  const std::string missing = (folder.path() / "missing.htm").string();
+  const std::string unreadable = folder.Write("locked.htm", "<a href=\"http://x.test/\">X</a>");
+  std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+  // Nobody ever writes to this fifo: opening it for reading must not wait.
+  const std::string fifo = (folder.path() / "fifo.htm").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const bool root = ::geteuid() == 0;  // root reads anything
+  for (const std::string& path :
+       {missing, folder.path().string(), unreadable, fifo, std::string("/dev/zero")}) {
+    if (root && path == unreadable) continue;
+    SCOPED_TRACE(path);
+    LinkLists lists;
+    lists.urls = {"u"};
+    lists.anchors = {"a"};
+    std::size_t count = 7;
+    EXPECT_FALSE(ExtractUrls(path, lists, count));
+    EXPECT_EQ(lists.urls.size(), 1u);
+    EXPECT_EQ(lists.anchors.size(), 1u);
+    EXPECT_EQ(count, 7u);
+  }
+}
+
+// Any bytes are valid input; bench/large_inputs reads the same at 100 MB.
+TEST(ExtractUrls, AnyBytesAreValidInput) {
+  testing::TempFolder folder;
+  std::string binary;
+  std::mt19937 random(7);
+  for (int i = 0; i < (1 << 20); ++i)
+    binary += static_cast<char>(random());
+  binary += std::string("<a href=\"http://in\0side.test/\xff\">\x80\0</a>x", 37);
+  // A file without line breaks, one long anchor: the link at its very end.
+  const std::string giant =
+      "<a title=\"" + std::string(1 << 20, 'x') + "\" href=\"http://end.test/\">E</a>.";
+  LinkLists lists;
+  std::size_t count = 0;
+  for (const auto& [name, text] :
+       {std::pair{"empty.htm", std::string()}, {"binary.htm", binary}, {"giant.htm", giant}}) {
+    EXPECT_TRUE(ExtractUrls(folder.Write(name, text), lists, count));
+  }
+  ASSERT_GE(lists.urls.size(), 2u);
+  EXPECT_EQ(lists.urls[lists.urls.size() - 2], std::string("http://in\0side.test/\xff", 21));
+  EXPECT_EQ(lists.anchors[lists.anchors.size() - 2], std::string("\x80\0", 2));
+  EXPECT_EQ(lists.urls.back(), "http://end.test/");
+}
+
+TEST(UrlSplit, HostPathAndPort) {
+  struct Case {
+    std::string url;
+    Protocol protocol;
+    std::string host;
+    std::string path;
+    std::optional<std::uint16_t> port;
+  };
+  using P = Protocol;
+  const Case cases[] = {
+      {"http://www.example.com", P::kHttp, "www.example.com", "/", 80},
+      {"http://www.example.com/", P::kHttp, "www.example.com", "/", 80},
+      {"http://host:8080/dir/page.htm", P::kHttp, "host", "/dir/page.htm", 8080},
+      {"http://host/dir", P::kHttp, "host", "/dir", 80},
+      {"http://host/wiki/Link_rot", P::kHttp, "host", "/wiki/Link_rot", 80},
+      {"http://host/a.b/c", P::kHttp, "host", "/a.b/c", 80},
+      {"http://host/dir/page.htm#part", P::kHttp, "host", "/dir/page.htm", 80},
+      {"http://host/dir#part", P::kHttp, "host", "/dir", 80},
+      {"http://host/frag#section-2", P::kHttp, "host", "/frag", 80},
+      {"http://host/cgi?x=1", P::kHttp, "host", "/cgi?x=1", 80},
+      {"http://host/search?q=a&b=2#f", P::kHttp, "host", "/search?q=a&b=2", 80},
+      {"http://host/p%20q", P::kHttp, "host", "/p%20q", 80},
+      {"http://host/a b?c d", P::kHttp, "host", "/a%20b?c%20d", 80},
+      {"http://host/caf\xc3\xa9\t\"<>", P::kHttp, "host", "/caf%C3%A9%09%22%3C%3E", 80},
+      {"http://user:pw@host:81/x", P::kHttp, "host", "/x", 81},
+      {"http://host#top", P::kHttp, "host", "/", 80},
+      {"http://host?x=1", P::kHttp, "host", "/?x=1", 80},
+      {"http://Host/Dir/A File.HTM", P::kHttp, "Host", "/Dir/A%20File.HTM", 80},
+      {"http://", P::kHttp, "", "", 80},
+      {"http:/", P::kHttp, "", "", 80},
+      {"http:///path", P::kHttp, "", "/path", 80},
+      {"http://:8080/x.htm", P::kHttp, "", "/x.htm", 8080},
+      {"ftp://ftp.example.com/pub", P::kFtp, "ftp.example.com", "/pub", 21},
+      {"ftp://ftp.example.com:2121", P::kFtp, "ftp.example.com", "/", 2121},
+      {"FTP://x", P::kFtp, "x", "/", 21},
+      // The scheme is skipped by length, whatever its letters are.
+      {"htp://h/p", P::kHttp, "", "/p", 80},
+      // Ports: empty means the default; anything but 1..65535 is invalid.
+      {"http://host:/x.htm", P::kHttp, "host", "/x.htm", 80},
+      {"http://host:65535/", P::kHttp, "host", "/", 65535},
+      {"http://host:0/", P::kHttp, "host", "/", std::nullopt},
+      {"http://host:65536/", P::kHttp, "host", "/", std::nullopt},
+      {"http://host:99999999999999999999/", P::kHttp, "host", "/", std::nullopt},
+      {"http://host:-1/", P::kHttp, "host", "/", std::nullopt},
+      {"http://host:80:81/", P::kHttp, "host", "/", std::nullopt},
+      {"http://host:8o/", P::kHttp, "host", "/", std::nullopt},
+      {"http://host: 80/", P::kHttp, "host", "/", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    EXPECT_EQ(UrlHost(c.url, c.protocol), c.host);
+    EXPECT_EQ(UrlPath(c.url, c.protocol), c.path);
+    EXPECT_EQ(UrlPort(c.url, c.protocol), c.port);
+  }
+}
+
+TEST(UrlSplit, AnyBytesAndAnyLength) {
+  std::string binary("http://h\0st\xff\x80/p\0th\xfe", 19);
+  EXPECT_EQ(UrlHost(binary, Protocol::kHttp), std::string("h\0st\xff\x80", 6));
+  EXPECT_EQ(UrlPath(binary, Protocol::kHttp), "/p%00th%FE");
+
+  const std::string huge = "http://" + std::string(1 << 20, 'a') + "/" + std::string(1 << 20, 'b');
+  EXPECT_EQ(UrlHost(huge, Protocol::kHttp).size(), 1u << 20);
+  EXPECT_EQ(UrlPath(huge, Protocol::kHttp).size(), (1u << 20) + 1);
+  EXPECT_EQ(UrlPort("http://h:" + std::string(100000, '9'), Protocol::kHttp), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quimbel
