@@ -91,6 +91,7 @@ PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std:
                              : Generic(std::filesystem::path(base_target->path).parent_path());
     if (place.folder.size() > 1 && place.folder.back() == '/') place.folder.pop_back();
     place.has_base = true;
+    place.base_target = base_target->path;
   }
   return place;
 }
@@ -121,7 +122,7 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlac
   const bool rooted = !path.empty() && path.front() == '/';
   if (place.off_site && !rooted) return std::nullopt;
   if (path.empty()) {
-    target.path = place.has_base ? place.folder : place.page;
+    target.path = place.has_base ? place.base_target : place.page;
     return target;
   }
   // Dot segments are resolved below the root, so ".." stops there; a page

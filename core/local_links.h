@@ -44,11 +44,12 @@ struct LocalTarget {
 
 // Where a page's relative links start, worked out once per page.
 struct PagePlace {
-  std::string root;       // the site root, absolute
-  std::string page;       // the page, absolute
-  std::string folder;     // where relative links start: the page's folder, or its base's
-  bool has_base = false;  // a <base href> on the site moved `folder`
-  bool off_site = false;  // a <base href> points off the site
+  std::string root;         // the site root, absolute
+  std::string page;         // the page, absolute
+  std::string folder;       // where relative links start: the page's folder, or its base's
+  bool has_base = false;    // a <base href> on the site moved `folder`
+  std::string base_target;  // what the base names: a link of a query or fragment alone leads there
+  bool off_site = false;    // a <base href> points off the site
 };
 PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options,
                   std::string_view base = {});

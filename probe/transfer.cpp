@@ -36,7 +36,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   if (!blank) return length;
   long status = 0;
   curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 100 && status < 200) return length;  // an interim reply; the real one follows
+  if (status >= 100 && status < 200) {
+    // An interim reply (100 Continue, 103 Early Hints): the real one
+    // follows, and it is the one the link is judged by.
+    reply.clear();
+    return length;
+  }
   transfer->headers_complete = true;
   curl_off_t body = -1;
   curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);

@@ -346,8 +346,7 @@ TEST_F(ProbeTest, ABusyServerIsAskedOnceMoreAfterAShortRetryAfter) {
 
 // Interim replies (100 Continue, 103 Early Hints) come before the real
 // one, which is what the link gets.
-// DISABLED_: the interim reply's status line stays first in the reply, so 100 or 103 is read.
-TEST_F(ProbeTest, DISABLED_InterimRepliesComeBeforeTheRealOne) {
+TEST_F(ProbeTest, InterimRepliesComeBeforeTheRealOne) {
   server_.On("/continue/",
              {Behaviour::kReply, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 404 Not Found\r\n\r\n"});
   server_.On("/hints/", {Behaviour::kReply,

@@ -155,8 +155,7 @@ TEST(LocalLinks, AFragmentMatchesAWholeName) {
 
 // A link of a fragment alone, on a page with a base, points into the
 // base's page, as a browser resolves it.
-// DISABLED_: the target is the base's folder (its index page), not the base page.
-TEST(LocalLinks, DISABLED_AFragmentAloneFollowsTheBasePage) {
+TEST(LocalLinks, AFragmentAloneFollowsTheBasePage) {
   const LocalLinkOptions options{"/site", "", true};
   for (const std::string link : {"#f", "?q=1#f"}) {
     const auto target = ResolveLocalLink(link, "/site/a/p.html", options, "/z/other.html");
