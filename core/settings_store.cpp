@@ -13,18 +13,6 @@
 namespace quimbel {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
 struct KnownName {
   std::string_view section, name;
 };
@@ -69,7 +57,7 @@ SettingsStore::RootState SettingsStore::OpenRoot() {
 
 std::optional<int> ParseLeadingInt(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i]))
+  while (i < text.size() && IsAsciiBlank(text[i]))
     ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
@@ -123,7 +111,7 @@ void ImportProfile(ConfigStore& store, const std::filesystem::path& profile) {
     std::size_t end = text.find('\n', at);
     end = end == std::string::npos ? text.size() : end + 1;
     end = std::min(end, at + kPiece);
-    const std::string_view line = Trim(std::string_view(text).substr(at, end - at));
+    const std::string_view line = TrimAsciiBlanks(std::string_view(text).substr(at, end - at));
     at = end;
 
     const std::size_t open = line.find('[');
@@ -132,7 +120,7 @@ void ImportProfile(ConfigStore& store, const std::filesystem::path& profile) {
       std::string name(line);
       name[open] = ' ';
       name[close] = ' ';
-      std::string section_name = CanonicalSection(Trim(name));
+      std::string section_name = CanonicalSection(TrimAsciiBlanks(name));
       // A section that cannot be made loses its own values, not the
       // sections after it.
       if (store.CreateSection(section_name)) {

@@ -71,7 +71,8 @@ void AppendUtf8(std::string& out, unsigned long code) {
   }
 }
 
-std::string_view Trim(std::string_view text) {
+// HTML's own blanks: a vertical tab is no blank there.
+std::string_view TrimHtmlSpace(std::string_view text) {
   while (!text.empty() && IsSpace(text.front()))
     text.remove_prefix(1);
   while (!text.empty() && IsSpace(text.back()))
@@ -116,7 +117,7 @@ const LinkTag* LinkTagOf(std::string_view tag) {
 std::string AnchorText(std::string_view raw) {
   // Trimming first is the same: the ends it leaves are no blanks, so no
   // break or tab stands there.
-  std::string text(Trim(raw.substr(0, kLongestText)));
+  std::string text(TrimHtmlSpace(raw.substr(0, kLongestText)));
   // One pass: tabs become blanks, line breaks go.
   std::size_t kept = 0;
   for (const char c : text) {
@@ -260,7 +261,7 @@ class Tokenizer {
     if (mode_ == PageScanMode::kFragmentsOnly) return;
     if (tag == "base" && scan_.base.empty()) {
       if (const Attribute* href = Find("href")) {
-        scan_.base = std::string(Trim(DecodeCharacterReferences(href->value)));
+        scan_.base = std::string(TrimHtmlSpace(DecodeCharacterReferences(href->value)));
       }
     }
     const LinkTag* link_tag = LinkTagOf(tag);
@@ -269,14 +270,14 @@ class Tokenizer {
     if (value == nullptr) return;
     // Most values hold no reference: those are looked at without a copy.
     std::string decoded;
-    std::string_view url = Trim(value->value);
+    std::string_view url = TrimHtmlSpace(value->value);
     if (url.find('&') != npos) {
       decoded = DecodeCharacterReferences(value->value);
-      url = Trim(decoded);
+      url = TrimHtmlSpace(decoded);
     }
     if (IsSkipped(url) || (wanted_ && !wanted_(url))) return;
     PageLink link;
-    link.raw = std::string(Trim(value->value));
+    link.raw = std::string(TrimHtmlSpace(value->value));
     // Most values hold no reference: they are kept once.
     if (!decoded.empty()) link.decoded = std::string(url);
     link.tag = link_tag->name;

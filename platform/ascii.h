@@ -32,6 +32,20 @@ inline bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && StartsWithIgnoringCase(a, b);
 }
 
+// A blank as the C locale's isspace() sees it: space, tab, line feed,
+// vertical tab, form feed, carriage return.
+inline bool IsAsciiBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline std::string_view TrimAsciiBlanks(std::string_view text) {
+  while (!text.empty() && IsAsciiBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsAsciiBlank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
 // The line feeds in [begin, end). Counted in blocks of at most 255 bytes
 // into a byte-wide counter, which the compiler turns into wide byte adds:
 // several times faster than std::count's 64-bit lanes, and every link's

@@ -6,20 +6,17 @@
 #include <curl/curl.h>
 
 #include "links/url_split.h"
+#include "platform/ascii.h"
 
 namespace quimbel {
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
 void SkipBlanks(std::string_view& text) {
-  while (!text.empty() && IsBlank(text.front()))
+  while (!text.empty() && IsAsciiBlank(text.front()))
     text.remove_prefix(1);
 }
 
@@ -27,7 +24,7 @@ void SkipBlanks(std::string_view& text) {
 bool ReadWord(std::string_view& text) {
   SkipBlanks(text);
   if (text.empty()) return false;
-  while (!text.empty() && !IsBlank(text.front()))
+  while (!text.empty() && !IsAsciiBlank(text.front()))
     text.remove_prefix(1);
   return true;
 }
@@ -51,13 +48,6 @@ std::string Upper(std::string_view text) {
   for (char& c : upper)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper;
-}
-
-std::string_view Trim(std::string_view text) {
-  SkipBlanks(text);
-  while (!text.empty() && IsBlank(text.back()))
-    text.remove_suffix(1);
-  return text;
 }
 
 }  // namespace
@@ -94,7 +84,7 @@ std::optional<std::string> LocationOf(std::string_view reply) {
     if (line.size() < kLocation.size() || Upper(line.substr(0, kLocation.size())) != kLocation) {
       continue;
     }
-    return std::string(Trim(line.substr(kLocation.size())));
+    return std::string(TrimAsciiBlanks(line.substr(kLocation.size())));
   }
   return std::nullopt;
 }
@@ -135,8 +125,7 @@ std::optional<int> RetryAfterSeconds(std::string_view reply) {
   if (at == std::string::npos) return std::nullopt;
   std::string_view value = reply.substr(at + kRetryAfter.size());
   value = value.substr(0, value.find('\n'));
-  value = Trim(value);
-  if (!value.empty() && value.back() == '\r') value = Trim(value.substr(0, value.size() - 1));
+  value = TrimAsciiBlanks(value);  // the carriage return too
   // Only a number of seconds; a date is no short wait.
   if (value.empty() || value.size() > 6) return std::nullopt;
   int seconds = 0;
