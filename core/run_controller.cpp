@@ -4,12 +4,16 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/product.h"
 #include "core/status_code_table.h"
 #include "platform/open_files.h"
+#include "platform/product.h"
 
 namespace quimbel {
 namespace {
+
+std::string CannotOpenFileMessage(const std::string& path) {
+  return "Error: Cannot open file:\n\n" + path;
+}
 
 constexpr std::string_view kNoFilesFound =
     "No files found.\n\nWas your filter option set correctly?";

@@ -6,10 +6,6 @@
 
 namespace quimbel {
 
-std::string CannotOpenFileMessage(const std::string& path) {
-  return "Error: Cannot open file:\n\n" + path;
-}
-
 void AppendLink(LinkLists& lists, PageLink&& link, std::uint32_t local) {
   lists.urls.push_back(std::move(link.raw));
   lists.anchors.push_back(std::move(link.text));

@@ -56,7 +56,4 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
 // The same for a file's text already in memory.
 void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count);
 
-// What the run shows when ExtractUrls() fails.
-std::string CannotOpenFileMessage(const std::string& path);
-
 }  // namespace quimbel

@@ -137,27 +137,27 @@ bool RepairSession::Copy(const std::string& line, const std::string& end) {
   return output_->Write(line) && output_->Write(end);
 }
 
-bool RepairSession::RepairLine(const RepairRequest& request, const std::string& path,
-                               const RepairOptions& options) {
-  if (!reader_ || !output_) return false;
+LineRepair RepairSession::RepairLine(const RepairRequest& request, const std::string& path,
+                                     const RepairOptions& options) {
+  if (!reader_ || !output_) return LineRepair::kFailed;
+  const auto copied = [](bool written) {
+    return written ? LineRepair::kDone : LineRepair::kFailed;
+  };
   std::string line, end;
   while (reader_->Next(&line, &end)) {
     if (line.find(request.url) == std::string::npos) {
-      if (!Copy(line, end)) return false;
+      if (!Copy(line, end)) return LineRepair::kFailed;
       continue;
     }
     const std::optional<std::string> rewritten =
         RewriteLine(line, request, options, FileNameOf(path));
-    if (!rewritten) return true;
+    if (!rewritten) return LineRepair::kDone;
     // A line left as it was stays byte for byte, its missing line end too.
-    if (*rewritten == line) return Copy(line, end);
+    if (*rewritten == line) return copied(Copy(line, end));
     // A rewritten last line gains the line end the file uses.
-    return Copy(*rewritten, end.empty() ? last_end_ : end);
+    return copied(Copy(*rewritten, end.empty() ? last_end_ : end));
   }
-  if (reader_->failed()) return false;
-  prompter_.ShowMessage("We looked in file\n" + path + "\nbut could not file the URL\n" +
-                        request.url);
-  return false;
+  return reader_->failed() ? LineRepair::kFailed : LineRepair::kNotFound;
 }
 
 Status RepairSession::FinishFileRepair() {
@@ -200,7 +200,7 @@ void UnmarkRows(ResultList& rows, std::size_t first, std::size_t end) {
 class RepairRun {
  public:
   RepairRun(ResultList& rows, RepairHost& host, const RepairOptions& options)
-      : rows_(rows), host_(host), options_(options), session_(host) {}
+      : rows_(rows), host_(host), options_(options) {}
   ~RepairRun() { session_.Abandon(); }
   RepairRun(const RepairRun&) = delete;
   RepairRun& operator=(const RepairRun&) = delete;
@@ -284,7 +284,12 @@ class RepairRun {
     if (row.checked) {
       const RepairRequest request{row.text(ResultColumn::kUrl), row.text(ResultColumn::kReason),
                                   row.text(ResultColumn::kAlternateUrl), row.resource};
-      if (!session_.RepairLine(request, current_file_, options_)) {
+      const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
+      if (repaired == LineRepair::kNotFound) {
+        host_.ShowMessage("We looked in file\n" + current_file_ + "\nbut could not file the URL\n" +
+                          request.url);
+      }
+      if (repaired != LineRepair::kDone) {
         // What was repaired in this file so far takes effect.
         if (const Status partial = session_.FinishFileRepair(); !partial) {
           UnmarkRows(rows_, first_row_, i);

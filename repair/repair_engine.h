@@ -61,11 +61,17 @@ class RepairHost : public ExportHost {
 // then ".rep".
 std::string BackupPath(const std::string& path);
 
-// One file at a time: Begin, RepairLine for each checked row, Finish.
+// What RepairLine did.
+enum class LineRepair {
+  kDone,      // the line is written, rewritten or as it was
+  kNotFound,  // no line left holds the URL
+  kFailed,    // the page could not be read or the new text written
+};
+
+// One file at a time: Begin, RepairLine for each checked row, Finish. It
+// never asks or tells the user anything: its caller does.
 class RepairSession {
  public:
-  explicit RepairSession(Prompter& prompter) : prompter_(prompter) {}
-
   // Opens the source and locks it (flock) until the file is finished or
   // dropped, makes the backup unless one exists, and creates the temporary
   // file. Fails when the source cannot be read or replaced (a read-only
@@ -82,9 +88,9 @@ class RepairSession {
   bool stale() const { return stale_; }
   void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
   // Copies lines up to the next one holding the URL and writes that line
-  // rewritten. False, after telling the user, when no line holds it.
-  bool RepairLine(const RepairRequest& request, const std::string& path,
-                  const RepairOptions& options);
+  // rewritten.
+  LineRepair RepairLine(const RepairRequest& request, const std::string& path,
+                        const RepairOptions& options);
   // Copies the rest and puts the new text in the source's place.
   Status FinishFileRepair();
   // Drops an unfinished file: the source stays as it was.
@@ -96,7 +102,6 @@ class RepairSession {
   // file the path names now (another repair may have replaced it).
   Status OpenLocked(const std::string& path);
 
-  Prompter& prompter_;
   FileDescriptor source_;
   std::optional<LineReader> reader_;
   std::optional<ReplacementFile> output_;

@@ -224,14 +224,14 @@ TEST_F(RepairTest, ARepairActsOnlyOnThePageThatWasChecked) {
       "<p>one</p>\n" + Disabled("<a href=\"U\">bad</a>") + "\n<p>three</p>\n";
   const RepairRequest request{"U", "HTTP Code 404 Not Found", ""};
 
-  RepairSession first(host_), second(host_);
+  RepairSession first, second;
   second.SetLockWait(std::chrono::milliseconds(100));
   ASSERT_TRUE(first.BeginFileRepair(page, nullptr, &checked).ok());
   // Locked by the first: the second waits, then gives up.
   const Status locked = second.BeginFileRepair(page, nullptr, &checked);
   EXPECT_TRUE(second.stale());
   EXPECT_EQ(locked.message(), page + " is locked by another program; repair it again later");
-  ASSERT_TRUE(first.RepairLine(request, page, Type(0)));
+  ASSERT_EQ(first.RepairLine(request, page, Type(0)), LineRepair::kDone);
   ASSERT_TRUE(first.FinishFileRepair().ok());
   EXPECT_EQ(testing::ReadFile(page), repaired);
   // The page is no longer what the second run checked.
