@@ -82,7 +82,7 @@ Status WriteReportText(const std::string& path, std::string_view text,
     // Without waiting: a fifo nobody reads is an error, not a hang.
     const FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
     if (!out.valid() && errno == ENXIO) {
-      return Status::Error("Cannot write " + path + ": no program is reading it");
+      return Status::Error("Cannot write " + path + ": no program is reading it", EPIPE);
     }
     if (!out.valid()) return Status::FromErrno("Cannot write", path, errno);
     constexpr std::chrono::seconds kLongestStall{30};

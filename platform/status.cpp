@@ -10,7 +10,7 @@ Status Status::FromErrno(std::string_view action, std::string_view path, int err
   message += path;
   message += ": ";
   message += std::strerror(error);
-  return Status(std::move(message));
+  return Status(std::move(message), error);
 }
 
 }  // namespace quimbel

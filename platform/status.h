@@ -1,8 +1,11 @@
 // Status: the outcome of a file operation that can fail, with the reason
 // a user can act on ("Cannot replace /x/page.html: No space left on
-// device"). Cheap to copy; any thread.
+// device") and an errno value a caller can branch on (ENOSPC, EROFS,
+// ESTALE for a page changed since it was checked, EBUSY for one another
+// program holds, ECANCELED for a stop). Cheap to copy; any thread.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,7 +16,9 @@ class [[nodiscard]] Status {
  public:
   Status() = default;  // success
   static Status Ok() { return Status(); }
-  static Status Error(std::string message) { return Status(std::move(message)); }
+  static Status Error(std::string message, int error = EIO) {
+    return Status(std::move(message), error);
+  }
   // "<action> <path>: <the system's text for error>".
   static Status FromErrno(std::string_view action, std::string_view path, int error);
 
@@ -21,12 +26,16 @@ class [[nodiscard]] Status {
   explicit operator bool() const { return ok(); }
   // Empty on success.
   const std::string& message() const { return message_; }
+  // The errno value of a failure; 0 on success.
+  int error() const { return error_; }
 
  private:
-  explicit Status(std::string message) : message_(std::move(message)) {
+  Status(std::string message, int error) : message_(std::move(message)), error_(error) {
     if (message_.empty()) message_ = "Unknown error";
+    if (error_ == 0) error_ = EIO;
   }
   std::string message_;
+  int error_ = 0;
 };
 
 }  // namespace quimbel

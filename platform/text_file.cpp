@@ -50,7 +50,7 @@ Status CheckWritable(const std::string& path) {
     return Status::FromErrno("Cannot replace", path, errno != 0 ? errno : EINVAL);
   }
   if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0) {
-    return Status::Error("Cannot replace " + path + ": the file is read-only");
+    return Status::Error("Cannot replace " + path + ": the file is read-only", EROFS);
   }
   return Status::Ok();
 }

@@ -93,7 +93,7 @@ PurgeResult PurgeFileComments(const std::string& path) {
   const FileDescriptor input = OpenForReading(resolved);
   struct stat status {};
   if (!input.valid() || ::fstat(input.get(), &status) != 0) {
-    result.status = Status::Error("Cannot open " + path + ": not a readable regular file");
+    result.status = Status::Error("Cannot open " + path + ": not a readable regular file", EINVAL);
     return result;
   }
   // A read-only file is not ours to replace, even though the folder would

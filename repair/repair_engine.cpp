@@ -73,7 +73,7 @@ Status RepairSession::OpenLocked(const std::string& path) {
     source_ = OpenForReading(target_);
     if (!source_.valid() || ::fstat(source_.get(), &original_) != 0) {
       source_.Close();
-      return Status::Error("Cannot open " + path + ": not a readable regular file");
+      return Status::Error("Cannot open " + path + ": not a readable regular file", EINVAL);
     }
     while (::flock(source_.get(), LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK && errno != EINTR) {
@@ -83,8 +83,7 @@ Status RepairSession::OpenLocked(const std::string& path) {
       }
       if (std::chrono::steady_clock::now() >= deadline) {
         source_.Close();
-        stale_ = true;
-        return Status::Error(path + " is locked by another program; repair it again later");
+        return Status::Error(path + " is locked by another program; repair it again later", EBUSY);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -95,14 +94,12 @@ Status RepairSession::OpenLocked(const std::string& path) {
     }
     source_.Close();
   }
-  stale_ = true;
-  return Status::Error(path + " changed since it was checked; check it again");
+  return Status::Error(path + " changed since it was checked; check it again", ESTALE);
 }
 
 Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_status,
                                       const PageIdentity* checked) {
   Abandon();
-  stale_ = false;
   target_ = Resolved(path);
   if (Status opened = OpenLocked(path); !opened) return opened;
   if (checked != nullptr) {
@@ -110,8 +107,7 @@ Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_st
     const auto now = MappedFile::Read(source_.get());
     if (!now || !(now->identity() == *checked)) {
       source_.Close();
-      stale_ = true;
-      return Status::Error(path + " changed since it was checked; check it again");
+      return Status::Error(path + " changed since it was checked; check it again", ESTALE);
     }
   }
   // A file without write permission is the author's to keep as it is.
@@ -268,7 +264,7 @@ class RepairRun {
     const Status begun =
         session_.BeginFileRepair(current_file_, &backup, rows_.PageIdentityOf(current_file_));
     if (!backup) host_.BackupFailed(backup);
-    if (!begun && session_.stale()) {
+    if (!begun && IsLeftAlone(begun)) {
       // Its rows stay unhandled.
       stale_.push_back(begun.message());
       skipping_ = true;

@@ -61,6 +61,13 @@ class RepairHost : public ExportHost {
 // then ".rep".
 std::string BackupPath(const std::string& path);
 
+// Whether BeginFileRepair() refused a page that is no longer what was
+// checked, or that another program kept locked: a page left alone, not a
+// failed repair.
+inline bool IsLeftAlone(const Status& begun) {
+  return begun.error() == ESTALE || begun.error() == EBUSY;
+}
+
 // What RepairLine did.
 enum class LineRepair {
   kDone,      // the line is written, rewritten or as it was
@@ -80,12 +87,9 @@ class RepairSession {
   //
   // With `checked`, the page must still be what the check read: a page
   // changed since, or one another program holds locked past the lock wait,
-  // is refused with a message that says so, and stale() is true.
+  // is refused with a message that says so (IsLeftAlone() holds for it).
   Status BeginFileRepair(const std::string& path, Status* backup_status = nullptr,
                          const PageIdentity* checked = nullptr);
-  // The last BeginFileRepair() refused a page that is no longer what was
-  // checked, or that stayed locked.
-  bool stale() const { return stale_; }
   void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
   // Copies lines up to the next one holding the URL and writes that line
   // rewritten.
@@ -108,7 +112,6 @@ class RepairSession {
   std::string target_;
   struct stat original_ {};
   std::string last_end_ = "\n";  // given to a rewritten last line that had none
-  bool stale_ = false;
   std::chrono::milliseconds lock_wait_{10000};
 };
 

@@ -229,14 +229,14 @@ TEST_F(RepairTest, ARepairActsOnlyOnThePageThatWasChecked) {
   ASSERT_TRUE(first.BeginFileRepair(page, nullptr, &checked).ok());
   // Locked by the first: the second waits, then gives up.
   const Status locked = second.BeginFileRepair(page, nullptr, &checked);
-  EXPECT_TRUE(second.stale());
+  EXPECT_EQ(locked.error(), EBUSY);
   EXPECT_EQ(locked.message(), page + " is locked by another program; repair it again later");
   ASSERT_EQ(first.RepairLine(request, page, Type(0)), LineRepair::kDone);
   ASSERT_TRUE(first.FinishFileRepair().ok());
   EXPECT_EQ(testing::ReadFile(page), repaired);
   // The page is no longer what the second run checked.
   const Status changed = second.BeginFileRepair(page, nullptr, &checked);
-  EXPECT_TRUE(second.stale());
+  EXPECT_EQ(changed.error(), ESTALE);
   EXPECT_EQ(changed.message(), page + " changed since it was checked; check it again");
   EXPECT_EQ(testing::ReadFile(page), repaired);
   EXPECT_EQ(testing::ReadFile(folder_.path() / "big.rep"), before);
