@@ -17,7 +17,6 @@ namespace quimbel {
 // The figures of the progress display beside the engine's texts.
 struct ProgressCounts {
   std::size_t links_done = 0;
-  int files_done = 0;
   std::chrono::steady_clock::duration elapsed{};
 };
 
@@ -51,7 +50,8 @@ class CliHost : public RunHost {
   void CreateProgress(bool file_only) override;
   void TransferProgress(const ProgressTexts& texts) override;
   void SetFileBarRange(int) override {}
-  void StepFileBar() override { ++counts_.files_done; }
+  // The file count comes with the engine's texts.
+  void StepFileBar() override {}
   void SetUrlBarRange(int) override {}
   void StepUrlBar() override { ++counts_.links_done; }
   void SetUrlBarPosition(int) override {}
