@@ -116,8 +116,12 @@ std::optional<std::string> FindProjectConfig(const std::string& checked_path) {
 
 std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& file) {
   // Only a regular file is read: a fifo named quimbel.toml would block.
-  const auto text = MappedFile::Open(file);
-  if (!text) return file + ": cannot be read (no readable regular file)";
+  Status why;
+  const auto text = MappedFile::Open(file, &why);
+  if (!text) {
+    return file + ": cannot be read (" +
+           (why.error() == EINVAL ? std::string("no regular file") : why.message()) + ")";
+  }
   // Options fit in a few kilobytes; a huge file would cost minutes and
   // gigabytes to parse before any link is checked.
   constexpr std::size_t kLargestConfig = 4 << 20;
@@ -150,7 +154,6 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
   }
   return config;
 }
-
 
 std::optional<std::string> ApplyConfigOptions(const ProjectConfig& config, RunOptions& options) {
   // A later source than what the options hold so far: the config's lists

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -13,15 +14,26 @@
 
 namespace quimbel {
 
-std::optional<MappedFile> MappedFile::Open(const std::string& path) {
-  const FileDescriptor file = OpenForReading(path);
-  if (!file.valid()) return std::nullopt;
-  return Read(file.get());
+namespace {
+
+std::nullopt_t Failed(Status* why, int error) {
+  if (why != nullptr) *why = Status::Error(std::strerror(error), error);
+  return std::nullopt;
 }
 
-std::optional<MappedFile> MappedFile::Read(int fd) {
+}  // namespace
+
+std::optional<MappedFile> MappedFile::Open(const std::string& path, Status* why) {
+  errno = 0;
+  const FileDescriptor file = OpenForReading(path);
+  if (!file.valid()) return Failed(why, errno != 0 ? errno : EINVAL);
+  return Read(file.get(), why);
+}
+
+std::optional<MappedFile> MappedFile::Read(int fd, Status* why) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (::fstat(fd, &info) != 0) return Failed(why, errno);
+  if (!S_ISREG(info.st_mode)) return Failed(why, EINVAL);
   const auto size = static_cast<std::size_t>(info.st_size);
   const std::int64_t modified =
       static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
@@ -39,14 +51,14 @@ std::optional<MappedFile> MappedFile::Read(int fd) {
     while (got < size) {
       const ssize_t n = ::pread(fd, buffer.get() + got, size - got, static_cast<off_t>(got));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return std::nullopt;
+      if (n < 0) return Failed(why, errno);
       if (n == 0) break;  // shorter than it was: what is there
       got += static_cast<std::size_t>(n);
     }
     return MappedFile(buffer.get(), got, false, modified);
   }
   void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (data == MAP_FAILED) return std::nullopt;
+  if (data == MAP_FAILED) return Failed(why, errno);
   ::madvise(data, size, MADV_SEQUENTIAL);
   return MappedFile(static_cast<const char*>(data), size, true, modified);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace quimbel {
 
 // What a page was when it was read: its size, modification time and a hash
@@ -25,9 +27,11 @@ struct PageIdentity {
 // page would cost more than reading it); a large one is mapped read-only.
 class MappedFile {
  public:
-  static std::optional<MappedFile> Open(const std::string& path);
+  // Why it could not be read goes to `why`, when given, as a Status with
+  // the system's text and errno (EINVAL for what is no regular file).
+  static std::optional<MappedFile> Open(const std::string& path, Status* why = nullptr);
   // The same for an open descriptor, read from the start; its offset stays.
-  static std::optional<MappedFile> Read(int fd);
+  static std::optional<MappedFile> Read(int fd, Status* why = nullptr);
   MappedFile(MappedFile&& other) noexcept;
   MappedFile& operator=(MappedFile&&) = delete;
   ~MappedFile();
