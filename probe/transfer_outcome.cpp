@@ -98,6 +98,11 @@ std::optional<OutcomeCode> RefusedBeforeTransfer(const std::string& url, const s
 OutcomeCode TransferOutcome(CURL* easy, CURLcode result, const TransferFacts& facts) {
   if (facts.ended_here || result == CURLE_OK) return kReplyRead;
   if (IsSecureConnectionFailure(result)) return kSecureConnectionFailed;
+  // A proxy that refused the tunnel: the host was never reached, and the
+  // proxy's answer says nothing about the link.
+  long tunnel = 0;
+  curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &tunnel);
+  if (tunnel >= 300) return kConnectFailed;
   curl_off_t connect_time = 0;
   curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect_time);
   long request_size = 0;

@@ -439,7 +439,9 @@ TEST_F(ProbeTest, TheEnvironmentsProxyIsUsed) {
   EXPECT_EQ(outcomes[0].reply, "HTTP/1.0 200 Via Proxy\r\n\r\n");
   EXPECT_EQ(outcomes[1].reply, "HTTP/1.0 204 IDN\r\n\r\n");
   EXPECT_EQ(outcomes[2].reply, "HTTP/1.0 404 Not Found\r\n\r\n");
-  EXPECT_EQ(outcomes[3].reply, "");  // the proxy's refusal is not the link's reply
+  // The proxy's refusal is not the link's reply: the host was not reached.
+  EXPECT_EQ(outcomes[3].reply, "");
+  EXPECT_EQ(outcomes[3].code, kConnectFailed);
   EXPECT_EQ(outcomes[4].code, kConnectFailed);
   auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 3u);
