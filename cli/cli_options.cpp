@@ -4,8 +4,8 @@
 
 #include <iostream>
 
-#include "platform/product.h"
 #include "core/project_config.h"
+#include "platform/product.h"
 
 namespace quimbel {
 namespace {
@@ -17,15 +17,14 @@ constexpr const char* kUsageHead =
     "folder with --all-files) and lists the ones the report filter reports.\n"
     "\n";
 constexpr const char* kUsageTail =
-    "\n"
-    "Options on the command line override those of the config file. Without\n"
-    "--timeout, --filter, --parallel and --per-host the stored preferences are\n"
-    "used. http_proxy, https_proxy and no_proxy are honoured.\n"
+    "http_proxy, https_proxy and no_proxy are honoured.\n"
     "Exit status: 0 no row listed, 1 rows listed, 2 could not run (or the repair\n"
     "did not complete), 130 stopped.\n";
 
 std::string Usage() {
-  return kUsageHead + OptionHelp() + kUsageTail;
+  return kUsageHead + OptionHelp() +
+         "\nOptions on the command line override those of the config file. Without\n" +
+         OptionsWithStoredDefaults() + "\nthe stored preferences are used.\n" + kUsageTail;
 }
 
 int UsageError(const std::string& problem) {

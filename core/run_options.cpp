@@ -139,12 +139,12 @@ const OptionSpec kOptions[] = {
    QUIMBEL_SET(o.filter = std::string(kTypeBFilter))},
   {"exclude", 0, K::kList, 0, 0, "REGEX",
    "skip links that match REGEX (repeatable; RE2 syntax:\n"
-   "ECMAScript's without look-around or back-references)", C::kKey, "Exclude",
+   "ECMAScript's without look-around or back-references)", C::kKey, "",
    QUIMBEL_SET(ListOf(o, "exclude", o.exclude).push_back(v))},
   {"include", 0, K::kList, 0, 0, "REGEX", "but check those that match REGEX too (repeatable)",
-   C::kKey, "Include", QUIMBEL_SET(ListOf(o, "include", o.include).push_back(v))},
+   C::kKey, "", QUIMBEL_SET(ListOf(o, "include", o.include).push_back(v))},
   {"accept", 0, K::kText, 0, 0, "CODES", "codes that are good too, such as 200,204,429,500-599",
-   C::kKey, "Accept", SetAccept},
+   C::kKey, "", SetAccept},
   {"format", 0, K::kText, 0, 0, "FORMAT",
    "what goes to standard output: text (the listing),\n"
    "json, junit, github, markdown or csv", C::kKey, "", QUIMBEL_SET(o.format = v)},
@@ -229,6 +229,19 @@ std::string OptionHelp() {
       help.remove_prefix(end + 1);
     }
     text += head + std::string(help) + "\n";
+  }
+  return text;
+}
+
+std::string OptionsWithStoredDefaults() {
+  std::vector<std::string> names;
+  for (const OptionSpec& option : kOptions) {
+    if (!option.setting.empty()) names.push_back("--" + std::string(option.name));
+  }
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
   }
   return text;
 }

@@ -71,7 +71,8 @@ struct OptionSpec {
   std::string_view value_name;  // in the help: "SECONDS"
   std::string_view help;        // lines apart by "\n"
   ConfigUse config;
-  std::string_view setting;  // the stored preference it overrides, if any
+  // The stored preference a run falls back to without the option, if any.
+  std::string_view setting;
   // Takes the value (empty for a switch); a one-line problem when it is
   // no good.
   std::optional<std::string> (*apply)(RunOptions& options, const std::string& value);
@@ -85,6 +86,9 @@ std::optional<std::string> ApplyOption(const OptionSpec& option, const std::stri
                                        RunOptions& options);
 // The option lines of the usage text, from the table.
 std::string OptionHelp();
+// "--timeout, ... and --user-agent": the options that fall back to a
+// stored preference.
+std::string OptionsWithStoredDefaults();
 
 // The stored preferences as options: what a run uses where nothing else
 // says.
