@@ -78,5 +78,5 @@ int main(int argc, char** argv) {
   } else {
     frame.show();
   }
-  return application.exec();
+  return QApplication::exec();
 }

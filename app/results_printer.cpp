@@ -47,7 +47,8 @@ int PrintListing(QPrinter& printer, const std::vector<std::string>& lines) {
   for (int page = 0; page < pages; ++page) {
     if (page > 0) printer.newPage();
     for (int k = 0; k < per_page; ++k) {
-      const std::size_t index = static_cast<std::size_t>(page * per_page + k);
+      const auto index = static_cast<std::size_t>(page) * static_cast<std::size_t>(per_page) +
+                         static_cast<std::size_t>(k);
       if (index >= lines.size()) break;
       const QRectF cell(kLeftMargin, 2 * layout.line_height + k * layout.line_height, width,
                         layout.line_height);

@@ -244,7 +244,7 @@ QString ResultsView::SelectedRowsText() const {
   return text;
 }
 
-void ResultsView::CopySelectedRows() {
+void ResultsView::CopySelectedRows() const {
   const QString text = SelectedRowsText();
   if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
 }

@@ -41,7 +41,7 @@ class ResultsView : public QTreeView {
 
   // Ctrl+C on rows: URL, reason, link text, file, line and alternate URL,
   // apart by tabs, a line a row, in the order shown.
-  void CopySelectedRows();
+  void CopySelectedRows() const;
   QString SelectedRowsText() const;
 
   // Sorting and searching what is shown; the rows never move.

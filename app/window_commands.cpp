@@ -262,7 +262,7 @@ void WindowCommands::OpenPageAtLine() {
   }
 }
 
-void WindowCommands::OpenResultUrl(const std::string& text) {
+void WindowCommands::OpenResultUrl(const std::string& text) const {
   const QString upper = QString::fromStdString(text).toUpper();
   if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
   open_url(QUrl(QString::fromStdString(text)));

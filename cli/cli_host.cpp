@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -92,7 +93,7 @@ std::string ProgressLine(const ProgressTexts& texts, const ProgressCounts& count
     const double seconds = std::chrono::duration<double>(counts.elapsed).count();
     if (seconds >= 0.5 && counts.links_done > 0) {
       const double rate = static_cast<double>(counts.links_done) / seconds;
-      line += "  " + std::to_string(static_cast<long>(rate + 0.5)) + "/s";
+      line += "  " + std::to_string(std::lround(rate)) + "/s";
       // What is left: the rest of this file, and the files after it at
       // the links per file seen so far.
       const auto number = [](const std::string& text) { return std::atof(text.c_str()); };
@@ -101,7 +102,7 @@ std::string ProgressLine(const ProgressTexts& texts, const ProgressCounts& count
       const double in_file = number(texts.url_total) - number(texts.url_number) + 1;
       const double seen = static_cast<double>(counts.links_done) + in_file;
       const double left = in_file + (files_total - file_number) * seen / std::max(file_number, 1.0);
-      const long left_seconds = static_cast<long>(left / rate + 0.5);
+      const long left_seconds = std::lround(left / rate);
       char clock[32];
       std::snprintf(clock, sizeof clock, "%ld:%02ld", left_seconds / 60, left_seconds % 60);
       line += "  ";

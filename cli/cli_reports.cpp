@@ -19,7 +19,7 @@ namespace {
 bool WriteReports(const CliOptions& options, const ResultList& rows,
                   const std::set<std::string>& written, const std::function<bool()>& cancelled) {
   const auto write = [&](const std::string& path, ExportFormat format) {
-    if (path.empty() || written.count(path)) return true;
+    if (path.empty() || written.contains(path)) return true;
     const Status status =
         format == ExportFormat::kText
             ? WriteReportFile(path, format, rows, "", "", cancelled)

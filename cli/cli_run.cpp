@@ -1,7 +1,7 @@
 #include "cli/cli_run.h"
 
-#include <signal.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <atomic>
 #include <iostream>
@@ -11,10 +11,10 @@
 #include "cli/cli_options.h"
 #include "cli/cli_reports.h"
 #include "core/message_loop.h"
-#include "platform/product.h"
 #include "core/run_controller.h"
 #include "core/settings_store.h"
 #include "core/window_rules.h"
+#include "platform/product.h"
 #include "platform/qsettings_config_store.h"
 #include "platform/read_only_config_store.h"
 

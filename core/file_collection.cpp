@@ -81,13 +81,13 @@ void CollectTree(std::vector<std::string>& target, const std::string& folder,
       subfolders.push_back(Join(folder, entry.name));
     }
   }
-  for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
+  for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
     CollectTree(target, *it, filter);
-  }
 }
 
 std::vector<std::string> CollectFiles(const std::string& path, const RunScope& scope) {
-  const bool all_files = scope.all_files, recurse = scope.recurse;
+  const bool all_files = scope.all_files;
+  const bool recurse = scope.recurse;
   const ExtensionFilter filter = scope.filter;
   std::vector<std::string> files;
   if (!all_files && !recurse) {

@@ -61,12 +61,13 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
     if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   }
   auto entry = std::make_shared<Entry>();
-  const std::uint64_t job = kick_(remembered ? request : std::move(request));
-  in_flight_.emplace(job, entry);
-  if (remembered) {
-    probed_.emplace(std::move(request), entry);
-    if (probed_.size() >= forget_at_) ForgetOldProbes();
+  if (!remembered) {
+    in_flight_.emplace(kick_(std::move(request)), entry);
+    return entry;
   }
+  in_flight_.emplace(kick_(request), entry);
+  probed_.emplace(std::move(request), entry);
+  if (probed_.size() >= forget_at_) ForgetOldProbes();
   return entry;
 }
 

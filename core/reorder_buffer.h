@@ -61,7 +61,7 @@ class ReorderBuffer {
   void DropReadAhead() { read_ahead_.clear(); }
 
   // Whether `job` is a probe of this run still out.
-  bool InFlight(std::uint64_t job) const { return in_flight_.count(job) != 0; }
+  bool InFlight(std::uint64_t job) const { return in_flight_.contains(job); }
   // Records a probe's outcome; false for one this run no longer waits for.
   bool Complete(std::uint64_t job, const ProbeOutcome& outcome);
   // Forgets everything: a stop, or the end of a run.

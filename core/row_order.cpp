@@ -54,8 +54,8 @@ int CompareText(std::string_view left, std::string_view right) {
   // text. Otherwise equal bytes are skipped in bulk; case only matters
   // where they differ.
   if (left.data() == right.data() && left.size() == right.size()) return 0;
-  auto l = left.begin();
-  auto r = right.begin();
+  const auto* l = left.begin();
+  const auto* r = right.begin();
   for (;;) {
     std::tie(l, r) = std::mismatch(l, left.end(), r, right.end());
     if (l == left.end() || r == right.end()) break;
@@ -76,7 +76,8 @@ int CompareText(std::string_view left, std::string_view right) {
 struct SortKeyBits {
   std::uint64_t high = 0;
   std::uint64_t low = 0;
-  auto operator<=>(const SortKeyBits&) const = default;
+  // clang-tidy 14 misreads the defaulted comparison (LLVM issue 53961).
+  auto operator<=>(const SortKeyBits&) const = default;  // NOLINT(modernize-use-nullptr)
 };
 constexpr std::size_t kSortKeyBytes = 16;
 SortKeyBits SortKey(std::string_view text, std::size_t from) {

@@ -26,7 +26,7 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int column);
 // by comparing their texts again and again is slow (every comparison
 // reaches into two rows far apart); one ranking lets a view compare two
 // numbers instead.
-std::vector<std::uint32_t> RankRows(const ResultList& rows, int column);
+std::vector<std::uint32_t> RankRows(const ResultList& list, int column);
 
 // The needle as RowMatches takes it: ASCII letters in lower case.
 std::string SearchNeedle(std::string_view typed);

@@ -249,7 +249,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
   // Only a probe of the run or recheck under way: a late one of a stopped
   // run says nothing about this one.
-  const bool current = rechecking() ? recheck_jobs_.count(message.job) != 0
+  const bool current = rechecking() ? recheck_jobs_.contains(message.job)
                                     : state_ == RunState::kTesting && buffer_.InFlight(message.job);
   if (outcome.out_of_descriptors && current) {
     // Not the link's fault: nothing more can be checked.

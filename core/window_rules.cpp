@@ -67,7 +67,7 @@ bool HasStoredColumnWidths(SettingsStore& settings, int client_width) {
   std::set<int> widths;
   for (const std::string_view name : settings::kGridColumns)
     widths.insert(settings.GetInt(settings::kGridSection, name, 0));
-  if (widths.count(0) != 0 || widths.size() == 1) return false;
+  if (widths.contains(0) || widths.size() == 1) return false;
   return StoredColumnWidths(settings, client_width).has_value();
 }
 

@@ -13,12 +13,12 @@
 #include <cstdlib>
 
 #include "core/link_rules.h"
-#include "platform/product.h"
 #include "core/run_controller.h"
 #include "core/status_code_table.h"
 #include "core/window_rules.h"
 #include "dialogs/help.h"
 #include "dialogs/message_boxes.h"
+#include "platform/product.h"
 
 namespace quimbel {
 

@@ -82,7 +82,9 @@ void WriteHtmlSummary(std::ostream& out, const ResultList& rows) {
     std::size_t most = 1;
     for (const auto& [reason, count] : reasons)
       most = std::max(most, count);
-    constexpr int kBar = 16, kLabel = 260, kWidth = 240;
+    constexpr int kBar = 16;
+    constexpr int kLabel = 260;
+    constexpr int kWidth = 240;
     out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kLabel + kWidth + 60
         << "\" height=\"" << reasons.size() * (kBar + 4) << "\" font-family=\"sans-serif\" "
         << "font-size=\"12\" role=\"img\" aria-label=\"Rows per reason\">\n";

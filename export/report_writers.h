@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/product.h"
 #include "core/result_list.h"
+#include "platform/product.h"
 
 namespace quimbel {
 

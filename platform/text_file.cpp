@@ -60,12 +60,15 @@ namespace {
 // A buffer of many megabytes is filled once, front to back: huge pages
 // spare most of its page faults. Only advice; nothing changes if the
 // system says no.
-void AdviseHugePages(char* data, std::size_t size) {
+void AdviseHugePages(const char* data, std::size_t size) {
   constexpr std::size_t kHuge = std::size_t{2} << 20;
   if (size < 4 * kHuge) return;
   const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
   const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  // The aligned start as a pointer into the same buffer, not an integer
+  // turned back into one.
+  char* aligned = const_cast<char*>(data) + (begin - reinterpret_cast<std::uintptr_t>(data));
+  if (end > begin) ::madvise(aligned, end - begin, MADV_HUGEPAGE);
 }
 
 }  // namespace

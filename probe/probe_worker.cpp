@@ -1,7 +1,7 @@
 #include "probe/probe_worker.h"
 
 #include <curl/curl.h>
-#include <locale.h>
+#include <clocale>
 
 #include <algorithm>
 #include <atomic>

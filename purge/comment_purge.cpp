@@ -105,7 +105,8 @@ PurgeResult PurgeFileComments(const std::string& path) {
 
   LineReader reader(input.get());
   CommentFilter filter;
-  std::string line, end;
+  std::string line;
+  std::string end;
   bool written = true;
   const auto write = [&](std::string_view piece) { written = written && output->Write(piece); };
   while (written && reader.Next(&line, &end)) {

@@ -53,7 +53,7 @@ Status MakeBackup(const std::string& source, const std::string& backup) {
     if (got == 0) break;
     if (!copy->Write(std::string_view(buffer, static_cast<std::size_t>(got)))) break;
   }
-  const Status installed = copy->Commit(status, ReplacementFile::Install::kKeepExisting);
+  Status installed = copy->Commit(status, ReplacementFile::Install::kKeepExisting);
   // Another run that made the backup first is just as good.
   if (!installed && ::access(backup.c_str(), F_OK) == 0) return Status::Ok();
   return installed;
@@ -139,7 +139,8 @@ LineRepair RepairSession::RepairLine(const RepairRequest& request, const std::st
   const auto copied = [](bool written) {
     return written ? LineRepair::kDone : LineRepair::kFailed;
   };
-  std::string line, end;
+  std::string line;
+  std::string end;
   while (reader_->Next(&line, &end)) {
     if (line.find(request.url) == std::string::npos) {
       if (!Copy(line, end)) return LineRepair::kFailed;
@@ -158,7 +159,8 @@ LineRepair RepairSession::RepairLine(const RepairRequest& request, const std::st
 
 Status RepairSession::FinishFileRepair() {
   if (!reader_ || !output_) return Status::Error("Cannot replace " + target_ + ": not begun");
-  std::string line, end;
+  std::string line;
+  std::string end;
   bool ok = true;
   while (ok && reader_->Next(&line, &end))
     ok = Copy(line, end);
