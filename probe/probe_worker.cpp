@@ -1,7 +1,6 @@
 #include "probe/probe_worker.h"
 
 #include <curl/curl.h>
-#include <clocale>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +14,7 @@
 #include "links/html_links.h"
 #include "platform/ascii.h"
 #include "platform/mutex.h"
+#include "platform/thread_locale.h"
 #include "probe/curl_library.h"
 #include "probe/proxy_rules.h"
 #include "probe/redirect_chain.h"
@@ -100,13 +100,8 @@ class ProbeWorker::Engine {
   void Run() {
     // International host names in pages are UTF-8 whatever the user's
     // locale; curl converts them to their ASCII form by this thread's.
-    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (utf8 != static_cast<locale_t>(nullptr)) uselocale(utf8);
+    const ScopedUtf8ThreadLocale utf8;
     RunTransfers();
-    if (utf8 != static_cast<locale_t>(nullptr)) {
-      uselocale(LC_GLOBAL_LOCALE);
-      freelocale(utf8);
-    }
   }
 
   void RunTransfers() {
