@@ -94,6 +94,12 @@ TEST(ExtractUrls, TheLinkOfAnAnchorIsItsHref) {
        "http://h.test/b [T] 1; "},
       {"two hrefs: the first counts", "<a href=\"http://h.test/1\" href=\"http://h.test/2\">2</a>",
        "http://h.test/1 [2] 1; "},
+      {"a longer name that starts with href is another attribute",
+       "<a hreflang=\"http://h.test/lang\" href=\"http://h.test/x\">X</a>",
+       "http://h.test/x [X] 1; "},
+      {"a name without its end stops at the next anchor, in any case",
+       "<a href=\"http://a.test/\">one<A HREF=\"http://b.test/\">two</A>",
+       "http://a.test/ [one] 1; http://b.test/ [two] 1; "},
       {"other tags that begin with a", "<abbr title=\"http://t.test/\">T</abbr><address>", ""},
       {"an area's href, named by its alt", "<area href=\"http://m.test/\" alt=\"Map\">",
        "http://m.test/ [Map] 1; "},
@@ -186,6 +192,7 @@ TEST(ScanPage, CharacterReferences) {
       {"a&amp;b&#38;c&#x26;d&eacute;", "a&b&c&d\xc3\xa9"},
       {"&bogus; &amp &; &#; &#x;", "&bogus; &amp &; &#; &#x;"},
       {"&#65&#x42;", "AB"},
+      {"&#65x&#X42;", "AxB"},  // no ";" ends at the last digit; "X" as well as "x"
       {"&#0;&#xD800;&#x110000;", bad + bad + bad},
       {"&#123456789;", bad + "9;"},  // eight digits at most
       {"&#x1F600;", "\xf0\x9f\x98\x80"},
@@ -296,6 +303,7 @@ TEST(UrlSplit, HostPathAndPort) {
       {"http://host/a b?c d", P::kHttp, "host", "/a%20b?c%20d", 80},
       {"http://host/caf\xc3\xa9\t\"<>", P::kHttp, "host", "/caf%C3%A9%09%22%3C%3E", 80},
       {"http://user:pw@host:81/x", P::kHttp, "host", "/x", 81},
+      {"http://a@b@host/x?q=@", P::kHttp, "host", "/x?q=@", 80},  // the last "@" ends user info
       {"http://host#top", P::kHttp, "host", "/", 80},
       {"http://host?x=1", P::kHttp, "host", "/?x=1", 80},
       {"http://Host/Dir/A File.HTM", P::kHttp, "Host", "/Dir/A%20File.HTM", 80},
