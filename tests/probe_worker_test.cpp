@@ -513,7 +513,8 @@ TEST_F(ProbeTest, MovesAreFollowedToWhereTheyEnd) {
   };
   const std::string refused = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
   server_.On("/good", move("/g2"));
-  server_.On("/g2", {Behaviour::kReply, "HTTP/1.1 302 Found\r\nLocation: ?q=1\r\n\r\n"});
+  // A 303 is followed too, though its row would be no move.
+  server_.On("/g2", {Behaviour::kReply, "HTTP/1.1 303 See Other\r\nLocation: ?q=1\r\n\r\n"});
   server_.On("/g2?q=1", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
   server_.On("/dead", move("/nothing"));
   server_.On("/loop1", move("/loop2"));
