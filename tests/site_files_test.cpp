@@ -50,6 +50,8 @@ TEST(LocalLinks, Resolution) {
       {"b.html", "/site/a/p.html", "https://elsewhere.test/", {}, {}},
       // A page outside the root resolves against its own folder.
       {"../b.html", "/elsewhere/p.html", "", "/elsewhere/b.html", {}},
+      // A folder whose name only begins with the root's is outside it.
+      {"../b.html", "/site-old/p.html", "", "/site-old/b.html", {}},
       // Escaped dots are dots, and climb no higher than unescaped ones.
       {"%2e%2e/%2E%2E/%2e./.%2E/etc/passwd", "/site/a/p.html", "", "/site/etc/passwd", {}},
       {"/%2e%2e/x.html", "/site/a/p.html", "", "/site/x.html", {}},
@@ -121,6 +123,8 @@ TEST(LocalLinks, AFragmentMatchesAWholeName) {
   testing::TempFolder site;
   site.Write("t.html", "<h2 id=\"topics\">T</h2><a name=\"Top-2\"></a>");
   site.Write("sub/other.html", "<p id=\"sec\">");
+  site.Write("doc.pdf", "%PDF-1.4");
+  site.Write("old/index.htm", "<p id=\"in\">");
   struct Case {
     std::string page, link;
     OutcomeCode outcome;
@@ -141,6 +145,11 @@ TEST(LocalLinks, AFragmentMatchesAWholeName) {
       {"<p id=topics>", "#topics", found},
       {"<base href=sub/>", "other.html#sec", found},
       {"<base href=sub/other.html>", "other.html#top", found},
+      // A fragment of a file that is no page is the viewer's business.
+      {"", "doc.pdf#page=2", found},
+      // A folder's index page may be index.htm.
+      {"", "old/#in", found},
+      {"", "old/#out", missing},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.page + " " + c.link);
