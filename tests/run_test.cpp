@@ -351,23 +351,23 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_FALSE(controller_->StartRecheck({}));
 
   server_.On("/a/", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-  // A move whose chain ends well keeps its row, with the end as its
-  // alternate URL.
+  // A move whose chain ends well keeps its row, with the chain's end as
+  // its alternate URL.
   server_.On("/b/", {Behaviour::kReply, "HTTP/1.0 301 Moved\r\nLocation: /b2\r\n\r\n"});
-  server_.On("/b2", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
+  server_.On("/b2", {Behaviour::kReply, "HTTP/1.0 302 Found\r\nLocation: /b3\r\n\r\n"});
+  server_.On("/b3", {Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
   site_.Write("new.html", "");
   const std::size_t requests = server_.Requests().size();
   // Every row but C's: A twice (probed once), B, and the local one.
   ASSERT_TRUE(controller_->StartRecheck({0, 1, 2, 4}));
   EXPECT_FALSE(controller_->StartRecheck({3}));  // one at a time
   ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
-  EXPECT_EQ(server_.Requests().size() - requests, 3u);
-  EXPECT_EQ(
-      Rows(),
-      (std::vector<Row>{
-          {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b2"), Local("/b2")},
-          {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
-      }));
+  EXPECT_EQ(server_.Requests().size() - requests, 4u);
+  EXPECT_EQ(Rows(), (std::vector<Row>{
+                        {Local("/b/"), "HTTP Code 301 Moved Permanently", "B", page, Local("/b3"),
+                         Local("/b2") + "\n" + Local("/b3")},
+                        {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
+                    }));
   EXPECT_EQ(controller_->results().row(0).code, 301u);
   // The summaries count the moves of the list as it is now.
   EXPECT_EQ(controller_->results().moves(), 1u);
