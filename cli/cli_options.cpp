@@ -45,33 +45,33 @@ using Given = std::vector<std::pair<const OptionSpec*, std::string>>;
 std::variant<std::pair<Given, std::string>, int> ReadArguments(int argc, char** argv) {
   std::vector<option> longs;
   std::string shorts;
-  for (const OptionSpec& spec : RunOptionTable()) {
-    const int has_value = spec.kind == OptionKind::kSwitch ? no_argument : required_argument;
-    const int index = static_cast<int>(&spec - RunOptionTable().data());
-    longs.push_back({spec.name.data(), has_value, nullptr, 1000 + index});
-    if (spec.short_name != 0) shorts += std::string(1, spec.short_name) + (has_value ? ":" : "");
+  for (const OptionSpec& entry : RunOptionTable()) {
+    const int has_value = entry.kind == OptionKind::kSwitch ? no_argument : required_argument;
+    const int index = static_cast<int>(&entry - RunOptionTable().data());
+    longs.push_back({entry.name.data(), has_value, nullptr, 1000 + index});
+    if (entry.short_name != 0) shorts += std::string(1, entry.short_name) + (has_value ? ":" : "");
   }
   longs.push_back({nullptr, 0, nullptr, 0});
   opterr = 0;
   optind = 0;
   Given given;
   for (int c; (c = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr)) != -1;) {
-    const OptionSpec* spec = c >= 1000 ? &RunOptionTable()[static_cast<std::size_t>(c - 1000)]
-                                       : FindShortOption(static_cast<char>(c));
-    if (c == '?' || spec == nullptr) {
+    const OptionSpec* entry = c >= 1000 ? &RunOptionTable()[static_cast<std::size_t>(c - 1000)]
+                                        : FindShortOption(static_cast<char>(c));
+    if (c == '?' || entry == nullptr) {
       return UsageError(std::string("unknown option ") + argv[optind - 1]);
     }
-    given.emplace_back(spec, optarg != nullptr ? optarg : "");
+    given.emplace_back(entry, optarg != nullptr ? optarg : "");
   }
   return std::pair{std::move(given), optind == argc - 1 ? std::string(argv[optind]) : ""};
 }
 
 // Applies what the command line gave; an exit status for a bad value.
 std::optional<int> ApplyGiven(const Given& given, RunOptions& options) {
-  for (const auto& [spec, value] : given) {
-    if (auto problem = ApplyOption(*spec, value, options)) {
+  for (const auto& [entry, value] : given) {
+    if (auto problem = ApplyOption(*entry, value, options)) {
       // A bad code list is clear on its own; the rest come with the usage.
-      return spec->name == "accept" ? ValueError(*problem) : UsageError(*problem);
+      return entry->name == "accept" ? ValueError(*problem) : UsageError(*problem);
     }
     if (options.help) {
       std::cout << Usage();
