@@ -56,22 +56,6 @@ std::string Absolute(const std::string& path) {
 
 }  // namespace
 
-std::string PercentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == '%' && at + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[at + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[at + 2]))) {
-      out += static_cast<char>(std::stoi(std::string(text.substr(at + 1, 2)), nullptr, 16));
-      at += 2;
-    } else {
-      out += text[at];
-    }
-  }
-  return out;
-}
-
 PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std::string_view base) {
   PagePlace place;
   place.root = Absolute(options.site_root);

@@ -24,6 +24,7 @@
 
 #include "links/html_links.h"
 #include "links/url_extractor.h"
+#include "links/url_split.h"
 #include "platform/mapped_file.h"
 #include "probe/outcome_code.h"
 
@@ -66,10 +67,6 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlac
 std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::string& page,
                                             const LocalLinkOptions& options,
                                             std::string_view base = {});
-
-// The path with its percent-escapes decoded; a "%" without two hex digits
-// stays as written.
-std::string PercentDecode(std::string_view text);
 
 // The file a local link as written in `page` resolves to (entities
 // decoded, the page's base followed), whether or not it exists; nothing

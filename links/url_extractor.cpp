@@ -50,6 +50,7 @@ void PopFrontLink(LinkLists& lists) {
   if (!lists.offsets.empty()) lists.offsets.pop_front();
   if (!lists.local.empty()) lists.local.pop_front();
   if (!lists.resources.empty()) lists.resources.pop_front();
+  if (!lists.targets.empty()) lists.targets.pop_front();
 }
 
 void MoveFrontLink(LinkLists& from, LinkLists& to) {
@@ -59,6 +60,7 @@ void MoveFrontLink(LinkLists& from, LinkLists& to) {
   to.offsets.push_back(from.offsets.front());
   to.local.push_back(from.local.front());
   to.resources.push_back(from.resources.front());
+  if (!from.targets.empty()) to.targets.push_back(std::move(from.targets.front()));
   PopFrontLink(from);
 }
 

@@ -125,4 +125,20 @@ std::optional<std::uint16_t> UrlPort(std::string_view url, Protocol protocol) {
   return static_cast<std::uint16_t>(value);
 }
 
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '%' && at + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[at + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[at + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(at + 1, 2)), nullptr, 16));
+      at += 2;
+    } else {
+      out += text[at];
+    }
+  }
+  return out;
+}
+
 }  // namespace quimbel

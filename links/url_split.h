@@ -46,4 +46,8 @@ std::string UrlPath(std::string_view url, Protocol protocol);
 // text is not a number from 1 to 65535.
 std::optional<std::uint16_t> UrlPort(std::string_view url, Protocol protocol);
 
+// The text with its percent-escapes decoded; a "%" without two hex digits
+// stays as written.
+std::string PercentDecode(std::string_view text);
+
 }  // namespace quimbel

@@ -16,11 +16,13 @@
 #include "platform/mutex.h"
 #include "platform/thread_locale.h"
 #include "probe/curl_library.h"
+#include "probe/host_pacing.h"
 #include "probe/proxy_rules.h"
 #include "probe/redirect_chain.h"
 #include "probe/reply_parsing.h"
 #include "probe/transfer.h"
 #include "probe/transfer_outcome.h"
+#include "probe/transfer_setup.h"
 
 namespace quimbel {
 namespace {
@@ -140,9 +142,11 @@ class ProbeWorker::Engine {
   // (curl shortens it for its own timers).
   int PollMilliseconds() {
     if (missed_wake_.exchange(false)) return 0;
-    if (retries_.empty()) return 1000;
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-        retries_.begin()->first - Clock::now());
+    std::optional<Clock::time_point> due = pacing_.TakeNextDue();
+    if (!retries_.empty())
+      due = std::min(due.value_or(Clock::time_point::max()), retries_.begin()->first);
+    if (!due) return 1000;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*due - Clock::now());
     return static_cast<int>(std::clamp<long long>(wait.count(), 0, 1000));
   }
 
@@ -206,6 +210,9 @@ class ProbeWorker::Engine {
   void EndChain(std::unique_ptr<Transfer> transfer, ChainEnd end, OutcomeCode code) {
     transfer->first.chain_end = end;
     transfer->first.chain_code = end == ChainEnd::kFailed ? code : 0;
+    // A fetched page's body is the chain end's.
+    transfer->first.body = std::move(transfer->outcome.body);
+    transfer->first.content_type = std::move(transfer->outcome.content_type);
     Post(std::move(transfer->first));
   }
 
@@ -218,13 +225,15 @@ class ProbeWorker::Engine {
       retries_.erase(retries_.begin());
     }
     const auto parallel = static_cast<std::size_t>(settings_in_force_.parallel);
+    pacing_.SetRate(settings_in_force_.rate_per_host);
     for (auto it = waiting_.begin(); it != waiting_.end() && running_.size() < parallel;) {
       int& per_host = per_host_[(*it)->host_key];
-      if (per_host >= settings_in_force_.per_host) {
+      if (per_host >= settings_in_force_.per_host || !pacing_.MayStart((*it)->host_key, now)) {
         ++it;
         continue;
       }
       ++per_host;
+      pacing_.Started((*it)->host_key, now);
       Begin(std::move(*it));
       it = waiting_.erase(it);
     }
@@ -245,53 +254,13 @@ class ProbeWorker::Engine {
     transfer->outcome.unreadable_reply = false;
     transfer->headers_complete = false;
     transfer->ended_here = false;
-    Transfer& t = *transfer;
-    const Protocol protocol = t.outcome.protocol;
-    const std::uint16_t port = *UrlPort(t.outcome.url, protocol);
-    std::string address = t.address;
-    if (address.find(':') != std::string::npos && address.front() != '[') {
-      address = '[' + address + ']';
-    }
-    const bool secure = protocol == Protocol::kHttps;
-    const std::string origin =
-        std::string(secure ? "https://" : "http://") + address + ':' + std::to_string(port);
-    curl_easy_setopt(easy, CURLOPT_URL, (origin + '/').c_str());
-    curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
-    transfer->no_descriptor = false;
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OnOpenSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, transfer.get());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // a stuck lookup never holds a stop
-    const auto now = Clock::now();
-    if (!t.deadline) t.deadline = now + t.request.time_limit;
-    const long limit = static_cast<long>(std::max<long long>(
-        1, std::chrono::duration_cast<std::chrono::milliseconds>(*t.deadline - now).count()));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, limit);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limit);
-    if (protocol == Protocol::kFtp) {
-      // A connection is all an ftp link gets: no login, no proxy.
-      curl_easy_setopt(easy, CURLOPT_CONNECT_ONLY, 1L);
-      curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    } else {
-      const bool proxied = ConfigureProxy(easy, protocol, t.address);
-      // Through a proxy that is no tunnel, the request names the whole URL,
-      // an international name in its ASCII form.
-      const std::string target = proxied && !secure ? AsciiOrigin(origin) + t.target : t.target;
-      if (curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str()) != CURLE_OK) {
-        // Longer than curl takes: the request cannot go out.
-        transfer->outcome.code = kSendFailed;
-        Refuse(std::move(transfer));
-        return;
-      }
-      curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-      curl_easy_setopt(easy, CURLOPT_USERAGENT, t.request.user_agent.c_str());
-      curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L);
-      curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-      curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
-      curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
-      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
-      if (secure) ConfigureTls(easy);
+    transfer->outcome.body.clear();
+    transfer->outcome.content_type.clear();
+    transfer->keeping_body = false;
+    if (!SetUpTransfer(easy, *transfer, settings_in_force_)) {
+      transfer->outcome.code = kSendFailed;
+      Refuse(std::move(transfer));
+      return;
     }
     if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
       // Never started: the link is not at fault, the run cannot go on.
@@ -301,19 +270,6 @@ class ProbeWorker::Engine {
       return;
     }
     running_.emplace(easy, std::move(transfer));
-  }
-
-  void ConfigureTls(CURL* easy) const {
-    if (settings_in_force_.insecure) {
-      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-      return;
-    }
-    if (!settings_in_force_.ca_file.empty()) {
-      // The private CA is trusted beside the system's, not instead of it.
-      curl_easy_setopt(easy, CURLOPT_CAINFO, settings_in_force_.ca_file.c_str());
-      curl_easy_setopt(easy, CURLOPT_CAPATH, "/etc/ssl/certs");
-    }
   }
 
   void Finish(CURL* easy, CURLcode result) {
@@ -336,23 +292,32 @@ class ProbeWorker::Engine {
         (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY);
     Recycle(easy, transfer->outcome.protocol, reusable);
     transfer->easy = nullptr;
-    // A busy server that names a short wait gets one more try after it.
-    if (!transfer->retried && transfer->outcome.code == kReplyRead) {
-      const std::optional<std::uint32_t> status = ParseStatusCode(transfer->outcome.reply);
-      const std::optional<int> wait = status && (*status == 429 || *status == 503)
-                                          ? RetryAfterSeconds(transfer->outcome.reply)
-                                          : std::nullopt;
-      const auto due = Clock::now() + std::chrono::seconds(wait.value_or(0));
-      // The wait counts against the link's time limit: one that would
-      // outlast it is not waited for.
-      if (wait && *wait >= 0 && *wait <= kMostRetryAfterSeconds && transfer->deadline &&
-          due < *transfer->deadline) {
-        transfer->retried = true;
-        retries_.emplace(due, std::move(transfer));
-        return;
-      }
-    }
+    if (transfer->outcome.code == kReplyRead && Retried(transfer)) return;
     Complete(std::move(transfer));
+  }
+
+  // A busy server that names a short wait gets one more try after it. A
+  // host that says it has too much to do (429) gets a pause from every
+  // link to it, not only from this one; the other hosts go on.
+  bool Retried(std::unique_ptr<Transfer>& transfer) {
+    const std::optional<std::uint32_t> status = ParseStatusCode(transfer->outcome.reply);
+    if (status != 429u && status != 503u) return false;
+    const std::optional<int> wait = RetryAfterSeconds(transfer->outcome.reply);
+    const auto now = Clock::now();
+    if (status == 429u) {
+      pacing_.HoldOff(transfer->host_key,
+                      now + std::chrono::seconds(std::clamp(wait.value_or(1), 1, 60)));
+    }
+    const auto due = now + std::chrono::seconds(wait.value_or(0));
+    // The wait counts against the link's time limit: one that would
+    // outlast it is not waited for.
+    if (transfer->retried || !wait || *wait < 0 || *wait > kMostRetryAfterSeconds ||
+        !transfer->deadline || due >= *transfer->deadline) {
+      return false;
+    }
+    transfer->retried = true;
+    retries_.emplace(due, std::move(transfer));
+    return true;
   }
 
   // Ends a transfer that was never added to the multi handle.
@@ -391,6 +356,7 @@ class ProbeWorker::Engine {
     per_host_.clear();
     waiting_.clear();
     retries_.clear();
+    pacing_.Clear();
   }
 
   void Post(ProbeOutcome outcome) {
@@ -417,6 +383,7 @@ class ProbeWorker::Engine {
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
   std::unordered_map<std::string, int> per_host_;
   std::multimap<Clock::time_point, std::unique_ptr<Transfer>> retries_;
+  HostPacing pacing_;
   std::vector<CURL*> idle_;
 
   std::thread thread_;  // last: it runs on the members above

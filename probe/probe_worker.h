@@ -37,10 +37,19 @@ inline constexpr int kDefaultPerHost = 8;
 inline constexpr int kDefaultMaxRedirects = 10;
 inline constexpr int kMostRedirects = 50;
 
+// The longest body a fetch keeps: a page beyond it is read up to it.
+inline constexpr std::size_t kMostBodyBytes = std::size_t{10} << 20;
+
+// What a probe keeps of the reply's body: nothing (a link is checked by
+// its header block), an HTML page's (a crawled page, whose links are read
+// next), or any body (robots.txt, a sitemap).
+enum class BodyWanted { kNone, kHtml, kAny };
+
 struct ProbeJob {
   std::string url;
   std::chrono::milliseconds time_limit{15000};  // for the whole probe, lookup to reply
   std::string user_agent;                       // the request's User-Agent
+  BodyWanted body = BodyWanted::kNone;
 };
 
 // Where the moves of a moved link led.
@@ -60,6 +69,8 @@ struct ProbeSettings {
   // Moves followed after a moved link's first reply, each hop within the
   // time limit; 0 to kMostRedirects, and 0 makes one request only.
   int max_redirects = kDefaultMaxRedirects;
+  // Requests started per second to one host and port; 0 for no limit.
+  int rate_per_host = 0;
 };
 
 // What a finished probe hands to the reply classification.
@@ -87,6 +98,11 @@ struct ProbeOutcome {
   std::vector<std::string> redirects;
   ChainEnd chain_end = ChainEnd::kNotFollowed;
   OutcomeCode chain_code = 0;
+  // For a job that wanted one: the body of the last reply (a followed
+  // chain's end), at most kMostBodyBytes, with its Content-Type. Empty
+  // when the reply was an error, or not HTML when HTML was wanted.
+  std::string body;
+  std::string content_type;
 };
 
 class ProbeWorker {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/ascii.h"
+
 namespace quimbel {
 namespace {
 
@@ -15,7 +17,24 @@ namespace {
 // bench/probe_bench.sh, which also builds a variant that never reads one.
 constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
 
+// Whether the body of this reply is kept: the job wants it, the reply is
+// no error and no move, and for a page it is HTML.
+bool WantsBody(Transfer& transfer, long status) {
+  const BodyWanted wanted = transfer.request.body;
+  if (wanted == BodyWanted::kNone || status < 200 || status >= 300) return false;
+  const char* type = nullptr;
+  curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_TYPE, &type);
+  transfer.outcome.content_type = type != nullptr ? type : "";
+  return wanted == BodyWanted::kAny || IsHtmlType(transfer.outcome.content_type);
+}
+
 }  // namespace
+
+bool IsHtmlType(std::string_view content_type) {
+  const std::string type =
+      AsciiLowered(std::string(TrimAsciiBlanks(content_type.substr(0, content_type.find(';')))));
+  return type == "text/html" || type == "application/xhtml+xml";
+}
 
 std::string WithoutFragment(std::string url) {
   url.resize(std::min(url.find('#'), url.size()));
@@ -43,6 +62,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     return length;
   }
   transfer->headers_complete = true;
+  if (WantsBody(*transfer, status)) {
+    transfer->keeping_body = true;
+    return length;
+  }
   curl_off_t body = -1;
   curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
   if (body >= 0 && body <= kLongestBodyRead) return length;
@@ -53,6 +76,14 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   const std::size_t length = size * count;
+  if (transfer->keeping_body) {
+    std::string& body = transfer->outcome.body;
+    body.append(data, std::min(length, kMostBodyBytes - body.size()));
+    if (body.size() < kMostBodyBytes) return length;
+    // Longer than any page worth reading: what has come is what is read.
+    transfer->ended_here = true;
+    return 0;
+  }
   if (transfer->headers_complete) return length;  // a small body, read to keep the connection
   // A reply without a status line: its first bytes are what we classify.
   std::string& reply = transfer->outcome.reply;

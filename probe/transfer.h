@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/probe_worker.h"
@@ -27,7 +28,8 @@ struct Transfer {
   std::string target;    // the request target, exactly as written
   CURL* easy = nullptr;
   bool headers_complete = false;
-  bool ended_here = false;  // we ended it: enough was read
+  bool keeping_body = false;  // the reply's body is wanted and kept in `outcome.body`
+  bool ended_here = false;    // we ended it: enough was read
   bool retried = false;
   // When the link's (or the hop's) time is up: set when it first starts, so
   // a wait for a retry counts against it.
@@ -41,12 +43,17 @@ struct Transfer {
   std::vector<std::string> visited;  // every URL of the chain, fragments cut
 };
 
+// Whether a Content-Type names an HTML page (text/html or XHTML), in any
+// letter case, parameters aside.
+bool IsHtmlType(std::string_view content_type);
+
 // The URL without its fragment: what a chain compares to find a loop.
 std::string WithoutFragment(std::string url);
 
 // CURLOPT_HEADERFUNCTION and CURLOPT_WRITEFUNCTION for a Transfer: the
 // header block, or a reply without one, is kept up to kMaxReplyBytes; a
-// body is read only when it is small enough to keep the connection.
+// body is kept when the job wants it (up to kMostBodyBytes), and otherwise
+// read only when it is small enough to keep the connection.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
 

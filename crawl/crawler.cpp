@@ -1,0 +1,246 @@
+#include "crawl/crawler.h"
+
+#include "crawl/page_text.h"
+#include "crawl/sitemap.h"
+#include "links/html_links.h"
+#include "links/url_split.h"
+#include "probe/reply_parsing.h"
+
+namespace quimbel {
+namespace {
+
+// What a fetch that gave no page came back with, for the run's message.
+std::string WhyNoPage(const ProbeOutcome& outcome) {
+  if (outcome.code != kReplyRead) return "no reply (" + std::to_string(outcome.code) + ")";
+  const std::string_view reply = ReplyText(outcome.reply);
+  const std::string_view status = reply.substr(0, reply.find_first_of("\r\n"));
+  if (ParseStatusCode(reply).value_or(0) / 100 == 2) return std::string(status) + ", no HTML";
+  return std::string(status);
+}
+
+// Where a fetch ended: the last address of its moves, when they ended well.
+std::string FinalAddress(const std::string& key, const ProbeOutcome& outcome) {
+  if (outcome.redirects.empty() || outcome.chain_end != ChainEnd::kGood) return key;
+  return outcome.redirects.back();
+}
+
+}  // namespace
+
+struct Crawler::Page {
+  std::string key;  // a page key; a sitemap's address as given
+  int depth = 0;
+  bool sitemap = false;
+  bool document = false;  // a start address or sitemap: a failure stops the run
+  bool done = false;      // the fetch has ended
+  bool read = false;      // links and fragment names are known
+  std::string why;
+  LinkLists links;
+  std::vector<std::string> nested;  // the sitemaps a sitemap index names
+  std::unordered_set<std::string> fragments;
+};
+
+Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Skips skips)
+    : options_(std::move(options)),
+      robot_token_(std::move(robot_token)),
+      fetch_(std::move(fetch)),
+      skips_(std::move(skips)) {
+  std::vector<std::string> starts;
+  for (const std::string& url : options_.start_urls) {
+    if (const auto key = PageKey(url)) starts.push_back(*key);
+  }
+  options_.start_urls = starts;
+  scope_ = CrawlScope(starts, options_.scope);
+}
+
+Crawler::~Crawler() = default;
+
+void Crawler::Start() {
+  for (const std::string& origin : scope_.origins()) {
+    robots_jobs_.emplace(fetch_(origin + "/robots.txt", BodyWanted::kAny, {}), origin);
+  }
+  if (robots_jobs_.empty()) StartPages();
+}
+
+void Crawler::StartPages() {
+  started_pages_ = true;
+  for (const std::string& start : options_.start_urls) {
+    if (!by_key_.contains(start)) AddDocument(start, 0, false);
+  }
+  for (const std::string& sitemap : options_.sitemaps)
+    AddDocument(sitemap, -1, true);
+  FollowInOrder();
+}
+
+void Crawler::AddDocument(const std::string& url, int depth, bool sitemap) {
+  auto page = std::make_unique<Page>();
+  page->key = url;
+  page->depth = depth;
+  page->sitemap = sitemap;
+  page->document = true;
+  const std::size_t index = pages_.size();
+  if (!sitemap) {
+    by_key_.emplace(url, index);
+    ++page_count_;
+  }
+  pages_.push_back(std::move(page));
+  by_job_.emplace(fetch_(url, sitemap ? BodyWanted::kAny : BodyWanted::kHtml, sitemap ? "" : url),
+                  index);
+}
+
+bool Crawler::Reach(const std::string& key, int depth) {
+  if (by_key_.contains(key) || !scope_.Contains(key)) return false;
+  if (options_.depth && depth > *options_.depth) return false;
+  if (page_count_ >= options_.max_pages) return false;
+  const std::string origin = OriginOf(key);
+  const auto robots = robots_.find(origin);
+  if (robots != robots_.end() &&
+      !robots->second.Allows(std::string_view(key).substr(origin.size())))
+    return false;
+  if (skips_ && skips_(key)) return false;
+  auto page = std::make_unique<Page>();
+  page->key = key;
+  page->depth = depth;
+  const std::size_t index = pages_.size();
+  pages_.push_back(std::move(page));
+  by_key_.emplace(key, index);
+  ++page_count_;
+  by_job_.emplace(fetch_(key, BodyWanted::kHtml, key), index);
+  return true;
+}
+
+bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
+  if (const auto robots = robots_jobs_.find(job); robots != robots_jobs_.end()) {
+    // A robots.txt that is missing or cannot be read forbids nothing.
+    if (!outcome.body.empty()) {
+      robots_[robots->second] = RobotsRules::Parse(outcome.body, robot_token_);
+    }
+    robots_jobs_.erase(robots);
+    if (robots_jobs_.empty()) StartPages();
+    return true;
+  }
+  const auto found = by_job_.find(job);
+  if (found == by_job_.end()) return false;
+  Page& page = *pages_[found->second];
+  by_job_.erase(found);
+  page.done = true;
+  if (!page.sitemap) ++fetched_;
+  if (outcome.body.empty()) {
+    page.why = WhyNoPage(outcome);
+  } else if (page.sitemap) {
+    ReadSitemap(page, outcome);
+  } else {
+    ReadPage(page, outcome);
+  }
+  outcome.body.clear();
+  outcome.body.shrink_to_fit();
+  FollowInOrder();
+  return true;
+}
+
+void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
+  const std::string final_address = FinalAddress(page.key, outcome);
+  if (const auto final_key = PageKey(final_address); final_key && *final_key != page.key) {
+    // A page moved elsewhere is read where it ended, once: not when that
+    // page is another one of the crawl's, nor when it left the scope.
+    if (by_key_.contains(*final_key) || !scope_.Contains(*final_key)) {
+      page.why = "moved to " + final_address;
+      return;
+    }
+    by_key_.emplace(*final_key, by_key_.at(page.key));
+  }
+  const std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
+  PageScan scan = ScanPage(text);
+  const std::string base =
+      scan.base.empty() ? final_address : ResolveReference(final_address, RequestUrl(scan.base));
+  for (PageLink& link : scan.links) {
+    if (link.resource && !options_.resources) continue;
+    std::string target = ResolveReference(base, RequestUrl(link.raw));
+    if (target.empty() || !IsProbedUrl(target)) continue;
+    AppendLink(page.links, std::move(link), 0);
+    page.links.targets.push_back(std::move(target));
+  }
+  page.fragments = std::move(scan.fragments);
+  page.read = true;
+}
+
+void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
+  Sitemap sitemap = ParseSitemap(outcome.body);
+  if (!sitemap.readable && sitemap.pages.empty() && sitemap.sitemaps.empty()) {
+    page.why = "no sitemap";
+    return;
+  }
+  for (SitemapEntry& entry : sitemap.pages) {
+    PageLink link;
+    link.raw = entry.url;
+    link.text = std::string(kPlaceholderLinkName);
+    link.line = entry.line;
+    link.tag = "loc";
+    AppendLink(page.links, std::move(link), 0);
+    page.links.targets.push_back(std::move(entry.url));
+  }
+  for (SitemapEntry& entry : sitemap.sitemaps)
+    page.nested.push_back(std::move(entry.url));
+  page.read = true;
+}
+
+void Crawler::FollowInOrder() {
+  while (followed_ < pages_.size() && pages_[followed_]->done) {
+    Page& page = *pages_[followed_];
+    ++followed_;
+    if (!page.read) continue;
+    for (std::size_t i = 0; i < page.links.targets.size(); ++i) {
+      // What a page loads is checked, not followed.
+      if (page.links.resources[i]) continue;
+      if (const auto key = PageKey(page.links.targets[i])) Reach(*key, page.depth + 1);
+    }
+    for (const std::string& sitemap : page.nested)
+      AddDocument(sitemap, page.depth, true);
+  }
+}
+
+bool Crawler::TakePage(CrawledPage& taken) {
+  while (handed_ < followed_) {
+    Page& page = *pages_[handed_];
+    ++handed_;
+    if (page.read) {
+      taken = CrawledPage{page.key, std::move(page.links), true, {}};
+      page.links = LinkLists();
+      return true;
+    }
+    // A followed page that gave no HTML is no file: the links to it say
+    // what came back.
+    if (page.document) {
+      taken = CrawledPage{page.key, {}, false, page.why};
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Crawler::Finished() const {
+  return started_pages_ && robots_jobs_.empty() && followed_ == pages_.size() &&
+         handed_ == pages_.size();
+}
+
+std::optional<bool> Crawler::HasFragment(const std::string& key, std::string_view fragment) const {
+  const auto found = by_key_.find(key);
+  if (found == by_key_.end() || !pages_[found->second]->read) return std::nullopt;
+  // An empty fragment and "#top" always lead somewhere: the top of the page.
+  if (fragment.empty() || fragment == "top") return true;
+  const auto& names = pages_[found->second]->fragments;
+  return names.contains(std::string(fragment)) || names.contains(PercentDecode(fragment));
+}
+
+CrawlCounts Crawler::counts() const {
+  return {page_count_, fetched_};
+}
+
+std::vector<std::string> Crawler::PageKeys() const {
+  std::vector<std::string> keys;
+  for (const auto& page : pages_) {
+    if (!page->sitemap) keys.push_back(page->key);
+  }
+  return keys;
+}
+
+}  // namespace quimbel

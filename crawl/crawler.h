@@ -1,0 +1,126 @@
+// Crawler: the pages of a live site, found from its start addresses (and
+// sitemaps) breadth-first, fetched through the probe worker, and handed to
+// the run one by one, in the order they were first reached, each with its
+// links as a file's would be.
+//
+// Before any page, the robots.txt of each start origin is fetched; pages
+// it forbids are not followed (only checked, like any link). A page is
+// followed when it lies in the scope, within the depth, under the page
+// limit, and the run's rules do not skip it; it is fetched once, with its
+// body, and that fetch is also the check of every link to it. Pages are
+// read (links and fragment names) as their fetches end, in any order, but
+// their links are followed in the order the pages were reached, so two
+// crawls of an unchanged site reach the same pages in the same order.
+//
+// User-interface thread only; the fetches' outcomes come back through
+// OnFetched().
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "crawl/crawl_scope.h"
+#include "crawl/robots_rules.h"
+#include "links/url_extractor.h"
+#include "probe/probe_worker.h"
+
+namespace quimbel {
+
+inline constexpr std::size_t kDefaultMaxPages = 100000;
+
+struct CrawlOptions {
+  std::vector<std::string> start_urls;  // absolute http or https addresses
+  std::vector<std::string> sitemaps;    // sitemap addresses; their pages are reached first
+  ScopeMode scope = ScopeMode::kPath;
+  std::optional<int> depth;  // links followed from a start page; unlimited when unset
+  std::size_t max_pages = kDefaultMaxPages;
+  bool resources = true;  // check what pages load: images, scripts, style sheets, frames
+};
+
+// A page handed to the run: where a file would stand.
+struct CrawledPage {
+  std::string url;  // the address it was first reached by (a page key)
+  LinkLists links;  // targets filled in
+  // False for a start address or sitemap that could not be fetched as a
+  // page; `why` says what came back.
+  bool opened = true;
+  std::string why;
+};
+
+// Counts for the progress display.
+struct CrawlCounts {
+  std::size_t found = 0;    // pages the crawl follows
+  std::size_t fetched = 0;  // of those, fetches that have ended
+  std::size_t queued() const { return found - fetched; }
+};
+
+class Crawler {
+ public:
+  // Starts a fetch; its job number. `page` is the page key when the
+  // fetch is a followed page's (whose outcome is also the check of links
+  // to it), empty for robots.txt and sitemaps.
+  using Fetch = std::function<std::uint64_t(const std::string& url, BodyWanted body,
+                                            const std::string& page)>;
+  // Whether the run's rules skip a link (an absolute URL).
+  using Skips = std::function<bool(std::string_view url)>;
+
+  Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Skips skips);
+  ~Crawler();
+  Crawler(const Crawler&) = delete;
+  Crawler& operator=(const Crawler&) = delete;
+
+  // Fetches the robots.txt files, then the start pages and sitemaps.
+  void Start();
+  // A fetch's outcome (its body taken); false when the job is not this
+  // crawl's.
+  bool OnFetched(std::uint64_t job, ProbeOutcome& outcome);
+  // The next page for the run, once its links are known; false when none
+  // is ready yet.
+  bool TakePage(CrawledPage& page);
+  // Nothing more will come: every page reached has been handed on.
+  bool Finished() const;
+  // Whether the fetched page `key` defines `fragment`; nothing when the
+  // page was not read (not fetched yet, no HTML, or not followed).
+  std::optional<bool> HasFragment(const std::string& key, std::string_view fragment) const;
+  CrawlCounts counts() const;
+  // The page keys fetched, in the order they were reached (tests).
+  std::vector<std::string> PageKeys() const;
+
+ private:
+  struct Page;
+  void StartPages();
+  // Adds a page reached at `depth` and starts its fetch; false when it is
+  // not followed.
+  bool Reach(const std::string& key, int depth);
+  void AddDocument(const std::string& url, int depth, bool sitemap);
+  void ReadPage(Page& page, ProbeOutcome& outcome);
+  void ReadSitemap(Page& page, ProbeOutcome& outcome);
+  // Follows the links of the pages read, in the order they were reached.
+  void FollowInOrder();
+
+  CrawlOptions options_;
+  std::string robot_token_;
+  Fetch fetch_;
+  Skips skips_;
+  CrawlScope scope_;
+  std::unordered_map<std::string, RobotsRules> robots_;  // by origin
+  std::unordered_map<std::uint64_t, std::string> robots_jobs_;
+  std::deque<std::unique_ptr<Page>> pages_;  // in the order reached
+  std::unordered_map<std::string, std::size_t> by_key_;
+  std::unordered_map<std::uint64_t, std::size_t> by_job_;
+  std::size_t followed_ = 0;  // pages whose links have been followed
+  std::size_t handed_ = 0;    // pages handed to the run
+  std::size_t page_count_ = 0;
+  std::size_t fetched_ = 0;
+  bool started_pages_ = false;
+};
+
+}  // namespace quimbel
