@@ -85,15 +85,19 @@ void CliHost::DrawProgressLine() {
 
 std::string ProgressLine(const ProgressTexts& texts, const ProgressCounts& counts, bool file_only,
                          std::size_t width) {
-  std::string line = "File " + texts.file_number + " of " + texts.file_total;
+  // A crawl does not know its pages ahead: it counts them instead.
+  const bool crawl = !texts.pages.empty();
+  std::string line =
+      crawl ? "Pages " + texts.pages : "File " + texts.file_number + " of " + texts.file_total;
   if (file_only || texts.url_number.empty()) {
     line += "  " + texts.current_file;
   } else {
     line += "  " + std::to_string(counts.links_done) + " links";
     const double seconds = std::chrono::duration<double>(counts.elapsed).count();
-    if (seconds >= 0.5 && counts.links_done > 0) {
-      const double rate = static_cast<double>(counts.links_done) / seconds;
+    const double rate = static_cast<double>(counts.links_done) / std::max(seconds, 1e-9);
+    if (seconds >= 0.5 && counts.links_done > 0)
       line += "  " + std::to_string(std::lround(rate)) + "/s";
+    if (seconds >= 0.5 && counts.links_done > 0 && !crawl) {
       // What is left: the rest of this file, and the files after it at
       // the links per file seen so far.
       const auto number = [](const std::string& text) { return std::atof(text.c_str()); };

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "core/project_config.h"
+#include "platform/ascii.h"
 #include "platform/product.h"
 
 namespace quimbel {
@@ -15,6 +16,8 @@ constexpr const char* kUsageHead =
     "\n"
     "Checks the http, https and ftp links of the anchor tags in PATH (one file, or a\n"
     "folder with --all-files) and lists the ones the report filter reports.\n"
+    "PATH may be the address of a live site (http:// or https://): its pages are\n"
+    "crawled, and each is checked as a file would be.\n"
     "\n";
 constexpr const char* kUsageTail =
     "http_proxy, https_proxy and no_proxy are honoured.\n"
@@ -85,12 +88,19 @@ std::optional<int> ApplyGiven(const Given& given, RunOptions& options) {
   return std::nullopt;
 }
 
+bool IsWebAddress(std::string_view path) {
+  return StartsWithIgnoringCase(path, "http://") || StartsWithIgnoringCase(path, "https://");
+}
+
 // The project config under the path, laid beneath the command line.
 std::optional<int> LayConfigBeneath(const Given& given, CliOptions& options) {
   const RunOptions& run = options.run;
   if (run.no_config) return std::nullopt;
   const std::optional<std::string> file =
-      run.config_file.empty() ? FindProjectConfig(options.path) : run.config_file;
+      run.config_file.empty()
+          ? FindProjectConfig(options.path.empty() || IsWebAddress(options.path) ? "."
+                                                                                 : options.path)
+          : run.config_file;
   if (!file) return std::nullopt;
   auto loaded = LoadProjectConfig(*file);
   if (auto* error = std::get_if<std::string>(&loaded)) return ValueError(*error);
@@ -146,8 +156,18 @@ std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
   auto& [given, path] = std::get<std::pair<Given, std::string>>(read);
   CliOptions options;
   if (const auto status = ApplyGiven(given, options.run)) return *status;
-  if (path.empty()) return UsageError("name exactly one PATH");
+  auto& starts = options.run.crawl.start_urls;
+  if (IsWebAddress(path)) {
+    // A PATH that is an address is the first start address.
+    if (!PageKey(path)) return ValueError("cannot read the address " + path);
+    starts.insert(starts.begin(), path);
+  } else if (path.empty() && starts.empty()) {
+    return UsageError("name exactly one PATH");
+  }
   options.path = path;
+  if (!starts.empty() && options.run.purge) {
+    return UsageError("--purge changes files, not a live site");
+  }
   if (const auto status = LayConfigBeneath(given, options)) return *status;
   if (!options.run.repair.empty() && options.run.purge) {
     return UsageError("--repair needs a test run, not --purge");

@@ -78,7 +78,7 @@ RunFacts FactsOf(const CliOptions& options, const RunController& controller,
   const ProbeSettings& probe = controller.probe_settings();
   RunFacts facts;
   facts.version = kProductVersionLine;
-  facts.path = options.path;
+  facts.path = options.path.empty() ? run.crawl.start_urls.front() : options.path;
   facts.recurse = run.scope.recurse;
   facts.all_files = run.scope.all_files;
   facts.html_only = run.scope.filter == ExtensionFilter::kHtmlOnly;
@@ -118,7 +118,8 @@ int RunWith(const CliOptions& options) {
   }
   MessageLoop loop;
   CliHost host(loop, std::cerr, options.run.quiet, ::isatty(STDERR_FILENO) == 1);
-  if (!PathExists(options, config, host)) return kExitCannotRun;
+  const bool crawl = !options.run.crawl.start_urls.empty();
+  if (!crawl && !PathExists(options, config, host)) return kExitCannotRun;
 
   std::unique_ptr<RunController> controller;
   // The status bar messages show nothing here: they need not wake the loop.
@@ -152,6 +153,8 @@ int RunWith(const CliOptions& options) {
   if (options.run.purge) {
     // Naming --purge on the command line is the confirmation.
     controller->StartPurge(options.path, options.run.scope, PurgeConfirmation::kGiven);
+  } else if (crawl) {
+    controller->StartCrawl(options.run.crawl);
   } else {
     controller->StartTest(options.path, options.run.scope);
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "crawl/crawl_scope.h"
+
 namespace quimbel {
 
 void ReorderBuffer::Fill(const LinkLists& head, std::deque<std::string>& files, int parallel,
@@ -30,7 +32,9 @@ bool ReorderBuffer::FillFile(const LinkLists& lists, std::deque<EntryRef>& entri
                              std::size_t window) {
   while (entries.size() < lists.urls.size()) {
     if (in_flight_.size() >= window) return false;
-    entries.push_back(EntryFor(lists.urls[entries.size()], lists.local[entries.size()]));
+    const std::size_t at = entries.size();
+    entries.push_back(EntryFor(lists.urls[at], lists.local[at],
+                               lists.targets.empty() ? nullptr : &lists.targets[at]));
   }
   return true;
 }
@@ -42,7 +46,14 @@ ReorderBuffer::ReadAhead ReorderBuffer::TakeReadAhead() {
   return next;
 }
 
-ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uint32_t local) {
+void ReorderBuffer::AddPage(const std::string& key, std::uint64_t job) {
+  auto entry = std::make_shared<Entry>();
+  pages_.insert_or_assign(key, entry);
+  page_jobs_.emplace(job, std::move(entry));
+}
+
+ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uint32_t local,
+                                                const std::string* target) {
   if (local != 0) {
     auto entry = std::make_shared<Entry>();
     entry->done = true;
@@ -51,9 +62,14 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
     entry->outcome.code = local;
     return entry;
   }
+  if (target != nullptr) {
+    if (const auto key = PageKey(*target)) {
+      if (const auto page = pages_.find(*key); page != pages_.end()) return page->second;
+    }
+  }
   // The request is the URL the page names, its references decoded: the
   // same link written two ways is one probe.
-  std::string request = RequestUrl(url);
+  std::string request = target != nullptr ? target->substr(0, target->find('#')) : RequestUrl(url);
   // A huge URL is not worth holding twice.
   constexpr std::size_t kLongestRemembered = 1 << 16;
   const bool remembered = request.size() <= kLongestRemembered;
@@ -61,6 +77,15 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
     if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   }
   auto entry = std::make_shared<Entry>();
+  if (cache_ != nullptr) {
+    if (auto kept = cache_->Find(request)) {
+      ++cache_hits_;
+      entry->done = true;
+      entry->outcome = std::move(*kept);
+      if (remembered) probed_.emplace(std::move(request), entry);
+      return entry;
+    }
+  }
   if (!remembered) {
     in_flight_.emplace(kick_(std::move(request)), entry);
     return entry;
@@ -81,10 +106,16 @@ void ReorderBuffer::ForgetOldProbes() {
 }
 
 bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
-  const auto found = in_flight_.find(job);
-  if (found == in_flight_.end()) return false;
+  auto* jobs = &in_flight_;
+  auto found = in_flight_.find(job);
+  if (found == in_flight_.end()) {
+    jobs = &page_jobs_;
+    found = page_jobs_.find(job);
+    if (found == page_jobs_.end()) return false;
+  }
   const EntryRef entry = found->second;
-  in_flight_.erase(found);
+  jobs->erase(found);
+  if (cache_ != nullptr && jobs == &in_flight_) cache_->Store(outcome.url, outcome);
   entry->outcome = outcome;
   entry->done = true;
   return true;
@@ -92,8 +123,11 @@ bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
 
 void ReorderBuffer::Clear() {
   in_flight_.clear();
+  pages_.clear();
+  page_jobs_.clear();
   probed_.clear();
   forget_at_ = kRememberedProbes;
+  cache_hits_ = 0;
   entries_.clear();
   read_ahead_.clear();
 }

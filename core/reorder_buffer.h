@@ -14,6 +14,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "crawl/result_cache.h"
 #include "links/url_extractor.h"
 #include "probe/probe_worker.h"
 
@@ -60,8 +61,20 @@ class ReorderBuffer {
   std::size_t files_read_ahead() const { return read_ahead_.size(); }
   void DropReadAhead() { read_ahead_.clear(); }
 
-  // Whether `job` is a probe of this run still out.
-  bool InFlight(std::uint64_t job) const { return in_flight_.contains(job); }
+  // A crawled page's fetch (`key` its page key) under way as `job`: links
+  // whose targets are that page take its outcome rather than a probe.
+  void AddPage(const std::string& key, std::uint64_t job);
+
+  // Outcomes kept from earlier runs answer links before any probe, and
+  // the probes' final outcomes are kept there; null for none.
+  void SetCache(ResultCache* cache) { cache_ = cache; }
+  // Links the cache answered in this run.
+  std::size_t cache_hits() const { return cache_hits_; }
+
+  // Whether `job` is a probe (or page fetch) of this run still out.
+  bool InFlight(std::uint64_t job) const {
+    return in_flight_.contains(job) || page_jobs_.contains(job);
+  }
   // Records a probe's outcome; false for one this run no longer waits for.
   bool Complete(std::uint64_t job, const ProbeOutcome& outcome);
   // Forgets everything: a stop, or the end of a run.
@@ -70,7 +83,8 @@ class ReorderBuffer {
  private:
   // The probe of `url`: this run's earlier one, or a new one; for a local
   // link (`local` its outcome) one that is done already.
-  EntryRef EntryFor(const std::string& url, std::uint32_t local);
+  // A link of a fetched page is probed by its `target`, absolute.
+  EntryRef EntryFor(const std::string& url, std::uint32_t local, const std::string* target);
   void ForgetOldProbes();
   bool FillFile(const LinkLists& lists, std::deque<EntryRef>& entries, std::size_t window);
 
@@ -84,6 +98,11 @@ class ReorderBuffer {
   static constexpr std::size_t kRememberedProbes = 1 << 14;
   std::size_t forget_at_ = kRememberedProbes;
   std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
+  // A crawl's pages by page key, never forgotten: each is fetched once.
+  std::unordered_map<std::string, EntryRef> pages_;
+  ResultCache* cache_ = nullptr;
+  std::size_t cache_hits_ = 0;
+  std::unordered_map<std::uint64_t, EntryRef> page_jobs_;  // their fetches still out
 };
 
 }  // namespace quimbel

@@ -113,6 +113,10 @@ void ResultList::SetRedirects(std::size_t index, std::string chain) {
   rows_.at(index).redirects.Set(std::move(chain));
 }
 
+void ResultList::SetTarget(std::size_t index, std::string target) {
+  rows_.at(index).target.Set(std::move(target));
+}
+
 void ResultList::SetData(std::size_t index, std::uint32_t data) {
   rows_.at(index).data = data;
   if (observer_) observer_->RowChanged(index);

@@ -64,6 +64,9 @@ struct ResultRow {
   RareText alternate_url;
   // Where a followed move led: the URLs of its chain, one per line.
   RareText redirects;
+  // For a row of a page fetched from the web: the link's absolute URL,
+  // fragment included.
+  RareText target;
   const std::string* reason = nullptr;  // interned; null for none
   std::uint32_t line = 0;               // the line of the link in its file; 0 when not known
   std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
@@ -116,6 +119,7 @@ class ResultList {
   // Not shown: no observer hears of it.
   void SetCode(std::size_t index, std::uint32_t code);
   void SetRedirects(std::size_t index, std::string chain);
+  void SetTarget(std::size_t index, std::string target);
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
   void Clear();

@@ -87,8 +87,6 @@ void RunController::BeginRun(RunState state) {
 
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
-  const ProbeSettings probe = ProbeSettingsInForce();
-  probe_worker_.Configure(probe);
   LocalLinkOptions local = local_options_;
   if (local.site_root.empty()) {
     std::error_code error;
@@ -98,8 +96,17 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
     // A bare file name lies in the current folder.
     if (local.site_root.empty()) local.site_root = ".";
   }
+  BeginTest(std::move(local), nullptr);
+}
+
+void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> crawler) {
+  const ProbeSettings probe = ProbeSettingsInForce();
+  probe_worker_.Configure(probe);
   run_local_options_ = local;
-  local_checker_ = std::make_unique<LocalLinkChecker>(std::move(local));
+  crawler_ = std::move(crawler);
+  crawled_.clear();
+  // A crawl reads pages, not files: no link of it is checked on disk.
+  local_checker_ = crawler_ ? nullptr : std::make_unique<LocalLinkChecker>(std::move(local));
   error_count_ = -1;
   unknown_error_seen_ = false;
   links_ = LinkLists();
@@ -110,6 +117,8 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
     host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
                     ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
   }
+  OpenCache();
+  if (crawler_) crawler_->Start();
   TestURLsStateMachine();
   repair_completed_ = false;
 }
@@ -136,7 +145,10 @@ void RunController::TestURLsStateMachine() {
 }
 
 bool RunController::OpenNextFile() {
+  if (crawler_) TakeCrawledPages();
   if (FilesLeft() == 0) {
+    // A crawl's next page may still be on its way.
+    if (crawler_ && !crawler_->Finished()) return false;
     EndTest();
     return false;
   }
@@ -160,7 +172,9 @@ bool RunController::OpenNextFile() {
     url_count_ = next.url_count;
   }
   if (!opened) {
-    host_.ShowMessage(CannotOpenFileMessage(current_file_), MessageIcon::kExclamation);
+    std::string message = CannotOpenFileMessage(current_file_);
+    if (!crawl_failure_.empty()) message += "\n\n" + crawl_failure_;
+    host_.ShowMessage(message, MessageIcon::kExclamation);
     StopWatchdog();
     host_.ShowMessage("Unknown error: Processing has stopped");
     files_.clear();
@@ -185,6 +199,11 @@ void RunController::Dispatch() {
 
 bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
                                     std::size_t& url_count) {
+  if (crawler_) {
+    if (!ExtractCrawledLinks(path, lists)) return false;
+    url_count = lists.urls.size();
+    return true;
+  }
   if (!local_checker_) return ExtractUrls(path, lists, url_count);
   const auto file = MappedFile::Open(path);
   if (!file) return false;
@@ -199,7 +218,8 @@ void RunController::LeaveOutSkipped(LinkLists& lists) const {
   LinkLists kept;
   kept.skipped = lists.skipped;
   while (!lists.urls.empty()) {
-    if (rules_.Skips(lists.urls.front())) {
+    // A fetched page's link is judged by where it leads.
+    if (rules_.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
       ++kept.skipped;
       PopFrontLink(lists);
     } else {
@@ -247,6 +267,10 @@ ProbeSettings RunController::ProbeSettingsInForce() const {
 
 void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
+  if (state_ == RunState::kTesting && crawler_ && !outcome.out_of_descriptors &&
+      OnCrawlFetched(message.job, outcome)) {
+    return;
+  }
   // Only a probe of the run or recheck under way: a late one of a stopped
   // run says nothing about this one.
   const bool current = rechecking() ? recheck_jobs_.contains(message.job)
@@ -279,6 +303,10 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
 void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   StopWatchdog();
   head_begun_ = false;
+  if (!outcome.local && MissingCrawledAnchor()) {
+    RecordSocketError(kLocalAnchorNotFound);
+    return;
+  }
   if (outcome.local) {
     if (outcome.code == kLocalTargetFound) {
       PopHeads();
@@ -319,6 +347,7 @@ void RunController::AddRow(const std::string& reason, OutcomeCode code) {
   if (visible_) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
+  if (!links_.targets.empty()) results_.SetTarget(row, links_.targets.front());
   ++error_count_;
 }
 
@@ -345,6 +374,32 @@ void RunController::RecordSocketError(OutcomeCode code) {
     PopHeads();
   }
   if (progress_open_) host_.StepUrlBar();
+}
+
+void RunController::OpenCache() {
+  cache_.reset();
+  buffer_.SetCache(nullptr);
+  if (cache_file_.empty()) return;
+  cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
+  if (const auto warning = cache_->Load(cache_file_)) host_.LogAppend(*warning + "\r\n");
+  if (crawler_) cache_->LeaveOut(crawler_->origins());
+  buffer_.SetCache(cache_.get());
+}
+
+void RunController::CloseCache() {
+  if (!cache_) return;
+  if (buffer_.cache_hits() > 0) {
+    host_.LogAppend("Links answered from the cache: " + std::to_string(buffer_.cache_hits()) +
+                    "\r\n");
+  }
+  buffer_.SetCache(nullptr);
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(cache_file_).parent_path(), error);
+  if (const Status saved = cache_->Save(cache_file_); !saved.ok()) {
+    host_.LogAppend("The link cache " + cache_file_ + " could not be written: " + saved.message() +
+                    "\r\n");
+  }
+  cache_.reset();
 }
 
 void RunController::EndTest() {
@@ -375,6 +430,7 @@ void RunController::StopTest() {
 
 void RunController::ResetRun() {
   probe_worker_.CancelProbe();
+  CloseCache();
   local_checker_.reset();
   buffer_.Clear();
   head_begun_ = false;
@@ -385,6 +441,8 @@ void RunController::ResetRun() {
   links_.offsets.clear();
   links_.local.clear();
   links_.resources.clear();
+  links_.targets.clear();
+  crawled_.clear();
   if (progress_open_) {
     host_.DestroyProgress();
     progress_open_ = false;

@@ -33,6 +33,7 @@
 #include "core/result_list.h"
 #include "core/run_host.h"
 #include "core/window_rules.h"
+#include "crawl/crawler.h"
 #include "links/url_extractor.h"
 #include "platform/worker_message.h"
 #include "probe/probe_worker.h"
@@ -110,12 +111,24 @@ class RunController {
   // The project config file the next runs' options came from, named in
   // their logs; empty for none.
   void SetOptionsFile(std::string file) { options_file_ = std::move(file); }
+  // The file that keeps links' outcomes across runs, and how long an
+  // outcome there is trusted; an empty name for none.
+  void SetCache(std::string file, std::chrono::seconds max_age) {
+    cache_file_ = std::move(file);
+    cache_max_age_ = max_age;
+  }
   // Whether the next test keeps every checked link in its file records.
   void SetRecordCheckedLinks(bool record) { record_links_ = record; }
   // The files of the last test, in the order they were tested.
   const std::vector<FileRecord>& file_records() const { return file_records_; }
 
   void StartTest(const std::string& path, const RunScope& scope);
+  // Checks a live site from its addresses: its pages, crawled, stand where
+  // files stand; rows are named by page address, with the line in the
+  // fetched page.
+  void StartCrawl(const CrawlOptions& options);
+  // The crawl of the last test, if it was one.
+  const Crawler* crawler() const { return crawler_.get(); }
   void StartPurge(const std::string& path, const RunScope& scope,
                   PurgeConfirmation confirmation = PurgeConfirmation::kAsk);
   void StopTest();
@@ -194,6 +207,16 @@ class RunController {
   void EndPurge();
 
   bool CollectRunFiles(const std::string& path, const RunScope& scope);
+  // What every test does once its files or start addresses are known.
+  void BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> crawler);
+  // Moves the crawl's pages whose links are known to the files to test.
+  void TakeCrawledPages();
+  // A fetch of the crawl: a page, robots.txt or a sitemap. False when the
+  // job is none of the crawl's.
+  bool OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome);
+  bool ExtractCrawledLinks(const std::string& url, LinkLists& lists);
+  // Whether the head link names a fragment its crawled target page lacks.
+  bool MissingCrawledAnchor() const;
   // What every run does first: the progress window, an empty log and list,
   // the start line.
   void BeginRun(RunState state);
@@ -221,7 +244,16 @@ class RunController {
   // The recheck under way: its rows by probe job, and what came back.
   std::unordered_map<std::uint64_t, std::vector<std::size_t>> recheck_jobs_;
   std::vector<std::pair<std::size_t, std::optional<Verdict>>> recheck_results_;
-  std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
+  std::unique_ptr<LocalLinkChecker> local_checker_;       // the running test's
+  std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
+  std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address
+  std::string crawl_failure_;
+  std::string cache_file_;
+  std::chrono::seconds cache_max_age_{kDefaultCacheMaxAge};
+  std::unique_ptr<ResultCache> cache_;  // the running test's
+  // Opens the cache for a test; keeps what it learnt when the test ends.
+  void OpenCache();
+  void CloseCache();  // why the page that could not be opened was none
   Function function_mode_ = Function::kTestUrls;
 
   std::deque<std::string> files_;

@@ -32,6 +32,8 @@ struct ProgressTexts {
   std::string url_link_text;
   std::string url_number;
   std::string url_total;
+  // A crawl's pages: "12 found, 9 fetched, 3 queued"; empty for files.
+  std::string pages;
   bool operator==(const ProgressTexts&) const = default;
 };
 

@@ -26,6 +26,36 @@ std::optional<int> NumberIn(const std::string& text, int low, int high) {
   return static_cast<int>(value);
 }
 
+// "90", "90s", "30m", "12h" or "1d" in seconds; nothing for anything else.
+std::optional<long long> ParseAge(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  long long unit = 1;
+  std::string number = text;
+  switch (text.back()) {
+    case 's':
+      unit = 1;
+      number.pop_back();
+      break;
+    case 'm':
+      unit = 60;
+      number.pop_back();
+      break;
+    case 'h':
+      unit = 3600;
+      number.pop_back();
+      break;
+    case 'd':
+      unit = 86400;
+      number.pop_back();
+      break;
+    default:
+      break;
+  }
+  const std::optional<int> value = NumberIn(number, 0, 1000000);
+  if (!value) return std::nullopt;
+  return *value * unit;
+}
+
 // The list an option adds to; emptied first when this source is a later
 // one than the list's items came from.
 std::vector<std::string>& ListOf(RunOptions& options, std::string_view name,
@@ -83,6 +113,32 @@ Problem SetUserAgent(RunOptions& options, const std::string& value) {
   return std::nullopt;
 }
 
+Problem SetScope(RunOptions& options, const std::string& value) {
+  if (value != "path" && value != "host") return "the scope is path or host";
+  options.crawl.scope = value == "host" ? ScopeMode::kHost : ScopeMode::kPath;
+  return std::nullopt;
+}
+
+Problem AddStartUrl(RunOptions& options, const std::string& value) {
+  if (!PageKey(value)) return "a start address is an http or https URL: " + value;
+  ListOf(options, "start-url", options.crawl.start_urls).push_back(value);
+  return std::nullopt;
+}
+
+Problem AddSitemap(RunOptions& options, const std::string& value) {
+  if (!PageKey(value)) return "a sitemap address is an http or https URL: " + value;
+  ListOf(options, "sitemap", options.crawl.sitemaps).push_back(value);
+  return std::nullopt;
+}
+
+Problem SetCacheMaxAge(RunOptions& options, const std::string& value) {
+  const auto seconds = ParseAge(value);
+  if (!seconds)
+    return "the cache age is a number of seconds, or of minutes, hours or days (30m, 12h, 1d)";
+  options.cache_max_age = *seconds;
+  return std::nullopt;
+}
+
 // Switches and plain values, one line each.
 #define QUIMBEL_SET(expression)                        \
   [](RunOptions& o, const std::string& v) -> Problem { \
@@ -133,6 +189,26 @@ const OptionSpec kOptions[] = {
   {"no-resources", 0, K::kSwitch, 0, 0, "",
    "leave images, scripts, style sheets and frames alone", C::kKey, "",
    QUIMBEL_SET(o.local.resources = false)},
+  {"start-url", 0, K::kList, 0, 0, "URL",
+   "check the live site at URL: its pages, crawled (repeatable;\n"
+   "a PATH that starts with http:// or https:// is one too)", C::kNoKey, "", AddStartUrl},
+  {"sitemap", 0, K::kList, 0, 0, "URL", "crawl the pages the sitemap at URL names too (repeatable)",
+   C::kKey, "", AddSitemap},
+  {"scope", 0, K::kText, 0, 0, "SCOPE",
+   "the pages a crawl follows: path (under the start address,\n"
+   "the default) or host (anywhere on its host)", C::kKey, "", SetScope},
+  {"depth", 0, K::kNumber, 0, 1000000, "N", "follow links at most N pages deep (default: no limit)",
+   C::kKey, "", QUIMBEL_SET(o.crawl.depth = std::atoi(v.c_str()))},
+  {"max-pages", 0, K::kNumber, 1, 10000000, "N", "crawl at most N pages (default 100000)", C::kKey,
+   "", QUIMBEL_SET(o.crawl.max_pages = static_cast<std::size_t>(std::atoll(v.c_str())))},
+  {"rate", 0, K::kNumber, 0, kMostRatePerHost, "N", "at most N requests a second to one host (0: no limit)",
+   C::kKey, "RatePerHost", QUIMBEL_SET(o.rate = std::atoi(v.c_str()))},
+  {"cache", 0, K::kPath, 0, 0, "FILE",
+   "keep the outcomes of links to other sites in FILE and\n"
+   "reuse them in the next runs", C::kKey, "", QUIMBEL_SET(o.cache_file = v)},
+  {"cache-max-age", 0, K::kText, 0, 0, "AGE",
+   "probe again what the cache holds for longer than AGE\n"
+   "(seconds, or 30m, 12h, 1d; default 1d)", C::kKey, "", SetCacheMaxAge},
   {"hawk", 0, K::kSwitch, 0, 0, "", "report every defect (code 200 is not a defect)", C::kKey,
    "", QUIMBEL_SET(o.filter = std::string(kDefaultFilter))},
   {"one-eye", 0, K::kSwitch, 0, 0, "", "report only the very worst offenders", C::kKey, "",
@@ -253,6 +329,7 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   options.per_host = StoredProbeCount(settings, settings::kPerHost);
   options.max_redirects = StoredMaxRedirects(settings);
   options.user_agent = settings.Get(settings::kUserAgent);
+  options.rate = StoredRate(settings);
   options.exclude = PatternLines(settings.Get(settings::kExclude));
   options.include = PatternLines(settings.Get(settings::kInclude));
   const std::string accept = settings.Get(settings::kAccept);
@@ -287,11 +364,15 @@ std::optional<std::string> ConfigureRun(RunController& controller, const RunOpti
   probe.max_redirects = options.max_redirects.value_or(StoredMaxRedirects(settings));
   probe.ca_file = options.ca_file;
   probe.insecure = options.insecure;
+  probe.rate_per_host = options.rate.value_or(StoredRate(settings));
   controller.SetFilter(RunFilter(options, settings));
   controller.SetTimeout(std::chrono::seconds(RunTimeout(options, settings)));
   controller.SetProbeSettings(probe);
   controller.SetUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
   controller.SetLocalLinkOptions(options.local);
+  controller.SetCache(
+      options.cache_file,
+      std::chrono::seconds(options.cache_max_age.value_or(kDefaultCacheMaxAge.count())));
   controller.SetLinkRules(std::get<LinkRules>(std::move(rules)));
   return std::nullopt;
 }

@@ -17,6 +17,7 @@
 #include "core/local_links.h"
 #include "core/report_filter.h"
 #include "core/settings_store.h"
+#include "crawl/crawler.h"
 
 namespace quimbel {
 
@@ -39,6 +40,11 @@ struct RunOptions {
   std::vector<std::string> exclude;
   std::vector<std::string> include;
   std::vector<CodeRange> accept;
+  // A live site: its start addresses, sitemaps, scope and limits.
+  CrawlOptions crawl;
+  std::optional<int> rate;                 // requests per second to one host
+  std::string cache_file;                  // outcomes kept across runs
+  std::optional<long long> cache_max_age;  // seconds
   // The command line's own.
   bool quiet = false;
   bool yes = false;

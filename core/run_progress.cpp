@@ -20,6 +20,11 @@ void RunController::ShowFileProgress() {
   progress_.current_file = current_file_;
   progress_.file_number = std::to_string(total_files_ - static_cast<int>(FilesLeft()) + 1);
   progress_.file_total = std::to_string(total_files_);
+  if (crawler_) {
+    const CrawlCounts counts = crawler_->counts();
+    progress_.pages = std::to_string(counts.found) + " found, " + std::to_string(counts.fetched) +
+                      " fetched, " + std::to_string(counts.queued()) + " queued";
+  }
   if (progress_open_) host_.TransferProgress(progress_);
 }
 

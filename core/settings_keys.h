@@ -52,6 +52,8 @@ inline constexpr IntSetting kParallelProbes{"Settings", "ParallelProbes", 32};
 inline constexpr IntSetting kPerHost{"Settings", "PerHost", 8};
 // Moves followed to see where a moved link ends (0 to 50; 0: one request).
 inline constexpr IntSetting kMaxRedirects{"Settings", "MaxRedirects", 10};
+// Requests started per second to one host (0 to 10000; 0: no limit).
+inline constexpr IntSetting kRatePerHost{"Settings", "RatePerHost", 0};
 // Link rules: exclude and include patterns one a line, accepted codes.
 inline constexpr TextSetting kExclude{"Settings", "Exclude", ""};
 inline constexpr TextSetting kInclude{"Settings", "Include", ""};

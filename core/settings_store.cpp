@@ -153,6 +153,11 @@ int StoredMaxRedirects(SettingsStore& settings) {
   return stored >= 0 && stored <= kMostRedirects ? stored : settings::kMaxRedirects.default_value;
 }
 
+int StoredRate(SettingsStore& settings) {
+  const int stored = settings.Get(settings::kRatePerHost);
+  return stored >= 0 && stored <= kMostRatePerHost ? stored : 0;
+}
+
 ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter) {
   LoadedFilter loaded = LoadFilterText(settings.Get(settings::kFilter));
   if (loaded.reset_to_default) {

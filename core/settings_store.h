@@ -79,5 +79,6 @@ ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter);
 int StoredProbeCount(SettingsStore& settings, const IntSetting& setting);
 // The stored hop limit for moves, or its default when out of range.
 int StoredMaxRedirects(SettingsStore& settings);
+int StoredRate(SettingsStore& settings);
 
 }  // namespace quimbel

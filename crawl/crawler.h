@@ -91,6 +91,8 @@ class Crawler {
   // page was not read (not fetched yet, no HTML, or not followed).
   std::optional<bool> HasFragment(const std::string& key, std::string_view fragment) const;
   CrawlCounts counts() const;
+  // The origins of the start addresses ("https://h:8080").
+  const std::vector<std::string>& origins() const { return scope_.origins(); }
   // The page keys fetched, in the order they were reached (tests).
   std::vector<std::string> PageKeys() const;
 

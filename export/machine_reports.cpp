@@ -72,7 +72,10 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
   entry["line"] = row.line;
   PutText(entry, "url", row.text(ResultColumn::kUrl));
   entry["target"] = nullptr;
-  if (IsLocalCode(row.code)) {
+  if (!row.target.get().empty()) {
+    // A crawled page's link: the address it leads to.
+    PutText(entry, "target", row.target.get());
+  } else if (IsLocalCode(row.code)) {
     if (const auto target = LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), facts.local))
       PutText(entry, "target", *target);
   }

@@ -36,6 +36,7 @@ inline constexpr int kDefaultPerHost = 8;
 // Moves followed to learn whether a moved link's target lives.
 inline constexpr int kDefaultMaxRedirects = 10;
 inline constexpr int kMostRedirects = 50;
+inline constexpr int kMostRatePerHost = 10000;
 
 // The longest body a fetch keeps: a page beyond it is read up to it.
 inline constexpr std::size_t kMostBodyBytes = std::size_t{10} << 20;
