@@ -18,6 +18,16 @@ std::string WhyNoPage(const ProbeOutcome& outcome) {
   return std::string(status);
 }
 
+// Whether a fetch gave a page to read: a good reply, and for anything but
+// a sitemap, HTML. An empty page is a page without links.
+bool IsPage(const ProbeOutcome& outcome, bool sitemap) {
+  if (outcome.code != kReplyRead) return false;
+  const std::uint32_t status = ParseStatusCode(ReplyText(outcome.reply)).value_or(0);
+  const bool good =
+      status / 100 == 2 || (IsFollowedMove(status) && outcome.chain_end == ChainEnd::kGood);
+  return good && (sitemap || IsHtmlType(outcome.content_type));
+}
+
 // Where a fetch ended: the last address of its moves, when they ended well.
 std::string FinalAddress(const std::string& key, const ProbeOutcome& outcome) {
   if (outcome.redirects.empty() || outcome.chain_end != ChainEnd::kGood) return key;
@@ -124,7 +134,7 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   by_job_.erase(found);
   page.done = true;
   if (!page.sitemap) ++fetched_;
-  if (outcome.body.empty()) {
+  if (!IsPage(outcome, page.sitemap)) {
     page.why = WhyNoPage(outcome);
   } else if (page.sitemap) {
     ReadSitemap(page, outcome);

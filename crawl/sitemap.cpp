@@ -1,5 +1,6 @@
 #include "crawl/sitemap.h"
 
+#include <libxml/tree.h>
 #include <libxml/xmlreader.h>
 
 #include <memory>
@@ -34,7 +35,7 @@ Sitemap ParseSitemap(std::string_view text) {
       continue;
     }
     if (name != "loc" || parent.empty()) continue;
-    const int line = xmlTextReaderGetParserLineNumber(reader.get());
+    const long line = xmlGetLineNo(xmlTextReaderCurrentNode(reader.get()));
     xmlChar* content = xmlTextReaderReadString(reader.get());
     SitemapEntry entry{std::string(TrimAsciiBlanks(Text(content))),
                        static_cast<std::size_t>(line > 0 ? line : 0)};

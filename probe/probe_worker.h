@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "links/url_split.h"
@@ -45,6 +46,10 @@ inline constexpr std::size_t kMostBodyBytes = std::size_t{10} << 20;
 // its header block), an HTML page's (a crawled page, whose links are read
 // next), or any body (robots.txt, a sitemap).
 enum class BodyWanted { kNone, kHtml, kAny };
+
+// Whether a Content-Type names an HTML page (text/html or XHTML), in any
+// letter case, parameters aside.
+bool IsHtmlType(std::string_view content_type);
 
 struct ProbeJob {
   std::string url;

@@ -43,10 +43,6 @@ struct Transfer {
   std::vector<std::string> visited;  // every URL of the chain, fragments cut
 };
 
-// Whether a Content-Type names an HTML page (text/html or XHTML), in any
-// letter case, parameters aside.
-bool IsHtmlType(std::string_view content_type);
-
 // The URL without its fragment: what a chain compares to find a loop.
 std::string WithoutFragment(std::string url);
 

@@ -43,7 +43,7 @@ bool Accepts(std::uint16_t port) {
 
 }  // namespace
 
-NginxServer::NginxServer(const std::map<std::string, std::string>& files, const Tls& tls) {
+NginxServer::NginxServer(const std::map<std::string, std::string>& files, const Options& options) {
   if (::access(kNginx, X_OK) != 0) {
     throw std::runtime_error("nginx is not installed (apt-get install nginx-light)");
   }
@@ -67,7 +67,7 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
   const std::string dir = folder_.string();
   std::string servers = "  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
                         ";\n    root " + dir + "/www;\n  }\n";
-  for (const TlsIdentity& identity : tls.identities) {
+  for (const TlsIdentity& identity : options.identities) {
     tls_ports_.push_back(free_port());
     servers += "  server {\n    listen 127.0.0.1:" + std::to_string(tls_ports_.back()) +
                " ssl;\n    ssl_certificate " + identity.certificate.string() +
@@ -76,7 +76,11 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
   }
   WriteFile(folder_ / "nginx.conf",
             "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
-                "/error.log;\nevents { worker_connections 256; }\nhttp {\n  access_log off;\n"
+                "/error.log;\nevents { worker_connections 256; }\nhttp {\n" +
+                (options.log_requests ? "  log_format paths '$request_uri';\n  access_log " + dir +
+                                            "/access.log paths;\n"
+                                      : std::string("  access_log off;\n")) +
+                "  types { text/html html htm; text/xml xml; text/plain txt; image/png png; }\n"
                 "  client_body_temp_path " +
                 dir + "/body;\n" + servers + "}\n");
 
@@ -105,6 +109,14 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
   ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
   throw std::runtime_error("nginx did not come up within five seconds");
+}
+
+std::vector<std::string> NginxServer::RequestedPaths() const {
+  std::vector<std::string> paths;
+  std::ifstream log(folder_ / "access.log");
+  for (std::string line; std::getline(log, line);)
+    paths.push_back(line);
+  return paths;
 }
 
 NginxServer::~NginxServer() {

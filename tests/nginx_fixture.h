@@ -21,14 +21,18 @@ struct TlsIdentity {
 class NginxServer {
  public:
   // Serves `files` (relative path to contents) over http, and over https on
-  // one more port per identity. Throws when nginx is not installed or does
-  // not come up within five seconds.
-  struct Tls {
+  // one more port per identity; .html pages as text/html. Throws when nginx
+  // is not installed or does not come up within five seconds.
+  struct Options {
     std::vector<TlsIdentity> identities;
+    bool log_requests = false;  // RequestedPaths() lists what was asked for
   };
   explicit NginxServer(const std::map<std::string, std::string>& files)
-      : NginxServer(files, Tls{}) {}
-  NginxServer(const std::map<std::string, std::string>& files, const Tls& tls);
+      : NginxServer(files, Options{}) {}
+  NginxServer(const std::map<std::string, std::string>& files, const Options& options);
+
+  // Every request's target so far, in the order they were served.
+  std::vector<std::string> RequestedPaths() const;
   ~NginxServer();
 
   std::uint16_t port() const { return port_; }

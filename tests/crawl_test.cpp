@@ -1,0 +1,371 @@
+// The crawl's parts without a network: page addresses and scope,
+// robots.txt, sitemaps, charsets, the link cache, and the crawler itself
+// over a site held in memory, its fetches ended in any order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "crawl/crawl_scope.h"
+#include "crawl/crawler.h"
+#include "crawl/page_text.h"
+#include "crawl/result_cache.h"
+#include "crawl/robots_rules.h"
+#include "crawl/sitemap.h"
+#include "tests/temp_folder.h"
+
+namespace quimbel {
+namespace {
+
+TEST(PageKeyTest, OneSpellingPerPage) {
+  const struct {
+    const char* url;
+    std::optional<std::string> key;
+  } cases[] = {
+      {"HTTP://Example.ORG", "http://example.org/"},
+      {"https://h:443/a/B#frag", "https://h/a/B"},
+      {"http://h:80/", "http://h/"},
+      {"http://h:8080?q=1", "http://h:8080/?q=1"},
+      {"http://user:pw@h/x", "http://h/x"},
+      {"https://h/a?b=c#d", "https://h/a?b=c"},
+      {"ftp://h/file", std::nullopt},
+      {"mailto:someone@h", std::nullopt},
+      {"http:///nohost", std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PageKey(c.url), c.key) << c.url;
+}
+
+TEST(CrawlScopeTest, UnderTheStartPathOrAnywhereOnTheHost) {
+  const CrawlScope path({"https://h/docs/intro"}, ScopeMode::kPath);
+  const CrawlScope host({"https://h/docs/intro"}, ScopeMode::kHost);
+  const struct {
+    const char* key;
+    bool in_path, in_host;
+  } cases[] = {
+      {"https://h/docs/a", true, true},        {"https://h/docs/sub/b?x=1", true, true},
+      {"https://h/docs/", true, true},         {"https://h/doc", false, true},
+      {"https://h/other", false, true},        {"http://h/docs/a", false, false},
+      {"https://h:8443/docs/a", false, false}, {"https://hx/docs/a", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(path.Contains(c.key), c.in_path) << c.key;
+    EXPECT_EQ(host.Contains(c.key), c.in_host) << c.key;
+  }
+  EXPECT_EQ(path.origins(), std::vector<std::string>{"https://h"});
+}
+
+TEST(RobotsRulesTest, OwnGroupLongestMatchAndWildcards) {
+  const std::string text =
+      "# comment\r\n"
+      "User-agent: *\r\n"
+      "Disallow: /private/\r\n"
+      "Disallow: /tmp\r\n"
+      "\r\n"
+      "User-agent: OtherBot\n"
+      "User-agent: quimbel\n"
+      "Disallow: /no/\n"
+      "Allow: /no/but-this\n"
+      "Disallow: /*.pdf$\n"
+      "Disallow: /search*q=\n"
+      "Disallow:\n";
+  const RobotsRules own = RobotsRules::Parse(text, "Quimbel");
+  const RobotsRules other = RobotsRules::Parse(text, "SomeoneElse");
+  const struct {
+    const char* path;
+    bool own_allowed, other_allowed;
+  } cases[] = {
+      {"/private/a.html", true, false},  // our group replaces the "*" group
+      {"/tmp/x", true, false},
+      {"/no/page", false, true},
+      {"/no/but-this/page", true, true},  // the longer Allow wins
+      {"/files/a.pdf", false, true},
+      {"/files/a.pdf?x", true, true},  // "$" anchors at the end
+      {"/search?lang=en&q=x", false, true},
+      {"/", true, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(own.Allows(c.path), c.own_allowed) << c.path;
+    EXPECT_EQ(other.Allows(c.path), c.other_allowed) << c.path;
+  }
+  EXPECT_TRUE(RobotsRules::Parse("garbage\0\xff", "Quimbel").Allows("/any"));
+  // A tie between Allow and Disallow of one length: Allow.
+  EXPECT_TRUE(
+      RobotsRules::Parse("User-agent: *\nDisallow: /a\nAllow: /a\n", "Quimbel").Allows("/a"));
+}
+
+TEST(SitemapTest, PagesIndexesAndDamage) {
+  const Sitemap pages = ParseSitemap(
+      "<?xml version=\"1.0\"?>\n"
+      "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n"
+      "  <url><loc> https://h/a?x=1&amp;y=2 </loc><lastmod>2026-01-01</lastmod></url>\n"
+      "  <url>\n    <loc>https://h/b</loc>\n  </url>\n"
+      "</urlset>\n");
+  ASSERT_TRUE(pages.readable);
+  ASSERT_EQ(pages.pages.size(), 2u);
+  EXPECT_EQ(pages.pages[0].url, "https://h/a?x=1&y=2");
+  EXPECT_EQ(pages.pages[0].line, 3u);
+  EXPECT_EQ(pages.pages[1].line, 5u);
+  EXPECT_TRUE(pages.sitemaps.empty());
+
+  const Sitemap index = ParseSitemap(
+      "<sitemapindex><sitemap><loc>https://h/s1.xml</loc></sitemap>"
+      "<sitemap><loc>https://h/s2.xml</loc></sitemap></sitemapindex>");
+  EXPECT_EQ(index.sitemaps.size(), 2u);
+  EXPECT_TRUE(index.pages.empty());
+
+  const Sitemap broken = ParseSitemap("<urlset><url><loc>https://h/c</loc></url><url>");
+  EXPECT_FALSE(broken.readable);
+  EXPECT_EQ(broken.pages.size(), 1u);
+  // An external entity is never fetched nor expanded.
+  const Sitemap entity = ParseSitemap(
+      "<!DOCTYPE u [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><urlset><url><loc>&x;</loc></url>"
+      "</urlset>");
+  for (const auto& page : entity.pages)
+    EXPECT_EQ(page.url.find("root"), std::string::npos);
+}
+
+TEST(PageTextTest, DeclaredCharsetBecomesUtf8) {
+  const struct {
+    const char* content_type;
+    std::string body;
+    std::string text;
+  } cases[] = {
+      {"text/html; charset=ISO-8859-1", "<a href=\"caf\xe9\">", "<a href=\"caf\xc3\xa9\">"},
+      {"text/html", "<meta charset='windows-1252'>\n<a href=\"\x93q\x94\">",
+       "<meta charset='windows-1252'>\n<a href=\"\xe2\x80\x9cq\xe2\x80\x9d\">"},
+      {"text/html; charset=\"utf-8\"", "caf\xc3\xa9", "caf\xc3\xa9"},
+      {"text/html; charset=no-such-charset", "caf\xe9", "caf\xe9"},
+      {"text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=latin1\">\xe9",
+       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=latin1\">\xc3\xa9"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PageTextUtf8(c.body, c.content_type), c.text) << c.body;
+  // UTF-16 pages keep their lines.
+  const std::string utf16("\xff\xfe<\0a\0\n\0b\0", 10);
+  EXPECT_EQ(PageTextUtf8(utf16, "text/html; charset=utf-16"), "<a\nb");
+}
+
+ProbeOutcome Replied(const std::string& url, const std::string& status) {
+  ProbeOutcome outcome;
+  outcome.url = url;
+  outcome.reply = "HTTP/1.1 " + status + "\r\n\r\n";
+  return outcome;
+}
+
+TEST(ResultCacheTest, KeepsFinalOutcomesForTheirAge) {
+  testing::TempFolder folder;
+  const std::string file = (folder.path() / "cache.json").string();
+  const auto now = ResultCache::Clock::now();
+  ResultCache cache(std::chrono::hours(24), now);
+  ProbeOutcome timed_out = Replied("https://a/t", "200 OK");
+  timed_out.code = kReplyTimedOut;
+  ProbeOutcome refused_chain = Replied("https://a/r", "301 Moved");
+  refused_chain.chain_end = ChainEnd::kFailed;
+  refused_chain.chain_code = kConnectFailed;
+  for (const ProbeOutcome& outcome :
+       {Replied("https://a/ok", "200 OK"), Replied("https://a/gone", "404 Not Found"),
+        Replied("https://a/busy", "429 Too Many"), Replied("https://a/down", "503 Unavailable"),
+        timed_out, refused_chain, Replied("https://site/p", "200 OK")}) {
+    cache.Store(outcome.url, outcome);
+  }
+  cache.LeaveOut({"https://site"});
+  cache.Store("https://site/q", Replied("https://site/q", "200 OK"));
+  ASSERT_TRUE(cache.Save(file).ok());
+
+  ResultCache fresh(std::chrono::hours(24), now + std::chrono::hours(1));
+  fresh.LeaveOut({"https://site"});
+  EXPECT_EQ(fresh.Load(file), std::nullopt);
+  ASSERT_TRUE(fresh.Find("https://a/gone"));
+  EXPECT_EQ(fresh.Find("https://a/gone")->reply, "HTTP/1.1 404 Not Found\r\n\r\n");
+  EXPECT_TRUE(fresh.Find("https://a/ok"));
+  for (const char* url : {"https://a/busy", "https://a/down", "https://a/t", "https://a/r",
+                          "https://site/p", "https://site/q"}) {
+    EXPECT_FALSE(fresh.Find(url)) << url;
+  }
+  ResultCache later(std::chrono::hours(24), now + std::chrono::hours(25));
+  EXPECT_EQ(later.Load(file), std::nullopt);
+  EXPECT_FALSE(later.Find("https://a/ok"));
+
+  for (const char* damaged : {"{\"format\":1,\"links\":{\"u\":{\"time\":\"x\"}}}", "{not json",
+                              "[]", "{\"format\":2,\"links\":{}}"}) {
+    folder.Write("cache.json", damaged);
+    ResultCache cache2(std::chrono::hours(24), now);
+    EXPECT_TRUE(cache2.Load(file)) << damaged;
+    EXPECT_EQ(cache2.size(), 0u);
+  }
+  ResultCache none(std::chrono::hours(24), now);
+  EXPECT_EQ(none.Load((folder.path() / "none.json").string()), std::nullopt);
+}
+
+// A site in memory: address to status, Content-Type and body.
+struct FakePage {
+  std::string status = "200 OK";
+  std::string type = "text/html";
+  std::string body;
+};
+
+class FakeCrawl {
+ public:
+  FakeCrawl(std::map<std::string, FakePage> site, CrawlOptions options, unsigned seed)
+      : site_(std::move(site)),
+        random_(seed),
+        crawler_(
+            std::move(options), "Quimbel",
+            [this](const std::string& url, BodyWanted wanted, const std::string&) {
+              pending_.push_back({next_job_, url, wanted});
+              fetched_.push_back(url);
+              return next_job_++;
+            },
+            [](std::string_view url) { return url.find("skipped") != std::string_view::npos; }) {}
+
+  // Ends the fetches in a random order (seed 0: in order) and takes the
+  // pages as they come; the page addresses in the order handed on.
+  std::vector<std::string> Run() {
+    crawler_.Start();
+    std::vector<std::string> taken;
+    for (int guard = 0; guard < 100000 && !crawler_.Finished(); ++guard) {
+      CrawledPage page;
+      while (crawler_.TakePage(page))
+        taken.push_back(page.url);
+      if (pending_.empty()) break;
+      std::size_t at = 0;
+      if (random_() % 3 != 0 && seed_order_) at = random_() % pending_.size();
+      const auto [job, url, wanted] = pending_[at];
+      pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(at));
+      ProbeOutcome outcome;
+      const auto found = site_.find(url);
+      const FakePage page_data =
+          found == site_.end() ? FakePage{"404 Not Found", "text/html", ""} : found->second;
+      outcome.reply = "HTTP/1.1 " + page_data.status + "\r\n\r\n";
+      // As the probe does: a page's body only when it is HTML.
+      if (page_data.status.starts_with("200") &&
+          (wanted == BodyWanted::kAny || page_data.type == "text/html")) {
+        outcome.body = page_data.body;
+      }
+      outcome.content_type = page_data.type;
+      crawler_.OnFetched(job, outcome);
+    }
+    CrawledPage page;
+    while (crawler_.TakePage(page))
+      taken.push_back(page.url);
+    return taken;
+  }
+
+  bool seed_order_ = true;
+  std::vector<std::string> fetched_;
+  Crawler& crawler() { return crawler_; }
+
+ private:
+  std::map<std::string, FakePage> site_;
+  std::mt19937 random_;
+  struct Pending {
+    std::uint64_t job;
+    std::string url;
+    BodyWanted wanted;
+  };
+  std::vector<Pending> pending_;
+  std::uint64_t next_job_ = 1;
+  Crawler crawler_;
+};
+
+std::map<std::string, FakePage> FakeSite() {
+  std::map<std::string, FakePage> site;
+  site["http://h/robots.txt"] = {"200 OK", "text/plain", "User-agent: *\nDisallow: /s/private/\n"};
+  site["http://h/s/"] = {"200 OK", "text/html",
+                         "<a href=a>a</a><a href='b?x=1#top'>b</a><a href=/s/private/p>p</a>"
+                         "<a href=../outside>o</a><img src=pic.png><a href=skipped>s</a>"};
+  site["http://h/s/a"] = {"200 OK", "text/html", "<a href=c>c</a><a href=d.pdf>d</a>"};
+  site["http://h/s/b?x=1"] = {"200 OK", "text/html",
+                              "<base href=\"deep/\"><a href=e>e</a><a href=\"#k\">k</a><p id=k>"};
+  site["http://h/s/c"] = {"200 OK", "text/html", "<a href=/s/>home</a>"};
+  site["http://h/s/d.pdf"] = {"200 OK", "application/pdf", "%PDF"};
+  site["http://h/s/deep/e"] = {"200 OK", "text/html", "<a href=f>f</a>"};
+  site["http://h/s/deep/f"] = {"200 OK", "text/html", ""};
+  site["http://h/s/private/p"] = {"200 OK", "text/html", "<a href=never>n</a>"};
+  site["http://h/s/orphan"] = {"200 OK", "text/html", ""};
+  site["http://h/sitemap.xml"] = {"200 OK", "text/xml",
+                                  "<urlset><url><loc>http://h/s/orphan</loc></url></urlset>"};
+  return site;
+}
+
+TEST(CrawlerTest, SameOrderWhateverOrderFetchesEnd) {
+  CrawlOptions options;
+  options.start_urls = {"http://h/s/"};
+  FakeCrawl in_order(FakeSite(), options, 0);
+  in_order.seed_order_ = false;
+  const std::vector<std::string> expected = in_order.Run();
+  EXPECT_EQ(expected,
+            (std::vector<std::string>{"http://h/s/", "http://h/s/a", "http://h/s/b?x=1",
+                                      "http://h/s/c", "http://h/s/deep/e", "http://h/s/deep/f"}));
+  // Fetched once each; robots.txt first; nothing forbidden, out of scope,
+  // skipped or unlinked is fetched as a page.
+  EXPECT_EQ(in_order.fetched_, (std::vector<std::string>{
+                                   "http://h/robots.txt", "http://h/s/", "http://h/s/a",
+                                   "http://h/s/b?x=1", "http://h/s/c", "http://h/s/d.pdf",
+                                   "http://h/s/deep/e", "http://h/s/deep/", "http://h/s/deep/f"}));
+  EXPECT_EQ(in_order.crawler().HasFragment("http://h/s/b?x=1", "k"), true);
+  EXPECT_EQ(in_order.crawler().HasFragment("http://h/s/b?x=1", "nope"), false);
+  EXPECT_EQ(in_order.crawler().HasFragment("http://h/s/d.pdf", "x"), std::nullopt);
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    FakeCrawl shuffled(FakeSite(), options, seed);
+    EXPECT_EQ(shuffled.Run(), expected) << "seed " << seed;
+  }
+}
+
+TEST(CrawlerTest, DepthPagesAndSitemapsBoundTheCrawl) {
+  const struct {
+    std::optional<int> depth;
+    std::size_t max_pages;
+    bool sitemap;
+    std::vector<std::string> pages;
+  } cases[] = {
+      {0, 100, false, {"http://h/s/"}},
+      {1, 100, false, {"http://h/s/", "http://h/s/a", "http://h/s/b?x=1"}},
+      {std::nullopt, 2, false, {"http://h/s/", "http://h/s/a"}},
+      {0, 100, true, {"http://h/s/", "http://h/s/orphan"}},
+  };
+  for (const auto& c : cases) {
+    CrawlOptions options;
+    options.start_urls = {"http://h/s/"};
+    options.depth = c.depth;
+    options.max_pages = c.max_pages;
+    if (c.sitemap) options.sitemaps = {"http://h/sitemap.xml"};
+    FakeCrawl crawl(FakeSite(), options, 7);
+    const std::vector<std::string> taken = crawl.Run();
+    std::vector<std::string> pages = taken;
+    // The sitemap is handed on as a document of its own.
+    std::erase(pages, "http://h/sitemap.xml");
+    EXPECT_EQ(pages, c.pages) << c.max_pages;
+    EXPECT_TRUE(crawl.crawler().Finished());
+  }
+}
+
+TEST(CrawlerTest, LinksCarryTheirAbsoluteTargets) {
+  CrawlOptions options;
+  options.start_urls = {"http://h/s/b?x=1"};
+  options.depth = 0;
+  FakeCrawl crawl(FakeSite(), options, 0);
+  crawl.seed_order_ = false;
+  crawl.crawler().Start();
+  // robots.txt, then the page.
+  ProbeOutcome robots;
+  robots.reply = "HTTP/1.1 404 Not Found\r\n\r\n";
+  ASSERT_TRUE(crawl.crawler().OnFetched(1, robots));
+  ProbeOutcome page;
+  page.reply = "HTTP/1.1 200 OK\r\n\r\n";
+  page.content_type = "text/html; charset=utf-8";
+  page.body = FakeSite()["http://h/s/b?x=1"].body;
+  ASSERT_TRUE(crawl.crawler().OnFetched(2, page));
+  EXPECT_FALSE(crawl.crawler().OnFetched(99, page));
+  CrawledPage taken;
+  ASSERT_TRUE(crawl.crawler().TakePage(taken));
+  EXPECT_EQ(std::vector<std::string>(taken.links.urls.begin(), taken.links.urls.end()),
+            (std::vector<std::string>{"e", "#k"}));
+  EXPECT_EQ(std::vector<std::string>(taken.links.targets.begin(), taken.links.targets.end()),
+            (std::vector<std::string>{"http://h/s/deep/e", "http://h/s/deep/#k"}));
+}
+
+}  // namespace
+}  // namespace quimbel
