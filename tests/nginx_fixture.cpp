@@ -111,6 +111,11 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
   throw std::runtime_error("nginx did not come up within five seconds");
 }
 
+void NginxServer::AddFiles(const std::map<std::string, std::string>& files) {
+  for (const auto& [name, contents] : files)
+    WriteFile(folder_ / "www" / name, contents);
+}
+
 std::vector<std::string> NginxServer::RequestedPaths() const {
   std::vector<std::string> paths;
   std::ifstream log(folder_ / "access.log");

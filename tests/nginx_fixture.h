@@ -31,6 +31,9 @@ class NginxServer {
       : NginxServer(files, Options{}) {}
   NginxServer(const std::map<std::string, std::string>& files, const Options& options);
 
+  // Adds files to those served (a site that names the server's own port).
+  void AddFiles(const std::map<std::string, std::string>& files);
+
   // Every request's target so far, in the order they were served.
   std::vector<std::string> RequestedPaths() const;
   ~NginxServer();

@@ -1,0 +1,229 @@
+// quimbel-cli over a live site: nginx serves a generated site of 1,000
+// pages and about 50,000 links (relative, root-relative and absolute, with
+// queries, fragments, quotes of both kinds and none, URLs without an
+// extension), with links to a second server. Broken links, missing
+// anchors, a folder robots.txt forbids, an orphan page and a sitemap are
+// planted; the run must find exactly what was planted and fetch nothing it
+// should not, nor anything twice.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include "tests/cli_runner.h"
+#include "tests/nginx_fixture.h"
+
+namespace quimbel {
+namespace {
+
+constexpr int kPages = 1000;
+
+struct Row {
+  std::string file, url, reason;
+  auto operator<=>(const Row&) const = default;
+  friend void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.file << " | " << row.url << " | " << row.reason;
+  }
+};
+
+struct GeneratedSite {
+  std::map<std::string, std::string> files;  // the site's server
+  std::map<std::string, std::string> other;  // the second server
+  std::set<Row> broken;                      // the rows a run must give
+};
+
+// The link to page `n` written one of several ways.
+std::string PageLink(int n, int form, const std::string& site) {
+  const std::string name = "p" + std::to_string(n) + ".html";
+  switch (form % 5) {
+    case 0:
+      return "<a href=\"" + name + "\">to " + name + "</a>";
+    case 1:
+      return "<a href='./" + name + "#s" + std::to_string(form % 4) + "'>section</a>";
+    case 2:
+      return "<a href=/site/" + name + ">bare</a>";
+    case 3:
+      return "<a href=\"" + site + "/site/" + name + "\">absolute</a>";
+    default:
+      // A query names another address: here one that is no page.
+      return "<a class=x href = \"docs/topic?from=" + std::to_string(form) + "&amp;y=1\">q</a>" +
+             "<a href=" + name + ">plain</a>";
+  }
+}
+
+GeneratedSite Generate(const std::string& site, const std::string& other) {
+  GeneratedSite g;
+  const auto page_url = [&](int i) { return site + "/site/p" + std::to_string(i) + ".html"; };
+  g.files["robots.txt"] = "User-agent: *\nDisallow: /site/private/\n";
+  g.files["site/index.html"] = "<html><body>\n<a href=\"p0.html\">start</a>\n</body></html>\n";
+  g.files["site/style.css"] = "body {}";
+  g.files["site/img/a.png"] = "png";
+  g.files["site/docs/topic"] = "no extension";
+  g.files["site/orphan.html"] = "<a href=\"never-1.html\">never</a>";
+  g.files["site/from-sitemap.html"] = "<a href=\"p1.html\">p1</a>";
+  g.files["sitemap.xml"] = "<?xml version=\"1.0\"?>\n<urlset>\n<url><loc>" + site +
+                           "/site/from-sitemap.html</loc></url>\n<url><loc>" + page_url(2) +
+                           "</loc></url>\n</urlset>\n";
+  g.files["site/private/a.html"] = "<a href=\"../private-only.html\">secret</a>";
+  g.files["site/private-only.html"] = "<a href=\"never-2.html\">never</a>";
+  for (int k = 0; k < 30; ++k)
+    g.other["shared/" + std::to_string(k)] = "ok";
+  for (int i = 0; i < kPages; ++i) {
+    std::string body =
+        "<!DOCTYPE html>\n<html><head><link rel=stylesheet href=\"/site/style.css\">"
+        "</head><body>\n";
+    for (int s = 0; s < 4; ++s)
+      body += "<h2 id=\"s" + std::to_string(s) + "\">S</h2>\n";
+    // Every page is reached: a chain through all, and a tree besides.
+    const int targets[] = {(i + 1) % kPages,      (2 * i + 1) % kPages, (2 * i + 2) % kPages,
+                           (i * 13 + 5) % kPages, (i * 7 + 3) % kPages, (i * 31 + 11) % kPages,
+                           (i * 3 + 17) % kPages, (i + 500) % kPages,   (i * 11) % kPages,
+                           (i * 17 + 1) % kPages};
+    int form = i;
+    for (const int t : targets)
+      body += PageLink(t, form++, site) + "\n";
+    for (int k = 0; k < 5; ++k) {
+      const std::string name = "o/" + std::to_string(i) + "-" + std::to_string(k);
+      g.other[name] = "ok";
+      body += "<a href=\"" + other + "/" + name + "?q=" + std::to_string(k) + "\">other</a>\n";
+    }
+    for (int k = 0; k < 30; ++k) {
+      body += "<a href='" + other + "/shared/" + std::to_string(k) + "'>shared</a>\n";
+    }
+    body +=
+        "<img src=\"img/a.png\" alt=\"pic\">\n<a href=\"docs/topic\">topic</a>\n"
+        "<a href=\"mailto:someone@example.org\">mail</a>\n";
+    const std::string self = page_url(i);
+    if (i % 97 == 0) {
+      const std::string url = "missing-" + std::to_string(i) + ".html";
+      body += "<a href=\"" + url + "\">missing</a>\n";
+      g.broken.insert({self, url, "HTTP Code 404 Not Found"});
+    }
+    if (i % 89 == 0) {
+      const std::string url = "p" + std::to_string((i + 3) % kPages) + ".html#nope";
+      body += "<a href=\"" + url + "\">no anchor</a>\n";
+      g.broken.insert({self, url, "Local Anchor Not Found"});
+    }
+    if (i % 83 == 0) {
+      const std::string url = other + "/gone/" + std::to_string(i);
+      body += "<a href=\"" + url + "\">gone</a>\n";
+      g.broken.insert({self, url, "HTTP Code 404 Not Found"});
+    }
+    if (i == 5) body += "<a href=\"private/a.html\">private</a>\n";
+    g.files["site/p" + std::to_string(i) + ".html"] = body + "</body></html>\n";
+  }
+  return g;
+}
+
+std::set<Row> RowsOf(const std::string& json_text) {
+  std::set<Row> rows;
+  const auto json = nlohmann::json::parse(json_text);
+  for (const auto& row : json["rows"]) {
+    rows.insert({row["file"].get<std::string>(), row["url"].get<std::string>(),
+                 row["reason"].get<std::string>()});
+  }
+  return rows;
+}
+
+class CrawlSiteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    try {
+      const testing::NginxServer::Options logged{{}, true};
+      site_ = std::make_unique<testing::NginxServer>(std::map<std::string, std::string>{}, logged);
+      other_ = std::make_unique<testing::NginxServer>(std::map<std::string, std::string>{}, logged);
+    } catch (const std::exception& e) {
+      GTEST_SKIP() << e.what();
+    }
+    generated_ = Generate(Address(*site_), Address(*other_));
+    site_->AddFiles(generated_.files);
+    other_->AddFiles(generated_.other);
+  }
+
+  static std::string Address(const testing::NginxServer& server) {
+    return "http://127.0.0.1:" + std::to_string(server.port());
+  }
+  // Requests each server has served since the last call.
+  std::size_t NewRequests(const testing::NginxServer& server, std::size_t& seen) {
+    const std::size_t now = server.RequestedPaths().size();
+    const std::size_t count = now - seen;
+    seen = now;
+    return count;
+  }
+
+  std::unique_ptr<testing::NginxServer> site_;
+  std::unique_ptr<testing::NginxServer> other_;
+  GeneratedSite generated_;
+  Cli cli_;
+};
+
+TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
+  const std::string start = Address(*site_) + "/site/";
+  const std::string cache = (cli_.io.path() / "cache.json").string();
+  const std::string json = (cli_.io.path() / "report.json").string();
+  const Result first = cli_.Run({"-q", "--cache", cache, "--output", "json=" + json, start});
+  ASSERT_EQ(first.status, 1) << first.err;
+  const std::set<Row> found = RowsOf(testing::ReadFile(json));
+  std::vector<Row> unexpected, missed;
+  std::set_difference(found.begin(), found.end(), generated_.broken.begin(),
+                      generated_.broken.end(), std::back_inserter(unexpected));
+  std::set_difference(generated_.broken.begin(), generated_.broken.end(), found.begin(),
+                      found.end(), std::back_inserter(missed));
+  EXPECT_EQ(unexpected, std::vector<Row>{});
+  EXPECT_EQ(missed, std::vector<Row>{});
+
+  // Each page once, robots.txt first; nothing robots.txt forbids is
+  // followed (its page is checked, not read), nothing unlinked is fetched.
+  const std::vector<std::string> paths = site_->RequestedPaths();
+  ASSERT_FALSE(paths.empty());
+  EXPECT_EQ(paths.front(), "/robots.txt");
+  std::map<std::string, int> times;
+  for (const std::string& path : paths)
+    ++times[path];
+  for (const auto& [path, count] : times)
+    EXPECT_EQ(count, 1) << path;
+  EXPECT_EQ(times.count("/site/private/a.html"), 1u);
+  for (const char* never : {"/site/private-only.html", "/site/orphan.html",
+                            "/site/from-sitemap.html", "/site/never-1.html", "/site/index.html"}) {
+    EXPECT_EQ(times.count(never), 0u) << never;
+  }
+  for (int i = 0; i < kPages; ++i) {
+    EXPECT_EQ(times.count("/site/p" + std::to_string(i) + ".html"), 1u) << i;
+  }
+  std::map<std::string, int> other_times;
+  for (const std::string& path : other_->RequestedPaths())
+    ++other_times[path];
+  for (const auto& [path, count] : other_times)
+    EXPECT_EQ(count, 1) << path;
+
+  // A second run lists the same, in the same order, and asks the other
+  // server nothing the cache holds: half the requests or fewer.
+  std::size_t site_seen = paths.size();
+  std::size_t other_seen = other_->RequestedPaths().size();
+  const std::size_t first_requests = site_seen + other_seen;
+  const Result second = cli_.Run({"-q", "--cache", cache, start});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.out, first.out);
+  const std::size_t second_requests =
+      NewRequests(*site_, site_seen) + NewRequests(*other_, other_seen);
+  EXPECT_LE(second_requests * 2, first_requests) << second_requests << " of " << first_requests;
+  EXPECT_GT(second_requests, 0u);  // the site itself is always asked afresh
+
+  // A sitemap reaches the page nothing links to, and lists its pages.
+  const Result mapped =
+      cli_.Run({"-q", "--depth", "0", "--sitemap", Address(*site_) + "/sitemap.xml", start});
+  EXPECT_EQ(mapped.status, 0) << mapped.out << mapped.err;
+  std::map<std::string, int> after;
+  for (const std::string& path : site_->RequestedPaths())
+    ++after[path];
+  EXPECT_EQ(after["/site/from-sitemap.html"], 1);
+  EXPECT_EQ(after["/site/orphan.html"], 0);
+}
+
+}  // namespace
+}  // namespace quimbel
