@@ -82,6 +82,7 @@ void RunController::BeginRun(RunState state) {
   LogWithDate("Start of test ", "\r\n");
   if (!options_file_.empty()) host_.LogAppend("Options read from " + options_file_ + "\r\n");
   file_records_.clear();
+  run_started_ = std::chrono::steady_clock::now();
   state_ = state;
 }
 

@@ -248,6 +248,7 @@ class RunController {
   std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
   std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address
   std::string crawl_failure_;
+  std::chrono::steady_clock::time_point run_started_;
   std::string cache_file_;
   std::chrono::seconds cache_max_age_{kDefaultCacheMaxAge};
   std::unique_ptr<ResultCache> cache_;  // the running test's

@@ -1,5 +1,7 @@
 // What a link test shows while it runs: the progress window's texts, the
 // two status panes, and the watchdog that marks a slow probe in the log.
+#include <chrono>
+#include <cmath>
 #include <string_view>
 
 #include "core/run_controller.h"
@@ -24,6 +26,14 @@ void RunController::ShowFileProgress() {
     const CrawlCounts counts = crawler_->counts();
     progress_.pages = std::to_string(counts.found) + " found, " + std::to_string(counts.fetched) +
                       " fetched, " + std::to_string(counts.queued()) + " queued";
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started_).count();
+    progress_.links_checked = std::to_string(links_checked_) + " links checked";
+    if (seconds >= 0.5) {
+      progress_.links_checked +=
+          ", " + std::to_string(std::lround(static_cast<double>(links_checked_) / seconds)) +
+          " a second";
+    }
   }
   if (progress_open_) host_.TransferProgress(progress_);
 }

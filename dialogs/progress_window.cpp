@@ -72,6 +72,13 @@ ProgressWindow::ProgressWindow(QWidget* owner, bool file_only)
   url_bar_ = new QProgressBar(this);
   url_bar_->setTextVisible(false);
   layout->addWidget(url_bar_, 6, 0, 1, 2);
+  // A crawl finds its pages as it goes: it counts them here.
+  pages_caption_ = new QLabel("Pages:", this);
+  layout->addWidget(pages_caption_, 7, 0);
+  pages_ = LineLabel(this);
+  layout->addWidget(pages_, 7, 1);
+  pages_caption_->hide();
+  pages_->hide();
 
   if (file_only) {
     for (QWidget* part :
@@ -96,6 +103,12 @@ void ProgressWindow::Transfer(const ProgressTexts& texts) {
   url_link_text_->setText(QString::fromStdString(texts.url_link_text));
   url_number_->setText(QString::fromStdString(texts.url_number));
   url_total_->setText(QString::fromStdString(texts.url_total));
+  const bool crawl = !texts.pages.empty();
+  pages_caption_->setVisible(crawl);
+  pages_->setVisible(crawl);
+  if (crawl) {
+    pages_->setText(QString::fromStdString(texts.pages + "  \u00b7  " + texts.links_checked));
+  }
 }
 
 bool ProgressWindow::url_part_visible() const {

@@ -43,6 +43,8 @@ class ProgressWindow : public QDialog {
   QLabel* url_caption_;
   QLabel* url_counter_caption_;
   QLabel* url_of_;
+  QLabel* pages_caption_;
+  QLabel* pages_;
   QProgressBar* file_bar_;
   QProgressBar* url_bar_;
 };

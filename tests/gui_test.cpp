@@ -690,7 +690,7 @@ class GuiTest : public QObject {
     QVERIFY(test_run.url_part_visible());
     QVERIFY(!purge.url_part_visible());
     const std::string long_path = "/" + std::string(400, 'd') + "/page.htm";
-    test_run.Transfer({long_path, "1", "3", "http://x.test/", "X", "2", "9"});
+    test_run.Transfer({long_path, "1", "3", "http://x.test/", "X", "2", "9", "", ""});
     QApplication::processEvents();
     QLabel* file = test_run.current_file_label();
     QCOMPARE(file->text(), QString::fromStdString(long_path));

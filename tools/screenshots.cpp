@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
   preview.fitInView();
   Save(&preview, out, "print-preview");
   ProgressWindow purge_progress(&frame, true);
-  purge_progress.Transfer({site.path().string() + "/index.htm", "1", "2", "", "", "", ""});
+  purge_progress.Transfer({site.path().string() + "/index.htm", "1", "2", "", "", "", "", "", ""});
   Save(&purge_progress, out, "progress-purge");
   return 0;
 }
