@@ -22,6 +22,7 @@
 #include "dialogs/message_boxes.h"
 #include "dialogs/preferences_dialog.h"
 #include "export/export_command.h"
+#include "export/report_fields.h"
 #include "export/report_writers.h"
 #include "repair/repair_engine.h"
 
@@ -118,7 +119,13 @@ void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter
   AddRecentPath(settings_, chosen.path);
   const RunScope scope{chosen.recurse, chosen.all_files,
                        chosen.filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
-  if (chosen.function == Function::kTestUrls) {
+  if (chosen.web_address) {
+    // A live site is only ever checked: its pages are not ours to change.
+    if (!ApplyRunPreferences(chosen, prompter)) return;
+    CrawlOptions crawl;
+    crawl.start_urls = {chosen.path};
+    controller_.StartCrawl(crawl);
+  } else if (chosen.function == Function::kTestUrls) {
     if (!ApplyRunPreferences(chosen, prompter)) return;
     controller_.StartTest(chosen.path, scope);
   } else if (chosen.function == Function::kRemoveComments) {
@@ -169,7 +176,9 @@ bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& 
   controller_.SetOptionsFile({});
   std::optional<std::string> error;
   if (chosen.project_settings) {
-    if (const auto file = FindProjectConfig(chosen.path)) {
+    // A web address has no folder: the project is the one the window was started in.
+    const std::string folder = chosen.web_address ? std::string(".") : chosen.path;
+    if (const auto file = FindProjectConfig(folder)) {
       auto loaded = LoadProjectConfig(*file);
       if (auto* message = std::get_if<std::string>(&loaded)) {
         error = *message;
@@ -293,20 +302,9 @@ void WindowCommands::GoToAlternateUrl() {
 void WindowCommands::ShowProperties() {
   const auto row = view_.FirstSelectedRow();
   if (!row) return;
-  // The five texts, each pair apart by an empty line, written as they
-  // stand (a "%" in a URL is only a character here), then the line. In
+  // Written as they stand (a "%" in a URL is only a character here), in
   // the user's cache folder: never over a props.txt of the author's site.
-  const ResultRow& r = controller_.results().row(*row);
-  std::string text;
-  for (int i = 0; i < kResultColumnCount; ++i) {
-    if (i > 0) text += "\n\n";
-    text += r.text(static_cast<ResultColumn>(i));
-  }
-  if (r.line > 0) text += "\n\nLine " + std::to_string(r.line);
-  // Where a followed move led, one hop a line.
-  if (const std::string& chain = r.redirects.get(); !chain.empty()) {
-    text += "\n\nRedirects:\n" + chain;
-  }
+  const std::string text = PropertiesText(controller_.results().row(*row));
   const QString folder =
       QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/quimbel";
   QDir().mkpath(folder);

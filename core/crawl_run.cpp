@@ -1,6 +1,8 @@
 // A link test of a live site: its pages come from a crawl instead of the
 // disk, as their fetches end, and each stands where a file stands.
 #include <any>
+#include <optional>
+#include <string_view>
 
 #include "core/run_controller.h"
 #include "platform/product.h"
@@ -31,6 +33,10 @@ void RunController::StartCrawl(const CrawlOptions& options) {
   crawl_failure_.clear();
   CrawlOptions crawl = options;
   crawl.resources = local_options_.resources;
+  // Pages can be tied to their source files only with both.
+  crawl.keep_text = !local_options_.site_root.empty() && !local_options_.site_url.empty();
+  page_sources_.clear();
+  mapped_files_.clear();
   auto crawler = std::make_unique<Crawler>(
       std::move(crawl), std::string(kProductName),
       [this](const std::string& url, BodyWanted body, const std::string& page) {
@@ -73,7 +79,75 @@ bool RunController::ExtractCrawledLinks(const std::string& url, LinkLists& lists
   }
   lists = std::move(page.links);
   if (!rules_.empty()) LeaveOutSkipped(lists);
+  page_sources_.insert_or_assign(url, MapPageSource(url, std::move(page.text)));
   return true;
+}
+
+RunController::PageSource RunController::MapPageSource(const std::string& url,
+                                                       std::string page_text) {
+  const LocalLinkOptions& local = run_local_options_;
+  PageSource source;
+  if (local.site_root.empty() || local.site_url.empty()) {
+    source.note = "it was fetched from the web; a site root and site URL tie pages to their files";
+    return source;
+  }
+  const std::string root_page = local.site_root + "/index.html";
+  const auto path = LocalLinkOpenPath(url, root_page, local);
+  if (!path) {
+    source.note = "the page is not under the site URL " + local.site_url;
+    return source;
+  }
+  if (const auto [first, added] = mapped_files_.try_emplace(*path, url); !added) {
+    source.note = "its file " + *path + " is repaired through " + first->second;
+    return source;
+  }
+  const auto file = MappedFile::Open(*path);
+  if (!file) {
+    source.note = "no file " + *path + " under the site root";
+    return source;
+  }
+  results_.SetPageIdentity(*path, file->identity());
+  source.file = *path;
+  source.file_text = std::string(file->text());
+  source.page_text = std::move(page_text);
+  return source;
+}
+
+namespace {
+
+// Line `line` (1 is the first) of a text, without its line end; nothing
+// past the last line.
+std::optional<std::string_view> LineOf(std::string_view text, std::size_t line) {
+  std::size_t start = 0;
+  for (std::size_t n = 1; n < line; ++n) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) return std::nullopt;
+    start = end + 1;
+  }
+  if (start > text.size() || (start == text.size() && line > 1)) return std::nullopt;
+  std::string_view found = text.substr(start, text.find('\n', start) - start);
+  if (found.ends_with('\r')) found.remove_suffix(1);
+  return found;
+}
+
+}  // namespace
+
+void RunController::NoteRowSource(std::size_t row, std::size_t line) {
+  const auto found = page_sources_.find(current_file_);
+  if (found == page_sources_.end()) return;
+  const PageSource& source = found->second;
+  if (source.file.empty()) {
+    results_.SetSource(row, {}, source.note);
+    return;
+  }
+  const auto in_page = LineOf(source.page_text, line);
+  if (in_page && *in_page == LineOf(source.file_text, line)) {
+    results_.SetSource(row, source.file, {});
+  } else {
+    results_.SetSource(row, {},
+                       "line " + std::to_string(line) + " of " + source.file +
+                           " is not the line the server sent (the page is generated)");
+  }
 }
 
 bool RunController::MissingCrawledAnchor() const {

@@ -30,9 +30,17 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
       recheck_results_.emplace_back(index, VerdictOf(outcome));
       continue;
     }
-    const std::string request = RequestUrl(url);
-    auto [found, added] = jobs.try_emplace(request, 0);
-    if (added) found->second = probe_worker_.Kick({request, timeout_, user_agent_});
+    // A crawled page's link is asked for where it leads; one with a
+    // fragment fetches its page to look for the place.
+    const std::string& target = row.target.get();
+    const bool anchored = !target.empty() && FragmentOf(target).has_value();
+    const std::string request =
+        target.empty() ? RequestUrl(url) : target.substr(0, target.find('#'));
+    auto [found, added] = jobs.try_emplace(request + (anchored ? "#" : ""), 0);
+    if (added) {
+      found->second = probe_worker_.Kick(
+          {request, timeout_, user_agent_, anchored ? BodyWanted::kHtml : BodyWanted::kNone});
+    }
     recheck_jobs_[found->second].push_back(index);
   }
   if (recheck_jobs_.empty()) FinishRecheck();
@@ -42,8 +50,19 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
 void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome) {
   const auto found = recheck_jobs_.find(job);
   if (found == recheck_jobs_.end()) return;
-  for (const std::size_t index : found->second)
-    recheck_results_.emplace_back(index, VerdictOf(outcome));
+  std::optional<std::unordered_set<std::string>> fragments;
+  if (!outcome.body.empty()) fragments = FragmentsOfPage(outcome.body, outcome.content_type);
+  for (const std::size_t index : found->second) {
+    std::optional<Verdict> verdict = VerdictOf(outcome);
+    const auto fragment = FragmentOf(results_.row(index).target.get());
+    if (!verdict && fragments && fragment && !NamesFragment(*fragments, *fragment)) {
+      ProbeOutcome missing;
+      missing.local = true;
+      missing.code = kLocalAnchorNotFound;
+      verdict = VerdictOf(missing);
+    }
+    recheck_results_.emplace_back(index, std::move(verdict));
+  }
   recheck_jobs_.erase(found);
   if (recheck_jobs_.empty()) FinishRecheck();
 }

@@ -117,6 +117,11 @@ void ResultList::SetTarget(std::size_t index, std::string target) {
   rows_.at(index).target.Set(std::move(target));
 }
 
+void ResultList::SetSource(std::size_t index, std::string source, std::string note) {
+  rows_.at(index).source.Set(std::move(source));
+  rows_.at(index).source_note.Set(std::move(note));
+}
+
 void ResultList::SetData(std::size_t index, std::uint32_t data) {
   rows_.at(index).data = data;
   if (observer_) observer_->RowChanged(index);

@@ -67,6 +67,11 @@ struct ResultRow {
   // For a row of a page fetched from the web: the link's absolute URL,
   // fragment included.
   RareText target;
+  // For such a row: the file under the site root its page was made from,
+  // when that file's line reads as the fetched page's (the row can then be
+  // repaired there); else why it cannot be.
+  RareText source;
+  RareText source_note;
   const std::string* reason = nullptr;  // interned; null for none
   std::uint32_t line = 0;               // the line of the link in its file; 0 when not known
   std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
@@ -120,6 +125,7 @@ class ResultList {
   void SetCode(std::size_t index, std::uint32_t code);
   void SetRedirects(std::size_t index, std::string chain);
   void SetTarget(std::size_t index, std::string target);
+  void SetSource(std::size_t index, std::string source, std::string note);
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
   void Clear();

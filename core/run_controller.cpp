@@ -154,6 +154,7 @@ bool RunController::OpenNextFile() {
     return false;
   }
   if (error_count_ != -1) LogFileResults();
+  page_sources_.erase(current_file_);
   current_file_ = buffer_.HasReadAhead() ? buffer_.NextReadAheadPath() : files_.front();
   ShowFileProgress();
   if (error_count_ != -1 && progress_open_) {
@@ -348,7 +349,10 @@ void RunController::AddRow(const std::string& reason, OutcomeCode code) {
   if (visible_) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
-  if (!links_.targets.empty()) results_.SetTarget(row, links_.targets.front());
+  if (!links_.targets.empty()) {
+    results_.SetTarget(row, links_.targets.front());
+    NoteRowSource(row, line);
+  }
   ++error_count_;
 }
 
@@ -444,6 +448,7 @@ void RunController::ResetRun() {
   links_.resources.clear();
   links_.targets.clear();
   crawled_.clear();
+  page_sources_.clear();
   if (progress_open_) {
     host_.DestroyProgress();
     progress_open_ = false;

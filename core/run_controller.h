@@ -215,6 +215,17 @@ class RunController {
   // job is none of the crawl's.
   bool OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome);
   bool ExtractCrawledLinks(const std::string& url, LinkLists& lists);
+  // The file a crawled page was made from, mapped by the site root and
+  // URL, and the page's text to hold it against; or why there is none.
+  struct PageSource {
+    std::string file;
+    std::string note;
+    std::string file_text;
+    std::string page_text;
+  };
+  PageSource MapPageSource(const std::string& url, std::string page_text);
+  // Ties a crawled page's row to its source file when that line agrees.
+  void NoteRowSource(std::size_t row, std::size_t line);
   // Whether the head link names a fragment its crawled target page lacks.
   bool MissingCrawledAnchor() const;
   // What every run does first: the progress window, an empty log and list,
@@ -248,6 +259,10 @@ class RunController {
   std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
   std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address
   std::string crawl_failure_;
+  std::unordered_map<std::string, PageSource> page_sources_;  // by page address
+  // Each source file is repaired through the first page that maps to it:
+  // "a.html" and "a.html?x=1" are one file, whose line must change once.
+  std::unordered_map<std::string, std::string> mapped_files_;
   std::chrono::steady_clock::time_point run_started_;
   std::string cache_file_;
   std::chrono::seconds cache_max_age_{kDefaultCacheMaxAge};

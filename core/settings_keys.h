@@ -68,6 +68,8 @@ inline constexpr TextSetting kSiteRoot{"FileSel", "SiteRoot", ""};
 inline constexpr TextSetting kSiteUrl{"FileSel", "SiteUrl", ""};
 inline constexpr IntSetting kResources{"FileSel", "Resources", 1};
 inline constexpr IntSetting kProjectSettings{"FileSel", "ProjectSettings", 0};
+// The path is the address of a live site, crawled, rather than a file or folder.
+inline constexpr IntSetting kWebAddress{"FileSel", "WebAddress", 0};
 // File > Recent: the last paths checked, newest first.
 inline constexpr TextSetting kRecentPaths[] = {{"Recent", "Path1", ""}, {"Recent", "Path2", ""},
                                                {"Recent", "Path3", ""}, {"Recent", "Path4", ""},

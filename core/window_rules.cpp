@@ -1,5 +1,7 @@
 #include "core/window_rules.h"
 
+#include "crawl/crawl_scope.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -167,6 +169,7 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
   selection.site_url = settings.Get(settings::kSiteUrl);
   selection.resources = settings.Get(settings::kResources) != 0;
   selection.project_settings = settings.Get(settings::kProjectSettings) != 0;
+  selection.web_address = settings.Get(settings::kWebAddress) != 0;
   if (selection.recurse && !selection.all_files) {
     selection.recurse = false;
     settings.Set(settings::kRecurse, 0);
@@ -244,12 +247,19 @@ bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection
   settings.Set(settings::kSiteUrl, selection.site_url);
   settings.Set(settings::kResources, selection.resources ? 1 : 0);
   settings.Set(settings::kProjectSettings, selection.project_settings ? 1 : 0);
+  settings.Set(settings::kWebAddress, selection.web_address ? 1 : 0);
   std::error_code error;
   if (!selection.site_root.empty() && !std::filesystem::is_directory(selection.site_root, error)) {
     prompter.ShowMessage("The site root is not a folder", MessageIcon::kExclamation);
     return false;
   }
-  if (selection.all_files) {
+  if (selection.web_address) {
+    if (!PageKey(selection.path)) {
+      prompter.ShowMessage("The web address must start with http:// or https:// and name a host",
+                           MessageIcon::kExclamation);
+      return false;
+    }
+  } else if (selection.all_files) {
     if (!std::filesystem::is_directory(selection.path, error)) {
       prompter.ShowMessage(
           "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means you "

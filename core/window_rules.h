@@ -76,6 +76,8 @@ struct FileSelection {
   bool resources = true;
   // A quimbel.toml in the folder tested or above it counts for the run.
   bool project_settings = false;
+  // The path is a live site's address: its pages are crawled.
+  bool web_address = false;
   bool operator==(const FileSelection&) const = default;
 };
 enum class ScopeBox { kAllFiles, kRecurse };

@@ -45,6 +45,7 @@ struct Crawler::Page {
   bool read = false;      // links and fragment names are known
   std::string why;
   LinkLists links;
+  std::string text;
   std::vector<std::string> nested;  // the sitemaps a sitemap index names
   std::unordered_set<std::string> fragments;
 };
@@ -158,7 +159,7 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     }
     by_key_.emplace(*final_key, by_key_.at(page.key));
   }
-  const std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
+  std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
   PageScan scan = ScanPage(text);
   const std::string base =
       scan.base.empty() ? final_address : ResolveReference(final_address, RequestUrl(scan.base));
@@ -170,6 +171,7 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     page.links.targets.push_back(std::move(target));
   }
   page.fragments = std::move(scan.fragments);
+  if (options_.keep_text) page.text = std::move(text);
   page.read = true;
 }
 
@@ -213,14 +215,15 @@ bool Crawler::TakePage(CrawledPage& taken) {
     Page& page = *pages_[handed_];
     ++handed_;
     if (page.read) {
-      taken = CrawledPage{page.key, std::move(page.links), true, {}};
+      taken = CrawledPage{page.key, std::move(page.links), std::move(page.text), true, {}};
       page.links = LinkLists();
+      page.text = std::string();
       return true;
     }
     // A followed page that gave no HTML is no file: the links to it say
     // what came back.
     if (page.document) {
-      taken = CrawledPage{page.key, {}, false, page.why};
+      taken = CrawledPage{page.key, {}, {}, false, page.why};
       return true;
     }
   }
@@ -235,10 +238,18 @@ bool Crawler::Finished() const {
 std::optional<bool> Crawler::HasFragment(const std::string& key, std::string_view fragment) const {
   const auto found = by_key_.find(key);
   if (found == by_key_.end() || !pages_[found->second]->read) return std::nullopt;
+  return NamesFragment(pages_[found->second]->fragments, fragment);
+}
+
+bool NamesFragment(const std::unordered_set<std::string>& names, std::string_view fragment) {
   // An empty fragment and "#top" always lead somewhere: the top of the page.
   if (fragment.empty() || fragment == "top") return true;
-  const auto& names = pages_[found->second]->fragments;
   return names.contains(std::string(fragment)) || names.contains(PercentDecode(fragment));
+}
+
+std::unordered_set<std::string> FragmentsOfPage(std::string body, std::string_view content_type) {
+  const std::string text = PageTextUtf8(std::move(body), content_type);
+  return ScanPage(text, PageScanMode::kFragmentsOnly).fragments;
 }
 
 CrawlCounts Crawler::counts() const {

@@ -36,6 +36,14 @@ namespace quimbel {
 
 inline constexpr std::size_t kDefaultMaxPages = 100000;
 
+// Whether a page with these fragment names (ids, and names of <a>) has the
+// place `fragment` names: "" and "top" are always there; percent-escapes
+// are read as the browser reads them.
+bool NamesFragment(const std::unordered_set<std::string>& names, std::string_view fragment);
+
+// The fragment names of a fetched page's body, sent as `content_type`.
+std::unordered_set<std::string> FragmentsOfPage(std::string body, std::string_view content_type);
+
 struct CrawlOptions {
   std::vector<std::string> start_urls;  // absolute http or https addresses
   std::vector<std::string> sitemaps;    // sitemap addresses; their pages are reached first
@@ -43,12 +51,14 @@ struct CrawlOptions {
   std::optional<int> depth;  // links followed from a start page; unlimited when unset
   std::size_t max_pages = kDefaultMaxPages;
   bool resources = true;  // check what pages load: images, scripts, style sheets, frames
+  bool keep_text = false;  // hand each page's text on with its links
 };
 
 // A page handed to the run: where a file would stand.
 struct CrawledPage {
   std::string url;  // the address it was first reached by (a page key)
   LinkLists links;  // targets filled in
+  std::string text;  // the page in UTF-8, when the crawl keeps it
   // False for a start address or sitemap that could not be fetched as a
   // page; `why` says what came back.
   bool opened = true;

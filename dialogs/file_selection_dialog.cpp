@@ -53,6 +53,11 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   path_row->addWidget(path_, 1);
   path_row->addWidget(browse_);
   layout->addLayout(path_row);
+  web_address_ = new QCheckBox(
+      "&Web address: check the live site at this address (http:// or "
+      "https://), crawling its pages",
+      this);
+  layout->addWidget(web_address_);
 
   auto* function_box = new QGroupBox("Function", this);
   auto* function_row = new QHBoxLayout(function_box);
@@ -61,11 +66,13 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   auto* purge = new QRadioButton("Remove HTML Comments in Selected File(s)", function_box);
   function_->addButton(test, 0);
   function_->addButton(purge, 1);
+  purge_ = purge;
   function_row->addWidget(test);
   function_row->addWidget(purge);
   layout->addWidget(function_box);
 
   auto* options = new QGroupBox("Options", this);
+  options_ = options;
   auto* options_column = new QVBoxLayout(options);
   all_files_ = new QCheckBox("Test other files in this directory", options);
   recurse_ = new QCheckBox("Test in this directory and all sub-directories", options);
@@ -103,6 +110,11 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(browse_, &QPushButton::clicked, this, &FileSelectionDialog::Browse);
+  connect(web_address_, &QCheckBox::toggled, this, [this] {
+    if (web_address_->isChecked() && function_->checkedId() != 0)
+      function_->button(0)->setChecked(true);
+    EnableForPathKind();
+  });
   connect(recurse_, &QCheckBox::clicked, this, [this] {
     FileSelection current = this->values();
     ApplyScopeInterlock(current, ScopeBox::kRecurse);
@@ -133,6 +145,16 @@ void FileSelectionDialog::Show(const FileSelection& values) {
   site_url_->setText(QString::fromStdString(values.site_url));
   resources_->setChecked(values.resources);
   project_settings_->setChecked(values.project_settings);
+  web_address_->setChecked(values.web_address);
+  EnableForPathKind();
+}
+
+void FileSelectionDialog::EnableForPathKind() {
+  const bool web = web_address_->isChecked();
+  options_->setEnabled(!web);
+  browse_->setEnabled(!web);
+  purge_->setEnabled(!web);
+  path_->setPlaceholderText(web ? "https://www.example.org/docs/" : QString());
 }
 
 FileSelection FileSelectionDialog::values() const {
@@ -144,7 +166,8 @@ FileSelection FileSelectionDialog::values() const {
           QFile::encodeName(site_root_->text().trimmed()).toStdString(),
           site_url_->text().trimmed().toStdString(),
           resources_->isChecked(),
-          project_settings_->isChecked()};
+          project_settings_->isChecked(),
+          web_address_->isChecked()};
 }
 
 void FileSelectionDialog::Browse() {

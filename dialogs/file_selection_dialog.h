@@ -9,6 +9,7 @@
 
 #include "core/window_rules.h"
 
+class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
@@ -37,11 +38,15 @@ class FileSelectionDialog : public QDialog {
   QLineEdit* site_url_field() const { return site_url_; }
   QCheckBox* resources_box() const { return resources_; }
   QCheckBox* project_settings_box() const { return project_settings_; }
+  QCheckBox* web_address_box() const { return web_address_; }
 
  private:
   // The site root, the site URL and whether resources are checked.
   QGroupBox* LocalLinksBox();
   void Show(const FileSelection& values);
+  // What a web address leaves no sense in is disabled: the file options,
+  // Browse, and the comment purge.
+  void EnableForPathKind();
   void Browse();
 
   std::string starter_;
@@ -54,6 +59,9 @@ class FileSelectionDialog : public QDialog {
   QLineEdit* site_url_;
   QCheckBox* resources_;
   QCheckBox* project_settings_;
+  QCheckBox* web_address_;
+  QGroupBox* options_;
+  QAbstractButton* purge_;
   QPushButton* browse_;
   QPushButton* ok_;
 };

@@ -104,6 +104,25 @@ bool IsLocalCode(std::uint32_t code) {
   return code == kLocalFileNotFound || code == kLocalAnchorNotFound;
 }
 
+std::string PropertiesText(const ResultRow& row) {
+  std::string text;
+  for (int i = 0; i < kResultColumnCount; ++i) {
+    if (i > 0) text += "\n\n";
+    text += row.text(static_cast<ResultColumn>(i));
+  }
+  if (row.line > 0) text += "\n\nLine " + std::to_string(row.line);
+  if (const std::string& target = row.target.get(); !target.empty()) {
+    text += "\n\nLeads to: " + target;
+    text += row.source.get().empty() ? "\n\nNot offered for repair: " + row.source_note.get()
+                                     : "\n\nRepaired in: " + row.source.get();
+  }
+  // Where a followed move led, one hop a line.
+  if (const std::string& chain = row.redirects.get(); !chain.empty()) {
+    text += "\n\nRedirects:\n" + chain;
+  }
+  return text;
+}
+
 const std::string& FileOf(const ResultRow& row) {
   return row.text(ResultColumn::kFileName);
 }

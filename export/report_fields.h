@@ -35,6 +35,12 @@ bool IsLocalCode(std::uint32_t code);
 
 const std::string& FileOf(const ResultRow& row);
 
+// What Properties shows for a row: the five texts, each pair apart by an
+// empty line and written as they stand, then its line, where a crawled
+// page's link leads and whether it can be repaired in a source file, and
+// where a followed move led.
+std::string PropertiesText(const ResultRow& row);
+
 std::size_t SkippedTotal(const std::vector<FileRecord>& files);
 
 std::size_t TestedTotal(const std::vector<FileRecord>& files);

@@ -208,7 +208,7 @@ class RepairRun {
   bool RepairAll(RepairOutcome& outcome) {
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       const ResultRow& row = rows_.row(i);
-      if (i == 0 || row.text(ResultColumn::kFileName) != current_file_) {
+      if (i == 0 || row.text(ResultColumn::kFileName) != current_group_) {
         if (i != 0 && !skipping_ && !FinishCurrent(i)) return Stop(i);
         if (i != 0 && host_.StopRequested()) {
           outcome.stopped = true;
@@ -216,7 +216,9 @@ class RepairRun {
         }
         if (!BeginFile(i)) return Stop(i);
       }
-      if (skipping_ || row.RowDone() != 0) continue;
+      // A crawled page's row is repaired only where its line is known to
+      // stand in the source file.
+      if (skipping_ || row.RowDone() != 0 || !Repairable(row)) continue;
       if (!RepairRow(i)) return Stop(i);
     }
     return rows_.empty() || skipping_ || FinishCurrent(rows_.size());
@@ -251,9 +253,21 @@ class RepairRun {
   // Starts the file of row `i`; false when it cannot be repaired at all.
   bool BeginFile(std::size_t i) {
     const ResultRow& row = rows_.row(i);
-    current_file_ = row.text(ResultColumn::kFileName);
+    current_group_ = row.text(ResultColumn::kFileName);
+    current_file_ = current_group_;
     first_row_ = i;
     skipping_ = false;
+    if (!row.target.get().empty()) {
+      // A page fetched from the web: its rows are repaired in the file it
+      // was made from, when there is one.
+      const std::string* source = SourceOfPage(i);
+      if (source == nullptr) {
+        host_.LeftAlone(current_group_ + " is not repaired: " + row.source_note.get());
+        skipping_ = true;
+        return true;
+      }
+      current_file_ = *source;
+    }
     // A backup found among the files checked is the author's only copy
     // of a page as it was: rewriting it would lose that page for good.
     if (BackupPath(current_file_) == current_file_) {
@@ -274,6 +288,19 @@ class RepairRun {
     }
     if (!begun) failure_reason_ = begun.message();
     return begun.ok();
+  }
+
+  static bool Repairable(const ResultRow& row) {
+    return row.target.get().empty() || !row.source.get().empty();
+  }
+
+  // The source file of the crawled page whose rows start at `first`.
+  const std::string* SourceOfPage(std::size_t first) const {
+    for (std::size_t i = first;
+         i < rows_.size() && rows_.row(i).text(ResultColumn::kFileName) == current_group_; ++i) {
+      if (!rows_.row(i).source.get().empty()) return &rows_.row(i).source.get();
+    }
+    return nullptr;
   }
 
   bool RepairRow(std::size_t i) {
@@ -334,7 +361,8 @@ class RepairRun {
   RepairHost& host_;
   const RepairOptions& options_;
   RepairSession session_;
-  std::string current_file_;
+  std::string current_file_;   // the file being repaired
+  std::string current_group_;  // the File Name of its rows: a crawled page's is its address
   std::size_t first_row_ = 0;
   std::string last_url_;
   std::string failure_reason_;
