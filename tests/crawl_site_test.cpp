@@ -225,5 +225,47 @@ TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
   EXPECT_EQ(after["/site/orphan.html"], 0);
 }
 
+// A page served as its source file is on disk is repaired there; a page
+// the server makes differently (a generated one) is not offered, and the
+// row says why.
+TEST(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
+  const std::map<std::string, std::string> served = {
+      {"same.html", "<p>\n<a href=\"gone-a.html\">a</a>\n"},
+      {"made.html", "<p>generated at 12:00\n<a href=\"gone-b.html\">b</a>\n"},
+      {"index.html",
+       "<a href=same.html>s</a> <a href=made.html>m</a> <a href=same.html?v=2>v</a>\n"}};
+  std::unique_ptr<testing::NginxServer> nginx;
+  try {
+    nginx = std::make_unique<testing::NginxServer>(served);
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  testing::TempFolder sources;
+  const std::string same = sources.Write("same.html", served.at("same.html"));
+  // The source of the generated page differs on the link's line.
+  const std::string made =
+      sources.Write("made.html", "<p>generated at {{time}}\n<a href=\"{{link}}\">b</a>\n");
+  sources.Write("index.html", served.at("index.html"));
+  const std::string site = "http://127.0.0.1:" + std::to_string(nginx->port()) + "/";
+  Cli cli;
+  const std::string json = (cli.io.path() / "r.json").string();
+  const Result r = cli.Run({"-q", "--root", sources.path().string(), "--site-url", site, "--repair",
+                            "disable", "--yes", "--output", "json=" + json, site});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(testing::ReadFile(same),
+            "<p>\n<!-- QUIMBEL COMMENT <a href=\"gone-a.html\">a</a>-->\n");
+  EXPECT_EQ(testing::ReadFile(made), "<p>generated at {{time}}\n<a href=\"{{link}}\">b</a>\n");
+  EXPECT_NE(r.err.find(site + "made.html is not repaired: line 2 of " + made +
+                       " is not the line the server sent (the page is generated)"),
+            std::string::npos)
+      << r.err;
+  // "same.html?v=2" is the same file: it is changed once, through the
+  // page reached first.
+  EXPECT_NE(r.err.find(site + "same.html?v=2 is not repaired: its file " + same +
+                       " is repaired through " + site + "same.html"),
+            std::string::npos)
+      << r.err;
+}
+
 }  // namespace
 }  // namespace quimbel

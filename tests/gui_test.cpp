@@ -561,6 +561,14 @@ class GuiTest : public QObject {
     QCOMPARE(asked, QString("folder Folder to Test"));
     QCOMPARE(dialog.path_field()->text(), QString("/web/chosen.htm"));  // cancelled picker
     QCOMPARE(dialog.path_field()->maxLength(), 1000);
+    // A web address: nothing of files or folders applies, nor a purge.
+    dialog.web_address_box()->click();
+    QVERIFY(!dialog.browse_button()->isEnabled());
+    QVERIFY(!dialog.all_files_box()->isEnabled());
+    QVERIFY(dialog.values().web_address);
+    QCOMPARE(dialog.values().function, Function::kTestUrls);
+    dialog.web_address_box()->click();
+    QVERIFY(dialog.browse_button()->isEnabled());
   }
 
   void preferencesPresetsRangeAndStoring() {

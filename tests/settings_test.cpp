@@ -373,6 +373,18 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   fixed.site_root = folder.path().string();
   EXPECT_TRUE(AcceptFileSelection(settings_, fixed, prompter));
   EXPECT_EQ(LoadFileSelection(settings_, "/current"), fixed);
+
+  // A web address is kept like the others, and must be one.
+  FileSelection web{"https://www.example.test/docs/", Function::kTestUrls, false, false, false};
+  web.web_address = true;
+  EXPECT_TRUE(AcceptFileSelection(settings_, web, prompter));
+  EXPECT_EQ(LoadFileSelection(settings_, "/current"), web);
+  for (const char* wrong : {"www.example.test", "ftp://example.test/", "https://", file.c_str()}) {
+    web.path = wrong;
+    EXPECT_FALSE(AcceptFileSelection(settings_, web, prompter)) << wrong;
+    EXPECT_EQ(prompter.messages.back(),
+              "The web address must start with http:// or https:// and name a host");
+  }
 }
 
 TEST_F(WindowRulesTest, RecentPathsAndTheEditorCommand) {
