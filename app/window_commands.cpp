@@ -140,7 +140,8 @@ void WindowCommands::Preferences() {
       &view_, filter_, timeout_seconds_, visible_,
       {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host, probe.max_redirects,
        settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
-       settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand)});
+       settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand),
+       StoredRate(settings_), settings_.Get(settings::kLinkCache) != 0});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_.SetFilter(filter_);
@@ -157,6 +158,8 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kParallelProbes, dialog.parallel());
   settings_.Set(settings::kPerHost, dialog.per_host());
   settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
+  settings_.Set(settings::kRatePerHost, dialog.rate());
+  settings_.Set(settings::kLinkCache, dialog.cache() ? 1 : 0);
   settings_.Set(settings::kExclude, dialog.exclude());
   settings_.Set(settings::kInclude, dialog.include());
   settings_.Set(settings::kAccept, dialog.accepted_codes());

@@ -330,6 +330,7 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   options.max_redirects = StoredMaxRedirects(settings);
   options.user_agent = settings.Get(settings::kUserAgent);
   options.rate = StoredRate(settings);
+  if (settings.Get(settings::kLinkCache) != 0) options.cache_file = DefaultCacheFile();
   options.exclude = PatternLines(settings.Get(settings::kExclude));
   options.include = PatternLines(settings.Get(settings::kInclude));
   const std::string accept = settings.Get(settings::kAccept);

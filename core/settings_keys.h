@@ -54,6 +54,9 @@ inline constexpr IntSetting kPerHost{"Settings", "PerHost", 8};
 inline constexpr IntSetting kMaxRedirects{"Settings", "MaxRedirects", 10};
 // Requests started per second to one host (0 to 10000; 0: no limit).
 inline constexpr IntSetting kRatePerHost{"Settings", "RatePerHost", 0};
+// Whether the window keeps other sites' link outcomes for a day, in the
+// user's cache folder.
+inline constexpr IntSetting kLinkCache{"Settings", "LinkCache", 0};
 // Link rules: exclude and include patterns one a line, accepted codes.
 inline constexpr TextSetting kExclude{"Settings", "Exclude", ""};
 inline constexpr TextSetting kInclude{"Settings", "Include", ""};

@@ -144,7 +144,27 @@ void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences
                                "(0 asks once and reports the move)",
                                0, kMostRedirects);
   counts_row->addStretch(1);
-  layout->addLayout(counts_row, 6, 0, 1, 2);
+  // Politeness towards the hosts checked.
+  auto* polite_row = new QHBoxLayout;
+  rate_field_ = new QSpinBox(this);
+  rate_field_->setRange(0, kMostRatePerHost);
+  rate_field_->setSpecialValueText("no limit");
+  rate_field_->setValue(probe.rate);
+  rate_field_->setToolTip("At most this many requests a second to any one host");
+  auto* rate_label = new QLabel("Requests a &second per host:", this);
+  rate_label->setBuddy(rate_field_);
+  cache_box_ = new QCheckBox("&Keep other sites' outcomes for a day (link cache)", this);
+  cache_box_->setChecked(probe.cache);
+  cache_box_->setToolTip("Links to other sites checked in the last day are not asked again");
+  polite_row->addWidget(rate_label);
+  polite_row->addWidget(rate_field_);
+  polite_row->addSpacing(12);
+  polite_row->addWidget(cache_box_);
+  polite_row->addStretch(1);
+  auto* counts = new QVBoxLayout;
+  counts->addLayout(counts_row);
+  counts->addLayout(polite_row);
+  layout->addLayout(counts, 6, 0, 1, 2);
 }
 
 void PreferencesDialog::AddRulesBox(QGridLayout* layout, const ProbePreferences& probe) {
@@ -272,6 +292,14 @@ int PreferencesDialog::per_host() const {
 
 int PreferencesDialog::max_redirects() const {
   return redirects_field_->value();
+}
+
+int PreferencesDialog::rate() const {
+  return rate_field_->value();
+}
+
+bool PreferencesDialog::cache() const {
+  return cache_box_->isChecked();
 }
 
 std::string PreferencesDialog::user_agent() const {

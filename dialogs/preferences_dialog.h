@@ -42,6 +42,8 @@ struct ProbePreferences {
   std::string accept;
   // "Open Page at Line": empty for the environment's editor.
   std::string editor;
+  int rate = 0;        // requests a second to one host; 0: no limit
+  bool cache = false;  // other sites' outcomes kept for a day
 };
 
 class PreferencesDialog : public QDialog {
@@ -65,6 +67,8 @@ class PreferencesDialog : public QDialog {
   std::string include() const;
   std::string accepted_codes() const;
   std::string editor_command() const;
+  int rate() const;
+  bool cache() const;
 
   // For tests.
   CategoryListBox* categories() const { return list_; }
@@ -73,6 +77,8 @@ class PreferencesDialog : public QDialog {
   QSpinBox* parallel_field() const { return parallel_field_; }
   QSpinBox* per_host_field() const { return per_host_field_; }
   QSpinBox* redirects_field() const { return redirects_field_; }
+  QSpinBox* rate_field() const { return rate_field_; }
+  QCheckBox* cache_box() const { return cache_box_; }
   QPlainTextEdit* exclude_field() const { return exclude_field_; }
   QPlainTextEdit* include_field() const { return include_field_; }
   QLineEdit* accept_field() const { return accept_field_; }
@@ -100,6 +106,8 @@ class PreferencesDialog : public QDialog {
   QSpinBox* parallel_field_;
   QSpinBox* per_host_field_;
   QSpinBox* redirects_field_;
+  QSpinBox* rate_field_;
+  QCheckBox* cache_box_;
   QPlainTextEdit* exclude_field_;
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;

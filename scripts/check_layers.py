@@ -20,7 +20,7 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FOLDERS = ["platform", "links", "probe", "purge", "core", "export", "repair", "cli",
+FOLDERS = ["platform", "links", "probe", "crawl", "purge", "core", "export", "repair", "cli",
            "dialogs", "app"]
 SOURCE_SUFFIXES = (".cpp", ".h")
 
