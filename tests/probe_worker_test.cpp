@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "probe/host_pacing.h"
 #include "probe/probe_worker.h"
 #include "probe/proxy_rules.h"
 #include "probe/reply_parsing.h"
@@ -307,6 +308,82 @@ TEST_F(ProbeTest, ParallelAndPerHostCapsHold) {
   const int capped = run(32, 3);
   EXPECT_LE(capped, 6);
   EXPECT_GE(capped, 4);  // both hosts at once
+}
+
+// A page's body comes back only when the job wants it: HTML for a page,
+// anything for robots.txt, never for an error or a plain link; a moved
+// page's body is its chain end's.
+TEST_F(ProbeTest, BodiesAreKeptOnlyWhenWanted) {
+  const std::string html = "<a href=x>x</a>";
+  server_.On("/page", {Behaviour::kReply,
+                       "HTTP/1.1 200 OK\r\nContent-Type: text/html; "
+                       "charset=utf-8\r\nContent-Length: 15\r\n\r\n" +
+                           html});
+  server_.On("/text",
+             {Behaviour::kReply,
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nno"});
+  server_.On("/gone",
+             {Behaviour::kReply,
+              "HTTP/1.1 404 Gone\r\nContent-Type: text/html\r\nContent-Length: 4\r\n\r\ngone"});
+  server_.On("/moved", {Behaviour::kReply, "HTTP/1.1 301 Moved\r\nLocation: /page\r\n\r\n"});
+  const struct {
+    const char* path;
+    BodyWanted wanted;
+    std::string body;
+  } cases[] = {
+      {"/page", BodyWanted::kHtml, html}, {"/page", BodyWanted::kNone, ""},
+      {"/text", BodyWanted::kHtml, ""},   {"/text", BodyWanted::kAny, "no"},
+      {"/gone", BodyWanted::kAny, ""},    {"/moved", BodyWanted::kHtml, html},
+  };
+  for (const auto& c : cases) {
+    const std::uint64_t job = worker_.Kick({Local(c.path), 5s, kAgent, c.wanted});
+    const auto outcome = poster_.WaitForDone(job, 30s);
+    ASSERT_TRUE(outcome) << c.path;
+    EXPECT_EQ(outcome->body, c.body) << c.path << " " << static_cast<int>(c.wanted);
+  }
+}
+
+TEST(HostPacingTest, RateAndPausesHoldOneHostOnly) {
+  using Clock = HostPacing::Clock;
+  const Clock::time_point t0{};
+  const auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
+  HostPacing pacing;
+  pacing.SetRate(4);  // one start each 250 ms
+  EXPECT_TRUE(pacing.MayStart("a", at(0)));
+  pacing.Started("a", at(0));
+  EXPECT_FALSE(pacing.MayStart("a", at(100)));
+  EXPECT_EQ(pacing.TakeNextDue(), at(250));
+  EXPECT_EQ(pacing.TakeNextDue(), std::nullopt);
+  EXPECT_TRUE(pacing.MayStart("b", at(100)));  // another host goes on
+  EXPECT_TRUE(pacing.MayStart("a", at(250)));
+  pacing.Started("a", at(900));  // a quiet spell does not bank starts
+  EXPECT_FALSE(pacing.MayStart("a", at(1000)));
+  EXPECT_TRUE(pacing.MayStart("a", at(1150)));
+
+  HostPacing unlimited;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(unlimited.MayStart("a", at(0)));
+    unlimited.Started("a", at(0));
+  }
+  unlimited.HoldOff("a", at(2000));  // a 429 asked for two seconds
+  EXPECT_FALSE(unlimited.MayStart("a", at(1999)));
+  EXPECT_TRUE(unlimited.MayStart("b", at(1000)));
+  EXPECT_TRUE(unlimited.MayStart("a", at(2000)));
+}
+
+// A host that answers 429 is paused; the links to other hosts pass it by
+// rather than wait behind it.
+TEST_F(ProbeTest, ATooManyRequestsPausesThatHostOnly) {
+  server_.On("/a1", {Behaviour::kReply, "HTTP/1.1 429 Busy\r\nRetry-After: 1\r\n\r\n"});
+  for (const char* path : {"/a2", "/b1", "/b2"})
+    server_.On(path, {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  worker_.Configure({1, 1, "", false});
+  const std::string b = "http://localhost:" + std::to_string(server_.port());
+  ProbeAll({Local("/a1"), Local("/a2"), b + "/b1", b + "/b2"});
+  const std::vector<std::string> asked = Asked();
+  ASSERT_GE(asked.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3),
+            (std::vector<std::string>{"/a1", "/b1", "/b2"}));
 }
 
 // A 429 or 503 that names a short wait in Retry-After is asked once more
