@@ -25,9 +25,26 @@ constexpr const char* kUsageTail =
     "did not complete), 130 stopped.\n";
 
 std::string Usage() {
-  return kUsageHead + OptionHelp() +
-         "\nOptions on the command line override those of the config file. Without\n" +
-         OptionsWithStoredDefaults() + "\nthe stored preferences are used.\n" + kUsageTail;
+  // The sentence is wrapped at 80 columns, however many options it names.
+  std::string text = "Options on the command line override those of the config file. Without " +
+                     OptionsWithStoredDefaults() + " the stored preferences are used.";
+  std::string wrapped;
+  std::size_t column = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::size_t length = end - at;
+    if (column > 0 && column + 1 + length > 80) {
+      wrapped += '\n';
+      column = 0;
+    } else if (column > 0) {
+      wrapped += ' ';
+      ++column;
+    }
+    wrapped.append(text, at, length);
+    column += length;
+    at = end + 1;
+  }
+  return kUsageHead + OptionHelp() + "\n" + wrapped + "\n" + kUsageTail;
 }
 
 int UsageError(const std::string& problem) {

@@ -190,13 +190,13 @@ const OptionSpec kOptions[] = {
    "leave images, scripts, style sheets and frames alone", C::kKey, "",
    QUIMBEL_SET(o.local.resources = false)},
   {"start-url", 0, K::kList, 0, 0, "URL",
-   "check the live site at URL: its pages, crawled (repeatable;\n"
-   "a PATH that starts with http:// or https:// is one too)", C::kNoKey, "", AddStartUrl},
-  {"sitemap", 0, K::kList, 0, 0, "URL", "crawl the pages the sitemap at URL names too (repeatable)",
+   "check the live site at URL, crawling its pages\n(repeatable; "
+   "a PATH with http:// or https:// is one too)", C::kNoKey, "", AddStartUrl},
+  {"sitemap", 0, K::kList, 0, 0, "URL", "crawl the pages the sitemap at URL names (repeatable)",
    C::kKey, "", AddSitemap},
   {"scope", 0, K::kText, 0, 0, "SCOPE",
-   "the pages a crawl follows: path (under the start address,\n"
-   "the default) or host (anywhere on its host)", C::kKey, "", SetScope},
+   "the pages a crawl follows: path (under the start\n"
+   "address, the default) or host (all of its host)", C::kKey, "", SetScope},
   {"depth", 0, K::kNumber, 0, 1000000, "N", "follow links at most N pages deep (default: no limit)",
    C::kKey, "", QUIMBEL_SET(o.crawl.depth = std::atoi(v.c_str()))},
   {"max-pages", 0, K::kNumber, 1, 10000000, "N", "crawl at most N pages (default 100000)", C::kKey,
