@@ -11,7 +11,7 @@ command -v "$clang_format" >/dev/null || {
   exit 2
 }
 
-folders=(app cli core dialogs export links platform probe purge repair tools bench tests)
+folders=(app cli core crawl dialogs export links platform probe purge repair tools bench tests)
 mapfile -t files < <(find "${folders[@]}" -type f \
   \( -name '*.cpp' -o -name '*.h' -o -name '*.cc' -o -name '*.hpp' \) | LC_ALL=C sort)
 

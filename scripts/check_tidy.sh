@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs clang-tidy with .clang-tidy over the product code (app cli core
-# dialogs export links platform probe purge repair; not the tests, tools or
+# crawl dialogs export links platform probe purge repair; not the tests, tools or
 # benchmarks) and fails on any finding. It configures a clang build tree in
 # build-tidy (or $QUIMBEL_TIDY_DIR) for its compile_commands.json; nothing
 # is compiled, since no product source needs moc or uic output.
@@ -29,7 +29,7 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -DBUILD_TESTING=OFF >/dev/null
 # run-clang-tidy matches absolute paths: anchor on this checkout, so that
 # the build tree's generated sources and the system headers stay out.
 root="$(pwd | sed 's/[][\.*^$+?(){}|]/\\&/g')"
-folders='(app|cli|core|dialogs|export|links|platform|probe|purge|repair)'
+folders='(app|cli|core|crawl|dialogs|export|links|platform|probe|purge|repair)'
 files=("^$root/$folders/")
 if [ $# -gt 0 ]; then
   files=()

@@ -25,7 +25,7 @@ import sys
 import time
 from pathlib import Path
 
-PRODUCT = "platform links probe purge core export repair cli dialogs app".split()
+PRODUCT = "platform links probe crawl purge core export repair cli dialogs app".split()
 
 
 def read_mutants(path, only):
