@@ -258,9 +258,15 @@ void WindowCommands::OpenPageAtLine() {
   const auto row = view_.FirstSelectedRow();
   if (!row) return;
   const ResultRow& r = controller_.results().row(*row);
-  const std::string file = QFileInfo(QString::fromStdString(r.text(ResultColumn::kFileName)))
-                               .absoluteFilePath()
-                               .toStdString();
+  if (!r.target.get().empty() && r.source.get().empty()) {
+    // A page fetched from the web, with no file known to hold its line:
+    // the page itself, in the browser.
+    OpenResultUrl(r.text(ResultColumn::kFileName));
+    return;
+  }
+  const std::string& name =
+      r.source.get().empty() ? r.text(ResultColumn::kFileName) : r.source.get();
+  const std::string file = QFileInfo(QString::fromStdString(name)).absoluteFilePath().toStdString();
   const std::vector<std::string> command =
       EditorCommand(settings_.Get(settings::kEditorCommand), file, r.line, std::getenv("VISUAL"),
                     std::getenv("EDITOR"));
@@ -284,6 +290,11 @@ void WindowCommands::GoToUrl() {
   const auto row = view_.FirstSelectedRow();
   if (!row) return;
   const ResultRow& r = controller_.results().row(*row);
+  // A crawled page's link opens where it leads.
+  if (const std::string& target = r.target.get(); !target.empty()) {
+    OpenResultUrl(target);
+    return;
+  }
   // A local link opens its file, or the folder it should be in.
   if (r.text(ResultColumn::kReason).rfind("Local ", 0) == 0) {
     if (const auto path =

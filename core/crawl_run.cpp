@@ -45,6 +45,9 @@ void RunController::StartCrawl(const CrawlOptions& options) {
         return job;
       },
       [this](std::string_view url) { return !rules_.empty() && rules_.Skips(url); });
+  // A link to a page the crawl will read waits for that page's fetch,
+  // started at once if it has not been.
+  buffer_.SetPageLookup([this](const std::string& key) { return crawler_ && crawler_->Want(key); });
   BeginTest(local_options_, std::move(crawler));
 }
 
@@ -53,8 +56,13 @@ bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcom
   if (!crawler_->OnFetched(job, fetched)) return false;
   KeepStatusLineOnly(fetched);
   buffer_.Complete(job, fetched);
+  for (const std::string& alias : crawler_->TakeAliases())
+    buffer_.AddPageAlias(alias);
   TakeCrawledPages();
-  if (progress_open_) ShowFileProgress();
+  if (progress_open_) {
+    host_.SetFileBarRange(total_files_);
+    ShowFileProgress();
+  }
   TestURLsStateMachine();
   return true;
 }

@@ -47,9 +47,21 @@ ReorderBuffer::ReadAhead ReorderBuffer::TakeReadAhead() {
 }
 
 void ReorderBuffer::AddPage(const std::string& key, std::uint64_t job) {
+  // A link may have asked for the page before its fetch began.
+  EntryRef& entry = pages_[key];
+  if (!entry || entry->done) entry = std::make_shared<Entry>();
+  page_jobs_.emplace(job, entry);
+}
+
+void ReorderBuffer::AddPageAlias(const std::string& key) {
   auto entry = std::make_shared<Entry>();
-  pages_.insert_or_assign(key, entry);
-  page_jobs_.emplace(job, std::move(entry));
+  entry->done = true;
+  entry->outcome.url = key;
+  entry->outcome.protocol = ProtocolOf(key);
+  entry->outcome.host = UrlHost(key, entry->outcome.protocol);
+  // The page was read there: its last reply was a good one.
+  entry->outcome.reply = "HTTP/1.1 200 OK\r\n\r\n";
+  pages_.try_emplace(key, std::move(entry));
 }
 
 ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uint32_t local,
@@ -65,6 +77,12 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
   if (target != nullptr) {
     if (const auto key = PageKey(*target)) {
       if (const auto page = pages_.find(*key); page != pages_.end()) return page->second;
+      if (page_lookup_ && page_lookup_(*key)) {
+        // The entry waits for the page's fetch, which takes it over.
+        EntryRef& entry = pages_[*key];
+        if (!entry) entry = std::make_shared<Entry>();
+        return entry;
+      }
     }
   }
   // The request is the URL the page names, its references decoded: the
@@ -122,6 +140,7 @@ bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
 }
 
 void ReorderBuffer::Clear() {
+  page_lookup_ = nullptr;
   in_flight_.clear();
   pages_.clear();
   page_jobs_.clear();

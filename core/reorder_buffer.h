@@ -64,12 +64,21 @@ class ReorderBuffer {
   // A crawled page's fetch (`key` its page key) under way as `job`: links
   // whose targets are that page take its outcome rather than a probe.
   void AddPage(const std::string& key, std::uint64_t job);
+  // Whether a page key is a page of the crawl (whose fetch, started now if
+  // need be, will be the check of links to it); none for a run of files.
+  void SetPageLookup(std::function<bool(const std::string& key)> lookup) {
+    page_lookup_ = std::move(lookup);
+  }
 
   // Outcomes kept from earlier runs answer links before any probe, and
   // the probes' final outcomes are kept there; null for none.
   void SetCache(ResultCache* cache) { cache_ = cache; }
   // Links the cache answered in this run.
   std::size_t cache_hits() const { return cache_hits_; }
+
+  // `key` is where a crawled page's moves ended, a good HTML page: a link
+  // to it is good without a probe of its own.
+  void AddPageAlias(const std::string& key);
 
   // Whether `job` is a probe (or page fetch) of this run still out.
   bool InFlight(std::uint64_t job) const {
@@ -100,6 +109,7 @@ class ReorderBuffer {
   std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
   // A crawl's pages by page key, never forgotten: each is fetched once.
   std::unordered_map<std::string, EntryRef> pages_;
+  std::function<bool(const std::string&)> page_lookup_;
   ResultCache* cache_ = nullptr;
   std::size_t cache_hits_ = 0;
   std::unordered_map<std::uint64_t, EntryRef> page_jobs_;  // their fetches still out

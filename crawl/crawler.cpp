@@ -1,5 +1,7 @@
 #include "crawl/crawler.h"
 
+#include <algorithm>
+
 #include "crawl/page_text.h"
 #include "crawl/sitemap.h"
 #include "links/html_links.h"
@@ -39,6 +41,7 @@ std::string FinalAddress(const std::string& key, const ProbeOutcome& outcome) {
 struct Crawler::Page {
   std::string key;  // a page key; a sitemap's address as given
   int depth = 0;
+  bool kicked = false;  // its fetch has been started
   bool sitemap = false;
   bool document = false;  // a start address or sitemap: a failure stops the run
   bool done = false;      // the fetch has ended
@@ -94,8 +97,34 @@ void Crawler::AddDocument(const std::string& url, int depth, bool sitemap) {
     ++page_count_;
   }
   pages_.push_back(std::move(page));
-  by_job_.emplace(fetch_(url, sitemap ? BodyWanted::kAny : BodyWanted::kHtml, sitemap ? "" : url),
+  Kick(index);
+}
+
+void Crawler::Kick(std::size_t index) {
+  Page& page = *pages_[index];
+  if (page.kicked) return;
+  page.kicked = true;
+  ++kicked_;
+  by_job_.emplace(fetch_(page.key, page.sitemap ? BodyWanted::kAny : BodyWanted::kHtml,
+                         page.sitemap ? std::string() : page.key),
                   index);
+}
+
+void Crawler::KickMore() {
+  // The next page to follow is always under way, or the crawl would stop;
+  // beyond it, no more pages are read ahead of the run than it holds
+  // comfortably: a site of a hundred thousand pages is never held whole.
+  if (followed_ < pages_.size()) Kick(followed_);
+  next_kick_ = std::max(next_kick_, followed_);
+  while (next_kick_ < pages_.size() && kicked_ - handed_ < kPagesAhead)
+    Kick(next_kick_++);
+}
+
+bool Crawler::Want(const std::string& key) {
+  const auto found = by_key_.find(key);
+  if (found == by_key_.end()) return false;
+  Kick(found->second);
+  return true;
 }
 
 bool Crawler::Reach(const std::string& key, int depth) {
@@ -115,7 +144,6 @@ bool Crawler::Reach(const std::string& key, int depth) {
   pages_.push_back(std::move(page));
   by_key_.emplace(key, index);
   ++page_count_;
-  by_job_.emplace(fetch_(key, BodyWanted::kHtml, key), index);
   return true;
 }
 
@@ -158,6 +186,7 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
       return;
     }
     by_key_.emplace(*final_key, by_key_.at(page.key));
+    aliases_.push_back(*final_key);
   }
   std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
   PageScan scan = ScanPage(text);
@@ -208,12 +237,14 @@ void Crawler::FollowInOrder() {
     for (const std::string& sitemap : page.nested)
       AddDocument(sitemap, page.depth, true);
   }
+  KickMore();
 }
 
 bool Crawler::TakePage(CrawledPage& taken) {
   while (handed_ < followed_) {
     Page& page = *pages_[handed_];
     ++handed_;
+    KickMore();
     if (page.read) {
       taken = CrawledPage{page.key, std::move(page.links), std::move(page.text), true, {}};
       page.links = LinkLists();

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "crawl/crawl_scope.h"
@@ -35,6 +36,8 @@
 namespace quimbel {
 
 inline constexpr std::size_t kDefaultMaxPages = 100000;
+// Pages fetched ahead of the one the run is at, at most.
+inline constexpr std::size_t kPagesAhead = 256;
 
 // Whether a page with these fragment names (ids, and names of <a>) has the
 // place `fragment` names: "" and "top" are always there; percent-escapes
@@ -50,14 +53,14 @@ struct CrawlOptions {
   ScopeMode scope = ScopeMode::kPath;
   std::optional<int> depth;  // links followed from a start page; unlimited when unset
   std::size_t max_pages = kDefaultMaxPages;
-  bool resources = true;  // check what pages load: images, scripts, style sheets, frames
+  bool resources = true;   // check what pages load: images, scripts, style sheets, frames
   bool keep_text = false;  // hand each page's text on with its links
 };
 
 // A page handed to the run: where a file would stand.
 struct CrawledPage {
-  std::string url;  // the address it was first reached by (a page key)
-  LinkLists links;  // targets filled in
+  std::string url;   // the address it was first reached by (a page key)
+  LinkLists links;   // targets filled in
   std::string text;  // the page in UTF-8, when the crawl keeps it
   // False for a start address or sitemap that could not be fetched as a
   // page; `why` says what came back.
@@ -95,6 +98,9 @@ class Crawler {
   // The next page for the run, once its links are known; false when none
   // is ready yet.
   bool TakePage(CrawledPage& page);
+  // A link of the run leads to `key`: when it is a page the crawl follows,
+  // its fetch starts now if it has not (the link's check waits for it).
+  bool Want(const std::string& key);
   // Nothing more will come: every page reached has been handed on.
   bool Finished() const;
   // Whether the fetched page `key` defines `fragment`; nothing when the
@@ -103,12 +109,19 @@ class Crawler {
   CrawlCounts counts() const;
   // The origins of the start addresses ("https://h:8080").
   const std::vector<std::string>& origins() const { return scope_.origins(); }
+  // Addresses found to be other names of pages read since the last call:
+  // where a page's moves ended. A link to one is a link to that page.
+  std::vector<std::string> TakeAliases() { return std::exchange(aliases_, {}); }
   // The page keys fetched, in the order they were reached (tests).
   std::vector<std::string> PageKeys() const;
 
  private:
   struct Page;
   void StartPages();
+  // Starts the fetch of page `index`, once.
+  void Kick(std::size_t index);
+  // Starts the fetches of the next pages, as far as the run keeps up.
+  void KickMore();
   // Adds a page reached at `depth` and starts its fetch; false when it is
   // not followed.
   bool Reach(const std::string& key, int depth);
@@ -130,9 +143,12 @@ class Crawler {
   std::unordered_map<std::uint64_t, std::size_t> by_job_;
   std::size_t followed_ = 0;  // pages whose links have been followed
   std::size_t handed_ = 0;    // pages handed to the run
+  std::size_t kicked_ = 0;    // pages whose fetch has started
+  std::size_t next_kick_ = 0;
   std::size_t page_count_ = 0;
   std::size_t fetched_ = 0;
   bool started_pages_ = false;
+  std::vector<std::string> aliases_;
 };
 
 }  // namespace quimbel

@@ -71,6 +71,9 @@ GeneratedSite Generate(const std::string& site, const std::string& other) {
                            "</loc></url>\n</urlset>\n";
   g.files["site/private/a.html"] = "<a href=\"../private-only.html\">secret</a>";
   g.files["site/private-only.html"] = "<a href=\"never-2.html\">never</a>";
+  // A folder named without its "/" is moved there by the server: the page
+  // is read where it ended, and a link to that address is the same page.
+  g.files["site/guide/index.html"] = "<a href=\"./\">self</a>\n<a href=\"../p1.html\">p1</a>\n";
   for (int k = 0; k < 30; ++k)
     g.other["shared/" + std::to_string(k)] = "ok";
   for (int i = 0; i < kPages; ++i) {
@@ -115,6 +118,11 @@ GeneratedSite Generate(const std::string& site, const std::string& other) {
       g.broken.insert({self, url, "HTTP Code 404 Not Found"});
     }
     if (i == 5) body += "<a href=\"private/a.html\">private</a>\n";
+    if (i == 7) {
+      body += "<a href=\"guide\">guide</a>\n";
+      // A moved link is listed, with where it went, for "replace" to use.
+      g.broken.insert({self, "guide", "HTTP Code 301 Moved Permanently"});
+    }
     g.files["site/p" + std::to_string(i) + ".html"] = body + "</body></html>\n";
   }
   return g;
@@ -188,6 +196,8 @@ TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
   for (const auto& [path, count] : times)
     EXPECT_EQ(count, 1) << path;
   EXPECT_EQ(times.count("/site/private/a.html"), 1u);
+  EXPECT_EQ(times.count("/site/guide"), 1u);
+  EXPECT_EQ(times.count("/site/guide/"), 1u);
   for (const char* never : {"/site/private-only.html", "/site/orphan.html",
                             "/site/from-sitemap.html", "/site/never-1.html", "/site/index.html"}) {
     EXPECT_EQ(times.count(never), 0u) << never;

@@ -201,9 +201,16 @@ TEST(ResultCacheTest, KeepsFinalOutcomesForTheirAge) {
 
 // A site in memory: address to status, Content-Type and body.
 struct FakePage {
-  std::string status = "200 OK";
-  std::string type = "text/html";
+  FakePage(std::string status_line = "200 OK", std::string content_type = "text/html",
+           std::string text = "", std::string moved = "")
+      : status(std::move(status_line)),
+        type(std::move(content_type)),
+        body(std::move(text)),
+        moved_to(std::move(moved)) {}
+  std::string status;
+  std::string type;
   std::string body;
+  std::string moved_to;  // a 301 to this address, followed by the probe
 };
 
 class FakeCrawl {
@@ -235,7 +242,12 @@ class FakeCrawl {
       const auto [job, url, wanted] = pending_[at];
       pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(at));
       ProbeOutcome outcome;
-      const auto found = site_.find(url);
+      auto found = site_.find(url);
+      if (found != site_.end() && !found->second.moved_to.empty()) {
+        outcome.redirects = {found->second.moved_to};
+        outcome.chain_end = ChainEnd::kGood;
+        found = site_.find(found->second.moved_to);
+      }
       const FakePage page_data =
           found == site_.end() ? FakePage{"404 Not Found", "text/html", ""} : found->second;
       outcome.reply = "HTTP/1.1 " + page_data.status + "\r\n\r\n";
@@ -340,6 +352,24 @@ TEST(CrawlerTest, DepthPagesAndSitemapsBoundTheCrawl) {
     EXPECT_EQ(pages, c.pages) << c.max_pages;
     EXPECT_TRUE(crawl.crawler().Finished());
   }
+}
+
+TEST(CrawlerTest, AMovedPageIsReadOnceWhereItEnded) {
+  std::map<std::string, FakePage> site;
+  site["http://h/r/"] = {"200 OK", "text/html", "<a href=old>o</a><a href=p2>2</a>"};
+  site["http://h/r/old"] = {"301 Moved", "text/html", "", "http://h/r/new"};
+  site["http://h/r/new"] = {"200 OK", "text/html", "<a href=new>self</a><a href=gone>x</a>"};
+  site["http://h/r/p2"] = {"200 OK", "text/html", "<a href=new>n</a><a href=old>o</a>"};
+  site["http://h/r/gone"] = {"301 Moved", "text/html", "", "http://other/away"};
+  CrawlOptions options;
+  options.start_urls = {"http://h/r/"};
+  FakeCrawl crawl(site, options, 3);
+  EXPECT_EQ(crawl.Run(),
+            (std::vector<std::string>{"http://h/r/", "http://h/r/old", "http://h/r/p2"}));
+  EXPECT_EQ(crawl.fetched_,
+            (std::vector<std::string>{"http://h/robots.txt", "http://h/r/", "http://h/r/old",
+                                      "http://h/r/p2", "http://h/r/gone"}));
+  EXPECT_EQ(crawl.crawler().TakeAliases(), std::vector<std::string>{"http://h/r/new"});
 }
 
 TEST(CrawlerTest, LinksCarryTheirAbsoluteTargets) {
