@@ -10,7 +10,7 @@
 #   2. the crawl's own growth: quimbel-cli over 10x the pages at 0 ms.
 # Reports wall time, peak memory and ratios against quimbel-cli in the same
 # run, and checks each checker found the missing links. Installs linkinator
-# and linkchecker when they are missing. Never sends traffic beyond
+# and linkchecker when they are missing; PEERS=0 runs quimbel-cli alone. Never sends traffic beyond
 # 127.0.0.1 and 127.0.0.2.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +19,11 @@ pages=${1:-1000}
 concurrency=${CONCURRENCY:-32}
 QUIMBEL_BUILD_TYPE=Release QUIMBEL_BUILD_DIR=build-bench bash scripts/build.sh >/dev/null
 bin="$root/build-bench"
-if ! command -v linkchecker >/dev/null; then
+peers=${PEERS:-1}
+if [ "$peers" = 1 ] && ! command -v linkchecker >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq linkchecker >/dev/null
 fi
-. bench/linkinator.sh
+[ "$peers" = 1 ] && . bench/linkinator.sh
 
 work=$(mktemp -d /tmp/quimbel-crawl-bench-XXXXXX)
 chmod 755 "$work"
@@ -127,6 +128,7 @@ for delay in 0 50; do
   start_server "$delay" "$one"
   measure "quimbel_$delay" "$bin/cli/quimbel-cli" -q -j "$concurrency" --per-host "$concurrency" "$url"
   found[quimbel_$delay]=$(grep -c "404 Not Found" "$work/quimbel_$delay.out" || true)
+  [ "$peers" = 1 ] || continue
   measure "linkinator_$delay" "$linkinator" "$url" --recurse --concurrency "$concurrency" --format csv
   found[linkinator_$delay]=$(grep -c ",404," "$work/linkinator_$delay.out" || true)
   measure "linkchecker_$delay" linkchecker -f "$work/linkcheckerrc" --check-extern --no-warnings \
@@ -139,6 +141,7 @@ printf "%-18s %9s %10s %9s %9s %14s\n" checker "wall s" "links/s" "peak MiB" mis
 for delay in 0 50; do
   for name in quimbel linkinator linkchecker; do
     key=${name}_$delay
+    [ -n "${wall[$key]:-}" ] || continue
     awk -v n="$name ${delay}ms" -v w="${wall[$key]}" -v m="${peak[$key]}" -v f="${found[$key]}" \
       -v q="${wall[quimbel_$delay]}" -v l="$links" \
       'BEGIN { printf "%-18s %9.2f %10.0f %9d %9d %14.2f\n", n, w, l / w, m, f, w / q }'
@@ -149,6 +152,7 @@ echo "== 2. the crawl's growth: 10x the pages at 0 ms"
 ten=$work/ten
 make_site "$ten" $((pages * 10)) >/dev/null
 chmod -R a+rX "$ten"
+sync  # the new files' write-back must not run beside the measurement
 start_server 0 "$ten"
 measure quimbel_ten "$bin/cli/quimbel-cli" -q -j "$concurrency" --per-host "$concurrency" "$url"
 start_server 0 "$one"

@@ -193,6 +193,7 @@ bool RunController::OpenNextFile() {
 }
 
 void RunController::Dispatch() {
+  if (crawler_) TakeCrawledPages();
   buffer_.Fill(links_, files_, probe_settings_.parallel,
                [this](const std::string& path, LinkLists& lists, std::size_t& count) {
                  return ExtractRunLinks(path, lists, count);

@@ -47,7 +47,9 @@ struct Crawler::Page {
   bool done = false;      // the fetch has ended
   bool read = false;      // links and fragment names are known
   std::string why;
-  LinkLists links;
+  // Only while the page waits to be handed on: a crawl of a hundred
+  // thousand pages must not keep an empty set of lists for each.
+  std::unique_ptr<LinkLists> links;
   std::string text;
   std::vector<std::string> nested;  // the sitemaps a sitemap index names
   std::unordered_set<std::string> fragments;
@@ -192,12 +194,13 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
   PageScan scan = ScanPage(text);
   const std::string base =
       scan.base.empty() ? final_address : ResolveReference(final_address, RequestUrl(scan.base));
+  page.links = std::make_unique<LinkLists>();
   for (PageLink& link : scan.links) {
     if (link.resource && !options_.resources) continue;
     std::string target = ResolveReference(base, RequestUrl(link.raw));
     if (target.empty() || !IsProbedUrl(target)) continue;
-    AppendLink(page.links, std::move(link), 0);
-    page.links.targets.push_back(std::move(target));
+    AppendLink(*page.links, std::move(link), 0);
+    page.links->targets.push_back(std::move(target));
   }
   page.fragments = std::move(scan.fragments);
   if (options_.keep_text) page.text = std::move(text);
@@ -210,14 +213,15 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
     page.why = "no sitemap";
     return;
   }
+  page.links = std::make_unique<LinkLists>();
   for (SitemapEntry& entry : sitemap.pages) {
     PageLink link;
     link.raw = entry.url;
     link.text = std::string(kPlaceholderLinkName);
     link.line = entry.line;
     link.tag = "loc";
-    AppendLink(page.links, std::move(link), 0);
-    page.links.targets.push_back(std::move(entry.url));
+    AppendLink(*page.links, std::move(link), 0);
+    page.links->targets.push_back(std::move(entry.url));
   }
   for (SitemapEntry& entry : sitemap.sitemaps)
     page.nested.push_back(std::move(entry.url));
@@ -229,10 +233,11 @@ void Crawler::FollowInOrder() {
     Page& page = *pages_[followed_];
     ++followed_;
     if (!page.read) continue;
-    for (std::size_t i = 0; i < page.links.targets.size(); ++i) {
+    const LinkLists& links = *page.links;
+    for (std::size_t i = 0; i < links.targets.size(); ++i) {
       // What a page loads is checked, not followed.
-      if (page.links.resources[i]) continue;
-      if (const auto key = PageKey(page.links.targets[i])) Reach(*key, page.depth + 1);
+      if (links.resources[i]) continue;
+      if (const auto key = PageKey(links.targets[i])) Reach(*key, page.depth + 1);
     }
     for (const std::string& sitemap : page.nested)
       AddDocument(sitemap, page.depth, true);
@@ -246,8 +251,8 @@ bool Crawler::TakePage(CrawledPage& taken) {
     ++handed_;
     KickMore();
     if (page.read) {
-      taken = CrawledPage{page.key, std::move(page.links), std::move(page.text), true, {}};
-      page.links = LinkLists();
+      taken = CrawledPage{page.key, std::move(*page.links), std::move(page.text), true, {}};
+      page.links.reset();
       page.text = std::string();
       return true;
     }
