@@ -107,8 +107,10 @@ void WindowCommands::CheckPath(const std::string& path) {
   FileSelection chosen = LoadFileSelection(settings_, path);
   chosen.path = path;
   chosen.function = Function::kTestUrls;
+  // A recent entry says by itself whether it is a web address.
+  chosen.web_address = IsWebAddress(path);
   std::error_code error;
-  chosen.all_files = std::filesystem::is_directory(path, error);
+  chosen.all_files = !chosen.web_address && std::filesystem::is_directory(path, error);
   if (!chosen.all_files) chosen.recurse = false;
   StartChosen(chosen, prompter);
 }

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "core/project_config.h"
-#include "platform/ascii.h"
+#include "core/window_rules.h"
 #include "platform/product.h"
 
 namespace quimbel {
@@ -103,10 +103,6 @@ std::optional<int> ApplyGiven(const Given& given, RunOptions& options) {
     }
   }
   return std::nullopt;
-}
-
-bool IsWebAddress(std::string_view path) {
-  return StartsWithIgnoringCase(path, "http://") || StartsWithIgnoringCase(path, "https://");
 }
 
 // The project config under the path, laid beneath the command line.

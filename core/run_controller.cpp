@@ -82,6 +82,7 @@ void RunController::BeginRun(RunState state) {
   LogWithDate("Start of test ", "\r\n");
   if (!options_file_.empty()) host_.LogAppend("Options read from " + options_file_ + "\r\n");
   file_records_.clear();
+  pages_opened_ = 0;
   run_started_ = std::chrono::steady_clock::now();
   state_ = state;
 }
@@ -156,6 +157,7 @@ bool RunController::OpenNextFile() {
   if (error_count_ != -1) LogFileResults();
   page_sources_.erase(current_file_);
   current_file_ = buffer_.HasReadAhead() ? buffer_.NextReadAheadPath() : files_.front();
+  ++pages_opened_;
   ShowFileProgress();
   if (error_count_ != -1 && progress_open_) {
     host_.StepFileBar();
@@ -163,6 +165,8 @@ bool RunController::OpenNextFile() {
   }
   error_count_ = 0;
   bool opened = false;
+  // A file that cannot be opened was not tested: its log line says 0.
+  url_count_ = 0;
   if (!buffer_.HasReadAhead()) {
     links_.skipped = 0;
     opened = ExtractRunLinks(current_file_, links_, url_count_);
@@ -174,8 +178,10 @@ bool RunController::OpenNextFile() {
     url_count_ = next.url_count;
   }
   if (!opened) {
-    std::string message = CannotOpenFileMessage(current_file_);
-    if (!crawl_failure_.empty()) message += "\n\n" + crawl_failure_;
+    // A start address or sitemap that gave no page says what came back.
+    const std::string message =
+        crawler_ ? "Error: Cannot read the web page:\n\n" + current_file_ + "\n\n" + crawl_failure_
+                 : CannotOpenFileMessage(current_file_);
     host_.ShowMessage(message, MessageIcon::kExclamation);
     StopWatchdog();
     host_.ShowMessage("Unknown error: Processing has stopped");

@@ -259,6 +259,7 @@ class RunController {
   std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
   std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address
   std::string crawl_failure_;
+  int pages_opened_ = 0;  // a crawl's pages opened so far, the current one too
   std::unordered_map<std::string, PageSource> page_sources_;  // by page address
   // Each source file is repaired through the first page that maps to it:
   // "a.html" and "a.html?x=1" are one file, whose line must change once.

@@ -20,7 +20,9 @@ std::string Format(std::string_view pattern, const std::string& text) {
 
 void RunController::ShowFileProgress() {
   progress_.current_file = current_file_;
-  progress_.file_number = std::to_string(total_files_ - static_cast<int>(FilesLeft()) + 1);
+  // A crawl's pages are counted as they come; files are all known at the start.
+  progress_.file_number =
+      std::to_string(crawler_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1);
   progress_.file_total = std::to_string(total_files_);
   if (crawler_) {
     const CrawlCounts counts = crawler_->counts();
@@ -53,7 +55,8 @@ void RunController::OnProbeBegun() {
   watchdog_armed_ = true;
   head_begun_ = true;
   if (!links_.local.empty() && links_.local.front() != 0) return;  // no connection for it
-  const std::string& url = links_.urls.front();
+  // A crawled page's link names its host in its absolute target.
+  const std::string& url = links_.targets.empty() ? links_.urls.front() : links_.targets.front();
   host_.SetStatusText(StatusPane::kConnection,
                       Format("Connecting to %s", UrlHost(url, ProtocolOf(url))));
   host_.SetStatusText(StatusPane::kMethod, "");

@@ -1,7 +1,5 @@
 #include "core/window_rules.h"
 
-#include "crawl/crawl_scope.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,8 @@
 #include <optional>
 #include <set>
 
+#include "crawl/crawl_scope.h"
+#include "platform/ascii.h"
 #include "platform/text_file.h"
 
 namespace quimbel {
@@ -155,6 +155,10 @@ std::string BrowseStartName(const std::string& starter) {
     if (name.empty() || name.back() != '/') name += '/';
   }
   return name + "*.*";
+}
+
+bool IsWebAddress(std::string_view path) {
+  return StartsWithIgnoringCase(path, "http://") || StartsWithIgnoringCase(path, "https://");
 }
 
 FileSelection LoadFileSelection(SettingsStore& settings, const std::string& current_folder) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/result_list.h"
@@ -81,6 +82,9 @@ struct FileSelection {
   bool operator==(const FileSelection&) const = default;
 };
 enum class ScopeBox { kAllFiles, kRecurse };
+// Whether a path as typed is a web address ("http://..." or "https://...",
+// any letter case) rather than a file or folder.
+bool IsWebAddress(std::string_view path);
 // After a click on `clicked` (the box has already toggled itself): recurse
 // implies all files.
 void ApplyScopeInterlock(FileSelection& selection, ScopeBox clicked);

@@ -22,7 +22,14 @@ std::optional<std::string> PageKey(std::string_view url) {
   const std::string own_port = scheme == "http" ? ":80" : ":443";
   if (authority.ends_with(own_port)) authority.resize(authority.size() - own_port.size());
   if (authority.ends_with(':')) authority.pop_back();
-  if (authority.empty()) return std::nullopt;
+  // No blank, control byte or character a URL cannot carry names a host.
+  const auto unfit = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7F ||
+           std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos;
+  };
+  if (authority.empty() || std::any_of(authority.begin(), authority.end(), unfit))
+    return std::nullopt;
   std::string key = scheme + "://" + authority;
   const std::string_view rest = url.substr(host_end);
   if (rest.empty() || rest.front() == '?') key += '/';

@@ -155,6 +155,9 @@ void FileSelectionDialog::EnableForPathKind() {
   browse_->setEnabled(!web);
   purge_->setEnabled(!web);
   path_->setPlaceholderText(web ? "https://www.example.org/docs/" : QString());
+  // For a site, the root and URL tie its pages to their files for repairs.
+  site_root_->setPlaceholderText(web ? "the site's source folder (for repairs)"
+                                     : "the folder tested");
 }
 
 FileSelection FileSelectionDialog::values() const {

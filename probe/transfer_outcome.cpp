@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "links/url_split.h"
@@ -44,8 +45,13 @@ bool IsIpv6Literal(const std::string& host) {
 // Digit-led names are never looked up: one that is no dotted address
 // (in any form inet_aton takes) simply cannot be connected to.
 std::optional<std::string> DottedAddress(const std::string& host) {
+  // inet_aton stops at a blank and takes what came before it: "127 0 0 1"
+  // would be read as 0.0.0.127, a host the page never named.
+  const auto in_number = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.';
+  };
   in_addr address{};
-  if (host.find('\0') != std::string::npos || inet_aton(host.c_str(), &address) == 0) {
+  if (!std::all_of(host.begin(), host.end(), in_number) || inet_aton(host.c_str(), &address) == 0) {
     return std::nullopt;
   }
   char text[INET_ADDRSTRLEN] = {};

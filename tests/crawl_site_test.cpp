@@ -277,5 +277,37 @@ TEST(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
       << r.err;
 }
 
+// What the command line refuses before any request, and a start address
+// that gives no page: the run could not check anything, and says why.
+TEST(CrawlCliTest, AddressesThatCannotBeCrawled) {
+  std::unique_ptr<testing::NginxServer> nginx;
+  try {
+    nginx = std::make_unique<testing::NginxServer>(
+        std::map<std::string, std::string>{{"plain.txt", "text"}});
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  const std::string site = "http://127.0.0.1:" + std::to_string(nginx->port());
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{"http://127 0 0 1/"}, "quimbel: cannot read the address http://127 0 0 1/"},
+      {{"--purge", site + "/"}, "quimbel: --purge changes files, not a live site"},
+      {{"--start-url", "ftp://127.0.0.1/"}, "a start address is an http or https URL"},
+      {{"--scope", "everything", site + "/"}, "the scope is path or host"},
+      {{site + "/nothere/"},
+       "Error: Cannot read the web page:\n\n" + site + "/nothere/\n\nHTTP/1.1 404 Not Found"},
+      {{site + "/plain.txt"}, "HTTP/1.1 200 OK, no HTML"},
+  };
+  Cli cli;
+  for (const auto& c : cases) {
+    const Result r = cli.Run(c.args);
+    EXPECT_EQ(r.status, 2) << c.said;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("URLs tested: 1"), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace quimbel

@@ -32,6 +32,9 @@ TEST(PageKeyTest, OneSpellingPerPage) {
       {"ftp://h/file", std::nullopt},
       {"mailto:someone@h", std::nullopt},
       {"http:///nohost", std::nullopt},
+      {"http://127 0 0 1/", std::nullopt},
+      {"http://exa\tmple/", std::nullopt},
+      {"http://a<b/", std::nullopt},
   };
   for (const auto& c : cases)
     EXPECT_EQ(PageKey(c.url), c.key) << c.url;

@@ -173,6 +173,8 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
       {"http://no-such-host.invalid/", kHostNotFound, ""},
       {"http://user@no-such-host/", kHostNotFound, ""},
       {"http://1nvalid-but-digit-led/", kConnectFailed, ""},
+      // What follows a blank is no part of an address to drop.
+      {"http://127.0.0.1 elsewhere:" + port + "/ok/", kConnectFailed, ""},
       {"http://[not:an:address]/", kHostNotFound, ""},
       {"http:///path", kInvalidPortOrName, ""},
       {"http://", kInvalidPortOrName, ""},
