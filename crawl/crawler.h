@@ -97,7 +97,7 @@ class Crawler {
   bool OnFetched(std::uint64_t job, ProbeOutcome& outcome);
   // The next page for the run, once its links are known; false when none
   // is ready yet.
-  bool TakePage(CrawledPage& page);
+  bool TakePage(CrawledPage& taken);
   // A link of the run leads to `key`: when it is a page the crawl follows,
   // its fetch starts now if it has not (the link's check waits for it).
   bool Want(const std::string& key);
@@ -127,7 +127,7 @@ class Crawler {
   bool Reach(const std::string& key, int depth);
   void AddDocument(const std::string& url, int depth, bool sitemap);
   void ReadPage(Page& page, ProbeOutcome& outcome);
-  void ReadSitemap(Page& page, ProbeOutcome& outcome);
+  static void ReadSitemap(Page& page, ProbeOutcome& outcome);
   // Follows the links of the pages read, in the order they were reached.
   void FollowInOrder();
 

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/ascii.h"
 
@@ -41,7 +42,8 @@ std::string PageTextUtf8(std::string body, std::string_view content_type) {
     return body;
   }
   iconv_t convert = iconv_open("UTF-8", charset.c_str());
-  if (convert == reinterpret_cast<iconv_t>(-1)) return body;
+  // iconv_open's failure is the handle -1.
+  if (reinterpret_cast<std::intptr_t>(convert) == -1) return body;
   std::string text(body.size() * 2 + 16, '\0');
   char* in = body.data();
   std::size_t in_left = body.size();

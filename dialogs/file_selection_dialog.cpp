@@ -110,6 +110,11 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(browse_, &QPushButton::clicked, this, &FileSelectionDialog::Browse);
+  ConnectBoxes();
+  Show(values);
+}
+
+void FileSelectionDialog::ConnectBoxes() {
   connect(web_address_, &QCheckBox::toggled, this, [this] {
     if (web_address_->isChecked() && function_->checkedId() != 0)
       function_->button(0)->setChecked(true);
@@ -125,7 +130,6 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
     ApplyScopeInterlock(current, ScopeBox::kAllFiles);
     Show(current);
   });
-  Show(values);
 }
 
 void FileSelectionDialog::Show(const FileSelection& values) {

@@ -43,6 +43,8 @@ class FileSelectionDialog : public QDialog {
  private:
   // The site root, the site URL and whether resources are checked.
   QGroupBox* LocalLinksBox();
+  // The boxes that change others: the web address, recurse and all files.
+  void ConnectBoxes();
   void Show(const FileSelection& values);
   // What a web address leaves no sense in is disabled: the file options,
   // Browse, and the comment purge.

@@ -300,11 +300,11 @@ class ProbeWorker::Engine {
   // host that says it has too much to do (429) gets a pause from every
   // link to it, not only from this one; the other hosts go on.
   bool Retried(std::unique_ptr<Transfer>& transfer) {
-    const std::optional<std::uint32_t> status = ParseStatusCode(transfer->outcome.reply);
-    if (status != 429u && status != 503u) return false;
+    const std::uint32_t status = ParseStatusCode(transfer->outcome.reply).value_or(0);
+    if (status != 429 && status != 503) return false;
     const std::optional<int> wait = RetryAfterSeconds(transfer->outcome.reply);
     const auto now = Clock::now();
-    if (status == 429u) {
+    if (status == 429) {
       pacing_.HoldOff(transfer->host_key,
                       now + std::chrono::seconds(std::clamp(wait.value_or(1), 1, 60)));
     }
