@@ -114,8 +114,8 @@ void Crawler::Kick(std::size_t index) {
 
 void Crawler::KickMore() {
   // The next page to follow is always under way, or the crawl would stop;
-  // beyond it, no more pages are read ahead of the run than it holds
-  // comfortably: a site of a hundred thousand pages is never held whole.
+  // beyond it, pages are read only so far ahead of the run (those a link
+  // of the run waits for aside, which Want() starts at once).
   if (followed_ < pages_.size()) Kick(followed_);
   next_kick_ = std::max(next_kick_, followed_);
   while (next_kick_ < pages_.size() && kicked_ - handed_ < kPagesAhead)
