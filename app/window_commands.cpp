@@ -123,8 +123,8 @@ void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter
                        chosen.filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
   if (chosen.web_address) {
     // A live site is only ever checked: its pages are not ours to change.
-    if (!ApplyRunPreferences(chosen, prompter)) return;
     CrawlOptions crawl;
+    if (!ApplyRunPreferences(chosen, prompter, &crawl)) return;
     crawl.start_urls = {chosen.path};
     controller_.StartCrawl(crawl);
   } else if (chosen.function == Function::kTestUrls) {
@@ -172,7 +172,8 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   ApplyProbeCounts(dialog.parallel(), dialog.per_host(), dialog.max_redirects());
 }
 
-bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter) {
+bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter,
+                                         CrawlOptions* crawl) {
   // From the store, not the controller: a project's counts last one run.
   RunOptions options = StoredRunOptions(settings_);
   options.filter = filter_.text();
@@ -194,6 +195,7 @@ bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& 
     }
   }
   if (!error) error = ConfigureRun(controller_, options, settings_);
+  if (crawl != nullptr) *crawl = options.crawl;
   if (error) prompter.ShowMessage(*error, MessageIcon::kExclamation);
   return !error;
 }

@@ -76,7 +76,9 @@ class WindowCommands {
   // Hands the controller what the next test runs with: the preferences,
   // the file selection's local link options and, when chosen, the project
   // config's options. False after telling the user why it cannot run.
-  bool ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter);
+  // `crawl`, when given, gets the crawl options a project config sets.
+  bool ApplyRunPreferences(const FileSelection& chosen, Prompter& prompter,
+                           CrawlOptions* crawl = nullptr);
   // "Parallel probes", "Per host" and "Redirects followed" for the next runs.
   void ApplyProbeCounts(int parallel, int per_host, int max_redirects);
   void StorePreferences(const class PreferencesDialog& dialog);
