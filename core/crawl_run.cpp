@@ -68,14 +68,14 @@ bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcom
 }
 
 void RunController::TakeCrawledPages() {
-  // Pages are taken as the run gets near them, so that the crawl, which
-  // reads only so far ahead of what it has handed on, never holds a
-  // large site's links whole.
+  // Pages are taken as the run gets near them: the crawl reads only so
+  // far ahead of what it has handed on.
   constexpr std::size_t kPagesQueued = 16;
   CrawledPage page;
   while (files_.size() < kPagesQueued && crawler_->TakePage(page)) {
     files_.push_back(page.url);
-    crawled_.insert_or_assign(page.url, std::move(page));
+    std::string url = page.url;
+    crawled_.insert_or_assign(std::move(url), std::move(page));
   }
   total_files_ = static_cast<int>(crawler_->counts().found);
 }
