@@ -76,7 +76,6 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
   }
   if (target != nullptr) {
     if (const auto key = PageKey(*target)) {
-      if (const auto page = pages_.find(*key); page != pages_.end()) return page->second;
       if (page_lookup_ && page_lookup_(*key)) {
         // The entry waits for the page's fetch, which takes it over.
         EntryRef& entry = pages_[*key];

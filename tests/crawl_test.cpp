@@ -187,6 +187,10 @@ TEST(ResultCacheTest, KeepsFinalOutcomesForTheirAge) {
                           "https://site/p", "https://site/q"}) {
     EXPECT_FALSE(fresh.Find(url)) << url;
   }
+  // The site's own were never written down.
+  ResultCache unfiltered(std::chrono::hours(24), now);
+  EXPECT_EQ(unfiltered.Load(file), std::nullopt);
+  EXPECT_FALSE(unfiltered.Find("https://site/q"));
   ResultCache later(std::chrono::hours(24), now + std::chrono::hours(25));
   EXPECT_EQ(later.Load(file), std::nullopt);
   EXPECT_FALSE(later.Find("https://a/ok"));
