@@ -1,0 +1,35 @@
+// The link cache of a test: read when the test starts, so that it answers
+// links before any probe, and written back when the test ends.
+#include <filesystem>
+
+#include "core/run_controller.h"
+
+namespace quimbel {
+
+void RunController::OpenCache() {
+  cache_.reset();
+  buffer_.SetCache(nullptr);
+  if (cache_file_.empty()) return;
+  cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
+  if (const auto warning = cache_->Load(cache_file_)) host_.LogAppend(*warning + "\r\n");
+  if (crawler_) cache_->LeaveOut(crawler_->origins());
+  buffer_.SetCache(cache_.get());
+}
+
+void RunController::CloseCache() {
+  if (!cache_) return;
+  if (buffer_.cache_hits() > 0) {
+    host_.LogAppend("Links answered from the cache: " + std::to_string(buffer_.cache_hits()) +
+                    "\r\n");
+  }
+  buffer_.SetCache(nullptr);
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(cache_file_).parent_path(), error);
+  if (const Status saved = cache_->Save(cache_file_); !saved.ok()) {
+    host_.LogAppend("The link cache " + cache_file_ + " could not be written: " + saved.message() +
+                    "\r\n");
+  }
+  cache_.reset();
+}
+
+}  // namespace quimbel
