@@ -159,7 +159,6 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
       {Local("/bare/"), kReplyRead, "404 Gone\r\n\r\n"},
       {Local("/chat/"), kReplyRead, "hello there"},
       {Local("/cut/"), kReplyRead, "HTTP/1.1 200 OK\r\nServer: t\r\n"},
-      {Local(long_path), kReplyRead, "HTTP/1.0 200 OK\r\n\r\n"},
       {too_long, kSendFailed, ""},
       {Local("/" + std::string(9 << 20, 'p')), kSendFailed, ""},
       {"HTTP://LOCALHOST:" + port + "/ok/", kReplyRead, ok},
@@ -186,8 +185,7 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
   std::vector<std::string> urls;
   for (const Case& c : cases)
     urls.push_back(c.url);
-  // Time enough for the 600 KB request under a sanitizer on a busy
-  // machine; the silent cases wait it out, so it is the test's length.
+  // The silent cases wait out the limit, so it is the test's length.
   const std::vector<ProbeOutcome> outcomes = ProbeAll(urls, 4s);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].url.substr(0, 60));
@@ -196,6 +194,11 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
     EXPECT_EQ(outcomes[i].url, cases[i].url);
   }
   EXPECT_EQ(ParseStatusCode(outcomes[5].reply), 404u);
+  // A sanitizer on a busy machine may take seconds over the 600 KB
+  // request; it has a limit of its own so the table's stays short.
+  const ProbeOutcome long_one = Probe(Local(long_path), 60s);
+  EXPECT_EQ(long_one.code, kReplyRead);
+  EXPECT_EQ(long_one.reply, "HTTP/1.0 200 OK\r\n\r\n");
   // The long request went out whole, the longer ones not at all.
   int long_ones = 0;
   for (const std::string& path : Asked()) {
