@@ -74,12 +74,17 @@ void ResultTableModel::RowsInserted() {
   endInsertRows();
 }
 
+void ResultTableModel::RowAboutToChange(std::size_t) {
+  if (before_change) before_change();
+}
+
 void ResultTableModel::RowChanged(std::size_t row) {
   const int r = static_cast<int>(row);
   emit dataChanged(index(r, 0), index(r, kLineColumn));
 }
 
 void ResultTableModel::RowsAboutToBeRemoved(std::size_t first, std::size_t last) {
+  if (before_change) before_change();
   beginRemoveRows({}, static_cast<int>(first), static_cast<int>(last));
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <functional>
 
 #include "core/result_list.h"
 
@@ -28,7 +29,12 @@ class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+  // Called before a row's texts change or rows go: a view that reads
+  // them off this thread stops doing so.
+  std::function<void()> before_change;
+
   void RowsAboutToBeInserted(std::size_t first, std::size_t last) override;
+  void RowAboutToChange(std::size_t row) override;
   void RowsInserted() override;
   void RowChanged(std::size_t row) override;
   void RowsAboutToBeRemoved(std::size_t first, std::size_t last) override;

@@ -1,111 +1,312 @@
 #include "app/result_proxy.h"
 
-#include <algorithm>
-
-#include "core/row_order.h"
+#include "app/result_model.h"
 
 namespace quimbel {
 
 ResultProxyModel::ResultProxyModel(const ResultList& rows, QObject* parent)
-    : QSortFilterProxyModel(parent), rows_(rows) {
-  // Rows that arrive during a run take their places at once.
-  setDynamicSortFilter(true);
+    : QAbstractProxyModel(parent), rows_(rows), view_(rows) {
+  flush_timer_.setSingleShot(true);
+  connect(&flush_timer_, &QTimer::timeout, this, &ResultProxyModel::Flush);
+}
+
+ResultProxyModel::~ResultProxyModel() {
+  StopJobs();
 }
 
 void ResultProxyModel::SetSearchText(const QString& text) {
-  const std::string needle = SearchNeedle(text.toStdString());
-  if (needle == needle_) return;
-  needle_ = needle;
-  invalidateRowsFilter();
+  wanted_.needle = SearchNeedle(text.toStdString());
+  Settle();
 }
 
 void ResultProxyModel::SetReasonFilter(std::optional<std::string> reason) {
-  if (reason == reason_) return;
-  reason_ = std::move(reason);
-  invalidateRowsFilter();
+  wanted_.reason = std::move(reason);
+  Settle();
 }
 
 std::optional<std::size_t> ResultProxyModel::ListRow(const QModelIndex& index) const {
-  const QModelIndex source = mapToSource(index);
-  if (!source.isValid() || static_cast<std::size_t>(source.row()) >= rows_.size()) {
+  if (!index.isValid() || index.model() != this ||
+      static_cast<std::size_t>(index.row()) >= view_.size())
     return std::nullopt;
-  }
-  return static_cast<std::size_t>(source.row());
+  return view_.ListRow(static_cast<std::size_t>(index.row()));
 }
 
 QModelIndex ResultProxyModel::IndexOfListRow(std::size_t row, int column) const {
-  return mapFromSource(sourceModel()->index(static_cast<int>(row), column));
+  const std::optional<std::size_t> shown = view_.ShownRow(row);
+  return shown ? index(static_cast<int>(*shown), column) : QModelIndex();
 }
 
 void ResultProxyModel::sort(int column, Qt::SortOrder order) {
-  // Each column's ranks are kept while the rows stay: going back to a
-  // column, or reversing it, costs no ranking.
-  if (column >= 0 && column < static_cast<int>(ranks_.size())) {
-    std::vector<std::uint32_t>& ranks = ranks_[static_cast<std::size_t>(column)];
-    // Rows changed since (a recheck, check boxes) are ranked again here,
-    // when the user asks for a sort, never behind a click.
-    if (ranks.size() != rows_.size() ||
-        std::find(ranks.begin(), ranks.end(), kUnranked) != ranks.end())
-      ranks = RankRows(rows_, column);
-  }
-  QSortFilterProxyModel::sort(column, order);
+  wanted_column_ = column < 0 || column > kResultColumnCount ? RowView::kFileOrder : column;
+  wanted_descending_ = order == Qt::DescendingOrder;
+  Settle();
 }
 
 void ResultProxyModel::setSourceModel(QAbstractItemModel* source) {
-  for (auto& ranks : ranks_)
-    ranks.clear();
-  // Connected before the base class connects its own handlers, so a row is
-  // known as changed before the proxy places it again.
-  connect(source, &QAbstractItemModel::dataChanged, this,
-          [this](const QModelIndex& first, const QModelIndex& last) {
-            for (auto& ranks : ranks_) {
-              for (int row = first.row(); row <= last.row(); ++row) {
-                if (static_cast<std::size_t>(row) < ranks.size())
-                  ranks[static_cast<std::size_t>(row)] = kUnranked;
-              }
-            }
-          });
+  beginResetModel();
+  StopJobs();
+  if (sourceModel()) sourceModel()->disconnect(this);
+  QAbstractProxyModel::setSourceModel(source);
+  view_.Reset();
+  endResetModel();
+  if (auto* table = dynamic_cast<ResultTableModel*>(source)) Connect(table);
+}
+
+void ResultProxyModel::Connect(ResultTableModel* source) {
+  source->before_change = [this] { StopJobs(); };
+  connect(source, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { OnSourceRowsInserted(first, last); });
   connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
           [this](const QModelIndex&, int first, int last) {
-            for (auto& ranks : ranks_) {
-              if (static_cast<std::size_t>(last) < ranks.size())
-                ranks.erase(ranks.begin() + first, ranks.begin() + last + 1);
-              else
-                ranks.clear();
-            }
+            OnSourceRowsAboutToBeRemoved(first, last);
           });
-  connect(source, &QAbstractItemModel::modelReset, this, [this] {
-    for (auto& ranks : ranks_)
-      ranks.clear();
+  connect(source, &QAbstractItemModel::rowsRemoved, this,
+          [this](const QModelIndex&, int first, int last) { OnSourceRowsRemoved(first, last); });
+  connect(source, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& first, const QModelIndex& last) {
+            OnSourceDataChanged(first.row(), last.row());
+          });
+  connect(source, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+    StopJobs();
+    beginResetModel();
   });
-  QSortFilterProxyModel::setSourceModel(source);
+  connect(source, &QAbstractItemModel::modelReset, this, [this] {
+    view_.Reset();
+    endResetModel();
+    Settle();
+  });
 }
 
-bool ResultProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-  const auto a = static_cast<std::size_t>(left.row());
-  const auto b = static_cast<std::size_t>(right.row());
-  const auto column = static_cast<std::size_t>(left.column());
-  // Rows added during a run are beyond the ranks, and changed ones are
-  // unranked: compared by their texts, which orders them exactly as the
-  // ranks would.
-  const std::vector<std::uint32_t>* ranks = column < ranks_.size() ? &ranks_[column] : nullptr;
-  if (ranks != nullptr && a < ranks->size() && b < ranks->size() && (*ranks)[a] != kUnranked &&
-      (*ranks)[b] != kUnranked) {
-    if ((*ranks)[a] != (*ranks)[b]) return (*ranks)[a] < (*ranks)[b];
-  } else {
-    const int order = CompareRows(rows_.rows()[a], rows_.rows()[b], left.column());
-    if (order != 0) return order < 0;
+bool ResultProxyModel::busy() const {
+  return view_.known() < rows_.size() || out_of_order_ || !(wanted_ == view_.filter()) ||
+         wanted_column_ != view_.sort_column() ||
+         (wanted_column_ != RowView::kFileOrder && wanted_descending_ != view_.descending());
+}
+
+void ResultProxyModel::Settle() {
+  const bool quick = rows_.size() < kQuickRows;
+  if (!(wanted_ == view_.filter()) && filtering_ != wanted_) {
+    if (quick) {
+      const std::atomic<bool> never{false};
+      auto matches = MatchRows(SnapshotRows(rows_, view_.known()), wanted_, {}, never);
+      ChangeLayout([&] { view_.SetFilter(wanted_, std::move(*matches)); });
+    } else {
+      // Typing more letters tests only the rows the shorter text showed.
+      const RowFilter wanted = wanted_;
+      std::vector<std::uint8_t> only;
+      if (!view_.filter().empty() && wanted.Narrows(view_.filter())) only = view_.matches();
+      RowSnapshot snapshot = SnapshotRows(rows_, view_.known());
+      filtering_ = wanted;
+      StartJob([this, wanted, snapshot = std::move(snapshot),
+                only = std::move(only)](const std::atomic<bool>& cancel) -> std::function<void()> {
+        auto matches = std::make_shared<std::optional<std::vector<std::uint8_t>>>(
+            MatchRows(snapshot, wanted, only, cancel));
+        if (!*matches) return {};
+        return [this, wanted, matches] {
+          filtering_.reset();
+          if (wanted == wanted_)
+            ChangeLayout([&] { view_.SetFilter(wanted, std::move(**matches)); });
+        };
+      });
+    }
   }
-  // Equal rows keep their file order either way: a descending sort asks
-  // with the two swapped.
-  return sortOrder() == Qt::AscendingOrder ? left.row() < right.row() : left.row() > right.row();
+  const int column = wanted_column_;
+  if (column != RowView::kFileOrder && !view_.HasRanks(column) && ranking_ != column) {
+    if (quick) {
+      const std::atomic<bool> never{false};
+      view_.SetRanks(column, *RankRows(SnapshotRows(rows_, view_.known()), column, never));
+    } else {
+      RowSnapshot snapshot = SnapshotRows(rows_, view_.known());
+      ranking_ = column;
+      StartJob([this, column, snapshot = std::move(snapshot)](const std::atomic<bool>& cancel) {
+        auto ranks = std::make_shared<std::optional<std::vector<std::uint32_t>>>(
+            RankRows(snapshot, column, cancel));
+        if (!*ranks) return std::function<void()>();
+        return std::function<void()>([this, column, ranks] {
+          ranking_.reset();
+          ChangeLayout([&] { view_.SetRanks(column, std::move(**ranks)); });
+          Settle();
+        });
+      });
+    }
+  }
+  const bool order_wanted =
+      column != view_.sort_column() ||
+      (column != RowView::kFileOrder && wanted_descending_ != view_.descending());
+  if (order_wanted && (column == RowView::kFileOrder || view_.HasRanks(column)))
+    ChangeLayout([&] { view_.SetOrder(column, wanted_descending_); });
+  if (!busy() && on_settled) on_settled();
 }
 
-bool ResultProxyModel::filterAcceptsRow(int source_row, const QModelIndex&) const {
-  if (static_cast<std::size_t>(source_row) >= rows_.size()) return false;
-  const ResultRow& row = rows_.row(static_cast<std::size_t>(source_row));
-  if (reason_ && row.text(ResultColumn::kReason) != *reason_) return false;
-  return RowMatches(row, needle_);
+void ResultProxyModel::ChangeLayout(const std::function<void()>& change) {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<std::optional<std::size_t>> list_rows;
+  list_rows.reserve(before.size());
+  for (const QModelIndex& index : before)
+    list_rows.push_back(ListRow(index));
+  change();
+  out_of_order_ = false;
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    const auto& row = list_rows[static_cast<std::size_t>(i)];
+    after.push_back(row ? IndexOfListRow(*row, before[i].column()) : QModelIndex());
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void ResultProxyModel::StartJob(
+    std::function<std::function<void()>(const std::atomic<bool>&)> work) {
+  // Finished jobs are joined here; cancelled ones that still run end on
+  // their own within a moment, and are joined later.
+  std::erase_if(jobs_, [](Job& job) {
+    if (!job.finished->load()) return false;
+    job.thread.join();
+    return true;
+  });
+  const std::uint64_t generation = ++generation_;
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread([this, generation, cancel, finished, work = std::move(work)] {
+    std::function<void()> done = work(*cancel);
+    if (done && !cancel->load())
+      QMetaObject::invokeMethod(
+          this,
+          [this, generation, done = std::move(done)] {
+            // A change of the rows since stopped the job: its result is stale.
+            if (generation <= stale_before_) return;
+            done();
+          },
+          Qt::QueuedConnection);
+    finished->store(true);
+  });
+  jobs_.push_back({std::move(thread), std::move(cancel), std::move(finished)});
+}
+
+void ResultProxyModel::StopJobs() {
+  for (Job& job : jobs_) {
+    job.cancel->store(true);
+    if (job.thread.joinable()) job.thread.join();
+  }
+  jobs_.clear();
+  stale_before_ = generation_;
+  filtering_.reset();
+  ranking_.reset();
+}
+
+void ResultProxyModel::ScheduleFlush() {
+  if (rows_.size() < kQuickRows) {
+    Flush();
+    return;
+  }
+  // A batch every quarter second: on a million rows a layout of the view
+  // costs some milliseconds, which must not come with every row.
+  if (!flush_timer_.isActive()) flush_timer_.start(250);
+}
+
+void ResultProxyModel::Flush() {
+  flush_timer_.stop();
+  if (view_.known() < rows_.size()) {
+    if (view_.sort_column() == RowView::kFileOrder && view_.filter().empty()) {
+      beginInsertRows({}, static_cast<int>(view_.known()), static_cast<int>(rows_.size() - 1));
+      view_.TakeNewRows();
+      endInsertRows();
+    } else {
+      ChangeLayout([&] { view_.TakeNewRows(); });
+    }
+  }
+  if (out_of_order_) ChangeLayout([&] { view_.Rebuild(); });
+  Settle();
+}
+
+void ResultProxyModel::OnSourceRowsInserted(int first, int last) {
+  if (static_cast<std::size_t>(first) >= view_.known()) {
+    ScheduleFlush();
+    return;
+  }
+  // Rows put in among the known ones: the batch first, then these.
+  Flush();
+  ChangeLayout(
+      [&] { view_.RowsInserted(static_cast<std::size_t>(first), static_cast<std::size_t>(last)); });
+  Settle();
+}
+
+void ResultProxyModel::OnSourceRowsAboutToBeRemoved(int first, int last) {
+  StopJobs();
+  removal_ = Removal::kNone;
+  if (static_cast<std::size_t>(first) >= view_.known()) return;
+  const auto to = std::min(static_cast<std::size_t>(last), view_.known() - 1);
+  if (view_.sort_column() == RowView::kFileOrder && view_.filter().empty()) {
+    beginRemoveRows({}, first, static_cast<int>(to));
+    removal_ = Removal::kRows;
+  } else if (static_cast<std::size_t>(first) == to) {
+    if (const auto shown = view_.ShownRow(to)) {
+      beginRemoveRows({}, static_cast<int>(*shown), static_cast<int>(*shown));
+      removal_ = Removal::kRows;
+    }
+  } else {
+    beginResetModel();
+    removal_ = Removal::kReset;
+  }
+}
+
+void ResultProxyModel::OnSourceRowsRemoved(int first, int last) {
+  view_.RowsRemoved(static_cast<std::size_t>(first), static_cast<std::size_t>(last));
+  if (removal_ == Removal::kRows) endRemoveRows();
+  if (removal_ == Removal::kReset) endResetModel();
+  removal_ = Removal::kNone;
+  Settle();
+}
+
+void ResultProxyModel::OnSourceDataChanged(int first, int last) {
+  for (int row = first; row <= last; ++row) {
+    const auto list_row = static_cast<std::size_t>(row);
+    if (list_row >= view_.known()) continue;
+    if (view_.RowChanged(list_row)) {
+      const QModelIndex shown = IndexOfListRow(list_row);
+      if (shown.isValid()) emit dataChanged(shown, index(shown.row(), columnCount() - 1));
+    } else {
+      out_of_order_ = true;
+    }
+  }
+  if (out_of_order_) ScheduleFlush();
+  Settle();
+}
+
+QModelIndex ResultProxyModel::index(int row, int column, const QModelIndex& parent) const {
+  if (parent.isValid() || row < 0 || column < 0 || static_cast<std::size_t>(row) >= view_.size() ||
+      column >= columnCount())
+    return {};
+  return createIndex(row, column);
+}
+
+QModelIndex ResultProxyModel::parent(const QModelIndex&) const {
+  return {};
+}
+
+int ResultProxyModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(view_.size());
+}
+
+int ResultProxyModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() || !sourceModel() ? 0 : sourceModel()->columnCount();
+}
+
+bool ResultProxyModel::hasChildren(const QModelIndex& parent) const {
+  return !parent.isValid() && view_.size() > 0;
+}
+
+QModelIndex ResultProxyModel::mapToSource(const QModelIndex& proxy) const {
+  const std::optional<std::size_t> row = ListRow(proxy);
+  if (!row || !sourceModel()) return {};
+  return sourceModel()->index(static_cast<int>(*row), proxy.column());
+}
+
+QModelIndex ResultProxyModel::mapFromSource(const QModelIndex& source) const {
+  if (!source.isValid()) return {};
+  return IndexOfListRow(static_cast<std::size_t>(source.row()), source.column());
 }
 
 }  // namespace quimbel

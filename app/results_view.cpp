@@ -36,15 +36,23 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
     controller_->OnTimer(id);
     StateChanged();
   };
+  // A row the list does not show yet (rows come in batches) is scrolled
+  // to once its batch is shown.
   run_host_->scroll_to_row = [this](std::size_t row) {
+    scroll_to_ = row;
     const QModelIndex shown = proxy_->IndexOfListRow(row);
-    if (shown.isValid()) scrollTo(shown, QAbstractItemView::EnsureVisible);
+    if (!shown.isValid()) return;
+    scrollTo(shown, QAbstractItemView::EnsureVisible);
+    scroll_to_.reset();
   };
   run_host_->on_stop = [this] { commands_->StopTest(); };
   repair_host_.warn = [this](const std::string& text) { run_host_->LogAppend(text); };
   model_ = new ResultTableModel(controller_->results(), this);
   proxy_ = new ResultProxyModel(controller_->results(), this);
   proxy_->setSourceModel(model_);
+  proxy_->on_settled = [this] {
+    if (scroll_to_) run_host_->scroll_to_row(*scroll_to_);
+  };
   setModel(proxy_);
   setRootIsDecorated(false);
   setUniformRowHeights(true);  // no widget per row: 100,000 rows stay quick

@@ -101,6 +101,7 @@ class ResultsView : public QTreeView {
   bool set_up_ = false;
   bool fit_columns_ = false;  // no widths of the user's yet
   bool sizing_columns_ = false;
+  std::optional<std::size_t> scroll_to_;  // a row to show once it is listed
 };
 
 }  // namespace quimbel

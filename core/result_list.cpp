@@ -79,6 +79,7 @@ void ResultList::SetResultColumn(ResultColumn which, const std::string& text,
                                  const std::string& current_file) {
   if (rows_.empty()) throw std::logic_error("SetResultColumn on an empty list");
   ResultRow& last = rows_.back();
+  if (observer_) observer_->RowAboutToChange(rows_.size() - 1);
   last.SetText(which, text);
   if (which == ResultColumn::kSiteName) {
     if (!last_file_ || *last_file_ != current_file)
@@ -96,6 +97,7 @@ void ResultList::SetChecked(std::size_t index, bool checked) {
 void ResultList::UpdateRow(std::size_t index, const std::string& reason, std::uint32_t code,
                            const std::string& alternate) {
   ResultRow& row = rows_.at(index);
+  if (observer_) observer_->RowAboutToChange(index);
   row.SetText(ResultColumn::kReason, reason);
   row.SetText(ResultColumn::kAlternateUrl, alternate);
   moves_ = moves_ - IsMoveCode(row.code) + IsMoveCode(code);

@@ -94,6 +94,9 @@ class ResultListObserver {
   virtual ~ResultListObserver() = default;
   virtual void RowsAboutToBeInserted(std::size_t first, std::size_t last) = 0;
   virtual void RowsInserted() = 0;
+  // Before a row's texts change (RowChanged follows): whoever reads them
+  // off this thread stops first.
+  virtual void RowAboutToChange(std::size_t /*row*/) {}
   virtual void RowChanged(std::size_t row) = 0;
   virtual void RowsAboutToBeRemoved(std::size_t first, std::size_t last) = 0;
   virtual void RowsRemoved() = 0;

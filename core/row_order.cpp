@@ -111,7 +111,9 @@ struct RankEntry {
 // comparison is of two numbers side by side; a text is read once a level.
 void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset,
                const std::vector<std::string_view>& texts, std::vector<std::uint32_t>& ranks,
-               std::uint32_t& next) {
+               std::uint32_t& next, const std::atomic<bool>& cancel) {
+  // A job whose result nobody wants any more ends at the next level.
+  if (cancel.load(std::memory_order_relaxed)) return;
   bool all_same = true;
   for (RankEntry* e = first; e != last; ++e) {
     e->key = SortKey(texts[e->row], offset);
@@ -133,7 +135,7 @@ void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset,
     if (end - run == 1) {
       ranks[run->row] = next++;
     } else if (longer) {
-      RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, next);
+      RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, next, cancel);
     } else {
       // Equal bytes to the end of the shortest: the shorter text first.
       std::stable_sort(run, end, [&](const RankEntry& a, const RankEntry& b) {
@@ -151,14 +153,29 @@ void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset,
 
 }  // namespace
 
+RowSnapshot SnapshotRows(const ResultList& list, std::size_t count) {
+  RowSnapshot rows;
+  rows.reserve(count);
+  for (const ResultRow& row : list.rows()) {
+    if (rows.size() == count) break;
+    rows.push_back(&row);
+  }
+  return rows;
+}
+
 std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
-  const std::deque<ResultRow>& rows = list.rows();
+  const std::atomic<bool> never{false};
+  return *RankRows(SnapshotRows(list, list.size()), column, never);
+}
+
+std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int column,
+                                                   const std::atomic<bool>& cancel) {
   const auto count = static_cast<std::uint32_t>(rows.size());
   std::vector<std::uint32_t> ranks(count);
   if (column == kLineSortColumn) {
     std::vector<RankEntry> order(count);
     for (std::uint32_t i = 0; i < count; ++i)
-      order[i] = {{rows[i].line, 0}, i};
+      order[i] = {{rows[i]->line, 0}, i};
     std::sort(order.begin(), order.end(), [](const RankEntry& a, const RankEntry& b) {
       return a.key != b.key ? a.key < b.key : a.row < b.row;
     });
@@ -176,7 +193,7 @@ std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
     std::unordered_map<const char*, std::uint32_t> slot;
     std::vector<std::string_view> distinct;
     for (std::uint32_t i = 0; i < count; ++i) {
-      const std::string& text = rows[i].text(which);
+      const std::string& text = rows[i]->text(which);
       const auto [found, added] =
           slot.try_emplace(text.data(), static_cast<std::uint32_t>(distinct.size()));
       if (added) distinct.push_back(text);
@@ -186,7 +203,9 @@ std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
     std::vector<std::uint32_t> distinct_ranks(distinct.size());
     for (std::uint32_t i = 0; i < by_text.size(); ++i)
       by_text[i].row = i;
-    RankTexts(by_text.data(), by_text.data() + by_text.size(), 0, distinct, distinct_ranks, next);
+    RankTexts(by_text.data(), by_text.data() + by_text.size(), 0, distinct, distinct_ranks, next,
+              cancel);
+    if (cancel.load(std::memory_order_relaxed)) return std::nullopt;
     for (std::uint32_t& rank : ranks)
       rank = distinct_ranks[rank];
     return ranks;
@@ -194,10 +213,11 @@ std::vector<std::uint32_t> RankRows(const ResultList& list, int column) {
   std::vector<RankEntry> order(count);
   std::vector<std::string_view> texts(count);
   for (std::uint32_t i = 0; i < count; ++i) {
-    texts[i] = rows[i].text(which);
+    texts[i] = rows[i]->text(which);
     order[i].row = i;
   }
-  RankTexts(order.data(), order.data() + count, 0, texts, ranks, next);
+  RankTexts(order.data(), order.data() + count, 0, texts, ranks, next, cancel);
+  if (cancel.load(std::memory_order_relaxed)) return std::nullopt;
   return ranks;
 }
 

@@ -3,7 +3,9 @@
 // command still acts on the rows in file order. Pure functions; any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +29,17 @@ int CompareRows(const ResultRow& a, const ResultRow& b, int column);
 // reaches into two rows far apart); one ranking lets a view compare two
 // numbers instead.
 std::vector<std::uint32_t> RankRows(const ResultList& list, int column);
+
+// The rows a background job reads: pointers into the list, which stay
+// valid while rows are appended (the list is a deque). The owner of the
+// job stops it before any of these rows is changed or removed.
+using RowSnapshot = std::vector<const ResultRow*>;
+RowSnapshot SnapshotRows(const ResultList& list, std::size_t count);
+
+// RankRows over a snapshot, for a job off the event loop: nothing when
+// `cancel` was set on the way.
+std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int column,
+                                                   const std::atomic<bool>& cancel);
 
 // The needle as RowMatches takes it: ASCII letters in lower case.
 std::string SearchNeedle(std::string_view typed);
