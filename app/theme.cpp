@@ -21,7 +21,9 @@ SystemLook& System() {
 
 QPalette DarkPalette() {
   QPalette p;
-  const QColor window(53, 53, 53), base(35, 35, 35), text(225, 225, 225);
+  const QColor window(53, 53, 53);
+  const QColor base(35, 35, 35);
+  const QColor text(225, 225, 225);
   const QColor dim(128, 128, 128);
   p.setColor(QPalette::Window, window);
   p.setColor(QPalette::WindowText, text);
