@@ -80,9 +80,9 @@ void MainWindow::BuildMenus() {
   });
   view_menu->addSeparator();
   QAction* toolbar_toggle = AddAction(view_menu, Command::kToolbar, "&Toolbar",
-                                      "Show or hide the toolbar", "Toggle ToolBar");
+                                      "Show or hide the toolbar", "Toggle Toolbar");
   QAction* status_toggle = AddAction(view_menu, Command::kStatusBar, "&Status Bar",
-                                     "Show or hide the status bar", "Toggle StatusBar");
+                                     "Show or hide the status bar", "Toggle Status Bar");
   BuildThemeMenu(view_menu);
 
   QMenu* options = menuBar()->addMenu("&Options");
@@ -113,7 +113,7 @@ void MainWindow::BuildThemeMenu(QMenu* view_menu) {
   };
   const Theme stored = LoadTheme(settings_);
   for (const auto& [command, theme, text, prompt] : choices) {
-    QAction* action = AddAction(theme_menu, command, text, prompt, text);
+    QAction* action = AddAction(theme_menu, command, text, prompt, QString(text).remove('&'));
     action->setCheckable(true);
     action->setChecked(theme == stored);
     group->addAction(action);
