@@ -22,6 +22,8 @@ QIcon MakeIcon(IconKind kind) {
       return QIcon(":/icons/about.svg");
     case IconKind::kProgram:
       return QIcon(":/icons/quimbel.svg");
+    case IconKind::kHandled:
+      return QIcon(":/icons/handled.svg");
   }
   return {};
 }

@@ -1,11 +1,22 @@
-// The toolbar's icons and the program's own, as vector images.
+// The toolbar's icons, the program's own and the mark of a row the repair
+// handled, as vector images.
 #pragma once
 
 #include <QIcon>
 
 namespace quimbel {
 
-enum class IconKind { kSelect, kExport, kRepair, kPrint, kPreferences, kStop, kAbout, kProgram };
+enum class IconKind {
+  kSelect,
+  kExport,
+  kRepair,
+  kPrint,
+  kPreferences,
+  kStop,
+  kAbout,
+  kProgram,
+  kHandled
+};
 QIcon MakeIcon(IconKind kind);
 
 }  // namespace quimbel

@@ -1,17 +1,20 @@
 // The main window's menus, toolbar and shortcuts, and what each command
 // is wired to.
 #include <QAction>
+#include <QActionGroup>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QToolBar>
+#include <tuple>
 
 #include "app/icons.h"
 #include "app/log_view.h"
 #include "app/main_window.h"
 #include "app/results_view.h"
 #include "app/summary_dock.h"
+#include "app/theme.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/help.h"
 
@@ -46,8 +49,11 @@ void MainWindow::BuildMenus() {
   AddAction(file, Command::kPrintSetup, "P&rint Setup...",
             "Change the printer and printing options", "Print Setup");
   file->addSeparator();
+  // Ctrl+Q where the platform names no key of its own for quitting.
+  QKeySequence quit(QKeySequence::Quit);
+  if (quit.isEmpty()) quit = QKeySequence("Ctrl+Q");
   AddAction(file, Command::kExit, "E&xit", "Quit the application; prompts to save documents",
-            "Exit");
+            "Exit", quit);
 
   recent_menu_ = file->addMenu("Re&cent");
   connect(recent_menu_, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
@@ -74,9 +80,10 @@ void MainWindow::BuildMenus() {
   });
   view_menu->addSeparator();
   QAction* toolbar_toggle = AddAction(view_menu, Command::kToolbar, "&Toolbar",
-                                      "Show or hide the toolbar", "Toggle ToolBar");
+                                      "Show or hide the toolbar", "Toggle Toolbar");
   QAction* status_toggle = AddAction(view_menu, Command::kStatusBar, "&Status Bar",
-                                     "Show or hide the status bar", "Toggle StatusBar");
+                                     "Show or hide the status bar", "Toggle Status Bar");
+  BuildThemeMenu(view_menu);
 
   QMenu* options = menuBar()->addMenu("&Options");
   AddAction(options, Command::kPreferences, "&Preferences...", "Quimbel Preferences", "Preferences",
@@ -96,8 +103,32 @@ void MainWindow::BuildMenus() {
   connect(status_toggle, &QAction::toggled, statusBar(), &QStatusBar::setVisible);
 }
 
+void MainWindow::BuildThemeMenu(QMenu* view_menu) {
+  QMenu* theme_menu = view_menu->addMenu("T&heme");
+  auto* group = new QActionGroup(this);
+  const std::tuple<Command, Theme, const char*, const char*> choices[] = {
+      {Command::kThemeSystem, Theme::kSystem, "&System", "Use the desktop's colours"},
+      {Command::kThemeLight, Theme::kLight, "&Light", "Light colours in Qt's Fusion style"},
+      {Command::kThemeDark, Theme::kDark, "&Dark", "Dark colours in Qt's Fusion style"},
+  };
+  const Theme stored = LoadTheme(settings_);
+  for (const auto& [command, theme, text, prompt] : choices) {
+    QAction* action = AddAction(theme_menu, command, text, prompt, QString(text).remove('&'));
+    action->setCheckable(true);
+    action->setChecked(theme == stored);
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, theme = theme] {
+      ApplyTheme(theme);
+      settings_.Set(settings::kTheme, static_cast<int>(theme));
+    });
+  }
+  ApplyTheme(stored);
+}
+
 void MainWindow::BuildToolbar() {
-  QToolBar* toolbar = addToolBar("Standard");
+  // One name wherever the toolbar is named: the View menu's and the
+  // toolbar's own context menu.
+  QToolBar* toolbar = addToolBar("Toolbar");
   toolbar->setIconSize(QSize(16, 15));
   toolbar->setAllowedAreas(Qt::AllToolBarAreas);
   const std::pair<Command, IconKind> buttons[] = {{Command::kSelectFiles, IconKind::kSelect},

@@ -189,13 +189,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::UpdateSummaryPane() {
-  summary_pane_->setText(view_->SummaryText());
+  const QString text = view_->SummaryText();
   // Only a link test has a summary; a purge's list is empty by design.
   const bool shown = view_->HasTestSummary();
-  if (shown == summary_pane_->isHidden()) {
-    summary_pane_->setVisible(shown);
-    FitStatusPanes();
-  }
+  if (text == summary_pane_->text() && shown != summary_pane_->isHidden()) return;
+  summary_pane_->setText(text);
+  summary_pane_->setVisible(shown);
+  // The counts grow as a run goes on: the panes are fitted again.
+  FitStatusPanes();
 }
 
 void MainWindow::RefreshSummary() {
@@ -308,9 +309,14 @@ void MainWindow::FitStatusPanes() {
     QLabel* label;
     int characters;
   };
+  // The counts pane is as wide as its text: "12,345 links checked" and
+  // the rest, with a margin for the frame.
+  const int summary_characters =
+      std::max(kSummaryPaneCharacters,
+               metrics.horizontalAdvance(summary_pane_->text()) / std::max(average, 1) + 3);
   const Pane panes[] = {{connection_pane_, kConnectionPaneCharacters},
                         {method_pane_, kMethodPaneCharacters},
-                        {summary_pane_, kSummaryPaneCharacters}};
+                        {summary_pane_, summary_characters}};
   int wanted = 0;
   for (const Pane& pane : panes)
     wanted += pane.label->isHidden() ? 0 : pane.characters * average;
@@ -319,8 +325,10 @@ void MainWindow::FitStatusPanes() {
   for (const Pane& pane : panes) {
     const int full = pane.characters * average;
     const int fitted = narrow ? full * room / std::max(wanted, 1) : full;
+    // Never wider than fitted: a pane's long text would push into the
+    // prompt's room and clip it.
     pane.label->setMinimumWidth(fitted);
-    pane.label->setMaximumWidth(narrow ? fitted : QWIDGETSIZE_MAX);
+    pane.label->setMaximumWidth(fitted);
   }
 }
 

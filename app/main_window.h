@@ -52,6 +52,9 @@ enum class Command {
   kOpenAtLine,
   kRecheck,
   kSummary,
+  kThemeSystem,
+  kThemeLight,
+  kThemeDark,
 };
 
 class MainWindow : public QMainWindow {
@@ -108,6 +111,8 @@ class MainWindow : public QMainWindow {
   void BuildSummary();
   void BuildMenus();
   void BuildToolbar();
+  // View > Theme: three choices, the stored one checked and applied.
+  void BuildThemeMenu(QMenu* view_menu);
   // Wires the menu items, toolbar buttons and shortcuts to what they do.
   void ConnectCommands();
   void StorePlacementNow();

@@ -1,9 +1,11 @@
 #include "app/result_model.h"
 
+#include "app/icons.h"
+
 namespace quimbel {
 
 ResultTableModel::ResultTableModel(ResultList& rows, QObject* parent)
-    : QAbstractTableModel(parent), rows_(rows) {
+    : QAbstractTableModel(parent), rows_(rows), handled_icon_(MakeIcon(IconKind::kHandled)) {
   rows_.SetObserver(this);
 }
 
@@ -33,6 +35,14 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole) return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::DisplayRole && row.line > 0) return static_cast<qulonglong>(row.line);
     return {};
+  }
+  // A row the repair handled is marked, and says what was done (an
+  // unticked row it passed says that it was left as it is).
+  if (index.column() == 0 && row.RowDone() != 0) {
+    if (role == Qt::DecorationRole && row.checked) return handled_icon_;
+    if (role == Qt::ToolTipRole && handled_note) {
+      return QString::fromStdString(row.text(ResultColumn::kUrl) + "\n" + handled_note(row));
+    }
   }
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
     return QString::fromStdString(row.text(static_cast<ResultColumn>(index.column())));

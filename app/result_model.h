@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <functional>
 
 #include "core/result_list.h"
@@ -40,8 +41,13 @@ class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
   void RowsAboutToBeRemoved(std::size_t first, std::size_t last) override;
   void RowsRemoved() override;
 
+  // What the repair did with a row it handled, for the first column's
+  // tooltip beside the handled mark.
+  std::function<std::string(const ResultRow&)> handled_note;
+
  private:
   ResultList& rows_;
+  QIcon handled_icon_;
 };
 
 }  // namespace quimbel

@@ -11,13 +11,40 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include "app/log_view.h"
 #include "app/result_model.h"
 #include "app/result_proxy.h"
 #include "dialogs/message_boxes.h"
+#include "repair/line_rewrite.h"
 
 namespace quimbel {
+namespace {
+
+// A reason ends in its detail ("HTTP Code 404 Not Found"): cut at its end,
+// so its start, the code, stays in view.
+class ElideRightDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = Qt::ElideRight;
+  }
+};
+
+// Digits grouped as the user's locale does; in the C locale, by thousands
+// with commas.
+QString CountText(std::size_t value) {
+  QLocale locale;
+  if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
+  locale.setNumberOptions(QLocale::DefaultNumberOptions);
+  return locale.toString(static_cast<qulonglong>(value));
+}
+
+}  // namespace
 
 ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connection_pane,
                          QLabel* method_pane, QWidget* parent)
@@ -74,6 +101,10 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   // URLs on one host and files in one folder differ at their ends: cut
   // the middle, so the end stays readable.
   setTextElideMode(Qt::ElideMiddle);
+  setItemDelegateForColumn(static_cast<int>(ResultColumn::kReason), new ElideRightDelegate(this));
+  model_->handled_note = [this](const ResultRow& row) {
+    return HandledRowNote(row, LoadRepairOptions(settings_));
+  };
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
   commands_ = std::make_unique<WindowCommands>(*this, *controller_, settings_, repair_host_);
 }
@@ -202,16 +233,9 @@ void ResultsView::SetSearchText(const QString& text) {
 QString ResultsView::SummaryText() const {
   const std::size_t rows = controller_->results().size();
   const std::size_t redirects = controller_->results().moves();
-  // Digits grouped as the user's locale does; in the C locale, by thousands
-  // with commas.
-  QLocale locale;
-  if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
-  locale.setNumberOptions(QLocale::DefaultNumberOptions);
-  const auto number = [&locale](std::size_t value) {
-    return locale.toString(static_cast<qulonglong>(value));
-  };
   return QString("%1 links checked \u00b7 %2 broken \u00b7 %3 redirects")
-      .arg(number(controller_->links_checked()), number(rows - redirects), number(redirects));
+      .arg(CountText(controller_->links_checked()), CountText(rows - redirects),
+           CountText(redirects));
 }
 
 bool ResultsView::HasTestSummary() const {
@@ -263,11 +287,19 @@ void ResultsView::paintEvent(QPaintEvent* event) {
   // An empty list says what to do.
   QPainter painter(viewport());
   painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
-  const QString text = controller_->results().empty()
-                           ? QString("Select File(s) from the File menu, or drop a folder here")
-                           : QString("No row matches the filter");
+  const QString text = EmptyListText();
   painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
                    text);
+}
+
+QString ResultsView::EmptyListText() const {
+  if (!controller_->results().empty()) return "No row matches the filter";
+  // A test ended with nothing to report: say so, rather than invite a run.
+  if (controller_->tested() && !running()) {
+    return QString("No broken links in %1 links checked")
+        .arg(CountText(controller_->links_checked()));
+  }
+  return "Select File(s) from the File menu, or drop a folder here";
 }
 
 std::optional<std::size_t> ResultsView::FirstSelectedRow() const {

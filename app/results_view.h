@@ -54,6 +54,9 @@ class ResultsView : public QTreeView {
   QString SummaryText() const;
   // Whether the status pane has a test to sum up: one running or done.
   bool HasTestSummary() const;
+  // What an empty list says: how to start, that a test found nothing
+  // broken, or that the filter hides every row.
+  QString EmptyListText() const;
 
   // The popup menu of a row at a screen point.
   void ShowResultMenu(const QPoint& screen_point, bool alternate_enabled);

@@ -97,7 +97,7 @@ void WindowCommands::SelectFiles() {
   const std::optional<FileSelection> chosen =
       ask_file_selection(stored, settings_.Get(settings::kFileSelStarter));
   if (!chosen) return;
-  StartChosen(*chosen, prompter);
+  StartChosen(*chosen, prompter, StoreChoice::kStore);
 }
 
 void WindowCommands::CheckPath(const std::string& path) {
@@ -112,12 +112,14 @@ void WindowCommands::CheckPath(const std::string& path) {
   std::error_code error;
   chosen.all_files = !chosen.web_address && std::filesystem::is_directory(path, error);
   if (!chosen.all_files) chosen.recurse = false;
-  StartChosen(chosen, prompter);
+  // The folder runs; the File Selection keeps what the user chose there.
+  StartChosen(chosen, prompter, StoreChoice::kKeep);
 }
 
-void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter) {
+void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter,
+                                 StoreChoice store) {
   controller_.SetFunction(chosen.function);
-  if (!AcceptFileSelection(settings_, chosen, prompter)) return;
+  if (!AcceptFileSelection(settings_, chosen, prompter, store)) return;
   AddRecentPath(settings_, chosen.path);
   const RunScope scope{chosen.recurse, chosen.all_files,
                        chosen.filter ? ExtensionFilter::kHtmlOnly : ExtensionFilter::kOff};
@@ -143,7 +145,8 @@ void WindowCommands::Preferences() {
       {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host, probe.max_redirects,
        settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
        settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand),
-       StoredRate(settings_), settings_.Get(settings::kLinkCache) != 0});
+       StoredRate(settings_), settings_.Get(settings::kLinkCache) != 0,
+       settings_.Get(settings::kCaFile), settings_.Get(settings::kInsecure) != 0});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_.SetFilter(filter_);
@@ -166,6 +169,8 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kInclude, dialog.include());
   settings_.Set(settings::kAccept, dialog.accepted_codes());
   settings_.Set(settings::kEditorCommand, dialog.editor_command());
+  settings_.Set(settings::kCaFile, dialog.ca_file());
+  settings_.Set(settings::kInsecure, dialog.insecure() ? 1 : 0);
   controller_.SetUserAgent(dialog.user_agent());
   controller_.SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_.SetVisible(visible_);
@@ -287,7 +292,16 @@ void WindowCommands::OpenPageAtLine() {
 void WindowCommands::OpenResultUrl(const std::string& text) const {
   const QString upper = QString::fromStdString(text).toUpper();
   if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
-  open_url(QUrl(QString::fromStdString(text)));
+  Open(QUrl(QString::fromStdString(text)));
+}
+
+void WindowCommands::Open(const QUrl& url) const {
+  // The desktop may have no browser or no program for the file's type:
+  // a click that does nothing would leave the user guessing.
+  if (open_url(url)) return;
+  const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
+  MessageBoxes::Show(&view_, "Cannot open " + shown.toStdString() + ": no program took it",
+                     MessageIcon::kExclamation);
 }
 
 void WindowCommands::GoToUrl() {
@@ -304,7 +318,7 @@ void WindowCommands::GoToUrl() {
     if (const auto path =
             LocalLinkOpenPath(r.text(ResultColumn::kUrl), r.text(ResultColumn::kFileName),
                               controller_.run_local_link_options())) {
-      open_url(QUrl::fromLocalFile(QString::fromStdString(*path)));
+      Open(QUrl::fromLocalFile(QString::fromStdString(*path)));
     }
     return;
   }
@@ -332,7 +346,7 @@ void WindowCommands::ShowProperties() {
     MessageBoxes::Show(&view_, written.message(), MessageIcon::kExclamation);
     return;
   }
-  open_url(QUrl::fromLocalFile(path));
+  Open(QUrl::fromLocalFile(path));
 }
 
 }  // namespace quimbel

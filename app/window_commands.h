@@ -71,8 +71,11 @@ class WindowCommands {
       ask_file_selection;
 
  private:
-  // Starts what the file selection chose.
-  void StartChosen(const FileSelection& chosen, Prompter& prompter);
+  // Starts what the file selection chose; `store` says whether the
+  // choice is kept for the dialog's next opening.
+  void StartChosen(const FileSelection& chosen, Prompter& prompter, StoreChoice store);
+  // Hands a URL to the desktop; says so when nothing opened it.
+  void Open(const QUrl& url) const;
   // Hands the controller what the next test runs with: the preferences,
   // the file selection's local link options and, when chosen, the project
   // config's options. False after telling the user why it cannot run.

@@ -132,7 +132,11 @@ void WindowRunHost::SetUrlBarPosition(int position) {
 }
 
 void WindowRunHost::DestroyProgress() {
+  if (!progress_) return;
   progress_.reset();
+  // The run is over: the keys go to its rows, whatever had them before.
+  owner_->activateWindow();
+  owner_->setFocus(Qt::OtherFocusReason);
 }
 
 std::string WindowRunHost::LongDateTime() {

@@ -11,6 +11,14 @@
 #include "core/settings_keys.h"
 
 namespace quimbel {
+
+std::optional<std::string> CheckCaFile(const std::string& path) {
+  if (::access(path.c_str(), R_OK) != 0) {
+    return "cannot read the CA file " + path + ": " + std::strerror(errno);
+  }
+  return std::nullopt;
+}
+
 namespace {
 
 using Problem = std::optional<std::string>;
@@ -78,9 +86,7 @@ Problem SetFilter(RunOptions& options, const std::string& value) {
 }
 
 Problem SetCaFile(RunOptions& options, const std::string& value) {
-  if (::access(value.c_str(), R_OK) != 0) {
-    return "cannot read the CA file " + value + ": " + std::strerror(errno);
-  }
+  if (Problem unreadable = CheckCaFile(value)) return unreadable;
   options.ca_file = value;
   return std::nullopt;
 }
@@ -339,6 +345,8 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
     // A stored list nobody could type is ignored, as an unset one.
     if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) options.accept = *ranges;
   }
+  options.ca_file = settings.Get(settings::kCaFile);
+  options.insecure = settings.Get(settings::kInsecure) != 0;
   options.list_layers = {{"exclude", 0}, {"include", 0}};
   return options;
 }
@@ -359,6 +367,11 @@ std::optional<std::string> ConfigureRun(RunController& controller, const RunOpti
                                         SettingsStore& settings) {
   auto rules = LinkRules::Make(options.exclude, options.include);
   if (auto* message = std::get_if<std::string>(&rules)) return *message;
+  // A stored file may have gone since it was chosen: every https link
+  // would fail with a certificate error nobody could explain.
+  if (!options.ca_file.empty()) {
+    if (auto unreadable = CheckCaFile(options.ca_file)) return unreadable;
+  }
   ProbeSettings probe;
   probe.parallel = options.parallel.value_or(StoredProbeCount(settings, settings::kParallelProbes));
   probe.per_host = options.per_host.value_or(StoredProbeCount(settings, settings::kPerHost));

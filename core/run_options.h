@@ -96,6 +96,9 @@ std::string OptionHelp();
 // stored preference.
 std::string OptionsWithStoredDefaults();
 
+// Nothing when the certificate authority file can be read; else why not.
+std::optional<std::string> CheckCaFile(const std::string& path);
+
 // The stored preferences as options: what a run uses where nothing else
 // says.
 RunOptions StoredRunOptions(SettingsStore& settings);

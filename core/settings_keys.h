@@ -61,6 +61,12 @@ inline constexpr IntSetting kLinkCache{"Settings", "LinkCache", 0};
 inline constexpr TextSetting kExclude{"Settings", "Exclude", ""};
 inline constexpr TextSetting kInclude{"Settings", "Include", ""};
 inline constexpr TextSetting kAccept{"Settings", "Accept", ""};
+// https: a certificate authority file (PEM) trusted beside the system's,
+// and whether certificates go unchecked (unsafe; for a test server).
+inline constexpr TextSetting kCaFile{"Settings", "CaFile", ""};
+inline constexpr IntSetting kInsecure{"Settings", "Insecure", 0};
+// The window's colours: 0 the desktop's, 1 light, 2 dark.
+inline constexpr IntSetting kTheme{"Settings", "Theme", 0};
 
 inline constexpr TextSetting kFileSelStarter{"FileSel", "Starter", ""};
 inline constexpr IntSetting kFunction{"FileSel", "Function", 0};

@@ -127,18 +127,16 @@ void StorePaneHeights(SettingsStore& settings, int upper, int lower) {
   }
 }
 
-bool ConfirmDiscardResults(ResultList& rows, DiscardReason reason, Prompter& prompter) {
-  if (rows.empty()) return true;
-  for (std::size_t i = rows.size(); i-- > 0;) {
-    if (!rows.row(i).checked || rows.row(i).RowDone() == 1) rows.RemoveRow(i);
-  }
-  if (rows.empty()) return true;
+bool ConfirmDiscardResults(const ResultList& rows, DiscardReason reason, Prompter& prompter) {
+  // Unchecked rows and repaired ones are settled: nothing is lost with them.
+  const bool unsettled =
+      std::any_of(rows.rows().begin(), rows.rows().end(),
+                  [](const ResultRow& row) { return row.checked && row.RowDone() != 1; });
+  if (!unsettled) return true;
   const std::string question =
       std::string("Not all of the bad URLs have been repaired\n\n") +
       (reason == DiscardReason::kContinue ? "Do you want to continue?" : "Do you want to quit?");
-  if (!prompter.AskYesNo(question, MessageIcon::kQuestion)) return false;
-  rows.Clear();
-  return true;
+  return prompter.AskYesNo(question, MessageIcon::kQuestion);
 }
 
 void ApplyScopeInterlock(FileSelection& selection, ScopeBox clicked) {
@@ -179,6 +177,11 @@ FileSelection LoadFileSelection(SettingsStore& settings, const std::string& curr
     settings.Set(settings::kRecurse, 0);
   }
   return selection;
+}
+
+Theme LoadTheme(SettingsStore& settings) {
+  const int stored = settings.Get(settings::kTheme);
+  return stored == 1 ? Theme::kLight : stored == 2 ? Theme::kDark : Theme::kSystem;
 }
 
 std::vector<std::string> LoadRecentPaths(SettingsStore& settings) {
@@ -241,8 +244,9 @@ std::vector<std::string> EditorCommand(const std::string& command, const std::st
   return words;
 }
 
-bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
-                         Prompter& prompter) {
+namespace {
+
+void StoreFileSelectionOptions(SettingsStore& settings, const FileSelection& selection) {
   settings.Set(settings::kFunction, static_cast<int>(selection.function));
   settings.Set(settings::kRecurse, selection.recurse ? 1 : 0);
   settings.Set(settings::kAllFiles, selection.all_files ? 1 : 0);
@@ -252,6 +256,66 @@ bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection
   settings.Set(settings::kResources, selection.resources ? 1 : 0);
   settings.Set(settings::kProjectSettings, selection.project_settings ? 1 : 0);
   settings.Set(settings::kWebAddress, selection.web_address ? 1 : 0);
+}
+
+}  // namespace
+
+DiskEntry LookUpPath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::is_directory(status)) return DiskEntry::kFolder;
+  if (std::filesystem::is_regular_file(status)) return DiskEntry::kFile;
+  return std::filesystem::exists(status) ? DiskEntry::kOther : DiskEntry::kNone;
+}
+
+PathKind KindOfPath(std::string_view path, DiskEntry entry) {
+  if (path.find_first_not_of(" \t") == std::string_view::npos) return PathKind::kEmpty;
+  // Checked before the disk: "http://x" could be a folder's name, but
+  // nobody types one.
+  if (IsWebAddress(path)) return PathKind::kWebAddress;
+  switch (entry) {
+    case DiskEntry::kFile:
+      return PathKind::kFile;
+    case DiskEntry::kFolder:
+      return PathKind::kFolder;
+    case DiskEntry::kOther:
+      return PathKind::kOther;
+    case DiskEntry::kNone:
+      break;
+  }
+  return PathKind::kMissing;
+}
+
+std::string PathKindNote(PathKind kind, const FileSelection& selection) {
+  if (selection.web_address) {
+    return kind == PathKind::kWebAddress ? "Web address: the site is crawled from here"
+                                         : "Not a web address: it starts with http:// or https://";
+  }
+  switch (kind) {
+    case PathKind::kEmpty:
+      return "Type a file or folder, or Browse";
+    case PathKind::kFile:
+      return selection.all_files ? "File: the options above ask for a folder" : "File";
+    case PathKind::kFolder:
+      return selection.all_files ? "Folder" : "Folder: OK checks the files in it";
+    case PathKind::kMissing:
+      return "Nothing by that name";
+    case PathKind::kWebAddress:
+      return "Web address: tick Web address to crawl the site";
+    case PathKind::kOther:
+      return "Neither a file nor a folder";
+  }
+  return {};
+}
+
+FileSelection FitSelectionToPath(FileSelection selection, PathKind kind) {
+  if (!selection.web_address && kind == PathKind::kFolder) selection.all_files = true;
+  return selection;
+}
+
+bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
+                         Prompter& prompter, StoreChoice store) {
+  if (store == StoreChoice::kStore) StoreFileSelectionOptions(settings, selection);
   std::error_code error;
   if (!selection.site_root.empty() && !std::filesystem::is_directory(selection.site_root, error)) {
     prompter.ShowMessage("The site root is not a folder", MessageIcon::kExclamation);
@@ -276,7 +340,7 @@ bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection
     prompter.ShowMessage("The specified file does not exist", MessageIcon::kExclamation);
     return false;
   }
-  settings.Set(settings::kFileSelStarter, selection.path);
+  if (store == StoreChoice::kStore) settings.Set(settings::kFileSelStarter, selection.path);
   return true;
 }
 

@@ -55,10 +55,11 @@ void StorePaneHeights(SettingsStore& settings, int upper, int lower);
 
 enum class DiscardReason { kContinue, kQuit };
 
-// Before a new selection or quitting: rows that are unchecked or already
-// repaired go at once; if any are left the user is asked, and Yes removes
-// them all. True when the caller may go on.
-bool ConfirmDiscardResults(ResultList& rows, DiscardReason reason, Prompter& prompter);
+// Before a new selection or quitting: when a row is left that is checked
+// and not yet repaired, the user is asked. True when the caller may go on.
+// The list is left as it is either way: a new run clears it as it starts,
+// so a selection cancelled afterwards loses nothing.
+bool ConfirmDiscardResults(const ResultList& rows, DiscardReason reason, Prompter& prompter);
 
 // What a run does with the selected files.
 enum class Function : int { kTestUrls = 0, kRemoveComments = 1 };
@@ -98,11 +99,34 @@ std::string BrowseStartName(const std::string& starter);
 // "Starter", and a stored recurse without all files cleared (and stored).
 FileSelection LoadFileSelection(SettingsStore& settings, const std::string& current_folder);
 
+// What stands on disk at a path, and what a path in the File Selection
+// names given that: the disk is asked once, the rule stays a plain function.
+enum class DiskEntry { kNone, kFile, kFolder, kOther };
+DiskEntry LookUpPath(const std::string& path);
+enum class PathKind { kEmpty, kFile, kFolder, kMissing, kWebAddress, kOther };
+PathKind KindOfPath(std::string_view path, DiskEntry entry);
+// The short line under the path field: what the path is and, where the
+// options do not fit it, what OK will do.
+std::string PathKindNote(PathKind kind, const FileSelection& selection);
+// The values OK runs with: a folder named while the options ask for a
+// file is checked as a folder (its other files, sub-folders as chosen).
+FileSelection FitSelectionToPath(FileSelection selection, PathKind kind);
+
+// Whether a run's choice becomes the File Selection's next opening values:
+// yes for the dialog's OK; no for a drop or a Recent entry, which say
+// nothing about what the user wants the dialog to hold.
+enum class StoreChoice { kStore, kKeep };
+
 // OK in the dialog: stores the four options, then checks the path. The
 // path to run, or nothing after telling the user why not (the option
 // values stay stored, "Starter" only changes for a path that exists).
 bool AcceptFileSelection(SettingsStore& settings, const FileSelection& selection,
-                         Prompter& prompter);
+                         Prompter& prompter, StoreChoice store = StoreChoice::kStore);
+
+// View > Theme: the desktop's colours, or Fusion in light or dark. A
+// stored value outside the three is the desktop's.
+enum class Theme : int { kSystem = 0, kLight = 1, kDark = 2 };
+Theme LoadTheme(SettingsStore& settings);
 
 // File > Recent, newest first, without empty entries.
 std::vector<std::string> LoadRecentPaths(SettingsStore& settings);

@@ -53,6 +53,10 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
   path_row->addWidget(path_, 1);
   path_row->addWidget(browse_);
   layout->addLayout(path_row);
+  path_kind_ = new QLabel(this);
+  path_kind_->setForegroundRole(QPalette::PlaceholderText);
+  path_kind_->setContentsMargins(path_->textMargins().left() + 4, 0, 0, 0);
+  layout->addWidget(path_kind_);
   web_address_ = new QCheckBox(
       "&Web address: check the live site at this address (http:// or "
       "https://), crawling its pages",
@@ -107,9 +111,10 @@ FileSelectionDialog::FileSelectionDialog(QWidget* parent, const FileSelection& v
                                         QFileDialog::ReadOnly);
   };
 
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::accepted, this, &FileSelectionDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(browse_, &QPushButton::clicked, this, &FileSelectionDialog::Browse);
+  connect(path_, &QLineEdit::textChanged, this, &FileSelectionDialog::ShowPathKind);
   ConnectBoxes();
   Show(values);
 }
@@ -120,6 +125,8 @@ void FileSelectionDialog::ConnectBoxes() {
       function_->button(0)->setChecked(true);
     EnableForPathKind();
   });
+  // What the path note says depends on the scope as well.
+  connect(all_files_, &QCheckBox::toggled, this, &FileSelectionDialog::ShowPathKind);
   connect(recurse_, &QCheckBox::clicked, this, [this] {
     FileSelection current = this->values();
     ApplyScopeInterlock(current, ScopeBox::kRecurse);
@@ -162,6 +169,21 @@ void FileSelectionDialog::EnableForPathKind() {
   // For a site, the root and URL tie its pages to their files for repairs.
   site_root_->setPlaceholderText(web ? "the site's source folder (for repairs)"
                                      : "the folder tested");
+  ShowPathKind();
+}
+
+void FileSelectionDialog::ShowPathKind() {
+  const FileSelection current = values();
+  const PathKind kind = KindOfPath(current.path, LookUpPath(current.path));
+  path_kind_->setText(QString::fromStdString(PathKindNote(kind, current)));
+}
+
+void FileSelectionDialog::accept() {
+  const FileSelection current = values();
+  const FileSelection fitted =
+      FitSelectionToPath(current, KindOfPath(current.path, LookUpPath(current.path)));
+  if (fitted != current) Show(fitted);
+  QDialog::accept();
 }
 
 FileSelection FileSelectionDialog::values() const {

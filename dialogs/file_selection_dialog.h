@@ -16,6 +16,7 @@ class QLineEdit;
 class QPushButton;
 
 class QGroupBox;
+class QLabel;
 
 namespace quimbel {
 
@@ -24,6 +25,10 @@ class FileSelectionDialog : public QDialog {
   FileSelectionDialog(QWidget* parent, const FileSelection& values, std::string starter);
 
   FileSelection values() const;
+
+  // OK: a folder named while the options ask for a file switches them to
+  // its folder (shown so) and goes on.
+  void accept() override;
 
   // The pickers; replaceable so tests see what they would have been asked.
   std::function<QString(QWidget*, const QString& title)> pick_folder;
@@ -39,6 +44,7 @@ class FileSelectionDialog : public QDialog {
   QCheckBox* resources_box() const { return resources_; }
   QCheckBox* project_settings_box() const { return project_settings_; }
   QCheckBox* web_address_box() const { return web_address_; }
+  QLabel* path_kind_label() const { return path_kind_; }
 
  private:
   // The site root, the site URL and whether resources are checked.
@@ -49,10 +55,13 @@ class FileSelectionDialog : public QDialog {
   // What a web address leaves no sense in is disabled: the file options,
   // Browse, and the comment purge.
   void EnableForPathKind();
+  // The line under the path: what it names, as the user types.
+  void ShowPathKind();
   void Browse();
 
   std::string starter_;
   QLineEdit* path_;
+  QLabel* path_kind_;
   QButtonGroup* function_;
   QCheckBox* all_files_;
   QCheckBox* recurse_;

@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,6 +16,7 @@
 
 #include "core/link_rules.h"
 #include "core/run_controller.h"
+#include "core/run_options.h"
 #include "core/status_code_table.h"
 #include "core/window_rules.h"
 #include "dialogs/help.h"
@@ -103,9 +106,10 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   AddProbeRows(layout, probe);
   AddRulesBox(layout, probe);
   AddEditorRow(layout, probe);
+  AddCertificateRows(layout, probe);
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 9, 0, 1, 2);
+  layout->addWidget(buttons, 10, 0, 1, 2);
   connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
@@ -216,6 +220,40 @@ void PreferencesDialog::AddEditorRow(QGridLayout* layout, const ProbePreferences
   layout->addLayout(editor_row, 8, 0, 1, 2);
 }
 
+void PreferencesDialog::AddCertificateRows(QGridLayout* layout, const ProbePreferences& probe) {
+  auto* box = new QGroupBox("Secure Connections (https)", this);
+  auto* grid = new QGridLayout(box);
+  ca_file_field_ = new QLineEdit(QFile::decodeName(probe.ca_file.c_str()), box);
+  ca_file_field_->setPlaceholderText("only the system's certificate authorities");
+  ca_file_field_->setToolTip(
+      "A certificate authority (PEM) trusted beside the system's, such as a company's own");
+  auto* ca_label = new QLabel("&Trusted certificate file:", box);
+  ca_label->setBuddy(ca_file_field_);
+  auto* browse = new QPushButton("Br&owse...", box);
+  pick_ca_file = [](QWidget* owner) {
+    return QFileDialog::getOpenFileName(owner, "Trusted Certificate File", QString(),
+                                        "Certificates (*.pem *.crt *.cer);;All files (*)");
+  };
+  connect(browse, &QPushButton::clicked, this, [this] {
+    const QString chosen = pick_ca_file(this);
+    if (!chosen.isEmpty()) ca_file_field_->setText(chosen);
+  });
+  insecure_box_ = new QCheckBox(
+      "Do &not check certificates (unsafe: anyone between you and a site can pose as it)", box);
+  insecure_box_->setChecked(probe.insecure);
+  insecure_box_->setToolTip("Only for a test server whose certificate nothing can vouch for");
+  // Plainly a warning, in any theme.
+  QPalette warning = insecure_box_->palette();
+  warning.setColor(QPalette::WindowText, QColor(200, 40, 40));
+  warning.setColor(QPalette::ButtonText, QColor(200, 40, 40));
+  insecure_box_->setPalette(warning);
+  grid->addWidget(ca_label, 0, 0);
+  grid->addWidget(ca_file_field_, 0, 1);
+  grid->addWidget(browse, 0, 2);
+  grid->addWidget(insecure_box_, 1, 0, 1, 3);
+  layout->addWidget(box, 9, 0, 1, 2);
+}
+
 void PreferencesDialog::ApplyPreset(std::string_view preset) {
   filter_ = ReportFilter(std::string(preset));
   list_->ShowFilter(filter_);
@@ -261,6 +299,13 @@ void PreferencesDialog::accept() {
       return;
     }
   }
+  if (!ca_file().empty()) {
+    if (const auto unreadable = CheckCaFile(ca_file())) {
+      MessageBoxes::Show(this, *unreadable, MessageIcon::kExclamation);
+      ca_file_field_->setFocus();
+      return;
+    }
+  }
   timeout_ = seconds;
   visible_ = visible_box_->isChecked();
   QDialog::accept();
@@ -300,6 +345,14 @@ int PreferencesDialog::rate() const {
 
 bool PreferencesDialog::cache() const {
   return cache_box_->isChecked();
+}
+
+std::string PreferencesDialog::ca_file() const {
+  return QFile::encodeName(ca_file_field_->text().trimmed()).toStdString();
+}
+
+bool PreferencesDialog::insecure() const {
+  return insecure_box_->isChecked();
 }
 
 std::string PreferencesDialog::user_agent() const {

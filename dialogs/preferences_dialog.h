@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QListWidget>
+#include <functional>
 
 #include "core/report_filter.h"
 
@@ -44,6 +45,10 @@ struct ProbePreferences {
   std::string editor;
   int rate = 0;        // requests a second to one host; 0: no limit
   bool cache = false;  // other sites' outcomes kept for a day
+  // https: a certificate authority trusted beside the system's (PEM), and
+  // certificates left unchecked.
+  std::string ca_file;
+  bool insecure = false;
 };
 
 class PreferencesDialog : public QDialog {
@@ -69,6 +74,8 @@ class PreferencesDialog : public QDialog {
   std::string editor_command() const;
   int rate() const;
   bool cache() const;
+  std::string ca_file() const;
+  bool insecure() const;
 
   // For tests.
   CategoryListBox* categories() const { return list_; }
@@ -83,6 +90,10 @@ class PreferencesDialog : public QDialog {
   QPlainTextEdit* include_field() const { return include_field_; }
   QLineEdit* accept_field() const { return accept_field_; }
   QLineEdit* editor_field() const { return editor_field_; }
+  QLineEdit* ca_file_field() const { return ca_file_field_; }
+  QCheckBox* insecure_box() const { return insecure_box_; }
+  // The file picker of the CA file's Browse; replaceable for tests.
+  std::function<QString(QWidget*)> pick_ca_file;
   void PressTypeA();
   void PressTypeB();
 
@@ -95,6 +106,8 @@ class PreferencesDialog : public QDialog {
   void AddProbeRows(QGridLayout* layout, const ProbePreferences& probe);
   void AddRulesBox(QGridLayout* layout, const ProbePreferences& probe);
   void AddEditorRow(QGridLayout* layout, const ProbePreferences& probe);
+  // The trusted CA file with its Browse button, and the unsafe switch.
+  void AddCertificateRows(QGridLayout* layout, const ProbePreferences& probe);
   void ApplyPreset(std::string_view preset);
 
   ReportFilter& filter_;
@@ -112,6 +125,8 @@ class PreferencesDialog : public QDialog {
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;
   QLineEdit* editor_field_;
+  QLineEdit* ca_file_field_;
+  QCheckBox* insecure_box_;
   QCheckBox* visible_box_;
 };
 

@@ -84,4 +84,30 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
   }
 }
 
+std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
+  if (row.RowDone() == 0) return {};
+  if (!row.checked) return "Left as it is: not ticked for the repair";
+  const std::string& reason = row.text(ResultColumn::kReason);
+  // The same order of rules as RewriteLine's.
+  if (options.skipNonHttp && reason.rfind("Error:", 0) == 0) {
+    return "Left as it is: the repair passes over errors that are not HTTP codes";
+  }
+  if (row.resource && options.type == RepairType::kReplaceUrl) {
+    return "Left as it is: nothing stands in for what a page loads";
+  }
+  switch (options.type) {
+    case RepairType::kRemoveLine:
+      return "Repaired: its line was removed";
+    case RepairType::kReplaceUrl: {
+      const bool alternate = options.useAlternateUrl && IsMoved(reason) &&
+                             IsPlainAbsoluteUrl(row.text(ResultColumn::kAlternateUrl));
+      return alternate ? "Repaired: the link now leads to its Alternate URL"
+                       : "Repaired: the link now leads to its own page";
+    }
+    case RepairType::kDisableLine:
+    default:
+      return "Repaired: its line was put inside a comment";
+  }
+}
+
 }  // namespace quimbel

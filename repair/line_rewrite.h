@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/result_list.h"
 #include "repair/repair_options.h"
 
 namespace quimbel {
@@ -39,5 +40,9 @@ bool IsPlainAbsoluteUrl(std::string_view url);
 // so does type 1 for a resource, as nothing stands in for a missing image.
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name);
+
+// What a repair with `options` did with a row it handled (RowDone), in a
+// few words for the window; empty for a row it has not handled.
+std::string HandledRowNote(const ResultRow& row, const RepairOptions& options);
 
 }  // namespace quimbel

@@ -37,6 +37,7 @@
 #include "app/results_printer.h"
 #include "app/results_view.h"
 #include "app/summary_dock.h"
+#include "app/theme.h"
 #include "core/status_code_table.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
@@ -127,7 +128,7 @@ class GuiTest : public QObject {
         {Command::kPrint, "&Print...\tCtrl+P"},
         {Command::kPrintPreview, "Print Pre&view"},
         {Command::kPrintSetup, "P&rint Setup..."},
-        {Command::kExit, "E&xit"},
+        {Command::kExit, "E&xit\tCtrl+Q"},
         {Command::kPreferences, "&Preferences...\tF2"},
         {Command::kStop, "&Stop Test\tEsc"},
         {Command::kHelpTopics, "&Help Topics"},
@@ -140,6 +141,9 @@ class GuiTest : public QObject {
 
     // Toolbar: three separators in their places.
     auto* toolbar = frame.findChild<QToolBar*>();
+    // Its own context menu names it as the View menu does.
+    QCOMPARE(toolbar->windowTitle(), QString("Toolbar"));
+    QCOMPARE(frame.action(Command::kToolbar)->text(), QString("&Toolbar"));
     QStringList order;
     for (QAction* a : toolbar->actions())
       order << (a->isSeparator() ? "|" : a->toolTip());
@@ -339,7 +343,7 @@ class GuiTest : public QObject {
     project = true;
     run();
     QVERIFY(!view->running());
-    QCOMPARE(view->model()->rowCount(), 0);
+    QCOMPARE(view->model()->rowCount(), 2);  // nothing ran: the last run's rows stay
     QVERIFY(
         MessageBoxes::shown().back().starts_with((site.path() / "quimbel.toml").string() + ":"));
   }
@@ -498,6 +502,18 @@ class GuiTest : public QObject {
     QCOMPARE(frame.summary_pane()->text(),
              QString("2 links checked \u00b7 1 broken \u00b7 0 redirects"));
     QCOMPARE(LoadRecentPaths(settings), std::vector<std::string>{site.path().string()});
+    // The drop ran the folder as a folder, but the File Selection opens
+    // next time as the user left it.
+    QCOMPARE(settings.Get(settings::kAllFiles), 0);
+    QCOMPARE(settings.Get(settings::kFileSelStarter), std::string());
+    // The counts pane leaves the prompt its whole room.
+    frame.show();
+    QApplication::processEvents();
+    int panes_left = frame.width();
+    for (QLabel* pane : {frame.summary_pane(), frame.connection_pane(), frame.method_pane()})
+      panes_left = std::min(panes_left, pane->geometry().left());
+    QVERIFY2(panes_left >= frame.statusBar()->fontMetrics().horizontalAdvance("For Help, press F1"),
+             std::to_string(panes_left).c_str());
     // A purge's list has nothing to sum up: the pane goes, not stale.
     MessageBoxes::QueueAnswer(true);  // discard the rows
     MessageBoxes::QueueAnswer(true);  // purge
@@ -528,7 +544,7 @@ class GuiTest : public QObject {
     frame.log_view()->setFocus();  // whichever pane has the focus
     MessageBoxes::QueueAnswer(false);
     QVERIFY(!frame.close());
-    QCOMPARE(int(rows.size()), 1);
+    QCOMPARE(int(rows.size()), 3);  // nothing goes until something replaces it
     QCOMPARE(MessageBoxes::shown().back(),
              std::string("Not all of the bad URLs have been repaired\n\nDo you want to quit?"));
     QVERIFY(store.values.count({"Grid", "col0"}) == 0);
@@ -830,6 +846,16 @@ class GuiTest : public QObject {
     w.frame.action(Command::kRepair)->trigger();
     QCOMPARE(MessageBoxes::shown().back(), std::string("All URL repairs completed"));
     QCOMPARE(testing::ReadFile(page), std::string(""));
+    // The handled rows are marked, and say what was done with them.
+    QAbstractItemModel* shown = w.view()->model();
+    for (int row = 0; row < shown->rowCount(); ++row) {
+      QVERIFY(!shown->index(row, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+      QVERIFY(shown->index(row, 0)
+                  .data(Qt::ToolTipRole)
+                  .toString()
+                  .endsWith("\nRepaired: its line was removed"));
+      QVERIFY(shown->index(row, 1).data(Qt::DecorationRole).isNull());
+    }
     QVERIFY(!w.frame.action(Command::kRepair)->isEnabled());
   }
 
@@ -928,6 +954,21 @@ class GuiTest : public QObject {
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     view->commands().GoToUrl();  // neither http nor ftp: nothing
     QCOMPARE(opened, QStringList({"ftp://b.test/", "http://b.test/new/"}));
+    // Nothing to open it with: the user is told, not left waiting.
+    view->commands().open_url = [](const QUrl&) { return false; };
+    const std::size_t messages = MessageBoxes::shown().size();
+    view->commands().GoToAlternateUrl();
+    QCOMPARE(MessageBoxes::shown().size(), messages);  // the row has none: nothing was tried
+    view->selectionModel()->clearSelection();
+    view->selectionModel()->select(view->model()->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->commands().GoToUrl();
+    QCOMPARE(MessageBoxes::shown().back(),
+             std::string("Cannot open ftp://b.test/: no program took it"));
+    view->commands().open_url = [&](const QUrl& url) {
+      opened << url.toString();
+      return true;
+    };
 
     // Properties go to the cache folder, never over the site's own files.
     const QString previous = QDir::currentPath();
@@ -946,6 +987,150 @@ class GuiTest : public QObject {
         std::string("http://a.test/x%20y.htm\n\nHTTP Code 404 Not Found\n\nSite\n\n/w/a.htm\n\n"));
     QCOMPARE(testing::ReadFile((folder.path() / "props.txt").string()), "the author's own");
     QVERIFY(opened.last().endsWith("/cache/quimbel/props.txt"));
+  }
+
+  // Yes to the question keeps the rows until a run replaces them: a
+  // cancelled File Selection loses nothing. A run with nothing broken says
+  // so, and leaves the keys with the list.
+  void cancelKeepsTheRowsAndASuccessSaysSo() {
+    testing::TempFolder site;
+    site.Write("a.html", "<a href=\"a.html\">Self</a>\n<a href=\"#top\">Top</a>\n<p id=top>");
+    Window w;
+    ResultsView* view = w.view();
+    QCOMPARE(view->EmptyListText(),
+             QString("Select File(s) from the File menu, or drop a folder here"));
+    ResultList& rows = view->results();
+    AddRow(rows, "U1", "HTTP Code 404 Not Found", "/w/a.htm");
+    AddRow(rows, "U2", "HTTP Code 404 Not Found", "/w/a.htm");
+    rows.SetChecked(1, false);
+    bool cancel = true;
+    view->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
+      if (cancel) return std::optional<FileSelection>();
+      FileSelection chosen = values;
+      chosen.path = site.path().string();
+      chosen.all_files = true;
+      return std::optional<FileSelection>(chosen);
+    };
+    MessageBoxes::QueueAnswer(true);  // U1 is left to repair: the question comes
+    w.frame.action(Command::kSelectFiles)->trigger();
+    QCOMPARE(MessageBoxes::shown().back(),
+             std::string("Not all of the bad URLs have been repaired\n\nDo you want to continue?"));
+    QCOMPARE(view->model()->rowCount(), 2);
+    QVERIFY(rows.row(0).checked && !rows.row(1).checked);
+
+    cancel = false;
+    MessageBoxes::QueueAnswer(true);
+    w.frame.log_view()->setFocus();
+    w.frame.action(Command::kSelectFiles)->trigger();
+    QVERIFY(Wait([&] { return !view->running(); }));
+    QCOMPARE(view->model()->rowCount(), 0);
+    QCOMPARE(view->EmptyListText(), QString("No broken links in 2 links checked"));
+    QCOMPARE(w.frame.focusWidget(), static_cast<QWidget*>(view));
+  }
+
+  // The line under the path says what it names as it is typed; OK on a
+  // folder while the options ask for a file checks the folder.
+  void fileSelectionNamesThePathAndTakesAFolder() {
+    testing::TempFolder site;
+    const std::string page = site.Write("a.html", "<a href=\"gone.html\">Gone</a>\n");
+    FileSelectionDialog dialog(nullptr, {page, Function::kTestUrls, false, false, false}, "");
+    QCOMPARE(dialog.path_kind_label()->text(), QString("File"));
+    const QString folder = QString::fromStdString(site.path().string());
+    const std::pair<QString, QString> typed[] = {
+        {folder, "Folder: OK checks the files in it"},
+        {folder + "/nothing", "Nothing by that name"},
+        {"https://www.example.test/", "Web address: tick Web address to crawl the site"},
+        {"", "Type a file or folder, or Browse"},
+    };
+    for (const auto& [text, note] : typed) {
+      dialog.path_field()->clear();
+      QTest::keyClicks(dialog.path_field(), text);
+      QCOMPARE(dialog.path_kind_label()->text(), note);
+    }
+    dialog.path_field()->setText(folder);
+    dialog.all_files_box()->click();
+    QCOMPARE(dialog.path_kind_label()->text(), QString("Folder"));
+
+    // Through the window's own dialog: OK on the folder runs it as one.
+    Window w;
+    w.settings.Set(settings::kFileSelStarter, page);
+    OnNextDialog<FileSelectionDialog>([&](FileSelectionDialog* d) {
+      d->path_field()->setText(folder);
+      QTest::keyClick(d, Qt::Key_Return);
+    });
+    w.frame.action(Command::kSelectFiles)->trigger();
+    QVERIFY(Wait([&] { return !w.view()->running(); }));
+    QVERIFY2(MessageBoxes::shown().empty(),
+             MessageBoxes::shown().empty() ? "" : MessageBoxes::shown().back().c_str());
+    QCOMPARE(w.view()->model()->rowCount(), 1);
+    QCOMPARE(w.settings.Get(settings::kAllFiles), 1);
+    QCOMPARE(w.settings.Get(settings::kFileSelStarter), site.path().string());
+  }
+
+  // The trusted certificate file and the unsafe switch are kept with the
+  // preferences and reach the probes as the command line's do.
+  void preferencesCertificates() {
+    testing::TempFolder folder;
+    const std::string ca = folder.Write("ca.pem", "-----BEGIN CERTIFICATE-----\n");
+    Window w;
+    OnNextDialog<PreferencesDialog>([&](PreferencesDialog* d) {
+      QVERIFY(d->ca_file_field()->text().isEmpty());
+      QVERIFY(!d->insecure_box()->isChecked());
+      QVERIFY(d->insecure_box()->text().contains("unsafe"));
+      d->ca_file_field()->setText(QString::fromStdString(ca + "x"));
+      d->accept();  // a file that cannot be read is refused
+      QCOMPARE(d->result(), int(QDialog::Rejected));
+      QVERIFY(MessageBoxes::shown().back().starts_with("cannot read the CA file " + ca + "x"));
+      d->pick_ca_file = [&](QWidget*) { return QString::fromStdString(ca); };
+      for (QPushButton* button : d->findChildren<QPushButton*>())
+        if (button->text() == "Br&owse...") button->click();
+      QCOMPARE(d->ca_file_field()->text(), QString::fromStdString(ca));
+      d->insecure_box()->click();
+      d->accept();
+    });
+    w.view()->commands().Preferences();
+    QCOMPARE(w.settings.Get(settings::kCaFile), ca);
+    QCOMPARE(w.settings.Get(settings::kInsecure), 1);
+    // The next run probes with both.
+    w.view()->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
+      FileSelection chosen = values;
+      chosen.path = folder.path().string();
+      chosen.all_files = true;
+      return std::optional<FileSelection>(chosen);
+    };
+    w.view()->commands().SelectFiles();
+    QVERIFY(Wait([&] { return !w.view()->running(); }));
+    QCOMPARE(w.view()->controller().probe_settings().ca_file, ca);
+    QVERIFY(w.view()->controller().probe_settings().insecure);
+    // A CA file gone since: the run does not start, and says why.
+    std::filesystem::remove(ca);
+    MessageBoxes::shown().clear();
+    w.view()->commands().SelectFiles();
+    QVERIFY(!w.view()->running());
+    QVERIFY(!MessageBoxes::shown().empty() &&
+            MessageBoxes::shown().back().starts_with("cannot read the CA file " + ca));
+  }
+
+  void themeChoiceIsAppliedAndKept() {
+    Window w;
+    const QString style = QApplication::style()->name();
+    QVERIFY(w.frame.action(Command::kThemeSystem)->isChecked());
+    w.frame.action(Command::kThemeDark)->trigger();
+    QCOMPARE(QApplication::style()->name().toLower(), QString("fusion"));
+    QCOMPARE(QApplication::palette().color(QPalette::Window),
+             DarkPalette().color(QPalette::Window));
+    QCOMPARE(w.settings.Get(settings::kTheme), 2);
+    w.frame.action(Command::kThemeLight)->trigger();
+    QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 128);
+    QCOMPARE(w.settings.Get(settings::kTheme), 1);
+    {
+      // A new window opens in the stored theme, its choice checked.
+      MainWindow again(w.settings);
+      QVERIFY(again.action(Command::kThemeLight)->isChecked());
+    }
+    w.frame.action(Command::kThemeSystem)->trigger();
+    QCOMPARE(QApplication::style()->name(), style);
+    QCOMPARE(w.settings.Get(settings::kTheme), 0);
   }
 
   void printingSplitsPages() {

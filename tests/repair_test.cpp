@@ -13,6 +13,7 @@
 
 #include "platform/memory_config_store.h"
 #include "purge/comment_purge.h"
+#include "repair/line_rewrite.h"
 #include "repair/repair_engine.h"
 #include "tests/injected_fault.h"
 #include "tests/recording_repair_host.h"
@@ -382,6 +383,63 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   EXPECT_EQ(testing::ReadFile(report),
             file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
   EXPECT_EQ(host_.messages.front(), "All URL repairs completed");
+}
+
+TEST(HandledRowNote, SaysWhatTheRepairDidWithTheRow) {
+  struct Case {
+    const char* name;
+    std::uint32_t marks;
+    bool checked;
+    const char* reason;
+    const char* alternate;
+    bool resource;
+    RepairOptions options;
+    std::string note;
+  };
+  const RepairOptions disable{};
+  const RepairOptions replace{RepairType::kReplaceUrl};
+  const RepairOptions remove{RepairType::kRemoveLine};
+  RepairOptions replace_no_alternate = replace;
+  replace_no_alternate.useAlternateUrl = false;
+  RepairOptions errors_too = remove;
+  errors_too.skipNonHttp = false;
+  const char* gone = "HTTP Code 404 Not Found";
+  const char* moved = "HTTP Code 301 Moved Permanently";
+  const char* error = "Error: Host Not Found";
+  const Case cases[] = {
+      {"not handled", 0, true, gone, "", false, disable, ""},
+      {"only its file finished", 0x00010000, true, gone, "", false, disable, ""},
+      {"unticked", 1, false, gone, "", false, remove, "Left as it is: not ticked for the repair"},
+      {"disabled", 1, true, gone, "", false, disable,
+       "Repaired: its line was put inside a comment"},
+      {"removed", 0x00010001, true, gone, "", false, remove, "Repaired: its line was removed"},
+      {"moved, to its alternate", 1, true, moved, "https://new.test/", false, replace,
+       "Repaired: the link now leads to its Alternate URL"},
+      {"moved, alternate not asked for", 1, true, moved, "https://new.test/", false,
+       replace_no_alternate, "Repaired: the link now leads to its own page"},
+      {"moved, alternate no plain URL", 1, true, moved, "https://new.test/<x>", false, replace,
+       "Repaired: the link now leads to its own page"},
+      {"gone, replaced", 1, true, gone, "https://new.test/", false, replace,
+       "Repaired: the link now leads to its own page"},
+      {"error passed over", 1, true, error, "", false, remove,
+       "Left as it is: the repair passes over errors that are not HTTP codes"},
+      {"error removed when asked", 1, true, error, "", false, errors_too,
+       "Repaired: its line was removed"},
+      {"an image is not replaced", 1, true, gone, "", true, replace,
+       "Left as it is: nothing stands in for what a page loads"},
+      {"an image's line is removed", 1, true, gone, "", true, remove,
+       "Repaired: its line was removed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResultList rows;
+    rows.AppendResultRow("https://old.test/", 3, c.resource);
+    rows.SetResultColumn(ResultColumn::kReason, c.reason);
+    rows.SetResultColumn(ResultColumn::kAlternateUrl, c.alternate);
+    rows.SetChecked(0, c.checked);
+    rows.SetData(0, c.marks);
+    EXPECT_EQ(HandledRowNote(rows.row(0), c.options), c.note);
+  }
 }
 
 TEST(RepairOptions, LoadingStoringAndEnabling) {

@@ -277,20 +277,19 @@ TEST_F(WindowRulesTest, ConfirmDiscardResults) {
     std::vector<bool> answers;
     DiscardReason reason;
     bool go_on;
-    std::size_t rows_left;
     std::vector<std::string> questions;
   };
   const std::string quit = "Not all of the bad URLs have been repaired\n\nDo you want to quit?";
   const std::string cont = "Not all of the bad URLs have been repaired\n\nDo you want to continue?";
   const Case cases[] = {
-      Case("no rows", {}, {}, DiscardReason::kQuit, true, 0, {}),
-      Case("only settled rows", {{false, 0}, {true, 1}}, {}, DiscardReason::kQuit, true, 0, {}),
+      Case("no rows", {}, {}, DiscardReason::kQuit, true, {}),
+      Case("only settled rows", {{false, 0}, {true, 1}}, {}, DiscardReason::kQuit, true, {}),
       Case("one left, No", {{true, 0}, {false, 0}, {true, 0x00010001}}, {false},
-           DiscardReason::kQuit, false, 1, {quit}),
-      Case("one left, Yes", {{true, 0}, {false, 0}}, {true}, DiscardReason::kContinue, true, 0,
+           DiscardReason::kQuit, false, {quit}),
+      Case("one left, Yes", {{true, 0}, {false, 0}}, {true}, DiscardReason::kContinue, true,
            {cont}),
       Case("a done file mark alone settles nothing", {{true, 0x00010000}}, {false},
-           DiscardReason::kContinue, false, 1, {cont}),
+           DiscardReason::kContinue, false, {cont}),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -303,8 +302,105 @@ TEST_F(WindowRulesTest, ConfirmDiscardResults) {
     testing::RecordingPrompter prompter;
     prompter.answers.assign(c.answers.begin(), c.answers.end());
     EXPECT_EQ(ConfirmDiscardResults(rows, c.reason, prompter), c.go_on);
-    EXPECT_EQ(rows.size(), c.rows_left);
     EXPECT_EQ(prompter.questions, c.questions);
+    // Whatever the answer, the rows and their marks stay: only a run that
+    // starts clears them, and the user may still cancel before one does.
+    ASSERT_EQ(rows.size(), c.rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(rows.row(i).checked, c.rows[i].first);
+      EXPECT_EQ(rows.row(i).data, c.rows[i].second);
+    }
+  }
+}
+
+TEST(PathKind, WhatAPathNamesAndWhatOkMakesOfIt) {
+  struct Case {
+    std::string path;
+    DiskEntry entry;
+    PathKind kind;
+  };
+  const Case cases[] = {
+      {"", DiskEntry::kNone, PathKind::kEmpty},
+      {"  ", DiskEntry::kFolder, PathKind::kEmpty},
+      {"/site/index.htm", DiskEntry::kFile, PathKind::kFile},
+      {"/site", DiskEntry::kFolder, PathKind::kFolder},
+      {"/site/gone.htm", DiskEntry::kNone, PathKind::kMissing},
+      {"/dev/null", DiskEntry::kOther, PathKind::kOther},
+      {"https://www.example.test/", DiskEntry::kNone, PathKind::kWebAddress},
+      {"HTTP://www.example.test/", DiskEntry::kFolder, PathKind::kWebAddress},
+      {"ftp://example.test/", DiskEntry::kNone, PathKind::kMissing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(KindOfPath(c.path, c.entry), c.kind);
+  }
+
+  // The disk is asked once for each kind of entry.
+  testing::TempFolder folder;
+  const std::string file = folder.Write("a.htm", "x");
+  EXPECT_EQ(LookUpPath(file), DiskEntry::kFile);
+  EXPECT_EQ(LookUpPath(folder.path().string()), DiskEntry::kFolder);
+  EXPECT_EQ(LookUpPath(file + "x"), DiskEntry::kNone);
+  EXPECT_EQ(LookUpPath("/dev/null"), DiskEntry::kOther);
+
+  // The note under the field, and the values OK runs with.
+  struct Fit {
+    PathKind kind;
+    bool all_files;
+    bool web;
+    std::string note;
+    bool all_files_after;
+  };
+  const Fit fits[] = {
+      {PathKind::kEmpty, false, false, "Type a file or folder, or Browse", false},
+      {PathKind::kFile, false, false, "File", false},
+      {PathKind::kFile, true, false, "File: the options above ask for a folder", true},
+      {PathKind::kFolder, false, false, "Folder: OK checks the files in it", true},
+      {PathKind::kFolder, true, false, "Folder", true},
+      {PathKind::kMissing, false, false, "Nothing by that name", false},
+      {PathKind::kOther, false, false, "Neither a file nor a folder", false},
+      {PathKind::kWebAddress, false, false, "Web address: tick Web address to crawl the site",
+       false},
+      {PathKind::kWebAddress, false, true, "Web address: the site is crawled from here", false},
+      {PathKind::kFolder, false, true, "Not a web address: it starts with http:// or https://",
+       false},
+  };
+  for (const Fit& f : fits) {
+    SCOPED_TRACE(f.note);
+    FileSelection selection{"p", Function::kTestUrls, f.all_files, false, true};
+    selection.web_address = f.web;
+    EXPECT_EQ(PathKindNote(f.kind, selection), f.note);
+    FileSelection fitted = FitSelectionToPath(selection, f.kind);
+    EXPECT_EQ(fitted.all_files, f.all_files_after);
+    // Nothing else changes.
+    fitted.all_files = selection.all_files;
+    EXPECT_EQ(fitted, selection);
+  }
+}
+
+TEST_F(WindowRulesTest, AChoiceKeptOutOfTheStoreLeavesTheDialogsValues) {
+  testing::TempFolder folder;
+  const std::string file = folder.Write("a.htm", "x");
+  testing::RecordingPrompter prompter;
+  const FileSelection chosen{file, Function::kTestUrls, false, false, true};
+  ASSERT_TRUE(AcceptFileSelection(settings_, chosen, prompter));
+  // A dropped folder runs, but the dialog opens next time as it was left.
+  const FileSelection dropped{folder.path().string(), Function::kTestUrls, true, false, false};
+  EXPECT_TRUE(AcceptFileSelection(settings_, dropped, prompter, StoreChoice::kKeep));
+  EXPECT_EQ(LoadFileSelection(settings_, "/current"), chosen);
+  EXPECT_FALSE(AcceptFileSelection(settings_, {file + "x"}, prompter, StoreChoice::kKeep));
+  EXPECT_EQ(prompter.messages, std::vector<std::string>{"The specified file does not exist"});
+  EXPECT_EQ(LoadFileSelection(settings_, "/current"), chosen);
+}
+
+TEST_F(WindowRulesTest, ThemeFallsBackToTheDesktops) {
+  const std::pair<const char*, Theme> cases[] = {{"0", Theme::kSystem},  {"1", Theme::kLight},
+                                                 {"2", Theme::kDark},    {"3", Theme::kSystem},
+                                                 {"-1", Theme::kSystem}, {"dark", Theme::kSystem}};
+  EXPECT_EQ(LoadTheme(settings_), Theme::kSystem);
+  for (const auto& [stored, theme] : cases) {
+    settings_.SetString("Settings", "Theme", stored);
+    EXPECT_EQ(LoadTheme(settings_), theme) << stored;
   }
 }
 

@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
-#include <QPalette>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QStyle>
@@ -22,6 +21,7 @@
 #include "app/results_printer.h"
 #include "app/results_view.h"
 #include "app/summary_dock.h"
+#include "app/theme.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
 #include "dialogs/file_selection_dialog.h"
@@ -47,30 +47,6 @@ void Save(QWidget* widget, const QString& folder, const QString& name, int turns
   const QString path = folder + "/" + name + ".png";
   if (!widget->grab().save(path)) std::cerr << "cannot write " << path.toStdString() << "\n";
   std::cout << path.toStdString() << "\n";
-}
-
-// A dark palette as a dark desktop theme would hand to Qt's Fusion style.
-QPalette DarkPalette() {
-  QPalette p;
-  const QColor window(53, 53, 53), base(35, 35, 35), text(225, 225, 225);
-  const QColor dim(128, 128, 128);
-  p.setColor(QPalette::Window, window);
-  p.setColor(QPalette::WindowText, text);
-  p.setColor(QPalette::Base, base);
-  p.setColor(QPalette::AlternateBase, window);
-  p.setColor(QPalette::ToolTipBase, base);
-  p.setColor(QPalette::ToolTipText, text);
-  p.setColor(QPalette::Text, text);
-  p.setColor(QPalette::Button, window);
-  p.setColor(QPalette::ButtonText, text);
-  p.setColor(QPalette::Mid, QColor(80, 80, 80));
-  p.setColor(QPalette::Highlight, QColor(42, 130, 218));
-  p.setColor(QPalette::HighlightedText, Qt::white);
-  p.setColor(QPalette::Link, QColor(120, 170, 255));
-  p.setColor(QPalette::PlaceholderText, dim);
-  for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    p.setColor(QPalette::Disabled, role, dim);
-  return p;
 }
 
 }  // namespace
@@ -157,17 +133,48 @@ int main(int argc, char** argv) {
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   Save(&frame, out, "recheck");
 
-  // The same window in Fusion with a dark palette.
-  const QString style = QApplication::style()->name();
-  QApplication::setStyle("Fusion");
-  QApplication::setPalette(DarkPalette());
+  // A repair that comments the bad lines out: the rows it handled are
+  // marked.
+  view->repair_host().ask_options = [](const RepairOptions&) {
+    return std::optional<RepairOptions>(RepairOptions{RepairType::kDisableLine});
+  };
+  view->selectionModel()->clearSelection();
+  frame.action(Command::kRepair)->trigger();
+  Save(&frame, out, "repair-handled");
+
+  // The same window in View > Theme > Dark: Fusion with a dark palette.
+  frame.action(Command::kThemeDark)->trigger();
   Save(&frame, out, "main-window-dark");
-  QApplication::setStyle(style);
-  QApplication::setPalette(QApplication::style()->standardPalette());
+  frame.action(Command::kThemeSystem)->trigger();
+
+  // A run with nothing broken says so (the summary closed: it has nothing
+  // to chart).
+  frame.action(Command::kSummary)->trigger();
+  testing::TempFolder good_site;
+  good_site.Write("index.htm", "<a href=\"" + base +
+                                   "/ok.htm\">Fine</a>\n"
+                                   "<a href=\"index.htm\">Home</a>\n");
+  view->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
+    FileSelection chosen = values;
+    chosen.path = good_site.path().string();
+    chosen.all_files = true;
+    chosen.recurse = false;
+    return std::optional<FileSelection>(chosen);
+  };
+  view->commands().SelectFiles();
+  clock.start();
+  while (view->running() && clock.elapsed() < 20000)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  Save(&frame, out, "no-broken-links");
 
   FileSelection values{site.path().string(), Function::kTestUrls, true, true, true};
   FileSelectionDialog select(&frame, values, "");
   Save(&select, out, "select-files");
+  // A folder typed while the options ask for a file: the line under the
+  // path says what OK will do.
+  FileSelectionDialog typed(&frame, {site.path().string(), Function::kTestUrls, false, false, true},
+                            "");
+  Save(&typed, out, "select-files-folder");
   ReportFilter filter;
   PreferencesDialog preferences(&frame, filter, 15, false);
   Save(&preferences, out, "preferences");
