@@ -6,6 +6,7 @@
 # usage: completion.sh PATH/TO/quimbel-cli PATH/TO/COMPLETION
 set -euo pipefail
 cli="$(realpath "$1")"
+# shellcheck source=/dev/null
 source "$2"
 complete -p quimbel-cli >/dev/null
 
