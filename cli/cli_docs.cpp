@@ -73,7 +73,7 @@ std::string ManualOptions() {
   return text;
 }
 
-// "\fBaccept\fR, \fBall\-files\fR, ...": the long names of the options
+// "\fBall\-files\fR, \fBrecurse\fR, ...": the long names of the options
 // whose config use is `use`, as the manual shows them.
 std::string ManualNames(ConfigUse use) {
   std::string text;
@@ -85,14 +85,9 @@ std::string ManualNames(ConfigUse use) {
   return text;
 }
 
+// "--timeout, ... and --user-agent", as --help says it.
 std::string ManualStored() {
-  std::string text;
-  for (const OptionSpec& option : RunOptionTable()) {
-    if (option.setting.empty()) continue;
-    if (!text.empty()) text += ", ";
-    text += "\\fB" + Roff("--" + std::string(option.name), Minus::kAll) + "\\fR";
-  }
-  return text;
+  return Roff(OptionsWithStoredDefaults(), Minus::kInOptions);
 }
 
 enum class Words { kSwitches, kValued, kPaths };
