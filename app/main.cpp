@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
       QString::fromUtf8(quimbel::kOrganization.data(), quimbel::kOrganization.size()));
   QApplication::setApplicationVersion(QString::fromUtf8(
       quimbel::kProductVersion.data(), static_cast<int>(quimbel::kProductVersion.size())));
+  QGuiApplication::setDesktopFileName(
+      QString::fromUtf8(quimbel::kDesktopId.data(), static_cast<int>(quimbel::kDesktopId.size())));
 
   quimbel::Application quimbel;
   quimbel::MainWindow frame(quimbel.settings(), &quimbel.visited);

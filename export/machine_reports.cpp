@@ -285,6 +285,10 @@ std::string_view MachineFormatName(MachineFormat format) {
   return kFormatNames[static_cast<std::size_t>(format)];
 }
 
+std::span<const std::string_view> MachineFormatNames() {
+  return kFormatNames;
+}
+
 bool NeedsCheckedLinks(MachineFormat format) {
   return format == MachineFormat::kJunit;
 }

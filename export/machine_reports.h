@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,8 @@ enum class MachineFormat { kText, kJson, kJunit, kGithub, kMarkdown, kCsv };
 // other name.
 std::optional<MachineFormat> MachineFormatNamed(std::string_view name);
 std::string_view MachineFormatName(MachineFormat format);
+// Every format's name, in the enum's order.
+std::span<const std::string_view> MachineFormatNames();
 // Whether the format lists every checked link, so the test must keep them.
 bool NeedsCheckedLinks(MachineFormat format);
 
