@@ -8,6 +8,8 @@ ResultProxyModel::ResultProxyModel(const ResultList& rows, QObject* parent)
     : QAbstractProxyModel(parent), rows_(rows), view_(rows) {
   flush_timer_.setSingleShot(true);
   connect(&flush_timer_, &QTimer::timeout, this, &ResultProxyModel::Flush);
+  idle_timer_.setSingleShot(true);
+  connect(&idle_timer_, &QTimer::timeout, this, &ResultProxyModel::RankAhead);
 }
 
 ResultProxyModel::~ResultProxyModel() {
@@ -116,18 +118,7 @@ void ResultProxyModel::Settle() {
       const std::atomic<bool> never{false};
       view_.SetRanks(column, *RankRows(SnapshotRows(rows_, view_.known()), column, never));
     } else {
-      RowSnapshot snapshot = SnapshotRows(rows_, view_.known());
-      ranking_ = column;
-      StartJob([this, column, snapshot = std::move(snapshot)](const std::atomic<bool>& cancel) {
-        auto ranks = std::make_shared<std::optional<std::vector<std::uint32_t>>>(
-            RankRows(snapshot, column, cancel));
-        if (!*ranks) return std::function<void()>();
-        return std::function<void()>([this, column, ranks] {
-          ranking_.reset();
-          ChangeLayout([&] { view_.SetRanks(column, std::move(**ranks)); });
-          Settle();
-        });
-      });
+      StartRanking(column);
     }
   }
   const bool order_wanted =
@@ -135,7 +126,41 @@ void ResultProxyModel::Settle() {
       (column != RowView::kFileOrder && wanted_descending_ != view_.descending());
   if (order_wanted && (column == RowView::kFileOrder || view_.HasRanks(column)))
     ChangeLayout([&] { view_.SetOrder(column, wanted_descending_); });
-  if (!busy() && on_settled) on_settled();
+  if (busy()) return;
+  // Once the rows have been still for a moment, the columns are ranked
+  // on the side, so that a first click on a header shows at once.
+  if (!ranking_ && rows_.size() >= kQuickRows) idle_timer_.start(1000);
+  if (on_settled) on_settled();
+}
+
+void ResultProxyModel::StartRanking(int column) {
+  RowSnapshot snapshot = SnapshotRows(rows_, view_.known());
+  ranking_ = column;
+  StartJob([this, column, snapshot = std::move(snapshot)](const std::atomic<bool>& cancel) {
+    auto ranks = std::make_shared<std::optional<std::vector<std::uint32_t>>>(
+        RankRows(snapshot, column, cancel));
+    if (!*ranks) return std::function<void()>();
+    return std::function<void()>([this, column, ranks] {
+      ranking_.reset();
+      if (column == view_.sort_column()) {
+        ChangeLayout([&] { view_.SetRanks(column, std::move(**ranks)); });
+      } else {
+        view_.SetRanks(column, std::move(**ranks));
+      }
+      Settle();
+    });
+  });
+}
+
+void ResultProxyModel::RankAhead() {
+  if (busy() || ranking_ || filtering_ || rows_.size() < kQuickRows) return;
+  // The columns most often sorted by first.
+  for (const int column : {0, 1, 3, 2, kLineSortColumn, 4}) {
+    if (!view_.HasRanks(column)) {
+      StartRanking(column);
+      return;
+    }
+  }
 }
 
 void ResultProxyModel::ChangeLayout(const std::function<void()>& change) {
@@ -208,6 +233,7 @@ void ResultProxyModel::ScheduleFlush() {
 
 void ResultProxyModel::Flush() {
   flush_timer_.stop();
+  idle_timer_.stop();
   if (view_.known() < rows_.size()) {
     if (view_.sort_column() == RowView::kFileOrder && view_.filter().empty()) {
       beginInsertRows({}, static_cast<int>(view_.known()), static_cast<int>(rows_.size() - 1));

@@ -73,6 +73,10 @@ class ResultProxyModel : public QAbstractProxyModel {
   // Changes the rows shown through `change`, keeping the selection and the
   // current row on the same list rows.
   void ChangeLayout(const std::function<void()>& change);
+  // Ranks the column on a thread of its own.
+  void StartRanking(int column);
+  // Ranks the next column not ranked yet, while nothing else is asked for.
+  void RankAhead();
   // Runs `work` on a thread of its own; `done` runs here afterwards,
   // unless a later job or a change of the rows made it stale.
   void StartJob(std::function<std::function<void()>(const std::atomic<bool>&)> work);
@@ -106,6 +110,7 @@ class ResultProxyModel : public QAbstractProxyModel {
   // Results of jobs up to this one arrive stale: the rows changed since.
   std::uint64_t stale_before_ = 0;
   QTimer flush_timer_;
+  QTimer idle_timer_;
 };
 
 }  // namespace quimbel

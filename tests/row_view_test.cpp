@@ -1,0 +1,167 @@
+// The window's view of the results list: whatever happens to the rows and
+// whichever order and filter are chosen, it shows exactly the rows a plain
+// filter and a stable sort by the texts would, and the jobs that rank and
+// match off the event loop read a snapshot safely while the list grows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+#include <random>
+#include <thread>
+
+#include "core/row_view.h"
+
+namespace quimbel {
+namespace {
+
+const char* const kReasons[] = {"HTTP Code 404 Not Found", "Error: Can't Connect to Host",
+                                "Local File Not Found", "HTTP Code 410 Gone"};
+
+void Append(ResultList& rows, std::mt19937& random) {
+  const auto n = random() % 40;
+  // Shared beginnings, case and length differences, no file extension.
+  rows.AppendResultRow((n % 2 ? "HTTP://Site" : "http://site") + std::to_string(n % 7) + ".test/p" +
+                           std::to_string(n) + (n % 3 ? "?q=" : ""),
+                       n % 9);
+  rows.SetResultColumn(ResultColumn::kReason, kReasons[random() % 4]);
+  rows.SetResultColumn(ResultColumn::kSiteName, "Link " + std::to_string(random() % 5),
+                       "/site/page" + std::to_string(random() % 3) + ".html");
+}
+
+// What the view must show: the rows that pass, stably sorted.
+std::vector<std::size_t> Expected(const ResultList& rows, int column, bool descending,
+                                  const RowFilter& filter) {
+  std::vector<std::size_t> shown;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (filter.empty() || filter.Matches(rows.row(i))) shown.push_back(i);
+  }
+  if (column == RowView::kFileOrder) return shown;
+  std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) {
+    const int order = CompareRows(rows.row(a), rows.row(b), column);
+    return descending ? order > 0 : order < 0;
+  });
+  return shown;
+}
+
+std::vector<std::size_t> Shown(const RowView& view) {
+  std::vector<std::size_t> shown(view.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    shown[i] = view.ListRow(i);
+    EXPECT_EQ(view.ShownRow(shown[i]), i);
+  }
+  return shown;
+}
+
+TEST(RowView, ShowsWhatAFilterAndAStableSortWould) {
+  std::mt19937 random(7);
+  const std::vector<RowFilter> filters = {{},
+                                          {"site3", std::nullopt},
+                                          {"site3.test/p1", std::nullopt},
+                                          {"", "Local File Not Found"},
+                                          {"link 2", "HTTP Code 410 Gone"},
+                                          {"?q=", std::nullopt},
+                                          {"nothing", std::nullopt}};
+  for (int trial = 0; trial < 30; ++trial) {
+    SCOPED_TRACE(trial);
+    ResultList rows;
+    RowView view(rows);
+    const std::atomic<bool> never{false};
+    for (int step = 0; step < 60; ++step) {
+      const auto operation = random() % 6;
+      switch (operation) {
+        case 0:  // rows come, as in a run
+          for (int i = static_cast<int>(random() % 5); i >= 0; --i)
+            Append(rows, random);
+          view.TakeNewRows();
+          break;
+        case 1: {  // a recheck changes a row
+          if (rows.empty()) break;
+          const std::size_t row = random() % rows.size();
+          rows.UpdateRow(row, kReasons[random() % 4], 0, random() % 2 ? "" : "http://alt.test/");
+          if (!view.RowChanged(row)) view.Rebuild();
+          break;
+        }
+        case 2: {  // a repair takes a row away
+          if (rows.empty()) break;
+          const std::size_t row = random() % rows.size();
+          rows.RemoveRow(row);
+          view.RowsRemoved(row, row);
+          break;
+        }
+        case 3: {  // a header click
+          const int column = static_cast<int>(random() % 7) - 1;
+          view.SetOrder(column, random() % 2 == 0);
+          break;
+        }
+        case 4: {  // the filter box or a chart bar
+          const RowFilter& filter = filters[random() % filters.size()];
+          // Matches of part of the rows only: the rest are tested as taken.
+          const RowSnapshot part = SnapshotRows(rows, random() % (rows.size() + 1));
+          view.SetFilter(filter, *MatchRows(part, filter, {}, never));
+          break;
+        }
+        default: {  // a ranking job ends, perhaps for a column not shown
+          const int column = static_cast<int>(random() % 6);
+          view.SetRanks(column, RankRows(rows, column));
+          break;
+        }
+      }
+      ASSERT_EQ(Shown(view), Expected(rows, view.sort_column(), view.descending(), view.filter()))
+          << "step " << step << ", operation " << operation;
+    }
+  }
+}
+
+TEST(RowView, NarrowingTestsOnlyWhatTheWiderFilterShowed) {
+  ResultList rows;
+  std::mt19937 random(3);
+  for (int i = 0; i < 500; ++i)
+    Append(rows, random);
+  const RowFilter wide{"site3", std::nullopt};
+  const RowFilter narrow{"site3.test/p1", std::nullopt};
+  const RowFilter other{"site4", std::nullopt};
+  EXPECT_TRUE(narrow.Narrows(wide));
+  EXPECT_FALSE(wide.Narrows(narrow));
+  EXPECT_FALSE(other.Narrows(wide));
+  EXPECT_FALSE(wide.Narrows(RowFilter{"site3", "Local File Not Found"}));
+  EXPECT_TRUE((RowFilter{"site3", "Local File Not Found"}).Narrows(wide));
+  const std::atomic<bool> never{false};
+  const RowSnapshot all = SnapshotRows(rows, rows.size());
+  const auto wide_matches = MatchRows(all, wide, {}, never);
+  EXPECT_EQ(MatchRows(all, narrow, *wide_matches, never), MatchRows(all, narrow, {}, never));
+  const std::atomic<bool> stop{true};
+  EXPECT_EQ(MatchRows(all, narrow, {}, stop), std::nullopt);
+  EXPECT_EQ(RankRows(all, 0, stop), std::nullopt);
+}
+
+// A job reads its snapshot while the list goes on growing on this thread,
+// as a run adds rows while a filter or a ranking is worked out.
+TEST(RowView, JobsReadASnapshotWhileRowsAreAdded) {
+  ResultList rows;
+  std::mt19937 random(11);
+  for (int i = 0; i < 20000; ++i)
+    Append(rows, random);
+  const RowSnapshot snapshot = SnapshotRows(rows, rows.size());
+  const RowFilter filter{"site3", std::nullopt};
+  std::optional<std::vector<std::uint8_t>> matches;
+  std::optional<std::vector<std::uint32_t>> ranks;
+  const std::atomic<bool> never{false};
+  std::thread job([&] {
+    matches = MatchRows(snapshot, filter, {}, never);
+    ranks = RankRows(snapshot, 0, never);
+  });
+  for (int i = 0; i < 20000; ++i)
+    Append(rows, random);
+  job.join();
+  ASSERT_TRUE(matches && ranks);
+  RowView view(rows);
+  view.TakeNewRows();
+  view.SetRanks(0, std::move(*ranks));
+  view.SetFilter(filter, std::move(*matches));
+  view.SetOrder(0, false);
+  EXPECT_EQ(Shown(view), Expected(rows, 0, false, filter));
+}
+
+}  // namespace
+}  // namespace quimbel
