@@ -38,6 +38,7 @@
 #include "app/results_view.h"
 #include "app/summary_dock.h"
 #include "app/theme.h"
+#include "core/row_order.h"
 #include "core/status_code_table.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
@@ -671,6 +672,56 @@ class GuiTest : public QObject {
     QCOMPARE(frame.results_view()->controller().probe_settings().per_host, 2);
     QCOMPARE(settings.Get(settings::kExclude), std::string("/private/"));
     QCOMPARE(settings.Get(settings::kAccept), std::string("429"));
+  }
+
+  // A big list is ranked and matched off the event loop; what it shows
+  // once settled is what the small list's sort and filter would show, and
+  // a row that goes while a job runs leaves nothing stale behind.
+  void bigListsSortAndFilterOffTheEventLoop() {
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    MainWindow frame(settings);
+    ResultsView* view = frame.results_view();
+    ResultList& rows = view->results();
+    ResultProxyModel* proxy = view->proxy();
+    constexpr int kRows = 30000;
+    for (int i = 0; i < kRows; ++i) {
+      rows.AppendResultRow(
+          "http://h" + std::to_string(i * 7919 % 100) + ".test/p" + std::to_string(i),
+          static_cast<std::size_t>(i % 50));
+      rows.SetResultColumn(ResultColumn::kReason,
+                           i % 3 ? "HTTP Code 404 Not Found" : "Local File Not Found");
+      rows.SetResultColumn(ResultColumn::kSiteName, "Link", "/site/p" + std::to_string(i / 100));
+    }
+    QVERIFY(Wait([&] { return !proxy->busy(); }));
+    QCOMPARE(proxy->rowCount(), kRows);
+    const auto settled = [&] { return Wait([&] { return !proxy->busy(); }); };
+    const auto matching = [&](const std::string& needle) {
+      int count = 0;
+      for (const ResultRow& row : rows.rows())
+        count += RowMatches(row, needle) ? 1 : 0;
+      return count;
+    };
+    view->SortByColumn(0);
+    frame.search_field()->setText("h7");
+    frame.search_field()->setText("h7.test/p1");  // cancels the first
+    QVERIFY(settled());
+    QCOMPARE(proxy->rowCount(), matching("h7.test/p1"));
+    for (int i = 1; i < proxy->rowCount(); ++i) {
+      const std::size_t a = *proxy->ListRow(proxy->index(i - 1, 0));
+      const std::size_t b = *proxy->ListRow(proxy->index(i, 0));
+      QVERIFY(CompareRows(rows.row(a), rows.row(b), 0) <= 0);
+    }
+    // A row goes while the wider filter is worked out.
+    frame.search_field()->setText("h7.test/");
+    rows.RemoveRow(7);
+    QVERIFY(settled());
+    QCOMPARE(proxy->rowCount(), matching("h7.test/"));
+    frame.search_field()->clear();
+    view->ShowFileOrder();
+    QVERIFY(settled());
+    QCOMPARE(proxy->rowCount(), kRows - 1);
+    QCOMPARE(*proxy->ListRow(proxy->index(7, 0)), std::size_t(7));
   }
 
   void resultModelIsAWellBehavedModel() {
