@@ -126,15 +126,32 @@ bool KeepChecking(RunController& controller, MessageLoop& loop, CliHost& host,
   return written;
 }
 
-int RunWith(const CliOptions& options) {
-  // The signals are taken by the interrupt thread alone: block them before
-  // any thread starts, so every thread inherits the mask. A watch runs
-  // until it is told to stop, by a terminal or by a service manager.
+// The signals that stop a run, blocked. They are taken by the interrupt
+// thread alone: blocked before any thread starts, every thread inherits
+// the mask. A watch runs until it is told to stop, by a terminal or by a
+// service manager.
+sigset_t BlockInterrupts(bool watch) {
   sigset_t interrupt;
   sigemptyset(&interrupt);
   sigaddset(&interrupt, SIGINT);
-  if (options.run.watch) sigaddset(&interrupt, SIGTERM);
+  if (watch) sigaddset(&interrupt, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+  return interrupt;
+}
+
+void StartRun(const CliOptions& options, RunController& controller) {
+  if (options.run.purge) {
+    // Naming --purge on the command line is the confirmation.
+    controller.StartPurge(options.path, options.run.scope, PurgeConfirmation::kGiven);
+  } else if (!options.run.crawl.start_urls.empty()) {
+    controller.StartCrawl(options.run.crawl);
+  } else {
+    controller.StartTest(options.path, options.run.scope);
+  }
+}
+
+int RunWith(const CliOptions& options) {
+  const sigset_t interrupt = BlockInterrupts(options.run.watch);
 
   // The stored preferences are read, never written.
   QSettingsConfigStore config;
@@ -177,14 +194,7 @@ int RunWith(const CliOptions& options) {
     loop.Quit();
   });
   const auto started = std::chrono::system_clock::now();
-  if (options.run.purge) {
-    // Naming --purge on the command line is the confirmation.
-    controller->StartPurge(options.path, options.run.scope, PurgeConfirmation::kGiven);
-  } else if (crawl) {
-    controller->StartCrawl(options.run.crawl);
-  } else {
-    controller->StartTest(options.path, options.run.scope);
-  }
+  StartRun(options, *controller);
   while (controller->running())
     loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
 
