@@ -136,7 +136,11 @@ bool RunController::OnWatchProbeDone(std::uint64_t job, const ProbeOutcome& outc
 }
 
 void RunController::FinishPageChecks() {
-  if (state_ != RunState::kIdle) return;
+  if (state_ != RunState::kIdle) {
+    // A recheck owns the rows for now: the settle timer tries again.
+    host_.StartTimer(kWatchSettleTimer, kWatchSettle);
+    return;
+  }
   const auto known = [this](const PageCheck& check) {
     for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
       if (check.links.local[i] == 0 && !kept_outcomes_.contains(RequestUrl(check.links.urls[i])))
