@@ -145,6 +145,22 @@ class GuiTest : public QObject {
     QCOMPARE(w.settings.Get(settings::kKeepChecking), 0);
     QVERIFY(!w.view()->controller().watching());
     QVERIFY(w.frame.watch_pane()->isHidden());
+
+    // A crawled web address is not watched, and the item says why.
+    testing::ScriptedServer server;
+    server.On("/", {testing::Behaviour::kReply,
+                    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>"});
+    keep->setChecked(true);
+    CrawlOptions crawl;
+    crawl.start_urls = {"http://127.0.0.1:" + std::to_string(server.port()) + "/"};
+    w.view()->controller().StartCrawl(crawl);
+    w.view()->StateChanged();
+    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(Wait([&] { return !w.view()->running(); }));
+    QVERIFY(!keep->isEnabled());
+    QVERIFY(keep->toolTip().contains("a web address is crawled, not watched"));
+    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(w.frame.watch_pane()->isHidden());
   }
 
   void menusToolbarAndIdleEnabling() {
