@@ -71,6 +71,15 @@ void MainWindow::BuildMenus() {
   AddAction(view_menu, Command::kRecheck, "&Recheck Selected",
             "Check the selected rows' links again with the current settings", "Recheck",
             QKeySequence("Ctrl+R"));
+  QAction* keep_checking =
+      AddAction(view_menu, Command::kKeepChecking, "&Keep Checking",
+                "Check each page of the last test again as it is saved", "Keep Checking");
+  keep_checking->setCheckable(true);
+  keep_checking->setChecked(settings_.Get(settings::kKeepChecking) != 0);
+  connect(keep_checking, &QAction::toggled, this, [this](bool on) {
+    settings_.Set(settings::kKeepChecking, on ? 1 : 0);
+    UpdateWatch();
+  });
   QAction* summary = AddAction(view_menu, Command::kSummary, "S&ummary",
                                "Show the rows per reason as a chart", "Summary");
   summary->setCheckable(true);

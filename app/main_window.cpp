@@ -86,6 +86,9 @@ void MainWindow::BuildStatusBar() {
   // How the last test went, live while it runs.
   summary_pane_ = StatusPaneLabel(this, "", kSummaryPaneCharacters);
   statusBar()->addPermanentWidget(summary_pane_);
+  watch_pane_ = StatusPaneLabel(this, "Watching the pages for changes", 0);
+  statusBar()->addPermanentWidget(watch_pane_);
+  watch_pane_->hide();
   // Hidden until the first run: until then the prompt has the room.
   summary_pane_->hide();
   statusBar()->addPermanentWidget(connection_pane_);
@@ -176,6 +179,26 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
   actions_[Command::kRecheck]->setEnabled(view_->commands().CanRecheck());
   recent_menu_->setEnabled(view_->commands().CanSelectFiles());
+  QAction* keep_checking = actions_[Command::kKeepChecking];
+  const bool crawled = view_->controller().crawler() != nullptr;
+  keep_checking->setEnabled(view_->controller().CanWatch());
+  keep_checking->setToolTip(crawled ? "Keep Checking follows files and folders on disk: a web "
+                                      "address is crawled, not watched"
+                                    : "Keep Checking");
+  UpdateWatch();
+}
+
+void MainWindow::UpdateWatch() {
+  RunController& controller = view_->controller();
+  const bool wanted = actions_[Command::kKeepChecking]->isChecked();
+  // The outcomes of the next test are kept only when a watch will use them.
+  controller.SetKeepOutcomes(wanted);
+  if (!wanted) {
+    controller.StopWatch();
+  } else if (!controller.watching() && !view_->running() && controller.CanWatch()) {
+    controller.StartWatch(view_->file_watch());
+  }
+  watch_pane_->setVisible(controller.watching());
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -55,6 +55,7 @@ enum class Command {
   kThemeSystem,
   kThemeLight,
   kThemeDark,
+  kKeepChecking,
 };
 
 class MainWindow : public QMainWindow {
@@ -71,6 +72,8 @@ class MainWindow : public QMainWindow {
   QLabel* connection_pane() const { return connection_pane_; }
   QLabel* method_pane() const { return method_pane_; }
   QLabel* summary_pane() const { return summary_pane_; }
+  // "Watching ...", shown while Keep Checking follows the pages.
+  QLabel* watch_pane() const { return watch_pane_; }
   QLineEdit* search_field() const { return search_; }
   QToolButton* reason_filter() const { return reason_filter_; }
   QMenu* recent_menu() const { return recent_menu_; }
@@ -88,6 +91,8 @@ class MainWindow : public QMainWindow {
 
   // Sets every command's enabled state from the results view's flags.
   void UpdateCommands();
+  // Starts or ends the watch of the pages as Keep Checking and the run say.
+  void UpdateWatch();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -128,6 +133,7 @@ class MainWindow : public QMainWindow {
   QLabel* connection_pane_;
   QLabel* method_pane_;
   QLabel* summary_pane_;
+  QLabel* watch_pane_;
   QLineEdit* search_;
   QToolButton* reason_filter_;  // the reason chosen in the summary, when one is
   QMenu* recent_menu_;

@@ -77,6 +77,8 @@ Qt::ItemFlags ResultTableModel::flags(const QModelIndex& index) const {
 }
 
 void ResultTableModel::RowsAboutToBeInserted(std::size_t first, std::size_t last) {
+  // Rows put in among others move those after them.
+  if (first < rows_.size() && before_change) before_change();
   beginInsertRows({}, static_cast<int>(first), static_cast<int>(last));
 }
 

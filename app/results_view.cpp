@@ -57,6 +57,7 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
                 controller_->HandleMessage(message);
                 StateChanged();
               }),
+      file_watch_(poster_),
       controller_(std::make_unique<RunController>(*run_host_, poster_)),
       repair_host_(this) {
   run_host_->on_timer = [this](int id) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/qt_file_watch.h"
 #include "app/window_commands.h"
 #include "app/window_repair_host.h"
 #include "app/window_run_host.h"
@@ -38,6 +39,8 @@ class ResultsView : public QTreeView {
   WindowCommands& commands() { return *commands_; }
   WindowRunHost& run_host() { return *run_host_; }
   WindowRepairHost& repair_host() { return repair_host_; }
+  // What Keep Checking watches the pages with.
+  FileWatch& file_watch() { return file_watch_; }
 
   // Ctrl+C on rows: URL, reason, link text, file, line and alternate URL,
   // apart by tabs, a line a row, in the order shown.
@@ -94,6 +97,8 @@ class ResultsView : public QTreeView {
   LogView* log_;
   std::unique_ptr<WindowRunHost> run_host_;
   QueuedPoster poster_;
+  // Before the controller: its watch ends while the watch still stands.
+  QtFileWatch file_watch_;
   std::unique_ptr<RunController> controller_;
   WindowRepairHost repair_host_;
   std::unique_ptr<WindowCommands> commands_;

@@ -32,6 +32,9 @@ class CliHost : public RunHost {
 
   // Where timers are delivered; set before a run starts.
   std::function<void(int)> on_timer;
+  // A watch checked a page again; its rows are the `count` from `first`.
+  std::function<void(const std::string& page, std::size_t first, std::size_t count)>
+      on_page_checked;
 
   // True once the engine reported something that stopped it from running
   // ("No files found", a file it could not read).
@@ -56,6 +59,9 @@ class CliHost : public RunHost {
   void StepUrlBar() override { ++counts_.links_done; }
   void SetUrlBarPosition(int) override {}
   void DestroyProgress() override;
+  void PageCheckedAgain(const std::string& page, std::size_t first, std::size_t count) override {
+    if (on_page_checked) on_page_checked(page, first, count);
+  }
 
  private:
   void ClearProgressLine();

@@ -161,6 +161,20 @@ std::optional<int> TakeCommandLineValues(CliOptions& options) {
   return std::nullopt;
 }
 
+// A watch follows files on disk and lists their rows again as they change:
+// a report that is one document (JSON, JUnit, ...) has no place for that.
+std::optional<int> CheckWatch(const CliOptions& options) {
+  const RunOptions& run = options.run;
+  if (!run.watch) return std::nullopt;
+  if (options.format != MachineFormat::kText) {
+    return UsageError("--watch lists the rows of each page saved as text; --format " + run.format +
+                      " writes one report (use --output FORMAT=FILE for it)");
+  }
+  if (!run.crawl.start_urls.empty()) return UsageError("--watch follows files, not a live site");
+  if (run.purge) return UsageError("--watch needs a test run, not --purge");
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
@@ -186,6 +200,7 @@ std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
     return UsageError("--repair needs a test run, not --purge");
   }
   if (const auto status = TakeCommandLineValues(options)) return *status;
+  if (const auto status = CheckWatch(options)) return *status;
   return options;
 }
 

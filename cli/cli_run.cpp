@@ -14,6 +14,8 @@
 #include "core/run_controller.h"
 #include "core/settings_store.h"
 #include "core/window_rules.h"
+#include "export/report_writers.h"
+#include "platform/inotify_watch.h"
 #include "platform/product.h"
 #include "platform/qsettings_config_store.h"
 #include "platform/read_only_config_store.h"
@@ -38,18 +40,16 @@ bool PathExists(const CliOptions& options, ConfigStore& config, CliHost& host) {
   return AcceptFileSelection(settings, selection, host);
 }
 
-// Ctrl+C, turned into a task on the loop by a thread that waits for it,
-// and into a flag for the repair, which runs without the loop.
+// Ctrl+C (and, while pages are watched, SIGTERM), turned into a task on
+// the loop by a thread that waits for it, and into a flag for the repair,
+// which runs without the loop. The signals must be blocked in every thread.
 class InterruptWatch {
  public:
-  explicit InterruptWatch(MessageLoop& loop, std::function<void()> on_interrupt)
-      : thread_([this, &loop, on_interrupt = std::move(on_interrupt)] {
-          sigset_t set;
-          sigemptyset(&set);
-          sigaddset(&set, SIGINT);
+  InterruptWatch(MessageLoop& loop, const sigset_t& set, std::function<void()> on_interrupt)
+      : thread_([this, &loop, set, on_interrupt = std::move(on_interrupt)] {
           const timespec tick{0, 100'000'000};
           while (!done_) {
-            if (sigtimedwait(&set, nullptr, &tick) == SIGINT && !done_) {
+            if (sigtimedwait(&set, nullptr, &tick) > 0 && !done_) {
               interrupted_ = true;
               loop.PostTask(on_interrupt);
             }
@@ -102,13 +102,56 @@ bool RecordsCheckedLinks(const CliOptions& options) {
   return record;
 }
 
-int RunWith(const CliOptions& options) {
-  // SIGINT is taken by the watch thread alone: block it before any thread
-  // starts, so every thread inherits the mask.
+// Keeps checking the pages of the test as they are saved, each page's
+// rows listed again on standard output, until Ctrl+C or SIGTERM. False when
+// there was nothing to watch or the listing could not be written.
+bool KeepChecking(RunController& controller, MessageLoop& loop, CliHost& host,
+                  MessagePoster& poster, const InterruptWatch& interrupt) {
+  InotifyWatch files(poster);
+  if (!controller.StartWatch(files)) {
+    std::cerr << "quimbel: there are no pages to watch\n";
+    return false;
+  }
+  host.LogAppend("Watching the pages for changes; Ctrl+C ends the watch.");
+  bool written = true;
+  host.on_page_checked = [&](const std::string&, std::size_t first, std::size_t count) {
+    WriteTextReportRows(std::cout, controller.results(), first, count);
+    if (!std::cout.flush()) written = false;
+  };
+  while (!interrupt.interrupted() && written)
+    loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
+  controller.StopWatch();
+  host.on_page_checked = nullptr;
+  if (!written) std::cerr << "quimbel: cannot write the listing to standard output\n";
+  return written;
+}
+
+// The signals that stop a run, blocked. They are taken by the interrupt
+// thread alone: blocked before any thread starts, every thread inherits
+// the mask. A watch runs until it is told to stop, by a terminal or by a
+// service manager.
+sigset_t BlockInterrupts(bool watch) {
   sigset_t interrupt;
   sigemptyset(&interrupt);
   sigaddset(&interrupt, SIGINT);
+  if (watch) sigaddset(&interrupt, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+  return interrupt;
+}
+
+void StartRun(const CliOptions& options, RunController& controller) {
+  if (options.run.purge) {
+    // Naming --purge on the command line is the confirmation.
+    controller.StartPurge(options.path, options.run.scope, PurgeConfirmation::kGiven);
+  } else if (!options.run.crawl.start_urls.empty()) {
+    controller.StartCrawl(options.run.crawl);
+  } else {
+    controller.StartTest(options.path, options.run.scope);
+  }
+}
+
+int RunWith(const CliOptions& options) {
+  const sigset_t interrupt = BlockInterrupts(options.run.watch);
 
   // The stored preferences are read, never written.
   QSettingsConfigStore config;
@@ -132,7 +175,7 @@ int RunWith(const CliOptions& options) {
       },
       [](const WorkerMessage& message) {
         return message.id == MessageId::kProbeDone || message.id == MessageId::kPurgeFileStarted ||
-               message.id == MessageId::kPurgeFileDone;
+               message.id == MessageId::kPurgeFileDone || message.id == MessageId::kPathChanged;
       });
   controller = std::make_unique<RunController>(host, poster);
   host.on_timer = [&](int id) {
@@ -143,21 +186,15 @@ int RunWith(const CliOptions& options) {
   ConfigureRun(*controller, options.run, settings);
   controller->SetRecordCheckedLinks(RecordsCheckedLinks(options));
   controller->SetOptionsFile(options.config_used);
+  controller->SetKeepOutcomes(options.run.watch);
   controller->SetUp();
 
-  InterruptWatch watch(loop, [&] {
+  InterruptWatch watch(loop, interrupt, [&] {
     if (controller->running()) controller->StopTest();
     loop.Quit();
   });
   const auto started = std::chrono::system_clock::now();
-  if (options.run.purge) {
-    // Naming --purge on the command line is the confirmation.
-    controller->StartPurge(options.path, options.run.scope, PurgeConfirmation::kGiven);
-  } else if (crawl) {
-    controller->StartCrawl(options.run.crawl);
-  } else {
-    controller->StartTest(options.path, options.run.scope);
-  }
+  StartRun(options, *controller);
   while (controller->running())
     loop.Run(MessageLoop::Clock::now() + std::chrono::milliseconds(50));
 
@@ -173,6 +210,10 @@ int RunWith(const CliOptions& options) {
   }
   if (watch.interrupted()) return kExitInterrupted;
   if (host.failed() || !outcome.repaired || !outcome.written || controller->purge_failures() > 0) {
+    return kExitCannotRun;
+  }
+  // A watch ends only when it is told to: its status is the rows' then.
+  if (options.run.watch && !KeepChecking(*controller, loop, host, poster, watch)) {
     return kExitCannotRun;
   }
   return controller->results().empty() ? kExitNoRows : kExitRows;

@@ -50,6 +50,8 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
 void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome) {
   const auto found = recheck_jobs_.find(job);
   if (found == recheck_jobs_.end()) return;
+  // A watch takes the newest outcome of a link.
+  if (keep_outcomes_ && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
   std::optional<std::unordered_set<std::string>> fragments;
   if (!outcome.body.empty()) fragments = FragmentsOfPage(outcome.body, outcome.content_type);
   for (const std::size_t index : found->second) {

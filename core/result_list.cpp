@@ -137,6 +137,36 @@ void ResultList::RemoveRow(std::size_t index) {
   if (observer_) observer_->RowsRemoved();
 }
 
+void ResultList::ReplaceRows(std::size_t first, std::size_t count, std::vector<ResultRow> rows) {
+  if (first > rows_.size() || count > rows_.size() - first) {
+    throw std::out_of_range("ReplaceRows past the end of the list");
+  }
+  const std::size_t kept = std::min(count, rows.size());
+  for (std::size_t i = 0; i < kept; ++i) {
+    ResultRow& row = rows_[first + i];
+    if (observer_) observer_->RowAboutToChange(first + i);
+    moves_ = moves_ - IsMoveCode(row.code) + IsMoveCode(rows[i].code);
+    row = std::move(rows[i]);
+    if (observer_) observer_->RowChanged(first + i);
+  }
+  const auto at = rows_.begin() + static_cast<std::ptrdiff_t>(first + kept);
+  if (rows.size() > count) {
+    if (observer_) observer_->RowsAboutToBeInserted(first + kept, first + rows.size() - 1);
+    for (std::size_t i = kept; i < rows.size(); ++i)
+      moves_ += IsMoveCode(rows[i].code);
+    rows_.insert(at, std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(kept)),
+                 std::make_move_iterator(rows.end()));
+    if (observer_) observer_->RowsInserted();
+  } else if (count > rows.size()) {
+    if (observer_) observer_->RowsAboutToBeRemoved(first + kept, first + count - 1);
+    const auto end = at + static_cast<std::ptrdiff_t>(count - kept);
+    for (auto row = at; row != end; ++row)
+      moves_ -= IsMoveCode(row->code);
+    rows_.erase(at, end);
+    if (observer_) observer_->RowsRemoved();
+  }
+}
+
 void ResultList::Clear() {
   identities_.clear();
   if (rows_.empty()) return;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/mapped_file.h"
 
@@ -131,6 +132,11 @@ class ResultList {
   void SetSource(std::size_t index, std::string source, std::string note);
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
+  // Puts `rows` in the place of the `count` rows from `first` (a page's
+  // rows, checked again): the rows that stay in number are changed where
+  // they stand, and the difference is inserted or removed after them, so a
+  // view keeps its place and selection. Each new row must name its file.
+  void ReplaceRows(std::size_t first, std::size_t count, std::vector<ResultRow> rows);
   void Clear();
   // The rows that are moves (301, 302, 307, 308), kept as rows come, change
   // and go, so a summary never reads the whole list for it.
@@ -141,6 +147,7 @@ class ResultList {
   void SetPageIdentity(const std::string& file, const PageIdentity& identity) {
     identities_[file] = identity;
   }
+  void ForgetPageIdentity(const std::string& file) { identities_.erase(file); }
   // Nothing for a page the list never saw checked (rows made by hand).
   const PageIdentity* PageIdentityOf(const std::string& file) const {
     const auto found = identities_.find(file);

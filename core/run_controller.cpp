@@ -63,6 +63,7 @@ bool RunController::CollectRunFiles(const std::string& path, const RunScope& sco
   host_.KillTimer(kPurgeSettleTimer);
   purge_job_ = 0;
   files_.assign(files.begin(), files.end());
+  run_files_ = files;
   total_files_ = static_cast<int>(files.size());
   return true;
 }
@@ -72,6 +73,9 @@ void RunController::LogWithDate(const std::string& prefix, const std::string& su
 }
 
 void RunController::BeginRun(RunState state) {
+  // A new run ends the watch of the last one.
+  StopWatch();
+  kept_outcomes_.clear();
   host_.CreateProgress(state == RunState::kPurging);
   progress_open_ = true;
   progress_ = {};
@@ -89,6 +93,8 @@ void RunController::BeginRun(RunState state) {
 
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
+  run_path_ = path;
+  run_scope_ = scope;
   LocalLinkOptions local = local_options_;
   if (local.site_root.empty()) {
     std::error_code error;
@@ -206,38 +212,6 @@ void RunController::Dispatch() {
                });
 }
 
-bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
-                                    std::size_t& url_count) {
-  if (crawler_) {
-    if (!ExtractCrawledLinks(path, lists)) return false;
-    url_count = lists.urls.size();
-    return true;
-  }
-  if (!local_checker_) return ExtractUrls(path, lists, url_count);
-  const auto file = MappedFile::Open(path);
-  if (!file) return false;
-  results_.SetPageIdentity(path, file->identity());
-  local_checker_->AddPageLinks(path, file->text(), lists);
-  if (!rules_.empty()) LeaveOutSkipped(lists);
-  url_count = lists.urls.size();
-  return true;
-}
-
-void RunController::LeaveOutSkipped(LinkLists& lists) const {
-  LinkLists kept;
-  kept.skipped = lists.skipped;
-  while (!lists.urls.empty()) {
-    // A fetched page's link is judged by where it leads.
-    if (rules_.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
-      ++kept.skipped;
-      PopFrontLink(lists);
-    } else {
-      MoveFrontLink(lists, kept);
-    }
-  }
-  lists = std::move(kept);
-}
-
 void RunController::LogFileResults() {
   std::string line = "Results for " + current_file_ +
                      ": URLs tested: " + std::to_string(url_count_) +
@@ -264,6 +238,9 @@ void RunController::HandleMessage(const WorkerMessage& message) {
     case MessageId::kProbeDone:
       OnProbeDone(message);
       return;
+    case MessageId::kPathChanged:
+      OnPathChanged(message.text);
+      return;
   }
 }
 
@@ -276,6 +253,7 @@ ProbeSettings RunController::ProbeSettingsInForce() const {
 
 void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
+  if (OnWatchProbeDone(message.job, outcome)) return;
   if (state_ == RunState::kTesting && crawler_ && !outcome.out_of_descriptors &&
       OnCrawlFetched(message.job, outcome)) {
     return;
@@ -325,6 +303,7 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
     }
     return;
   }
+  if (keep_outcomes_ && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
   ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {

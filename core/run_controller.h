@@ -28,6 +28,7 @@
 #include "core/link_rules.h"
 #include "core/local_links.h"
 #include "core/outcome_verdict.h"
+#include "core/page_watch.h"
 #include "core/reorder_buffer.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
@@ -140,6 +141,26 @@ class RunController {
   bool StartRecheck(const std::vector<std::size_t>& rows);
   bool rechecking() const { return state_ == RunState::kRechecking; }
 
+  // Keeps checking the pages of the last test while they are edited. A
+  // page saved is read again a moment later: its local links and anchors
+  // are checked on disk at once, its network links take the test's
+  // outcomes (or the link cache's) and are probed only when neither knows
+  // them, and its rows are replaced where they stand; the log gets one
+  // line a page. A page whose ids change has the pages that link to it
+  // checked again too. False when the last run was no test of files (a
+  // crawl, a purge, none) or a run is under way. `watch` must outlive the
+  // watch, which a new run or StopWatch() ends.
+  bool StartWatch(FileWatch& watch);
+  void StopWatch();
+  bool watching() const { return page_watch_ != nullptr; }
+  // Whether the list holds a test of files that a watch could follow.
+  bool CanWatch() const { return tested_ && !crawler_ && !run_files_.empty(); }
+  // Whether the next tests keep their links' outcomes for a watch to
+  // reuse; without them a watch probes what the link cache does not know.
+  void SetKeepOutcomes(bool keep) { keep_outcomes_ = keep; }
+  // Pages a watch is reading, or whose probes are out.
+  std::size_t pages_checking() const { return page_checks_.size(); }
+
   void HandleMessage(const WorkerMessage& message);
   void OnTimer(int id);
 
@@ -176,6 +197,8 @@ class RunController {
   void Dispatch();
   // The links of a file: the network ones and the local ones, in file order.
   bool ExtractRunLinks(const std::string& path, LinkLists& lists, std::size_t& url_count);
+  // A page on disk: its identity recorded, its links as a test reads them.
+  bool ReadPageLinks(const std::string& path, LocalLinkChecker& checker, LinkLists& lists);
   // Removes the links the rules skip, counting them.
   void LeaveOutSkipped(LinkLists& lists) const;
   std::size_t FilesLeft() const { return files_.size() + buffer_.files_read_ahead(); }
@@ -200,6 +223,19 @@ class RunController {
   void StopWatchdog();
   void LogFileResults();
   void LogWithDate(const std::string& prefix, const std::string& suffix);
+
+  // The watch's side: changes noted, settled, each page checked again.
+  void OnPathChanged(const std::string& path);
+  void OnWatchSettled();
+  // Reads a page again and checks it, or drops its rows when it is gone;
+  // whether its ids (or the page itself) came or went.
+  bool CheckPageAgain(const std::string& page, LocalLinkChecker& checker);
+  bool OnWatchProbeDone(std::uint64_t job, const ProbeOutcome& outcome);
+  void FinishPageChecks();
+  // A page's rows now: where they start and how many; where they would
+  // stand when it has none.
+  std::pair<std::size_t, std::size_t> PageRows(const std::string& page) const;
+  void ReplacePageRows(const std::string& page, std::vector<ResultRow> rows);
 
   void PurgeNextFile();
   void OnPurgeFileDone(const WorkerMessage& message);
@@ -272,6 +308,23 @@ class RunController {
   void OpenCache();
   void CloseCache();  // why the page that could not be opened was none
   Function function_mode_ = Function::kTestUrls;
+
+  // The last test as it was asked for, for a watch to follow.
+  std::vector<std::string> run_files_;
+  std::string run_path_;
+  RunScope run_scope_;
+  bool keep_outcomes_ = false;
+  // The final outcomes of the test's probes by request, and of the watch's.
+  std::unordered_map<std::string, ProbeOutcome> kept_outcomes_;
+  std::unique_ptr<PageWatch> page_watch_;
+  std::unique_ptr<ResultCache> watch_cache_;
+  // A page read again, waiting for the probes of its links.
+  struct PageCheck {
+    std::string page;
+    LinkLists links;
+  };
+  std::deque<PageCheck> page_checks_;
+  std::unordered_map<std::uint64_t, std::string> watch_jobs_;  // requests by probe job
 
   std::deque<std::string> files_;
   LinkLists links_;

@@ -22,6 +22,9 @@ inline constexpr std::string_view kMethodStatusIdle = "HTTP Method Status";
 // Timers of the results view.
 inline constexpr int kWatchdogTimer = 105;
 inline constexpr int kPurgeSettleTimer = 107;
+// A watch waits this long after a page's last change before reading it,
+// so that one save is one check.
+inline constexpr int kWatchSettleTimer = 108;
 
 // The seven texts of the progress window.
 struct ProgressTexts {
@@ -68,6 +71,13 @@ class RunHost : public Prompter, public Beeper, public ProgressHost {
   virtual void KillTimer(int id) = 0;
   // The long local date and time of the log lines.
   virtual std::string LongDateTime();
+  // A watch checked a page again: its rows are now the `count` rows from
+  // `first` (none: it lists nothing, or it is gone).
+  virtual void PageCheckedAgain(const std::string& page, std::size_t first, std::size_t count) {
+    (void)page;
+    (void)first;
+    (void)count;
+  }
 };
 
 // The log's text for one append: the text with its CR LF pairs made plain

@@ -248,6 +248,10 @@ const OptionSpec kOptions[] = {
    "the line (the other repair options are the stored ones)", C::kRefused, "", SetRepair},
   {"yes", 0, K::kSwitch, 0, 0, "", "answer Yes to the repair's questions (default: No)",
    C::kRefused, "", QUIMBEL_SET(o.yes = true)},
+  {"watch", 0, K::kSwitch, 0, 0, "",
+   "after the run, keep checking each page as it is saved\n"
+   "and list its rows again, until Ctrl+C (text only)", C::kRefused, "",
+   QUIMBEL_SET(o.watch = true)},
   {"quiet", 'q', K::kSwitch, 0, 0, "", "no log lines and no progress display", C::kKey, "",
    QUIMBEL_SET(o.quiet = true)},
   {"help", 'h', K::kSwitch, 0, 0, "", "show this help", C::kNoKey, "",

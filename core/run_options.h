@@ -48,6 +48,7 @@ struct RunOptions {
   // The command line's own.
   bool quiet = false;
   bool yes = false;
+  bool watch = false;  // after the run, keep checking the pages as they are saved
   bool no_config = false;
   bool help = false;
   bool version = false;

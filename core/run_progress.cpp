@@ -86,6 +86,8 @@ void RunController::OnTimer(int id) {
   } else if (id == kPurgeSettleTimer) {
     host_.KillTimer(kPurgeSettleTimer);
     FinishPurgedFile();
+  } else if (id == kWatchSettleTimer) {
+    OnWatchSettled();
   }
 }
 

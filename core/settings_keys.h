@@ -33,6 +33,8 @@ inline constexpr IntSetting kScreenHigh{"Screen", "High", 0};
 // whether the window was maximised when it was last closed.
 inline constexpr IntSetting kScreenHighShare{"Screen", "HighShare", 0};
 inline constexpr IntSetting kScreenMaximized{"Screen", "Maximized", 0};
+// View > Keep Checking: the pages of each test of files watched after it.
+inline constexpr IntSetting kKeepChecking{"View", "KeepChecking", 0};
 
 // Column widths "col0" to "col4"; their default depends on the list's width.
 inline constexpr std::string_view kGridSection = "Grid";

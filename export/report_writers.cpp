@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cstdint>
 
 #include <cstdlib>
 
@@ -15,9 +16,12 @@ namespace {
 // Hands each line of the listing to `line` as its indent and its text, so
 // a writer need not copy a row's texts.
 template <typename LineFunction>
-void ForEachReportLine(const ResultList& rows, LineFunction line) {
+void ForEachReportLine(const ResultList& rows, LineFunction line, std::size_t first = 0,
+                       std::size_t count = SIZE_MAX) {
   const std::string* previous_file = nullptr;
-  for (const ResultRow& row : rows.rows()) {
+  const std::size_t end = first + std::min(count, rows.size() - std::min(first, rows.size()));
+  for (std::size_t at = first; at < end; ++at) {
+    const ResultRow& row = rows.row(at);
     const std::string& file = row.text(ResultColumn::kFileName);
     if (previous_file == nullptr || file != *previous_file) {
       line("", file);
@@ -46,6 +50,14 @@ void WriteTextReport(std::ostream& out, const ResultList& rows) {
   ForEachReportLine(rows, [&](std::string_view indent, const std::string& text) {
     out << indent << text << '\n';
   });
+}
+
+void WriteTextReportRows(std::ostream& out, const ResultList& rows, std::size_t first,
+                         std::size_t count) {
+  ForEachReportLine(
+      rows,
+      [&](std::string_view indent, const std::string& text) { out << indent << text << '\n'; },
+      first, count);
 }
 
 std::string HtmlEscape(std::string_view text) {

@@ -21,6 +21,9 @@ std::vector<std::string> BuildReportLines(const ResultList& rows);
 
 // Writes the listing, one line and a line end each, nothing else.
 void WriteTextReport(std::ostream& out, const ResultList& rows);
+// The same for the `count` rows from `first`, their file named first.
+void WriteTextReportRows(std::ostream& out, const ResultList& rows, std::size_t first,
+                         std::size_t count);
 
 // Writes the HTML 3.2 report. `user` stands after " results for "; `date`
 // after "Start of report: ". Every value is HTML-escaped, so the report

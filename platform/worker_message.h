@@ -18,13 +18,14 @@ enum class MessageId : int {
   kProbeDone = 12,  // probe over; param = outcome code
   kPurgeFileStarted = 14,
   kPurgeFileDone = 16,
+  kPathChanged = 18,  // a watched file or folder changed; text = its path
 };
 
 struct WorkerMessage {
   MessageId id;
   std::uint64_t job = 0;   // the kick this message answers
   std::int64_t param = 0;  // the word parameter
-  std::string text;        // the path (+14, +16)
+  std::string text;        // the path (+14, +16, +18)
   std::any payload;        // the full outcome of +12 (a ProbeOutcome)
 };
 

@@ -30,6 +30,17 @@ class Cli {
  public:
   Result Run(std::vector<std::string> args,
              std::optional<std::chrono::milliseconds> interrupt_after = std::nullopt) {
+    const pid_t pid = Start(std::move(args));
+    if (pid <= 0) return {};
+    if (interrupt_after) {
+      std::this_thread::sleep_for(*interrupt_after);
+      ::kill(pid, SIGINT);
+    }
+    return Finish(pid);
+  }
+
+  // Starts quimbel-cli and leaves it running; its process id, or 0.
+  pid_t Start(std::vector<std::string> args) {
     args.insert(args.begin(), QUIMBEL_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args)
@@ -42,30 +53,35 @@ class Cli {
       env.push_back(e.data());
     env.push_back(nullptr);
 
-    const std::string out = (io.path() / "out").string(), err = (io.path() / "err").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const std::string& stdout_path = stdout_to.empty() ? out : stdout_to;
+    const std::string& stdout_path = stdout_to.empty() ? OutPath() : stdout_to;
     posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = 0;
-    Result result;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) return result;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (interrupt_after) {
-      std::this_thread::sleep_for(*interrupt_after);
-      ::kill(pid, SIGINT);
-    }
+    return spawned == 0 ? pid : 0;
+  }
+
+  // Waits for a started quimbel-cli to end; its status and what it wrote.
+  Result Finish(pid_t pid) {
+    Result result;
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = testing::ReadFile(out);
-    result.err = std::regex_replace(testing::ReadFile(err),
+    result.out = testing::ReadFile(OutPath());
+    result.err = std::regex_replace(testing::ReadFile(ErrPath()),
                                     std::regex("(Start of test |End of test: ).*"), "$1<date>");
     return result;
   }
+
+  // Where a started quimbel-cli writes, to be read while it runs.
+  std::string OutPath() const { return (io.path() / "out").string(); }
+  std::string ErrPath() const { return (io.path() / "err").string(); }
 
   testing::TempFolder config;
   testing::TempFolder io;

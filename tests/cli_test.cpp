@@ -85,6 +85,9 @@ TEST_F(CliTest, CannotRun) {
       {{"--user-agent", "Evil\r\nX-Injected: 1", file},
        "quimbel: the user agent must be text without control characters\n"},
       {{}, "quimbel: name exactly one PATH\n"},
+      {{"--watch", "--format", "json", file}, "quimbel: --watch lists the rows of each page"},
+      {{"--watch", "--purge", file}, "quimbel: --watch needs a test run, not --purge\n"},
+      {{"--watch", "http://127.0.0.1:9/"}, "quimbel: --watch follows files, not a live site\n"},
   };
   for (const auto& [args, error] : cases) {
     SCOPED_TRACE(args.empty() ? "" : args.back());
@@ -516,6 +519,63 @@ TEST_F(CliTest, FewOpenFilesLowerTheLinksInFlight) {
       testing::ReadFile(err).find("Links in flight lowered to 5: the limit on open files is 64"),
       std::string::npos)
       << testing::ReadFile(err);
+}
+
+// Waits, within a generous limit, for `text` to appear in the file.
+bool WaitForText(const std::string& path, const std::string& text, int after = 0) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string now = testing::ReadFile(path);
+    std::size_t seen = 0;
+    for (auto at = now.find(text); at != std::string::npos; at = now.find(text, at + 1))
+      ++seen;
+    if (seen > static_cast<std::size_t>(after)) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+// --watch: each page saved (in place or by rename) is checked again, its
+// rows listed again; a changed id re-checks the page that links to it; a
+// signal ends the watch with the status of the rows as they are then.
+TEST_F(CliTest, WatchListsEachSavedPageAgainUntilStopped) {
+  struct Case {
+    int signal;
+    std::string last_save;  // a.html's last text
+    int status;
+  };
+  server_.On("/gone", {Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"});
+  const Case cases[] = {
+      {SIGINT, Link("b.html#x", "b") + Link(Local("/gone"), "g"), 1},
+      {SIGTERM, Link("b.html#y", "b"), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal);
+    const std::string a = site_.Write("a.html", Link("b.html#x", "b") + Link(Local("/gone"), "g"));
+    const std::string b = site_.Write("b.html", "<p id=x>\n");
+    const std::size_t requests = server_.Requests().size();
+    const pid_t pid = cli_.Start({"--watch", "-a", "-x", site_.path().string()});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForText(cli_.ErrPath(), "Watching the pages for changes"));
+    // Saved by rename, as many editors do.
+    site_.Write("a.html.tmp",
+                Link("b.html#x", "b") + Link("nope.html", "n") + Link(Local("/gone"), "g"));
+    std::filesystem::rename(a + ".tmp", a);
+    ASSERT_TRUE(WaitForText(cli_.OutPath(), "nope.html"));
+    EXPECT_TRUE(
+        WaitForText(cli_.ErrPath(), "Checked again: " + a + ": URLs tested: 3. URL errors: 2."));
+    // The id a.html links to goes: a.html is checked again.
+    site_.Write("b.html", "<p id=y>\n");
+    ASSERT_TRUE(WaitForText(cli_.OutPath(), "Local Anchor Not Found"));
+    site_.Write("a.html", c.last_save);
+    ASSERT_TRUE(WaitForText(cli_.ErrPath(), "Checked again: " + a, 2));
+    ::kill(pid, c.signal);
+    const Result r = cli_.Finish(pid);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out.substr(0, a.size()), a) << "the run's listing comes first";
+    // The network link's outcome came from the run: it was asked once.
+    EXPECT_EQ(server_.Requests().size(), requests + 1);
+  }
 }
 
 }  // namespace

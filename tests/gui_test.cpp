@@ -28,6 +28,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
+#include <filesystem>
 #include <numeric>
 
 #include "app/log_view.h"
@@ -115,6 +116,54 @@ class GuiTest : public QObject {
  private slots:
   void initTestCase() { MessageBoxes::StartRecording(); }
   void init() { MessageBoxes::shown().clear(); }
+
+  // View > Keep Checking: enabled after a test of files, stored, and while
+  // on a page saved by rename has its rows replaced; off ends the watch.
+  void keepCheckingFollowsSavedPages() {
+    Window w;
+    QAction* keep = w.frame.action(Command::kKeepChecking);
+    QCOMPARE(keep->text(), QString("&Keep Checking"));
+    QVERIFY(keep->isCheckable());
+    QVERIFY(!keep->isEnabled());  // nothing to watch yet
+    testing::TempFolder site;
+    const std::string page = site.Write("a.html", Anchor("gone.html", "g"));
+    w.view()->controller().StartTest(site.path().string(), {false, true, ExtensionFilter::kOff});
+    w.view()->StateChanged();
+    QVERIFY(Wait([&] { return !w.view()->running(); }));
+    QVERIFY(keep->isEnabled());
+    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(w.frame.watch_pane()->isHidden());
+    keep->setChecked(true);
+    QCOMPARE(w.settings.Get(settings::kKeepChecking), 1);
+    QVERIFY(w.view()->controller().watching());
+    QVERIFY(w.frame.watch_pane()->isVisible());
+    QCOMPARE(w.view()->model()->rowCount(), 1);
+    site.Write("a.html.tmp", Anchor("gone.html", "g") + Anchor("nope.html", "n"));
+    std::filesystem::rename(page + ".tmp", page);
+    QVERIFY(Wait([&] { return w.view()->model()->rowCount() == 2; }));
+    QVERIFY(w.frame.log_view()->toPlainText().contains(
+        QString::fromStdString("Checked again: " + page + ": URLs tested: 2. URL errors: 2.")));
+    keep->setChecked(false);
+    QCOMPARE(w.settings.Get(settings::kKeepChecking), 0);
+    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(w.frame.watch_pane()->isHidden());
+
+    // A crawled web address is not watched, and the item says why.
+    testing::ScriptedServer server;
+    server.On("/", {testing::Behaviour::kReply,
+                    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>"});
+    keep->setChecked(true);
+    CrawlOptions crawl;
+    crawl.start_urls = {"http://127.0.0.1:" + std::to_string(server.port()) + "/"};
+    w.view()->controller().StartCrawl(crawl);
+    w.view()->StateChanged();
+    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(Wait([&] { return !w.view()->running(); }));
+    QVERIFY(!keep->isEnabled());
+    QVERIFY(keep->toolTip().contains("a web address is crawled, not watched"));
+    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(w.frame.watch_pane()->isHidden());
+  }
 
   void menusToolbarAndIdleEnabling() {
     MemoryConfigStore store;

@@ -1,0 +1,47 @@
+// A page's links as a test reads them, the run and a watch alike: the
+// network links and the local ones checked on disk, in file order, less
+// those the rules leave out.
+#include "core/run_controller.h"
+
+namespace quimbel {
+
+bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
+                                    std::size_t& url_count) {
+  if (crawler_) {
+    if (!ExtractCrawledLinks(path, lists)) return false;
+    url_count = lists.urls.size();
+    return true;
+  }
+  if (!local_checker_) return ExtractUrls(path, lists, url_count);
+  if (!ReadPageLinks(path, *local_checker_, lists)) return false;
+  url_count = lists.urls.size();
+  return true;
+}
+
+bool RunController::ReadPageLinks(const std::string& path, LocalLinkChecker& checker,
+                                  LinkLists& lists) {
+  const auto file = MappedFile::Open(path);
+  if (!file) return false;
+  // What the page was when it was read: a repair, and a watch, go by it.
+  results_.SetPageIdentity(path, file->identity());
+  checker.AddPageLinks(path, file->text(), lists);
+  if (!rules_.empty()) LeaveOutSkipped(lists);
+  return true;
+}
+
+void RunController::LeaveOutSkipped(LinkLists& lists) const {
+  LinkLists kept;
+  kept.skipped = lists.skipped;
+  while (!lists.urls.empty()) {
+    // A fetched page's link is judged by where it leads.
+    if (rules_.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
+      ++kept.skipped;
+      PopFrontLink(lists);
+    } else {
+      MoveFrontLink(lists, kept);
+    }
+  }
+  lists = std::move(kept);
+}
+
+}  // namespace quimbel

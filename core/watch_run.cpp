@@ -1,0 +1,206 @@
+// Keep Checking: the pages of the last test watched while they are edited,
+// each page saved checked again and its rows replaced where they stand.
+#include <algorithm>
+#include <climits>
+#include <deque>
+#include <set>
+
+#include "core/run_controller.h"
+
+namespace quimbel {
+namespace {
+
+// Long enough that an editor's write and rename are one change, short
+// enough that a page's local links are checked well within 100 ms of it.
+constexpr std::chrono::milliseconds kWatchSettle{30};
+
+// The row a test makes of a link and its verdict.
+ResultRow RowOf(const LinkLists& lists, std::size_t at, const Verdict& verdict,
+                const std::shared_ptr<const std::string>& file) {
+  ResultRow row;
+  row.url = lists.urls[at];
+  row.site_name = lists.anchors[at];
+  row.file_name = file;
+  row.line = static_cast<std::uint32_t>(
+      std::min<std::size_t>(lists.lines.empty() ? 0 : lists.lines[at], UINT32_MAX));
+  row.resource = !lists.resources.empty() && lists.resources[at];
+  row.code = verdict.code;
+  row.SetText(ResultColumn::kReason, verdict.reason);
+  if (IsMoveCode(verdict.code)) row.alternate_url.Set(verdict.alternate);
+  row.redirects.Set(verdict.redirects);
+  return row;
+}
+
+}  // namespace
+
+bool RunController::StartWatch(FileWatch& watch) {
+  if (state_ != RunState::kIdle || !CanWatch()) return false;
+  StopWatch();
+  page_watch_ =
+      std::make_unique<PageWatch>(watch, run_files_, run_path_, run_scope_, run_local_options_);
+  if (!cache_file_.empty()) {
+    watch_cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
+    // A cache that cannot be read was named in the test's log already.
+    watch_cache_->Load(cache_file_);
+  }
+  probe_worker_.Configure(ProbeSettingsInForce());
+  return true;
+}
+
+void RunController::StopWatch() {
+  if (!page_watch_) return;
+  host_.KillTimer(kWatchSettleTimer);
+  page_watch_.reset();
+  watch_cache_.reset();
+  page_checks_.clear();
+  // Their replies, when they come, are no one's.
+  watch_jobs_.clear();
+}
+
+void RunController::OnPathChanged(const std::string& path) {
+  if (!page_watch_) return;
+  page_watch_->Note(path);
+  // Each change puts the check off again: a save is one check, not one
+  // per write.
+  host_.KillTimer(kWatchSettleTimer);
+  host_.StartTimer(kWatchSettleTimer, kWatchSettle);
+}
+
+void RunController::OnWatchSettled() {
+  // A run or a recheck owns the rows while it lasts: the timer keeps
+  // going, and the changes wait for it.
+  if (!page_watch_ || state_ != RunState::kIdle) return;
+  host_.KillTimer(kWatchSettleTimer);
+  const PageChanges changes = page_watch_->TakeChanges(results_);
+  // One reading of the disk for the whole batch: pages that link to a
+  // changed page see it as it is now.
+  LocalLinkChecker checker(run_local_options_);
+  std::set<std::string> done;
+  std::deque<std::string> moved_ids;
+  const auto check = [&](const std::string& page) {
+    if (done.insert(page).second && CheckPageAgain(page, checker)) moved_ids.push_back(page);
+  };
+  for (const std::string& page : changes.removed)
+    check(page);
+  for (const std::string& page : changes.changed)
+    check(page);
+  // Links into a page whose ids came or went may have broken or healed.
+  for (; !moved_ids.empty(); moved_ids.pop_front()) {
+    for (const std::string& other : page_watch_->PagesLinkingTo(moved_ids.front()))
+      check(other);
+  }
+  FinishPageChecks();
+}
+
+bool RunController::CheckPageAgain(const std::string& page, LocalLinkChecker& checker) {
+  // A newer reading of a page replaces one still waiting for its probes.
+  std::erase_if(page_checks_, [&page](const PageCheck& check) { return check.page == page; });
+  PageCheck check{page, {}};
+  if (!ReadPageLinks(page, checker, check.links)) {
+    results_.ForgetPageIdentity(page);
+    ReplacePageRows(page, {});
+    host_.LogAppend("Checked again: " + page + ": the page is gone.");
+    return page_watch_->IdsChanged(page, std::nullopt);
+  }
+  page_watch_->Rearm(page);
+  std::unordered_set<std::string> asked;
+  for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
+    if (check.links.local[i] != 0) continue;
+    std::string request = RequestUrl(check.links.urls[i]);
+    if (kept_outcomes_.contains(request)) continue;
+    if (watch_cache_) {
+      if (auto kept = watch_cache_->Find(request)) {
+        kept_outcomes_.emplace(request, std::move(*kept));
+        continue;
+      }
+    }
+    const bool out = std::any_of(watch_jobs_.begin(), watch_jobs_.end(),
+                                 [&request](const auto& job) { return job.second == request; });
+    if (out || !asked.insert(request).second) continue;
+    const std::uint64_t job = probe_worker_.Kick({request, timeout_, user_agent_});
+    watch_jobs_.emplace(job, std::move(request));
+  }
+  page_checks_.push_back(std::move(check));
+  return page_watch_->IdsChanged(page, PageIds(page));
+}
+
+bool RunController::OnWatchProbeDone(std::uint64_t job, const ProbeOutcome& outcome) {
+  const auto found = watch_jobs_.find(job);
+  if (found == watch_jobs_.end()) return false;
+  ProbeOutcome kept = outcome;
+  kept.body.clear();
+  kept_outcomes_.insert_or_assign(found->second, std::move(kept));
+  watch_jobs_.erase(found);
+  FinishPageChecks();
+  return true;
+}
+
+void RunController::FinishPageChecks() {
+  if (state_ != RunState::kIdle) {
+    // A recheck owns the rows for now: the settle timer tries again.
+    host_.StartTimer(kWatchSettleTimer, kWatchSettle);
+    return;
+  }
+  const auto known = [this](const PageCheck& check) {
+    for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
+      if (check.links.local[i] == 0 && !kept_outcomes_.contains(RequestUrl(check.links.urls[i])))
+        return false;
+    }
+    return true;
+  };
+  for (auto check = page_checks_.begin(); check != page_checks_.end();) {
+    if (!known(*check)) {
+      ++check;
+      continue;
+    }
+    const LinkLists& links = check->links;
+    const auto file = std::make_shared<const std::string>(check->page);
+    std::vector<ResultRow> rows;
+    for (std::size_t i = 0; i < links.urls.size(); ++i) {
+      ProbeOutcome local;
+      local.url = links.urls[i];
+      local.local = true;
+      local.code = links.local[i];
+      // The same classification as the test's, so the rows are those a
+      // test would list.
+      const auto verdict =
+          VerdictOf(links.local[i] != 0 ? local : kept_outcomes_.at(RequestUrl(links.urls[i])));
+      if (verdict) rows.push_back(RowOf(links, i, *verdict, file));
+    }
+    std::string line = "Checked again: " + check->page +
+                       ": URLs tested: " + std::to_string(links.urls.size()) +
+                       ". URL errors: " + std::to_string(rows.size()) + ".";
+    if (links.skipped > 0) line += " URLs skipped: " + std::to_string(links.skipped) + ".";
+    host_.LogAppend(line);
+    ReplacePageRows(check->page, std::move(rows));
+    check = page_checks_.erase(check);
+  }
+}
+
+std::pair<std::size_t, std::size_t> RunController::PageRows(const std::string& page) const {
+  const auto& rows = results_.rows();
+  const auto is_page = [&page](const ResultRow& row) {
+    return row.file_name && *row.file_name == page;
+  };
+  const auto first = std::find_if(rows.begin(), rows.end(), is_page);
+  if (first != rows.end()) {
+    const auto end = std::find_if_not(first, rows.end(), is_page);
+    return {static_cast<std::size_t>(first - rows.begin()), static_cast<std::size_t>(end - first)};
+  }
+  // None yet: they go before the rows of the first page after it in the
+  // run's order.
+  const std::size_t order = page_watch_->OrderOf(page);
+  const auto after = std::find_if(rows.begin(), rows.end(), [&](const ResultRow& row) {
+    return row.file_name && page_watch_->OrderOf(*row.file_name) > order;
+  });
+  return {static_cast<std::size_t>(after - rows.begin()), 0};
+}
+
+void RunController::ReplacePageRows(const std::string& page, std::vector<ResultRow> rows) {
+  const auto [first, count] = PageRows(page);
+  const std::size_t now = rows.size();
+  results_.ReplaceRows(first, count, std::move(rows));
+  host_.PageCheckedAgain(page, first, now);
+}
+
+}  // namespace quimbel
