@@ -252,11 +252,11 @@ void ResultProxyModel::OnSourceRowsInserted(int first, int last) {
     ScheduleFlush();
     return;
   }
-  // Rows put in among the known ones: the batch first, then these.
-  Flush();
+  // Rows put in among the known ones: these first, as they moved the
+  // rows after them, and the batch still to show stays beyond them.
   ChangeLayout(
       [&] { view_.RowsInserted(static_cast<std::size_t>(first), static_cast<std::size_t>(last)); });
-  Settle();
+  Flush();
 }
 
 void ResultProxyModel::OnSourceRowsAboutToBeRemoved(int first, int last) {

@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
   });
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("%8d rows  peak memory %.0f MiB\n", count, static_cast<double>(usage.ru_maxrss) / 1024);
+  std::printf("%8d rows  peak memory %.0f MiB\n", count,
+              static_cast<double>(usage.ru_maxrss) / 1024);
   return 0;
 }

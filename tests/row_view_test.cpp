@@ -68,7 +68,7 @@ TEST(RowView, ShowsWhatAFilterAndAStableSortWould) {
     RowView view(rows);
     const std::atomic<bool> never{false};
     for (int step = 0; step < 60; ++step) {
-      const auto operation = random() % 6;
+      const auto operation = random() % 7;
       switch (operation) {
         case 0:  // rows come, as in a run
           for (int i = static_cast<int>(random() % 5); i >= 0; --i)
@@ -99,6 +99,25 @@ TEST(RowView, ShowsWhatAFilterAndAStableSortWould) {
           // Matches of part of the rows only: the rest are tested as taken.
           const RowSnapshot part = SnapshotRows(rows, random() % (rows.size() + 1));
           view.SetFilter(filter, *MatchRows(part, filter, {}, never));
+          break;
+        }
+        case 5: {  // a saved page's rows replaced where they stand
+          const std::size_t first = random() % (rows.size() + 1);
+          const std::size_t count = random() % (rows.size() - first + 1);
+          ResultList fresh;
+          for (int i = static_cast<int>(random() % 4); i > 0; --i)
+            Append(fresh, random);
+          std::vector<ResultRow> replacement(fresh.rows().begin(), fresh.rows().end());
+          const std::size_t kept = std::min(count, replacement.size());
+          const std::size_t added = replacement.size();
+          rows.ReplaceRows(first, count, std::move(replacement));
+          // Told once the list is whole again, as a view learns it.
+          if (added > count) view.RowsInserted(first + kept, first + added - 1);
+          if (count > added) view.RowsRemoved(first + kept, first + count - 1);
+          bool in_order = true;
+          for (std::size_t i = 0; i < kept; ++i)
+            in_order = view.RowChanged(first + i) && in_order;
+          if (!in_order) view.Rebuild();
           break;
         }
         default: {  // a ranking job ends, perhaps for a column not shown
