@@ -398,8 +398,8 @@ class GuiTest : public QObject {
         MessageBoxes::shown().back().starts_with((site.path() / "quimbel.toml").string() + ":"));
   }
 
-  // The list shown sorted and filtered (bench/proxy_bench times it over
-  // 100,000 and 1,000,000 rows); the rows behind it stay in file order.
+  // The list shown sorted and filtered (bench/proxy_bench times it over a
+  // million rows); the rows behind it stay in file order.
   void sortFilterCopyDropAndOpen() {
     MemoryConfigStore store;
     SettingsStore settings(store);
