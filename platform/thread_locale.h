@@ -1,28 +1,44 @@
-// The C.UTF-8 character type for the calling thread while the object
-// lives, whatever the process's locale; the thread's own locale after.
+// The C.UTF-8 character type for a thread, whatever the process's locale.
 // Nothing changes where C.UTF-8 is missing.
+//
+// Making a locale reads the environment (LOCPATH), and a read of it may
+// crash while another thread sets a variable: so the locale is made by
+// whoever starts the thread, and the thread only puts it to use.
 #pragma once
 
 #include <clocale>
 
 namespace quimbel {
 
-class ScopedUtf8ThreadLocale {
+class Utf8Locale {
  public:
-  ScopedUtf8ThreadLocale()
-      : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
-    if (utf8_ != static_cast<locale_t>(nullptr)) previous_ = uselocale(utf8_);
+  Utf8Locale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
+  ~Utf8Locale() {
+    if (locale_ != static_cast<locale_t>(nullptr)) freelocale(locale_);
   }
-  ~ScopedUtf8ThreadLocale() {
-    if (utf8_ == static_cast<locale_t>(nullptr)) return;
-    uselocale(previous_);
-    freelocale(utf8_);
-  }
-  ScopedUtf8ThreadLocale(const ScopedUtf8ThreadLocale&) = delete;
-  ScopedUtf8ThreadLocale& operator=(const ScopedUtf8ThreadLocale&) = delete;
+  Utf8Locale(const Utf8Locale&) = delete;
+  Utf8Locale& operator=(const Utf8Locale&) = delete;
+  locale_t get() const { return locale_; }
 
  private:
-  locale_t utf8_;
+  locale_t locale_;
+};
+
+// The locale for the calling thread while the object lives; the thread's
+// own locale after. The locale must outlive the object.
+class ScopedThreadLocale {
+ public:
+  explicit ScopedThreadLocale(const Utf8Locale& locale) : locale_(locale.get()) {
+    if (locale_ != static_cast<locale_t>(nullptr)) previous_ = uselocale(locale_);
+  }
+  ~ScopedThreadLocale() {
+    if (locale_ != static_cast<locale_t>(nullptr)) uselocale(previous_);
+  }
+  ScopedThreadLocale(const ScopedThreadLocale&) = delete;
+  ScopedThreadLocale& operator=(const ScopedThreadLocale&) = delete;
+
+ private:
+  locale_t locale_;
   locale_t previous_ = LC_GLOBAL_LOCALE;
 };
 

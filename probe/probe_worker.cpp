@@ -102,7 +102,7 @@ class ProbeWorker::Engine {
   void Run() {
     // International host names in pages are UTF-8 whatever the user's
     // locale; curl converts them to their ASCII form by this thread's.
-    const ScopedUtf8ThreadLocale utf8;
+    const ScopedThreadLocale utf8(utf8_);
     RunTransfers();
   }
 
@@ -366,6 +366,9 @@ class ProbeWorker::Engine {
   }
 
   MessagePoster& poster_;
+  // Made here, on the thread that makes the worker, and only used by its
+  // own thread.
+  Utf8Locale utf8_;
   CURLM* multi_ = nullptr;
   std::atomic<std::uint64_t> next_job_{1};
   std::atomic<bool> missed_wake_{false};
