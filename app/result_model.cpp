@@ -77,8 +77,9 @@ Qt::ItemFlags ResultTableModel::flags(const QModelIndex& index) const {
 }
 
 void ResultTableModel::RowsAboutToBeInserted(std::size_t first, std::size_t last) {
-  // Rows put in among others move those after them.
-  if (first < rows_.size() && before_change) before_change();
+  // Rows put in among others move rows on either side (a deque moves the
+  // shorter part).
+  if (first < rows_.size() && before_change) before_change(0);
   beginInsertRows({}, static_cast<int>(first), static_cast<int>(last));
 }
 
@@ -86,8 +87,8 @@ void ResultTableModel::RowsInserted() {
   endInsertRows();
 }
 
-void ResultTableModel::RowAboutToChange(std::size_t) {
-  if (before_change) before_change();
+void ResultTableModel::RowAboutToChange(std::size_t row) {
+  if (before_change) before_change(row);
 }
 
 void ResultTableModel::RowChanged(std::size_t row) {
@@ -96,7 +97,8 @@ void ResultTableModel::RowChanged(std::size_t row) {
 }
 
 void ResultTableModel::RowsAboutToBeRemoved(std::size_t first, std::size_t last) {
-  if (before_change) before_change();
+  // As with an insertion, rows before `first` may move too.
+  if (before_change) before_change(0);
   beginRemoveRows({}, static_cast<int>(first), static_cast<int>(last));
 }
 

@@ -30,9 +30,10 @@ class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  // Called before a row's texts change or rows go: a view that reads
-  // them off this thread stops doing so.
-  std::function<void()> before_change;
+  // Called before a row's texts change or rows move or go, with the first
+  // row touched (0 when any may move): a view that reads them off this
+  // thread stops doing so.
+  std::function<void(std::size_t first)> before_change;
 
   void RowsAboutToBeInserted(std::size_t first, std::size_t last) override;
   void RowAboutToChange(std::size_t row) override;

@@ -55,7 +55,11 @@ void ResultProxyModel::setSourceModel(QAbstractItemModel* source) {
 }
 
 void ResultProxyModel::Connect(ResultTableModel* source) {
-  source->before_change = [this] { StopJobs(); };
+  // A run sets the texts of each row it adds: rows no job has in its
+  // snapshot, which must not stop the jobs again and again.
+  source->before_change = [this](std::size_t first) {
+    if (first < view_.known()) StopJobs();
+  };
   connect(source, &QAbstractItemModel::rowsInserted, this,
           [this](const QModelIndex&, int first, int last) { OnSourceRowsInserted(first, last); });
   connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
