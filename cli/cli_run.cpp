@@ -17,8 +17,8 @@
 #include "export/report_writers.h"
 #include "platform/inotify_watch.h"
 #include "platform/product.h"
-#include "platform/qsettings_config_store.h"
 #include "platform/read_only_config_store.h"
+#include "platform/settings_file.h"
 
 namespace quimbel {
 namespace {
@@ -154,7 +154,7 @@ int RunWith(const CliOptions& options) {
   const sigset_t interrupt = BlockInterrupts(options.run.watch);
 
   // The stored preferences are read, never written.
-  QSettingsConfigStore config;
+  SettingsFileReader config;
   SettingsStore settings(config);
   if (!options.run.filter && LoadFilterText(settings.Get(settings::kFilter)).reset_to_default) {
     std::cerr << "quimbel: " << kSafeDefaultMessage << "\n";

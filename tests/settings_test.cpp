@@ -12,6 +12,7 @@
 #include "core/window_rules.h"
 #include "platform/memory_config_store.h"
 #include "platform/qsettings_config_store.h"
+#include "platform/settings_file.h"
 #include "tests/recording_prompter.h"
 #include "tests/temp_folder.h"
 
@@ -165,6 +166,9 @@ TEST(QSettingsConfigStore, LivesUnderXdgConfigHomeAndFailsQuietly) {
   EXPECT_TRUE(store.Write("FileSel", "Filter", "1"));
   // A fresh store object sees the value: nothing is held back in a cache.
   EXPECT_EQ(QSettingsConfigStore().Read("FileSel", "Filter"), "1");
+  // The command line finds the same file without Qt.
+  EXPECT_EQ(UserSettingsFile(), store.file());
+  EXPECT_EQ(SettingsFileReader().Read("FileSel", "Filter"), "1");
 
   // A store where nothing can be made.
   QSettingsConfigStore blocked("/proc/quimbel/none.conf");
@@ -172,6 +176,79 @@ TEST(QSettingsConfigStore, LivesUnderXdgConfigHomeAndFailsQuietly) {
   EXPECT_FALSE(blocked.Write("Settings", "Timeout", "3"));
   SettingsStore settings(blocked);
   EXPECT_EQ(settings.Get(settings::kTimeout), 15);
+}
+
+// The command line reads the window's settings without Qt; QSettings itself
+// is the judge of what each text means.
+TEST(SettingsFileReader, ReadsWhatQSettingsReads) {
+  testing::TempFolder folder;
+  const std::string written = (folder.path() / "written.conf").string();
+  const std::string values[] = {"",
+                                "1",
+                                "plain",
+                                " lead",
+                                "trail ",
+                                "*.html, *.htm",
+                                "a;b",
+                                "x=y",
+                                "\"quoted\"",
+                                "back\\slash",
+                                "tab\tline\nfeed\rreturn",
+                                "@at",
+                                "@@two",
+                                "@ByteArray(x)",
+                                "\u00e9t\u00e9 \u65e5\u672c",
+                                "\x01\x7f"
+                                "9",
+                                "/home/u/My Site/index.html"};
+  QSettingsConfigStore qt_store(written);
+  for (std::size_t i = 0; i < std::size(values); ++i) {
+    ASSERT_TRUE(qt_store.Write("Section " + std::to_string(i), "Name", values[i]));
+  }
+  SettingsFileReader reader(written);
+  for (std::size_t i = 0; i < std::size(values); ++i) {
+    const std::string section = "Section " + std::to_string(i);
+    EXPECT_EQ(reader.Read(section, "Name"), values[i]) << i;
+    EXPECT_EQ(reader.Read(section, "Name"), qt_store.Read(section, "Name")) << i;
+  }
+
+  // Files as an author might edit them by hand.
+  struct Case {
+    std::string text;
+    std::string section;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"[FileSel]\nFilter = a, b ,c\n", "FileSel", "Filter"},
+      {"; note\n[FileSel]\r\nFilter=1 ; why\r\nOther=2\r\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=\"a, b\"  \"c\" \n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=x\\\ny\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=\"one\ntwo\"\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=\\x41\\102\\q\\x\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=@Invalid()\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=@Size(1 2)\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=@@x, y\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=a, @Rect(1 2 3 4)\n", "FileSel", "Filter"},
+      {"[FileSel]\nFilter=,\n", "FileSel", "Filter"},
+      {"[S]\nk=1\n[T]\nk=3\n[S]\nk=2\n", "S", "k"},
+      {"[S]\n   spaced key   =  v  \n", "S", "spaced key"},
+      {"\xEF\xBB\xBF[S]\nk=bom\n", "S", "k"},
+      {"[general]\nTop=1\n[%General]\nk=2\n", "General", "k"},
+      {"[A%20B]\nk%3D=1\n", "A B", "k="},
+      {"[A]\nB\\C=1\n", "A", "B/C"},
+      {"[A\\B]\nC=1\n", "A", "B/C"},
+      {"[S]\nk\n[S]\n=x\nk=ok\n", "S", "k"},
+      {"[S]\nmissing=1\n", "S", "k"},
+      {"[S\nk=1\n", "S", "k"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = folder.Write("edited.conf", c.text);
+    EXPECT_EQ(SettingsFileReader(file).Read(c.section, c.name),
+              QSettingsConfigStore(file).Read(c.section, c.name))
+        << c.text;
+  }
+  EXPECT_EQ(SettingsFileReader((folder.path() / "none.conf").string()).Read("S", "k"),
+            std::nullopt);
 }
 
 class WindowRulesTest : public ::testing::Test {

@@ -44,6 +44,12 @@ for package in quimbel-cli quimbel; do
 done
 
 echo "-- quimbel-cli"
+# A CI image installs quimbel-cli alone: it must not pull in Qt.
+if dpkg-query -W -f='${Depends}' quimbel-cli | grep -qi qt || ldd /usr/bin/quimbel-cli | grep -qi qt
+then
+  fail "quimbel-cli depends on Qt: $(dpkg-query -W -f='${Depends}' quimbel-cli)"
+fi
+echo "quimbel-cli depends on: $(dpkg-query -W -f='${Depends}' quimbel-cli)"
 [ "$(command -v quimbel-cli)" = /usr/bin/quimbel-cli ] || fail "quimbel-cli is not the installed one"
 [ "$(quimbel-cli --version)" = "quimbel-cli (Quimbel Version $version)" ] ||
   fail "quimbel-cli --version says '$(quimbel-cli --version)'"
