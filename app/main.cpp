@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "platform/memory_release.h"
 #include "platform/product.h"
 #include "probe/curl_library.h"
 
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quimbel: libcurl could not be set up; no link can be checked.\n");
     return 2;
   }
+  quimbel::ReturnLargeBlocksToSystem();
   GuardedApplication application(argc, argv);
   QApplication::setApplicationName(
       QString::fromUtf8(quimbel::kProductName.data(), quimbel::kProductName.size()));

@@ -267,14 +267,13 @@ void WindowCommands::OpenPageAtLine() {
   const auto row = view_.FirstSelectedRow();
   if (!row) return;
   const ResultRow& r = controller_.results().row(*row);
-  if (!r.target.get().empty() && r.source.get().empty()) {
+  if (!r.target().empty() && r.source().empty()) {
     // A page fetched from the web, with no file known to hold its line:
     // the page itself, in the browser.
     OpenResultUrl(r.text(ResultColumn::kFileName));
     return;
   }
-  const std::string& name =
-      r.source.get().empty() ? r.text(ResultColumn::kFileName) : r.source.get();
+  const std::string& name = r.source().empty() ? r.text(ResultColumn::kFileName) : r.source();
   const std::string file = QFileInfo(QString::fromStdString(name)).absoluteFilePath().toStdString();
   const std::vector<std::string> command =
       EditorCommand(settings_.Get(settings::kEditorCommand), file, r.line, std::getenv("VISUAL"),
@@ -309,7 +308,7 @@ void WindowCommands::GoToUrl() {
   if (!row) return;
   const ResultRow& r = controller_.results().row(*row);
   // A crawled page's link opens where it leads.
-  if (const std::string& target = r.target.get(); !target.empty()) {
+  if (const std::string& target = r.target(); !target.empty()) {
     OpenResultUrl(target);
     return;
   }

@@ -7,6 +7,7 @@
 // the rows a second at the start and at the end of the fill, and the peak
 // memory. Offscreen unless QT_QPA_PLATFORM says otherwise.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@
 #include "core/row_order.h"
 #include "core/settings_store.h"
 #include "platform/memory_config_store.h"
+#include "platform/memory_release.h"
 
 namespace {
 
@@ -52,6 +54,17 @@ class StallMeter {
   long long longest_ = 0;
 };
 
+// The memory in use now, in MiB.
+double ResidentMiB() {
+  long pages = 0;
+  long resident = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
 void Spin(int ms) {
   QElapsedTimer clock;
   clock.start();
@@ -63,6 +76,7 @@ void Spin(int ms) {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  quimbel::ReturnLargeBlocksToSystem();  // as the window's main() does
   QApplication app(argc, argv);
   const int count = argc > 1 ? std::stoi(argv[1]) : 1000000;
   quimbel::MemoryConfigStore store;
@@ -80,8 +94,8 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
   };
   const auto report = [&](const char* what, long long ms) {
-    std::printf("%8d rows  %-28s %7lld ms  longest stall %5lld ms\n", count, what, ms,
-                stalls.Take());
+    std::printf("%8d rows  %-28s %7lld ms  longest stall %5lld ms  %4.0f MiB\n", count, what, ms,
+                stalls.Take(), ResidentMiB());
     std::fflush(stdout);
   };
 

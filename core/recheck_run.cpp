@@ -32,7 +32,7 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
     }
     // A crawled page's link is asked for where it leads; one with a
     // fragment fetches its page to look for the place.
-    const std::string& target = row.target.get();
+    const std::string& target = row.target();
     const bool anchored = !target.empty() && FragmentOf(target).has_value();
     const std::string request =
         target.empty() ? RequestUrl(url) : target.substr(0, target.find('#'));
@@ -56,7 +56,7 @@ void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome
   if (!outcome.body.empty()) fragments = FragmentsOfPage(outcome.body, outcome.content_type);
   for (const std::size_t index : found->second) {
     std::optional<Verdict> verdict = VerdictOf(outcome);
-    const auto fragment = FragmentOf(results_.row(index).target.get());
+    const auto fragment = FragmentOf(results_.row(index).target());
     if (!verdict && fragments && fragment && !NamesFragment(*fragments, *fragment)) {
       ProbeOutcome missing;
       missing.local = true;

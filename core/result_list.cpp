@@ -22,8 +22,16 @@ const std::string* Interned(std::string text) {
 
 }  // namespace
 
-const std::string& RareText::get() const {
-  return text_ ? *text_ : kNoText;
+const std::string& RareTexts::get(Which which) const {
+  return texts_ ? (*texts_)[which] : kNoText;
+}
+
+void RareTexts::Set(Which which, std::string text) {
+  if (!texts_) {
+    if (text.empty()) return;
+    texts_ = std::make_unique<Texts>();
+  }
+  (*texts_)[which] = std::move(text);
 }
 
 const std::string& ResultRow::text(ResultColumn column) const {
@@ -37,7 +45,7 @@ const std::string& ResultRow::text(ResultColumn column) const {
     case ResultColumn::kFileName:
       return file_name ? *file_name : kNoText;
     case ResultColumn::kAlternateUrl:
-      return alternate_url.get();
+      return alternate_url();
   }
   return kNoText;
 }
@@ -57,7 +65,7 @@ void ResultRow::SetText(ResultColumn column, std::string text) {
       file_name = std::make_shared<const std::string>(std::move(text));
       return;
     case ResultColumn::kAlternateUrl:
-      alternate_url.Set(std::move(text));
+      SetAlternateUrl(std::move(text));
       return;
   }
 }
@@ -112,16 +120,16 @@ void ResultList::SetCode(std::size_t index, std::uint32_t code) {
 }
 
 void ResultList::SetRedirects(std::size_t index, std::string chain) {
-  rows_.at(index).redirects.Set(std::move(chain));
+  rows_.at(index).SetRedirects(std::move(chain));
 }
 
 void ResultList::SetTarget(std::size_t index, std::string target) {
-  rows_.at(index).target.Set(std::move(target));
+  rows_.at(index).rare.Set(RareTexts::kTarget, std::move(target));
 }
 
 void ResultList::SetSource(std::size_t index, std::string source, std::string note) {
-  rows_.at(index).source.Set(std::move(source));
-  rows_.at(index).source_note.Set(std::move(note));
+  rows_.at(index).rare.Set(RareTexts::kSource, std::move(source));
+  rows_.at(index).rare.Set(RareTexts::kSourceNote, std::move(note));
 }
 
 void ResultList::SetData(std::size_t index, std::uint32_t data) {

@@ -32,27 +32,29 @@ inline constexpr int kResultColumnCount = 5;
 inline constexpr const char* kResultColumnHeaders[kResultColumnCount] = {
     "URL", "Reason", "Site Name", "File Name", "Alternate URL"};
 
-// A text most rows leave empty: one pointer until it is set.
-class RareText {
+// Texts most rows leave empty, all behind one pointer that stays null until
+// one of them is set: a million rows pay eight bytes each for them.
+class RareTexts {
  public:
-  RareText() = default;
-  RareText(const RareText& other)
-      : text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
-  RareText& operator=(const RareText& other) {
-    if (this != &other) text_ = other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr;
+  enum Which { kAlternateUrl, kRedirects, kTarget, kSource, kSourceNote, kCount };
+
+  RareTexts() = default;
+  RareTexts(const RareTexts& other)
+      : texts_(other.texts_ ? std::make_unique<Texts>(*other.texts_) : nullptr) {}
+  RareTexts& operator=(const RareTexts& other) {
+    if (this != &other) texts_ = other.texts_ ? std::make_unique<Texts>(*other.texts_) : nullptr;
     return *this;
   }
-  RareText(RareText&&) noexcept = default;
-  RareText& operator=(RareText&&) noexcept = default;
+  RareTexts(RareTexts&&) noexcept = default;
+  RareTexts& operator=(RareTexts&&) noexcept = default;
 
-  void Set(std::string text) {
-    text_ = text.empty() ? nullptr : std::make_unique<std::string>(std::move(text));
-  }
   // Empty when not set.
-  const std::string& get() const;
+  const std::string& get(Which which) const;
+  void Set(Which which, std::string text);
 
  private:
-  std::unique_ptr<std::string> text_;
+  using Texts = std::array<std::string, kCount>;
+  std::unique_ptr<Texts> texts_;
 };
 
 // One row. A million rows must fit in a couple of hundred megabytes: the
@@ -62,17 +64,7 @@ struct ResultRow {
   std::string url;        // as written in the page
   std::string site_name;  // the link text
   std::shared_ptr<const std::string> file_name;
-  RareText alternate_url;
-  // Where a followed move led: the URLs of its chain, one per line.
-  RareText redirects;
-  // For a row of a page fetched from the web: the link's absolute URL,
-  // fragment included.
-  RareText target;
-  // For such a row: the file under the site root its page was made from,
-  // when that file's line reads as the fetched page's (the row can then be
-  // repaired there); else why it cannot be.
-  RareText source;
-  RareText source_note;
+  RareTexts rare;
   const std::string* reason = nullptr;  // interned; null for none
   std::uint32_t line = 0;               // the line of the link in its file; 0 when not known
   std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
@@ -82,6 +74,20 @@ struct ResultRow {
 
   const std::string& text(ResultColumn column) const;
   void SetText(ResultColumn column, std::string text);
+
+  const std::string& alternate_url() const { return rare.get(RareTexts::kAlternateUrl); }
+  // Where a followed move led: the URLs of its chain, one per line.
+  const std::string& redirects() const { return rare.get(RareTexts::kRedirects); }
+  // For a row of a page fetched from the web: the link's absolute URL,
+  // fragment included.
+  const std::string& target() const { return rare.get(RareTexts::kTarget); }
+  // For such a row: the file under the site root its page was made from,
+  // when that file's line reads as the fetched page's (the row can then be
+  // repaired there); else why it cannot be.
+  const std::string& source() const { return rare.get(RareTexts::kSource); }
+  const std::string& source_note() const { return rare.get(RareTexts::kSourceNote); }
+  void SetAlternateUrl(std::string text) { rare.Set(RareTexts::kAlternateUrl, std::move(text)); }
+  void SetRedirects(std::string text) { rare.Set(RareTexts::kRedirects, std::move(text)); }
   std::uint16_t RowDone() const { return static_cast<std::uint16_t>(data & 0xFFFFu); }
   std::uint16_t FileDone() const { return static_cast<std::uint16_t>(data >> 16); }
   void SetRowDone(std::uint16_t value) { data = (data & 0xFFFF0000u) | value; }
@@ -89,6 +95,9 @@ struct ResultRow {
     data = (data & 0x0000FFFFu) | (static_cast<std::uint32_t>(value) << 16);
   }
 };
+
+// Rows are kept by the million: the row itself stays within this.
+static_assert(sizeof(ResultRow) <= 112);
 
 class ResultListObserver {
  public:

@@ -26,8 +26,8 @@ ResultRow RowOf(const LinkLists& lists, std::size_t at, const Verdict& verdict,
   row.resource = !lists.resources.empty() && lists.resources[at];
   row.code = verdict.code;
   row.SetText(ResultColumn::kReason, verdict.reason);
-  if (IsMoveCode(verdict.code)) row.alternate_url.Set(verdict.alternate);
-  row.redirects.Set(verdict.redirects);
+  if (IsMoveCode(verdict.code)) row.SetAlternateUrl(verdict.alternate);
+  row.SetRedirects(verdict.redirects);
   return row;
 }
 

@@ -72,9 +72,9 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
   entry["line"] = row.line;
   PutText(entry, "url", row.text(ResultColumn::kUrl));
   entry["target"] = nullptr;
-  if (!row.target.get().empty()) {
+  if (!row.target().empty()) {
     // A crawled page's link: the address it leads to.
-    PutText(entry, "target", row.target.get());
+    PutText(entry, "target", row.target());
   } else if (IsLocalCode(row.code)) {
     if (const auto target = LocalLinkTarget(row.text(ResultColumn::kUrl), FileOf(row), facts.local))
       PutText(entry, "target", *target);
@@ -88,7 +88,7 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
   PutText(entry, "alternate_url", row.text(ResultColumn::kAlternateUrl));
   // Where a followed move led, hop by hop.
   entry["redirects"] = nlohmann::ordered_json::array();
-  const std::string& chain = row.redirects.get();
+  const std::string& chain = row.redirects();
   for (std::size_t at = 0; at < chain.size();) {
     const std::size_t end = std::min(chain.find('\n', at), chain.size());
     entry["redirects"].push_back(Displayable(std::string_view(chain).substr(at, end - at)));

@@ -111,13 +111,13 @@ std::string PropertiesText(const ResultRow& row) {
     text += row.text(static_cast<ResultColumn>(i));
   }
   if (row.line > 0) text += "\n\nLine " + std::to_string(row.line);
-  if (const std::string& target = row.target.get(); !target.empty()) {
+  if (const std::string& target = row.target(); !target.empty()) {
     text += "\n\nLeads to: " + target;
-    text += row.source.get().empty() ? "\n\nNot offered for repair: " + row.source_note.get()
-                                     : "\n\nRepaired in: " + row.source.get();
+    text += row.source().empty() ? "\n\nNot offered for repair: " + row.source_note()
+                                 : "\n\nRepaired in: " + row.source();
   }
   // Where a followed move led, one hop a line.
-  if (const std::string& chain = row.redirects.get(); !chain.empty()) {
+  if (const std::string& chain = row.redirects(); !chain.empty()) {
     text += "\n\nRedirects:\n" + chain;
   }
   return text;

@@ -257,12 +257,12 @@ class RepairRun {
     current_file_ = current_group_;
     first_row_ = i;
     skipping_ = false;
-    if (!row.target.get().empty()) {
+    if (!row.target().empty()) {
       // A page fetched from the web: its rows are repaired in the file it
       // was made from, when there is one.
       const std::string* source = SourceOfPage(i);
       if (source == nullptr) {
-        host_.LeftAlone(current_group_ + " is not repaired: " + row.source_note.get());
+        host_.LeftAlone(current_group_ + " is not repaired: " + row.source_note());
         skipping_ = true;
         return true;
       }
@@ -291,14 +291,14 @@ class RepairRun {
   }
 
   static bool Repairable(const ResultRow& row) {
-    return row.target.get().empty() || !row.source.get().empty();
+    return row.target().empty() || !row.source().empty();
   }
 
   // The source file of the crawled page whose rows start at `first`.
   const std::string* SourceOfPage(std::size_t first) const {
     for (std::size_t i = first;
          i < rows_.size() && rows_.row(i).text(ResultColumn::kFileName) == current_group_; ++i) {
-      if (!rows_.row(i).source.get().empty()) return &rows_.row(i).source.get();
+      if (!rows_.row(i).source().empty()) return &rows_.row(i).source();
     }
     return nullptr;
   }

@@ -42,7 +42,7 @@ class RunTest : public testing::ControllerHarness {
     for (const ResultRow& r : controller_->results().rows()) {
       rows.push_back({r.text(ResultColumn::kUrl), r.text(ResultColumn::kReason),
                       r.text(ResultColumn::kSiteName), r.text(ResultColumn::kFileName),
-                      r.text(ResultColumn::kAlternateUrl), r.redirects.get()});
+                      r.text(ResultColumn::kAlternateUrl), r.redirects()});
     }
     return rows;
   }
