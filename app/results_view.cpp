@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 #include "app/log_view.h"
@@ -48,7 +49,7 @@ QString CountText(std::size_t value) {
 
 ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connection_pane,
                          QLabel* method_pane, QWidget* parent)
-    : QTreeView(parent),
+    : QTableView(parent),
       settings_(settings),
       log_(log),
       run_host_(std::make_unique<WindowRunHost>(this, log, connection_pane, method_pane)),
@@ -82,11 +83,18 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
     if (scroll_to_) run_host_->scroll_to_row(*scroll_to_);
   };
   setModel(proxy_);
-  setRootIsDecorated(false);
-  setUniformRowHeights(true);  // no widget per row: 100,000 rows stay quick
+  // A list of rows, drawn as a table without grid or row headers: unlike a
+  // tree view, a table keeps nothing per row but a section size and makes
+  // no pass over every row after a sort, so a million rows stay quick.
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  FitRowHeight();
+  setShowGrid(false);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+  setTabKeyNavigation(false);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
-  setAllColumnsShowFocus(true);
   header()->setStretchLastSection(false);
   header()->setSectionsMovable(false);
   header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -132,16 +140,36 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
     CopySelectedRows();
     return;
   }
-  QTreeView::keyPressEvent(event);
+  QTableView::keyPressEvent(event);
+}
+
+void ResultsView::FitRowHeight() {
+  // One line of text or a check box, whichever is taller, as a list's row
+  // is: the style's own row height for a table is a button's.
+  const int content = std::max(fontMetrics().height(),
+                               style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this));
+  verticalHeader()->setMinimumSectionSize(1);
+  verticalHeader()->setDefaultSectionSize(content);
+}
+
+void ResultsView::changeEvent(QEvent* event) {
+  QTableView::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) FitRowHeight();
+}
+
+QModelIndex ResultsView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  // Home and End go to the first and last row, as in any list.
+  if (action == MoveHome || action == MoveEnd) modifiers |= Qt::ControlModifier;
+  return QTableView::moveCursor(action, modifiers);
 }
 
 void ResultsView::mousePressEvent(QMouseEvent* event) {
   if (log_) log_->SetActive(false);
-  QTreeView::mousePressEvent(event);
+  QTableView::mousePressEvent(event);
 }
 
 void ResultsView::showEvent(QShowEvent* event) {
-  QTreeView::showEvent(event);
+  QTableView::showEvent(event);
   if (set_up_) return;
   // Until the user has closed the window with widths of their own, the
   // columns are fitted to the first rows a run lists.
@@ -283,7 +311,7 @@ void ResultsView::CopySelectedRows() const {
 }
 
 void ResultsView::paintEvent(QPaintEvent* event) {
-  QTreeView::paintEvent(event);
+  QTableView::paintEvent(event);
   if (model()->rowCount() > 0 || running()) return;
   // An empty list says what to do.
   QPainter painter(viewport());
@@ -358,7 +386,7 @@ void ResultsView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
-  QTreeView::mouseDoubleClickEvent(event);
+  QTableView::mouseDoubleClickEvent(event);
   commands_->GoToUrl();
 }
 

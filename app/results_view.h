@@ -5,7 +5,8 @@
 // User-interface thread only.
 #pragma once
 
-#include <QTreeView>
+#include <QHeaderView>
+#include <QTableView>
 #include <array>
 #include <functional>
 #include <memory>
@@ -28,11 +29,14 @@ class ProgressWindow;
 class ResultProxyModel;
 class ResultTableModel;
 
-class ResultsView : public QTreeView {
+class ResultsView : public QTableView {
  public:
   ResultsView(SettingsStore& settings, LogView* log, QLabel* connection_pane, QLabel* method_pane,
               QWidget* parent = nullptr);
   ~ResultsView() override;
+
+  // The column headers (the rows have none).
+  QHeaderView* header() const { return horizontalHeader(); }
 
   RunController& controller() { return *controller_; }
   ResultList& results() { return controller_->results(); }
@@ -84,12 +88,15 @@ class ResultsView : public QTreeView {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
   void showEvent(QShowEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void FitRowHeight();
   void SetColumnWidths(const std::array<int, 5>& widths);
   void FitColumnsToContent();
 

@@ -441,6 +441,12 @@ class GuiTest : public QObject {
     QCOMPARE(list_row(0), std::size_t(kRows - 1));
     frame.action(Command::kFileOrder)->trigger();
     QCOMPARE(list_row(0), std::size_t(0));
+    // Home and End go to the first and last row, whatever column is current.
+    view->setCurrentIndex(shown->index(5, 2));
+    QTest::keyClick(view, Qt::Key_End);
+    QCOMPARE(view->currentIndex().row(), kRows - 1);
+    QTest::keyClick(view, Qt::Key_Home);
+    QCOMPARE(view->currentIndex().row(), 0);
 
     // Filtering: "h7.test/" is in 4 URLs; case does not count.
     frame.search_field()->setText("H7.TEST/");
