@@ -12,6 +12,7 @@
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 
 #include "app/log_view.h"
@@ -23,15 +24,28 @@
 namespace quimbel {
 namespace {
 
-// A reason ends in its detail ("HTTP Code 404 Not Found"): cut at its end,
-// so its start, the code, stays in view.
-class ElideRightDelegate : public QStyledItemDelegate {
+// A cell of the list. No cell draws the focus: the view draws it once,
+// around the whole current row.
+class ListCellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
+    option->state &= ~QStyle::State_HasFocus;
+  }
+};
+
+// A reason ends in its detail ("HTTP Code 404 Not Found"): cut at its end,
+// so its start, the code, stays in view.
+class ElideRightDelegate : public ListCellDelegate {
+ public:
+  using ListCellDelegate::ListCellDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    ListCellDelegate::initStyleOption(option, index);
     option->textElideMode = Qt::ElideRight;
   }
 };
@@ -93,8 +107,19 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   setWordWrap(false);
   setCornerButtonEnabled(false);
   setTabKeyNavigation(false);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setItemDelegate(new ListCellDelegate(this));
+  // A row is what is current, held in its first cell: that cell's check box
+  // is what Space toggles, whichever cell was clicked.
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid() && current.column() != 0) {
+              selectionModel()->setCurrentIndex(current.siblingAtColumn(0),
+                                                QItemSelectionModel::NoUpdate);
+            }
+          });
   header()->setStretchLastSection(false);
   header()->setSectionsMovable(false);
   header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -144,12 +169,15 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
 }
 
 void ResultsView::FitRowHeight() {
-  // One line of text or a check box, whichever is taller, as a list's row
-  // is: the style's own row height for a table is a button's.
-  const int content = std::max(fontMetrics().height(),
-                               style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this));
+  // A line of text, a check box or the handled mark, whichever is tallest,
+  // and a pixel above and below: the style's own row height for a table is
+  // a button's.
+  const int content = std::max(
+      {fontMetrics().height(), style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this),
+       iconSize().isValid() ? iconSize().height()
+                            : style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this)});
   verticalHeader()->setMinimumSectionSize(1);
-  verticalHeader()->setDefaultSectionSize(content);
+  verticalHeader()->setDefaultSectionSize(content + 2);
 }
 
 void ResultsView::changeEvent(QEvent* event) {
@@ -158,9 +186,30 @@ void ResultsView::changeEvent(QEvent* event) {
 }
 
 QModelIndex ResultsView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
-  // Home and End go to the first and last row, as in any list.
-  if (action == MoveHome || action == MoveEnd) modifiers |= Qt::ControlModifier;
-  return QTableView::moveCursor(action, modifiers);
+  const int rows = model()->rowCount();
+  switch (action) {
+    case MoveHome:
+    case MoveEnd:
+      // The first and the last row, as in any list.
+      return rows == 0 ? currentIndex() : model()->index(action == MoveHome ? 0 : rows - 1, 0);
+    case MoveLeft:
+    case MoveRight: {
+      // Sideways the list scrolls; the row stays current.
+      QScrollBar* bar = horizontalScrollBar();
+      bar->setValue(bar->value() + (action == MoveLeft ? -1 : 1) * bar->singleStep());
+      return currentIndex();
+    }
+    default:
+      return QTableView::moveCursor(action, modifiers);
+  }
+}
+
+void ResultsView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  // Up and down to a row, never sideways: the current cell is always the
+  // first, and the user's sideways place is kept.
+  const int sideways = horizontalScrollBar()->value();
+  QTableView::scrollTo(index, hint);
+  horizontalScrollBar()->setValue(sideways);
 }
 
 void ResultsView::mousePressEvent(QMouseEvent* event) {
@@ -312,13 +361,30 @@ void ResultsView::CopySelectedRows() const {
 
 void ResultsView::paintEvent(QPaintEvent* event) {
   QTableView::paintEvent(event);
-  if (model()->rowCount() > 0 || running()) return;
+  if (model()->rowCount() > 0) {
+    PaintCurrentRowFocus();
+    return;
+  }
+  if (running()) return;
   // An empty list says what to do.
   QPainter painter(viewport());
   painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
   const QString text = EmptyListText();
   painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
                    text);
+}
+
+void ResultsView::PaintCurrentRowFocus() {
+  const QModelIndex current = currentIndex();
+  if (!hasFocus() || !current.isValid()) return;
+  QStyleOptionFocusRect option;
+  option.initFrom(this);
+  option.rect = QRect(-horizontalOffset(), rowViewportPosition(current.row()), header()->length(),
+                      rowHeight(current.row()));
+  option.backgroundColor = palette().color(
+      selectionModel()->isRowSelected(current.row()) ? QPalette::Highlight : QPalette::Base);
+  QPainter painter(viewport());
+  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 QString ResultsView::EmptyListText() const {

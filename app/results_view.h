@@ -37,6 +37,7 @@ class ResultsView : public QTableView {
 
   // The column headers (the rows have none).
   QHeaderView* header() const { return horizontalHeader(); }
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
   RunController& controller() { return *controller_; }
   ResultList& results() { return controller_->results(); }
@@ -97,6 +98,7 @@ class ResultsView : public QTableView {
 
  private:
   void FitRowHeight();
+  void PaintCurrentRowFocus();
   void SetColumnWidths(const std::array<int, 5>& widths);
   void FitColumnsToContent();
 

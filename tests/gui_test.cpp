@@ -441,12 +441,21 @@ class GuiTest : public QObject {
     QCOMPARE(list_row(0), std::size_t(kRows - 1));
     frame.action(Command::kFileOrder)->trigger();
     QCOMPARE(list_row(0), std::size_t(0));
-    // Home and End go to the first and last row, whatever column is current.
+    // A row is current, held in its first cell whatever cell was chosen;
+    // Home and End go to the first and last row, Left and Right scroll, and
+    // Space then toggles the current row's check box.
     view->setCurrentIndex(shown->index(5, 2));
+    QCOMPARE(view->currentIndex(), shown->index(5, 0));
     QTest::keyClick(view, Qt::Key_End);
-    QCOMPARE(view->currentIndex().row(), kRows - 1);
+    QCOMPARE(view->currentIndex(), shown->index(kRows - 1, 0));
+    QTest::keyClick(view, Qt::Key_Right);
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(view->currentIndex(), shown->index(kRows - 1, 0));
+    QCOMPARE(rows.row(kRows - 1).checked, false);
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(rows.row(kRows - 1).checked, true);
     QTest::keyClick(view, Qt::Key_Home);
-    QCOMPARE(view->currentIndex().row(), 0);
+    QCOMPARE(view->currentIndex(), shown->index(0, 0));
 
     // Filtering: "h7.test/" is in 4 URLs; case does not count.
     frame.search_field()->setText("H7.TEST/");
