@@ -28,6 +28,14 @@ int ResultTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kResultColumnCount + 1;
 }
 
+namespace {
+
+QString Utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
 QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || static_cast<std::size_t>(index.row()) >= rows_.size()) return {};
   const ResultRow& row = rows_.row(static_cast<std::size_t>(index.row()));
@@ -41,11 +49,11 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   if (index.column() == 0 && row.RowDone() != 0) {
     if (role == Qt::DecorationRole && row.checked) return handled_icon_;
     if (role == Qt::ToolTipRole && handled_note) {
-      return QString::fromStdString(row.text(ResultColumn::kUrl) + "\n" + handled_note(row));
+      return Utf8(row.url()) + "\n" + QString::fromStdString(handled_note(row));
     }
   }
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-    return QString::fromStdString(row.text(static_cast<ResultColumn>(index.column())));
+    return Utf8(row.text(static_cast<ResultColumn>(index.column())));
   }
   if (role == Qt::CheckStateRole && index.column() == 0) {
     return row.checked ? Qt::Checked : Qt::Unchecked;

@@ -270,10 +270,10 @@ void WindowCommands::OpenPageAtLine() {
   if (!r.target().empty() && r.source().empty()) {
     // A page fetched from the web, with no file known to hold its line:
     // the page itself, in the browser.
-    OpenResultUrl(r.text(ResultColumn::kFileName));
+    OpenResultUrl(r.file());
     return;
   }
-  const std::string& name = r.source().empty() ? r.text(ResultColumn::kFileName) : r.source();
+  const std::string& name = r.source().empty() ? r.file() : r.source();
   const std::string file = QFileInfo(QString::fromStdString(name)).absoluteFilePath().toStdString();
   const std::vector<std::string> command =
       EditorCommand(settings_.Get(settings::kEditorCommand), file, r.line, std::getenv("VISUAL"),
@@ -288,10 +288,11 @@ void WindowCommands::OpenPageAtLine() {
   }
 }
 
-void WindowCommands::OpenResultUrl(const std::string& text) const {
-  const QString upper = QString::fromStdString(text).toUpper();
+void WindowCommands::OpenResultUrl(std::string_view text) const {
+  const QString url = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  const QString upper = url.toUpper();
   if (!upper.startsWith("HTTP") && !upper.startsWith("FTP")) return;
-  Open(QUrl(QString::fromStdString(text)));
+  Open(QUrl(url));
 }
 
 void WindowCommands::Open(const QUrl& url) const {
@@ -314,9 +315,8 @@ void WindowCommands::GoToUrl() {
   }
   // A local link opens its file, or the folder it should be in.
   if (r.text(ResultColumn::kReason).rfind("Local ", 0) == 0) {
-    if (const auto path =
-            LocalLinkOpenPath(r.text(ResultColumn::kUrl), r.text(ResultColumn::kFileName),
-                              controller_.run_local_link_options())) {
+    if (const auto path = LocalLinkOpenPath(std::string(r.url()), r.file(),
+                                            controller_.run_local_link_options())) {
       Open(QUrl::fromLocalFile(QString::fromStdString(*path)));
     }
     return;

@@ -52,7 +52,7 @@ class WindowCommands {
   void GoToUrl();
   void GoToAlternateUrl();
   // Opens a text that starts with "HTTP" or "FTP" (any case) in the browser.
-  void OpenResultUrl(const std::string& text) const;
+  void OpenResultUrl(std::string_view text) const;
 
   // Enabling rules.
   bool CanSelectFiles() const;

@@ -131,7 +131,7 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
   return ResolveLocalLink(url, PlaceOf(page, options, base), options);
 }
 
-std::optional<std::string> LocalLinkTarget(const std::string& written, const std::string& page,
+std::optional<std::string> LocalLinkTarget(std::string_view written, const std::string& page,
                                            const LocalLinkOptions& options) {
   std::string base;
   if (const auto file = MappedFile::Open(page)) base = ScanPage(file->text()).base;

@@ -71,7 +71,7 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
 // The file a local link as written in `page` resolves to (entities
 // decoded, the page's base followed), whether or not it exists; nothing
 // when the link is no local one.
-std::optional<std::string> LocalLinkTarget(const std::string& written, const std::string& page,
+std::optional<std::string> LocalLinkTarget(std::string_view written, const std::string& page,
                                            const LocalLinkOptions& options);
 
 // What "Go To URL" opens for a local link as written in `page`: the target

@@ -21,12 +21,12 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
   for (const std::size_t index : rows) {
     if (index >= results_.size()) continue;
     const ResultRow& row = results_.row(index);
-    const std::string& url = row.text(ResultColumn::kUrl);
+    const std::string url(row.url());
     if (row.code == kLocalFileNotFound || row.code == kLocalAnchorNotFound) {
       ProbeOutcome outcome;
       outcome.url = url;
       outcome.local = true;
-      outcome.code = local.Recheck(url, row.text(ResultColumn::kFileName));
+      outcome.code = local.Recheck(url, std::string(row.text(ResultColumn::kFileName)));
       recheck_results_.emplace_back(index, VerdictOf(outcome));
       continue;
     }
@@ -76,7 +76,7 @@ void RunController::FinishRecheck() {
   std::size_t good = 0;
   std::vector<std::string> lines;
   for (const auto& [index, verdict] : recheck_results_) {
-    const std::string url = results_.row(index).text(ResultColumn::kUrl);
+    const std::string url(results_.row(index).url());
     if (!verdict) {
       results_.RemoveRow(index);
       ++good;

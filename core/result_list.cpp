@@ -34,14 +34,36 @@ void RareTexts::Set(Which which, std::string text) {
   (*texts_)[which] = std::move(text);
 }
 
-const std::string& ResultRow::text(ResultColumn column) const {
+void RowTexts::Assign(std::string_view url, std::string_view name) {
+  // Neither text reaches four thousand million letters in a mapped page;
+  // one that did would be cut there rather than wrap.
+  url = url.substr(0, UINT32_MAX);
+  name = name.substr(0, UINT32_MAX);
+  // The new block is filled before the old one goes: either text may be a
+  // view into it.
+  std::unique_ptr<char[]> letters;
+  if (!url.empty() || !name.empty()) {
+    letters = std::make_unique_for_overwrite<char[]>(url.size() + name.size());
+    std::copy(url.begin(), url.end(), letters.get());
+    std::copy(name.begin(), name.end(), letters.get() + url.size());
+  }
+  letters_ = std::move(letters);
+  url_size_ = static_cast<std::uint32_t>(url.size());
+  site_size_ = static_cast<std::uint32_t>(name.size());
+}
+
+const std::string& ResultRow::file() const {
+  return file_name ? *file_name : kNoText;
+}
+
+std::string_view ResultRow::text(ResultColumn column) const {
   switch (column) {
     case ResultColumn::kUrl:
-      return url;
+      return texts.url();
     case ResultColumn::kReason:
       return reason ? *reason : kNoText;
     case ResultColumn::kSiteName:
-      return site_name;
+      return texts.site_name();
     case ResultColumn::kFileName:
       return file_name ? *file_name : kNoText;
     case ResultColumn::kAlternateUrl:
@@ -53,13 +75,13 @@ const std::string& ResultRow::text(ResultColumn column) const {
 void ResultRow::SetText(ResultColumn column, std::string text) {
   switch (column) {
     case ResultColumn::kUrl:
-      url = std::move(text);
+      texts.SetUrl(text);
       return;
     case ResultColumn::kReason:
       reason = Interned(std::move(text));
       return;
     case ResultColumn::kSiteName:
-      site_name = std::move(text);
+      texts.SetSiteName(text);
       return;
     case ResultColumn::kFileName:
       file_name = std::make_shared<const std::string>(std::move(text));
@@ -70,11 +92,11 @@ void ResultRow::SetText(ResultColumn column, std::string text) {
   }
 }
 
-std::size_t ResultList::AppendResultRow(std::string url, std::size_t line, bool resource) {
+std::size_t ResultList::AppendResultRow(std::string_view url, std::size_t line, bool resource) {
   const std::size_t index = rows_.size();
   if (observer_) observer_->RowsAboutToBeInserted(index, index);
   ResultRow row;
-  row.url = std::move(url);
+  row.texts.SetUrl(url);
   // A line past four thousand million is shown as the last one that fits.
   row.line = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
   row.resource = resource;

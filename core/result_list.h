@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -57,12 +58,37 @@ class RareTexts {
   std::unique_ptr<Texts> texts_;
 };
 
+// A row's URL and link text in one block of their letters: two strings
+// would take 64 bytes a row before the first letter.
+class RowTexts {
+ public:
+  RowTexts() = default;
+  RowTexts(const RowTexts& other) { Assign(other.url(), other.site_name()); }
+  RowTexts& operator=(const RowTexts& other) {
+    if (this != &other) Assign(other.url(), other.site_name());
+    return *this;
+  }
+  RowTexts(RowTexts&&) noexcept = default;
+  RowTexts& operator=(RowTexts&&) noexcept = default;
+
+  std::string_view url() const { return {letters_.get(), url_size_}; }
+  std::string_view site_name() const { return {letters_.get() + url_size_, site_size_}; }
+  void SetUrl(std::string_view url) { Assign(url, site_name()); }
+  void SetSiteName(std::string_view name) { Assign(url(), name); }
+
+ private:
+  void Assign(std::string_view url, std::string_view name);
+
+  std::unique_ptr<char[]> letters_;
+  std::uint32_t url_size_ = 0;
+  std::uint32_t site_size_ = 0;
+};
+
 // One row. A million rows must fit in a couple of hundred megabytes: the
 // file name is shared by the rows of one file, the reason is one of a few
 // texts kept once, and an alternate URL takes room only when there is one.
 struct ResultRow {
-  std::string url;        // as written in the page
-  std::string site_name;  // the link text
+  RowTexts texts;  // the URL as written in the page, and the link text
   std::shared_ptr<const std::string> file_name;
   RareTexts rare;
   const std::string* reason = nullptr;  // interned; null for none
@@ -72,8 +98,11 @@ struct ResultRow {
   bool checked = true;
   bool resource = false;  // what the page loads (an image, a script): never replaced
 
-  const std::string& text(ResultColumn column) const;
+  std::string_view text(ResultColumn column) const;
   void SetText(ResultColumn column, std::string text);
+  std::string_view url() const { return texts.url(); }
+  // The file the row's link stands in; empty for none.
+  const std::string& file() const;
 
   const std::string& alternate_url() const { return rare.get(RareTexts::kAlternateUrl); }
   // Where a followed move led: the URLs of its chain, one per line.
@@ -97,7 +126,7 @@ struct ResultRow {
 };
 
 // Rows are kept by the million: the row itself stays within this.
-static_assert(sizeof(ResultRow) <= 112);
+static_assert(sizeof(ResultRow) <= 64);
 
 class ResultListObserver {
  public:
@@ -123,7 +152,7 @@ class ResultList {
   const std::deque<ResultRow>& rows() const { return rows_; }
 
   // Appends a checked row holding the URL and its line, data 0; its index.
-  std::size_t AppendResultRow(std::string url, std::size_t line = 0, bool resource = false);
+  std::size_t AppendResultRow(std::string_view url, std::size_t line = 0, bool resource = false);
   // Sets a column of the last row. Setting the Site Name also sets the
   // File Name to `current_file`, as a row always names where it came from.
   void SetResultColumn(ResultColumn which, const std::string& text,

@@ -193,7 +193,7 @@ std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int 
     std::unordered_map<const char*, std::uint32_t> slot;
     std::vector<std::string_view> distinct;
     for (std::uint32_t i = 0; i < count; ++i) {
-      const std::string& text = rows[i]->text(which);
+      const std::string_view text = rows[i]->text(which);
       const auto [found, added] =
           slot.try_emplace(text.data(), static_cast<std::uint32_t>(distinct.size()));
       if (added) distinct.push_back(text);
@@ -224,16 +224,16 @@ std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int 
 ReasonCounts CountReasons(const ResultList& rows) {
   ReasonCounts counts;
   counts.redirects = rows.moves();
-  std::unordered_map<const std::string*, std::size_t> slot;  // reasons are shared texts
+  std::unordered_map<const char*, std::size_t> slot;  // reasons are shared texts
   for (const ResultRow& row : rows.rows()) {
-    const std::string& reason = row.text(ResultColumn::kReason);
-    auto [found, added] = slot.try_emplace(&reason, counts.reasons.size());
+    const std::string_view reason = row.text(ResultColumn::kReason);
+    auto [found, added] = slot.try_emplace(reason.data(), counts.reasons.size());
     if (added) {
       // The same text kept twice (rows made apart) still counts once.
       const auto same = std::find_if(counts.reasons.begin(), counts.reasons.end(),
                                      [&](const auto& entry) { return entry.first == reason; });
       if (same == counts.reasons.end()) {
-        counts.reasons.emplace_back(reason, 0);
+        counts.reasons.emplace_back(std::string(reason), 0);
       } else {
         found->second = static_cast<std::size_t>(same - counts.reasons.begin());
       }

@@ -346,7 +346,8 @@ void RunController::PopHeads() {
   if (record_links_ && !links_.urls.empty() && !file_records_.empty()) {
     // A row took the head's text over.
     file_records_.back().links.push_back(
-        {head_row_ ? results_.row(*head_row_).text(ResultColumn::kUrl) : links_.urls.front(),
+        {std::string(head_row_ ? results_.row(*head_row_).url()
+                               : std::string_view(links_.urls.front())),
          links_.lines.empty() ? 0 : links_.lines.front(), head_row_});
   }
   head_row_.reset();

@@ -18,8 +18,8 @@ constexpr std::chrono::milliseconds kWatchSettle{30};
 ResultRow RowOf(const LinkLists& lists, std::size_t at, const Verdict& verdict,
                 const std::shared_ptr<const std::string>& file) {
   ResultRow row;
-  row.url = lists.urls[at];
-  row.site_name = lists.anchors[at];
+  row.texts.SetUrl(lists.urls[at]);
+  row.texts.SetSiteName(lists.anchors[at]);
   row.file_name = file;
   row.line = static_cast<std::uint32_t>(
       std::min<std::size_t>(lists.lines.empty() ? 0 : lists.lines[at], UINT32_MAX));

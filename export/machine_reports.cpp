@@ -184,13 +184,13 @@ void WriteJunit(std::ostream& out, const RunReport& report) {
       Attribute(writer, "line", std::to_string(link.line));
       if (link.row) {
         const ResultRow& row = report.rows.row(*link.row);
-        const std::string& reason = row.text(ResultColumn::kReason);
+        const std::string reason(row.text(ResultColumn::kReason));
         xmlTextWriterStartElement(writer, X("failure"));
         Attribute(writer, "message", reason + " (line " + std::to_string(link.line) + ")");
         Attribute(writer, "type", reason);
         const std::string body = file.path + ":" + std::to_string(link.line) + ": " + link.url +
                                  ": " + reason +
-                                 "\nLink text: " + row.text(ResultColumn::kSiteName);
+                                 "\nLink text: " + std::string(row.text(ResultColumn::kSiteName));
         xmlTextWriterWriteString(writer, X(Displayable(body, true).c_str()));
         xmlTextWriterEndElement(writer);
       }

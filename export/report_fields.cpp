@@ -124,7 +124,7 @@ std::string PropertiesText(const ResultRow& row) {
 }
 
 const std::string& FileOf(const ResultRow& row) {
-  return row.text(ResultColumn::kFileName);
+  return row.file();
 }
 
 std::size_t SkippedTotal(const std::vector<FileRecord>& files) {

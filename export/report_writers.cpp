@@ -22,7 +22,7 @@ void ForEachReportLine(const ResultList& rows, LineFunction line, std::size_t fi
   const std::size_t end = first + std::min(count, rows.size() - std::min(first, rows.size()));
   for (std::size_t at = first; at < end; ++at) {
     const ResultRow& row = rows.row(at);
-    const std::string& file = row.text(ResultColumn::kFileName);
+    const std::string& file = row.file();
     if (previous_file == nullptr || file != *previous_file) {
       line("", file);
       previous_file = &file;
@@ -40,23 +40,21 @@ void ForEachReportLine(const ResultList& rows, LineFunction line, std::size_t fi
 
 std::vector<std::string> BuildReportLines(const ResultList& rows) {
   std::vector<std::string> lines;
-  ForEachReportLine(rows, [&](std::string_view indent, const std::string& text) {
-    lines.push_back(std::string(indent) + text);
+  ForEachReportLine(rows, [&](std::string_view indent, std::string_view text) {
+    lines.push_back(std::string(indent) + std::string(text));
   });
   return lines;
 }
 
 void WriteTextReport(std::ostream& out, const ResultList& rows) {
-  ForEachReportLine(rows, [&](std::string_view indent, const std::string& text) {
-    out << indent << text << '\n';
-  });
+  ForEachReportLine(
+      rows, [&](std::string_view indent, std::string_view text) { out << indent << text << '\n'; });
 }
 
 void WriteTextReportRows(std::ostream& out, const ResultList& rows, std::size_t first,
                          std::size_t count) {
   ForEachReportLine(
-      rows,
-      [&](std::string_view indent, const std::string& text) { out << indent << text << '\n'; },
+      rows, [&](std::string_view indent, std::string_view text) { out << indent << text << '\n'; },
       first, count);
 }
 
@@ -126,7 +124,7 @@ void WriteHtmlReport(std::ostream& out, const ResultList& rows, std::string_view
   std::string previous_file;
   bool first = true;
   for (const ResultRow& row : rows.rows()) {
-    const std::string& file = row.text(ResultColumn::kFileName);
+    const std::string& file = row.file();
     if (file != previous_file) {
       // A row with an empty File Name first opens no section, but the list
       // that never opened is still closed at the next file.

@@ -8,9 +8,9 @@ namespace {
 constexpr std::string_view kOpen = "<!--";
 constexpr std::string_view kClose = "-->";
 
-bool IsMoved(const std::string& reason) {
+bool IsMoved(std::string_view reason) {
   for (const char* code : {"301", "302", "307", "308"}) {
-    if (reason.find(code) != std::string::npos) return true;
+    if (reason.find(code) != std::string_view::npos) return true;
   }
   return false;
 }
@@ -87,7 +87,7 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
 std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
   if (row.RowDone() == 0) return {};
   if (!row.checked) return "Left as it is: not ticked for the repair";
-  const std::string& reason = row.text(ResultColumn::kReason);
+  const std::string_view reason = row.text(ResultColumn::kReason);
   // The same order of rules as RewriteLine's.
   if (options.skipNonHttp && reason.rfind("Error:", 0) == 0) {
     return "Left as it is: the repair passes over errors that are not HTTP codes";

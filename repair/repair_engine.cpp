@@ -307,8 +307,9 @@ class RepairRun {
     const ResultRow& row = rows_.row(i);
     last_url_ = row.text(ResultColumn::kUrl);
     if (row.checked) {
-      const RepairRequest request{row.text(ResultColumn::kUrl), row.text(ResultColumn::kReason),
-                                  row.text(ResultColumn::kAlternateUrl), row.resource};
+      const RepairRequest request{std::string(row.url()),
+                                  std::string(row.text(ResultColumn::kReason)),
+                                  std::string(row.text(ResultColumn::kAlternateUrl)), row.resource};
       const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
       if (repaired == LineRepair::kNotFound) {
         host_.ShowMessage("We looked in file\n" + current_file_ + "\nbut could not file the URL\n" +

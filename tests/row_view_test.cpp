@@ -53,6 +53,46 @@ std::vector<std::size_t> Shown(const RowView& view) {
   return shown;
 }
 
+// A row keeps its URL and link text in one block: each is set alone, from
+// any text (its own included), and copies stand apart.
+TEST(ResultRow, UrlAndLinkTextShareOneBlock) {
+  struct Step {
+    ResultColumn column;
+    std::string text;
+    std::string url, name;  // after the step
+  };
+  const Step steps[] = {
+      {ResultColumn::kSiteName, "Home", "", "Home"},
+      {ResultColumn::kUrl, "http://a.test/x?q=1", "http://a.test/x?q=1", "Home"},
+      {ResultColumn::kSiteName, "", "http://a.test/x?q=1", ""},
+      {ResultColumn::kSiteName,
+       "Ein \xC3\xBC"
+       "ber-Link",
+       "http://a.test/x?q=1",
+       "Ein \xC3\xBC"
+       "ber-Link"},
+      {ResultColumn::kUrl, "", "",
+       "Ein \xC3\xBC"
+       "ber-Link"},
+  };
+  ResultRow row;
+  EXPECT_TRUE(row.url().empty() && row.text(ResultColumn::kSiteName).empty());
+  for (const Step& step : steps) {
+    row.SetText(step.column, step.text);
+    EXPECT_EQ(row.url(), step.url) << step.text;
+    EXPECT_EQ(row.text(ResultColumn::kSiteName), step.name) << step.text;
+  }
+  row.texts.SetUrl("page.html");
+  row.texts.SetUrl(row.url().substr(0, 4));  // a view into the block it replaces
+  row.texts.SetSiteName(row.url());
+  EXPECT_EQ(row.url(), "page");
+  EXPECT_EQ(row.text(ResultColumn::kSiteName), "page");
+  ResultRow copy = row;
+  row.texts.SetUrl("other");
+  EXPECT_EQ(copy.url(), "page");
+  EXPECT_EQ(copy.text(ResultColumn::kSiteName), "page");
+}
+
 TEST(RowView, ShowsWhatAFilterAndAStableSortWould) {
   std::mt19937 random(7);
   const std::vector<RowFilter> filters = {{},

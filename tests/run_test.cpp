@@ -40,9 +40,10 @@ class RunTest : public testing::ControllerHarness {
   std::vector<Row> Rows() const {
     std::vector<Row> rows;
     for (const ResultRow& r : controller_->results().rows()) {
-      rows.push_back({r.text(ResultColumn::kUrl), r.text(ResultColumn::kReason),
-                      r.text(ResultColumn::kSiteName), r.text(ResultColumn::kFileName),
-                      r.text(ResultColumn::kAlternateUrl), r.redirects()});
+      const auto text = [&](ResultColumn column) { return std::string(r.text(column)); };
+      rows.push_back({text(ResultColumn::kUrl), text(ResultColumn::kReason),
+                      text(ResultColumn::kSiteName), text(ResultColumn::kFileName),
+                      text(ResultColumn::kAlternateUrl), r.redirects()});
     }
     return rows;
   }

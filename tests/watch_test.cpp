@@ -39,9 +39,10 @@ void PrintTo(const Row& r, std::ostream* out) {
 std::vector<Row> RowsOf(const ResultList& list) {
   std::vector<Row> rows;
   for (const ResultRow& r : list.rows()) {
-    rows.push_back({r.text(ResultColumn::kFileName), r.text(ResultColumn::kUrl),
-                    r.text(ResultColumn::kReason), r.text(ResultColumn::kSiteName),
-                    r.text(ResultColumn::kAlternateUrl), r.line});
+    const auto text = [&](ResultColumn column) { return std::string(r.text(column)); };
+    rows.push_back({text(ResultColumn::kFileName), text(ResultColumn::kUrl),
+                    text(ResultColumn::kReason), text(ResultColumn::kSiteName),
+                    text(ResultColumn::kAlternateUrl), r.line});
   }
   return rows;
 }
@@ -167,12 +168,12 @@ TEST(ResultListReplace, RowsChangeInPlaceAndTheDifferenceComesOrGoesAfterThem) {
     list.SetObserver(&observer);
     std::vector<ResultRow> rows(c.fresh);
     for (std::size_t i = 0; i < rows.size(); ++i)
-      rows[i].url = "x" + std::to_string(i);
+      rows[i].texts.SetUrl("x" + std::to_string(i));
     if (!rows.empty()) rows.front().code = 301;
     list.ReplaceRows(c.first, c.count, std::move(rows));
     std::vector<std::string> urls;
     for (const ResultRow& row : list.rows())
-      urls.push_back(row.url);
+      urls.push_back(std::string(row.url()));
     EXPECT_EQ(urls, c.after) << c.first << "+" << c.count;
     EXPECT_EQ(observer.size, list.size());
     EXPECT_EQ(observer.changed, c.changed);
