@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 
@@ -223,31 +224,62 @@ const std::unordered_set<std::string>* LocalLinkChecker::FragmentsOf(const std::
 bool LocalLinkChecker::AddPageLinks(const std::string& path, LinkLists& lists) {
   const auto file = MappedFile::Open(path);
   if (!file) return false;
-  AddPageLinks(path, file->text(), lists);
+  AddPageLinks(path, *file, lists);
   return true;
 }
 
 void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view text,
                                     LinkLists& lists) {
-  PageScan scan = ScanPage(text, PageScanMode::kLinksAndFragments, [this](std::string_view url) {
-    return IsProbedUrl(url) || IsLocalLink(url, options_);
-  });
-  const PagePlace place = PlaceOf(path, options_, scan.base);
-  // Consumed from the front, so a page of a million links is held about
-  // once, not twice.
-  for (; !scan.links.empty(); scan.links.pop_front()) {
-    PageLink& link = scan.links.front();
-    if (link.resource && !options_.resources) continue;
+  AddPageLinks(path, text, nullptr, lists);
+}
+
+void LocalLinkChecker::AddPageLinks(const std::string& path, const MappedFile& file,
+                                    LinkLists& lists) {
+  AddPageLinks(path, file.text(), &file, lists);
+}
+
+void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view text,
+                                    const MappedFile* file, LinkLists& lists) {
+  // Each link goes to the lists as the scan reads it, and the page's bytes
+  // the scan is past are let go: a page of a million links is held once,
+  // as the lists, never also as the scan's links or whole in memory.
+  constexpr std::size_t kReleaseStep = std::size_t{4} << 20;
+  // A local link is checked once the page is read: its <base> and the ids
+  // its anchors name may come after it.
+  constexpr OutcomeCode kNotChecked = UINT32_MAX;
+  const std::size_t first = lists.urls.size();
+  std::size_t released = 0;
+  bool any_local = false;
+  const LinkSink sink = [&](PageLink&& link) {
+    if (link.resource && !options_.resources) return;
     // A link under the site's own URL is checked on disk, not probed.
-    if (IsLocalLink(link.url(), options_)) {
-      const auto target = ResolveLocalLink(link.url(), place, options_);
-      if (!target) continue;
-      const OutcomeCode outcome = Check(*target, place.page, scan.fragments);
-      AppendLink(lists, std::move(link), outcome);
-    } else if (IsProbedLink(link)) {
-      AppendLink(lists, std::move(link), 0);
+    const bool local = IsLocalLink(link.url(), options_);
+    if (!local && !IsProbedLink(link)) return;
+    any_local = any_local || local;
+    if (file != nullptr && link.offset >= released + kReleaseStep) {
+      released = link.offset;
+      file->Release(released);
+    }
+    AppendLink(lists, std::move(link), local ? kNotChecked : 0);
+  };
+  const PageScan scan = ScanPage(
+      text, PageScanMode::kLinksAndFragments,
+      [this](std::string_view url) { return IsProbedUrl(url) || IsLocalLink(url, options_); },
+      sink);
+  if (!any_local) return;
+  const PagePlace place = PlaceOf(path, options_, scan.base);
+  std::vector<bool> erase(lists.urls.size() - first, false);
+  for (std::size_t at = first; at < lists.urls.size(); ++at) {
+    if (lists.local[at] != kNotChecked) continue;
+    // One that leads nowhere on disk is no link to check.
+    const auto target = ResolveLocalLink(LinkUrlOf(lists.urls[at]), place, options_);
+    if (target) {
+      lists.local[at] = Check(*target, place.page, scan.fragments);
+    } else {
+      erase[at - first] = true;
     }
   }
+  if (std::find(erase.begin(), erase.end(), true) != erase.end()) EraseLinks(lists, first, erase);
 }
 
 }  // namespace quimbel

@@ -98,10 +98,14 @@ class LocalLinkChecker {
   // probed ones (outcome 0) and the local ones, each with its outcome. False
   // when the page cannot be read.
   bool AddPageLinks(const std::string& path, LinkLists& lists);
-  // The same for the page's text, already read.
+  // The same for the page's text, already read; for a page mapped from its
+  // file, the memory of the bytes the scan is past goes as it reads on.
   void AddPageLinks(const std::string& path, std::string_view text, LinkLists& lists);
+  void AddPageLinks(const std::string& path, const MappedFile& file, LinkLists& lists);
 
  private:
+  void AddPageLinks(const std::string& path, std::string_view text, const MappedFile* file,
+                    LinkLists& lists);
   // The readable regular file a target path means (a folder's index
   // page), looked up once; nothing when there is none.
   const std::string* FileOf(const std::string& target);

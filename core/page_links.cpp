@@ -24,7 +24,7 @@ bool RunController::ReadPageLinks(const std::string& path, LocalLinkChecker& che
   if (!file) return false;
   // What the page was when it was read: a repair, and a watch, go by it.
   results_.SetPageIdentity(path, file->identity());
-  checker.AddPageLinks(path, file->text(), lists);
+  checker.AddPageLinks(path, *file, lists);
   if (!rules_.empty()) LeaveOutSkipped(lists);
   return true;
 }

@@ -154,8 +154,9 @@ struct Attribute {
 
 class Tokenizer {
  public:
-  Tokenizer(std::string_view text, PageScanMode mode, const LinkFilter& wanted)
-      : text_(text), mode_(mode), wanted_(wanted) {}
+  Tokenizer(std::string_view text, PageScanMode mode, const LinkFilter& wanted,
+            const LinkSink& sink)
+      : text_(text), mode_(mode), wanted_(wanted), sink_(sink) {}
 
   PageScan Run() {
     std::size_t at = 0;
@@ -296,7 +297,11 @@ class Tokenizer {
                       ? AnchorText(DecodeCharacterReferences(alt->value))
                       : std::string(tag);
     }
-    scan_.links.push_back(std::move(link));
+    if (sink_) {
+      sink_(std::move(link));
+    } else {
+      scan_.links.push_back(std::move(link));
+    }
   }
 
   std::size_t LineAt(std::size_t at) {
@@ -308,6 +313,7 @@ class Tokenizer {
   std::string_view text_;
   PageScanMode mode_;
   const LinkFilter& wanted_;
+  const LinkSink& sink_;
   PageScan scan_;
   std::vector<Attribute> attributes_;
   std::size_t line_ = 1;
@@ -376,7 +382,18 @@ std::string DecodeCharacterReferences(std::string_view value) {
 }
 
 PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wanted) {
-  return Tokenizer(text, mode, wanted).Run();
+  return Tokenizer(text, mode, wanted, {}).Run();
+}
+
+PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wanted,
+                  const LinkSink& sink) {
+  return Tokenizer(text, mode, wanted, sink).Run();
+}
+
+std::string LinkUrlOf(std::string_view raw) {
+  if (raw.find('&') == npos) return std::string(raw);
+  const std::string decoded(TrimHtmlSpace(DecodeCharacterReferences(raw)));
+  return decoded.empty() ? std::string(raw) : decoded;
 }
 
 }  // namespace quimbel

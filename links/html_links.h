@@ -60,6 +60,15 @@ enum class PageScanMode { kLinksAndFragments, kFragmentsOnly, kLinksOnly };
 using LinkFilter = std::function<bool(std::string_view url)>;
 PageScan ScanPage(std::string_view text, PageScanMode mode = PageScanMode::kLinksAndFragments,
                   const LinkFilter& wanted = {});
+// The same, handing each link to `sink` as it is read instead of keeping
+// it in the result: a page of a million links need not be held as links
+// and again as whatever the caller makes of them.
+using LinkSink = std::function<void(PageLink&& link)>;
+PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wanted,
+                  const LinkSink& sink);
+
+// What PageLink::url() gives for a link whose value reads `raw`.
+std::string LinkUrlOf(std::string_view raw);
 
 // Whether a URL names http, https or ftp (in any letter case), the
 // schemes a probe checks over the network.

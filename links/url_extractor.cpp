@@ -53,6 +53,30 @@ void PopFrontLink(LinkLists& lists) {
   if (!lists.targets.empty()) lists.targets.pop_front();
 }
 
+void EraseLinks(LinkLists& lists, std::size_t first, const std::vector<bool>& erase) {
+  std::size_t kept = first;
+  for (std::size_t at = first; at < lists.urls.size(); ++at) {
+    if (erase[at - first]) continue;
+    if (kept != at) {
+      lists.urls[kept] = std::move(lists.urls[at]);
+      lists.anchors[kept] = std::move(lists.anchors[at]);
+      lists.lines[kept] = lists.lines[at];
+      lists.offsets[kept] = lists.offsets[at];
+      lists.local[kept] = lists.local[at];
+      lists.resources[kept] = lists.resources[at];
+      if (!lists.targets.empty()) lists.targets[kept] = std::move(lists.targets[at]);
+    }
+    ++kept;
+  }
+  lists.urls.resize(kept);
+  lists.anchors.resize(kept);
+  lists.lines.resize(kept);
+  lists.offsets.resize(kept);
+  lists.local.resize(kept);
+  lists.resources.resize(kept);
+  if (!lists.targets.empty()) lists.targets.resize(kept);
+}
+
 void MoveFrontLink(LinkLists& from, LinkLists& to) {
   to.urls.push_back(std::move(from.urls.front()));
   to.anchors.push_back(std::move(from.anchors.front()));

@@ -13,6 +13,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "links/html_links.h"
 
@@ -43,6 +44,9 @@ struct LinkLists {
 void PopFrontLink(LinkLists& lists);
 // Moves the first link of `from` to the end of `to`.
 void MoveFrontLink(LinkLists& from, LinkLists& to);
+// Drops the links from `first` on whose place `erase` marks (erase[0] is
+// the link at `first`), keeping the others in order.
+void EraseLinks(LinkLists& lists, std::size_t first, const std::vector<bool>& erase);
 // Appends a link the page scan found, with its local outcome (0: probed).
 void AppendLink(LinkLists& lists, PageLink&& link, std::uint32_t local);
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -74,6 +75,13 @@ MappedFile::MappedFile(MappedFile&& other) noexcept
 
 MappedFile::~MappedFile() {
   if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+void MappedFile::Release(std::size_t offset) const {
+  if (!mapped_) return;
+  static const auto kPage = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t whole = std::min(offset, size_) / kPage * kPage;
+  if (whole > 0) ::madvise(const_cast<char*>(data_), whole, MADV_DONTNEED);
 }
 
 }  // namespace quimbel

@@ -38,6 +38,10 @@ class MappedFile {
   std::string_view text() const { return {data_, size_}; }
   // The identity of the bytes read (hashing them all).
   PageIdentity identity() const;
+  // Lets the memory of the bytes before `offset` go, for a reader that is
+  // past them: the text stays valid, and a byte read again is read again
+  // from the file. Nothing for a small file read into a buffer.
+  void Release(std::size_t offset) const;
 
  private:
   MappedFile(const char* data, std::size_t size, bool mapped, std::int64_t modified)

@@ -71,6 +71,66 @@ TEST(LocalLinks, Resolution) {
   }
 }
 
+// Links go to the lists as the page is read. A local link is still judged
+// by the <base> and the ids that come after it; one that leads nowhere is
+// left out with the others kept in order; and a page large enough to be
+// mapped, whose bytes are let go behind the scan, lists what its text does.
+TEST(LocalLinks, LinksAreHandedOnAsThePageIsRead) {
+  testing::TempFolder site;
+  site.Write("sub/there.html", "<p id=\"here\">");
+  const std::string head =
+      "<a href=\"there.html#here\">before the base</a>\n"
+      "<base href=\"sub/\">\n"
+      "<a href='gone.html'>after it</a>\n"
+      "<a href=\"../page.html#tail\">an id further down</a>\n"
+      "<a href=\"../page.html#none\">no such id</a>\n"
+      "<a href=http://example.test/x?q=1>away</a>\n";
+  const auto listed = [](const LinkLists& lists) {
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < lists.urls.size(); ++i) {
+      rows.push_back(std::to_string(lists.lines[i]) + " " + lists.urls[i] + " " +
+                     std::to_string(lists.local[i]));
+    }
+    return rows;
+  };
+  const std::string found = std::to_string(kLocalTargetFound);
+  const std::vector<std::string> expected = {
+      "1 there.html#here " + found, "3 gone.html " + std::to_string(kLocalFileNotFound),
+      "4 ../page.html#tail " + found, "5 ../page.html#none " + std::to_string(kLocalAnchorNotFound),
+      "6 http://example.test/x?q=1 0"};
+  const std::string small = site.Write("page.html", head + "<p id=tail>\n");
+  LocalLinkChecker checker({site.path().string(), "", true});
+  LinkLists lists;
+  ASSERT_TRUE(checker.AddPageLinks(small, lists));
+  EXPECT_EQ(listed(lists), expected);
+
+  // Eight megabytes between the links and the id: the page is mapped, and
+  // the scan lets its first megabytes go before it reaches the id.
+  const std::string filler(8 << 20, '\n');
+  const std::string text = head + filler + "<p id=tail>\n";
+  const std::string large = site.Write("page.html", text);
+  LinkLists mapped;
+  ASSERT_TRUE(LocalLinkChecker({site.path().string(), "", true}).AddPageLinks(large, mapped));
+  EXPECT_EQ(listed(mapped), expected);
+  LinkLists from_text;
+  LocalLinkChecker({site.path().string(), "", true}).AddPageLinks(large, text, from_text);
+  EXPECT_EQ(listed(from_text), expected);
+
+  // Under a <base> off the site, a relative link leads nowhere and is left
+  // out, even one before the base; a rooted one and the network's stay, in
+  // their order.
+  const std::string off = site.Write(
+      "off.html",
+      "<a href=a.html>1</a><base href=http://other.test/><a href=http://example.test/>2</a>"
+      "<a href=/sub/there.html>3</a><a href=b.html>4</a><a href=https://example.test/>5</a>");
+  LinkLists off_site;
+  ASSERT_TRUE(LocalLinkChecker({site.path().string(), "", true}).AddPageLinks(off, off_site));
+  EXPECT_EQ(off_site.urls, (std::deque<std::string>{"http://example.test/", "/sub/there.html",
+                                                    "https://example.test/"}));
+  EXPECT_EQ(off_site.anchors, (std::deque<std::string>{"2", "3", "5"}));
+  EXPECT_EQ(off_site.local[1], kLocalTargetFound);
+}
+
 // Every kind of local link in a small site, good and broken.
 TEST(LocalLinks, TheSmallSite) {
   LocalLinkChecker checker({kSite.string(), "http://example.invalid/site/", true});
