@@ -101,12 +101,11 @@ void ResultProxyModel::Settle() {
       const RowFilter wanted = wanted_;
       std::vector<std::uint8_t> only;
       if (!view_.filter().empty() && wanted.Narrows(view_.filter())) only = view_.matches();
-      RowSnapshot snapshot = SnapshotRows(rows_, view_.known());
       filtering_ = wanted;
-      StartJob([this, wanted, snapshot = std::move(snapshot),
+      StartJob([this, wanted, snapshot = Snapshot(),
                 only = std::move(only)](const std::atomic<bool>& cancel) -> std::function<void()> {
         auto matches = std::make_shared<std::optional<std::vector<std::uint8_t>>>(
-            MatchRows(snapshot, wanted, only, cancel));
+            MatchRows(*snapshot, wanted, only, cancel));
         if (!*matches) return {};
         return [this, wanted, matches] {
           filtering_.reset();
@@ -138,11 +137,10 @@ void ResultProxyModel::Settle() {
 }
 
 void ResultProxyModel::StartRanking(int column) {
-  RowSnapshot snapshot = SnapshotRows(rows_, view_.known());
   ranking_ = column;
-  StartJob([this, column, snapshot = std::move(snapshot)](const std::atomic<bool>& cancel) {
+  StartJob([this, column, snapshot = Snapshot()](const std::atomic<bool>& cancel) {
     auto ranks = std::make_shared<std::optional<std::vector<std::uint32_t>>>(
-        RankRows(snapshot, column, cancel));
+        RankRows(*snapshot, column, cancel));
     if (!*ranks) return std::function<void()>();
     return std::function<void()>([this, column, ranks] {
       ranking_.reset();
@@ -214,12 +212,26 @@ void ResultProxyModel::StartJob(
   jobs_.push_back({std::move(thread), std::move(cancel), std::move(finished)});
 }
 
+std::shared_ptr<const RowSnapshot> ResultProxyModel::Snapshot() {
+  // The jobs of quick keystrokes, cancelled ones still ending among them,
+  // share one snapshot of a million rows rather than take one each; it
+  // goes with the last job that holds it.
+  std::shared_ptr<const RowSnapshot> snapshot = snapshot_.lock();
+  if (!snapshot || snapshot->size() != view_.known()) {
+    snapshot = std::make_shared<const RowSnapshot>(SnapshotRows(rows_, view_.known()));
+    snapshot_ = snapshot;
+  }
+  return snapshot;
+}
+
 void ResultProxyModel::StopJobs() {
   for (Job& job : jobs_) {
     job.cancel->store(true);
     if (job.thread.joinable()) job.thread.join();
   }
   jobs_.clear();
+  // The rows are about to change: no later job may read them as they were.
+  snapshot_.reset();
   stale_before_ = generation_;
   filtering_.reset();
   ranking_.reset();

@@ -82,6 +82,7 @@ class ResultProxyModel : public QAbstractProxyModel {
   void StartJob(std::function<std::function<void()>(const std::atomic<bool>&)> work);
   // Cancels every job and waits for them: the rows are about to change.
   void StopJobs();
+  std::shared_ptr<const RowSnapshot> Snapshot();
   void OnSourceRowsInserted(int first, int last);
   void OnSourceRowsAboutToBeRemoved(int first, int last);
   void OnSourceRowsRemoved(int first, int last);
@@ -106,6 +107,7 @@ class ResultProxyModel : public QAbstractProxyModel {
     std::shared_ptr<std::atomic<bool>> finished;
   };
   std::vector<Job> jobs_;
+  std::weak_ptr<const RowSnapshot> snapshot_;  // the one the running jobs read, if any
   std::uint64_t generation_ = 0;
   // Results of jobs up to this one arrive stale: the rows changed since.
   std::uint64_t stale_before_ = 0;

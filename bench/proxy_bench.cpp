@@ -94,8 +94,11 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
   };
   const auto report = [&](const char* what, long long ms) {
-    std::printf("%8d rows  %-28s %7lld ms  longest stall %5lld ms  %4.0f MiB\n", count, what, ms,
-                stalls.Take(), ResidentMiB());
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%8d rows  %-28s %7lld ms  longest stall %5lld ms  %4.0f MiB (peak %4.0f)\n", count,
+                what, ms, stalls.Take(), ResidentMiB(),
+                static_cast<double>(usage.ru_maxrss) / 1024);
     std::fflush(stdout);
   };
 
