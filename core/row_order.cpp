@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <compare>
 #include <cstring>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -136,13 +137,16 @@ struct ColumnTexts {
 };
 
 // Ranks the rows of [first, last), whose texts agree (without case) on
-// their first `offset` bytes, from `next` on: sorted by the next sixteen
-// bytes, and each run that agrees on those too by the sixteen after. Every
-// comparison is of two numbers side by side; a text is read once a level.
+// their first `offset` bytes: sorted by the next twelve bytes, and each run
+// that agrees on those too by the twelve after. Every comparison is of two
+// numbers side by side; a text is read once a level. A row's rank is the
+// place, counted from `base`, of the first entry whose text equals its own:
+// ranks keep the order and need no count carried from run to run, so the
+// runs of the first level are ranked by `threads` threads side by side.
 template <typename Texts>
 void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset, const Texts& texts,
-               std::vector<std::uint32_t>& ranks, std::uint32_t& next,
-               const std::atomic<bool>& cancel) {
+               std::vector<std::uint32_t>& ranks, const RankEntry* base,
+               const std::atomic<bool>& cancel, int threads = 1) {
   // A job whose result nobody wants any more ends at the next level.
   if (cancel.load(std::memory_order_relaxed)) return;
   bool all_same = true;
@@ -159,30 +163,47 @@ void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset, const Text
       return !(a.key == b.key) ? a.key < b.key : a.row < b.row;
     });
   }
-  for (RankEntry* run = first; run != last;) {
-    RankEntry* end = run + 1;
-    bool longer = texts[run->row].size() > offset + kSortKeyBytes;
-    while (end != last && end->key == run->key) {
-      longer = longer || texts[end->row].size() > offset + kSortKeyBytes;
-      ++end;
-    }
-    if (end - run == 1) {
-      ranks[run->row] = next++;
-    } else if (longer) {
-      RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, next, cancel);
-    } else {
-      // Equal bytes to the end of the shortest: the shorter text first.
-      std::stable_sort(run, end, [&](const RankEntry& a, const RankEntry& b) {
-        return texts[a.row].size() < texts[b.row].size();
-      });
-      for (RankEntry* e = run; e != end; ++e) {
-        if (e != run && texts[e->row].size() != texts[(e - 1)->row].size()) ++next;
-        ranks[e->row] = next;
+  const auto place = [base](const RankEntry* e) { return static_cast<std::uint32_t>(e - base); };
+  // Ranks the runs of equal keys that start in [from, to).
+  const auto rank_runs = [&](RankEntry* from, RankEntry* to) {
+    for (RankEntry* run = from; run != to;) {
+      RankEntry* end = run + 1;
+      bool longer = texts[run->row].size() > offset + kSortKeyBytes;
+      while (end != last && end->key == run->key) {
+        longer = longer || texts[end->row].size() > offset + kSortKeyBytes;
+        ++end;
       }
-      ++next;
+      if (end - run == 1) {
+        ranks[run->row] = place(run);
+      } else if (longer) {
+        // Texts that all begin alike are split further down.
+        RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, base, cancel,
+                  run == first && end == last ? threads : 1);
+      } else {
+        // Equal bytes to the end of the shortest: the shorter text first.
+        std::stable_sort(run, end, [&](const RankEntry& a, const RankEntry& b) {
+          return texts[a.row].size() < texts[b.row].size();
+        });
+        std::uint32_t rank = place(run);
+        for (RankEntry* e = run; e != end; ++e) {
+          if (e != run && texts[e->row].size() != texts[(e - 1)->row].size()) rank = place(e);
+          ranks[e->row] = rank;
+        }
+      }
+      run = end;
     }
-    run = end;
+  };
+  if (threads < 2 || all_same) {
+    rank_runs(first, last);
+    return;
   }
+  // The second half starts at the first run that begins past the middle.
+  RankEntry* middle = first + (last - first) / 2;
+  while (middle != last && middle != first && middle->key == (middle - 1)->key)
+    ++middle;
+  std::thread helper([&] { rank_runs(middle, last); });
+  rank_runs(first, middle);
+  helper.join();
 }
 
 }  // namespace
@@ -223,7 +244,6 @@ std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int 
     return ranks;
   }
   const auto which = static_cast<ResultColumn>(column);
-  std::uint32_t next = 0;
   if (which == ResultColumn::kReason || which == ResultColumn::kFileName) {
     // Texts shared by many rows: each distinct one is ranked once.
     std::unordered_map<const char*, std::uint32_t> slot;
@@ -239,8 +259,8 @@ std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int 
     std::vector<std::uint32_t> distinct_ranks(distinct.size());
     for (std::uint32_t i = 0; i < by_text.size(); ++i)
       by_text[i].row = i;
-    RankTexts(by_text.data(), by_text.data() + by_text.size(), 0, distinct, distinct_ranks, next,
-              cancel);
+    RankTexts(by_text.data(), by_text.data() + by_text.size(), 0, distinct, distinct_ranks,
+              by_text.data(), cancel);
     if (cancel.load(std::memory_order_relaxed)) return std::nullopt;
     for (std::uint32_t& rank : ranks)
       rank = distinct_ranks[rank];
@@ -249,7 +269,11 @@ std::optional<std::vector<std::uint32_t>> RankRows(const RowSnapshot& rows, int 
   std::vector<RankEntry> order(count);
   for (std::uint32_t i = 0; i < count; ++i)
     order[i].row = i;
-  RankTexts(order.data(), order.data() + count, 0, ColumnTexts{rows, which}, ranks, next, cancel);
+  // A second thread pays off only for a long list, on a machine with a core to spare.
+  constexpr std::uint32_t kTwoThreadRows = 100000;
+  const int threads = count >= kTwoThreadRows && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  RankTexts(order.data(), order.data() + count, 0, ColumnTexts{rows, which}, ranks, order.data(),
+            cancel, threads);
   if (cancel.load(std::memory_order_relaxed)) return std::nullopt;
   return ranks;
 }

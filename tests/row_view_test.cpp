@@ -196,6 +196,32 @@ TEST(RowView, NarrowingTestsOnlyWhatTheWiderFilterShowed) {
 
 // A job reads its snapshot while the list goes on growing on this thread,
 // as a run adds rows while a filter or a ranking is worked out.
+// A long list is ranked by two threads, each taking runs of the first
+// level: the ranks still order every row as its text does, equal texts
+// alike. Shared beginnings, long shared middles, case differences, and few
+// texts, so that runs of equal ones are long.
+TEST(RowView, RanksOfALongListFollowTheTexts) {
+  ResultList rows;
+  std::mt19937 random(7);
+  for (int i = 0; i < 120000; ++i) {
+    const auto n = random() % 300;
+    rows.AppendResultRow((n % 2 ? "https://Site.test/" : "https://site.test/") +
+                         std::string(n % 3 * 10, 'a') + std::to_string(n % 997) + "/p" +
+                         std::to_string(n));
+  }
+  const std::vector<std::uint32_t> ranks = RankRows(rows, 0);
+  std::vector<std::size_t> order(rows.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return CompareRows(rows.row(a), rows.row(b), 0) < 0;
+  });
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    const int compared = CompareRows(rows.row(order[i - 1]), rows.row(order[i]), 0);
+    ASSERT_EQ(compared == 0, ranks[order[i - 1]] == ranks[order[i]]) << i;
+    ASSERT_LE(ranks[order[i - 1]], ranks[order[i]]) << i;
+  }
+}
+
 TEST(RowView, JobsReadASnapshotWhileRowsAreAdded) {
   ResultList rows;
   std::mt19937 random(11);
