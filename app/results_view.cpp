@@ -25,29 +25,22 @@ namespace quimbel {
 namespace {
 
 // A cell of the list. No cell draws the focus: the view draws it once,
-// around the whole current row.
+// around the whole current row. A reason ends in its detail ("HTTP Code 404
+// Not Found"): its cells are cut at their end, so the code stays in view.
 class ListCellDelegate : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  explicit ListCellDelegate(QObject* parent, bool elide_right = false)
+      : QStyledItemDelegate(parent), elide_right_(elide_right) {}
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
     option->state &= ~QStyle::State_HasFocus;
+    if (elide_right_) option->textElideMode = Qt::ElideRight;
   }
-};
 
-// A reason ends in its detail ("HTTP Code 404 Not Found"): cut at its end,
-// so its start, the code, stays in view.
-class ElideRightDelegate : public ListCellDelegate {
- public:
-  using ListCellDelegate::ListCellDelegate;
-
- protected:
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-    ListCellDelegate::initStyleOption(option, index);
-    option->textElideMode = Qt::ElideRight;
-  }
+ private:
+  bool elide_right_;
 };
 
 // Digits grouped as the user's locale does; in the C locale, by thousands
@@ -135,7 +128,8 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   // URLs on one host and files in one folder differ at their ends: cut
   // the middle, so the end stays readable.
   setTextElideMode(Qt::ElideMiddle);
-  setItemDelegateForColumn(static_cast<int>(ResultColumn::kReason), new ElideRightDelegate(this));
+  setItemDelegateForColumn(static_cast<int>(ResultColumn::kReason),
+                           new ListCellDelegate(this, true));
   model_->handled_note = [this](const ResultRow& row) {
     return HandledRowNote(row, LoadRepairOptions(settings_));
   };
@@ -169,9 +163,8 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
 }
 
 void ResultsView::FitRowHeight() {
-  // A line of text, a check box or the handled mark, whichever is tallest,
-  // and a pixel above and below: the style's own row height for a table is
-  // a button's.
+  // The tallest of a line of text, a check box and the handled mark, and a
+  // pixel above and below: a table's own row height is a button's.
   const int content = std::max(
       {fontMetrics().height(), style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this),
        iconSize().isValid() ? iconSize().height()
@@ -186,12 +179,11 @@ void ResultsView::changeEvent(QEvent* event) {
 }
 
 QModelIndex ResultsView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
-  const int rows = model()->rowCount();
   switch (action) {
     case MoveHome:
-    case MoveEnd:
-      // The first and the last row, as in any list.
-      return rows == 0 ? currentIndex() : model()->index(action == MoveHome ? 0 : rows - 1, 0);
+    case MoveEnd:  // the first and the last row, as in any list
+      if (model()->rowCount() == 0) return currentIndex();
+      return model()->index(action == MoveHome ? 0 : model()->rowCount() - 1, 0);
     case MoveLeft:
     case MoveRight: {
       // Sideways the list scrolls; the row stays current.
@@ -205,8 +197,7 @@ QModelIndex ResultsView::moveCursor(CursorAction action, Qt::KeyboardModifiers m
 }
 
 void ResultsView::scrollTo(const QModelIndex& index, ScrollHint hint) {
-  // Up and down to a row, never sideways: the current cell is always the
-  // first, and the user's sideways place is kept.
+  // Up and down to a row only: the user's sideways place is kept.
   const int sideways = horizontalScrollBar()->value();
   QTableView::scrollTo(index, hint);
   horizontalScrollBar()->setValue(sideways);
