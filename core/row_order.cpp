@@ -136,19 +136,9 @@ struct ColumnTexts {
   }
 };
 
-// Ranks the rows of [first, last), whose texts agree (without case) on
-// their first `offset` bytes: sorted by the next twelve bytes, and each run
-// that agrees on those too by the twelve after. Every comparison is of two
-// numbers side by side; a text is read once a level. A row's rank is the
-// place, counted from `base`, of the first entry whose text equals its own:
-// ranks keep the order and need no count carried from run to run, so the
-// runs of the first level are ranked by `threads` threads side by side.
+// Sets the keys of [first, last) from `offset` on; whether all are equal.
 template <typename Texts>
-void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset, const Texts& texts,
-               std::vector<std::uint32_t>& ranks, const RankEntry* base,
-               const std::atomic<bool>& cancel, int threads = 1) {
-  // A job whose result nobody wants any more ends at the next level.
-  if (cancel.load(std::memory_order_relaxed)) return;
+bool SetKeys(RankEntry* first, RankEntry* last, std::size_t offset, const Texts& texts) {
   bool all_same = true;
   // The rows are read in the entries' order, which is no order in memory:
   // each is asked for a few entries ahead, so their reads overlap.
@@ -157,52 +147,108 @@ void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset, const Text
     e->key = SortKey(texts[e->row], offset);
     all_same = all_same && e->key == first->key;
   }
-  // The entries arrive in file order; a run of one key keeps it unsorted.
-  if (!all_same) {
-    std::sort(first, last, [](const RankEntry& a, const RankEntry& b) {
-      return !(a.key == b.key) ? a.key < b.key : a.row < b.row;
-    });
-  }
+  return all_same;
+}
+
+void SortByKey(RankEntry* first, RankEntry* last) {
+  std::sort(first, last, [](const RankEntry& a, const RankEntry& b) {
+    return !(a.key == b.key) ? a.key < b.key : a.row < b.row;
+  });
+}
+
+template <typename Texts>
+void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset, const Texts& texts,
+               std::vector<std::uint32_t>& ranks, const RankEntry* base,
+               const std::atomic<bool>& cancel, int threads = 1);
+
+// Ranks the runs of equal keys in [from, to), sorted, no run crossing `to`
+// (see RankTexts).
+template <typename Texts>
+void RankRuns(RankEntry* from, RankEntry* to, std::size_t offset, const Texts& texts,
+              std::vector<std::uint32_t>& ranks, const RankEntry* base,
+              const std::atomic<bool>& cancel, int threads) {
   const auto place = [base](const RankEntry* e) { return static_cast<std::uint32_t>(e - base); };
-  // Ranks the runs of equal keys that start in [from, to).
-  const auto rank_runs = [&](RankEntry* from, RankEntry* to) {
-    for (RankEntry* run = from; run != to;) {
-      RankEntry* end = run + 1;
-      bool longer = texts[run->row].size() > offset + kSortKeyBytes;
-      while (end != last && end->key == run->key) {
-        longer = longer || texts[end->row].size() > offset + kSortKeyBytes;
-        ++end;
-      }
-      if (end - run == 1) {
-        ranks[run->row] = place(run);
-      } else if (longer) {
-        // Texts that all begin alike are split further down.
-        RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, base, cancel,
-                  run == first && end == last ? threads : 1);
-      } else {
-        // Equal bytes to the end of the shortest: the shorter text first.
-        std::stable_sort(run, end, [&](const RankEntry& a, const RankEntry& b) {
-          return texts[a.row].size() < texts[b.row].size();
-        });
-        std::uint32_t rank = place(run);
-        for (RankEntry* e = run; e != end; ++e) {
-          if (e != run && texts[e->row].size() != texts[(e - 1)->row].size()) rank = place(e);
-          ranks[e->row] = rank;
-        }
-      }
-      run = end;
+  for (RankEntry* run = from; run != to;) {
+    RankEntry* end = run + 1;
+    bool longer = texts[run->row].size() > offset + kSortKeyBytes;
+    while (end != to && end->key == run->key) {
+      longer = longer || texts[end->row].size() > offset + kSortKeyBytes;
+      ++end;
     }
-  };
-  if (threads < 2 || all_same) {
-    rank_runs(first, last);
+    if (end - run == 1) {
+      ranks[run->row] = place(run);
+    } else if (longer) {
+      // Texts that all begin alike are split further down.
+      RankTexts(run, end, offset + kSortKeyBytes, texts, ranks, base, cancel,
+                run == from && end == to ? threads : 1);
+    } else {
+      // Equal bytes to the end of the shortest: the shorter text first.
+      std::stable_sort(run, end, [&](const RankEntry& a, const RankEntry& b) {
+        return texts[a.row].size() < texts[b.row].size();
+      });
+      std::uint32_t rank = place(run);
+      for (RankEntry* e = run; e != end; ++e) {
+        if (e != run && texts[e->row].size() != texts[(e - 1)->row].size()) rank = place(e);
+        ranks[e->row] = rank;
+      }
+    }
+    run = end;
+  }
+}
+
+// Where the middle one of a few keys from all over parts [first, last):
+// equal keys fall on one side, so no run crosses the part. A middle key
+// that is the least of all would leave one side empty: any greater key
+// parts them then. Not all keys may be equal.
+RankEntry* PartAtMiddleKey(RankEntry* first, RankEntry* last) {
+  constexpr std::ptrdiff_t kSamples = 64;
+  std::vector<SortKeyBits> sample;
+  for (std::ptrdiff_t i = 0; i < kSamples; ++i)
+    sample.push_back(first[(last - first) * i / kSamples].key);
+  std::sort(sample.begin(), sample.end());
+  SortKeyBits pivot = sample[kSamples / 2];
+  RankEntry* part = std::partition(first, last, [&](const RankEntry& e) { return e.key < pivot; });
+  if (part != first) return part;
+  pivot = std::find_if(first, last, [&](const RankEntry& e) { return pivot < e.key; })->key;
+  return std::partition(first, last, [&](const RankEntry& e) { return e.key < pivot; });
+}
+
+// Ranks the rows of [first, last), whose texts agree (without case) on
+// their first `offset` bytes: sorted by the next twelve bytes, and each run
+// that agrees on those too by the twelve after. Every comparison is of two
+// numbers side by side; a text is read once a level. A row's rank is the
+// place, counted from `base`, of the first entry whose text equals its own:
+// ranks keep the order and need no count carried from run to run, so with
+// `threads` at two, the first level where the texts part is split in two
+// by a middle key, and each part is keyed, sorted and ranked on its own.
+template <typename Texts>
+void RankTexts(RankEntry* first, RankEntry* last, std::size_t offset, const Texts& texts,
+               std::vector<std::uint32_t>& ranks, const RankEntry* base,
+               const std::atomic<bool>& cancel, int threads) {
+  // A job whose result nobody wants any more ends at the next level.
+  if (cancel.load(std::memory_order_relaxed)) return;
+  if (threads < 2) {
+    // The entries arrive in file order; a run of one key keeps it unsorted.
+    if (!SetKeys(first, last, offset, texts)) SortByKey(first, last);
+    RankRuns(first, last, offset, texts, ranks, base, cancel, 1);
     return;
   }
-  // The second half starts at the first run that begins past the middle.
   RankEntry* middle = first + (last - first) / 2;
-  while (middle != last && middle != first && middle->key == (middle - 1)->key)
-    ++middle;
-  std::thread helper([&] { rank_runs(middle, last); });
-  rank_runs(first, middle);
+  bool second_same = true;
+  std::thread keys([&] { second_same = SetKeys(middle, last, offset, texts); });
+  const bool first_same = SetKeys(first, middle, offset, texts);
+  keys.join();
+  if (first_same && second_same && (middle == last || first->key == middle->key)) {
+    RankRuns(first, last, offset, texts, ranks, base, cancel, threads);
+    return;
+  }
+  RankEntry* part = PartAtMiddleKey(first, last);
+  std::thread helper([&] {
+    SortByKey(part, last);
+    RankRuns(part, last, offset, texts, ranks, base, cancel, 1);
+  });
+  SortByKey(first, part);
+  RankRuns(first, part, offset, texts, ranks, base, cancel, 1);
   helper.join();
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -196,29 +197,39 @@ TEST(RowView, NarrowingTestsOnlyWhatTheWiderFilterShowed) {
 
 // A job reads its snapshot while the list goes on growing on this thread,
 // as a run adds rows while a filter or a ranking is worked out.
-// A long list is ranked by two threads, each taking runs of the first
-// level: the ranks still order every row as its text does, equal texts
-// alike. Shared beginnings, long shared middles, case differences, and few
-// texts, so that runs of equal ones are long.
+// A long list is ranked by two threads, each taking a part of the first
+// level where the texts part: the ranks still order every row as its text
+// does, equal texts alike. Few texts, so that runs of equal ones are long,
+// with shared beginnings and middles and case differences; and a list
+// where most rows share the least text, which cannot part at its middle.
 TEST(RowView, RanksOfALongListFollowTheTexts) {
-  ResultList rows;
-  std::mt19937 random(7);
-  for (int i = 0; i < 120000; ++i) {
-    const auto n = random() % 300;
-    rows.AppendResultRow((n % 2 ? "https://Site.test/" : "https://site.test/") +
-                         std::string(n % 3 * 10, 'a') + std::to_string(n % 997) + "/p" +
-                         std::to_string(n));
-  }
-  const std::vector<std::uint32_t> ranks = RankRows(rows, 0);
-  std::vector<std::size_t> order(rows.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return CompareRows(rows.row(a), rows.row(b), 0) < 0;
-  });
-  for (std::size_t i = 1; i < order.size(); ++i) {
-    const int compared = CompareRows(rows.row(order[i - 1]), rows.row(order[i]), 0);
-    ASSERT_EQ(compared == 0, ranks[order[i - 1]] == ranks[order[i]]) << i;
-    ASSERT_LE(ranks[order[i - 1]], ranks[order[i]]) << i;
+  const std::function<std::string(std::uint32_t)> texts[] = {
+      [](std::uint32_t n) {
+        n %= 300;
+        return (n % 2 ? "https://Site.test/" : "https://site.test/") +
+               std::string(n % 3 * 10, 'a') + std::to_string(n % 97) + "/p" + std::to_string(n);
+      },
+      [](std::uint32_t n) {
+        return n % 4 ? std::string("https://site.test/a")
+                     : "https://site.test/b" + std::to_string(n);
+      },
+  };
+  for (const auto& text : texts) {
+    ResultList rows;
+    std::mt19937 random(7);
+    for (int i = 0; i < 120000; ++i)
+      rows.AppendResultRow(text(static_cast<std::uint32_t>(random())));
+    const std::vector<std::uint32_t> ranks = RankRows(rows, 0);
+    std::vector<std::size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return CompareRows(rows.row(a), rows.row(b), 0) < 0;
+    });
+    for (std::size_t i = 1; i < order.size(); ++i) {
+      const int compared = CompareRows(rows.row(order[i - 1]), rows.row(order[i]), 0);
+      ASSERT_EQ(compared == 0, ranks[order[i - 1]] == ranks[order[i]]) << i;
+      ASSERT_LE(ranks[order[i - 1]], ranks[order[i]]) << i;
+    }
   }
 }
 
