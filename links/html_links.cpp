@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/ascii.h"
+#include "platform/utf8.h"
 
 namespace quimbel {
 namespace {
@@ -52,23 +53,10 @@ std::size_t FindEndTag(std::string_view text, std::size_t from, std::string_view
   return text.size();
 }
 
-void AppendUtf8(std::string& out, unsigned long code) {
+// A reference to no character, a surrogate or past Unicode reads as U+FFFD.
+void AppendReferenced(std::string& out, unsigned long code) {
   if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
+  AppendUtf8(out, static_cast<char32_t>(code));
 }
 
 // HTML's own blanks: a vertical tab is no blank there.
@@ -357,7 +345,7 @@ std::string DecodeCharacterReferences(std::string_view value) {
             code * (hex ? 16 : 10) + static_cast<unsigned long>(c <= '9' ? c - '0' : c - 'a' + 10);
       }
       if (digit > first) {
-        AppendUtf8(out, code);
+        AppendReferenced(out, code);
         at = digit < value.size() && value[digit] == ';' ? digit + 1 : digit;
         continue;
       }
@@ -370,7 +358,7 @@ std::string DecodeCharacterReferences(std::string_view value) {
         const std::string name(value.substr(at + 1, end - at - 1));
         if (const htmlEntityDesc* entity =
                 htmlEntityLookup(reinterpret_cast<const xmlChar*>(name.c_str()))) {
-          AppendUtf8(out, entity->value);
+          AppendReferenced(out, entity->value);
           at = end + 1;
           continue;
         }

@@ -1,29 +1,16 @@
 #include "platform/settings_file.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/mapped_file.h"
 #include "platform/product.h"
+#include "platform/utf8.h"
 
 namespace quimbel {
 namespace {
-
-void AppendUtf8(char32_t code, std::string& out) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -55,7 +42,7 @@ std::string UnescapedKey(std::string_view key) {
       out += key[i++];
       continue;
     }
-    AppendUtf8(code, out);
+    AppendUtf8(out, code);
     i = first + digits;
   }
   return out;
@@ -183,7 +170,7 @@ Value UnescapedValue(std::string_view text) {
           if (digit < 0 || digit >= base) break;
           code = static_cast<char16_t>(code * base + digit);
         }
-        AppendUtf8(code, item);
+        AppendUtf8(item, code);
       } else if (IsLineEnd(e) && i < text.size() && IsLineEnd(text[i]) && text[i] != e) {
         ++i;  // a continued line
       }
@@ -275,10 +262,7 @@ std::map<std::string, std::string, std::less<>> ParseSettingsText(std::string_vi
 }
 
 SettingsFileReader::SettingsFileReader(std::string file) : file_(std::move(file)) {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) return;
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  values_ = ParseSettingsText(text);
+  if (const auto text = MappedFile::Open(file_)) values_ = ParseSettingsText(text->text());
 }
 
 std::optional<std::string> SettingsFileReader::Read(std::string_view section,
