@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/file_collection.h"
+#include "links/url_resolver.h"
 #include "links/url_split.h"
 #include "platform/ascii.h"
 
@@ -81,12 +82,55 @@ PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options, std:
   return place;
 }
 
+namespace {
+
+// The part of an absolute URL under the site URL, from the "/" after it
+// on; nothing when the URL is not under it. Both are read as browsers
+// read them, so letter case of scheme and host, the default port and
+// escapes written either way do not matter.
+std::optional<std::string> UnderSiteUrl(std::string_view url, const LocalLinkOptions& options) {
+  if (options.site_url.empty()) return std::nullopt;
+  std::optional<std::string> site = NormalizeUrl(options.site_url);
+  const std::optional<std::string> normal = NormalizeUrl(url);
+  if (!site || !normal) return std::nullopt;
+  site->resize(std::min(site->find_first_of("?#"), site->size()));
+  if (!site->ends_with('/')) *site += '/';
+  if (!normal->starts_with(*site) && *normal + "/" != *site) return std::nullopt;
+  return "/" + normal->substr(std::min(site->size(), normal->size()));
+}
+
+// A file path as the path of a URL: every byte but letters, digits and
+// "/-._~" escaped, so that no name in it reads as a query, a fragment or
+// an escape.
+std::string AsUrlPath(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((std::isalnum(byte) != 0 && byte < 0x80) || std::string_view("/-._~").find(c) != npos) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
+// The host that stands for the site while a local link is resolved as a
+// browser resolves it: a name no real host has.
+constexpr std::string_view kSiteOrigin = "http://site.invalid";
+
+}  // namespace
+
 bool IsLocalLink(std::string_view url, const LocalLinkOptions& options) {
   // Of absolute links only the site's own URL is a local one; "//" names
-  // another host.
-  if (HasScheme(url))
-    return !options.site_url.empty() && StartsWithIgnoringCase(url, options.site_url);
-  return url.substr(0, 2) != "//";
+  // another host, and so does "\\" to a browser.
+  if (HasScheme(url)) return UnderSiteUrl(url, options).has_value();
+  const std::string_view trimmed = TrimAsciiBlanks(url);
+  return trimmed.size() < 2 || (trimmed[0] != '/' && trimmed[0] != '\\') ||
+         (trimmed[1] != '/' && trimmed[1] != '\\');
 }
 
 std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlace& place,
@@ -94,34 +138,36 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlac
   if (!IsLocalLink(url, options)) return std::nullopt;
   std::string own;
   if (HasScheme(url)) {
-    std::string_view rest = url.substr(options.site_url.size());
-    while (!rest.empty() && rest.front() == '/')
-      rest.remove_prefix(1);
-    own = "/" + std::string(rest);
+    own = *UnderSiteUrl(url, options);
     url = own;
   }
-  LocalTarget target;
-  const std::size_t hash = url.find('#');
-  if (hash != npos) target.fragment = std::string(url.substr(hash + 1));
-  const std::string_view path = url.substr(0, std::min(url.find('?'), hash));
-  const bool rooted = !path.empty() && path.front() == '/';
+  const std::string_view trimmed = TrimAsciiBlanks(url);
+  const bool rooted = !trimmed.empty() && (trimmed.front() == '/' || trimmed.front() == '\\');
   if (place.off_site && !rooted) return std::nullopt;
-  if (path.empty()) {
-    target.path = place.has_base ? place.base_target : place.page;
-    return target;
-  }
-  // Dot segments are resolved below the root, so ".." stops there; a page
-  // outside the root is its own floor. Escaped dots count as dots, as in
-  // browsers.
+  // Links resolve as a browser resolves them against the page (or its
+  // base) on a site whose root is the floor: ".." stops there. A page
+  // outside the root is its own floor.
   const std::string& folder = place.folder;
   const std::string& root = place.root;
   const bool under_root =
       folder == root || (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0 &&
                          (root == "/" || folder[root.size()] == '/'));
   const std::string& floor = rooted || under_root ? root : folder;
-  const std::string from = rooted ? std::string() : folder.substr(floor == "/" ? 0 : floor.size());
-  const std::string joined =
-      RemoveDotSegments(PercentDecode(rooted ? std::string(path) : from + "/" + std::string(path)));
+  const std::string& from = place.has_base ? place.base_target : place.page;
+  std::string base_path = from.substr(std::min(floor == "/" ? 0 : floor.size(), from.size()));
+  if (place.has_base && place.base_target == place.folder) base_path += '/';
+  if (!base_path.starts_with('/')) base_path.insert(0, 1, '/');
+  const std::string site = std::string(kSiteOrigin);
+  const std::optional<std::string> resolved = ResolveUrl(site + AsUrlPath(base_path), url);
+  if (!resolved || !resolved->starts_with(site + "/")) return std::nullopt;
+  const std::string_view rest = std::string_view(*resolved).substr(site.size());
+  LocalTarget target;
+  const std::size_t hash = rest.find('#');
+  if (hash != npos) target.fragment = std::string(rest.substr(hash + 1));
+  const std::string_view path = rest.substr(0, std::min(rest.find('?'), hash));
+  // Escapes are file names' letters; a "/" or ".." that only decoding
+  // makes still never climbs above the floor.
+  const std::string joined = RemoveDotSegments(PercentDecode(path));
   target.path = floor == "/" ? joined : floor + joined;
   return target;
 }

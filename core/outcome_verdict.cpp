@@ -43,10 +43,10 @@ std::optional<Verdict> OutcomeVerdict(const ProbeOutcome& outcome, const ReportF
   if (!filter.IsReported(status)) return std::nullopt;
   std::string alternate;
   if (IsMoveCode(status)) {
-    // A chain that ends well names its end; one not followed, the first
-    // Location.
+    // A chain that ends well names its end exactly as it was asked for;
+    // one not followed, the first Location.
     alternate = outcome.chain_end == ChainEnd::kGood && !outcome.redirects.empty()
-                    ? outcome.redirects.back().substr(0, outcome.redirects.back().find(';'))
+                    ? outcome.redirects.back()
                     : AlternateUrl(outcome.reply, outcome.url);
   }
   return Verdict{std::string(ReasonText(status, unknown_error_seen, beeper)), status,

@@ -9,6 +9,7 @@ namespace quimbel {
 bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
   if (state_ != RunState::kIdle || rows.empty()) return false;
   probe_worker_.Configure(ProbeSettingsInForce());
+  probe_worker_.ForgetReplies();
   recheck_jobs_.clear();
   recheck_results_.clear();
   state_ = RunState::kRechecking;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "crawl/crawl_scope.h"
+#include "links/url_resolver.h"
+#include "probe/request_ledger.h"
 
 namespace quimbel {
 
@@ -84,42 +86,31 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
       }
     }
   }
-  // The request is the URL the page names, its references decoded: the
-  // same link written two ways is one probe.
-  std::string request = target != nullptr ? target->substr(0, target->find('#')) : RequestUrl(url);
-  // A huge URL is not worth holding twice.
-  constexpr std::size_t kLongestRemembered = 1 << 16;
-  const bool remembered = request.size() <= kLongestRemembered;
-  if (remembered) {
-    if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
+  // The request is the URL the page names as a browser reads it: the same
+  // link written two ways is one probe, and a URL is asked about once a
+  // run however far apart its links stand.
+  std::string request;
+  if (target != nullptr) {
+    request = std::string(RequestKeyOf(*target));
+  } else {
+    std::string written = RequestUrl(url);
+    const std::optional<std::string> normal = NormalizeUrl(written);
+    request = normal ? std::string(RequestKeyOf(*normal)) : std::move(written);
   }
+  if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   auto entry = std::make_shared<Entry>();
   if (cache_ != nullptr) {
     if (auto kept = cache_->Find(request)) {
       ++cache_hits_;
       entry->done = true;
       entry->outcome = std::move(*kept);
-      if (remembered) probed_.emplace(std::move(request), entry);
+      probed_.emplace(std::move(request), entry);
       return entry;
     }
   }
-  if (!remembered) {
-    in_flight_.emplace(kick_(std::move(request)), entry);
-    return entry;
-  }
   in_flight_.emplace(kick_(request), entry);
   probed_.emplace(std::move(request), entry);
-  if (probed_.size() >= forget_at_) ForgetOldProbes();
   return entry;
-}
-
-void ReorderBuffer::ForgetOldProbes() {
-  // A run of a million different links must not keep a million outcomes:
-  // what is done and no longer ahead in the list is forgotten (a repeat of
-  // it later is probed again). Halving keeps this linear over a run.
-  std::erase_if(probed_,
-                [](const auto& item) { return item.second->done && item.second.use_count() == 1; });
-  forget_at_ = std::max(kRememberedProbes, probed_.size() * 2);
 }
 
 bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
@@ -134,6 +125,10 @@ bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
   jobs->erase(found);
   if (cache_ != nullptr && jobs == &in_flight_) cache_->Store(outcome.url, outcome);
   entry->outcome = outcome;
+  // Every outcome of the run is kept for the links still to come: only
+  // what judging it reads.
+  entry->outcome.reply = JudgedPartOfReply(outcome.reply);
+  entry->outcome.reply.shrink_to_fit();
   entry->done = true;
   return true;
 }
@@ -144,7 +139,6 @@ void ReorderBuffer::Clear() {
   pages_.clear();
   page_jobs_.clear();
   probed_.clear();
-  forget_at_ = kRememberedProbes;
   cache_hits_ = 0;
   entries_.clear();
   read_ahead_.clear();

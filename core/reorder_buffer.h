@@ -94,18 +94,14 @@ class ReorderBuffer {
   // link (`local` its outcome) one that is done already.
   // A link of a fetched page is probed by its `target`, absolute.
   EntryRef EntryFor(const std::string& url, std::uint32_t local, const std::string* target);
-  void ForgetOldProbes();
   bool FillFile(const LinkLists& lists, std::deque<EntryRef>& entries, std::size_t window);
 
   Kick kick_;
   std::deque<EntryRef> entries_;  // one per URL of the head file handed out, from the head on
   std::deque<ReadAhead> read_ahead_;
-  // This run's probes by URL (URLs up to a sane length): a link on every
-  // page is asked about once.
+  // This run's probes by URL, all of them: a URL is asked about once,
+  // whether its links stand on one page or ten thousand pages apart.
   std::unordered_map<std::string, EntryRef> probed_;
-  // Outcomes kept for repeats before old ones are forgotten.
-  static constexpr std::size_t kRememberedProbes = 1 << 14;
-  std::size_t forget_at_ = kRememberedProbes;
   std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
   // A crawl's pages by page key, never forgotten: each is fetched once.
   std::unordered_map<std::string, EntryRef> pages_;

@@ -5,6 +5,7 @@
 #include "crawl/page_text.h"
 #include "crawl/sitemap.h"
 #include "links/html_links.h"
+#include "links/url_resolver.h"
 #include "links/url_split.h"
 #include "probe/reply_parsing.h"
 
@@ -62,7 +63,9 @@ Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Ski
       skips_(std::move(skips)) {
   std::vector<std::string> starts;
   for (const std::string& url : options_.start_urls) {
-    if (const auto key = PageKey(url)) starts.push_back(*key);
+    const std::optional<std::string> normal = NormalizeUrl(url);
+    if (!normal) continue;
+    if (const auto key = PageKey(*normal)) starts.push_back(*key);
   }
   options_.start_urls = starts;
   scope_ = CrawlScope(starts, options_.scope);
@@ -190,17 +193,22 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     by_key_.emplace(*final_key, by_key_.at(page.key));
     aliases_.push_back(*final_key);
   }
+  // A query's letters are sent in the page's own charset, as browsers do.
+  const std::string charset = DeclaredCharset(outcome.content_type, outcome.body);
   std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
   PageScan scan = ScanPage(text);
-  const std::string base =
-      scan.base.empty() ? final_address : ResolveReference(final_address, RequestUrl(scan.base));
+  std::string base = final_address;
+  if (!scan.base.empty()) {
+    if (auto declared = ResolveUrl(final_address, RequestUrl(scan.base), charset))
+      base = std::move(*declared);
+  }
   page.links = std::make_unique<LinkLists>();
   for (PageLink& link : scan.links) {
     if (link.resource && !options_.resources) continue;
-    std::string target = ResolveReference(base, RequestUrl(link.raw));
-    if (target.empty() || !IsProbedUrl(target)) continue;
+    std::optional<std::string> target = ResolveUrl(base, RequestUrl(link.raw), charset);
+    if (!target || !IsProbedUrl(*target)) continue;
     AppendLink(*page.links, std::move(link), 0);
-    page.links->targets.push_back(std::move(target));
+    page.links->targets.push_back(std::move(*target));
   }
   page.fragments = std::move(scan.fragments);
   if (options_.keep_text) page.text = std::move(text);
@@ -215,16 +223,20 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
   }
   page.links = std::make_unique<LinkLists>();
   for (SitemapEntry& entry : sitemap.pages) {
+    std::optional<std::string> target = ResolveUrl(page.key, entry.url);
+    if (!target) continue;
     PageLink link;
     link.raw = entry.url;
     link.text = std::string(kPlaceholderLinkName);
     link.line = entry.line;
     link.tag = "loc";
     AppendLink(*page.links, std::move(link), 0);
-    page.links->targets.push_back(std::move(entry.url));
+    page.links->targets.push_back(std::move(*target));
   }
-  for (SitemapEntry& entry : sitemap.sitemaps)
-    page.nested.push_back(std::move(entry.url));
+  for (SitemapEntry& entry : sitemap.sitemaps) {
+    if (std::optional<std::string> nested = ResolveUrl(page.key, entry.url))
+      page.nested.push_back(std::move(*nested));
+  }
   page.read = true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "links/html_links.h"
+#include "links/url_resolver.h"
 #include "platform/ascii.h"
 #include "platform/mutex.h"
 #include "platform/thread_locale.h"
@@ -20,6 +21,7 @@
 #include "probe/proxy_rules.h"
 #include "probe/redirect_chain.h"
 #include "probe/reply_parsing.h"
+#include "probe/request_ledger.h"
 #include "probe/transfer.h"
 #include "probe/transfer_outcome.h"
 #include "probe/transfer_setup.h"
@@ -83,6 +85,11 @@ class ProbeWorker::Engine {
     Wake();
   }
 
+  void ForgetReplies() {
+    MutexLock lock(mutex_);
+    ++forgets_;
+  }
+
   void Stop() {
     {
       MutexLock lock(mutex_);
@@ -110,15 +117,21 @@ class ProbeWorker::Engine {
     for (;;) {
       std::deque<std::pair<std::uint64_t, ProbeJob>> taken;
       bool cancelled = false;
+      bool forget = false;
       {
         MutexLock lock(mutex_);
         if (stopping_) break;
         cancelled = cancels_ != cancels_seen_;
         cancels_seen_ = cancels_;
+        forget = forgets_ != forgets_seen_ || !(settings_in_force_ == settings_);
+        forgets_seen_ = forgets_;
         taken.swap(incoming_);
         settings_in_force_ = settings_;
       }
       if (cancelled) DropAll();
+      // Replies got with other settings (another CA, no hops) say nothing
+      // of what these would get.
+      if (forget) ledger_.ForgetReplies();
       for (auto& [number, job] : taken)
         Queue(number, std::move(job));
       StartWaiting();
@@ -163,18 +176,50 @@ class ProbeWorker::Engine {
       Complete(std::move(transfer));
       return;
     }
-    waiting_.push_back(std::move(transfer));
+    Ask(std::move(transfer), Place::kBack);
+  }
+
+  enum class Place { kFront, kBack };
+
+  // The transfer's request, unless the run has asked for its URL already:
+  // then it waits for that reply, or takes it.
+  void Ask(std::unique_ptr<Transfer> transfer, Place place) {
+    switch (ledger_.Take(transfer)) {
+      case RequestLedger::Turn::kAsk:
+        if (place == Place::kFront) {
+          waiting_.push_front(std::move(transfer));
+        } else {
+          waiting_.push_back(std::move(transfer));
+        }
+        return;
+      case RequestLedger::Turn::kWaiting:
+        return;
+      case RequestLedger::Turn::kAnswered:
+        Complete(std::move(transfer));
+        return;
+    }
+  }
+
+  // A hop's reply is in: the transfers that waited for the same URL go on
+  // with it too.
+  void Complete(std::unique_ptr<Transfer> transfer) {
+    std::vector<std::unique_ptr<Transfer>> waited;
+    if (transfer->asking) waited = ledger_.Answered(*transfer);
+    CompleteHop(std::move(transfer));
+    for (auto& other : waited)
+      CompleteHop(std::move(other));
   }
 
   // A probe's hop is over: a move is followed, anything else ends the probe.
-  void Complete(std::unique_ptr<Transfer> transfer) {
+  void CompleteHop(std::unique_ptr<Transfer> transfer) {
     const ProbeOutcome& now = transfer->outcome;
     const std::optional<std::uint32_t> status =
         now.code == kReplyRead && now.protocol != Protocol::kFtp ? ParseStatusCode(now.reply)
                                                                  : std::nullopt;
     if (status && IsFollowedMove(*status) && transfer->max_redirects > 0) {
       const std::optional<std::string> location = LocationOf(now.reply);
-      std::string next = location ? ResolveReference(now.url, *location) : std::string();
+      std::string next =
+          location ? ResolveUrl(now.url, *location).value_or(std::string()) : std::string();
       if (!next.empty()) {
         Follow(std::move(transfer), std::move(next));
         return;
@@ -204,7 +249,7 @@ class ProbeWorker::Engine {
       return;
     }
     // Ahead of the links not yet started: the list waits for this one.
-    waiting_.push_front(std::move(transfer));
+    Ask(std::move(transfer), Place::kFront);
   }
 
   void EndChain(std::unique_ptr<Transfer> transfer, ChainEnd end, OutcomeCode code) {
@@ -357,6 +402,7 @@ class ProbeWorker::Engine {
     waiting_.clear();
     retries_.clear();
     pacing_.Clear();
+    ledger_.Clear();
   }
 
   void Post(ProbeOutcome outcome) {
@@ -376,17 +422,20 @@ class ProbeWorker::Engine {
   Mutex mutex_;
   std::deque<std::pair<std::uint64_t, ProbeJob>> incoming_ GUARDED_BY(mutex_);
   std::uint64_t cancels_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t forgets_ GUARDED_BY(mutex_) = 0;
   bool stopping_ GUARDED_BY(mutex_) = false;
   ProbeSettings settings_ GUARDED_BY(mutex_);
 
   // The probe thread's own.
   std::uint64_t cancels_seen_ = 0;
+  std::uint64_t forgets_seen_ = 0;
   ProbeSettings settings_in_force_;
   std::deque<std::unique_ptr<Transfer>> waiting_;
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
   std::unordered_map<std::string, int> per_host_;
   std::multimap<Clock::time_point, std::unique_ptr<Transfer>> retries_;
   HostPacing pacing_;
+  RequestLedger ledger_;
   std::vector<CURL*> idle_;
 
   std::thread thread_;  // last: it runs on the members above
@@ -410,6 +459,10 @@ std::uint64_t ProbeWorker::Kick(ProbeJob job) {
 
 void ProbeWorker::CancelProbe() {
   engine_->CancelProbe();
+}
+
+void ProbeWorker::ForgetReplies() {
+  engine_->ForgetReplies();
 }
 
 void ProbeWorker::Stop() {

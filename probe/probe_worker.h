@@ -77,6 +77,8 @@ struct ProbeSettings {
   int max_redirects = kDefaultMaxRedirects;
   // Requests started per second to one host and port; 0 for no limit.
   int rate_per_host = 0;
+
+  bool operator==(const ProbeSettings&) const = default;
 };
 
 // What a finished probe hands to the reply classification.
@@ -130,6 +132,12 @@ class ProbeWorker {
   // already posted may still arrive; its job number tells it apart. The
   // thread keeps waiting for kicks.
   void CancelProbe();
+
+  // A URL is asked for once until the next cancel: a later job for it
+  // takes the reply the first one got. After this call, the jobs kicked
+  // from now on ask again (a recheck wants today's answer). New settings
+  // do the same.
+  void ForgetReplies();
 
   // Ends the thread and joins it. Idempotent.
   void Stop();

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include <curl/curl.h>
-
+#include "links/url_resolver.h"
 #include "links/url_split.h"
 #include "platform/ascii.h"
 
@@ -89,32 +88,11 @@ std::optional<std::string> LocationOf(std::string_view reply) {
   return std::nullopt;
 }
 
-std::string ResolveReference(std::string_view base, std::string_view reference) {
-  std::string resolved;
-  CURLU* url = curl_url();
-  char* text = nullptr;
-  constexpr unsigned int kFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
-  // A second URL set on a handle that holds one is resolved against it.
-  if (url != nullptr &&
-      curl_url_set(url, CURLUPART_URL, std::string(base).c_str(), kFlags) == CURLUE_OK &&
-      curl_url_set(url, CURLUPART_URL, std::string(reference).c_str(), kFlags) == CURLUE_OK &&
-      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
-    resolved = text;
-  }
-  curl_free(text);
-  curl_url_cleanup(url);
-  // An absolute URI curl does not parse (mailto:, urn:, ...) stands whole.
-  if (resolved.empty() && HasScheme(reference)) resolved = reference;
-  return resolved;
-}
-
 std::string AlternateUrl(std::string_view reply, std::string_view current_url) {
   const std::optional<std::string> location = LocationOf(reply);
   if (!location || location->empty()) return {};
-  std::string url = ResolveReference(current_url, *location);
   // What the resolver cannot read is shown as the server wrote it.
-  if (url.empty()) url = *location;
-  return url.substr(0, url.find(';'));
+  return ResolveUrl(current_url, *location).value_or(*location);
 }
 
 std::optional<int> RetryAfterSeconds(std::string_view reply) {

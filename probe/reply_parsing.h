@@ -24,13 +24,9 @@ std::optional<std::uint32_t> ParseStatusCode(std::string_view reply);
 // trimmed; nothing when it has none.
 std::optional<std::string> LocationOf(std::string_view reply);
 
-// `reference` resolved against the absolute URL `base` as RFC 3986 says:
-// relative and root-relative paths, "//host/...", "?query" and "#fragment",
-// and URLs of any scheme kept whole. "" when either cannot be read as a URL.
-std::string ResolveReference(std::string_view base, std::string_view reference);
-
 // The alternate URL of a reply for `current_url`, or "" when it has none:
-// its Location resolved against the current URL, cut at the first ";".
+// its Location resolved against the current URL as a browser resolves
+// it, whole.
 std::string AlternateUrl(std::string_view reply, std::string_view current_url);
 
 // The seconds of a "Retry-After" header given as a number; nothing when

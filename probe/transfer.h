@@ -31,6 +31,8 @@ struct Transfer {
   bool keeping_body = false;  // the reply's body is wanted and kept in `outcome.body`
   bool ended_here = false;    // we ended it: enough was read
   bool retried = false;
+  // This hop's request is the run's for its URL: others wait for its reply.
+  bool asking = false;
   // When the link's (or the hop's) time is up: set when it first starts, so
   // a wait for a retry counts against it.
   std::optional<std::chrono::steady_clock::time_point> deadline;

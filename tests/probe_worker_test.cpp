@@ -568,19 +568,24 @@ TEST(ProxyRules, NoProxyNamesHostsAndDomainSuffixes) {
   }
 }
 
-TEST(ResolveReference, LocationFormsByRfc3986) {
-  const std::string base = "http://h.test/a/b?x#f";
-  const std::pair<std::string, std::string> cases[] = {
-      {"/new", "http://h.test/new"},
-      {"c", "http://h.test/a/c"},
-      {"../c", "http://h.test/c"},
-      {"//o.test/p", "http://o.test/p"},
-      {"?q=1", "http://h.test/a/b?q=1"},
-      {"https://s.test/x", "https://s.test/x"},
-      {"mailto:a@b.test", "mailto:a@b.test"},
+TEST(AlternateUrl, IsTheLocationResolvedWhole) {
+  const auto moved = [](const std::string& location) {
+    return "HTTP/1.1 301 Moved\r\nLocation: " + location + "\r\n\r\n";
   };
-  for (const auto& [location, resolved] : cases)
-    EXPECT_EQ(ResolveReference(base, location), resolved) << location;
+  const struct {
+    std::string from, location, alternate;
+  } cases[] = {
+      {"http://h.test/a/b?x#f", "../c", "http://h.test/c"},
+      // A session id after ";" is part of what the server asks for.
+      {"http://h.test/a", "/x.htm;jsid=42", "http://h.test/x.htm;jsid=42"},
+      // The fragment of the URL moved is no part of its folder.
+      {"http://h.test/m#x/y", "dest/1", "http://h.test/dest/1"},
+      {"http://h.test/a", "mailto:a@b.test", "mailto:a@b.test"},
+      // What cannot be read as a URL is shown as the server wrote it.
+      {"http://h.test/a", "http://o:x/", "http://o:x/"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(AlternateUrl(moved(c.location), c.from), c.alternate) << c.location;
   // A Location header of its own name, not the tail of Content-Location.
   EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\r\nContent-Location: /c\r\nlocation:  /d \r\n\r\n"),
             "/d");

@@ -138,7 +138,7 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
       {"/dir/page.htm", "HTTP/1.1 302 Found\r\nLocation: /new/\r\n\r\n",
        "HTTP Code 302 Moved Temporarily", Local("/new/")},
       {"/semi/", "HTTP/1.1 301 Moved\r\nLocation: http://x.test/a;jsessionid=1\r\n\r\n", moved,
-       "http://x.test/a"},
+       "http://x.test/a;jsessionid=1"},
       {"/lf/", "HTTP/1.1 301 Moved\nLocation: http://x.test/abc\n\n", moved, "http://x.test/abc"},
       {"/see/", "HTTP/1.1 303 See Other\r\nLocation: http://x.test/s\r\n\r\n",
        "HTTP Code 303 See Other", ""},

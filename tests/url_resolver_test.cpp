@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "links/url_resolver.h"
+
+namespace quimbel {
+namespace {
+
+struct Case {
+  const char* base;
+  const char* reference;
+  const char* expected;  // nullptr: no URL
+  const char* charset = "";
+};
+
+constexpr const char* kRfcBase = "http://a/b/c/d;p?q";
+
+// Every example of RFC 3986 section 5.4, then what browsers do where a
+// crawl meets references the RFC does not cover.
+const Case kCases[] = {
+    // 5.4.1, normal examples.
+    {kRfcBase, "g:h", "g:h"},
+    {kRfcBase, "g", "http://a/b/c/g"},
+    {kRfcBase, "./g", "http://a/b/c/g"},
+    {kRfcBase, "g/", "http://a/b/c/g/"},
+    {kRfcBase, "/g", "http://a/g"},
+    // The RFC writes "http://g"; an http URL's empty path is "/" (its
+    // section 6.2.3), which is how a browser spells it.
+    {kRfcBase, "//g", "http://g/"},
+    {kRfcBase, "?y", "http://a/b/c/d;p?y"},
+    {kRfcBase, "g?y", "http://a/b/c/g?y"},
+    {kRfcBase, "#s", "http://a/b/c/d;p?q#s"},
+    {kRfcBase, "g#s", "http://a/b/c/g#s"},
+    {kRfcBase, "g?y#s", "http://a/b/c/g?y#s"},
+    {kRfcBase, ";x", "http://a/b/c/;x"},
+    {kRfcBase, "g;x", "http://a/b/c/g;x"},
+    {kRfcBase, "g;x?y#s", "http://a/b/c/g;x?y#s"},
+    {kRfcBase, "", "http://a/b/c/d;p?q"},
+    {kRfcBase, ".", "http://a/b/c/"},
+    {kRfcBase, "./", "http://a/b/c/"},
+    {kRfcBase, "..", "http://a/b/"},
+    {kRfcBase, "../", "http://a/b/"},
+    {kRfcBase, "../g", "http://a/b/g"},
+    {kRfcBase, "../..", "http://a/"},
+    {kRfcBase, "../../", "http://a/"},
+    {kRfcBase, "../../g", "http://a/g"},
+    // 5.4.2, abnormal examples.
+    {kRfcBase, "../../../g", "http://a/g"},
+    {kRfcBase, "../../../../g", "http://a/g"},
+    {kRfcBase, "/./g", "http://a/g"},
+    {kRfcBase, "/../g", "http://a/g"},
+    {kRfcBase, "g.", "http://a/b/c/g."},
+    {kRfcBase, ".g", "http://a/b/c/.g"},
+    {kRfcBase, "g..", "http://a/b/c/g.."},
+    {kRfcBase, "..g", "http://a/b/c/..g"},
+    {kRfcBase, "./../g", "http://a/b/g"},
+    {kRfcBase, "./g/.", "http://a/b/c/g/"},
+    {kRfcBase, "g/./h", "http://a/b/c/g/h"},
+    {kRfcBase, "g/../h", "http://a/b/c/h"},
+    {kRfcBase, "g;x=1/./y", "http://a/b/c/g;x=1/y"},
+    {kRfcBase, "g;x=1/../y", "http://a/b/c/y"},
+    {kRfcBase, "g?y/./x", "http://a/b/c/g?y/./x"},
+    {kRfcBase, "g?y/../x", "http://a/b/c/g?y/../x"},
+    {kRfcBase, "g#s/./x", "http://a/b/c/g#s/./x"},
+    {kRfcBase, "g#s/../x", "http://a/b/c/g#s/../x"},
+    // The RFC's "backward compatibility" reading, which browsers take.
+    {kRfcBase, "http:g", "http://a/b/c/g"},
+
+    // A fragment on a page that is not its folder's index stays on it.
+    {"http://h/library/token.html", "#token.RSQB", "http://h/library/token.html#token.RSQB"},
+    {"http://h/library/token.html", "#", "http://h/library/token.html#"},
+    {"http://h/library/token.html?a=1", "?", "http://h/library/token.html?"},
+    {"http://h/library/token.html#old", "", "http://h/library/token.html"},
+    // A relative Location from a URL whose fragment holds a "/".
+    {"http://h/m#x/y", "dest/1", "http://h/dest/1"},
+    {"http://h//m", "x", "http://h//x"},
+    {"http://u:p@h/a/b", "c", "http://u:p@h/a/c"},
+    // Backslashes, blanks, tabs and line breaks as a browser reads them.
+    {"http://h/dir/p.html", "a\\b\\c.html", "http://h/dir/a/b/c.html"},
+    {"http://h/dir/p.html", "\\\\other\\x", "http://other/x"},
+    {"http://h/dir/p.html", "a?x=\\", "http://h/dir/a?x=\\"},
+    {"http://h/dir/p.html", " \t\x01 ./a\nb.html\r ", "http://h/dir/ab.html"},
+    {"http://h/dir/p.html", "///other/x", "http://other/x"},
+    {"http://h/dir/p.html", "http:/x", "http://h/x"},
+    {"http://h/dir/p.html", "https:other/x", "https://other/x"},
+    {"http://h/dir/p.html", "HTTP://Other.EXAMPLE:80/X", "http://other.example/X"},
+    {"http://h/dir/p.html", "https://o:443/", "https://o/"},
+    {"http://h/dir/p.html", "http://o:8080", "http://o:8080/"},
+    {"http://h/dir/p.html", "http://o:/x", "http://o/x"},
+    {"http://h/dir/p.html", "http://o:8x/", nullptr},
+    {"http://h/dir/p.html", "http://o:70000/", nullptr},
+    {"http://h/dir/p.html", "http:///", nullptr},
+    {"http://h/dir/p.html", "mailto:a@b", "mailto:a@b"},
+    {"http://h/dir/p.html", "ftp://f/x y", "ftp://f/x%20y"},
+    // Escapes: new ones in upper case, written ones kept, odd ones left.
+    {"http://h/dir/p.html", "a b\"<>`{}.html", "http://h/dir/a%20b%22%3C%3E%60%7B%7D.html"},
+    {"http://h/dir/p.html", "%7e%2F", "http://h/dir/%7e%2F"},
+    {"http://h/dir/p.html", "%zz%", "http://h/dir/%zz%"},
+    {"http://h/dir/p.html", "a[b]|^", "http://h/dir/a[b]|^"},
+    {"http://h/dir/p.html", "caf\xC3\xA9#\xC3\xA9 x", "http://h/dir/caf%C3%A9#%C3%A9%20x"},
+    {"http://h/dir/p.html", "x?a'b c", "http://h/dir/x?a%27b%20c"},
+    {"http://h/dir/p.html", "%2e%2E/x", "http://h/x"},
+    {"http://h/dir/p.html", "..%2Fx", "http://h/dir/..%2Fx"},
+    // A query in the page's charset; a letter it lacks as a reference.
+    {"http://h/p.html", "s?q=caf\xC3\xA9", "http://h/s?q=caf%E9", "windows-1252"},
+    {"http://h/p.html", "s?q=caf\xC3\xA9", "http://h/s?q=caf%C3%A9", "utf-8"},
+    {"http://h/p.html", "s?q=\xE2\x82\xAC", "http://h/s?q=%80", "iso-8859-1"},
+    {"http://h/p.html", "caf\xC3\xA9?q=\xE2\x82\xAC", "http://h/caf%C3%A9?q=%26%238364%3B",
+     "iso-8859-2"},
+    // No scheme in the base: nothing to resolve against.
+    {"/dir/p.html", "a", nullptr},
+};
+
+TEST(UrlResolver, ResolvesAsRfc3986AndBrowsersDo) {
+  for (const Case& c : kCases) {
+    const std::optional<std::string> resolved = ResolveUrl(c.base, c.reference, c.charset);
+    if (c.expected == nullptr) {
+      EXPECT_FALSE(resolved) << c.base << " + " << c.reference << " = " << resolved.value_or("");
+    } else {
+      EXPECT_EQ(resolved.value_or("(none)"), c.expected) << c.base << " + " << c.reference;
+    }
+  }
+}
+
+TEST(UrlResolver, ResolvedUrlsAreFixedPoints) {
+  // A resolved URL read again is itself: a hop's URL and the same link
+  // written in a page are one request.
+  for (const Case& c : kCases) {
+    const std::optional<std::string> resolved = ResolveUrl(c.base, c.reference, c.charset);
+    if (!resolved) continue;
+    EXPECT_EQ(NormalizeUrl(*resolved).value_or("(none)"), *resolved) << c.reference;
+  }
+}
+
+}  // namespace
+}  // namespace quimbel
