@@ -276,9 +276,8 @@ std::optional<UrlParts> ReadReference(std::string_view written, std::string_view
   }
   const std::size_t query_at = rest.find('?');
   if (query_at != npos) {
-    parts.query =
-        BrowserSpelling(InCharset(std::string(rest.substr(query_at + 1)), charset), Part::kQuery,
-                        special);
+    parts.query = BrowserSpelling(InCharset(std::string(rest.substr(query_at + 1)), charset),
+                                  Part::kQuery, special);
     rest = rest.substr(0, query_at);
   }
   parts.path = WithPlainDots(BrowserSpelling(rest, Part::kPath, special));
@@ -389,8 +388,8 @@ std::optional<std::string> ResolveUrl(std::string_view base, std::string_view re
   const Uri reference_uri = ParseUri(reference_text);
   if (!base_uri || !reference_uri) return std::nullopt;
   Uri resolved(new UriUriA{});
-  if (uriAddBaseUriExA(resolved.get(), reference_uri.get(), base_uri.get(),
-                       URI_RESOLVE_STRICTLY) != URI_SUCCESS) {
+  if (uriAddBaseUriExA(resolved.get(), reference_uri.get(), base_uri.get(), URI_RESOLVE_STRICTLY) !=
+      URI_SUCCESS) {
     // Freeing members of a result that was never filled in is safe: it is
     // zeroed.
     return std::nullopt;
