@@ -146,7 +146,8 @@ void WindowCommands::Preferences() {
        settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
        settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand),
        StoredRate(settings_), settings_.Get(settings::kLinkCache) != 0,
-       settings_.Get(settings::kCaFile), settings_.Get(settings::kInsecure) != 0});
+       settings_.Get(settings::kIgnoreRobots) != 0, settings_.Get(settings::kCaFile),
+       settings_.Get(settings::kInsecure) != 0});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_.SetFilter(filter_);
@@ -165,6 +166,7 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
   settings_.Set(settings::kRatePerHost, dialog.rate());
   settings_.Set(settings::kLinkCache, dialog.cache() ? 1 : 0);
+  settings_.Set(settings::kIgnoreRobots, dialog.ignore_robots() ? 1 : 0);
   settings_.Set(settings::kExclude, dialog.exclude());
   settings_.Set(settings::kInclude, dialog.include());
   settings_.Set(settings::kAccept, dialog.accepted_codes());

@@ -91,6 +91,7 @@ bool RunController::ExtractCrawledLinks(const std::string& url, LinkLists& lists
   }
   lists = std::move(page.links);
   if (!rules_.empty()) LeaveOutSkipped(lists);
+  LeaveOutDisallowed(url, lists);
   page_sources_.insert_or_assign(url, MapPageSource(url, std::move(page.text)));
   return true;
 }

@@ -44,4 +44,25 @@ void RunController::LeaveOutSkipped(LinkLists& lists) const {
   lists = std::move(kept);
 }
 
+void RunController::LeaveOutDisallowed(const std::string& page, LinkLists& lists) {
+  if (!crawler_ || lists.targets.empty()) return;
+  LinkLists kept;
+  kept.skipped = lists.skipped;
+  std::vector<CheckedLink> left_out;
+  while (!lists.urls.empty()) {
+    if (crawler_->Allows(lists.targets.front())) {
+      MoveFrontLink(lists, kept);
+      continue;
+    }
+    left_out.push_back({lists.urls.front(), lists.lines.front(), std::nullopt});
+    PopFrontLink(lists);
+  }
+  lists = std::move(kept);
+  if (left_out.empty()) return;
+  not_requested_count_ += left_out.size();
+  auto& noted = not_requested_[page];
+  noted.insert(noted.end(), std::make_move_iterator(left_out.begin()),
+               std::make_move_iterator(left_out.end()));
+}
+
 }  // namespace quimbel

@@ -86,6 +86,8 @@ void RunController::BeginRun(RunState state) {
   LogWithDate("Start of test ", "\r\n");
   if (!options_file_.empty()) host_.LogAppend("Options read from " + options_file_ + "\r\n");
   file_records_.clear();
+  not_requested_.clear();
+  not_requested_count_ = 0;
   pages_opened_ = 0;
   run_started_ = std::chrono::steady_clock::now();
   state_ = state;
@@ -196,7 +198,11 @@ bool RunController::OpenNextFile() {
     EndTest();
     return false;
   }
-  file_records_.push_back({current_file_, 0, 0, 0, {}});
+  file_records_.push_back({current_file_, 0, 0, 0, {}, {}});
+  if (const auto noted = not_requested_.find(current_file_); noted != not_requested_.end()) {
+    file_records_.back().not_requested = std::move(noted->second);
+    not_requested_.erase(noted);
+  }
   host_.LogAppend("Testing: " + current_file_);
   if (!links_.urls.empty() && progress_open_) {
     host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
@@ -372,6 +378,10 @@ void RunController::EndTest() {
   StopWatchdog();
   ResetRun();
   LogFileResults();
+  if (not_requested_count_ > 0) {
+    host_.LogAppend("Links not requested, as robots.txt asks: " +
+                    std::to_string(not_requested_count_) + "\r\n");
+  }
   LogWithDate("End of test: ", "");
   host_.SetStatusText(StatusPane::kConnection, "Search Complete");
   host_.SetStatusText(StatusPane::kMethod, "");

@@ -65,6 +65,9 @@ struct CheckedLink {
   std::optional<std::size_t> row;  // its row in the results list, if it got one
 };
 
+// Why a link robots.txt disallows has no outcome, in the reports.
+inline constexpr std::string_view kNotRequestedReason = "Not requested, as robots.txt asks";
+
 // What a test found in one file: the numbers of its log line, and, when
 // asked for, every link it checked.
 struct FileRecord {
@@ -73,6 +76,9 @@ struct FileRecord {
   std::size_t url_errors = 0;
   std::size_t skipped = 0;  // links the rules left out
   std::vector<CheckedLink> links;
+  // Links into a crawled site's paths that its robots.txt disallows: not
+  // requested at all.
+  std::vector<CheckedLink> not_requested;
 };
 
 class RunController {
@@ -201,6 +207,9 @@ class RunController {
   bool ReadPageLinks(const std::string& path, LocalLinkChecker& checker, LinkLists& lists);
   // Removes the links the rules skip, counting them.
   void LeaveOutSkipped(LinkLists& lists) const;
+  // Removes the links of a crawled page that robots.txt keeps from being
+  // requested, noting them for the page's record.
+  void LeaveOutDisallowed(const std::string& page, LinkLists& lists);
   std::size_t FilesLeft() const { return files_.size() + buffer_.files_read_ahead(); }
   void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
@@ -294,6 +303,10 @@ class RunController {
   std::unique_ptr<LocalLinkChecker> local_checker_;       // the running test's
   std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
   std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address
+  // Links robots.txt kept from being requested, by page address until the
+  // page's record is made, and their count over the run.
+  std::unordered_map<std::string, std::vector<CheckedLink>> not_requested_;
+  std::size_t not_requested_count_ = 0;
   std::string crawl_failure_;
   int pages_opened_ = 0;  // a crawl's pages opened so far, the current one too
   std::unordered_map<std::string, PageSource> page_sources_;  // by page address

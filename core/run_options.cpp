@@ -207,6 +207,10 @@ const OptionSpec kOptions[] = {
    C::kKey, "", QUIMBEL_SET(o.crawl.depth = std::atoi(v.c_str()))},
   {"max-pages", 0, K::kNumber, 1, 10000000, "N", "crawl at most N pages (default 100000)", C::kKey,
    "", QUIMBEL_SET(o.crawl.max_pages = static_cast<std::size_t>(std::atoll(v.c_str())))},
+  {"ignore-robots", 0, K::kSwitch, 0, 0, "",
+   "request what the crawled site's robots.txt disallows\n"
+   "too (for checking a site of your own)", C::kKey, "",
+   QUIMBEL_SET(o.crawl.obey_robots = false)},
   {"rate", 0, K::kNumber, 0, kMostRatePerHost, "N", "at most N requests a second to one host (0: no limit)",
    C::kKey, "RatePerHost", QUIMBEL_SET(o.rate = std::atoi(v.c_str()))},
   {"cache", 0, K::kPath, 0, 0, "FILE",
@@ -351,6 +355,7 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   }
   options.ca_file = settings.Get(settings::kCaFile);
   options.insecure = settings.Get(settings::kInsecure) != 0;
+  options.crawl.obey_robots = settings.Get(settings::kIgnoreRobots) == 0;
   options.list_layers = {{"exclude", 0}, {"include", 0}};
   return options;
 }

@@ -67,6 +67,9 @@ inline constexpr TextSetting kAccept{"Settings", "Accept", ""};
 // and whether certificates go unchecked (unsafe; for a test server).
 inline constexpr TextSetting kCaFile{"Settings", "CaFile", ""};
 inline constexpr IntSetting kInsecure{"Settings", "Insecure", 0};
+// Whether a crawl requests what the site's robots.txt disallows (for an
+// author's own site).
+inline constexpr IntSetting kIgnoreRobots{"Settings", "IgnoreRobots", 0};
 // The window's colours: 0 the desktop's, 1 light, 2 dark.
 inline constexpr IntSetting kTheme{"Settings", "Theme", 0};
 

@@ -136,11 +136,7 @@ bool Crawler::Reach(const std::string& key, int depth) {
   if (by_key_.contains(key) || !scope_.Contains(key)) return false;
   if (options_.depth && depth > *options_.depth) return false;
   if (page_count_ >= options_.max_pages) return false;
-  const std::string origin = OriginOf(key);
-  const auto robots = robots_.find(origin);
-  if (robots != robots_.end() &&
-      !robots->second.Allows(std::string_view(key).substr(origin.size())))
-    return false;
+  if (!Allows(key)) return false;
   if (skips_ && skips_(key)) return false;
   auto page = std::make_unique<Page>();
   page->key = key;
@@ -298,6 +294,16 @@ bool NamesFragment(const std::unordered_set<std::string>& names, std::string_vie
 std::unordered_set<std::string> FragmentsOfPage(std::string body, std::string_view content_type) {
   const std::string text = PageTextUtf8(std::move(body), content_type);
   return ScanPage(text, PageScanMode::kFragmentsOnly).fragments;
+}
+
+bool Crawler::Allows(std::string_view url) const {
+  if (!options_.obey_robots) return true;
+  const std::optional<std::string> key = PageKey(url);
+  if (!key) return true;
+  const std::string origin = OriginOf(*key);
+  const auto robots = robots_.find(origin);
+  return robots == robots_.end() ||
+         robots->second.Allows(std::string_view(*key).substr(origin.size()));
 }
 
 CrawlCounts Crawler::counts() const {

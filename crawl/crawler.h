@@ -3,8 +3,8 @@
 // the run one by one, in the order they were first reached, each with its
 // links as a file's would be.
 //
-// Before any page, the robots.txt of each start origin is fetched; pages
-// it forbids are not followed (only checked, like any link). A page is
+// Before any page, the robots.txt of each start origin is fetched; what it
+// forbids is neither followed nor requested at all (Allows()). A page is
 // followed when it lies in the scope, within the depth, under the page
 // limit, and the run's rules do not skip it; it is fetched once, with its
 // body, and that fetch is also the check of every link to it. Pages are
@@ -55,6 +55,10 @@ struct CrawlOptions {
   std::size_t max_pages = kDefaultMaxPages;
   bool resources = true;   // check what pages load: images, scripts, style sheets, frames
   bool keep_text = false;  // hand each page's text on with its links
+  // The robots.txt of each start origin governs every request to that
+  // origin: pages followed, links checked and sitemaps. An author
+  // checking their own site may set it aside.
+  bool obey_robots = true;
 };
 
 // A page handed to the run: where a file would stand.
@@ -107,6 +111,9 @@ class Crawler {
   // page was not read (not fetched yet, no HTML, or not followed).
   std::optional<bool> HasFragment(const std::string& key, std::string_view fragment) const;
   CrawlCounts counts() const;
+  // Whether a request for `url` (absolute) is one the robots.txt of its
+  // origin allows; any URL of an origin whose robots.txt was not read is.
+  bool Allows(std::string_view url) const;
   // The origins of the start addresses ("https://h:8080").
   const std::vector<std::string>& origins() const { return scope_.origins(); }
   // Addresses found to be other names of pages read since the last call:

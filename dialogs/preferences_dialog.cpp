@@ -165,9 +165,16 @@ void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences
   polite_row->addSpacing(12);
   polite_row->addWidget(cache_box_);
   polite_row->addStretch(1);
+  robots_box_ =
+      new QCheckBox("Request what a crawled site's robots.txt for&bids (your own site only)", this);
+  robots_box_->setChecked(probe.ignore_robots);
+  robots_box_->setToolTip(
+      "A crawl otherwise neither follows nor checks links into paths the site's robots.txt "
+      "disallows");
   auto* counts = new QVBoxLayout;
   counts->addLayout(counts_row);
   counts->addLayout(polite_row);
+  counts->addWidget(robots_box_);
   layout->addLayout(counts, 6, 0, 1, 2);
 }
 
@@ -345,6 +352,10 @@ int PreferencesDialog::rate() const {
 
 bool PreferencesDialog::cache() const {
   return cache_box_->isChecked();
+}
+
+bool PreferencesDialog::ignore_robots() const {
+  return robots_box_->isChecked();
 }
 
 std::string PreferencesDialog::ca_file() const {

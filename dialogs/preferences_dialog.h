@@ -43,8 +43,9 @@ struct ProbePreferences {
   std::string accept;
   // "Open Page at Line": empty for the environment's editor.
   std::string editor;
-  int rate = 0;        // requests a second to one host; 0: no limit
-  bool cache = false;  // other sites' outcomes kept for a day
+  int rate = 0;                // requests a second to one host; 0: no limit
+  bool cache = false;          // other sites' outcomes kept for a day
+  bool ignore_robots = false;  // a crawl requests what robots.txt disallows too
   // https: a certificate authority trusted beside the system's (PEM), and
   // certificates left unchecked.
   std::string ca_file;
@@ -74,6 +75,7 @@ class PreferencesDialog : public QDialog {
   std::string editor_command() const;
   int rate() const;
   bool cache() const;
+  bool ignore_robots() const;
   std::string ca_file() const;
   bool insecure() const;
 
@@ -86,6 +88,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* redirects_field() const { return redirects_field_; }
   QSpinBox* rate_field() const { return rate_field_; }
   QCheckBox* cache_box() const { return cache_box_; }
+  QCheckBox* robots_box() const { return robots_box_; }
   QPlainTextEdit* exclude_field() const { return exclude_field_; }
   QPlainTextEdit* include_field() const { return include_field_; }
   QLineEdit* accept_field() const { return accept_field_; }
@@ -121,6 +124,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* redirects_field_;
   QSpinBox* rate_field_;
   QCheckBox* cache_box_;
+  QCheckBox* robots_box_;
   QPlainTextEdit* exclude_field_;
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;

@@ -60,6 +60,16 @@ nlohmann::ordered_json JsonFiles(const std::vector<FileRecord>& files) {
     entry["urls_tested"] = file.urls_tested;
     entry["url_errors"] = file.url_errors;
     entry["skipped"] = file.skipped;
+    if (!file.not_requested.empty()) {
+      auto& links = entry["not_requested"] = nlohmann::ordered_json::array();
+      for (const CheckedLink& link : file.not_requested) {
+        nlohmann::ordered_json item;
+        item["line"] = link.line;
+        PutText(item, "url", link.url);
+        item["reason"] = kNotRequestedReason;
+        links.push_back(item);
+      }
+    }
     list.push_back(entry);
   }
   return list;

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -181,6 +182,50 @@ TEST_F(CliTest, RepairAfterTheRun) {
   // Its Reason starts with "Error:", which the stored options leave alone.
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd/"), "Odd"));
   EXPECT_NE(r.err.find("quimbel: no export file was named"), std::string::npos);
+}
+
+// Each URL is asked for once a run: a link to it, moves that end there
+// and links written another way all take the one reply, one link at a
+// time too; every link gets the row it would get alone.
+TEST_F(CliTest, EachUrlIsRequestedOnceWhereverItIsMet) {
+  const auto moved = [](const std::string& code, const std::string& to) {
+    return testing::Script{Behaviour::kReply,
+                           "HTTP/1.1 " + code + " Moved\r\nLocation: " + to + "\r\n\r\n"};
+  };
+  server_.On("/ok.htm", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  server_.On("/a301", moved("301", "/ok.htm"));
+  server_.On("/a303", moved("303", "ok.htm"));
+  server_.On("/dir", moved("301", "/dir/"));
+  server_.On("/dir/", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  // A hash-routed page: the fragment's "/" is no part of the path.
+  server_.On("/m", moved("301", "dest/1"));
+  server_.On("/dest/1", {Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
+  const std::string upper = "HTTP://127.0.0.1:" + std::to_string(server_.port());
+  const std::string page =
+      site_.Write("p.html", Link(Local("/a301"), "A") + Link(Local("/ok.htm"), "B") +
+                                Link(Local("/a303"), "C") + Link(upper + "/ok.htm#top", "D") +
+                                Link(Local("/dir/"), "E") + Link(Local("/dir"), "F") +
+                                Link(Local("/m#x/y"), "G") + Link(Local("/a301"), "H"));
+  const Result r = cli_.Run({"-q", "-j", "1", page});
+  EXPECT_EQ(r.status, 1) << r.err;
+  std::map<std::string, int> times;
+  for (const std::string& request : server_.Requests())
+    ++times[request.substr(0, request.find('\r'))];
+  for (const auto& [line, count] : times)
+    EXPECT_EQ(count, 1) << line;
+  EXPECT_EQ(times.size(), 7u);
+  // The moves are listed with where they ended, the first as often as it
+  // stands; the hash-routed one ends well, not in a loop.
+  EXPECT_NE(r.out.find(Local("/a301") + "\n      HTTP Code 301 Moved Permanently\n      H\n      " +
+                       Local("/ok.htm")),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(
+      r.out.find(Local("/m#x/y") + "\n      HTTP Code 301 Moved Permanently\n      G\n      " +
+                 Local("/dest/1")),
+      std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("Redirect Loop"), std::string::npos) << r.out;
 }
 
 // A name server that never answers costs its link the time limit and is

@@ -74,6 +74,15 @@ GeneratedSite Generate(const std::string& site, const std::string& other) {
   // A folder named without its "/" is moved there by the server: the page
   // is read where it ended, and a link to that address is the same page.
   g.files["site/guide/index.html"] = "<a href=\"./\">self</a>\n<a href=\"../p1.html\">p1</a>\n";
+  // References a browser resolves against a page that is not its folder's
+  // index: each leads where it should, the one bad anchor aside.
+  g.files["site/ref/index.html"] = "<p>the folder's own page</p>";
+  g.files["site/ref/sub/x.html"] = "<p>x</p>";
+  g.files["site/ref/page.html"] =
+      "<h2 id=\"sec\">S</h2>\n<a href=\"#sec\">a</a>\n<a href=\"#\">b</a>\n"
+      "<a href=\"./\">d</a>\n<a href=\"../p1.html#s1\">e</a>\n<a href='sub\\x.html'>f</a>\n"
+      "<a href=\" page.html#sec\">g</a>\n<a href=\"#nosuch\">h</a>\n";
+  g.broken.insert({site + "/site/ref/page.html", "#nosuch", "Local Anchor Not Found"});
   for (int k = 0; k < 30; ++k)
     g.other["shared/" + std::to_string(k)] = "ok";
   for (int i = 0; i < kPages; ++i) {
@@ -118,6 +127,7 @@ GeneratedSite Generate(const std::string& site, const std::string& other) {
       g.broken.insert({self, url, "HTTP Code 404 Not Found"});
     }
     if (i == 5) body += "<a href=\"private/a.html\">private</a>\n";
+    if (i == 9) body += "<a href=\"ref/page.html\">references</a>\n";
     if (i == 7) {
       body += "<a href=\"guide\">guide</a>\n";
       // A moved link is listed, with where it went, for "replace" to use.
@@ -186,7 +196,8 @@ TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
   EXPECT_EQ(missed, std::vector<Row>{});
 
   // Each page once, robots.txt first; nothing robots.txt forbids is
-  // followed (its page is checked, not read), nothing unlinked is fetched.
+  // requested (the link to it is listed as not requested), nothing
+  // unlinked is fetched.
   const std::vector<std::string> paths = site_->RequestedPaths();
   ASSERT_FALSE(paths.empty());
   EXPECT_EQ(paths.front(), "/robots.txt");
@@ -195,7 +206,20 @@ TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
     ++times[path];
   for (const auto& [path, count] : times)
     EXPECT_EQ(count, 1) << path;
-  EXPECT_EQ(times.count("/site/private/a.html"), 1u);
+  EXPECT_EQ(times.count("/site/private/a.html"), 0u);
+  const auto report = nlohmann::json::parse(testing::ReadFile(json));
+  std::vector<std::string> not_requested;
+  for (const auto& file : report["files"]) {
+    for (const auto& link : file.value("not_requested", nlohmann::json::array()))
+      not_requested.push_back(file["file"].get<std::string>() + " " +
+                              link["url"].get<std::string>() + " " +
+                              link["reason"].get<std::string>());
+  }
+  EXPECT_EQ(not_requested, std::vector<std::string>{
+                               Address(*site_) +
+                               "/site/p5.html private/a.html Not requested, as robots.txt asks"});
+  for (const char* seen : {"/site/ref/page.html", "/site/ref/", "/site/ref/sub/x.html"})
+    EXPECT_EQ(times.count(seen), 1u) << seen;
   EXPECT_EQ(times.count("/site/guide"), 1u);
   EXPECT_EQ(times.count("/site/guide/"), 1u);
   for (const char* never : {"/site/private-only.html", "/site/orphan.html",

@@ -379,8 +379,8 @@ TEST(MachineReports, MarkdownCellsAndJunitTotals) {
   // Links tested, rows, files and links listed all differ, so no count
   // stands in for another.
   const std::vector<FileRecord> files = {
-      {"/s/p|q.html", 5, 1, 2, {{"http://x.test/a|b", 3, 0}, {"http://x.test/ok", 4, {}}}},
-      {"/s/r.html", 2, 0, 0, {{"u", 1, {}}, {"v", 2, {}}}}};
+      {"/s/p|q.html", 5, 1, 2, {{"http://x.test/a|b", 3, 0}, {"http://x.test/ok", 4, {}}}, {}},
+      {"/s/r.html", 2, 0, 0, {{"u", 1, {}}, {"v", 2, {}}}, {}}};
   RunFacts facts;
   facts.path = "/s";
   std::ostringstream markdown, junit;
