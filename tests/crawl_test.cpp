@@ -380,28 +380,45 @@ TEST(CrawlerTest, AMovedPageIsReadOnceWhereItEnded) {
 }
 
 TEST(CrawlerTest, LinksCarryTheirAbsoluteTargets) {
-  CrawlOptions options;
-  options.start_urls = {"http://h/s/b?x=1"};
-  options.depth = 0;
-  FakeCrawl crawl(FakeSite(), options, 0);
-  crawl.seed_order_ = false;
-  crawl.crawler().Start();
-  // robots.txt, then the page.
-  ProbeOutcome robots;
-  robots.reply = "HTTP/1.1 404 Not Found\r\n\r\n";
-  ASSERT_TRUE(crawl.crawler().OnFetched(1, robots));
-  ProbeOutcome page;
-  page.reply = "HTTP/1.1 200 OK\r\n\r\n";
-  page.content_type = "text/html; charset=utf-8";
-  page.body = FakeSite()["http://h/s/b?x=1"].body;
-  ASSERT_TRUE(crawl.crawler().OnFetched(2, page));
-  EXPECT_FALSE(crawl.crawler().OnFetched(99, page));
-  CrawledPage taken;
-  ASSERT_TRUE(crawl.crawler().TakePage(taken));
-  EXPECT_EQ(std::vector<std::string>(taken.links.urls.begin(), taken.links.urls.end()),
-            (std::vector<std::string>{"e", "#k"}));
-  EXPECT_EQ(std::vector<std::string>(taken.links.targets.begin(), taken.links.targets.end()),
-            (std::vector<std::string>{"http://h/s/deep/e", "http://h/s/deep/#k"}));
+  // A page in windows-1252 sends its query's letters in that charset, as
+  // browsers do; a fragment alone stays on the page, whose base moves the
+  // rest.
+  const struct {
+    std::string content_type, body;
+    std::vector<std::string> urls, targets;
+  } cases[] = {
+      {"text/html; charset=utf-8",
+       "<base href=\"deep/\"><a href=e>e</a><a href=\"#k\">k</a><p id=k>",
+       {"e", "#k"},
+       {"http://h/s/deep/e", "http://h/s/deep/#k"}},
+      {"text/html; charset=windows-1252",
+       "<a href=\"find?q=caf\xe9\">f</a><a href='#k'>k</a><a href=\"\\x\\y\">y</a>",
+       {"find?q=caf\xc3\xa9", "#k", "\\x\\y"},
+       {"http://h/s/find?q=caf%E9", "http://h/s/b?x=1#k", "http://h/x/y"}},
+  };
+  for (const auto& c : cases) {
+    CrawlOptions options;
+    options.start_urls = {"http://h/s/b?x=1"};
+    options.depth = 0;
+    FakeCrawl crawl(FakeSite(), options, 0);
+    crawl.seed_order_ = false;
+    crawl.crawler().Start();
+    // robots.txt, then the page.
+    ProbeOutcome robots;
+    robots.reply = "HTTP/1.1 404 Not Found\r\n\r\n";
+    ASSERT_TRUE(crawl.crawler().OnFetched(1, robots));
+    ProbeOutcome page;
+    page.reply = "HTTP/1.1 200 OK\r\n\r\n";
+    page.content_type = c.content_type;
+    page.body = c.body;
+    ASSERT_TRUE(crawl.crawler().OnFetched(2, page));
+    EXPECT_FALSE(crawl.crawler().OnFetched(99, page));
+    CrawledPage taken;
+    ASSERT_TRUE(crawl.crawler().TakePage(taken));
+    EXPECT_EQ(std::vector<std::string>(taken.links.urls.begin(), taken.links.urls.end()), c.urls);
+    EXPECT_EQ(std::vector<std::string>(taken.links.targets.begin(), taken.links.targets.end()),
+              c.targets);
+  }
 }
 
 }  // namespace

@@ -60,6 +60,14 @@ TEST(LocalLinks, Resolution) {
       {"%2e", "/site/a/p.html", "", "/site/a/", {}},
       {"%2E%2E/b.html", "/elsewhere/p.html", "", "/elsewhere/b.html", {}},
       {"a%2e%2e/b.html", "/site/p.html", "", "/site/a../b.html", {}},
+      // Read as a browser reads an href: "\\" is "/", blanks and line
+      // breaks go, the site URL matches however its parts are spelt.
+      {"sub\\c.html", "/site/a/p.html", "", "/site/a/sub/c.html", {}},
+      {" \tb.\nhtml#x ", "/site/a/p.html", "", "/site/a/b.html", "x"},
+      {"\\\\other.test\\x.html", "/site/p.html", "", {}, {}},
+      {"https://WWW.example.test:443/d%69r/", "/site/p.html", "", "/site/dir/", {}},
+      {"#caf\xc3\xa9", "/site/a/p.html", "", "/site/a/p.html", "caf%C3%A9"},
+      {"a%3Fb.html?c", "/site/p.html", "", "/site/a?b.html", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url + " in " + c.page + " base " + c.base);
