@@ -188,6 +188,9 @@ fetched = sum(1 for u in count if re.search(r"/site/p[0-9]+\.html$", u))
 ratio = total / distinct if distinct else 0
 print(f"{name:<11} requests {total:7d}  distinct {distinct:7d}  ratio {ratio:.2f}  "
       f"most {top}  private {private}  pages {fetched}/{pages}")
+repeated = [u for u, n in count.items() if n > 1]
+if repeated:
+    print(f"            asked more than once: {len(repeated)} URLs, {total - distinct} requests too many")
 for url, n in count.most_common(5):
     if n < 2:
         break

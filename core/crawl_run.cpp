@@ -54,6 +54,11 @@ void RunController::StartCrawl(const CrawlOptions& options) {
 bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome) {
   ProbeOutcome fetched = outcome;
   if (!crawler_->OnFetched(job, fetched)) return false;
+  if (!request_policy_ && crawler_->request_policy()) {
+    // robots.txt is read: the hops of moved links keep to it too.
+    request_policy_ = crawler_->request_policy();
+    probe_worker_.Configure(ProbeSettingsInForce());
+  }
   KeepStatusLineOnly(fetched);
   buffer_.Complete(job, fetched);
   for (const std::string& alias : crawler_->TakeAliases())

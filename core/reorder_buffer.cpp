@@ -56,14 +56,16 @@ void ReorderBuffer::AddPage(const std::string& key, std::uint64_t job) {
 }
 
 void ReorderBuffer::AddPageAlias(const std::string& key) {
-  auto entry = std::make_shared<Entry>();
+  // Links may wait for a page whose fetch a move made: they take it now.
+  EntryRef& entry = pages_[key];
+  if (entry && entry->done) return;
+  if (!entry) entry = std::make_shared<Entry>();
   entry->done = true;
   entry->outcome.url = key;
   entry->outcome.protocol = ProtocolOf(key);
   entry->outcome.host = UrlHost(key, entry->outcome.protocol);
   // The page was read there: its last reply was a good one.
   entry->outcome.reply = "HTTP/1.1 200 OK\r\n\r\n";
-  pages_.try_emplace(key, std::move(entry));
 }
 
 ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uint32_t local,

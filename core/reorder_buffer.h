@@ -77,7 +77,8 @@ class ReorderBuffer {
   std::size_t cache_hits() const { return cache_hits_; }
 
   // `key` is where a crawled page's moves ended, a good HTML page: a link
-  // to it is good without a probe of its own.
+  // to it is good without a probe of its own, and links already waiting
+  // for its fetch have their answer.
   void AddPageAlias(const std::string& key);
 
   // Whether `job` is a probe (or page fetch) of this run still out.

@@ -110,6 +110,7 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
 }
 
 void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> crawler) {
+  request_policy_.reset();
   const ProbeSettings probe = ProbeSettingsInForce();
   probe_worker_.Configure(probe);
   run_local_options_ = local;
@@ -254,6 +255,7 @@ ProbeSettings RunController::ProbeSettingsInForce() const {
   ProbeSettings probe = probe_settings_;
   probe.parallel = ParallelWithinFileLimit(probe.parallel, file_limit_);
   probe.per_host = std::min(probe.per_host, probe.parallel);
+  probe.policy = request_policy_;
   return probe;
 }
 

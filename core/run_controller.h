@@ -307,6 +307,8 @@ class RunController {
   // page's record is made, and their count over the run.
   std::unordered_map<std::string, std::vector<CheckedLink>> not_requested_;
   std::size_t not_requested_count_ = 0;
+  // The crawled site's robots.txt, for the probe thread once it is read.
+  std::shared_ptr<const RequestPolicy> request_policy_;
   std::string crawl_failure_;
   int pages_opened_ = 0;  // a crawl's pages opened so far, the current one too
   std::unordered_map<std::string, PageSource> page_sources_;  // by page address

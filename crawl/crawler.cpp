@@ -37,6 +37,24 @@ std::string FinalAddress(const std::string& key, const ProbeOutcome& outcome) {
   return outcome.redirects.back();
 }
 
+// The robots.txt rules of the start origins, read by any thread.
+class RobotsPolicy final : public RequestPolicy {
+ public:
+  explicit RobotsPolicy(std::unordered_map<std::string, RobotsRules> rules)
+      : rules_(std::move(rules)) {}
+  bool Allows(std::string_view url) const override {
+    const std::optional<std::string> key = PageKey(url);
+    if (!key) return true;
+    const std::string origin = OriginOf(*key);
+    const auto robots = rules_.find(origin);
+    return robots == rules_.end() ||
+           robots->second.Allows(std::string_view(*key).substr(origin.size()));
+  }
+
+ private:
+  const std::unordered_map<std::string, RobotsRules> rules_;
+};
+
 }  // namespace
 
 struct Crawler::Page {
@@ -82,6 +100,7 @@ void Crawler::Start() {
 
 void Crawler::StartPages() {
   started_pages_ = true;
+  if (options_.obey_robots && !robots_.empty()) policy_ = std::make_shared<RobotsPolicy>(robots_);
   for (const std::string& start : options_.start_urls) {
     if (!by_key_.contains(start)) AddDocument(start, 0, false);
   }
@@ -181,8 +200,23 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
   const std::string final_address = FinalAddress(page.key, outcome);
   if (const auto final_key = PageKey(final_address); final_key && *final_key != page.key) {
     // A page moved elsewhere is read where it ended, once: not when that
-    // page is another one of the crawl's, nor when it left the scope.
-    if (by_key_.contains(*final_key) || !scope_.Contains(*final_key)) {
+    // page is another one of the crawl's, nor when it left the scope, nor
+    // when the run asked for it before (its body is not fetched twice).
+    const auto known = by_key_.find(*final_key);
+    if (known != by_key_.end() && !outcome.body_withheld) {
+      // The crawl has yet to fetch the page the move ended at: this was
+      // its fetch, and the links waiting for it take this reply.
+      Page& target = *pages_[known->second];
+      if (!target.kicked && !target.sitemap) {
+        target.kicked = true;
+        ++kicked_;
+        target.done = true;
+        ++fetched_;
+        aliases_.push_back(target.key);
+        ReadPage(target, outcome);
+      }
+    }
+    if (known != by_key_.end() || !scope_.Contains(*final_key) || outcome.body_withheld) {
       page.why = "moved to " + final_address;
       return;
     }
@@ -297,13 +331,7 @@ std::unordered_set<std::string> FragmentsOfPage(std::string body, std::string_vi
 }
 
 bool Crawler::Allows(std::string_view url) const {
-  if (!options_.obey_robots) return true;
-  const std::optional<std::string> key = PageKey(url);
-  if (!key) return true;
-  const std::string origin = OriginOf(*key);
-  const auto robots = robots_.find(origin);
-  return robots == robots_.end() ||
-         robots->second.Allows(std::string_view(*key).substr(origin.size()));
+  return !policy_ || policy_->Allows(url);
 }
 
 CrawlCounts Crawler::counts() const {

@@ -114,6 +114,9 @@ class Crawler {
   // Whether a request for `url` (absolute) is one the robots.txt of its
   // origin allows; any URL of an origin whose robots.txt was not read is.
   bool Allows(std::string_view url) const;
+  // The same rules for the probe thread, once every robots.txt has been
+  // read; null before, or when nothing is disallowed.
+  std::shared_ptr<const RequestPolicy> request_policy() const { return policy_; }
   // The origins of the start addresses ("https://h:8080").
   const std::vector<std::string>& origins() const { return scope_.origins(); }
   // Addresses found to be other names of pages read since the last call:
@@ -144,6 +147,7 @@ class Crawler {
   Skips skips_;
   CrawlScope scope_;
   std::unordered_map<std::string, RobotsRules> robots_;  // by origin
+  std::shared_ptr<const RequestPolicy> policy_;
   std::unordered_map<std::uint64_t, std::string> robots_jobs_;
   std::deque<std::unique_ptr<Page>> pages_;  // in the order reached
   std::unordered_map<std::string, std::size_t> by_key_;

@@ -243,6 +243,11 @@ class ProbeWorker::Engine {
       EndChain(std::move(transfer), end->first, end->second);
       return;
     }
+    const std::shared_ptr<const RequestPolicy>& policy = settings_in_force_.policy;
+    if (policy && !policy->Allows(transfer->outcome.url)) {
+      EndChain(std::move(transfer), ChainEnd::kGood, 0);
+      return;
+    }
     if (const auto refused = AimTransfer(*transfer)) {
       transfer->outcome.code = *refused;
       Complete(std::move(transfer));
@@ -258,6 +263,7 @@ class ProbeWorker::Engine {
     // A fetched page's body is the chain end's.
     transfer->first.body = std::move(transfer->outcome.body);
     transfer->first.content_type = std::move(transfer->outcome.content_type);
+    transfer->first.body_withheld = transfer->outcome.body_withheld;
     Post(std::move(transfer->first));
   }
 

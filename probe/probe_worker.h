@@ -65,6 +65,15 @@ enum class ChainEnd {
   kFailed,       // an error reply, a connection failure, a loop or too many hops
 };
 
+// What a run may request: a crawled site's robots.txt keeps some of its
+// paths from every request, the hops of moved links included. Immutable
+// once made; the probe thread reads it.
+class RequestPolicy {
+ public:
+  virtual ~RequestPolicy() = default;
+  virtual bool Allows(std::string_view url) const = 0;
+};
+
 // How the transfers of the next jobs are made. Defaults are the
 // program's.
 struct ProbeSettings {
@@ -77,6 +86,9 @@ struct ProbeSettings {
   int max_redirects = kDefaultMaxRedirects;
   // Requests started per second to one host and port; 0 for no limit.
   int rate_per_host = 0;
+  // A move into what this does not allow ends its chain unasked, as a
+  // move to a mail address does; null allows every URL.
+  std::shared_ptr<const RequestPolicy> policy = nullptr;
 
   bool operator==(const ProbeSettings&) const = default;
 };
@@ -111,6 +123,9 @@ struct ProbeOutcome {
   // when the reply was an error, or not HTML when HTML was wanted.
   std::string body;
   std::string content_type;
+  // The chain ended at a page the run had asked for before, whose body is
+  // gone: what the page holds was read then, if it was wanted.
+  bool body_withheld = false;
 };
 
 class ProbeWorker {

@@ -58,11 +58,18 @@ RequestLedger::Turn RequestLedger::Take(std::unique_ptr<Transfer>& transfer) {
   }
   const std::string* body = KeptBody(key);
   // A page whose body is gone must be fetched again to be read: the one
-  // request a run makes twice, and only when a crawl reaches a page long
-  // after a plain link's check asked for it.
+  // request a run makes twice, and only when a crawl wants to read a page
+  // whose address a plain link's check asked for before.
   const bool page = asked.reply.code == kReplyRead && !asked.reply.content_type.empty() &&
                     ParseStatusCode(asked.reply.reply).value_or(0) / 100 == 2;
   if (WantsBody(*transfer) && body == nullptr && page) {
+    // A move's end is no page to read again: asking once more would only
+    // fetch what the run has already seen.
+    if (transfer->following) {
+      TakeReply(*transfer, asked.reply, nullptr);
+      transfer->outcome.body_withheld = true;
+      return Turn::kAnswered;
+    }
     transfer->asking = true;
     asked.done = false;
     return Turn::kAsk;

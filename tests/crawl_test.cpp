@@ -379,6 +379,60 @@ TEST(CrawlerTest, AMovedPageIsReadOnceWhereItEnded) {
   EXPECT_EQ(crawl.crawler().TakeAliases(), std::vector<std::string>{"http://h/r/new"});
 }
 
+// A move that ends at a page the crawl has reached but not fetched yet is
+// that page's fetch: the page is read from it and never asked for again.
+TEST(CrawlerTest, AMoveEndingAtAPageNotYetFetchedIsItsFetch) {
+  std::vector<std::string> fetched;
+  CrawlOptions options;
+  options.start_urls = {"http://h/r/"};
+  Crawler crawler(
+      options, "Quimbel",
+      [&](const std::string& url, BodyWanted, const std::string&) {
+        fetched.push_back(url);
+        return static_cast<std::uint64_t>(fetched.size());
+      },
+      nullptr);
+  const auto good = [](std::string body) {
+    ProbeOutcome outcome;
+    outcome.reply = "HTTP/1.1 200 OK\r\n\r\n";
+    outcome.content_type = "text/html";
+    outcome.body = std::move(body);
+    return outcome;
+  };
+  crawler.Start();
+  ProbeOutcome robots;
+  robots.reply = "HTTP/1.1 404 Not Found\r\n\r\n";
+  ASSERT_TRUE(crawler.OnFetched(1, robots));
+  // More pages than are fetched ahead, then the page and a move to it.
+  std::string links;
+  for (std::size_t i = 0; i < kPagesAhead + 10; ++i)
+    links += "<a href=p" + std::to_string(i) + ">p</a>";
+  ProbeOutcome start = good(links + "<a href=new>n</a><a href=old>o</a>");
+  ASSERT_TRUE(crawler.OnFetched(2, start));
+  ASSERT_EQ(std::count(fetched.begin(), fetched.end(), "http://h/r/new"), 0);
+  // A link of the run wants the moved page at once.
+  ASSERT_TRUE(crawler.Want("http://h/r/old"));
+  ASSERT_EQ(fetched.back(), "http://h/r/old");
+  const std::uint64_t moved_job = fetched.size();
+  ProbeOutcome moved = good("<p id=here>");
+  moved.reply = "HTTP/1.1 301 Moved\r\n\r\n";
+  moved.redirects = {"http://h/r/new"};
+  moved.chain_end = ChainEnd::kGood;
+  ASSERT_TRUE(crawler.OnFetched(moved_job, moved));
+  EXPECT_EQ(crawler.TakeAliases(), std::vector<std::string>{"http://h/r/new"});
+  CrawledPage page;
+  for (std::uint64_t job = 3; job <= fetched.size() && job < 10000; ++job) {
+    if (job == moved_job) continue;
+    ProbeOutcome outcome = good("");
+    crawler.OnFetched(job, outcome);
+    while (crawler.TakePage(page)) {
+    }
+  }
+  EXPECT_TRUE(crawler.Finished());
+  EXPECT_EQ(std::count(fetched.begin(), fetched.end(), "http://h/r/new"), 0);
+  EXPECT_EQ(crawler.HasFragment("http://h/r/new", "here"), true);
+}
+
 TEST(CrawlerTest, LinksCarryTheirAbsoluteTargets) {
   // A page in windows-1252 sends its query's letters in that charset, as
   // browsers do; a fragment alone stays on the page, whose base moves the
