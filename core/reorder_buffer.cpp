@@ -91,14 +91,8 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
   // The request is the URL the page names as a browser reads it: the same
   // link written two ways is one probe, and a URL is asked about once a
   // run however far apart its links stand.
-  std::string request;
-  if (target != nullptr) {
-    request = std::string(RequestKeyOf(*target));
-  } else {
-    std::string written = RequestUrl(url);
-    const std::optional<std::string> normal = NormalizeUrl(written);
-    request = normal ? std::string(RequestKeyOf(*normal)) : std::move(written);
-  }
+  std::string request =
+      target != nullptr ? std::string(RequestKeyOf(*target)) : ProbeRequestUrl(url);
   if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   auto entry = std::make_shared<Entry>();
   if (cache_ != nullptr) {

@@ -106,7 +106,7 @@ bool RunController::CheckPageAgain(const std::string& page, LocalLinkChecker& ch
   std::unordered_set<std::string> asked;
   for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
     if (check.links.local[i] != 0) continue;
-    std::string request = RequestUrl(check.links.urls[i]);
+    std::string request = ProbeRequestUrl(check.links.urls[i]);
     if (kept_outcomes_.contains(request)) continue;
     if (watch_cache_) {
       if (auto kept = watch_cache_->Find(request)) {
@@ -143,7 +143,7 @@ void RunController::FinishPageChecks() {
   }
   const auto known = [this](const PageCheck& check) {
     for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
-      if (check.links.local[i] == 0 && !kept_outcomes_.contains(RequestUrl(check.links.urls[i])))
+      if (check.links.local[i] == 0 && !kept_outcomes_.contains(ProbeRequestUrl(check.links.urls[i])))
         return false;
     }
     return true;
@@ -164,7 +164,7 @@ void RunController::FinishPageChecks() {
       // The same classification as the test's, so the rows are those a
       // test would list.
       const auto verdict =
-          VerdictOf(links.local[i] != 0 ? local : kept_outcomes_.at(RequestUrl(links.urls[i])));
+          VerdictOf(links.local[i] != 0 ? local : kept_outcomes_.at(ProbeRequestUrl(links.urls[i])));
       if (verdict) rows.push_back(RowOf(links, i, *verdict, file));
     }
     std::string line = "Checked again: " + check->page +

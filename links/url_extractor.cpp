@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "links/url_resolver.h"
 #include "platform/mapped_file.h"
 
 namespace quimbel {
@@ -24,6 +25,15 @@ std::string RequestUrl(std::string_view written) {
     url.pop_back();
   const auto first = std::find_if_not(url.begin(), url.end(), blank);
   url.erase(url.begin(), first);
+  return url;
+}
+
+std::string ProbeRequestUrl(std::string_view written) {
+  std::string url = RequestUrl(written);
+  if (std::optional<std::string> normal = NormalizeUrl(url)) {
+    normal->resize(RequestKeyOf(*normal).size());
+    return std::move(*normal);
+  }
   return url;
 }
 

@@ -55,6 +55,11 @@ void AppendLink(LinkLists& lists, PageLink&& link, std::uint32_t local);
 // removed, as a browser reads an href.
 std::string RequestUrl(std::string_view written);
 
+// What a run asks for a link written with an absolute URL: RequestUrl() as
+// a browser reads it, without its fragment, so that one URL written two
+// ways is one request; RequestUrl() itself when it cannot be read so.
+std::string ProbeRequestUrl(std::string_view written);
+
 // Appends the probed links of the file at `path` (the hrefs of its anchors
 // that name http, https or ftp) to `lists` and sets `url_count` to the
 // length of the URL list. A file that is not a regular file or cannot be
