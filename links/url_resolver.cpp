@@ -209,6 +209,22 @@ std::string WithPlainDots(std::string_view path) {
   return out;
 }
 
+// The host of an http, https or ftp URL as the browser reads it: its
+// escapes decoded, in lower case; "" when a byte no host name may hold is
+// in it. Letters beyond ASCII stay UTF-8 (the transfer turns them into
+// their ASCII form).
+std::string HostOfSpecial(std::string_view written) {
+  if (written.starts_with('[')) return AsciiLowered(std::string(written));
+  std::string host = AsciiLowered(PercentDecode(written));
+  for (const char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F || std::string_view("#%/:<>?@[\\]^|").find(c) != npos) {
+      return {};
+    }
+  }
+  return host;
+}
+
 // Reads a reference as the browser does, for a base of `base_scheme`
 // (empty when the text is to be an absolute URL itself). Nothing when
 // its port is no number.
@@ -267,7 +283,8 @@ std::optional<UrlParts> ReadReference(std::string_view written, std::string_view
         return std::nullopt;
       }
     }
-    parts.host = special ? AsciiLowered(std::string(authority)) : std::string(authority);
+    parts.host = special ? HostOfSpecial(authority) : std::string(authority);
+    if (special && scheme != "file" && parts.host.empty()) return std::nullopt;
   }
   const std::size_t fragment_at = rest.find('#');
   if (fragment_at != npos) {
@@ -317,10 +334,13 @@ std::string CarriedText(const UrlParts& parts) {
 
 // The browser's last touches on an absolute URL: the scheme's own port and
 // an empty port dropped, "/" for the empty path of a URL with a host.
-std::optional<std::string> Finished(std::string_view text) {
-  const std::optional<UrlParts> read = ReadReference(text, {}, {});
+// `ip_literal` is the "[...]" host as written, which uriparser spells out
+// in full.
+std::optional<std::string> Finished(std::string_view text, std::string_view ip_literal) {
+  std::optional<UrlParts> read = ReadReference(text, {}, {});
   if (!read || read->scheme.empty()) return std::nullopt;
-  const UrlParts& parts = *read;
+  UrlParts& parts = *read;
+  if (parts.host.starts_with('[')) parts.host = AsciiLowered(std::string(ip_literal));
   const bool special = IsSpecialScheme(parts.scheme);
   if (special && parts.scheme != "file" && parts.host.empty()) return std::nullopt;
   std::string out = parts.scheme + ":";
@@ -396,7 +416,10 @@ std::optional<std::string> ResolveUrl(std::string_view base, std::string_view re
   }
   const std::optional<std::string> text = UriText(*resolved);
   if (!text) return std::nullopt;
-  return Finished(Unescape(*text));
+  // The host comes from the reference when it names one, else the base.
+  const std::string& host =
+      reference_parts->has_authority ? reference_parts->host : base_parts->host;
+  return Finished(Unescape(*text), host);
 }
 
 std::optional<std::string> NormalizeUrl(std::string_view url) {

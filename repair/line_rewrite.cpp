@@ -1,5 +1,7 @@
 #include "repair/line_rewrite.h"
 
+#include "links/url_resolver.h"
+#include "platform/ascii.h"
 #include "platform/spliced_line.h"
 
 namespace quimbel {
@@ -17,15 +19,7 @@ bool IsMoved(std::string_view reason) {
 
 }  // namespace
 
-bool IsPlainAbsoluteUrl(std::string_view url) {
-  const std::size_t colon = url.find("://");
-  if (colon == std::string_view::npos || colon == 0 || colon + 3 >= url.size()) return false;
-  for (std::size_t i = 0; i < colon; ++i) {
-    const char c = url[i];
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    const bool other = i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.');
-    if (!letter && !other) return false;
-  }
+bool IsSafeReplacementUrl(std::string_view url) {
   for (const char c : url) {
     const auto byte = static_cast<unsigned char>(c);
     // Blanks, control bytes and the characters that end an attribute or
@@ -34,7 +28,20 @@ bool IsPlainAbsoluteUrl(std::string_view url) {
       return false;
     }
   }
-  return true;
+  const bool scheme = StartsWithIgnoringCase(url, "http://") ||
+                      StartsWithIgnoringCase(url, "https://") ||
+                      StartsWithIgnoringCase(url, "ftp://");
+  return scheme && NormalizeUrl(url).has_value();
+}
+
+std::optional<std::string> UnsafeAlternateReason(const RepairRequest& request,
+                                                 const RepairOptions& options) {
+  if (options.type != RepairType::kReplaceUrl || !options.useAlternateUrl ||
+      !IsMoved(request.reason) || request.resource || request.alternate_url.empty() ||
+      IsSafeReplacementUrl(request.alternate_url)) {
+    return std::nullopt;
+  }
+  return "its Alternate URL is no http, https or ftp URL a repair may write";
 }
 
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
@@ -67,7 +74,7 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
       // A server's Location text goes into the page only when it is a
       // plain URL: anything else could plant markup in the author's page.
       const bool alternate = options.useAlternateUrl && IsMoved(request.reason) &&
-                             IsPlainAbsoluteUrl(request.alternate_url);
+                             IsSafeReplacementUrl(request.alternate_url);
       std::string rewritten = text.substr(0, at);
       rewritten += alternate ? request.alternate_url : std::string(file_name);
       rewritten += text.substr(at + request.url.size());
@@ -85,7 +92,14 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
 }
 
 std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
-  if (row.RowDone() == 0) return {};
+  if (row.RowDone() == 0) {
+    const RepairRequest request{std::string(row.url()), std::string(row.text(ResultColumn::kReason)),
+                                std::string(row.text(ResultColumn::kAlternateUrl)), row.resource};
+    if (const auto unsafe = UnsafeAlternateReason(request, options)) {
+      return "Left as it is by a repair: " + *unsafe;
+    }
+    return {};
+  }
   if (!row.checked) return "Left as it is: not ticked for the repair";
   const std::string_view reason = row.text(ResultColumn::kReason);
   // The same order of rules as RewriteLine's.
@@ -100,7 +114,7 @@ std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
       return "Repaired: its line was removed";
     case RepairType::kReplaceUrl: {
       const bool alternate = options.useAlternateUrl && IsMoved(reason) &&
-                             IsPlainAbsoluteUrl(row.text(ResultColumn::kAlternateUrl));
+                             IsSafeReplacementUrl(row.text(ResultColumn::kAlternateUrl));
       return alternate ? "Repaired: the link now leads to its Alternate URL"
                        : "Repaired: the link now leads to its own page";
     }

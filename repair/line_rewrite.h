@@ -21,9 +21,17 @@ struct RepairRequest {
   bool resource = false;  // an image, script or the like: disabled or removed, never replaced
 };
 
-// Whether `url` may be written into a page as a repair: a scheme, "://",
-// and no blank, control byte, "<", ">", '"' or "'".
-bool IsPlainAbsoluteUrl(std::string_view url);
+// Whether `url` may be written into a page as a repair: an http, https or
+// ftp URL that reads as one, with no blank, control byte, "<", ">", '"' or
+// "'". A server's Location is the server's text: "javascript:" or "file:"
+// must never become the author's link.
+bool IsSafeReplacementUrl(std::string_view url);
+
+// Whether a repair with `options` leaves the row alone because its
+// Alternate URL is no URL it may write; the reason for the log and the
+// window when it does.
+std::optional<std::string> UnsafeAlternateReason(const RepairRequest& request,
+                                                 const RepairOptions& options);
 
 // The text a line holding the request's URL becomes (without its line
 // end), or nothing when the line is to be removed. `file_name` is the
@@ -41,8 +49,9 @@ bool IsPlainAbsoluteUrl(std::string_view url);
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name);
 
-// What a repair with `options` did with a row it handled (RowDone), in a
-// few words for the window; empty for a row it has not handled.
+// What a repair with `options` did with a row it handled (RowDone), or
+// why it leaves a row alone, in a few words for the window; empty for a
+// row it has not handled and would repair.
 std::string HandledRowNote(const ResultRow& row, const RepairOptions& options);
 
 }  // namespace quimbel

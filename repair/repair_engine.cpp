@@ -310,6 +310,11 @@ class RepairRun {
       const RepairRequest request{std::string(row.url()),
                                   std::string(row.text(ResultColumn::kReason)),
                                   std::string(row.text(ResultColumn::kAlternateUrl)), row.resource};
+      if (const auto unsafe = UnsafeAlternateReason(request, options_)) {
+        // The row stays unhandled; the rest of the page is repaired.
+        host_.LeftAlone(current_file_ + ": " + request.url + " is not replaced: " + *unsafe);
+        return true;
+      }
       const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
       if (repaired == LineRepair::kNotFound) {
         host_.ShowMessage("We looked in file\n" + current_file_ + "\nbut could not file the URL\n" +

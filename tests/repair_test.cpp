@@ -47,7 +47,8 @@ std::string Disabled(const std::string& text) {
   return "<!-- QUIMBEL COMMENT " + text + "-->";
 }
 
-constexpr std::uint32_t kDone = 1, kDoneFirst = 0x00010001;
+// A row's file was rewritten (its high half), the row itself repaired (low).
+constexpr std::uint32_t kDone = 1, kDoneFirst = 0x00010001, kFileOnly = 0x00010000;
 
 class RepairTest : public ::testing::Test {
  protected:
@@ -102,9 +103,18 @@ TEST_F(RepairTest, OneFileRewrites) {
       Case("type 1, 308 to its alternate", L + "\n", Type(1, false),
            "<a href=\"https://a.test/\">x</a>\n",
            {{"U", "HTTP Code 308 Permanent Redirect", "https://a.test/"}}),
-      Case("type 1, a hostile alternate is no URL to write into a page", L + "\n", Type(1, false),
-           "<a href=\"links.htm\">x</a>\n",
-           {{"U", "HTTP Code 302 Moved Temporarily", "http://a.test/\"><script>x()</script>"}}),
+      // A server's Location that is no http, https or ftp URL leaves the
+      // row alone: a script or a local file must never become the link.
+      Case("type 1, a hostile alternate leaves the row alone", L + "\n", Type(1, false), L + "\n",
+           {{"U", "HTTP Code 302 Moved Temporarily", "http://a.test/\"><script>x()</script>"}},
+           {kFileOnly}),
+      Case("type 1, a script alternate leaves the row alone", L + "\n", Type(1, false), L + "\n",
+           {{"U", moved, "javascript://x%0Aalert(document.cookie)"}}, {kFileOnly}),
+      Case("type 1, vbscript and file alternates too", L + "\nV\nF\n", Type(1, false),
+           L + "\nV\nF\n",
+           {{"U", moved, "vbscript://x"}, {"V", moved, "file:///etc/passwd"},
+            {"F", moved, "http://a b/"}},
+           {kFileOnly, 0, 0}),
       Case("type 1, 301 without an alternate takes the file name", L + "\n", Type(1, false),
            "<a href=\"links.htm\">x</a>\n", {{"U", moved, ""}}),
       Case("type 2", "a\n" + L + "\nb\n", Type(2), "a\nb\n"),
@@ -419,6 +429,11 @@ TEST(HandledRowNote, SaysWhatTheRepairDidWithTheRow) {
        replace_no_alternate, "Repaired: the link now leads to its own page"},
       {"moved, alternate no plain URL", 1, true, moved, "https://new.test/<x>", false, replace,
        "Repaired: the link now leads to its own page"},
+      {"moved, a script alternate", 0, true, moved, "javascript://x%0Aalert(1)", false, replace,
+       "Left as it is by a repair: its Alternate URL is no http, https or ftp URL a repair may "
+       "write"},
+      {"moved, a good alternate, not repaired yet", 0, true, moved, "https://new.test/", false,
+       replace, ""},
       {"gone, replaced", 1, true, gone, "https://new.test/", false, replace,
        "Repaired: the link now leads to its own page"},
       {"error passed over", 1, true, error, "", false, remove,

@@ -91,6 +91,11 @@ const Case kCases[] = {
     {"http://h/dir/p.html", "http://o:8x/", nullptr},
     {"http://h/dir/p.html", "http://o:70000/", nullptr},
     {"http://h/dir/p.html", "http:///", nullptr},
+    {"http://h/dir/p.html", "http://a b/", nullptr},
+    {"http://h/dir/p.html", "http://a%7Cb/", nullptr},
+    {"http://h/dir/p.html", "http://Ex%61mple.TEST/", "http://example.test/"},
+    {"http://h/dir/p.html", "http://caf\xC3\xA9.test/", "http://caf\xC3\xA9.test/"},
+    {"http://h/dir/p.html", "http://[::1]:8080/x", "http://[::1]:8080/x"},
     {"http://h/dir/p.html", "mailto:a@b", "mailto:a@b"},
     {"http://h/dir/p.html", "ftp://f/x y", "ftp://f/x%20y"},
     // Escapes: new ones in upper case, written ones kept, odd ones left.
