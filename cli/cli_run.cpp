@@ -15,6 +15,7 @@
 #include "core/settings_store.h"
 #include "core/window_rules.h"
 #include "export/report_writers.h"
+#include "links/url_resolver.h"
 #include "platform/inotify_watch.h"
 #include "platform/product.h"
 #include "platform/read_only_config_store.h"
@@ -78,7 +79,8 @@ RunFacts FactsOf(const CliOptions& options, const RunController& controller,
   const ProbeSettings& probe = controller.probe_settings();
   RunFacts facts;
   facts.version = kProductVersionLine;
-  facts.path = options.path.empty() ? run.crawl.start_urls.front() : options.path;
+  // A password in a start address goes to its server, not into reports.
+  facts.path = WithoutPassword(options.path.empty() ? run.crawl.start_urls.front() : options.path);
   facts.recurse = run.scope.recurse;
   facts.all_files = run.scope.all_files;
   facts.html_only = run.scope.filter == ExtensionFilter::kHtmlOnly;

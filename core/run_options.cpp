@@ -215,7 +215,7 @@ const OptionSpec kOptions[] = {
    C::kKey, "RatePerHost", QUIMBEL_SET(o.rate = std::atoi(v.c_str()))},
   {"cache", 0, K::kPath, 0, 0, "FILE",
    "keep the outcomes of links to other sites in FILE and\n"
-   "reuse them in the next runs", C::kKey, "", QUIMBEL_SET(o.cache_file = v)},
+   "reuse them in the next runs", C::kRefused, "", QUIMBEL_SET(o.cache_file = v)},
   {"cache-max-age", 0, K::kText, 0, 0, "AGE",
    "probe again what the cache holds for longer than AGE\n"
    "(seconds, or 30m, 12h, 1d; default 1d)", C::kKey, "", SetCacheMaxAge},

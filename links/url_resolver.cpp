@@ -426,6 +426,18 @@ std::optional<std::string> NormalizeUrl(std::string_view url) {
   return ResolveUrl(url, url);
 }
 
+std::string WithoutPassword(std::string_view url) {
+  const std::size_t slashes = url.find("://");
+  if (slashes == npos || !HasScheme(url)) return std::string(url);
+  const std::size_t start = slashes + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+  if (at == npos || at < start) return std::string(url);
+  const std::size_t colon = url.find(':', start);
+  if (colon == npos || colon > at) return std::string(url);
+  return std::string(url.substr(0, colon + 1)) + "***" + std::string(url.substr(at));
+}
+
 std::string_view RequestKeyOf(std::string_view url) {
   return url.substr(0, url.find('#'));
 }

@@ -427,8 +427,9 @@ TEST(ProjectConfig, OnlyATrustedFileInTheProjectIsObeyed) {
   ASSERT_EQ(looping, (top / "loop/quimbel.toml").string());
   EXPECT_TRUE(std::holds_alternative<std::string>(LoadProjectConfig(*looping)));
 
-  for (const std::string key : {"repair = \"remove\"", "yes = true", "output = \"json=/tmp/x\"",
-                                "text = \"r.txt\"", "html = \"r.html\""}) {
+  for (const std::string key :
+       {"repair = \"remove\"", "yes = true", "output = \"json=/tmp/x\"", "text = \"r.txt\"",
+        "html = \"r.html\"", "cache = \"/home/me/.ssh/authorized_keys\""}) {
     const std::string file = folder.Write("keys/quimbel.toml", "exclude = \"x\"\n" + key + "\n");
     const auto loaded = LoadProjectConfig(file);
     ASSERT_TRUE(std::holds_alternative<std::string>(loaded)) << key;
