@@ -143,7 +143,8 @@ void RunController::FinishPageChecks() {
   }
   const auto known = [this](const PageCheck& check) {
     for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
-      if (check.links.local[i] == 0 && !kept_outcomes_.contains(ProbeRequestUrl(check.links.urls[i])))
+      if (check.links.local[i] == 0 &&
+          !kept_outcomes_.contains(ProbeRequestUrl(check.links.urls[i])))
         return false;
     }
     return true;
@@ -163,8 +164,8 @@ void RunController::FinishPageChecks() {
       local.code = links.local[i];
       // The same classification as the test's, so the rows are those a
       // test would list.
-      const auto verdict =
-          VerdictOf(links.local[i] != 0 ? local : kept_outcomes_.at(ProbeRequestUrl(links.urls[i])));
+      const auto verdict = VerdictOf(
+          links.local[i] != 0 ? local : kept_outcomes_.at(ProbeRequestUrl(links.urls[i])));
       if (verdict) rows.push_back(RowOf(links, i, *verdict, file));
     }
     std::string line = "Checked again: " + check->page +

@@ -93,7 +93,8 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
 
 std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
   if (row.RowDone() == 0) {
-    const RepairRequest request{std::string(row.url()), std::string(row.text(ResultColumn::kReason)),
+    const RepairRequest request{std::string(row.url()),
+                                std::string(row.text(ResultColumn::kReason)),
                                 std::string(row.text(ResultColumn::kAlternateUrl)), row.resource};
     if (const auto unsafe = UnsafeAlternateReason(request, options)) {
       return "Left as it is by a repair: " + *unsafe;
