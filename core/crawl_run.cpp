@@ -63,6 +63,8 @@ bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcom
   buffer_.Complete(job, fetched);
   for (const std::string& alias : crawler_->TakeAliases())
     buffer_.AddPageAlias(alias);
+  for (const std::string& note : crawler_->TakeNotes())
+    host_.LogAppend(note + "\r\n");
   TakeCrawledPages();
   if (progress_open_) {
     host_.SetFileBarRange(total_files_);

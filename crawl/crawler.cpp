@@ -110,6 +110,20 @@ void Crawler::StartPages() {
 }
 
 void Crawler::AddDocument(const std::string& url, int depth, bool sitemap) {
+  if (sitemap) {
+    // Indexes may name themselves or each other: each sitemap is read once,
+    // and no more of them than the protocol allows, counted as pages.
+    if (!sitemaps_seen_.insert(NormalizeUrl(url).value_or(url)).second) return;
+    if (sitemaps_seen_.size() > kMostSitemaps) {
+      Note("Sitemaps past the " + std::to_string(kMostSitemaps) + " a run reads are left out");
+      return;
+    }
+    if (PagesCounted() > options_.max_pages) {
+      Note("Pages past the limit of " + std::to_string(options_.max_pages) +
+           " are left out (--max-pages)");
+      return;
+    }
+  }
   auto page = std::make_unique<Page>();
   page->key = url;
   page->depth = depth;
@@ -154,7 +168,11 @@ bool Crawler::Want(const std::string& key) {
 bool Crawler::Reach(const std::string& key, int depth) {
   if (by_key_.contains(key) || !scope_.Contains(key)) return false;
   if (options_.depth && depth > *options_.depth) return false;
-  if (page_count_ >= options_.max_pages) return false;
+  if (PagesCounted() >= options_.max_pages) {
+    Note("Pages past the limit of " + std::to_string(options_.max_pages) +
+         " are left out (--max-pages)");
+    return false;
+  }
   if (!Allows(key)) return false;
   if (skips_ && skips_(key)) return false;
   auto page = std::make_unique<Page>();
@@ -171,7 +189,15 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   if (const auto robots = robots_jobs_.find(job); robots != robots_jobs_.end()) {
     // A robots.txt that is missing or cannot be read forbids nothing.
     if (!outcome.body.empty()) {
-      robots_[robots->second] = RobotsRules::Parse(outcome.body, robot_token_);
+      // Only so much of it is read (RFC 9309 asks at least 500 KiB be
+      // read), ending at the last whole line.
+      constexpr std::size_t kMostRobotsBytes = 500 * 1024;
+      std::string_view rules = outcome.body;
+      if (rules.size() > kMostRobotsBytes) {
+        rules = rules.substr(0, kMostRobotsBytes);
+        rules = rules.substr(0, rules.rfind('\n') + 1);
+      }
+      robots_[robots->second] = RobotsRules::Parse(rules, robot_token_);
     }
     robots_jobs_.erase(robots);
     if (robots_jobs_.empty()) StartPages();
@@ -251,6 +277,13 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
     page.why = "no sitemap";
     return;
   }
+  if (sitemap.pages.size() + sitemap.sitemaps.size() > kMostSitemapEntries) {
+    Note("Sitemap entries past the " + std::to_string(kMostSitemapEntries) +
+         " of one file are left out: " + page.key);
+    sitemap.pages.resize(std::min(sitemap.pages.size(), kMostSitemapEntries));
+    sitemap.sitemaps.resize(
+        std::min(sitemap.sitemaps.size(), kMostSitemapEntries - sitemap.pages.size()));
+  }
   page.links = std::make_unique<LinkLists>();
   for (SitemapEntry& entry : sitemap.pages) {
     std::optional<std::string> target = ResolveUrl(page.key, entry.url);
@@ -268,6 +301,10 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
       page.nested.push_back(std::move(*nested));
   }
   page.read = true;
+}
+
+void Crawler::Note(std::string text) {
+  if (noted_.insert(text).second) notes_.push_back(std::move(text));
 }
 
 void Crawler::FollowInOrder() {

@@ -38,6 +38,10 @@ namespace quimbel {
 inline constexpr std::size_t kDefaultMaxPages = 100000;
 // Pages fetched ahead of the one the run is at, at most.
 inline constexpr std::size_t kPagesAhead = 256;
+// The sitemaps protocol's own bounds: entries in one sitemap file, and
+// sitemap files a run reads.
+inline constexpr std::size_t kMostSitemapEntries = 50000;
+inline constexpr std::size_t kMostSitemaps = 1000;
 
 // Whether a page with these fragment names (ids, and names of <a>) has the
 // place `fragment` names: "" and "top" are always there; percent-escapes
@@ -122,6 +126,9 @@ class Crawler {
   // Addresses found to be other names of pages read since the last call:
   // where a page's moves ended. A link to one is a link to that page.
   std::vector<std::string> TakeAliases() { return std::exchange(aliases_, {}); }
+  // Log lines about limits the crawl reached since the last call, each
+  // said once a run.
+  std::vector<std::string> TakeNotes() { return std::exchange(notes_, {}); }
   // The page keys fetched, in the order they were reached (tests).
   std::vector<std::string> PageKeys() const;
 
@@ -137,7 +144,11 @@ class Crawler {
   bool Reach(const std::string& key, int depth);
   void AddDocument(const std::string& url, int depth, bool sitemap);
   void ReadPage(Page& page, ProbeOutcome& outcome);
-  static void ReadSitemap(Page& page, ProbeOutcome& outcome);
+  void ReadSitemap(Page& page, ProbeOutcome& outcome);
+  // The pages toward --max-pages: those followed, and the sitemaps read.
+  std::size_t PagesCounted() const { return page_count_ + sitemaps_seen_.size(); }
+  // Adds a log line, once a run for each text.
+  void Note(std::string text);
   // Follows the links of the pages read, in the order they were reached.
   void FollowInOrder();
 
@@ -160,6 +171,9 @@ class Crawler {
   std::size_t fetched_ = 0;
   bool started_pages_ = false;
   std::vector<std::string> aliases_;
+  std::unordered_set<std::string> sitemaps_seen_;
+  std::vector<std::string> notes_;
+  std::unordered_set<std::string> noted_;
 };
 
 }  // namespace quimbel

@@ -361,6 +361,81 @@ TEST(CrawlerTest, DepthPagesAndSitemapsBoundTheCrawl) {
   }
 }
 
+// Sitemaps that name themselves or each other are read once each; a run
+// reads at most the protocol's number of them, one file's entries are
+// bounded, sitemaps count toward --max-pages, and the log says which
+// limit was reached.
+TEST(CrawlerTest, SitemapsAreBounded) {
+  std::map<std::string, FakePage> site = FakeSite();
+  const auto index = [](const std::vector<std::string>& maps) {
+    std::string body = "<sitemapindex>";
+    for (const std::string& map : maps)
+      body += "<sitemap><loc>" + map + "</loc></sitemap>";
+    return FakePage{"200 OK", "text/xml", body + "</sitemapindex>"};
+  };
+  site["http://h/self.xml"] = index({"http://h/self.xml", "http://h/other.xml"});
+  site["http://h/other.xml"] = index({"http://H/self.xml"});
+  std::vector<std::string> many;
+  for (int i = 0; i < 2000; ++i)
+    many.push_back("http://h/m" + std::to_string(i) + ".xml");
+  site["http://h/many.xml"] = index(many);
+  std::string entries = "<urlset>";
+  for (std::size_t i = 0; i <= kMostSitemapEntries; ++i)
+    entries += "<url><loc>http://h/s/x" + std::to_string(i) + "</loc></url>";
+  site["http://h/big.xml"] = {"200 OK", "text/xml", entries + "</urlset>"};
+  const struct {
+    std::string sitemap;
+    std::size_t max_pages;
+    std::size_t sitemaps_fetched;
+    std::string note;
+  } cases[] = {
+      {"http://h/self.xml", 100, 2, ""},
+      {"http://h/many.xml", 100000, kMostSitemaps,
+       "Sitemaps past the 1000 a run reads are left out"},
+      {"http://h/many.xml", 10, 9, "Pages past the limit of 10 are left out (--max-pages)"},
+      {"http://h/big.xml", 3, 1,
+       "Sitemap entries past the 50000 of one file are left out: http://h/big.xml"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sitemap + " " + std::to_string(c.max_pages));
+    CrawlOptions options;
+    options.start_urls = {"http://h/s/"};
+    options.depth = 0;
+    options.max_pages = c.max_pages;
+    options.sitemaps = {c.sitemap};
+    FakeCrawl crawl(site, options, 0);
+    crawl.Run();
+    EXPECT_TRUE(crawl.crawler().Finished());
+    const auto sitemaps =
+        std::count_if(crawl.fetched_.begin(), crawl.fetched_.end(),
+                      [](const std::string& url) { return url.ends_with(".xml"); });
+    EXPECT_EQ(static_cast<std::size_t>(sitemaps), c.sitemaps_fetched);
+    const std::vector<std::string> notes = crawl.crawler().TakeNotes();
+    if (c.note.empty()) {
+      EXPECT_TRUE(notes.empty());
+    } else {
+      EXPECT_NE(std::find(notes.begin(), notes.end(), c.note), notes.end());
+    }
+  }
+}
+
+// robots.txt is read up to 500 KiB: a rule past that is no rule.
+TEST(CrawlerTest, OnlyTheStartOfAHugeRobotsTxtIsRead) {
+  for (const std::size_t padding : {std::size_t{1000}, std::size_t{600 * 1024}}) {
+    std::map<std::string, FakePage> site = FakeSite();
+    site["http://h/robots.txt"] = {
+        "200 OK", "text/plain",
+        "User-agent: *\n" + std::string(padding, '#') + "\nDisallow: /s/a\n"};
+    CrawlOptions options;
+    options.start_urls = {"http://h/s/"};
+    options.depth = 1;
+    FakeCrawl crawl(site, options, 0);
+    const std::vector<std::string> pages = crawl.Run();
+    EXPECT_EQ(std::count(pages.begin(), pages.end(), "http://h/s/a"), padding > 1000 ? 1 : 0)
+        << padding;
+  }
+}
+
 TEST(CrawlerTest, AMovedPageIsReadOnceWhereItEnded) {
   std::map<std::string, FakePage> site;
   site["http://h/r/"] = {"200 OK", "text/html", "<a href=old>o</a><a href=p2>2</a>"};
