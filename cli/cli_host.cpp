@@ -34,6 +34,17 @@ void CliHost::LogAppend(std::string_view text) {
   DrawProgressLine();
 }
 
+void CliHost::LogWarning(std::string_view text) {
+  if (!quiet_) {
+    LogAppend(text);
+    return;
+  }
+  std::string line = LogLineText(text);
+  while (line.ends_with('\n'))
+    line.pop_back();
+  err_ << "quimbel: " << line << "\n";
+}
+
 void CliHost::StartTimer(int id, std::chrono::milliseconds interval) {
   loop_.StartTimer(id, interval, [this, id] {
     if (on_timer) on_timer(id);

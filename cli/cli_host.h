@@ -44,6 +44,7 @@ class CliHost : public RunHost {
   bool AskYesNo(const std::string& text, MessageIcon icon) override;
   void Beep(BeepKind) override {}
   void LogAppend(std::string_view text) override;
+  void LogWarning(std::string_view text) override;
   void LogClear() override {}
   void SetStatusText(StatusPane, std::string_view) override {}
   void ScrollToRow(std::size_t) override {}

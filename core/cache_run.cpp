@@ -11,7 +11,11 @@ void RunController::OpenCache() {
   buffer_.SetCache(nullptr);
   if (cache_file_.empty()) return;
   cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
-  if (const auto warning = cache_->Load(cache_file_)) host_.LogAppend(*warning + "\r\n");
+  if (const auto warning = cache_->Load(cache_file_)) host_.LogWarning(*warning + "\r\n");
+  if (!cache_->usable()) {
+    cache_.reset();
+    return;
+  }
   if (crawler_) cache_->LeaveOut(crawler_->origins());
   buffer_.SetCache(cache_.get());
 }

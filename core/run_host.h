@@ -61,6 +61,10 @@ class RunHost : public Prompter, public Beeper, public ProgressHost {
  public:
   // Appends a text and a line break to the log (see LogLineText).
   virtual void LogAppend(std::string_view text) = 0;
+  // A log line the user must see even when the log is not shown (a
+  // damaged cache the run passes over): where the log is silenced, it is
+  // said all the same.
+  virtual void LogWarning(std::string_view text) { LogAppend(text); }
   virtual void LogClear() = 0;
   virtual void SetStatusText(StatusPane pane, std::string_view text) = 0;
   // Scrolls the results list so the row is wholly visible.

@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "crawl/crawl_scope.h"
+#include "platform/mapped_file.h"
 #include "platform/text_file.h"
 #include "probe/reply_parsing.h"
 
@@ -41,12 +43,18 @@ bool ResultCache::Fresh(const Entry& entry) const {
 }
 
 std::optional<std::string> ResultCache::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;  // none yet
-  std::ostringstream text;
-  text << in.rdbuf();
+  Status why;
+  const std::optional<MappedFile> file = MappedFile::Open(path, &why);
+  if (!file && why.error() == ENOENT) return std::nullopt;  // none yet
+  // Far more than a cache of a million links takes.
+  constexpr std::size_t kLargestCache = std::size_t{2} << 30;
+  if (!file || file->text().size() > kLargestCache) {
+    usable_ = false;
+    return "The link cache " + path +
+           " is not used: " + (file ? std::string("it is too large to be one") : why.message());
+  }
   const std::string warning = "The link cache " + path + " cannot be read; it is ignored";
-  const auto json = nlohmann::json::parse(text.str(), nullptr, false);
+  const auto json = nlohmann::json::parse(file->text(), nullptr, false);
   if (json.is_discarded() || !json.is_object() || json.value("format", 0) != kCacheFormat ||
       !json.contains("links") || !json["links"].is_object()) {
     return warning;

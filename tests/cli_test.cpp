@@ -544,6 +544,28 @@ TEST_F(CliTest, AFifoTargetNeverHangs) {
   EXPECT_EQ(r.status, 130) << r.err;
 }
 
+// A cache that is no regular file is neither read nor written: a fifo
+// would block the run before any probe. A damaged one is said even with
+// -q.
+TEST_F(CliTest, ACacheThatIsNoFileIsNotUsed) {
+  const std::string path = site_.Write("p.html", Link("missing.html", "Gone"));
+  const std::string fifo = (cli_.io.path() / "cache-fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Result r = cli_.Run({"-q", "--cache", fifo, path});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("quimbel: The link cache " + fifo + " is not used: "), std::string::npos)
+      << r.err;
+  struct stat info {};
+  ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  const std::string damaged = site_.Write("cache.json", "{not json");
+  r = cli_.Run({"-q", "--cache", damaged, path});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("quimbel: The link cache " + damaged + " cannot be read; it is ignored"),
+            std::string::npos)
+      << r.err;
+}
+
 // Under a low limit on open files, the links in flight are lowered to fit
 // and every good link stays good.
 TEST_F(CliTest, FewOpenFilesLowerTheLinksInFlight) {
