@@ -180,6 +180,12 @@ int RunWith(const CliOptions& options) {
                message.id == MessageId::kPurgeFileDone || message.id == MessageId::kPathChanged;
       });
   controller = std::make_unique<RunController>(host, poster);
+  // The controller's probe thread posts through `poster` until the
+  // controller joins it: the controller goes first, whatever path returns.
+  const struct ControllerFirst {
+    std::unique_ptr<RunController>& controller;
+    ~ControllerFirst() { controller.reset(); }
+  } controller_first{controller};
   host.on_timer = [&](int id) {
     controller->OnTimer(id);
     if (!controller->running()) loop.Quit();

@@ -7,6 +7,8 @@
 // should not, nor anything twice.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -14,6 +16,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "tests/cli_runner.h"
 #include "tests/nginx_fixture.h"
@@ -257,6 +260,27 @@ TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
     ++after[path];
   EXPECT_EQ(after["/site/from-sitemap.html"], 1);
   EXPECT_EQ(after["/site/orphan.html"], 0);
+}
+
+// Ctrl+C at any moment of a crawl ends it with status 130 and a report
+// marked stopped; the probe thread never outlives what it posts to.
+TEST_F(CrawlSiteTest, CtrlCAtAnyMomentEndsTheCrawl) {
+  const std::string start = Address(*site_) + "/site/";
+  const std::string json = (cli_.io.path() / "stopped.json").string();
+  for (const int after_ms : {0, 5, 40, 120, 300, 600}) {
+    const pid_t pid = cli_.Start({"--output", "json=" + json, start});
+    ASSERT_GT(pid, 0);
+    // Once the run has begun (its first log line), then a moment later.
+    for (int i = 0; i < 500 && testing::ReadFile(cli_.ErrPath()).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
+    ::kill(pid, SIGINT);
+    const Result r = cli_.Finish(pid);
+    EXPECT_EQ(r.status, 130) << after_ms << " ms: " << r.err;
+    const auto report = nlohmann::json::parse(testing::ReadFile(json), nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << after_ms;
+    EXPECT_EQ(report.value("stopped", false), true) << after_ms;
+  }
 }
 
 // A page served as its source file is on disk is repaired there; a page
