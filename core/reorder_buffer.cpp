@@ -20,8 +20,12 @@ void ReorderBuffer::Fill(const LinkLists& head, std::deque<std::string>& files, 
   for (ReadAhead& ahead : read_ahead_) {
     if (!ahead.opened || !FillFile(ahead.links, ahead.entries, window)) return;
   }
-  // Everything read so far is under way: read the next files ahead.
-  while (!files.empty() && in_flight_.size() < window) {
+  // Everything read so far is under way: read the next files ahead, so
+  // many that a run of pages with few network links still keeps the
+  // probes busy, but not the whole site at once (pages whose links are
+  // all local would all be read before the first is listed).
+  constexpr std::size_t kMostFilesAhead = 64;
+  while (!files.empty() && in_flight_.size() < window && read_ahead_.size() < kMostFilesAhead) {
     ReadAhead& ahead = read_ahead_.emplace_back();
     ahead.path = std::move(files.front());
     files.pop_front();

@@ -25,6 +25,9 @@ inline constexpr int kPurgeSettleTimer = 107;
 // A watch waits this long after a page's last change before reading it,
 // so that one save is one check.
 inline constexpr int kWatchSettleTimer = 108;
+// A test that has worked a while without waiting for any reply (pages
+// whose links are all local) lets the loop run, then goes on.
+inline constexpr int kContinueTimer = 109;
 
 // The seven texts of the progress window.
 struct ProgressTexts {

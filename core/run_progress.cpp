@@ -88,6 +88,9 @@ void RunController::OnTimer(int id) {
     FinishPurgedFile();
   } else if (id == kWatchSettleTimer) {
     OnWatchSettled();
+  } else if (id == kContinueTimer) {
+    host_.KillTimer(kContinueTimer);
+    TestURLsStateMachine();
   }
 }
 

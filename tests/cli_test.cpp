@@ -544,6 +544,33 @@ TEST_F(CliTest, AFifoTargetNeverHangs) {
   EXPECT_EQ(r.status, 130) << r.err;
 }
 
+// Ctrl+C stops a run of pages whose links are all local within a second,
+// though no reply is ever waited for.
+TEST_F(CliTest, CtrlCStopsAWholeFolderOfLocalLinks) {
+  constexpr int kPages = 3000;
+  for (int i = 0; i < kPages; ++i) {
+    std::string page;
+    for (int k = 0; k < 100; ++k)
+      page += Link("p" + std::to_string((i * 7 + k) % kPages) + ".html", "next");
+    site_.Write("p" + std::to_string(i) + ".html", page);
+  }
+  const pid_t pid = cli_.Start({"-r", site_.path().string()});
+  ASSERT_GT(pid, 0);
+  for (int i = 0;
+       i < 500 && testing::ReadFile(cli_.ErrPath()).find("Testing: ") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(pid, SIGINT);
+  const Result r = cli_.Finish(pid);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_NE(r.err.find("Testing Stopped by User"), std::string::npos);
+  // It stopped where it was, not after the last page.
+  std::size_t tested = 0;
+  for (std::size_t at = 0; (at = r.err.find("Results for ", at)) != std::string::npos; ++at)
+    ++tested;
+  EXPECT_LT(tested, kPages / 2u);
+}
+
 // A cache that is no regular file is neither read nor written: a fifo
 // would block the run before any probe. A damaged one is said even with
 // -q.
