@@ -25,6 +25,11 @@ std::string CharsetAfter(std::string_view text) {
 }  // namespace
 
 std::string DeclaredCharset(std::string_view content_type, std::string_view body) {
+  // As browsers sniff: a byte order mark first, then the Content-Type,
+  // then a <meta> early in the page.
+  if (body.starts_with("\xEF\xBB\xBF")) return "utf-8";
+  // iconv's "utf-16" reads the mark, either way round, and drops it.
+  if (body.starts_with("\xFE\xFF") || body.starts_with("\xFF\xFE")) return "utf-16";
   std::string charset = CharsetAfter(content_type);
   if (!charset.empty()) return charset;
   // <meta charset="..."> and <meta http-equiv content="...; charset=...">
@@ -33,7 +38,12 @@ std::string DeclaredCharset(std::string_view content_type, std::string_view body
   const std::string lowered = AsciiLowered(std::string(head));
   const std::size_t meta = lowered.find("<meta");
   if (meta == std::string::npos) return {};
-  return CharsetAfter(std::string_view(lowered).substr(meta));
+  charset = CharsetAfter(std::string_view(lowered).substr(meta));
+  // A page that can say so in ASCII letters is no UTF-16 page: such a
+  // <meta> means UTF-8, as the HTML standard has it.
+  if (charset.starts_with("utf-16")) return "utf-8";
+  if (charset == "x-user-defined") return "windows-1252";
+  return charset;
 }
 
 std::string PageTextUtf8(std::string body, std::string_view content_type) {

@@ -140,7 +140,8 @@ std::string InCharset(const std::string& query, std::string_view charset) {
        {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1", "l1", "ascii", "us-ascii", "cp1252"}) {
     if (name == latin1) name = "windows-1252";
   }
-  if (name.empty() || name == "utf-8" || name == "utf8" ||
+  // A UTF-16 page's URLs are sent in UTF-8, as browsers do.
+  if (name.empty() || name == "utf-8" || name == "utf8" || name.starts_with("utf-16") ||
       std::all_of(query.begin(), query.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
     return query;

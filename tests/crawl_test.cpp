@@ -142,6 +142,20 @@ TEST(PageTextTest, DeclaredCharsetBecomesUtf8) {
       {"text/html; charset=no-such-charset", "caf\xe9", "caf\xe9"},
       {"text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=latin1\">\xe9",
        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=latin1\">\xc3\xa9"},
+      // A <meta> that says UTF-16 in ASCII means UTF-8, whatever the
+      // page's length.
+      {"text/html", "<meta charset=\"utf-16\"><a href=x>", "<meta charset=\"utf-16\"><a href=x>"},
+      {"text/html", "<meta charset=\"UTF-16LE\"><a href=xy>",
+       "<meta charset=\"UTF-16LE\"><a href=xy>"},
+      {"text/html", "<meta charset=x-user-defined>\x93",
+       "<meta charset=x-user-defined>\xe2\x80\x9c"},
+      // A byte order mark outranks the Content-Type and any <meta>.
+      {"text/html; charset=windows-1252",
+       "\xef\xbb\xbf"
+       "caf\xc3\xa9",
+       "\xef\xbb\xbf"
+       "caf\xc3\xa9"},
+      {"text/html; charset=utf-8", std::string("\xfe\xff\0<\0a", 6), "<a"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(PageTextUtf8(c.body, c.content_type), c.text) << c.body;
