@@ -217,7 +217,8 @@ int RunWith(const CliOptions& options) {
     outcome = WriteTestReports(options, report, *controller, config, host.failed(), interrupted);
   }
   if (watch.interrupted()) return kExitInterrupted;
-  if (host.failed() || !outcome.repaired || !outcome.written || controller->purge_failures() > 0) {
+  if (host.failed() || !outcome.repaired || !outcome.written || controller->purge_failures() > 0 ||
+      controller->pages_not_checked() > 0) {
     return kExitCannotRun;
   }
   // A watch ends only when it is told to: its status is the rows' then.

@@ -20,8 +20,12 @@ bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
 
 bool RunController::ReadPageLinks(const std::string& path, LocalLinkChecker& checker,
                                   LinkLists& lists) {
-  const auto file = MappedFile::Open(path);
-  if (!file) return false;
+  Status why;
+  const auto file = MappedFile::Open(path, &why);
+  if (!file) {
+    unreadable_.insert_or_assign(path, why.message());
+    return false;
+  }
   // What the page was when it was read: a repair, and a watch, go by it.
   results_.SetPageIdentity(path, file->identity());
   checker.AddPageLinks(path, *file, lists);

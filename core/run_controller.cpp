@@ -88,6 +88,8 @@ void RunController::BeginRun(RunState state) {
   file_records_.clear();
   not_requested_.clear();
   not_requested_count_ = 0;
+  unreadable_.clear();
+  pages_not_checked_ = 0;
   pages_opened_ = 0;
   run_started_ = std::chrono::steady_clock::now();
   state_ = state;
@@ -193,6 +195,19 @@ bool RunController::OpenNextFile() {
     links_ = std::move(next.links);
     url_count_ = next.url_count;
   }
+  if (!opened && !crawler_) {
+    // One page that cannot be read is no reason to leave the others
+    // unchecked: it is named with the system's reason, and the run says
+    // it was incomplete.
+    const auto why = unreadable_.find(current_file_);
+    host_.LogWarning("Not checked: " + current_file_ + ": " +
+                     (why != unreadable_.end() ? why->second : "it cannot be read") + "\r\n");
+    if (why != unreadable_.end()) unreadable_.erase(why);
+    ++pages_not_checked_;
+    error_count_ = -1;  // no results line for it
+    links_ = LinkLists();
+    return true;
+  }
   if (!opened) {
     // A start address or sitemap that gave no page says what came back.
     const std::string message =
@@ -227,6 +242,7 @@ void RunController::Dispatch() {
 }
 
 void RunController::LogFileResults() {
+  if (error_count_ == -1) return;  // no page open, or one that could not be read
   std::string line = "Results for " + current_file_ +
                      ": URLs tested: " + std::to_string(url_count_) +
                      ". URL errors: " + std::to_string(error_count_) + ".";

@@ -182,6 +182,9 @@ class RunController {
   std::size_t links_checked() const { return links_checked_; }
   bool results_ready() const { return results_ready_; }
   bool unknown_error_seen() const { return unknown_error_seen_; }
+  // Pages of the last test that could not be read (each has a log line):
+  // the test was incomplete.
+  std::size_t pages_not_checked() const { return pages_not_checked_; }
   // Files the last purge could not rewrite (each has an error line in the log).
   int purge_failures() const { return purge_failures_; }
   bool repair_completed() const { return repair_completed_; }
@@ -309,6 +312,10 @@ class RunController {
   std::size_t not_requested_count_ = 0;
   // The crawled site's robots.txt, for the probe thread once it is read.
   std::shared_ptr<const RequestPolicy> request_policy_;
+  // Why pages read ahead could not be read, until their turn; and how many
+  // pages of the run were not checked.
+  std::unordered_map<std::string, std::string> unreadable_;
+  std::size_t pages_not_checked_ = 0;
   std::string crawl_failure_;
   int pages_opened_ = 0;  // a crawl's pages opened so far, the current one too
   std::unordered_map<std::string, PageSource> page_sources_;  // by page address

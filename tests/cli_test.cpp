@@ -571,6 +571,49 @@ TEST_F(CliTest, CtrlCStopsAWholeFolderOfLocalLinks) {
   EXPECT_LT(tested, kPages / 2u);
 }
 
+// A page that cannot be read is named with the system's reason; the pages
+// after it are checked, and the run ends with 2, incomplete. Run as an
+// ordinary user (root reads any file), in a child of its own.
+TEST(CliUnreadablePage, IsSaidAndTheRunGoesOn) {
+  testing::TempFolder site;
+  ::chmod(site.path().c_str(), 0755);
+  const std::string a = site.Write("a.html", "<a href=\"b.html\">b</a>\n");
+  const std::string b = site.Write("b.html", "<a href=\"a.html\">a</a>\n");
+  const std::string c = site.Write("c.html", "<a href=\"gone.html\">gone</a>\n");
+  ::chmod(b.c_str(), 0);
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(out[1], STDERR_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+    const std::string folder = site.path().string();
+    ::setenv("HOME", "/nonexistent", 1);
+    ::setenv("XDG_CONFIG_HOME", "/nonexistent", 1);
+    ::execl(QUIMBEL_CLI_PATH, QUIMBEL_CLI_PATH, "-q", "-r", folder.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+    said.append(buffer, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no ordinary user to run as";
+  EXPECT_EQ(WEXITSTATUS(status), 2) << said;
+  EXPECT_NE(said.find("quimbel: Not checked: " + b + ": Permission denied"), std::string::npos)
+      << said;
+  EXPECT_NE(said.find(c + "\n   gone.html\n      Local File Not Found"), std::string::npos) << said;
+  EXPECT_EQ(said.find("Processing has stopped"), std::string::npos) << said;
+}
+
 // A cache that is no regular file is neither read nor written: a fifo
 // would block the run before any probe. A damaged one is said even with
 // -q.
