@@ -34,7 +34,7 @@ std::optional<MappedFile> MappedFile::Open(const std::string& path, Status* why)
 std::optional<MappedFile> MappedFile::Read(int fd, Status* why) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return Failed(why, errno);
-  if (!S_ISREG(info.st_mode)) return Failed(why, EINVAL);
+  if (!S_ISREG(info.st_mode)) return Failed(why, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
   const auto size = static_cast<std::size_t>(info.st_size);
   const std::int64_t modified =
       static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;

@@ -28,7 +28,8 @@ struct PageIdentity {
 class MappedFile {
  public:
   // Why it could not be read goes to `why`, when given, as a Status with
-  // the system's text and errno (EINVAL for what is no regular file).
+  // the system's text and errno (EISDIR for a folder, EINVAL for anything
+  // else that is no regular file).
   static std::optional<MappedFile> Open(const std::string& path, Status* why = nullptr);
   // The same for an open descriptor, read from the start; its offset stays.
   static std::optional<MappedFile> Read(int fd, Status* why = nullptr);

@@ -23,7 +23,10 @@ FileDescriptor OpenForReading(const std::string& path) {
   // reads never block anyway.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
-  if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (!fd.valid() || ::fstat(fd.get(), &status) != 0) return FileDescriptor();
+  if (!S_ISREG(status.st_mode)) {
+    // errno says why, for a caller that names it.
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     return FileDescriptor();
   }
   const int flags = ::fcntl(fd.get(), F_GETFL);

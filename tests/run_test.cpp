@@ -300,14 +300,14 @@ TEST_F(RunTest, WatchdogMarksASlowProbe) {
             (std::vector<Row>{{Local("/slow/"), "Error: Select Failed", "Slow", file, ""}}));
 }
 
-TEST_F(RunTest, UnreadableFileStopsTheRun) {
+TEST_F(RunTest, AnUnreadableFileIsNamedAndNotChecked) {
   const std::string folder = site_.path().string();
   controller_->StartTest(folder, {});  // a folder named as a single file
   ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(host_.messages, (std::vector<std::string>{"Error: Cannot open file:\n\n" + folder,
-                                                      "Unknown error: Processing has stopped"}));
-  EXPECT_EQ(host_.log, "Start of test <date>\n\nResults for " + folder +
-                           ": URLs tested: 0. URL errors: 0.\n\nEnd of test: <date>\n");
+  EXPECT_EQ(host_.messages, std::vector<std::string>{});
+  EXPECT_EQ(host_.log, "Start of test <date>\n\nNot checked: " + folder +
+                           ": Is a directory\n\nEnd of test: <date>\n");
+  EXPECT_EQ(controller_->pages_not_checked(), 1u);
 }
 
 TEST_F(RunTest, NoFilesFoundLeavesThePreviousRunAlone) {
