@@ -2,8 +2,12 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <iostream>
 
+#include "core/file_collection.h"
 #include "core/project_config.h"
 #include "core/window_rules.h"
 #include "platform/product.h"
@@ -201,7 +205,29 @@ std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
   }
   if (const auto status = TakeCommandLineValues(options)) return *status;
   if (const auto status = CheckWatch(options)) return *status;
+  std::error_code error;
+  if (starts.empty() && std::filesystem::is_directory(options.path, error)) {
+    // "site/" names the folder: its pages are named without a doubled "/".
+    while (options.path.size() > 1 && options.path.back() == '/')
+      options.path.pop_back();
+    RunScope& scope = options.run.scope;
+    if (!scope.all_files && !scope.recurse && !options.run.purge) {
+      scope.all_files = scope.recurse = true;
+      scope.filter = ExtensionFilter::kHtmlOnly;
+      options.folder_as_site = true;
+    }
+  }
   return options;
+}
+
+bool LooksLikeWebAddress(std::string_view path) {
+  const std::string_view host = path.substr(0, path.find('/'));
+  const std::size_t dot = host.rfind('.');
+  if (host.empty() || dot == std::string_view::npos || dot + 1 == host.size()) return false;
+  if (HasHtmlExtension(host)) return false;
+  return std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == ':';
+  });
 }
 
 }  // namespace quimbel

@@ -26,7 +26,15 @@ struct CliOptions {
   std::vector<std::pair<MachineFormat, std::string>> outputs;
   std::optional<RepairType> repair_type;
   std::string config_used;  // the project config whose options were read
+  // PATH is a folder named without -a or -r, checked as -r -x: what
+  // someone who types "quimbel-cli site/" means.
+  bool folder_as_site = false;
 };
+
+// Whether a PATH that names nothing on disk was meant as a web address
+// ("www.example.org", "example.org/docs"): its first part a host name,
+// not a page's file name.
+bool LooksLikeWebAddress(std::string_view path);
 
 // The options, or the exit status when there is nothing to run (help,
 // version, or a mistake already told on standard error).

@@ -164,7 +164,18 @@ int RunWith(const CliOptions& options) {
   MessageLoop loop;
   CliHost host(loop, std::cerr, options.run.quiet, ::isatty(STDERR_FILENO) == 1);
   const bool crawl = !options.run.crawl.start_urls.empty();
-  if (!crawl && !PathExists(options, config, host)) return kExitCannotRun;
+  if (!crawl && !PathExists(options, config, host)) {
+    if (LooksLikeWebAddress(options.path)) {
+      std::cerr << "quimbel: to check a web address, begin it with https:// or http:// ("
+                << "https://" << options.path << ")\n";
+    }
+    return kExitCannotRun;
+  }
+  if (options.folder_as_site) {
+    host.LogAppend(options.path +
+                   " is a folder: its HTML-like files are checked, in all its "
+                   "sub-folders, as -r -x does\r\n");
+  }
 
   std::unique_ptr<RunController> controller;
   // The status bar messages show nothing here: they need not wake the loop.

@@ -614,6 +614,48 @@ TEST(CliUnreadablePage, IsSaidAndTheRunGoesOn) {
   EXPECT_EQ(said.find("Processing has stopped"), std::string::npos) << said;
 }
 
+// A folder named as PATH without -a or -r is checked as -r -x, with a log
+// line, and "site/" names its pages without a doubled "/"; a web address
+// typed without its scheme gets a hint, a missing page does not.
+TEST_F(CliTest, AFolderIsCheckedAsASite) {
+  site_.Write("a.html", Link("sub/b.html", "B"));
+  site_.Write("sub/b.html", Link("../gone.html", "Gone"));
+  site_.Write("notes.txt", Link("gone-too.html", "Not a page"));
+  const std::string folder = site_.path().string();
+  for (const std::string& path : {folder, folder + "/", folder + "//"}) {
+    const Result r = cli_.Run({"--format", "github", path});
+    EXPECT_EQ(r.status, 1) << path << r.err;
+    EXPECT_NE(r.err.find(folder + " is a folder: its HTML-like files are checked, in all its "
+                                  "sub-folders, as -r -x does"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("file=" + folder + "/sub/b.html,line=1"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("//"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("gone-too"), std::string::npos) << r.out;
+  }
+  // -a keeps its meaning: this folder's files only.
+  Result r = cli_.Run({"-a", folder});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find("is a folder"), std::string::npos);
+  EXPECT_NE(r.out.find("gone-too.html"), std::string::npos);
+  // A purge is never widened.
+  r = cli_.Run({"--purge", folder});
+  EXPECT_EQ(r.status, 2);
+  const struct {
+    std::string path;
+    bool hint;
+  } missing[] = {{"www.example.org/docs", true},
+                 {"example.org", true},
+                 {"nothere.html", false},
+                 {"docs/page.htm", false}};
+  for (const auto& m : missing) {
+    r = cli_.Run({m.path});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("The specified file does not exist"), std::string::npos);
+    EXPECT_EQ(r.err.find("begin it with https://") != std::string::npos, m.hint) << m.path;
+  }
+}
+
 // A cache that is no regular file is neither read nor written: a fifo
 // would block the run before any probe. A damaged one is said even with
 // -q.
