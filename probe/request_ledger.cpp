@@ -11,6 +11,7 @@ namespace {
 // reaches while the reply that led to them is on its way.
 constexpr std::size_t kKeptBodies = 32;
 constexpr std::size_t kKeptBodyBytes = std::size_t{32} << 20;
+constexpr std::size_t kLongestKept = std::size_t{64} << 10;
 
 bool WantsBody(const Transfer& transfer) {
   return transfer.request.body != BodyWanted::kNone;
@@ -45,6 +46,9 @@ std::string JudgedPartOfReply(std::string_view reply) {
 }
 
 RequestLedger::Turn RequestLedger::Take(std::unique_ptr<Transfer>& transfer) {
+  // A URL of megabytes is no link a page repeats, and not worth holding
+  // twice: it is asked for as it comes.
+  if (transfer->outcome.url.size() > kLongestKept) return Turn::kAsk;
   const std::string key = WithoutFragment(transfer->outcome.url);
   auto [found, added] = asked_.try_emplace(key);
   Asked& asked = found->second;
