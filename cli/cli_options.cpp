@@ -179,6 +179,38 @@ std::optional<int> CheckWatch(const CliOptions& options) {
   return std::nullopt;
 }
 
+// A report must never take the place of a page it reports on, nor be
+// found missing a folder only after the whole run.
+std::optional<int> CheckReportTargets(const CliOptions& options) {
+  std::vector<std::string> targets = {options.run.text_file, options.run.html_file};
+  for (const auto& [format, file] : options.outputs)
+    targets.push_back(file);
+  std::error_code error;
+  const bool folder = std::filesystem::is_directory(options.path, error);
+  const std::filesystem::path checked =
+      options.path.empty() ? std::filesystem::path()
+                           : std::filesystem::weakly_canonical(options.path, error);
+  for (const std::string& target : targets) {
+    if (target.empty()) continue;
+    const std::filesystem::path path(target);
+    const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+    if (!std::filesystem::is_directory(parent, error)) {
+      return ValueError("cannot write " + target + ": its folder does not exist");
+    }
+    if (options.path.empty() || !options.run.crawl.start_urls.empty()) continue;
+    if (!folder && std::filesystem::equivalent(path, options.path, error)) {
+      return ValueError("cannot write " + target + ": it is the page being checked");
+    }
+    const std::filesystem::path where = std::filesystem::weakly_canonical(path, error);
+    const auto [end, inside] =
+        std::mismatch(checked.begin(), checked.end(), where.begin(), where.end());
+    if (folder && !error && end == checked.end() && HasHtmlExtension(target)) {
+      return ValueError("cannot write " + target + ": it would be one of the pages checked");
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
@@ -217,6 +249,7 @@ std::variant<CliOptions, int> ParseCommandLine(int argc, char** argv) {
       options.folder_as_site = true;
     }
   }
+  if (const auto status = CheckReportTargets(options)) return *status;
   return options;
 }
 

@@ -294,9 +294,10 @@ TEST_F(CliTest, LocalLinksInARun) {
 
 TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {
   const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone"));
+  // A report whose folder is missing is refused before the run.
   Result r = cli_.Run({"-q", "--text", (site_.path() / "no/such/r.txt").string(), page});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("file write error"), std::string::npos);
+  EXPECT_NE(r.err.find("its folder does not exist"), std::string::npos);
 
   cli_.stdout_to = "/dev/full";
   r = cli_.Run({"-q", page});
@@ -654,6 +655,37 @@ TEST_F(CliTest, AFolderIsCheckedAsASite) {
     EXPECT_NE(r.err.find("The specified file does not exist"), std::string::npos);
     EXPECT_EQ(r.err.find("begin it with https://") != std::string::npos, m.hint) << m.path;
   }
+}
+
+// A report never takes the place of a page it reports on, and a missing
+// folder is said before the run, not after it.
+TEST_F(CliTest, AReportTargetIsCheckedBeforeTheRun) {
+  const std::string page = site_.Write("page.html", Link("gone.html", "Gone"));
+  const std::string folder = site_.path().string();
+  const struct {
+    std::vector<std::string> args;
+    std::string said;  // empty: the run goes on
+  } cases[] = {
+      {{"--output", "junit=" + page, page},
+       "cannot write " + page + ": it is the page being checked"},
+      {{"--html", folder + "/./page.html", page}, "it is the page being checked"},
+      {{"--text", folder + "/sub/../report.htm", folder},
+       "cannot write " + folder + "/sub/../report.htm: its folder does not exist"},
+      {{"--html", folder + "/report.html", folder}, "it would be one of the pages checked"},
+      {{"--output", "json=" + folder + "/none/r.json", page}, "its folder does not exist"},
+      {{"--text", folder + "/report.txt", folder}, ""},
+  };
+  for (const auto& c : cases) {
+    const Result r = cli_.Run(c.args);
+    if (c.said.empty()) {
+      EXPECT_EQ(r.status, 1) << r.err;
+      continue;
+    }
+    EXPECT_EQ(r.status, 2) << c.said;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Start of test"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(testing::ReadFile(page), Link("gone.html", "Gone"));
 }
 
 // A cache that is no regular file is neither read nor written: a fifo
