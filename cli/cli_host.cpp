@@ -108,12 +108,14 @@ std::string ProgressLine(const ProgressTexts& texts, const ProgressCounts& count
     const double rate = static_cast<double>(counts.links_done) / std::max(seconds, 1e-9);
     if (seconds >= 0.5 && counts.links_done > 0)
       line += "  " + std::to_string(std::lround(rate)) + "/s";
-    if (seconds >= 0.5 && counts.links_done > 0 && !crawl) {
+    const auto number = [](const std::string& text) { return std::atof(text.c_str()); };
+    const double files_total = number(texts.file_total);
+    const double file_number = number(texts.file_number);
+    // A guess from the first few pages of thousands says nothing yet.
+    const bool enough_pages = file_number >= 20 || file_number * 20 >= files_total;
+    if (seconds >= 0.5 && counts.links_done > 0 && !crawl && enough_pages) {
       // What is left: the rest of this file, and the files after it at
       // the links per file seen so far.
-      const auto number = [](const std::string& text) { return std::atof(text.c_str()); };
-      const double files_total = number(texts.file_total);
-      const double file_number = number(texts.file_number);
       const double in_file = number(texts.url_total) - number(texts.url_number) + 1;
       const double seen = static_cast<double>(counts.links_done) + in_file;
       const double left = in_file + (files_total - file_number) * seen / std::max(file_number, 1.0);

@@ -11,10 +11,6 @@
 namespace quimbel {
 namespace {
 
-std::string CannotOpenFileMessage(const std::string& path) {
-  return "Error: Cannot open file:\n\n" + path;
-}
-
 constexpr std::string_view kNoFilesFound =
     "No files found.\n\nWas your filter option set correctly?";
 
@@ -209,13 +205,12 @@ bool RunController::OpenNextFile() {
     return true;
   }
   if (!opened) {
-    // A start address or sitemap that gave no page says what came back.
-    const std::string message =
-        crawler_ ? "Error: Cannot read the web page:\n\n" + current_file_ + "\n\n" + crawl_failure_
-                 : CannotOpenFileMessage(current_file_);
-    host_.ShowMessage(message, MessageIcon::kExclamation);
+    // A start address or sitemap that gave no page ends the crawl, saying
+    // what came back (where a start page moved, say).
+    host_.ShowMessage(
+        "Error: Cannot read the web page:\n\n" + current_file_ + "\n\n" + crawl_failure_,
+        MessageIcon::kExclamation);
     StopWatchdog();
-    host_.ShowMessage("Unknown error: Processing has stopped");
     files_.clear();
     buffer_.DropReadAhead();
     EndTest();

@@ -354,6 +354,7 @@ TEST(CrawlCliTest, AddressesThatCannotBeCrawled) {
     EXPECT_EQ(r.status, 2) << c.said;
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("URLs tested: 1"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Unknown error"), std::string::npos) << r.err;
   }
   // A password in a start address is never shown: not in the log, not in
   // any report.
