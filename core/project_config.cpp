@@ -87,6 +87,9 @@ bool IsTrustedConfig(const std::string& file) {
   // What cannot even be looked at (a link that loops) is reported by the
   // reading; it can do nothing.
   if (::stat(file.c_str(), &info) != 0) return true;
+  // Nor is what is no regular file (a link to a device) passed over in
+  // silence: the reading refuses it, and says so.
+  if (!S_ISREG(info.st_mode)) return true;
   return info.st_uid == ::geteuid() && (info.st_mode & S_IWOTH) == 0;
 }
 

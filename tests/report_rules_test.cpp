@@ -413,6 +413,8 @@ TEST(ProjectConfig, OnlyATrustedFileInTheProjectIsObeyed) {
   ::chmod((top / "open/quimbel.toml").c_str(), 0666);
   std::filesystem::create_directories(top / "loop");
   std::filesystem::create_symlink("quimbel.toml", top / "loop/quimbel.toml");
+  std::filesystem::create_directories(top / "device");
+  std::filesystem::create_symlink("/dev/null", top / "device/quimbel.toml");
   const char* home = std::getenv("HOME");
   const std::string saved = home != nullptr ? home : "";
   ::setenv("HOME", (top / "home/me").c_str(), 1);
@@ -423,9 +425,15 @@ TEST(ProjectConfig, OnlyATrustedFileInTheProjectIsObeyed) {
   EXPECT_EQ(FindProjectConfig((top / "open/site/page.html").string()),
             (top / "quimbel.toml").string());
   const auto looping = FindProjectConfig((top / "loop/page.html").string());
+  // A link to a device is found, and its reading says what it is.
+  const auto device = FindProjectConfig((top / "device/page.html").string());
   ::setenv("HOME", saved.c_str(), 1);
   ASSERT_EQ(looping, (top / "loop/quimbel.toml").string());
   EXPECT_TRUE(std::holds_alternative<std::string>(LoadProjectConfig(*looping)));
+  ASSERT_EQ(device, (top / "device/quimbel.toml").string());
+  const auto device_read = LoadProjectConfig(*device);
+  ASSERT_TRUE(std::holds_alternative<std::string>(device_read));
+  EXPECT_EQ(std::get<std::string>(device_read), *device + ": cannot be read (no regular file)");
 
   for (const std::string key :
        {"repair = \"remove\"", "yes = true", "output = \"json=/tmp/x\"", "text = \"r.txt\"",
