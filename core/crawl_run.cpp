@@ -1,6 +1,8 @@
 // A link test of a live site: its pages come from a crawl instead of the
 // disk, as their fetches end, and each stands where a file stands.
+#include <algorithm>
 #include <any>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -115,6 +117,17 @@ RunController::PageSource RunController::MapPageSource(const std::string& url,
   const auto path = LocalLinkOpenPath(url, root_page, local);
   if (!path) {
     source.note = "the page is not under the site URL " + local.site_url;
+    return source;
+  }
+  // A link inside the root may lead out of it: a repair there would
+  // rewrite, and back up, a file the site does not hold.
+  std::error_code error;
+  const std::filesystem::path root = std::filesystem::canonical(local.site_root, error);
+  const std::filesystem::path real = std::filesystem::weakly_canonical(*path, error);
+  const auto [root_end, ignored] =
+      std::mismatch(root.begin(), root.end(), real.begin(), real.end());
+  if (root.empty() || error || root_end != root.end()) {
+    source.note = "its file " + *path + " leads out of the site root " + local.site_root;
     return source;
   }
   if (const auto [first, added] = mapped_files_.try_emplace(*path, url); !added) {

@@ -10,6 +10,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -290,8 +291,10 @@ TEST(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
   const std::map<std::string, std::string> served = {
       {"same.html", "<p>\n<a href=\"gone-a.html\">a</a>\n"},
       {"made.html", "<p>generated at 12:00\n<a href=\"gone-b.html\">b</a>\n"},
+      {"out/page.html", "<a href=\"gone-c.html\">c</a>\n"},
       {"index.html",
-       "<a href=same.html>s</a> <a href=made.html>m</a> <a href=same.html?v=2>v</a>\n"}};
+       "<a href=same.html>s</a> <a href=made.html>m</a> <a href=same.html?v=2>v</a>\n"
+       "<a href=out/page.html>o</a>\n"}};
   std::unique_ptr<testing::NginxServer> nginx;
   try {
     nginx = std::make_unique<testing::NginxServer>(served);
@@ -304,6 +307,11 @@ TEST(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
   const std::string made =
       sources.Write("made.html", "<p>generated at {{time}}\n<a href=\"{{link}}\">b</a>\n");
   sources.Write("index.html", served.at("index.html"));
+  // A link in the root that leads out of it: what lies there is never
+  // repaired, nor backed up.
+  testing::TempFolder outside;
+  const std::string beyond = outside.Write("page.html", served.at("out/page.html"));
+  std::filesystem::create_symlink(outside.path(), sources.path() / "out");
   const std::string site = "http://127.0.0.1:" + std::to_string(nginx->port()) + "/";
   Cli cli;
   const std::string json = (cli.io.path() / "r.json").string();
@@ -315,6 +323,13 @@ TEST(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
   EXPECT_EQ(testing::ReadFile(made), "<p>generated at {{time}}\n<a href=\"{{link}}\">b</a>\n");
   EXPECT_NE(r.err.find(site + "made.html is not repaired: line 2 of " + made +
                        " is not the line the server sent (the page is generated)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(testing::ReadFile(beyond), served.at("out/page.html"));
+  EXPECT_FALSE(std::filesystem::exists(outside.path() / "page.rep"));
+  EXPECT_NE(r.err.find(site + "out/page.html is not repaired: its file " +
+                       (sources.path() / "out/page.html").string() +
+                       " leads out of the site root " + sources.path().string()),
             std::string::npos)
       << r.err;
   // "same.html?v=2" is the same file: it is changed once, through the
