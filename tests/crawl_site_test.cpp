@@ -340,6 +340,34 @@ TEST(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
       << r.err;
 }
 
+// robots.txt keeps its paths from every request: links into them, and a
+// move that leads there; --ignore-robots asks for them all.
+TEST(CrawlCliTest, RobotsTxtGovernsEveryRequest) {
+  std::unique_ptr<testing::NginxServer> nginx;
+  try {
+    nginx = std::make_unique<testing::NginxServer>(
+        std::map<std::string, std::string>{
+            {"robots.txt", "User-agent: *\nDisallow: /p/\n"},
+            {"index.html", "<a href=\"p/a.html\">a</a>\n<a href=\"p\">p</a>\n"},
+            {"p/a.html", "a"},
+            {"p/index.html", "p"}},
+        testing::NginxServer::Options{{}, true});
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  const std::string site = "http://127.0.0.1:" + std::to_string(nginx->port()) + "/";
+  Cli cli;
+  Result r = cli.Run({"--format", "json", site});
+  std::vector<std::string> paths = nginx->RequestedPaths();
+  EXPECT_EQ(paths, (std::vector<std::string>{"/robots.txt", "/", "/p"}));
+  EXPECT_NE(r.err.find("Links not requested, as robots.txt asks: 1"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("\"not_requested\""), std::string::npos) << r.out;
+  r = cli.Run({"-q", "--ignore-robots", site});
+  paths = nginx->RequestedPaths();
+  for (const char* asked : {"/p/a.html", "/p/"})
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), asked), 1) << asked;
+}
+
 // What the command line refuses before any request, and a start address
 // that gives no page: the run could not check anything, and says why.
 TEST(CrawlCliTest, AddressesThatCannotBeCrawled) {
