@@ -111,6 +111,8 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   request_policy_.reset();
   const ProbeSettings probe = ProbeSettingsInForce();
   probe_worker_.Configure(probe);
+  // Each run asks afresh, once for each URL.
+  probe_worker_.ForgetReplies();
   run_local_options_ = local;
   crawler_ = std::move(crawler);
   crawled_.clear();
