@@ -41,6 +41,24 @@ bool PathExists(const CliOptions& options, ConfigStore& config, CliHost& host) {
   return AcceptFileSelection(settings, selection, host);
 }
 
+// Whether the PATH names something to check; a hint for a web address
+// typed without its scheme, and a log line for a folder named alone.
+bool ReadyToCheck(const CliOptions& options, ConfigStore& config, CliHost& host) {
+  if (!PathExists(options, config, host)) {
+    if (LooksLikeWebAddress(options.path)) {
+      std::cerr << "quimbel: to check a web address, begin it with https:// or http:// ("
+                << "https://" << options.path << ")\n";
+    }
+    return false;
+  }
+  if (options.folder_as_site) {
+    host.LogAppend(options.path +
+                   " is a folder: its HTML-like files are checked, in all its "
+                   "sub-folders, as -r -x does\r\n");
+  }
+  return true;
+}
+
 // Ctrl+C (and, while pages are watched, SIGTERM), turned into a task on
 // the loop by a thread that waits for it, and into a flag for the repair,
 // which runs without the loop. The signals must be blocked in every thread.
@@ -164,18 +182,7 @@ int RunWith(const CliOptions& options) {
   MessageLoop loop;
   CliHost host(loop, std::cerr, options.run.quiet, ::isatty(STDERR_FILENO) == 1);
   const bool crawl = !options.run.crawl.start_urls.empty();
-  if (!crawl && !PathExists(options, config, host)) {
-    if (LooksLikeWebAddress(options.path)) {
-      std::cerr << "quimbel: to check a web address, begin it with https:// or http:// ("
-                << "https://" << options.path << ")\n";
-    }
-    return kExitCannotRun;
-  }
-  if (options.folder_as_site) {
-    host.LogAppend(options.path +
-                   " is a folder: its HTML-like files are checked, in all its "
-                   "sub-folders, as -r -x does\r\n");
-  }
+  if (!crawl && !ReadyToCheck(options, config, host)) return kExitCannotRun;
 
   std::unique_ptr<RunController> controller;
   // The status bar messages show nothing here: they need not wake the loop.

@@ -191,7 +191,7 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
     if (!outcome.body.empty()) {
       // Only so much of it is read (RFC 9309 asks at least 500 KiB be
       // read), ending at the last whole line.
-      constexpr std::size_t kMostRobotsBytes = 500 * 1024;
+      constexpr std::size_t kMostRobotsBytes = std::size_t{500} * 1024;
       std::string_view rules = outcome.body;
       if (rules.size() > kMostRobotsBytes) {
         rules = rules.substr(0, kMostRobotsBytes);

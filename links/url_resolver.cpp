@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -147,7 +148,8 @@ std::string InCharset(const std::string& query, std::string_view charset) {
     return query;
   }
   iconv_t convert = iconv_open(name.c_str(), "UTF-8");
-  if (convert == reinterpret_cast<iconv_t>(-1)) return query;
+  // iconv_open's failure is the handle -1.
+  if (reinterpret_cast<std::intptr_t>(convert) == -1) return query;
   std::string out;
   for (std::size_t at = 0; at < query.size();) {
     const auto lead = static_cast<unsigned char>(query[at]);
