@@ -216,13 +216,40 @@ std::string WithPlainDots(std::string_view path) {
 // escapes decoded, in lower case; "" when a byte no host name may hold is
 // in it. Letters beyond ASCII stay UTF-8 (the transfer turns them into
 // their ASCII form).
+// "[" IPv6 address "]": hex digits, ":" and "." (an IPv4 tail).
+bool IsIpLiteral(std::string_view host) {
+  if (host.size() < 3 || !host.starts_with('[') || !host.ends_with(']')) return false;
+  return std::all_of(host.begin() + 1, host.end() - 1,
+                     [](char c) { return IsHex(c) || c == ':' || c == '.'; });
+}
+
 std::string HostOfSpecial(std::string_view written) {
-  if (written.starts_with('[')) return AsciiLowered(std::string(written));
+  if (written.starts_with('['))
+    return IsIpLiteral(written) ? AsciiLowered(std::string(written)) : "";
   std::string host = AsciiLowered(PercentDecode(written));
   for (const char c : host) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte <= 0x20 || byte == 0x7F || std::string_view("#%/:<>?@[\\]^|").find(c) != npos) {
       return {};
+    }
+  }
+  return host;
+}
+
+// The host of a URL of another scheme, as the browser keeps it: bytes
+// beyond ASCII escaped; "" when a byte no host may hold is in it.
+std::string OpaqueHost(std::string_view written) {
+  if (written.starts_with('[')) return IsIpLiteral(written) ? std::string(written) : "";
+  std::string host;
+  for (const char c : written) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F || std::string_view("#/<>?@[\\]^|").find(c) != npos) {
+      return {};
+    }
+    if (byte > 0x7E) {
+      AppendEscape(host, byte);
+    } else {
+      host += c;
     }
   }
   return host;
@@ -286,8 +313,9 @@ std::optional<UrlParts> ReadReference(std::string_view written, std::string_view
         return std::nullopt;
       }
     }
-    parts.host = special ? HostOfSpecial(authority) : std::string(authority);
+    parts.host = special ? HostOfSpecial(authority) : OpaqueHost(authority);
     if (special && scheme != "file" && parts.host.empty()) return std::nullopt;
+    if (!special && !authority.empty() && parts.host.empty()) return std::nullopt;
   }
   const std::size_t fragment_at = rest.find('#');
   if (fragment_at != npos) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <string_view>
 
 #include "links/url_resolver.h"
 
@@ -135,6 +137,27 @@ TEST(UrlResolver, ResolvedUrlsAreFixedPoints) {
     const std::optional<std::string> resolved = ResolveUrl(c.base, c.reference, c.charset);
     if (!resolved) continue;
     EXPECT_EQ(NormalizeUrl(*resolved).value_or("(none)"), *resolved) << c.reference;
+  }
+}
+
+TEST(UrlResolver, AnyReferenceResolvesToAUrlThatReadsBackAsItself) {
+  // Random references of the letters that matter to a URL's reading.
+  constexpr std::string_view kLetters =
+      "ab:/?#[]@%2eE.\\ \t\n\x01\x7f\xc3\xa9<>\"'`{}|^=&;+-_~!$()*,";
+  std::mt19937 random(20261208);
+  for (int i = 0; i < 200000; ++i) {
+    std::string reference;
+    const std::size_t length = random() % 24;
+    if (random() % 4 == 0) reference = std::string(random() % 2 ? "http:" : "foo:");
+    for (std::size_t k = 0; k < length; ++k)
+      reference += kLetters[random() % kLetters.size()];
+    const auto resolved = ResolveUrl("http://h.test/a/b.html?q#f", reference, "windows-1252");
+    if (!resolved) continue;
+    for (const char c : *resolved)
+      ASSERT_FALSE(static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
+          << ::testing::PrintToString(reference) << " " << ::testing::PrintToString(*resolved);
+    ASSERT_EQ(NormalizeUrl(*resolved).value_or("(none)"), *resolved)
+        << ::testing::PrintToString(reference);
   }
 }
 
