@@ -75,6 +75,22 @@ void RunController::ShowProbeStatus(const ProbeOutcome& outcome) {
                       outcome.reply.empty() ? "No Reply Received" : "Host Reply Received");
 }
 
+void RunController::LogFileResults() {
+  if (error_count_ == -1) return;  // no page open, or one that could not be read
+  std::string line = "Results for " + current_file_ +
+                     ": URLs tested: " + std::to_string(url_count_) +
+                     ". URL errors: " + std::to_string(error_count_) + ".";
+  // Only a run with rules that left links out says so.
+  if (links_.skipped > 0) line += " URLs skipped: " + std::to_string(links_.skipped) + ".";
+  host_.LogAppend(line + "\r\n");
+  if (!file_records_.empty()) {
+    FileRecord& record = file_records_.back();
+    record.urls_tested = url_count_;
+    record.url_errors = static_cast<std::size_t>(error_count_);
+    record.skipped = links_.skipped;
+  }
+}
+
 void RunController::OnTimer(int id) {
   if (id == kWatchdogTimer) {
     if (!watchdog_armed_) return;

@@ -184,20 +184,11 @@ class ProbeWorker::Engine {
   // The transfer's request, unless the run has asked for its URL already:
   // then it waits for that reply, or takes it.
   void Ask(std::unique_ptr<Transfer> transfer, Place place) {
-    switch (ledger_.Take(transfer)) {
-      case RequestLedger::Turn::kAsk:
-        if (place == Place::kFront) {
-          waiting_.push_front(std::move(transfer));
-        } else {
-          waiting_.push_back(std::move(transfer));
-        }
-        return;
-      case RequestLedger::Turn::kWaiting:
-        return;
-      case RequestLedger::Turn::kAnswered:
-        Complete(std::move(transfer));
-        return;
-    }
+    const RequestLedger::Turn turn = ledger_.Take(transfer);
+    if (turn == RequestLedger::Turn::kAnswered) Complete(std::move(transfer));
+    if (turn != RequestLedger::Turn::kAsk) return;  // answered, or waiting in the ledger
+    place == Place::kFront ? waiting_.push_front(std::move(transfer))
+                           : waiting_.push_back(std::move(transfer));
   }
 
   // A hop's reply is in: the transfers that waited for the same URL go on
@@ -239,13 +230,8 @@ class ProbeWorker::Engine {
   }
 
   void Follow(std::unique_ptr<Transfer> transfer, std::string next) {
-    if (const auto end = TakeNextHop(*transfer, std::move(next))) {
+    if (const auto end = TakeNextHop(*transfer, std::move(next), settings_in_force_.policy.get())) {
       EndChain(std::move(transfer), end->first, end->second);
-      return;
-    }
-    const std::shared_ptr<const RequestPolicy>& policy = settings_in_force_.policy;
-    if (policy && !policy->Allows(transfer->outcome.url)) {
-      EndChain(std::move(transfer), ChainEnd::kGood, 0);
       return;
     }
     if (const auto refused = AimTransfer(*transfer)) {
@@ -351,23 +337,9 @@ class ProbeWorker::Engine {
   // host that says it has too much to do (429) gets a pause from every
   // link to it, not only from this one; the other hosts go on.
   bool Retried(std::unique_ptr<Transfer>& transfer) {
-    const std::uint32_t status = ParseStatusCode(transfer->outcome.reply).value_or(0);
-    if (status != 429 && status != 503) return false;
-    const std::optional<int> wait = RetryAfterSeconds(transfer->outcome.reply);
-    const auto now = Clock::now();
-    if (status == 429) {
-      pacing_.HoldOff(transfer->host_key,
-                      now + std::chrono::seconds(std::clamp(wait.value_or(1), 1, 60)));
-    }
-    const auto due = now + std::chrono::seconds(wait.value_or(0));
-    // The wait counts against the link's time limit: one that would
-    // outlast it is not waited for.
-    if (transfer->retried || !wait || *wait < 0 || *wait > kMostRetryAfterSeconds ||
-        !transfer->deadline || due >= *transfer->deadline) {
-      return false;
-    }
-    transfer->retried = true;
-    retries_.emplace(due, std::move(transfer));
+    const auto due = RetryDue(*transfer, pacing_);
+    if (!due) return false;
+    retries_.emplace(*due, std::move(transfer));
     return true;
   }
 

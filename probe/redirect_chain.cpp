@@ -26,7 +26,8 @@ std::optional<OutcomeCode> AimTransfer(Transfer& transfer) {
   return std::nullopt;
 }
 
-std::optional<std::pair<ChainEnd, OutcomeCode>> TakeNextHop(Transfer& transfer, std::string next) {
+std::optional<std::pair<ChainEnd, OutcomeCode>> TakeNextHop(Transfer& transfer, std::string next,
+                                                            const RequestPolicy* policy) {
   if (!transfer.following) {
     transfer.following = true;
     transfer.first = std::move(transfer.outcome);
@@ -41,13 +42,36 @@ std::optional<std::pair<ChainEnd, OutcomeCode>> TakeNextHop(Transfer& transfer, 
   transfer.visited.push_back(std::move(key));
   transfer.first.redirects.push_back(next);
   // A move to a mail address or the like ends where a probe cannot go.
-  if (!IsProbedUrl(next)) return std::pair{ChainEnd::kGood, OutcomeCode{0}};
+  if (!IsProbedUrl(next) || (policy != nullptr && !policy->Allows(next))) {
+    return std::pair{ChainEnd::kGood, OutcomeCode{0}};
+  }
   transfer.outcome = ProbeOutcome();
   transfer.outcome.job = transfer.job;
   transfer.outcome.url = std::move(next);
   transfer.retried = false;
   transfer.deadline.reset();  // each hop has the whole time limit
   return std::nullopt;
+}
+
+std::optional<std::chrono::steady_clock::time_point> RetryDue(Transfer& transfer,
+                                                              HostPacing& pacing) {
+  const std::uint32_t status = ParseStatusCode(transfer.outcome.reply).value_or(0);
+  if (status != 429 && status != 503) return std::nullopt;
+  const std::optional<int> wait = RetryAfterSeconds(transfer.outcome.reply);
+  const auto now = std::chrono::steady_clock::now();
+  if (status == 429) {
+    pacing.HoldOff(transfer.host_key,
+                   now + std::chrono::seconds(std::clamp(wait.value_or(1), 1, 60)));
+  }
+  const auto due = now + std::chrono::seconds(wait.value_or(0));
+  // The wait counts against the link's time limit: one that would
+  // outlast it is not waited for.
+  if (transfer.retried || !wait || *wait < 0 || *wait > kMostRetryAfterSeconds ||
+      !transfer.deadline || due >= *transfer.deadline) {
+    return std::nullopt;
+  }
+  transfer.retried = true;
+  return due;
 }
 
 }  // namespace quimbel
