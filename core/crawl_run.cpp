@@ -140,6 +140,7 @@ RunController::PageSource RunController::MapPageSource(const std::string& url,
     return source;
   }
   results_.SetPageIdentity(*path, file->identity());
+  results_.SetSourceRoot(local.site_root);
   source.file = *path;
   source.file_text = std::string(file->text());
   source.page_text = std::move(page_text);

@@ -199,6 +199,7 @@ void ResultList::ReplaceRows(std::size_t first, std::size_t count, std::vector<R
 
 void ResultList::Clear() {
   identities_.clear();
+  source_root_.clear();
   if (rows_.empty()) return;
   if (observer_) observer_->RowsAboutToBeRemoved(0, rows_.size() - 1);
   rows_.clear();

@@ -186,6 +186,10 @@ class ResultList {
     identities_[file] = identity;
   }
   void ForgetPageIdentity(const std::string& file) { identities_.erase(file); }
+  // The folder the source files of crawled pages lie in: a repair writes
+  // them, and their backups, only inside it. Kept until Clear().
+  void SetSourceRoot(std::string root) { source_root_ = std::move(root); }
+  const std::string& source_root() const { return source_root_; }
   // Nothing for a page the list never saw checked (rows made by hand).
   const PageIdentity* PageIdentityOf(const std::string& file) const {
     const auto found = identities_.find(file);
@@ -198,6 +202,7 @@ class ResultList {
   ResultListObserver* observer_ = nullptr;
   std::size_t moves_ = 0;
   std::unordered_map<std::string, PageIdentity> identities_;
+  std::string source_root_;
 };
 
 }  // namespace quimbel

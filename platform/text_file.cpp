@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/beneath.h"
 #include "platform/file_faults.h"
 
 namespace quimbel {
@@ -59,6 +60,11 @@ Status CheckWritable(const std::string& path) {
 }
 
 namespace {
+
+// The last name of a path.
+std::string NameOf(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
 
 // A buffer of many megabytes is filled once, front to back: huge pages
 // spare most of its page faults. Only advice; nothing changes if the
@@ -155,11 +161,16 @@ int WriteToStream(int fd, std::string_view data, const std::function<bool()>& ca
   return 0;
 }
 
-ReplacementFile::ReplacementFile(std::string target, std::string temporary, FileDescriptor fd)
-    : target_(std::move(target)), temporary_(std::move(temporary)), fd_(std::move(fd)) {}
+ReplacementFile::ReplacementFile(std::string target, FileDescriptor folder, std::string temporary,
+                                 FileDescriptor fd)
+    : target_(std::move(target)),
+      folder_(std::move(folder)),
+      temporary_(std::move(temporary)),
+      fd_(std::move(fd)) {}
 
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : target_(std::move(other.target_)),
+      folder_(std::move(other.folder_)),
       temporary_(std::move(other.temporary_)),
       fd_(std::move(other.fd_)),
       buffer_(std::move(other.buffer_)),
@@ -172,6 +183,7 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
   if (this != &other) {
     Abandon();
     target_ = std::move(other.target_);
+    folder_ = std::move(other.folder_);
     temporary_ = std::move(other.temporary_);
     fd_ = std::move(other.fd_);
     buffer_ = std::move(other.buffer_);
@@ -187,23 +199,45 @@ ReplacementFile::~ReplacementFile() {
 }
 
 std::optional<ReplacementFile> ReplacementFile::CreateBeside(const std::string& target,
-                                                             Status* status) {
+                                                             Status* status,
+                                                             const std::string& root) {
   const auto fail = [&](int error) -> std::optional<ReplacementFile> {
     if (status) *status = Status::FromErrno("Cannot write a temporary file beside", target, error);
     return std::nullopt;
   };
   if (target.find('\0') != std::string::npos) return fail(EINVAL);
+  std::string folder_path = std::filesystem::path(target).parent_path().string();
+  if (folder_path.empty()) folder_path = ".";
+  Status opened;
+  FileDescriptor folder = root.empty() ? OpenFolder(folder_path, &opened)
+                                       : OpenFolderBeneath(root, folder_path, &opened);
+  if (!folder.valid()) {
+    if (status) *status = opened;
+    return std::nullopt;
+  }
   std::string pattern =
-      (std::filesystem::path(target).parent_path() / (std::string(kTemporaryPrefix) + "XXXXXX"))
-          .string();
+      (std::filesystem::path(folder_path) / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   if (FileFaults* faults = CurrentFileFaults()) {
     if (const int error = faults->OnCreate(pattern)) return fail(error);
   }
-  // mkostemp creates the file exclusively under a name nobody else holds.
-  FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd.valid()) return fail(errno);
+  // A name nobody else holds, created exclusively in the folder held open.
+  FileDescriptor fd;
+  const std::size_t letters = pattern.size() - 6;
+  for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
+    static constexpr std::string_view kAlphabet =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::uint64_t random = 0;
+    if (::getentropy(&random, sizeof random) != 0) return fail(errno);
+    for (std::size_t i = letters; i < pattern.size(); ++i, random /= kAlphabet.size()) {
+      pattern[i] = kAlphabet[random % kAlphabet.size()];
+    }
+    fd = FileDescriptor(::openat(folder.get(), NameOf(pattern).c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid() && errno != EEXIST) return fail(errno);
+  }
+  if (!fd.valid()) return fail(EEXIST);
   if (status) *status = Status::Ok();
-  return ReplacementFile(target, pattern, std::move(fd));
+  return ReplacementFile(target, std::move(folder), pattern, std::move(fd));
 }
 
 bool ReplacementFile::Write(std::string_view data) {
@@ -250,8 +284,11 @@ Status ReplacementFile::Commit(const struct stat& original, Install install) {
   }
   if (error == 0) {
     // A hard link installs the file without ever replacing one that exists.
-    const int result = install == Install::kReplace ? ::rename(temporary_.c_str(), target_.c_str())
-                                                    : ::link(temporary_.c_str(), target_.c_str());
+    const std::string from = NameOf(temporary_);
+    const std::string to = NameOf(target_);
+    const int result = install == Install::kReplace
+                           ? ::renameat(folder_.get(), from.c_str(), folder_.get(), to.c_str())
+                           : ::linkat(folder_.get(), from.c_str(), folder_.get(), to.c_str(), 0);
     if (result != 0) error = errno;
   }
   if (error != 0 || install == Install::kKeepExisting) Abandon();
@@ -263,7 +300,8 @@ Status ReplacementFile::Commit(const struct stat& original, Install install) {
 void ReplacementFile::Abandon() {
   if (done_) return;
   fd_.Close();
-  ::unlink(temporary_.c_str());
+  ::unlinkat(folder_.get(), NameOf(temporary_).c_str(), 0);
+  folder_.Close();
   done_ = true;
 }
 

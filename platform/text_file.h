@@ -82,9 +82,12 @@ class ReplacementFile {
  public:
   // A fresh, exclusively created temporary file beside `target` that will
   // take its place. Nothing, with the reason in `status`, when it cannot
-  // be created.
+  // be created. With a `root`, the target's folder must lie inside it (see
+  // OpenFolderBeneath), EXDEV otherwise; the folder is held open from now
+  // on, so a link swapped in on the way later cannot redirect the write.
   static std::optional<ReplacementFile> CreateBeside(const std::string& target,
-                                                     Status* status = nullptr);
+                                                     Status* status = nullptr,
+                                                     const std::string& root = {});
 
   ReplacementFile(ReplacementFile&&) noexcept;
   ReplacementFile& operator=(ReplacementFile&&) noexcept;
@@ -106,13 +109,15 @@ class ReplacementFile {
   const std::string& temporary() const { return temporary_; }
 
  private:
-  ReplacementFile(std::string target, std::string temporary, FileDescriptor fd);
+  ReplacementFile(std::string target, FileDescriptor folder, std::string temporary,
+                  FileDescriptor fd);
 
   // Writes what is buffered; false (with error_ set) on failure.
   bool Flush();
 
   static constexpr std::size_t kBufferSize = 1 << 16;
   std::string target_;
+  FileDescriptor folder_;  // the folder of target and temporary file, for the *at() calls
   std::string temporary_;
   FileDescriptor fd_;
   std::string buffer_;  // small writes gather here; one system call per 64 KiB

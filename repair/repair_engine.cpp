@@ -35,7 +35,7 @@ std::string Resolved(const std::string& path) {
 // Copies `source` to `backup` unless `backup` exists. The copy is written
 // under another name and installed only when complete, so a backup is
 // never half a file, and one that exists is never replaced.
-Status MakeBackup(const std::string& source, const std::string& backup) {
+Status MakeBackup(const std::string& source, const std::string& backup, const std::string& root) {
   if (::access(backup.c_str(), F_OK) == 0) return Status::Ok();
   const FileDescriptor input = OpenForReading(source);
   struct stat status {};
@@ -43,7 +43,7 @@ Status MakeBackup(const std::string& source, const std::string& backup) {
     return Status::FromErrno("Cannot back up", source, errno != 0 ? errno : EINVAL);
   }
   Status made;
-  std::optional<ReplacementFile> copy = ReplacementFile::CreateBeside(backup, &made);
+  std::optional<ReplacementFile> copy = ReplacementFile::CreateBeside(backup, &made, root);
   if (!copy) return made;
   char buffer[1 << 16];
   for (;;) {
@@ -115,14 +115,19 @@ Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_st
     source_.Close();
     return writable;
   }
-  const Status backup = MakeBackup(target_, BackupPath(path));
-  if (backup_status) *backup_status = backup;
+  // The new text's place first: a file that leads out of the root is
+  // refused before anything, its backup included, is written.
   Status created;
-  output_ = ReplacementFile::CreateBeside(target_, &created);
+  output_ = ReplacementFile::CreateBeside(target_, &created, root_);
   if (!output_) {
     source_.Close();
+    if (created.error() == EXDEV) {
+      return Status::Error(path + " leads out of " + root_ + "; it is left as it is", EXDEV);
+    }
     return created;
   }
+  const Status backup = MakeBackup(target_, BackupPath(path), root_);
+  if (backup_status) *backup_status = backup;
   reader_.emplace(source_.get());
   last_end_ = "\n";
   return Status::Ok();
@@ -268,6 +273,9 @@ class RepairRun {
       }
       current_file_ = *source;
     }
+    // A crawled page's file was named by a server: it may be written only
+    // inside the site's folder, however links there are laid.
+    session_.SetRoot(row.target().empty() ? std::string() : rows_.source_root());
     // A backup found among the files checked is the author's only copy
     // of a page as it was: rewriting it would lose that page for good.
     if (BackupPath(current_file_) == current_file_) {

@@ -62,10 +62,10 @@ class RepairHost : public ExportHost {
 std::string BackupPath(const std::string& path);
 
 // Whether BeginFileRepair() refused a page that is no longer what was
-// checked, or that another program kept locked: a page left alone, not a
-// failed repair.
+// checked, that another program kept locked, or whose file leads out of the
+// folder it must stay in: a page left alone, not a failed repair.
 inline bool IsLeftAlone(const Status& begun) {
-  return begun.error() == ESTALE || begun.error() == EBUSY;
+  return begun.error() == ESTALE || begun.error() == EBUSY || begun.error() == EXDEV;
 }
 
 // What RepairLine did.
@@ -91,6 +91,9 @@ class RepairSession {
   Status BeginFileRepair(const std::string& path, Status* backup_status = nullptr,
                          const PageIdentity* checked = nullptr);
   void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+  // Files begun from now on, their backups included, are written only
+  // inside `root` (none: anywhere); one that leads out is refused (EXDEV).
+  void SetRoot(std::string root) { root_ = std::move(root); }
   // Copies lines up to the next one holding the URL and writes that line
   // rewritten.
   LineRepair RepairLine(const RepairRequest& request, const std::string& path,
@@ -113,6 +116,7 @@ class RepairSession {
   struct stat original_ {};
   std::string last_end_ = "\n";  // given to a rewritten last line that had none
   std::chrono::milliseconds lock_wait_{10000};
+  std::string root_;
 };
 
 // The Repair command: the question when the run saw an unknown error, the

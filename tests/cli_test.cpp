@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli_host.h"
 #include "tests/cli_runner.h"
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
@@ -790,4 +791,34 @@ TEST_F(CliTest, WatchListsEachSavedPageAgainUntilStopped) {
 }
 
 }  // namespace
+// The time left is a guess from the pages so far: none is shown until
+// enough of them (20, or a twentieth of a short run) have been read.
+TEST(ProgressLineTest, TheTimeLeftWaitsForEnoughPages) {
+  struct Case {
+    const char* file_number;
+    const char* file_total;
+    const char* expected;  // the time left, or "" for none
+  };
+  for (const Case& c :
+       {Case{"1", "10000", ""}, Case{"19", "10000", ""}, Case{"20", "10000", "  174:40 left"},
+        Case{"1", "20", "  0:39 left"}, Case{"1", "21", ""}}) {
+    SCOPED_TRACE(std::string(c.file_number) + " of " + c.file_total);
+    ProgressTexts texts;
+    texts.file_number = c.file_number;
+    texts.file_total = c.file_total;
+    texts.url_number = "1";
+    texts.url_total = "1";
+    texts.current_url = "u";
+    ProgressCounts counts;
+    counts.links_done = std::stoul(c.file_number);
+    counts.elapsed = std::chrono::seconds(std::stoul(c.file_number));
+    const std::string line = ProgressLine(texts, counts, false, 200);
+    if (*c.expected == 0) {
+      EXPECT_EQ(line.find(" left"), std::string::npos) << line;
+    } else {
+      EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+    }
+  }
+}
+
 }  // namespace quimbel

@@ -335,6 +335,47 @@ TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
   }
 }
 
+// A crawled page's file, named through the server, is written only inside
+// the site's folder: a link there that leads out leaves the page alone,
+// unwritten and without a backup, while a link to elsewhere inside works.
+TEST_F(RepairTest, ACrawledPagesFileStaysInsideTheSiteRoot) {
+  const std::string page = "<a href=\"U\">\n";
+  testing::TempFolder outside;
+  const fs::path root = folder_.path() / "site";
+  const std::string beyond = outside.Write("page.htm", page);
+  const std::string inner = folder_.Write("site/real/page.htm", page);
+  fs::create_symlink(outside.path(), root / "out");
+  fs::create_symlink(beyond, root / "link.htm");
+  fs::create_symlink(root / "real", root / "alias");
+  struct Case {
+    std::string file;
+    bool repaired;
+  };
+  for (const Case& c :
+       {Case{(root / "out/page.htm").string(), false}, Case{(root / "link.htm").string(), false},
+        Case{(root / "alias/page.htm").string(), true}}) {
+    SCOPED_TRACE(c.file);
+    rows_.Clear();
+    AddRows({{"U"}}, "http://site.test/page.htm");
+    rows_.SetTarget(0, "http://site.test/page.htm");
+    rows_.SetSource(0, c.file, {});
+    rows_.SetSourceRoot(root.string());
+    host_.messages.clear();
+    EXPECT_EQ(Repair(Type(0)), c.repaired);
+    EXPECT_EQ(RowMarks(), (Marks{c.repaired ? kDoneFirst : 0}));
+    if (!c.repaired) {
+      ASSERT_EQ(host_.messages.size(), 1u);
+      EXPECT_NE(host_.messages[0].find(c.file + " leads out of " + root.string()),
+                std::string::npos)
+          << host_.messages[0];
+    }
+  }
+  EXPECT_EQ(testing::ReadFile(beyond), page);
+  EXPECT_EQ(testing::FolderEntries(outside.path()), (std::vector<std::string>{"page.htm"}));
+  EXPECT_EQ(testing::ReadFile(inner), Disabled("<a href=\"U\">") + "\n");
+  EXPECT_TRUE(fs::exists(root / "real/page.rep"));
+}
+
 // Both rewrites of a page in place, the repair's and the purge's, keep its
 // owner and its group, each whether or not the other is ours.
 TEST_F(RepairTest, OwnerAndGroupSurviveEveryRewrite) {
