@@ -124,6 +124,20 @@ constexpr std::string_view kSiteOrigin = "http://site.invalid";
 
 }  // namespace
 
+bool IsProtocolRelative(std::string_view url) {
+  const std::string_view trimmed = TrimAsciiBlanks(url);
+  return trimmed.size() > 2 && (trimmed[0] == '/' || trimmed[0] == '\\') &&
+         (trimmed[1] == '/' || trimmed[1] == '\\');
+}
+
+std::string ProtocolRelativeScheme(const LocalLinkOptions& options) {
+  const std::size_t colon = options.site_url.find(':');
+  if (colon != std::string::npos && HasScheme(options.site_url)) {
+    return AsciiLowered(options.site_url.substr(0, colon));
+  }
+  return "https";
+}
+
 bool IsLocalLink(std::string_view url, const LocalLinkOptions& options) {
   // Of absolute links only the site's own URL is a local one; "//" names
   // another host, and so does "\\" to a browser.
@@ -298,9 +312,15 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
   bool any_local = false;
   const LinkSink sink = [&](PageLink&& link) {
     if (link.resource && !options_.resources) return;
+    if (IsProtocolRelative(link.url())) {
+      // A page on disk has no scheme of its own: it takes its site's, or
+      // the one a browser would use today. The row shows the URL asked.
+      link.raw = ProtocolRelativeScheme(options_) + ":" + RequestUrl(link.url());
+      link.decoded.clear();
+    }
     // A link under the site's own URL is checked on disk, not probed.
     const bool local = IsLocalLink(link.url(), options_);
-    if (!local && !IsProbedLink(link)) return;
+    if (!local && !IsProbedReference(link)) return;
     any_local = any_local || local;
     if (file != nullptr && link.offset >= released + kReleaseStep) {
       released = link.offset;
@@ -310,7 +330,9 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
   };
   const PageScan scan = ScanPage(
       text, PageScanMode::kLinksAndFragments,
-      [this](std::string_view url) { return IsProbedUrl(url) || IsLocalLink(url, options_); },
+      [this](std::string_view url) {
+        return IsProbedUrl(url) || IsLocalLink(url, options_) || IsProtocolRelative(url);
+      },
       sink);
   if (!any_local) return;
   const PagePlace place = PlaceOf(path, options_, scan.base);

@@ -55,6 +55,10 @@ struct PagePlace {
 PagePlace PlaceOf(const std::string& page, const LocalLinkOptions& options,
                   std::string_view base = {});
 
+// Whether a link names another host without a scheme ("//host/path").
+bool IsProtocolRelative(std::string_view url);
+// The scheme such a link takes in a page on disk: the site URL's, else https.
+std::string ProtocolRelativeScheme(const LocalLinkOptions& options);
 // Whether `url` is checked on disk: a relative or root-relative link, or
 // an absolute one under the site URL.
 bool IsLocalLink(std::string_view url, const LocalLinkOptions& options);

@@ -92,7 +92,8 @@ void ResultRow::SetText(ResultColumn column, std::string text) {
   }
 }
 
-std::size_t ResultList::AppendResultRow(std::string_view url, std::size_t line, bool resource) {
+std::size_t ResultList::AppendResultRow(std::string_view url, std::size_t line, bool resource,
+                                        LinkKind kind) {
   const std::size_t index = rows_.size();
   if (observer_) observer_->RowsAboutToBeInserted(index, index);
   ResultRow row;
@@ -100,6 +101,7 @@ std::size_t ResultList::AppendResultRow(std::string_view url, std::size_t line, 
   // A line past four thousand million is shown as the last one that fits.
   row.line = static_cast<std::uint32_t>(std::min<std::size_t>(line, UINT32_MAX));
   row.resource = resource;
+  row.kind = kind;
   rows_.push_back(std::move(row));
   if (observer_) observer_->RowsInserted();
   return index;

@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "links/html_links.h"
 #include "platform/mapped_file.h"
 
 namespace quimbel {
@@ -96,7 +97,8 @@ struct ResultRow {
   std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
   std::uint32_t code = 0;  // the outcome that made the row; 0 when nothing was understood
   bool checked = true;
-  bool resource = false;  // what the page loads (an image, a script): never replaced
+  bool resource = false;              // what the page loads (an image, a script): never replaced
+  LinkKind kind = LinkKind::kAnchor;  // where in the page the link stands
 
   std::string_view text(ResultColumn column) const;
   void SetText(ResultColumn column, std::string text);
@@ -152,7 +154,8 @@ class ResultList {
   const std::deque<ResultRow>& rows() const { return rows_; }
 
   // Appends a checked row holding the URL and its line, data 0; its index.
-  std::size_t AppendResultRow(std::string_view url, std::size_t line = 0, bool resource = false);
+  std::size_t AppendResultRow(std::string_view url, std::size_t line = 0, bool resource = false,
+                              LinkKind kind = LinkKind::kAnchor);
   // Sets a column of the last row. Setting the Site Name also sets the
   // File Name to `current_file`, as a row always names where it came from.
   void SetResultColumn(ResultColumn which, const std::string& text,

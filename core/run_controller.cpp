@@ -341,7 +341,9 @@ void RunController::AddRow(const std::string& reason, OutcomeCode code) {
   // text over instead of a copy, which matters for a huge URL.
   const std::size_t line = links_.lines.empty() ? 0 : links_.lines.front();
   const bool resource = !links_.resources.empty() && links_.resources.front();
-  const std::size_t row = results_.AppendResultRow(std::move(links_.urls.front()), line, resource);
+  const LinkKind kind = links_.kinds.empty() ? LinkKind::kAnchor : links_.kinds.front();
+  const std::size_t row =
+      results_.AppendResultRow(std::move(links_.urls.front()), line, resource, kind);
   results_.SetCode(row, code);
   head_row_ = row;
   if (visible_) host_.ScrollToRow(row);
@@ -424,6 +426,7 @@ void RunController::ResetRun() {
   links_.offsets.clear();
   links_.local.clear();
   links_.resources.clear();
+  links_.kinds.clear();
   links_.targets.clear();
   crawled_.clear();
   page_sources_.clear();

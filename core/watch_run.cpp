@@ -24,6 +24,7 @@ ResultRow RowOf(const LinkLists& lists, std::size_t at, const Verdict& verdict,
   row.line = static_cast<std::uint32_t>(
       std::min<std::size_t>(lists.lines.empty() ? 0 : lists.lines[at], UINT32_MAX));
   row.resource = !lists.resources.empty() && lists.resources[at];
+  row.kind = lists.kinds.empty() ? LinkKind::kAnchor : lists.kinds[at];
   row.code = verdict.code;
   row.SetText(ResultColumn::kReason, verdict.reason);
   if (IsMoveCode(verdict.code)) row.SetAlternateUrl(verdict.alternate);

@@ -81,6 +81,7 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
   PutText(entry, "file", FileOf(row));
   entry["line"] = row.line;
   PutText(entry, "url", row.text(ResultColumn::kUrl));
+  entry["kind"] = LinkKindName(row.kind);
   entry["target"] = nullptr;
   if (!row.target().empty()) {
     // A crawled page's link: the address it leads to.

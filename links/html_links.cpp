@@ -6,7 +6,9 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
 
+#include "links/embedded_urls.h"
 #include "platform/ascii.h"
 #include "platform/utf8.h"
 
@@ -76,28 +78,70 @@ bool IsSkipped(std::string_view url) {
   return url.empty();
 }
 
-struct LinkTag {
-  std::string_view name;
-  std::string_view attribute;  // the one that holds the link
-};
-constexpr std::array<LinkTag, 10> kLinkTags = {{{"a", "href"},
-                                                {"area", "href"},
-                                                {"link", "href"},
-                                                {"img", "src"},
-                                                {"script", "src"},
-                                                {"iframe", "src"},
-                                                {"source", "src"},
-                                                {"embed", "src"},
-                                                {"audio", "src"},
-                                                {"video", "src"}}};
+// The tag names a link can carry, kept for the life of the program.
+constexpr std::array<std::string_view, 24> kLinkTags = {
+    "a",     "area",    "link",  "img",   "script", "iframe", "frame", "source",
+    "embed", "audio",   "video", "track", "input",  "object", "meta",  "use",
+    "image", "feimage", "style", "svg",   "g",      "body",   "div",   "span"};
 
-// The tag's entry, kept for the life of the program, or null for a tag
-// that holds no link.
-const LinkTag* LinkTagOf(std::string_view tag) {
-  for (const LinkTag& entry : kLinkTags) {
-    if (entry.name == tag) return &entry;
+// The tag's own storage, or "style" for a tag that carries only a style.
+std::string_view StaticTag(std::string_view tag) {
+  for (const std::string_view entry : kLinkTags) {
+    if (entry == tag) return entry;
   }
-  return nullptr;
+  return "style";
+}
+
+// What an attribute of a tag holds.
+enum class Holds { kNothing, kUrl, kSrcset, kRefresh, kStyle };
+
+struct Role {
+  Holds holds = Holds::kNothing;
+  LinkKind kind = LinkKind::kAnchor;
+  bool resource = true;
+};
+
+bool OneOf(std::string_view tag, std::initializer_list<std::string_view> names) {
+  return std::find(names.begin(), names.end(), tag) != names.end();
+}
+
+// Whether a link's rel names something a browser or a reader fetches; a
+// link without rel is taken as before. preconnect and the like name a
+// server, not a page.
+bool IsFetchedRel(std::string_view rel) {
+  static constexpr std::array<std::string_view, 17> kFetched = {"stylesheet",
+                                                                "icon",
+                                                                "apple-touch-icon",
+                                                                "apple-touch-icon-precomposed",
+                                                                "preload",
+                                                                "modulepreload",
+                                                                "prefetch",
+                                                                "manifest",
+                                                                "canonical",
+                                                                "alternate",
+                                                                "next",
+                                                                "prev",
+                                                                "author",
+                                                                "license",
+                                                                "help",
+                                                                "search",
+                                                                "mask-icon"};
+  bool any = false;
+  while (!rel.empty()) {
+    while (!rel.empty() && IsSpace(rel.front()))
+      rel.remove_prefix(1);
+    std::size_t end = 0;
+    while (end < rel.size() && !IsSpace(rel[end]))
+      ++end;
+    const std::string_view token = rel.substr(0, end);
+    rel.remove_prefix(end);
+    if (token.empty()) continue;
+    any = true;
+    for (const std::string_view fetched : kFetched) {
+      if (SameIgnoringCase(token, fetched)) return true;
+    }
+  }
+  return !any;
 }
 
 // An anchor's text as the results list shows it: line breaks removed, tabs
@@ -220,8 +264,13 @@ class Tokenizer {
     }
     const std::size_t tag_end = std::min(at + 1, text_.size());
     Take(tag, lt, tag_end);
-    // Script and style text is no markup.
-    if (tag == "script" || tag == "style") return FindEndTag(text_, tag_end, tag);
+    // Script and style text is no markup; style text has references of its
+    // own.
+    if (tag == "script" || tag == "style") {
+      const std::size_t end = FindEndTag(text_, tag_end, tag);
+      if (tag == "style" && mode_ != PageScanMode::kFragmentsOnly) TakeStyleText(lt, tag_end, end);
+      return end;
+    }
     return tag_end;
   }
 
@@ -253,37 +302,157 @@ class Tokenizer {
         scan_.base = std::string(TrimHtmlSpace(DecodeCharacterReferences(href->value)));
       }
     }
-    const LinkTag* link_tag = LinkTagOf(tag);
-    if (link_tag == nullptr) return;
-    const Attribute* value = Find(link_tag->attribute);
-    if (value == nullptr) return;
-    // Most values hold no reference: those are looked at without a copy.
-    std::string decoded;
-    std::string_view url = TrimHtmlSpace(value->value);
-    if (url.find('&') != npos) {
-      decoded = DecodeCharacterReferences(value->value);
-      url = TrimHtmlSpace(decoded);
+    for (std::size_t i = 0; i < attributes_.size(); ++i) {
+      const Attribute& attribute = attributes_[i];
+      const Role role = RoleOf(tag, attribute.name);
+      if (role.holds == Holds::kNothing || attribute.value.empty()) continue;
+      // Of two attributes of one name, the first counts.
+      const auto same = [&](const Attribute& other) {
+        return SameIgnoringCase(other.name, attribute.name);
+      };
+      if (std::any_of(attributes_.begin(), attributes_.begin() + static_cast<std::ptrdiff_t>(i),
+                      same)) {
+        continue;
+      }
+      current_ = Current{StaticTag(tag), role, lt, tag_end};
+      TakeValue(attribute);
     }
+  }
+
+  // What the attribute `name` of `tag` holds.
+  Role RoleOf(std::string_view tag, std::string_view name) const {
+    const auto is = [&](std::string_view wanted) { return SameIgnoringCase(name, wanted); };
+    if (is("style")) return {Holds::kStyle, LinkKind::kCss};
+    if (is("href")) {
+      if (tag == "a" || tag == "area") return {Holds::kUrl, LinkKind::kAnchor, false};
+      if (tag == "link") {
+        const Attribute* rel = Find("rel");
+        if (rel != nullptr && !IsFetchedRel(rel->value)) return {};
+        return {Holds::kUrl, LinkKind::kResource};
+      }
+      if (OneOf(tag, {"use", "image", "feimage"})) return {Holds::kUrl, LinkKind::kSvg};
+      return {};
+    }
+    if (is("xlink:href")) {
+      if (tag == "a") return {Holds::kUrl, LinkKind::kSvg, false};
+      if (OneOf(tag, {"use", "image", "feimage"})) return {Holds::kUrl, LinkKind::kSvg};
+      return {};
+    }
+    if (is("src")) {
+      if (OneOf(tag, {"img", "script", "iframe", "frame", "embed", "audio", "video", "source",
+                      "track"})) {
+        return {Holds::kUrl, LinkKind::kResource};
+      }
+      if (tag == "input") {
+        const Attribute* type = Find("type");
+        if (type != nullptr && SameIgnoringCase(TrimHtmlSpace(type->value), "image")) {
+          return {Holds::kUrl, LinkKind::kResource};
+        }
+      }
+      return {};
+    }
+    if (is("srcset") && (tag == "img" || tag == "source"))
+      return {Holds::kSrcset, LinkKind::kSrcset};
+    if (is("imagesrcset") && tag == "link") return {Holds::kSrcset, LinkKind::kSrcset};
+    if (is("poster") && tag == "video") return {Holds::kUrl, LinkKind::kResource};
+    if (is("data") && tag == "object") return {Holds::kUrl, LinkKind::kResource};
+    if (is("content") && tag == "meta") {
+      const Attribute* equiv = Find("http-equiv");
+      if (equiv != nullptr && SameIgnoringCase(TrimHtmlSpace(equiv->value), "refresh")) {
+        return {Holds::kRefresh, LinkKind::kRefresh, false};
+      }
+    }
+    return {};
+  }
+
+  // The links of one attribute's value.
+  void TakeValue(const Attribute& attribute) {
+    const std::string_view value = attribute.value;
+    const std::size_t value_at = static_cast<std::size_t>(value.data() - text_.data());
+    if (current_.role.holds == Holds::kUrl) {
+      // Most values hold no reference: those are looked at without a copy.
+      std::string decoded;
+      std::string_view url = TrimHtmlSpace(value);
+      if (url.find('&') != npos) {
+        decoded = DecodeCharacterReferences(value);
+        url = TrimHtmlSpace(decoded);
+      }
+      const std::string_view raw = TrimHtmlSpace(value);
+      Emit(raw, decoded.empty() ? std::string() : std::string(url),
+           static_cast<std::size_t>(raw.data() - text_.data()));
+      return;
+    }
+    // A value with references is read decoded; its links then point at
+    // the value's own line.
+    const bool referenced = value.find('&') != npos;
+    const std::string decoded = referenced ? DecodeCharacterReferences(value) : std::string();
+    const std::string_view read = referenced ? std::string_view(decoded) : value;
+    const EmbeddedUrlSink sink = [&](EmbeddedUrl&& found) {
+      const std::size_t at = referenced ? value_at : value_at + found.offset;
+      const bool escaped = found.read != found.written;
+      if (referenced || escaped) {
+        // What the page says cannot be found in it as written: the row
+        // shows the URL as read.
+        Emit(found.read, std::string(), at);
+      } else {
+        Emit(found.written, std::string(), at);
+      }
+    };
+    switch (current_.role.holds) {
+      case Holds::kSrcset:
+        ForEachSrcsetUrl(read, sink);
+        break;
+      case Holds::kRefresh:
+        ForEachRefreshUrl(read, sink);
+        break;
+      case Holds::kStyle:
+        ForEachCssUrl(read, sink);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The url() and @import references of a <style> block's text, which
+  // starts at `from`.
+  void TakeStyleText(std::size_t lt, std::size_t from, std::size_t end) {
+    current_ = Current{"style", Role{Holds::kStyle, LinkKind::kCss}, lt, from};
+    ForEachCssUrl(text_.substr(from, end - from), [&](EmbeddedUrl&& found) {
+      const std::size_t at = from + found.offset;
+      if (found.read != found.written) {
+        Emit(found.read, std::string(), at);
+      } else {
+        Emit(found.written, std::string(), at);
+      }
+    });
+  }
+
+  // Hands on one link: `raw` as the page writes it, `decoded` when reading
+  // it changes it, `at` where it stands.
+  void Emit(std::string_view raw, std::string decoded, std::size_t at) {
+    const std::string_view url = decoded.empty() ? raw : std::string_view(decoded);
     if (IsSkipped(url) || (wanted_ && !wanted_(url))) return;
     PageLink link;
-    link.raw = std::string(TrimHtmlSpace(value->value));
-    // Most values hold no reference: they are kept once.
-    if (!decoded.empty()) link.decoded = std::string(url);
-    link.tag = link_tag->name;
-    link.offset = lt;
+    link.raw = std::string(raw);
+    link.decoded = std::move(decoded);
+    link.tag = current_.tag;
+    link.offset = current_.lt;
     // The line of the value itself: a tag may run over several lines, and
     // the row points where its URL stands.
-    link.line = LineAt(static_cast<std::size_t>(value->value.data() - text_.data()));
-    link.resource = tag != "a" && tag != "area";
-    if (tag == "a") {
-      const std::string_view name = LinkNameText(text_, tag_end);
+    link.line = LineAt(at);
+    link.resource = current_.role.resource;
+    link.kind = current_.role.kind;
+    if (current_.tag == "a") {
+      const std::string_view name = LinkNameText(text_, current_.tag_end);
       link.text = name.empty() ? std::string(kPlaceholderLinkName) : AnchorText(name);
     } else {
-      const Attribute* alt = Find("alt");
-      if (alt == nullptr || alt->value.empty()) alt = Find("title");
+      // Style text has no element of its own to name it.
+      const bool named = current_.tag != "style";
+      const Attribute* alt = named ? Find("alt") : nullptr;
+      if (named && (alt == nullptr || alt->value.empty())) alt = Find("title");
       link.text = alt != nullptr && !alt->value.empty()
                       ? AnchorText(DecodeCharacterReferences(alt->value))
-                      : std::string(tag);
+                      : std::string(current_.tag);
     }
     if (sink_) {
       sink_(std::move(link));
@@ -304,6 +473,13 @@ class Tokenizer {
   const LinkSink& sink_;
   PageScan scan_;
   std::vector<Attribute> attributes_;
+  // The tag whose links are being handed on.
+  struct Current {
+    std::string_view tag;
+    Role role;
+    std::size_t lt = 0;       // its "<"
+    std::size_t tag_end = 0;  // just past its ">"
+  } current_;
   std::size_t line_ = 1;
   std::size_t line_at_ = 0;
 };
@@ -320,6 +496,28 @@ bool IsProbedUrl(std::string_view url) {
 
 bool IsProbedLink(const PageLink& link) {
   return !link.resource && IsProbedUrl(link.url());
+}
+
+bool IsProbedReference(const PageLink& link) {
+  return IsProbedUrl(link.url());
+}
+
+std::string_view LinkKindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::kAnchor:
+      return "anchor";
+    case LinkKind::kResource:
+      return "resource";
+    case LinkKind::kCss:
+      return "css";
+    case LinkKind::kSrcset:
+      return "srcset";
+    case LinkKind::kRefresh:
+      return "refresh";
+    case LinkKind::kSvg:
+      return "svg";
+  }
+  return "anchor";
 }
 
 std::string DecodeCharacterReferences(std::string_view value) {

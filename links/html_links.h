@@ -22,6 +22,18 @@ namespace quimbel {
 // The name a link gets when its anchor has no text at all.
 inline constexpr std::string_view kPlaceholderLinkName = "Quimbel supplied this anchor name";
 
+// What kind of reference a link is, as reports name it.
+enum class LinkKind : unsigned char {
+  kAnchor,    // an a or area href: a link followed
+  kResource,  // what an element loads: img src, script src, link href, ...
+  kCss,       // url() or @import in style text
+  kSrcset,    // a candidate of srcset or imagesrcset
+  kRefresh,   // the URL of a <meta http-equiv=refresh>
+  kSvg,       // href or xlink:href of SVG's a, use, image and feImage
+};
+// "anchor", "resource", "css", "srcset", "refresh" or "svg".
+std::string_view LinkKindName(LinkKind kind);
+
 struct PageLink {
   std::string raw;      // the attribute value as written in the page, trimmed
   std::string decoded;  // its references decoded, trimmed; empty when it has none
@@ -36,6 +48,7 @@ struct PageLink {
   std::size_t line = 0;    // where the value stands
   std::size_t offset = 0;  // of the tag's "<" in the file
   bool resource = false;   // loaded by the page (img, script, ...), not followed
+  LinkKind kind = LinkKind::kAnchor;
 };
 
 struct PageScan {
@@ -52,9 +65,13 @@ struct PageScan {
 enum class PageScanMode { kLinksAndFragments, kFragmentsOnly, kLinksOnly };
 
 // Scans the page text. Links of `mailto:`, `tel:`, `javascript:` and
-// `data:`, and empty ones, are left out; every other href and src value of
-// a, area, link, img, script, iframe, source, embed, audio and video is
-// kept, whatever its scheme: the caller decides which it checks.
+// `data:`, and empty ones, are left out; every other reference is kept,
+// whatever its scheme: the caller decides which it checks. References are
+// the hrefs of a and area; what elements load (src of img, script, iframe,
+// frame, embed, audio, video, source, track and an image input, a video's
+// poster, an object's data, the href of a link whose rel a browser or
+// reader fetches); srcset and imagesrcset candidates; a refresh's URL;
+// SVG hrefs; and url() and @import in style blocks and style attributes.
 // A link whose decoded value `wanted` refuses is left out before anything
 // of it is copied.
 using LinkFilter = std::function<bool(std::string_view url)>;
@@ -73,10 +90,14 @@ std::string LinkUrlOf(std::string_view raw);
 // Whether a URL names http, https or ftp (in any letter case), the
 // schemes a probe checks over the network.
 bool IsProbedUrl(std::string_view url);
-// Whether a link is probed: the href of an anchor (or an area) that names
-// one of those schemes. One anchor tag gives at most one link: its own
-// href, never a URL in its text or its other attributes.
+// Whether a link is probed: a link followed (the href of an anchor or an
+// area, a refresh) that names one of those schemes. One anchor tag gives
+// at most one link: its own href, never a URL in its text or its other
+// attributes.
 bool IsProbedLink(const PageLink& link);
+// Whether a link is probed when what pages load is checked too: any kind
+// that names one of those schemes.
+bool IsProbedReference(const PageLink& link);
 
 // Replaces the character references ("&amp;", "&#38;", "&#x26;") of an
 // attribute value; an unknown or unterminated one stays as written.

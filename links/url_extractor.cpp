@@ -14,6 +14,7 @@ void AppendLink(LinkLists& lists, PageLink&& link, std::uint32_t local) {
   lists.offsets.push_back(link.offset);
   lists.local.push_back(local);
   lists.resources.push_back(link.resource);
+  lists.kinds.push_back(link.kind);
 }
 
 std::string RequestUrl(std::string_view written) {
@@ -60,6 +61,7 @@ void PopFrontLink(LinkLists& lists) {
   if (!lists.offsets.empty()) lists.offsets.pop_front();
   if (!lists.local.empty()) lists.local.pop_front();
   if (!lists.resources.empty()) lists.resources.pop_front();
+  if (!lists.kinds.empty()) lists.kinds.pop_front();
   if (!lists.targets.empty()) lists.targets.pop_front();
 }
 
@@ -74,6 +76,7 @@ void EraseLinks(LinkLists& lists, std::size_t first, const std::vector<bool>& er
       lists.offsets[kept] = lists.offsets[at];
       lists.local[kept] = lists.local[at];
       lists.resources[kept] = lists.resources[at];
+      lists.kinds[kept] = lists.kinds[at];
       if (!lists.targets.empty()) lists.targets[kept] = std::move(lists.targets[at]);
     }
     ++kept;
@@ -84,6 +87,7 @@ void EraseLinks(LinkLists& lists, std::size_t first, const std::vector<bool>& er
   lists.offsets.resize(kept);
   lists.local.resize(kept);
   lists.resources.resize(kept);
+  lists.kinds.resize(kept);
   if (!lists.targets.empty()) lists.targets.resize(kept);
 }
 
@@ -94,6 +98,7 @@ void MoveFrontLink(LinkLists& from, LinkLists& to) {
   to.offsets.push_back(from.offsets.front());
   to.local.push_back(from.local.front());
   to.resources.push_back(from.resources.front());
+  to.kinds.push_back(from.kinds.front());
   if (!from.targets.empty()) to.targets.push_back(std::move(from.targets.front()));
   PopFrontLink(from);
 }

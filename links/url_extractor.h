@@ -32,6 +32,7 @@ struct LinkLists {
   std::deque<std::uint32_t> local;
   // True for what a page loads (an image, a script, ...) rather than links to.
   std::deque<bool> resources;
+  std::deque<LinkKind> kinds;
   // For a page fetched from the web: each link's absolute URL, resolved
   // against the page's address (or its <base href>), fragment included.
   // Empty for a file on disk.

@@ -186,6 +186,65 @@ TEST(ScanPage, TheTokenizerReadsAttributesAsHtmlDoes) {
   }
 }
 
+// Every reference a page makes, each with its kind and line: what elements
+// load, srcset candidates, a refresh, SVG hrefs and style text.
+TEST(ScanPage, EveryReferenceAPageMakes) {
+  const auto kinds = [](std::string_view text) {
+    std::string out;
+    for (const PageLink& link : ScanPage(text).links) {
+      out += std::string(LinkKindName(link.kind)) + " " + std::string(link.url()) + " [" +
+             link.text + "] " + std::to_string(link.line) + "; ";
+    }
+    return out;
+  };
+  const Case cases[] = {
+      {"what elements load",
+       "<iframe src=f.html><frame src=g.html><embed src=e.swf><track src=t.vtt>"
+       "<video src=v.mp4 poster=p.jpg><object data=o.svg><input type=IMAGE src=b.png>"
+       "<input type=text src=no.png>",
+       "resource f.html [iframe] 1; resource g.html [frame] 1; resource e.swf [embed] 1; "
+       "resource t.vtt [track] 1; resource v.mp4 [video] 1; resource p.jpg [video] 1; "
+       "resource o.svg [object] 1; resource b.png [input] 1; "},
+      {"a link's rel says whether its target is fetched",
+       "<link rel=stylesheet href=s.css><link rel=\"preconnect\" href=\"https://cdn.test\">"
+       "<link rel='dns-prefetch' href=//dns.test><link rel=\"Icon shortcut\" href=i.ico>"
+       "<link href=plain.css><link rel=preload as=image imagesrcset=\"a.png 1x, b.png 2x\">",
+       "resource s.css [link] 1; resource i.ico [link] 1; resource plain.css [link] 1; "
+       "srcset a.png [link] 1; srcset b.png [link] 1; "},
+      {"srcset: descriptors, commas inside URLs, blanks and trailing commas",
+       "<img src=a.png srcset=\"a.png 1x,b,c.png 2x, d.png ,e.png\n480w\" alt=A>"
+       "<picture><source srcset=' x.webp 1x,, y.webp (max-width: 1px, 2px) 2x, z,.webp'>",
+       "resource a.png [A] 1; srcset a.png [A] 1; srcset b,c.png [A] 1; srcset d.png [A] 1; "
+       "srcset e.png [A] 1; srcset x.webp [source] 2; srcset y.webp [source] 2; "
+       "srcset z,.webp [source] 2; "},
+      {"a refresh's URL, in any spelling",
+       "<meta http-equiv=refresh content=\"5; url=next.html\">"
+       "<meta http-equiv=\"Refresh\" content=\"0;URL='q.html'\">"
+       "<meta http-equiv=refresh content=\"3,  r.html \">"
+       "<meta http-equiv=refresh content=\"10\"><meta name=refresh content=\"0; url=n.html\">",
+       "refresh next.html [meta] 1; refresh q.html [meta] 1; refresh r.html [meta] 1; "},
+      {"SVG hrefs",
+       "<svg><use href=#icon></use><use xlink:href=\"sprite.svg#i\"/><image href=\"pic.png\"/>"
+       "<feImage xlink:href='f.png'/><a xlink:href=s.html>S</a></svg>",
+       "svg #icon [use] 1; svg sprite.svg#i [use] 1; svg pic.png [image] 1; "
+       "svg f.png [feimage] 1; svg s.html [S] 1; "},
+      {"style blocks: quoting forms, escapes, comments and @import",
+       "<style>\n@import \"i.css\";\n@import url(j.css) screen;\nb{background:url( 'k.png' )}\n"
+       "/* url(no.png) */ p{content:\"url(no2.png)\"}\nq{x:URL(l\\2e png)}\n"
+       "r{x:url(\"m\\\"n.png\")} s{x:myurl(no3.png)} t{x:url(bad png)} u{x:url(o.png)}</style>",
+       "css i.css [style] 2; css j.css [style] 3; css k.png [style] 4; css l.png [style] 6; "
+       "css m\"n.png [style] 7; css o.png [style] 7; "},
+      {"style attributes, their references decoded first",
+       "<div style=\"background: url(a.png)\"></div>\n"
+       "<p style=\"background:url(&quot;b c.png&quot;)\">",
+       "css a.png [div] 1; css b c.png [style] 2; "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(kinds(c.text), c.taken);
+  }
+}
+
 TEST(ScanPage, CharacterReferences) {
   const std::string bad = "\xef\xbf\xbd";  // U+FFFD
   const std::pair<std::string, std::string> cases[] = {
