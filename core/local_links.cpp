@@ -328,12 +328,13 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
     }
     AppendLink(lists, std::move(link), local ? kNotChecked : 0);
   };
-  const PageScan scan = ScanPage(
-      text, PageScanMode::kLinksAndFragments,
-      [this](std::string_view url) {
-        return IsProbedUrl(url) || IsLocalLink(url, options_) || IsProtocolRelative(url);
-      },
-      sink);
+  const LinkFilter wanted = [this](std::string_view url) {
+    return IsProbedUrl(url) || IsLocalLink(url, options_) || IsProtocolRelative(url);
+  };
+  const bool sheet = IsStyleSheetPath(path);
+  if (sheet) NoteRunFile(path);
+  const PageScan scan = sheet ? ScanStyleSheet(text, wanted, sink)
+                              : ScanPage(text, PageScanMode::kLinksAndFragments, wanted, sink);
   if (!any_local) return;
   const PagePlace place = PlaceOf(path, options_, scan.base);
   std::vector<bool> erase(lists.urls.size() - first, false);
@@ -343,11 +344,23 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
     const auto target = ResolveLocalLink(LinkUrlOf(lists.urls[at]), place, options_);
     if (target) {
       lists.local[at] = Check(*target, place.page, scan.fragments);
+      if (lists.local[at] == kLocalTargetFound && IsStyleSheetPath(target->path) &&
+          sheets_seen_.insert(target->path).second) {
+        sheets_found_.push_back(target->path);
+      }
     } else {
       erase[at - first] = true;
     }
   }
   if (std::find(erase.begin(), erase.end(), true) != erase.end()) EraseLinks(lists, first, erase);
+}
+
+void LocalLinkChecker::NoteRunFile(const std::string& path) {
+  if (IsStyleSheetPath(path)) sheets_seen_.insert(Absolute(path));
+}
+
+std::vector<std::string> LocalLinkChecker::TakeStyleSheets() {
+  return std::exchange(sheets_found_, {});
 }
 
 }  // namespace quimbel

@@ -107,6 +107,13 @@ class LocalLinkChecker {
   void AddPageLinks(const std::string& path, std::string_view text, LinkLists& lists);
   void AddPageLinks(const std::string& path, const MappedFile& file, LinkLists& lists);
 
+  // Style sheets are pages of their own: a local one a page links to is
+  // read for its references once, unless the run reads it anyway. The
+  // run's own files are noted first; TakeStyleSheets() gives the sheets
+  // found since it was last called.
+  void NoteRunFile(const std::string& path);
+  std::vector<std::string> TakeStyleSheets();
+
  private:
   void AddPageLinks(const std::string& path, std::string_view text, const MappedFile* file,
                     LinkLists& lists);
@@ -118,6 +125,8 @@ class LocalLinkChecker {
   const std::unordered_set<std::string>* FragmentsOf(const std::string& path);
 
   LocalLinkOptions options_;
+  std::unordered_set<std::string> sheets_seen_;
+  std::vector<std::string> sheets_found_;
   std::unordered_map<std::string, std::optional<std::string>> files_;
   std::unordered_map<std::string, std::unique_ptr<std::unordered_set<std::string>>> fragments_;
 };

@@ -1,6 +1,8 @@
 // A page's links as a test reads them, the run and a watch alike: the
 // network links and the local ones checked on disk, in file order, less
 // those the rules leave out.
+#include <filesystem>
+
 #include "core/run_controller.h"
 
 namespace quimbel {
@@ -15,6 +17,20 @@ bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
   if (!local_checker_) return ExtractUrls(path, lists, url_count);
   if (!ReadPageLinks(path, *local_checker_, lists)) return false;
   url_count = lists.urls.size();
+  // The style sheets the page links to are read in turn, after the run's
+  // files.
+  for (std::string& sheet : local_checker_->TakeStyleSheets()) {
+    // Spelled as the page is: relative to the current folder when it is.
+    if (!path.empty() && path.front() != '/') {
+      std::error_code error;
+      const auto relative =
+          std::filesystem::path(sheet).lexically_relative(std::filesystem::current_path(error));
+      if (!error && !relative.empty() && *relative.begin() != "..") sheet = relative.string();
+    }
+    files_.push_back(std::move(sheet));
+    ++total_files_;
+    if (progress_open_) host_.SetFileBarRange(total_files_);
+  }
   return true;
 }
 

@@ -118,6 +118,10 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   crawled_.clear();
   // A crawl reads pages, not files: no link of it is checked on disk.
   local_checker_ = crawler_ ? nullptr : std::make_unique<LocalLinkChecker>(std::move(local));
+  if (local_checker_) {
+    for (const std::string& file : files_)
+      local_checker_->NoteRunFile(file);
+  }
   error_count_ = -1;
   unknown_error_seen_ = false;
   links_ = LinkLists();

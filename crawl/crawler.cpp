@@ -28,7 +28,13 @@ bool IsPage(const ProbeOutcome& outcome, bool sitemap) {
   const std::uint32_t status = ParseStatusCode(ReplyText(outcome.reply)).value_or(0);
   const bool good =
       status / 100 == 2 || (IsFollowedMove(status) && outcome.chain_end == ChainEnd::kGood);
-  return good && (sitemap || IsHtmlType(outcome.content_type));
+  return good &&
+         (sitemap || IsHtmlType(outcome.content_type) || IsStyleSheetType(outcome.content_type));
+}
+
+// An absolute URL's path without its query and fragment.
+std::string_view StylePathOf(std::string_view url) {
+  return url.substr(0, std::min(url.find('?'), url.find('#')));
 }
 
 // Where a fetch ended: the last address of its moves, when they ended well.
@@ -252,7 +258,10 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
   // A query's letters are sent in the page's own charset, as browsers do.
   const std::string charset = DeclaredCharset(outcome.content_type, outcome.body);
   std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
-  PageScan scan = ScanPage(text);
+  // A style sheet of the site is read for its url() and @import, against
+  // its own address.
+  PageScan scan =
+      IsStyleSheetType(outcome.content_type) ? ScanStyleSheet(text, {}, {}) : ScanPage(text);
   std::string base = final_address;
   if (!scan.base.empty()) {
     if (auto declared = ResolveUrl(final_address, RequestUrl(scan.base), charset))
@@ -314,8 +323,9 @@ void Crawler::FollowInOrder() {
     if (!page.read) continue;
     const LinkLists& links = *page.links;
     for (std::size_t i = 0; i < links.targets.size(); ++i) {
-      // What a page loads is checked, not followed.
-      if (links.resources[i]) continue;
+      // What a page loads is checked, not followed; its style sheets are
+      // read too.
+      if (links.resources[i] && !IsStyleSheetPath(StylePathOf(links.targets[i]))) continue;
       if (const auto key = PageKey(links.targets[i])) Reach(*key, page.depth + 1);
     }
     for (const std::string& sitemap : page.nested)

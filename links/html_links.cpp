@@ -190,6 +190,12 @@ class Tokenizer {
             const LinkSink& sink)
       : text_(text), mode_(mode), wanted_(wanted), sink_(sink) {}
 
+  PageScan RunStyleSheet() {
+    sheet_ = true;
+    TakeStyleText(0, 0, text_.size());
+    return std::move(scan_);
+  }
+
   PageScan Run() {
     std::size_t at = 0;
     while (at < text_.size()) {
@@ -416,7 +422,7 @@ class Tokenizer {
   // The url() and @import references of a <style> block's text, which
   // starts at `from`.
   void TakeStyleText(std::size_t lt, std::size_t from, std::size_t end) {
-    current_ = Current{"style", Role{Holds::kStyle, LinkKind::kCss}, lt, from};
+    current_ = Current{sheet_ ? "css" : "style", Role{Holds::kStyle, LinkKind::kCss}, lt, from};
     ForEachCssUrl(text_.substr(from, end - from), [&](EmbeddedUrl&& found) {
       const std::size_t at = from + found.offset;
       if (found.read != found.written) {
@@ -447,7 +453,7 @@ class Tokenizer {
       link.text = name.empty() ? std::string(kPlaceholderLinkName) : AnchorText(name);
     } else {
       // Style text has no element of its own to name it.
-      const bool named = current_.tag != "style";
+      const bool named = current_.tag != "style" && current_.tag != "css";
       const Attribute* alt = named ? Find("alt") : nullptr;
       if (named && (alt == nullptr || alt->value.empty())) alt = Find("title");
       link.text = alt != nullptr && !alt->value.empty()
@@ -482,6 +488,7 @@ class Tokenizer {
   } current_;
   std::size_t line_ = 1;
   std::size_t line_at_ = 0;
+  bool sheet_ = false;  // the text is a style sheet, not a page
 };
 
 }  // namespace
@@ -574,6 +581,14 @@ PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wa
 PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wanted,
                   const LinkSink& sink) {
   return Tokenizer(text, mode, wanted, sink).Run();
+}
+
+PageScan ScanStyleSheet(std::string_view text, const LinkFilter& wanted, const LinkSink& sink) {
+  return Tokenizer(text, PageScanMode::kLinksOnly, wanted, sink).RunStyleSheet();
+}
+
+bool IsStyleSheetPath(std::string_view path) {
+  return path.size() >= 4 && SameIgnoringCase(path.substr(path.size() - 4), ".css");
 }
 
 std::string LinkUrlOf(std::string_view raw) {

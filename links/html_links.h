@@ -84,6 +84,13 @@ using LinkSink = std::function<void(PageLink&& link)>;
 PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wanted,
                   const LinkSink& sink);
 
+// The same for a style sheet's text: its url() and @import references, as
+// links of kind kCss named "css", in file order.
+PageScan ScanStyleSheet(std::string_view text, const LinkFilter& wanted, const LinkSink& sink);
+
+// Whether a path names a style sheet (".css", any case).
+bool IsStyleSheetPath(std::string_view path);
+
 // What PageLink::url() gives for a link whose value reads `raw`.
 std::string LinkUrlOf(std::string_view raw);
 

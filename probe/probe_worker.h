@@ -50,6 +50,8 @@ enum class BodyWanted { kNone, kHtml, kAny };
 // Whether a Content-Type names an HTML page (text/html or XHTML), in any
 // letter case, parameters aside.
 bool IsHtmlType(std::string_view content_type);
+// Whether a Content-Type is a style sheet's (text/css).
+bool IsStyleSheetType(std::string_view content_type);
 
 struct ProbeJob {
   std::string url;

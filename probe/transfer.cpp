@@ -18,22 +18,32 @@ namespace {
 constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
 
 // Whether the body of this reply is kept: the job wants it, the reply is
-// no error and no move, and for a page it is HTML.
+// no error and no move, and for a page it is HTML or a style sheet.
 bool WantsBody(Transfer& transfer, long status) {
   const BodyWanted wanted = transfer.request.body;
   if (wanted == BodyWanted::kNone || status < 200 || status >= 300) return false;
   const char* type = nullptr;
   curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_TYPE, &type);
   transfer.outcome.content_type = type != nullptr ? type : "";
-  return wanted == BodyWanted::kAny || IsHtmlType(transfer.outcome.content_type);
+  return wanted == BodyWanted::kAny || IsHtmlType(transfer.outcome.content_type) ||
+         IsStyleSheetType(transfer.outcome.content_type);
 }
 
 }  // namespace
 
+namespace {
+std::string MediaType(std::string_view content_type) {
+  return AsciiLowered(std::string(TrimAsciiBlanks(content_type.substr(0, content_type.find(';')))));
+}
+}  // namespace
+
 bool IsHtmlType(std::string_view content_type) {
-  const std::string type =
-      AsciiLowered(std::string(TrimAsciiBlanks(content_type.substr(0, content_type.find(';')))));
+  const std::string type = MediaType(content_type);
   return type == "text/html" || type == "application/xhtml+xml";
+}
+
+bool IsStyleSheetType(std::string_view content_type) {
+  return MediaType(content_type) == "text/css";
 }
 
 std::string WithoutFragment(std::string url) {

@@ -80,7 +80,8 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
                 (options.log_requests ? "  log_format paths '$request_uri';\n  access_log " + dir +
                                             "/access.log paths;\n"
                                       : std::string("  access_log off;\n")) +
-                "  types { text/html html htm; text/xml xml; text/plain txt; image/png png; }\n"
+                "  types { text/html html htm; text/xml xml; text/plain txt; image/png png; "
+                "text/css css; }\n"
                 "  client_body_temp_path " +
                 dir + "/body;\n" + servers + "}\n");
 
