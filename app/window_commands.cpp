@@ -147,7 +147,7 @@ void WindowCommands::Preferences() {
        settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand),
        StoredRate(settings_), settings_.Get(settings::kLinkCache) != 0,
        settings_.Get(settings::kIgnoreRobots) != 0, settings_.Get(settings::kCaFile),
-       settings_.Get(settings::kInsecure) != 0});
+       settings_.Get(settings::kInsecure) != 0, settings_.Get(settings::kCheckFragments) != 0});
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_.SetFilter(filter_);
@@ -167,6 +167,7 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kRatePerHost, dialog.rate());
   settings_.Set(settings::kLinkCache, dialog.cache() ? 1 : 0);
   settings_.Set(settings::kIgnoreRobots, dialog.ignore_robots() ? 1 : 0);
+  settings_.Set(settings::kCheckFragments, dialog.check_fragments() ? 1 : 0);
   settings_.Set(settings::kExclude, dialog.exclude());
   settings_.Set(settings::kInclude, dialog.include());
   settings_.Set(settings::kAccept, dialog.accepted_codes());

@@ -184,6 +184,16 @@ void RunController::NoteRowSource(std::size_t row, std::size_t line) {
   }
 }
 
+bool RunController::MissingAnchorOnPage() const {
+  if (!run_local_options_.check_fragments || links_.urls.empty()) return false;
+  const auto& places = buffer_.head()->fragments;
+  if (!places) return false;
+  const std::string written =
+      links_.targets.empty() ? RequestUrl(links_.urls.front()) : links_.targets.front();
+  const auto fragment = FragmentOf(written);
+  return fragment && !NamesFragment(*places, *fragment);
+}
+
 bool RunController::MissingCrawledAnchor() const {
   if (!crawler_ || links_.targets.empty()) return false;
   const std::string& target = links_.targets.front();

@@ -34,6 +34,9 @@ struct LocalLinkOptions {
   std::string site_root;  // root-relative links resolve here
   std::string site_url;   // absolute links that start with it are local
   bool resources = true;  // check what pages load: images, scripts, style sheets, frames
+  // Look for the place an anchor on another site's page names in that
+  // page (its HTML read once a run); a crawl's own pages are always looked in.
+  bool check_fragments = false;
 };
 
 // Where a local link leads: a file or folder path, and its fragment as

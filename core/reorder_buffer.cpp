@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crawl/crawl_scope.h"
+#include "crawl/crawler.h"
 #include "links/url_resolver.h"
 #include "probe/request_ledger.h"
 
@@ -122,9 +123,18 @@ bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
     if (found == page_jobs_.end()) return false;
   }
   const EntryRef entry = found->second;
+  const bool probe = jobs == &in_flight_;
   jobs->erase(found);
-  if (cache_ != nullptr && jobs == &in_flight_) cache_->Store(outcome.url, outcome);
+  if (cache_ != nullptr && probe) cache_->Store(outcome.url, outcome);
   entry->outcome = outcome;
+  // A probe that read its page keeps only the page's places, for the
+  // links that name one; the page itself goes.
+  if (probe && !outcome.body.empty()) {
+    entry->fragments = std::make_shared<const std::unordered_set<std::string>>(
+        FragmentsOfPage(outcome.body, outcome.content_type));
+    entry->outcome.body.clear();
+    entry->outcome.body.shrink_to_fit();
+  }
   // Every outcome of the run is kept for the links still to come: only
   // what judging it reads.
   entry->outcome.reply = JudgedPartOfReply(outcome.reply);

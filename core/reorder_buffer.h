@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "crawl/result_cache.h"
 #include "links/url_extractor.h"
@@ -26,6 +27,9 @@ class ReorderBuffer {
   struct Entry {
     bool done = false;
     ProbeOutcome outcome;
+    // The places (ids and anchor names) of the HTML page the probe read,
+    // when it read one; null otherwise.
+    std::shared_ptr<const std::unordered_set<std::string>> fragments;
   };
   using EntryRef = std::shared_ptr<Entry>;
   // A file read ahead of the one under way, so that its links can be in

@@ -17,7 +17,8 @@ inline constexpr std::string_view kDefaultFilter =
     "1111111111111111111111"                       // 307 ... 511
     "1"                                            // https handshake
     "11"                                           // local file, local anchor
-    "11";                                          // redirect loop, too many redirects
+    "11"                                           // redirect loop, too many redirects
+    "1";                                           // anchor on another site's page
 // Codes 401 to 415 and 10002, and the added client errors but 429 (a busy
 // server is not the page's fault): the "Watch With One Eye Shut" preset.
 inline constexpr std::string_view kTypeBFilter =
@@ -25,7 +26,8 @@ inline constexpr std::string_view kTypeBFilter =
     "0001000111111111100000"
     "1"
     "11"
-    "11";
+    "11"
+    "1";
 
 inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";
 

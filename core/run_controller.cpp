@@ -21,7 +21,11 @@ RunController::RunController(RunHost& host, MessagePoster& poster)
       probe_worker_(poster),
       purge_worker_(poster),
       buffer_([this](std::string request) {
-        return probe_worker_.Kick({std::move(request), timeout_, user_agent_});
+        // Looking for anchors reads every HTML page a link leads to: a
+        // page is asked for once, whichever of its links comes first.
+        const BodyWanted body =
+            run_local_options_.check_fragments ? BodyWanted::kHtml : BodyWanted::kNone;
+        return probe_worker_.Kick({std::move(request), timeout_, user_agent_, body});
       }) {
   user_agent_ = UserAgent();
 }
@@ -308,6 +312,10 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   head_begun_ = false;
   if (!outcome.local && MissingCrawledAnchor()) {
     RecordSocketError(kLocalAnchorNotFound);
+    return;
+  }
+  if (!outcome.local && MissingAnchorOnPage()) {
+    RecordSocketError(kAnchorNotFound);
     return;
   }
   if (outcome.local) {

@@ -276,6 +276,8 @@ class RunController {
   void NoteRowSource(std::size_t row, std::size_t line);
   // Whether the head link names a fragment its crawled target page lacks.
   bool MissingCrawledAnchor() const;
+  // Whether the head link names a place its page, read for it, lacks.
+  bool MissingAnchorOnPage() const;
   // What every run does first: the progress window, an empty log and list,
   // the start line.
   void BeginRun(RunState state);

@@ -79,7 +79,7 @@ std::vector<std::string>& ListOf(RunOptions& options, std::string_view name,
 Problem SetFilter(RunOptions& options, const std::string& value) {
   const LoadedFilter loaded = LoadFilterText(value);
   if (loaded.reset_to_default || value.find_first_not_of("01") != std::string::npos) {
-    return "the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1";
+    return "the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1";
   }
   options.filter = loaded.filter.text();
   return std::nullopt;
@@ -169,8 +169,8 @@ const OptionSpec kOptions[] = {
   {"timeout", 't', K::kNumber, 5, 1000, "SECONDS", "time limit for slow hosts, 5 to 1000",
    C::kKey, "Timeout", QUIMBEL_SET(o.timeout = std::atoi(v.c_str()))},
   {"filter", 0, K::kText, 0, 0, "STRING",
-   "the report filter: 70 characters of 0 and 1 (43, 65,\n"
-   "66 or 68 are taken too, the added categories reported)", C::kKey, "Filter", SetFilter},
+   "the report filter: 71 characters of 0 and 1 (43, 65,\n"
+   "66, 68 or 70 are taken too, the added categories reported)", C::kKey, "Filter", SetFilter},
   {"parallel", 'j', K::kNumber, 1, kMostParallelProbes, "N",
    "probe up to N links at once, 1 to 256 (default 32)", C::kKey, "ParallelProbes",
    QUIMBEL_SET(o.parallel = std::atoi(v.c_str()))},
@@ -211,6 +211,10 @@ const OptionSpec kOptions[] = {
    "request what the crawled site's robots.txt disallows\n"
    "too (for checking a site of your own)", C::kKey, "",
    QUIMBEL_SET(o.crawl.obey_robots = false)},
+  {"check-fragments", 0, K::kSwitch, 0, 0, "",
+   "look for the #place of a link to another site in its\n"
+   "page (ids a page makes in script are not seen)", C::kKey, "",
+   QUIMBEL_SET(o.local.check_fragments = true)},
   {"rate", 0, K::kNumber, 0, kMostRatePerHost, "N", "at most N requests a second to one host (0: no limit)",
    C::kKey, "RatePerHost", QUIMBEL_SET(o.rate = std::atoi(v.c_str()))},
   {"cache", 0, K::kPath, 0, 0, "FILE",
@@ -356,6 +360,7 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   options.ca_file = settings.Get(settings::kCaFile);
   options.insecure = settings.Get(settings::kInsecure) != 0;
   options.crawl.obey_robots = settings.Get(settings::kIgnoreRobots) == 0;
+  options.local.check_fragments = settings.Get(settings::kCheckFragments) != 0;
   options.list_layers = {{"exclude", 0}, {"include", 0}};
   return options;
 }

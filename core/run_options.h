@@ -29,7 +29,7 @@ struct RunOptions {
   RunScope scope;
   bool purge = false;
   std::optional<int> timeout;
-  std::optional<std::string> filter;  // the report filter's 70 characters
+  std::optional<std::string> filter;  // the report filter's 71 characters
   std::optional<std::string> user_agent;
   std::optional<int> parallel;
   std::optional<int> per_host;

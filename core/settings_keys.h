@@ -70,6 +70,8 @@ inline constexpr IntSetting kInsecure{"Settings", "Insecure", 0};
 // Whether a crawl requests what the site's robots.txt disallows (for an
 // author's own site).
 inline constexpr IntSetting kIgnoreRobots{"Settings", "IgnoreRobots", 0};
+// Whether an anchor on another site's page is looked for in that page.
+inline constexpr IntSetting kCheckFragments{"Settings", "CheckFragments", 0};
 // The window's colours: 0 the desktop's, 1 light, 2 dark.
 inline constexpr IntSetting kTheme{"Settings", "Theme", 0};
 

@@ -78,6 +78,8 @@ const std::array<StatusCategory, StatusCodeTable::kCategoryCount>& StatusCodeTab
       // Moves that lead nowhere.
       {68, 10009, "Error: Redirect Loop"},
       {69, 10010, "Error: Too Many Redirects"},
+      // Anchors on other sites' pages.
+      {70, 10011, "Error: Anchor Not Found"},
   }};
   return kTable;
 }

@@ -9,7 +9,8 @@
 // 428, 431, 506, 507, 508, 510, 511; then the failed https handshake
 // 10008 (position 65); then the local links' "Local File Not Found" 10100
 // and "Local Anchor Not Found" 10101 (66, 67); then the moves that lead
-// nowhere, 10009 and 10010 (68, 69). New categories are only ever appended,
+// nowhere, 10009 and 10010 (68, 69); then an anchor missing on another
+// site's page, 10011 (70). New categories are only ever appended,
 // so a stored filter keeps its meaning.
 #pragma once
 
@@ -30,14 +31,16 @@ struct StatusCategory {
 
 class StatusCodeTable {
  public:
-  static constexpr int kCategoryCount = 70;
+  static constexpr int kCategoryCount = 71;
   // The length of the filter before categories were added.
   static constexpr int kOriginalCategoryCount = 43;
   // The lengths of the filter as earlier versions stored it: with the
-  // codes of today's servers, then with https, then with local links.
+  // codes of today's servers, then with https, then with local links,
+  // then with the moves that lead nowhere.
   static constexpr int kModernCodesCategoryCount = 65;
   static constexpr int kHttpsCategoryCount = 66;
   static constexpr int kLocalLinksCategoryCount = 68;
+  static constexpr int kRedirectsCategoryCount = 70;
 
   // The categories in filter order.
   static const std::array<StatusCategory, kCategoryCount>& Categories();

@@ -171,10 +171,16 @@ void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences
   robots_box_->setToolTip(
       "A crawl otherwise neither follows nor checks links into paths the site's robots.txt "
       "disallows");
+  fragments_box_ = new QCheckBox("&Look for the place an anchor names on other sites' pages", this);
+  fragments_box_->setChecked(probe.check_fragments);
+  fragments_box_->setToolTip(
+      "A link such as https://example.org/page#part is checked against the ids of that page; "
+      "ids a page makes in script are not seen");
   auto* counts = new QVBoxLayout;
   counts->addLayout(counts_row);
   counts->addLayout(polite_row);
   counts->addWidget(robots_box_);
+  counts->addWidget(fragments_box_);
   layout->addLayout(counts, 6, 0, 1, 2);
 }
 
@@ -356,6 +362,10 @@ bool PreferencesDialog::cache() const {
 
 bool PreferencesDialog::ignore_robots() const {
   return robots_box_->isChecked();
+}
+
+bool PreferencesDialog::check_fragments() const {
+  return fragments_box_->isChecked();
 }
 
 std::string PreferencesDialog::ca_file() const {

@@ -50,6 +50,7 @@ struct ProbePreferences {
   // certificates left unchecked.
   std::string ca_file;
   bool insecure = false;
+  bool check_fragments = false;  // an anchor on another site's page is looked for there
 };
 
 class PreferencesDialog : public QDialog {
@@ -76,6 +77,7 @@ class PreferencesDialog : public QDialog {
   int rate() const;
   bool cache() const;
   bool ignore_robots() const;
+  bool check_fragments() const;
   std::string ca_file() const;
   bool insecure() const;
 
@@ -89,6 +91,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* rate_field() const { return rate_field_; }
   QCheckBox* cache_box() const { return cache_box_; }
   QCheckBox* robots_box() const { return robots_box_; }
+  QCheckBox* fragments_box() const { return fragments_box_; }
   QPlainTextEdit* exclude_field() const { return exclude_field_; }
   QPlainTextEdit* include_field() const { return include_field_; }
   QLineEdit* accept_field() const { return accept_field_; }
@@ -125,6 +128,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* rate_field_;
   QCheckBox* cache_box_;
   QCheckBox* robots_box_;
+  QCheckBox* fragments_box_;
   QPlainTextEdit* exclude_field_;
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;

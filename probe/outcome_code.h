@@ -26,6 +26,9 @@ inline constexpr OutcomeCode kSecureConnectionFailed = 10008;
 // hop limit.
 inline constexpr OutcomeCode kRedirectLoop = 10009;
 inline constexpr OutcomeCode kTooManyRedirects = 10010;
+// The page came, but the place its fragment names is not on it (checked
+// only when asked for: other sites' pages).
+inline constexpr OutcomeCode kAnchorNotFound = 10011;
 
 // Local links, checked on disk. Their reasons do not begin with "Error:":
 // they are the page's own faults, not passing network trouble.

@@ -78,7 +78,7 @@ TEST_F(CliTest, CannotRun) {
       {{"--timeout", "3", file},
        "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
       {{"--filter", "01", file},
-       "quimbel: the filter must be 70 (or 43, 65, 66 or 68) characters of 0 and 1\n"},
+       "quimbel: the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1\n"},
       {{"-j", "0", file}, "quimbel: the parallel probes must be 1 to 256\n"},
       {{"--per-host", "x", file}, "quimbel: the probes per host must be 1 to 256\n"},
       {{"--root", file, file}, "quimbel: the site root is no folder: " + file + "\n"},

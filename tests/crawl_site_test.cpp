@@ -435,6 +435,44 @@ TEST(CrawlCliTest, EveryKindOfReferenceOnDiskAndCrawled) {
   EXPECT_EQ(asked.count("/gone-deep.png"), 1u);
 }
 
+// With --check-fragments, a link to another site's page#place is checked
+// against that page's ids and anchor names, the page read once however
+// many links name places on it; without it, only the page is checked.
+TEST(CrawlCliTest, AnchorsOnOtherSitesPages) {
+  std::unique_ptr<testing::NginxServer> nginx;
+  try {
+    nginx = std::make_unique<testing::NginxServer>(
+        std::map<std::string, std::string>{
+            {"target.html", "<h2 id=there>T</h2><a name=named></a><p id=\"caf&eacute;\">"},
+            {"image.png", "png"}},
+        testing::NginxServer::Options{{}, true});
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  const std::string target = "http://127.0.0.1:" + std::to_string(nginx->port()) + "/target.html";
+  testing::TempFolder disk;
+  const std::string page = disk.Write(
+      "page.html", "<a href=\"" + target + "#there\">1</a>\n<a href=\"" + target +
+                       "#missing\">2</a>\n<a href=\"" + target + "\">3</a>\n<a href=\"" + target +
+                       "#named\">4</a>\n<a href=\"" + target + "#caf%C3%A9\">5</a>\n<a href=\"" +
+                       target + "#top\">6</a>\n<img src=\"" + target.substr(0, target.rfind('/')) +
+                       "/image.png#x\">\n");
+  Cli cli;
+  const Result plain = cli.Run({"-q", "--format", "json", page});
+  EXPECT_EQ(plain.status, 0) << plain.out << plain.err;
+  const Result checked = cli.Run({"-q", "--check-fragments", "--format", "json", page});
+  EXPECT_EQ(checked.status, 1) << checked.err;
+  const auto report = nlohmann::json::parse(checked.out);
+  ASSERT_EQ(report["rows"].size(), 1u) << checked.out;
+  EXPECT_EQ(report["rows"][0]["line"], 2);
+  EXPECT_EQ(report["rows"][0]["reason"], "Error: Anchor Not Found");
+  std::map<std::string, int> asked;
+  for (const std::string& path : nginx->RequestedPaths())
+    ++asked[path];
+  EXPECT_EQ(asked["/target.html"], 2);  // once a run
+  EXPECT_EQ(asked["/image.png"], 2);
+}
+
 // robots.txt keeps its paths from every request: links into them, and a
 // move that leads there; --ignore-robots asks for them all.
 TEST(CrawlCliTest, RobotsTxtGovernsEveryRequest) {

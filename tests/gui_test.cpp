@@ -668,11 +668,12 @@ class GuiTest : public QObject {
     QCOMPARE(dialog.categories()->item(65)->text(), QString("Error: Secure Connection Failed"));
     QCOMPARE(dialog.categories()->item(67)->text(), QString("Local Anchor Not Found"));
     QCOMPARE(dialog.categories()->item(69)->text(), QString("Error: Too Many Redirects"));
-    QCOMPARE(checked(), 69);  // all but 200
+    QCOMPARE(dialog.categories()->item(70)->text(), QString("Error: Anchor Not Found"));
+    QCOMPARE(checked(), 70);  // all but 200
     dialog.PressTypeB();
     // 401-415, 10002, the added client errors but 429, https, local links,
-    // moves that lead nowhere
-    QCOMPARE(checked(), 32);
+    // moves that lead nowhere, anchors on other sites' pages
+    QCOMPARE(checked(), 33);
     QCOMPARE(dialog.parallel(), 32);
     QCOMPARE(dialog.max_redirects(), 10);
     QCOMPARE(dialog.per_host(), 8);

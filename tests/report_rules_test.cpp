@@ -69,7 +69,8 @@ TEST(StatusCodeTable, BoundariesOfEveryBlock) {
       {10008, 65, "Error: Secure Connection Failed"},
       {10009, 68, "Error: Redirect Loop"},
       {10010, 69, "Error: Too Many Redirects"},
-      {10011, -1, nullptr},
+      {10011, 70, "Error: Anchor Not Found"},
+      {10012, -1, nullptr},
       {0, -1, nullptr},
       {4294967295u, -1, nullptr},
   };
@@ -171,19 +172,20 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
   };
   const Case cases[] = {
       {std::string(kDefaultFilter), false, ""},
-      {std::string(70, '?'), false, ""},
+      {std::string(71, '?'), false, ""},
       // An earlier filter keeps its choices and reports the added ones.
       {std::string(43, '0'), false, std::string(43, '0') + added},
       {std::string(43, '?'), false, std::string(43, '?') + added},
-      {std::string(65, '0'), false, std::string(65, '0') + "11111"},
-      {std::string(66, '0'), false, std::string(66, '0') + "1111"},
-      {std::string(68, '0'), false, std::string(68, '0') + "11"},
+      {std::string(65, '0'), false, std::string(65, '0') + "111111"},
+      {std::string(66, '0'), false, std::string(66, '0') + "11111"},
+      {std::string(68, '0'), false, std::string(68, '0') + "111"},
+      {std::string(70, '0'), false, std::string(70, '0') + "1"},
       {std::string(42, '1'), true, std::string(kDefaultFilter)},
       {std::string(44, '1'), true, std::string(kDefaultFilter)},
       {std::string(64, '1'), true, std::string(kDefaultFilter)},
       {std::string(67, '1'), true, std::string(kDefaultFilter)},
       {std::string(69, '1'), true, std::string(kDefaultFilter)},
-      {std::string(71, '1'), true, std::string(kDefaultFilter)},
+      {std::string(72, '1'), true, std::string(kDefaultFilter)},
       {"", true, std::string(kDefaultFilter)},
   };
   for (const Case& c : cases) {
@@ -191,7 +193,8 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
     const LoadedFilter loaded = LoadFilterText(c.stored);
     EXPECT_EQ(loaded.reset_to_default, c.reset);
     const std::size_t length = c.stored.size();
-    EXPECT_EQ(loaded.extended, length == 43 || length == 65 || length == 66 || length == 68);
+    EXPECT_EQ(loaded.extended,
+              length == 43 || length == 65 || length == 66 || length == 68 || length == 70);
     EXPECT_EQ(loaded.filter.text(), c.loaded.empty() ? c.stored : c.loaded);
   }
   // An all-"1" filter reports code 200 too.

@@ -125,7 +125,7 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
     bool reset;
   };
   const Case cases[] = {{"", false},
-                        {std::string(70, '1'), false},
+                        {std::string(71, '1'), false},
                         {std::string(42, '1'), true},
                         {std::string(44, '0'), true}};
   for (const Case& c : cases) {
