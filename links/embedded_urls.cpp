@@ -1,5 +1,6 @@
 #include "links/embedded_urls.h"
 
+#include "links/link_roles.h"
 #include "platform/ascii.h"
 #include "platform/utf8.h"
 
@@ -7,10 +8,6 @@ namespace quimbel {
 namespace {
 
 constexpr auto npos = std::string_view::npos;
-
-bool IsHtmlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');

@@ -6,9 +6,9 @@
 #include <array>
 #include <cctype>
 #include <cstring>
-#include <initializer_list>
 
 #include "links/embedded_urls.h"
+#include "links/link_roles.h"
 #include "platform/ascii.h"
 #include "platform/utf8.h"
 
@@ -18,10 +18,6 @@ namespace {
 constexpr auto npos = std::string_view::npos;
 // An anchor's text longer than this is cut: it is only shown.
 constexpr std::size_t kLongestText = 4096;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
 
 // What ends a name inside a tag, looked up rather than compared: the
 // tokenizer spends most of its time in these loops.
@@ -61,87 +57,12 @@ void AppendReferenced(std::string& out, unsigned long code) {
   AppendUtf8(out, static_cast<char32_t>(code));
 }
 
-// HTML's own blanks: a vertical tab is no blank there.
-std::string_view TrimHtmlSpace(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
 // Schemes whose links lead nowhere a checker can go.
 bool IsSkipped(std::string_view url) {
   for (const std::string_view scheme : {"mailto:", "tel:", "javascript:", "data:"}) {
     if (StartsWithIgnoringCase(url, scheme)) return true;
   }
   return url.empty();
-}
-
-// The tag names a link can carry, kept for the life of the program.
-constexpr std::array<std::string_view, 24> kLinkTags = {
-    "a",     "area",    "link",  "img",   "script", "iframe", "frame", "source",
-    "embed", "audio",   "video", "track", "input",  "object", "meta",  "use",
-    "image", "feimage", "style", "svg",   "g",      "body",   "div",   "span"};
-
-// The tag's own storage, or "style" for a tag that carries only a style.
-std::string_view StaticTag(std::string_view tag) {
-  for (const std::string_view entry : kLinkTags) {
-    if (entry == tag) return entry;
-  }
-  return "style";
-}
-
-// What an attribute of a tag holds.
-enum class Holds { kNothing, kUrl, kSrcset, kRefresh, kStyle };
-
-struct Role {
-  Holds holds = Holds::kNothing;
-  LinkKind kind = LinkKind::kAnchor;
-  bool resource = true;
-};
-
-bool OneOf(std::string_view tag, std::initializer_list<std::string_view> names) {
-  return std::find(names.begin(), names.end(), tag) != names.end();
-}
-
-// Whether a link's rel names something a browser or a reader fetches; a
-// link without rel is taken as before. preconnect and the like name a
-// server, not a page.
-bool IsFetchedRel(std::string_view rel) {
-  static constexpr std::array<std::string_view, 17> kFetched = {"stylesheet",
-                                                                "icon",
-                                                                "apple-touch-icon",
-                                                                "apple-touch-icon-precomposed",
-                                                                "preload",
-                                                                "modulepreload",
-                                                                "prefetch",
-                                                                "manifest",
-                                                                "canonical",
-                                                                "alternate",
-                                                                "next",
-                                                                "prev",
-                                                                "author",
-                                                                "license",
-                                                                "help",
-                                                                "search",
-                                                                "mask-icon"};
-  bool any = false;
-  while (!rel.empty()) {
-    while (!rel.empty() && IsSpace(rel.front()))
-      rel.remove_prefix(1);
-    std::size_t end = 0;
-    while (end < rel.size() && !IsSpace(rel[end]))
-      ++end;
-    const std::string_view token = rel.substr(0, end);
-    rel.remove_prefix(end);
-    if (token.empty()) continue;
-    any = true;
-    for (const std::string_view fetched : kFetched) {
-      if (SameIgnoringCase(token, fetched)) return true;
-    }
-  }
-  return !any;
 }
 
 // An anchor's text as the results list shows it: line breaks removed, tabs
@@ -178,11 +99,6 @@ std::string_view LinkNameText(std::string_view text, std::size_t from) {
   const std::size_t end = first == npos ? text.size() : first;
   return text.substr(from, end - from);
 }
-
-struct Attribute {
-  std::string_view name;  // as written
-  std::string_view value;
-};
 
 class Tokenizer {
  public:
@@ -280,14 +196,7 @@ class Tokenizer {
     return tag_end;
   }
 
-  const Attribute* Find(std::string_view name) const {
-    for (const Attribute& attribute : attributes_) {
-      if (attribute.name.size() == name.size() && StartsWithIgnoringCase(attribute.name, name)) {
-        return &attribute;
-      }
-    }
-    return nullptr;
-  }
+  const Attribute* Find(std::string_view name) const { return FindAttribute(attributes_, name); }
 
   // Every id, and the name of an <a>.
   void TakeFragments(std::string_view tag) {
@@ -310,7 +219,7 @@ class Tokenizer {
     }
     for (std::size_t i = 0; i < attributes_.size(); ++i) {
       const Attribute& attribute = attributes_[i];
-      const Role role = RoleOf(tag, attribute.name);
+      const Role role = RoleOf(tag, attribute.name, attributes_);
       if (role.holds == Holds::kNothing || attribute.value.empty()) continue;
       // Of two attributes of one name, the first counts.
       const auto same = [&](const Attribute& other) {
@@ -323,52 +232,6 @@ class Tokenizer {
       current_ = Current{StaticTag(tag), role, lt, tag_end};
       TakeValue(attribute);
     }
-  }
-
-  // What the attribute `name` of `tag` holds.
-  Role RoleOf(std::string_view tag, std::string_view name) const {
-    const auto is = [&](std::string_view wanted) { return SameIgnoringCase(name, wanted); };
-    if (is("style")) return {Holds::kStyle, LinkKind::kCss};
-    if (is("href")) {
-      if (tag == "a" || tag == "area") return {Holds::kUrl, LinkKind::kAnchor, false};
-      if (tag == "link") {
-        const Attribute* rel = Find("rel");
-        if (rel != nullptr && !IsFetchedRel(rel->value)) return {};
-        return {Holds::kUrl, LinkKind::kResource};
-      }
-      if (OneOf(tag, {"use", "image", "feimage"})) return {Holds::kUrl, LinkKind::kSvg};
-      return {};
-    }
-    if (is("xlink:href")) {
-      if (tag == "a") return {Holds::kUrl, LinkKind::kSvg, false};
-      if (OneOf(tag, {"use", "image", "feimage"})) return {Holds::kUrl, LinkKind::kSvg};
-      return {};
-    }
-    if (is("src")) {
-      if (OneOf(tag, {"img", "script", "iframe", "frame", "embed", "audio", "video", "source",
-                      "track"})) {
-        return {Holds::kUrl, LinkKind::kResource};
-      }
-      if (tag == "input") {
-        const Attribute* type = Find("type");
-        if (type != nullptr && SameIgnoringCase(TrimHtmlSpace(type->value), "image")) {
-          return {Holds::kUrl, LinkKind::kResource};
-        }
-      }
-      return {};
-    }
-    if (is("srcset") && (tag == "img" || tag == "source"))
-      return {Holds::kSrcset, LinkKind::kSrcset};
-    if (is("imagesrcset") && tag == "link") return {Holds::kSrcset, LinkKind::kSrcset};
-    if (is("poster") && tag == "video") return {Holds::kUrl, LinkKind::kResource};
-    if (is("data") && tag == "object") return {Holds::kUrl, LinkKind::kResource};
-    if (is("content") && tag == "meta") {
-      const Attribute* equiv = Find("http-equiv");
-      if (equiv != nullptr && SameIgnoringCase(TrimHtmlSpace(equiv->value), "refresh")) {
-        return {Holds::kRefresh, LinkKind::kRefresh, false};
-      }
-    }
-    return {};
   }
 
   // The links of one attribute's value.
