@@ -138,10 +138,16 @@ std::string ProtocolRelativeScheme(const LocalLinkOptions& options) {
   return "https";
 }
 
+// A protocol-relative link with the scheme a page on disk gives it.
+std::string WithScheme(std::string_view url, const LocalLinkOptions& options) {
+  return ProtocolRelativeScheme(options) + ":" + std::string(TrimAsciiBlanks(url));
+}
+
 bool IsLocalLink(std::string_view url, const LocalLinkOptions& options) {
   // Of absolute links only the site's own URL is a local one; "//" names
-  // another host, and so does "\\" to a browser.
+  // another host, and so does "\\" to a browser: the site's own, or not.
   if (HasScheme(url)) return UnderSiteUrl(url, options).has_value();
+  if (IsProtocolRelative(url)) return UnderSiteUrl(WithScheme(url, options), options).has_value();
   const std::string_view trimmed = TrimAsciiBlanks(url);
   return trimmed.size() < 2 || (trimmed[0] != '/' && trimmed[0] != '\\') ||
          (trimmed[1] != '/' && trimmed[1] != '\\');
@@ -153,6 +159,9 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const PagePlac
   std::string own;
   if (HasScheme(url)) {
     own = *UnderSiteUrl(url, options);
+    url = own;
+  } else if (IsProtocolRelative(url)) {
+    own = *UnderSiteUrl(WithScheme(url, options), options);
     url = own;
   }
   const std::string_view trimmed = TrimAsciiBlanks(url);
@@ -312,15 +321,11 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
   bool any_local = false;
   const LinkSink sink = [&](PageLink&& link) {
     if (link.resource && !options_.resources) return;
-    if (IsProtocolRelative(link.url())) {
-      // A page on disk has no scheme of its own: it takes its site's, or
-      // the one a browser would use today. The row shows the URL asked.
-      link.raw = ProtocolRelativeScheme(options_) + ":" + RequestUrl(link.url());
-      link.decoded.clear();
-    }
     // A link under the site's own URL is checked on disk, not probed.
     const bool local = IsLocalLink(link.url(), options_);
-    if (!local && !IsProbedReference(link)) return;
+    // A page on disk has no scheme of its own: "//host/path" is asked for
+    // with its site's, or the one a browser would use today.
+    if (!local && !IsProbedReference(link) && !IsProtocolRelative(link.url())) return;
     any_local = any_local || local;
     if (file != nullptr && link.offset >= released + kReleaseStep) {
       released = link.offset;

@@ -36,7 +36,8 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
     const std::string& target = row.target();
     const bool anchored = !target.empty() && FragmentOf(target).has_value();
     const std::string request =
-        target.empty() ? ProbeRequestUrl(url) : target.substr(0, target.find('#'));
+        target.empty() ? ProbeRequestUrl(url, ProtocolRelativeScheme(run_local_options_))
+                       : target.substr(0, target.find('#'));
     auto [found, added] = jobs.try_emplace(request + (anchored ? "#" : ""), 0);
     if (added) {
       found->second = probe_worker_.Kick(

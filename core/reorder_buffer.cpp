@@ -96,8 +96,8 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
   // The request is the URL the page names as a browser reads it: the same
   // link written two ways is one probe, and a URL is asked about once a
   // run however far apart its links stand.
-  std::string request =
-      target != nullptr ? std::string(RequestKeyOf(*target)) : ProbeRequestUrl(url);
+  std::string request = target != nullptr ? std::string(RequestKeyOf(*target))
+                                          : ProbeRequestUrl(url, relative_scheme_);
   if (const auto found = probed_.find(request); found != probed_.end()) return found->second;
   auto entry = std::make_shared<Entry>();
   if (cache_ != nullptr) {

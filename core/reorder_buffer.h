@@ -74,6 +74,9 @@ class ReorderBuffer {
     page_lookup_ = std::move(lookup);
   }
 
+  // The scheme a file's "//host/path" link is asked for with.
+  void SetRelativeScheme(std::string scheme) { relative_scheme_ = std::move(scheme); }
+
   // Outcomes kept from earlier runs answer links before any probe, and
   // the probes' final outcomes are kept there; null for none.
   void SetCache(ResultCache* cache) { cache_ = cache; }
@@ -112,6 +115,7 @@ class ReorderBuffer {
   std::unordered_map<std::string, EntryRef> pages_;
   std::function<bool(const std::string&)> page_lookup_;
   ResultCache* cache_ = nullptr;
+  std::string relative_scheme_ = "https";
   std::size_t cache_hits_ = 0;
   std::unordered_map<std::uint64_t, EntryRef> page_jobs_;  // their fetches still out
 };

@@ -118,6 +118,7 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   // Each run asks afresh, once for each URL.
   probe_worker_.ForgetReplies();
   run_local_options_ = local;
+  buffer_.SetRelativeScheme(ProtocolRelativeScheme(local));
   crawler_ = std::move(crawler);
   crawled_.clear();
   // A crawl reads pages, not files: no link of it is checked on disk.

@@ -107,7 +107,8 @@ bool RunController::CheckPageAgain(const std::string& page, LocalLinkChecker& ch
   std::unordered_set<std::string> asked;
   for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
     if (check.links.local[i] != 0) continue;
-    std::string request = ProbeRequestUrl(check.links.urls[i]);
+    std::string request =
+        ProbeRequestUrl(check.links.urls[i], ProtocolRelativeScheme(run_local_options_));
     if (kept_outcomes_.contains(request)) continue;
     if (watch_cache_) {
       if (auto kept = watch_cache_->Find(request)) {
@@ -145,7 +146,8 @@ void RunController::FinishPageChecks() {
   const auto known = [this](const PageCheck& check) {
     for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
       if (check.links.local[i] == 0 &&
-          !kept_outcomes_.contains(ProbeRequestUrl(check.links.urls[i])))
+          !kept_outcomes_.contains(
+              ProbeRequestUrl(check.links.urls[i], ProtocolRelativeScheme(run_local_options_))))
         return false;
     }
     return true;
@@ -166,7 +168,9 @@ void RunController::FinishPageChecks() {
       // The same classification as the test's, so the rows are those a
       // test would list.
       const auto verdict = VerdictOf(
-          links.local[i] != 0 ? local : kept_outcomes_.at(ProbeRequestUrl(links.urls[i])));
+          links.local[i] != 0 ? local
+                              : kept_outcomes_.at(ProbeRequestUrl(
+                                    links.urls[i], ProtocolRelativeScheme(run_local_options_))));
       if (verdict) rows.push_back(RowOf(links, i, *verdict, file));
     }
     std::string line = "Checked again: " + check->page +

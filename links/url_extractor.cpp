@@ -29,8 +29,11 @@ std::string RequestUrl(std::string_view written) {
   return url;
 }
 
-std::string ProbeRequestUrl(std::string_view written) {
+std::string ProbeRequestUrl(std::string_view written, std::string_view relative_scheme) {
   std::string url = RequestUrl(written);
+  if (url.size() > 2 && (url[0] == '/' || url[0] == '\\') && (url[1] == '/' || url[1] == '\\')) {
+    url = std::string(relative_scheme) + ":" + url;
+  }
   if (std::optional<std::string> normal = NormalizeUrl(url)) {
     normal->resize(RequestKeyOf(*normal).size());
     return std::move(*normal);

@@ -58,8 +58,9 @@ std::string RequestUrl(std::string_view written);
 
 // What a run asks for a link written with an absolute URL: RequestUrl() as
 // a browser reads it, without its fragment, so that one URL written two
-// ways is one request; RequestUrl() itself when it cannot be read so.
-std::string ProbeRequestUrl(std::string_view written);
+// ways is one request; RequestUrl() itself when it cannot be read so. A
+// link written without a scheme ("//host/path") takes `relative_scheme`.
+std::string ProbeRequestUrl(std::string_view written, std::string_view relative_scheme = "https");
 
 // Appends the probed links of the file at `path` (the hrefs of its anchors
 // that name http, https or ftp) to `lists` and sets `url_count` to the

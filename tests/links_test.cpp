@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "links/url_extractor.h"
@@ -272,6 +273,19 @@ TEST(RequestUrl, DecodesAsABrowserReadsAnHref) {
   };
   for (const auto& [written, request] : cases)
     EXPECT_EQ(RequestUrl(written), request) << written;
+}
+
+// What is asked for a link written with a URL: a link without a scheme
+// takes the one it is given.
+TEST(RequestUrl, ProbeRequestsOfSchemelessLinks) {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"//h.test/x#part", "https", "https://h.test/x"},
+      {" //H.test/a b", "http", "http://h.test/a%20b"},
+      {"\\\\h.test\\x", "https", "https://h.test/x"},
+      {"HTTP://h.test/x", "https", "http://h.test/x"},
+  };
+  for (const auto& [written, scheme, request] : cases)
+    EXPECT_EQ(ProbeRequestUrl(written, scheme), request) << written;
 }
 
 TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
