@@ -47,7 +47,9 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   // A row the repair handled is marked, and says what was done (an
   // unticked row it passed says that it was left as it is).
   if (index.column() == 0 && row.RowDone() != 0) {
-    if (role == Qt::DecorationRole && row.checked) return handled_icon_;
+    if (role == Qt::DecorationRole && row.checked && row.RowDone() == kRowRepaired) {
+      return handled_icon_;
+    }
     if (role == Qt::ToolTipRole && handled_note) {
       return Utf8(row.url()) + "\n" + QString::fromStdString(handled_note(row));
     }

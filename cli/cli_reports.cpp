@@ -53,7 +53,8 @@ std::set<std::string> Repair(const CliOptions& options, RunController& controlle
   }
   for (const ResultRow& row : rows.rows()) {
     if (row.RowDone() != 0) {
-      std::cerr << "quimbel: " << (row.checked ? "handled " : "left as it is ")
+      const bool handled = row.checked && row.RowDone() == kRowRepaired;
+      std::cerr << "quimbel: " << (handled ? "handled " : "left as it is ")
                 << row.text(ResultColumn::kUrl) << " in " << row.text(ResultColumn::kFileName)
                 << '\n';
     }

@@ -85,6 +85,11 @@ class RowTexts {
   std::uint32_t site_size_ = 0;
 };
 
+// What a repair made of a row (its RowDone mark): nothing yet, its line
+// rewritten, or its line looked at and left as it is by the options.
+inline constexpr std::uint16_t kRowRepaired = 1;
+inline constexpr std::uint16_t kRowLeftAlone = 2;
+
 // One row. A million rows must fit in a couple of hundred megabytes: the
 // file name is shared by the rows of one file, the reason is one of a few
 // texts kept once, and an alternate URL takes room only when there is one.

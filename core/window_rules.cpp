@@ -129,9 +129,9 @@ void StorePaneHeights(SettingsStore& settings, int upper, int lower) {
 
 bool ConfirmDiscardResults(const ResultList& rows, DiscardReason reason, Prompter& prompter) {
   // Unchecked rows and repaired ones are settled: nothing is lost with them.
-  const bool unsettled =
-      std::any_of(rows.rows().begin(), rows.rows().end(),
-                  [](const ResultRow& row) { return row.checked && row.RowDone() != 1; });
+  const bool unsettled = std::any_of(
+      rows.rows().begin(), rows.rows().end(),
+      [](const ResultRow& row) { return row.checked && row.RowDone() != kRowRepaired; });
   if (!unsettled) return true;
   const std::string question =
       std::string("Not all of the bad URLs have been repaired\n\n") +

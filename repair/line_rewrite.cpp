@@ -44,10 +44,24 @@ std::optional<std::string> UnsafeAlternateReason(const RepairRequest& request,
   return "its Alternate URL is no http, https or ftp URL a repair may write";
 }
 
+bool IsHttpCodeReason(std::string_view reason) {
+  return reason.rfind("HTTP Code ", 0) == 0;
+}
+
+std::optional<std::string> LeftAloneReason(const RepairRequest& request,
+                                           const RepairOptions& options) {
+  if (options.skipNonHttp && !IsHttpCodeReason(request.reason)) {
+    return "the repair passes over errors that are not HTTP codes";
+  }
+  if (request.resource && options.type == RepairType::kReplaceUrl) {
+    return "nothing stands in for what a page loads";
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name) {
-  if (options.skipNonHttp && request.reason.rfind("Error:", 0) == 0) return std::string(line);
-  if (request.resource && options.type == RepairType::kReplaceUrl) return std::string(line);
+  if (LeftAloneReason(request, options)) return std::string(line);
   switch (options.type) {
     case RepairType::kRemoveLine:
       return std::nullopt;
@@ -103,13 +117,8 @@ std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
   }
   if (!row.checked) return "Left as it is: not ticked for the repair";
   const std::string_view reason = row.text(ResultColumn::kReason);
-  // The same order of rules as RewriteLine's.
-  if (options.skipNonHttp && reason.rfind("Error:", 0) == 0) {
-    return "Left as it is: the repair passes over errors that are not HTTP codes";
-  }
-  if (row.resource && options.type == RepairType::kReplaceUrl) {
-    return "Left as it is: nothing stands in for what a page loads";
-  }
+  const RepairRequest request{std::string(row.url()), std::string(reason), {}, row.resource};
+  if (const auto left = LeftAloneReason(request, options)) return "Left as it is: " + *left;
   switch (options.type) {
     case RepairType::kRemoveLine:
       return "Repaired: its line was removed";

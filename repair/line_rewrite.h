@@ -44,7 +44,17 @@ std::optional<std::string> UnsafeAlternateReason(const RepairRequest& request,
 //           dropped first when asked, and if that takes the URL's only
 //           occurrence, the comment-free line is the result;
 //   type 2: nothing.
-// With skipNonHttp a Reason starting with "Error:" leaves the line as is;
+// Whether a Reason is an HTTP status ("HTTP Code ..."): the option to pass
+// over other failures leaves every other row, a local link's included, as
+// it is, as its label says.
+bool IsHttpCodeReason(std::string_view reason);
+
+// Why a repair with `options` leaves a row's line as it is ("the repair
+// passes over ..."); nothing when it rewrites it.
+std::optional<std::string> LeftAloneReason(const RepairRequest& request,
+                                           const RepairOptions& options);
+
+// With skipNonHttp a Reason that is no HTTP code leaves the line as is;
 // so does type 1 for a resource, as nothing stands in for a missing image.
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name);

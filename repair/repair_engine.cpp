@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -237,8 +238,16 @@ class RepairRun {
         message += (message.empty() ? "" : "\n") + line;
       host_.ShowMessage(message, MessageIcon::kExclamation);
     }
-    if (success && stale_.empty()) {
-      host_.ShowMessage("All URL repairs completed", MessageIcon::kInformation);
+    if (success) {
+      // What was done, counted: a row passed over is no repaired row.
+      const bool all = stale_.empty() && left_alone_.empty();
+      std::string summary = all ? "All URL repairs completed" : "URL repairs completed, not all";
+      summary += "\n\nRows repaired: " + std::to_string(repaired_rows_) + " in " +
+                 std::to_string(repaired_files_) + (repaired_files_ == 1 ? " page" : " pages");
+      for (const auto& [why, count] : left_alone_)
+        summary += "\nRows left as they are: " + std::to_string(count) + " (" + why + ")";
+      if (!stale_.empty()) summary += "\nPages left alone: " + std::to_string(stale_.size());
+      host_.ShowMessage(summary, all ? MessageIcon::kInformation : MessageIcon::kExclamation);
     } else if (!success && !stopped &&
                host_.ShowRepairFailure({current_file_, last_url_, failure_reason_}) &&
                stopped_at_) {
@@ -262,6 +271,7 @@ class RepairRun {
     current_file_ = current_group_;
     first_row_ = i;
     skipping_ = false;
+    file_rows_ = 0;
     if (!row.target().empty()) {
       // A page fetched from the web: its rows are repaired in the file it
       // was made from, when there is one.
@@ -321,6 +331,7 @@ class RepairRun {
       if (const auto unsafe = UnsafeAlternateReason(request, options_)) {
         // The row stays unhandled; the rest of the page is repaired.
         host_.LeftAlone(current_file_ + ": " + request.url + " is not replaced: " + *unsafe);
+        ++left_alone_[*unsafe];
         return true;
       }
       const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
@@ -339,8 +350,18 @@ class RepairRun {
         return false;
       }
     }
+    // A row passed over keeps no tick: it is marked as looked at, with why.
+    const std::optional<std::string> passed =
+        row.checked ? LeftAloneReason({std::string(row.url()),
+                                       std::string(row.text(ResultColumn::kReason)),
+                                       {},
+                                       row.resource},
+                                      options_)
+                    : std::nullopt;
+    if (passed) ++left_alone_[*passed];
+    if (row.checked && !passed) ++file_rows_;
     ResultRow marked = rows_.row(i);
-    marked.SetRowDone(1);
+    marked.SetRowDone(passed ? kRowLeftAlone : kRowRepaired);
     rows_.SetData(i, marked.data);
     return true;
   }
@@ -356,6 +377,9 @@ class RepairRun {
       return false;
     }
     NoteRepaired();
+    if (file_rows_ > 0) ++repaired_files_;
+    repaired_rows_ += file_rows_;
+    file_rows_ = 0;
     ResultRow marked = rows_.row(first_row_);
     marked.SetFileDone(1);
     rows_.SetData(first_row_, marked.data);
@@ -383,6 +407,12 @@ class RepairRun {
   std::optional<std::size_t> stopped_at_;  // the row to drop if the user says so
   std::vector<std::string> stale_;
   bool skipping_ = false;  // the current file is left alone
+  // Counts for the closing message: rows of the current file rewritten so
+  // far, and rows and pages whose new text is in place.
+  std::size_t file_rows_ = 0;
+  std::size_t repaired_rows_ = 0;
+  std::size_t repaired_files_ = 0;
+  std::map<std::string, std::size_t> left_alone_;  // rows passed over, by why
 };
 
 }  // namespace

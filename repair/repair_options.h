@@ -12,7 +12,7 @@ struct RepairOptions {
   RepairType type = RepairType::kDisableLine;
   bool saveBadUrls = true;        // type 2: export the rows afterwards
   bool useAlternateUrl = true;    // type 1: a 301 or 302 URL becomes its Alternate URL
-  bool skipNonHttp = true;        // every type: leave rows whose Reason begins "Error:"
+  bool skipNonHttp = true;        // every type: leave rows whose Reason is no "HTTP Code ..."
   bool preserveAsComment = true;  // type 1: keep the bad URL in a marker comment
   bool removeComments = false;    // type 1: first drop one-line comments from the line
   bool operator==(const RepairOptions&) const = default;

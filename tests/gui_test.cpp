@@ -960,7 +960,8 @@ class GuiTest : public QObject {
       return std::optional<RepairOptions>(stored);
     };
     w.frame.action(Command::kRepair)->trigger();
-    QCOMPARE(MessageBoxes::shown().back(), std::string("All URL repairs completed"));
+    QCOMPARE(MessageBoxes::shown().back(),
+             std::string("All URL repairs completed\n\nRows repaired: 1 in 1 page"));
     QCOMPARE(testing::ReadFile(page), std::string(""));
     // The handled rows are marked, and say what was done with them.
     QAbstractItemModel* shown = w.view()->model();

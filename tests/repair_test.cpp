@@ -49,6 +49,8 @@ std::string Disabled(const std::string& text) {
 
 // A row's file was rewritten (its high half), the row itself repaired (low).
 constexpr std::uint32_t kDone = 1, kDoneFirst = 0x00010001, kFileOnly = 0x00010000;
+// A row the repair looked at and passed over, as its options ask.
+constexpr std::uint32_t kLeftFirst = 0x00010002;
 
 class RepairTest : public ::testing::Test {
  protected:
@@ -121,10 +123,13 @@ TEST_F(RepairTest, OneFileRewrites) {
       Case("type 2", "a\n" + L + "\nb\n", Type(2), "a\nb\n"),
       // Nothing stands in for a missing image: its line is disabled or
       // removed, never rewritten to point at the page.
-      Case("type 1 leaves a resource's line", "<img src=\"i.png\">\n", Type(1),
-           "<img src=\"i.png\">\n", {image}),
-      Case("type 0 disables a resource's line", "<img src=\"i.png\">\n", Type(0),
+      Case("type 1 leaves a resource's line", "<img src=\"i.png\">\n", Type(1, true, false),
+           "<img src=\"i.png\">\n", {image}, {kLeftFirst}),
+      Case("type 0 disables a resource's line", "<img src=\"i.png\">\n", Type(0, true, false),
            Disabled("<img src=\"i.png\">") + "\n", {image}),
+      // Passing over what is no HTTP code passes over local links too.
+      Case("a local row is left alone with non-HTTP rows", "<img src=\"i.png\">\n", Type(0),
+           "<img src=\"i.png\">\n", {image}, {kLeftFirst}),
       Case("untouched lines byte for byte, CR LF kept", "x\r\n" + L + "\r\ny \t\r\n", Type(0),
            "x\r\n" + Disabled(L) + "\r\ny \t\r\n"),
       Case("a last line without a line end gains one", "a\r\n" + L, Type(0),
@@ -134,7 +139,8 @@ TEST_F(RepairTest, OneFileRewrites) {
       Case("an unchecked row consumes no line", "<a href=\"V\">\n<a href=\"W\">\n", Type(2),
            "<a href=\"V\">\n", {{"V", "HTTP Code 404 Not Found", "", false}, {"W"}},
            {kDoneFirst, kDone}),
-      Case("non-HTTP rows are left alone", L + "\n", Type(0), L + "\n", {{"U", can_not}}),
+      Case("non-HTTP rows are left alone", L + "\n", Type(0), L + "\n", {{"U", can_not}},
+           {kLeftFirst}),
       Case("... or repaired when asked", L + "\n", Type(0, true, false), Disabled(L) + "\n",
            {{"U", "Error: UNKNOWN Error!"}}),
       Case("a prefix matches inside a longer URL", "<a href=\"http://a.test/x/y\">\n", Type(1),
@@ -146,7 +152,7 @@ TEST_F(RepairTest, OneFileRewrites) {
       Case("a URL only inside a comment leaves the comment-free line", "a<!-- U -->b\n",
            Type(1, false, true, true), "ab\n"),
       Case("a skipped last line keeps its missing line end", "top\r\n" + L, Type(0), "top\r\n" + L,
-           {{"U", can_not}}),
+           {{"U", can_not}}, {kLeftFirst}),
       Case("two URLs on one line: the second is not found", "<a href=\"P\"><a href=\"Q\">\nz\n",
            Type(2), "z\n", {{"P"}, {"Q"}}, {kDone, 0}, false),
   };
@@ -165,9 +171,20 @@ TEST_F(RepairTest, OneFileRewrites) {
     EXPECT_EQ(testing::FolderEntries(folder.path()),
               (std::vector<std::string>{"links.htm", "links.rep"}));
     ASSERT_EQ(host_.messages.size(), 1u);
-    EXPECT_EQ(host_.messages[0],
-              c.success ? "All URL repairs completed"
-                        : "We looked in file\n" + file + "\nbut could not file the URL\nQ");
+    if (c.success) {
+      // Every row rewritten, or the count of those passed over.
+      const bool all = std::none_of(c.marks.begin(), c.marks.end(), [](std::uint32_t mark) {
+        return (mark & 0xFFFF) == kRowLeftAlone || mark == kFileOnly;
+      });
+      EXPECT_EQ(host_.messages[0].rfind(all ? "All URL repairs completed\n\nRows repaired: "
+                                            : "URL repairs completed, not all\n\nRows repaired: ",
+                                        0),
+                0u)
+          << host_.messages[0];
+    } else {
+      EXPECT_EQ(host_.messages[0],
+                "We looked in file\n" + file + "\nbut could not file the URL\nQ");
+    }
   }
 }
 
@@ -196,7 +213,8 @@ TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
   EXPECT_EQ(testing::ReadFile(other), "end\n");
   EXPECT_EQ(testing::ReadFile(folder_.path() / "b.rep"), "<a href=\"U3\">\n");
   EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, kDoneFirst, kDoneFirst, kDone}));
-  EXPECT_EQ(host_.messages.back(), "All URL repairs completed");
+  // The resumed repair counts what it did itself.
+  EXPECT_EQ(host_.messages.back(), "All URL repairs completed\n\nRows repaired: 1 in 1 page");
 }
 
 TEST_F(RepairTest, AStopEndsBetweenFilesAndAFailedWriteMarksNothing) {
@@ -270,8 +288,11 @@ TEST_F(RepairTest, APageEditedSinceItsCheckIsLeftAlone) {
   EXPECT_EQ(testing::ReadFile(edited), "<a href=\"U\">x</a>\n<p>The author's new line</p>\n");
   EXPECT_EQ(testing::ReadFile(kept), Disabled("<a href=\"U\">x</a>") + "\n");
   EXPECT_EQ(RowMarks(), (Marks{0, kDoneFirst}));
-  ASSERT_FALSE(host_.messages.empty());
-  EXPECT_EQ(host_.messages.back(), edited + " changed since it was checked; check it again");
+  ASSERT_EQ(host_.messages.size(), 2u);
+  EXPECT_EQ(host_.messages[0], edited + " changed since it was checked; check it again");
+  // Never "All URL repairs completed" for a page left alone.
+  EXPECT_EQ(host_.messages[1],
+            "URL repairs completed, not all\n\nRows repaired: 1 in 1 page\nPages left alone: 1");
 
   // A backup that a check of all files listed is never rewritten: it is
   // the only copy of the page as it was.
@@ -364,7 +385,7 @@ TEST_F(RepairTest, ACrawledPagesFileStaysInsideTheSiteRoot) {
     EXPECT_EQ(Repair(Type(0)), c.repaired);
     EXPECT_EQ(RowMarks(), (Marks{c.repaired ? kDoneFirst : 0}));
     if (!c.repaired) {
-      ASSERT_EQ(host_.messages.size(), 1u);
+      ASSERT_EQ(host_.messages.size(), 2u);
       EXPECT_NE(host_.messages[0].find(c.file + " leads out of " + root.string()),
                 std::string::npos)
           << host_.messages[0];
@@ -434,7 +455,7 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   EXPECT_EQ(LoadRepairOptions(settings_), remove);
   EXPECT_EQ(testing::ReadFile(report),
             file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
-  EXPECT_EQ(host_.messages.front(), "All URL repairs completed");
+  EXPECT_EQ(host_.messages.front(), "All URL repairs completed\n\nRows repaired: 1 in 1 page");
 }
 
 TEST(HandledRowNote, SaysWhatTheRepairDidWithTheRow) {
