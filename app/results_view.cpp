@@ -302,9 +302,11 @@ void ResultsView::SetSearchText(const QString& text) {
 QString ResultsView::SummaryText() const {
   const std::size_t rows = controller_->results().size();
   const std::size_t redirects = controller_->results().moves();
-  return QString("%1 links checked \u00b7 %2 broken \u00b7 %3 redirects")
-      .arg(CountText(controller_->links_checked()), CountText(rows - redirects),
-           CountText(redirects));
+  QString text = QString("%1 links checked \u00b7 %2 broken \u00b7 %3 %4")
+                     .arg(CountText(controller_->links_checked()), CountText(rows - redirects),
+                          CountText(redirects), redirects == 1 ? "redirect" : "redirects");
+  if (controller_->stopped() && !running()) text += " \u00b7 stopped";
+  return text;
 }
 
 bool ResultsView::HasTestSummary() const {
@@ -382,6 +384,11 @@ QString ResultsView::EmptyListText() const {
   if (!controller_->results().empty()) return "No row matches the filter";
   // A test ended with nothing to report: say so, rather than invite a run.
   if (controller_->tested() && !running()) {
+    // A stopped run says how far it got, never that all is well.
+    if (controller_->stopped()) {
+      return QString("Stopped after %1 links checked: none of them broken")
+          .arg(CountText(controller_->links_checked()));
+    }
     return QString("No broken links in %1 links checked")
         .arg(CountText(controller_->links_checked()));
   }

@@ -40,7 +40,7 @@ SummaryDock::SummaryDock(QWidget* parent) : QDockWidget("Summary", parent) {
 
 void SummaryDock::Show(const ReasonCounts& counts) {
   counts_ = counts;
-  if (chosen_ && *chosen_ >= static_cast<int>(counts_.reasons.size())) chosen_.reset();
+  if (!ChosenIndex()) chosen_.reset();
   auto* chart = new QChart;
   chart->legend()->hide();
   std::size_t rows = 0;
@@ -110,12 +110,19 @@ void SummaryDock::MarkChosenBar() {
   if (bars_ == nullptr) return;
   bars_->deselectAllBars();
   const int size = static_cast<int>(counts_.reasons.size());
-  if (chosen_ && *chosen_ < size) bars_->selectBar(size - 1 - *chosen_);
+  if (const auto index = ChosenIndex()) bars_->selectBar(size - 1 - *index);
+}
+
+std::optional<int> SummaryDock::ChosenIndex() const {
+  if (!chosen_) return std::nullopt;
+  for (std::size_t i = 0; i < counts_.reasons.size(); ++i) {
+    if (counts_.reasons[i].first == *chosen_) return static_cast<int>(i);
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> SummaryDock::chosen_reason() const {
-  if (!chosen_ || *chosen_ >= static_cast<int>(counts_.reasons.size())) return std::nullopt;
-  return counts_.reasons[static_cast<std::size_t>(*chosen_)].first;
+  return ChosenIndex() ? chosen_ : std::nullopt;
 }
 
 void SummaryDock::ClearChoice() {
@@ -132,7 +139,8 @@ void SummaryDock::changeEvent(QEvent* event) {
 
 void SummaryDock::ChooseBar(int index) {
   if (index < 0 || index >= static_cast<int>(counts_.reasons.size())) return;
-  chosen_ = chosen_ == index ? std::nullopt : std::optional<int>(index);
+  const std::string& reason = counts_.reasons[static_cast<std::size_t>(index)].first;
+  chosen_ = chosen_ == reason ? std::nullopt : std::optional<std::string>(reason);
   MarkChosenBar();
   if (on_reason_chosen) on_reason_chosen(chosen_reason());
 }

@@ -39,7 +39,11 @@ class SummaryDock : public QDockWidget {
   // Highlights the chosen bar (and only it) on the chart as drawn.
   void MarkChosenBar();
 
-  std::optional<int> chosen_;
+  // Where the chosen reason's bar is now, if it has one.
+  std::optional<int> ChosenIndex() const;
+  // The chosen bar's reason: a recheck that moves the bars keeps the
+  // reason the list is filtered by, not the place.
+  std::optional<std::string> chosen_;
   QChartView* view_ = nullptr;
   QBarSet* bars_ = nullptr;  // owned by the chart
 };

@@ -133,6 +133,7 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   links_checked_ = 0;
   BeginRun(RunState::kTesting);
   tested_ = true;
+  stopped_ = false;
   if (probe.parallel < probe_settings_.parallel) {
     host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
                     ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
@@ -420,6 +421,7 @@ void RunController::StopTest() {
     return;
   }
   state_ = RunState::kIdle;
+  stopped_ = tested_;
   StopWatchdog();
   ResetRun();
   host_.LogAppend("Testing Stopped by User");

@@ -178,6 +178,8 @@ class RunController {
   RunState state() const { return state_; }
   // Whether the list holds the outcome of a link test (not a purge's).
   bool tested() const { return tested_; }
+  // Whether the last test was stopped before its end.
+  bool stopped() const { return stopped_; }
   // The last test's links checked so far.
   std::size_t links_checked() const { return links_checked_; }
   bool results_ready() const { return results_ready_; }
@@ -359,6 +361,7 @@ class RunController {
 
   RunState state_ = RunState::kIdle;
   bool tested_ = false;
+  bool stopped_ = false;
   bool results_ready_ = false;
   bool repair_completed_ = false;
   bool unknown_error_seen_ = false;

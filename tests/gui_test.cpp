@@ -519,6 +519,17 @@ class GuiTest : public QObject {
     frame.summary_dock()->ChooseBar(1);
     QCOMPARE(shown->rowCount(), kRows);
     QVERIFY(frame.reason_filter()->isHidden());
+    // Bars that move (a recheck brings a new reason first) keep the chosen
+    // reason, not the chosen place.
+    frame.summary_dock()->ChooseBar(1);
+    ReasonCounts moved = counts;
+    moved.reasons.insert(moved.reasons.begin(), {"Error: Can't Connect to Host", 1});
+    frame.summary_dock()->Show(moved);
+    QCOMPARE(frame.summary_dock()->chosen_reason(),
+             std::optional<std::string>("HTTP Code 404 Not Found"));
+    frame.summary_dock()->ChooseBar(2);
+    QCOMPARE(frame.summary_dock()->chosen_reason(), std::nullopt);
+    QCOMPARE(shown->rowCount(), kRows);
 
     // Sorted by reason, a row whose reason a recheck changes moves to its
     // new place at once; rows that go leave the others in order, also in

@@ -267,8 +267,11 @@ TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunUntil([&] { return server_.Requests().size() == 2 && Rows().size() == 1; }));
   EXPECT_EQ(host_.connection_status, "Connecting to 127.0.0.1");
+  EXPECT_FALSE(controller_->stopped());
   controller_->StopTest();
   EXPECT_FALSE(controller_->running());
+  // The window then says the run was stopped, never that all is well.
+  EXPECT_TRUE(controller_->stopped());
   EXPECT_TRUE(controller_->results_ready());
   EXPECT_EQ(host_.connection_status, "Connection Status");
   EXPECT_EQ(host_.method_status, "HTTP Method Status");
@@ -281,6 +284,10 @@ TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
   EXPECT_EQ(host_.log, log);
   EXPECT_EQ(host_.connection_status, "Connection Status");
   EXPECT_EQ(Rows().size(), 1u);
+  // The next run starts unstopped.
+  controller_->StartTest(site_.Write("t.htm", ""), {});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_FALSE(controller_->stopped());
 }
 
 TEST_F(RunTest, WatchdogMarksASlowProbe) {
