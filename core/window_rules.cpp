@@ -301,7 +301,9 @@ std::string PathKindNote(PathKind kind, const FileSelection& selection) {
     case PathKind::kMissing:
       return "Nothing by that name";
     case PathKind::kWebAddress:
-      return "Web address: tick Web address to crawl the site";
+      return selection.function == Function::kTestUrls
+                 ? "Web address: OK crawls the site"
+                 : "Web address: comments are removed from files only";
     case PathKind::kOther:
       return "Neither a file nor a folder";
   }
@@ -310,6 +312,12 @@ std::string PathKindNote(PathKind kind, const FileSelection& selection) {
 
 FileSelection FitSelectionToPath(FileSelection selection, PathKind kind) {
   if (!selection.web_address && kind == PathKind::kFolder) selection.all_files = true;
+  // An address typed without the box ticked is what it says it is: a site
+  // to crawl, for testing links (the other functions work on files).
+  if (!selection.web_address && kind == PathKind::kWebAddress &&
+      selection.function == Function::kTestUrls) {
+    selection.web_address = true;
+  }
   return selection;
 }
 

@@ -109,7 +109,8 @@ PathKind KindOfPath(std::string_view path, DiskEntry entry);
 // options do not fit it, what OK will do.
 std::string PathKindNote(PathKind kind, const FileSelection& selection);
 // The values OK runs with: a folder named while the options ask for a
-// file is checked as a folder (its other files, sub-folders as chosen).
+// file is checked as a folder (its other files, sub-folders as chosen); a
+// web address typed without the Web address box is crawled as one.
 FileSelection FitSelectionToPath(FileSelection selection, PathKind kind);
 
 // Whether a run's choice becomes the File Selection's next opening values:

@@ -113,8 +113,13 @@ std::string PropertiesText(const ResultRow& row) {
   if (row.line > 0) text += "\n\nLine " + std::to_string(row.line);
   if (const std::string& target = row.target(); !target.empty()) {
     text += "\n\nLeads to: " + target;
-    text += row.source().empty() ? "\n\nNot offered for repair: " + row.source_note()
-                                 : "\n\nRepaired in: " + row.source();
+    // "Repaired in" only once a repair has rewritten the file.
+    if (row.source().empty()) {
+      text += "\n\nNot offered for repair: " + row.source_note();
+    } else {
+      text += (row.RowDone() == kRowRepaired ? "\n\nRepaired in: " : "\n\nA repair rewrites: ") +
+              row.source();
+    }
   }
   // Where a followed move led, one hop a line.
   if (const std::string& chain = row.redirects(); !chain.empty()) {

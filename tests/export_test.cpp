@@ -12,6 +12,7 @@
 
 #include "core/result_list.h"
 #include "export/export_command.h"
+#include "export/report_fields.h"
 #include "export/report_writers.h"
 #include "platform/memory_config_store.h"
 #include "tests/injected_fault.h"
@@ -214,6 +215,25 @@ struct Recorder : ResultListObserver {
   void RowsRemoved() override { events.push_back("removed"); }
   std::vector<std::string> events;
 };
+
+// Properties names a crawled row's source file as the file a repair would
+// rewrite, and as "Repaired in" only once the repair has done so.
+TEST(ReportWriters, PropertiesSayWhereARepairGoes) {
+  ResultList rows;
+  rows.AppendResultRow("gone.html", 3);
+  rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
+  rows.SetResultColumn(ResultColumn::kSiteName, "Gone", "https://site.test/");
+  rows.SetTarget(0, "https://site.test/gone.html");
+  rows.SetSource(0, "/src/index.html", {});
+  const std::string before = PropertiesText(rows.row(0));
+  EXPECT_NE(before.find("\n\nA repair rewrites: /src/index.html"), std::string::npos) << before;
+  EXPECT_EQ(before.find("Repaired in"), std::string::npos) << before;
+  ResultRow repaired = rows.row(0);
+  repaired.SetRowDone(kRowRepaired);
+  rows.SetData(0, repaired.data);
+  EXPECT_NE(PropertiesText(rows.row(0)).find("\n\nRepaired in: /src/index.html"),
+            std::string::npos);
+}
 
 TEST(ResultList, RowsAndTheirNotifications) {
   ResultList list;

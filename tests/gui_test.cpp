@@ -1167,7 +1167,7 @@ class GuiTest : public QObject {
     const std::pair<QString, QString> typed[] = {
         {folder, "Folder: OK checks the files in it"},
         {folder + "/nothing", "Nothing by that name"},
-        {"https://www.example.test/", "Web address: tick Web address to crawl the site"},
+        {"https://www.example.test/", "Web address: OK crawls the site"},
         {"", "Type a file or folder, or Browse"},
     };
     for (const auto& [text, note] : typed) {
@@ -1175,6 +1175,13 @@ class GuiTest : public QObject {
       QTest::keyClicks(dialog.path_field(), text);
       QCOMPARE(dialog.path_kind_label()->text(), note);
     }
+    // OK on a typed address ticks the box: the address is not forgotten,
+    // nor taken for a file that does not exist.
+    dialog.path_field()->setText("https://www.example.test/");
+    dialog.accept();
+    QVERIFY(dialog.values().web_address);
+    QCOMPARE(dialog.values().path, std::string("https://www.example.test/"));
+    dialog.web_address_box()->click();
     dialog.path_field()->setText(folder);
     dialog.all_files_box()->click();
     QCOMPARE(dialog.path_kind_label()->text(), QString("Folder"));

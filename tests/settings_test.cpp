@@ -439,8 +439,7 @@ TEST(PathKind, WhatAPathNamesAndWhatOkMakesOfIt) {
       {PathKind::kFolder, true, false, "Folder", true},
       {PathKind::kMissing, false, false, "Nothing by that name", false},
       {PathKind::kOther, false, false, "Neither a file nor a folder", false},
-      {PathKind::kWebAddress, false, false, "Web address: tick Web address to crawl the site",
-       false},
+      {PathKind::kWebAddress, false, false, "Web address: OK crawls the site", false},
       {PathKind::kWebAddress, false, true, "Web address: the site is crawled from here", false},
       {PathKind::kFolder, false, true, "Not a web address: it starts with http:// or https://",
        false},
@@ -452,8 +451,11 @@ TEST(PathKind, WhatAPathNamesAndWhatOkMakesOfIt) {
     EXPECT_EQ(PathKindNote(f.kind, selection), f.note);
     FileSelection fitted = FitSelectionToPath(selection, f.kind);
     EXPECT_EQ(fitted.all_files, f.all_files_after);
+    // A typed address ticks the box itself: it is never taken for a file.
+    EXPECT_EQ(fitted.web_address, f.web || f.kind == PathKind::kWebAddress);
     // Nothing else changes.
     fitted.all_files = selection.all_files;
+    fitted.web_address = selection.web_address;
     EXPECT_EQ(fitted, selection);
   }
 }
