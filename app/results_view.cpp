@@ -83,6 +83,10 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   };
   run_host_->on_stop = [this] { commands_->StopTest(); };
   repair_host_.warn = [this](const std::string& text) { run_host_->LogAppend(text); };
+  repair_host_.report_folder = [this] { return controller_->checked_folder(); };
+  repair_host_.report_written = [this](const std::string& path) {
+    run_host_->SetStatusText(StatusPane::kConnection, "Report written to " + path);
+  };
   model_ = new ResultTableModel(controller_->results(), this);
   proxy_ = new ResultProxyModel(controller_->results(), this);
   proxy_->setSourceModel(model_);

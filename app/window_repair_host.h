@@ -20,6 +20,8 @@ class WindowRepairHost : public RepairHost {
   // Where warnings that need no answer go (the log pane).
   std::function<void(const std::string&)> warn;
   std::function<std::optional<ExportChoice>(const ExportChoice&)> ask_export;
+  std::function<std::string()> report_folder;
+  std::function<void(const std::string&)> report_written;
 
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   bool AskYesNo(const std::string& text, MessageIcon icon) override;
@@ -37,6 +39,10 @@ class WindowRepairHost : public RepairHost {
     return ask_export(stored);
   }
   void SetBusy(bool busy) override;
+  std::string ReportFolder() override { return report_folder ? report_folder() : std::string(); }
+  void ReportWritten(const std::string& path) override {
+    if (report_written) report_written(path);
+  }
   std::string LongDateTime() override;
 
  private:

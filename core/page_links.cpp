@@ -85,4 +85,12 @@ void RunController::LeaveOutDisallowed(const std::string& page, LinkLists& lists
                std::make_move_iterator(left_out.end()));
 }
 
+std::string RunController::checked_folder() const {
+  if (run_path_.empty() || run_path_.find("://") != std::string::npos) return {};
+  std::error_code error;
+  if (std::filesystem::is_directory(run_path_, error)) return run_path_;
+  const std::string parent = std::filesystem::path(run_path_).parent_path().string();
+  return parent.empty() ? "." : parent;
+}
+
 }  // namespace quimbel

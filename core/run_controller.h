@@ -178,6 +178,9 @@ class RunController {
   RunState state() const { return state_; }
   // Whether the list holds the outcome of a link test (not a purge's).
   bool tested() const { return tested_; }
+  // The folder of the last run's files (the folder named, or a file's
+  // own); empty for a crawl or before any run.
+  std::string checked_folder() const;
   // Whether the last test was stopped before its end.
   bool stopped() const { return stopped_; }
   // The last test's links checked so far.

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -112,9 +113,15 @@ Status WriteReportText(const std::string& path, std::string_view text,
 }
 
 ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host) {
-  const ExportChoice stored{
+  ExportChoice stored{
       settings.Get(settings::kExportStarter),
       settings.Get(settings::kExportText) == 0 ? ExportFormat::kText : ExportFormat::kHtml};
+  // A bare name is offered in the folder checked, never silently in the
+  // folder the program happened to start in.
+  if (const std::string folder = host.ReportFolder();
+      !folder.empty() && stored.path.find('/') == std::string::npos) {
+    stored.path = (std::filesystem::path(folder) / stored.path).string();
+  }
   const std::optional<ExportChoice> choice = host.AskExportChoice(stored);
   if (!choice) return ExportResult::kCancelled;
   if (std::ifstream(choice->path).is_open() &&
@@ -133,6 +140,7 @@ ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, Expo
     host.ShowMessage("file write error\n\n" + status.message(), MessageIcon::kExclamation);
     return ExportResult::kFailed;
   }
+  host.ReportWritten(choice->path);
   return ExportResult::kWritten;
 }
 

@@ -29,6 +29,11 @@ class ExportHost : public Prompter {
   // Shows the export dialog with `stored`; the choice, or nothing on Cancel.
   virtual std::optional<ExportChoice> AskExportChoice(const ExportChoice& stored) = 0;
   virtual void SetBusy(bool /*busy*/) {}
+  // The folder a report is offered in when the stored name has none (the
+  // folder checked); empty for the current folder.
+  virtual std::string ReportFolder() { return {}; }
+  // The report is complete at `path`: the host may say where it went.
+  virtual void ReportWritten(const std::string& /*path*/) {}
   // The texts of the HTML report's heading.
   virtual std::string UserName();
   virtual std::string LongDateTime();

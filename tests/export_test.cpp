@@ -84,6 +84,18 @@ TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
   EXPECT_NE(report.find("results for Tester</H3>"), std::string::npos);
   EXPECT_EQ(settings_.Get(settings::kExportStarter), html);
   EXPECT_EQ(settings_.Get(settings::kExportText), 1);
+  EXPECT_EQ(host_.reports_written, (std::vector<std::string>{text, html}));
+
+  // A bare name is offered in the folder checked, not wherever the
+  // program started; a name with its folder stays as it was.
+  host_.report_folder = "/site";
+  host_.export_answer.reset();
+  settings_.Set(settings::kExportStarter, "results.txt");
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.export_shown_with.back().path, "/site/results.txt");
+  settings_.Set(settings::kExportStarter, html);
+  ExportResults(rows_, settings_, host_);
+  EXPECT_EQ(host_.export_shown_with.back().path, html);
 }
 
 TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {

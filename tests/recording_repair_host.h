@@ -42,6 +42,10 @@ class RecordingRepairHost : public RepairHost {
   std::vector<RepairOptions> options_shown_with;
   std::optional<ExportChoice> export_answer;
   std::vector<ExportChoice> export_shown_with;
+  std::string report_folder;
+  std::vector<std::string> reports_written;
+  std::string ReportFolder() override { return report_folder; }
+  void ReportWritten(const std::string& path) override { reports_written.push_back(path); }
   bool ignore_failed_row = false;
   std::vector<std::string> failures;
   std::vector<std::string> reasons;
