@@ -15,16 +15,17 @@ namespace quimbel {
 namespace {
 
 // A long reason on two lines (the axis labels are rich text), so the
-// chart's narrow label column cuts none of it.
-QString TwoLines(const QString& text) {
-  if (text.size() < 20) return text;
+// chart's narrow label column cuts as little of it as it can.
+QStringList TwoLines(const QString& text) {
+  if (text.size() < 20) return {text};
   int best = -1;
   for (int i = 0; i < text.size(); ++i) {
     if (text[i] == ' ' &&
         (best < 0 || std::abs(i - text.size() / 2) < std::abs(best - text.size() / 2)))
       best = i;
   }
-  return best < 0 ? text : text.left(best) + "<br>" + text.mid(best + 1);
+  if (best < 0) return {text};
+  return {text.left(best), text.mid(best + 1)};
 }
 
 }  // namespace
@@ -51,30 +52,42 @@ void SummaryDock::Show(const ReasonCounts& counts) {
   };
   chart->setTitle(counted(rows, "row") + ", " + counted(counts_.redirects, "redirect"));
   auto* bars = new QBarSet("Rows");
-  QStringList names;
+  QList<QStringList> lines;
   std::size_t most = 1;
   // The first reason at the top.
   for (auto entry = counts_.reasons.rbegin(); entry != counts_.reasons.rend(); ++entry) {
     *bars << static_cast<qreal>(entry->second);
-    names << TwoLines(QString::fromStdString(entry->first).toHtmlEscaped());
+    lines << TwoLines(QString::fromStdString(entry->first));
     most = std::max(most, entry->second);
   }
   auto* series = new QHorizontalBarSeries;
   series->append(bars);
   chart->addSeries(series);
   auto* reasons = new QBarCategoryAxis;
-  reasons->append(names);
-  chart->addAxis(reasons, Qt::AlignLeft);
-  // Wide enough for the longest reason next to its bar: the chart gives
-  // its axis labels at most two fifths of its width, less padding, and
-  // cuts the rest.
+  // Wide enough for the longest reason next to its bar, within reason: the
+  // chart gives its axis labels at most two fifths of its width, less
+  // padding. A line still too long loses its middle, not its end, so
+  // "Error: Can't…Named Host" and "Error: Can't…to Host" stay apart
+  // (the chart's own cut would leave both "Error:…").
   int longest = 0;
   const QFontMetrics metrics(reasons->labelsFont());
-  for (const QString& name : names) {
-    for (const QString& line : name.split("<br>"))
+  for (const QStringList& reason : lines) {
+    for (const QString& line : reason)
       longest = std::max(longest, metrics.horizontalAdvance(line));
   }
-  view_->setMinimumWidth(std::clamp(longest * 3 + 60, 320, 560));
+  const int width = std::clamp(longest * 3 + 60, 320, 560);
+  view_->setMinimumWidth(width);
+  const int room = width * 2 / 5 - 24;
+  labels_.clear();
+  for (const QStringList& reason : lines) {
+    QStringList shown;
+    for (const QString& line : reason)
+      shown << metrics.elidedText(line, Qt::ElideMiddle, room).toHtmlEscaped();
+    labels_ << shown.join("<br>");
+  }
+  reasons->setTruncateLabels(false);
+  reasons->append(labels_);
+  chart->addAxis(reasons, Qt::AlignLeft);
   series->attachAxis(reasons);
   auto* values = new QValueAxis;
   values->setRange(0, static_cast<qreal>(most));

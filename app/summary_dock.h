@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDockWidget>
+#include <QStringList>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,6 +31,8 @@ class SummaryDock : public QDockWidget {
   // The reason shown alone, if any.
   std::optional<std::string> chosen_reason() const;
   const ReasonCounts& counts() const { return counts_; }
+  // The bars' labels as drawn (rich text), the last reason first.
+  const QStringList& labels() const { return labels_; }
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -46,6 +49,7 @@ class SummaryDock : public QDockWidget {
   std::optional<std::string> chosen_;
   QChartView* view_ = nullptr;
   QBarSet* bars_ = nullptr;  // owned by the chart
+  QStringList labels_;
 };
 
 }  // namespace quimbel

@@ -111,6 +111,10 @@ std::string PropertiesText(const ResultRow& row) {
     text += row.text(static_cast<ResultColumn>(i));
   }
   if (row.line > 0) text += "\n\nLine " + std::to_string(row.line);
+  // The reason keeps its old name, which says nothing to an author today.
+  if (row.code == kReplyTimedOut) {
+    text += "\n\nThe server took the connection but sent no answer within the time limit";
+  }
   if (const std::string& target = row.target(); !target.empty()) {
     text += "\n\nLeads to: " + target;
     // "Repaired in" only once a repair has rewritten the file.

@@ -245,6 +245,11 @@ TEST(ReportWriters, PropertiesSayWhereARepairGoes) {
   rows.SetData(0, repaired.data);
   EXPECT_NE(PropertiesText(rows.row(0)).find("\n\nRepaired in: /src/index.html"),
             std::string::npos);
+  // "Error: Select Failed" is a server that never answered: Properties
+  // says so in today's words.
+  rows.SetCode(0, kReplyTimedOut);
+  EXPECT_NE(PropertiesText(rows.row(0)).find("sent no answer within the time limit"),
+            std::string::npos);
 }
 
 TEST(ResultList, RowsAndTheirNotifications) {

@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -530,6 +531,23 @@ class GuiTest : public QObject {
     frame.summary_dock()->ChooseBar(2);
     QCOMPARE(frame.summary_dock()->chosen_reason(), std::nullopt);
     QCOMPARE(shown->rowCount(), kRows);
+    // Long reasons that share their start keep labels that tell them
+    // apart: never two that read the same.
+    ReasonCounts similar;
+    for (const char* reason :
+         {"Error: Can't Connect to Host because of a very long explanation here",
+          "Error: Can't Connect to Host because of a very long explanation there",
+          "Error: Can't Find Named Host", "HTTP Code 431 Request Header Fields Too Large",
+          "HTTP Code 511 Network Authentication Required"}) {
+      similar.reasons.emplace_back(reason, 1);
+    }
+    frame.summary_dock()->Show(similar);
+    const QStringList labels = frame.summary_dock()->labels();
+    QCOMPARE(labels.size(), 5);
+    QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), 5);
+    for (const QString& label : labels)
+      QVERIFY2(!label.startsWith("Error:\u2026"), qPrintable(label));
+    frame.summary_dock()->Show(counts);
 
     // Sorted by reason, a row whose reason a recheck changes moves to its
     // new place at once; rows that go leave the others in order, also in
