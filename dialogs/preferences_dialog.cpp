@@ -10,8 +10,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/link_rules.h"
@@ -74,7 +78,9 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
                                      bool visible, const ProbePreferences& probe)
     : QDialog(parent), filter_(filter), timeout_(timeout), visible_(visible) {
   setWindowTitle("Preferences");
-  auto* layout = new QGridLayout(this);
+  // The body scrolls on a small screen; the buttons stay in view below it.
+  body_ = new QWidget(this);
+  auto* layout = new QGridLayout(body_);
   layout->addWidget(new QLabel("Report Results for Checked Items - or use the Defaults", this), 0,
                     0);
   list_ = new CategoryListBox(this);
@@ -109,7 +115,17 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, ReportFilter& filter, int 
   AddCertificateRows(layout, probe);
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
-  layout->addWidget(buttons, 10, 0, 1, 2);
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidget(body_);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Room for the scroll bar beside the body, so no line of it is cut.
+  scroll->setMinimumWidth(body_->minimumSizeHint().width() +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+  auto* outer = new QVBoxLayout(this);
+  outer->addWidget(scroll, 1);
+  outer->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &PreferencesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [] { OpenHelp(kHelpPreferences); });
@@ -378,6 +394,18 @@ bool PreferencesDialog::insecure() const {
 
 std::string PreferencesDialog::user_agent() const {
   return user_agent_field_->text().trimmed().toStdString();
+}
+
+void PreferencesDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // As big as the whole body where the screen has room, so nothing
+  // scrolls there; never bigger than the screen, where the body scrolls.
+  QSize want = sizeHint();
+  want.setHeight(want.height() + std::max(0, body_->sizeHint().height() - body_->height()));
+  if (const QScreen* shown_on = screen()) {
+    want = want.boundedTo(shown_on->availableGeometry().size() - (frameSize() - size()));
+  }
+  resize(want);
 }
 
 }  // namespace quimbel

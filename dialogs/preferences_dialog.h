@@ -107,6 +107,9 @@ class PreferencesDialog : public QDialog {
   // a message when it is not a number from 5 to 1000.
   void accept() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   // The User-Agent and the probe counts; the link rules; the editor.
   void AddProbeRows(QGridLayout* layout, const ProbePreferences& probe);
@@ -129,6 +132,7 @@ class PreferencesDialog : public QDialog {
   QCheckBox* cache_box_;
   QCheckBox* robots_box_;
   QCheckBox* fragments_box_;
+  QWidget* body_;  // what scrolls on a small screen
   QPlainTextEdit* exclude_field_;
   QPlainTextEdit* include_field_;
   QLineEdit* accept_field_;

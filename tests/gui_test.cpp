@@ -681,6 +681,31 @@ class GuiTest : public QObject {
     QVERIFY(dialog.browse_button()->isEnabled());
   }
 
+  // Every dialog fits a 1024x768 screen at a scale of 1.25 (819x614
+  // pixels as the program counts them), its buttons in view: a body that
+  // needs more room scrolls.
+  void dialogsFitASmallScreen() {
+    const QSize screen(1024 * 4 / 5, 768 * 4 / 5);
+    ReportFilter filter;
+    bool visited = false;
+    PreferencesDialog preferences(nullptr, filter, 15, false);
+    FileSelectionDialog selection(nullptr, {"/site", Function::kTestUrls, false, false, false}, "");
+    RepairOptionsDialog repair(nullptr, RepairOptions{});
+    ExportDialog export_dialog(nullptr, {"results.txt", ExportFormat::kText});
+    AboutDialog about(nullptr, visited, visited);
+    RepairFailureDialog failure(nullptr, {"/site/a.html", "http://x.test/", "reason"});
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&preferences, &selection, &repair,
+                                                           &export_dialog, &about, &failure}) {
+      const QSize least = dialog->minimumSizeHint().expandedTo(dialog->minimumSize());
+      qInfo() << dialog->metaObject()->className() << least << dialog->sizeHint();
+      QVERIFY2(least.width() <= screen.width() && least.height() <= screen.height(),
+               qPrintable(QString("%1 needs %2x%3")
+                              .arg(dialog->metaObject()->className())
+                              .arg(least.width())
+                              .arg(least.height())));
+    }
+  }
+
   void preferencesPresetsRangeAndStoring() {
     ReportFilter filter;
     PreferencesDialog dialog(nullptr, filter, 15, false);
