@@ -147,7 +147,8 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
   struct Case {
     std::string url;
     OutcomeCode code;
-    std::string reply;  // the header block as received
+    std::string reply;     // the header block as received
+    OutcomeCode also = 0;  // another code that is as right
   };
   const Case cases[] = {
       {Local("/ok/"), kReplyRead, ok},
@@ -160,7 +161,9 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
       {Local("/chat/"), kReplyRead, "hello there"},
       {Local("/cut/"), kReplyRead, "HTTP/1.1 200 OK\r\nServer: t\r\n"},
       {too_long, kSendFailed, ""},
-      {Local("/" + std::string(9 << 20, 'p')), kSendFailed, ""},
+      // Refused mid-send; on a loaded machine the server may close before
+      // the connection is counted as made.
+      {Local("/" + std::string(9 << 20, 'p')), kSendFailed, "", kConnectFailed},
       {"HTTP://LOCALHOST:" + port + "/ok/", kReplyRead, ok},
       {"http://127.1:" + port + "/ok/", kReplyRead, ok},
       {Local("/silent/"), kReplyTimedOut, ""},
@@ -189,7 +192,9 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
   const std::vector<ProbeOutcome> outcomes = ProbeAll(urls, 4s);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].url.substr(0, 60));
-    EXPECT_EQ(outcomes[i].code, cases[i].code);
+    if (outcomes[i].code != cases[i].also || cases[i].also == 0) {
+      EXPECT_EQ(outcomes[i].code, cases[i].code);
+    }
     EXPECT_EQ(outcomes[i].reply, cases[i].reply);
     EXPECT_EQ(outcomes[i].url, cases[i].url);
   }
