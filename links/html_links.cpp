@@ -186,14 +186,17 @@ class Tokenizer {
     }
     const std::size_t tag_end = std::min(at + 1, text_.size());
     Take(tag, lt, tag_end);
-    // Script and style text is no markup; style text has references of its
-    // own.
-    if (tag == "script" || tag == "style") {
-      const std::size_t end = FindEndTag(text_, tag_end, tag);
-      if (tag == "style" && mode_ != PageScanMode::kFragmentsOnly) TakeStyleText(lt, tag_end, end);
-      return end;
-    }
-    return tag_end;
+    return AfterTag(tag, lt, tag_end);
+  }
+
+  // Where reading goes on after the start tag `tag` that ends at `tag_end`.
+  // Script and style text is no markup; style text has references of its
+  // own.
+  std::size_t AfterTag(std::string_view tag, std::size_t lt, std::size_t tag_end) {
+    if (tag != "script" && tag != "style") return tag_end;
+    const std::size_t end = FindEndTag(text_, tag_end, tag);
+    if (tag == "style" && mode_ != PageScanMode::kFragmentsOnly) TakeStyleText(lt, tag_end, end);
+    return end;
   }
 
   const Attribute* Find(std::string_view name) const { return FindAttribute(attributes_, name); }
@@ -237,7 +240,7 @@ class Tokenizer {
   // The links of one attribute's value.
   void TakeValue(const Attribute& attribute) {
     const std::string_view value = attribute.value;
-    const std::size_t value_at = static_cast<std::size_t>(value.data() - text_.data());
+    const auto value_at = static_cast<std::size_t>(value.data() - text_.data());
     if (current_.role.holds == Holds::kUrl) {
       // Most values hold no reference: those are looked at without a copy.
       std::string decoded;
