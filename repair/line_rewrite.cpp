@@ -50,6 +50,7 @@ bool IsHttpCodeReason(std::string_view reason) {
 
 std::optional<std::string> LeftAloneReason(const RepairRequest& request,
                                            const RepairOptions& options) {
+  if (request.style) return "a repair does not rewrite style sheets";
   if (options.skipNonHttp && !IsHttpCodeReason(request.reason)) {
     return "the repair passes over errors that are not HTTP codes";
   }
@@ -117,7 +118,8 @@ std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {
   }
   if (!row.checked) return "Left as it is: not ticked for the repair";
   const std::string_view reason = row.text(ResultColumn::kReason);
-  const RepairRequest request{std::string(row.url()), std::string(reason), {}, row.resource};
+  const RepairRequest request{
+      std::string(row.url()), std::string(reason), {}, row.resource, row.kind == LinkKind::kCss};
   if (const auto left = LeftAloneReason(request, options)) return "Left as it is: " + *left;
   switch (options.type) {
     case RepairType::kRemoveLine:

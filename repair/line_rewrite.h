@@ -19,6 +19,10 @@ struct RepairRequest {
   std::string reason;
   std::string alternate_url;
   bool resource = false;  // an image, script or the like: disabled or removed, never replaced
+  // A reference in style text (a style sheet, a <style> block, a style
+  // attribute): left as it is, since an HTML comment or a removed line
+  // there would break the style sheet.
+  bool style = false;
 };
 
 // Whether `url` may be written into a page as a repair: an http, https or

@@ -324,40 +324,40 @@ class RepairRun {
   bool RepairRow(std::size_t i) {
     const ResultRow& row = rows_.row(i);
     last_url_ = row.text(ResultColumn::kUrl);
+    std::optional<std::string> passed;
     if (row.checked) {
       const RepairRequest request{std::string(row.url()),
                                   std::string(row.text(ResultColumn::kReason)),
-                                  std::string(row.text(ResultColumn::kAlternateUrl)), row.resource};
+                                  std::string(row.text(ResultColumn::kAlternateUrl)), row.resource,
+                                  row.kind == LinkKind::kCss};
       if (const auto unsafe = UnsafeAlternateReason(request, options_)) {
         // The row stays unhandled; the rest of the page is repaired.
         host_.LeftAlone(current_file_ + ": " + request.url + " is not replaced: " + *unsafe);
         ++left_alone_[*unsafe];
         return true;
       }
-      const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
-      if (repaired == LineRepair::kNotFound) {
-        host_.ShowMessage("We looked in file\n" + current_file_ + "\nbut could not file the URL\n" +
-                          request.url);
-      }
-      if (repaired != LineRepair::kDone) {
-        // What was repaired in this file so far takes effect.
-        if (const Status partial = session_.FinishFileRepair(); !partial) {
-          UnmarkRows(rows_, first_row_, i);
-          failure_reason_ = partial.message();
-        } else {
-          NoteRepaired();
+      passed = LeftAloneReason(request, options_);
+      // Style text is never looked through: its URL may stand there
+      // escaped, and nothing of it is rewritten.
+      if (!request.style) {
+        const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
+        if (repaired == LineRepair::kNotFound) {
+          host_.ShowMessage("We looked in file\n" + current_file_ +
+                            "\nbut could not file the URL\n" + request.url);
         }
-        return false;
+        if (repaired != LineRepair::kDone) {
+          // What was repaired in this file so far takes effect.
+          if (const Status partial = session_.FinishFileRepair(); !partial) {
+            UnmarkRows(rows_, first_row_, i);
+            failure_reason_ = partial.message();
+          } else {
+            NoteRepaired();
+          }
+          return false;
+        }
       }
     }
     // A row passed over keeps no tick: it is marked as looked at, with why.
-    const std::optional<std::string> passed =
-        row.checked ? LeftAloneReason({std::string(row.url()),
-                                       std::string(row.text(ResultColumn::kReason)),
-                                       {},
-                                       row.resource},
-                                      options_)
-                    : std::nullopt;
     if (passed) ++left_alone_[*passed];
     if (row.checked && !passed) ++file_rows_;
     ResultRow marked = rows_.row(i);

@@ -32,6 +32,7 @@ struct Listed {
   bool checked = true;
   std::string file = "";  // empty: the case's file
   bool resource = false;  // an image or the like
+  LinkKind kind = LinkKind::kAnchor;
 };
 
 RepairOptions Type(int type, bool preserve = true, bool skip_errors = true, bool purge = false) {
@@ -58,7 +59,7 @@ class RepairTest : public ::testing::Test {
 
   void AddRows(const std::vector<Listed>& listed, const std::string& file) {
     for (const Listed& row : listed) {
-      rows_.AppendResultRow(row.url, 0, row.resource);
+      rows_.AppendResultRow(row.url, 0, row.resource, row.kind);
       rows_.SetResultColumn(ResultColumn::kReason, row.reason);
       rows_.SetResultColumn(ResultColumn::kSiteName, "site", row.file.empty() ? file : row.file);
       rows_.SetResultColumn(ResultColumn::kAlternateUrl, row.alternate);
@@ -127,6 +128,14 @@ TEST_F(RepairTest, OneFileRewrites) {
            "<img src=\"i.png\">\n", {image}, {kLeftFirst}),
       Case("type 0 disables a resource's line", "<img src=\"i.png\">\n", Type(0, true, false),
            Disabled("<img src=\"i.png\">") + "\n", {image}),
+      // Nothing in style text is rewritten: a comment or a removed line
+      // there would break the style sheet; a URL written escaped is not
+      // even looked for.
+      Case("a style sheet's reference is left alone", "p { x: url(U) }\nq { y: url(a\\2e png) }\n",
+           Type(2), "p { x: url(U) }\nq { y: url(a\\2e png) }\n",
+           {Listed{"U", "HTTP Code 404 Not Found", "", true, "", true, LinkKind::kCss},
+            Listed{"a.png", "HTTP Code 404 Not Found", "", true, "", true, LinkKind::kCss}},
+           {kLeftFirst, 2}),
       // Passing over what is no HTTP code passes over local links too.
       Case("a local row is left alone with non-HTTP rows", "<img src=\"i.png\">\n", Type(0),
            "<img src=\"i.png\">\n", {image}, {kLeftFirst}),
