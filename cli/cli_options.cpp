@@ -18,8 +18,10 @@ namespace {
 constexpr const char* kUsageHead =
     "usage: quimbel-cli [options] PATH\n"
     "\n"
-    "Checks the http, https and ftp links of the anchor tags in PATH (one file, or a\n"
-    "folder with --all-files) and lists the ones the report filter reports.\n"
+    "Checks the links of the pages in PATH (a file, or a folder's HTML-like files\n"
+    "in all its sub-folders): anchors and what each page loads, srcset candidates,\n"
+    "refreshes, SVG hrefs and style sheet references, and lists the ones the report\n"
+    "filter reports.\n"
     "PATH may be the address of a live site (http:// or https://): its pages are\n"
     "crawled, and each is checked as a file would be.\n"
     "\n";
