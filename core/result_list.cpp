@@ -173,14 +173,45 @@ void ResultList::ReplaceRows(std::size_t first, std::size_t count, std::vector<R
   if (first > rows_.size() || count > rows_.size() - first) {
     throw std::out_of_range("ReplaceRows past the end of the list");
   }
-  const std::size_t kept = std::min(count, rows.size());
-  for (std::size_t i = 0; i < kept; ++i) {
-    ResultRow& row = rows_[first + i];
-    if (observer_) observer_->RowAboutToChange(first + i);
-    moves_ = moves_ - IsMoveCode(row.code) + IsMoveCode(rows[i].code);
-    row = std::move(rows[i]);
-    if (observer_) observer_->RowChanged(first + i);
+  // A link that is still there keeps its row, however many rows came or
+  // went before it, so a view's selection stays on the same link: the
+  // rows the old and new lists begin and end with alike change where they
+  // stand (their line or reason may be new), and only what lies between
+  // is replaced.
+  const auto same = [](const ResultRow& old, const ResultRow& fresh) {
+    return old.url() == fresh.url() && old.texts.site_name() == fresh.texts.site_name() &&
+           old.kind == fresh.kind;
+  };
+  std::size_t prefix = 0;
+  while (prefix < count && prefix < rows.size() && same(rows_[first + prefix], rows[prefix]))
+    ++prefix;
+  std::size_t suffix = 0;
+  while (suffix < count - prefix && suffix < rows.size() - prefix &&
+         same(rows_[first + count - 1 - suffix], rows[rows.size() - 1 - suffix])) {
+    ++suffix;
   }
+  for (std::size_t i = 0; i < prefix; ++i)
+    SetRow(first + i, std::move(rows[i]));
+  for (std::size_t i = 0; i < suffix; ++i)
+    SetRow(first + count - suffix + i, std::move(rows[rows.size() - suffix + i]));
+  std::vector<ResultRow> between(
+      std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(prefix)),
+      std::make_move_iterator(rows.end() - static_cast<std::ptrdiff_t>(suffix)));
+  ReplaceBetween(first + prefix, count - prefix - suffix, std::move(between));
+}
+
+void ResultList::SetRow(std::size_t index, ResultRow fresh) {
+  ResultRow& row = rows_[index];
+  if (observer_) observer_->RowAboutToChange(index);
+  moves_ = moves_ - IsMoveCode(row.code) + IsMoveCode(fresh.code);
+  row = std::move(fresh);
+  if (observer_) observer_->RowChanged(index);
+}
+
+void ResultList::ReplaceBetween(std::size_t first, std::size_t count, std::vector<ResultRow> rows) {
+  const std::size_t kept = std::min(count, rows.size());
+  for (std::size_t i = 0; i < kept; ++i)
+    SetRow(first + i, std::move(rows[i]));
   const auto at = rows_.begin() + static_cast<std::ptrdiff_t>(first + kept);
   if (rows.size() > count) {
     if (observer_) observer_->RowsAboutToBeInserted(first + kept, first + rows.size() - 1);

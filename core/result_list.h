@@ -179,9 +179,12 @@ class ResultList {
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
   // Puts `rows` in the place of the `count` rows from `first` (a page's
-  // rows, checked again): the rows that stay in number are changed where
-  // they stand, and the difference is inserted or removed after them, so a
-  // view keeps its place and selection. Each new row must name its file.
+  // rows, checked again). The rows of links still there at either end
+  // (same URL, link text and kind) are changed where they stand; of the
+  // rows between, as many as stay in number are changed where they stand
+  // and the difference is inserted or removed after them. A view so keeps
+  // its place, and its selection stays on the same link. Each new row must
+  // name its file.
   void ReplaceRows(std::size_t first, std::size_t count, std::vector<ResultRow> rows);
   void Clear();
   // The rows that are moves (301, 302, 307, 308), kept as rows come, change
@@ -211,6 +214,11 @@ class ResultList {
   std::size_t moves_ = 0;
   std::unordered_map<std::string, PageIdentity> identities_;
   std::string source_root_;
+
+  // One row changed where it stands, with its notifications.
+  void SetRow(std::size_t index, ResultRow fresh);
+  // ReplaceRows() for rows whose ends do not match.
+  void ReplaceBetween(std::size_t first, std::size_t count, std::vector<ResultRow> rows);
 };
 
 }  // namespace quimbel

@@ -53,6 +53,7 @@ class CountingObserver : public ResultListObserver {
   void RowsAboutToBeInserted(std::size_t first, std::size_t last) override {
     EXPECT_LE(first, size);
     pending = static_cast<long>(last - first + 1);
+    inserted_at.push_back(first);
   }
   void RowsInserted() override { size += static_cast<std::size_t>(pending); }
   void RowChanged(std::size_t row) override {
@@ -62,12 +63,14 @@ class CountingObserver : public ResultListObserver {
   void RowsAboutToBeRemoved(std::size_t first, std::size_t last) override {
     EXPECT_LT(last, size);
     pending = static_cast<long>(last - first + 1);
+    removed_at.push_back(first);
   }
   void RowsRemoved() override { size -= static_cast<std::size_t>(pending); }
 
   std::size_t size = 0;
   long pending = 0;
   int changed = 0;
+  std::vector<std::size_t> inserted_at, removed_at;
 };
 
 // A watch that the test drives by posting changes itself.
@@ -178,6 +181,46 @@ TEST(ResultListReplace, RowsChangeInPlaceAndTheDifferenceComesOrGoesAfterThem) {
     EXPECT_EQ(observer.size, list.size());
     EXPECT_EQ(observer.changed, c.changed);
     EXPECT_EQ(list.moves(), c.fresh > 0 ? 1u : 0u);
+  }
+}
+
+// A save that adds or removes a link above others inserts or removes just
+// that row: the rows of the links still there stay theirs, so a view's
+// selection follows its link (a view moves it with the inserted rows).
+TEST(ResultListReplace, TheRowsOfLinksStillThereStayTheirs) {
+  struct Case {
+    std::vector<std::string> fresh;
+    std::vector<std::size_t> inserted_at, removed_at;
+    int changed;
+  };
+  const Case cases[] = {
+      {{"a", "n", "b", "c", "d"}, {1}, {}, 4},  // one added near the top
+      {{"a", "c", "d"}, {}, {1}, 3},            // one removed near the top
+      {{"n", "a", "b", "c", "d"}, {0}, {}, 4},  // one added first
+      {{"a", "b", "c", "d", "n"}, {4}, {}, 4},  // one added last
+      {{"a", "x", "c", "d"}, {}, {}, 4},        // one edited where it stands
+  };
+  for (const Case& c : cases) {
+    ResultList list;
+    for (const char* url : {"a", "b", "c", "d"})
+      list.AppendResultRow(url);
+    CountingObserver observer;
+    observer.size = list.size();
+    list.SetObserver(&observer);
+    std::vector<ResultRow> rows(c.fresh.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      rows[i].texts.SetUrl(c.fresh[i]);
+      rows[i].line = static_cast<std::uint32_t>(i + 10);  // lines move with the edit
+    }
+    list.ReplaceRows(0, 4, std::move(rows));
+    std::vector<std::string> urls;
+    for (const ResultRow& row : list.rows())
+      urls.push_back(std::string(row.url()));
+    EXPECT_EQ(urls, c.fresh);
+    EXPECT_EQ(observer.inserted_at, c.inserted_at) << c.fresh.size();
+    EXPECT_EQ(observer.removed_at, c.removed_at);
+    EXPECT_EQ(observer.changed, c.changed);
+    EXPECT_EQ(list.row(list.size() - 1).line, c.fresh.size() + 9);
   }
 }
 
