@@ -165,7 +165,8 @@ void ResultProxyModel::RankAhead() {
   }
 }
 
-void ResultProxyModel::ChangeLayout(const std::function<void()>& change) {
+void ResultProxyModel::ChangeLayout(const std::function<void()>& change,
+                                    const std::function<std::size_t(std::size_t)>& moved) {
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList before = persistentIndexList();
   std::vector<std::optional<std::size_t>> list_rows;
@@ -178,7 +179,8 @@ void ResultProxyModel::ChangeLayout(const std::function<void()>& change) {
   after.reserve(before.size());
   for (qsizetype i = 0; i < before.size(); ++i) {
     const auto& row = list_rows[static_cast<std::size_t>(i)];
-    after.push_back(row ? IndexOfListRow(*row, before[i].column()) : QModelIndex());
+    after.push_back(row ? IndexOfListRow(moved ? moved(*row) : *row, before[i].column())
+                        : QModelIndex());
   }
   changePersistentIndexList(before, after);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -269,9 +271,12 @@ void ResultProxyModel::OnSourceRowsInserted(int first, int last) {
     return;
   }
   // Rows put in among the known ones: these first, as they moved the
-  // rows after them, and the batch still to show stays beyond them.
-  ChangeLayout(
-      [&] { view_.RowsInserted(static_cast<std::size_t>(first), static_cast<std::size_t>(last)); });
+  // rows after them, and the batch still to show stays beyond them. The
+  // current row and the selection move with their rows.
+  const auto from = static_cast<std::size_t>(first);
+  const std::size_t count = static_cast<std::size_t>(last) - from + 1;
+  ChangeLayout([&] { view_.RowsInserted(from, static_cast<std::size_t>(last)); },
+               [&](std::size_t row) { return row >= from ? row + count : row; });
   Flush();
 }
 

@@ -71,8 +71,10 @@ class ResultProxyModel : public QAbstractProxyModel {
   // Starts or finishes whatever the wanted order and filter still need.
   void Settle();
   // Changes the rows shown through `change`, keeping the selection and the
-  // current row on the same list rows.
-  void ChangeLayout(const std::function<void()>& change);
+  // current row on the same rows: `moved` gives where a list row that was
+  // there before the change is after it (none: where it was).
+  void ChangeLayout(const std::function<void()>& change,
+                    const std::function<std::size_t(std::size_t)>& moved = {});
   // Ranks the column on a thread of its own.
   void StartRanking(int column);
   // Ranks the next column not ranked yet, while nothing else is asked for.

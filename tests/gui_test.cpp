@@ -876,6 +876,31 @@ class GuiTest : public QObject {
     QCOMPARE(reset.count() + removed.count() >= 2, true);
   }
 
+  // A page checked again with a link added above the current row keeps
+  // the current row, and its selection, on the same link.
+  void theCurrentRowFollowsItsLinkWhenRowsComeAbove() {
+    Window w;
+    ResultList& rows = w.view()->controller().results();
+    for (const char* url : {"a", "b", "c"})
+      AddRow(rows, url, "HTTP Code 404 Not Found", "/w/a.htm");
+    QAbstractItemModel* shown = w.view()->model();
+    QVERIFY(Wait([&] { return shown->rowCount() == 3; }));
+    w.view()->setCurrentIndex(shown->index(2, 0));
+    w.view()->selectionModel()->select(
+        shown->index(2, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    std::vector<ResultRow> fresh(4);
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+      fresh[i] = rows.row(std::min<std::size_t>(i == 0 ? 0 : i - 1, 2));
+      fresh[i].texts.SetUrl(std::string(1, "anbc"[i]));
+    }
+    rows.ReplaceRows(0, 3, std::move(fresh));
+    QVERIFY(Wait([&] { return shown->rowCount() == 4; }));
+    QCOMPARE(w.view()->currentIndex().data().toString(), QString("c"));
+    const QModelIndexList selected = w.view()->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.front().data().toString(), QString("c"));
+  }
+
   void progressWindowModes() {
     ProgressWindow test_run(nullptr, false);
     ProgressWindow purge(nullptr, true);
