@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -199,6 +200,7 @@ void MainWindow::UpdateWatch() {
     controller.StartWatch(view_->file_watch());
   }
   watch_pane_->setVisible(controller.watching());
+  FitStatusPanes();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -337,13 +339,22 @@ void MainWindow::FitStatusPanes() {
   const int summary_characters =
       std::max(kSummaryPaneCharacters,
                metrics.horizontalAdvance(summary_pane_->text()) / std::max(average, 1) + 3);
+  const int watch_characters =
+      metrics.horizontalAdvance(watch_pane_->text()) / std::max(average, 1) + 3;
   const Pane panes[] = {{connection_pane_, kConnectionPaneCharacters},
                         {method_pane_, kMethodPaneCharacters},
-                        {summary_pane_, summary_characters}};
+                        {summary_pane_, summary_characters},
+                        {watch_pane_, watch_characters}};
   int wanted = 0;
-  for (const Pane& pane : panes)
+  int shown = 0;
+  for (const Pane& pane : panes) {
     wanted += pane.label->isHidden() ? 0 : pane.characters * average;
-  const int room = std::max(0, width() - prompt);
+    shown += pane.label->isHidden() ? 0 : 1;
+  }
+  // The status bar puts space between its panes and keeps a size grip.
+  const int between =
+      2 * average * shown + statusBar()->style()->pixelMetric(QStyle::PM_SizeGripSize);
+  const int room = std::max(0, width() - prompt - between);
   const bool narrow = wanted > room;
   for (const Pane& pane : panes) {
     const int full = pane.characters * average;

@@ -608,6 +608,17 @@ class GuiTest : public QObject {
       panes_left = std::min(panes_left, pane->geometry().left());
     QVERIFY2(panes_left >= frame.statusBar()->fontMetrics().horizontalAdvance("For Help, press F1"),
              std::to_string(panes_left).c_str());
+    // So does the window at its smallest, the watch's pane shown too.
+    frame.watch_pane()->show();
+    frame.resize(frame.minimumSizeHint().width(), frame.height());
+    QApplication::processEvents();
+    panes_left = frame.width();
+    for (QLabel* pane :
+         {frame.summary_pane(), frame.connection_pane(), frame.method_pane(), frame.watch_pane()})
+      panes_left = std::min(panes_left, pane->geometry().left());
+    QVERIFY2(panes_left >= frame.statusBar()->fontMetrics().horizontalAdvance("For Help, press F1"),
+             (std::to_string(panes_left) + " of " + std::to_string(frame.width())).c_str());
+    frame.watch_pane()->hide();
     // A purge's list has nothing to sum up: the pane goes, not stale.
     MessageBoxes::QueueAnswer(true);  // discard the rows
     MessageBoxes::QueueAnswer(true);  // purge
