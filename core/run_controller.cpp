@@ -30,19 +30,6 @@ RunController::RunController(RunHost& host, MessagePoster& poster)
   user_agent_ = UserAgent();
 }
 
-bool IsUsableUserAgent(std::string_view agent) {
-  if (agent.empty()) return false;
-  for (const char c : agent) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return false;
-  }
-  return true;
-}
-
-void RunController::SetUserAgent(const std::string& agent) {
-  user_agent_ = IsUsableUserAgent(agent) ? agent : UserAgent();
-}
-
 // The workers stop and join in their own destructors: a probe is cut short,
 // a file being purged is finished.
 RunController::~RunController() = default;

@@ -375,24 +375,6 @@ bool IsProbedReference(const PageLink& link) {
   return IsProbedUrl(link.url());
 }
 
-std::string_view LinkKindName(LinkKind kind) {
-  switch (kind) {
-    case LinkKind::kAnchor:
-      return "anchor";
-    case LinkKind::kResource:
-      return "resource";
-    case LinkKind::kCss:
-      return "css";
-    case LinkKind::kSrcset:
-      return "srcset";
-    case LinkKind::kRefresh:
-      return "refresh";
-    case LinkKind::kSvg:
-      return "svg";
-  }
-  return "anchor";
-}
-
 std::string DecodeCharacterReferences(std::string_view value) {
   if (value.find('&') == npos) return std::string(value);
   std::string out;
@@ -451,10 +433,6 @@ PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wa
 
 PageScan ScanStyleSheet(std::string_view text, const LinkFilter& wanted, const LinkSink& sink) {
   return Tokenizer(text, PageScanMode::kLinksOnly, wanted, sink).RunStyleSheet();
-}
-
-bool IsStyleSheetPath(std::string_view path) {
-  return path.size() >= 4 && SameIgnoringCase(path.substr(path.size() - 4), ".css");
 }
 
 std::string LinkUrlOf(std::string_view raw) {

@@ -119,4 +119,26 @@ Role RoleOf(std::string_view tag, std::string_view name, const std::vector<Attri
   return {};
 }
 
+std::string_view LinkKindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::kAnchor:
+      return "anchor";
+    case LinkKind::kResource:
+      return "resource";
+    case LinkKind::kCss:
+      return "css";
+    case LinkKind::kSrcset:
+      return "srcset";
+    case LinkKind::kRefresh:
+      return "refresh";
+    case LinkKind::kSvg:
+      return "svg";
+  }
+  return "anchor";
+}
+
+bool IsStyleSheetPath(std::string_view path) {
+  return path.size() >= 4 && SameIgnoringCase(path.substr(path.size() - 4), ".css");
+}
+
 }  // namespace quimbel

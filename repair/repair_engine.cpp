@@ -14,11 +14,6 @@
 namespace quimbel {
 namespace {
 
-// The path up to its last ".", which may stand in a folder name.
-std::string BasePath(const std::string& path) {
-  return path.substr(0, path.rfind('.'));
-}
-
 std::string FileNameOf(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
 }
@@ -63,7 +58,8 @@ Status MakeBackup(const std::string& source, const std::string& backup, const st
 }  // namespace
 
 std::string BackupPath(const std::string& path) {
-  return BasePath(path) + ".rep";
+  // The path up to its last ".", which may stand in a folder name.
+  return path.substr(0, path.rfind('.')) + ".rep";
 }
 
 Status RepairSession::OpenLocked(const std::string& path) {
