@@ -89,6 +89,11 @@ bool ResultProxyModel::busy() const {
          (wanted_column_ != RowView::kFileOrder && wanted_descending_ != view_.descending());
 }
 
+bool ResultProxyModel::ShowsUnmatchedRows() const {
+  // A wider text shows fewer rows than wanted, never a wrong one.
+  return !(wanted_ == view_.filter()) && !view_.filter().Narrows(wanted_);
+}
+
 void ResultProxyModel::Settle() {
   const bool quick = rows_.size() < kQuickRows;
   if (!(wanted_ == view_.filter()) && filtering_ != wanted_) {

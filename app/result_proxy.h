@@ -52,6 +52,9 @@ class ResultProxyModel : public QAbstractProxyModel {
   void Flush();
   // Whether a sort, a filter or a batch of rows is still to show.
   bool busy() const;
+  // Whether some rows shown may not pass the filter asked for: a longer
+  // or another text is still being matched on a big list.
+  bool ShowsUnmatchedRows() const;
   // Called whenever what was asked for is shown.
   std::function<void()> on_settled;
 

@@ -15,6 +15,7 @@
 #include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 
+#include "app/filter_veil.h"
 #include "app/log_view.h"
 #include "app/result_model.h"
 #include "app/result_proxy.h"
@@ -93,6 +94,8 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   proxy_->on_settled = [this] {
     if (scroll_to_) run_host_->scroll_to_row(*scroll_to_);
   };
+  filter_veil_ = new FilterVeil(viewport(), [this] { return proxy_->ShowsUnmatchedRows(); });
+  connect(proxy_, &QAbstractItemModel::layoutChanged, filter_veil_, &FilterVeil::Update);
   setModel(proxy_);
   // A list of rows, drawn as a table without grid or row headers: unlike a
   // tree view, a table keeps nothing per row but a section size and makes
@@ -300,7 +303,7 @@ void ResultsView::ShowFileOrder() {
 
 void ResultsView::SetSearchText(const QString& text) {
   proxy_->SetSearchText(text);
-  viewport()->update();
+  filter_veil_->Update();
 }
 
 QString ResultsView::SummaryText() const {
@@ -322,6 +325,7 @@ void ResultsView::paintEvent(QPaintEvent* event) {
   QTableView::paintEvent(event);
   if (model()->rowCount() > 0) {
     PaintCurrentRowFocus();
+    filter_veil_->Paint();
     return;
   }
   if (running()) return;

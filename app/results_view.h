@@ -24,6 +24,8 @@ class QMenu;
 
 namespace quimbel {
 
+class FilterVeil;
+
 class LogView;
 class ProgressWindow;
 class ResultProxyModel;
@@ -40,6 +42,7 @@ class ResultsView : public QTableView {
   void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
   RunController& controller() { return *controller_; }
+  FilterVeil* filter_veil() const { return filter_veil_; }
   ResultList& results() { return controller_->results(); }
   WindowCommands& commands() { return *commands_; }
   WindowRunHost& run_host() { return *run_host_; }
@@ -119,6 +122,7 @@ class ResultsView : public QTableView {
   bool fit_columns_ = false;  // no widths of the user's yet
   bool sizing_columns_ = false;
   std::optional<std::size_t> scroll_to_;  // a row to show once it is listed
+  FilterVeil* filter_veil_;
 };
 
 }  // namespace quimbel

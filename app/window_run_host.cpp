@@ -25,7 +25,15 @@ void QueuedPoster::Post(WorkerMessage message) {
 
 WindowRunHost::WindowRunHost(QWidget* owner, LogView* log, QLabel* connection_pane,
                              QLabel* method_pane)
-    : owner_(owner), log_(log), connection_pane_(connection_pane), method_pane_(method_pane) {}
+    : owner_(owner),
+      log_(log),
+      connection_pane_(connection_pane),
+      method_pane_(method_pane),
+      progress_timer_(new QTimer(owner)) {
+  progress_timer_->setSingleShot(true);
+  progress_timer_->setInterval(40);
+  QObject::connect(progress_timer_, &QTimer::timeout, owner, [this] { ShowProgressNow(); });
+}
 
 WindowRunHost::~WindowRunHost() = default;
 
@@ -91,48 +99,62 @@ void WindowRunHost::CreateProgress(bool file_only) {
       if (on_stop) on_stop();
     });
   };
+  file_range_ = file_value_ = url_range_ = url_value_ = 0;
+  texts_.reset();
   progress_->show();
 }
 
 void WindowRunHost::TransferProgress(const ProgressTexts& texts) {
-  if (progress_) progress_->Transfer(texts);
+  texts_ = texts;
+  ShowProgressSoon();
 }
-
-namespace {
-
-void StepBar(QProgressBar* bar) {
-  bar->setValue(std::min(bar->value() + 1, bar->maximum()));
-}
-
-void ResetBar(QProgressBar* bar, int count) {
-  bar->setRange(0, count);
-  bar->setValue(0);
-}
-
-}  // namespace
 
 void WindowRunHost::SetFileBarRange(int count) {
-  if (progress_) ResetBar(progress_->file_bar(), count);
+  file_range_ = count;
+  file_value_ = 0;
+  ShowProgressSoon();
 }
 
 void WindowRunHost::StepFileBar() {
-  if (progress_) StepBar(progress_->file_bar());
+  file_value_ = std::min(file_value_ + 1, file_range_);
+  ShowProgressSoon();
 }
 
 void WindowRunHost::SetUrlBarRange(int count) {
-  if (progress_) ResetBar(progress_->url_bar(), count);
+  url_range_ = count;
+  url_value_ = 0;
+  ShowProgressSoon();
 }
 
 void WindowRunHost::StepUrlBar() {
-  if (progress_) StepBar(progress_->url_bar());
+  url_value_ = std::min(url_value_ + 1, url_range_);
+  ShowProgressSoon();
 }
 
 void WindowRunHost::SetUrlBarPosition(int position) {
-  if (progress_) progress_->url_bar()->setValue(position);
+  url_value_ = position;
+  ShowProgressSoon();
+}
+
+void WindowRunHost::ShowProgressSoon() {
+  if (progress_ && !progress_timer_->isActive()) progress_timer_->start();
+}
+
+void WindowRunHost::ShowProgressNow() {
+  if (!progress_) return;
+  const auto show = [](QProgressBar* bar, int range, int value) {
+    if (bar->maximum() != range) bar->setRange(0, range);
+    if (bar->value() != value) bar->setValue(value);
+  };
+  show(progress_->file_bar(), file_range_, file_value_);
+  show(progress_->url_bar(), url_range_, url_value_);
+  if (texts_) progress_->Transfer(*texts_);
+  texts_.reset();
 }
 
 void WindowRunHost::DestroyProgress() {
   if (!progress_) return;
+  progress_timer_->stop();
   progress_.reset();
   // The run is over: the keys go to its rows, whatever had them before.
   owner_->activateWindow();

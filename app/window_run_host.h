@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "core/run_host.h"
 #include "platform/worker_message.h"
@@ -80,8 +81,20 @@ class WindowRunHost : public RunHost {
   LogView* log_;
   QLabel* connection_pane_;
   QLabel* method_pane_;
+  // The progress window shows the latest values a few times a second: a
+  // bar repaints at once when it moves, and a run of local links moves it
+  // tens of thousands of times a second.
+  void ShowProgressSoon();
+  void ShowProgressNow();
+
   std::map<int, QTimer*> timers_;
   std::unique_ptr<ProgressWindow> progress_;
+  QTimer* progress_timer_;
+  std::optional<ProgressTexts> texts_;
+  int file_range_ = 0;
+  int file_value_ = 0;
+  int url_range_ = 0;
+  int url_value_ = 0;
 };
 
 }  // namespace quimbel

@@ -249,6 +249,10 @@ OutcomeCode LocalLinkChecker::Check(const LocalTarget& target, const std::string
   return kLocalAnchorNotFound;
 }
 
+namespace {
+constexpr std::size_t kFilesRemembered = 1 << 16;
+}  // namespace
+
 const std::string* LocalLinkChecker::FileOf(const std::string& target) {
   if (const auto found = files_.find(target); found != files_.end()) {
     return found->second ? &*found->second : nullptr;
@@ -273,6 +277,9 @@ const std::string* LocalLinkChecker::FileOf(const std::string& target) {
     }
   }
   if (exists && S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0) file = path;
+  // A site of a million different broken links would keep a million
+  // paths; past the bound the lookups start afresh, a stat each.
+  if (files_.size() >= kFilesRemembered) files_.clear();
   const auto& stored = files_.emplace(target, std::move(file)).first->second;
   return stored ? &*stored : nullptr;
 }

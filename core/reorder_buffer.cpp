@@ -1,6 +1,7 @@
 #include "core/reorder_buffer.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "crawl/crawl_scope.h"
 #include "crawl/crawler.h"
@@ -25,8 +26,12 @@ void ReorderBuffer::Fill(const LinkLists& head, std::deque<std::string>& files, 
   // many that a run of pages with few network links still keeps the
   // probes busy, but not the whole site at once (pages whose links are
   // all local would all be read before the first is listed).
+  // Nor too long at a time: a page of a thousand links on disk takes
+  // milliseconds to read and check, and the window waits meanwhile.
   constexpr std::size_t kMostFilesAhead = 64;
-  while (!files.empty() && in_flight_.size() < window && read_ahead_.size() < kMostFilesAhead) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
+  while (!files.empty() && in_flight_.size() < window && read_ahead_.size() < kMostFilesAhead &&
+         std::chrono::steady_clock::now() < until) {
     ReadAhead& ahead = read_ahead_.emplace_back();
     ahead.path = std::move(files.front());
     files.pop_front();

@@ -230,12 +230,23 @@ void ResultList::ReplaceBetween(std::size_t first, std::size_t count, std::vecto
   }
 }
 
+ResultList::~ResultList() {
+  if (disposer_.joinable()) disposer_.join();
+}
+
 void ResultList::Clear() {
   identities_.clear();
   source_root_.clear();
   if (rows_.empty()) return;
   if (observer_) observer_->RowsAboutToBeRemoved(0, rows_.size() - 1);
-  rows_.clear();
+  constexpr std::size_t kFreedAside = 50000;
+  if (rows_.size() < kFreedAside) {
+    rows_.clear();
+  } else {
+    if (disposer_.joinable()) disposer_.join();
+    disposer_ = std::thread([rows = std::move(rows_)]() mutable { rows.clear(); });
+    rows_ = {};
+  }
   moves_ = 0;
   if (observer_) observer_->RowsRemoved();
 }

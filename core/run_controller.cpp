@@ -140,7 +140,7 @@ void RunController::TestURLsStateMachine() {
   advancing_ = true;
   // Pages whose links are all checked on disk need no reply to wait for:
   // the loop gets a turn every so often, so Stop and the window answer.
-  const auto yield_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  const auto yield_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(25);
   while (state_ == RunState::kTesting) {
     if (std::chrono::steady_clock::now() >= yield_at) {
       host_.StartTimer(kContinueTimer, std::chrono::milliseconds(0));

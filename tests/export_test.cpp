@@ -276,6 +276,22 @@ TEST(ResultList, RowsAndTheirNotifications) {
                                       "remove 0-0", "removed", "remove 0-0", "removed"}));
 }
 
+// A big list is let go of at once and freed aside; cleared again while
+// the last one is still being freed, and filled meanwhile, it stays whole.
+TEST(ResultList, ABigListIsClearedAtOnce) {
+  ResultList list;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 60000; ++i) {
+      list.AppendResultRow("http://a.test/" + std::to_string(i));
+      list.SetResultColumn(ResultColumn::kSiteName, "Link", "/site/p" + std::to_string(i / 100));
+    }
+    list.Clear();
+    EXPECT_TRUE(list.empty());
+    list.AppendResultRow("u");
+    EXPECT_EQ(list.row(0).text(ResultColumn::kUrl), "u");
+  }
+}
+
 // The moves (301, 302, 307 and 308; not 303) are counted as rows come, a
 // recheck changes them, and they go.
 TEST(ResultList, MovesAreCountedAsRowsComeChangeAndGo) {

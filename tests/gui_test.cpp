@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <numeric>
 
+#include "app/filter_veil.h"
 #include "app/log_view.h"
 #include "app/main_window.h"
 #include "app/result_model.h"
@@ -835,15 +836,23 @@ class GuiTest : public QObject {
     view->SortByColumn(0);
     frame.search_field()->setText("h7");
     frame.search_field()->setText("h7.test/p1");  // cancels the first
+    // Until the match is in, the rows shown are veiled, not passed off as
+    // matches; once it is in, neither veil nor busy sign is left.
+    QVERIFY(proxy->ShowsUnmatchedRows());
     QVERIFY(settled());
+    QVERIFY(!proxy->ShowsUnmatchedRows());
+    QVERIFY(!view->filter_veil()->busy_shown());
+    QCOMPARE(view->viewport()->cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(proxy->rowCount(), matching("h7.test/p1"));
     for (int i = 1; i < proxy->rowCount(); ++i) {
       const std::size_t a = *proxy->ListRow(proxy->index(i - 1, 0));
       const std::size_t b = *proxy->ListRow(proxy->index(i, 0));
       QVERIFY(CompareRows(rows.row(a), rows.row(b), 0) <= 0);
     }
-    // A row goes while the wider filter is worked out.
+    // A row goes while the wider filter is worked out; the rows a
+    // narrower text shows all pass a wider one, so nothing is veiled.
     frame.search_field()->setText("h7.test/");
+    QVERIFY(!proxy->ShowsUnmatchedRows());
     rows.RemoveRow(7);
     QVERIFY(settled());
     QCOMPARE(proxy->rowCount(), matching("h7.test/"));
