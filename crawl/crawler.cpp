@@ -78,6 +78,7 @@ struct Crawler::Page {
   std::string text;
   std::vector<std::string> nested;  // the sitemaps a sitemap index names
   std::unordered_set<std::string> fragments;
+  std::size_t body_hash = 0;  // to know a folder's index served twice
 };
 
 Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Skips skips)
@@ -255,6 +256,7 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     by_key_.emplace(*final_key, by_key_.at(page.key));
     aliases_.push_back(*final_key);
   }
+  page.body_hash = std::hash<std::string_view>{}(outcome.body);
   // A query's letters are sent in the page's own charset, as browsers do.
   const std::string charset = DeclaredCharset(outcome.content_type, outcome.body);
   std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
@@ -339,6 +341,11 @@ bool Crawler::TakePage(CrawledPage& taken) {
     Page& page = *pages_[handed_];
     ++handed_;
     KickMore();
+    if (page.read && IsIndexTwinHanded(page)) {
+      page.links.reset();
+      page.text = std::string();
+      continue;
+    }
     if (page.read) {
       taken = CrawledPage{page.key, std::move(*page.links), std::move(page.text), true, {}};
       page.links.reset();
@@ -352,6 +359,34 @@ bool Crawler::TakePage(CrawledPage& taken) {
       return true;
     }
   }
+  return false;
+}
+
+namespace {
+
+// The other name of a folder's index page: "d/" for "d/index.html" and
+// back; nothing for any other page.
+std::optional<std::string> IndexTwin(const std::string& key) {
+  constexpr std::string_view kIndex = "index.html";
+  if (key.find('?') != std::string::npos) return std::nullopt;
+  if (key.ends_with('/')) return key + std::string(kIndex);
+  if (key.ends_with("/" + std::string(kIndex))) return key.substr(0, key.size() - kIndex.size());
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool Crawler::IsIndexTwinHanded(const Page& page) {
+  // "d/" and "d/index.html" are mostly one page under two names: served
+  // with the same bytes, it is listed once, under the name reached first.
+  const std::optional<std::string> twin = IndexTwin(page.key);
+  if (!twin) return false;
+  const auto handed = index_hashes_.find(*twin);
+  if (handed != index_hashes_.end() && handed->second == page.body_hash) {
+    Note("Listed once, as the same page as " + *twin + ": " + page.key);
+    return true;
+  }
+  index_hashes_.emplace(page.key, page.body_hash);
   return false;
 }
 

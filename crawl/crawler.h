@@ -151,6 +151,9 @@ class Crawler {
   void Note(std::string text);
   // Follows the links of the pages read, in the order they were reached.
   void FollowInOrder();
+  // Whether the page is a folder's index whose other name ("d/" or
+  // "d/index.html") was handed on with the same bytes.
+  bool IsIndexTwinHanded(const Page& page);
 
   CrawlOptions options_;
   std::string robot_token_;
@@ -174,6 +177,8 @@ class Crawler {
   std::unordered_set<std::string> sitemaps_seen_;
   std::vector<std::string> notes_;
   std::unordered_set<std::string> noted_;
+  // The folders' index pages handed on, by page key: their bodies' hashes.
+  std::unordered_map<std::string, std::size_t> index_hashes_;
 };
 
 }  // namespace quimbel

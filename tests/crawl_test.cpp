@@ -347,6 +347,43 @@ TEST(CrawlerTest, SameOrderWhateverOrderFetchesEnd) {
   }
 }
 
+// "d/" and "d/index.html" served with the same bytes are one page, listed
+// under the name reached first; with other bytes, or another file name,
+// they are two.
+TEST(CrawlerTest, AFoldersIndexIsListedOnceUnderTwoNames) {
+  struct Case {
+    const char* start;
+    const char* index_body;  // what "d/index.html" serves
+    const char* other;       // a page the start links to beside it
+    std::vector<std::string> listed;
+  };
+  const std::string body = "<a href=index.html>i</a><a href=./>f</a><a href=x.html>x</a>";
+  const Case cases[] = {
+      {"http://h/d/", body.c_str(), "x.html", {"http://h/d/", "http://h/d/x.html"}},
+      {"http://h/d/index.html",
+       body.c_str(),
+       "x.html",
+       {"http://h/d/index.html", "http://h/d/x.html"}},
+      {"http://h/d/",
+       "<p>another page</p>",
+       "x.html",
+       {"http://h/d/", "http://h/d/index.html", "http://h/d/x.html"}},
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, FakePage> site;
+    site["http://h/d/"] = {"200 OK", "text/html", body};
+    site["http://h/d/index.html"] = {"200 OK", "text/html", c.index_body};
+    // The same bytes under a name that is not the folder's index: listed.
+    site["http://h/d/x.html"] = {"200 OK", "text/html", body};
+    CrawlOptions options;
+    options.start_urls = {c.start};
+    for (unsigned seed = 0; seed <= 5; ++seed) {
+      FakeCrawl crawl(site, options, seed);
+      EXPECT_EQ(crawl.Run(), c.listed) << c.start << " seed " << seed;
+    }
+  }
+}
+
 TEST(CrawlerTest, DepthPagesAndSitemapsBoundTheCrawl) {
   const struct {
     std::optional<int> depth;
