@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QStyle>
@@ -141,6 +142,13 @@ int main(int argc, char** argv) {
   view->selectionModel()->clearSelection();
   frame.action(Command::kRepair)->trigger();
   Save(&frame, out, "repair-handled");
+  // What the repair said it did, as its closing box shows it.
+  if (!MessageBoxes::shown().empty()) {
+    QMessageBox summary(QMessageBox::Information, QApplication::applicationName(),
+                        QString::fromStdString(MessageBoxes::shown().back()), QMessageBox::Ok,
+                        &frame);
+    Save(&summary, out, "repair-summary");
+  }
 
   // The same window in View > Theme > Dark: Fusion with a dark palette.
   frame.action(Command::kThemeDark)->trigger();
@@ -161,11 +169,39 @@ int main(int argc, char** argv) {
     chosen.recurse = false;
     return std::optional<FileSelection>(chosen);
   };
+  // Yes to going on though the repair left a row as it was.
+  MessageBoxes::QueueAnswer(true);
   view->commands().SelectFiles();
   clock.start();
   while (view->running() && clock.elapsed() < 20000)
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   Save(&frame, out, "no-broken-links");
+
+  // A crawl of a slow site, stopped a second in: the window says it was
+  // stopped and how far it got.
+  std::string start_page;
+  for (int i = 0; i < 30; ++i) {
+    const std::string path = "/site/p" + std::to_string(i) + ".html";
+    start_page += "<a href=\"" + path + "\">Page " + std::to_string(i) + "</a>\n";
+    server.On(path, {testing::Behaviour::kReply,
+                     "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<a href=\"/gone/" +
+                         std::to_string(i) + "\">Gone</a>",
+                     std::chrono::milliseconds(400)});
+  }
+  server.On("/site/", {testing::Behaviour::kReply,
+                       "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + start_page});
+  view->commands().ask_file_selection = [&](const FileSelection& values, const std::string&) {
+    FileSelection chosen = values;
+    chosen.path = base + "/site/";
+    chosen.web_address = true;
+    return std::optional<FileSelection>(chosen);
+  };
+  view->commands().SelectFiles();
+  clock.start();
+  while (view->running() && clock.elapsed() < 1500)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  frame.action(Command::kStop)->trigger();
+  Save(&frame, out, "stopped-crawl");
 
   FileSelection values{site.path().string(), Function::kTestUrls, true, true, true};
   FileSelectionDialog select(&frame, values, "");
