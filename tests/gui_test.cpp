@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
 #include <QSignalSpy>
@@ -803,6 +804,39 @@ class GuiTest : public QObject {
     QCOMPARE(frame.results_view()->controller().probe_settings().per_host, 2);
     QCOMPARE(settings.Get(settings::kExclude), std::string("/private/"));
     QCOMPARE(settings.Get(settings::kAccept), std::string("429"));
+  }
+
+  // A check of many pages whose links are all on disk needs no reply to
+  // wait for: the window still turns while it runs, its progress window
+  // shows how far it is, and Esc stops it part way.
+  void aBigLocalCheckKeepsTheWindowTurning() {
+    testing::TempFolder site;
+    for (int page = 0; page < 100; ++page) {
+      std::string text;
+      for (int link = 0; link < 400; ++link)
+        text +=
+            "<a href=\"gone/" + std::to_string(page) + "/" + std::to_string(link) + "\">x</a>\n";
+      site.Write("p" + std::to_string(page) + ".html", text);
+    }
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    MainWindow frame(settings);
+    frame.show();
+    ResultsView* view = frame.results_view();
+    view->controller().StartTest(site.path().string(), {false, true, ExtensionFilter::kOff});
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(1);
+    QVERIFY(Wait([&] {
+      return view->progress_dialog() != nullptr &&
+             view->progress_dialog()->file_bar()->value() >= 2 && ticks >= 10;
+    }));
+    QVERIFY(view->running());
+    QTest::keyClick(view->progress_dialog(), Qt::Key_Escape);
+    QVERIFY(Wait([&] { return !view->running(); }, 3000));
+    QVERIFY(view->results().size() > 0);
+    QVERIFY(view->results().size() < 40000);
   }
 
   // A big list is ranked and matched off the event loop; what it shows
