@@ -64,7 +64,7 @@ std::string ManualOptions() {
     if (!option.value_name.empty()) {
       text += " \\fI" + Roff(option.value_name, Minus::kAll) + "\\fR";
     }
-    std::string help(option.help);
+    std::string help = ExpandedHelp(option.help, ReportFormatChoices());
     for (char& c : help) {
       if (c == '\n') c = ' ';
     }
@@ -109,9 +109,9 @@ std::string CompletionWords(Words which) {
 
 std::string FormatWords() {
   std::string text;
-  for (std::string_view name : MachineFormatNames()) {
+  for (const ReportFormatRow& format : ReportFormats()) {
     if (!text.empty()) text += ' ';
-    text += name;
+    text += format.name;
   }
   return text;
 }

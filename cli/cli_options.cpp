@@ -50,7 +50,7 @@ std::string Usage() {
     column += length;
     at = end + 1;
   }
-  return kUsageHead + OptionHelp() + "\n" + wrapped + "\n" + kUsageTail;
+  return kUsageHead + OptionHelp(ReportFormatChoices()) + "\n" + wrapped + "\n" + kUsageTail;
 }
 
 int UsageError(const std::string& problem) {
@@ -138,22 +138,19 @@ std::optional<int> LayConfigBeneath(const Given& given, CliOptions& options) {
 std::optional<int> TakeCommandLineValues(CliOptions& options) {
   const RunOptions& run = options.run;
   if (!run.format.empty()) {
-    const auto format = MachineFormatNamed(run.format);
+    const auto format = ReportFormatNamed(run.format);
     if (!format) {
-      return ValueError("unknown format \"" + run.format +
-                        "\": text, json, junit, github, markdown or csv");
+      return ValueError("unknown format \"" + run.format + "\": " + ReportFormatChoices());
     }
     options.format = *format;
   }
   for (const std::string& item : run.outputs) {
     const std::size_t equals = item.find('=');
     const auto format =
-        equals == std::string::npos ? std::nullopt : MachineFormatNamed(item.substr(0, equals));
+        equals == std::string::npos ? std::nullopt : ReportFormatNamed(item.substr(0, equals));
     if (!format || equals + 1 == item.size()) {
-      return ValueError(
-          "--output takes FORMAT=FILE, FORMAT one of text, json, junit, github, markdown or "
-          "csv: " +
-          item);
+      return ValueError("--output takes FORMAT=FILE, FORMAT one of " + ReportFormatChoices() +
+                        ": " + item);
     }
     options.outputs.emplace_back(*format, item.substr(equals + 1));
   }
@@ -172,7 +169,7 @@ std::optional<int> TakeCommandLineValues(CliOptions& options) {
 std::optional<int> CheckWatch(const CliOptions& options) {
   const RunOptions& run = options.run;
   if (!run.watch) return std::nullopt;
-  if (options.format != MachineFormat::kText) {
+  if (options.format != ReportFormat::kText) {
     return UsageError("--watch lists the rows of each page saved as text; --format " + run.format +
                       " writes one report (use --output FORMAT=FILE for it)");
   }

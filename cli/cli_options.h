@@ -22,8 +22,8 @@ inline constexpr int kExitInterrupted = 130;
 struct CliOptions {
   std::string path;
   RunOptions run;
-  MachineFormat format = MachineFormat::kText;
-  std::vector<std::pair<MachineFormat, std::string>> outputs;
+  ReportFormat format = ReportFormat::kText;
+  std::vector<std::pair<ReportFormat, std::string>> outputs;
   std::optional<RepairType> repair_type;
   std::string config_used;  // the project config whose options were read
   // PATH is a folder named without -a or -r, checked as -r -x: what

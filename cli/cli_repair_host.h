@@ -49,8 +49,8 @@ class CliRepairHost : public RepairHost {
   void LeftAlone(const std::string& text) override { err_ << "quimbel: warning: " << text << '\n'; }
   bool StopRequested() override { return stop_requested_ && stop_requested_(); }
   std::optional<ExportChoice> AskExportChoice(const ExportChoice&) override {
-    if (!text_file_.empty()) return Exported({text_file_, ExportFormat::kText});
-    if (!html_file_.empty()) return Exported({html_file_, ExportFormat::kHtml});
+    if (!text_file_.empty()) return Exported({text_file_, ReportFormat::kText});
+    if (!html_file_.empty()) return Exported({html_file_, ReportFormat::kHtml});
     err_ << "quimbel: no export file was named (--text or --html): the bad URLs were not "
             "saved\n";
     return std::nullopt;

@@ -18,18 +18,16 @@ namespace {
 // wrote. Each takes the place of an old file only when complete.
 bool WriteReports(const CliOptions& options, const ResultList& rows,
                   const std::set<std::string>& written, const std::function<bool()>& cancelled) {
-  const auto write = [&](const std::string& path, ExportFormat format) {
+  const auto write = [&](const std::string& path, ReportFormat format) {
     if (path.empty() || written.contains(path)) return true;
     const Status status =
-        format == ExportFormat::kText
-            ? WriteReportFile(path, format, rows, "", "", cancelled)
-            : WriteReportFile(path, format, rows, UserDisplayName(),
-                              FormatLongDateTime(std::chrono::system_clock::now()), cancelled);
+        WriteReportFile(path, format, rows, UserDisplayName(),
+                        FormatLongDateTime(std::chrono::system_clock::now()), cancelled);
     if (!status) std::cerr << "quimbel: file write error: " << status.message() << '\n';
     return status.ok();
   };
-  const bool text = write(options.run.text_file, ExportFormat::kText);
-  const bool html = write(options.run.html_file, ExportFormat::kHtml);
+  const bool text = write(options.run.text_file, ReportFormat::kText);
+  const bool html = write(options.run.html_file, ReportFormat::kHtml);
   return text && html;
 }
 
@@ -68,7 +66,7 @@ ReportOutcome WriteTestReports(const CliOptions& options, const RunReport& repor
                                RunController& controller, ConfigStore& config, bool run_failed,
                                const std::function<bool()>& interrupted) {
   ReportOutcome outcome;
-  WriteMachineReport(std::cout, options.format, report);
+  WriteReport(std::cout, options.format, report);
   // A listing that did not reach its reader is a run that did not work.
   if (!std::cout.flush()) {
     std::cerr << "quimbel: cannot write the listing to standard output\n";
@@ -81,7 +79,7 @@ ReportOutcome WriteTestReports(const CliOptions& options, const RunReport& repor
   if (!WriteReports(options, controller.results(), exported, interrupted)) outcome.written = false;
   for (const auto& [format, file] : options.outputs) {
     std::ostringstream text;
-    WriteMachineReport(text, format, report);
+    WriteReport(text, format, report);
     if (const Status status = WriteReportText(file, text.view(), interrupted); !status) {
       std::cerr << "quimbel: file write error: " << status.message() << '\n';
       outcome.written = false;

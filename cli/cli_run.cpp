@@ -231,7 +231,8 @@ int RunWith(const CliOptions& options) {
   const auto interrupted = [&watch] { return watch.interrupted(); };
   ReportOutcome outcome;
   if (!options.run.purge) {
-    const RunReport report{facts, controller->results(), controller->file_records()};
+    const RunReport report{facts, controller->results(), controller->file_records(),
+                           UserDisplayName(), FormatLongDateTime(facts.ended)};
     outcome = WriteTestReports(options, report, *controller, config, host.failed(), interrupted);
   }
   if (watch.interrupted()) return kExitInterrupted;

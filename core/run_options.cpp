@@ -236,8 +236,8 @@ const OptionSpec kOptions[] = {
   {"accept", 0, K::kText, 0, 0, "CODES", "codes that are good too, such as 200,204,429,500-599",
    C::kKey, "", SetAccept},
   {"format", 0, K::kText, 0, 0, "FORMAT",
-   "what goes to standard output: text (the listing),\n"
-   "json, junit, github, markdown or csv", C::kKey, "", QUIMBEL_SET(o.format = v)},
+   "what goes to standard output, one of\n{formats}\n"
+   "(text, the listing, by default)", C::kKey, "", QUIMBEL_SET(o.format = v)},
   {"output", 0, K::kList, 0, 0, "FORMAT=FILE", "also write FORMAT to FILE (repeatable)",
    C::kRefused, "", QUIMBEL_SET(ListOf(o, "output", o.outputs).push_back(v))},
   {"text", 0, K::kPath, 0, 0, "FILE", "also write the text listing to FILE", C::kRefused, "",
@@ -307,7 +307,16 @@ std::optional<std::string> ApplyOption(const OptionSpec& option, const std::stri
   return option.apply(options, value);
 }
 
-std::string OptionHelp() {
+std::string ExpandedHelp(std::string_view help, std::string_view formats) {
+  std::string text(help);
+  for (std::size_t at = 0; (at = text.find(kFormatsMarker, at)) != std::string::npos;) {
+    text.replace(at, kFormatsMarker.size(), formats);
+    at += formats.size();
+  }
+  return text;
+}
+
+std::string OptionHelp(std::string_view formats) {
   constexpr std::size_t kHelpColumn = 24;
   std::string text;
   for (const OptionSpec& option : kOptions) {
@@ -316,7 +325,8 @@ std::string OptionHelp() {
     head += option.name;
     if (!option.value_name.empty()) head += " " + std::string(option.value_name);
     head += head.size() < kHelpColumn ? std::string(kHelpColumn - head.size(), ' ') : "  ";
-    std::string_view help = option.help;
+    const std::string expanded = ExpandedHelp(option.help, formats);
+    std::string_view help = expanded;
     for (std::size_t end; (end = help.find('\n')) != std::string_view::npos;) {
       text += head + std::string(help.substr(0, end)) + "\n";
       head = std::string(kHelpColumn, ' ');

@@ -91,8 +91,13 @@ const OptionSpec* FindShortOption(char name);
 // Applies one option's value, numbers checked against their range.
 std::optional<std::string> ApplyOption(const OptionSpec& option, const std::string& value,
                                        RunOptions& options);
+// Where a help text names the report formats: the formats live with their
+// writers, which this table does not know.
+inline constexpr std::string_view kFormatsMarker = "{formats}";
+// A help text with `formats` ("text, json ... or html") in the marker's place.
+std::string ExpandedHelp(std::string_view help, std::string_view formats);
 // The option lines of the usage text, from the table.
-std::string OptionHelp();
+std::string OptionHelp(std::string_view formats);
 // "--timeout, ... and --user-agent": the options that fall back to a
 // stored preference.
 std::string OptionsWithStoredDefaults();

@@ -23,13 +23,15 @@ ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialo
   row->addWidget(browse);
   layout->addLayout(row);
   format_ = new QButtonGroup(this);
-  auto* text = new QRadioButton("Export as Text file", this);
-  auto* html = new QRadioButton("Export as HTML file", this);
-  format_->addButton(text, 0);
-  format_->addButton(html, 1);
-  layout->addWidget(text);
-  layout->addWidget(html);
-  if (QAbstractButton* chosen = format_->button(static_cast<int>(stored.format)))
+  for (const ReportFormat format : ExportFormats()) {
+    auto* button = new QRadioButton(
+        QString::fromUtf8(ReportFormatOf(format).export_caption.data(),
+                          static_cast<qsizetype>(ReportFormatOf(format).export_caption.size())),
+        this);
+    format_->addButton(button, ExportFormatPlace(format));
+    layout->addWidget(button);
+  }
+  if (QAbstractButton* chosen = format_->button(ExportFormatPlace(stored.format)))
     chosen->setChecked(true);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -47,21 +49,21 @@ ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialo
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(browse, &QPushButton::clicked, this, &ExportDialog::Browse);
-  connect(format_, &QButtonGroup::idClicked, this, [this](int format) {
+  connect(format_, &QButtonGroup::idClicked, this, [this](int place) {
     path_->setText(QString::fromStdString(
-        SwitchExportExtension(path_->text().toStdString(), static_cast<ExportFormat>(format))));
+        SwitchExportExtension(path_->text().toStdString(), ExportFormatAt(place))));
   });
 }
 
 ExportChoice ExportDialog::choice() const {
-  return {path_->text().toStdString(), static_cast<ExportFormat>(format_->checkedId())};
+  return {path_->text().toStdString(), ExportFormatAt(format_->checkedId())};
 }
 
 void ExportDialog::Browse() {
-  const bool html = format_->checkedId() == 1;
-  const QString chosen = pick_file(
-      this, html ? "HTML Files (*.html);; All Files (*)" : "Text Files (*.txt);; All Files (*)",
-      html ? "html" : "txt", path_->text());
+  const ReportFormatRow& format = ReportFormatOf(ExportFormatAt(format_->checkedId()));
+  const QString chosen =
+      pick_file(this, QString::fromUtf8(format.file_filter.data(), format.file_filter.size()),
+                QString::fromUtf8(format.extension.data(), format.extension.size()), path_->text());
   if (chosen.isEmpty()) return;
   path_->setText(chosen);
   ok_->setFocus();

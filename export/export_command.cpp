@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "core/run_host.h"
+#include "export/machine_reports.h"
 #include "export/report_writers.h"
 #include "platform/text_file.h"
 
@@ -46,29 +47,27 @@ std::string ExportHost::LongDateTime() {
   return FormatLongDateTime(std::chrono::system_clock::now());
 }
 
-std::string SwitchExportExtension(const std::string& path, ExportFormat format) {
+std::string SwitchExportExtension(const std::string& path, ReportFormat format) {
   std::string result = path;
-  if (format == ExportFormat::kHtml && FoundAfterFirstCharacter(result, ".txt")) {
-    result = DropLastCharacters(result, 4) + ".html";
-  }
-  if (format == ExportFormat::kText && FoundAfterFirstCharacter(result, ".html")) {
-    result = DropLastCharacters(result, 5) + ".txt";
+  const std::string chosen = "." + std::string(ReportFormatOf(format).extension);
+  for (const ReportFormat other : ExportFormats()) {
+    const std::string extension = "." + std::string(ReportFormatOf(other).extension);
+    if (other != format && FoundAfterFirstCharacter(result, extension))
+      result = DropLastCharacters(result, extension.size()) + chosen;
   }
   return result;
 }
 
-Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
+Status WriteReportFile(const std::string& path, ReportFormat format, const ResultList& rows,
                        const std::string& user, const std::string& date,
                        const std::function<bool()>& cancelled) {
   // The report is built in memory (it is the size of the list) and then
   // written in one go, so a short write is seen and nothing half done
   // ever takes the old report's place.
+  static const RunFacts kNoFacts;
+  static const std::vector<FileRecord> kNoFiles;
   std::ostringstream text;
-  if (format == ExportFormat::kText) {
-    WriteTextReport(text, rows);
-  } else {
-    WriteHtmlReport(text, rows, user, date);
-  }
+  WriteReport(text, format, {kNoFacts, rows, kNoFiles, user, date});
   return WriteReportText(path, text.view(), cancelled);
 }
 
@@ -113,9 +112,8 @@ Status WriteReportText(const std::string& path, std::string_view text,
 }
 
 ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host) {
-  ExportChoice stored{
-      settings.Get(settings::kExportStarter),
-      settings.Get(settings::kExportText) == 0 ? ExportFormat::kText : ExportFormat::kHtml};
+  ExportChoice stored{settings.Get(settings::kExportStarter),
+                      ExportFormatAt(settings.Get(settings::kExportText))};
   // A bare name is offered in the folder checked, never silently in the
   // folder the program happened to start in.
   if (const std::string folder = host.ReportFolder();
@@ -129,11 +127,11 @@ ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, Expo
     return ExportResult::kCancelled;
   }
   settings.Set(settings::kExportStarter, choice->path);
-  settings.Set(settings::kExportText, static_cast<int>(choice->format));
+  settings.Set(settings::kExportText, ExportFormatPlace(choice->format));
 
   host.SetBusy(true);
-  const std::string user = choice->format == ExportFormat::kHtml ? host.UserName() : "";
-  const std::string date = choice->format == ExportFormat::kHtml ? host.LongDateTime() : "";
+  const std::string user = host.UserName();
+  const std::string date = host.LongDateTime();
   const Status status = WriteReportFile(choice->path, choice->format, rows, user, date);
   host.SetBusy(false);
   if (!status) {

@@ -9,16 +9,15 @@
 
 #include "core/result_list.h"
 #include "core/settings_store.h"
+#include "export/report_formats.h"
 #include "platform/prompter.h"
 #include "platform/status.h"
 
 namespace quimbel {
 
-enum class ExportFormat { kText = 0, kHtml = 1 };
-
 struct ExportChoice {
   std::string path;
-  ExportFormat format = ExportFormat::kText;
+  ReportFormat format = ReportFormat::kText;
   bool operator==(const ExportChoice&) const = default;
 };
 
@@ -53,11 +52,11 @@ enum class ExportResult {
 // complete, so a failure leaves the previous report as it was.
 ExportResult ExportResults(const ResultList& rows, SettingsStore& settings, ExportHost& host);
 
-// Writes the text listing (ExportFormat::kText) or the HTML report to
-// `path` by way of a temporary file; the old file stays whole on failure.
+// Writes a report of the rows alone (the text listing or the HTML report)
+// to `path` by way of a temporary file; the old file stays whole on failure.
 // A pipe or device is written as a stream: one that nobody reads is an
 // error at once, and a write ends when `cancelled` says so.
-Status WriteReportFile(const std::string& path, ExportFormat format, const ResultList& rows,
+Status WriteReportFile(const std::string& path, ReportFormat format, const ResultList& rows,
                        const std::string& user, const std::string& date,
                        const std::function<bool()>& cancelled = {});
 
@@ -66,11 +65,10 @@ Status WriteReportFile(const std::string& path, ExportFormat format, const Resul
 Status WriteReportText(const std::string& path, std::string_view text,
                        const std::function<bool()>& cancelled = {});
 
-// The path after a click on a format button: with HTML chosen, a path
-// holding ".txt" after its first character loses its last 4 characters
-// and gains ".html"; then, with text chosen, a path holding ".html" after
-// its first character loses its last 5 and gains ".txt". Characters, not
-// bytes, are counted.
-std::string SwitchExportExtension(const std::string& path, ExportFormat format);
+// The path after a click on a format button: a path holding another
+// offered format's extension (".txt", ".html") after its first character
+// loses as many last characters and gains the chosen format's. Characters,
+// not bytes, are counted.
+std::string SwitchExportExtension(const std::string& path, ReportFormat format);
 
 }  // namespace quimbel

@@ -16,9 +16,6 @@
 namespace quimbel {
 namespace {
 
-constexpr std::array<std::string_view, 6> kFormatNames = {"text",   "json",     "junit",
-                                                          "github", "markdown", "csv"};
-
 // Sets `name` to the text; bytes that are not UTF-8 are shown as U+FFFD
 // there and kept exactly, as hex, in `name`_hex.
 void PutText(nlohmann::ordered_json& object, const std::string& name, std::string_view text) {
@@ -108,7 +105,9 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
   return entry;
 }
 
-void WriteJson(std::ostream& out, const RunReport& report) {
+}  // namespace
+
+void WriteJsonReport(std::ostream& out, const RunReport& report) {
   const RunFacts& facts = report.facts;
   nlohmann::ordered_json json;
   json["version"] = facts.version;
@@ -152,6 +151,8 @@ void WriteJson(std::ostream& out, const RunReport& report) {
   out << json.dump(2) << '\n';
 }
 
+namespace {
+
 // libxml2's writer into memory, freed on every path.
 struct XmlBuffer {
   xmlBufferPtr buffer = xmlBufferCreate();
@@ -170,7 +171,9 @@ void Attribute(xmlTextWriterPtr writer, const char* name, std::string_view value
   xmlTextWriterWriteAttribute(writer, X(name), X(Displayable(value, true).c_str()));
 }
 
-void WriteJunit(std::ostream& out, const RunReport& report) {
+}  // namespace
+
+void WriteJunitReport(std::ostream& out, const RunReport& report) {
   XmlBuffer xml;
   xmlTextWriterPtr writer = xml.writer;
   xmlTextWriterSetIndent(writer, 1);
@@ -215,7 +218,7 @@ void WriteJunit(std::ostream& out, const RunReport& report) {
             static_cast<std::streamsize>(xmlBufferLength(xml.buffer)));
 }
 
-void WriteGithub(std::ostream& out, const RunReport& report) {
+void WriteGithubReport(std::ostream& out, const RunReport& report) {
   for (const ResultRow& row : report.rows.rows()) {
     // The runner reads UTF-8: other bytes show as U+FFFD.
     out << "::error file=" << GithubEscape(Shown(FileOf(row)), true) << ",line=" << row.line
@@ -223,6 +226,8 @@ void WriteGithub(std::ostream& out, const RunReport& report) {
         << "::" << GithubEscape(Shown(row.text(ResultColumn::kUrl)), false) << '\n';
   }
 }
+
+namespace {
 
 // Text for a Markdown table cell: one line, the characters that would end
 // the cell or start markup escaped.
@@ -239,7 +244,9 @@ std::string MarkdownCell(std::string_view text) {
   return out;
 }
 
-void WriteMarkdown(std::ostream& out, const RunReport& report) {
+}  // namespace
+
+void WriteMarkdownReport(std::ostream& out, const RunReport& report) {
   const std::size_t skipped = SkippedTotal(report.files);
   out << "## Quimbel link check: " << MarkdownCell(report.facts.path) << "\n\n"
       << TestedTotal(report.files) << " links checked in " << report.files.size() << " files, "
@@ -264,7 +271,7 @@ void WriteMarkdown(std::ostream& out, const RunReport& report) {
   }
 }
 
-void WriteCsv(std::ostream& out, const RunReport& report) {
+void WriteCsvReport(std::ostream& out, const RunReport& report) {
   out << "file,line,url,reason,code,category,link_text,alternate_url,target\r\n";
   for (const ResultRow& row : report.rows.rows()) {
     const auto category = StatusCodeTable::CategoryIndex(row.code);
@@ -281,27 +288,6 @@ void WriteCsv(std::ostream& out, const RunReport& report) {
         << field(row.text(ResultColumn::kSiteName)) << ','
         << field(row.text(ResultColumn::kAlternateUrl)) << ',' << field(target) << "\r\n";
   }
-}
-
-}  // namespace
-
-std::optional<MachineFormat> MachineFormatNamed(std::string_view name) {
-  for (std::size_t i = 0; i < kFormatNames.size(); ++i) {
-    if (kFormatNames[i] == name) return static_cast<MachineFormat>(i);
-  }
-  return std::nullopt;
-}
-
-std::string_view MachineFormatName(MachineFormat format) {
-  return kFormatNames[static_cast<std::size_t>(format)];
-}
-
-std::span<const std::string_view> MachineFormatNames() {
-  return kFormatNames;
-}
-
-bool NeedsCheckedLinks(MachineFormat format) {
-  return format == MachineFormat::kJunit;
 }
 
 std::string GithubEscape(std::string_view text, bool property) {
@@ -340,27 +326,8 @@ std::string CsvField(std::string_view text) {
   return out + '"';
 }
 
-void WriteMachineReport(std::ostream& out, MachineFormat format, const RunReport& report) {
-  switch (format) {
-    case MachineFormat::kText:
-      WriteTextReport(out, report.rows);
-      return;
-    case MachineFormat::kJson:
-      WriteJson(out, report);
-      return;
-    case MachineFormat::kJunit:
-      WriteJunit(out, report);
-      return;
-    case MachineFormat::kGithub:
-      WriteGithub(out, report);
-      return;
-    case MachineFormat::kMarkdown:
-      WriteMarkdown(out, report);
-      return;
-    case MachineFormat::kCsv:
-      WriteCsv(out, report);
-      return;
-  }
+void WriteReport(std::ostream& out, ReportFormat format, const RunReport& report) {
+  ReportFormatOf(format).write(out, report);
 }
 
 }  // namespace quimbel

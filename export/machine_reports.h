@@ -15,19 +15,9 @@
 #include "core/local_links.h"
 #include "core/result_list.h"
 #include "core/run_controller.h"
+#include "export/report_formats.h"
 
 namespace quimbel {
-
-enum class MachineFormat { kText, kJson, kJunit, kGithub, kMarkdown, kCsv };
-
-// "text", "json", "junit", "github", "markdown" or "csv"; nothing for any
-// other name.
-std::optional<MachineFormat> MachineFormatNamed(std::string_view name);
-std::string_view MachineFormatName(MachineFormat format);
-// Every format's name, in the enum's order.
-std::span<const std::string_view> MachineFormatNames();
-// Whether the format lists every checked link, so the test must keep them.
-bool NeedsCheckedLinks(MachineFormat format);
 
 // What a run was asked to do, for the reports that say so.
 struct RunFacts {
@@ -54,9 +44,18 @@ struct RunReport {
   const RunFacts& facts;
   const ResultList& rows;
   const std::vector<FileRecord>& files;
+  // Who made the HTML report, and when, in its heading.
+  std::string user = {};
+  std::string date = {};
 };
 
-void WriteMachineReport(std::ostream& out, MachineFormat format, const RunReport& report);
+// Writes the report in `format` (its writer in the list of formats).
+void WriteReport(std::ostream& out, ReportFormat format, const RunReport& report);
+void WriteJsonReport(std::ostream& out, const RunReport& report);
+void WriteJunitReport(std::ostream& out, const RunReport& report);
+void WriteGithubReport(std::ostream& out, const RunReport& report);
+void WriteMarkdownReport(std::ostream& out, const RunReport& report);
+void WriteCsvReport(std::ostream& out, const RunReport& report);
 
 // A value for a GitHub workflow command: "%", CR and LF escaped, and in a
 // property (`property` true) ":" and "," too.

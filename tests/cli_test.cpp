@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "cli/cli_host.h"
+#include "core/run_options.h"
+#include "export/report_formats.h"
 #include "tests/cli_runner.h"
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
@@ -68,6 +70,28 @@ TEST_F(CliTest, ExitStatusListingLogAndUserAgent) {
       std::string::npos);
   EXPECT_NE(requests[1].find("\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n"),
             std::string::npos);
+}
+
+// The formats are listed once: the help names each, each name is taken,
+// and the error for another name offers exactly them.
+TEST_F(CliTest, TheHelpAndTheErrorsNameEveryReportFormat) {
+  const std::string page = site_.Write("page.htm", "<p>no links</p>");
+  const Result help = cli_.Run({"--help"});
+  ASSERT_EQ(help.status, 0);
+  const std::size_t format_help = help.out.find("--format FORMAT");
+  ASSERT_NE(format_help, std::string::npos);
+  const std::string after =
+      help.out.substr(format_help, help.out.find("--output", format_help) - format_help);
+  EXPECT_EQ(after.find(quimbel::kFormatsMarker), std::string::npos);
+  for (const quimbel::ReportFormatRow& format : quimbel::ReportFormats()) {
+    EXPECT_NE(after.find(std::string(format.name)), std::string::npos) << format.name;
+    const Result run = cli_.Run({"-q", "--format", std::string(format.name), page});
+    EXPECT_EQ(run.status, 0) << format.name << ": " << run.err;
+  }
+  const Result unknown = cli_.Run({"--format", "yaml", page});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err,
+            "quimbel: unknown format \"yaml\": " + quimbel::ReportFormatChoices() + "\n");
 }
 
 TEST_F(CliTest, CannotRun) {

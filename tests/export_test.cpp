@@ -25,20 +25,20 @@ namespace {
 TEST(SwitchExportExtension, FormatButtons) {
   struct Case {
     const char* path;
-    ExportFormat format;
+    ReportFormat format;
     const char* after;
   };
   const Case cases[] = {
-      {"results.txt", ExportFormat::kHtml, "results.html"},
-      {"results.html", ExportFormat::kText, "results.txt"},
-      {"results.txt", ExportFormat::kText, "results.txt"},
-      {"results.html", ExportFormat::kHtml, "results.html"},
-      {"a.txt.bak", ExportFormat::kHtml, "a.txt.html"},
-      {".txt", ExportFormat::kHtml, ".txt"},
-      {".html", ExportFormat::kText, ".html"},
-      {"report", ExportFormat::kHtml, "report"},
-      {"/tmp/é.txt", ExportFormat::kHtml, "/tmp/é.html"},
-      {"/tmp/x.txt.é", ExportFormat::kHtml, "/tmp/x.t.html"},
+      {"results.txt", ReportFormat::kHtml, "results.html"},
+      {"results.html", ReportFormat::kText, "results.txt"},
+      {"results.txt", ReportFormat::kText, "results.txt"},
+      {"results.html", ReportFormat::kHtml, "results.html"},
+      {"a.txt.bak", ReportFormat::kHtml, "a.txt.html"},
+      {".txt", ReportFormat::kHtml, ".txt"},
+      {".html", ReportFormat::kText, ".html"},
+      {"report", ReportFormat::kHtml, "report"},
+      {"/tmp/é.txt", ReportFormat::kHtml, "/tmp/é.html"},
+      {"/tmp/x.txt.é", ReportFormat::kHtml, "/tmp/x.t.html"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SwitchExportExtension(c.path, c.format), c.after) << c.path;
@@ -64,17 +64,17 @@ class ExportTest : public ::testing::Test {
 
 TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
   const std::string text = (folder_.path() / "r.txt").string();
-  host_.export_answer = ExportChoice{text, ExportFormat::kText};
+  host_.export_answer = ExportChoice{text, ReportFormat::kText};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.export_shown_with,
-            (std::vector<ExportChoice>{{"results.txt", ExportFormat::kText}}));
+            (std::vector<ExportChoice>{{"results.txt", ReportFormat::kText}}));
   EXPECT_EQ(testing::ReadFile(text),
             "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
 
   const std::string html = (folder_.path() / "r.html").string();
-  host_.export_answer = ExportChoice{html, ExportFormat::kHtml};
+  host_.export_answer = ExportChoice{html, ReportFormat::kHtml};
   ExportResults(rows_, settings_, host_);
-  EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, ExportFormat::kText}));
+  EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, ReportFormat::kText}));
   const std::string report = testing::ReadFile(html);
   const std::string tail =
       "<b>Start of report: </b>&lt;date&gt;\n\n<hr>\n<b>FILE: /w/a.htm</b>\n<ul>\n<li><a "
@@ -100,7 +100,7 @@ TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
 
 TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   const std::string existing = folder_.Write("old.txt", "keep me");
-  host_.export_answer = ExportChoice{existing, ExportFormat::kHtml};
+  host_.export_answer = ExportChoice{existing, ReportFormat::kHtml};
   host_.prompter.answers = {false};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.prompter.questions,
@@ -110,7 +110,7 @@ TEST_F(ExportTest, NoToReplaceChangesNothingAndFailuresAreSaid) {
   EXPECT_TRUE(store_.values.empty());
 
   const std::string missing = (folder_.path() / "no/such/folder/r.txt").string();
-  host_.export_answer = ExportChoice{missing, ExportFormat::kText};
+  host_.export_answer = ExportChoice{missing, ReportFormat::kText};
   EXPECT_EQ(ExportResults(rows_, settings_, host_), ExportResult::kFailed);
   ASSERT_EQ(host_.messages.size(), 1u);
   EXPECT_EQ(host_.messages[0].rfind("file write error\n\n", 0), 0u) << host_.messages[0];
@@ -126,13 +126,13 @@ TEST_F(ExportTest, LinksStayLinksAndDevicesStayDevices) {
   const std::string report = folder_.Write("real.txt", "old");
   const auto link = folder_.path() / "link.txt";
   std::filesystem::create_symlink(report, link);
-  ASSERT_TRUE(WriteReportFile(link.string(), ExportFormat::kText, rows_, "", "").ok());
+  ASSERT_TRUE(WriteReportFile(link.string(), ReportFormat::kText, rows_, "", "").ok());
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(testing::ReadFile(report),
             "/w/a.htm\n   U1\n      R1\n      S1\n   U2\n      R2\n      S2\n");
   // Written to as a stream, never replaced by a file (which, for the
   // superuser, renaming over it would do).
-  ASSERT_TRUE(WriteReportFile("/dev/null", ExportFormat::kHtml, rows_, "u", "d").ok());
+  ASSERT_TRUE(WriteReportFile("/dev/null", ReportFormat::kHtml, rows_, "u", "d").ok());
   struct stat status {};
   ASSERT_EQ(::stat("/dev/null", &status), 0);
   EXPECT_TRUE(S_ISCHR(status.st_mode));
@@ -142,7 +142,7 @@ TEST_F(ExportTest, LinksStayLinksAndDevicesStayDevices) {
 
 TEST_F(ExportTest, AFailedWriteLeavesTheOldReportWhole) {
   const std::string existing = folder_.Write("old.html", "the good old report");
-  host_.export_answer = ExportChoice{existing, ExportFormat::kHtml};
+  host_.export_answer = ExportChoice{existing, ReportFormat::kHtml};
   host_.prompter.answers = {true};
   for (const auto& [name, fault] : std::vector<std::pair<const char*, testing::FaultAt>>{
            {"disk full part-way", testing::FaultAt::kWrite},

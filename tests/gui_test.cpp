@@ -704,7 +704,7 @@ class GuiTest : public QObject {
     PreferencesDialog preferences(nullptr, filter, 15, false);
     FileSelectionDialog selection(nullptr, {"/site", Function::kTestUrls, false, false, false}, "");
     RepairOptionsDialog repair(nullptr, RepairOptions{});
-    ExportDialog export_dialog(nullptr, {"results.txt", ExportFormat::kText});
+    ExportDialog export_dialog(nullptr, {"results.txt", ReportFormat::kText});
     AboutDialog about(nullptr, visited, visited);
     RepairFailureDialog failure(nullptr, {"/site/a.html", "http://x.test/", "reason"});
     for (QDialog* dialog : std::initializer_list<QDialog*>{&preferences, &selection, &repair,
@@ -1110,7 +1110,7 @@ class GuiTest : public QObject {
   }
 
   void exportDialogAndCommand() {
-    ExportDialog dialog(nullptr, {"results.txt", ExportFormat::kText});
+    ExportDialog dialog(nullptr, {"results.txt", ReportFormat::kText});
     QCOMPARE(dialog.path_field()->maxLength(), 200);
     dialog.format_group()->button(1)->click();
     QCOMPARE(dialog.path_field()->text(), QString("results.html"));
@@ -1133,7 +1133,7 @@ class GuiTest : public QObject {
     w.frame.UpdateCommands();
     const std::string existing = folder.Write("old.txt", "keep");
     w.view()->repair_host().ask_export = [&](const ExportChoice&) {
-      return std::optional<ExportChoice>(ExportChoice{existing, ExportFormat::kText});
+      return std::optional<ExportChoice>(ExportChoice{existing, ReportFormat::kText});
     };
     MessageBoxes::QueueAnswer(false);
     w.frame.action(Command::kExport)->trigger();

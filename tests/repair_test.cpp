@@ -459,7 +459,7 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   const RepairOptions remove = Type(2, true, true, true);
   host_.options_answer = remove;
   const std::string report = (folder_.path() / "bad.txt").string();
-  host_.export_answer = ExportChoice{report, ExportFormat::kText};
+  host_.export_answer = ExportChoice{report, ReportFormat::kText};
   EXPECT_EQ(RunRepairCommand(rows_, false, settings_, host_).export_result, ExportResult::kWritten);
   EXPECT_EQ(LoadRepairOptions(settings_), remove);
   EXPECT_EQ(testing::ReadFile(report),

@@ -387,8 +387,8 @@ TEST(MachineReports, MarkdownCellsAndJunitTotals) {
   RunFacts facts;
   facts.path = "/s";
   std::ostringstream markdown, junit;
-  WriteMachineReport(markdown, MachineFormat::kMarkdown, {facts, rows, files});
-  WriteMachineReport(junit, MachineFormat::kJunit, {facts, rows, files});
+  WriteReport(markdown, ReportFormat::kMarkdown, {facts, rows, files});
+  WriteReport(junit, ReportFormat::kJunit, {facts, rows, files});
   for (const char* line :
        {"7 links checked in 2 files, 1 listed, 2 skipped.", "| /s/p\\|q.html | 5 | 1 | 2 |",
         "### /s/p\\|q.html",

@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
       &frame, {site.path().string() + "/index.htm", base + "/missing/page3.htm",
                "Cannot replace " + site.path().string() + "/index.htm: the file is read-only"});
   Save(&failure, out, "repair-failure");
-  ExportDialog export_dialog(&frame, {"/home/user/results.txt", ExportFormat::kText});
+  ExportDialog export_dialog(&frame, {"/home/user/results.txt", ReportFormat::kText});
   Save(&export_dialog, out, "export");
   VisitedLinks visited;
   visited.home = true;

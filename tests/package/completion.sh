@@ -34,10 +34,10 @@ failed=0
 cases=(
   "quimbel-cli --form|--format"
   "quimbel-cli --re|--recurse --repair"
-  "quimbel-cli --format |csv github json junit markdown text"
+  "quimbel-cli --format |csv github html json junit markdown text"
   "quimbel-cli --format j|json junit"
   "quimbel-cli --format=ma|markdown"
-  "quimbel-cli --output |csv= github= json= junit= markdown= text="
+  "quimbel-cli --output |csv= github= html= json= junit= markdown= text="
   "quimbel-cli --output ju|junit="
   "quimbel-cli --output junit=re|readme.md report.xml"
   "quimbel-cli --repair r|remove replace"
