@@ -10,6 +10,13 @@
 #include <QVBoxLayout>
 
 namespace quimbel {
+namespace {
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialog(parent) {
   setWindowTitle("Export Bad URLs");
@@ -24,10 +31,7 @@ ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialo
   layout->addLayout(row);
   format_ = new QButtonGroup(this);
   for (const ReportFormat format : ExportFormats()) {
-    auto* button = new QRadioButton(
-        QString::fromUtf8(ReportFormatOf(format).export_caption.data(),
-                          static_cast<qsizetype>(ReportFormatOf(format).export_caption.size())),
-        this);
+    auto* button = new QRadioButton(Text(ReportFormatOf(format).export_caption), this);
     format_->addButton(button, ExportFormatPlace(format));
     layout->addWidget(button);
   }
@@ -62,8 +66,7 @@ ExportChoice ExportDialog::choice() const {
 void ExportDialog::Browse() {
   const ReportFormatRow& format = ReportFormatOf(ExportFormatAt(format_->checkedId()));
   const QString chosen =
-      pick_file(this, QString::fromUtf8(format.file_filter.data(), format.file_filter.size()),
-                QString::fromUtf8(format.extension.data(), format.extension.size()), path_->text());
+      pick_file(this, Text(format.file_filter), Text(format.extension), path_->text());
   if (chosen.isEmpty()) return;
   path_->setText(chosen);
   ok_->setFocus();

@@ -53,7 +53,7 @@ std::string SwitchExportExtension(const std::string& path, ReportFormat format) 
   for (const ReportFormat other : ExportFormats()) {
     const std::string extension = "." + std::string(ReportFormatOf(other).extension);
     if (other != format && FoundAfterFirstCharacter(result, extension))
-      result = DropLastCharacters(result, extension.size()) + chosen;
+      result = DropLastCharacters(result, extension.size()).append(chosen);
   }
   return result;
 }
