@@ -44,8 +44,8 @@ WindowCommands::WindowCommands(ResultsView& view, RunController& controller,
   controller_.SetTimeout(std::chrono::seconds(timeout_seconds_));
   controller_.SetVisible(visible_);
   controller_.SetUserAgent(settings_.Get(settings::kUserAgent));
-  ApplyProbeCounts(StoredProbeCount(settings_, settings::kParallelProbes),
-                   StoredProbeCount(settings_, settings::kPerHost), StoredMaxRedirects(settings_));
+  ApplyProbeCounts(StoredNumber(settings_, "parallel"), StoredNumber(settings_, "per-host"),
+                   StoredNumber(settings_, "max-redirects"));
 
   open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   start_program = [](const QString& program, const QStringList& arguments) {
@@ -140,14 +140,23 @@ void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter
 
 void WindowCommands::Preferences() {
   const ProbeSettings& probe = controller_.probe_settings();
-  PreferencesDialog dialog(
-      &view_, filter_, timeout_seconds_, visible_,
-      {settings_.Get(settings::kUserAgent), probe.parallel, probe.per_host, probe.max_redirects,
-       settings_.Get(settings::kExclude), settings_.Get(settings::kInclude),
-       settings_.Get(settings::kAccept), settings_.Get(settings::kEditorCommand),
-       StoredRate(settings_), settings_.Get(settings::kLinkCache) != 0,
-       settings_.Get(settings::kIgnoreRobots) != 0, settings_.Get(settings::kCaFile),
-       settings_.Get(settings::kInsecure) != 0, settings_.Get(settings::kCheckFragments) != 0});
+  PreferencesDialog dialog(&view_, filter_, timeout_seconds_, visible_,
+                           {
+                               .user_agent = settings_.Get(settings::kUserAgent),
+                               .parallel = probe.parallel,
+                               .per_host = probe.per_host,
+                               .max_redirects = probe.max_redirects,
+                               .exclude = settings_.Get(settings::kExclude),
+                               .include = settings_.Get(settings::kInclude),
+                               .accept = settings_.Get(settings::kAccept),
+                               .editor = settings_.Get(settings::kEditorCommand),
+                               .rate = StoredNumber(settings_, "rate"),
+                               .cache = settings_.Get(settings::kLinkCache) != 0,
+                               .ignore_robots = settings_.Get(settings::kIgnoreRobots) != 0,
+                               .ca_file = settings_.Get(settings::kCaFile),
+                               .insecure = settings_.Get(settings::kInsecure) != 0,
+                               .check_fragments = settings_.Get(settings::kCheckFragments) != 0,
+                           });
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
   controller_.SetFilter(filter_);

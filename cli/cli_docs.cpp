@@ -64,7 +64,7 @@ std::string ManualOptions() {
     if (!option.value_name.empty()) {
       text += " \\fI" + Roff(option.value_name, Minus::kAll) + "\\fR";
     }
-    std::string help = ExpandedHelp(option.help, ReportFormatChoices());
+    std::string help = ExpandedHelp(option, ReportFormatChoices());
     for (char& c : help) {
       if (c == '\n') c = ' ';
     }

@@ -172,15 +172,20 @@ const OptionSpec kOptions[] = {
    "the report filter: 71 characters of 0 and 1 (43, 65,\n"
    "66, 68 or 70 are taken too, the added categories reported)", C::kKey, "Filter", SetFilter},
   {"parallel", 'j', K::kNumber, 1, kMostParallelProbes, "N",
-   "probe up to N links at once, 1 to 256 (default 32)", C::kKey, "ParallelProbes",
-   QUIMBEL_SET(o.parallel = std::atoi(v.c_str()))},
+   "probe up to N links at once, 1 to 256 (default {default})", C::kKey, "ParallelProbes",
+   QUIMBEL_SET(o.parallel = std::atoi(v.c_str())), &settings::kParallelProbes,
+   "&Parallel probes:", "How many links are probed at once (1 probes one at a time)"},
   {"per-host", 0, K::kNumber, 1, kMostParallelProbes, "N",
-   "of those, at most N to one host, 1 to 256 (default 8)", C::kKey, "PerHost",
-   QUIMBEL_SET(o.per_host = std::atoi(v.c_str()))},
+   "of those, at most N to one host, 1 to 256 (default {default})", C::kKey, "PerHost",
+   QUIMBEL_SET(o.per_host = std::atoi(v.c_str())), &settings::kPerHost, "Per &host:",
+   "Of those, how many may go to one host at once"},
   {"max-redirects", 0, K::kNumber, 0, kMostRedirects, "N",
    "follow at most N moves to see where a moved link\n"
-   "ends, 0 to 50 (default 10; 0: one request only)", C::kKey, "MaxRedirects",
-   QUIMBEL_SET(o.max_redirects = std::atoi(v.c_str()))},
+   "ends, 0 to 50 (default {default}; 0: one request only)", C::kKey, "MaxRedirects",
+   QUIMBEL_SET(o.max_redirects = std::atoi(v.c_str())), &settings::kMaxRedirects,
+   "&Redirects followed:",
+   "How many moves are followed to see where a moved link ends (0 asks once and reports the "
+   "move)"},
   {"user-agent", 0, K::kText, 0, 0, "TEXT", "the User-Agent the probes send", C::kKey,
    "UserAgent", SetUserAgent},
   {"ca-file", 0, K::kPath, 0, 0, "FILE", "trust the certificate authority in FILE too (PEM)",
@@ -216,7 +221,8 @@ const OptionSpec kOptions[] = {
    "page (ids a page makes in script are not seen)", C::kKey, "",
    QUIMBEL_SET(o.local.check_fragments = true)},
   {"rate", 0, K::kNumber, 0, kMostRatePerHost, "N", "at most N requests a second to one host (0: no limit)",
-   C::kKey, "RatePerHost", QUIMBEL_SET(o.rate = std::atoi(v.c_str()))},
+   C::kKey, "RatePerHost", QUIMBEL_SET(o.rate = std::atoi(v.c_str())), &settings::kRatePerHost,
+   "Requests a &second per host:", "At most this many requests a second to any one host"},
   {"cache", 0, K::kPath, 0, 0, "FILE",
    "keep the outcomes of links to other sites in FILE and\n"
    "reuse them in the next runs", C::kRefused, "", QUIMBEL_SET(o.cache_file = v)},
@@ -307,13 +313,28 @@ std::optional<std::string> ApplyOption(const OptionSpec& option, const std::stri
   return option.apply(options, value);
 }
 
-std::string ExpandedHelp(std::string_view help, std::string_view formats) {
-  std::string text(help);
-  for (std::size_t at = 0; (at = text.find(kFormatsMarker, at)) != std::string::npos;) {
-    text.replace(at, kFormatsMarker.size(), formats);
-    at += formats.size();
-  }
+std::string ExpandedHelp(const OptionSpec& option, std::string_view formats) {
+  std::string text(option.help);
+  const auto put = [&text](std::string_view marker, std::string_view with) {
+    for (std::size_t at = 0; (at = text.find(marker, at)) != std::string::npos;) {
+      text.replace(at, marker.size(), with);
+      at += with.size();
+    }
+  };
+  put(kFormatsMarker, formats);
+  if (option.stored_number != nullptr)
+    put("{default}", std::to_string(option.stored_number->default_value));
   return text;
+}
+
+int StoredNumber(SettingsStore& settings, const OptionSpec& option) {
+  const int stored = settings.Get(*option.stored_number);
+  return stored >= option.low && stored <= option.high ? stored
+                                                       : option.stored_number->default_value;
+}
+
+int StoredNumber(SettingsStore& settings, std::string_view option_name) {
+  return StoredNumber(settings, *FindOption(option_name));
 }
 
 std::string OptionHelp(std::string_view formats) {
@@ -325,7 +346,7 @@ std::string OptionHelp(std::string_view formats) {
     head += option.name;
     if (!option.value_name.empty()) head += " " + std::string(option.value_name);
     head += head.size() < kHelpColumn ? std::string(kHelpColumn - head.size(), ' ') : "  ";
-    const std::string expanded = ExpandedHelp(option.help, formats);
+    const std::string expanded = ExpandedHelp(option, formats);
     std::string_view help = expanded;
     for (std::size_t end; (end = help.find('\n')) != std::string_view::npos;) {
       text += head + std::string(help.substr(0, end)) + "\n";
@@ -353,11 +374,11 @@ std::string OptionsWithStoredDefaults() {
 RunOptions StoredRunOptions(SettingsStore& settings) {
   RunOptions options;
   options.timeout = settings.Get(settings::kTimeout);
-  options.parallel = StoredProbeCount(settings, settings::kParallelProbes);
-  options.per_host = StoredProbeCount(settings, settings::kPerHost);
-  options.max_redirects = StoredMaxRedirects(settings);
+  options.parallel = StoredNumber(settings, "parallel");
+  options.per_host = StoredNumber(settings, "per-host");
+  options.max_redirects = StoredNumber(settings, "max-redirects");
   options.user_agent = settings.Get(settings::kUserAgent);
-  options.rate = StoredRate(settings);
+  options.rate = StoredNumber(settings, "rate");
   if (settings.Get(settings::kLinkCache) != 0) options.cache_file = DefaultCacheFile();
   options.exclude = PatternLines(settings.Get(settings::kExclude));
   options.include = PatternLines(settings.Get(settings::kInclude));
@@ -397,12 +418,12 @@ std::optional<std::string> ConfigureRun(RunController& controller, const RunOpti
     if (auto unreadable = CheckCaFile(options.ca_file)) return unreadable;
   }
   ProbeSettings probe;
-  probe.parallel = options.parallel.value_or(StoredProbeCount(settings, settings::kParallelProbes));
-  probe.per_host = options.per_host.value_or(StoredProbeCount(settings, settings::kPerHost));
-  probe.max_redirects = options.max_redirects.value_or(StoredMaxRedirects(settings));
+  probe.parallel = options.parallel.value_or(StoredNumber(settings, "parallel"));
+  probe.per_host = options.per_host.value_or(StoredNumber(settings, "per-host"));
+  probe.max_redirects = options.max_redirects.value_or(StoredNumber(settings, "max-redirects"));
   probe.ca_file = options.ca_file;
   probe.insecure = options.insecure;
-  probe.rate_per_host = options.rate.value_or(StoredRate(settings));
+  probe.rate_per_host = options.rate.value_or(StoredNumber(settings, "rate"));
   controller.SetFilter(RunFilter(options, settings));
   controller.SetTimeout(std::chrono::seconds(RunTimeout(options, settings)));
   controller.SetProbeSettings(probe);

@@ -83,6 +83,11 @@ struct OptionSpec {
   // Takes the value (empty for a switch); a one-line problem when it is
   // no good.
   std::optional<std::string> (*apply)(RunOptions& options, const std::string& value);
+  // A number Preferences also sets: its stored key with the default, and
+  // the field's label and tooltip there.
+  const IntSetting* stored_number = nullptr;
+  std::string_view label = {};
+  std::string_view tip = {};
 };
 
 std::span<const OptionSpec> RunOptionTable();
@@ -94,8 +99,13 @@ std::optional<std::string> ApplyOption(const OptionSpec& option, const std::stri
 // Where a help text names the report formats: the formats live with their
 // writers, which this table does not know.
 inline constexpr std::string_view kFormatsMarker = "{formats}";
-// A help text with `formats` ("text, json ... or html") in the marker's place.
-std::string ExpandedHelp(std::string_view help, std::string_view formats);
+// The option's help text with `formats` ("text, json ... or html") in the
+// marker's place, and a stored number's default in "{default}"'s.
+std::string ExpandedHelp(const OptionSpec& option, std::string_view formats);
+// The stored value of a number Preferences sets, or its default when the
+// stored one is out of the option's range.
+int StoredNumber(SettingsStore& settings, const OptionSpec& option);
+int StoredNumber(SettingsStore& settings, std::string_view option_name);
 // The option lines of the usage text, from the table.
 std::string OptionHelp(std::string_view formats);
 // "--timeout, ... and --user-agent": the options that fall back to a

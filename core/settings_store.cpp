@@ -143,21 +143,6 @@ void StartSettingsStore(SettingsStore& settings, const std::filesystem::path& pr
   if (root.opened && root.created) ImportProfile(settings.store(), profile);
 }
 
-int StoredProbeCount(SettingsStore& settings, const IntSetting& setting) {
-  const int stored = settings.Get(setting);
-  return stored >= 1 && stored <= 256 ? stored : setting.default_value;
-}
-
-int StoredMaxRedirects(SettingsStore& settings) {
-  const int stored = settings.Get(settings::kMaxRedirects);
-  return stored >= 0 && stored <= kMostRedirects ? stored : settings::kMaxRedirects.default_value;
-}
-
-int StoredRate(SettingsStore& settings) {
-  const int stored = settings.Get(settings::kRatePerHost);
-  return stored >= 0 && stored <= kMostRatePerHost ? stored : 0;
-}
-
 ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter) {
   LoadedFilter loaded = LoadFilterText(settings.Get(settings::kFilter));
   if (loaded.reset_to_default) {

@@ -74,11 +74,4 @@ void StartSettingsStore(SettingsStore& settings, const std::filesystem::path& pr
 // wrong length, the default after telling the user and writing it back.
 ReportFilter LoadReportFilter(SettingsStore& settings, Prompter& prompter);
 
-// "Parallel probes" or "Per host": the stored count when it is 1 to 256,
-// else the default.
-int StoredProbeCount(SettingsStore& settings, const IntSetting& setting);
-// The stored hop limit for moves, or its default when out of range.
-int StoredMaxRedirects(SettingsStore& settings);
-int StoredRate(SettingsStore& settings);
-
 }  // namespace quimbel

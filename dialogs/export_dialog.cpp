@@ -9,14 +9,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "platform/qt_text.h"
+
 namespace quimbel {
-namespace {
-
-QString Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialog(parent) {
   setWindowTitle("Export Bad URLs");
@@ -31,7 +26,7 @@ ExportDialog::ExportDialog(QWidget* parent, const ExportChoice& stored) : QDialo
   layout->addLayout(row);
   format_ = new QButtonGroup(this);
   for (const ReportFormat format : ExportFormats()) {
-    auto* button = new QRadioButton(Text(ReportFormatOf(format).export_caption), this);
+    auto* button = new QRadioButton(ToQString(ReportFormatOf(format).export_caption), this);
     format_->addButton(button, ExportFormatPlace(format));
     layout->addWidget(button);
   }
@@ -66,7 +61,7 @@ ExportChoice ExportDialog::choice() const {
 void ExportDialog::Browse() {
   const ReportFormatRow& format = ReportFormatOf(ExportFormatAt(format_->checkedId()));
   const QString chosen =
-      pick_file(this, Text(format.file_filter), Text(format.extension), path_->text());
+      pick_file(this, ToQString(format.file_filter), ToQString(format.extension), path_->text());
   if (chosen.isEmpty()) return;
   path_->setText(chosen);
   ok_->setFocus();

@@ -26,6 +26,7 @@
 #include "dialogs/help.h"
 #include "dialogs/message_boxes.h"
 #include "platform/product.h"
+#include "platform/qt_text.h"
 
 namespace quimbel {
 
@@ -143,41 +144,31 @@ void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences
   agent_row->addWidget(user_agent_field_, 1);
   layout->addLayout(agent_row, 5, 0, 1, 2);
   auto* counts_row = new QHBoxLayout;
-  const auto add_count = [&](const char* label, int value, const char* tip, int least = 1,
-                             int most = kMostParallelProbes) {
+  // A number the command line sets too: its label, tooltip and range are
+  // the option's.
+  const auto add_count = [&](QHBoxLayout* row, std::string_view option_name, int value) {
+    const OptionSpec& option = *FindOption(option_name);
     auto* field = new QSpinBox(this);
-    field->setRange(least, most);
+    field->setRange(option.low, option.high);
     field->setValue(value);
-    field->setToolTip(tip);
-    auto* caption = new QLabel(label, this);
+    field->setToolTip(ToQString(option.tip));
+    auto* caption = new QLabel(ToQString(option.label), this);
     caption->setBuddy(field);
-    counts_row->addWidget(caption);
-    counts_row->addWidget(field);
+    row->addWidget(caption);
+    row->addWidget(field);
     return field;
   };
-  parallel_field_ = add_count("&Parallel probes:", probe.parallel,
-                              "How many links are probed at once (1 probes one at a time)");
-  per_host_field_ =
-      add_count("Per &host:", probe.per_host, "Of those, how many may go to one host at once");
-  redirects_field_ = add_count("&Redirects followed:", probe.max_redirects,
-                               "How many moves are followed to see where a moved link ends "
-                               "(0 asks once and reports the move)",
-                               0, kMostRedirects);
+  parallel_field_ = add_count(counts_row, "parallel", probe.parallel);
+  per_host_field_ = add_count(counts_row, "per-host", probe.per_host);
+  redirects_field_ = add_count(counts_row, "max-redirects", probe.max_redirects);
   counts_row->addStretch(1);
   // Politeness towards the hosts checked.
   auto* polite_row = new QHBoxLayout;
-  rate_field_ = new QSpinBox(this);
-  rate_field_->setRange(0, kMostRatePerHost);
+  rate_field_ = add_count(polite_row, "rate", probe.rate);
   rate_field_->setSpecialValueText("no limit");
-  rate_field_->setValue(probe.rate);
-  rate_field_->setToolTip("At most this many requests a second to any one host");
-  auto* rate_label = new QLabel("Requests a &second per host:", this);
-  rate_label->setBuddy(rate_field_);
   cache_box_ = new QCheckBox("&Keep other sites' outcomes for a day (link cache)", this);
   cache_box_->setChecked(probe.cache);
   cache_box_->setToolTip("Links to other sites checked in the last day are not asked again");
-  polite_row->addWidget(rate_label);
-  polite_row->addWidget(rate_field_);
   polite_row->addSpacing(12);
   polite_row->addWidget(cache_box_);
   polite_row->addStretch(1);

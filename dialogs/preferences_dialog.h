@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "core/report_filter.h"
+#include "core/settings_keys.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -34,9 +35,9 @@ class CategoryListBox : public QListWidget {
 // How the probes go out, as the dialog shows and returns it.
 struct ProbePreferences {
   std::string user_agent;  // empty: Quimbel's own
-  int parallel = 32;
-  int per_host = 8;
-  int max_redirects = 10;
+  int parallel = settings::kParallelProbes.default_value;
+  int per_host = settings::kPerHost.default_value;
+  int max_redirects = settings::kMaxRedirects.default_value;
   // Link rules: patterns one a line, and the accepted codes.
   std::string exclude;
   std::string include;

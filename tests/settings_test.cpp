@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/row_order.h"
+#include "core/run_options.h"
 #include "core/settings_store.h"
 #include "core/window_rules.h"
 #include "platform/memory_config_store.h"
@@ -154,6 +155,35 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, SettingsStoreTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "QSettings" : "Memory"; });
+
+// A stored number falls back to its option's default outside the option's
+// range, the same rule for each; the help names the same default.
+TEST(StoredNumber, OutOfTheOptionsRangeMeansItsDefault) {
+  struct Case {
+    const char* option;
+    int stored;
+    int expected;
+  };
+  const Case cases[] = {
+      {"parallel", 64, 64},      {"parallel", 0, 32}, {"parallel", 257, 32},
+      {"per-host", 1, 1},        {"per-host", -3, 8}, {"max-redirects", 0, 0},
+      {"max-redirects", 51, 10}, {"rate", 0, 0},      {"rate", 10001, 0},
+  };
+  for (const Case& c : cases) {
+    MemoryConfigStore store;
+    SettingsStore settings(store);
+    const OptionSpec& option = *FindOption(c.option);
+    ASSERT_NE(option.stored_number, nullptr) << c.option;
+    settings.Set(*option.stored_number, c.stored);
+    EXPECT_EQ(StoredNumber(settings, c.option), c.expected) << c.option << " " << c.stored;
+    if (option.help.find("{default}") != std::string_view::npos) {
+      EXPECT_NE(ExpandedHelp(option, "")
+                    .find("(default " + std::to_string(option.stored_number->default_value)),
+                std::string::npos)
+          << c.option;
+    }
+  }
+}
 
 TEST(QSettingsConfigStore, LivesUnderXdgConfigHomeAndFailsQuietly) {
   testing::TempFolder folder;
