@@ -20,6 +20,7 @@ RunController::RunController(RunHost& host, MessagePoster& poster)
     : host_(host),
       probe_worker_(poster),
       purge_worker_(poster),
+      recheck_(results_, host_, [this](const ProbeOutcome& outcome) { return VerdictOf(outcome); }),
       buffer_([this](std::string request) {
         // Looking for anchors reads every HTML page a link leads to: a
         // page is asked for once, whichever of its links comes first.
@@ -129,6 +130,18 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   if (crawler_) crawler_->Start();
   TestURLsStateMachine();
   repair_completed_ = false;
+}
+
+bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
+  if (state_ != RunState::kIdle || rows.empty()) return false;
+  probe_worker_.Configure(ProbeSettingsInForce());
+  probe_worker_.ForgetReplies();
+  state_ = RunState::kRechecking;
+  recheck_.Start(rows, run_local_options_, [this](const std::string& url, BodyWanted body) {
+    return probe_worker_.Kick({url, timeout_, user_agent_, body});
+  });
+  if (recheck_.done()) state_ = RunState::kIdle;
+  return true;
 }
 
 void RunController::TestURLsStateMachine() {
@@ -269,7 +282,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
   }
   // Only a probe of the run or recheck under way: a late one of a stopped
   // run says nothing about this one.
-  const bool current = rechecking() ? recheck_jobs_.contains(message.job)
+  const bool current = rechecking() ? recheck_.Owns(message.job)
                                     : state_ == RunState::kTesting && buffer_.InFlight(message.job);
   if (outcome.out_of_descriptors && current) {
     // Not the link's fault: nothing more can be checked.
@@ -289,7 +302,11 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
     return;
   }
   if (rechecking()) {
-    OnRecheckDone(message.job, outcome);
+    if (!recheck_.Owns(message.job)) return;
+    // A watch takes the newest outcome of a link.
+    if (keep_outcomes_ && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
+    recheck_.OnDone(message.job, outcome);
+    if (recheck_.done()) state_ = RunState::kIdle;
     return;
   }
   // A probe of a run that is over, or that a stop cut short, changes nothing.
@@ -401,8 +418,7 @@ void RunController::EndTest() {
 void RunController::StopTest() {
   if (rechecking()) {
     probe_worker_.CancelProbe();
-    recheck_jobs_.clear();
-    recheck_results_.clear();
+    recheck_.Cancel();
     state_ = RunState::kIdle;
     host_.LogAppend("Recheck Stopped by User\r\n");
     return;

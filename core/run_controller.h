@@ -29,6 +29,7 @@
 #include "core/local_links.h"
 #include "core/outcome_verdict.h"
 #include "core/page_watch.h"
+#include "core/recheck.h"
 #include "core/reorder_buffer.h"
 #include "core/report_filter.h"
 #include "core/result_list.h"
@@ -229,8 +230,6 @@ class RunController {
   std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome) {
     return OutcomeVerdict(outcome, filter_, unknown_error_seen_, host_);
   }
-  void OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome);
-  void FinishRecheck();
   void RecordSocketError(OutcomeCode code);
   // Appends a row for the head URL of the current file and counts it.
   void AddRow(const std::string& reason, OutcomeCode code);
@@ -307,9 +306,7 @@ class RunController {
   std::vector<FileRecord> file_records_;
   std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
   std::size_t links_checked_ = 0;
-  // The recheck under way: its rows by probe job, and what came back.
-  std::unordered_map<std::uint64_t, std::vector<std::size_t>> recheck_jobs_;
-  std::vector<std::pair<std::size_t, std::optional<Verdict>>> recheck_results_;
+  Recheck recheck_;
   std::unique_ptr<LocalLinkChecker> local_checker_;       // the running test's
   std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
   std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address

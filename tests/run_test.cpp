@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "core/message_loop.h"
+#include "core/recheck.h"
 #include "core/run_controller.h"
 #include "platform/manual_reset_event.h"
 #include "tests/controller_harness.h"
 #include "tests/nginx_fixture.h"
+#include "tests/recording_host.h"
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
 
@@ -388,6 +390,52 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
   EXPECT_NE(log.find(Local("/b/") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
   EXPECT_NE(log.find("new.html: now good\n"), std::string::npos);
   EXPECT_NE(log.find("Recheck done: 3 now good, 1 still listed.\n"), std::string::npos) << log;
+}
+
+// A recheck on its own: one probe a request however many rows share it,
+// the rows changed only once every reply is in, whatever their order, and
+// a cancelled one changes nothing.
+TEST(Recheck, RowsChangeOnceEveryReplyIsIn) {
+  for (const bool reversed : {false, true}) {
+    MessageLoop loop;
+    testing::RecordingHost host(loop);
+    ResultList rows;
+    for (const char* url : {"http://a.test/1", "http://a.test/2", "http://a.test/1"})
+      rows.AppendResultRow(url);
+    std::vector<std::string> kicked;
+    Recheck recheck(rows, host, [](const ProbeOutcome& outcome) -> std::optional<Verdict> {
+      if (outcome.code == 200) return std::nullopt;
+      return Verdict{"HTTP Code " + std::to_string(outcome.code), outcome.code, "", ""};
+    });
+    const Recheck::Kick kick = [&](const std::string& url, BodyWanted) {
+      kicked.push_back(url);
+      return static_cast<std::uint64_t>(kicked.size());
+    };
+    recheck.Start({0, 1, 2}, {}, kick);
+    ASSERT_EQ(kicked, (std::vector<std::string>{"http://a.test/1", "http://a.test/2"}));
+    ProbeOutcome good;
+    good.url = "http://a.test/1";
+    good.code = 200;
+    ProbeOutcome gone;
+    gone.url = "http://a.test/2";
+    gone.code = 410;
+    recheck.OnDone(reversed ? 2 : 1, reversed ? gone : good);
+    EXPECT_FALSE(recheck.done());
+    EXPECT_EQ(rows.size(), 3u);
+    recheck.OnDone(reversed ? 1 : 2, reversed ? good : gone);
+    recheck.OnDone(1, good);  // late, or twice: nothing more
+    EXPECT_TRUE(recheck.done());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows.row(0).url(), "http://a.test/2");
+    EXPECT_EQ(rows.row(0).code, 410u);
+    EXPECT_NE(host.log.find("Recheck done: 2 now good, 1 still listed.\n"), std::string::npos);
+
+    recheck.Start({0}, {}, kick);
+    recheck.Cancel();
+    EXPECT_TRUE(recheck.done());
+    EXPECT_FALSE(recheck.Owns(static_cast<std::uint64_t>(kicked.size())));
+    EXPECT_EQ(rows.size(), 1u);
+  }
 }
 
 using namespace std::chrono_literals;

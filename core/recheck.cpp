@@ -1,24 +1,21 @@
-// "Recheck Selected": the links of some rows probed again, each distinct
-// URL once, the rows updated or removed when all are back.
+#include "core/recheck.h"
+
 #include <algorithm>
 
-#include "core/run_controller.h"
+#include "crawl/crawler.h"
+#include "links/url_resolver.h"
 
 namespace quimbel {
 
-bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
-  if (state_ != RunState::kIdle || rows.empty()) return false;
-  probe_worker_.Configure(ProbeSettingsInForce());
-  probe_worker_.ForgetReplies();
-  recheck_jobs_.clear();
-  recheck_results_.clear();
-  state_ = RunState::kRechecking;
+void Recheck::Start(const std::vector<std::size_t>& rows, const LocalLinkOptions& options,
+                    const Kick& kick) {
+  jobs_.clear();
+  verdicts_.clear();
   // A section of its own, set off from the run's last line.
-  LogWithDate(
-      "\r\nRecheck of " + std::to_string(rows.size()) + (rows.size() == 1 ? " link " : " links "),
-      "\r\n");
-  LocalLinkChecker local(run_local_options_);
-  std::unordered_map<std::string, std::uint64_t> jobs;  // one probe per URL
+  host_.LogAppend("\r\nRecheck of " + std::to_string(rows.size()) +
+                  (rows.size() == 1 ? " link " : " links ") + host_.LongDateTime() + "\r\n");
+  LocalLinkChecker local(options);
+  std::unordered_map<std::string, std::uint64_t> jobs;  // one probe per request
   for (const std::size_t index : rows) {
     if (index >= results_.size()) continue;
     const ResultRow& row = results_.row(index);
@@ -28,56 +25,55 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
       outcome.url = url;
       outcome.local = true;
       outcome.code = local.Recheck(url, std::string(row.text(ResultColumn::kFileName)));
-      recheck_results_.emplace_back(index, VerdictOf(outcome));
+      verdicts_.emplace_back(index, judge_(outcome));
       continue;
     }
     // A crawled page's link is asked for where it leads; one with a
     // fragment fetches its page to look for the place.
     const std::string& target = row.target();
     const bool anchored = !target.empty() && FragmentOf(target).has_value();
-    const std::string request =
-        target.empty() ? ProbeRequestUrl(url, ProtocolRelativeScheme(run_local_options_))
-                       : target.substr(0, target.find('#'));
+    const std::string request = target.empty()
+                                    ? ProbeRequestUrl(url, ProtocolRelativeScheme(options))
+                                    : target.substr(0, target.find('#'));
     auto [found, added] = jobs.try_emplace(request + (anchored ? "#" : ""), 0);
-    if (added) {
-      found->second = probe_worker_.Kick(
-          {request, timeout_, user_agent_, anchored ? BodyWanted::kHtml : BodyWanted::kNone});
-    }
-    recheck_jobs_[found->second].push_back(index);
+    if (added) found->second = kick(request, anchored ? BodyWanted::kHtml : BodyWanted::kNone);
+    jobs_[found->second].push_back(index);
   }
-  if (recheck_jobs_.empty()) FinishRecheck();
-  return true;
+  if (jobs_.empty()) Finish();
 }
 
-void RunController::OnRecheckDone(std::uint64_t job, const ProbeOutcome& outcome) {
-  const auto found = recheck_jobs_.find(job);
-  if (found == recheck_jobs_.end()) return;
-  // A watch takes the newest outcome of a link.
-  if (keep_outcomes_ && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
+void Recheck::Cancel() {
+  jobs_.clear();
+  verdicts_.clear();
+}
+
+void Recheck::OnDone(std::uint64_t job, const ProbeOutcome& outcome) {
+  const auto found = jobs_.find(job);
+  if (found == jobs_.end()) return;
   std::optional<std::unordered_set<std::string>> fragments;
   if (!outcome.body.empty()) fragments = FragmentsOfPage(outcome.body, outcome.content_type);
   for (const std::size_t index : found->second) {
-    std::optional<Verdict> verdict = VerdictOf(outcome);
+    std::optional<Verdict> verdict = judge_(outcome);
     const auto fragment = FragmentOf(results_.row(index).target());
     if (!verdict && fragments && fragment && !NamesFragment(*fragments, *fragment)) {
       ProbeOutcome missing;
       missing.local = true;
       missing.code = kLocalAnchorNotFound;
-      verdict = VerdictOf(missing);
+      verdict = judge_(missing);
     }
-    recheck_results_.emplace_back(index, std::move(verdict));
+    verdicts_.emplace_back(index, std::move(verdict));
   }
-  recheck_jobs_.erase(found);
-  if (recheck_jobs_.empty()) FinishRecheck();
+  jobs_.erase(found);
+  if (jobs_.empty()) Finish();
 }
 
-void RunController::FinishRecheck() {
+void Recheck::Finish() {
   // Highest rows first, so removing one leaves the others' places alone.
-  std::sort(recheck_results_.begin(), recheck_results_.end(),
+  std::sort(verdicts_.begin(), verdicts_.end(),
             [](const auto& a, const auto& b) { return a.first > b.first; });
   std::size_t good = 0;
   std::vector<std::string> lines;
-  for (const auto& [index, verdict] : recheck_results_) {
+  for (const auto& [index, verdict] : verdicts_) {
     const std::string url(results_.row(index).url());
     if (!verdict) {
       results_.RemoveRow(index);
@@ -93,9 +89,8 @@ void RunController::FinishRecheck() {
   for (auto line = lines.rbegin(); line != lines.rend(); ++line)
     host_.LogAppend(*line);
   host_.LogAppend("Recheck done: " + std::to_string(good) + " now good, " +
-                  std::to_string(recheck_results_.size() - good) + " still listed.\r\n");
-  recheck_results_.clear();
-  state_ = RunState::kIdle;
+                  std::to_string(verdicts_.size() - good) + " still listed.\r\n");
+  verdicts_.clear();
 }
 
 }  // namespace quimbel
