@@ -35,9 +35,10 @@ class Recheck {
   Recheck(ResultList& results, RunHost& host, Judge judge)
       : results_(results), host_(host), judge_(std::move(judge)) {}
 
-  // Checks the rows again; the local ones against `local`. The recheck may
+  // Checks the rows again; the local ones against `options`. The recheck may
   // end in the call (every link on disk): then done() is true.
-  void Start(const std::vector<std::size_t>& rows, const LocalLinkOptions& local, const Kick& kick);
+  void Start(const std::vector<std::size_t>& rows, const LocalLinkOptions& options,
+             const Kick& kick);
   // Whether `job` is one of this recheck's probes still out.
   bool Owns(std::uint64_t job) const { return jobs_.contains(job); }
   // A probe's outcome; the rows change once the last is in.
