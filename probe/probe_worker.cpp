@@ -291,6 +291,7 @@ class ProbeWorker::Engine {
     transfer->outcome.unreadable_reply = false;
     transfer->headers_complete = false;
     transfer->ended_here = false;
+    transfer->body_read = 0;
     transfer->outcome.body.clear();
     transfer->outcome.content_type.clear();
     transfer->keeping_body = false;

@@ -76,9 +76,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     transfer->keeping_body = true;
     return length;
   }
+  // A body of unknown length (chunked, or ended by a close) is read on too,
+  // as far as the bound: most dynamic pages are sent that way, and ending
+  // them after the headers would cost each link a new connection.
   curl_off_t body = -1;
   curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
-  if (body >= 0 && body <= kLongestBodyRead) return length;
+  if (body <= kLongestBodyRead) return length;
   transfer->ended_here = true;
   return 0;
 }
@@ -94,7 +97,14 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     transfer->ended_here = true;
     return 0;
   }
-  if (transfer->headers_complete) return length;  // a small body, read to keep the connection
+  if (transfer->headers_complete) {
+    // A small body is read to keep the connection; past the bound, a new
+    // connection costs less than the rest.
+    transfer->body_read += length;
+    if (transfer->body_read <= static_cast<std::size_t>(kLongestBodyRead)) return length;
+    transfer->ended_here = true;
+    return 0;
+  }
   // A reply without a status line: its first bytes are what we classify.
   std::string& reply = transfer->outcome.reply;
   reply.append(data, std::min(length, kMaxReplyBytes - reply.size()));

@@ -30,6 +30,7 @@ struct Transfer {
   bool headers_complete = false;
   bool keeping_body = false;  // the reply's body is wanted and kept in `outcome.body`
   bool ended_here = false;    // we ended it: enough was read
+  std::size_t body_read = 0;  // bytes of a body not kept, read to keep the connection
   bool retried = false;
   // This hop's request is the run's for its URL: others wait for its reply.
   bool asking = false;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -323,6 +324,50 @@ TEST_F(ProbeTest, ParallelAndPerHostCapsHold) {
 // A page's body comes back only when the job wants it: HTML for a page,
 // anything for robots.txt, never for an error or a plain link; a moved
 // page's body is its chain end's.
+// A reply whose body is not wanted is read to its end when it is short,
+// sized or chunked, so the next link to the host takes the same
+// connection; past the bound a new connection costs less than the rest.
+TEST_F(ProbeTest, ShortBodiesKeepTheConnectionChunkedOrNot) {
+  // Under the read bound of 16 KiB, and over it.
+  const std::string under(16000, 'x');
+  const std::string over(200000, 'x');
+  const auto chunked = [](const std::string& body) {
+    std::string reply = "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (std::size_t at = 0; at < body.size(); at += 4096) {
+      const std::string chunk = body.substr(at, 4096);
+      char size[16];
+      std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+      reply += size + chunk + "\r\n";
+    }
+    return reply + "0\r\n\r\n";
+  };
+  struct Case {
+    const char* what;
+    std::string reply;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"chunked, empty", chunked(""), true},
+      {"chunked, under the bound", chunked(under), true},
+      {"sized, under the bound", "HTTP/1.1 404 Not Found\r\nContent-Length: 16000\r\n\r\n" + under,
+       true},
+      {"chunked, over the bound", chunked(over), false},
+  };
+  worker_.Configure({1, 1, "", false});
+  for (const Case& c : cases) {
+    ScriptedServer server;
+    std::vector<std::string> urls;
+    for (int i = 0; i < 6; ++i) {
+      const std::string path = "/page" + std::to_string(i);
+      server.On(path, {Behaviour::kKeepAlive, c.reply});
+      urls.push_back("http://127.0.0.1:" + std::to_string(server.port()) + path);
+    }
+    for (const ProbeOutcome& outcome : ProbeAll(urls))
+      EXPECT_EQ(ParseStatusCode(outcome.reply), 404u) << c.what;
+    EXPECT_EQ(server.Connections(), c.kept ? 1 : 6) << c.what;
+  }
+}
+
 TEST_F(ProbeTest, BodiesAreKeptOnlyWhenWanted) {
   const std::string html = "<a href=x>x</a>";
   server_.On("/page", {Behaviour::kReply,

@@ -95,6 +95,12 @@ void ScriptedServer::Reap(bool all) {
 }
 
 void ScriptedServer::Handle(int connection) {
+  ++connections_;
+  for (bool first = true; HandleOne(connection, first); first = false) {
+  }
+}
+
+bool ScriptedServer::HandleOne(int connection, bool first) {
   // Read until the blank line that ends the header, the client's close, or
   // ten seconds: enough for any probe (a request of megabytes under a
   // sanitizer too), bounded for a broken one.
@@ -112,6 +118,11 @@ void ScriptedServer::Handle(int connection) {
     const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
     if (got <= 0) break;
     request.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (!first && request.find("\r\n\r\n") == std::string::npos) {
+    // The client closed the connection it kept, or never finished asking.
+    ::close(connection);
+    return false;
   }
   Script script{Behaviour::kReply, "HTTP/1.0 404 Not Found\r\n\r\n"};
   {
@@ -146,7 +157,14 @@ void ScriptedServer::Handle(int connection) {
     case Behaviour::kCloseWithoutReply:
       ::close(connection);
       break;
+    case Behaviour::kKeepAlive:
+      if (::send(connection, script.reply.data(), script.reply.size(), MSG_NOSIGNAL) < 0) {
+        ::close(connection);
+        break;
+      }
+      return true;
   }
+  return false;
 }
 
 std::uint16_t RefusedPort() {

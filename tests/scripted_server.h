@@ -21,6 +21,7 @@ enum class Behaviour {
   kReply,              // send `reply`, then close
   kSilence,            // keep the connection open, send nothing
   kCloseWithoutReply,  // close at once
+  kKeepAlive,          // send `reply`, then read the next request on the connection
 };
 
 struct Script {
@@ -42,6 +43,8 @@ class ScriptedServer {
   std::vector<std::string> Requests();
   // The most requests that were waiting for their replies at one time.
   int MostAtOnce() const { return most_at_once_; }
+  // The connections accepted so far.
+  int Connections() const { return connections_; }
 
  private:
   struct Worker {
@@ -50,6 +53,9 @@ class ScriptedServer {
   };
   void Serve();
   void Handle(int connection);
+  // Reads and answers one request (the connection's first, or one after a
+  // kept reply); true when the connection stays open for the next.
+  bool HandleOne(int connection, bool first);
   void Reap(bool all);
 
   int listener_ = -1;
@@ -61,6 +67,7 @@ class ScriptedServer {
   std::vector<int> parked_;                // silent connections; guarded by mutex_
   std::atomic<int> at_once_{0};
   std::atomic<int> most_at_once_{0};
+  std::atomic<int> connections_{0};
   std::list<Worker> workers_;  // server thread only
   std::thread thread_;
 };
