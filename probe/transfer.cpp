@@ -14,7 +14,8 @@ namespace {
 
 // Reading a small body keeps the connection for the next link to the same
 // host; a large one costs more than a new connection. Measured with
-// bench/probe_bench.sh, which also builds a variant that never reads one.
+// bench/probe_bench.sh, which also builds a variant that never reads one
+// (a bound below 0).
 constexpr curl_off_t kLongestBodyRead = QUIMBEL_LONGEST_BODY_READ;
 
 // Whether the body of this reply is kept: the job wants it, the reply is
@@ -81,7 +82,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   // them after the headers would cost each link a new connection.
   curl_off_t body = -1;
   curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
-  if (body <= kLongestBodyRead) return length;
+  if (kLongestBodyRead >= 0 && body <= kLongestBodyRead) return length;
   transfer->ended_here = true;
   return 0;
 }
@@ -101,7 +102,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     // A small body is read to keep the connection; past the bound, a new
     // connection costs less than the rest.
     transfer->body_read += length;
-    if (transfer->body_read <= static_cast<std::size_t>(kLongestBodyRead)) return length;
+    if (kLongestBodyRead >= 0 && transfer->body_read <= static_cast<std::size_t>(kLongestBodyRead))
+      return length;
     transfer->ended_here = true;
     return 0;
   }
