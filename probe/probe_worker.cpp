@@ -316,10 +316,12 @@ class ProbeWorker::Engine {
     std::unique_ptr<Transfer> transfer = std::move(found->second);
     running_.erase(found);
     const bool reusable = Release(*transfer);
-    transfer->outcome.code =
-        TransferOutcome(easy, result,
-                        {transfer->ended_here, transfer->address == transfer->outcome.host,
-                         !transfer->outcome.reply.empty()});
+    transfer->outcome.code = TransferOutcome(
+        easy, result,
+        // Once a reply's head is in, a body read only to keep the
+        // connection cannot change what the link is.
+        {transfer->ended_here || (transfer->headers_complete && !transfer->keeping_body),
+         transfer->address == transfer->outcome.host, !transfer->outcome.reply.empty()});
     // A lookup that failed for want of a descriptor looks like an unknown
     // name; the process's state now tells.
     transfer->outcome.out_of_descriptors =

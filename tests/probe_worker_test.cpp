@@ -353,6 +353,18 @@ TEST_F(ProbeTest, ShortBodiesKeepTheConnectionChunkedOrNot) {
        true},
       {"chunked, over the bound", chunked(over), false},
   };
+  // A body that stops coming, or is cut short: the reply's head was in, so
+  // the link is its status, not a time-out.
+  for (const Behaviour behaviour : {Behaviour::kKeepAlive, Behaviour::kReply}) {
+    ScriptedServer server;
+    server.On("/stalls", {behaviour,
+                          "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: "
+                          "chunked\r\n\r\n40\r\nab"});
+    const ProbeOutcome stalled =
+        Probe("http://127.0.0.1:" + std::to_string(server.port()) + "/stalls", 1s);
+    EXPECT_EQ(stalled.code, kReplyRead);
+    EXPECT_EQ(ParseStatusCode(stalled.reply), 404u);
+  }
   worker_.Configure({1, 1, "", false});
   for (const Case& c : cases) {
     ScriptedServer server;
