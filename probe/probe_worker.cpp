@@ -292,6 +292,7 @@ class ProbeWorker::Engine {
     transfer->headers_complete = false;
     transfer->ended_here = false;
     transfer->body_read = 0;
+    transfer->head_at.reset();
     transfer->outcome.body.clear();
     transfer->outcome.content_type.clear();
     transfer->keeping_body = false;

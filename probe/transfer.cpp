@@ -82,7 +82,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   // them after the headers would cost each link a new connection.
   curl_off_t body = -1;
   curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
-  if (kLongestBodyRead >= 0 && body <= kLongestBodyRead) return length;
+  if (kLongestBodyRead >= 0 && body <= kLongestBodyRead) {
+    transfer->head_at = std::chrono::steady_clock::now();
+    return length;
+  }
   transfer->ended_here = true;
   return 0;
 }
@@ -113,6 +116,18 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   if (reply.size() < kMaxReplyBytes) return length;
   transfer->ended_here = true;
   return 0;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  // A body that keeps coming (a stream) or stops coming is not worth its
+  // connection: the link's status is in.
+  constexpr auto kLongestBodyWait = std::chrono::seconds(1);
+  auto* transfer = static_cast<Transfer*>(user);
+  if (!transfer->head_at ||
+      std::chrono::steady_clock::now() - *transfer->head_at < kLongestBodyWait)
+    return 0;
+  transfer->ended_here = true;
+  return 1;
 }
 
 curl_socket_t OnOpenSocket(void* user, curlsocktype /*purpose*/, curl_sockaddr* address) {

@@ -31,6 +31,8 @@ struct Transfer {
   bool keeping_body = false;  // the reply's body is wanted and kept in `outcome.body`
   bool ended_here = false;    // we ended it: enough was read
   std::size_t body_read = 0;  // bytes of a body not kept, read to keep the connection
+  // When the head of the reply came in, for a body not kept.
+  std::optional<std::chrono::steady_clock::time_point> head_at;
   bool retried = false;
   // This hop's request is the run's for its URL: others wait for its reply.
   bool asking = false;
@@ -55,6 +57,9 @@ std::string WithoutFragment(std::string url);
 // read only when it is small enough to keep the connection.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
+// libcurl's progress callback: ends a body read only to keep the
+// connection once it has taken longer than a new connection would.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
 // CURLOPT_OPENSOCKETFUNCTION for a Transfer: opens the socket as curl
 // would, noting when the process has no descriptor left, which curl does

@@ -66,6 +66,9 @@ bool SetUpTransfer(CURL* easy, Transfer& t, const ProbeSettings& settings) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   // A body that is read whole may come compressed; curl unpacks it.
   if (t.request.body != BodyWanted::kNone) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   if (secure) ConfigureTls(easy, settings);

@@ -361,7 +361,7 @@ TEST_F(ProbeTest, ShortBodiesKeepTheConnectionChunkedOrNot) {
                           "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: "
                           "chunked\r\n\r\n40\r\nab"});
     const ProbeOutcome stalled =
-        Probe("http://127.0.0.1:" + std::to_string(server.port()) + "/stalls", 1s);
+        Probe("http://127.0.0.1:" + std::to_string(server.port()) + "/stalls", 8s);
     EXPECT_EQ(stalled.code, kReplyRead);
     EXPECT_EQ(ParseStatusCode(stalled.reply), 404u);
   }
