@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """A loopback HTTP/1.1 server for bench/keepalive_bench.sh.
 
-keepalive_server.py PORT DELAY_MS MODE: answers every request with a 404
-after DELAY_MS, its empty body sent chunked (MODE "chunked") or with
-Content-Length: 0 (MODE "sized"), keeping the connection. GET /count
-answers with the number of connections accepted so far. Listens on
-127.0.0.1 only.
+keepalive_server.py PORT DELAY_MS MODE [CERT KEY]: answers every request
+with a 404 after DELAY_MS, its empty body sent chunked (MODE "chunked") or
+with Content-Length: 0 (MODE "sized"), keeping the connection; over TLS
+with CERT and KEY. GET /count answers with the number of connections
+accepted so far. Listens on 127.0.0.1 only.
 """
 import http.server
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -58,4 +59,9 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
-Server(("127.0.0.1", port), Handler).serve_forever()
+server = Server(("127.0.0.1", port), Handler)
+if len(sys.argv) > 5:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[4], sys.argv[5])
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+server.serve_forever()
