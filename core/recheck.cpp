@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/run_controller.h"
 #include "crawl/crawler.h"
 #include "links/url_resolver.h"
 
@@ -91,6 +92,20 @@ void Recheck::Finish() {
   host_.LogAppend("Recheck done: " + std::to_string(good) + " now good, " +
                   std::to_string(verdicts_.size() - good) + " still listed.\r\n");
   verdicts_.clear();
+}
+
+// The controller's side: the run state, and the probe worker configured
+// as for a run.
+bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
+  if (state_ != RunState::kIdle || rows.empty()) return false;
+  probe_worker_.Configure(ProbeSettingsInForce());
+  probe_worker_.ForgetReplies();
+  state_ = RunState::kRechecking;
+  recheck_.Start(rows, run_local_options_, [this](const std::string& url, BodyWanted body) {
+    return probe_worker_.Kick({url, timeout_, user_agent_, body});
+  });
+  if (recheck_.done()) state_ = RunState::kIdle;
+  return true;
 }
 
 }  // namespace quimbel

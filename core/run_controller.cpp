@@ -132,18 +132,6 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   repair_completed_ = false;
 }
 
-bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
-  if (state_ != RunState::kIdle || rows.empty()) return false;
-  probe_worker_.Configure(ProbeSettingsInForce());
-  probe_worker_.ForgetReplies();
-  state_ = RunState::kRechecking;
-  recheck_.Start(rows, run_local_options_, [this](const std::string& url, BodyWanted body) {
-    return probe_worker_.Kick({url, timeout_, user_agent_, body});
-  });
-  if (recheck_.done()) state_ = RunState::kIdle;
-  return true;
-}
-
 void RunController::TestURLsStateMachine() {
   // Heads whose outcomes are already in, and files without links, are
   // passed over here in one loop. A message box can let worker messages in

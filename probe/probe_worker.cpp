@@ -287,15 +287,7 @@ class ProbeWorker::Engine {
   void Begin(std::unique_ptr<Transfer> transfer) {
     CURL* easy = TakeEasy();
     transfer->easy = easy;
-    transfer->outcome.reply.clear();
-    transfer->outcome.unreadable_reply = false;
-    transfer->headers_complete = false;
-    transfer->ended_here = false;
-    transfer->body_read = 0;
-    transfer->head_at.reset();
-    transfer->outcome.body.clear();
-    transfer->outcome.content_type.clear();
-    transfer->keeping_body = false;
+    transfer->ForgetReply();
     if (!SetUpTransfer(easy, *transfer, settings_in_force_)) {
       transfer->outcome.code = kSendFailed;
       Refuse(std::move(transfer));
@@ -317,12 +309,13 @@ class ProbeWorker::Engine {
     std::unique_ptr<Transfer> transfer = std::move(found->second);
     running_.erase(found);
     const bool reusable = Release(*transfer);
+    // Once a reply's head is in, a body read only to keep the connection
+    // cannot change what the link is.
+    const bool head_in = transfer->headers_complete && !transfer->keeping_body;
     transfer->outcome.code = TransferOutcome(
         easy, result,
-        // Once a reply's head is in, a body read only to keep the
-        // connection cannot change what the link is.
-        {transfer->ended_here || (transfer->headers_complete && !transfer->keeping_body),
-         transfer->address == transfer->outcome.host, !transfer->outcome.reply.empty()});
+        {transfer->ended_here || head_in, transfer->address == transfer->outcome.host,
+         !transfer->outcome.reply.empty()});
     // A lookup that failed for want of a descriptor looks like an unknown
     // name; the process's state now tells.
     transfer->outcome.out_of_descriptors =

@@ -118,6 +118,18 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return 0;
 }
 
+void Transfer::ForgetReply() {
+  outcome.reply.clear();
+  outcome.unreadable_reply = false;
+  outcome.body.clear();
+  outcome.content_type.clear();
+  headers_complete = false;
+  keeping_body = false;
+  ended_here = false;
+  body_read = 0;
+  head_at.reset();
+}
+
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   // A body that keeps coming (a stream) or stops coming is not worth its
   // connection: the link's status is in.

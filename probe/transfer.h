@@ -40,6 +40,10 @@ struct Transfer {
   // a wait for a retry counts against it.
   std::optional<std::chrono::steady_clock::time_point> deadline;
   bool no_descriptor = false;  // a socket could not be opened: EMFILE or ENFILE
+
+  // Before each request (a hop, a retry): nothing of an earlier reply
+  // stays.
+  void ForgetReply();
   // Following the moves of a moved link: `first` holds the first reply,
   // `outcome` the hop under way.
   bool following = false;
