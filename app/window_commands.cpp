@@ -197,24 +197,20 @@ bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& 
   options.timeout = timeout_seconds_;
   options.local = {chosen.site_root, chosen.site_url, chosen.resources};
   controller_.SetOptionsFile({});
-  std::optional<std::string> error;
+  Status configured;
   if (chosen.project_settings) {
     // A web address has no folder: the project is the one the window was started in.
     const std::string folder = chosen.web_address ? std::string(".") : chosen.path;
     if (const auto file = FindProjectConfig(folder)) {
-      auto loaded = LoadProjectConfig(*file);
-      if (auto* message = std::get_if<std::string>(&loaded)) {
-        error = *message;
-      } else {
-        error = ApplyConfigOptions(std::get<ProjectConfig>(loaded), options);
-        controller_.SetOptionsFile(*file);
-      }
+      Result<ProjectConfig> loaded = LoadProjectConfig(*file);
+      configured = loaded ? ApplyConfigOptions(*loaded, options) : loaded.status();
+      if (loaded) controller_.SetOptionsFile(*file);
     }
   }
-  if (!error) error = ConfigureRun(controller_, options, settings_);
+  if (configured) configured = ConfigureRun(controller_, options, settings_);
   if (crawl != nullptr) *crawl = options.crawl;
-  if (error) prompter.ShowMessage(*error, MessageIcon::kExclamation);
-  return !error;
+  if (!configured) prompter.ShowMessage(configured.message(), MessageIcon::kExclamation);
+  return configured.ok();
 }
 
 void WindowCommands::ApplyProbeCounts(int parallel, int per_host, int max_redirects) {

@@ -95,9 +95,10 @@ std::variant<std::pair<Given, std::string>, int> ReadArguments(int argc, char** 
 // Applies what the command line gave; an exit status for a bad value.
 std::optional<int> ApplyGiven(const Given& given, RunOptions& options) {
   for (const auto& [entry, value] : given) {
-    if (auto problem = ApplyOption(*entry, value, options)) {
+    if (Status applied = ApplyOption(*entry, value, options); !applied) {
       // A bad code list is clear on its own; the rest come with the usage.
-      return entry->name == "accept" ? ValueError(*problem) : UsageError(*problem);
+      return entry->name == "accept" ? ValueError(applied.message())
+                                     : UsageError(applied.message());
     }
     if (options.help) {
       std::cout << Usage();
@@ -121,11 +122,11 @@ std::optional<int> LayConfigBeneath(const Given& given, CliOptions& options) {
                                                                                  : options.path)
           : run.config_file;
   if (!file) return std::nullopt;
-  auto loaded = LoadProjectConfig(*file);
-  if (auto* error = std::get_if<std::string>(&loaded)) return ValueError(*error);
+  const Result<ProjectConfig> loaded = LoadProjectConfig(*file);
+  if (!loaded) return ValueError(loaded.message());
   RunOptions layered;
-  if (auto problem = ApplyConfigOptions(std::get<ProjectConfig>(loaded), layered)) {
-    return ValueError(*problem);
+  if (Status applied = ApplyConfigOptions(*loaded, layered); !applied) {
+    return ValueError(applied.message());
   }
   ++layered.layer;  // the command line's lists replace the config's
   if (const auto status = ApplyGiven(given, layered)) return status;
@@ -157,9 +158,8 @@ std::optional<int> TakeCommandLineValues(CliOptions& options) {
   if (run.repair == "disable") options.repair_type = RepairType::kDisableLine;
   if (run.repair == "replace") options.repair_type = RepairType::kReplaceUrl;
   if (run.repair == "remove") options.repair_type = RepairType::kRemoveLine;
-  if (auto rules = LinkRules::Make(run.exclude, run.include);
-      std::holds_alternative<std::string>(rules)) {
-    return ValueError(std::get<std::string>(rules));
+  if (const Result<LinkRules> rules = LinkRules::Make(run.exclude, run.include); !rules) {
+    return ValueError(rules.message());
   }
   return std::nullopt;
 }

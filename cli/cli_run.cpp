@@ -208,8 +208,11 @@ int RunWith(const CliOptions& options) {
     controller->OnTimer(id);
     if (!controller->running()) loop.Quit();
   };
-  // The options were checked when read.
-  ConfigureRun(*controller, options.run, settings);
+  // The options were checked when read, but a CA file may have gone since.
+  if (const Status configured = ConfigureRun(*controller, options.run, settings); !configured) {
+    std::cerr << "quimbel: " << configured.message() << "\n";
+    return kExitCannotRun;
+  }
   controller->SetRecordCheckedLinks(RecordsCheckedLinks(options));
   controller->SetOptionsFile(options.config_used);
   controller->SetKeepOutcomes(options.run.watch);

@@ -11,7 +11,8 @@ void RunController::OpenCache() {
   buffer_.SetCache(nullptr);
   if (cache_file_.empty()) return;
   cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
-  if (const auto warning = cache_->Load(cache_file_)) host_.LogWarning(*warning + "\r\n");
+  if (const Status loaded = cache_->Load(cache_file_); !loaded)
+    host_.LogWarning(loaded.message() + "\r\n");
   if (!cache_->usable()) {
     cache_.reset();
     return;

@@ -38,11 +38,11 @@ std::string Quoted(const std::string& pattern) {
 
 }  // namespace
 
-std::variant<LinkRules, std::string> LinkRules::Make(const std::vector<std::string>& excludes,
-                                                     const std::vector<std::string>& includes) {
+Result<LinkRules> LinkRules::Make(const std::vector<std::string>& excludes,
+                                  const std::vector<std::string>& includes) {
   if (excludes.size() + includes.size() > kMostPatterns) {
-    return "too many patterns: at most " + std::to_string(kMostPatterns) + " are taken, not " +
-           std::to_string(excludes.size() + includes.size());
+    return Status::Invalid("too many patterns: at most " + std::to_string(kMostPatterns) +
+                           " are taken, not " + std::to_string(excludes.size() + includes.size()));
   }
   auto patterns = std::make_shared<Patterns>();
   re2::RE2::Options options;
@@ -68,7 +68,7 @@ std::variant<LinkRules, std::string> LinkRules::Make(const std::vector<std::stri
   std::string error;
   if (!compile(excludes, patterns->excludes, error) ||
       !compile(includes, patterns->includes, error)) {
-    return error;
+    return Status::Invalid(error);
   }
   LinkRules rules;
   rules.patterns_ = std::move(patterns);
@@ -82,11 +82,11 @@ bool LinkRules::Skips(std::string_view url) const {
   return SearchAny(patterns_->excludes, url) && !SearchAny(patterns_->includes, url);
 }
 
-std::variant<std::vector<CodeRange>, std::string> ParseCodeList(std::string_view text) {
+Result<std::vector<CodeRange>> ParseCodeList(std::string_view text) {
   std::vector<CodeRange> ranges;
-  const std::string bad = "the code list \"" + std::string(text) +
-                          "\" must be codes from 100 to 10199 or ranges of them, such as "
-                          "200,204,500-599";
+  const Status bad = Status::Invalid("the code list \"" + std::string(text) +
+                                     "\" must be codes from 100 to 10199 or ranges of them, "
+                                     "such as 200,204,500-599");
   if (Trimmed(text).empty()) return bad;
   for (std::size_t at = 0; at <= text.size();) {
     const std::size_t comma = std::min(text.find(',', at), text.size());

@@ -10,8 +10,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
+
+#include "platform/result.h"
 
 #include "core/report_filter.h"
 
@@ -33,8 +34,8 @@ class LinkRules {
   // The rules of these patterns, or a one-line message naming the first
   // one that is no valid expression (or too long), or saying there are too
   // many.
-  static std::variant<LinkRules, std::string> Make(const std::vector<std::string>& excludes,
-                                                   const std::vector<std::string>& includes);
+  static Result<LinkRules> Make(const std::vector<std::string>& excludes,
+                                const std::vector<std::string>& includes);
 
   // A link that matches an exclude and no include is skipped.
   bool Skips(std::string_view url) const;
@@ -52,7 +53,7 @@ class LinkRules {
 // "200,204,429,500-599" as ranges; blanks around the items are allowed.
 // Codes run from 100 to 10199 (the connection outcomes are codes too). A
 // bad list gives a one-line message.
-std::variant<std::vector<CodeRange>, std::string> ParseCodeList(std::string_view text);
+Result<std::vector<CodeRange>> ParseCodeList(std::string_view text);
 
 // The patterns of a text that holds one a line; blank lines are none.
 std::vector<std::string> PatternLines(std::string_view text);

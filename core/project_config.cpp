@@ -28,13 +28,13 @@ std::string Absolute(const std::filesystem::path& folder, const std::string& pat
 
 // Takes one key's value into the config; what is wrong with it, if
 // anything.
-std::optional<std::string> ReadOption(const OptionSpec& key, const toml::node& node,
-                                      const std::filesystem::path& folder, ProjectConfig& config) {
+Status ReadOption(const OptionSpec& key, const toml::node& node,
+                  const std::filesystem::path& folder, ProjectConfig& config) {
   const std::string option(key.name);
   switch (key.kind) {
     case OptionKind::kSwitch: {
       const auto* flag = node.as_boolean();
-      if (flag == nullptr) return option + " must be true or false";
+      if (flag == nullptr) return Status::Invalid(option + " must be true or false");
       if (flag->get()) config.options.emplace_back(option, "");
       break;
     }
@@ -47,11 +47,11 @@ std::optional<std::string> ReadOption(const OptionSpec& key, const toml::node& n
         text.emplace();
         for (const toml::node& item : *node.as_array()) {
           const auto code = ScalarText(item);
-          if (!code) return "accept must hold codes or ranges";
+          if (!code) return Status::Invalid("accept must hold codes or ranges");
           *text += (text->empty() ? "" : ",") + *code;
         }
       }
-      if (!text) return option + " must be a string or a number";
+      if (!text) return Status::Invalid(option + " must be a string or a number");
       config.options.emplace_back(option,
                                   key.kind == OptionKind::kPath ? Absolute(folder, *text) : *text);
       break;
@@ -61,23 +61,24 @@ std::optional<std::string> ReadOption(const OptionSpec& key, const toml::node& n
       if (const auto* array = node.as_array()) {
         for (const toml::node& item : *array) {
           const auto* text = item.as_string();
-          if (text == nullptr) return option + " must hold strings";
+          if (text == nullptr) return Status::Invalid(option + " must hold strings");
           items.push_back(text->get());
         }
       } else if (const auto* text = node.as_string()) {
         items.push_back(text->get());
       } else {
-        return option + " must be a string or an array of strings";
+        return Status::Invalid(option + " must be a string or an array of strings");
       }
       if (items.size() > kMostPatterns) {
-        return option + " holds more than " + std::to_string(kMostPatterns) + " patterns";
+        return Status::Invalid(option + " holds more than " + std::to_string(kMostPatterns) +
+                               " patterns");
       }
       for (std::string& item : items)
         config.options.emplace_back(option, std::move(item));
       break;
     }
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace
@@ -117,26 +118,28 @@ std::optional<std::string> FindProjectConfig(const std::string& checked_path) {
   }
 }
 
-std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& file) {
+Result<ProjectConfig> LoadProjectConfig(const std::string& file) {
   // Only a regular file is read: a fifo named quimbel.toml would block.
   Status why;
   const auto text = MappedFile::Open(file, &why);
   if (!text) {
-    return file + ": cannot be read (" +
-           (why.error() == EINVAL ? std::string("no regular file") : why.message()) + ")";
+    return Status::Error(
+        file + ": cannot be read (" +
+            (why.error() == EINVAL ? std::string("no regular file") : why.message()) + ")",
+        why.error());
   }
   // Options fit in a few kilobytes; a huge file would cost minutes and
   // gigabytes to parse before any link is checked.
   constexpr std::size_t kLargestConfig = 4 << 20;
   if (text->text().size() > kLargestConfig)
-    return file + ": larger than 4 MiB, too large for options";
+    return Status::Error(file + ": larger than 4 MiB, too large for options", EFBIG);
   toml::table table;
   try {
     table = toml::parse(text->text(), file);
   } catch (const toml::parse_error& failure) {
     std::string where = file;
     if (failure.source().begin.line > 0) where += ":" + std::to_string(failure.source().begin.line);
-    return where + ": " + std::string(failure.description());
+    return Status::Invalid(where + ": " + std::string(failure.description()));
   }
   const std::filesystem::path folder = std::filesystem::path(file).parent_path();
   ProjectConfig config;
@@ -147,27 +150,29 @@ std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& fi
     // in a folder above must not remove lines or overwrite anything.
     const OptionSpec* key = FindOption(name.str());
     if (key != nullptr && key->config == ConfigUse::kRefused) {
-      return where + "\"" + std::string(name.str()) +
-             "\" is taken from the command line only, never from a config file";
+      return Status::Invalid(where + "\"" + std::string(name.str()) +
+                             "\" is taken from the command line only, never from a config file");
     }
     if (key == nullptr || key->config != ConfigUse::kKey) {
-      return where + "\"" + std::string(name.str()) + "\" is no option";
+      return Status::Invalid(where + "\"" + std::string(name.str()) + "\" is no option");
     }
-    if (auto problem = ReadOption(*key, node, folder, config)) return where + *problem;
+    if (Status read = ReadOption(*key, node, folder, config); !read)
+      return Status::Invalid(where + read.message());
   }
   return config;
 }
 
-std::optional<std::string> ApplyConfigOptions(const ProjectConfig& config, RunOptions& options) {
+Status ApplyConfigOptions(const ProjectConfig& config, RunOptions& options) {
   // A later source than what the options hold so far: the config's lists
   // take the place of the earlier ones.
   ++options.layer;
   for (const auto& [name, value] : config.options) {
     const OptionSpec* option = FindOption(name);
-    if (option == nullptr) return config.file + ": \"" + name + "\" is no option";
-    if (auto problem = ApplyOption(*option, value, options)) return config.file + ": " + *problem;
+    if (option == nullptr) return Status::Invalid(config.file + ": \"" + name + "\" is no option");
+    if (Status applied = ApplyOption(*option, value, options); !applied)
+      return Status::Error(config.file + ": " + applied.message(), applied.error());
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace quimbel

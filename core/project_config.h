@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "core/link_rules.h"
 #include "core/local_links.h"
 #include "core/report_filter.h"
+#include "platform/result.h"
 #include "probe/probe_worker.h"
 
 namespace quimbel {
@@ -38,17 +38,17 @@ std::optional<std::string> FindProjectConfig(const std::string& checked_path);
 // else.
 bool IsTrustedConfig(const std::string& file);
 
-// Reads the file; a one-line message naming the file, and the line where
+// Reads the file; a failure whose one-line message names the file, and the line where
 // there is one, when it cannot be read, is no TOML or holds a key or value
 // that is no option. Actions and write targets (repair, yes, output, text,
 // html) are refused: they belong on the command line.
-std::variant<ProjectConfig, std::string> LoadProjectConfig(const std::string& file);
+Result<ProjectConfig> LoadProjectConfig(const std::string& file);
 
 struct RunOptions;
 
 // Lays the config's options over `options` as a later source: its lists
 // replace those `options` holds. A one-line message naming the file for a
 // value that is no good.
-std::optional<std::string> ApplyConfigOptions(const ProjectConfig& config, RunOptions& options);
+Status ApplyConfigOptions(const ProjectConfig& config, RunOptions& options);
 
 }  // namespace quimbel

@@ -12,16 +12,15 @@
 
 namespace quimbel {
 
-std::optional<std::string> CheckCaFile(const std::string& path) {
+Status CheckCaFile(const std::string& path) {
   if (::access(path.c_str(), R_OK) != 0) {
-    return "cannot read the CA file " + path + ": " + std::strerror(errno);
+    const int error = errno;
+    return Status::Error("cannot read the CA file " + path + ": " + std::strerror(error), error);
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 namespace {
-
-using Problem = std::optional<std::string>;
 
 // A whole number from `low` to `high`, or nothing.
 std::optional<int> NumberIn(const std::string& text, int low, int high) {
@@ -76,81 +75,85 @@ std::vector<std::string>& ListOf(RunOptions& options, std::string_view name,
   return list;
 }
 
-Problem SetFilter(RunOptions& options, const std::string& value) {
+Status SetFilter(RunOptions& options, const std::string& value) {
   const LoadedFilter loaded = LoadFilterText(value);
   if (loaded.reset_to_default || value.find_first_not_of("01") != std::string::npos) {
-    return "the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1";
+    return Status::Invalid("the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1");
   }
   options.filter = loaded.filter.text();
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem SetCaFile(RunOptions& options, const std::string& value) {
-  if (Problem unreadable = CheckCaFile(value)) return unreadable;
+Status SetCaFile(RunOptions& options, const std::string& value) {
+  if (Status readable = CheckCaFile(value); !readable) return readable;
   options.ca_file = value;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem SetRoot(RunOptions& options, const std::string& value) {
+Status SetRoot(RunOptions& options, const std::string& value) {
   std::error_code error;
-  if (!std::filesystem::is_directory(value, error)) return "the site root is no folder: " + value;
+  if (!std::filesystem::is_directory(value, error))
+    return Status::Invalid("the site root is no folder: " + value);
   options.local.site_root = value;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem SetAccept(RunOptions& options, const std::string& value) {
-  auto codes = ParseCodeList(value);
-  if (auto* error = std::get_if<std::string>(&codes)) return *error;
-  options.accept = std::get<std::vector<CodeRange>>(std::move(codes));
-  return std::nullopt;
+Status SetAccept(RunOptions& options, const std::string& value) {
+  Result<std::vector<CodeRange>> codes = ParseCodeList(value);
+  if (!codes) return codes.status();
+  options.accept = std::move(codes).value();
+  return Status::Ok();
 }
 
-Problem SetRepair(RunOptions& options, const std::string& value) {
+Status SetRepair(RunOptions& options, const std::string& value) {
   if (value != "disable" && value != "replace" && value != "remove") {
-    return "the repair type is disable, replace or remove";
+    return Status::Invalid("the repair type is disable, replace or remove");
   }
   options.repair = value;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem SetUserAgent(RunOptions& options, const std::string& value) {
-  if (!IsUsableUserAgent(value)) return "the user agent must be text without control characters";
+Status SetUserAgent(RunOptions& options, const std::string& value) {
+  if (!IsUsableUserAgent(value))
+    return Status::Invalid("the user agent must be text without control characters");
   options.user_agent = value;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem SetScope(RunOptions& options, const std::string& value) {
-  if (value != "path" && value != "host") return "the scope is path or host";
+Status SetScope(RunOptions& options, const std::string& value) {
+  if (value != "path" && value != "host") return Status::Invalid("the scope is path or host");
   options.crawl.scope = value == "host" ? ScopeMode::kHost : ScopeMode::kPath;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem AddStartUrl(RunOptions& options, const std::string& value) {
-  if (!PageKey(value)) return "a start address is an http or https URL: " + value;
+Status AddStartUrl(RunOptions& options, const std::string& value) {
+  if (!PageKey(value)) return Status::Invalid("a start address is an http or https URL: " + value);
   ListOf(options, "start-url", options.crawl.start_urls).push_back(value);
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem AddSitemap(RunOptions& options, const std::string& value) {
-  if (!PageKey(value)) return "a sitemap address is an http or https URL: " + value;
+Status AddSitemap(RunOptions& options, const std::string& value) {
+  if (!PageKey(value))
+    return Status::Invalid("a sitemap address is an http or https URL: " + value);
   ListOf(options, "sitemap", options.crawl.sitemaps).push_back(value);
-  return std::nullopt;
+  return Status::Ok();
 }
 
-Problem SetCacheMaxAge(RunOptions& options, const std::string& value) {
+Status SetCacheMaxAge(RunOptions& options, const std::string& value) {
   const auto seconds = ParseAge(value);
   if (!seconds)
-    return "the cache age is a number of seconds, or of minutes, hours or days (30m, 12h, 1d)";
+    return Status::Invalid(
+        "the cache age is a number of seconds, or of minutes, hours or days (30m, 12h, 1d)");
   options.cache_max_age = *seconds;
-  return std::nullopt;
+  return Status::Ok();
 }
 
 // Switches and plain values, one line each.
-#define QUIMBEL_SET(expression)                        \
-  [](RunOptions& o, const std::string& v) -> Problem { \
-    (void)v;                                           \
-    expression;                                        \
-    return std::nullopt;                               \
+#define QUIMBEL_SET(expression)                       \
+  [](RunOptions& o, const std::string& v) -> Status { \
+    (void)v;                                          \
+    expression;                                       \
+    return Status::Ok();                              \
   }
 
 using K = OptionKind;
@@ -305,10 +308,9 @@ const OptionSpec* FindShortOption(char name) {
   return nullptr;
 }
 
-std::optional<std::string> ApplyOption(const OptionSpec& option, const std::string& value,
-                                       RunOptions& options) {
+Status ApplyOption(const OptionSpec& option, const std::string& value, RunOptions& options) {
   if (option.kind == OptionKind::kNumber && !NumberIn(value, option.low, option.high)) {
-    return NumberProblem(option);
+    return Status::Invalid(NumberProblem(option));
   }
   return option.apply(options, value);
 }
@@ -384,9 +386,9 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   options.include = PatternLines(settings.Get(settings::kInclude));
   const std::string accept = settings.Get(settings::kAccept);
   if (!accept.empty()) {
-    auto codes = ParseCodeList(accept);
+    Result<std::vector<CodeRange>> codes = ParseCodeList(accept);
     // A stored list nobody could type is ignored, as an unset one.
-    if (auto* ranges = std::get_if<std::vector<CodeRange>>(&codes)) options.accept = *ranges;
+    if (codes) options.accept = std::move(codes).value();
   }
   options.ca_file = settings.Get(settings::kCaFile);
   options.insecure = settings.Get(settings::kInsecure) != 0;
@@ -408,14 +410,13 @@ int RunTimeout(const RunOptions& options, SettingsStore& settings) {
   return timeout < 1 ? settings::kTimeout.default_value : timeout;
 }
 
-std::optional<std::string> ConfigureRun(RunController& controller, const RunOptions& options,
-                                        SettingsStore& settings) {
-  auto rules = LinkRules::Make(options.exclude, options.include);
-  if (auto* message = std::get_if<std::string>(&rules)) return *message;
+Status ConfigureRun(RunController& controller, const RunOptions& options, SettingsStore& settings) {
+  Result<LinkRules> rules = LinkRules::Make(options.exclude, options.include);
+  if (!rules) return rules.status();
   // A stored file may have gone since it was chosen: every https link
   // would fail with a certificate error nobody could explain.
   if (!options.ca_file.empty()) {
-    if (auto unreadable = CheckCaFile(options.ca_file)) return unreadable;
+    if (Status readable = CheckCaFile(options.ca_file); !readable) return readable;
   }
   ProbeSettings probe;
   probe.parallel = options.parallel.value_or(StoredNumber(settings, "parallel"));
@@ -432,8 +433,8 @@ std::optional<std::string> ConfigureRun(RunController& controller, const RunOpti
   controller.SetCache(
       options.cache_file,
       std::chrono::seconds(options.cache_max_age.value_or(kDefaultCacheMaxAge.count())));
-  controller.SetLinkRules(std::get<LinkRules>(std::move(rules)));
-  return std::nullopt;
+  controller.SetLinkRules(std::move(rules).value());
+  return Status::Ok();
 }
 
 }  // namespace quimbel

@@ -18,6 +18,7 @@
 #include "core/report_filter.h"
 #include "core/settings_store.h"
 #include "crawl/crawler.h"
+#include "platform/status.h"
 
 namespace quimbel {
 
@@ -82,7 +83,7 @@ struct OptionSpec {
   std::string_view setting;
   // Takes the value (empty for a switch); a one-line problem when it is
   // no good.
-  std::optional<std::string> (*apply)(RunOptions& options, const std::string& value);
+  Status (*apply)(RunOptions& options, const std::string& value);
   // A number Preferences also sets: its stored key with the default, and
   // the field's label and tooltip there.
   const IntSetting* stored_number = nullptr;
@@ -94,8 +95,7 @@ std::span<const OptionSpec> RunOptionTable();
 const OptionSpec* FindOption(std::string_view name);
 const OptionSpec* FindShortOption(char name);
 // Applies one option's value, numbers checked against their range.
-std::optional<std::string> ApplyOption(const OptionSpec& option, const std::string& value,
-                                       RunOptions& options);
+Status ApplyOption(const OptionSpec& option, const std::string& value, RunOptions& options);
 // Where a help text names the report formats: the formats live with their
 // writers, which this table does not know.
 inline constexpr std::string_view kFormatsMarker = "{formats}";
@@ -112,8 +112,8 @@ std::string OptionHelp(std::string_view formats);
 // stored preference.
 std::string OptionsWithStoredDefaults();
 
-// Nothing when the certificate authority file can be read; else why not.
-std::optional<std::string> CheckCaFile(const std::string& path);
+// Ok when the certificate authority file can be read; else why not.
+Status CheckCaFile(const std::string& path);
 
 // The stored preferences as options: what a run uses where nothing else
 // says.
@@ -121,8 +121,7 @@ RunOptions StoredRunOptions(SettingsStore& settings);
 
 // Hands the controller what a test runs with: unset values from the
 // stored preferences. A one-line message when the link rules are no good.
-std::optional<std::string> ConfigureRun(RunController& controller, const RunOptions& options,
-                                        SettingsStore& settings);
+Status ConfigureRun(RunController& controller, const RunOptions& options, SettingsStore& settings);
 // The report filter a run uses, the accepted codes marked good.
 ReportFilter RunFilter(const RunOptions& options, SettingsStore& settings);
 int RunTimeout(const RunOptions& options, SettingsStore& settings);

@@ -42,7 +42,7 @@ bool RunController::StartWatch(FileWatch& watch) {
   if (!cache_file_.empty()) {
     watch_cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
     // A cache that cannot be read was named in the test's log already.
-    watch_cache_->Load(cache_file_);
+    (void)watch_cache_->Load(cache_file_);
   }
   probe_worker_.Configure(ProbeSettingsInForce());
   return true;

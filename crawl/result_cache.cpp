@@ -42,18 +42,20 @@ bool ResultCache::Fresh(const Entry& entry) const {
   return age >= 0 && age <= max_age_.count();
 }
 
-std::optional<std::string> ResultCache::Load(const std::string& path) {
+Status ResultCache::Load(const std::string& path) {
   Status why;
   const std::optional<MappedFile> file = MappedFile::Open(path, &why);
-  if (!file && why.error() == ENOENT) return std::nullopt;  // none yet
+  if (!file && why.error() == ENOENT) return Status::Ok();  // none yet
   // Far more than a cache of a million links takes.
   constexpr std::size_t kLargestCache = std::size_t{2} << 30;
   if (!file || file->text().size() > kLargestCache) {
     usable_ = false;
-    return "The link cache " + path +
-           " is not used: " + (file ? std::string("it is too large to be one") : why.message());
+    return Status::Error("The link cache " + path + " is not used: " +
+                             (file ? std::string("it is too large to be one") : why.message()),
+                         file ? EFBIG : why.error());
   }
-  const std::string warning = "The link cache " + path + " cannot be read; it is ignored";
+  const Status warning =
+      Status::Invalid("The link cache " + path + " cannot be read; it is ignored");
   const auto json = nlohmann::json::parse(file->text(), nullptr, false);
   if (json.is_discarded() || !json.is_object() || json.value("format", 0) != kCacheFormat ||
       !json.contains("links") || !json["links"].is_object()) {
@@ -81,7 +83,7 @@ std::optional<std::string> ResultCache::Load(const std::string& path) {
     entries_.clear();
     return warning;
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 Status ResultCache::Save(const std::string& path) const {

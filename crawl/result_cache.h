@@ -31,11 +31,11 @@ class ResultCache {
   ResultCache(std::chrono::seconds max_age, Clock::time_point now) : max_age_(max_age), now_(now) {}
 
   // Reads the file. A missing file is an empty cache; a damaged one gives
-  // the warning to show, and an empty cache. What is no regular file (a
+  // a failure whose message is the warning to show, and an empty cache. What is no regular file (a
   // fifo, a device), cannot be read or is too large to be a cache gives a
   // warning too, and the cache is then not usable: neither read nor
   // written.
-  std::optional<std::string> Load(const std::string& path);
+  Status Load(const std::string& path);
   bool usable() const { return usable_; }
   // Writes every fresh entry to `path`.
   Status Save(const std::string& path) const;

@@ -305,23 +305,23 @@ void PreferencesDialog::accept() {
     user_agent_field_->setFocus();
     return;
   }
-  if (const auto rules = LinkRules::Make(PatternLines(exclude()), PatternLines(include()));
-      std::holds_alternative<std::string>(rules)) {
-    MessageBoxes::Show(this, std::get<std::string>(rules), MessageIcon::kExclamation);
+  if (const Result<LinkRules> rules =
+          LinkRules::Make(PatternLines(exclude()), PatternLines(include()));
+      !rules) {
+    MessageBoxes::Show(this, rules.message(), MessageIcon::kExclamation);
     exclude_field_->setFocus();
     return;
   }
   if (!accepted_codes().empty()) {
-    if (const auto codes = ParseCodeList(accepted_codes());
-        std::holds_alternative<std::string>(codes)) {
-      MessageBoxes::Show(this, std::get<std::string>(codes), MessageIcon::kExclamation);
+    if (const Result<std::vector<CodeRange>> codes = ParseCodeList(accepted_codes()); !codes) {
+      MessageBoxes::Show(this, codes.message(), MessageIcon::kExclamation);
       accept_field_->setFocus();
       return;
     }
   }
   if (!ca_file().empty()) {
-    if (const auto unreadable = CheckCaFile(ca_file())) {
-      MessageBoxes::Show(this, *unreadable, MessageIcon::kExclamation);
+    if (const Status readable = CheckCaFile(ca_file()); !readable) {
+      MessageBoxes::Show(this, readable.message(), MessageIcon::kExclamation);
       ca_file_field_->setFocus();
       return;
     }

@@ -19,6 +19,9 @@ class [[nodiscard]] Status {
   static Status Error(std::string message, int error = EIO) {
     return Status(std::move(message), error);
   }
+  // A value or a text that is no good: an option, a pattern, a file's
+  // contents (EINVAL).
+  static Status Invalid(std::string message) { return Status(std::move(message), EINVAL); }
   // "<action> <path>: <the system's text for error>".
   static Status FromErrno(std::string_view action, std::string_view path, int error);
 

@@ -19,7 +19,7 @@
 
 namespace quimbel {
 
-struct Result {
+struct CliResult {
   int status = -1;
   std::string out, err;
 };
@@ -28,8 +28,8 @@ struct Result {
 // error captured; `interrupt_after` sends Ctrl+C once that time has passed.
 class Cli {
  public:
-  Result Run(std::vector<std::string> args,
-             std::optional<std::chrono::milliseconds> interrupt_after = std::nullopt) {
+  CliResult Run(std::vector<std::string> args,
+                std::optional<std::chrono::milliseconds> interrupt_after = std::nullopt) {
     const pid_t pid = Start(std::move(args));
     if (pid <= 0) return {};
     if (interrupt_after) {
@@ -68,8 +68,8 @@ class Cli {
   }
 
   // Waits for a started quimbel-cli to end; its status and what it wrote.
-  Result Finish(pid_t pid) {
-    Result result;
+  CliResult Finish(pid_t pid) {
+    CliResult result;
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -85,7 +85,7 @@ class Cli {
 
   testing::TempFolder config;
   testing::TempFolder io;
-  std::string stdout_to;  // empty: captured into Result::out
+  std::string stdout_to;  // empty: captured into CliResult::out
   std::string cwd;        // empty: this process's own folder
 };
 

@@ -52,7 +52,7 @@ TEST_F(CliTest, ExitStatusListingLogAndUserAgent) {
   const std::string clean = site_.Write("clean.htm", Link(Local("/ok/"), "Fine"));
   const std::string broken = site_.Write("broken.htm", Link(Local("/gone.htm"), "Gone"));
 
-  Result r = cli_.Run({clean});
+  CliResult r = cli_.Run({clean});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Start of test <date>\n\nTesting: " + clean + "\nResults for " + clean +
@@ -76,7 +76,7 @@ TEST_F(CliTest, ExitStatusListingLogAndUserAgent) {
 // and the error for another name offers exactly them.
 TEST_F(CliTest, TheHelpAndTheErrorsNameEveryReportFormat) {
   const std::string page = site_.Write("page.htm", "<p>no links</p>");
-  const Result help = cli_.Run({"--help"});
+  const CliResult help = cli_.Run({"--help"});
   ASSERT_EQ(help.status, 0);
   const std::size_t format_help = help.out.find("--format FORMAT");
   ASSERT_NE(format_help, std::string::npos);
@@ -85,10 +85,10 @@ TEST_F(CliTest, TheHelpAndTheErrorsNameEveryReportFormat) {
   EXPECT_EQ(after.find(quimbel::kFormatsMarker), std::string::npos);
   for (const quimbel::ReportFormatRow& format : quimbel::ReportFormats()) {
     EXPECT_NE(after.find(std::string(format.name)), std::string::npos) << format.name;
-    const Result run = cli_.Run({"-q", "--format", std::string(format.name), page});
+    const CliResult run = cli_.Run({"-q", "--format", std::string(format.name), page});
     EXPECT_EQ(run.status, 0) << format.name << ": " << run.err;
   }
-  const Result unknown = cli_.Run({"--format", "yaml", page});
+  const CliResult unknown = cli_.Run({"--format", "yaml", page});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err,
             "quimbel: unknown format \"yaml\": " + quimbel::ReportFormatChoices() + "\n");
@@ -117,7 +117,7 @@ TEST_F(CliTest, CannotRun) {
   };
   for (const auto& [args, error] : cases) {
     SCOPED_TRACE(args.empty() ? "" : args.back());
-    const Result r = cli_.Run(args);
+    const CliResult r = cli_.Run(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.substr(0, error.size()), error);
   }
@@ -130,7 +130,7 @@ TEST_F(CliTest, StoredPreferencesAreReadNeverWritten) {
   std::filesystem::create_directories(conf.parent_path());
   std::ofstream(conf) << "[Settings]\nFilter=" << std::string(43, '1') << "\nTimeout=7\n";
   const std::string before = testing::ReadFile(conf);
-  Result r = cli_.Run({"-q", page});
+  CliResult r = cli_.Run({"-q", page});
   EXPECT_EQ(r.status, 1);  // 200 is reported with that filter
   EXPECT_NE(r.out.find("HTTP Code 200 OK"), std::string::npos);
   r = cli_.Run({"-q", "--hawk", page});
@@ -148,7 +148,7 @@ TEST_F(CliTest, ReportsPurgeAndInterrupt) {
   const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone") + "<!-- c -->\n");
   const auto text = site_.path() / "out.txt";
   const auto html = site_.path() / "out.html";
-  Result r = cli_.Run({"-q", "--text", text.string(), "--html", html.string(), page});
+  CliResult r = cli_.Run({"-q", "--text", text.string(), "--html", html.string(), page});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(testing::ReadFile(text), r.out);
   EXPECT_NE(testing::ReadFile(html).find("<li><a href=\"" + Local("/gone.htm") +
@@ -177,7 +177,7 @@ TEST_F(CliTest, RepairAfterTheRun) {
   const std::string before = "<a href=\"" + Local("/old?a=1&amp;b=2") +
                              "\">Old</a>\n<a title=x href='" + Local("/quoted") + "'>Q</a>\n";
   const std::string page = site_.Write("p.html", before);
-  Result r = cli_.Run({"-q", "--yes", "--repair", "replace", page});
+  CliResult r = cli_.Run({"-q", "--yes", "--repair", "replace", page});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(testing::ReadFile(page),
             "<a href=\"" + Local("/new") + "\">Old</a><!-- QUIMBEL COMMENT " +
@@ -233,7 +233,7 @@ TEST_F(CliTest, EachUrlIsRequestedOnceWhereverItIsMet) {
                                 Link(Local("/a303"), "C") + Link(upper + "/ok.htm#top", "D") +
                                 Link(Local("/dir/"), "E") + Link(Local("/dir"), "F") +
                                 Link(Local("/m#x/y"), "G") + Link(Local("/a301"), "H"));
-  const Result r = cli_.Run({"-q", "-j", "1", page});
+  const CliResult r = cli_.Run({"-q", "-j", "1", page});
   EXPECT_EQ(r.status, 1) << r.err;
   std::map<std::string, int> times;
   for (const std::string& request : server_.Requests())
@@ -304,17 +304,17 @@ TEST_F(CliTest, LocalLinksInARun) {
                       Link(Local("/gone.htm"), "Remote") +
                       "<img src=\"/img/x.png\" alt=\"Picture\">\n"
                       "<a href=\"docs/a.html#nope\">Anchor</a>\n");
-  const Result r = cli_.Run({"-q", page});
+  const CliResult r = cli_.Run({"-q", page});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, page + "\n   docs/b.html\n      Local File Not Found\n      Gone\n   " +
                        Local("/gone.htm") +
                        "\n      HTTP Code 404 Not Found\n      Remote\n"
                        "   /img/x.png\n      Local File Not Found\n      Picture\n"
                        "   docs/a.html#nope\n      Local Anchor Not Found\n      Anchor\n");
-  const Result other = cli_.Run({"-q", "--no-resources", page});
+  const CliResult other = cli_.Run({"-q", "--no-resources", page});
   EXPECT_EQ(other.out.find("/img/x.png"), std::string::npos);
   site_.Write("root/img/x.png", "");
-  const Result rooted = cli_.Run({"-q", "--root", (site_.path() / "root").string(), page});
+  const CliResult rooted = cli_.Run({"-q", "--root", (site_.path() / "root").string(), page});
   EXPECT_EQ(rooted.out.find("/img/x.png"), std::string::npos);
   EXPECT_NE(rooted.out.find("docs/b.html"), std::string::npos);
 }
@@ -322,7 +322,7 @@ TEST_F(CliTest, LocalLinksInARun) {
 TEST_F(CliTest, WhatWasNotWrittenIsExitTwo) {
   const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone"));
   // A report whose folder is missing is refused before the run.
-  Result r = cli_.Run({"-q", "--text", (site_.path() / "no/such/r.txt").string(), page});
+  CliResult r = cli_.Run({"-q", "--text", (site_.path() / "no/such/r.txt").string(), page});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("its folder does not exist"), std::string::npos);
 
@@ -355,7 +355,7 @@ TEST_F(CliTest, MachineReadableFormatsAgree) {
                           "<a href=\"missing.html#x\">Local</a>\n" +
                           Link(Local("/esc\x1b[2J"), "Red \x1b[31m\x7f text"));
   const std::string dir = cli_.io.path().string();
-  const Result r =
+  const CliResult r =
       cli_.Run({"-q", "--max-redirects", "0", "--format", "json", "--output",
                 "junit=" + dir + "/r.xml", "--output", "github=" + dir + "/r.gh", "--output",
                 "csv=" + dir + "/r.csv", "--output", "markdown=" + dir + "/r.md", page});
@@ -420,7 +420,7 @@ TEST_F(CliTest, LinkRulesAndTheProjectConfig) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"--output", "csv=" + csv, page});
     SCOPED_TRACE(::testing::PrintToString(args));
-    const Result r = cli_.Run(args);
+    const CliResult r = cli_.Run(args);
     const std::string rows = testing::ReadFile(csv);
     std::string listed;
     const std::regex path(":[0-9]+(/[^,]*)");
@@ -461,7 +461,7 @@ TEST_F(CliTest, BadRulesFormatsAndConfigsProbeNothing) {
     std::vector<std::string> args = options;
     args.push_back(page);
     SCOPED_TRACE(::testing::PrintToString(args));
-    const Result r = cli_.Run(args);
+    const CliResult r = cli_.Run(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.substr(0, error.size()), error);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -539,7 +539,7 @@ TEST_F(CliTest, EveryFormOfPathWorks) {
   for (const auto& [cwd, path] : cases) {
     SCOPED_TRACE(path);
     cli_.cwd = cwd;
-    const Result r = cli_.Run({"-q", path});
+    const CliResult r = cli_.Run({"-q", path});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find(Local("/gone")), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("missing.html"), std::string::npos) << r.out;
@@ -560,14 +560,14 @@ TEST_F(CliTest, AFifoTargetNeverHangs) {
        {std::vector<std::string>{"--output", "json=" + fifo}, {"--text", fifo}, {"--html", fifo}}) {
     std::vector<std::string> args = target;
     args.push_back(path);
-    const Result r = cli_.Run(args);
+    const CliResult r = cli_.Run(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(fifo + ": no program is reading it"), std::string::npos) << r.err;
   }
   // A reader that takes nothing: the report fills the pipe, then Ctrl+C.
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  const Result r = cli_.Run({"--output", "json=" + fifo, path}, 3s);
+  const CliResult r = cli_.Run({"--output", "json=" + fifo, path}, 3s);
   ::close(reader);
   EXPECT_EQ(r.status, 130) << r.err;
 }
@@ -589,7 +589,7 @@ TEST_F(CliTest, CtrlCStopsAWholeFolderOfLocalLinks) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ::kill(pid, SIGINT);
-  const Result r = cli_.Finish(pid);
+  const CliResult r = cli_.Finish(pid);
   EXPECT_EQ(r.status, 130);
   EXPECT_NE(r.err.find("Testing Stopped by User"), std::string::npos);
   // It stopped where it was, not after the last page.
@@ -651,7 +651,7 @@ TEST_F(CliTest, AFolderIsCheckedAsASite) {
   site_.Write("notes.txt", Link("gone-too.html", "Not a page"));
   const std::string folder = site_.path().string();
   for (const std::string& path : {folder, folder + "/", folder + "//"}) {
-    const Result r = cli_.Run({"--format", "github", path});
+    const CliResult r = cli_.Run({"--format", "github", path});
     EXPECT_EQ(r.status, 1) << path << r.err;
     EXPECT_NE(r.err.find(folder + " is a folder: its HTML-like files are checked, in all its "
                                   "sub-folders, as -r -x does"),
@@ -662,7 +662,7 @@ TEST_F(CliTest, AFolderIsCheckedAsASite) {
     EXPECT_EQ(r.out.find("gone-too"), std::string::npos) << r.out;
   }
   // -a keeps its meaning: this folder's files only.
-  Result r = cli_.Run({"-a", folder});
+  CliResult r = cli_.Run({"-a", folder});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.find("is a folder"), std::string::npos);
   EXPECT_NE(r.out.find("gone-too.html"), std::string::npos);
@@ -703,7 +703,7 @@ TEST_F(CliTest, AReportTargetIsCheckedBeforeTheRun) {
       {{"--text", folder + "/report.txt", folder}, ""},
   };
   for (const auto& c : cases) {
-    const Result r = cli_.Run(c.args);
+    const CliResult r = cli_.Run(c.args);
     if (c.said.empty()) {
       EXPECT_EQ(r.status, 1) << r.err;
       continue;
@@ -722,7 +722,7 @@ TEST_F(CliTest, ACacheThatIsNoFileIsNotUsed) {
   const std::string path = site_.Write("p.html", Link("missing.html", "Gone"));
   const std::string fifo = (cli_.io.path() / "cache-fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  Result r = cli_.Run({"-q", "--cache", fifo, path});
+  CliResult r = cli_.Run({"-q", "--cache", fifo, path});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("quimbel: The link cache " + fifo + " is not used: "), std::string::npos)
       << r.err;
@@ -808,7 +808,7 @@ TEST_F(CliTest, WatchListsEachSavedPageAgainUntilStopped) {
     site_.Write("a.html", c.last_save);
     ASSERT_TRUE(WaitForText(cli_.ErrPath(), "Checked again: " + a, 2));
     ::kill(pid, c.signal);
-    const Result r = cli_.Finish(pid);
+    const CliResult r = cli_.Finish(pid);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(r.out.substr(0, a.size()), a) << "the run's listing comes first";
     // The network link's outcome came from the run: it was asked once.
