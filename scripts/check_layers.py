@@ -9,7 +9,13 @@ may use QtCore below the user interface, and only dialogs/ and app/ may
 use Qt Widgets. The graph is read from the folders' CMakeLists.txt, so a
 new link there is all a new dependency needs.
 
-Usage: scripts/check_layers.py [--graph]   (--graph prints what was read)
+A product header is named from the top, as folder/header.h, or by its
+bare name from its own folder: "../core/x.h" would pass any layer by the
+back door. A link that closes a cycle in the graph is refused too: with a
+cycle there are no layers, every folder in it may use every other.
+
+Usage: scripts/check_layers.py [--graph] [--root DIR]
+  --graph prints what was read; --root checks another tree than this one.
 Exit status: 0 clean, 1 violations (listed as file:line), 2 the graph or
 the Qt headers could not be read.
 """
@@ -20,6 +26,8 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+if "--root" in sys.argv[1:-1]:
+    ROOT = os.path.abspath(sys.argv[sys.argv.index("--root") + 1])
 FOLDERS = ["platform", "links", "probe", "crawl", "purge", "core", "export", "repair", "cli",
            "dialogs", "app"]
 SOURCE_SUFFIXES = (".cpp", ".h")
@@ -88,6 +96,31 @@ def read_graph():
                     raise GraphError(f"{folder}/CMakeLists.txt: {target} links unknown {token}")
                 links.setdefault(target, []).append((token, public))
     return folder_of, links
+
+
+def link_cycles(folder_of, links):
+    """Each cycle of product targets in the link graph, as a list of
+    "target (folder/)" from a target back to itself."""
+    cycles, state, path = [], {}, []
+
+    def visit(target):
+        state[target] = "open"
+        path.append(target)
+        for dep, _ in links.get(target, []):
+            if dep not in folder_of:
+                continue
+            if state.get(dep) == "open":
+                loop = path[path.index(dep):] + [dep]
+                cycles.append([f"{t} ({folder_of[t]}/)" for t in loop])
+            elif dep not in state:
+                visit(dep)
+        path.pop()
+        state[target] = "done"
+
+    for target in sorted(folder_of):
+        if target not in state:
+            visit(target)
+    return cycles
 
 
 def qt_module(token):
@@ -217,6 +250,10 @@ def check_file(path, folder, allowed, qt_headers, problems):
             close = '"' if quoted else ">"
             where = f"{rel}:{number}: #include {m.group(1)}{name}{close}"
             first = name.split("/")[0]
+            if quoted and ".." in name.split("/"):
+                problems.append(f"{where}  (a path out of {folder}/; name a product header as "
+                                f"folder/header.h)")
+                continue
             if "/" in name and os.path.isfile(os.path.join(ROOT, name)):
                 if first not in folders:
                     problems.append(f"{where}  ({folder}/ may not use {first}/; it links "
@@ -252,6 +289,12 @@ def main():
     except GraphError as e:
         print(f"check_layers: {e}", file=sys.stderr)
         return 2
+    cycles = link_cycles(folder_of, links)
+    for cycle in cycles:
+        print("a cycle of links: " + " -> ".join(cycle))
+    if cycles:
+        print(f"check_layers: {len(cycles)} cycle(s) in the CMake links", file=sys.stderr)
+        return 1
     allowed = allowed_per_folder(folder_of, links)
     if "--graph" in sys.argv[1:]:
         for folder in FOLDERS:
