@@ -14,6 +14,7 @@
 #include "links/html_links.h"
 #include "links/url_resolver.h"
 #include "platform/ascii.h"
+#include "platform/clock.h"
 #include "platform/mutex.h"
 #include "platform/thread_locale.h"
 #include "probe/curl_library.h"
@@ -27,11 +28,6 @@
 #include "probe/transfer_setup.h"
 
 namespace quimbel {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-}  // namespace
 
 // The probe thread and its queues. The thread owns every curl handle;
 // other threads only touch what `mutex_` guards, and wake the thread with
@@ -155,11 +151,10 @@ class ProbeWorker::Engine {
   // (curl shortens it for its own timers).
   int PollMilliseconds() {
     if (missed_wake_.exchange(false)) return 0;
-    std::optional<Clock::time_point> due = pacing_.TakeNextDue();
-    if (!retries_.empty())
-      due = std::min(due.value_or(Clock::time_point::max()), retries_.begin()->first);
+    std::optional<SteadyTime> due = pacing_.TakeNextDue();
+    if (!retries_.empty()) due = std::min(due.value_or(SteadyTime::max()), retries_.begin()->first);
     if (!due) return 1000;
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*due - Clock::now());
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*due - SteadyNow());
     return static_cast<int>(std::clamp<long long>(wait.count(), 0, 1000));
   }
 
@@ -256,7 +251,7 @@ class ProbeWorker::Engine {
   // Starts queued transfers in list order while slots are free, passing
   // over those whose host has all its slots.
   void StartWaiting() {
-    const auto now = Clock::now();
+    const auto now = SteadyNow();
     while (!retries_.empty() && retries_.begin()->first <= now) {
       waiting_.push_front(std::move(retries_.begin()->second));
       retries_.erase(retries_.begin());
@@ -408,7 +403,7 @@ class ProbeWorker::Engine {
   std::deque<std::unique_ptr<Transfer>> waiting_;
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
   std::unordered_map<std::string, int> per_host_;
-  std::multimap<Clock::time_point, std::unique_ptr<Transfer>> retries_;
+  std::multimap<SteadyTime, std::unique_ptr<Transfer>> retries_;
   HostPacing pacing_;
   RequestLedger ledger_;
   std::vector<CURL*> idle_;

@@ -5,6 +5,7 @@
 #include "links/html_links.h"
 #include "links/url_split.h"
 #include "platform/ascii.h"
+#include "platform/clock.h"
 #include "probe/proxy_rules.h"
 #include "probe/reply_parsing.h"
 #include "probe/transfer_outcome.h"
@@ -58,7 +59,7 @@ std::optional<std::chrono::steady_clock::time_point> RetryDue(Transfer& transfer
   const std::uint32_t status = ParseStatusCode(transfer.outcome.reply).value_or(0);
   if (status != 429 && status != 503) return std::nullopt;
   const std::optional<int> wait = RetryAfterSeconds(transfer.outcome.reply);
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = SteadyNow();
   if (status == 429) {
     pacing.HoldOff(transfer.host_key,
                    now + std::chrono::seconds(std::clamp(wait.value_or(1), 1, 60)));

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/ascii.h"
+#include "platform/clock.h"
 
 namespace quimbel {
 namespace {
@@ -83,7 +84,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   curl_off_t body = -1;
   curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body);
   if (kLongestBodyRead >= 0 && body <= kLongestBodyRead) {
-    transfer->head_at = std::chrono::steady_clock::now();
+    transfer->head_at = SteadyNow();
     return length;
   }
   transfer->ended_here = true;
@@ -135,9 +136,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   // connection: the link's status is in.
   constexpr auto kLongestBodyWait = std::chrono::seconds(1);
   auto* transfer = static_cast<Transfer*>(user);
-  if (!transfer->head_at ||
-      std::chrono::steady_clock::now() - *transfer->head_at < kLongestBodyWait)
-    return 0;
+  if (!transfer->head_at || SteadyNow() - *transfer->head_at < kLongestBodyWait) return 0;
   transfer->ended_here = true;
   return 1;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/clock.h"
 #include "probe/proxy_rules.h"
 
 namespace quimbel {
@@ -23,6 +24,13 @@ void ConfigureTls(CURL* easy, const ProbeSettings& settings) {
 
 }  // namespace
 
+std::chrono::milliseconds HopTimeLimit(Transfer& transfer) {
+  const SteadyTime now = SteadyNow();
+  if (!transfer.deadline) transfer.deadline = now + transfer.request.time_limit;
+  return std::max(std::chrono::milliseconds(1),
+                  std::chrono::duration_cast<std::chrono::milliseconds>(*transfer.deadline - now));
+}
+
 bool SetUpTransfer(CURL* easy, Transfer& t, const ProbeSettings& settings) {
   const Protocol protocol = t.outcome.protocol;
   const std::uint16_t port = *UrlPort(t.outcome.url, protocol);
@@ -40,10 +48,7 @@ bool SetUpTransfer(CURL* easy, Transfer& t, const ProbeSettings& settings) {
   curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &t);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // a stuck lookup never holds a stop
-  const auto now = std::chrono::steady_clock::now();
-  if (!t.deadline) t.deadline = now + t.request.time_limit;
-  const long limit = static_cast<long>(std::max<long long>(
-      1, std::chrono::duration_cast<std::chrono::milliseconds>(*t.deadline - now).count()));
+  const long limit = HopTimeLimit(t).count();
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, limit);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limit);
   if (protocol == Protocol::kFtp) {

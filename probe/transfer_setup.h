@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
+
 #include "probe/probe_worker.h"
 #include "probe/transfer.h"
 
@@ -13,6 +15,12 @@ namespace quimbel {
 // Sets every option of `easy` for the transfer's next hop, which must end
 // by its deadline. False when the request cannot go out (a target longer
 // than curl takes).
+// What is left of the link's time limit for its next hop, at least a
+// millisecond (curl reads 0 as no limit). The clock starts at the hop's
+// first try: a retry after Retry-After spends from the same deadline, a
+// redirect starts it afresh.
+std::chrono::milliseconds HopTimeLimit(Transfer& transfer);
+
 bool SetUpTransfer(CURL* easy, Transfer& transfer, const ProbeSettings& settings);
 
 }  // namespace quimbel
