@@ -193,7 +193,7 @@ void MainWindow::UpdateWatch() {
   RunController& controller = view_->controller();
   const bool wanted = actions_[Command::kKeepChecking]->isChecked();
   // The outcomes of the next test are kept only when a watch will use them.
-  controller.SetKeepOutcomes(wanted);
+  controller.settings().keep_outcomes = wanted;
   if (!wanted) {
     controller.StopWatch();
   } else if (!controller.watching() && !view_->running() && controller.CanWatch()) {

@@ -40,10 +40,10 @@ WindowCommands::WindowCommands(ResultsView& view, RunController& controller,
   filter_ = LoadReportFilter(settings_, prompter);
   timeout_seconds_ = settings_.Get(settings::kTimeout);
   visible_ = settings_.Get(settings::kVisible) != 0;
-  controller_.SetFilter(filter_);
-  controller_.SetTimeout(std::chrono::seconds(timeout_seconds_));
-  controller_.SetVisible(visible_);
-  controller_.SetUserAgent(settings_.Get(settings::kUserAgent));
+  controller_.settings().filter = filter_;
+  controller_.settings().timeout = std::chrono::seconds(timeout_seconds_);
+  controller_.settings().visible = visible_;
+  controller_.settings().user_agent = RunUserAgent(settings_.Get(settings::kUserAgent));
   ApplyProbeCounts(StoredNumber(settings_, "parallel"), StoredNumber(settings_, "per-host"),
                    StoredNumber(settings_, "max-redirects"));
 
@@ -139,7 +139,7 @@ void WindowCommands::StartChosen(const FileSelection& chosen, Prompter& prompter
 }
 
 void WindowCommands::Preferences() {
-  const ProbeSettings& probe = controller_.probe_settings();
+  const ProbeSettings& probe = controller_.settings().probe;
   PreferencesDialog dialog(&view_, filter_, timeout_seconds_, visible_,
                            {
                                .user_agent = settings_.Get(settings::kUserAgent),
@@ -159,7 +159,7 @@ void WindowCommands::Preferences() {
                            });
   const bool ok = dialog.exec() == QDialog::Accepted;
   // A preset stays in force even after Cancel; only OK stores.
-  controller_.SetFilter(filter_);
+  controller_.settings().filter = filter_;
   if (ok) StorePreferences(dialog);
 }
 
@@ -183,9 +183,9 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kEditorCommand, dialog.editor_command());
   settings_.Set(settings::kCaFile, dialog.ca_file());
   settings_.Set(settings::kInsecure, dialog.insecure() ? 1 : 0);
-  controller_.SetUserAgent(dialog.user_agent());
-  controller_.SetTimeout(std::chrono::seconds(timeout_seconds_));
-  controller_.SetVisible(visible_);
+  controller_.settings().user_agent = RunUserAgent(dialog.user_agent());
+  controller_.settings().timeout = std::chrono::seconds(timeout_seconds_);
+  controller_.settings().visible = visible_;
   ApplyProbeCounts(dialog.parallel(), dialog.per_host(), dialog.max_redirects());
 }
 
@@ -196,7 +196,7 @@ bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& 
   options.filter = filter_.text();
   options.timeout = timeout_seconds_;
   options.local = {chosen.site_root, chosen.site_url, chosen.resources};
-  controller_.SetOptionsFile({});
+  controller_.settings().options_file = {};
   Status configured;
   if (chosen.project_settings) {
     // A web address has no folder: the project is the one the window was started in.
@@ -204,7 +204,7 @@ bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& 
     if (const auto file = FindProjectConfig(folder)) {
       Result<ProjectConfig> loaded = LoadProjectConfig(*file);
       configured = loaded ? ApplyConfigOptions(*loaded, options) : loaded.status();
-      if (loaded) controller_.SetOptionsFile(*file);
+      if (loaded) controller_.settings().options_file = *file;
     }
   }
   if (configured) configured = ConfigureRun(controller_, options, settings_);
@@ -214,11 +214,11 @@ bool WindowCommands::ApplyRunPreferences(const FileSelection& chosen, Prompter& 
 }
 
 void WindowCommands::ApplyProbeCounts(int parallel, int per_host, int max_redirects) {
-  ProbeSettings probe = controller_.probe_settings();
+  ProbeSettings probe = controller_.settings().probe;
   probe.parallel = parallel;
   probe.per_host = per_host;
   probe.max_redirects = max_redirects;
-  controller_.SetProbeSettings(probe);
+  controller_.settings().probe = probe;
 }
 
 void WindowCommands::StopTest() {

@@ -94,7 +94,7 @@ class InterruptWatch {
 RunFacts FactsOf(const CliOptions& options, const RunController& controller,
                  SettingsStore& settings) {
   const RunOptions& run = options.run;
-  const ProbeSettings& probe = controller.probe_settings();
+  const ProbeSettings& probe = controller.settings().probe;
   RunFacts facts;
   facts.version = kProductVersionLine;
   // A password in a start address goes to its server, not into reports.
@@ -106,7 +106,7 @@ RunFacts FactsOf(const CliOptions& options, const RunController& controller,
   facts.parallel = probe.parallel;
   facts.per_host = probe.per_host;
   facts.max_redirects = probe.max_redirects;
-  facts.filter = controller.filter().text();
+  facts.filter = controller.settings().filter.text();
   facts.accept = CodeListText(run.accept);
   facts.exclude = run.exclude;
   facts.include = run.include;
@@ -213,9 +213,9 @@ int RunWith(const CliOptions& options) {
     std::cerr << "quimbel: " << configured.message() << "\n";
     return kExitCannotRun;
   }
-  controller->SetRecordCheckedLinks(RecordsCheckedLinks(options));
-  controller->SetOptionsFile(options.config_used);
-  controller->SetKeepOutcomes(options.run.watch);
+  controller->settings().record_links = RecordsCheckedLinks(options);
+  controller->settings().options_file = options.config_used;
+  controller->settings().keep_outcomes = options.run.watch;
   controller->SetUp();
 
   InterruptWatch watch(loop, interrupt, [&] {

@@ -9,9 +9,9 @@ namespace quimbel {
 void RunController::OpenCache() {
   cache_.reset();
   buffer_.SetCache(nullptr);
-  if (cache_file_.empty()) return;
-  cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
-  if (const Status loaded = cache_->Load(cache_file_); !loaded)
+  if (settings_.cache_file.empty()) return;
+  cache_ = std::make_unique<ResultCache>(settings_.cache_max_age, std::chrono::system_clock::now());
+  if (const Status loaded = cache_->Load(settings_.cache_file); !loaded)
     host_.LogWarning(loaded.message() + "\r\n");
   if (!cache_->usable()) {
     cache_.reset();
@@ -29,10 +29,11 @@ void RunController::CloseCache() {
   }
   buffer_.SetCache(nullptr);
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(cache_file_).parent_path(), error);
-  if (const Status saved = cache_->Save(cache_file_); !saved.ok()) {
-    host_.LogAppend("The link cache " + cache_file_ + " could not be written: " + saved.message() +
-                    "\r\n");
+  std::filesystem::create_directories(std::filesystem::path(settings_.cache_file).parent_path(),
+                                      error);
+  if (const Status saved = cache_->Save(settings_.cache_file); !saved.ok()) {
+    host_.LogAppend("The link cache " + settings_.cache_file +
+                    " could not be written: " + saved.message() + "\r\n");
   }
   cache_.reset();
 }

@@ -34,23 +34,26 @@ void RunController::StartCrawl(const CrawlOptions& options) {
   total_files_ = 0;
   crawl_failure_.clear();
   CrawlOptions crawl = options;
-  crawl.resources = local_options_.resources;
+  crawl.resources = settings_.local.resources;
   // Pages can be tied to their source files only with both.
-  crawl.keep_text = !local_options_.site_root.empty() && !local_options_.site_url.empty();
+  crawl.keep_text = !settings_.local.site_root.empty() && !settings_.local.site_url.empty();
   page_sources_.clear();
   mapped_files_.clear();
   auto crawler = std::make_unique<Crawler>(
       std::move(crawl), std::string(kProductName),
       [this](const std::string& url, BodyWanted body, const std::string& page) {
-        const std::uint64_t job = probe_worker_.Kick({url, timeout_, user_agent_, body});
+        const std::uint64_t job =
+            probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
         if (!page.empty()) buffer_.AddPage(page, job);
         return job;
       },
-      [this](std::string_view url) { return !rules_.empty() && rules_.Skips(url); });
+      [this](std::string_view url) {
+        return !settings_.rules.empty() && settings_.rules.Skips(url);
+      });
   // A link to a page the crawl will read waits for that page's fetch,
   // started at once if it has not been.
   buffer_.SetPageLookup([this](const std::string& key) { return crawler_ && crawler_->Want(key); });
-  BeginTest(local_options_, std::move(crawler));
+  BeginTest(settings_.local, std::move(crawler));
 }
 
 bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome) {
@@ -99,7 +102,7 @@ bool RunController::ExtractCrawledLinks(const std::string& url, LinkLists& lists
     return false;
   }
   lists = std::move(page.links);
-  if (!rules_.empty()) LeaveOutSkipped(lists);
+  if (!settings_.rules.empty()) LeaveOutSkipped(lists);
   LeaveOutDisallowed(url, lists);
   page_sources_.insert_or_assign(url, MapPageSource(url, std::move(page.text)));
   return true;

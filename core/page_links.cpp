@@ -45,7 +45,7 @@ bool RunController::ReadPageLinks(const std::string& path, LocalLinkChecker& che
   // What the page was when it was read: a repair, and a watch, go by it.
   results_.SetPageIdentity(path, file->identity());
   checker.AddPageLinks(path, *file, lists);
-  if (!rules_.empty()) LeaveOutSkipped(lists);
+  if (!settings_.rules.empty()) LeaveOutSkipped(lists);
   return true;
 }
 
@@ -54,7 +54,7 @@ void RunController::LeaveOutSkipped(LinkLists& lists) const {
   kept.skipped = lists.skipped;
   while (!lists.urls.empty()) {
     // A fetched page's link is judged by where it leads.
-    if (rules_.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
+    if (settings_.rules.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
       ++kept.skipped;
       PopFrontLink(lists);
     } else {

@@ -102,7 +102,7 @@ bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
   probe_worker_.ForgetReplies();
   state_ = RunState::kRechecking;
   recheck_.Start(rows, run_local_options_, [this](const std::string& url, BodyWanted body) {
-    return probe_worker_.Kick({url, timeout_, user_agent_, body});
+    return probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
   });
   if (recheck_.done()) state_ = RunState::kIdle;
   return true;

@@ -26,10 +26,9 @@ RunController::RunController(RunHost& host, MessagePoster& poster)
         // page is asked for once, whichever of its links comes first.
         const BodyWanted body =
             run_local_options_.check_fragments ? BodyWanted::kHtml : BodyWanted::kNone;
-        return probe_worker_.Kick({std::move(request), timeout_, user_agent_, body});
-      }) {
-  user_agent_ = UserAgent();
-}
+        return probe_worker_.Kick(
+            {std::move(request), settings_.timeout, settings_.user_agent, body});
+      }) {}
 
 // The workers stop and join in their own destructors: a probe is cut short,
 // a file being purged is finished.
@@ -72,7 +71,8 @@ void RunController::BeginRun(RunState state) {
   host_.LogClear();
   results_.Clear();
   LogWithDate("Start of test ", "\r\n");
-  if (!options_file_.empty()) host_.LogAppend("Options read from " + options_file_ + "\r\n");
+  if (!settings_.options_file.empty())
+    host_.LogAppend("Options read from " + settings_.options_file + "\r\n");
   file_records_.clear();
   not_requested_.clear();
   not_requested_count_ = 0;
@@ -87,7 +87,7 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
   run_path_ = path;
   run_scope_ = scope;
-  LocalLinkOptions local = local_options_;
+  LocalLinkOptions local = settings_.local;
   if (local.site_root.empty()) {
     std::error_code error;
     local.site_root = std::filesystem::is_directory(path, error)
@@ -122,7 +122,7 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   BeginRun(RunState::kTesting);
   tested_ = true;
   stopped_ = false;
-  if (probe.parallel < probe_settings_.parallel) {
+  if (probe.parallel < settings_.probe.parallel) {
     host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
                     ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
   }
@@ -230,7 +230,7 @@ bool RunController::OpenNextFile() {
 
 void RunController::Dispatch() {
   if (crawler_) TakeCrawledPages();
-  buffer_.Fill(links_, files_, probe_settings_.parallel,
+  buffer_.Fill(links_, files_, settings_.probe.parallel,
                [this](const std::string& path, LinkLists& lists, std::size_t& count) {
                  return ExtractRunLinks(path, lists, count);
                });
@@ -254,7 +254,7 @@ void RunController::HandleMessage(const WorkerMessage& message) {
 }
 
 ProbeSettings RunController::ProbeSettingsInForce() const {
-  ProbeSettings probe = probe_settings_;
+  ProbeSettings probe = settings_.probe;
   probe.parallel = ParallelWithinFileLimit(probe.parallel, file_limit_);
   probe.per_host = std::min(probe.per_host, probe.parallel);
   probe.policy = request_policy_;
@@ -292,7 +292,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
   if (rechecking()) {
     if (!recheck_.Owns(message.job)) return;
     // A watch takes the newest outcome of a link.
-    if (keep_outcomes_ && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
+    if (settings_.keep_outcomes && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
     recheck_.OnDone(message.job, outcome);
     if (recheck_.done()) state_ = RunState::kIdle;
     return;
@@ -321,7 +321,7 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
     }
     return;
   }
-  if (keep_outcomes_ && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
+  if (settings_.keep_outcomes && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
   ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {
@@ -352,7 +352,7 @@ void RunController::AddRow(const std::string& reason, OutcomeCode code) {
       results_.AppendResultRow(std::move(links_.urls.front()), line, resource, kind);
   results_.SetCode(row, code);
   head_row_ = row;
-  if (visible_) host_.ScrollToRow(row);
+  if (settings_.visible) host_.ScrollToRow(row);
   results_.SetResultColumn(ResultColumn::kReason, reason);
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
   if (!links_.targets.empty()) {
@@ -363,7 +363,7 @@ void RunController::AddRow(const std::string& reason, OutcomeCode code) {
 }
 
 void RunController::PopHeads() {
-  if (record_links_ && !links_.urls.empty() && !file_records_.empty()) {
+  if (settings_.record_links && !links_.urls.empty() && !file_records_.empty()) {
     // A row took the head's text over.
     file_records_.back().links.push_back(
         {std::string(head_row_ ? results_.row(*head_row_).url()
@@ -380,7 +380,7 @@ void RunController::RecordSocketError(OutcomeCode code) {
   if (links_.urls.empty()) {
     host_.ShowMessage("empty URL list");
   } else {
-    if (filter_.IsReported(code)) {
+    if (settings_.filter.IsReported(code)) {
       AddRow(std::string(ReasonText(code, unknown_error_seen_, host_)), code);
     }
     PopHeads();

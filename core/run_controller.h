@@ -34,6 +34,7 @@
 #include "core/report_filter.h"
 #include "core/result_list.h"
 #include "core/run_host.h"
+#include "core/run_settings.h"
 #include "core/window_rules.h"
 #include "crawl/crawler.h"
 #include "links/url_extractor.h"
@@ -51,10 +52,6 @@ enum class PurgeConfirmation { kAsk, kGiven };
 // What the controller is doing: nothing, a link test, a comment purge, or
 // a recheck of some rows.
 enum class RunState { kIdle, kTesting, kPurging, kRechecking };
-
-// Whether `agent` can stand in a User-Agent header: not empty, no control
-// byte.
-bool IsUsableUserAgent(std::string_view agent);
 
 // The question a purge asks before it starts.
 std::string PurgeQuestion(std::size_t file_count);
@@ -93,40 +90,11 @@ class RunController {
   // Starts both workers; once, when the results view is first shown.
   void SetUp();
 
-  // Preferences in force for the next probe.
-  void SetFilter(ReportFilter filter) { filter_ = std::move(filter); }
-  const ReportFilter& filter() const { return filter_; }
-  // The time limit for a connection and for a reply; the watchdog allows
-  // one second more.
-  void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
-  std::chrono::milliseconds timeout() const { return timeout_; }
-  void SetVisible(bool visible) { visible_ = visible; }
-  // The probes' User-Agent; an empty or unusable text (a line break would
-  // end the header) gives Quimbel's own.
-  void SetUserAgent(const std::string& agent);
-  const std::string& user_agent() const { return user_agent_; }
-  // Links in flight, per-host cap and certificate trust for the next test.
-  void SetProbeSettings(const ProbeSettings& settings) { probe_settings_ = settings; }
-  const ProbeSettings& probe_settings() const { return probe_settings_; }
-  // How local links are checked in the next test. An empty site root means
-  // the folder the run starts in (a single file's own folder).
-  void SetLocalLinkOptions(const LocalLinkOptions& options) { local_options_ = options; }
-  const LocalLinkOptions& local_link_options() const { return local_options_; }
-  // The options the last test ran with, its site root filled in.
+  // What the next run is set to do.
+  RunSettings& settings() { return settings_; }
+  const RunSettings& settings() const { return settings_; }
+  // The local link options the last test ran with, its site root filled in.
   const LocalLinkOptions& run_local_link_options() const { return run_local_options_; }
-  // Links that are neither probed nor checked on disk in the next test.
-  void SetLinkRules(LinkRules rules) { rules_ = std::move(rules); }
-  // The project config file the next runs' options came from, named in
-  // their logs; empty for none.
-  void SetOptionsFile(std::string file) { options_file_ = std::move(file); }
-  // The file that keeps links' outcomes across runs, and how long an
-  // outcome there is trusted; an empty name for none.
-  void SetCache(std::string file, std::chrono::seconds max_age) {
-    cache_file_ = std::move(file);
-    cache_max_age_ = max_age;
-  }
-  // Whether the next test keeps every checked link in its file records.
-  void SetRecordCheckedLinks(bool record) { record_links_ = record; }
   // The files of the last test, in the order they were tested.
   const std::vector<FileRecord>& file_records() const { return file_records_; }
 
@@ -162,9 +130,6 @@ class RunController {
   bool watching() const { return page_watch_ != nullptr; }
   // Whether the list holds a test of files that a watch could follow.
   bool CanWatch() const { return tested_ && !crawler_ && !run_files_.empty(); }
-  // Whether the next tests keep their links' outcomes for a watch to
-  // reuse; without them a watch probes what the link cache does not know.
-  void SetKeepOutcomes(bool keep) { keep_outcomes_ = keep; }
   // Pages a watch is reading, or whose probes are out.
   std::size_t pages_checking() const { return page_checks_.size(); }
 
@@ -228,7 +193,7 @@ class RunController {
   void ShowProbeStatus(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
   std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome) {
-    return OutcomeVerdict(outcome, filter_, unknown_error_seen_, host_);
+    return OutcomeVerdict(outcome, settings_.filter, unknown_error_seen_, host_);
   }
   void RecordSocketError(OutcomeCode code);
   // Appends a row for the head URL of the current file and counts it.
@@ -292,16 +257,8 @@ class RunController {
   ProbeWorker probe_worker_;
   PurgeWorker purge_worker_;
 
-  ReportFilter filter_;
-  std::chrono::milliseconds timeout_{15000};
-  bool visible_ = false;
-  std::string user_agent_;
-  ProbeSettings probe_settings_;
-  LocalLinkOptions local_options_;
+  RunSettings settings_;
   LocalLinkOptions run_local_options_;
-  LinkRules rules_;
-  bool record_links_ = false;
-  std::string options_file_;
   int file_limit_ = 1 << 20;  // open files the process may have, once SetUp() raised it
   std::vector<FileRecord> file_records_;
   std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
@@ -327,8 +284,6 @@ class RunController {
   // "a.html" and "a.html?x=1" are one file, whose line must change once.
   std::unordered_map<std::string, std::string> mapped_files_;
   std::chrono::steady_clock::time_point run_started_;
-  std::string cache_file_;
-  std::chrono::seconds cache_max_age_{kDefaultCacheMaxAge};
   std::unique_ptr<ResultCache> cache_;  // the running test's
   // Opens the cache for a test; keeps what it learnt when the test ends.
   void OpenCache();
@@ -339,7 +294,6 @@ class RunController {
   std::vector<std::string> run_files_;
   std::string run_path_;
   RunScope run_scope_;
-  bool keep_outcomes_ = false;
   // The final outcomes of the test's probes by request, and of the watch's.
   std::unordered_map<std::string, ProbeOutcome> kept_outcomes_;
   std::unique_ptr<PageWatch> page_watch_;

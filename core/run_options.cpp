@@ -425,15 +425,16 @@ Status ConfigureRun(RunController& controller, const RunOptions& options, Settin
   probe.ca_file = options.ca_file;
   probe.insecure = options.insecure;
   probe.rate_per_host = options.rate.value_or(StoredNumber(settings, "rate"));
-  controller.SetFilter(RunFilter(options, settings));
-  controller.SetTimeout(std::chrono::seconds(RunTimeout(options, settings)));
-  controller.SetProbeSettings(probe);
-  controller.SetUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
-  controller.SetLocalLinkOptions(options.local);
-  controller.SetCache(
-      options.cache_file,
-      std::chrono::seconds(options.cache_max_age.value_or(kDefaultCacheMaxAge.count())));
-  controller.SetLinkRules(std::move(rules).value());
+  RunSettings& run = controller.settings();
+  run.filter = RunFilter(options, settings);
+  run.timeout = std::chrono::seconds(RunTimeout(options, settings));
+  run.probe = probe;
+  run.user_agent = RunUserAgent(options.user_agent.value_or(settings.Get(settings::kUserAgent)));
+  run.local = options.local;
+  run.cache_file = options.cache_file;
+  run.cache_max_age =
+      std::chrono::seconds(options.cache_max_age.value_or(kDefaultCacheMaxAge.count()));
+  run.rules = std::move(rules).value();
   return Status::Ok();
 }
 

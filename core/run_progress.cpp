@@ -51,7 +51,7 @@ void RunController::OnProbeBegun() {
   progress_.url_number = std::to_string(url_count_ - links_.urls.size() + 1);
   progress_.url_total = std::to_string(url_count_);
   if (progress_open_) host_.TransferProgress(progress_);
-  host_.StartTimer(kWatchdogTimer, timeout_ + std::chrono::seconds(1));
+  host_.StartTimer(kWatchdogTimer, settings_.timeout + std::chrono::seconds(1));
   watchdog_armed_ = true;
   head_begun_ = true;
   if (!links_.local.empty() && links_.local.front() != 0) return;  // no connection for it

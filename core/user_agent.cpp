@@ -1,6 +1,6 @@
 // The User-Agent a run's probes send: the user's own, when a header can
 // carry it, else Quimbel's.
-#include "core/run_controller.h"
+#include "core/run_settings.h"
 #include "platform/product.h"
 
 namespace quimbel {
@@ -14,8 +14,8 @@ bool IsUsableUserAgent(std::string_view agent) {
   return true;
 }
 
-void RunController::SetUserAgent(const std::string& agent) {
-  user_agent_ = IsUsableUserAgent(agent) ? agent : UserAgent();
+std::string RunUserAgent(const std::string& wanted) {
+  return IsUsableUserAgent(wanted) ? wanted : UserAgent();
 }
 
 }  // namespace quimbel

@@ -39,10 +39,11 @@ bool RunController::StartWatch(FileWatch& watch) {
   StopWatch();
   page_watch_ =
       std::make_unique<PageWatch>(watch, run_files_, run_path_, run_scope_, run_local_options_);
-  if (!cache_file_.empty()) {
-    watch_cache_ = std::make_unique<ResultCache>(cache_max_age_, std::chrono::system_clock::now());
+  if (!settings_.cache_file.empty()) {
+    watch_cache_ =
+        std::make_unique<ResultCache>(settings_.cache_max_age, std::chrono::system_clock::now());
     // A cache that cannot be read was named in the test's log already.
-    (void)watch_cache_->Load(cache_file_);
+    (void)watch_cache_->Load(settings_.cache_file);
   }
   probe_worker_.Configure(ProbeSettingsInForce());
   return true;
@@ -119,7 +120,8 @@ bool RunController::CheckPageAgain(const std::string& page, LocalLinkChecker& ch
     const bool out = std::any_of(watch_jobs_.begin(), watch_jobs_.end(),
                                  [&request](const auto& job) { return job.second == request; });
     if (out || !asked.insert(request).second) continue;
-    const std::uint64_t job = probe_worker_.Kick({request, timeout_, user_agent_});
+    const std::uint64_t job =
+        probe_worker_.Kick({request, settings_.timeout, settings_.user_agent});
     watch_jobs_.emplace(job, std::move(request));
   }
   page_checks_.push_back(std::move(check));

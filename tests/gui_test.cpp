@@ -782,7 +782,8 @@ class GuiTest : public QObject {
       d->reject();
     });
     frame.results_view()->commands().Preferences();
-    QCOMPARE(frame.results_view()->controller().filter().text(), std::string(kTypeBFilter));
+    QCOMPARE(frame.results_view()->controller().settings().filter.text(),
+             std::string(kTypeBFilter));
     QCOMPARE(settings.Get(settings::kFilter), std::string(kDefaultFilter));
     OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
       d->timeout_field()->setText("30");
@@ -798,10 +799,10 @@ class GuiTest : public QObject {
     QCOMPARE(settings.Get(settings::kTimeout), 30);
     QCOMPARE(settings.Get(settings::kVisible), 0);
     QCOMPARE(settings.Get(settings::kUserAgent), std::string("Agent/2"));
-    QCOMPARE(frame.results_view()->controller().user_agent(), std::string("Agent/2"));
+    QCOMPARE(frame.results_view()->controller().settings().user_agent, std::string("Agent/2"));
     QCOMPARE(settings.Get(settings::kParallelProbes), 256);
     QCOMPARE(settings.Get(settings::kPerHost), 2);
-    QCOMPARE(frame.results_view()->controller().probe_settings().per_host, 2);
+    QCOMPARE(frame.results_view()->controller().settings().probe.per_host, 2);
     QCOMPARE(settings.Get(settings::kExclude), std::string("/private/"));
     QCOMPARE(settings.Get(settings::kAccept), std::string("429"));
   }
@@ -1357,8 +1358,8 @@ class GuiTest : public QObject {
     };
     w.view()->commands().SelectFiles();
     QVERIFY(Wait([&] { return !w.view()->running(); }));
-    QCOMPARE(w.view()->controller().probe_settings().ca_file, ca);
-    QVERIFY(w.view()->controller().probe_settings().insecure);
+    QCOMPARE(w.view()->controller().settings().probe.ca_file, ca);
+    QVERIFY(w.view()->controller().settings().probe.insecure);
     // A CA file gone since: the run does not start, and says why.
     std::filesystem::remove(ca);
     MessageBoxes::shown().clear();

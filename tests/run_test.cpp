@@ -37,7 +37,7 @@ void PrintTo(const Row& r, std::ostream* out) {
 
 class RunTest : public testing::ControllerHarness {
  protected:
-  RunTest() { controller_->SetTimeout(2s); }
+  RunTest() { controller_->settings().timeout = 2s; }
 
   std::vector<Row> Rows() const {
     std::vector<Row> rows;
@@ -163,11 +163,11 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   page += Link(refused, "Down");
   expected.push_back({refused, "Error: Can't Connect to Host", "Down", file, ""});
   site_.Write("site.htm", page);
-  controller_->SetVisible(true);
+  controller_->settings().visible = true;
   // One request per link, so the moves' Locations are what the rows show.
   ProbeSettings probe;
   probe.max_redirects = 0;
-  controller_->SetProbeSettings(probe);
+  controller_->settings().probe = probe;
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(Rows(), expected);
@@ -216,7 +216,7 @@ TEST_F(RunTest, StatusProgressAndRowsFollowTheHeadOfTheList) {
   const auto run = [&](int parallel) {
     host_.statuses.clear();
     host_.transfers.clear();
-    controller_->SetProbeSettings({parallel, parallel, "", false});
+    controller_->settings().probe = {parallel, parallel, "", false};
     controller_->StartTest(site_.path().string(), {false, true, ExtensionFilter::kOff});
     EXPECT_TRUE(RunToEnd());
     Seen seen{host_.statuses, {}, host_.log, Rows()};
@@ -252,7 +252,7 @@ TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
       "f.htm", Link(Local("/e500/"), "A") + Link(Local("/e401/"), "B") +
                    Link("http://gone.invalid/", "C") +
                    Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()), "D"));
-  controller_->SetFilter(ReportFilter(std::string(kTypeBFilter)));
+  controller_->settings().filter = ReportFilter(std::string(kTypeBFilter));
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunToEnd());
   ASSERT_EQ(Rows().size(), 2u);
@@ -265,7 +265,7 @@ TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const std::string file =
       site_.Write("s.htm", Link(Local("/nf/"), "Gone") + Link(Local("/silent/"), "Quiet"));
-  controller_->SetTimeout(30s);
+  controller_->settings().timeout = 30s;
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunUntil([&] { return server_.Requests().size() == 2 && Rows().size() == 1; }));
   EXPECT_EQ(host_.connection_status, "Connecting to 127.0.0.1");
@@ -296,7 +296,7 @@ TEST_F(RunTest, WatchdogMarksASlowProbe) {
   host_.manual_timers = {kWatchdogTimer};
   server_.On("/slow/", {Behaviour::kSilence, ""});
   const std::string file = site_.Write("w.htm", Link(Local("/slow/"), "Slow"));
-  controller_->SetTimeout(1s);
+  controller_->settings().timeout = 1s;
   controller_->StartTest(file, {});
   ASSERT_TRUE(RunUntil([&] { return host_.TimerActive(kWatchdogTimer); }));
   EXPECT_EQ(host_.active_timers[kWatchdogTimer], 2000ms);  // the limit plus one second

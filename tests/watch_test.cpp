@@ -92,8 +92,8 @@ std::string Link(const std::string& url, const std::string& text = "t") {
 class WatchTest : public testing::ControllerHarness {
  protected:
   WatchTest() {
-    controller_->SetTimeout(2s);
-    controller_->SetKeepOutcomes(true);
+    controller_->settings().timeout = 2s;
+    controller_->settings().keep_outcomes = true;
   }
   // The watches are the test's, and go before the controller does.
   ~WatchTest() override { controller_->StopWatch(); }
@@ -120,7 +120,7 @@ class WatchTest : public testing::ControllerHarness {
     fresh = std::make_unique<RunController>(host, poster);
     host.on_timer = [&fresh](int id) { fresh->OnTimer(id); };
     fresh->SetUp();
-    fresh->SetTimeout(2s);
+    fresh->settings().timeout = 2s;
     fresh->StartTest(site_.path().string(), Tree());
     EXPECT_TRUE(RunUntil([&fresh] { return !fresh->running(); }));
     return RowsOf(fresh->results());
