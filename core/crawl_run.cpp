@@ -28,8 +28,7 @@ void KeepStatusLineOnly(ProbeOutcome& outcome) {
 
 void RunController::StartCrawl(const CrawlOptions& options) {
   // A new run supersedes whatever a stopped one left behind.
-  host_.KillTimer(kPurgeSettleTimer);
-  purge_job_ = 0;
+  purge_.Forget();
   files_.clear();
   total_files_ = 0;
   crawl_failure_.clear();

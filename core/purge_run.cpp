@@ -1,6 +1,9 @@
-// The comment purge: one file at a time on the purge worker, a short
-// settle between files, a log line per file.
+#include "core/purge_run.h"
+
 #include "core/run_controller.h"
+
+#include <any>
+#include <chrono>
 
 namespace quimbel {
 
@@ -8,6 +11,63 @@ std::string PurgeQuestion(std::size_t file_count) {
   return "Remove all HTML comments from " + std::to_string(file_count) +
          (file_count == 1 ? " file" : " files") + "? This cannot be undone.";
 }
+
+Purge::Purge(RunHost& host, MessagePoster& poster, Hooks hooks)
+    : host_(host), worker_(poster), hooks_(std::move(hooks)) {}
+
+void Purge::Start(std::vector<std::string> files) {
+  files_.assign(files.begin(), files.end());
+  number_ = 0;
+  failures_ = 0;
+  Next();
+}
+
+void Purge::Forget() {
+  host_.KillTimer(kPurgeSettleTimer);
+  job_ = 0;
+  files_.clear();
+}
+
+void Purge::Next() {
+  if (files_.empty()) {
+    job_ = 0;
+    hooks_.on_end();
+    return;
+  }
+  current_ = files_.front();
+  hooks_.on_file(current_, ++number_);
+  comments_ = 0;
+  error_.clear();
+  host_.LogAppend("Testing: " + current_);
+  job_ = worker_.Kick(current_);
+}
+
+void Purge::OnFileDone(const WorkerMessage& message) {
+  comments_ += static_cast<int>(message.param);
+  if (const auto* result = std::any_cast<PurgeResult>(&message.payload);
+      result && !result->status) {
+    error_ = result->status.message();
+    ++failures_;
+  }
+  // A short pause before the next file, without freezing the window.
+  host_.StartTimer(kPurgeSettleTimer, std::chrono::milliseconds(100));
+}
+
+void Purge::OnSettled() {
+  host_.KillTimer(kPurgeSettleTimer);
+  // A file left alone says why, and only that: a count of 0 beside it
+  // would read as a file without comments.
+  if (!error_.empty()) {
+    host_.LogAppend("Error: " + error_ + "\r\n");
+  } else {
+    host_.LogAppend("Results for " + current_ + ": Comments purged: " + std::to_string(comments_) +
+                    ". \r\n");
+  }
+  if (!files_.empty()) files_.pop_front();
+  Next();
+}
+
+// The controller's side: the run around the purge.
 
 void RunController::StartPurge(const std::string& path, const RunScope& scope,
                                PurgeConfirmation confirmation) {
@@ -17,63 +77,21 @@ void RunController::StartPurge(const std::string& path, const RunScope& scope,
     files_.clear();
     return;
   }
-  purge_failures_ = 0;
-  first_file_pending_ = true;
   BeginRun(RunState::kPurging);
   tested_ = false;
   links_checked_ = 0;
-  PurgeNextFile();
+  std::vector<std::string> files(files_.begin(), files_.end());
+  files_.clear();
+  purge_.Start(std::move(files));
   repair_completed_ = false;
 }
 
-void RunController::PurgeNextFile() {
-  if (!first_file_pending_) {
-    if (progress_open_) {
-      host_.StepFileBar();
-      host_.SetUrlBarPosition(0);
-    }
-  } else {
-    first_file_pending_ = false;
-  }
-  if (files_.empty()) {
-    EndPurge();
-    return;
-  }
-  current_file_ = files_.front();
-  ShowFileProgress();
-  comments_purged_ = 0;
-  purge_error_.clear();
-  host_.LogAppend("Testing: " + current_file_);
-  purge_job_ = purge_worker_.Kick(current_file_);
-}
-
-void RunController::OnPurgeFileDone(const WorkerMessage& message) {
-  comments_purged_ += static_cast<int>(message.param);
-  if (const auto* result = std::any_cast<PurgeResult>(&message.payload);
-      result && !result->status) {
-    purge_error_ = result->status.message();
-    ++purge_failures_;
-  }
-  // A short pause before the next file, without freezing the window.
-  host_.StartTimer(kPurgeSettleTimer, std::chrono::milliseconds(100));
-}
-
-void RunController::FinishPurgedFile() {
-  // A file left alone says why, and only that: a count of 0 beside it
-  // would read as a file without comments.
-  if (!purge_error_.empty()) {
-    host_.LogAppend("Error: " + purge_error_ + "\r\n");
-  } else {
-    host_.LogAppend("Results for " + current_file_ +
-                    ": Comments purged: " + std::to_string(comments_purged_) + ". \r\n");
-  }
-  if (!files_.empty()) files_.pop_front();
-  if (state_ != RunState::kPurging) files_.clear();  // stopped: this file was the last
-  PurgeNextFile();
-}
-
 void RunController::EndPurge() {
-  if (progress_open_) host_.StepFileBar();
+  if (progress_open_) {
+    host_.StepFileBar();
+    host_.SetUrlBarPosition(0);
+    host_.StepFileBar();
+  }
   ResetRun();
   LogWithDate("End of test: ", "");
   host_.Beep(BeepKind::kDefault);

@@ -19,7 +19,17 @@ constexpr std::string_view kNoFilesFound =
 RunController::RunController(RunHost& host, MessagePoster& poster)
     : host_(host),
       probe_worker_(poster),
-      purge_worker_(poster),
+      purge_(host_, poster,
+             {[this](const std::string& file, int number) {
+                if (number > 1 && progress_open_) {
+                  host_.StepFileBar();
+                  host_.SetUrlBarPosition(0);
+                }
+                current_file_ = file;
+                file_number_ = number;
+                ShowFileProgress();
+              },
+              [this] { EndPurge(); }}),
       recheck_(results_, host_, [this](const ProbeOutcome& outcome) { return VerdictOf(outcome); }),
       buffer_([this](std::string request) {
         // Looking for anchors reads every HTML page a link leads to: a
@@ -37,7 +47,7 @@ RunController::~RunController() = default;
 void RunController::SetUp() {
   file_limit_ = RaiseOpenFileLimit();
   probe_worker_.Start();
-  purge_worker_.Start();
+  purge_.SetUp();
 }
 
 bool RunController::CollectRunFiles(const std::string& path, const RunScope& scope) {
@@ -47,8 +57,7 @@ bool RunController::CollectRunFiles(const std::string& path, const RunScope& sco
     return false;
   }
   // A new run supersedes whatever a stopped one left behind.
-  host_.KillTimer(kPurgeSettleTimer);
-  purge_job_ = 0;
+  purge_.Forget();
   files_.assign(files.begin(), files.end());
   run_files_ = files;
   total_files_ = static_cast<int>(files.size());
@@ -172,6 +181,8 @@ bool RunController::OpenNextFile() {
   page_sources_.erase(current_file_);
   current_file_ = buffer_.HasReadAhead() ? buffer_.NextReadAheadPath() : files_.front();
   ++pages_opened_;
+  // A crawl's pages are counted as they come; files are all known at the start.
+  file_number_ = crawler_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1;
   ShowFileProgress();
   if (error_count_ != -1 && progress_open_) {
     host_.StepFileBar();
@@ -239,10 +250,10 @@ void RunController::Dispatch() {
 void RunController::HandleMessage(const WorkerMessage& message) {
   switch (message.id) {
     case MessageId::kPurgeFileStarted:
-      if (message.job == purge_job_ && progress_open_) host_.TransferProgress(progress_);
+      if (purge_.Owns(message.job) && progress_open_) host_.TransferProgress(progress_);
       return;
     case MessageId::kPurgeFileDone:
-      if (message.job == purge_job_) OnPurgeFileDone(message);
+      if (purge_.Owns(message.job)) purge_.OnFileDone(message);
       return;
     case MessageId::kProbeDone:
       OnProbeDone(message);
@@ -411,6 +422,7 @@ void RunController::StopTest() {
     host_.LogAppend("Recheck Stopped by User\r\n");
     return;
   }
+  if (state_ == RunState::kPurging) purge_.Stop();
   state_ = RunState::kIdle;
   stopped_ = tested_;
   StopWatchdog();

@@ -29,6 +29,7 @@
 #include "core/local_links.h"
 #include "core/outcome_verdict.h"
 #include "core/page_watch.h"
+#include "core/purge_run.h"
 #include "core/recheck.h"
 #include "core/reorder_buffer.h"
 #include "core/report_filter.h"
@@ -40,21 +41,12 @@
 #include "links/url_extractor.h"
 #include "platform/worker_message.h"
 #include "probe/probe_worker.h"
-#include "purge/purge_worker.h"
 
 namespace quimbel {
-
-// Whether a purge asks before it changes any file. A purge cannot be
-// undone, so the window asks; a command line that names --purge has
-// already said yes.
-enum class PurgeConfirmation { kAsk, kGiven };
 
 // What the controller is doing: nothing, a link test, a comment purge, or
 // a recheck of some rows.
 enum class RunState { kIdle, kTesting, kPurging, kRechecking };
-
-// The question a purge asks before it starts.
-std::string PurgeQuestion(std::size_t file_count);
 
 // A link a test checked, for reports that list every link, not only rows.
 struct CheckedLink {
@@ -157,7 +149,7 @@ class RunController {
   // the test was incomplete.
   std::size_t pages_not_checked() const { return pages_not_checked_; }
   // Files the last purge could not rewrite (each has an error line in the log).
-  int purge_failures() const { return purge_failures_; }
+  int purge_failures() const { return purge_.failures(); }
   bool repair_completed() const { return repair_completed_; }
   void SetRepairCompleted(bool completed) { repair_completed_ = completed; }
   Function function_mode() const { return function_mode_; }
@@ -218,9 +210,6 @@ class RunController {
   std::pair<std::size_t, std::size_t> PageRows(const std::string& page) const;
   void ReplacePageRows(const std::string& page, std::vector<ResultRow> rows);
 
-  void PurgeNextFile();
-  void OnPurgeFileDone(const WorkerMessage& message);
-  void FinishPurgedFile();
   void EndPurge();
 
   bool CollectRunFiles(const std::string& path, const RunScope& scope);
@@ -255,7 +244,7 @@ class RunController {
   RunHost& host_;
   ResultList results_;
   ProbeWorker probe_worker_;
-  PurgeWorker purge_worker_;
+  Purge purge_;
 
   RunSettings settings_;
   LocalLinkOptions run_local_options_;
@@ -310,6 +299,7 @@ class RunController {
   LinkLists links_;
   std::string current_file_;
   int total_files_ = 0;
+  int file_number_ = 0;  // the one under way, from 1
   std::size_t url_count_ = 0;
   int error_count_ = -1;  // -1: no file opened yet in this run
 
@@ -324,13 +314,8 @@ class RunController {
   ProgressTexts progress_;
 
   ReorderBuffer buffer_;
-  bool head_begun_ = false;      // the head's progress texts and watchdog are up
-  bool advancing_ = false;       // TestURLsStateMachine is on the stack
-  std::uint64_t purge_job_ = 0;  // the purge whose messages count
-  int comments_purged_ = 0;
-  std::string purge_error_;  // why the current file was left alone
-  int purge_failures_ = 0;
-  bool first_file_pending_ = false;
+  bool head_begun_ = false;  // the head's progress texts and watchdog are up
+  bool advancing_ = false;   // TestURLsStateMachine is on the stack
 };
 
 }  // namespace quimbel

@@ -21,8 +21,7 @@ std::string Format(std::string_view pattern, const std::string& text) {
 void RunController::ShowFileProgress() {
   progress_.current_file = current_file_;
   // A crawl's pages are counted as they come; files are all known at the start.
-  progress_.file_number =
-      std::to_string(crawler_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1);
+  progress_.file_number = std::to_string(file_number_);
   progress_.file_total = std::to_string(total_files_);
   if (crawler_) {
     const CrawlCounts counts = crawler_->counts();
@@ -100,8 +99,7 @@ void RunController::OnTimer(int id) {
     host_.LogAppend("Timeout occured while testing " + url + ".\r\n");
     StopWatchdog();
   } else if (id == kPurgeSettleTimer) {
-    host_.KillTimer(kPurgeSettleTimer);
-    FinishPurgedFile();
+    purge_.OnSettled();
   } else if (id == kWatchSettleTimer) {
     OnWatchSettled();
   } else if (id == kContinueTimer) {
