@@ -86,10 +86,10 @@ void RunController::LeaveOutDisallowed(const std::string& page, LinkLists& lists
 }
 
 std::string RunController::checked_folder() const {
-  if (run_path_.empty() || run_path_.find("://") != std::string::npos) return {};
+  if (last_test_.path.empty() || last_test_.path.find("://") != std::string::npos) return {};
   std::error_code error;
-  if (std::filesystem::is_directory(run_path_, error)) return run_path_;
-  const std::string parent = std::filesystem::path(run_path_).parent_path().string();
+  if (std::filesystem::is_directory(last_test_.path, error)) return last_test_.path;
+  const std::string parent = std::filesystem::path(last_test_.path).parent_path().string();
   return parent.empty() ? "." : parent;
 }
 

@@ -31,6 +31,11 @@ RunController::RunController(RunHost& host, MessagePoster& poster)
               },
               [this] { EndPurge(); }}),
       recheck_(results_, host_, [this](const ProbeOutcome& outcome) { return VerdictOf(outcome); }),
+      watch_({results_, host_, [this](const ProbeOutcome& outcome) { return VerdictOf(outcome); },
+              [this](const std::string& page, LocalLinkChecker& checker, LinkLists& lists) {
+                return ReadPageLinks(page, checker, lists);
+              },
+              [this] { return state_ == RunState::kIdle; }}),
       buffer_([this](std::string request) {
         // Looking for anchors reads every HTML page a link leads to: a
         // page is asked for once, whichever of its links comes first.
@@ -59,7 +64,7 @@ bool RunController::CollectRunFiles(const std::string& path, const RunScope& sco
   // A new run supersedes whatever a stopped one left behind.
   purge_.Forget();
   files_.assign(files.begin(), files.end());
-  run_files_ = files;
+  last_test_.files = files;
   total_files_ = static_cast<int>(files.size());
   return true;
 }
@@ -71,7 +76,7 @@ void RunController::LogWithDate(const std::string& prefix, const std::string& su
 void RunController::BeginRun(RunState state) {
   // A new run ends the watch of the last one.
   StopWatch();
-  kept_outcomes_.clear();
+  watch_.ForgetKept();
   host_.CreateProgress(state == RunState::kPurging);
   progress_open_ = true;
   progress_ = {};
@@ -94,8 +99,8 @@ void RunController::BeginRun(RunState state) {
 
 void RunController::StartTest(const std::string& path, const RunScope& scope) {
   if (!CollectRunFiles(path, scope)) return;
-  run_path_ = path;
-  run_scope_ = scope;
+  last_test_.path = path;
+  last_test_.scope = scope;
   LocalLinkOptions local = settings_.local;
   if (local.site_root.empty()) {
     std::error_code error;
@@ -259,7 +264,7 @@ void RunController::HandleMessage(const WorkerMessage& message) {
       OnProbeDone(message);
       return;
     case MessageId::kPathChanged:
-      OnPathChanged(message.text);
+      watch_.OnPathChanged(message.text);
       return;
   }
 }
@@ -274,7 +279,7 @@ ProbeSettings RunController::ProbeSettingsInForce() const {
 
 void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
-  if (OnWatchProbeDone(message.job, outcome)) return;
+  if (watch_.OnProbeDone(message.job, outcome)) return;
   if (state_ == RunState::kTesting && crawler_ && !outcome.out_of_descriptors &&
       OnCrawlFetched(message.job, outcome)) {
     return;
@@ -303,7 +308,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
   if (rechecking()) {
     if (!recheck_.Owns(message.job)) return;
     // A watch takes the newest outcome of a link.
-    if (settings_.keep_outcomes && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
+    if (settings_.keep_outcomes && !crawler_) watch_.Keep(outcome);
     recheck_.OnDone(message.job, outcome);
     if (recheck_.done()) state_ = RunState::kIdle;
     return;
@@ -332,7 +337,7 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
     }
     return;
   }
-  if (settings_.keep_outcomes && !crawler_) kept_outcomes_.insert_or_assign(outcome.url, outcome);
+  if (settings_.keep_outcomes && !crawler_) watch_.Keep(outcome);
   ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {

@@ -28,7 +28,6 @@
 #include "core/link_rules.h"
 #include "core/local_links.h"
 #include "core/outcome_verdict.h"
-#include "core/page_watch.h"
 #include "core/purge_run.h"
 #include "core/recheck.h"
 #include "core/reorder_buffer.h"
@@ -36,6 +35,7 @@
 #include "core/result_list.h"
 #include "core/run_host.h"
 #include "core/run_settings.h"
+#include "core/watch_run.h"
 #include "core/window_rules.h"
 #include "crawl/crawler.h"
 #include "links/url_extractor.h"
@@ -118,12 +118,12 @@ class RunController {
   // crawl, a purge, none) or a run is under way. `watch` must outlive the
   // watch, which a new run or StopWatch() ends.
   bool StartWatch(FileWatch& watch);
-  void StopWatch();
-  bool watching() const { return page_watch_ != nullptr; }
+  void StopWatch() { watch_.Stop(); }
+  bool watching() const { return watch_.active(); }
   // Whether the list holds a test of files that a watch could follow.
-  bool CanWatch() const { return tested_ && !crawler_ && !run_files_.empty(); }
+  bool CanWatch() const { return tested_ && !crawler_ && !last_test_.files.empty(); }
   // Pages a watch is reading, or whose probes are out.
-  std::size_t pages_checking() const { return page_checks_.size(); }
+  std::size_t pages_checking() const { return watch_.pages_checking(); }
 
   void HandleMessage(const WorkerMessage& message);
   void OnTimer(int id);
@@ -197,19 +197,6 @@ class RunController {
   void LogFileResults();
   void LogWithDate(const std::string& prefix, const std::string& suffix);
 
-  // The watch's side: changes noted, settled, each page checked again.
-  void OnPathChanged(const std::string& path);
-  void OnWatchSettled();
-  // Reads a page again and checks it, or drops its rows when it is gone;
-  // whether its ids (or the page itself) came or went.
-  bool CheckPageAgain(const std::string& page, LocalLinkChecker& checker);
-  bool OnWatchProbeDone(std::uint64_t job, const ProbeOutcome& outcome);
-  void FinishPageChecks();
-  // A page's rows now: where they start and how many; where they would
-  // stand when it has none.
-  std::pair<std::size_t, std::size_t> PageRows(const std::string& page) const;
-  void ReplacePageRows(const std::string& page, std::vector<ResultRow> rows);
-
   void EndPurge();
 
   bool CollectRunFiles(const std::string& path, const RunScope& scope);
@@ -279,21 +266,8 @@ class RunController {
   void CloseCache();  // why the page that could not be opened was none
   Function function_mode_ = Function::kTestUrls;
 
-  // The last test as it was asked for, for a watch to follow.
-  std::vector<std::string> run_files_;
-  std::string run_path_;
-  RunScope run_scope_;
-  // The final outcomes of the test's probes by request, and of the watch's.
-  std::unordered_map<std::string, ProbeOutcome> kept_outcomes_;
-  std::unique_ptr<PageWatch> page_watch_;
-  std::unique_ptr<ResultCache> watch_cache_;
-  // A page read again, waiting for the probes of its links.
-  struct PageCheck {
-    std::string page;
-    LinkLists links;
-  };
-  std::deque<PageCheck> page_checks_;
-  std::unordered_map<std::uint64_t, std::string> watch_jobs_;  // requests by probe job
+  TestedFiles last_test_;  // as it was asked for, for a watch to follow
+  Watch watch_;
 
   std::deque<std::string> files_;
   LinkLists links_;

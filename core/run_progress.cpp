@@ -101,7 +101,7 @@ void RunController::OnTimer(int id) {
   } else if (id == kPurgeSettleTimer) {
     purge_.OnSettled();
   } else if (id == kWatchSettleTimer) {
-    OnWatchSettled();
+    watch_.OnSettled();
   } else if (id == kContinueTimer) {
     host_.KillTimer(kContinueTimer);
     TestURLsStateMachine();

@@ -1,5 +1,5 @@
-// Keep Checking: the pages of the last test watched while they are edited,
-// each page saved checked again and its rows replaced where they stand.
+#include "core/watch_run.h"
+
 #include <algorithm>
 #include <climits>
 #include <deque>
@@ -34,49 +34,47 @@ ResultRow RowOf(const LinkLists& lists, std::size_t at, const Verdict& verdict,
 
 }  // namespace
 
-bool RunController::StartWatch(FileWatch& watch) {
-  if (state_ != RunState::kIdle || !CanWatch()) return false;
-  StopWatch();
-  page_watch_ =
-      std::make_unique<PageWatch>(watch, run_files_, run_path_, run_scope_, run_local_options_);
-  if (!settings_.cache_file.empty()) {
-    watch_cache_ =
-        std::make_unique<ResultCache>(settings_.cache_max_age, std::chrono::system_clock::now());
+void Watch::Start(FileWatch& watch, const TestedFiles& test, Recheck::Kick kick,
+                  const std::string& cache_file, std::chrono::seconds cache_max_age) {
+  Stop();
+  local_ = test.local;
+  kick_ = std::move(kick);
+  page_watch_ = std::make_unique<PageWatch>(watch, test.files, test.path, test.scope, test.local);
+  if (!cache_file.empty()) {
+    cache_ = std::make_unique<ResultCache>(cache_max_age, std::chrono::system_clock::now());
     // A cache that cannot be read was named in the test's log already.
-    (void)watch_cache_->Load(settings_.cache_file);
+    (void)cache_->Load(cache_file);
   }
-  probe_worker_.Configure(ProbeSettingsInForce());
-  return true;
 }
 
-void RunController::StopWatch() {
+void Watch::Stop() {
   if (!page_watch_) return;
-  host_.KillTimer(kWatchSettleTimer);
+  parts_.host.KillTimer(kWatchSettleTimer);
   page_watch_.reset();
-  watch_cache_.reset();
-  page_checks_.clear();
+  cache_.reset();
+  checks_.clear();
   // Their replies, when they come, are no one's.
-  watch_jobs_.clear();
+  jobs_.clear();
 }
 
-void RunController::OnPathChanged(const std::string& path) {
+void Watch::OnPathChanged(const std::string& path) {
   if (!page_watch_) return;
   page_watch_->Note(path);
   // Each change puts the check off again: a save is one check, not one
   // per write.
-  host_.KillTimer(kWatchSettleTimer);
-  host_.StartTimer(kWatchSettleTimer, kWatchSettle);
+  parts_.host.KillTimer(kWatchSettleTimer);
+  parts_.host.StartTimer(kWatchSettleTimer, kWatchSettle);
 }
 
-void RunController::OnWatchSettled() {
+void Watch::OnSettled() {
   // A run or a recheck owns the rows while it lasts: the timer keeps
   // going, and the changes wait for it.
-  if (!page_watch_ || state_ != RunState::kIdle) return;
-  host_.KillTimer(kWatchSettleTimer);
-  const PageChanges changes = page_watch_->TakeChanges(results_);
+  if (!page_watch_ || !parts_.idle()) return;
+  parts_.host.KillTimer(kWatchSettleTimer);
+  const PageChanges changes = page_watch_->TakeChanges(parts_.results);
   // One reading of the disk for the whole batch: pages that link to a
   // changed page see it as it is now.
-  LocalLinkChecker checker(run_local_options_);
+  LocalLinkChecker checker(local_);
   std::set<std::string> done;
   std::deque<std::string> moved_ids;
   const auto check = [&](const std::string& page) {
@@ -94,67 +92,63 @@ void RunController::OnWatchSettled() {
   FinishPageChecks();
 }
 
-bool RunController::CheckPageAgain(const std::string& page, LocalLinkChecker& checker) {
+bool Watch::CheckPageAgain(const std::string& page, LocalLinkChecker& checker) {
   // A newer reading of a page replaces one still waiting for its probes.
-  std::erase_if(page_checks_, [&page](const PageCheck& check) { return check.page == page; });
+  std::erase_if(checks_, [&page](const PageCheck& check) { return check.page == page; });
   PageCheck check{page, {}};
-  if (!ReadPageLinks(page, checker, check.links)) {
-    results_.ForgetPageIdentity(page);
+  if (!parts_.read_links(page, checker, check.links)) {
+    parts_.results.ForgetPageIdentity(page);
     ReplacePageRows(page, {});
-    host_.LogAppend("Checked again: " + page + ": the page is gone.");
+    parts_.host.LogAppend("Checked again: " + page + ": the page is gone.");
     return page_watch_->IdsChanged(page, std::nullopt);
   }
   page_watch_->Rearm(page);
   std::unordered_set<std::string> asked;
   for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
     if (check.links.local[i] != 0) continue;
-    std::string request =
-        ProbeRequestUrl(check.links.urls[i], ProtocolRelativeScheme(run_local_options_));
-    if (kept_outcomes_.contains(request)) continue;
-    if (watch_cache_) {
-      if (auto kept = watch_cache_->Find(request)) {
-        kept_outcomes_.emplace(request, std::move(*kept));
+    std::string request = RequestOf(check.links.urls[i]);
+    if (kept_.contains(request)) continue;
+    if (cache_) {
+      if (auto kept = cache_->Find(request)) {
+        kept_.emplace(request, std::move(*kept));
         continue;
       }
     }
-    const bool out = std::any_of(watch_jobs_.begin(), watch_jobs_.end(),
+    const bool out = std::any_of(jobs_.begin(), jobs_.end(),
                                  [&request](const auto& job) { return job.second == request; });
     if (out || !asked.insert(request).second) continue;
-    const std::uint64_t job =
-        probe_worker_.Kick({request, settings_.timeout, settings_.user_agent});
-    watch_jobs_.emplace(job, std::move(request));
+    const std::uint64_t job = kick_(request, BodyWanted::kNone);
+    jobs_.emplace(job, std::move(request));
   }
-  page_checks_.push_back(std::move(check));
+  checks_.push_back(std::move(check));
   return page_watch_->IdsChanged(page, PageIds(page));
 }
 
-bool RunController::OnWatchProbeDone(std::uint64_t job, const ProbeOutcome& outcome) {
-  const auto found = watch_jobs_.find(job);
-  if (found == watch_jobs_.end()) return false;
+bool Watch::OnProbeDone(std::uint64_t job, const ProbeOutcome& outcome) {
+  const auto found = jobs_.find(job);
+  if (found == jobs_.end()) return false;
   ProbeOutcome kept = outcome;
   kept.body.clear();
-  kept_outcomes_.insert_or_assign(found->second, std::move(kept));
-  watch_jobs_.erase(found);
+  kept_.insert_or_assign(found->second, std::move(kept));
+  jobs_.erase(found);
   FinishPageChecks();
   return true;
 }
 
-void RunController::FinishPageChecks() {
-  if (state_ != RunState::kIdle) {
+void Watch::FinishPageChecks() {
+  if (!parts_.idle()) {
     // A recheck owns the rows for now: the settle timer tries again.
-    host_.StartTimer(kWatchSettleTimer, kWatchSettle);
+    parts_.host.StartTimer(kWatchSettleTimer, kWatchSettle);
     return;
   }
   const auto known = [this](const PageCheck& check) {
     for (std::size_t i = 0; i < check.links.urls.size(); ++i) {
-      if (check.links.local[i] == 0 &&
-          !kept_outcomes_.contains(
-              ProbeRequestUrl(check.links.urls[i], ProtocolRelativeScheme(run_local_options_))))
+      if (check.links.local[i] == 0 && !kept_.contains(RequestOf(check.links.urls[i])))
         return false;
     }
     return true;
   };
-  for (auto check = page_checks_.begin(); check != page_checks_.end();) {
+  for (auto check = checks_.begin(); check != checks_.end();) {
     if (!known(*check)) {
       ++check;
       continue;
@@ -169,24 +163,26 @@ void RunController::FinishPageChecks() {
       local.code = links.local[i];
       // The same classification as the test's, so the rows are those a
       // test would list.
-      const auto verdict = VerdictOf(
-          links.local[i] != 0 ? local
-                              : kept_outcomes_.at(ProbeRequestUrl(
-                                    links.urls[i], ProtocolRelativeScheme(run_local_options_))));
+      const auto verdict =
+          parts_.judge(links.local[i] != 0 ? local : kept_.at(RequestOf(links.urls[i])));
       if (verdict) rows.push_back(RowOf(links, i, *verdict, file));
     }
     std::string line = "Checked again: " + check->page +
                        ": URLs tested: " + std::to_string(links.urls.size()) +
                        ". URL errors: " + std::to_string(rows.size()) + ".";
     if (links.skipped > 0) line += " URLs skipped: " + std::to_string(links.skipped) + ".";
-    host_.LogAppend(line);
+    parts_.host.LogAppend(line);
     ReplacePageRows(check->page, std::move(rows));
-    check = page_checks_.erase(check);
+    check = checks_.erase(check);
   }
 }
 
-std::pair<std::size_t, std::size_t> RunController::PageRows(const std::string& page) const {
-  const auto& rows = results_.rows();
+std::string Watch::RequestOf(const std::string& url) const {
+  return ProbeRequestUrl(url, ProtocolRelativeScheme(local_));
+}
+
+std::pair<std::size_t, std::size_t> Watch::PageRows(const std::string& page) const {
+  const auto& rows = parts_.results.rows();
   const auto is_page = [&page](const ResultRow& row) {
     return row.file_name && *row.file_name == page;
   };
@@ -204,11 +200,28 @@ std::pair<std::size_t, std::size_t> RunController::PageRows(const std::string& p
   return {static_cast<std::size_t>(after - rows.begin()), 0};
 }
 
-void RunController::ReplacePageRows(const std::string& page, std::vector<ResultRow> rows) {
+void Watch::ReplacePageRows(const std::string& page, std::vector<ResultRow> rows) {
   const auto [first, count] = PageRows(page);
   const std::size_t now = rows.size();
-  results_.ReplaceRows(first, count, std::move(rows));
-  host_.PageCheckedAgain(page, first, now);
+  parts_.results.ReplaceRows(first, count, std::move(rows));
+  parts_.host.PageCheckedAgain(page, first, now);
+}
+
+// The controller's side: the last test handed to the watch, and the probe
+// worker configured as for a run.
+
+bool RunController::StartWatch(FileWatch& watch) {
+  if (state_ != RunState::kIdle || !CanWatch()) return false;
+  TestedFiles test = last_test_;
+  test.local = run_local_options_;
+  watch_.Start(
+      watch, test,
+      [this](const std::string& url, BodyWanted body) {
+        return probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
+      },
+      settings_.cache_file, settings_.cache_max_age);
+  probe_worker_.Configure(ProbeSettingsInForce());
+  return true;
 }
 
 }  // namespace quimbel
