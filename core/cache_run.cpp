@@ -17,7 +17,7 @@ void RunController::OpenCache() {
     cache_.reset();
     return;
   }
-  if (crawler_) cache_->LeaveOut(crawler_->origins());
+  if (crawl_) cache_->LeaveOut(crawl_->crawler().origins());
   buffer_.SetCache(cache_.get());
 }
 

@@ -1,5 +1,5 @@
-// A link test of a live site: its pages come from a crawl instead of the
-// disk, as their fetches end, and each stands where a file stands.
+#include "core/crawl_run.h"
+
 #include <algorithm>
 #include <any>
 #include <filesystem>
@@ -31,13 +31,10 @@ void RunController::StartCrawl(const CrawlOptions& options) {
   purge_.Forget();
   files_.clear();
   total_files_ = 0;
-  crawl_failure_.clear();
   CrawlOptions crawl = options;
   crawl.resources = settings_.local.resources;
   // Pages can be tied to their source files only with both.
   crawl.keep_text = !settings_.local.site_root.empty() && !settings_.local.site_url.empty();
-  page_sources_.clear();
-  mapped_files_.clear();
   auto crawler = std::make_unique<Crawler>(
       std::move(crawl), std::string(kProductName),
       [this](const std::string& url, BodyWanted body, const std::string& page) {
@@ -51,23 +48,25 @@ void RunController::StartCrawl(const CrawlOptions& options) {
       });
   // A link to a page the crawl will read waits for that page's fetch,
   // started at once if it has not been.
-  buffer_.SetPageLookup([this](const std::string& key) { return crawler_ && crawler_->Want(key); });
+  buffer_.SetPageLookup(
+      [this](const std::string& key) { return crawl_ && crawl_->crawler().Want(key); });
   BeginTest(settings_.local, std::move(crawler));
 }
 
 bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome) {
+  Crawler& crawler = crawl_->crawler();
   ProbeOutcome fetched = outcome;
-  if (!crawler_->OnFetched(job, fetched)) return false;
-  if (!request_policy_ && crawler_->request_policy()) {
+  if (!crawler.OnFetched(job, fetched)) return false;
+  if (!request_policy_ && crawler.request_policy()) {
     // robots.txt is read: the hops of moved links keep to it too.
-    request_policy_ = crawler_->request_policy();
+    request_policy_ = crawler.request_policy();
     probe_worker_.Configure(ProbeSettingsInForce());
   }
   KeepStatusLineOnly(fetched);
   buffer_.Complete(job, fetched);
-  for (const std::string& alias : crawler_->TakeAliases())
+  for (const std::string& alias : crawler.TakeAliases())
     buffer_.AddPageAlias(alias);
-  for (const std::string& note : crawler_->TakeNotes())
+  for (const std::string& note : crawler.TakeNotes())
     host_.LogAppend(note + "\r\n");
   TakeCrawledPages();
   if (progress_open_) {
@@ -79,37 +78,74 @@ bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcom
 }
 
 void RunController::TakeCrawledPages() {
+  crawl_->TakePages(files_);
+  total_files_ = static_cast<int>(crawl_->crawler().counts().found);
+}
+
+void CrawlSource::TakePages(std::deque<std::string>& files) {
   // Pages are taken as the run gets near them: the crawl reads only so
   // far ahead of what it has handed on.
   constexpr std::size_t kPagesQueued = 16;
   CrawledPage page;
-  while (files_.size() < kPagesQueued && crawler_->TakePage(page)) {
-    files_.push_back(page.url);
+  while (files.size() < kPagesQueued && crawler_->TakePage(page)) {
+    files.push_back(page.url);
     std::string url = page.url;
-    crawled_.insert_or_assign(std::move(url), std::move(page));
+    queued_.insert_or_assign(std::move(url), std::move(page));
   }
-  total_files_ = static_cast<int>(crawler_->counts().found);
 }
 
-bool RunController::ExtractCrawledLinks(const std::string& url, LinkLists& lists) {
-  const auto found = crawled_.find(url);
-  if (found == crawled_.end()) return false;
+bool CrawlSource::ExtractLinks(const std::string& url, const LinkRules& rules, LinkLists& lists) {
+  const auto found = queued_.find(url);
+  if (found == queued_.end()) return false;
   CrawledPage page = std::move(found->second);
-  crawled_.erase(found);
+  queued_.erase(found);
   if (!page.opened) {
-    crawl_failure_ = page.why;
+    failure_ = page.why;
     return false;
   }
   lists = std::move(page.links);
-  if (!settings_.rules.empty()) LeaveOutSkipped(lists);
+  LeaveOutSkipped(rules, lists);
   LeaveOutDisallowed(url, lists);
-  page_sources_.insert_or_assign(url, MapPageSource(url, std::move(page.text)));
+  sources_.insert_or_assign(url, MapPageSource(url, std::move(page.text)));
   return true;
 }
 
-RunController::PageSource RunController::MapPageSource(const std::string& url,
-                                                       std::string page_text) {
-  const LocalLinkOptions& local = run_local_options_;
+void CrawlSource::LeaveOutDisallowed(const std::string& page, LinkLists& lists) {
+  if (lists.targets.empty()) return;
+  LinkLists kept;
+  kept.skipped = lists.skipped;
+  std::vector<CheckedLink> left_out;
+  while (!lists.urls.empty()) {
+    if (crawler_->Allows(lists.targets.front())) {
+      MoveFrontLink(lists, kept);
+      continue;
+    }
+    left_out.push_back({lists.urls.front(), lists.lines.front(), std::nullopt});
+    PopFrontLink(lists);
+  }
+  lists = std::move(kept);
+  if (left_out.empty()) return;
+  not_requested_count_ += left_out.size();
+  auto& noted = not_requested_[page];
+  noted.insert(noted.end(), std::make_move_iterator(left_out.begin()),
+               std::make_move_iterator(left_out.end()));
+}
+
+std::vector<CheckedLink> CrawlSource::TakeNotRequested(const std::string& page) {
+  const auto noted = not_requested_.find(page);
+  if (noted == not_requested_.end()) return {};
+  std::vector<CheckedLink> links = std::move(noted->second);
+  not_requested_.erase(noted);
+  return links;
+}
+
+void CrawlSource::Clear() {
+  queued_.clear();
+  sources_.clear();
+}
+
+CrawlSource::PageSource CrawlSource::MapPageSource(const std::string& url, std::string page_text) {
+  const LocalLinkOptions& local = local_;
   PageSource source;
   if (local.site_root.empty() || local.site_url.empty()) {
     source.note = "it was fetched from the web; a site root and site URL tie pages to their files";
@@ -168,9 +204,9 @@ std::optional<std::string_view> LineOf(std::string_view text, std::size_t line) 
 
 }  // namespace
 
-void RunController::NoteRowSource(std::size_t row, std::size_t line) {
-  const auto found = page_sources_.find(current_file_);
-  if (found == page_sources_.end()) return;
+void CrawlSource::NoteRowSource(const std::string& page, std::size_t row, std::size_t line) {
+  const auto found = sources_.find(page);
+  if (found == sources_.end()) return;
   const PageSource& source = found->second;
   if (source.file.empty()) {
     results_.SetSource(row, {}, source.note);
@@ -196,9 +232,7 @@ bool RunController::MissingAnchorOnPage() const {
   return fragment && !NamesFragment(*places, *fragment);
 }
 
-bool RunController::MissingCrawledAnchor() const {
-  if (!crawler_ || links_.targets.empty()) return false;
-  const std::string& target = links_.targets.front();
+bool CrawlSource::MissingAnchor(const std::string& target) const {
   const auto fragment = FragmentOf(target);
   if (!fragment) return false;
   const auto key = PageKey(target);

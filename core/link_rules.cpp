@@ -128,4 +128,20 @@ std::string CodeListText(const std::vector<CodeRange>& ranges) {
   return text;
 }
 
+void LeaveOutSkipped(const LinkRules& rules, LinkLists& lists) {
+  if (rules.empty()) return;
+  LinkLists kept;
+  kept.skipped = lists.skipped;
+  while (!lists.urls.empty()) {
+    // A fetched page's link is judged by where it leads.
+    if (rules.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
+      ++kept.skipped;
+      PopFrontLink(lists);
+    } else {
+      MoveFrontLink(lists, kept);
+    }
+  }
+  lists = std::move(kept);
+}
+
 }  // namespace quimbel

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/result.h"
-
 #include "core/report_filter.h"
+#include "links/url_extractor.h"
+#include "platform/result.h"
 
 namespace re2 {
 class RE2;
@@ -49,6 +49,10 @@ class LinkRules {
   };
   std::shared_ptr<const Patterns> patterns_;  // shared: copies are cheap
 };
+
+// Removes the links the rules skip, counting them in `lists.skipped`. A
+// fetched page's link is judged by where it leads.
+void LeaveOutSkipped(const LinkRules& rules, LinkLists& lists);
 
 // "200,204,429,500-599" as ranges; blanks around the items are allowed.
 // Codes run from 100 to 10199 (the connection outcomes are codes too). A

@@ -9,8 +9,8 @@ namespace quimbel {
 
 bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
                                     std::size_t& url_count) {
-  if (crawler_) {
-    if (!ExtractCrawledLinks(path, lists)) return false;
+  if (crawl_) {
+    if (!crawl_->ExtractLinks(path, settings_.rules, lists)) return false;
     url_count = lists.urls.size();
     return true;
   }
@@ -45,44 +45,8 @@ bool RunController::ReadPageLinks(const std::string& path, LocalLinkChecker& che
   // What the page was when it was read: a repair, and a watch, go by it.
   results_.SetPageIdentity(path, file->identity());
   checker.AddPageLinks(path, *file, lists);
-  if (!settings_.rules.empty()) LeaveOutSkipped(lists);
+  LeaveOutSkipped(settings_.rules, lists);
   return true;
-}
-
-void RunController::LeaveOutSkipped(LinkLists& lists) const {
-  LinkLists kept;
-  kept.skipped = lists.skipped;
-  while (!lists.urls.empty()) {
-    // A fetched page's link is judged by where it leads.
-    if (settings_.rules.Skips(lists.targets.empty() ? lists.urls.front() : lists.targets.front())) {
-      ++kept.skipped;
-      PopFrontLink(lists);
-    } else {
-      MoveFrontLink(lists, kept);
-    }
-  }
-  lists = std::move(kept);
-}
-
-void RunController::LeaveOutDisallowed(const std::string& page, LinkLists& lists) {
-  if (!crawler_ || lists.targets.empty()) return;
-  LinkLists kept;
-  kept.skipped = lists.skipped;
-  std::vector<CheckedLink> left_out;
-  while (!lists.urls.empty()) {
-    if (crawler_->Allows(lists.targets.front())) {
-      MoveFrontLink(lists, kept);
-      continue;
-    }
-    left_out.push_back({lists.urls.front(), lists.lines.front(), std::nullopt});
-    PopFrontLink(lists);
-  }
-  lists = std::move(kept);
-  if (left_out.empty()) return;
-  not_requested_count_ += left_out.size();
-  auto& noted = not_requested_[page];
-  noted.insert(noted.end(), std::make_move_iterator(left_out.begin()),
-               std::make_move_iterator(left_out.end()));
 }
 
 std::string RunController::checked_folder() const {

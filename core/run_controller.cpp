@@ -88,8 +88,6 @@ void RunController::BeginRun(RunState state) {
   if (!settings_.options_file.empty())
     host_.LogAppend("Options read from " + settings_.options_file + "\r\n");
   file_records_.clear();
-  not_requested_.clear();
-  not_requested_count_ = 0;
   unreadable_.clear();
   pages_not_checked_ = 0;
   pages_opened_ = 0;
@@ -121,10 +119,9 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
   probe_worker_.ForgetReplies();
   run_local_options_ = local;
   buffer_.SetRelativeScheme(ProtocolRelativeScheme(local));
-  crawler_ = std::move(crawler);
-  crawled_.clear();
   // A crawl reads pages, not files: no link of it is checked on disk.
-  local_checker_ = crawler_ ? nullptr : std::make_unique<LocalLinkChecker>(std::move(local));
+  crawl_ = crawler ? std::make_unique<CrawlSource>(std::move(crawler), results_, local) : nullptr;
+  local_checker_ = crawl_ ? nullptr : std::make_unique<LocalLinkChecker>(std::move(local));
   if (local_checker_) {
     for (const std::string& file : files_)
       local_checker_->NoteRunFile(file);
@@ -141,7 +138,7 @@ void RunController::BeginTest(LocalLinkOptions local, std::unique_ptr<Crawler> c
                     ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
   }
   OpenCache();
-  if (crawler_) crawler_->Start();
+  if (crawl_) crawl_->crawler().Start();
   TestURLsStateMachine();
   repair_completed_ = false;
 }
@@ -175,19 +172,19 @@ void RunController::TestURLsStateMachine() {
 }
 
 bool RunController::OpenNextFile() {
-  if (crawler_) TakeCrawledPages();
+  if (crawl_) TakeCrawledPages();
   if (FilesLeft() == 0) {
     // A crawl's next page may still be on its way.
-    if (crawler_ && !crawler_->Finished()) return false;
+    if (crawl_ && !crawl_->crawler().Finished()) return false;
     EndTest();
     return false;
   }
   if (error_count_ != -1) LogFileResults();
-  page_sources_.erase(current_file_);
+  if (crawl_) crawl_->DropPage(current_file_);
   current_file_ = buffer_.HasReadAhead() ? buffer_.NextReadAheadPath() : files_.front();
   ++pages_opened_;
   // A crawl's pages are counted as they come; files are all known at the start.
-  file_number_ = crawler_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1;
+  file_number_ = crawl_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1;
   ShowFileProgress();
   if (error_count_ != -1 && progress_open_) {
     host_.StepFileBar();
@@ -207,7 +204,7 @@ bool RunController::OpenNextFile() {
     links_ = std::move(next.links);
     url_count_ = next.url_count;
   }
-  if (!opened && !crawler_) {
+  if (!opened && !crawl_) {
     // One page that cannot be read is no reason to leave the others
     // unchecked: it is named with the system's reason, and the run says
     // it was incomplete.
@@ -224,7 +221,7 @@ bool RunController::OpenNextFile() {
     // A start address or sitemap that gave no page ends the crawl, saying
     // what came back (where a start page moved, say).
     host_.ShowMessage(
-        "Error: Cannot read the web page:\n\n" + current_file_ + "\n\n" + crawl_failure_,
+        "Error: Cannot read the web page:\n\n" + current_file_ + "\n\n" + crawl_->failure(),
         MessageIcon::kExclamation);
     StopWatchdog();
     files_.clear();
@@ -233,10 +230,7 @@ bool RunController::OpenNextFile() {
     return false;
   }
   file_records_.push_back({current_file_, 0, 0, 0, {}, {}});
-  if (const auto noted = not_requested_.find(current_file_); noted != not_requested_.end()) {
-    file_records_.back().not_requested = std::move(noted->second);
-    not_requested_.erase(noted);
-  }
+  if (crawl_) file_records_.back().not_requested = crawl_->TakeNotRequested(current_file_);
   host_.LogAppend("Testing: " + current_file_);
   if (!links_.urls.empty() && progress_open_) {
     host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
@@ -245,7 +239,7 @@ bool RunController::OpenNextFile() {
 }
 
 void RunController::Dispatch() {
-  if (crawler_) TakeCrawledPages();
+  if (crawl_) TakeCrawledPages();
   buffer_.Fill(links_, files_, settings_.probe.parallel,
                [this](const std::string& path, LinkLists& lists, std::size_t& count) {
                  return ExtractRunLinks(path, lists, count);
@@ -280,7 +274,7 @@ ProbeSettings RunController::ProbeSettingsInForce() const {
 void RunController::OnProbeDone(const WorkerMessage& message) {
   const auto& outcome = std::any_cast<const ProbeOutcome&>(message.payload);
   if (watch_.OnProbeDone(message.job, outcome)) return;
-  if (state_ == RunState::kTesting && crawler_ && !outcome.out_of_descriptors &&
+  if (state_ == RunState::kTesting && crawl_ && !outcome.out_of_descriptors &&
       OnCrawlFetched(message.job, outcome)) {
     return;
   }
@@ -308,7 +302,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
   if (rechecking()) {
     if (!recheck_.Owns(message.job)) return;
     // A watch takes the newest outcome of a link.
-    if (settings_.keep_outcomes && !crawler_) watch_.Keep(outcome);
+    if (settings_.keep_outcomes && !crawl_) watch_.Keep(outcome);
     recheck_.OnDone(message.job, outcome);
     if (recheck_.done()) state_ = RunState::kIdle;
     return;
@@ -320,7 +314,8 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
 void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   StopWatchdog();
   head_begun_ = false;
-  if (!outcome.local && MissingCrawledAnchor()) {
+  if (!outcome.local && crawl_ && !links_.targets.empty() &&
+      crawl_->MissingAnchor(links_.targets.front())) {
     RecordSocketError(kLocalAnchorNotFound);
     return;
   }
@@ -337,7 +332,7 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
     }
     return;
   }
-  if (settings_.keep_outcomes && !crawler_) watch_.Keep(outcome);
+  if (settings_.keep_outcomes && !crawl_) watch_.Keep(outcome);
   ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {
@@ -373,7 +368,7 @@ void RunController::AddRow(const std::string& reason, OutcomeCode code) {
   results_.SetResultColumn(ResultColumn::kSiteName, links_.anchors.front(), current_file_);
   if (!links_.targets.empty()) {
     results_.SetTarget(row, links_.targets.front());
-    NoteRowSource(row, line);
+    if (crawl_) crawl_->NoteRowSource(current_file_, row, line);
   }
   ++error_count_;
 }
@@ -408,9 +403,9 @@ void RunController::EndTest() {
   StopWatchdog();
   ResetRun();
   LogFileResults();
-  if (not_requested_count_ > 0) {
+  if (crawl_ && crawl_->not_requested_count() > 0) {
     host_.LogAppend("Links not requested, as robots.txt asks: " +
-                    std::to_string(not_requested_count_) + "\r\n");
+                    std::to_string(crawl_->not_requested_count()) + "\r\n");
   }
   LogWithDate("End of test: ", "");
   host_.SetStatusText(StatusPane::kConnection, "Search Complete");
@@ -451,8 +446,7 @@ void RunController::ResetRun() {
   links_.resources.clear();
   links_.kinds.clear();
   links_.targets.clear();
-  crawled_.clear();
-  page_sources_.clear();
+  if (crawl_) crawl_->Clear();
   if (progress_open_) {
     host_.DestroyProgress();
     progress_open_ = false;

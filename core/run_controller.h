@@ -24,7 +24,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/crawl_run.h"
 #include "core/file_collection.h"
+#include "core/file_record.h"
 #include "core/link_rules.h"
 #include "core/local_links.h"
 #include "core/outcome_verdict.h"
@@ -47,29 +49,6 @@ namespace quimbel {
 // What the controller is doing: nothing, a link test, a comment purge, or
 // a recheck of some rows.
 enum class RunState { kIdle, kTesting, kPurging, kRechecking };
-
-// A link a test checked, for reports that list every link, not only rows.
-struct CheckedLink {
-  std::string url;  // as written in the page
-  std::size_t line = 0;
-  std::optional<std::size_t> row;  // its row in the results list, if it got one
-};
-
-// Why a link robots.txt disallows has no outcome, in the reports.
-inline constexpr std::string_view kNotRequestedReason = "Not requested, as robots.txt asks";
-
-// What a test found in one file: the numbers of its log line, and, when
-// asked for, every link it checked.
-struct FileRecord {
-  std::string path;
-  std::size_t urls_tested = 0;
-  std::size_t url_errors = 0;
-  std::size_t skipped = 0;  // links the rules left out
-  std::vector<CheckedLink> links;
-  // Links into a crawled site's paths that its robots.txt disallows: not
-  // requested at all.
-  std::vector<CheckedLink> not_requested;
-};
 
 class RunController {
  public:
@@ -96,7 +75,7 @@ class RunController {
   // fetched page.
   void StartCrawl(const CrawlOptions& options);
   // The crawl of the last test, if it was one.
-  const Crawler* crawler() const { return crawler_.get(); }
+  const Crawler* crawler() const { return crawl_ ? &crawl_->crawler() : nullptr; }
   void StartPurge(const std::string& path, const RunScope& scope,
                   PurgeConfirmation confirmation = PurgeConfirmation::kAsk);
   void StopTest();
@@ -121,7 +100,7 @@ class RunController {
   void StopWatch() { watch_.Stop(); }
   bool watching() const { return watch_.active(); }
   // Whether the list holds a test of files that a watch could follow.
-  bool CanWatch() const { return tested_ && !crawler_ && !last_test_.files.empty(); }
+  bool CanWatch() const { return tested_ && !crawl_ && !last_test_.files.empty(); }
   // Pages a watch is reading, or whose probes are out.
   std::size_t pages_checking() const { return watch_.pages_checking(); }
 
@@ -171,11 +150,6 @@ class RunController {
   bool ExtractRunLinks(const std::string& path, LinkLists& lists, std::size_t& url_count);
   // A page on disk: its identity recorded, its links as a test reads them.
   bool ReadPageLinks(const std::string& path, LocalLinkChecker& checker, LinkLists& lists);
-  // Removes the links the rules skip, counting them.
-  void LeaveOutSkipped(LinkLists& lists) const;
-  // Removes the links of a crawled page that robots.txt keeps from being
-  // requested, noting them for the page's record.
-  void LeaveOutDisallowed(const std::string& page, LinkLists& lists);
   std::size_t FilesLeft() const { return files_.size() + buffer_.files_read_ahead(); }
   void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
@@ -207,20 +181,6 @@ class RunController {
   // A fetch of the crawl: a page, robots.txt or a sitemap. False when the
   // job is none of the crawl's.
   bool OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome);
-  bool ExtractCrawledLinks(const std::string& url, LinkLists& lists);
-  // The file a crawled page was made from, mapped by the site root and
-  // URL, and the page's text to hold it against; or why there is none.
-  struct PageSource {
-    std::string file;
-    std::string note;
-    std::string file_text;
-    std::string page_text;
-  };
-  PageSource MapPageSource(const std::string& url, std::string page_text);
-  // Ties a crawled page's row to its source file when that line agrees.
-  void NoteRowSource(std::size_t row, std::size_t line);
-  // Whether the head link names a fragment its crawled target page lacks.
-  bool MissingCrawledAnchor() const;
   // Whether the head link names a place its page, read for it, lacks.
   bool MissingAnchorOnPage() const;
   // What every run does first: the progress window, an empty log and list,
@@ -240,25 +200,15 @@ class RunController {
   std::optional<std::size_t> head_row_;  // the row the head got, until it is popped
   std::size_t links_checked_ = 0;
   Recheck recheck_;
-  std::unique_ptr<LocalLinkChecker> local_checker_;       // the running test's
-  std::unique_ptr<Crawler> crawler_;                      // the last test's, when it crawled
-  std::unordered_map<std::string, CrawledPage> crawled_;  // pages queued as files, by address
-  // Links robots.txt kept from being requested, by page address until the
-  // page's record is made, and their count over the run.
-  std::unordered_map<std::string, std::vector<CheckedLink>> not_requested_;
-  std::size_t not_requested_count_ = 0;
+  std::unique_ptr<LocalLinkChecker> local_checker_;  // the running test's
+  std::unique_ptr<CrawlSource> crawl_;               // the last test's, when it crawled
   // The crawled site's robots.txt, for the probe thread once it is read.
   std::shared_ptr<const RequestPolicy> request_policy_;
   // Why pages read ahead could not be read, until their turn; and how many
   // pages of the run were not checked.
   std::unordered_map<std::string, std::string> unreadable_;
   std::size_t pages_not_checked_ = 0;
-  std::string crawl_failure_;
   int pages_opened_ = 0;  // a crawl's pages opened so far, the current one too
-  std::unordered_map<std::string, PageSource> page_sources_;  // by page address
-  // Each source file is repaired through the first page that maps to it:
-  // "a.html" and "a.html?x=1" are one file, whose line must change once.
-  std::unordered_map<std::string, std::string> mapped_files_;
   std::chrono::steady_clock::time_point run_started_;
   std::unique_ptr<ResultCache> cache_;  // the running test's
   // Opens the cache for a test; keeps what it learnt when the test ends.

@@ -23,8 +23,8 @@ void RunController::ShowFileProgress() {
   // A crawl's pages are counted as they come; files are all known at the start.
   progress_.file_number = std::to_string(file_number_);
   progress_.file_total = std::to_string(total_files_);
-  if (crawler_) {
-    const CrawlCounts counts = crawler_->counts();
+  if (crawl_) {
+    const CrawlCounts counts = crawl_->crawler().counts();
     progress_.pages = std::to_string(counts.found) + " found, " + std::to_string(counts.fetched) +
                       " fetched, " + std::to_string(counts.queued()) + " queued";
     const double seconds =
