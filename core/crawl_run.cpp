@@ -69,8 +69,8 @@ bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcom
   for (const std::string& note : crawler.TakeNotes())
     host_.LogAppend(note + "\r\n");
   TakeCrawledPages();
-  if (progress_open_) {
-    host_.SetFileBarRange(total_files_);
+  if (progress_.open()) {
+    progress_.SetFiles(total_files_);
     ShowFileProgress();
   }
   TestURLsStateMachine();

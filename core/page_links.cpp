@@ -29,7 +29,7 @@ bool RunController::ExtractRunLinks(const std::string& path, LinkLists& lists,
     }
     files_.push_back(std::move(sheet));
     ++total_files_;
-    if (progress_open_) host_.SetFileBarRange(total_files_);
+    progress_.SetFiles(total_files_);
   }
   return true;
 }

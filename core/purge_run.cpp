@@ -87,11 +87,8 @@ void RunController::StartPurge(const std::string& path, const RunScope& scope,
 }
 
 void RunController::EndPurge() {
-  if (progress_open_) {
-    host_.StepFileBar();
-    host_.SetUrlBarPosition(0);
-    host_.StepFileBar();
-  }
+  progress_.NextFile();
+  progress_.LastFileDone();
   ResetRun();
   LogWithDate("End of test: ", "");
   host_.Beep(BeepKind::kDefault);

@@ -21,15 +21,12 @@ RunController::RunController(RunHost& host, MessagePoster& poster)
       probe_worker_(poster),
       purge_(host_, poster,
              {[this](const std::string& file, int number) {
-                if (number > 1 && progress_open_) {
-                  host_.StepFileBar();
-                  host_.SetUrlBarPosition(0);
-                }
+                if (number > 1) progress_.NextFile();
                 current_file_ = file;
-                file_number_ = number;
-                ShowFileProgress();
+                progress_.ShowFile(file, number, total_files_, nullptr, 0);
               },
               [this] { EndPurge(); }}),
+      progress_(host_),
       recheck_(results_, host_, [this](const ProbeOutcome& outcome) { return VerdictOf(outcome); }),
       watch_({results_, host_, [this](const ProbeOutcome& outcome) { return VerdictOf(outcome); },
               [this](const std::string& page, LocalLinkChecker& checker, LinkLists& lists) {
@@ -77,10 +74,7 @@ void RunController::BeginRun(RunState state) {
   // A new run ends the watch of the last one.
   StopWatch();
   watch_.ForgetKept();
-  host_.CreateProgress(state == RunState::kPurging);
-  progress_open_ = true;
-  progress_ = {};
-  host_.SetFileBarRange(total_files_);
+  progress_.Open(state == RunState::kPurging, total_files_);
   results_ready_ = false;
   host_.LogClear();
   results_.Clear();
@@ -91,7 +85,6 @@ void RunController::BeginRun(RunState state) {
   unreadable_.clear();
   pages_not_checked_ = 0;
   pages_opened_ = 0;
-  run_started_ = std::chrono::steady_clock::now();
   state_ = state;
 }
 
@@ -163,7 +156,10 @@ void RunController::TestURLsStateMachine() {
       continue;
     }
     Dispatch();
-    if (!head_begun_) OnProbeBegun();
+    if (!head_begun_) {
+      progress_.ShowHead(links_, url_count_, settings_.timeout);
+      head_begun_ = true;
+    }
     const EntryRef head = buffer_.head();
     if (!head->done) break;
     OnThreadURLDone(head->outcome);
@@ -184,12 +180,8 @@ bool RunController::OpenNextFile() {
   current_file_ = buffer_.HasReadAhead() ? buffer_.NextReadAheadPath() : files_.front();
   ++pages_opened_;
   // A crawl's pages are counted as they come; files are all known at the start.
-  file_number_ = crawl_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1;
   ShowFileProgress();
-  if (error_count_ != -1 && progress_open_) {
-    host_.StepFileBar();
-    host_.SetUrlBarPosition(0);
-  }
+  if (error_count_ != -1) progress_.NextFile();
   error_count_ = 0;
   bool opened = false;
   // A file that cannot be opened was not tested: its log line says 0.
@@ -223,7 +215,7 @@ bool RunController::OpenNextFile() {
     host_.ShowMessage(
         "Error: Cannot read the web page:\n\n" + current_file_ + "\n\n" + crawl_->failure(),
         MessageIcon::kExclamation);
-    StopWatchdog();
+    progress_.StopWatchdog();
     files_.clear();
     buffer_.DropReadAhead();
     EndTest();
@@ -232,9 +224,7 @@ bool RunController::OpenNextFile() {
   file_records_.push_back({current_file_, 0, 0, 0, {}, {}});
   if (crawl_) file_records_.back().not_requested = crawl_->TakeNotRequested(current_file_);
   host_.LogAppend("Testing: " + current_file_);
-  if (!links_.urls.empty() && progress_open_) {
-    host_.SetUrlBarRange(static_cast<int>(links_.urls.size()));
-  }
+  progress_.SetLinks(links_.urls.size());
   return true;
 }
 
@@ -249,7 +239,7 @@ void RunController::Dispatch() {
 void RunController::HandleMessage(const WorkerMessage& message) {
   switch (message.id) {
     case MessageId::kPurgeFileStarted:
-      if (purge_.Owns(message.job) && progress_open_) host_.TransferProgress(progress_);
+      if (purge_.Owns(message.job)) progress_.Show();
       return;
     case MessageId::kPurgeFileDone:
       if (purge_.Owns(message.job)) purge_.OnFileDone(message);
@@ -292,7 +282,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
       StopTest();
     } else {
       state_ = RunState::kIdle;
-      StopWatchdog();
+      progress_.StopWatchdog();
       ResetRun();
     }
     host_.LogAppend(reason);
@@ -312,7 +302,7 @@ void RunController::OnProbeDone(const WorkerMessage& message) {
 }
 
 void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
-  StopWatchdog();
+  progress_.StopWatchdog();
   head_begun_ = false;
   if (!outcome.local && crawl_ && !links_.targets.empty() &&
       crawl_->MissingAnchor(links_.targets.front())) {
@@ -326,21 +316,21 @@ void RunController::OnThreadURLDone(const ProbeOutcome& outcome) {
   if (outcome.local) {
     if (outcome.code == kLocalTargetFound) {
       PopHeads();
-      if (progress_open_) host_.StepUrlBar();
+      progress_.LinkDone();
     } else {
       RecordSocketError(outcome.code);
     }
     return;
   }
   if (settings_.keep_outcomes && !crawl_) watch_.Keep(outcome);
-  ShowProbeStatus(outcome);
+  progress_.ShowProbeStatus(outcome);
   host_.SetStatusText(StatusPane::kConnection, "No connection");
   if (outcome.code != kReplyRead) {
     RecordSocketError(outcome.code);
   } else {
     ClassifyReply(outcome);
     PopHeads();
-    if (progress_open_) host_.StepUrlBar();
+    progress_.LinkDone();
   }
 }
 
@@ -396,11 +386,11 @@ void RunController::RecordSocketError(OutcomeCode code) {
     }
     PopHeads();
   }
-  if (progress_open_) host_.StepUrlBar();
+  progress_.LinkDone();
 }
 
 void RunController::EndTest() {
-  StopWatchdog();
+  progress_.StopWatchdog();
   ResetRun();
   LogFileResults();
   if (crawl_ && crawl_->not_requested_count() > 0) {
@@ -425,7 +415,7 @@ void RunController::StopTest() {
   if (state_ == RunState::kPurging) purge_.Stop();
   state_ = RunState::kIdle;
   stopped_ = tested_;
-  StopWatchdog();
+  progress_.StopWatchdog();
   ResetRun();
   host_.LogAppend("Testing Stopped by User");
 }
@@ -447,10 +437,7 @@ void RunController::ResetRun() {
   links_.kinds.clear();
   links_.targets.clear();
   if (crawl_) crawl_->Clear();
-  if (progress_open_) {
-    host_.DestroyProgress();
-    progress_open_ = false;
-  }
+  progress_.Close();
   results_ready_ = true;
   host_.SetStatusText(StatusPane::kConnection, kConnectionStatusIdle);
   host_.SetStatusText(StatusPane::kMethod, kMethodStatusIdle);

@@ -36,6 +36,7 @@
 #include "core/report_filter.h"
 #include "core/result_list.h"
 #include "core/run_host.h"
+#include "core/run_progress.h"
 #include "core/run_settings.h"
 #include "core/watch_run.h"
 #include "core/window_rules.h"
@@ -135,7 +136,7 @@ class RunController {
   void SetFunction(Function mode) { function_mode_ = mode; }
 
   // Read-only views for the progress window and tests.
-  const ProgressTexts& progress() const { return progress_; }
+  const ProgressTexts& progress() const { return progress_.texts(); }
   const std::string& current_file() const { return current_file_; }
 
  private:
@@ -151,12 +152,10 @@ class RunController {
   // A page on disk: its identity recorded, its links as a test reads them.
   bool ReadPageLinks(const std::string& path, LocalLinkChecker& checker, LinkLists& lists);
   std::size_t FilesLeft() const { return files_.size() + buffer_.files_read_ahead(); }
-  void OnProbeBegun();
   void OnProbeDone(const WorkerMessage& message);
   // The probe settings with no more links in flight than open files allow.
   ProbeSettings ProbeSettingsInForce() const;
   void OnThreadURLDone(const ProbeOutcome& outcome);
-  void ShowProbeStatus(const ProbeOutcome& outcome);
   void ClassifyReply(const ProbeOutcome& outcome);
   std::optional<Verdict> VerdictOf(const ProbeOutcome& outcome) {
     return OutcomeVerdict(outcome, settings_.filter, unknown_error_seen_, host_);
@@ -167,7 +166,6 @@ class RunController {
   void PopHeads();
   void EndTest();
   void ResetRun();
-  void StopWatchdog();
   void LogFileResults();
   void LogWithDate(const std::string& prefix, const std::string& suffix);
 
@@ -192,6 +190,7 @@ class RunController {
   ResultList results_;
   ProbeWorker probe_worker_;
   Purge purge_;
+  RunProgress progress_;
 
   RunSettings settings_;
   LocalLinkOptions run_local_options_;
@@ -208,8 +207,7 @@ class RunController {
   // pages of the run were not checked.
   std::unordered_map<std::string, std::string> unreadable_;
   std::size_t pages_not_checked_ = 0;
-  int pages_opened_ = 0;  // a crawl's pages opened so far, the current one too
-  std::chrono::steady_clock::time_point run_started_;
+  int pages_opened_ = 0;                // a crawl's pages opened so far, the current one too
   std::unique_ptr<ResultCache> cache_;  // the running test's
   // Opens the cache for a test; keeps what it learnt when the test ends.
   void OpenCache();
@@ -223,7 +221,6 @@ class RunController {
   LinkLists links_;
   std::string current_file_;
   int total_files_ = 0;
-  int file_number_ = 0;  // the one under way, from 1
   std::size_t url_count_ = 0;
   int error_count_ = -1;  // -1: no file opened yet in this run
 
@@ -233,9 +230,6 @@ class RunController {
   bool results_ready_ = false;
   bool repair_completed_ = false;
   bool unknown_error_seen_ = false;
-  bool watchdog_armed_ = false;
-  bool progress_open_ = false;
-  ProgressTexts progress_;
 
   ReorderBuffer buffer_;
   bool head_begun_ = false;  // the head's progress texts and watchdog are up

@@ -1,5 +1,5 @@
-// What a link test shows while it runs: the progress window's texts, the
-// two status panes, and the watchdog that marks a slow probe in the log.
+#include "core/run_progress.h"
+
 #include <chrono>
 #include <cmath>
 #include <string_view>
@@ -18,50 +18,65 @@ std::string Format(std::string_view pattern, const std::string& text) {
 
 }  // namespace
 
-void RunController::ShowFileProgress() {
-  progress_.current_file = current_file_;
-  // A crawl's pages are counted as they come; files are all known at the start.
-  progress_.file_number = std::to_string(file_number_);
-  progress_.file_total = std::to_string(total_files_);
-  if (crawl_) {
-    const CrawlCounts counts = crawl_->crawler().counts();
-    progress_.pages = std::to_string(counts.found) + " found, " + std::to_string(counts.fetched) +
-                      " fetched, " + std::to_string(counts.queued()) + " queued";
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started_).count();
-    progress_.links_checked = std::to_string(links_checked_) + " links checked";
+void RunProgress::Open(bool purging, int files) {
+  host_.CreateProgress(purging);
+  open_ = true;
+  texts_ = {};
+  host_.SetFileBarRange(files);
+  started_ = SteadyNow();
+}
+
+void RunProgress::Close() {
+  StopWatchdog();
+  if (!open_) return;
+  host_.DestroyProgress();
+  open_ = false;
+}
+
+void RunProgress::ShowFile(const std::string& file, int number, int total, const Crawler* crawl,
+                           std::size_t links_checked) {
+  texts_.current_file = file;
+  texts_.file_number = std::to_string(number);
+  texts_.file_total = std::to_string(total);
+  if (crawl != nullptr) {
+    const CrawlCounts counts = crawl->counts();
+    texts_.pages = std::to_string(counts.found) + " found, " + std::to_string(counts.fetched) +
+                   " fetched, " + std::to_string(counts.queued()) + " queued";
+    const double seconds = std::chrono::duration<double>(SteadyNow() - started_).count();
+    texts_.links_checked = std::to_string(links_checked) + " links checked";
     if (seconds >= 0.5) {
-      progress_.links_checked +=
-          ", " + std::to_string(std::lround(static_cast<double>(links_checked_) / seconds)) +
+      texts_.links_checked +=
+          ", " + std::to_string(std::lround(static_cast<double>(links_checked) / seconds)) +
           " a second";
     }
   }
-  if (progress_open_) host_.TransferProgress(progress_);
+  Show();
 }
 
-void RunController::OnProbeBegun() {
+void RunProgress::ShowHead(const LinkLists& links, std::size_t url_count,
+                           std::chrono::milliseconds timeout) {
   // The head of the list is the URL under way; the progress window shows
   // at most a screenful of it, however long it is.
   constexpr std::size_t kShownLength = 4096;
-  progress_.current_url =
-      links_.urls.empty() ? std::string() : links_.urls.front().substr(0, kShownLength);
-  progress_.url_link_text =
-      links_.anchors.empty() ? std::string() : links_.anchors.front().substr(0, kShownLength);
-  progress_.url_number = std::to_string(url_count_ - links_.urls.size() + 1);
-  progress_.url_total = std::to_string(url_count_);
-  if (progress_open_) host_.TransferProgress(progress_);
-  host_.StartTimer(kWatchdogTimer, settings_.timeout + std::chrono::seconds(1));
+  texts_.current_url =
+      links.urls.empty() ? std::string() : links.urls.front().substr(0, kShownLength);
+  texts_.url_link_text =
+      links.anchors.empty() ? std::string() : links.anchors.front().substr(0, kShownLength);
+  texts_.url_number = std::to_string(url_count - links.urls.size() + 1);
+  texts_.url_total = std::to_string(url_count);
+  Show();
+  host_.StartTimer(kWatchdogTimer, timeout + std::chrono::seconds(1));
   watchdog_armed_ = true;
-  head_begun_ = true;
-  if (!links_.local.empty() && links_.local.front() != 0) return;  // no connection for it
+  if (links.urls.empty() || (!links.local.empty() && links.local.front() != 0))
+    return;  // no connection for it
   // A crawled page's link names its host in its absolute target.
-  const std::string& url = links_.targets.empty() ? links_.urls.front() : links_.targets.front();
+  const std::string& url = links.targets.empty() ? links.urls.front() : links.targets.front();
   host_.SetStatusText(StatusPane::kConnection,
                       Format("Connecting to %s", UrlHost(url, ProtocolOf(url))));
   host_.SetStatusText(StatusPane::kMethod, "");
 }
 
-void RunController::ShowProbeStatus(const ProbeOutcome& outcome) {
+void RunProgress::ShowProbeStatus(const ProbeOutcome& outcome) {
   const bool connected = outcome.code == kReplyRead || outcome.code == kSendFailed ||
                          outcome.code == kReplyTimedOut || outcome.code == kTookTooLong;
   host_.SetStatusText(
@@ -90,14 +105,25 @@ void RunController::LogFileResults() {
   }
 }
 
+void RunProgress::OnWatchdog(const std::string& url) {
+  if (!watchdog_armed_) return;
+  // The watchdog only marks a slow probe; the worker's own limits end it.
+  host_.LogAppend("Timeout occured while testing " + url + ".\r\n");
+  StopWatchdog();
+}
+
+void RunProgress::StopWatchdog() {
+  if (!watchdog_armed_) return;
+  host_.KillTimer(kWatchdogTimer);
+  watchdog_armed_ = false;
+}
+
+// The controller's side: its timers, and the log line of each file.
+
 void RunController::OnTimer(int id) {
   if (id == kWatchdogTimer) {
-    if (!watchdog_armed_) return;
-    // The watchdog only marks a slow probe; the worker's own limits end it.
     static const std::string kNone;
-    const std::string& url = links_.urls.empty() ? kNone : links_.urls.front();
-    host_.LogAppend("Timeout occured while testing " + url + ".\r\n");
-    StopWatchdog();
+    progress_.OnWatchdog(links_.urls.empty() ? kNone : links_.urls.front());
   } else if (id == kPurgeSettleTimer) {
     purge_.OnSettled();
   } else if (id == kWatchSettleTimer) {
@@ -108,10 +134,10 @@ void RunController::OnTimer(int id) {
   }
 }
 
-void RunController::StopWatchdog() {
-  if (!watchdog_armed_) return;
-  host_.KillTimer(kWatchdogTimer);
-  watchdog_armed_ = false;
+void RunController::ShowFileProgress() {
+  // A crawl's pages are counted as they come; files are all known at the start.
+  const int number = crawl_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1;
+  progress_.ShowFile(current_file_, number, total_files_, crawler(), links_checked_);
 }
 
 }  // namespace quimbel
