@@ -1,7 +1,7 @@
 // Application: the application object. It owns the settings store, started
 // before any window (with the one-time import of an old profile), and the
 // two flags that remember, for this run of the program, whether the About
-// box's links were followed.
+// box's links were followed. User-interface thread only.
 #pragma once
 
 #include "app/main_window.h"

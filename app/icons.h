@@ -1,5 +1,5 @@
 // The toolbar's icons, the program's own and the mark of a row the repair
-// handled, as vector images.
+// handled, as vector images. User-interface thread only.
 #pragma once
 
 #include <QIcon>

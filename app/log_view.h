@@ -1,7 +1,7 @@
 // LogView: the log pane. Read-only plain text without wrapping; every
 // append goes to the end with a line break after it and is scrolled into
 // view. Clicking into it leaves the keyboard focus on the results list;
-// F6 brings the focus here for keyboard selection.
+// F6 brings the focus here for keyboard selection. User-interface thread only.
 #pragma once
 
 #include <QPlainTextEdit>

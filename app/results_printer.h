@@ -2,7 +2,7 @@
 // bold font, paginated. Positions are in hundredths of an inch from the
 // printable area's top-left corner: a line is its font's height plus 5
 // high, lines start 75 from the left and two lines down, and a page holds
-// (printable height - 2 lines - 3) / line height of them.
+// (printable height - 2 lines - 3) / line height of them. User-interface thread only.
 #pragma once
 
 #include <QFont>

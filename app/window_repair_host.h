@@ -1,5 +1,5 @@
 // WindowRepairHost: the repair's and the export's dialogs, each
-// replaceable so tests can answer them.
+// replaceable so tests can answer them. User-interface thread only.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,5 @@
 // The command line of quimbel-cli, read through the run option table, with
-// the quimbel.toml under the path checked laid beneath it.
+// the quimbel.toml under the path checked laid beneath it. quimbel-cli's main thread.
 #pragma once
 
 #include <optional>

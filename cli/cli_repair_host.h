@@ -2,6 +2,7 @@
 // are answered Yes only when --yes was given; the options are the stored
 // ones with the type from --repair; the export goes to the --text or
 // --html file. Everything shown goes to standard error.
+// quimbel-cli's main thread, the one its loop runs on.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,6 @@
 // What quimbel-cli leaves behind after a test: the listing on standard
 // output, the repair when asked for, and the report files.
+// quimbel-cli's main thread, once the run is over.
 #pragma once
 
 #include <functional>

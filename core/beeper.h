@@ -1,6 +1,6 @@
 // Beeper: the system sounds a run makes. Implemented by the window (a real
 // beep), the command-line front end and the tests (counted), so core code
-// never calls a user-interface library.
+// never calls a user-interface library. User-interface thread only.
 #pragma once
 
 namespace quimbel {

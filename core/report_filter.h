@@ -1,6 +1,6 @@
 // ReportFilter: which report categories become rows of the results list.
 // One character per category in table order; "0" hides it, any other
-// character reports it. A plain value; copy it freely.
+// character reports it. A plain value; copy it freely. A plain value; any thread.
 #pragma once
 
 #include <string>

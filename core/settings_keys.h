@@ -1,5 +1,5 @@
 // Every stored value of the program: its section, its name and the value a
-// read gives when nothing (usable) is stored.
+// read gives when nothing (usable) is stored. Constants; any thread.
 #pragma once
 
 #include <string_view>

@@ -1,5 +1,5 @@
 // AboutDialog: "About Quimbel", with the maker's e-mail address and home page
-// as two hyperlink labels whose visited flags live in the application.
+// as two hyperlink labels whose visited flags live in the application. User-interface thread only.
 #pragma once
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 // ExportDialog: "Export Bad URLs". The path (at most 200 characters), the
 // format, and Browse with the save picker; the format buttons switch the
-// path between ".txt" and ".html".
+// path between ".txt" and ".html". User-interface thread only.
 #pragma once
 
 #include <QDialog>

@@ -1,7 +1,7 @@
 // FileSelectionDialog: "Select File(s) to Test", where every run begins. It
 // edits a FileSelection: the path, the function, and the three scope boxes
 // kept consistent (recurse implies all files). Browse opens a folder
-// picker or a file picker by the all-files box as currently shown.
+// picker or a file picker by the all-files box as currently shown. User-interface thread only.
 #pragma once
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 // The program's help: a page shipped with it, opened in the desktop's
 // browser at the anchor of a context number (0x20000 plus the resource
-// number of the dialog that asks).
+// number of the dialog that asks). User-interface thread only.
 #pragma once
 
 #include <QString>

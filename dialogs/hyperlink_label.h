@@ -3,7 +3,7 @@
 // owner, so it outlives the dialog), a pointing hand while the pointer is
 // over it, and a one-second guard after a click during which pointer
 // movements change nothing. A target the desktop cannot open beeps and
-// leaves the link blue.
+// leaves the link blue. User-interface thread only.
 #pragma once
 
 #include <QLabel>

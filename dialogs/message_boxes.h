@@ -1,7 +1,7 @@
 // MessageBoxes: the one seam every message box and Yes/No question of the
 // window goes through. Normally it shows a QMessageBox; a test switches it
 // to recording, where texts are kept and questions answered from a queue
-// (No when it runs dry), so nothing blocks.
+// (No when it runs dry), so nothing blocks. User-interface thread only.
 #pragma once
 
 #include <deque>

@@ -5,7 +5,7 @@
 // The dialog edits the results view's filter in place (a preset, or the
 // rebuild of an OK, stays in force even when the dialog is then
 // cancelled); the time limit and the visibility flag are its own copies,
-// handed back only on OK.
+// handed back only on OK. User-interface thread only.
 #pragma once
 
 #include <QDialog>

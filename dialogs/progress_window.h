@@ -1,6 +1,6 @@
 // ProgressWindow: the modeless Testing Progress window of a run. No buttons,
 // no close box; the run writes its values through RunHost. In file-only
-// mode (a comment purge) the URL part is hidden.
+// mode (a comment purge) the URL part is hidden. User-interface thread only.
 #pragma once
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 // The repair's two dialogs: RepairOptionsDialog ("URL Link Disable and File
 // Repair"), which edits the six RepairOptions, and RepairFailureDialog
-// ("Repair Failure"), which names where a repair stopped.
+// ("Repair Failure"), which names where a repair stopped. User-interface thread only.
 #pragma once
 
 #include <QDialog>

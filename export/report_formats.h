@@ -3,7 +3,7 @@
 // (so a run must keep them), and, for those the window's Export dialog
 // offers, the choice's caption, the file filter and the extension. The
 // help, the errors, the manual page, the completion and the Export dialog
-// all read this list: a new format is its writer and one row here.
+// all read this list: a new format is its writer and one row here. A constant table; any thread.
 #pragma once
 
 #include <optional>

@@ -6,6 +6,7 @@
 // in the link text or in another attribute is never taken. The lists keep
 // each URL as the page writes it (character references and all), so a
 // repair finds exactly that text; the request is made from its decoded form.
+// Any thread: calls share no state.
 #pragma once
 
 #include <cstddef>

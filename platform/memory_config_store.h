@@ -1,5 +1,6 @@
 // MemoryConfigStore: a ConfigStore held in memory, for tests and for runs
 // that must not touch the user's settings. Can be told to refuse writes.
+// User-interface thread only, as every ConfigStore.
 #pragma once
 
 #include <map>

@@ -1,5 +1,5 @@
 // Text between the engine's UTF-8 strings and Qt's: one conversion, its
-// length carried whole.
+// length carried whole. Any thread.
 #pragma once
 
 #include <QString>

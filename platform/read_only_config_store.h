@@ -1,6 +1,6 @@
 // ReadOnlyConfigStore: reads through to another store and drops every
 // write, for runs (a command line in a script) that use the user's stored
-// choices but must never change them.
+// choices but must never change them. The thread of the store it reads, as every ConfigStore.
 #pragma once
 
 #include "platform/config_store.h"

@@ -5,7 +5,7 @@
 // [General] at the top level, %XX and %UXXXX escapes and "\" for "/" in
 // keys, quoted values, C escapes, ";" comments, and lists at unquoted commas,
 // read back joined by ",". Values of other Qt types read as empty text.
-// It never writes.
+// It never writes. Any thread once made: it reads only what it holds.
 #pragma once
 
 #include <map>

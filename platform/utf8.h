@@ -1,4 +1,4 @@
-// UTF-8 for a code point, as the readers of references and escapes need it.
+// UTF-8 for a code point, as the readers of references and escapes need it. Any thread.
 #pragma once
 
 #include <string>

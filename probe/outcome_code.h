@@ -1,6 +1,6 @@
 // Outcome codes: the number every probe ends in. 0 means a reply was read
 // (or an ftp connection was made); the others are connection-level failures
-// and keys of the report categories.
+// and keys of the report categories. Constants; any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // RepairOptions: how the line that holds a bad URL is rewritten, as the
-// repair options dialog shows them and the settings store keeps them.
+// repair options dialog shows them and the settings store keeps them. A plain value; any thread.
 #pragma once
 
 #include "core/settings_store.h"

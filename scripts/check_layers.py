@@ -12,7 +12,10 @@ new link there is all a new dependency needs.
 A product header is named from the top, as folder/header.h, or by its
 bare name from its own folder: "../core/x.h" would pass any layer by the
 back door. A link that closes a cycle in the graph is refused too: with a
-cycle there are no layers, every folder in it may use every other.
+cycle there are no layers, every folder in it may use every other. And
+each header's opening comment says which thread may call it, and every
+product file is named in the table of docs/architecture.md that says
+where each behaviour lives (as itself, as "stem.*", or by its folder).
 
 Usage: scripts/check_layers.py [--graph] [--root DIR]
   --graph prints what was read; --root checks another tree than this one.
@@ -238,9 +241,39 @@ class QtHeaders:
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
+def check_thread_note(path, rel, problems):
+    """A header's opening comment, up to #pragma once, names its thread."""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        opening = f.read().split("#pragma once")[0]
+    if not re.search(r"\bthreads?\b", opening, re.IGNORECASE):
+        problems.append(f"{rel}:1: the opening comment names no thread that may call it")
+
+
+def check_doc_table(problems):
+    doc_path = os.path.join(ROOT, "docs", "architecture.md")
+    try:
+        with open(doc_path, encoding="utf-8") as f:
+            doc = f.read()
+        table = doc[doc.index("## Where each behaviour lives"):]
+    except (OSError, ValueError):
+        problems.append("docs/architecture.md:1: no table of where each behaviour lives")
+        return
+    table = table[:table.find("\n## ", 1) if "\n## " in table[1:] else len(table)]
+    named = set(re.findall(r"`([^`]+)`", table))
+    for folder in FOLDERS:
+        for name in sorted(os.listdir(os.path.join(ROOT, folder))):
+            if not name.endswith(SOURCE_SUFFIXES):
+                continue
+            path = f"{folder}/{name}"
+            if not named & {path, os.path.splitext(path)[0] + ".*", folder + "/"}:
+                problems.append(f"{path}:1: not in the table of docs/architecture.md")
+
+
 def check_file(path, folder, allowed, qt_headers, problems):
     folders, qt_allowed = allowed[folder]
     rel = os.path.relpath(path, ROOT)
+    if path.endswith(".h"):
+        check_thread_note(path, rel, problems)
     with open(path, encoding="utf-8", errors="replace") as f:
         for number, line in enumerate(f, 1):
             m = INCLUDE.match(line)
@@ -309,10 +342,11 @@ def main():
                 if name.endswith(SOURCE_SUFFIXES):
                     check_file(os.path.join(dirpath, name), folder, allowed, qt_headers,
                                problems)
+    check_doc_table(problems)
     for problem in problems:
         print(problem)
     if problems:
-        print(f"check_layers: {len(problems)} include(s) against the layers", file=sys.stderr)
+        print(f"check_layers: {len(problems)} finding(s) against the layers", file=sys.stderr)
         return 1
     return 0
 

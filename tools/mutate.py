@@ -2,16 +2,19 @@
 """Mutation testing: do the tests notice plausible one-line faults?
 
 Usage: tools/mutate.py --source DIR --build BUILDDIR [--only PATTERN] [--jobs N] [--mutants FILE]
+       tools/mutate.py --source DIR --locate [--only PATTERN] [--mutants FILE]
 
 BUILDDIR is a configured build of DIR (Debug without sanitizers is fastest).
 Each mutant of FILE (default: mutants.txt beside this script; its header
 gives the format) is applied in turn, the programs of the tests its regex
 selects are rebuilt and those tests run, at most 120 s each. A mutant is
 killed (a test fails or times out), survived (all pass), stillborn (does not
-compile) or missing (its snippet is not found exactly once, or its regex
-selects no test); score = killed / (killed + survived). The file always gets
+compile) or missing (its snippet is not found exactly once in the file it
+names, or its regex selects no test); score = killed / (killed + survived). The file always gets
 its exact bytes back, on Ctrl+C too; the build is brought up to date at the
 end. --only keeps the mutant lines the regular expression PATTERN matches.
+--locate builds and runs nothing: it names each mutant that no longer
+applies where its line says, to be re-pointed after code moves.
 Exit status: 0 when no mutant survived, 1 otherwise, 2 on a broken setup.
 """
 
@@ -25,7 +28,6 @@ import sys
 import time
 from pathlib import Path
 
-PRODUCT = "platform links probe crawl purge core export repair cli dialogs app".split()
 
 
 def read_mutants(path, only):
@@ -48,18 +50,15 @@ def locate(source, mutant):
     def matches(path):
         return list(pattern.finditer(path.read_bytes().decode("utf-8", "surrogateescape")))
 
+    # The named file only: a snippet that has moved is a mutant to re-point,
+    # not one to apply wherever the same text happens to stand.
     named = source / mutant["file"]
-    found = matches(named) if named.is_file() else []
+    if not named.is_file():
+        return None, f"{mutant['file']} is no file"
+    found = matches(named)
     if len(found) == 1:
         return named, found[0]
-    if found:
-        return None, f"{len(found)} times in {mutant['file']}"
-    # The code may have moved to another file since the list was written.
-    found = [(path, match) for folder in PRODUCT for path in sorted((source / folder).rglob("*"))
-             if path.suffix in (".cpp", ".h") for match in matches(path)]
-    if len(found) == 1:
-        return found[0]
-    return None, f"{len(found)} times in the product" if found else "not found"
+    return None, f"{len(found)} times in {mutant['file']}" if found else f"not in {mutant['file']}"
 
 
 def run(command, timeout=None):
@@ -119,14 +118,25 @@ def try_mutant(args, mutant):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--source", required=True, type=Path)
-    parser.add_argument("--build", required=True, type=Path)
+    parser.add_argument("--build", type=Path)
+    parser.add_argument("--locate", action="store_true", help="only find each mutant's place")
     parser.add_argument("--only", help="a regular expression the mutant lines must match")
     parser.add_argument("--jobs", type=int, default=1)
     parser.add_argument("--mutants", default=Path(__file__).with_name("mutants.txt"))
     args = parser.parse_args()
-    args.source, args.build = args.source.resolve(), args.build.resolve()
-    signal.signal(signal.SIGTERM, signal.default_int_handler)  # restores as Ctrl+C does
     mutants = read_mutants(args.mutants, args.only)
+    args.source = args.source.resolve()
+    if args.locate:
+        missing = [(mutant, where) for mutant in mutants
+                   for path, where in [locate(args.source, mutant)] if path is None]
+        for mutant, where in missing:
+            print(f"missing: {mutant['file']} ({where}): {mutant['snippet']}")
+        print(f"{len(mutants) - len(missing)} of {len(mutants)} mutants apply")
+        return 1 if missing else 0
+    if args.build is None:
+        parser.error("--build is needed unless --locate is given")
+    args.build = args.build.resolve()
+    signal.signal(signal.SIGTERM, signal.default_int_handler)  # restores as Ctrl+C does
     rebuild = ["cmake", "--build", str(args.build), "-j", str(args.jobs)]
     if run(rebuild)[0] != 0:  # a mutant is judged against a tree that builds
         print(f"{args.build} does not build unmutated", file=sys.stderr)
