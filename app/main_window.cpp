@@ -181,7 +181,7 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kRecheck]->setEnabled(view_->commands().CanRecheck());
   recent_menu_->setEnabled(view_->commands().CanSelectFiles());
   QAction* keep_checking = actions_[Command::kKeepChecking];
-  const bool crawled = view_->controller().crawler() != nullptr;
+  const bool crawled = view_->controller().test().crawler() != nullptr;
   keep_checking->setEnabled(view_->controller().CanWatch());
   keep_checking->setToolTip(crawled ? "Keep Checking follows files and folders on disk: a web "
                                       "address is crawled, not watched"
@@ -196,10 +196,10 @@ void MainWindow::UpdateWatch() {
   controller.settings().keep_outcomes = wanted;
   if (!wanted) {
     controller.StopWatch();
-  } else if (!controller.watching() && !view_->running() && controller.CanWatch()) {
+  } else if (!controller.watch().active() && !view_->running() && controller.CanWatch()) {
     controller.StartWatch(view_->file_watch());
   }
-  watch_pane_->setVisible(controller.watching());
+  watch_pane_->setVisible(controller.watch().active());
   FitStatusPanes();
 }
 

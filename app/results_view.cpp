@@ -309,9 +309,10 @@ void ResultsView::SetSearchText(const QString& text) {
 QString ResultsView::SummaryText() const {
   const std::size_t rows = controller_->results().size();
   const std::size_t redirects = controller_->results().moves();
-  QString text = QString("%1 links checked \u00b7 %2 broken \u00b7 %3 %4")
-                     .arg(CountText(controller_->links_checked()), CountText(rows - redirects),
-                          CountText(redirects), redirects == 1 ? "redirect" : "redirects");
+  QString text =
+      QString("%1 links checked \u00b7 %2 broken \u00b7 %3 %4")
+          .arg(CountText(controller_->test().links_checked()), CountText(rows - redirects),
+               CountText(redirects), redirects == 1 ? "redirect" : "redirects");
   if (controller_->stopped() && !running()) text += " \u00b7 stopped";
   return text;
 }
@@ -357,10 +358,10 @@ QString ResultsView::EmptyListText() const {
     // A stopped run says how far it got, never that all is well.
     if (controller_->stopped()) {
       return QString("Stopped after %1 links checked: none of them broken")
-          .arg(CountText(controller_->links_checked()));
+          .arg(CountText(controller_->test().links_checked()));
     }
     return QString("No broken links in %1 links checked")
-        .arg(CountText(controller_->links_checked()));
+        .arg(CountText(controller_->test().links_checked()));
   }
   return "Select File(s) from the File menu, or drop a folder here";
 }

@@ -234,7 +234,7 @@ void WindowCommands::Export() {
 
 void WindowCommands::Repair() {
   if (!CanRepair()) return;
-  if (RunRepairCommand(controller_.results(), controller_.unknown_error_seen(), settings_,
+  if (RunRepairCommand(controller_.results(), controller_.test().unknown_error_seen(), settings_,
                        repair_host_)
           .completed) {
     controller_.SetRepairCompleted(true);
@@ -323,8 +323,8 @@ void WindowCommands::GoToUrl() {
   }
   // A local link opens its file, or the folder it should be in.
   if (r.text(ResultColumn::kReason).rfind("Local ", 0) == 0) {
-    if (const auto path = LocalLinkOpenPath(std::string(r.url()), r.file(),
-                                            controller_.run_local_link_options())) {
+    if (const auto path =
+            LocalLinkOpenPath(std::string(r.url()), r.file(), controller_.test().local_options())) {
       Open(QUrl::fromLocalFile(QString::fromStdString(*path)));
     }
     return;

@@ -42,7 +42,7 @@ std::set<std::string> Repair(const CliOptions& options, RunController& controlle
   CliRepairHost repair_host(std::cerr, options.run.yes, *options.repair_type, options.run.text_file,
                             options.run.html_file, interrupted);
   const RepairOutcome repaired =
-      RunRepairCommand(rows, controller.unknown_error_seen(), repair_settings, repair_host);
+      RunRepairCommand(rows, controller.test().unknown_error_seen(), repair_settings, repair_host);
   outcome.repaired = repaired.completed;
   // A remove-type repair with Save on must leave its export behind.
   if (repaired.export_result != ExportResult::kNotAsked &&

@@ -110,7 +110,7 @@ RunFacts FactsOf(const CliOptions& options, const RunController& controller,
   facts.accept = CodeListText(run.accept);
   facts.exclude = run.exclude;
   facts.include = run.include;
-  facts.local = controller.run_local_link_options();
+  facts.local = controller.test().local_options();
   return facts;
 }
 
@@ -234,13 +234,13 @@ int RunWith(const CliOptions& options) {
   const auto interrupted = [&watch] { return watch.interrupted(); };
   ReportOutcome outcome;
   if (!options.run.purge) {
-    const RunReport report{facts, controller->results(), controller->file_records(),
+    const RunReport report{facts, controller->results(), controller->test().file_records(),
                            UserDisplayName(), FormatLongDateTime(facts.ended)};
     outcome = WriteTestReports(options, report, *controller, config, host.failed(), interrupted);
   }
   if (watch.interrupted()) return kExitInterrupted;
-  if (host.failed() || !outcome.repaired || !outcome.written || controller->purge_failures() > 0 ||
-      controller->pages_not_checked() > 0) {
+  if (host.failed() || !outcome.repaired || !outcome.written ||
+      controller->purge().failures() > 0 || controller->test().pages_not_checked() > 0) {
     return kExitCannotRun;
   }
   // A watch ends only when it is told to: its status is the rows' then.

@@ -2,11 +2,11 @@
 // links before any probe, and written back when the test ends.
 #include <filesystem>
 
-#include "core/run_controller.h"
+#include "core/link_test.h"
 
 namespace quimbel {
 
-void RunController::OpenCache() {
+void LinkTest::OpenCache() {
   cache_.reset();
   buffer_.SetCache(nullptr);
   if (settings_.cache_file.empty()) return;
@@ -21,7 +21,7 @@ void RunController::OpenCache() {
   buffer_.SetCache(cache_.get());
 }
 
-void RunController::CloseCache() {
+void LinkTest::CloseCache() {
   if (!cache_) return;
   if (buffer_.cache_hits() > 0) {
     host_.LogAppend("Links answered from the cache: " + std::to_string(buffer_.cache_hits()) +

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "core/run_controller.h"
+#include "core/link_test.h"
 #include "platform/product.h"
 #include "probe/reply_parsing.h"
 
@@ -25,62 +25,6 @@ void KeepStatusLineOnly(ProbeOutcome& outcome) {
 }
 
 }  // namespace
-
-void RunController::StartCrawl(const CrawlOptions& options) {
-  // A new run supersedes whatever a stopped one left behind.
-  purge_.Forget();
-  files_.clear();
-  total_files_ = 0;
-  CrawlOptions crawl = options;
-  crawl.resources = settings_.local.resources;
-  // Pages can be tied to their source files only with both.
-  crawl.keep_text = !settings_.local.site_root.empty() && !settings_.local.site_url.empty();
-  auto crawler = std::make_unique<Crawler>(
-      std::move(crawl), std::string(kProductName),
-      [this](const std::string& url, BodyWanted body, const std::string& page) {
-        const std::uint64_t job =
-            probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
-        if (!page.empty()) buffer_.AddPage(page, job);
-        return job;
-      },
-      [this](std::string_view url) {
-        return !settings_.rules.empty() && settings_.rules.Skips(url);
-      });
-  // A link to a page the crawl will read waits for that page's fetch,
-  // started at once if it has not been.
-  buffer_.SetPageLookup(
-      [this](const std::string& key) { return crawl_ && crawl_->crawler().Want(key); });
-  BeginTest(settings_.local, std::move(crawler));
-}
-
-bool RunController::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome) {
-  Crawler& crawler = crawl_->crawler();
-  ProbeOutcome fetched = outcome;
-  if (!crawler.OnFetched(job, fetched)) return false;
-  if (!request_policy_ && crawler.request_policy()) {
-    // robots.txt is read: the hops of moved links keep to it too.
-    request_policy_ = crawler.request_policy();
-    probe_worker_.Configure(ProbeSettingsInForce());
-  }
-  KeepStatusLineOnly(fetched);
-  buffer_.Complete(job, fetched);
-  for (const std::string& alias : crawler.TakeAliases())
-    buffer_.AddPageAlias(alias);
-  for (const std::string& note : crawler.TakeNotes())
-    host_.LogAppend(note + "\r\n");
-  TakeCrawledPages();
-  if (progress_.open()) {
-    progress_.SetFiles(total_files_);
-    ShowFileProgress();
-  }
-  TestURLsStateMachine();
-  return true;
-}
-
-void RunController::TakeCrawledPages() {
-  crawl_->TakePages(files_);
-  total_files_ = static_cast<int>(crawl_->crawler().counts().found);
-}
 
 void CrawlSource::TakePages(std::deque<std::string>& files) {
   // Pages are taken as the run gets near them: the crawl reads only so
@@ -222,22 +166,79 @@ void CrawlSource::NoteRowSource(const std::string& page, std::size_t row, std::s
   }
 }
 
-bool RunController::MissingAnchorOnPage() const {
-  if (!run_local_options_.check_fragments || links_.urls.empty()) return false;
-  const auto& places = buffer_.head()->fragments;
-  if (!places) return false;
-  const std::string written =
-      links_.targets.empty() ? RequestUrl(links_.urls.front()) : links_.targets.front();
-  const auto fragment = FragmentOf(written);
-  return fragment && !NamesFragment(*places, *fragment);
-}
-
 bool CrawlSource::MissingAnchor(const std::string& target) const {
   const auto fragment = FragmentOf(target);
   if (!fragment) return false;
   const auto key = PageKey(target);
   if (!key) return false;
   return crawler_->HasFragment(*key, *fragment) == false;
+}
+
+// The link test's side: its pages from the crawl.
+
+void LinkTest::StartCrawl(const CrawlOptions& options) {
+  // A new run supersedes whatever a stopped one left behind.
+  files_.clear();
+  total_files_ = 0;
+  CrawlOptions crawl = options;
+  crawl.resources = settings_.local.resources;
+  // Pages can be tied to their source files only with both.
+  crawl.keep_text = !settings_.local.site_root.empty() && !settings_.local.site_url.empty();
+  auto crawler = std::make_unique<Crawler>(
+      std::move(crawl), std::string(kProductName),
+      [this](const std::string& url, BodyWanted body, const std::string& page) {
+        const std::uint64_t job =
+            probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
+        if (!page.empty()) buffer_.AddPage(page, job);
+        return job;
+      },
+      [this](std::string_view url) {
+        return !settings_.rules.empty() && settings_.rules.Skips(url);
+      });
+  // A link to a page the crawl will read waits for that page's fetch,
+  // started at once if it has not been.
+  buffer_.SetPageLookup(
+      [this](const std::string& key) { return crawl_ && crawl_->crawler().Want(key); });
+  Start(settings_.local, std::move(crawler));
+}
+
+bool LinkTest::OnCrawlFetched(std::uint64_t job, const ProbeOutcome& outcome) {
+  Crawler& crawler = crawl_->crawler();
+  ProbeOutcome fetched = outcome;
+  if (!crawler.OnFetched(job, fetched)) return false;
+  if (!request_policy_ && crawler.request_policy()) {
+    // robots.txt is read: the hops of moved links keep to it too.
+    request_policy_ = crawler.request_policy();
+    probe_worker_.Configure(ProbeSettingsInForce());
+  }
+  KeepStatusLineOnly(fetched);
+  buffer_.Complete(job, fetched);
+  for (const std::string& alias : crawler.TakeAliases())
+    buffer_.AddPageAlias(alias);
+  for (const std::string& note : crawler.TakeNotes())
+    host_.LogAppend(note + "\r\n");
+  TakeCrawledPages();
+  if (progress_.open()) {
+    progress_.SetFiles(total_files_);
+    ShowFileProgress();
+  }
+  Advance();
+  return true;
+}
+
+void LinkTest::TakeCrawledPages() {
+  crawl_->TakePages(files_);
+  total_files_ = static_cast<int>(crawl_->crawler().counts().found);
+}
+
+bool LinkTest::MissingAnchorOnPage() const {
+  if (!local_options_.check_fragments || links_.urls.empty()) return false;
+  const auto& places = buffer_.head()->fragments;
+  if (!places) return false;
+  const std::string written =
+      links_.targets.empty() ? RequestUrl(links_.urls.front()) : links_.targets.front();
+  const auto fragment = FragmentOf(written);
+  return fragment && !NamesFragment(*places, *fragment);
 }
 
 }  // namespace quimbel

@@ -74,15 +74,11 @@ void RunController::StartPurge(const std::string& path, const RunScope& scope,
   if (!CollectRunFiles(path, scope)) return;
   if (confirmation == PurgeConfirmation::kAsk &&
       !host_.AskYesNoDefaultNo(PurgeQuestion(files_.size()), MessageIcon::kQuestion)) {
-    files_.clear();
     return;
   }
-  BeginRun(RunState::kPurging);
+  BeginRun(RunState::kPurging, static_cast<int>(files_.size()));
   tested_ = false;
-  links_checked_ = 0;
-  std::vector<std::string> files(files_.begin(), files_.end());
-  files_.clear();
-  purge_.Start(std::move(files));
+  purge_.Start(files_);
   repair_completed_ = false;
 }
 

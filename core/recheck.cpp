@@ -98,10 +98,10 @@ void Recheck::Finish() {
 // as for a run.
 bool RunController::StartRecheck(const std::vector<std::size_t>& rows) {
   if (state_ != RunState::kIdle || rows.empty()) return false;
-  probe_worker_.Configure(ProbeSettingsInForce());
+  probe_worker_.Configure(test_.ProbeSettingsInForce());
   probe_worker_.ForgetReplies();
   state_ = RunState::kRechecking;
-  recheck_.Start(rows, run_local_options_, [this](const std::string& url, BodyWanted body) {
+  recheck_.Start(rows, test_.local_options(), [this](const std::string& url, BodyWanted body) {
     return probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
   });
   if (recheck_.done()) state_ = RunState::kIdle;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <string_view>
 
-#include "core/run_controller.h"
 #include "core/status_code_table.h"
 
 namespace quimbel {
@@ -89,22 +88,6 @@ void RunProgress::ShowProbeStatus(const ProbeOutcome& outcome) {
                       outcome.reply.empty() ? "No Reply Received" : "Host Reply Received");
 }
 
-void RunController::LogFileResults() {
-  if (error_count_ == -1) return;  // no page open, or one that could not be read
-  std::string line = "Results for " + current_file_ +
-                     ": URLs tested: " + std::to_string(url_count_) +
-                     ". URL errors: " + std::to_string(error_count_) + ".";
-  // Only a run with rules that left links out says so.
-  if (links_.skipped > 0) line += " URLs skipped: " + std::to_string(links_.skipped) + ".";
-  host_.LogAppend(line + "\r\n");
-  if (!file_records_.empty()) {
-    FileRecord& record = file_records_.back();
-    record.urls_tested = url_count_;
-    record.url_errors = static_cast<std::size_t>(error_count_);
-    record.skipped = links_.skipped;
-  }
-}
-
 void RunProgress::OnWatchdog(const std::string& url) {
   if (!watchdog_armed_) return;
   // The watchdog only marks a slow probe; the worker's own limits end it.
@@ -116,28 +99,6 @@ void RunProgress::StopWatchdog() {
   if (!watchdog_armed_) return;
   host_.KillTimer(kWatchdogTimer);
   watchdog_armed_ = false;
-}
-
-// The controller's side: its timers, and the log line of each file.
-
-void RunController::OnTimer(int id) {
-  if (id == kWatchdogTimer) {
-    static const std::string kNone;
-    progress_.OnWatchdog(links_.urls.empty() ? kNone : links_.urls.front());
-  } else if (id == kPurgeSettleTimer) {
-    purge_.OnSettled();
-  } else if (id == kWatchSettleTimer) {
-    watch_.OnSettled();
-  } else if (id == kContinueTimer) {
-    host_.KillTimer(kContinueTimer);
-    TestURLsStateMachine();
-  }
-}
-
-void RunController::ShowFileProgress() {
-  // A crawl's pages are counted as they come; files are all known at the start.
-  const int number = crawl_ ? pages_opened_ : total_files_ - static_cast<int>(FilesLeft()) + 1;
-  progress_.ShowFile(current_file_, number, total_files_, crawler(), links_checked_);
 }
 
 }  // namespace quimbel

@@ -213,14 +213,14 @@ void Watch::ReplacePageRows(const std::string& page, std::vector<ResultRow> rows
 bool RunController::StartWatch(FileWatch& watch) {
   if (state_ != RunState::kIdle || !CanWatch()) return false;
   TestedFiles test = last_test_;
-  test.local = run_local_options_;
+  test.local = test_.local_options();
   watch_.Start(
       watch, test,
       [this](const std::string& url, BodyWanted body) {
         return probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
       },
       settings_.cache_file, settings_.cache_max_age);
-  probe_worker_.Configure(ProbeSettingsInForce());
+  probe_worker_.Configure(test_.ProbeSettingsInForce());
   return true;
 }
 

@@ -226,7 +226,7 @@ TEST_F(PurgeRunTest, AFileThatCannotBeReplacedIsAnErrorWithItsReason) {
   controller_->StartPurge(a, {}, PurgeConfirmation::kGiven);
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(testing::ReadFile(a), "a<!-- 1 -->\n");
-  EXPECT_EQ(controller_->purge_failures(), 1);
+  EXPECT_EQ(controller_->purge().failures(), 1);
   EXPECT_EQ(host_.log, "Start of test <date>\n\nTesting: " + a + "\nError: Cannot replace " + a +
                            ": No space left on device\n\nEnd of test: <date>\n");
   EXPECT_EQ(testing::FolderEntries(site_.path()), (std::vector<std::string>{"a.htm"}));

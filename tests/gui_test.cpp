@@ -134,11 +134,11 @@ class GuiTest : public QObject {
     w.view()->StateChanged();
     QVERIFY(Wait([&] { return !w.view()->running(); }));
     QVERIFY(keep->isEnabled());
-    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(!w.view()->controller().watch().active());
     QVERIFY(w.frame.watch_pane()->isHidden());
     keep->setChecked(true);
     QCOMPARE(w.settings.Get(settings::kKeepChecking), 1);
-    QVERIFY(w.view()->controller().watching());
+    QVERIFY(w.view()->controller().watch().active());
     QVERIFY(w.frame.watch_pane()->isVisible());
     QCOMPARE(w.view()->model()->rowCount(), 1);
     site.Write("a.html.tmp", Anchor("gone.html", "g") + Anchor("nope.html", "n"));
@@ -148,7 +148,7 @@ class GuiTest : public QObject {
         QString::fromStdString("Checked again: " + page + ": URLs tested: 2. URL errors: 2.")));
     keep->setChecked(false);
     QCOMPARE(w.settings.Get(settings::kKeepChecking), 0);
-    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(!w.view()->controller().watch().active());
     QVERIFY(w.frame.watch_pane()->isHidden());
 
     // A crawled web address is not watched, and the item says why.
@@ -160,11 +160,11 @@ class GuiTest : public QObject {
     crawl.start_urls = {"http://127.0.0.1:" + std::to_string(server.port()) + "/"};
     w.view()->controller().StartCrawl(crawl);
     w.view()->StateChanged();
-    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(!w.view()->controller().watch().active());
     QVERIFY(Wait([&] { return !w.view()->running(); }));
     QVERIFY(!keep->isEnabled());
     QVERIFY(keep->toolTip().contains("a web address is crawled, not watched"));
-    QVERIFY(!w.view()->controller().watching());
+    QVERIFY(!w.view()->controller().watch().active());
     QVERIFY(w.frame.watch_pane()->isHidden());
   }
 

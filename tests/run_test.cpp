@@ -173,7 +173,7 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   EXPECT_EQ(Rows(), expected);
   // 399 and the status line without a number beep; the empty reply does not.
   EXPECT_EQ(host_.exclamation_beeps, 2);
-  EXPECT_TRUE(controller_->unknown_error_seen());
+  EXPECT_TRUE(controller_->test().unknown_error_seen());
   EXPECT_NE(host_.log.find("URLs tested: 16. URL errors: 14."), std::string::npos);
   // Each row knows the line of its link: one link a line.
   EXPECT_EQ(controller_->results().row(0).line, 1u);
@@ -316,7 +316,7 @@ TEST_F(RunTest, AnUnreadableFileIsNamedAndNotChecked) {
   EXPECT_EQ(host_.messages, std::vector<std::string>{});
   EXPECT_EQ(host_.log, "Start of test <date>\n\nNot checked: " + folder +
                            ": Is a directory\n\nEnd of test: <date>\n");
-  EXPECT_EQ(controller_->pages_not_checked(), 1u);
+  EXPECT_EQ(controller_->test().pages_not_checked(), 1u);
 }
 
 TEST_F(RunTest, NoFilesFoundLeavesThePreviousRunAlone) {

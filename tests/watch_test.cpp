@@ -138,7 +138,7 @@ class WatchTest : public testing::ControllerHarness {
   bool WaitForChecks(std::size_t count, const std::string& page = "") {
     const std::size_t target = ChecksLogged(page) + count;
     return RunUntil(
-        [&] { return ChecksLogged(page) >= target && controller_->pages_checking() == 0; });
+        [&] { return ChecksLogged(page) >= target && controller_->watch().pages_checking() == 0; });
   }
   void Changed(const std::string& path) { poster_.Post({MessageId::kPathChanged, 0, 0, path, {}}); }
 
@@ -305,7 +305,7 @@ TEST_F(WatchTest, AWatchFollowsOnlyATestOfFiles) {
   // The page and its folder are watched.
   EXPECT_EQ(watch_.added, (std::vector<std::string>{Page("a.html"), site_.path().string()}));
   controller_->StartTest(site_.path().string(), Tree());
-  EXPECT_FALSE(controller_->watching()) << "a new run ends the watch";
+  EXPECT_FALSE(controller_->watch().active()) << "a new run ends the watch";
   ASSERT_TRUE(RunToEnd());
 }
 
