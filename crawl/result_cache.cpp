@@ -54,8 +54,7 @@ Status ResultCache::Load(const std::string& path) {
                              (file ? std::string("it is too large to be one") : why.message()),
                          file ? EFBIG : why.error());
   }
-  const Status warning =
-      Status::Invalid("The link cache " + path + " cannot be read; it is ignored");
+  Status warning = Status::Invalid("The link cache " + path + " cannot be read; it is ignored");
   const auto json = nlohmann::json::parse(file->text(), nullptr, false);
   if (json.is_discarded() || !json.is_object() || json.value("format", 0) != kCacheFormat ||
       !json.contains("links") || !json["links"].is_object()) {

@@ -83,16 +83,22 @@ TEST(CommentPurge, FilesThatCannotBeReplacedAreLeftUntouched) {
   ::stat(read_only.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0444u);
 
-  // Permissions survive a rewrite; a link's target is rewritten, the link stays.
-  const std::string shared = folder.Write("shared.htm", text);
-  ::chmod(shared.c_str(), 0640);
-  const auto link = folder.path() / "link.htm";
-  std::filesystem::create_symlink(shared, link);
-  EXPECT_TRUE(PurgeFileComments(link.string()).rewritten);
-  EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(testing::ReadFile(shared), "a  c\n");
-  ::stat(shared.c_str(), &status);
-  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  // Permissions survive a rewrite, the set-id and sticky bits too; a
+  // link's target is rewritten, the link stays.
+  for (const mode_t mode : {0640, 02640, 04750, 01644}) {
+    const std::string shared = folder.Write("shared.htm", text);
+    ::chmod(shared.c_str(), mode);
+    ::stat(shared.c_str(), &status);
+    const mode_t given = status.st_mode & 07777;  // what chmod kept for this user
+    const auto link = folder.path() / "link.htm";
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(shared, link);
+    EXPECT_TRUE(PurgeFileComments(link.string()).rewritten);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(testing::ReadFile(shared), "a  c\n");
+    ::stat(shared.c_str(), &status);
+    EXPECT_EQ(status.st_mode & 07777, given) << std::oct << mode;
+  }
 }
 
 // The filter done the slow, literal way: each comment erased from a copy

@@ -74,7 +74,9 @@ class RecordingPoster : public MessagePoster {
 // Sets environment variables for as long as it lives.
 class ScopedEnvironment {
  public:
-  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values)
+      : ScopedEnvironment(std::vector<std::pair<const char*, const char*>>(values)) {}
+  explicit ScopedEnvironment(const std::vector<std::pair<const char*, const char*>>& values) {
     for (const auto& [name, value] : values) {
       const char* old = std::getenv(name);
       saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
@@ -669,6 +671,48 @@ TEST_F(ProbeTest, TheEnvironmentsProxyIsUsed) {
   EXPECT_EQ(requests[1].substr(0, requests[1].find('\r')),
             "GET http://proxied.test:81/page.htm HTTP/1.1");
   EXPECT_EQ(server_.Requests().size(), 1u);
+}
+
+// The proxy a probe goes through, as curl and the usual tools choose it:
+// the lower-case variable first, then the upper-case one, then all_proxy.
+// HTTP_PROXY is never read: a CGI program gets it from a request's "Proxy:"
+// header.
+TEST(ProxyRules, TheVariablesAreReadAsCurlReadsThem) {
+  struct Case {
+    std::vector<std::pair<const char*, const char*>> set;
+    bool http, https;
+  };
+  const char* kProxy = "http://127.0.0.1:9";
+  const Case cases[] = {
+      {{{"http_proxy", kProxy}}, true, false},
+      {{{"HTTP_PROXY", kProxy}}, false, false},
+      {{{"https_proxy", kProxy}}, false, true},
+      {{{"HTTPS_PROXY", kProxy}}, false, true},
+      {{{"https_proxy", ""}, {"HTTPS_PROXY", kProxy}}, false, true},
+      {{{"all_proxy", kProxy}}, true, true},
+      {{{"ALL_PROXY", kProxy}}, true, true},
+      {{{"http_proxy", ""}, {"all_proxy", kProxy}}, true, true},
+      {{{"http_proxy", kProxy}, {"no_proxy", "h.test"}}, false, false},
+      {{}, false, false},
+  };
+  const char* const kAll[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                              "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+  CURL* easy = curl_easy_init();
+  ASSERT_NE(easy, nullptr);
+  for (const Case& c : cases) {
+    std::vector<std::pair<const char*, const char*>> environment;
+    for (const char* name : kAll) {
+      const char* value = nullptr;
+      for (const auto& [set, to] : c.set)
+        if (std::string_view(set) == name) value = to;
+      environment.emplace_back(name, value);
+    }
+    const ScopedEnvironment scoped(environment);
+    const std::string trace = c.set.empty() ? "(none)" : c.set.front().first;
+    EXPECT_EQ(ConfigureProxy(easy, Protocol::kHttp, "h.test"), c.http) << trace;
+    EXPECT_EQ(ConfigureProxy(easy, Protocol::kHttps, "h.test"), c.https) << trace;
+  }
+  curl_easy_cleanup(easy);
 }
 
 TEST(ProxyRules, NoProxyNamesHostsAndDomainSuffixes) {

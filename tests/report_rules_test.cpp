@@ -15,6 +15,7 @@
 #include "core/run_options.h"
 #include "core/status_code_table.h"
 #include "export/machine_reports.h"
+#include "export/report_fields.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -369,6 +370,63 @@ TEST(ProjectConfig, ValuesKeysAndTheWindowsShare) {
   ASSERT_TRUE(ApplyConfigOptions({"y.toml", {{"exclude", "a"}, {"exclude", "b"}}}, stored).ok());
   EXPECT_EQ(stored.exclude, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(stored.include, (std::vector<std::string>{"kept"}));
+}
+
+// Bytes from pages and servers reach reports as text that is valid UTF-8
+// (overlong forms, surrogates and code points past U+10FFFF are not) and
+// that cannot drive a terminal: control bytes become their pictures, and a
+// lone carriage return cannot overwrite a line of a Markdown table.
+TEST(ReportFields, BytesBecomeTextThatCannotDeceive) {
+  const struct {
+    std::string_view bytes;
+    bool utf8;
+  } sequences[] = {
+      {"plain", true},
+      {"\xC2\x80", true},
+      {"\xC0\x80", false},
+      {"\xC1\xBF", false},
+      {"\xE0\x80\xAF", false},
+      {"\xE0\xA0\x80", true},
+      {"\xED\xA0\x80", false},
+      {"\xEF\xBF\xBD", true},
+      {"\xF0\x8F\xBF\xBF", false},
+      {"\xF0\x90\x80\x80", true},
+      {"\xF4\x8F\xBF\xBF", true},
+      {"\xF4\x90\x80\x80", false},
+      {"\xF5\x80\x80\x80", false},
+      {"\xE2\x82", false},
+      {"\x80", false},
+  };
+  for (const auto& s : sequences)
+    EXPECT_EQ(IsUtf8(s.bytes), s.utf8) << Hex(s.bytes);
+  const std::string kBad = "\xEF\xBF\xBD";
+  const struct {
+    std::string_view bytes, shown;
+  } shown[] = {
+      {"a\x1B[2Jb", "a\xE2\x90\x9B[2Jb"},
+      {"\x7F", "\xE2\x90\xA1"},
+      {std::string_view("\x00", 1), "\xE2\x90\x80"},
+      {"\x1F", "\xE2\x90\x9F"},
+      {"a\tb\r\nc", "a\tb\r\nc"},
+      {"\xC0\x80x", kBad + kBad + "x"},
+  };
+  for (const auto& s : shown)
+    EXPECT_EQ(Shown(s.bytes), s.shown) << Hex(s.bytes);
+  EXPECT_EQ(Displayable("a\x0B\r\n\t", true), "a" + kBad + "\r\n\t");
+  EXPECT_EQ(Displayable("a\x0B", false), "a\x0B");
+
+  ResultList rows;
+  rows.AppendResultRow("http://x.test/a\rb", 3);
+  rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
+  rows.SetResultColumn(ResultColumn::kSiteName, "one\rtwo", "/s/p.html");
+  std::ostringstream markdown, github;
+  WriteReport(markdown, ReportFormat::kMarkdown, {{}, rows, {}});
+  WriteReport(github, ReportFormat::kGithub, {{}, rows, {}});
+  EXPECT_NE(markdown.str().find("| 3 | http://x.test/a b | HTTP Code 404 Not Found | one two |"),
+            std::string::npos)
+      << markdown.str();
+  EXPECT_EQ(github.str(),
+            "::error file=/s/p.html,line=3,title=HTTP Code 404 Not Found::http://x.test/a%0Db\n");
 }
 
 // The Markdown summary escapes what would end a table cell; JUnit counts

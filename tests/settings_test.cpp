@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "core/run_options.h"
 #include "core/settings_store.h"
 #include "core/window_rules.h"
+#include "crawl/result_cache.h"
 #include "platform/memory_config_store.h"
 #include "platform/qsettings_config_store.h"
 #include "platform/settings_file.h"
@@ -33,6 +35,61 @@ class SettingsStoreTest : public ::testing::TestWithParam<bool> {
   testing::TempFolder folder_;
   std::unique_ptr<ConfigStore> backing_;
 };
+
+// What a run falls back to where neither the command line nor a config
+// file says: the stored preferences, a number out of its option's range as
+// its default, a stored code list nobody could type as none, and stored
+// patterns one a line, blank lines none.
+TEST(StoredRunOptions, ARunFallsBackToWhatPreferencesStored) {
+  struct Case {
+    std::vector<std::pair<TextSetting, std::string>> texts;
+    std::vector<std::pair<IntSetting, int>> numbers;
+    std::function<void(const RunOptions&)> check;
+  };
+  const Case cases[] = {
+      {{{settings::kAccept, " 429 , 500-599"}},
+       {},
+       [](const RunOptions& o) {
+         EXPECT_EQ(o.accept, (std::vector<CodeRange>{{429, 429}, {500, 599}}));
+       }},
+      {{{settings::kAccept, "4O4"}},
+       {},
+       [](const RunOptions& o) { EXPECT_TRUE(o.accept.empty()); }},
+      {{{settings::kExclude, "a\n\n  \nb\r\n"}, {settings::kInclude, "keep"}},
+       {},
+       [](const RunOptions& o) {
+         EXPECT_EQ(o.exclude, (std::vector<std::string>{"a", "b"}));
+         EXPECT_EQ(o.include, (std::vector<std::string>{"keep"}));
+       }},
+      {{},
+       {{settings::kParallelProbes, 999}, {settings::kPerHost, 0}, {settings::kRatePerHost, 5}},
+       [](const RunOptions& o) {
+         EXPECT_EQ(o.parallel, settings::kParallelProbes.default_value);
+         EXPECT_EQ(o.per_host, settings::kPerHost.default_value);
+         EXPECT_EQ(o.rate, 5);
+       }},
+      {{},
+       {{settings::kIgnoreRobots, 1}, {settings::kCheckFragments, 1}, {settings::kInsecure, 1}},
+       [](const RunOptions& o) {
+         EXPECT_FALSE(o.crawl.obey_robots);
+         EXPECT_TRUE(o.local.check_fragments);
+         EXPECT_TRUE(o.insecure);
+         EXPECT_TRUE(o.cache_file.empty());
+       }},
+      {{},
+       {{settings::kLinkCache, 1}},
+       [](const RunOptions& o) { EXPECT_EQ(o.cache_file, DefaultCacheFile()); }},
+  };
+  for (const Case& c : cases) {
+    MemoryConfigStore backing;
+    SettingsStore store(backing);
+    for (const auto& [key, text] : c.texts)
+      store.Set(key, text);
+    for (const auto& [key, number] : c.numbers)
+      store.Set(key, number);
+    c.check(StoredRunOptions(store));
+  }
+}
 
 TEST_P(SettingsStoreTest, ValuesRoundTripAsText) {
   SettingsStore store(*backing_);

@@ -189,7 +189,9 @@ TEST(LocalLinks, TheSmallSite) {
 // counts. `page` goes before the link in the page that holds it.
 TEST(LocalLinks, AFragmentMatchesAWholeName) {
   testing::TempFolder site;
-  site.Write("t.html", "<h2 id=\"topics\">T</h2><a name=\"Top-2\"></a>");
+  site.Write("t.html",
+             "<h2 id=\"topics\">T</h2><a name=\"Top-2\"></a><p id=\"a%20b\">"
+             "<p id=\"caf\xc3\xa9\"><p id=\"100%\">");
   site.Write("sub/other.html", "<p id=\"sec\">");
   site.Write("doc.pdf", "%PDF-1.4");
   site.Write("old/index.htm", "<p id=\"in\">");
@@ -208,6 +210,15 @@ TEST(LocalLinks, AFragmentMatchesAWholeName) {
       {"", "t.html#Top-2", found},
       {"", "t.html#top%69cs", found},
       {"", "t.html#Top-", missing},
+      // An id is matched as written, then decoded, as a browser does.
+      {"", "t.html#a%20b", found},
+      {"", "t.html#a b", found},
+      {"", "t.html#a%2520b", found},
+      {"", "t.html#a%252520b", missing},
+      {"", "t.html#caf%C3%A9", found},
+      {"", "t.html#caf\xc3\xa9", found},
+      {"", "t.html#100%25", found},
+      {"", "t.html#100%", found},
       {"<p id=top>", "#topics", missing},
       {"<p id=topics>", "#top", found},
       {"<p id=topics>", "#topics", found},
