@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "core/status_code_table.h"
-#include "platform/clock.h"
 #include "platform/open_files.h"
 
 namespace quimbel {
