@@ -188,7 +188,7 @@ void LinkTest::StartCrawl(const CrawlOptions& options) {
       std::move(crawl), std::string(kProductName),
       [this](const std::string& url, BodyWanted body, const std::string& page) {
         const std::uint64_t job =
-            probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body});
+            probe_worker_.Kick({url, settings_.timeout, settings_.user_agent, body, !page.empty()});
         if (!page.empty()) buffer_.AddPage(page, job);
         return job;
       },

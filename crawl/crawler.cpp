@@ -214,6 +214,12 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   if (found == by_job_.end()) return false;
   Page& page = *pages_[found->second];
   by_job_.erase(found);
+  // A move that ended here was this page's read: its own reply, the same
+  // page again, is not read twice.
+  if (page.done) {
+    FollowInOrder();
+    return true;
+  }
   page.done = true;
   if (!page.sitemap) ++fetched_;
   if (!IsPage(outcome, page.sitemap)) {
@@ -237,12 +243,14 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     // when the run asked for it before (its body is not fetched twice).
     const auto known = by_key_.find(*final_key);
     if (known != by_key_.end() && !outcome.body_withheld) {
-      // The crawl has yet to fetch the page the move ended at: this was
-      // its fetch, and the links waiting for it take this reply.
+      // The crawl has yet to read the page the move ended at: this was its
+      // fetch, and the links waiting for it take this reply. Its own fetch,
+      // if under way, is answered from the run's replies and then passed
+      // over.
       Page& target = *pages_[known->second];
-      if (!target.kicked && !target.sitemap) {
+      if (!target.done && !target.sitemap) {
+        if (!target.kicked) ++kicked_;
         target.kicked = true;
-        ++kicked_;
         target.done = true;
         ++fetched_;
         aliases_.push_back(target.key);
@@ -391,7 +399,8 @@ bool Crawler::IsIndexTwinHanded(const Page& page) {
 }
 
 bool Crawler::Finished() const {
-  return started_pages_ && robots_jobs_.empty() && followed_ == pages_.size() &&
+  // A page a move let the crawl read may still have its own fetch under way.
+  return started_pages_ && robots_jobs_.empty() && by_job_.empty() && followed_ == pages_.size() &&
          handed_ == pages_.size();
 }
 

@@ -58,6 +58,9 @@ struct ProbeJob {
   std::chrono::milliseconds time_limit{15000};  // for the whole probe, lookup to reply
   std::string user_agent;                       // the request's User-Agent
   BodyWanted body = BodyWanted::kNone;
+  // A page the crawl reads. A move that ends at such a page hands the crawl
+  // its body, so the page's own fetch needs no second request.
+  bool crawled_page = false;
 };
 
 // Where the moves of a moved link led.

@@ -68,8 +68,9 @@ RequestLedger::Turn RequestLedger::Take(std::unique_ptr<Transfer>& transfer) {
                     ParseStatusCode(asked.reply.reply).value_or(0) / 100 == 2;
   if (WantsBody(*transfer) && body == nullptr && page) {
     // A move's end is no page to read again: asking once more would only
-    // fetch what the run has already seen.
-    if (transfer->following) {
+    // fetch what the run has already seen. Nor is a page of the crawl that
+    // a move's end already handed to the crawl.
+    if (transfer->following || (asked.crawl_read_it && transfer->request.crawled_page)) {
       TakeReply(*transfer, asked.reply, nullptr);
       transfer->outcome.body_withheld = true;
       return Turn::kAnswered;
@@ -97,8 +98,14 @@ std::vector<std::unique_ptr<Transfer>> RequestLedger::Answered(Transfer& asker) 
   asked.waiting.clear();
   const bool has_body = !asker.outcome.body.empty();
   if (has_body) KeepBody(key, asker.outcome.body);
-  for (auto& transfer : waited)
+  const auto crawl_reads = [&](const Transfer& transfer) {
+    return has_body && transfer.following && transfer.request.crawled_page && WantsBody(transfer);
+  };
+  asked.crawl_read_it = crawl_reads(asker);
+  for (auto& transfer : waited) {
     TakeReply(*transfer, asked.reply, has_body ? &asker.outcome.body : nullptr);
+    asked.crawl_read_it = asked.crawl_read_it || crawl_reads(*transfer);
+  }
   return waited;
 }
 

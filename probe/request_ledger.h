@@ -52,6 +52,9 @@ class RequestLedger {
   struct Asked {
     bool done = false;
     ProbeOutcome reply;  // once done, without its body
+    // The body went to the crawl at the end of a move: the crawl has read
+    // the page there.
+    bool crawl_read_it = false;
     std::vector<std::unique_ptr<Transfer>> waiting;
   };
   void KeepBody(const std::string& key, const std::string& body);
