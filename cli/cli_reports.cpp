@@ -73,8 +73,13 @@ ReportOutcome WriteTestReports(const CliOptions& options, const RunReport& repor
     outcome.written = false;
   }
   std::set<std::string> exported;
-  if (options.repair_type && !interrupted() && !run_failed && !controller.results().empty()) {
-    exported = Repair(options, controller, config, outcome, interrupted);
+  if (options.repair_type && !run_failed && !controller.results().empty()) {
+    // A Ctrl+C before the repair leaves it not made.
+    if (interrupted()) {
+      outcome.repaired = false;
+    } else {
+      exported = Repair(options, controller, config, outcome, interrupted);
+    }
   }
   if (!WriteReports(options, controller.results(), exported, interrupted)) outcome.written = false;
   for (const auto& [format, file] : options.outputs) {

@@ -238,7 +238,11 @@ int RunWith(const CliOptions& options) {
                            UserDisplayName(), FormatLongDateTime(facts.ended)};
     outcome = WriteTestReports(options, report, *controller, config, host.failed(), interrupted);
   }
-  if (watch.interrupted()) return kExitInterrupted;
+  // A Ctrl+C that comes once the run has ended, while its reports are
+  // written, stops the command only where it cut something asked for:
+  // otherwise the run is whole, as its report says.
+  if (facts.stopped || (watch.interrupted() && (!outcome.repaired || !outcome.written)))
+    return kExitInterrupted;
   if (host.failed() || !outcome.repaired || !outcome.written ||
       controller->purge().failures() > 0 || controller->test().pages_not_checked() > 0) {
     return kExitCannotRun;
