@@ -61,9 +61,10 @@ std::filesystem::path DefaultProfilePath();
 // Copies the sections and values of an old profile file into the store.
 // The file is read in pieces of at most 519 bytes (a longer line gives
 // several pieces); lines before the first "[Section]" header are ignored,
-// and a header whose section cannot be made ends the import. Section and
-// value names that differ from the program's own only in letter case are
-// stored under the program's spelling. A missing file imports nothing.
+// and a header whose section cannot be made loses only its own values, not
+// the sections after it. Section and value names that differ from the
+// program's own only in letter case are stored under the program's
+// spelling. A missing file imports nothing.
 void ImportProfile(ConfigStore& store, const std::filesystem::path& profile);
 
 // Start-up: opens the root and, only when it was created just now, imports
