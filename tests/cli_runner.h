@@ -25,7 +25,8 @@ struct CliResult {
 };
 
 // Runs quimbel-cli with its settings in `config`, standard output and
-// error captured; `interrupt_after` sends Ctrl+C once that time has passed.
+// error captured; `interrupt_after` sends Ctrl+C once that time has passed
+// (to the program it is run through, if any).
 class Cli {
  public:
   CliResult Run(std::vector<std::string> args,
@@ -42,6 +43,7 @@ class Cli {
   // Starts quimbel-cli and leaves it running; its process id, or 0.
   pid_t Start(std::vector<std::string> args) {
     args.insert(args.begin(), QUIMBEL_CLI_PATH);
+    args.insert(args.begin(), through.begin(), through.end());
     std::vector<char*> argv;
     for (auto& a : args)
       argv.push_back(a.data());
@@ -58,7 +60,8 @@ class Cli {
     const std::string& stdout_path = stdout_to.empty() ? OutPath() : stdout_to;
     posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+    const std::string& stderr_path = stderr_to.empty() ? ErrPath() : stderr_to;
+    posix_spawn_file_actions_addopen(&actions, 2, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = 0;
@@ -86,7 +89,10 @@ class Cli {
   testing::TempFolder config;
   testing::TempFolder io;
   std::string stdout_to;  // empty: captured into CliResult::out
+  std::string stderr_to;  // empty: captured into CliResult::err
   std::string cwd;        // empty: this process's own folder
+  // A program (by its full path) and its arguments that quimbel-cli is run through.
+  std::vector<std::string> through;
 };
 
 }  // namespace quimbel

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -28,14 +29,14 @@ std::string Probed(std::string_view text) {
   return out;
 }
 
-// Everything the page scan takes: "tag url [name] line; " each, then the
-// fragment names sorted, then the base.
-std::string Scanned(std::string_view text) {
+// Everything the page scan takes: "tag url [name] line; " each (its kind for the tag when
+// `kinds`), then the fragment names sorted, then the base.
+std::string Scanned(std::string_view text, bool kinds = false) {
   const PageScan scan = ScanPage(text);
   std::string out;
   for (const PageLink& link : scan.links) {
-    out += std::string(link.tag) + " " + std::string(link.url()) + " [" + link.text + "] " +
-           std::to_string(link.line) + "; ";
+    out += std::string(kinds ? LinkKindName(link.kind) : link.tag) + " " + std::string(link.url()) +
+           " [" + link.text + "] " + std::to_string(link.line) + "; ";
   }
   std::vector<std::string> names(scan.fragments.begin(), scan.fragments.end());
   std::sort(names.begin(), names.end());
@@ -44,91 +45,66 @@ std::string Scanned(std::string_view text) {
   return scan.base.empty() ? out : out + "base " + scan.base;
 }
 
-struct Case {
-  const char* name;
-  std::string text;
-  std::string taken;
-};
+using Case = std::tuple<const char*, std::string, std::string>;  // name, text, what is taken
 
 const std::string kNoName = " [" + std::string(kPlaceholderAnchorName) + "] 1; ";
 
-// An anchor's link is its own href, read as an HTML parser reads it; the
-// link name is its text up to the closing tag; its line is where its URL
-// stands, however its tag is spread.
+// An anchor's link is its own href; its name is its text up to the closing tag. How the tag is
+// read (quotes, comments, lines) is ScanPage's.
 TEST(ExtractUrls, TheLinkOfAnAnchorIsItsHref) {
   const Case cases[] = {
-      {"plain", "<a href=\"http://x.test/\">Home</a>\n", "http://x.test/ [Home] 1; "},
-      {"text over lines joins without a blank", "<a href=\"http://x.test/\">Our\nhome\r\npage</a>",
-       "http://x.test/ [Ourhomepage] 1; "},
-      {"empty link text", "<a href=\"http://x.test/\"></a>", "http://x.test/" + kNoName},
-      {"image inside, close in another case", "<A HREF=\"http://x.test/\"><img src=\"i.gif\"></a>",
-       "http://x.test/ [<img src=\"i.gif\">] 1; "},
-      {"inner tags stay", "<a href=\"http://x.test/\">Go <b>now</b>!</A>",
-       "http://x.test/ [Go <b>now</b>!] 1; "},
-      {"missing close ends at the next <", "<a href=\"http://x.test/\">One<br>two<a href=\"#\">",
-       "http://x.test/ [One] 1; "},
-      {"no end mark at all: still a link", "<a href=\"http://x.test/\">X",
-       "http://x.test/ [X] 1; "},
-      {"tabs and blanks", "<a href=\"http://x.test/\">\t Big\tDeal \t</a>",
-       "http://x.test/ [Big Deal] 1; "},
-      {"blank-only text stays empty", "<a href=\"http://x.test/\">   </a>",
-       "http://x.test/ [] 1; "},
-      {"duplicates are kept", "<a href=\"http://d.test/\">1</a><a href=\"http://d.test/\">2</a>",
-       "http://d.test/ [1] 1; http://d.test/ [2] 1; "},
-      {"single quotes", "<a href='http://s.test/x'>S</a> <b class=\"k\">K</b>",
-       "http://s.test/x [S] 1; "},
-      {"no quotes", "<a class=k href=http://s.test/x>S</a>", "http://s.test/x [S] 1; "},
-      {"blanks at either end go", "<a href=\"  http://b.test/a  \">B</a>",
-       "http://b.test/a [B] 1; "},
-      {"references stay as written in the row", "<a href=\"http://h.test/s?q=a&amp;b=2\">Q</a>",
-       "http://h.test/s?q=a&amp;b=2 [Q] 1; "},
+      {"text over lines joins without a blank", "<a href=\"http://x/\">Our\nhome\r\npage</a>",
+       "http://x/ [Ourhomepage] 1; "},
+      {"empty link text", "<a href=\"http://x/\"></a>", "http://x/" + kNoName},
+      {"image inside, close in another case", "<A HREF=\"http://x/\"><img src=\"i.gif\"></a>",
+       "http://x/ [<img src=\"i.gif\">] 1; "},
+      {"tags stay", "<a href=\"http://x/\">Go <b>now</b>!</A>", "http://x/ [Go <b>now</b>!] 1; "},
+      {"ends at next <", "<a href=\"http://x/\">One<br>two<a href=\"#\">", "http://x/ [One] 1; "},
+      {"no end mark at all: still a link", "<a href=\"http://x/\">X", "http://x/ [X] 1; "},
+      {"tabs and blanks", "<a href=\"http://x/\">\t Big\tDeal \t</a>", "http://x/ [Big Deal] 1; "},
+      {"blank-only text stays empty", "<a href=\"http://x/\">   </a>", "http://x/ [] 1; "},
+      {"duplicates are kept", "<a href=\"http://d/\">1</a><a href=\"http://d/\">2</a>",
+       "http://d/ [1] 1; http://d/ [2] 1; "},
+      {"blanks at either end go", "<a href=\"  http://b/a  \">B</a>", "http://b/a [B] 1; "},
+      {"references stay as written in the row", "<a href=\"http://h/s?q=a&amp;b=2\">Q</a>",
+       "http://h/s?q=a&amp;b=2 [Q] 1; "},
       {"a referenced scheme is still a scheme", "<a href=\"http:&#47;&#47;h.test/x\">R</a>",
        "http:&#47;&#47;h.test/x [R] 1; "},
       {"scheme in any case, URL keeps its own",
-       "<A HREF=\"HTTP://Big.Test/P?q=1#top\">Big</A><a href=\"HtTpS://s.test/\">S</a>",
-       "HTTP://Big.Test/P?q=1#top [Big] 1; HtTpS://s.test/ [S] 1; "},
-      {"ftp", "<a href=\"ftp://f.test/pub\">Files</a>", "ftp://f.test/pub [Files] 1; "},
-      {"a URL in the link text is no link", "<a href=\"here.html\">see http://h.test/t</a>", ""},
+       "<A HREF=\"HTTP://Big.Test/P?q=1#top\">Big</A><a href=\"HtTpS://s/\">S</a>",
+       "HTTP://Big.Test/P?q=1#top [Big] 1; HtTpS://s/ [S] 1; "},
+      {"a URL in the link text is no link", "<a href=\"here.html\">see http://h/t</a>", ""},
       {"nor one in a title or data attribute",
-       "<a title=\"http://h.test/a\" data-x=\"http://h.test/d\" href=\"http://h.test/b\">T</a>"
-       "<a data-href=\"http://h.test/c\" href=\"/rel\">U</a>",
-       "http://h.test/b [T] 1; "},
-      {"two hrefs: the first counts", "<a href=\"http://h.test/1\" href=\"http://h.test/2\">2</a>",
-       "http://h.test/1 [2] 1; "},
+       "<a title=\"http://h/a\" data-x=\"http://h/d\" href=\"http://h/b\">T</a>"
+       "<a data-href=\"http://h/c\" href=\"/rel\">U</a>",
+       "http://h/b [T] 1; "},
+      {"first href", "<a href=\"http://h/1\" href=\"http://h/2\">2</a>", "http://h/1 [2] 1; "},
       {"a longer name that starts with href is another attribute",
-       "<a hreflang=\"http://h.test/lang\" href=\"http://h.test/x\">X</a>",
-       "http://h.test/x [X] 1; "},
+       "<a hreflang=\"http://h/lang\" href=\"http://h/x\">X</a>", "http://h/x [X] 1; "},
       {"a name without its end stops at the next anchor, in any case",
-       "<a href=\"http://a.test/\">one<A HREF=\"http://b.test/\">two</A>",
-       "http://a.test/ [one] 1; http://b.test/ [two] 1; "},
-      {"other tags that begin with a", "<abbr title=\"http://t.test/\">T</abbr><address>", ""},
-      {"an area's href, named by its alt", "<area href=\"http://m.test/\" alt=\"Map\">",
-       "http://m.test/ [Map] 1; "},
+       "<a href=\"http://a/\">one<A HREF=\"http://b/\">two</A>",
+       "http://a/ [one] 1; http://b/ [two] 1; "},
+      {"other tags that begin with a", "<abbr title=\"http://t/\">T</abbr><address>", ""},
+      {"area, by alt", "<area href=\"http://m/\" alt=\"Map\">", "http://m/ [Map] 1; "},
       {"relative, mail and other schemes are not probed",
-       "<a href=\"/r.htm\">2</a><a href=\"mailto:a@b.test\">3</a><a href=\"gopher://g.test/\">4</a>"
+       "<a href=\"/r.htm\">2</a><a href=\"mailto:a@b.test\">3</a><a href=\"gopher://g/\">4</a>"
        "<a href=\"//h.test/\">5</a>",
        ""},
-      {"resources are not probed", "<img src=\"http://i.test/a.png\">", ""},
-      {"nothing in comments or scripts",
-       "<!-- <a href=\"http://c.test/\">C</a> --><script>x='<a href=\"http://s.test/\">'</script>",
-       ""},
-      {"text before the first anchor", "<p>http://bare.test/</p><a href=\"http://a.test/\">A</a>",
-       "http://a.test/ [A] 1; "},
-      {"the URL's own line", "<a\nhref=\n\"http://a.test/\">A</a>", "http://a.test/ [A] 3; "},
-      {"CR LF and lone CR", "\r\n\r\r<a href=\"http://a.test/\">A</a>", "http://a.test/ [A] 2; "},
+      {"resources are not probed", "<img src=\"http://i/a.png\">", ""},
+      {"text before", "<p>http://bare/</p><a href=\"http://a/\">A</a>", "http://a/ [A] 1; "},
+      {"CR LF and lone CR", "\r\n\r\r<a href=\"http://a/\">A</a>", "http://a/ [A] 2; "},
       {"many links on a few lines",
-       "<a href=\"http://a.test/\">A</a><a href=\"http://b.test/\">B</a>\n\n"
-       "<a href=\"https://c.test/\">C</a>",
-       "http://a.test/ [A] 1; http://b.test/ [B] 1; https://c.test/ [C] 3; "},
+       "<a href=\"http://a/\">A</a><a href=\"http://b/\">B</a>\n\n"
+       "<a href=\"https://c/\">C</a>",
+       "http://a/ [A] 1; http://b/ [B] 1; https://c/ [C] 3; "},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Probed(c.text), c.taken);
+  for (const auto& [name, text, taken] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Probed(text), taken);
   }
 }
 
-// The attribute tokenizer behind every link, local ones and resources
-// included, and the fragment names and base a page defines.
+// The tokenizer behind every link, and the fragment names and base a page defines.
 TEST(ScanPage, TheTokenizerReadsAttributesAsHtmlDoes) {
   const Case cases[] = {
       {"three quoting styles", "<a href=\"d.html\">D</a><a href='s.html'>S</a><a href=u.html>U</a>",
@@ -181,23 +157,14 @@ TEST(ScanPage, TheTokenizerReadsAttributesAsHtmlDoes) {
       {"ends inside a script", "<script><a href=x.html>", ""},
       {"ends inside a declaration", "<!DOCTYPE <a href=x.html>", ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Scanned(c.text), c.taken);
+  for (const auto& [name, text, taken] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Scanned(text), taken);
   }
 }
 
-// Every reference a page makes, each with its kind and line: what elements
-// load, srcset candidates, a refresh, SVG hrefs and style text.
+// Every reference a page makes, each with its kind and line.
 TEST(ScanPage, EveryReferenceAPageMakes) {
-  const auto kinds = [](std::string_view text) {
-    std::string out;
-    for (const PageLink& link : ScanPage(text).links) {
-      out += std::string(LinkKindName(link.kind)) + " " + std::string(link.url()) + " [" +
-             link.text + "] " + std::to_string(link.line) + "; ";
-    }
-    return out;
-  };
   const Case cases[] = {
       {"what elements load",
        "<iframe src=f.html><frame src=g.html><embed src=e.swf><track src=t.vtt>"
@@ -240,9 +207,9 @@ TEST(ScanPage, EveryReferenceAPageMakes) {
        "<p style=\"background:url(&quot;b c.png&quot;)\">",
        "css a.png [div] 1; css b c.png [style] 2; "},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(kinds(c.text), c.taken);
+  for (const auto& [name, text, taken] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Scanned(text, true), taken);
   }
 }
 
@@ -262,7 +229,7 @@ TEST(ScanPage, CharacterReferences) {
 }
 
 // What is requested for a link as written.
-TEST(RequestUrl, DecodesAsABrowserReadsAnHref) {
+TEST(RequestUrl, DecodesAsABrowserReadsAnHrefAndSchemelessLinksTakeOne) {
   const std::pair<std::string, std::string> cases[] = {
       {"http://h.test/search?q=a&amp;b=2", "http://h.test/search?q=a&b=2"},
       {"http:&#47;&#47;h.test&#x2F;x", "http://h.test/x"},
@@ -273,22 +240,21 @@ TEST(RequestUrl, DecodesAsABrowserReadsAnHref) {
   };
   for (const auto& [written, request] : cases)
     EXPECT_EQ(RequestUrl(written), request) << written;
-}
-
-// What is asked for a link written with a URL: a link without a scheme
-// takes the one it is given.
-TEST(RequestUrl, ProbeRequestsOfSchemelessLinks) {
-  const std::tuple<std::string, std::string, std::string> cases[] = {
+  // What is asked for a link written with a URL: a link without a scheme
+  // takes the one it is given.
+  const std::tuple<std::string, std::string, std::string> schemeless[] = {
       {"//h.test/x#part", "https", "https://h.test/x"},
       {" //H.test/a b", "http", "http://h.test/a%20b"},
       {"\\\\h.test\\x", "https", "https://h.test/x"},
       {"HTTP://h.test/x", "https", "http://h.test/x"},
   };
-  for (const auto& [written, scheme, request] : cases)
+  for (const auto& [written, scheme, request] : schemeless)
     EXPECT_EQ(ProbeRequestUrl(written, scheme), request) << written;
 }
 
-TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
+// A page's links are appended to the lists and counted; a file that cannot be read leaves both
+// alone; any bytes are valid input (bench/large_inputs reads the same at 100 MB).
+TEST(ExtractUrls, AppendsToTheListsCountsThemAndTakesAnyBytes) {
   testing::TempFolder folder;
   const std::string page = folder.Write(
       "page.htm",
@@ -299,13 +265,10 @@ TEST(ExtractUrls, AppendsToTheListsAndCountsThem) {
   std::size_t count = 0;
   ASSERT_TRUE(ExtractUrls(page, lists, count));
   EXPECT_EQ(count, 3u);
-  EXPECT_EQ(lists.urls,
-            (std::deque<std::string>{"http://left.test/", "http://one.test/", "ftp://two.test/"}));
+  const std::deque<std::string> urls = {"http://left.test/", "http://one.test/", "ftp://two.test/"};
+  EXPECT_EQ(lists.urls, urls);
   EXPECT_EQ(lists.anchors, (std::deque<std::string>{"Left", "One", "Two"}));
-}
 
-TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
-  testing::TempFolder folder;
   const std::string missing = (folder.path() / "missing.htm").string();
   const std::string unreadable = folder.Write("locked.htm", "<a href=\"http://x.test/\">X</a>");
   std::filesystem::permissions(unreadable, std::filesystem::perms::none);
@@ -316,21 +279,12 @@ TEST(ExtractUrls, UnreadableFilesLeaveTheListsAlone) {
   for (const std::string& path :
        {missing, folder.path().string(), unreadable, fifo, std::string("/dev/zero")}) {
     if (root && path == unreadable) continue;
-    SCOPED_TRACE(path);
-    LinkLists lists;
-    lists.urls = {"u"};
-    lists.anchors = {"a"};
-    std::size_t count = 7;
-    EXPECT_FALSE(ExtractUrls(path, lists, count));
-    EXPECT_EQ(lists.urls.size(), 1u);
-    EXPECT_EQ(lists.anchors.size(), 1u);
-    EXPECT_EQ(count, 7u);
+    EXPECT_FALSE(ExtractUrls(path, lists, count)) << path;
+    EXPECT_EQ(lists.urls, urls) << path;
+    EXPECT_EQ(lists.anchors.size(), 3u) << path;
+    EXPECT_EQ(count, 3u) << path;
   }
-}
 
-// Any bytes are valid input; bench/large_inputs reads the same at 100 MB.
-TEST(ExtractUrls, AnyBytesAreValidInput) {
-  testing::TempFolder folder;
   std::string binary;
   std::mt19937 random(7);
   for (int i = 0; i < (1 << 20); ++i)
@@ -339,38 +293,24 @@ TEST(ExtractUrls, AnyBytesAreValidInput) {
   // A file without line breaks, one long anchor: the link at its very end.
   const std::string giant =
       "<a title=\"" + std::string(1 << 20, 'x') + "\" href=\"http://end.test/\">E</a>.";
-  LinkLists lists;
-  std::size_t count = 0;
   for (const auto& [name, text] :
-       {std::pair{"empty.htm", std::string()}, {"binary.htm", binary}, {"giant.htm", giant}}) {
+       {std::pair{"empty.htm", std::string()}, {"binary.htm", binary}, {"giant.htm", giant}})
     EXPECT_TRUE(ExtractUrls(folder.Write(name, text), lists, count));
-  }
-  ASSERT_GE(lists.urls.size(), 2u);
+  ASSERT_GE(lists.urls.size(), 5u);
   EXPECT_EQ(lists.urls[lists.urls.size() - 2], std::string("http://in\0side.test/\xff", 21));
   EXPECT_EQ(lists.anchors[lists.anchors.size() - 2], std::string("\x80\0", 2));
   EXPECT_EQ(lists.urls.back(), "http://end.test/");
 }
 
-TEST(UrlSplit, HostPathAndPort) {
-  struct Case {
-    std::string url;
-    Protocol protocol;
-    std::string host;
-    std::string path;
-    std::optional<std::uint16_t> port;
-  };
+TEST(UrlSplit, HostPathPortAnyBytesAndAnyLength) {
   using P = Protocol;
-  const Case cases[] = {
+  // url, protocol, host, path, port
+  using Split = std::tuple<std::string, P, std::string, std::string, std::optional<std::uint16_t>>;
+  const Split cases[] = {
       {"http://www.example.com", P::kHttp, "www.example.com", "/", 80},
-      {"http://www.example.com/", P::kHttp, "www.example.com", "/", 80},
       {"http://host:8080/dir/page.htm", P::kHttp, "host", "/dir/page.htm", 8080},
-      {"http://host/dir", P::kHttp, "host", "/dir", 80},
-      {"http://host/wiki/Link_rot", P::kHttp, "host", "/wiki/Link_rot", 80},
       {"http://host/a.b/c", P::kHttp, "host", "/a.b/c", 80},
-      {"http://host/dir/page.htm#part", P::kHttp, "host", "/dir/page.htm", 80},
       {"http://host/dir#part", P::kHttp, "host", "/dir", 80},
-      {"http://host/frag#section-2", P::kHttp, "host", "/frag", 80},
-      {"http://host/cgi?x=1", P::kHttp, "host", "/cgi?x=1", 80},
       {"http://host/search?q=a&b=2#f", P::kHttp, "host", "/search?q=a&b=2", 80},
       {"http://host/p%20q", P::kHttp, "host", "/p%20q", 80},
       {"http://host/a b?c d", P::kHttp, "host", "/a%20b?c%20d", 80},
@@ -400,15 +340,12 @@ TEST(UrlSplit, HostPathAndPort) {
       {"http://host:8o/", P::kHttp, "host", "/", std::nullopt},
       {"http://host: 80/", P::kHttp, "host", "/", std::nullopt},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url);
-    EXPECT_EQ(UrlHost(c.url, c.protocol), c.host);
-    EXPECT_EQ(UrlPath(c.url, c.protocol), c.path);
-    EXPECT_EQ(UrlPort(c.url, c.protocol), c.port);
+  for (const auto& [url, protocol, host, path, port] : cases) {
+    SCOPED_TRACE(url);
+    EXPECT_EQ(UrlHost(url, protocol), host);
+    EXPECT_EQ(UrlPath(url, protocol), path);
+    EXPECT_EQ(UrlPort(url, protocol), port);
   }
-}
-
-TEST(UrlSplit, AnyBytesAndAnyLength) {
   std::string binary("http://h\0st\xff\x80/p\0th\xfe", 19);
   EXPECT_EQ(UrlHost(binary, Protocol::kHttp), std::string("h\0st\xff\x80", 6));
   EXPECT_EQ(UrlPath(binary, Protocol::kHttp), "/p%00th%FE");

@@ -35,6 +35,12 @@ class RecordingRepairHost : public RepairHost {
   bool StopRequested() override { return ++files_begun > stop_after_files; }
   std::string UserName() override { return "Tester"; }
   std::string LongDateTime() override { return "<date>"; }
+  // Forgets what was shown and failed, keeping the answers.
+  void ForgetShown() {
+    messages.clear();
+    failures.clear();
+    reasons.clear();
+  }
 
   RecordingPrompter prompter;
   std::vector<std::string> messages;

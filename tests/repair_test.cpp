@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -36,28 +37,28 @@ struct Listed {
 };
 
 RepairOptions Type(int type, bool preserve = true, bool skip_errors = true, bool purge = false) {
-  RepairOptions options;
-  options.type = static_cast<RepairType>(type);
-  options.preserveAsComment = preserve;
-  options.skipNonHttp = skip_errors;
-  options.removeComments = purge;
-  return options;
+  return {.type = static_cast<RepairType>(type),
+          .skipNonHttp = skip_errors,
+          .preserveAsComment = preserve,
+          .removeComments = purge};
 }
 
 std::string Disabled(const std::string& text) {
   return "<!-- QUIMBEL COMMENT " + text + "-->";
 }
 
-// A row's file was rewritten (its high half), the row itself repaired (low).
-constexpr std::uint32_t kDone = 1, kDoneFirst = 0x00010001, kFileOnly = 0x00010000;
-// A row the repair looked at and passed over, as its options ask.
-constexpr std::uint32_t kLeftFirst = 0x00010002;
+// High half: the row's file was rewritten; low half: the row repaired (1) or passed over (2).
+constexpr std::uint32_t kDone = 1, kDoneFirst = 0x00010001, kFileOnly = 0x00010000,
+                        kLeftFirst = 0x00010002;
 
 class RepairTest : public ::testing::Test {
  protected:
   RepairTest() : settings_(store_) {}
 
-  void AddRows(const std::vector<Listed>& listed, const std::string& file) {
+  // The list holds these rows alone; what the host recorded is forgotten.
+  void ListRows(const std::vector<Listed>& listed, const std::string& file) {
+    rows_.Clear();
+    host_.ForgetShown();
     for (const Listed& row : listed) {
       rows_.AppendResultRow(row.url, 0, row.resource, row.kind);
       rows_.SetResultColumn(ResultColumn::kReason, row.reason);
@@ -72,10 +73,11 @@ class RepairTest : public ::testing::Test {
       marks.push_back(row.data);
     return marks;
   }
-  bool Repair(const RepairOptions& options) {
+  RepairOutcome Run(std::optional<RepairOptions> options, bool ask_unknown = false) {
     host_.options_answer = options;
-    return RunRepairCommand(rows_, false, settings_, host_).completed;
+    return RunRepairCommand(rows_, ask_unknown, settings_, host_);
   }
+  bool Repair(const RepairOptions& options) { return Run(options).completed; }
 
   testing::TempFolder folder_;
   MemoryConfigStore store_;
@@ -85,8 +87,9 @@ class RepairTest : public ::testing::Test {
 };
 
 TEST_F(RepairTest, OneFileRewrites) {
-  const std::string L = "<a href=\"U\">x</a>", moved = "HTTP Code 301 Moved Permanently";
-  const std::string can_not = "Error: Can't Connect to Host";
+  const std::string L = "<a href=\"U\">x</a>", l = L + "\n",
+                    moved = "HTTP Code 301 Moved Permanently",
+                    can_not = "Error: Can't Connect to Host", img = "<img src=\"i.png\">\n";
   const Listed image{"i.png", "Local File Not Found", "", true, "", true};
   struct Case {
     const char* name;
@@ -98,70 +101,57 @@ TEST_F(RepairTest, OneFileRewrites) {
     bool success = true;
   };
   const Case cases[] = {
-      Case("type 0", L + "\n", Type(0), Disabled(L) + "\n"),
-      Case("type 1 with the marker", L + "\n", Type(1),
-           "<a href=\"links.htm\">x</a>" + Disabled("U") + "\n"),
-      Case("type 1, 301 to its alternate", L + "\n", Type(1, false),
-           "<a href=\"http://a.test/\">x</a>\n", {{"U", moved, "http://a.test/"}}),
-      Case("type 1, 308 to its alternate", L + "\n", Type(1, false),
-           "<a href=\"https://a.test/\">x</a>\n",
-           {{"U", "HTTP Code 308 Permanent Redirect", "https://a.test/"}}),
-      // A server's Location that is no http, https or ftp URL leaves the
-      // row alone: a script or a local file must never become the link.
-      Case("type 1, a hostile alternate leaves the row alone", L + "\n", Type(1, false), L + "\n",
-           {{"U", "HTTP Code 302 Moved Temporarily", "http://a.test/\"><script>x()</script>"}},
-           {kFileOnly}),
-      Case("type 1, a script alternate leaves the row alone", L + "\n", Type(1, false), L + "\n",
-           {{"U", moved, "javascript://x%0Aalert(document.cookie)"}}, {kFileOnly}),
-      Case("type 1, vbscript and file alternates too", L + "\nV\nF\n", Type(1, false),
-           L + "\nV\nF\n",
-           {{"U", moved, "vbscript://x"},
-            {"V", moved, "file:///etc/passwd"},
-            {"F", moved, "http://a b/"}},
-           {kFileOnly, 0, 0}),
-      Case("type 1, 301 without an alternate takes the file name", L + "\n", Type(1, false),
-           "<a href=\"links.htm\">x</a>\n", {{"U", moved, ""}}),
-      Case("type 2", "a\n" + L + "\nb\n", Type(2), "a\nb\n"),
-      // Nothing stands in for a missing image: its line is disabled or
-      // removed, never rewritten to point at the page.
-      Case("type 1 leaves a resource's line", "<img src=\"i.png\">\n", Type(1, true, false),
-           "<img src=\"i.png\">\n", {image}, {kLeftFirst}),
-      Case("type 0 disables a resource's line", "<img src=\"i.png\">\n", Type(0, true, false),
+      Case("type 0", l, Type(0), Disabled(L) + "\n"),
+      // 301 and 308 lead to their alternate; without one, to the file.
+      Case("type 1, moves", l + "<a href=\"V\">\n<a href=\"W\">\n", Type(1, false),
+           "<a href=\"http://a.test/\">x</a>\n"
+           "<a href=\"https://a.test/\">\n<a href=\"links.htm\">\n",
+           {{"U", moved, "http://a.test/"},
+            {"V", "HTTP Code 308 Permanent Redirect", "https://a.test/"},
+            {"W", moved, ""}},
+           {kDoneFirst, kDone, kDone}),
+      // A Location that is no http, https or ftp URL must never become the link.
+      Case("type 1, hostile alternates leave their rows alone", l + "V\nF\nH\nA\n", Type(1, false),
+           l + "V\nF\nH\nA\n",
+           {{"U", "HTTP Code 302 Moved Temporarily", "http://a.test/\"><script>x()</script>"},
+            {"V", moved, "javascript://x%0Aalert(document.cookie)"},
+            {"F", moved, "file:///etc/passwd"},
+            {"H", moved, "vbscript://x"},
+            {"A", moved, "http://a b/"}},
+           {kFileOnly, 0, 0, 0, 0}),
+      Case("type 2, the same URL twice", "a\n" + l + l + "b\n", Type(2), "a\nb\n", {{"U"}, {"U"}},
+           {kDoneFirst, kDone}),
+      // Nothing stands in for a missing image: never rewritten to point at the page.
+      Case("type 1 leaves a resource's line", img, Type(1, true, false), img, {image},
+           {kLeftFirst}),
+      Case("type 0 disables a resource's line", img, Type(0, true, false),
            Disabled("<img src=\"i.png\">") + "\n", {image}),
-      // Nothing in style text is rewritten: a comment or a removed line
-      // there would break the style sheet; a URL written escaped is not
-      // even looked for.
+      // A comment or a removed line would break a style sheet; escaped URLs are not looked for.
       Case("a style sheet's reference is left alone", "p { x: url(U) }\nq { y: url(a\\2e png) }\n",
            Type(2), "p { x: url(U) }\nq { y: url(a\\2e png) }\n",
-           {Listed{"U", "HTTP Code 404 Not Found", "", true, "", true, LinkKind::kCss},
-            Listed{"a.png", "HTTP Code 404 Not Found", "", true, "", true, LinkKind::kCss}},
+           {{.url = "U", .resource = true, .kind = LinkKind::kCss},
+            {.url = "a.png", .resource = true, .kind = LinkKind::kCss}},
            {kLeftFirst, 2}),
       // Passing over what is no HTTP code passes over local links too.
-      Case("a local row is left alone with non-HTTP rows", "<img src=\"i.png\">\n", Type(0),
-           "<img src=\"i.png\">\n", {image}, {kLeftFirst}),
-      Case("untouched lines byte for byte, CR LF kept", "x\r\n" + L + "\r\ny \t\r\n", Type(0),
-           "x\r\n" + Disabled(L) + "\r\ny \t\r\n"),
-      Case("a last line without a line end gains one", "a\r\n" + L, Type(0),
-           "a\r\n" + Disabled(L) + "\r\n"),
-      Case("the same URL twice", L + "\n" + L + "\n", Type(2), "", {{"U"}, {"U"}},
+      Case("a local row is left alone with non-HTTP rows", img, Type(0), img, {image},
+           {kLeftFirst}),
+      // Untouched lines byte for byte; a last line without a line end gains one.
+      Case("CR LF kept", "x\r\n" + L + "\r\ny \t\r\n" + L, Type(0),
+           "x\r\n" + Disabled(L) + "\r\ny \t\r\n" + Disabled(L) + "\r\n", {{"U"}, {"U"}},
            {kDoneFirst, kDone}),
       Case("an unchecked row consumes no line", "<a href=\"V\">\n<a href=\"W\">\n", Type(2),
-           "<a href=\"V\">\n", {{"V", "HTTP Code 404 Not Found", "", false}, {"W"}},
-           {kDoneFirst, kDone}),
-      Case("non-HTTP rows are left alone", L + "\n", Type(0), L + "\n", {{"U", can_not}},
-           {kLeftFirst}),
-      Case("... or repaired when asked", L + "\n", Type(0, true, false), Disabled(L) + "\n",
+           "<a href=\"V\">\n", {{.url = "V", .checked = false}, {"W"}}, {kDoneFirst, kDone}),
+      // A skipped last line keeps its missing line end.
+      Case("non-HTTP rows are left alone", l + "top\r\n" + L, Type(0), l + "top\r\n" + L,
+           {{"U", can_not}, {"U", can_not}}, {kLeftFirst, kRowLeftAlone}),
+      Case("... or repaired when asked", l, Type(0, true, false), Disabled(L) + "\n",
            {{"U", "Error: UNKNOWN Error!"}}),
       Case("a prefix matches inside a longer URL", "<a href=\"http://a.test/x/y\">\n", Type(1),
            "<a href=\"links.htm/y\">" + Disabled("http://a.test/x") + "\n", {{"http://a.test/x"}}),
-      Case("comments before the close are kept", "a --> b <!-- c --> U\n",
-           Type(1, false, true, true), "a --> b <!-- c --> links.htm\n"),
-      Case("one-line comments go", "<!-- old --><a href=\"U\"><!--x-->\n",
-           Type(1, false, true, true), "<a href=\"links.htm\">\n"),
-      Case("a URL only inside a comment leaves the comment-free line", "a<!-- U -->b\n",
-           Type(1, false, true, true), "ab\n"),
-      Case("a skipped last line keeps its missing line end", "top\r\n" + L, Type(0), "top\r\n" + L,
-           {{"U", can_not}}, {kLeftFirst}),
+      // Comments before the close stay, one-line comments go, a URL only in a comment stays.
+      Case("comments", "a --> b <!-- c --> U\n<!-- old --><a href=\"U\"><!--x-->\na<!-- U -->b\n",
+           Type(1, false, true, true), "a --> b <!-- c --> links.htm\n<a href=\"links.htm\">\nab\n",
+           {{"U"}, {"U"}, {"U"}}, {kDoneFirst, kDone, kDone}),
       Case("two URLs on one line: the second is not found", "<a href=\"P\"><a href=\"Q\">\nz\n",
            Type(2), "z\n", {{"P"}, {"Q"}}, {kDone, 0}, false),
   };
@@ -169,43 +159,43 @@ TEST_F(RepairTest, OneFileRewrites) {
     SCOPED_TRACE(c.name);
     testing::TempFolder folder;
     const std::string file = folder.Write("links.htm", c.before);
-    rows_.Clear();
-    AddRows(c.rows, file);
-    host_.messages.clear();
+    ListRows(c.rows, file);
     EXPECT_EQ(Repair(c.options), c.success);
     EXPECT_EQ(testing::ReadFile(file), c.after);
     EXPECT_EQ(testing::ReadFile(folder.path() / "links.rep"), c.before);
     EXPECT_EQ(RowMarks(), c.marks);
-    // Only the page and its backup remain: no temporary copy anywhere.
     EXPECT_EQ(testing::FolderEntries(folder.path()),
               (std::vector<std::string>{"links.htm", "links.rep"}));
     ASSERT_EQ(host_.messages.size(), 1u);
-    if (c.success) {
-      // Every row rewritten, or the count of those passed over.
-      const bool all = std::none_of(c.marks.begin(), c.marks.end(), [](std::uint32_t mark) {
-        return (mark & 0xFFFF) == kRowLeftAlone || mark == kFileOnly;
-      });
-      EXPECT_EQ(host_.messages[0].rfind(all ? "All URL repairs completed\n\nRows repaired: "
-                                            : "URL repairs completed, not all\n\nRows repaired: ",
-                                        0),
-                0u)
-          << host_.messages[0];
-    } else {
-      EXPECT_EQ(host_.messages[0],
-                "We looked in file\n" + file + "\nbut could not file the URL\nQ");
-    }
+    const bool all = std::ranges::none_of(
+        c.marks, [](std::uint32_t m) { return (m & 0xFFFF) == kRowLeftAlone || m == kFileOnly; });
+    const std::string said = !c.success
+                                 ? "We looked in file\n" + file + "\nbut could not file the URL\nQ"
+                             : all ? "All URL repairs completed\n\nRows repaired: "
+                                   : "URL repairs completed, not all\n\nRows repaired: ";
+    EXPECT_EQ(host_.messages[0].substr(0, c.success ? said.size() : std::string::npos), said);
   }
 }
 
-TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
+TEST_F(RepairTest, SharedBackupStopAndResumeAfterAFailure) {
   const std::string htm = folder_.Write("a.htm", "<a href=\"U1\">\n");
   const std::string html = folder_.Write("a.html", "<a href=\"U2\">\nkeep\n");
   const std::string other = folder_.Write("b.htm", "<a href=\"U3\">\n");
-  AddRows({{"U1", "HTTP Code 404 Not Found", "", true, htm},
-           {"U2", "HTTP Code 404 Not Found", "", true, html},
-           {"U3", "HTTP Code 404 Not Found", "", true, other},
-           {"U4", "HTTP Code 404 Not Found", "", true, other}},
-          "");
+  ListRows({{.url = "U1", .file = htm},
+            {.url = "U2", .file = html},
+            {.url = "U3", .file = other},
+            {.url = "U4", .file = other}},
+           "");
+  // A stop ends the repair between files.
+  host_.stop_after_files = 0;
+  const RepairOutcome stopped = Run(Type(2));
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_FALSE(stopped.completed);
+  EXPECT_EQ(testing::ReadFile(html), "<a href=\"U2\">\nkeep\n");
+  EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, 0, 0, 0}));
+  EXPECT_TRUE(host_.failures.empty());
+
+  host_.stop_after_files = 1 << 30;
   EXPECT_FALSE(Repair(Type(2)));
   // a.htm and a.html share a.rep, which holds a.htm as it was.
   EXPECT_EQ(testing::ReadFile(folder_.path() / "a.rep"), "<a href=\"U1\">\n");
@@ -215,8 +205,7 @@ TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
   EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, kDoneFirst, kDone, 0}));
   EXPECT_EQ(host_.failures, (std::vector<std::string>{other + " | U4"}));
 
-  // The user mends the file and repairs again: done rows and completed
-  // files are passed over, and the backup is left as it was.
+  // Mended and repaired again: done rows and files are passed over, the backup kept.
   std::ofstream(other) << "<a href=\"U4\">\nend\n";
   EXPECT_TRUE(Repair(Type(2)));
   EXPECT_EQ(testing::ReadFile(other), "end\n");
@@ -226,72 +215,33 @@ TEST_F(RepairTest, SharedBackupAndResumeAfterAFailure) {
   EXPECT_EQ(host_.messages.back(), "All URL repairs completed\n\nRows repaired: 1 in 1 page");
 }
 
-TEST_F(RepairTest, AStopEndsBetweenFilesAndAFailedWriteMarksNothing) {
-  const std::string a = folder_.Write("a.htm", "<a href=\"U1\">\n");
-  const std::string b = folder_.Write("b.htm", "<a href=\"U2\">\nkeep\n");
-  AddRows({{"U1", "HTTP Code 404 Not Found", "", true, a},
-           {"U2", "HTTP Code 404 Not Found", "", true, b}},
-          "");
-  host_.stop_after_files = 0;
-  host_.options_answer = Type(2);
-  const RepairOutcome stopped = RunRepairCommand(rows_, false, settings_, host_);
-  EXPECT_TRUE(stopped.stopped);
-  EXPECT_FALSE(stopped.completed);
-  EXPECT_EQ(testing::ReadFile(a), "");
-  EXPECT_EQ(testing::ReadFile(b), "<a href=\"U2\">\nkeep\n");
-  EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, 0}));
-  EXPECT_TRUE(host_.failures.empty());
-
-  // The disk fills while b.htm is written: its row is not handled.
-  host_.stop_after_files = 1 << 30;
-  testing::InjectedFault full(testing::FaultAt::kWrite, ENOSPC, 0);
-  EXPECT_FALSE(Repair(Type(2)));
-  EXPECT_EQ(testing::ReadFile(b), "<a href=\"U2\">\nkeep\n");
-  EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, 0}));
-  ASSERT_EQ(host_.reasons.size(), 1u);
-  EXPECT_EQ(host_.reasons[0], "Cannot replace " + b + ": No space left on device");
-}
-
-// A repair acts only on the page that was checked: while another repair
-// holds it, and after another repair (or the author) changed it, the page
-// is left alone with a message, and its backup stays the page as checked.
-TEST_F(RepairTest, ARepairActsOnlyOnThePageThatWasChecked) {
+// A page held by another repair or changed since its check is left alone, the others repaired.
+TEST_F(RepairTest, APageHeldOrChangedSinceItsCheckIsLeftAlone) {
   const std::string before = "<p>one</p>\n<a href=\"U\">bad</a>\n<p>three</p>\n";
   const std::string page = folder_.Write("big.htm", before);
   const PageIdentity checked = MappedFile::Open(page)->identity();
-  const std::string repaired =
-      "<p>one</p>\n" + Disabled("<a href=\"U\">bad</a>") + "\n<p>three</p>\n";
-  const RepairRequest request{"U", "HTTP Code 404 Not Found", ""};
-
   RepairSession first, second;
-  second.SetLockWait(std::chrono::milliseconds(100));
+  second.SetLockWait(std::chrono::milliseconds(100));  // then gives up on a locked page
   ASSERT_TRUE(first.BeginFileRepair(page, nullptr, &checked).ok());
-  // Locked by the first: the second waits, then gives up.
   const Status locked = second.BeginFileRepair(page, nullptr, &checked);
   EXPECT_EQ(locked.error(), EBUSY);
   EXPECT_EQ(locked.message(), page + " is locked by another program; repair it again later");
-  ASSERT_EQ(first.RepairLine(request, page, Type(0)), LineRepair::kDone);
+  ASSERT_EQ(first.RepairLine({"U", "HTTP Code 404 Not Found", ""}, page, Type(0)),
+            LineRepair::kDone);
   ASSERT_TRUE(first.FinishFileRepair().ok());
-  EXPECT_EQ(testing::ReadFile(page), repaired);
-  // The page is no longer what the second run checked.
-  const Status changed = second.BeginFileRepair(page, nullptr, &checked);
-  EXPECT_EQ(changed.error(), ESTALE);
-  EXPECT_EQ(changed.message(), page + " changed since it was checked; check it again");
-  EXPECT_EQ(testing::ReadFile(page), repaired);
+  // No longer what the second checked (the message: below, as the command shows it).
+  EXPECT_EQ(second.BeginFileRepair(page, nullptr, &checked).error(), ESTALE);
+  EXPECT_EQ(testing::ReadFile(page),
+            "<p>one</p>\n" + Disabled("<a href=\"U\">bad</a>") + "\n<p>three</p>\n");
   EXPECT_EQ(testing::ReadFile(folder_.path() / "big.rep"), before);
   EXPECT_EQ(testing::FolderEntries(folder_.path()),
             (std::vector<std::string>{"big.htm", "big.rep"}));
-}
 
-// The repair command leaves a page edited since its check unrepaired, its
-// rows unhandled, repairs the others, and does not call itself complete.
-TEST_F(RepairTest, APageEditedSinceItsCheckIsLeftAlone) {
   const std::string edited = folder_.Write("edited.htm", "<a href=\"U\">x</a>\n");
   const std::string kept = folder_.Write("kept.htm", "<a href=\"U\">x</a>\n");
-  for (const std::string& file : {edited, kept}) {
-    AddRows({{"U"}}, file);
+  ListRows({{.url = "U", .file = edited}, {.url = "U", .file = kept}}, "");
+  for (const std::string& file : {edited, kept})
     rows_.SetPageIdentity(file, MappedFile::Open(file)->identity());
-  }
   folder_.Write("edited.htm", "<a href=\"U\">x</a>\n<p>The author's new line</p>\n");
   EXPECT_FALSE(Repair(Type(0)));
   EXPECT_EQ(testing::ReadFile(edited), "<a href=\"U\">x</a>\n<p>The author's new line</p>\n");
@@ -299,15 +249,12 @@ TEST_F(RepairTest, APageEditedSinceItsCheckIsLeftAlone) {
   EXPECT_EQ(RowMarks(), (Marks{0, kDoneFirst}));
   ASSERT_EQ(host_.messages.size(), 2u);
   EXPECT_EQ(host_.messages[0], edited + " changed since it was checked; check it again");
-  // Never "All URL repairs completed" for a page left alone.
   EXPECT_EQ(host_.messages[1],
             "URL repairs completed, not all\n\nRows repaired: 1 in 1 page\nPages left alone: 1");
 
-  // A backup that a check of all files listed is never rewritten: it is
-  // the only copy of the page as it was.
+  // A listed backup is never rewritten: it is the only copy of the page as it was.
   const std::string backup = folder_.Write("kept.rep", "<a href=\"U\">x</a>\n");
-  rows_.Clear();
-  AddRows({{"U"}}, backup);
+  ListRows({{"U"}}, backup);
   EXPECT_TRUE(Repair(Type(0)));
   EXPECT_EQ(testing::ReadFile(backup), "<a href=\"U\">x</a>\n");
   EXPECT_EQ(RowMarks(), (Marks{0}));
@@ -321,53 +268,35 @@ TEST_F(RepairTest, FilesThatCannotBeRepairedStayAsTheyWere) {
   const std::string read_only = folder_.Write("ro.htm", page);
   ::chmod(read_only.c_str(), 0444);
   const std::string gone = (folder_.path() / "gone.htm").string();
-  struct Case {
-    std::string file;
-    std::optional<testing::FaultAt> fault;
-    const char* reason;
-  };
-  for (const Case& c : {Case{full, testing::FaultAt::kCreate, "No space left on device"},
-                        Case{full, testing::FaultAt::kWrite, "No space left on device"},
-                        Case{full, testing::FaultAt::kInstall, "No space left on device"},
-                        Case{read_only, std::nullopt, "the file is read-only"},
-                        Case{gone, std::nullopt, "not a readable regular file"}}) {
-    SCOPED_TRACE(c.file + " " + c.reason);
+  host_.ignore_failed_row = true;
+  const std::tuple<std::string, std::optional<testing::FaultAt>, std::string> cases[] = {
+      {full, testing::FaultAt::kCreate, "No space left on device"},
+      {full, testing::FaultAt::kWrite, "Cannot replace " + full + ": No space left on device"},
+      {full, testing::FaultAt::kInstall, "No space left on device"},
+      {read_only, std::nullopt, "the file is read-only"},
+      {gone, std::nullopt, "not a readable regular file"}};
+  for (const auto& [file, fault, reason] : cases) {
+    SCOPED_TRACE(file + " " + reason);
     std::optional<testing::InjectedFault> injected;
-    if (c.fault) injected.emplace(*c.fault, ENOSPC);
-    rows_.Clear();
-    AddRows({{"U"}, {"V"}}, c.file);
-    host_.failures.clear();
-    host_.reasons.clear();
-    host_.ignore_failed_row = true;
+    if (fault) injected.emplace(*fault, ENOSPC);
+    ListRows({{"U"}, {"V"}}, file);
     EXPECT_FALSE(Repair(Type(0)));
     ASSERT_EQ(host_.failures.size(), 1u);
-    EXPECT_EQ(host_.failures[0].rfind(c.file + " | ", 0), 0u);
-    EXPECT_NE(host_.reasons[0].find(c.reason), std::string::npos) << host_.reasons[0];
+    EXPECT_EQ(host_.failures[0].rfind(file + " | ", 0), 0u);
+    EXPECT_NE(host_.reasons[0].find(reason), std::string::npos) << host_.reasons[0];
     // No row counts as handled, and the user chose to drop one of them.
     ASSERT_EQ(rows_.size(), 1u);
     EXPECT_EQ(RowMarks(), (Marks{0}));
   }
   EXPECT_EQ(testing::ReadFile(full), page);
   EXPECT_EQ(testing::ReadFile(read_only), page);
-  EXPECT_FALSE(fs::exists(gone));
-  // Only the pages and the backup of the one that could be read remain.
+  // The pages alone remain: no backup, no temporary copy.
   EXPECT_EQ(testing::FolderEntries(folder_.path()),
             (std::vector<std::string>{"full.htm", "ro.htm"}));
   EXPECT_FALSE(host_.backup_failures.empty());
-
-  if (::geteuid() != 0) {  // the superuser writes into any folder
-    const std::string locked = folder_.Write("locked/page.htm", "<a href=\"U\">\n");
-    fs::permissions(folder_.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    rows_.Clear();
-    AddRows({{"U"}}, locked);
-    EXPECT_FALSE(Repair(Type(0)));
-    EXPECT_EQ(testing::ReadFile(locked), "<a href=\"U\">\n");
-  }
 }
 
-// A crawled page's file, named through the server, is written only inside
-// the site's folder: a link there that leads out leaves the page alone,
-// unwritten and without a backup, while a link to elsewhere inside works.
+// A crawled page's file is written only if it lies inside the site's folder.
 TEST_F(RepairTest, ACrawledPagesFileStaysInsideTheSiteRoot) {
   const std::string page = "<a href=\"U\">\n";
   testing::TempFolder outside;
@@ -377,26 +306,20 @@ TEST_F(RepairTest, ACrawledPagesFileStaysInsideTheSiteRoot) {
   fs::create_symlink(outside.path(), root / "out");
   fs::create_symlink(beyond, root / "link.htm");
   fs::create_symlink(root / "real", root / "alias");
-  struct Case {
-    std::string file;
-    bool repaired;
-  };
-  for (const Case& c :
-       {Case{(root / "out/page.htm").string(), false}, Case{(root / "link.htm").string(), false},
-        Case{(root / "alias/page.htm").string(), true}}) {
-    SCOPED_TRACE(c.file);
-    rows_.Clear();
-    AddRows({{"U"}}, "http://site.test/page.htm");
+  const std::pair<fs::path, bool> cases[] = {
+      {root / "out/page.htm", false}, {root / "link.htm", false}, {root / "alias/page.htm", true}};
+  for (const auto& [path, repaired] : cases) {
+    const std::string file = path.string();
+    SCOPED_TRACE(file);
+    ListRows({{"U"}}, "http://site.test/page.htm");
     rows_.SetTarget(0, "http://site.test/page.htm");
-    rows_.SetSource(0, c.file, {});
+    rows_.SetSource(0, file, {});
     rows_.SetSourceRoot(root.string());
-    host_.messages.clear();
-    EXPECT_EQ(Repair(Type(0)), c.repaired);
-    EXPECT_EQ(RowMarks(), (Marks{c.repaired ? kDoneFirst : 0}));
-    if (!c.repaired) {
+    EXPECT_EQ(Repair(Type(0)), repaired);
+    EXPECT_EQ(RowMarks(), (Marks{repaired ? kDoneFirst : 0}));
+    if (!repaired) {
       ASSERT_EQ(host_.messages.size(), 2u);
-      EXPECT_NE(host_.messages[0].find(c.file + " leads out of " + root.string()),
-                std::string::npos)
+      EXPECT_NE(host_.messages[0].find(file + " leads out of " + root.string()), std::string::npos)
           << host_.messages[0];
     }
   }
@@ -406,19 +329,14 @@ TEST_F(RepairTest, ACrawledPagesFileStaysInsideTheSiteRoot) {
   EXPECT_TRUE(fs::exists(root / "real/page.rep"));
 }
 
-// Both rewrites of a page in place, the repair's and the purge's, keep its
-// owner and its group, each whether or not the other is ours.
+// The repair's and the purge's rewrites keep owner and group, each ours or not.
 TEST_F(RepairTest, OwnerAndGroupSurviveEveryRewrite) {
   // A group other than ours: any, for the superuser; else one we are in.
-  gid_t other_group = 4322;
-  if (::geteuid() != 0) {
-    gid_t groups[64];
-    const int count = ::getgroups(64, groups);
-    other_group = ::getegid();
-    for (int i = 0; i < count; ++i)
-      if (groups[i] != ::getegid()) other_group = groups[i];
-    if (other_group == ::getegid()) GTEST_SKIP() << "no second group to give a file";
-  }
+  gid_t groups[64];
+  gid_t* end = groups + std::max(0, ::getgroups(64, groups));
+  const gid_t* other = std::find_if(groups, end, [](gid_t g) { return g != ::getegid(); });
+  const gid_t other_group = ::geteuid() == 0 ? 4322 : other != end ? *other : ::getegid();
+  if (other_group == ::getegid()) GTEST_SKIP() << "no second group to give a file";
   const std::pair<uid_t, gid_t> owners[] = {
       {::geteuid(), other_group}, {4321, ::getegid()}, {4321, other_group}};
   for (const auto& [uid, gid] : owners) {
@@ -426,17 +344,15 @@ TEST_F(RepairTest, OwnerAndGroupSurviveEveryRewrite) {
     SCOPED_TRACE(std::to_string(uid) + ":" + std::to_string(gid));
     const std::string repaired = folder_.Write("r.htm", "<a href=\"U\"><!-- c -->\n");
     const std::string purged = folder_.Write("p.htm", "<a href=\"U\"><!-- c -->\n");
-    ASSERT_EQ(::chown(repaired.c_str(), uid, gid), 0);
-    ASSERT_EQ(::chown(purged.c_str(), uid, gid), 0);
-    rows_.Clear();
-    AddRows({{"U"}}, repaired);
+    for (const std::string& file : {repaired, purged})
+      ASSERT_EQ(::chown(file.c_str(), uid, gid), 0);
+    ListRows({{"U"}}, repaired);
     ASSERT_TRUE(Repair(Type(0)));
     ASSERT_TRUE(PurgeFileComments(purged).rewritten);
     for (const std::string& file : {repaired, purged}) {
       struct stat status {};
       ::stat(file.c_str(), &status);
-      EXPECT_EQ(status.st_uid, uid) << file;
-      EXPECT_EQ(status.st_gid, gid) << file;
+      EXPECT_EQ(std::pair(status.st_uid, status.st_gid), std::pair(uid, gid)) << file;
     }
     fs::remove(folder_.path() / "r.rep");
   }
@@ -444,23 +360,21 @@ TEST_F(RepairTest, OwnerAndGroupSurviveEveryRewrite) {
 
 TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
   const std::string file = folder_.Write("p.htm", "<a href=\"U\">\n");
-  AddRows({{"U"}}, file);
+  ListRows({{"U"}}, file);
   host_.prompter.answers = {false};
-  EXPECT_FALSE(RunRepairCommand(rows_, true, settings_, host_).completed);
+  EXPECT_FALSE(Run(RepairOptions{}, true).completed);
   EXPECT_EQ(host_.prompter.questions,
             (std::vector<std::string>{std::string(kUnknownErrorRepairQuestion)}));
   EXPECT_TRUE(host_.options_shown_with.empty());
 
-  host_.options_answer = std::nullopt;  // Cancel stores nothing, changes nothing
-  EXPECT_FALSE(RunRepairCommand(rows_, false, settings_, host_).completed);
+  EXPECT_FALSE(Run(std::nullopt).completed);  // Cancel stores nothing, changes nothing
   EXPECT_TRUE(store_.values.empty());
   EXPECT_EQ(testing::ReadFile(file), "<a href=\"U\">\n");
 
   const RepairOptions remove = Type(2, true, true, true);
-  host_.options_answer = remove;
   const std::string report = (folder_.path() / "bad.txt").string();
   host_.export_answer = ExportChoice{report, ReportFormat::kText};
-  EXPECT_EQ(RunRepairCommand(rows_, false, settings_, host_).export_result, ExportResult::kWritten);
+  EXPECT_EQ(Run(remove).export_result, ExportResult::kWritten);
   EXPECT_EQ(LoadRepairOptions(settings_), remove);
   EXPECT_EQ(testing::ReadFile(report),
             file + "\n   U\n      HTTP Code 404 Not Found\n      site\n");
@@ -468,56 +382,46 @@ TEST_F(RepairTest, QuestionsOptionsAndTheExportAfterRemoval) {
 }
 
 TEST(HandledRowNote, SaysWhatTheRepairDidWithTheRow) {
-  struct Case {
-    const char* name;
-    std::uint32_t marks;
-    bool checked;
-    const char* reason;
-    const char* alternate;
-    bool resource;
-    RepairOptions options;
-    std::string note;
-  };
-  const RepairOptions disable{};
-  const RepairOptions replace{RepairType::kReplaceUrl};
-  const RepairOptions remove{RepairType::kRemoveLine};
-  RepairOptions replace_no_alternate = replace;
-  replace_no_alternate.useAlternateUrl = false;
-  RepairOptions errors_too = remove;
-  errors_too.skipNonHttp = false;
   const char* gone = "HTTP Code 404 Not Found";
   const char* moved = "HTTP Code 301 Moved Permanently";
   const char* error = "Error: Host Not Found";
-  const Case cases[] = {
-      {"not handled", 0, true, gone, "", false, disable, ""},
-      {"only its file finished", 0x00010000, true, gone, "", false, disable, ""},
-      {"unticked", 1, false, gone, "", false, remove, "Left as it is: not ticked for the repair"},
-      {"disabled", 1, true, gone, "", false, disable,
-       "Repaired: its line was put inside a comment"},
-      {"removed", 0x00010001, true, gone, "", false, remove, "Repaired: its line was removed"},
-      {"moved, to its alternate", 1, true, moved, "https://new.test/", false, replace,
-       "Repaired: the link now leads to its Alternate URL"},
-      {"moved, alternate not asked for", 1, true, moved, "https://new.test/", false,
-       replace_no_alternate, "Repaired: the link now leads to its own page"},
-      {"moved, alternate no plain URL", 1, true, moved, "https://new.test/<x>", false, replace,
-       "Repaired: the link now leads to its own page"},
-      {"moved, a script alternate", 0, true, moved, "javascript://x%0Aalert(1)", false, replace,
+  const char *own = "Repaired: the link now leads to its own page",
+             *removed = "Repaired: its line was removed";
+  RepairOptions replace_no_alternate = Type(1);
+  replace_no_alternate.useAlternateUrl = false;
+  const struct {
+    const char* name;
+    std::uint32_t marks;
+    RepairOptions options;
+    const char* note;
+    const char* reason = "HTTP Code 404 Not Found";
+    const char* alternate = "";
+    bool resource = false;
+    bool checked = true;
+  } cases[] = {
+      {"not handled", 0, Type(0), ""},
+      {"only its file finished", kFileOnly, Type(0), ""},
+      {"unticked", 1, Type(2), "Left as it is: not ticked for the repair", gone, "", false, false},
+      {"disabled", 1, Type(0), "Repaired: its line was put inside a comment"},
+      {"removed", kDoneFirst, Type(2), removed},
+      {"moved, to its alternate", 1, Type(1), "Repaired: the link now leads to its Alternate URL",
+       moved, "https://new.test/"},
+      {"moved, alternate not asked for", 1, replace_no_alternate, own, moved, "https://new.test/"},
+      {"moved, alternate no plain URL", 1, Type(1), own, moved, "https://new.test/<x>"},
+      {"moved, a script alternate", 0, Type(1),
        "Left as it is by a repair: its Alternate URL is no http, https or ftp URL a repair may "
-       "write"},
-      {"moved, a good alternate, not repaired yet", 0, true, moved, "https://new.test/", false,
-       replace, ""},
-      {"gone, replaced", 1, true, gone, "https://new.test/", false, replace,
-       "Repaired: the link now leads to its own page"},
-      {"error passed over", 1, true, error, "", false, remove,
-       "Left as it is: the repair passes over errors that are not HTTP codes"},
-      {"error removed when asked", 1, true, error, "", false, errors_too,
-       "Repaired: its line was removed"},
-      {"an image is not replaced", 1, true, gone, "", true, replace,
-       "Left as it is: nothing stands in for what a page loads"},
-      {"an image's line is removed", 1, true, gone, "", true, remove,
-       "Repaired: its line was removed"},
+       "write",
+       moved, "javascript://x%0Aalert(1)"},
+      {"moved, a good alternate, not repaired yet", 0, Type(1), "", moved, "https://new.test/"},
+      {"gone, replaced", 1, Type(1), own, gone, "https://new.test/"},
+      {"error passed over", 1, Type(2),
+       "Left as it is: the repair passes over errors that are not HTTP codes", error},
+      {"error removed when asked", 1, Type(2, true, false), removed, error},
+      {"an image is not replaced", 1, Type(1),
+       "Left as it is: nothing stands in for what a page loads", gone, "", true},
+      {"an image's line is removed", 1, Type(2), removed, gone, "", true},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ResultList rows;
     rows.AppendResultRow("https://old.test/", 3, c.resource);
@@ -546,12 +450,10 @@ TEST(RepairOptions, LoadingStoringAndEnabling) {
                               {{"Repair", "Preserve"}, "0"},
                               {{"Repair", "Purge"}, "1"},
                               {{"Repair", "Ignore"}, "0"}}));
-  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(0)),
-            (RepairControlsEnabled{false, false, false, false}));
-  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(1)),
-            (RepairControlsEnabled{false, true, true, true}));
-  EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(2)),
-            (RepairControlsEnabled{true, false, false, false}));
+  const RepairControlsEnabled enabled[] = {
+      {false, false, false, false}, {false, true, true, true}, {true, false, false, false}};
+  for (int type = 0; type < 3; ++type)
+    EXPECT_EQ(EnabledRepairControls(static_cast<RepairType>(type)), enabled[type]) << type;
 }
 
 }  // namespace

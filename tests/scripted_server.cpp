@@ -13,18 +13,23 @@
 namespace quimbel::testing {
 namespace {
 
-int LoopbackListener(int backlog, std::uint16_t* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int LoopbackListener(int backlog, std::uint16_t* port, bool ipv6 = false) {
+  const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, backlog) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::runtime_error("cannot listen on 127.0.0.1");
+  sockaddr_in6 address6{};
+  address6.sin6_family = AF_INET6;
+  address6.sin6_addr = in6addr_loopback;
+  sockaddr* const bound =
+      ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address);
+  socklen_t length = ipv6 ? sizeof address6 : sizeof address;
+  if (fd < 0 || ::bind(fd, bound, length) != 0 || ::listen(fd, backlog) != 0 ||
+      ::getsockname(fd, bound, &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error(ipv6 ? "cannot listen on ::1" : "cannot listen on 127.0.0.1");
   }
-  *port = ntohs(address.sin_port);
+  *port = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
   return fd;
 }
 
@@ -40,8 +45,9 @@ std::string RequestPath(const std::string& request) {
 
 }  // namespace
 
-ScriptedServer::ScriptedServer() : stop_(::eventfd(0, EFD_CLOEXEC)) {
-  listener_ = LoopbackListener(512, &port_);
+ScriptedServer::ScriptedServer(bool ipv6) {
+  listener_ = LoopbackListener(512, &port_, ipv6);
+  stop_ = ::eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -64,6 +70,13 @@ void ScriptedServer::On(const std::string& path, Script script) {
 std::vector<std::string> ScriptedServer::Requests() {
   std::lock_guard lock(mutex_);
   return requests_;
+}
+
+std::vector<std::string> ScriptedServer::Paths() {
+  std::vector<std::string> paths;
+  for (const std::string& request : Requests())
+    paths.push_back(RequestPath(request));
+  return paths;
 }
 
 void ScriptedServer::Serve() {

@@ -33,14 +33,21 @@ struct Script {
 
 class ScriptedServer {
  public:
-  ScriptedServer();
+  // On ::1 when `ipv6`; throws where there is no such loopback address.
+  explicit ScriptedServer(bool ipv6 = false);
   ~ScriptedServer();
 
   std::uint16_t port() const { return port_; }
   // Unscripted paths get "HTTP/1.0 404 Not Found".
   void On(const std::string& path, Script script);
+  // Sends `reply` to requests for `path`, then closes.
+  void On(const std::string& path, std::string reply) {
+    On(path, Script{Behaviour::kReply, std::move(reply)});
+  }
   // The bytes of each connection's request, in order of arrival.
   std::vector<std::string> Requests();
+  // The path of each request, in order of arrival.
+  std::vector<std::string> Paths();
   // The most requests that were waiting for their replies at one time.
   int MostAtOnce() const { return most_at_once_; }
   // The connections accepted so far.

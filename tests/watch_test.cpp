@@ -1,5 +1,4 @@
-// Keep Checking: pages of the last test checked again as they are saved.
-// The rows after each change must be exactly those a fresh test lists.
+// Keep Checking: pages checked again as they are saved list exactly what a fresh test lists.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/run_controller.h"
@@ -25,24 +25,17 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct Row {
-  std::string file, url, reason, site, alternate;
-  std::uint32_t line = 0;
-  bool operator==(const Row&) const = default;
-};
-
-void PrintTo(const Row& r, std::ostream* out) {
-  *out << "{" << r.file << ":" << r.line << " " << r.url << " | " << r.reason << " | " << r.site
-       << " | " << r.alternate << "}";
-}
+// file, line, url, reason, site, alternate
+using Row =
+    std::tuple<std::string, std::uint32_t, std::string, std::string, std::string, std::string>;
 
 std::vector<Row> RowsOf(const ResultList& list) {
   std::vector<Row> rows;
   for (const ResultRow& r : list.rows()) {
     const auto text = [&](ResultColumn column) { return std::string(r.text(column)); };
-    rows.push_back({text(ResultColumn::kFileName), text(ResultColumn::kUrl),
-                    text(ResultColumn::kReason), text(ResultColumn::kSiteName),
-                    text(ResultColumn::kAlternateUrl), r.line});
+    rows.emplace_back(text(ResultColumn::kFileName), r.line, text(ResultColumn::kUrl),
+                      text(ResultColumn::kReason), text(ResultColumn::kSiteName),
+                      text(ResultColumn::kAlternateUrl));
   }
   return rows;
 }
@@ -133,8 +126,7 @@ class WatchTest : public testing::ControllerHarness {
       ++count;
     return count;
   }
-  // Waits for `count` more check lines (of `page`, when named) and every
-  // probe they wait for.
+  // Waits for `count` more check lines (of `page`, when named) and the probes they wait for.
   bool WaitForChecks(std::size_t count, const std::string& page = "") {
     const std::size_t target = ChecksLogged(page) + count;
     return RunUntil(
@@ -149,58 +141,28 @@ class WatchTest : public testing::ControllerHarness {
   InotifyWatch inotify_{poster_};
 };
 
-TEST(ResultListReplace, RowsChangeInPlaceAndTheDifferenceComesOrGoesAfterThem) {
-  struct Case {
-    std::size_t first, count, fresh;
-    std::vector<std::string> after;
-    int changed;
-  };
-  const Case cases[] = {
-      {1, 2, 2, {"a", "x0", "x1", "d"}, 2},            // as many
-      {1, 2, 3, {"a", "x0", "x1", "x2", "d"}, 2},      // one more
-      {1, 2, 0, {"a", "d"}, 0},                        // all gone
-      {4, 0, 2, {"a", "b", "c", "d", "x0", "x1"}, 0},  // none before, at the end
-      {0, 3, 1, {"x0", "d"}, 1},                       // fewer, at the start
-  };
-  for (const Case& c : cases) {
-    ResultList list;
-    for (const char* url : {"a", "b", "c", "d"})
-      list.AppendResultRow(url);
-    CountingObserver observer;
-    observer.size = list.size();
-    list.SetObserver(&observer);
-    std::vector<ResultRow> rows(c.fresh);
-    for (std::size_t i = 0; i < rows.size(); ++i)
-      rows[i].texts.SetUrl("x" + std::to_string(i));
-    if (!rows.empty()) rows.front().code = 301;
-    list.ReplaceRows(c.first, c.count, std::move(rows));
-    std::vector<std::string> urls;
-    for (const ResultRow& row : list.rows())
-      urls.push_back(std::string(row.url()));
-    EXPECT_EQ(urls, c.after) << c.first << "+" << c.count;
-    EXPECT_EQ(observer.size, list.size());
-    EXPECT_EQ(observer.changed, c.changed);
-    EXPECT_EQ(list.moves(), c.fresh > 0 ? 1u : 0u);
-  }
-}
-
-// A save that adds or removes a link above others inserts or removes just
-// that row: the rows of the links still there stay theirs, so a view's
-// selection follows its link (a view moves it with the inserted rows).
+// Rows change in place and the difference comes or goes after them; a link added or removed
+// above others inserts or removes just its row, so a view's selection follows its link.
 TEST(ResultListReplace, TheRowsOfLinksStillThereStayTheirs) {
-  struct Case {
-    std::vector<std::string> fresh;
+  const struct {
+    const char* what;
+    std::size_t first, count;
+    std::vector<std::string> fresh, after;  // after: empty when all are the fresh
     std::vector<std::size_t> inserted_at, removed_at;
     int changed;
+  } cases[] = {
+      {"as many", 1, 2, {"x0", "x1"}, {"a", "x0", "x1", "d"}, {}, {}, 2},
+      {"one more", 1, 2, {"x0", "x1", "x2"}, {"a", "x0", "x1", "x2", "d"}, {3}, {}, 2},
+      {"all gone", 1, 2, {}, {"a", "d"}, {}, {1}, 0},
+      {"none before, at the end", 4, 0, {"x0", "x1"}, {"a", "b", "c", "d", "x0", "x1"}, {4}, {}, 0},
+      {"fewer, at the start", 0, 3, {"x0"}, {"x0", "d"}, {}, {1}, 1},
+      {"one added near the top", 0, 4, {"a", "n", "b", "c", "d"}, {}, {1}, {}, 4},
+      {"one removed near the top", 0, 4, {"a", "c", "d"}, {}, {}, {1}, 3},
+      {"one added first", 0, 4, {"n", "a", "b", "c", "d"}, {}, {0}, {}, 4},
+      {"one added last", 0, 4, {"a", "b", "c", "d", "n"}, {}, {4}, {}, 4},
+      {"one edited where it stands", 0, 4, {"a", "x", "c", "d"}, {}, {}, {}, 4},
   };
-  const Case cases[] = {
-      {{"a", "n", "b", "c", "d"}, {1}, {}, 4},  // one added near the top
-      {{"a", "c", "d"}, {}, {1}, 3},            // one removed near the top
-      {{"n", "a", "b", "c", "d"}, {0}, {}, 4},  // one added first
-      {{"a", "b", "c", "d", "n"}, {4}, {}, 4},  // one added last
-      {{"a", "x", "c", "d"}, {}, {}, 4},        // one edited where it stands
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ResultList list;
     for (const char* url : {"a", "b", "c", "d"})
       list.AppendResultRow(url);
@@ -212,77 +174,68 @@ TEST(ResultListReplace, TheRowsOfLinksStillThereStayTheirs) {
       rows[i].texts.SetUrl(c.fresh[i]);
       rows[i].line = static_cast<std::uint32_t>(i + 10);  // lines move with the edit
     }
-    list.ReplaceRows(0, 4, std::move(rows));
+    if (!rows.empty()) rows.front().code = 301;
+    list.ReplaceRows(c.first, c.count, std::move(rows));
     std::vector<std::string> urls;
     for (const ResultRow& row : list.rows())
       urls.push_back(std::string(row.url()));
-    EXPECT_EQ(urls, c.fresh);
-    EXPECT_EQ(observer.inserted_at, c.inserted_at) << c.fresh.size();
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(urls, c.after.empty() ? c.fresh : c.after);
+    EXPECT_EQ(observer.size, list.size());
+    EXPECT_EQ(observer.inserted_at, c.inserted_at);
     EXPECT_EQ(observer.removed_at, c.removed_at);
     EXPECT_EQ(observer.changed, c.changed);
-    EXPECT_EQ(list.row(list.size() - 1).line, c.fresh.size() + 9);
+    EXPECT_EQ(list.moves(), c.fresh.empty() ? 0u : 1u);
+    if (!c.fresh.empty()) {
+      EXPECT_EQ(list.row(c.first + c.fresh.size() - 1).line, c.fresh.size() + 9);
+    }
   }
 }
 
-// Each edit, made after a test of the site, and the change the watch
-// reports for it: the rows then are a fresh test's.
+// A watch follows a test of files; after each edit the rows are those a fresh test lists.
 TEST_F(WatchTest, EachEditListsWhatAFreshTestWould) {
-  struct Edit {
+  const struct {
     const char* what;
-    std::function<std::string(const testing::TempFolder&)> make;  // the path that changed
-    std::size_t checks;                                           // pages checked again
+    const char* page;
+    std::optional<std::string> text;  // none: the page is removed
+    bool in_folder;                   // the change reported is the folder's
+    std::size_t checks;               // pages checked again
+  } edits[] = {
+      {"a broken local link added", "a.html",
+       Link("b.html#x") + Link("gone.html") + Link("nope.html"), false, 1},
+      {"the page's rows all go", "a.html", Link("b.html#x"), false, 1},
+      {"a page with no rows gets one", "b.html", "<p id=x>\n" + Link("missing.html"), false, 1},
+      {"an id renamed breaks a link", "b.html", "<p id=y>\n" + Link("missing.html"), false, 2},
+      {"a new page in the folder", "ab.html", Link("no-such.html"), true, 1},
+      {"a page removed: links to it break", "b.html", std::nullopt, true, 2},
   };
-  const std::vector<Edit> edits = {
-      {"a broken local link added",
-       [](const testing::TempFolder& site) {
-         return site.Write("a.html", Link("b.html#x") + Link("gone.html") + Link("nope.html"));
-       },
-       1},
-      {"the page's rows all go",
-       [](const testing::TempFolder& site) { return site.Write("a.html", Link("b.html#x")); }, 1},
-      {"a page with no rows gets one, in its place",
-       [](const testing::TempFolder& site) {
-         return site.Write("b.html", "<p id=x>\n" + Link("missing.html"));
-       },
-       1},
-      {"an id renamed breaks a link on another page",
-       [](const testing::TempFolder& site) {
-         return site.Write("b.html", "<p id=y>\n" + Link("missing.html"));
-       },
-       2},
-      {"a new page in the folder",
-       [](const testing::TempFolder& site) {
-         site.Write("ab.html", Link("no-such.html"));
-         return site.path().string();
-       },
-       1},
-      {"a page removed: links to it break",
-       [](const testing::TempFolder& site) {
-         fs::remove(site.path() / "b.html");
-         return site.path().string();
-       },
-       2},
-  };
+  EXPECT_FALSE(controller_->StartWatch(watch_)) << "no test yet";
   site_.Write("a.html", Link("b.html#x") + Link("gone.html"));
   site_.Write("b.html", "<p id=x>\n");
   site_.Write("c.html", Link("a.html") + Link("lost.html"));
   TestSite();
   ASSERT_TRUE(controller_->StartWatch(watch_));
-  for (const Edit& edit : edits) {
+  EXPECT_EQ(watch_.added, (std::vector<std::string>{Page("a.html"), site_.path().string(),
+                                                    Page("b.html"), Page("c.html")}));
+  for (const auto& edit : edits) {
     SCOPED_TRACE(edit.what);
-    Changed(edit.make(site_));
+    if (edit.text) site_.Write(edit.page, *edit.text);
+    if (!edit.text) fs::remove(Page(edit.page));
+    Changed(edit.in_folder ? site_.path().string() : Page(edit.page));
     ASSERT_TRUE(WaitForChecks(edit.checks));
     EXPECT_EQ(RowsOf(controller_->results()), FreshRows());
     EXPECT_EQ(observer_.size, controller_->results().size());
   }
-  controller_->StopWatch();
+  controller_->StartTest(site_.path().string(), Tree());
+  EXPECT_FALSE(controller_->watch().active()) << "a new run ends the watch";
   EXPECT_EQ(watch_.clears, 1);
+  ASSERT_TRUE(RunToEnd());
 }
 
 TEST_F(WatchTest, NetworkLinksTakeTheTestsOutcomesAndOnlyNewOnesAreProbed) {
-  server_.On("/gone", {testing::Behaviour::kReply, "HTTP/1.1 404 Not Found\r\n\r\n"});
-  server_.On("/ok", {testing::Behaviour::kReply, "HTTP/1.1 200 OK\r\n\r\n"});
-  server_.On("/new", {testing::Behaviour::kReply, "HTTP/1.1 410 Gone\r\n\r\n"});
+  server_.On("/gone", "HTTP/1.1 404 Not Found\r\n\r\n");
+  server_.On("/ok", "HTTP/1.1 200 OK\r\n\r\n");
+  server_.On("/new", "HTTP/1.1 410 Gone\r\n\r\n");
   site_.Write("a.html", Link(Server("/gone")) + Link(Server("/ok")));
   TestSite();
   ASSERT_EQ(server_.Requests().size(), 2u);
@@ -290,87 +243,57 @@ TEST_F(WatchTest, NetworkLinksTakeTheTestsOutcomesAndOnlyNewOnesAreProbed) {
   Changed(
       site_.Write("a.html", Link(Server("/ok")) + Link(Server("/new")) + Link(Server("/gone"))));
   ASSERT_TRUE(WaitForChecks(1));
-  const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_NE(requests.back().find("GET /new "), std::string::npos);
+  EXPECT_EQ(server_.Paths().size(), 3u);
+  EXPECT_EQ(server_.Paths().back(), "/new");  // only the new link is probed
   EXPECT_NE(host_.log.find("URLs tested: 3. URL errors: 2."), std::string::npos) << host_.log;
   EXPECT_EQ(RowsOf(controller_->results()), FreshRows());
 }
 
-TEST_F(WatchTest, AWatchFollowsOnlyATestOfFiles) {
-  EXPECT_FALSE(controller_->StartWatch(watch_)) << "no test yet";
-  site_.Write("a.html", Link("gone.html"));
-  TestSite();
-  EXPECT_TRUE(controller_->StartWatch(watch_));
-  // The page and its folder are watched.
-  EXPECT_EQ(watch_.added, (std::vector<std::string>{Page("a.html"), site_.path().string()}));
-  controller_->StartTest(site_.path().string(), Tree());
-  EXPECT_FALSE(controller_->watch().active()) << "a new run ends the watch";
-  ASSERT_TRUE(RunToEnd());
+// Writes `text` to `path` in place, or as an editor that saves by rename does.
+void Save(const std::string& path, const std::string& text, bool by_rename) {
+  const std::string written = by_rename ? path + ".swp~" : path;
+  std::ofstream(written, std::ios::binary) << text;
+  if (by_rename) fs::rename(written, path);
 }
 
-// Writes `text` to `path` as an editor that saves by rename does.
-void SaveByRename(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".swp~";
-  std::ofstream(temporary, std::ios::binary) << text;
-  fs::rename(temporary, path);
-}
-
-TEST_F(WatchTest, RealSavesInPlaceAndByRenameAreFollowed) {
-  struct Save {
-    const char* how;
-    bool by_rename;
-  };
-  const Save saves[] = {{"in place", false},
-                        {"by rename", true},
-                        {"by rename again", true},
-                        {"in place after renames", false}};
-  site_.Write("a.html", Link("b.html#x"));
+// A repair's own change starts no check and its rows stay marked; real saves, in place and by
+// rename, are followed.
+TEST_F(WatchTest, ARepairStartsNoCheckAndRealSavesAreFollowed) {
+  server_.On("/gone", "HTTP/1.1 404 Not Found\r\n\r\n");
+  site_.Write("a.html", Link("b.html#x") + Link(Server("/gone")));
   site_.Write("b.html", "<p id=x>\n");
-  TestSite();
-  ASSERT_TRUE(controller_->StartWatch(inotify_));
-  int n = 0;
-  for (const Save& save : saves) {
-    SCOPED_TRACE(save.how);
-    const std::string text = Link("b.html#x") + Link("missing-" + std::to_string(++n) + ".html");
-    if (save.by_rename) {
-      SaveByRename(Page("a.html"), text);
-    } else {
-      site_.Write("a.html", text);
-    }
-    ASSERT_TRUE(WaitForChecks(1, Page("a.html")));
-    EXPECT_EQ(RowsOf(controller_->results()), FreshRows());
-  }
-  // An id renamed in b.html, saved by rename: a.html's link breaks.
-  SaveByRename(Page("b.html"), "<p id=y>\n");
-  ASSERT_TRUE(WaitForChecks(1, Page("a.html")));
-  const auto rows = RowsOf(controller_->results());
-  ASSERT_FALSE(rows.empty());
-  EXPECT_EQ(rows.front().url, "b.html#x");
-  EXPECT_EQ(rows.front().reason, "Local Anchor Not Found");
-  EXPECT_EQ(rows, FreshRows());
-}
-
-TEST_F(WatchTest, ARepairStartsNoCheckAndItsRowsStayMarked) {
-  server_.On("/gone", {testing::Behaviour::kReply, "HTTP/1.1 404 Not Found\r\n\r\n"});
-  site_.Write("a.html", Link(Server("/gone")));
   site_.Write("c.html", "<p>\n");
   TestSite();
   ASSERT_TRUE(controller_->StartWatch(inotify_));
   MemoryConfigStore store;
   SettingsStore settings(store);
   testing::RecordingRepairHost repair_host;
-  repair_host.options_answer = RepairOptions{};
-  repair_host.options_answer->type = RepairType::kDisableLine;
+  // The host's answer is the default repair: the line goes into a comment.
   ASSERT_TRUE(RunRepairCommand(controller_->results(), false, settings, repair_host).completed);
   ASSERT_NE(testing::ReadFile(Page("a.html")).find("QUIMBEL COMMENT"), std::string::npos);
-  // A real save after the repair: once it is checked, the repair's own
-  // change has had every chance to start a check.
+  // Once a later real save is checked, the repair's own change had every chance to start one.
   site_.Write("c.html", Link("missing.html"));
   ASSERT_TRUE(WaitForChecks(1, Page("c.html")));
   EXPECT_EQ(ChecksLogged(Page("a.html")), 0u) << host_.log;
   ASSERT_EQ(controller_->results().size(), 2u);
   EXPECT_NE(controller_->results().row(0).RowDone(), 0u) << "the repaired row stays marked";
+
+  int n = 0;
+  for (const bool by_rename : {false, true, true, false}) {  // in place after renames, too
+    const std::string text = Link("b.html#x") + Link("missing-" + std::to_string(++n) + ".html");
+    SCOPED_TRACE(text);
+    Save(Page("a.html"), text, by_rename);
+    ASSERT_TRUE(WaitForChecks(1, Page("a.html")));
+    EXPECT_EQ(RowsOf(controller_->results()), FreshRows());
+  }
+  // An id renamed in b.html, saved by rename: a.html's link breaks.
+  Save(Page("b.html"), "<p id=y>\n", true);
+  ASSERT_TRUE(WaitForChecks(1, Page("a.html")));
+  const auto rows = RowsOf(controller_->results());
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(std::get<2>(rows.front()), "b.html#x");
+  EXPECT_EQ(std::get<3>(rows.front()), "Local Anchor Not Found");
+  EXPECT_EQ(rows, FreshRows());
 }
 
 }  // namespace
