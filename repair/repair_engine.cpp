@@ -185,9 +185,12 @@ void RepairSession::Abandon() {
 
 namespace {
 
-// Rows [first, end) belong to one file; their marks say "not done".
-void UnmarkRows(ResultList& rows, std::size_t first, std::size_t end) {
-  for (std::size_t i = first; i < end && i < rows.size(); ++i) {
+// The rows marked while their file's new text was being made say "not done"
+// again. Rows an earlier repair marked keep their marks: that repair's text
+// is in place.
+void UnmarkRows(ResultList& rows, const std::vector<std::size_t>& marked_now) {
+  for (const std::size_t i : marked_now) {
+    if (i >= rows.size()) continue;
     ResultRow marked = rows.row(i);
     marked.SetRowDone(0);
     marked.SetFileDone(0);
@@ -211,7 +214,7 @@ class RepairRun {
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       const ResultRow& row = rows_.row(i);
       if (i == 0 || row.text(ResultColumn::kFileName) != current_group_) {
-        if (i != 0 && !skipping_ && !FinishCurrent(i)) return Stop(i);
+        if (i != 0 && !skipping_ && !FinishCurrent()) return Stop(i);
         if (i != 0 && host_.StopRequested()) {
           outcome.stopped = true;
           return false;
@@ -223,7 +226,7 @@ class RepairRun {
       if (skipping_ || row.RowDone() != 0 || !Repairable(row)) continue;
       if (!RepairRow(i)) return Stop(i);
     }
-    return rows_.empty() || skipping_ || FinishCurrent(rows_.size());
+    return rows_.empty() || skipping_ || FinishCurrent();
   }
 
   // Tells the user how it went; the row it stopped at goes if they say so.
@@ -266,6 +269,7 @@ class RepairRun {
     current_group_ = row.text(ResultColumn::kFileName);
     current_file_ = current_group_;
     first_row_ = i;
+    marked_now_.clear();
     skipping_ = false;
     file_rows_ = 0;
     if (!row.target().empty()) {
@@ -344,7 +348,7 @@ class RepairRun {
         if (repaired != LineRepair::kDone) {
           // What was repaired in this file so far takes effect.
           if (const Status partial = session_.FinishFileRepair(); !partial) {
-            UnmarkRows(rows_, first_row_, i);
+            UnmarkRows(rows_, marked_now_);
             failure_reason_ = partial.message();
           } else {
             NoteRepaired();
@@ -359,16 +363,17 @@ class RepairRun {
     ResultRow marked = rows_.row(i);
     marked.SetRowDone(passed ? kRowLeftAlone : kRowRepaired);
     rows_.SetData(i, marked.data);
+    marked_now_.push_back(i);
     return true;
   }
 
   // Puts the current file's new text in place; its rows count as done only
   // once it is there.
-  bool FinishCurrent(std::size_t end) {
+  bool FinishCurrent() {
     if (rows_.row(first_row_).FileDone() != 0) return true;
     const Status finished = session_.FinishFileRepair();
     if (!finished) {
-      UnmarkRows(rows_, first_row_, end);
+      UnmarkRows(rows_, marked_now_);
       failure_reason_ = finished.message();
       return false;
     }
@@ -398,6 +403,7 @@ class RepairRun {
   std::string current_file_;   // the file being repaired
   std::string current_group_;  // the File Name of its rows: a crawled page's is its address
   std::size_t first_row_ = 0;
+  std::vector<std::size_t> marked_now_;  // rows of the current file marked by this repair
   std::string last_url_;
   std::string failure_reason_;
   std::optional<std::size_t> stopped_at_;  // the row to drop if the user says so

@@ -205,8 +205,14 @@ TEST_F(RepairTest, SharedBackupStopAndResumeAfterAFailure) {
   EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, kDoneFirst, kDone, 0}));
   EXPECT_EQ(host_.failures, (std::vector<std::string>{other + " | U4"}));
 
-  // Mended and repaired again: done rows and files are passed over, the backup kept.
+  // Mended, then a write that fails: U3's removal is already in the file and stays marked.
   std::ofstream(other) << "<a href=\"U4\">\nend\n";
+  {
+    testing::InjectedFault full(testing::FaultAt::kWrite, ENOSPC);
+    EXPECT_FALSE(Repair(Type(2)));
+  }
+  EXPECT_EQ(RowMarks(), (Marks{kDoneFirst, kDoneFirst, kDone, 0}));
+  // Repaired again: done rows and files are passed over, the backup kept.
   EXPECT_TRUE(Repair(Type(2)));
   EXPECT_EQ(testing::ReadFile(other), "end\n");
   EXPECT_EQ(testing::ReadFile(folder_.path() / "b.rep"), "<a href=\"U3\">\n");
