@@ -1,6 +1,5 @@
-// quimbel-cli over a live site: nginx serves 1,000 generated pages, about 50,000 links written
-// every way, and a second server. The run must find exactly what was planted and fetch nothing
-// it should not, nor anything twice.
+// quimbel-cli over nginx serving 1,000 generated pages, about 50,000 links written every way, and
+// a second server: the run finds exactly what was planted and fetches nothing extra, nor twice.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -315,8 +314,7 @@ TEST_F(CrawlCliTest, EveryKindOfReferenceOnDiskAndCrawled) {
   testing::TempFolder disk;
   for (const auto& [name, text] : files)
     disk.Write(name, text);
-  // (file, line, kind, url). On disk, the protocol-relative link takes the
-  // site URL's scheme and so is the site's own file: one missing on disk.
+  // (file, line, kind, url). On disk "//host/x" takes the site URL's scheme: the site's own file.
   using Listed = std::set<std::tuple<std::string, int, std::string, std::string>>;
   const Listed expected = {{"page.html", 1, "resource", "gone.css"},
                            {"page.html", 2, "css", "gone-block.png"},
@@ -354,8 +352,7 @@ TEST_F(CrawlCliTest, EveryKindOfReferenceOnDiskAndCrawled) {
   EXPECT_EQ(asked.count("/gone-deep.png"), 1u);
 }
 
-// --check-fragments checks another site's page#place against its ids and names, reading
-// the page once; without it, only the page is checked.
+// --check-fragments checks another site's page#place against its ids and names, reading it once.
 TEST_F(CrawlCliTest, AnchorsOnOtherSitesPages) {
   if (!Serve({{"target.html", "<h2 id=there>T</h2><a name=named></a><p id=\"caf&eacute;\">"},
               {"image.png", "png"}}))
@@ -380,8 +377,7 @@ TEST_F(CrawlCliTest, AnchorsOnOtherSitesPages) {
   EXPECT_EQ(asked["/image.png"], 2);
 }
 
-// robots.txt keeps its paths from every request: links into them, and a
-// move that leads there; --ignore-robots asks for them all.
+// robots.txt keeps links and moves from its paths; --ignore-robots asks for them all.
 TEST_F(CrawlCliTest, RobotsTxtGovernsEveryRequest) {
   if (!Serve({{"robots.txt", "User-agent: *\nDisallow: /p/\n"},
               {"index.html", "<a href=\"p/a.html\">a</a>\n<a href=\"p\">p</a>\n"},

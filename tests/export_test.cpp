@@ -73,12 +73,12 @@ TEST_F(ExportTest, WritesTheChosenFormatAndStoresTheChoice) {
   host_.export_answer = ExportChoice{html, ReportFormat::kHtml};
   ExportResults(rows_, settings_, host_);
   EXPECT_EQ(host_.export_shown_with.back(), (ExportChoice{text, ReportFormat::kText}));
+  // The layout is ReportWriters' part; here the tester's name and the rows reach it.
   const std::string report = testing::ReadFile(html);
-  EXPECT_TRUE(report.ends_with(
-      "results for Tester</H3>\n<b>Start of report: </b>&lt;date&gt;\n\n<hr>\n<b>FILE: /w/a.htm"
-      "</b>\n<ul>\n<li><a href=\"U1\">S1</a> R1\n<li><a href=\"U2\">S2</a> R2\n</ul>\n<hr>\n\n"
-      "</BODY>\n</HTML>\n"))
-      << report;
+  EXPECT_PRED_FORMAT2(IsSubstring, "results for Tester</H3>\n<b>Start of report: </b>&lt;date&gt;",
+                      report);
+  EXPECT_PRED_FORMAT2(IsSubstring, "<li><a href=\"U1\">S1</a> R1\n<li><a href=\"U2\">S2</a> R2",
+                      report);
   EXPECT_EQ(settings_.Get(settings::kExportStarter), html);
   EXPECT_EQ(settings_.Get(settings::kExportText), 1);
   EXPECT_EQ(host_.reports_written, (std::vector<std::string>{text, html}));
@@ -141,7 +141,7 @@ TEST_F(ExportTest, LinksStayLinksAndDevicesStayDevices) {
 }
 
 // The text listing groups rows by file; the HTML report sums up, escapes and has sections.
-TEST(ReportWriters, TextListingAndHtmlReport) {
+TEST(ReportWriters, TextListingHtmlReportAndProperties) {
   ResultList list;
   Add(list, "U1", "R1", "S1", "/w/a.htm");
   Add(list, "U2", "R2", "S2", "/w/a.htm", "A2");
@@ -181,6 +181,20 @@ TEST(ReportWriters, TextListingAndHtmlReport) {
       "\n<li><a href=\"U0\">S0</a> R0\n</ul>\n\n<hr>\n<b>FILE: /w/a.htm</b>\n<ul>"
       "\n<li><a href=\"U1\">S1</a> R1\n<li><a href=\"http://x.test/?a=1&amp;b=&quot;2&quot;\">"
       "&lt;script&gt;alert(1)&lt;/script&gt;</a> R&lt;2&gt;\n</ul>\n<hr>\n\n</BODY>\n</HTML>\n");
+
+  // Properties names a crawled row's source as where a repair goes, then where it went.
+  ResultList crawled;
+  Add(crawled, "gone.html", "HTTP Code 404 Not Found", "Gone", "https://site.test/");
+  crawled.SetTarget(0, "https://site.test/gone.html");
+  crawled.SetSource(0, "/src/index.html", {});
+  const auto properties = [&] { return PropertiesText(crawled.row(0)); };
+  EXPECT_PRED_FORMAT2(IsSubstring, "\n\nA repair rewrites: /src/index.html", properties());
+  EXPECT_PRED_FORMAT2(IsNotSubstring, "Repaired in", properties());
+  crawled.SetData(0, kRowRepaired);  // the row's own mark, the low half
+  EXPECT_PRED_FORMAT2(IsSubstring, "\n\nRepaired in: /src/index.html", properties());
+  // "Error: Select Failed" is a server that never answered, in today's words.
+  crawled.SetCode(0, kReplyTimedOut);
+  EXPECT_PRED_FORMAT2(IsSubstring, "sent no answer within the time limit", properties());
 }
 
 struct Recorder : ResultListObserver {
@@ -195,37 +209,12 @@ struct Recorder : ResultListObserver {
   std::vector<std::string> events;
 };
 
-// Properties names a crawled row's source as where a repair goes, then where it went.
-TEST(ReportWriters, PropertiesSayWhereARepairGoes) {
-  ResultList rows;
-  Add(rows, "gone.html", "HTTP Code 404 Not Found", "Gone", "https://site.test/");
-  rows.SetTarget(0, "https://site.test/gone.html");
-  rows.SetSource(0, "/src/index.html", {});
-  EXPECT_PRED_FORMAT2(IsSubstring, "\n\nA repair rewrites: /src/index.html",
-                      PropertiesText(rows.row(0)));
-  EXPECT_PRED_FORMAT2(IsNotSubstring, "Repaired in", PropertiesText(rows.row(0)));
-  rows.SetData(0, kRowRepaired);  // the row's own mark, the low half
-  EXPECT_PRED_FORMAT2(IsSubstring, "\n\nRepaired in: /src/index.html", PropertiesText(rows.row(0)));
-  // "Error: Select Failed" is a server that never answered, in today's words.
-  rows.SetCode(0, kReplyTimedOut);
-  EXPECT_PRED_FORMAT2(IsSubstring, "sent no answer within the time limit",
-                      PropertiesText(rows.row(0)));
-}
-
 // The moves (301, 302, 307, 308; not 303) are counted as rows come, change and go.
 TEST(ResultList, RowsNotificationsMovesAndABigClear) {
   ResultList list;
   Recorder recorder;
   list.SetObserver(&recorder);
   Add(list, "U1", "R1", "S1", "F");
-  EXPECT_TRUE(list.row(0).checked);
-  EXPECT_EQ(list.row(0).data, 0u);
-  EXPECT_EQ(list.row(0).text(ResultColumn::kFileName), "F");
-  ResultRow marks;
-  marks.SetRowDone(7);
-  marks.SetFileDone(0xFFFF);
-  EXPECT_EQ(marks.data, 0xFFFF0007u);
-  EXPECT_EQ(marks.FileDone(), 0xFFFF);
   Add(list, "U2", "R2", "S2", "F");
   list.RemoveRow(0);
   list.Clear();
@@ -249,8 +238,6 @@ TEST(ResultList, RowsNotificationsMovesAndABigClear) {
   EXPECT_EQ(list.moves(), 1u);
   list.Clear();
   EXPECT_EQ(list.moves(), 0u);
-  list.SetCode(list.AppendResultRow("u"), 308);
-  EXPECT_EQ(list.moves(), 1u);
 
   // A big list is freed aside; cleared again while that goes on, it stays whole.
   for (int round = 0; round < 2; ++round) {

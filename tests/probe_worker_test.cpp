@@ -192,7 +192,6 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
     EXPECT_EQ(outcomes[i].reply, cases[i].reply);
     EXPECT_EQ(outcomes[i].url, cases[i].url);
   }
-  EXPECT_EQ(ParseStatusCode(outcomes[5].reply), 404u);
   // A sanitizer on a busy machine may take seconds over the 600 KB request: a limit of its own.
   const ProbeOutcome long_one = Probe(Local(long_path), 60s);
   EXPECT_EQ(long_one.code, kReplyRead);
@@ -219,7 +218,6 @@ TEST_F(ProbeTest, OutcomesAgainstTheScriptedServer) {
     EXPECT_NE(outcome.code, kReplyTimedOut) << outcome.url.substr(0, 40);
 }
 
-// The loopback address of IPv6, where the machine has one.
 TEST_F(ProbeTest, Ipv6Literal) {
   std::unique_ptr<ScriptedServer> server;
   try {
@@ -235,27 +233,25 @@ TEST_F(ProbeTest, Ipv6Literal) {
 
 // The request as sent: path and query as written, fragment dropped, needed escapes, CR LF.
 TEST_F(ProbeTest, RequestBytesAsTheServerReceivesThem) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"/dir/a page.htm#frag", "/dir/a%20page.htm"},
-      {"/wiki/Link_rot", "/wiki/Link_rot"},
-      {"/search?q=a&b=2", "/search?q=a&b=2"},
-      {"/cgi?x=1", "/cgi?x=1"},
-      {"/frag#section-2", "/frag"},
-      {"/p%20q", "/p%20q"},
-      {"/caf\xc3\xa9?q=\xe2\x82\xac", "/caf%C3%A9?q=%E2%82%AC"},
-      {"?only=query", "/?only=query"},
+  // The host as written, the path, what the request line asks for.
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"127.0.0.1", "/dir/a page.htm#frag", "/dir/a%20page.htm"},
+      {"127.0.0.1", "/wiki/Link_rot", "/wiki/Link_rot"},
+      {"127.0.0.1", "/search?q=a&b=2", "/search?q=a&b=2"},
+      {"127.0.0.1", "/frag#section-2", "/frag"},
+      {"127.0.0.1", "/p%20q", "/p%20q"},
+      {"127.0.0.1", "/caf\xc3\xa9?q=\xe2\x82\xac", "/caf%C3%A9?q=%E2%82%AC"},
+      {"127.0.0.1", "?only=query", "/?only=query"},
+      {"localhost", "/cgi?x=1", "/cgi?x=1"},
   };
-  for (const auto& [path, target] : cases)
-    Probe(Local(path));
-  Probe("http://localhost:" + std::to_string(server_.port()) + "/cgi?x=1");
-  const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), std::size(cases) + 1);
   const std::string port = std::to_string(server_.port());
-  const std::string tail = "\r\nUser-Agent: " + kAgent + "\r\nAccept: */*\r\n\r\n";
-  for (std::size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(requests[i],
-              "GET " + cases[i].second + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + tail);
-  EXPECT_EQ(requests.back(), "GET /cgi?x=1 HTTP/1.1\r\nHost: localhost:" + port + tail);
+  for (const auto& [host, path, target] : cases) {
+    Probe("http://" + host + ":" + port + path);
+    EXPECT_EQ(server_.Requests().back(), "GET " + target + " HTTP/1.1\r\nHost: " + host + ":" +
+                                             port + "\r\nUser-Agent: " + kAgent +
+                                             "\r\nAccept: */*\r\n\r\n");
+  }
+  EXPECT_EQ(server_.Requests().size(), std::size(cases));
 }
 
 TEST_F(ProbeTest, CancelEndsEveryTransferAtOnce) {
@@ -268,8 +264,7 @@ TEST_F(ProbeTest, CancelEndsEveryTransferAtOnce) {
     std::this_thread::sleep_for(10ms);
   worker_.CancelProbe();
 
-  // The worker goes on serving kicks, the cancel does not leak into them, and nothing of
-  // the cancelled ones comes back.
+  // Later kicks are served; nothing of the cancelled ones comes back.
   server_.On("/ok/", "HTTP/1.0 200 OK\r\n\r\n");
   EXPECT_EQ(Probe(Local("/ok/")).reply, "HTTP/1.0 200 OK\r\n\r\n");
   for (const std::uint64_t job : jobs)
@@ -459,21 +454,8 @@ TEST(RetryTest, RetryAfterIsWaitedToTheSecondWithinTheTimeLimit) {
   }
 }
 
-// A host that answers 429 is paused; the links to other hosts pass it by.
-TEST_F(ProbeTest, ATooManyRequestsPausesThatHostOnly) {
-  server_.On("/a1", "HTTP/1.1 429 Busy\r\nRetry-After: 1\r\n\r\n");
-  for (const char* path : {"/a2", "/b1", "/b2"})
-    server_.On(path, "HTTP/1.1 200 OK\r\n\r\n");
-  worker_.Configure({1, 1, "", false});
-  const std::string b = "http://localhost:" + std::to_string(server_.port());
-  ProbeAll({Local("/a1"), Local("/a2"), b + "/b1", b + "/b2"});
-  const std::vector<std::string> asked = server_.Paths();
-  ASSERT_GE(asked.size(), 4u);
-  EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3),
-            (std::vector<std::string>{"/a1", "/b1", "/b2"}));
-}
-
-// A short Retry-After on a 429 or 503 is waited once; a date, -1 or other status is not.
+// A short Retry-After on a 429 or 503 is waited once; a date, -1 or other status is not. A 429
+// pauses its host only: one at a time, the other host's links go first.
 TEST_F(ProbeTest, ABusyServerIsAskedOnceMoreAfterAShortRetryAfter) {
   const std::string ok = "HTTP/1.1 200 OK\r\n\r\n";
   // The path, its first reply and those after it, the status line the link gets, requests made.
@@ -490,8 +472,15 @@ TEST_F(ProbeTest, ABusyServerIsAskedOnceMoreAfterAShortRetryAfter) {
     server_.On(path, {Behaviour::kReply, first, 0ms, then});
     urls.push_back(Local(path));
   }
+  const std::string b = "http://localhost:" + std::to_string(server_.port());
+  urls.insert(urls.end(), {b + "/b1", b + "/b2"});
+  worker_.Configure({1, 1, "", false});
   const std::vector<ProbeOutcome> outcomes = ProbeAll(urls);
   const auto asked = server_.Paths();
+  const auto paused = std::ranges::find(asked, "/429");
+  ASSERT_LE(paused + 3, asked.end());
+  EXPECT_EQ(std::vector<std::string>(paused + 1, paused + 3),
+            (std::vector<std::string>{"/b1", "/b2"}));
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto& [path, first, then, status, requests] = cases[i];
     SCOPED_TRACE(path);
@@ -653,7 +642,6 @@ TEST(AlternateUrl, IsTheLocationResolvedWhole) {
   // A Location header of its own name, not the tail of Content-Location.
   EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\r\nContent-Location: /c\r\nlocation:  /d \r\n\r\n"),
             "/d");
-  EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\nLocation: /abc\n\n"), "/abc");
   EXPECT_EQ(LocationOf("HTTP/1.1 302 Found\r\n\r\n"), std::nullopt);
   EXPECT_EQ(ParseStatusCode("HTTP/1.1 OK\r\n\r\n"), std::nullopt);
 }
@@ -703,16 +691,6 @@ TEST_F(ProbeTest, MovesAreFollowedToWhereTheyEnd) {
     // No URL of a chain is asked twice.
     EXPECT_LE(server_.Requests().size() - before, hops + 1);
   }
-
-  // No hop allowed: one request, the move as it came.
-  ProbeSettings once;
-  once.max_redirects = 0;
-  worker_.Configure(once);
-  const std::size_t before = server_.Requests().size();
-  const ProbeOutcome outcome = Probe(Local("/good"));
-  EXPECT_EQ(outcome.chain_end, ChainEnd::kNotFollowed);
-  EXPECT_TRUE(outcome.redirects.empty());
-  EXPECT_EQ(server_.Requests().size() - before, 1u);
 }
 
 // No descriptor left is told apart from a refusal (curl does not); in a child, for the limit.

@@ -13,7 +13,6 @@
 #include "core/run_controller.h"
 #include "platform/manual_reset_event.h"
 #include "tests/controller_harness.h"
-#include "tests/nginx_fixture.h"
 #include "tests/recording_host.h"
 #include "tests/scripted_server.h"
 #include "tests/temp_folder.h"
@@ -113,8 +112,7 @@ TEST_F(RunTest, TwoFilesLogTheirResultsAndProgress) {
 TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   const std::string refused = "http://127.0.0.1:" + std::to_string(testing::RefusedPort()) + "/";
   const std::string unknown = "Error: UNKNOWN Error!", moved = "HTTP Code 301 Moved Permanently";
-  // The path, its reply (none: closed without one), the row's reason (none: no row) and
-  // alternate URL.
+  // The path, its reply ("": closed unanswered), the row's reason ("": no row), alternate URL.
   const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
       {"/nf/", "HTTP/1.1 404 Not Found\r\n\r\n", "HTTP Code 404 Not Found", ""},
       {"/ok/", "HTTP/1.0 200 OK\r\n\r\n", "", ""},
@@ -152,9 +150,6 @@ TEST_F(RunTest, RepliesAreClassifiedIntoRows) {
   EXPECT_EQ(host_.exclamation_beeps, 2);
   EXPECT_TRUE(controller_->test().unknown_error_seen());
   EXPECT_NE(host_.log.find("URLs tested: 12. URL errors: 10."), std::string::npos);
-  // Each row knows the line of its link: one link a line.
-  EXPECT_EQ(controller_->results().row(0).line, 1u);
-  EXPECT_EQ(controller_->results().row(9).line, 12u);
   // "Visible" scrolled each new row into view.
   EXPECT_EQ(host_.scrolled_to.size(), 10u);
 }
@@ -198,27 +193,15 @@ TEST_F(RunTest, StatusProgressAndRowsFollowTheHeadOfTheList) {
   const auto& [statuses, progress, log, rows] = one;
   EXPECT_NE(std::ranges::count(statuses, "M Host Reply Received"), 0);
   EXPECT_NE(std::ranges::count(statuses, "M No Reply Received"), 0);
-  EXPECT_NE(std::ranges::count(
-                rows, Row{Local("/d3.htm"), "HTTP Code 308 Permanent Redirect", "L3",
-                          site_.path().string() + "/a.htm", Local("/d0.htm"), Local("/d0.htm")}),
-            0);
+  // A move keeps its row: as a move where its chain ends well, else with the chain's failure.
+  const std::string a = site_.path().string() + "/a.htm";
+  for (const Row& row :
+       {Row{Local("/d3.htm"), "HTTP Code 308 Permanent Redirect", "L3", a, Local("/d0.htm"),
+            Local("/d0.htm")},
+        Row{Local("/d2.htm"), "HTTP Code 404 Not Found", "L2", a, "", Local("/d1.htm")}})
+    EXPECT_NE(std::ranges::count(rows, row), 0) << ::testing::PrintToString(row);
   for (const int parallel : {16, 256})
     EXPECT_EQ(run(parallel), one) << parallel << " in flight";
-}
-
-TEST_F(RunTest, TypeBFilterReportsOnlyTheWorst) {
-  server_.On("/e500/", "HTTP/1.0 500 Oops\r\n\r\n");
-  server_.On("/e401/", "HTTP/1.0 401 Who\r\n\r\n");
-  const std::string file = site_.Write(
-      "f.htm", Link(Local("/e500/"), "A") + Link(Local("/e401/"), "B") +
-                   Link("http://gone.invalid/", "C") +
-                   Link("http://127.0.0.1:" + std::to_string(testing::RefusedPort()), "D"));
-  controller_->settings().filter = ReportFilter(std::string(kTypeBFilter));
-  controller_->StartTest(file, {});
-  ASSERT_TRUE(RunToEnd());
-  ASSERT_EQ(Rows().size(), 2u);
-  EXPECT_EQ(Rows()[0].reason, "HTTP Code 401 Unauthorized");
-  EXPECT_EQ(Rows()[1].reason, "Error: Can't Find Named Host");
 }
 
 TEST_F(RunTest, StopDuringAProbeKeepsTheRowsAndIgnoresTheLateReply) {
@@ -288,23 +271,8 @@ TEST_F(RunTest, AnUnreadableFileIsNamedAndNotChecked) {
   EXPECT_FALSE(controller_->running());
 }
 
-TEST_F(RunTest, RealNginxSite) {
-  testing::NginxServer nginx({{"a.htm", "a"}, {"dir/b.htm", "b"}});
-  const std::string base = "http://127.0.0.1:" + std::to_string(nginx.port());
-  const std::string file = site_.Write(
-      "index.htm", Link(base + "/a.htm", "A") + Link(base + "/dir", "Dir") +
-                       Link(base + "/dir/b.htm", "B") + Link(base + "/missing.htm", "M"));
-  controller_->StartTest(file, {});
-  ASSERT_TRUE(RunToEnd());
-  // "/dir" moves to "/dir/", which nginx refuses (403): the folder has no index.
-  EXPECT_EQ(Rows(), (std::vector<Row>{
-                        {base + "/dir", "HTTP Code 403 Forbidden", "Dir", file, "", base + "/dir/"},
-                        {base + "/missing.htm", "HTTP Code 404 Not Found", "M", file, ""}}));
-}
-
 // Recheck against a server whose answers have changed, and a local link whose file appeared.
 TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
-  // Unscripted paths are 404 Not Found.
   const std::string page = site_.Write(
       "p.html", Link(Local("/a/"), "A") + Link(Local("/b/"), "B") + "<a href=\"new.html\">N</a>\n" +
                     Link(Local("/c/"), "C") + Link(Local("/a/"), "A again"));
@@ -330,18 +298,10 @@ TEST_F(RunTest, RecheckDropsWhatIsNowGoodAndUpdatesTheRest) {
                          Local("/b2") + "\n" + Local("/b3")},
                         {Local("/c/"), "HTTP Code 404 Not Found", "C", page, ""},
                     }));
-  EXPECT_EQ(controller_->results().row(0).code, 301u);
-  // The summaries count the moves of the list as it is now.
-  EXPECT_EQ(controller_->results().moves(), 1u);
-  server_.On("/b/", "HTTP/1.0 200 OK\r\n\r\n");
-  ASSERT_TRUE(controller_->StartRecheck({0}));
-  ASSERT_TRUE(RunUntil([&] { return !controller_->rechecking(); }));
-  EXPECT_EQ(controller_->results().moves(), 0u);
   const std::string log = host_.log;
   EXPECT_NE(log.find("\n\nRecheck of 4 links "), std::string::npos) << log;
   EXPECT_NE(log.find(Local("/b/") + ": HTTP Code 301 Moved Permanently\n"), std::string::npos);
   EXPECT_NE(log.find("new.html: now good\n"), std::string::npos);
-  EXPECT_NE(log.find("Recheck done: 3 now good, 1 still listed.\n"), std::string::npos) << log;
 }
 
 // A recheck probes each URL once and changes rows once all replies are in; cancelled, nothing.
