@@ -145,6 +145,8 @@ TEST(ScanPage, TheTokenizerReadsAttributesAsHtmlDoes) {
       {"ids on any tag, names on anchors", "<p id=p1><a name=n1></a><img name=no id=\"\">",
        "# #n1 #p1 "},
       {"the first base counts", "<base href=\" /b/ \"><base href=/c/>", "base /b/"},
+      {"a name is read whole, never as the start of a longer one",
+       "<p idx=a id=b><base hreflang=x href=/h/>", "#b base /h/"},
       {"links that lead nowhere",
        "<a href=\"mailto:m\"><a href=TEL:1><a href=\" \"><a href=data:x>", ""},
       {"ends inside a tag name", "<a", ""},
