@@ -111,14 +111,15 @@ TEST_F(RepairTest, OneFileRewrites) {
             {"W", moved, ""}},
            {kDoneFirst, kDone, kDone}),
       // A Location that is no http, https or ftp URL must never become the link.
-      Case("type 1, hostile alternates leave their rows alone", l + "V\nF\nH\nA\n", Type(1, false),
-           l + "V\nF\nH\nA\n",
+      Case("type 1, hostile alternates leave their rows alone", l + "V\nF\nH\nA\nQ\n",
+           Type(1, false), l + "V\nF\nH\nA\nQ\n",
            {{"U", "HTTP Code 302 Moved Temporarily", "http://a.test/\"><script>x()</script>"},
             {"V", moved, "javascript://x%0Aalert(document.cookie)"},
             {"F", moved, "file:///etc/passwd"},
             {"H", moved, "vbscript://x"},
-            {"A", moved, "http://a b/"}},
-           {kFileOnly, 0, 0, 0, 0}),
+            {"A", moved, "http://a b/"},
+            {"Q", moved, "http://a.test/'onclick='x()"}},
+           {kFileOnly, 0, 0, 0, 0, 0}),
       Case("type 2, the same URL twice", "a\n" + l + l + "b\n", Type(2), "a\nb\n", {{"U"}, {"U"}},
            {kDoneFirst, kDone}),
       // Nothing stands in for a missing image: never rewritten to point at the page.
@@ -197,7 +198,8 @@ TEST_F(RepairTest, SharedBackupStopAndResumeAfterAFailure) {
 
   host_.stop_after_files = 1 << 30;
   EXPECT_FALSE(Repair(Type(2)));
-  // a.htm and a.html share a.rep, which holds a.htm as it was.
+  // a.htm and a.html share a.rep, which holds a.htm as it was; a name's last dot counts.
+  EXPECT_EQ(BackupPath("/w/page.v2.htm"), "/w/page.v2.rep");
   EXPECT_EQ(testing::ReadFile(folder_.path() / "a.rep"), "<a href=\"U1\">\n");
   EXPECT_EQ(testing::ReadFile(htm), "");
   EXPECT_EQ(testing::ReadFile(html), "keep\n");
