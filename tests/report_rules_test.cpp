@@ -197,6 +197,7 @@ TEST(LinkRules, CodeListsAndTheFilter) {
       {"200", {{200, 200}}},
       {"200,204, 429 ,500-599", {{200, 200}, {204, 204}, {429, 429}, {500, 599}}},
       {"10004", {{10004, 10004}}},
+      {"100-10199", {{100, 10199}}},  // the lowest and highest codes there are
   };
   for (const auto& [text, ranges] : cases) {
     const auto parsed = ParseCodeList(text);
