@@ -170,6 +170,13 @@ void StartRun(const CliOptions& options, RunController& controller) {
   }
 }
 
+// Whether Ctrl+C stopped the command. One that comes once the run has
+// ended, while its reports are written, stops it only where it cut something
+// asked for: otherwise the run is whole, as its report says.
+bool StoppedByCtrlC(bool stopped_in_run, bool interrupted, const ReportOutcome& outcome) {
+  return stopped_in_run || (interrupted && (!outcome.repaired || !outcome.written));
+}
+
 int RunWith(const CliOptions& options) {
   const sigset_t interrupt = BlockInterrupts(options.run.watch);
 
@@ -238,11 +245,7 @@ int RunWith(const CliOptions& options) {
                            UserDisplayName(), FormatLongDateTime(facts.ended)};
     outcome = WriteTestReports(options, report, *controller, config, host.failed(), interrupted);
   }
-  // A Ctrl+C that comes once the run has ended, while its reports are
-  // written, stops the command only where it cut something asked for:
-  // otherwise the run is whole, as its report says.
-  if (facts.stopped || (watch.interrupted() && (!outcome.repaired || !outcome.written)))
-    return kExitInterrupted;
+  if (StoppedByCtrlC(facts.stopped, watch.interrupted(), outcome)) return kExitInterrupted;
   if (host.failed() || !outcome.repaired || !outcome.written ||
       controller->purge().failures() > 0 || controller->test().pages_not_checked() > 0) {
     return kExitCannotRun;
