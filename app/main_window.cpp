@@ -119,14 +119,26 @@ void MainWindow::BuildPanes(int height) {
   reason_filter_->setToolButtonStyle(Qt::ToolButtonTextOnly);
   reason_filter_->setToolTip("Show every reason again");
   reason_filter_->hide();
+  // Shown once a test had an earlier whole run of the same folder or site.
+  new_only_ = new QToolButton(upper_pane);
+  new_only_->setText("New only");
+  new_only_->setCheckable(true);
+  new_only_->setToolTip(
+      "Show only the rows no earlier whole test of this folder, file or site listed (in bold)");
+  new_only_->hide();
   auto* filter_row = new QHBoxLayout;
   filter_row->setSpacing(4);
   filter_row->addWidget(search_, 1);
+  filter_row->addWidget(new_only_);
   filter_row->addWidget(reason_filter_);
   upper_layout->addLayout(filter_row);
   upper_layout->addWidget(view_, 1);
   splitter_->insertWidget(0, upper_pane);
   connect(search_, &QLineEdit::textChanged, view_, &ResultsView::SetSearchText);
+  connect(new_only_, &QToolButton::toggled, this, [this](bool on) {
+    view_->proxy()->SetNewOnly(on);
+    view_->viewport()->update();
+  });
   // Esc in the filter box clears it and goes back to the list. (During a
   // run Esc stops the test: that shortcut comes first.)
   search_->installEventFilter(this);
@@ -179,6 +191,9 @@ void MainWindow::UpdateCommands() {
   actions_[Command::kStop]->setEnabled(view_->commands().CanStop());
   actions_[Command::kOpenAtLine]->setEnabled(view_->FirstSelectedRow().has_value());
   actions_[Command::kRecheck]->setEnabled(view_->commands().CanRecheck());
+  const bool compared = view_->controller().test().history_compared();
+  if (!compared) new_only_->setChecked(false);
+  new_only_->setVisible(compared);
   recent_menu_->setEnabled(view_->commands().CanSelectFiles());
   QAction* keep_checking = actions_[Command::kKeepChecking];
   const bool crawled = view_->controller().test().crawler() != nullptr;

@@ -76,6 +76,7 @@ class MainWindow : public QMainWindow {
   QLabel* watch_pane() const { return watch_pane_; }
   QLineEdit* search_field() const { return search_; }
   QToolButton* reason_filter() const { return reason_filter_; }
+  QToolButton* new_only() const { return new_only_; }
   QMenu* recent_menu() const { return recent_menu_; }
   SummaryDock* summary_dock() const { return summary_dock_; }
   // Redraws the summary chart when it is shown.
@@ -136,6 +137,7 @@ class MainWindow : public QMainWindow {
   QLabel* watch_pane_;
   QLineEdit* search_;
   QToolButton* reason_filter_;  // the reason chosen in the summary, when one is
+  QToolButton* new_only_;       // only the rows new since the last run, when there was one
   QMenu* recent_menu_;
   SummaryDock* summary_dock_;
   bool shown_ = false;

@@ -1,5 +1,7 @@
 #include "app/result_model.h"
 
+#include <QFont>
+
 #include "app/icons.h"
 
 namespace quimbel {
@@ -56,6 +58,11 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
     return Utf8(row.text(static_cast<ResultColumn>(index.column())));
+  }
+  if (role == Qt::FontRole && row.new_since_last && marks_new && marks_new()) {
+    QFont bold;
+    bold.setBold(true);
+    return bold;
   }
   if (role == Qt::CheckStateRole && index.column() == 0) {
     return row.checked ? Qt::Checked : Qt::Unchecked;

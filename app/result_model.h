@@ -45,6 +45,9 @@ class ResultTableModel : public QAbstractTableModel, public ResultListObserver {
   // What the repair did with a row it handled, for the first column's
   // tooltip beside the handled mark.
   std::function<std::string(const ResultRow&)> handled_note;
+  // Whether rows new since the last run are marked: only when the test had
+  // an earlier one to compare with.
+  std::function<bool()> marks_new;
 
  private:
   ResultList& rows_;

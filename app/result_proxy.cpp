@@ -26,6 +26,11 @@ void ResultProxyModel::SetReasonFilter(std::optional<std::string> reason) {
   Settle();
 }
 
+void ResultProxyModel::SetNewOnly(bool only_new) {
+  wanted_.only_new = only_new;
+  Settle();
+}
+
 std::optional<std::size_t> ResultProxyModel::ListRow(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != this ||
       static_cast<std::size_t>(index.row()) >= view_.size())

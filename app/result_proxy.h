@@ -37,6 +37,7 @@ class ResultProxyModel : public QAbstractProxyModel {
   void SetSearchText(const QString& text);
   // Shows only the rows of this reason; nothing: every reason.
   void SetReasonFilter(std::optional<std::string> reason);
+  void SetNewOnly(bool only_new);
   const std::optional<std::string>& reason_filter() const { return wanted_.reason; }
 
   // The list row behind a row of this model, and back.

@@ -140,6 +140,7 @@ ResultsView::ResultsView(SettingsStore& settings, LogView* log, QLabel* connecti
   model_->handled_note = [this](const ResultRow& row) {
     return HandledRowNote(row, LoadRepairOptions(settings_));
   };
+  model_->marks_new = [this] { return controller_->test().history_compared(); };
   show_menu = [](QMenu* menu, const QPoint& point) { menu->exec(point); };
   commands_ = std::make_unique<WindowCommands>(*this, *controller_, settings_, repair_host_);
 }

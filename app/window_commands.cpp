@@ -152,6 +152,7 @@ void WindowCommands::Preferences() {
                                .editor = settings_.Get(settings::kEditorCommand),
                                .rate = StoredNumber(settings_, "rate"),
                                .cache = settings_.Get(settings::kLinkCache) != 0,
+                               .history = settings_.Get(settings::kHistory) != 0,
                                .ignore_robots = settings_.Get(settings::kIgnoreRobots) != 0,
                                .ca_file = settings_.Get(settings::kCaFile),
                                .insecure = settings_.Get(settings::kInsecure) != 0,
@@ -175,6 +176,7 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
   settings_.Set(settings::kRatePerHost, dialog.rate());
   settings_.Set(settings::kLinkCache, dialog.cache() ? 1 : 0);
+  settings_.Set(settings::kHistory, dialog.history() ? 1 : 0);
   settings_.Set(settings::kIgnoreRobots, dialog.ignore_robots() ? 1 : 0);
   settings_.Set(settings::kCheckFragments, dialog.check_fragments() ? 1 : 0);
   settings_.Set(settings::kExclude, dialog.exclude());

@@ -111,7 +111,23 @@ RunFacts FactsOf(const CliOptions& options, const RunController& controller,
   facts.exclude = run.exclude;
   facts.include = run.include;
   facts.local = controller.test().local_options();
+  facts.history = controller.test().history_kept();
+  facts.fixed = controller.test().fixed_since_last();
   return facts;
+}
+
+// --since-last: the rows new since the last whole run are the listing;
+// what the comparison found is said even when the log is not shown.
+void KeepOnlyNewRows(const CliOptions& options, RunController& controller, const RunFacts& facts) {
+  if (!options.run.since_last || options.run.purge || !facts.history) return;
+  controller.results().RemoveRowsIf([](const ResultRow& row) { return !row.new_since_last; });
+  if (!controller.test().history_compared()) {
+    std::cerr << "quimbel: no whole run of " << facts.path
+              << " before this one to compare with: every row is new\n";
+  } else if (options.run.quiet && facts.fixed) {
+    std::cerr << "quimbel: since the last run: " << controller.results().size() << " new, "
+              << *facts.fixed << " fixed\n";
+  }
 }
 
 // Whether a report asks for every link checked, not only the rows.
@@ -238,6 +254,7 @@ int RunWith(const CliOptions& options) {
   facts.started = started;
   facts.ended = std::chrono::system_clock::now();
   facts.stopped = watch.interrupted();
+  KeepOnlyNewRows(options, *controller, facts);
   const auto interrupted = [&watch] { return watch.interrupted(); };
   ReportOutcome outcome;
   if (!options.run.purge) {

@@ -180,6 +180,10 @@ void LinkTest::StartCrawl(const CrawlOptions& options) {
   // A new run supersedes whatever a stopped one left behind.
   files_.clear();
   total_files_ = 0;
+  // The history knows a crawl by its start addresses, as they were given.
+  target_.clear();
+  for (const std::string& start : options.start_urls)
+    target_ += (target_.empty() ? "" : " ") + start;
   CrawlOptions crawl = options;
   crawl.resources = settings_.local.resources;
   // Pages can be tied to their source files only with both.

@@ -26,7 +26,9 @@ LinkTest::LinkTest(RunHost& host, ResultList& results, ProbeWorker& probe, RunPr
             {std::move(request), settings_.timeout, settings_.user_agent, body});
       }) {}
 
-void LinkTest::StartFiles(const std::vector<std::string>& files, LocalLinkOptions local) {
+void LinkTest::StartFiles(const std::vector<std::string>& files, LocalLinkOptions local,
+                          std::string target) {
+  target_ = std::move(target);
   files_.assign(files.begin(), files.end());
   total_files_ = static_cast<int>(files.size());
   Start(std::move(local), nullptr);
@@ -36,7 +38,8 @@ void LinkTest::Reset() {
   running_ = false;
   host_.KillTimer(kContinueTimer);
   probe_worker_.CancelProbe();
-  CloseCache();
+  CloseStore();
+  complete_ = false;
   local_checker_.reset();
   buffer_.Clear();
   head_begun_ = false;
@@ -91,7 +94,9 @@ void LinkTest::Start(LocalLinkOptions local, std::unique_ptr<Crawler> crawler) {
     host_.LogAppend("Links in flight lowered to " + std::to_string(probe.parallel) +
                     ": the limit on open files is " + std::to_string(file_limit_) + "\r\n");
   }
-  OpenCache();
+  complete_ = false;
+  OpenStore();
+  history_kept_ = history_ != nullptr;
   if (crawl_) crawl_->crawler().Start();
   Advance();
 }
@@ -178,11 +183,12 @@ bool LinkTest::OpenNextFile() {
     progress_.StopWatchdog();
     files_.clear();
     buffer_.DropReadAhead();
-    End();
+    End(false);
     return false;
   }
   file_records_.push_back({current_file_, 0, 0, 0, {}, {}});
   if (crawl_) file_records_.back().not_requested = crawl_->TakeNotRequested(current_file_);
+  if (history_) history_->AddPage(HistoryPage());
   host_.LogAppend("Testing: " + current_file_);
   progress_.SetLinks(links_.urls.size());
   return true;
@@ -263,6 +269,7 @@ void LinkTest::AddRow(const std::string& reason, OutcomeCode code) {
     results_.SetTarget(row, links_.targets.front());
     if (crawl_) crawl_->NoteRowSource(current_file_, row, line);
   }
+  NoteHistoryRow(row);
   ++error_count_;
 }
 
@@ -292,8 +299,10 @@ void LinkTest::RecordSocketError(OutcomeCode code) {
   progress_.LinkDone();
 }
 
-void LinkTest::End() {
+void LinkTest::End(bool whole) {
   running_ = false;
+  // A run with pages unread is no record to tell the next one what is new.
+  complete_ = whole && pages_not_checked_ == 0;
   progress_.StopWatchdog();
   hooks_.reset_run();
   LogFileResults();
@@ -301,6 +310,7 @@ void LinkTest::End() {
     host_.LogAppend("Links not requested, as robots.txt asks: " +
                     std::to_string(crawl_->not_requested_count()) + "\r\n");
   }
+  if (!history_line_.empty()) host_.LogAppend(history_line_);
   hooks_.ended();
 }
 

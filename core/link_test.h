@@ -26,6 +26,7 @@
 #include "core/outcome_verdict.h"
 #include "core/reorder_buffer.h"
 #include "core/result_list.h"
+#include "core/run_history.h"
 #include "core/run_host.h"
 #include "core/run_progress.h"
 #include "core/run_settings.h"
@@ -50,8 +51,10 @@ class LinkTest {
 
   // The open files the process may have; links in flight are kept within.
   void SetFileLimit(int limit) { file_limit_ = limit; }
-  // Tests `files`, local links against `local` (its site root filled in).
-  void StartFiles(const std::vector<std::string>& files, LocalLinkOptions local);
+  // Tests `files`, local links against `local` (its site root filled in);
+  // `target`, the folder or file named, is what the history knows it by.
+  void StartFiles(const std::vector<std::string>& files, LocalLinkOptions local,
+                  std::string target);
   // Tests a live site from its addresses: its pages, crawled, stand where
   // files stand; rows are named by page address.
   void StartCrawl(const CrawlOptions& options);
@@ -86,6 +89,13 @@ class LinkTest {
   std::size_t pages_not_checked() const { return pages_not_checked_; }
   bool unknown_error_seen() const { return unknown_error_seen_; }
   const std::string& current_file() const { return current_file_; }
+  // The links found fixed since the last complete run of the same target,
+  // once this one has ended complete; none without a run to compare with.
+  std::optional<std::int64_t> fixed_since_last() const { return fixed_; }
+  // Whether the rows of the last test say if they are new.
+  bool history_kept() const { return history_kept_; }
+  // Whether the history had a whole run before this one to compare with.
+  bool history_compared() const { return compared_; }
   // The link under way, for the watchdog's line; empty for none.
   const std::string& head_url() const;
 
@@ -104,12 +114,18 @@ class LinkTest {
   void PopHeads();
   // Whether the head link names a place its page, read for it, lacks.
   bool MissingAnchorOnPage() const;
-  void End();
+  // `whole`: every page the test was to read was read.
+  void End(bool whole = true);
   void LogFileResults();
   void ShowFileProgress();
-  // Opens the cache for a test; keeps what it learnt when the test ends.
-  void OpenCache();
-  void CloseCache();
+  // Opens the store for a test: its cache and its history; closes it
+  // with what the test learnt when the test ends.
+  void OpenStore();
+  void CloseStore();
+  // Tells the new row whether it is new since the last run, and records it.
+  void NoteHistoryRow(std::size_t row);
+  // The current page as the history names it.
+  std::string HistoryPage() const;
 
   RunHost& host_;
   ResultList& results_;
@@ -124,7 +140,16 @@ class LinkTest {
   std::unique_ptr<CrawlSource> crawl_;               // the last test's, when it crawled
   // The crawled site's robots.txt, for the probe thread once it is read.
   std::shared_ptr<const RequestPolicy> request_policy_;
+  std::unique_ptr<Store> store_;
   std::unique_ptr<ResultCache> cache_;
+  std::unique_ptr<RunHistory> history_;
+  std::string target_;
+  bool complete_ = false;  // the test reached its end
+  bool history_kept_ = false;
+  bool compared_ = false;
+  std::size_t new_rows_ = 0;
+  std::optional<std::int64_t> fixed_;
+  std::string history_line_;  // what the comparison found, for the log's end
   ReorderBuffer buffer_;
   std::deque<std::string> files_;
   int total_files_ = 0;

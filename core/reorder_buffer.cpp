@@ -130,7 +130,7 @@ bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
   const EntryRef entry = found->second;
   const bool probe = jobs == &in_flight_;
   jobs->erase(found);
-  if (cache_ != nullptr && probe) cache_->Store(outcome.url, outcome);
+  if (cache_ != nullptr && probe) cache_->Keep(outcome.url, outcome);
   entry->outcome = outcome;
   // A probe that read its page keeps only the page's places, for the
   // links that name one; the page itself goes.

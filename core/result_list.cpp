@@ -169,6 +169,33 @@ void ResultList::RemoveRow(std::size_t index) {
   if (observer_) observer_->RowsRemoved();
 }
 
+void ResultList::RemoveRowsIf(const std::function<bool(const ResultRow&)>& remove) {
+  if (observer_ == nullptr) {
+    std::erase_if(rows_, remove);
+    moves_ = static_cast<std::size_t>(std::count_if(
+        rows_.begin(), rows_.end(), [](const ResultRow& row) { return IsMoveCode(row.code); }));
+    return;
+  }
+  // A view hears of each run of rows that goes, the last first, so the
+  // numbers it is told still stand.
+  for (std::size_t end = rows_.size(); end > 0;) {
+    if (!remove(rows_[end - 1])) {
+      --end;
+      continue;
+    }
+    std::size_t first = end - 1;
+    while (first > 0 && remove(rows_[first - 1]))
+      --first;
+    observer_->RowsAboutToBeRemoved(first, end - 1);
+    for (std::size_t row = first; row < end; ++row)
+      moves_ -= IsMoveCode(rows_[row].code);
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(first),
+                rows_.begin() + static_cast<std::ptrdiff_t>(end));
+    observer_->RowsRemoved();
+    end = first;
+  }
+}
+
 void ResultList::ReplaceRows(std::size_t first, std::size_t count, std::vector<ResultRow> rows) {
   if (first > rows_.size() || count > rows_.size() - first) {
     throw std::out_of_range("ReplaceRows past the end of the list");

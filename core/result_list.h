@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -103,6 +104,7 @@ struct ResultRow {
   std::uint32_t data = 0;               // RowDone in the low 16 bits, FileDone in the high 16
   std::uint32_t code = 0;  // the outcome that made the row; 0 when nothing was understood
   bool checked = true;
+  bool new_since_last = false;        // no row like it in the last complete run of the same target
   bool resource = false;              // what the page loads (an image, a script): never replaced
   LinkKind kind = LinkKind::kAnchor;  // where in the page the link stands
 
@@ -184,6 +186,10 @@ class ResultList {
   void SetSource(std::size_t index, std::string source, std::string note);
   void SetData(std::size_t index, std::uint32_t data);
   void RemoveRow(std::size_t index);
+  // Removes every row `remove` picks, the others kept in their order.
+  void RemoveRowsIf(const std::function<bool(const ResultRow&)>& remove);
+  // Not shown until the row's next change: set as the row is made.
+  void SetNewSinceLast(std::size_t index, bool fresh) { rows_.at(index).new_since_last = fresh; }
   // Puts `rows` in the place of the `count` rows from `first` (a page's
   // rows, checked again). The rows of links still there at either end
   // (same URL, link text and kind) are changed where they stand; of the

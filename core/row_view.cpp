@@ -6,11 +6,13 @@ namespace quimbel {
 
 bool RowFilter::Matches(const ResultRow& row) const {
   if (reason && row.text(ResultColumn::kReason) != *reason) return false;
+  if (only_new && !row.new_since_last) return false;
   return RowMatches(row, needle);
 }
 
 bool RowFilter::Narrows(const RowFilter& wider) const {
   if (wider.reason && reason != wider.reason) return false;
+  if (wider.only_new && !only_new) return false;
   return needle.find(wider.needle) != std::string::npos;
 }
 

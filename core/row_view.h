@@ -24,7 +24,8 @@ namespace quimbel {
 struct RowFilter {
   std::string needle;
   std::optional<std::string> reason;
-  bool empty() const { return needle.empty() && !reason; }
+  bool only_new = false;  // only rows new since the last run
+  bool empty() const { return needle.empty() && !reason && !only_new; }
   bool operator==(const RowFilter&) const = default;
   bool Matches(const ResultRow& row) const;
   // Whether every row this filter shows is shown by `wider` too: then

@@ -93,7 +93,10 @@ void RunController::StartTest(const std::string& path, const RunScope& scope) {
     // A bare file name lies in the current folder.
     if (local.site_root.empty()) local.site_root = ".";
   }
-  test_.StartFiles(files_, std::move(local));
+  // The history knows a test by the full path of what it checks.
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::absolute(path, error).lexically_normal();
+  test_.StartFiles(files_, std::move(local), error ? path : target.string());
 }
 
 void RunController::StartCrawl(const CrawlOptions& options) {

@@ -232,6 +232,14 @@ const OptionSpec kOptions[] = {
   {"cache-max-age", 0, K::kText, 0, 0, "AGE",
    "probe again what the cache holds for longer than AGE\n"
    "(seconds, or 30m, 12h, 1d; default 1d)", C::kKey, "", SetCacheMaxAge},
+  {"no-history", 0, K::kSwitch, 0, 0, "",
+   "keep no record of this run's rows (by default the last\n"
+   "30 runs of each PATH or site are kept, beside the cache)", C::kKey, "",
+   QUIMBEL_SET(o.history = false)},
+  {"since-last", 0, K::kSwitch, 0, 0, "",
+   "list only the rows that are new since the last whole\n"
+   "run of the same PATH or site, and say how many were fixed", C::kKey, "",
+   QUIMBEL_SET(o.since_last = true)},
   {"hawk", 0, K::kSwitch, 0, 0, "", "report every defect (code 200 is not a defect)", C::kKey,
    "", QUIMBEL_SET(o.filter = std::string(kDefaultFilter))},
   {"one-eye", 0, K::kSwitch, 0, 0, "", "report only the very worst offenders", C::kKey, "",
@@ -381,7 +389,8 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   options.max_redirects = StoredNumber(settings, "max-redirects");
   options.user_agent = settings.Get(settings::kUserAgent);
   options.rate = StoredNumber(settings, "rate");
-  if (settings.Get(settings::kLinkCache) != 0) options.cache_file = DefaultCacheFile();
+  if (settings.Get(settings::kLinkCache) != 0) options.cache_file = DefaultStoreFile();
+  options.history = settings.Get(settings::kHistory) != 0;
   options.exclude = PatternLines(settings.Get(settings::kExclude));
   options.include = PatternLines(settings.Get(settings::kInclude));
   const std::string accept = settings.Get(settings::kAccept);
@@ -434,6 +443,8 @@ Status ConfigureRun(RunController& controller, const RunOptions& options, Settin
   run.cache_file = options.cache_file;
   run.cache_max_age =
       std::chrono::seconds(options.cache_max_age.value_or(kDefaultCacheMaxAge.count()));
+  // Only new rows can be told apart with the history kept.
+  run.history = options.history || options.since_last;
   run.rules = std::move(rules).value();
   return Status::Ok();
 }

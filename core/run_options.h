@@ -46,6 +46,8 @@ struct RunOptions {
   std::optional<int> rate;                 // requests per second to one host
   std::string cache_file;                  // outcomes kept across runs
   std::optional<long long> cache_max_age;  // seconds
+  bool history = true;                     // the rows recorded in the history of runs
+  bool since_last = false;                 // only the rows new since the last run listed
   // The command line's own.
   bool quiet = false;
   bool yes = false;

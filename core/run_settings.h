@@ -48,6 +48,9 @@ struct RunSettings {
   // outcome there is trusted; an empty name for none.
   std::string cache_file;
   std::chrono::seconds cache_max_age{kDefaultCacheMaxAge};
+  // Whether a test records its rows in the store's history of runs, to
+  // tell which are new since the last run of the same folder or site.
+  bool history = false;
   // Whether a test keeps its links' outcomes for a watch to reuse;
   // without them a watch probes what the link cache does not know.
   bool keep_outcomes = false;

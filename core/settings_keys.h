@@ -59,6 +59,9 @@ inline constexpr IntSetting kRatePerHost{"Settings", "RatePerHost", 0};
 // Whether the window keeps other sites' link outcomes for a day, in the
 // user's cache folder.
 inline constexpr IntSetting kLinkCache{"Settings", "LinkCache", 0};
+// Whether each test records its rows, to mark those new since the last run
+// of the same folder or site.
+inline constexpr IntSetting kHistory{"Settings", "History", 1};
 // Link rules: exclude and include patterns one a line, accepted codes.
 inline constexpr TextSetting kExclude{"Settings", "Exclude", ""};
 inline constexpr TextSetting kInclude{"Settings", "Include", ""};

@@ -41,9 +41,13 @@ void Watch::Start(FileWatch& watch, const TestedFiles& test, Recheck::Kick kick,
   kick_ = std::move(kick);
   page_watch_ = std::make_unique<PageWatch>(watch, test.files, test.path, test.scope, test.local);
   if (!cache_file.empty()) {
-    cache_ = std::make_unique<ResultCache>(cache_max_age, std::chrono::system_clock::now());
-    // A cache that cannot be read was named in the test's log already.
-    (void)cache_->Load(cache_file);
+    // A cache that cannot be opened was named in the test's log already.
+    Result<std::unique_ptr<Store>> opened = Store::Open(CachePlaceOf(cache_file).store);
+    if (opened) {
+      store_ = std::move(opened).value();
+      cache_ =
+          std::make_unique<ResultCache>(*store_, cache_max_age, std::chrono::system_clock::now());
+    }
   }
 }
 
@@ -52,6 +56,7 @@ void Watch::Stop() {
   parts_.host.KillTimer(kWatchSettleTimer);
   page_watch_.reset();
   cache_.reset();
+  store_.reset();
   checks_.clear();
   // Their replies, when they come, are no one's.
   jobs_.clear();

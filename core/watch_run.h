@@ -102,6 +102,7 @@ class Watch {
   // The final outcomes of the test's probes by request, and of the watch's.
   std::unordered_map<std::string, ProbeOutcome> kept_;
   std::unique_ptr<PageWatch> page_watch_;
+  std::unique_ptr<Store> store_;
   std::unique_ptr<ResultCache> cache_;
   std::deque<PageCheck> checks_;
   std::unordered_map<std::uint64_t, std::string> jobs_;  // requests by probe job

@@ -4,15 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "crawl/crawl_scope.h"
 #include "platform/mapped_file.h"
-#include "platform/text_file.h"
 #include "probe/reply_parsing.h"
 
 namespace quimbel {
@@ -37,78 +37,68 @@ bool ResultCache::IsFinal(const ProbeOutcome& outcome) {
          outcome.chain_code == kRedirectLoop || outcome.chain_code == kTooManyRedirects;
 }
 
-bool ResultCache::Fresh(const Entry& entry) const {
-  const std::int64_t age = Seconds(now_) - entry.time;
+bool ResultCache::Fresh(std::int64_t time) const {
+  const std::int64_t age = Seconds(now_) - time;
   return age >= 0 && age <= max_age_.count();
 }
 
-Status ResultCache::Load(const std::string& path) {
+Status ImportJsonCache(const std::string& json_file, Store& store) {
+  const std::string mark = "json cache " + json_file;
+  if (store.HasMark(mark)) return Status::Ok();
   Status why;
-  const std::optional<MappedFile> file = MappedFile::Open(path, &why);
-  if (!file && why.error() == ENOENT) return Status::Ok();  // none yet
+  const std::optional<MappedFile> file = MappedFile::Open(json_file, &why);
+  if (!file && why.error() == ENOENT) return Status::Ok();  // none to read
   // Far more than a cache of a million links takes.
   constexpr std::size_t kLargestCache = std::size_t{2} << 30;
   if (!file || file->text().size() > kLargestCache) {
-    usable_ = false;
-    return Status::Error("The link cache " + path + " is not used: " +
+    return Status::Error("The link cache " + json_file + " is not used: " +
                              (file ? std::string("it is too large to be one") : why.message()),
                          file ? EFBIG : why.error());
   }
-  Status warning = Status::Invalid("The link cache " + path + " cannot be read; it is ignored");
+  Status warning =
+      Status::Invalid("The link cache " + json_file + " cannot be read; it is ignored");
   const auto json = nlohmann::json::parse(file->text(), nullptr, false);
   if (json.is_discarded() || !json.is_object() || json.value("format", 0) != kCacheFormat ||
       !json.contains("links") || !json["links"].is_object()) {
     return warning;
   }
+  std::vector<StoredLink> links;
   try {
     for (const auto& [url, item] : json["links"].items()) {
-      Entry entry;
-      entry.time = item.at("time").get<std::int64_t>();
-      entry.outcome.url = url;
-      entry.outcome.reply = item.at("reply").get<std::string>();
-      entry.outcome.code = kReplyRead;
-      entry.outcome.protocol = ProtocolOf(url);
-      entry.outcome.host = UrlHost(url, entry.outcome.protocol);
-      entry.outcome.redirects = item.at("redirects").get<std::vector<std::string>>();
-      entry.outcome.chain_end = static_cast<ChainEnd>(item.at("chain_end").get<int>());
-      entry.outcome.chain_code = item.at("chain_code").get<OutcomeCode>();
-      if (entry.outcome.chain_end < ChainEnd::kNotFollowed ||
-          entry.outcome.chain_end > ChainEnd::kFailed || !IsFinal(entry.outcome)) {
+      ProbeOutcome outcome;
+      outcome.code = kReplyRead;
+      outcome.reply = item.at("reply").get<std::string>();
+      outcome.chain_end = static_cast<ChainEnd>(item.at("chain_end").get<int>());
+      outcome.chain_code = item.at("chain_code").get<OutcomeCode>();
+      if (outcome.chain_end < ChainEnd::kNotFollowed || outcome.chain_end > ChainEnd::kFailed ||
+          !ResultCache::IsFinal(outcome)) {
         throw std::invalid_argument("entry");
       }
-      if (Fresh(entry)) entries_.insert_or_assign(url, std::move(entry));
+      links.push_back({url, item.at("time").get<std::int64_t>(), std::move(outcome.reply),
+                       item.at("redirects").get<std::vector<std::string>>(),
+                       static_cast<int>(outcome.chain_end), static_cast<int>(outcome.chain_code)});
     }
   } catch (const std::exception&) {
-    entries_.clear();
     return warning;
   }
-  return Status::Ok();
+  if (Status kept = store.PutLinks(links); !kept) return kept;
+  return store.SetMark(mark);
 }
 
-Status ResultCache::Save(const std::string& path) const {
-  nlohmann::json links = nlohmann::json::object();
-  for (const auto& [url, entry] : entries_) {
-    if (!Fresh(entry)) continue;
-    links[url] = {{"time", entry.time},
-                  {"reply", entry.outcome.reply},
-                  {"redirects", entry.outcome.redirects},
-                  {"chain_end", static_cast<int>(entry.outcome.chain_end)},
-                  {"chain_code", entry.outcome.chain_code}};
+CachePlace CachePlaceOf(const std::string& named) {
+  struct stat info {};
+  if (::stat(named.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    std::ifstream file(named, std::ios::binary);
+    char first = 0;
+    while (file.get(first) && std::isspace(static_cast<unsigned char>(first)) != 0) {
+    }
+    // An older Quimbel's cache is read, never overwritten.
+    if (file && first == '{') return {named + ".db", named};
   }
-  const nlohmann::json document = {{"format", kCacheFormat}, {"links", std::move(links)}};
-  // Replies are bytes from the network: invalid UTF-8 is replaced, not fatal.
-  const std::string text = document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  struct stat original {};
-  if (::stat(path.c_str(), &original) != 0) {
-    original.st_mode = 0600;
-    original.st_uid = ::geteuid();
-    original.st_gid = ::getegid();
+  if (named == DefaultStoreFile()) {
+    return {named, std::filesystem::path(named).replace_filename("links.json").string()};
   }
-  Status status;
-  std::optional<ReplacementFile> file = ReplacementFile::CreateBeside(path, &status);
-  if (!file) return status;
-  file->Write(text);
-  return file->Commit(original);
+  return {named, {}};
 }
 
 bool ResultCache::LeftOut(const std::string& url) const {
@@ -119,32 +109,58 @@ bool ResultCache::LeftOut(const std::string& url) const {
   });
 }
 
-std::optional<ProbeOutcome> ResultCache::Find(const std::string& url) const {
+std::optional<ProbeOutcome> ResultCache::Find(const std::string& url) {
   if (LeftOut(url)) return std::nullopt;
-  const auto found = entries_.find(url);
-  if (found == entries_.end() || !Fresh(found->second)) return std::nullopt;
-  return found->second.outcome;
-}
-
-void ResultCache::Store(const std::string& url, const ProbeOutcome& outcome) {
-  if (!IsFinal(outcome) || LeftOut(url)) return;
-  Entry entry{Seconds(now_), outcome};
-  // What judges the link again is the status line and the Location.
-  entry.outcome.body.clear();
-  entry.outcome.content_type.clear();
-  entries_.insert_or_assign(url, std::move(entry));
-}
-
-std::string DefaultCacheFile() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  std::string folder;
-  if (cache != nullptr && cache[0] == '/') {
-    folder = cache;
+  std::optional<StoredLink> link;
+  if (const auto kept = kept_.find(url); kept != kept_.end()) {
+    link = kept->second;
   } else {
-    const char* home = std::getenv("HOME");
-    folder = std::string(home != nullptr ? home : ".") + "/.cache";
+    link = store_.FindLink(url);
   }
-  return folder + "/quimbel/links.json";
+  if (!link || !Fresh(link->time)) return std::nullopt;
+  ProbeOutcome outcome;
+  outcome.url = url;
+  outcome.code = kReplyRead;
+  outcome.protocol = ProtocolOf(url);
+  outcome.host = UrlHost(url, outcome.protocol);
+  outcome.reply = std::move(link->reply);
+  outcome.redirects = std::move(link->redirects);
+  outcome.chain_end = static_cast<ChainEnd>(link->chain_end);
+  outcome.chain_code = static_cast<OutcomeCode>(link->chain_code);
+  // A store another program changed is read as carefully as a file.
+  if (outcome.chain_end < ChainEnd::kNotFollowed || outcome.chain_end > ChainEnd::kFailed ||
+      !IsFinal(outcome)) {
+    return std::nullopt;
+  }
+  return outcome;
+}
+
+void ResultCache::Keep(const std::string& url, const ProbeOutcome& outcome) {
+  if (!IsFinal(outcome) || LeftOut(url)) return;
+  // What judges the link again is the status line and the Location.
+  kept_.insert_or_assign(
+      url, StoredLink{url, Seconds(now_), outcome.reply, outcome.redirects,
+                      static_cast<int>(outcome.chain_end), static_cast<int>(outcome.chain_code)});
+  // A batch a transaction: few enough writes, little lost to a kill.
+  constexpr std::size_t kBatch = 256;
+  if (kept_.size() >= kBatch) (void)WriteKept();
+}
+
+Status ResultCache::WriteKept() {
+  std::vector<StoredLink> links;
+  links.reserve(kept_.size());
+  for (auto& [url, link] : kept_)
+    links.push_back(std::move(link));
+  kept_.clear();
+  if (Status written = store_.PutLinks(links); !written && write_failure_.ok()) {
+    write_failure_ = written;
+  }
+  return write_failure_;
+}
+
+Status ResultCache::Flush() {
+  if (Status written = WriteKept(); !written) return written;
+  return store_.DropLinksBefore(Seconds(now_) - max_age_.count());
 }
 
 }  // namespace quimbel

@@ -1,13 +1,14 @@
 // ResultCache: the outcomes of links to other sites, kept across runs in
-// a JSON file, so a re-run (and CI) asks other people's hosts again only
+// the store, so a re-run (and CI) asks other people's hosts again only
 // about what it has not asked lately.
 //
 // Only final outcomes are kept: a reply with a status code (good answers,
 // 4xx and 5xx, moves with where their chain ended). Time-outs, refused
 // connections and other network failures say nothing lasting and are
-// probed again. The file is written through a temporary file and a rename:
-// it is the old one or the whole new one. A file that cannot be read as a
-// cache is ignored, and the run says so. User-interface thread only.
+// probed again. Entries are read as links ask for them and written a
+// batch at a time, each batch one transaction of the store, so a million
+// kept links cost nothing to open and a killed run loses at most its last
+// batch. User-interface thread only.
 #pragma once
 
 #include <chrono>
@@ -18,6 +19,7 @@
 
 #include "platform/status.h"
 #include "probe/probe_worker.h"
+#include "store/store.h"
 
 namespace quimbel {
 
@@ -27,49 +29,51 @@ class ResultCache {
  public:
   using Clock = std::chrono::system_clock;
 
-  // Entries older than `max_age` at `now` are not used (and not kept).
-  ResultCache(std::chrono::seconds max_age, Clock::time_point now) : max_age_(max_age), now_(now) {}
-
-  // Reads the file. A missing file is an empty cache; a damaged one gives
-  // a failure whose message is the warning to show, and an empty cache. What is no regular file (a
-  // fifo, a device), cannot be read or is too large to be a cache gives a
-  // warning too, and the cache is then not usable: neither read nor
-  // written.
-  Status Load(const std::string& path);
-  bool usable() const { return usable_; }
-  // Writes every fresh entry to `path`.
-  Status Save(const std::string& path) const;
+  // Entries older than `max_age` at `now` are not used (and dropped when
+  // the cache is flushed). `store` must outlive the cache.
+  ResultCache(Store& store, std::chrono::seconds max_age, Clock::time_point now)
+      : store_(store), max_age_(max_age), now_(now) {}
 
   // Links into these origins ("https://h:8080") are neither answered nor
   // kept: the site being checked is always asked afresh.
   void LeaveOut(std::vector<std::string> origins) { left_out_ = std::move(origins); }
 
   // The outcome kept for a request URL, if one is fresh.
-  std::optional<ProbeOutcome> Find(const std::string& url) const;
+  std::optional<ProbeOutcome> Find(const std::string& url);
   // Keeps an outcome probed now, when it is a final one.
-  void Store(const std::string& url, const ProbeOutcome& outcome);
-  std::size_t size() const { return entries_.size(); }
+  void Keep(const std::string& url, const ProbeOutcome& outcome);
+  // Writes what was kept since the last flush, and drops stale entries.
+  Status Flush();
 
   // Whether an outcome is final, and worth keeping.
   static bool IsFinal(const ProbeOutcome& outcome);
 
  private:
-  struct Entry {
-    std::int64_t time = 0;  // seconds since the epoch
-    ProbeOutcome outcome;
-  };
-  bool Fresh(const Entry& entry) const;
+  bool Fresh(std::int64_t time) const;
   bool LeftOut(const std::string& url) const;
+  Status WriteKept();
 
+  Store& store_;
   std::chrono::seconds max_age_;
   Clock::time_point now_;
-  std::unordered_map<std::string, Entry> entries_;
+  // Kept since the last write, by URL; written a batch at a time.
+  std::unordered_map<std::string, StoredLink> kept_;
   std::vector<std::string> left_out_;
-  bool usable_ = true;
+  Status write_failure_;
 };
 
-// The cache file a run uses when the stored preference turns the cache
-// on: "quimbel/links.json" in $XDG_CACHE_HOME (default ~/.cache).
-std::string DefaultCacheFile();
+// A link cache file of an older Quimbel: a JSON file. Its entries are read
+// into `store` once (`store` marks it), and the file is left as it was.
+// A missing file is nothing to read; a damaged one gives the warning to
+// show.
+Status ImportJsonCache(const std::string& json_file, Store& store);
+
+// Where the link cache named `named` is kept: the store itself, or beside
+// a JSON cache of an older Quimbel, which is then `json` and read once.
+struct CachePlace {
+  std::string store;
+  std::string json;  // empty: none to read
+};
+CachePlace CachePlaceOf(const std::string& named);
 
 }  // namespace quimbel

@@ -183,11 +183,17 @@ void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences
   fragments_box_->setToolTip(
       "A link such as https://example.org/page#part is checked against the ids of that page; "
       "ids a page makes in script are not seen");
+  history_box_ = new QCheckBox("Keep a history of runs, to mark the &new rows of each test", this);
+  history_box_->setChecked(probe.history);
+  history_box_->setToolTip(
+      "The rows of the last 30 tests of each folder, file or site are kept in your cache "
+      "folder; rows no earlier whole test of it listed are shown in bold");
   auto* counts = new QVBoxLayout;
   counts->addLayout(counts_row);
   counts->addLayout(polite_row);
   counts->addWidget(robots_box_);
   counts->addWidget(fragments_box_);
+  counts->addWidget(history_box_);
   layout->addLayout(counts, 6, 0, 1, 2);
 }
 
@@ -365,6 +371,10 @@ int PreferencesDialog::rate() const {
 
 bool PreferencesDialog::cache() const {
   return cache_box_->isChecked();
+}
+
+bool PreferencesDialog::history() const {
+  return history_box_->isChecked();
 }
 
 bool PreferencesDialog::ignore_robots() const {

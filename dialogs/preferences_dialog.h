@@ -46,6 +46,7 @@ struct ProbePreferences {
   std::string editor;
   int rate = 0;                // requests a second to one host; 0: no limit
   bool cache = false;          // other sites' outcomes kept for a day
+  bool history = true;         // each test's rows recorded, to mark the new ones
   bool ignore_robots = false;  // a crawl requests what robots.txt disallows too
   // https: a certificate authority trusted beside the system's (PEM), and
   // certificates left unchecked.
@@ -77,6 +78,7 @@ class PreferencesDialog : public QDialog {
   std::string editor_command() const;
   int rate() const;
   bool cache() const;
+  bool history() const;
   bool ignore_robots() const;
   bool check_fragments() const;
   std::string ca_file() const;
@@ -91,6 +93,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* redirects_field() const { return redirects_field_; }
   QSpinBox* rate_field() const { return rate_field_; }
   QCheckBox* cache_box() const { return cache_box_; }
+  QCheckBox* history_box() const { return history_box_; }
   QCheckBox* robots_box() const { return robots_box_; }
   QCheckBox* fragments_box() const { return fragments_box_; }
   QPlainTextEdit* exclude_field() const { return exclude_field_; }
@@ -131,6 +134,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* redirects_field_;
   QSpinBox* rate_field_;
   QCheckBox* cache_box_;
+  QCheckBox* history_box_;
   QCheckBox* robots_box_;
   QCheckBox* fragments_box_;
   QWidget* body_;  // what scrolls on a small screen

@@ -102,6 +102,7 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
     entry["redirects"].push_back(Displayable(std::string_view(chain).substr(at, end - at)));
     at = end + 1;
   }
+  if (facts.history) entry["new"] = row.new_since_last;
   return entry;
 }
 
@@ -115,6 +116,7 @@ void WriteJsonReport(std::ostream& out, const RunReport& report) {
   json["ended"] = IsoTime(facts.ended);
   PutText(json, "path", facts.path);
   json["stopped"] = facts.stopped;
+  if (facts.history) json["fixed"] = facts.fixed ? nlohmann::ordered_json(*facts.fixed) : nullptr;
   json["parallel"] = facts.parallel;
   json["options"] = JsonOptions(facts);
   json["files"] = JsonFiles(report.files);

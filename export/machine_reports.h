@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -38,6 +39,11 @@ struct RunFacts {
   std::vector<std::string> include;
   LocalLinkOptions local;  // the site root in force
   bool stopped = false;
+  // Whether the run was recorded in the history of runs: its rows then say
+  // whether they are new, and `fixed` how many links of the last whole run
+  // were fixed (none without a run to compare with).
+  bool history = false;
+  std::optional<std::int64_t> fixed;
 };
 
 struct RunReport {

@@ -31,7 +31,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 if "--root" in sys.argv[1:-1]:
     ROOT = os.path.abspath(sys.argv[sys.argv.index("--root") + 1])
-FOLDERS = ["platform", "links", "probe", "crawl", "purge", "core", "export", "repair", "cli",
+FOLDERS = ["platform", "store", "links", "probe", "crawl", "purge", "core", "export", "repair", "cli",
            "dialogs", "app"]
 SOURCE_SUFFIXES = (".cpp", ".h")
 

@@ -151,30 +151,33 @@ ProbeOutcome Replied(const std::string& status, std::string body = "") {
 
 TEST(ResultCacheTest, KeepsFinalOutcomesForTheirAge) {
   testing::TempFolder folder;
-  const std::string file = (folder.path() / "cache.json").string();
   const auto now = ResultCache::Clock::now();
-  ResultCache cache(std::chrono::hours(24), now);
-  ProbeOutcome timed_out = Replied("200 OK");
-  timed_out.code = kReplyTimedOut;
-  ProbeOutcome refused_chain = Replied("301 Moved");
-  refused_chain.chain_end = ChainEnd::kFailed;
-  refused_chain.chain_code = kConnectFailed;
-  cache.Store("https://a/t", timed_out);
-  cache.Store("https://a/r", refused_chain);
-  const char* const stored[][2] = {
-      {"https://a/ok", "200 OK"},         {"https://a/gone", "404 Not Found"},
-      {"https://a/busy", "429 Too Many"}, {"https://a/down", "503 Unavailable"},
-      {"https://site/p", "200 OK"},
-  };
-  for (const auto& [url, status] : stored)
-    cache.Store(url, Replied(status));
-  cache.LeaveOut({"https://site"});
-  cache.Store("https://site/q", Replied("200 OK"));
-  ASSERT_TRUE(cache.Save(file).ok());
-
-  ResultCache fresh(std::chrono::hours(24), now + std::chrono::hours(1));
+  Result<std::unique_ptr<Store>> store = Store::Open((folder.path() / "store.db").string());
+  ASSERT_TRUE(store) << store.message();
+  {
+    ResultCache cache(**store, std::chrono::hours(24), now);
+    ProbeOutcome timed_out = Replied("200 OK");
+    timed_out.code = kReplyTimedOut;
+    ProbeOutcome refused_chain = Replied("301 Moved");
+    refused_chain.chain_end = ChainEnd::kFailed;
+    refused_chain.chain_code = kConnectFailed;
+    cache.Keep("https://a/t", timed_out);
+    cache.Keep("https://a/r", refused_chain);
+    const char* const stored[][2] = {
+        {"https://a/ok", "200 OK"},         {"https://a/gone", "404 Not Found"},
+        {"https://a/busy", "429 Too Many"}, {"https://a/down", "503 Unavailable"},
+        {"https://site/p", "200 OK"},
+    };
+    for (const auto& [url, status] : stored)
+      cache.Keep(url, Replied(status));
+    cache.LeaveOut({"https://site"});
+    cache.Keep("https://site/q", Replied("200 OK"));
+    // Answered before it is written, and after.
+    EXPECT_TRUE(cache.Find("https://a/ok"));
+    ASSERT_TRUE(cache.Flush().ok());
+  }
+  ResultCache fresh(**store, std::chrono::hours(24), now + std::chrono::hours(1));
   fresh.LeaveOut({"https://site"});
-  EXPECT_TRUE(fresh.Load(file).ok());
   EXPECT_EQ(fresh.Find("https://a/gone").value_or(ProbeOutcome{}).reply,
             "HTTP/1.1 404 Not Found\r\n\r\n");
   EXPECT_TRUE(fresh.Find("https://a/ok"));
@@ -183,21 +186,49 @@ TEST(ResultCacheTest, KeepsFinalOutcomesForTheirAge) {
     EXPECT_FALSE(fresh.Find(url)) << url;
   }
   // The site's own were never written down.
-  ResultCache unfiltered(std::chrono::hours(24), now);
-  EXPECT_TRUE(unfiltered.Load(file).ok());
+  ResultCache unfiltered(**store, std::chrono::hours(24), now);
   EXPECT_FALSE(unfiltered.Find("https://site/q"));
-  ResultCache later(std::chrono::hours(24), now + std::chrono::hours(25));
-  EXPECT_TRUE(later.Load(file).ok());
+  ResultCache later(**store, std::chrono::hours(24), now + std::chrono::hours(25));
   EXPECT_FALSE(later.Find("https://a/ok"));
+  // A flush a day later drops what is stale.
+  EXPECT_TRUE(later.Flush().ok());
+  EXPECT_EQ((*store)->LinkCount(), 0);
+}
 
+// An older Quimbel's JSON cache is read into the store once and left as it was.
+TEST(ResultCacheTest, AJsonCacheIsReadOnceAndLeftAlone) {
+  testing::TempFolder folder;
+  const auto now = ResultCache::Clock::now();
+  const std::int64_t time =
+      std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+  const std::string json =
+      "{\"format\":1,\"links\":{\"https://a/x\":{\"time\":" + std::to_string(time) +
+      ",\"reply\":\"HTTP/1.1 404 Not Found\\r\\n\\r\\n\",\"redirects\":[],"
+      "\"chain_end\":0,\"chain_code\":0}}}";
+  const std::string file = folder.Write("cache.json", json);
+  const CachePlace place = CachePlaceOf(file);
+  EXPECT_EQ(place.store, file + ".db");
+  EXPECT_EQ(place.json, file);
+  Result<std::unique_ptr<Store>> store = Store::Open(place.store);
+  ASSERT_TRUE(store) << store.message();
+  ASSERT_TRUE(ImportJsonCache(place.json, **store).ok());
+  EXPECT_TRUE(ResultCache(**store, std::chrono::hours(24), now).Find("https://a/x"));
+  ASSERT_TRUE((*store)->PutLinks({}).ok());
+  // Read once: what the store later forgets does not come back from the file.
+  ASSERT_TRUE((*store)->DropLinksBefore(time + 1).ok());
+  ASSERT_TRUE(ImportJsonCache(place.json, **store).ok());
+  EXPECT_EQ((*store)->LinkCount(), 0);
+  EXPECT_EQ(testing::ReadFile(file), json);
+  // A store is its own place; a missing JSON file is nothing to read.
+  EXPECT_EQ(CachePlaceOf(place.store).store, place.store);
+  EXPECT_TRUE(CachePlaceOf(place.store).json.empty());
+  EXPECT_TRUE(ImportJsonCache((folder.path() / "none.json").string(), **store).ok());
   for (const char* damaged : {"{\"format\":1,\"links\":{\"u\":{\"time\":\"x\"}}}", "{not json",
-                              "[]", "{\"format\":2,\"links\":{}}"}) {
-    folder.Write("cache.json", damaged);
-    ResultCache cache2(std::chrono::hours(24), now);
-    EXPECT_FALSE(cache2.Load(file).ok()) << damaged;
-    EXPECT_EQ(cache2.size(), 0u);
+                              "{\"format\":2,\"links\":{}}"}) {
+    const std::string other = folder.Write("other.json", damaged);
+    EXPECT_FALSE(ImportJsonCache(other, **store).ok()) << damaged;
+    EXPECT_EQ((*store)->LinkCount(), 0) << damaged;
   }
-  EXPECT_TRUE(ResultCache(std::chrono::hours(24), now).Load(folder.path() / "none.json").ok());
 }
 
 // A site in memory: address to status, Content-Type and body.

@@ -14,7 +14,7 @@ import tempfile
 
 SOURCE = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                          os.path.join(os.path.dirname(__file__), ".."))
-FOLDERS = ["platform", "links", "probe", "crawl", "purge", "core", "export", "repair", "cli",
+FOLDERS = ["platform", "store", "links", "probe", "crawl", "purge", "core", "export", "repair", "cli",
            "dialogs", "app"]
 
 # (what is planted, file, text appended, what the report must say)

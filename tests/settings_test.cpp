@@ -66,7 +66,7 @@ TEST(StoredRunOptions, ARunFallsBackToWhatPreferencesStored) {
   store.Set(settings::kLinkCache, 1);
   o = StoredRunOptions(store);
   EXPECT_TRUE(o.accept.empty());
-  EXPECT_EQ(o.cache_file, DefaultCacheFile());
+  EXPECT_EQ(o.cache_file, DefaultStoreFile());
 }
 
 TEST_P(SettingsStoreTest, ValuesRoundTripAsText) {

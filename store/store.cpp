@@ -1,0 +1,420 @@
+#include "store/store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/file_descriptor.h"
+
+namespace quimbel {
+namespace {
+
+// The schema this build reads and writes; a store with a higher number was
+// made by a newer Quimbel, and is left alone.
+constexpr int kSchema = 1;
+
+constexpr const char* kCreate = R"sql(
+CREATE TABLE links(url TEXT PRIMARY KEY, time INTEGER NOT NULL, reply BLOB NOT NULL,
+                   redirects BLOB NOT NULL, chain_end INTEGER NOT NULL,
+                   chain_code INTEGER NOT NULL) WITHOUT ROWID;
+CREATE INDEX links_time ON links(time);
+CREATE TABLE marks(name TEXT PRIMARY KEY) WITHOUT ROWID;
+CREATE TABLE runs(id INTEGER PRIMARY KEY AUTOINCREMENT, target TEXT NOT NULL,
+                  started INTEGER NOT NULL, complete INTEGER NOT NULL DEFAULT 0,
+                  fixed INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX runs_target ON runs(target, id);
+CREATE TABLE run_rows(run INTEGER NOT NULL, page BLOB NOT NULL, url BLOB NOT NULL,
+                      line INTEGER NOT NULL, reason TEXT NOT NULL);
+CREATE INDEX run_rows_key ON run_rows(run, page, url);
+CREATE TABLE run_pages(run INTEGER NOT NULL, page BLOB NOT NULL,
+                       PRIMARY KEY(run, page)) WITHOUT ROWID;
+)sql";
+
+// What every SQLite database file begins with.
+constexpr std::string_view kMagic{"SQLite format 3\0", 16};
+
+Status Opened(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno != ENOENT) return Status::FromErrno("Cannot open", path, errno);
+    // Made here, so that others' links and a history stay the user's own.
+    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (made < 0 && errno != EEXIST) return Status::FromErrno("Cannot create", path, errno);
+    if (made >= 0) ::close(made);
+    return Status::Ok();
+  }
+  if (!S_ISREG(info.st_mode)) return Status::Error("it is no regular file", EINVAL);
+  if (info.st_size == 0) return Status::Ok();
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  char head[16] = {};
+  if (!file.valid()) return Status::FromErrno("Cannot open", path, errno);
+  if (::read(file.get(), head, sizeof head) != static_cast<ssize_t>(sizeof head) ||
+      std::string_view(head, sizeof head) != kMagic) {
+    return Status::Invalid("it is not a store of links");
+  }
+  return Status::Ok();
+}
+
+void BindText(sqlite3_stmt* statement, int index, std::string_view text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void BindBlob(sqlite3_stmt* statement, int index, std::string_view bytes) {
+  sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()),
+                    SQLITE_TRANSIENT);
+}
+
+std::string Column(sqlite3_stmt* statement, int index) {
+  const void* bytes = sqlite3_column_blob(statement, index);
+  const int size = sqlite3_column_bytes(statement, index);
+  return bytes == nullptr ? std::string() : std::string(static_cast<const char*>(bytes), size);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    if (!text.empty()) text += '\n';
+    text += line;
+  }
+  return text;
+}
+
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+void Store::Finalize::operator()(sqlite3_stmt* statement) const {
+  sqlite3_finalize(statement);
+}
+
+Result<std::unique_ptr<Store>> Store::Open(const std::string& path) {
+  if (Status opened = Opened(path); !opened) return opened;
+  sqlite3* db = nullptr;
+  const int code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  std::unique_ptr<Store> store(new Store(path, db));
+  if (code != SQLITE_OK) return store->Failure("it cannot be opened");
+  if (Status prepared = store->Prepare(); !prepared) return prepared;
+  return store;
+}
+
+Store::~Store() {
+  find_link_.reset();
+  put_link_.reset();
+  had_row_.reset();
+  add_row_.reset();
+  add_page_.reset();
+  has_mark_.reset();
+  sqlite3_close(db_);
+}
+
+Status Store::Failure(std::string_view doing) const {
+  const int code = db_ == nullptr ? SQLITE_NOMEM : sqlite3_errcode(db_);
+  const std::string why = db_ == nullptr ? "out of memory" : sqlite3_errmsg(db_);
+  int error = EIO;
+  if (code == SQLITE_FULL) error = ENOSPC;
+  if (code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_CANTOPEN) error = EACCES;
+  if (code == SQLITE_BUSY || code == SQLITE_LOCKED) error = EBUSY;
+  if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) error = EINVAL;
+  return Status::Error(std::string(doing) + " (" + why + ")", error);
+}
+
+Status Store::Execute(const char* sql) {
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return Failure("it cannot be used");
+  }
+  return Status::Ok();
+}
+
+Status Store::Prepare() {
+  // Another run writing waits us out, and we it, rather than fail.
+  sqlite3_busy_timeout(db_, 10000);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK) {
+    return Failure("it is not a store of links");
+  }
+  Statement version(raw);
+  if (sqlite3_step(raw) != SQLITE_ROW) return Failure("it is not a store of links");
+  const int schema = sqlite3_column_int(raw, 0);
+  version.reset();
+  if (schema > kSchema) return Status::Error("it was made by a newer Quimbel", EINVAL);
+  if (Status wal = EnterWal(); !wal) return wal;
+  if (Status sync = Execute("PRAGMA synchronous=NORMAL"); !sync) return sync;
+  if (schema == kSchema) return Status::Ok();
+  return Write([&] {
+    // Two runs may make it at once: the second finds it made.
+    sqlite3_stmt* again = nullptr;
+    sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &again, nullptr);
+    Statement check(again);
+    if (sqlite3_step(again) == SQLITE_ROW && sqlite3_column_int(again, 0) == kSchema) {
+      return Status::Ok();
+    }
+    check.reset();
+    if (Status made = Execute(kCreate); !made) return made;
+    return Execute(("PRAGMA user_version=" + std::to_string(kSchema)).c_str());
+  });
+}
+
+Status Store::EnterWal() {
+  // A store once in WAL mode stays so. Turning a new one to it needs the
+  // file to itself, which the busy wait does not wait for: a second run
+  // opening the store at the same moment tries again for a while.
+  const SteadyTime give_up = SteadyNow() + std::chrono::seconds(10);
+  for (;;) {
+    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      return Status::Ok();
+    }
+    if (sqlite3_errcode(db_) != SQLITE_BUSY || SteadyNow() > give_up) {
+      return Failure("it cannot be used");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+sqlite3_stmt* Store::Cached(Statement& slot, const char* sql) {
+  if (!slot) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) return nullptr;
+    slot.reset(raw);
+  }
+  sqlite3_reset(slot.get());
+  sqlite3_clear_bindings(slot.get());
+  return slot.get();
+}
+
+template <typename Body>
+Status Store::Write(Body&& body) {
+  // IMMEDIATE takes the write lock first: a reader turned writer could
+  // otherwise find another run's write in its way, past waiting.
+  if (Status begun = Execute("BEGIN IMMEDIATE"); !begun) return begun;
+  Status done = body();
+  if (done.ok()) done = Execute("COMMIT");
+  if (!done.ok()) (void)Execute("ROLLBACK");
+  return done;
+}
+
+std::optional<StoredLink> Store::FindLink(const std::string& url) {
+  sqlite3_stmt* find = Cached(
+      find_link_, "SELECT time, reply, redirects, chain_end, chain_code FROM links WHERE url = ?");
+  if (find == nullptr) return std::nullopt;
+  BindText(find, 1, url);
+  if (sqlite3_step(find) != SQLITE_ROW) return std::nullopt;
+  StoredLink link{url,
+                  sqlite3_column_int64(find, 0),
+                  Column(find, 1),
+                  Split(Column(find, 2)),
+                  sqlite3_column_int(find, 3),
+                  sqlite3_column_int(find, 4)};
+  sqlite3_reset(find);
+  return link;
+}
+
+Status Store::PutLinks(const std::vector<StoredLink>& links) {
+  if (links.empty()) return Status::Ok();
+  return Write([&] {
+    for (const StoredLink& link : links) {
+      sqlite3_stmt* put = Cached(put_link_,
+                                 "INSERT OR REPLACE INTO links(url, time, reply, redirects, "
+                                 "chain_end, chain_code) VALUES (?, ?, ?, ?, ?, ?)");
+      if (put == nullptr) return Failure("a link cannot be kept");
+      BindText(put, 1, link.url);
+      sqlite3_bind_int64(put, 2, link.time);
+      BindBlob(put, 3, link.reply);
+      BindBlob(put, 4, Joined(link.redirects));
+      sqlite3_bind_int(put, 5, link.chain_end);
+      sqlite3_bind_int(put, 6, link.chain_code);
+      if (sqlite3_step(put) != SQLITE_DONE) return Failure("a link cannot be kept");
+    }
+    return Status::Ok();
+  });
+}
+
+Status Store::DropLinksBefore(std::int64_t time) {
+  return Write([&] {
+    Statement drop = Query("DELETE FROM links WHERE time < ?");
+    if (!drop) return Failure("old links cannot be dropped");
+    sqlite3_bind_int64(drop.get(), 1, time);
+    return sqlite3_step(drop.get()) == SQLITE_DONE ? Status::Ok()
+                                                   : Failure("old links cannot be dropped");
+  });
+}
+
+std::int64_t Store::LinkCount() {
+  return Count("SELECT COUNT(*) FROM links", {});
+}
+
+bool Store::HasMark(const std::string& name) {
+  sqlite3_stmt* has = Cached(has_mark_, "SELECT 1 FROM marks WHERE name = ?");
+  if (has == nullptr) return false;
+  BindText(has, 1, name);
+  const bool found = sqlite3_step(has) == SQLITE_ROW;
+  sqlite3_reset(has);
+  return found;
+}
+
+Status Store::SetMark(const std::string& name) {
+  return Write([&] {
+    Statement mark = Query("INSERT OR IGNORE INTO marks(name) VALUES (?)");
+    if (!mark) return Failure("a mark cannot be kept");
+    BindText(mark.get(), 1, name);
+    return sqlite3_step(mark.get()) == SQLITE_DONE ? Status::Ok()
+                                                   : Failure("a mark cannot be kept");
+  });
+}
+
+Result<std::int64_t> Store::BeginRun(const std::string& target, std::int64_t started) {
+  std::int64_t run = 0;
+  Status begun = Write([&] {
+    Statement begin = Query("INSERT INTO runs(target, started) VALUES (?, ?)");
+    if (!begin) return Failure("a run cannot be recorded");
+    BindText(begin.get(), 1, target);
+    sqlite3_bind_int64(begin.get(), 2, started);
+    if (sqlite3_step(begin.get()) != SQLITE_DONE) return Failure("a run cannot be recorded");
+    run = sqlite3_last_insert_rowid(db_);
+    return Status::Ok();
+  });
+  if (!begun) return begun;
+  return run;
+}
+
+std::optional<std::int64_t> Store::LastCompleteRun(const std::string& target, std::int64_t run) {
+  Statement last = Query("SELECT MAX(id) FROM runs WHERE target = ? AND id < ? AND complete = 1");
+  if (!last) return std::nullopt;
+  BindText(last.get(), 1, target);
+  sqlite3_bind_int64(last.get(), 2, run);
+  if (sqlite3_step(last.get()) != SQLITE_ROW || sqlite3_column_type(last.get(), 0) == SQLITE_NULL)
+    return std::nullopt;
+  return sqlite3_column_int64(last.get(), 0);
+}
+
+bool Store::RunHadRow(std::int64_t run, std::string_view page, std::string_view url) {
+  sqlite3_stmt* had =
+      Cached(had_row_, "SELECT 1 FROM run_rows WHERE run = ? AND page = ? AND url = ? LIMIT 1");
+  if (had == nullptr) return false;
+  sqlite3_bind_int64(had, 1, run);
+  BindBlob(had, 2, page);
+  BindBlob(had, 3, url);
+  const bool found = sqlite3_step(had) == SQLITE_ROW;
+  sqlite3_reset(had);
+  return found;
+}
+
+Status Store::AddRunRows(std::int64_t run, const std::vector<HistoryRow>& rows,
+                         const std::vector<std::string>& pages) {
+  if (rows.empty() && pages.empty()) return Status::Ok();
+  return Write([&] {
+    for (const HistoryRow& row : rows) {
+      sqlite3_stmt* add = Cached(
+          add_row_, "INSERT INTO run_rows(run, page, url, line, reason) VALUES (?, ?, ?, ?, ?)");
+      if (add == nullptr) return Failure("a row cannot be recorded");
+      sqlite3_bind_int64(add, 1, run);
+      BindBlob(add, 2, row.page);
+      BindBlob(add, 3, row.url);
+      sqlite3_bind_int64(add, 4, row.line);
+      BindText(add, 5, row.reason);
+      if (sqlite3_step(add) != SQLITE_DONE) return Failure("a row cannot be recorded");
+    }
+    for (const std::string& page : pages) {
+      sqlite3_stmt* add =
+          Cached(add_page_, "INSERT OR IGNORE INTO run_pages(run, page) VALUES (?, ?)");
+      if (add == nullptr) return Failure("a page cannot be recorded");
+      sqlite3_bind_int64(add, 1, run);
+      BindBlob(add, 2, page);
+      if (sqlite3_step(add) != SQLITE_DONE) return Failure("a page cannot be recorded");
+    }
+    return Status::Ok();
+  });
+}
+
+Result<std::int64_t> Store::FixedSince(std::int64_t previous, std::int64_t run) {
+  const std::int64_t fixed = Count(
+      "SELECT COUNT(*) FROM (SELECT DISTINCT p.page, p.url FROM run_rows p WHERE p.run = ?1 "
+      "AND EXISTS (SELECT 1 FROM run_pages g WHERE g.run = ?2 AND g.page = p.page) "
+      "AND NOT EXISTS (SELECT 1 FROM run_rows c "
+      "WHERE c.run = ?2 AND c.page = p.page AND c.url = p.url))",
+      {previous, run});
+  if (fixed < 0) return Failure("the runs cannot be compared");
+  return fixed;
+}
+
+Status Store::EndRun(std::int64_t run, bool complete, std::int64_t fixed, int keep) {
+  return Write([&] {
+    Statement end = Query("UPDATE runs SET complete = ?, fixed = ? WHERE id = ?");
+    if (!end) return Failure("a run cannot be recorded");
+    sqlite3_bind_int(end.get(), 1, complete ? 1 : 0);
+    sqlite3_bind_int64(end.get(), 2, fixed);
+    sqlite3_bind_int64(end.get(), 3, run);
+    if (sqlite3_step(end.get()) != SQLITE_DONE) return Failure("a run cannot be recorded");
+    // The oldest runs of the same target past `keep`, with their rows.
+    constexpr const char* kOld =
+        "(SELECT id FROM runs WHERE target = (SELECT target FROM runs WHERE id = ?1) "
+        "ORDER BY id DESC LIMIT -1 OFFSET ?2)";
+    for (const char* table : {"run_rows", "run_pages"}) {
+      const std::string sql = std::string("DELETE FROM ") + table + " WHERE run IN " + kOld;
+      if (Status dropped = Change(sql.c_str(), {run, keep}); !dropped) return dropped;
+    }
+    return Change((std::string("DELETE FROM runs WHERE id IN ") + kOld).c_str(), {run, keep});
+  });
+}
+
+std::int64_t Store::RunCount(const std::string& target) {
+  Statement count = Query("SELECT COUNT(*) FROM runs WHERE target = ?");
+  if (!count) return -1;
+  BindText(count.get(), 1, target);
+  return sqlite3_step(count.get()) == SQLITE_ROW ? sqlite3_column_int64(count.get(), 0) : -1;
+}
+
+Store::Statement Store::Query(const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) return nullptr;
+  return Statement(raw);
+}
+
+std::int64_t Store::Count(const char* sql, std::initializer_list<std::int64_t> values) {
+  Statement count = Query(sql);
+  if (!count) return -1;
+  int index = 0;
+  for (const std::int64_t value : values)
+    sqlite3_bind_int64(count.get(), ++index, value);
+  return sqlite3_step(count.get()) == SQLITE_ROW ? sqlite3_column_int64(count.get(), 0) : -1;
+}
+
+Status Store::Change(const char* sql, std::initializer_list<std::int64_t> values) {
+  Statement change = Query(sql);
+  if (!change) return Failure("it cannot be changed");
+  int index = 0;
+  for (const std::int64_t value : values)
+    sqlite3_bind_int64(change.get(), ++index, value);
+  return sqlite3_step(change.get()) == SQLITE_DONE ? Status::Ok() : Failure("it cannot be changed");
+}
+
+std::string DefaultStoreFile() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  std::string folder;
+  if (cache != nullptr && cache[0] == '/') {
+    folder = cache;
+  } else {
+    const char* home = std::getenv("HOME");
+    folder = std::string(home != nullptr ? home : ".") + "/.cache";
+  }
+  return folder + "/quimbel/store.db";
+}
+
+}  // namespace quimbel
