@@ -162,6 +162,40 @@ class CrawlSiteTest : public ::testing::Test {
   Cli cli_;
 };
 
+// Between two runs one planted link is fixed and one new link breaks: --since-last lists the
+// new one alone and counts the fixed one; a run that changed nothing lists nothing.
+TEST_F(CrawlSiteTest, SinceLastListsWhatBrokeAndCountsWhatWasFixed) {
+  const std::string start = Address(*site_) + "/site/";
+  const std::string json = (cli_.io.path() / "report.json").string();
+  ASSERT_EQ(cli_.Run({"-q", start}).status, 1);
+  site_->AddFiles({{"site/missing-97.html", "now here"},
+                   {"site/p9.html", generated_.files.at("site/p9.html") +
+                                        "<a href=\"gone-now.html\">new</a>\n"}});
+  const std::string p9 = start + "p9.html";
+  const struct {
+    std::set<Row> rows;
+    int fixed;
+    int status;
+  } runs[] = {{{{p9, "gone-now.html", "HTTP Code 404 Not Found"}}, 1, 1}, {{}, 0, 0}};
+  for (const auto& run : runs) {
+    const CliResult result = cli_.Run({"-q", "--since-last", "--output", "json=" + json, start});
+    EXPECT_EQ(result.status, run.status) << result.err;
+    EXPECT_EQ(result.err, "quimbel: since the last run: " + std::to_string(run.rows.size()) +
+                              " new, " + std::to_string(run.fixed) + " fixed\n");
+    const auto report = nlohmann::json::parse(testing::ReadFile(json));
+    EXPECT_EQ(RowsOf(report.dump()), run.rows);
+    EXPECT_EQ(report["fixed"], run.fixed);
+    for (const auto& row : report["rows"])
+      EXPECT_TRUE(row["new"].get<bool>());
+  }
+  // Without the history, rows and runs say nothing of it.
+  const CliResult unrecorded = cli_.Run({"-q", "--no-history", "--output", "json=" + json, start});
+  EXPECT_EQ(unrecorded.status, 1);
+  const auto report = nlohmann::json::parse(testing::ReadFile(json));
+  EXPECT_FALSE(report.contains("fixed"));
+  EXPECT_FALSE(report["rows"][0].contains("new"));
+}
+
 TEST_F(CrawlSiteTest, FindsWhatWasPlantedFetchesOnceAndCachesOtherSites) {
   const std::string start = Address(*site_) + "/site/";
   const std::string cache = (cli_.io.path() / "cache.json").string();
