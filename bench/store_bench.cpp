@@ -33,7 +33,9 @@ long PeakKilobytes() {
   return usage.ru_maxrss;
 }
 
-std::string Url(long n) { return "https://example.org/docs/page-" + std::to_string(n) + ".html"; }
+std::string Url(long n) {
+  return "https://example.org/docs/page-" + std::to_string(n) + ".html";
+}
 
 // Runs `side` in a child; what it printed there, with its memory.
 struct Measured {
@@ -67,8 +69,8 @@ Measured InChild(Side side) {
 
 int main(int argc, char** argv) {
   const long entries = argc > 1 ? std::atol(argv[1]) : 1000000;
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("quimbel-store-bench-" + std::to_string(getpid()));
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("quimbel-store-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   const std::string json_file = (folder / "links.json").string();
   const std::string store_file = (folder / "store.db").string();
@@ -115,9 +117,12 @@ int main(int argc, char** argv) {
     return found;
   });
   std::printf("cache of %ld links, 1000 asked   time ms   memory added MB   found\n", entries);
-  std::printf("  JSON read whole (baseline)   %8.0f   %15.1f   %5ld\n", json.ms, json.mb, json.found);
-  std::printf("  store                        %8.1f   %15.1f   %5ld\n", store.ms, store.mb, store.found);
-  std::printf("  store / JSON                 %8.4f   %15.4f\n", store.ms / json.ms, store.mb / json.mb);
+  std::printf("  JSON read whole (baseline)   %8.0f   %15.1f   %5ld\n", json.ms, json.mb,
+              json.found);
+  std::printf("  store                        %8.1f   %15.1f   %5ld\n", store.ms, store.mb,
+              store.found);
+  std::printf("  store / JSON                 %8.4f   %15.4f\n", store.ms / json.ms,
+              store.mb / json.mb);
 
   // Two writers at once into a fresh store.
   const std::string shared = (folder / "shared.db").string();

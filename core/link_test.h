@@ -122,6 +122,8 @@ class LinkTest {
   // with what the test learnt when the test ends.
   void OpenStore();
   void CloseStore();
+  // A crawl keeps the pages it reads in the store (or a temporary one).
+  void OpenJournal();
   // Tells the new row whether it is new since the last run, and records it.
   void NoteHistoryRow(std::size_t row);
   // The current page as the history names it.

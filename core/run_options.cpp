@@ -240,6 +240,10 @@ const OptionSpec kOptions[] = {
    "list only the rows that are new since the last whole\n"
    "run of the same PATH or site, and say how many were fixed", C::kKey, "",
    QUIMBEL_SET(o.since_last = true)},
+  {"resume", 0, K::kSwitch, 0, 0, "",
+   "go on with a crawl of the same start addresses that was\n"
+   "stopped, without fetching again the pages it read", C::kNoKey, "",
+   QUIMBEL_SET(o.resume = true)},
   {"hawk", 0, K::kSwitch, 0, 0, "", "report every defect (code 200 is not a defect)", C::kKey,
    "", QUIMBEL_SET(o.filter = std::string(kDefaultFilter))},
   {"one-eye", 0, K::kSwitch, 0, 0, "", "report only the very worst offenders", C::kKey, "",
@@ -445,6 +449,7 @@ Status ConfigureRun(RunController& controller, const RunOptions& options, Settin
       std::chrono::seconds(options.cache_max_age.value_or(kDefaultCacheMaxAge.count()));
   // Only new rows can be told apart with the history kept.
   run.history = options.history || options.since_last;
+  run.resume = options.resume;
   run.rules = std::move(rules).value();
   return Status::Ok();
 }

@@ -48,6 +48,7 @@ struct RunOptions {
   std::optional<long long> cache_max_age;  // seconds
   bool history = true;                     // the rows recorded in the history of runs
   bool since_last = false;                 // only the rows new since the last run listed
+  bool resume = false;                     // a stopped crawl goes on from the pages it read
   // The command line's own.
   bool quiet = false;
   bool yes = false;

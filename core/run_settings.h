@@ -51,6 +51,9 @@ struct RunSettings {
   // Whether a test records its rows in the store's history of runs, to
   // tell which are new since the last run of the same folder or site.
   bool history = false;
+  // Whether a crawl goes on from the pages a stopped crawl of the same
+  // start addresses read, kept in the store.
+  bool resume = false;
   // Whether a test keeps its links' outcomes for a watch to reuse;
   // without them a watch probes what the link cache does not know.
   bool keep_outcomes = false;

@@ -24,7 +24,10 @@ void LinkTest::OpenStore() {
   history_line_.clear();
   new_rows_ = 0;
   const bool cache = !settings_.cache_file.empty();
-  if (!cache && !settings_.history) return;
+  if (!cache && !settings_.history && !settings_.resume) {
+    OpenJournal();
+    return;
+  }
   const CachePlace place = CachePlaceOf(cache ? settings_.cache_file : DefaultStoreFile());
   const std::string history_problem = "The history of runs in " + place.store + " is not kept: ";
   std::error_code error;
@@ -34,6 +37,7 @@ void LinkTest::OpenStore() {
     host_.LogWarning(
         (cache ? "The link cache " + settings_.cache_file + " is not used: " : history_problem) +
         opened.message() + "\r\n");
+    OpenJournal();
     return;
   }
   store_ = std::move(opened).value();
@@ -56,6 +60,36 @@ void LinkTest::OpenStore() {
       host_.LogWarning(history_problem + begun.message() + "\r\n");
     }
   }
+  OpenJournal();
+}
+
+void LinkTest::OpenJournal() {
+  if (!crawl_) return;
+  if (!store_) {
+    // Without a store of the user's, the crawl's pages still need room
+    // beyond memory: a temporary one, gone with the run.
+    Result<std::unique_ptr<Store>> scratch = Store::OpenScratch();
+    if (!scratch) {
+      host_.LogWarning("The crawl keeps every page in memory: " + scratch.message() + "\r\n");
+      return;
+    }
+    store_ = std::move(scratch).value();
+  }
+  if (!settings_.resume) {
+    (void)store_->ForgetCrawl(target_);
+  } else if (const std::int64_t kept = store_->CrawlPageCount(target_); kept > 0) {
+    host_.LogAppend("Resuming the crawl: the " + std::to_string(kept) +
+                    " pages it read before are not fetched again\r\n");
+  } else {
+    host_.LogAppend("There is no stopped crawl of " + target_ + " to resume: it starts afresh\r\n");
+  }
+  crawl_->crawler().UseJournal({store_.get(), target_, settings_.resume, kWaitingLinksBudget,
+                                [this](ProbeOutcome outcome, const std::string& page) {
+                                  const std::uint64_t job =
+                                      probe_worker_.Answer(std::move(outcome));
+                                  buffer_.AddPage(page, job);
+                                  return job;
+                                }});
 }
 
 void LinkTest::CloseStore() {
@@ -84,6 +118,11 @@ void LinkTest::CloseStore() {
     }
   }
   history_.reset();
+  if (crawl_) {
+    // A whole crawl leaves nothing to resume; a stopped one leaves its pages.
+    if (store_ && complete_) (void)store_->ForgetCrawl(target_);
+    crawl_->crawler().UseJournal({});
+  }
   store_.reset();
 }
 

@@ -1,7 +1,9 @@
 #include "crawl/crawler.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
+#include "crawl/packed_links.h"
 #include "crawl/page_text.h"
 #include "crawl/sitemap.h"
 #include "links/html_links.h"
@@ -61,6 +63,28 @@ class RobotsPolicy final : public RequestPolicy {
   const std::unordered_map<std::string, RobotsRules> rules_;
 };
 
+// A kept page's state: its fetch's outcome (no body) and what reading it
+// found.
+std::string PackState(const ProbeOutcome& outcome, bool read, const std::string& why,
+                      std::size_t body_hash) {
+  const nlohmann::json state = {{"url", outcome.url},
+                                {"protocol", static_cast<int>(outcome.protocol)},
+                                {"host", outcome.host},
+                                {"reply", outcome.reply},
+                                {"unreadable_reply", outcome.unreadable_reply},
+                                {"code", outcome.code},
+                                {"redirects", outcome.redirects},
+                                {"chain_end", static_cast<int>(outcome.chain_end)},
+                                {"chain_code", outcome.chain_code},
+                                {"content_type", outcome.content_type},
+                                {"body_withheld", outcome.body_withheld},
+                                {"read", read},
+                                {"why", why},
+                                {"hash", body_hash}};
+  // Replies are bytes from the network: invalid UTF-8 is replaced, not fatal.
+  return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 }  // namespace
 
 struct Crawler::Page {
@@ -72,9 +96,10 @@ struct Crawler::Page {
   bool done = false;      // the fetch has ended
   bool read = false;      // links and fragment names are known
   std::string why;
-  // Only while the page waits to be handed on: a crawl of a hundred
-  // thousand pages must not keep an empty set of lists for each.
-  std::unique_ptr<LinkLists> links;
+  // Only while the page waits to be handed on, packed: a crawl of a
+  // hundred thousand pages has most of them waiting at once.
+  std::string links;
+  bool links_kept = false;  // in the journal only
   std::string text;
   std::vector<std::string> nested;  // the sitemaps a sitemap index names
   std::unordered_set<std::string> fragments;
@@ -150,6 +175,7 @@ void Crawler::Kick(std::size_t index) {
   if (page.kicked) return;
   page.kicked = true;
   ++kicked_;
+  if (Resume(index)) return;
   by_job_.emplace(fetch_(page.key, page.sitemap ? BodyWanted::kAny : BodyWanted::kHtml,
                          page.sitemap ? std::string() : page.key),
                   index);
@@ -229,6 +255,7 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   } else {
     ReadPage(page, outcome);
   }
+  if (!page.sitemap) Keep(page, outcome, true);
   outcome.body.clear();
   outcome.body.shrink_to_fit();
   FollowInOrder();
@@ -255,6 +282,7 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
         ++fetched_;
         aliases_.push_back(target.key);
         ReadPage(target, outcome);
+        Keep(target, outcome, false);
       }
     }
     if (known != by_key_.end() || !scope_.Contains(*final_key) || outcome.body_withheld) {
@@ -277,14 +305,15 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     if (auto declared = ResolveUrl(final_address, RequestUrl(scan.base), charset))
       base = std::move(*declared);
   }
-  page.links = std::make_unique<LinkLists>();
+  LinkLists links;
   for (PageLink& link : scan.links) {
     if (link.resource && !options_.resources) continue;
     std::optional<std::string> target = ResolveUrl(base, RequestUrl(link.raw), charset);
     if (!target || !IsProbedUrl(*target)) continue;
-    AppendLink(*page.links, std::move(link), 0);
-    page.links->targets.push_back(std::move(*target));
+    AppendLink(links, std::move(link), 0);
+    links.targets.push_back(std::move(*target));
   }
+  page.links = PackLinks(links);
   page.fragments = std::move(scan.fragments);
   if (options_.keep_text) page.text = std::move(text);
   page.read = true;
@@ -303,7 +332,7 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
     sitemap.sitemaps.resize(
         std::min(sitemap.sitemaps.size(), kMostSitemapEntries - sitemap.pages.size()));
   }
-  page.links = std::make_unique<LinkLists>();
+  LinkLists links;
   for (SitemapEntry& entry : sitemap.pages) {
     std::optional<std::string> target = ResolveUrl(page.key, entry.url);
     if (!target) continue;
@@ -312,9 +341,10 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
     link.text = std::string(kPlaceholderLinkName);
     link.line = entry.line;
     link.tag = "loc";
-    AppendLink(*page.links, std::move(link), 0);
-    page.links->targets.push_back(std::move(*target));
+    AppendLink(links, std::move(link), 0);
+    links.targets.push_back(std::move(*target));
   }
+  page.links = PackLinks(links);
   for (SitemapEntry& entry : sitemap.sitemaps) {
     if (std::optional<std::string> nested = ResolveUrl(page.key, entry.url))
       page.nested.push_back(std::move(*nested));
@@ -331,12 +361,17 @@ void Crawler::FollowInOrder() {
     Page& page = *pages_[followed_];
     ++followed_;
     if (!page.read) continue;
-    const LinkLists& links = *page.links;
-    for (std::size_t i = 0; i < links.targets.size(); ++i) {
+    // A page read long before its turn has its links in the journal.
+    std::optional<CrawlPageRecord> kept;
+    if (page.links_kept) kept = journal_.store->FindCrawlPage(journal_.target, page.key);
+    PackedTargets targets(kept ? kept->links : page.links);
+    std::string_view target;
+    bool resource = false;
+    while (targets.Next(target, resource)) {
       // What a page loads is checked, not followed; its style sheets are
       // read too.
-      if (links.resources[i] && !IsStyleSheetPath(StylePathOf(links.targets[i]))) continue;
-      if (const auto key = PageKey(links.targets[i])) Reach(*key, page.depth + 1);
+      if (resource && !IsStyleSheetPath(StylePathOf(std::string(target)))) continue;
+      if (const auto key = PageKey(target)) Reach(*key, page.depth + 1);
     }
     for (const std::string& sitemap : page.nested)
       AddDocument(sitemap, page.depth, true);
@@ -350,13 +385,14 @@ bool Crawler::TakePage(CrawledPage& taken) {
     ++handed_;
     KickMore();
     if (page.read && IsIndexTwinHanded(page)) {
-      page.links.reset();
+      (void)TakeLinks(page);
       page.text = std::string();
       continue;
     }
     if (page.read) {
-      taken = CrawledPage{page.key, std::move(*page.links), std::move(page.text), true, {}};
-      page.links.reset();
+      std::optional<LinkLists> links = TakeLinks(page);
+      taken = links ? CrawledPage{page.key, std::move(*links), std::move(page.text), true, {}}
+                    : CrawledPage{page.key, {}, {}, false, "its links could not be read back"};
       page.text = std::string();
       return true;
     }
@@ -383,6 +419,80 @@ std::optional<std::string> IndexTwin(const std::string& key) {
 }
 
 }  // namespace
+
+bool Crawler::Resume(std::size_t index) {
+  Page& page = *pages_[index];
+  if (!journal_.resume || journal_.store == nullptr || page.sitemap) return false;
+  const std::optional<CrawlPageRecord> kept =
+      journal_.store->FindCrawlPage(journal_.target, page.key);
+  if (!kept || !kept->own_fetch) return false;
+  ProbeOutcome outcome;
+  try {
+    const auto state = nlohmann::json::parse(kept->state);
+    outcome.url = state.at("url").get<std::string>();
+    outcome.protocol = static_cast<Protocol>(state.at("protocol").get<int>());
+    outcome.host = state.at("host").get<std::string>();
+    outcome.reply = state.at("reply").get<std::string>();
+    outcome.unreadable_reply = state.at("unreadable_reply").get<bool>();
+    outcome.code = state.at("code").get<OutcomeCode>();
+    outcome.redirects = state.at("redirects").get<std::vector<std::string>>();
+    outcome.chain_end = static_cast<ChainEnd>(state.at("chain_end").get<int>());
+    outcome.chain_code = state.at("chain_code").get<OutcomeCode>();
+    outcome.content_type = state.at("content_type").get<std::string>();
+    outcome.body_withheld = state.at("body_withheld").get<bool>();
+    page.read = state.at("read").get<bool>();
+    page.why = state.at("why").get<std::string>();
+    page.body_hash = state.at("hash").get<std::size_t>();
+  } catch (const std::exception&) {
+    page.read = false;
+    return false;  // fetched again
+  }
+  // Its moves' end is this page, as when it was read.
+  if (const auto final_key = PageKey(FinalAddress(page.key, outcome));
+      page.read && final_key && *final_key != page.key && !by_key_.contains(*final_key)) {
+    by_key_.emplace(*final_key, index);
+    aliases_.push_back(*final_key);
+  }
+  page.fragments = UnpackTexts(kept->fragments);
+  page.links_kept = true;
+  page.done = true;
+  ++fetched_;
+  ++resumed_;
+  // Its outcome comes as a fetch's would: OnFetched() finds the page done.
+  by_job_.emplace(journal_.answer(std::move(outcome), page.key), index);
+  return true;
+}
+
+void Crawler::Keep(Page& page, const ProbeOutcome& outcome, bool own_fetch) {
+  if (journal_.store == nullptr) return;
+  const Status kept = journal_.store->PutCrawlPage(
+      journal_.target,
+      {page.key, own_fetch, PackState(outcome, page.read, page.why, page.body_hash), page.links,
+       PackTexts(page.fragments)});
+  if (!kept.ok()) {
+    // Nothing is lost but the room: the page stays in memory, and a resume
+    // fetches it again.
+    Note("The crawl's pages cannot be kept in " + journal_.store->path() + ": " + kept.message());
+  } else if (waiting_bytes_ + page.links.size() > journal_.memory_budget) {
+    page.links = std::string();
+    page.links_kept = true;
+    return;
+  }
+  waiting_bytes_ += page.links.size();
+}
+
+std::optional<LinkLists> Crawler::TakeLinks(Page& page) {
+  std::string packed = std::move(page.links);
+  page.links = std::string();
+  if (!page.links_kept) {
+    waiting_bytes_ -= std::min(waiting_bytes_, packed.size());
+    return UnpackLinks(packed);
+  }
+  page.links_kept = false;
+  std::optional<CrawlPageRecord> kept = journal_.store->FindCrawlPage(journal_.target, page.key);
+  if (!kept) return std::nullopt;
+  return UnpackLinks(kept->links);
+}
 
 bool Crawler::IsIndexTwinHanded(const Page& page) {
   // "d/" and "d/index.html" are mostly one page under two names: served

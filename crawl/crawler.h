@@ -32,6 +32,7 @@
 #include "crawl/robots_rules.h"
 #include "links/url_extractor.h"
 #include "probe/probe_worker.h"
+#include "store/store.h"
 
 namespace quimbel {
 
@@ -76,6 +77,23 @@ struct CrawledPage {
   std::string why;
 };
 
+// The packed links of pages waiting for their turn that a crawl keeps in
+// memory; past it they are read back from the store when their turn comes.
+inline constexpr std::size_t kWaitingLinksBudget = std::size_t{16} << 20;
+
+// Where a crawl keeps the pages it reads: the store, under the crawl's
+// target (its start addresses).
+struct CrawlJournal {
+  Store* store = nullptr;
+  std::string target;
+  // Pages an earlier, stopped crawl of the target read are taken from the
+  // store, not fetched.
+  bool resume = false;
+  std::size_t memory_budget = kWaitingLinksBudget;
+  // Hands the run a kept page's outcome as its fetch's: the job number.
+  std::function<std::uint64_t(ProbeOutcome outcome, const std::string& page)> answer;
+};
+
 // Counts for the progress display.
 struct CrawlCounts {
   std::size_t found = 0;    // pages the crawl follows
@@ -98,8 +116,12 @@ class Crawler {
   Crawler(const Crawler&) = delete;
   Crawler& operator=(const Crawler&) = delete;
 
+  // Keeps the pages read in `journal.store`, from the next Start() on.
+  void UseJournal(CrawlJournal journal) { journal_ = std::move(journal); }
   // Fetches the robots.txt files, then the start pages and sitemaps.
   void Start();
+  // Pages taken from an earlier crawl's store rather than fetched.
+  std::size_t resumed_pages() const { return resumed_; }
   // A fetch's outcome (its body taken); false when the job is not this
   // crawl's.
   bool OnFetched(std::uint64_t job, ProbeOutcome& outcome);
@@ -137,6 +159,13 @@ class Crawler {
   void StartPages();
   // Starts the fetch of page `index`, once.
   void Kick(std::size_t index);
+  // Takes page `index` as an earlier crawl read it; false when it did not.
+  bool Resume(std::size_t index);
+  // Keeps a page just read in the journal, its links out of memory when
+  // the pages waiting hold more than the budget.
+  void Keep(Page& page, const ProbeOutcome& outcome, bool own_fetch);
+  // The links of a page whose turn has come.
+  std::optional<LinkLists> TakeLinks(Page& page);
   // Starts the fetches of the next pages, as far as the run keeps up.
   void KickMore();
   // Adds a page reached at `depth` and starts its fetch; false when it is
@@ -179,6 +208,9 @@ class Crawler {
   std::unordered_set<std::string> noted_;
   // The folders' index pages handed on, by page key: their bodies' hashes.
   std::unordered_map<std::string, std::size_t> index_hashes_;
+  CrawlJournal journal_;
+  std::size_t waiting_bytes_ = 0;  // packed links of pages waiting, in memory
+  std::size_t resumed_ = 0;
 };
 
 }  // namespace quimbel

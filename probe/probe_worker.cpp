@@ -72,6 +72,13 @@ class ProbeWorker::Engine {
     return number;
   }
 
+  std::uint64_t Answer(ProbeOutcome outcome) {
+    outcome.job = next_job_++;
+    const std::uint64_t number = outcome.job;
+    Post(std::move(outcome));
+    return number;
+  }
+
   void CancelProbe() {
     {
       MutexLock lock(mutex_);
@@ -425,6 +432,10 @@ void ProbeWorker::Configure(const ProbeSettings& settings) {
 
 std::uint64_t ProbeWorker::Kick(ProbeJob job) {
   return engine_->Kick(std::move(job));
+}
+
+std::uint64_t ProbeWorker::Answer(ProbeOutcome outcome) {
+  return engine_->Answer(std::move(outcome));
 }
 
 void ProbeWorker::CancelProbe() {

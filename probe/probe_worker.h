@@ -147,6 +147,9 @@ class ProbeWorker {
 
   // Queues one URL and returns the job number its kProbeDone carries.
   std::uint64_t Kick(ProbeJob job);
+  // A job answered without a request (a page a stopped crawl read before):
+  // its kProbeDone, carrying `outcome`, is posted at once.
+  std::uint64_t Answer(ProbeOutcome outcome);
 
   // Ends every transfer at once and drops every queued job. A kProbeDone
   // already posted may still arrive; its job number tells it apart. The

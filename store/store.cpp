@@ -36,6 +36,9 @@ CREATE TABLE run_rows(run INTEGER NOT NULL, page BLOB NOT NULL, url BLOB NOT NUL
 CREATE INDEX run_rows_key ON run_rows(run, page, url);
 CREATE TABLE run_pages(run INTEGER NOT NULL, page BLOB NOT NULL,
                        PRIMARY KEY(run, page)) WITHOUT ROWID;
+CREATE TABLE crawl_pages(target TEXT NOT NULL, key BLOB NOT NULL, own_fetch INTEGER NOT NULL,
+                         state BLOB NOT NULL, links BLOB NOT NULL, fragments BLOB NOT NULL,
+                         PRIMARY KEY(target, key)) WITHOUT ROWID;
 )sql";
 
 // What every SQLite database file begins with.
@@ -115,6 +118,19 @@ Result<std::unique_ptr<Store>> Store::Open(const std::string& path) {
   return store;
 }
 
+Result<std::unique_ptr<Store>> Store::OpenScratch() {
+  sqlite3* db = nullptr;
+  // An empty name: SQLite's own temporary file, removed when closed.
+  const int code = sqlite3_open_v2("", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  std::unique_ptr<Store> store(new Store("(temporary)", db));
+  if (code != SQLITE_OK) return store->Failure("it cannot be made");
+  // Nothing in it outlives the process: no journal to keep, nothing to sync.
+  if (Status fast = store->Execute("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF"); !fast)
+    return fast;
+  if (Status made = store->Execute(kCreate); !made) return made;
+  return store;
+}
+
 Store::~Store() {
   find_link_.reset();
   put_link_.reset();
@@ -122,6 +138,8 @@ Store::~Store() {
   add_row_.reset();
   add_page_.reset();
   has_mark_.reset();
+  put_crawl_page_.reset();
+  find_crawl_page_.reset();
   sqlite3_close(db_);
 }
 
@@ -379,6 +397,54 @@ std::int64_t Store::RunCount(const std::string& target) {
   if (!count) return -1;
   BindText(count.get(), 1, target);
   return sqlite3_step(count.get()) == SQLITE_ROW ? sqlite3_column_int64(count.get(), 0) : -1;
+}
+
+Status Store::PutCrawlPage(const std::string& target, const CrawlPageRecord& page) {
+  return Write([&] {
+    sqlite3_stmt* put = Cached(put_crawl_page_,
+                               "INSERT OR REPLACE INTO crawl_pages(target, key, own_fetch, state, "
+                               "links, fragments) VALUES (?, ?, ?, ?, ?, ?)");
+    if (put == nullptr) return Failure("a page cannot be kept");
+    BindText(put, 1, target);
+    BindBlob(put, 2, page.key);
+    sqlite3_bind_int(put, 3, page.own_fetch ? 1 : 0);
+    BindBlob(put, 4, page.state);
+    BindBlob(put, 5, page.links);
+    BindBlob(put, 6, page.fragments);
+    return sqlite3_step(put) == SQLITE_DONE ? Status::Ok() : Failure("a page cannot be kept");
+  });
+}
+
+std::optional<CrawlPageRecord> Store::FindCrawlPage(const std::string& target,
+                                                    const std::string& key) {
+  sqlite3_stmt* find = Cached(find_crawl_page_,
+                              "SELECT own_fetch, state, links, fragments FROM crawl_pages "
+                              "WHERE target = ? AND key = ?");
+  if (find == nullptr) return std::nullopt;
+  BindText(find, 1, target);
+  BindBlob(find, 2, key);
+  if (sqlite3_step(find) != SQLITE_ROW) return std::nullopt;
+  CrawlPageRecord page{key, sqlite3_column_int(find, 0) != 0, Column(find, 1), Column(find, 2),
+                       Column(find, 3)};
+  sqlite3_reset(find);
+  return page;
+}
+
+std::int64_t Store::CrawlPageCount(const std::string& target) {
+  Statement count = Query("SELECT COUNT(*) FROM crawl_pages WHERE target = ?");
+  if (!count) return -1;
+  BindText(count.get(), 1, target);
+  return sqlite3_step(count.get()) == SQLITE_ROW ? sqlite3_column_int64(count.get(), 0) : -1;
+}
+
+Status Store::ForgetCrawl(const std::string& target) {
+  return Write([&] {
+    Statement forget = Query("DELETE FROM crawl_pages WHERE target = ?");
+    if (!forget) return Failure("a crawl cannot be forgotten");
+    BindText(forget.get(), 1, target);
+    return sqlite3_step(forget.get()) == SQLITE_DONE ? Status::Ok()
+                                                     : Failure("a crawl cannot be forgotten");
+  });
 }
 
 Store::Statement Store::Query(const char* sql) {

@@ -45,8 +45,22 @@ struct HistoryRow {
   std::string reason;
 };
 
+// A page a crawl has read, kept while the crawl runs: pages waiting for
+// their turn need not stay in memory, and a crawl that was stopped resumes
+// without fetching again what it read. The crawl packs the fields.
+struct CrawlPageRecord {
+  std::string key;
+  bool own_fetch = true;  // read from its own fetch (not at the end of another's move)
+  std::string state;      // its fetch's outcome and what reading it found
+  std::string links;
+  std::string fragments;
+};
+
 class Store {
  public:
+  // A store of this process's own, in a temporary file gone when it is
+  // closed: room for a crawl's pages when no store is kept.
+  static Result<std::unique_ptr<Store>> OpenScratch();
   // Opens the store at `path`, making it (mode 0600) when there is none.
   // What is no regular file, or a file that is not a store, is refused and
   // left untouched; so is a store made by a newer Quimbel.
@@ -86,6 +100,13 @@ class Store {
   Status EndRun(std::int64_t run, bool complete, std::int64_t fixed, int keep);
   std::int64_t RunCount(const std::string& target);
 
+  // The pages a crawl of `target` has read; each kept in a transaction of
+  // its own, so a kill loses none that was kept.
+  Status PutCrawlPage(const std::string& target, const CrawlPageRecord& page);
+  std::optional<CrawlPageRecord> FindCrawlPage(const std::string& target, const std::string& key);
+  std::int64_t CrawlPageCount(const std::string& target);
+  Status ForgetCrawl(const std::string& target);
+
  private:
   struct Finalize {
     void operator()(sqlite3_stmt* statement) const;
@@ -109,7 +130,8 @@ class Store {
 
   std::string path_;
   sqlite3* db_ = nullptr;
-  Statement find_link_, put_link_, had_row_, add_row_, add_page_, has_mark_;
+  Statement find_link_, put_link_, had_row_, add_row_, add_page_, has_mark_, put_crawl_page_,
+      find_crawl_page_;
 };
 
 // The store a run uses when no file is named: "quimbel/store.db" in

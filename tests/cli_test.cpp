@@ -40,6 +40,13 @@ class CliTest : public ::testing::Test {
   std::string Link(const std::string& url, const std::string& text) {
     return "<a href=\"" + url + "\">" + text + "</a>\n";
   }
+  // Runs quimbel-cli, which is to end with `status`.
+  CliResult Run(int status, const std::vector<std::string>& args,
+                std::optional<std::chrono::milliseconds> interrupt_after = std::nullopt) {
+    CliResult r = cli_.Run(args, interrupt_after);
+    EXPECT_EQ(r.status, status) << ::testing::PrintToString(args) << "\n" << r.err;
+    return r;
+  }
   testing::ScriptedServer server_;
   testing::TempFolder site_;
   Cli cli_;
@@ -50,15 +57,11 @@ TEST_F(CliTest, ExitStatusListingLogAndUserAgent) {
   server_.On("/ok/", "HTTP/1.0 200 OK\r\n\r\n");
   const std::string clean = site_.Write("clean.htm", Link(Local("/ok/"), "Fine"));
   const std::string broken = site_.Write("broken.htm", Link(Local("/gone.htm"), "Gone"));
-
-  CliResult r = cli_.Run({clean});
-  EXPECT_EQ(r.status, 0);
+  CliResult r = Run(0, {clean});
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Start of test <date>\n\nTesting: " + clean + "\nResults for " + clean +
                        ": URLs tested: 1. URL errors: 0.\n\nEnd of test: <date>\n");
-
-  r = cli_.Run({"-q", "--user-agent", "Mozilla/5.0 (X11; Linux x86_64)", broken});
-  EXPECT_EQ(r.status, 1);
+  r = Run(1, {"-q", "--user-agent", "Mozilla/5.0 (X11; Linux x86_64)", broken});
   EXPECT_EQ(r.out, broken + "\n   " + Local("/gone.htm") +
                        "\n      HTTP Code 404 Not Found\n      Gone\n");
   EXPECT_EQ(r.err, "");
@@ -67,19 +70,14 @@ TEST_F(CliTest, ExitStatusListingLogAndUserAgent) {
   EXPECT_TRUE(
       Has(requests[0], "\r\nUser-Agent: Quimbel/3.3 (+http://www.marrowfen.example/quimbel/)\r\n"));
   EXPECT_TRUE(Has(requests[1], "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n"));
-
   const std::string conf = cli_.config.Write(
       "Marrowfen/Quimbel.conf", "[Settings]\nFilter=" + std::string(43, '1') + "\nTimeout=7\n");
   const std::string before = testing::ReadFile(conf);
-  r = cli_.Run({"-q", clean});
-  EXPECT_EQ(r.status, 1);  // 200 is reported with that filter
-  EXPECT_TRUE(Has(r.out, "HTTP Code 200 OK"));
-  r = cli_.Run({"-q", "--hawk", clean});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Has(Run(1, {"-q", clean}).out, "HTTP Code 200 OK"));  // reported with that filter
+  Run(0, {"-q", "--hawk", clean});
   EXPECT_EQ(testing::ReadFile(conf), before);
   cli_.config.Write("Marrowfen/Quimbel.conf", "[Settings]\nFilter=0101\n");
-  r = cli_.Run({"-q", clean});
-  EXPECT_EQ(r.err, "quimbel: Setting Filter Codes to Safe Default\n");
+  EXPECT_EQ(cli_.Run({"-q", clean}).err, "quimbel: Setting Filter Codes to Safe Default\n");
   EXPECT_EQ(testing::ReadFile(conf), "[Settings]\nFilter=0101\n");
 }
 
@@ -92,55 +90,46 @@ TEST_F(CliTest, CannotRunAndTheHelpNamesEveryFormat) {
   const std::string typed_toml = site_.Write("typed.toml", "exclude = 3\n");
   const std::string folder = (site_.path() / "folder.toml").string();
   std::filesystem::create_directories(folder);
+  // The arguments and how the error after "quimbel: " starts.
   using Cases = std::vector<std::pair<std::vector<std::string>, std::string>>;
   const Cases with_usage = {
-      {{"--timeout", "3", page},
-       "quimbel: the timeout must be a number of seconds from 5 to 1000\n"},
+      {{"--timeout", "3", page}, "the timeout must be a number of seconds from 5 to 1000\n"},
       {{"--filter", "01", page},
-       "quimbel: the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1\n"},
-      {{"-j", "0", page}, "quimbel: the parallel probes must be 1 to 256\n"},
-      {{"--per-host", "x", page}, "quimbel: the probes per host must be 1 to 256\n"},
-      {{"--root", page, page}, "quimbel: the site root is no folder: " + page + "\n"},
-      {{"--ca-file", pem, page}, "quimbel: cannot read the CA file " + pem + ": No such file"},
-      {{"--bogus", page}, "quimbel: unknown option --bogus\n"},
+       "the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1\n"},
+      {{"-j", "0", page}, "the parallel probes must be 1 to 256\n"},
+      {{"--per-host", "x", page}, "the probes per host must be 1 to 256\n"},
+      {{"--root", page, page}, "the site root is no folder: " + page + "\n"},
+      {{"--ca-file", pem, page}, "cannot read the CA file " + pem + ": No such file"},
+      {{"--bogus", page}, "unknown option --bogus\n"},
       {{"--user-agent", "Evil\r\nX-Injected: 1", page},
-       "quimbel: the user agent must be text without control characters\n"},
-      {{}, "quimbel: name exactly one PATH\n"},
-      {{"--watch", "--format", "json", page}, "quimbel: --watch lists the rows of each page"},
-      {{"--watch", "--purge", page}, "quimbel: --watch needs a test run, not --purge\n"},
-      {{"--watch", "http://127.0.0.1:9/"}, "quimbel: --watch follows files, not a live site\n"},
+       "the user agent must be text without control characters\n"},
+      {{}, "name exactly one PATH\n"},
+      {{"--watch", "--format", "json", page}, "--watch lists the rows of each page"},
+      {{"--watch", "--purge", page}, "--watch needs a test run, not --purge\n"},
+      {{"--watch", "http://127.0.0.1:9/"}, "--watch follows files, not a live site\n"},
   };
   const Cases one_line = {
-      {{(site_.path() / "none.htm").string()}, "quimbel: The specified file does not exist\n"},
-      {{"--exclude", "(unclosed", page},
-       "quimbel: the pattern \"(unclosed\" is no regular expression"},
-      {{"--accept", "abc", page}, "quimbel: the code list \"abc\" must be codes"},
-      {{"--format", "yaml", page},
-       "quimbel: unknown format \"yaml\": " + quimbel::ReportFormatChoices() + "\n"},
-      {{"--output", "json", page}, "quimbel: --output takes FORMAT=FILE"},
-      {{"--output", "yaml=x", page}, "quimbel: --output takes FORMAT=FILE"},
-      {{"--config", bad_toml, page}, "quimbel: " + bad_toml + ":1: "},
-      {{"--config", unknown_toml, page},
-       "quimbel: " + unknown_toml + ":1: \"colour\" is no option"},
-      {{"--config", typed_toml, page}, "quimbel: " + typed_toml + ":1: exclude must be a string"},
-      {{"--config", folder, page}, "quimbel: " + folder + ": cannot be read"},
-      {{"--config", (site_.path() / "none.toml").string(), page}, "quimbel: "},
+      {{(site_.path() / "none.htm").string()}, "The specified file does not exist\n"},
+      {{"--exclude", "(unclosed", page}, "the pattern \"(unclosed\" is no regular expression"},
+      {{"--accept", "abc", page}, "the code list \"abc\" must be codes"},
+      {{"--format", "yaml", page}, "unknown format \"yaml\": " + ReportFormatChoices() + "\n"},
+      {{"--output", "json", page}, "--output takes FORMAT=FILE"},
+      {{"--output", "yaml=x", page}, "--output takes FORMAT=FILE"},
+      {{"--config", bad_toml, page}, bad_toml + ":1: "},
+      {{"--config", unknown_toml, page}, unknown_toml + ":1: \"colour\" is no option"},
+      {{"--config", typed_toml, page}, typed_toml + ":1: exclude must be a string"},
+      {{"--config", folder, page}, folder + ": cannot be read"},
+      {{"--config", (site_.path() / "none.toml").string(), page}, ""},
   };
-  for (const Cases* cases : {&with_usage, &one_line}) {
+  for (const Cases* cases : {&with_usage, &one_line})
     for (const auto& [args, error] : *cases) {
-      SCOPED_TRACE(::testing::PrintToString(args));
-      const CliResult r = cli_.Run(args);
-      EXPECT_EQ(r.status, 2);
-      EXPECT_EQ(r.err.substr(0, error.size()), error);
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') == 1, cases == &one_line) << r.err;
-      EXPECT_EQ(r.out, "");
+      const CliResult r = Run(2, args);
+      EXPECT_EQ(r.err.substr(0, error.size() + 9), "quimbel: " + error);
+      EXPECT_EQ(std::ranges::count(r.err, '\n') == 1, cases == &one_line) << r.err;
+      EXPECT_EQ(r.out, "") << ::testing::PrintToString(args);
     }
-  }
   EXPECT_TRUE(server_.Requests().empty());
-
-  // The help names each format once, and each is taken.
-  const CliResult help = cli_.Run({"--help"});
-  ASSERT_EQ(help.status, 0);
+  const CliResult help = Run(0, {"--help"});  // the help names each format once, each taken
   const std::size_t format_help = help.out.find("--format FORMAT");
   ASSERT_NE(format_help, std::string::npos);
   const std::string after =
@@ -148,8 +137,7 @@ TEST_F(CliTest, CannotRunAndTheHelpNamesEveryFormat) {
   EXPECT_TRUE(Lacks(after, std::string(quimbel::kFormatsMarker)));
   for (const quimbel::ReportFormatRow& format : quimbel::ReportFormats()) {
     EXPECT_TRUE(Has(after, std::string(format.name))) << format.name;
-    const CliResult run = cli_.Run({"-q", "--format", std::string(format.name), page});
-    EXPECT_EQ(run.status, 1) << format.name << ": " << run.err;
+    Run(1, {"-q", "--format", std::string(format.name), page});
   }
 }
 
@@ -157,32 +145,24 @@ TEST_F(CliTest, CannotRunAndTheHelpNamesEveryFormat) {
 TEST_F(CliTest, ReportsPurgeAndInterrupt) {
   const std::string page = site_.Write("p.htm", Link(Local("/gone.htm"), "Gone") + "<!-- c -->\n");
   const auto text = site_.path() / "out.txt", html = site_.path() / "out.html";
-  CliResult r = cli_.Run({"-q", "--text", text.string(), "--html", html.string(), page});
-  EXPECT_EQ(r.status, 1);
+  const CliResult r = Run(1, {"-q", "--text", text.string(), "--html", html.string(), page});
   EXPECT_EQ(testing::ReadFile(text), r.out);
   EXPECT_TRUE(Has(testing::ReadFile(html),
                   "<li><a href=\"" + Local("/gone.htm") + "\">Gone</a> HTTP Code 404"));
-
   cli_.stdout_to = "/dev/full";
-  EXPECT_EQ(cli_.Run({"-q", page}).status, 2);
+  Run(2, {"-q", page});
   cli_.stdout_to.clear();
-
-  r = cli_.Run({"-q", "--purge", page});
-  EXPECT_EQ(r.status, 0);
+  Run(0, {"-q", "--purge", page});
   EXPECT_EQ(testing::ReadFile(page), Link(Local("/gone.htm"), "Gone") + "\n");
   // A purge that cannot replace a file says why and fails.
   const std::string read_only = site_.Write("ro.htm", "a<!-- b -->\n");
   ::chmod(read_only.c_str(), 0444);
-  r = cli_.Run({"--purge", read_only});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(Has(r.err, "Error: Cannot replace " + read_only + ": the file is read-only\n"));
+  EXPECT_TRUE(Has(Run(2, {"--purge", read_only}).err,
+                  "Error: Cannot replace " + read_only + ": the file is read-only\n"));
   EXPECT_EQ(testing::ReadFile(read_only), "a<!-- b -->\n");
-
   server_.On("/silent/", {Behaviour::kSilence, ""});
   const std::string slow = site_.Write("slow.htm", Link(Local("/silent/"), "Slow"));
-  r = cli_.Run({"--timeout", "60", slow}, 700ms);
-  EXPECT_EQ(r.status, 130);
-  EXPECT_TRUE(Has(r.err, "Testing Stopped by User\n"));
+  EXPECT_TRUE(Has(Run(130, {"--timeout", "60", slow}, 700ms).err, "Testing Stopped by User\n"));
 }
 
 // --repair replaces a link as written (single quotes, a reference in it); --yes answers.
@@ -195,34 +175,25 @@ TEST_F(CliTest, RepairAfterTheRun) {
   const std::string before = "<a href=\"" + Local("/old?a=1&amp;b=2") +
                              "\">Old</a>\n<a title=x href='" + Local("/quoted") + "'>Q</a>\n";
   const std::string page = site_.Write("p.html", before);
-  CliResult r = cli_.Run({"-q", "--yes", "--repair", "replace", page});
-  EXPECT_EQ(r.status, 1) << r.err;
+  CliResult r = Run(1, {"-q", "--yes", "--repair", "replace", page});
   EXPECT_EQ(testing::ReadFile(page),
             "<a href=\"" + Local("/new") + "\">Old</a><!-- QUIMBEL COMMENT " +
                 Local("/old?a=1&amp;b=2") + "-->\n<a title=x href='" + Local("/new2") +
                 "'>Q</a><!-- QUIMBEL COMMENT " + Local("/quoted") + "-->\n");
   EXPECT_EQ(testing::ReadFile(site_.path() / "p.rep"), before);
-  EXPECT_TRUE(Has(r.err,
-                  "quimbel: All URL repairs completed\n\nRows repaired: 2 in 1 page\n"
-                  "quimbel: handled " +
-                      Local("/old")));
-
+  EXPECT_TRUE(Has(r.err, "quimbel: All URL repairs completed\n\nRows repaired: 2 in 1 page\n" +
+                             ("quimbel: handled " + Local("/old"))));
   // Removing lines exports the rows to the --text file.
   const std::string other = site_.Write("q.htm", Link(Local("/gone"), "Gone") + "end\n");
   const auto listing = site_.path() / "bad.txt";
-  r = cli_.Run({"-q", "--repair", "remove", "--text", listing.string(), other});
-  EXPECT_EQ(r.status, 1);
+  r = Run(1, {"-q", "--repair", "remove", "--text", listing.string(), other});
   EXPECT_EQ(testing::ReadFile(other), "end\n");
   EXPECT_EQ(testing::ReadFile(listing), r.out);
-
   // A run that saw an unknown code asks first; without --yes the answer is No.
   const std::string odd = site_.Write("o.htm", Link(Local("/odd/"), "Odd"));
-  r = cli_.Run({"-q", "--repair", "remove", odd});
-  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(Run(2, {"-q", "--repair", "remove", odd}).err, "(No: give --yes to answer Yes)"));
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd/"), "Odd"));
-  EXPECT_TRUE(Has(r.err, "(No: give --yes to answer Yes)"));
-  r = cli_.Run({"-q", "--yes", "--repair", "remove", odd});
-  EXPECT_EQ(r.status, 2);  // the rows it was to save went nowhere
+  r = Run(2, {"-q", "--yes", "--repair", "remove", odd});  // the rows to save went nowhere
   // Its Reason starts with "Error:", which the stored options leave alone.
   EXPECT_EQ(testing::ReadFile(odd), Link(Local("/odd/"), "Odd"));
   EXPECT_TRUE(Has(r.err, "quimbel: no export file was named"));
@@ -231,8 +202,7 @@ TEST_F(CliTest, RepairAfterTheRun) {
 // Each URL is asked once a run, however it is written or reached; each link gets its own row.
 TEST_F(CliTest, EachUrlIsRequestedOnceWhereverItIsMet) {
   const auto moved = [](const std::string& code, const std::string& to) {
-    return testing::Script{Behaviour::kReply,
-                           "HTTP/1.1 " + code + " Moved\r\nLocation: " + to + "\r\n\r\n"};
+    return "HTTP/1.1 " + code + " Moved\r\nLocation: " + to + "\r\n\r\n";
   };
   server_.On("/ok.htm", "HTTP/1.1 200 OK\r\n\r\n");
   server_.On("/a301", moved("301", "/ok.htm"));
@@ -245,16 +215,14 @@ TEST_F(CliTest, EachUrlIsRequestedOnceWhereverItIsMet) {
                                 Link(Local("/a303"), "C") + Link(upper + "/ok.htm#top", "D") +
                                 Link(Local("/dir/"), "E") + Link(Local("/dir"), "F") +
                                 Link(Local("/a301"), "H"));
-  const CliResult r = cli_.Run({"-q", "-j", "1", page});
-  EXPECT_EQ(r.status, 1) << r.err;
+  const CliResult r = Run(1, {"-q", "-j", "1", page});
   std::set<std::string> asked;
   for (const std::string& request : server_.Requests())
     EXPECT_TRUE(asked.insert(request.substr(0, request.find('\r'))).second) << "twice: " << request;
   EXPECT_EQ(asked.size(), 5u);
   // The move is listed with where it ended, as often as it stands.
-  EXPECT_TRUE(Has(r.out, Local("/a301") +
-                             "\n      HTTP Code 301 Moved Permanently\n      H\n      " +
-                             Local("/ok.htm")));
+  EXPECT_TRUE(Has(r.out, Local("/a301") + "\n      HTTP Code 301 Moved Permanently\n      H\n" +
+                             "      " + Local("/ok.htm")));
 }
 
 // A silent name server: "Can't Find Named Host" after the time limit, the others going on
@@ -277,18 +245,14 @@ TEST_F(CliTest, ASilentNameServerIsAHostNotFound) {
                              " ] && XDG_CONFIG_HOME=" + cli_.config.path().string() + " " +
                              QUIMBEL_CLI_PATH + " -q -t 5 -j 4 " + page + " > " + out + "; kill $!";
   if (std::system("command -v unshare >/dev/null && command -v ip >/dev/null && "
-                  "command -v python3 >/dev/null && unshare -rmn true 2>/dev/null") != 0) {
+                  "command -v python3 >/dev/null && unshare -rmn true 2>/dev/null") != 0)
     GTEST_SKIP() << "no user namespaces, ip or python3 here";
-  }
   const std::string command = "timeout 60 unshare -rmn sh -c '" + script + "' 2>/dev/null";
-  if (std::system(command.c_str()) != 0 || testing::ReadFile(out).empty()) {
+  if (std::system(command.c_str()) != 0 || testing::ReadFile(out).empty())
     GTEST_SKIP() << "the namespace could not be set up";
-  }
-  EXPECT_EQ(testing::ReadFile(out), page +
-                                        "\n   http://hang.example.com/x.htm\n      Error: Can't "
-                                        "Find Named Host\n      Hang\n   " +
-                                        down +
-                                        "\n      Error: Can't Connect to Host\n      Down\n");
+  EXPECT_EQ(testing::ReadFile(out),
+            page + "\n   http://hang.example.com/x.htm\n      Error: Can't Find Named Host\n" +
+                "      Hang\n   " + down + "\n      Error: Can't Connect to Host\n      Down\n");
 }
 
 // Local links are checked on disk, rows in file order; --no-resources and --root reach them.
@@ -300,13 +264,11 @@ TEST_F(CliTest, LocalLinksInARun) {
                       Link(Local("/gone.htm"), "Remote") +
                       "<img src=\"/img/x.png\" alt=\"Picture\">\n"
                       "<a href=\"docs/a.html#nope\">Anchor</a>\n");
-  const CliResult r = cli_.Run({"-q", page});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, page + "\n   docs/b.html\n      Local File Not Found\n      Gone\n   " +
-                       Local("/gone.htm") +
-                       "\n      HTTP Code 404 Not Found\n      Remote\n"
-                       "   /img/x.png\n      Local File Not Found\n      Picture\n"
-                       "   docs/a.html#nope\n      Local Anchor Not Found\n      Anchor\n");
+  EXPECT_EQ(Run(1, {"-q", page}).out,
+            page + "\n   docs/b.html\n      Local File Not Found\n      Gone\n   " +
+                Local("/gone.htm") + "\n      HTTP Code 404 Not Found\n      Remote\n" +
+                "   /img/x.png\n      Local File Not Found\n      Picture\n"
+                "   docs/a.html#nope\n      Local Anchor Not Found\n      Anchor\n");
   EXPECT_TRUE(Lacks(cli_.Run({"-q", "--no-resources", page}).out, "/img/x.png"));
   site_.Write("root/img/x.png", "");
   const CliResult rooted = cli_.Run({"-q", "--root", (site_.path() / "root").string(), page});
@@ -325,10 +287,9 @@ TEST_F(CliTest, MachineReadableFormatsAgree) {
                           Link(Local("/esc\x1b[2J"), "Red \x1b[31m\x7f text"));
   const std::string dir = cli_.io.path().string();
   const CliResult r =
-      cli_.Run({"-q", "--max-redirects", "0", "--format", "json", "--output",
-                "junit=" + dir + "/r.xml", "--output", "github=" + dir + "/r.gh", "--output",
-                "csv=" + dir + "/r.csv", "--output", "markdown=" + dir + "/r.md", page});
-  EXPECT_EQ(r.status, 1);
+      Run(1, {"-q", "--max-redirects", "0", "--format", "json", "--output",
+              "junit=" + dir + "/r.xml", "--output", "github=" + dir + "/r.gh", "--output",
+              "csv=" + dir + "/r.csv", "--output", "markdown=" + dir + "/r.md", page});
   const std::string json = dir + "/r.json";
   std::ofstream(json, std::ios::binary) << r.out;
   const std::string source = QUIMBEL_SOURCE_DIR;
@@ -357,8 +318,7 @@ TEST_F(CliTest, LinkRulesAndTheProjectConfig) {
   const std::string other = site_.Write("other.toml", "format = \"github\"\n");
   const std::string all = "/skip/a /skip/keep /also/b /busy/ /gone ", head = "file,line,url";
   const std::string exact = "^http://127\\.0\\.0\\.1:[0-9]+/gone$";
-  // The options, the rows' paths, the links skipped, how standard output starts, and the
-  // config file the log names.
+  // The options, the rows' paths, links skipped, how standard output starts, the config named.
   const std::tuple<std::vector<std::string>, std::string, int, std::string, std::string> cases[] = {
       {{}, "/skip/keep /busy/ /gone ", 2, head, config},
       {{"--format", "markdown"}, "/skip/keep /busy/ /gone ", 2, "## Quimbel", config},
@@ -376,14 +336,13 @@ TEST_F(CliTest, LinkRulesAndTheProjectConfig) {
     std::vector<std::string> args = options;
     args.insert(args.end(), {"--output", "csv=" + csv, page});
     SCOPED_TRACE(::testing::PrintToString(args));
-    const CliResult r = cli_.Run(args);
+    const CliResult r = Run(paths.empty() ? 0 : 1, args);
     const std::string rows = testing::ReadFile(csv);
     std::string listed;
     const std::regex path(":[0-9]+(/[^,]*)");
     for (std::sregex_iterator it(rows.begin(), rows.end(), path), end; it != end; ++it)
       listed += (*it)[1].str() + " ";
     EXPECT_EQ(listed, paths);
-    EXPECT_EQ(r.status, paths.empty() ? 0 : 1);
     EXPECT_EQ(r.out.substr(0, starts.size()), starts);
     EXPECT_TRUE(Has(
         r.err, "URL errors: " + std::to_string(std::ranges::count(paths, ' ')) + "." +
@@ -400,8 +359,7 @@ std::string StderrOnATerminal(Cli& cli, std::vector<std::string> args) {
   const pid_t pid = cli.Start(std::move(args));
   cli.stderr_to.clear();
   std::string seen;
-  // Read while it runs: a full terminal buffer would hold it up.
-  char buffer[4096];
+  char buffer[4096];  // read while it runs: a full terminal buffer would hold it up
   for (pollfd ready{master, POLLIN, 0}; pid > 0 && ::poll(&ready, 1, 10000) > 0;) {
     const ssize_t n = ::read(master, buffer, sizeof buffer);
     if (n <= 0) break;  // EIO once the last writer closed the terminal
@@ -425,8 +383,7 @@ TEST_F(CliTest, AProgressLineOnlyOnATerminalAndNeverQuiet) {
       << drawn;
   EXPECT_TRUE(Has(drawn, "\r\033[K"));
   EXPECT_EQ(StderrOnATerminal(cli_, {"-q", "-j", "1", page}), "");
-  // Not a terminal: the log alone (compared whole above).
-  EXPECT_TRUE(Lacks(cli_.Run({"-j", "1", page}).err, "\033"));
+  EXPECT_TRUE(Lacks(cli_.Run({"-j", "1", page}).err, "\033"));  // not a terminal: the log alone
 }
 
 // A PATH works however it is written, run from inside the site, a folder too.
@@ -445,42 +402,34 @@ TEST_F(CliTest, EveryFormOfPathWorks) {
   for (const auto& [cwd, path] : cases) {
     SCOPED_TRACE(path);
     cli_.cwd = cwd;
-    const CliResult r = cli_.Run({"-q", path});
-    EXPECT_EQ(r.status, 1) << r.err;
+    const CliResult r = Run(1, {"-q", path});
     EXPECT_TRUE(Has(r.out, Local("/gone")));
     EXPECT_TRUE(Has(r.out, "missing.html"));
   }
-
   // A folder is checked as -r -x, its pages named without "//"; a bare web address gets a hint.
   site_.Write("tree/a.html", Link("sub/b.html", "B"));
   site_.Write("tree/sub/b.html", Link("../gone.html", "Gone"));
   site_.Write("tree/notes.txt", Link("gone-too.html", "Not a page"));
   const std::string tree = (site_.path() / "tree").string();
   for (const std::string& path : {tree, tree + "/", tree + "//"}) {
-    const CliResult r = cli_.Run({"--format", "github", path});
-    EXPECT_EQ(r.status, 1) << path << r.err;
+    const CliResult r = Run(1, {"--format", "github", path});
     EXPECT_TRUE(Has(r.err, tree + " is a folder: its HTML-like files are checked, in all its "
                                   "sub-folders, as -r -x does"));
     EXPECT_TRUE(Has(r.out, "file=" + tree + "/sub/b.html,line=1"));
     EXPECT_TRUE(Lacks(r.out, "//"));
     EXPECT_TRUE(Lacks(r.out, "gone-too"));
   }
-  // -a keeps its meaning: this folder's files only.
-  CliResult r = cli_.Run({"-a", tree});
-  EXPECT_EQ(r.status, 1);
+  const CliResult r = Run(1, {"-a", tree});  // -a keeps its meaning: this folder's files only
   EXPECT_TRUE(Lacks(r.err, "is a folder"));
   EXPECT_TRUE(Has(r.out, "gone-too.html"));
-  // A purge is never widened.
-  r = cli_.Run({"--purge", tree});
-  EXPECT_EQ(r.status, 2);
+  Run(2, {"--purge", tree});  // a purge is never widened
   for (const auto& [path, hint] : {std::pair{"www.example.org/docs", true},
                                    {"example.org", true},
                                    {"nothere.html", false},
                                    {"docs/page.htm", false}}) {
-    r = cli_.Run({path});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Has(r.err, "The specified file does not exist"));
-    EXPECT_EQ(r.err.find("begin it with https://") != std::string::npos, hint) << path;
+    const std::string err = Run(2, {path}).err;
+    EXPECT_TRUE(Has(err, "The specified file does not exist"));
+    EXPECT_EQ(err.find("begin it with https://") != std::string::npos, hint) << path;
   }
 }
 
@@ -488,8 +437,7 @@ TEST_F(CliTest, EveryFormOfPathWorks) {
 // damaged cache is said even with -q.
 TEST_F(CliTest, AReportTargetIsCheckedBeforeTheRunAndAFifoNeverHangs) {
   std::string page;
-  // Rows enough to fill a pipe's buffer.
-  for (int i = 0; i < 400; ++i)
+  for (int i = 0; i < 400; ++i)  // rows enough to fill a pipe's buffer
     page += "<a href=\"missing" + std::to_string(i) + ".html\">x</a>\n";
   const std::string path = site_.Write("p.html", page);
   const std::string fifo = (cli_.io.path() / "fifo").string();
@@ -510,8 +458,7 @@ TEST_F(CliTest, AReportTargetIsCheckedBeforeTheRunAndAFifoNeverHangs) {
       {{"--text", folder + "/report.txt", folder}, ""},
   };
   for (const auto& [args, said] : cases) {
-    const CliResult r = cli_.Run(args);
-    EXPECT_EQ(r.status, said.empty() ? 1 : 2) << r.err;
+    const CliResult r = Run(said.empty() ? 1 : 2, args);
     if (said.empty()) continue;
     EXPECT_TRUE(Has(r.err, said));
     // A fifo's reader may come while the run goes on, so that is seen at the end.
@@ -521,18 +468,14 @@ TEST_F(CliTest, AReportTargetIsCheckedBeforeTheRunAndAFifoNeverHangs) {
   // A reader that takes nothing: the report fills the pipe, then Ctrl+C.
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  CliResult r = cli_.Run({"--output", "json=" + fifo, path}, 3s);
+  Run(130, {"--output", "json=" + fifo, path}, 3s);
   ::close(reader);
-  EXPECT_EQ(r.status, 130) << r.err;
-
-  r = cli_.Run({"-q", "--cache", fifo, path});
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_TRUE(Has(r.err, "quimbel: The link cache " + fifo + " is not used: "));
+  EXPECT_TRUE(Has(Run(1, {"-q", "--cache", fifo, path}).err,
+                  "quimbel: The link cache " + fifo + " is not used: "));
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
   const std::string damaged = site_.Write("cache.json", "{not json");
-  r = cli_.Run({"-q", "--cache", damaged, path});
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_TRUE(Has(r.err, "quimbel: The link cache " + damaged + " cannot be read; it is ignored"));
+  EXPECT_TRUE(Has(Run(1, {"-q", "--cache", damaged, path}).err,
+                  "quimbel: The link cache " + damaged + " cannot be read; it is ignored"));
 }
 
 // How often `part` stands in `text`.
@@ -566,8 +509,7 @@ TEST_F(CliTest, CtrlCStopsAWholeFolderOfLocalLinks) {
   const CliResult r = cli_.Finish(pid);
   EXPECT_EQ(r.status, 130);
   EXPECT_TRUE(Has(r.err, "Testing Stopped by User"));
-  // It stopped where it was, not after the last page.
-  EXPECT_LT(Count(r.err, "Results for "), kPages / 2);
+  EXPECT_LT(Count(r.err, "Results for "), kPages / 2);  // it stopped where it was
 }
 
 // An unreadable page is named and the run goes on, ending 2; as an ordinary user, in a child.
@@ -598,9 +540,8 @@ TEST_F(CliTest, FewOpenFilesLowerTheLinksInFlight) {
     page += Link(Local("/ok?" + std::to_string(i)), "Fine");
   }
   cli_.through = {"/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" \"$@\""};
-  const CliResult r = cli_.Run({"-j", "256", "--per-host", "256", site_.Write("p.html", page)});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(Has(r.err, "Links in flight lowered to 5: the limit on open files is 64"));
+  EXPECT_TRUE(Has(Run(0, {"-j", "256", "--per-host", "256", site_.Write("p.html", page)}).err,
+                  "Links in flight lowered to 5: the limit on open files is 64"));
 }
 
 // --watch lists each page saved again; a signal ends it with the status of the rows then.
@@ -632,8 +573,7 @@ TEST_F(CliTest, WatchListsEachSavedPageAgainUntilStopped) {
     const CliResult r = cli_.Finish(pid);
     EXPECT_EQ(r.status, status) << r.err;
     EXPECT_EQ(r.out.substr(0, a.size()), a) << "the run's listing comes first";
-    // The network link's outcome came from the run: it was asked once.
-    EXPECT_EQ(server_.Requests().size(), requests + 1);
+    EXPECT_EQ(server_.Requests().size(), requests + 1);  // the run's outcome: asked once
   }
 }
 

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <tuple>
 
+#include "store/store.h"
 #include "tests/cli_runner.h"
 #include "tests/nginx_fixture.h"
 
@@ -169,8 +171,8 @@ TEST_F(CrawlSiteTest, SinceLastListsWhatBrokeAndCountsWhatWasFixed) {
   const std::string json = (cli_.io.path() / "report.json").string();
   ASSERT_EQ(cli_.Run({"-q", start}).status, 1);
   site_->AddFiles({{"site/missing-97.html", "now here"},
-                   {"site/p9.html", generated_.files.at("site/p9.html") +
-                                        "<a href=\"gone-now.html\">new</a>\n"}});
+                   {"site/p9.html",
+                    generated_.files.at("site/p9.html") + "<a href=\"gone-now.html\">new</a>\n"}});
   const std::string p9 = start + "p9.html";
   const struct {
     std::set<Row> rows;
@@ -263,6 +265,40 @@ TEST_F(CrawlSiteTest, CtrlCAtAnyMomentEndsTheCrawl) {
     }
     EXPECT_EQ(r.status, 130) << after_ms << " ms: " << r.err;
     EXPECT_EQ(report.value("stopped", false), true) << after_ms;
+  }
+}
+
+// A kill -9 at a random moment, then --resume: the rows of an unbroken crawl, and no page the
+// killed crawl had read is fetched again.
+TEST_F(CrawlSiteTest, AKilledCrawlResumesWithoutFetchingWhatItRead) {
+  const std::string start = Address(*site_) + "/site/";
+  const std::string json = (cli_.io.path() / "resumed.json").string();
+  ASSERT_EQ(cli_.Run({"-q", "--no-history", "--output", "json=" + json, start}).status, 1);
+  const std::set<Row> unbroken = RowsOf(testing::ReadFile(json));
+  const std::string store_file = (cli_.config.path() / ".cache/quimbel/store.db").string();
+  std::mt19937 random(20261209);
+  for (int trial = 0; trial < 10; ++trial) {
+    const pid_t pid = cli_.Start({"-q", start});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 700));
+    ::kill(pid, SIGKILL);
+    cli_.Finish(pid);
+    // The pages the killed crawl read, as the store keeps them.
+    std::set<std::string> read;
+    {
+      Result<std::unique_ptr<Store>> store = Store::Open(store_file);
+      ASSERT_TRUE(store) << store.message();
+      for (const std::string& path : site_->RequestedPaths()) {
+        if ((*store)->FindCrawlPage(start, Address(*site_) + path)) read.insert(path);
+      }
+    }
+    const std::size_t before = site_->RequestedPaths().size();
+    const CliResult resumed = cli_.Run({"-q", "--resume", "--output", "json=" + json, start});
+    EXPECT_EQ(resumed.status, 1) << "trial " << trial << ": " << resumed.err;
+    EXPECT_EQ(RowsOf(testing::ReadFile(json)), unbroken) << "trial " << trial;
+    const std::vector<std::string> paths = site_->RequestedPaths();
+    for (std::size_t i = before; i < paths.size(); ++i)
+      EXPECT_FALSE(read.contains(paths[i])) << "trial " << trial << ": " << paths[i];
   }
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 
 #include "crawl/crawl_scope.h"
 #include "crawl/crawler.h"
@@ -260,15 +261,32 @@ struct FakeCrawl {
             },
             [](std::string_view url) { return url.find("skipped") != std::string_view::npos; }) {}
 
-  // Ends fetches in a random order (seed 0: in order); the pages' addresses as handed on.
-  std::vector<std::string> Run() {
+  // Keeps the pages in `store`; the answers it gives for kept pages come before any fetch's.
+  void UseJournal(Store& store, bool resume, std::size_t budget) {
+    crawler.UseJournal(
+        {&store, "http://h/", resume, budget, [this](ProbeOutcome outcome, const std::string&) {
+           answered_.emplace_back(next_job_, std::move(outcome));
+           return next_job_++;
+         }});
+  }
+
+  // Ends fetches in a random order (seed 0: in order); the pages' addresses as handed on, up to
+  // `most` of them.
+  std::vector<std::string> Run(std::size_t most = SIZE_MAX) {
     crawler.Start();
     std::vector<std::string> taken;
     for (int guard = 0; guard < 100000; ++guard) {
       CrawledPage page;
-      while (crawler.TakePage(page)) {
+      while (taken.size() < most && crawler.TakePage(page)) {
         taken.push_back(page.url);
         pages_.push_back(page);
+      }
+      if (taken.size() >= most) break;
+      if (!answered_.empty()) {
+        auto [job, outcome] = std::move(answered_.front());
+        answered_.erase(answered_.begin());
+        crawler.OnFetched(job, outcome);
+        continue;
       }
       if (crawler.Finished() || pending_.empty()) break;
       std::size_t at = 0;
@@ -301,6 +319,7 @@ struct FakeCrawl {
   unsigned seed_;
   std::mt19937 random_;
   std::vector<std::tuple<std::uint64_t, std::string, BodyWanted>> pending_;
+  std::vector<std::pair<std::uint64_t, ProbeOutcome>> answered_;
   std::uint64_t next_job_ = 1;
   Crawler crawler;
 };
@@ -375,6 +394,74 @@ TEST(CrawlerTest, SameOrderWhateverOrderFetchesEnd) {
       EXPECT_EQ(crawl.crawler.HasFragment("http://h/s/b?x=1", "nope"), false);
       EXPECT_EQ(crawl.crawler.HasFragment("http://h/s/d.pdf", "x"), std::nullopt);
     }
+  }
+}
+
+// A site of 1,000 pages whose links lead far ahead, so most pages are read long before their
+// turn.
+std::map<std::string, FakePage> FarLinkingSite() {
+  std::map<std::string, FakePage> site;
+  constexpr int kPages = 1000;
+  for (int i = 0; i < kPages; ++i) {
+    std::string body = "<h2 id=s" + std::to_string(i % 7) + ">S</h2>\n";
+    for (const int t : {(i + 1) % kPages, (i * 13 + 5) % kPages, (i * 7 + 3) % kPages})
+      body += "<a href='p" + std::to_string(t) + "#s1'>to " + std::to_string(t) + "</a>\n";
+    site["http://h/p" + std::to_string(i)] = {.body = body};
+  }
+  return site;
+}
+
+// The pages taken, each with its links as the run reads them.
+std::vector<std::string> Listing(const std::vector<CrawledPage>& pages) {
+  std::vector<std::string> lines;
+  for (const CrawledPage& page : pages) {
+    lines.push_back(page.url);
+    for (std::size_t i = 0; i < page.links.urls.size(); ++i) {
+      lines.push_back(" " + page.links.urls[i] + " " + page.links.targets[i] + " " +
+                      page.links.anchors[i] + " " + std::to_string(page.links.lines[i]));
+    }
+  }
+  return lines;
+}
+
+// Pages read long before their turn leave memory for the store past the budget, and come back
+// as they were; a crawl stopped half-way resumes without fetching a page it read, and lists
+// what an unbroken crawl lists.
+TEST(CrawlerTest, PagesWaitingSpillToTheStoreAndAStoppedCrawlResumes) {
+  testing::TempFolder folder;
+  FakeCrawl whole(FarLinkingSite(), Options("http://h/p0"), 5);
+  whole.Run();
+  ASSERT_EQ(whole.pages_.size(), 1000u);
+  const std::vector<std::string> listing = Listing(whole.pages_);
+  for (const std::size_t budget : {std::size_t{0}, std::size_t{2000}, kWaitingLinksBudget}) {
+    Result<std::unique_ptr<Store>> scratch = Store::OpenScratch();
+    ASSERT_TRUE(scratch);
+    FakeCrawl spilled(FarLinkingSite(), Options("http://h/p0"), 5);
+    spilled.UseJournal(**scratch, false, budget);
+    spilled.Run();
+    EXPECT_EQ(Listing(spilled.pages_), listing) << budget;
+  }
+  for (const std::size_t stop_after : {1u, 300u, 999u}) {
+    Result<std::unique_ptr<Store>> store =
+        Store::Open((folder.path() / ("resume" + std::to_string(stop_after) + ".db")).string());
+    ASSERT_TRUE(store);
+    FakeCrawl first(FarLinkingSite(), Options("http://h/p0"), 11);
+    first.UseJournal(**store, false, 2000);
+    first.Run(stop_after);
+    const std::int64_t kept = (*store)->CrawlPageCount("http://h/");
+    EXPECT_GT(kept, 0);
+    std::set<std::string> read_before;
+    for (const std::string& url : first.fetched_) {
+      if ((*store)->FindCrawlPage("http://h/", url)) read_before.insert(url);
+    }
+    FakeCrawl resumed(FarLinkingSite(), Options("http://h/p0"), 3);
+    resumed.UseJournal(**store, true, 2000);
+    resumed.Run();
+    EXPECT_EQ(Listing(resumed.pages_), listing) << stop_after;
+    EXPECT_EQ(resumed.crawler.resumed_pages(), static_cast<std::size_t>(kept)) << stop_after;
+    for (const std::string& url : resumed.fetched_)
+      EXPECT_FALSE(read_before.contains(url)) << url << " fetched again";
+    EXPECT_EQ(resumed.crawler.HasFragment("http://h/p9", "s2"), true);
   }
 }
 

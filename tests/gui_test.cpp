@@ -44,13 +44,7 @@ std::string Anchor(const std::string& url, const std::string& text) {
 // Turns the event loop until `done` or the limit; false on the limit.
 template <typename Done>
 bool Wait(Done done, int limit_ms = 20000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > limit_ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+  return QTest::qWaitFor(done, limit_ms);
 }
 
 // Runs `act` on the next modal dialog of type T once it is up.
@@ -78,8 +72,7 @@ void SelectOnly(ResultsView* view, int row) {
 // The File Selection answered with every file in `path`.
 void AnswerFolder(ResultsView* view, const std::string& path, bool project_settings = false,
                   Function function = Function::kTestUrls) {
-  view->commands().ask_file_selection = [=](const FileSelection& values, const std::string&) {
-    FileSelection chosen = values;
+  view->commands().ask_file_selection = [=](FileSelection chosen, const std::string&) {
     chosen.path = path;
     chosen.all_files = true;
     chosen.project_settings = project_settings;
@@ -116,9 +109,8 @@ class GuiTest : public QObject {
   void keepCheckingFollowsSavedPages() {
     Window w;
     QAction* keep = w.frame.action(Command::kKeepChecking);
-    QCOMPARE(keep->text(), QString("&Keep Checking"));
-    QVERIFY(keep->isCheckable());
-    QVERIFY(!keep->isEnabled());  // nothing to watch yet
+    QCOMPARE(std::tuple(keep->text(), keep->isCheckable(), keep->isEnabled()),
+             std::tuple(QString("&Keep Checking"), true, false));  // nothing to watch yet
     testing::TempFolder site;
     const std::string page = site.Write("a.html", Anchor("gone.html", "g"));
     w.view()->controller().StartTest(site.path().string(), {false, true, ExtensionFilter::kOff});
@@ -139,11 +131,8 @@ class GuiTest : public QObject {
     keep->setChecked(false);
     QCOMPARE(w.settings.Get(settings::kKeepChecking), 0);
     QCOMPARE(watching(), std::pair(false, false));
-
-    // A crawled web address is not watched, and the item says why.
-    testing::ScriptedServer server;
-    server.On("/", {testing::Behaviour::kReply,
-                    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>"});
+    testing::ScriptedServer server;  // a crawled web address is not watched; the item says why
+    server.On("/", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>");
     keep->setChecked(true);
     CrawlOptions crawl;
     crawl.start_urls = {"http://127.0.0.1:" + std::to_string(server.port()) + "/"};
@@ -161,11 +150,16 @@ class GuiTest : public QObject {
     MainWindow& frame = w.frame;
     QCOMPARE(frame.windowTitle(), QString("Quimbel"));
     QStringList texts;
+    QList<bool> enabled;
     for (Command command :
          {Command::kSelectFiles, Command::kExport, Command::kRepair, Command::kPrint,
           Command::kPrintPreview, Command::kPrintSetup, Command::kExit, Command::kPreferences,
-          Command::kStop, Command::kHelpTopics, Command::kAbout})
+          Command::kStop, Command::kHelpTopics, Command::kAbout}) {
       texts << frame.action(command)->text();
+      enabled << frame.action(command)->isEnabled();
+    }
+    QCOMPARE(enabled,
+             QList<bool>({true, false, false, true, true, true, true, true, false, true, true}));
     QCOMPARE(texts,
              QStringList({"&Select File(s)...\tCtrl+O", "&Export Results...\tCtrl+S",
                           "Repair Failed &Links...\tF5", "&Print...\tCtrl+P", "Print Pre&view",
@@ -173,9 +167,7 @@ class GuiTest : public QObject {
                           "&Stop Test\tEsc", "&Help Topics", "&About Quimbel..."}));
     QCOMPARE(frame.action(Command::kSelectFiles)->statusTip(), QString("Select file(s) to test"));
     QCOMPARE(frame.action(Command::kRepair)->toolTip(), QString("Repair"));
-
-    // Toolbar: three separators in their places; its context menu names it as the View menu does.
-    auto* toolbar = frame.findChild<QToolBar*>();
+    auto* toolbar = frame.findChild<QToolBar*>();  // separators in place; named as in the View menu
     QCOMPARE(toolbar->windowTitle(), QString("Toolbar"));
     QCOMPARE(frame.action(Command::kToolbar)->text(), QString("&Toolbar"));
     QStringList order;
@@ -183,15 +175,13 @@ class GuiTest : public QObject {
       order << (a->isSeparator() ? "|" : a->toolTip());
     QCOMPARE(order, QStringList({"Test File(s)", "Export", "Repair", "|", "Print", "|",
                                  "Preferences", "Stop", "|", "About"}));
-    // Every icon is drawn afresh for the screen's scale, not a small picture blown up.
-    std::vector<QIcon> icons{frame.windowIcon()};
+    std::vector<QIcon> icons{frame.windowIcon()};  // icons drawn afresh per scale, not blown up
     for (QAction* a : toolbar->actions())
       if (!a->isSeparator()) icons.push_back(a->icon());
     for (const QIcon& icon : icons)
       for (const qreal scale : {2.0, 4.0}) {
         const QImage image = icon.pixmap(QSize(16, 15), scale).toImage();
-        // (The program's square icon keeps its shape: 30 x 30 at 200 %.)
-        QCOMPARE(image.height(), qRound(15 * scale));
+        QCOMPARE(image.height(), qRound(15 * scale));  // the square program icon: 30 x 30 at 200 %
         QVERIFY(image.width() >= image.height() && image.width() <= qRound(16 * scale));
         int drawn = 0;
         for (int y = 0; y < image.height(); ++y)
@@ -199,42 +189,27 @@ class GuiTest : public QObject {
             drawn += qAlpha(image.pixel(x, y)) > 0;
         QVERIFY(drawn > image.width() * image.height() / 5);
       }
-
-    QList<bool> enabled;
-    for (Command command : {Command::kSelectFiles, Command::kExport, Command::kRepair,
-                            Command::kPrint, Command::kPreferences, Command::kStop})
-      enabled << frame.action(command)->isEnabled();
-    QCOMPARE(enabled, QList<bool>({true, false, false, true, true, false}));
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QCOMPARE(frame.method_pane()->text(), QString("HTTP Method Status"));
     QVERIFY(frame.summary_pane()->isHidden());  // the prompt's room until a run
     // All six columns, Line included, are in view at the first start.
-    int columns = 0;
-    for (int i = 0; i < 6; ++i)
-      columns += frame.results_view()->header()->sectionSize(i);
-    QVERIFY(columns <= frame.results_view()->viewport()->width());
-    // A narrow window (a large scale factor) keeps the whole prompt.
-    const QSize before = frame.size();
+    QVERIFY(frame.results_view()->header()->length() <= frame.results_view()->viewport()->width());
+    const QSize before = frame.size();  // a narrow window (a big scale) keeps the whole prompt
     frame.resize(560, before.height());
     const int panes = frame.connection_pane()->maximumWidth() + frame.method_pane()->maximumWidth();
     QVERIFY(panes + frame.fontMetrics().horizontalAdvance("For Help, press F1") <= 560);
     frame.resize(before);
-
-    // The menu item follows a toolbar hidden from its own context menu.
-    toolbar->hide();
+    toolbar->hide();  // the menu item follows a toolbar hidden from its own context menu
     QVERIFY(!frame.action(Command::kToolbar)->isChecked());
     toolbar->show();
     QVERIFY(frame.action(Command::kToolbar)->isChecked());
-    // The idle prompt comes back after a menu prompt.
     frame.statusBar()->showMessage("Select file(s) to test");
     frame.statusBar()->clearMessage();
     QCOMPARE(frame.statusBar()->currentMessage(), QString("For Help, press F1"));
     QCOMPARE(frame.results_view()->textElideMode(), Qt::ElideMiddle);
     QCOMPARE(QString::fromStdString(frame.results_view()->run_host().LongDateTime()).left(4),
              QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat).left(4));
-
-    // Ctrl+C copies the log's selection once the log was clicked into, the focus on the list.
-    LogView* log = frame.log_view();
+    LogView* log = frame.log_view();  // Ctrl+C copies a clicked log's selection, focus on the list
     log->Append("first line");
     log->selectAll();
     QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
@@ -247,15 +222,13 @@ class GuiTest : public QObject {
   void runThroughTheRealEventLoop() {
     testing::ScriptedServer server;
     server.On("/silent/", {testing::Behaviour::kSilence, ""});
-    server.On("/ok.htm", {testing::Behaviour::kReply, "HTTP/1.0 200 OK\r\n\r\n"});
-    server.On("/moved/",
-              {testing::Behaviour::kReply, "HTTP/1.0 302 Found\r\nLocation: /ok.htm\r\n\r\n"});
+    server.On("/ok.htm", "HTTP/1.0 200 OK\r\n\r\n");
+    server.On("/moved/", "HTTP/1.0 302 Found\r\nLocation: /ok.htm\r\n\r\n");
     const std::string real = "http://127.0.0.1:" + std::to_string(server.port());
     testing::TempFolder site;
     site.Write("index.htm", Anchor(real + "/ok.htm", "Fine") + Anchor(real + "/gone.htm", "Gone") +
                                 Anchor(real + "/moved/", "Old") +
                                 Anchor(real + "/silent/", "Quiet"));
-
     testing::TempFolder config;
     QSettingsConfigStore store((config.path() / "Quimbel.conf").string());
     SettingsStore settings(store);
@@ -266,14 +239,11 @@ class GuiTest : public QObject {
     ResultsView* view = frame.results_view();
     AnswerFolder(view, site.path().string());
     frame.action(Command::kSelectFiles)->trigger();
-    QVERIFY(view->running());
-    QVERIFY(view->progress_dialog() != nullptr);
-    QVERIFY(!frame.action(Command::kSelectFiles)->isEnabled());
-    QVERIFY(!frame.action(Command::kPreferences)->isEnabled());
-    QVERIFY(frame.action(Command::kStop)->isEnabled());
-
-    // While the silent probe waits, the event loop keeps turning.
-    int ticks = 0;
+    QVERIFY(view->running() && view->progress_dialog() != nullptr);
+    QVERIFY(!frame.action(Command::kSelectFiles)->isEnabled() &&
+            !frame.action(Command::kPreferences)->isEnabled() &&
+            frame.action(Command::kStop)->isEnabled());
+    int ticks = 0;  // while the silent probe waits, the event loop keeps turning
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(50);
@@ -284,14 +254,13 @@ class GuiTest : public QObject {
     const int before = ticks;
     QVERIFY(Wait([&] { return ticks >= before + 10; }, 3000));
     QVERIFY(view->running());
-
     // Esc in the progress window stops the run; the window cannot just go.
     QTest::keyClick(view->progress_dialog(), Qt::Key_Escape);
     QVERIFY(Wait([&] { return !view->running(); }, 3000));
     QCOMPARE(frame.connection_pane()->text(), QString("Connection Status"));
     QVERIFY(view->progress_dialog() == nullptr);
-    QVERIFY(frame.action(Command::kExport)->isEnabled());
-    QVERIFY(frame.action(Command::kRepair)->isEnabled());
+    QVERIFY(frame.action(Command::kExport)->isEnabled() &&
+            frame.action(Command::kRepair)->isEnabled());
     const QString gone = QString::fromStdString(real + "/gone.htm");
     const QString ok = QString::fromStdString(real + "/ok.htm");
     QCOMPARE(view->model()->rowCount(), 2);
@@ -306,9 +275,7 @@ class GuiTest : public QObject {
     QVERIFY(std::accumulate(fitted.begin(), fitted.end(), view->LineColumnWidth()) <=
             view->viewport()->width());
     QVERIFY(fitted[0] >= view->fontMetrics().horizontalAdvance(gone));
-    QVERIFY(fitted[4] >= view->fontMetrics().horizontalAdvance(ok));
-    QVERIFY(fitted[1] != fitted[3]);
-
+    QVERIFY(fitted[4] >= view->fontMetrics().horizontalAdvance(ok) && fitted[1] != fitted[3]);
     // A second run of the same folder without the silent link ends by itself.
     site.Write("index.htm", Anchor(real + "/ok.htm", "Fine"));
     MessageBoxes::QueueAnswer(true);  // discard the unrepaired rows
@@ -371,9 +338,7 @@ class GuiTest : public QObject {
         found.push_back(*view->proxy()->ListRow(shown->index(shown_row, 0)));
       return found;
     };
-
-    // By reason: "HTTP ..." first, each reason's rows still in file order.
-    view->SortByColumn(1);
+    view->SortByColumn(1);  // by reason: "HTTP ..." first, each reason's rows in file order
     QCOMPARE(list_rows({0, 1, kRows / 2}), (Rows{1, 3, 0}));
     QCOMPARE(view->header()->sortIndicatorSection(), 1);
     view->SortByColumn(1);  // descending, equal rows still in file order
@@ -385,8 +350,7 @@ class GuiTest : public QObject {
     QCOMPARE(list_rows({0}), Rows{kRows - 1});
     frame.action(Command::kFileOrder)->trigger();
     QCOMPARE(list_rows({0}), Rows{0});
-    // The current row is held in its first cell, so Space after Right still toggles its box.
-    view->setCurrentIndex(shown->index(5, 2));
+    view->setCurrentIndex(shown->index(5, 2));  // held in its first cell: Space after Right toggles
     QCOMPARE(view->currentIndex(), shown->index(5, 0));
     QTest::keyClick(view, Qt::Key_End);
     QCOMPARE(view->currentIndex(), shown->index(kRows - 1, 0));
@@ -398,11 +362,9 @@ class GuiTest : public QObject {
     QCOMPARE(rows.row(kRows - 1).checked, true);
     QTest::keyClick(view, Qt::Key_Home);
     QCOMPARE(view->currentIndex(), shown->index(0, 0));
-
     frame.search_field()->setText("/SITE/P3.HTML");  // case does not count
     QCOMPARE(shown->rowCount(), 10);
-    // Ctrl+C copies the selected rows as shown, the columns in their order on screen.
-    SelectOnly(view, 1);
+    SelectOnly(view, 1);  // Ctrl+C copies the selected rows as shown, columns in screen order
     view->selectionModel()->select(shown->index(0, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QCOMPARE(view->SelectedRowsText(),
@@ -414,7 +376,6 @@ class GuiTest : public QObject {
     view->header()->moveSection(0, 5);
     QTest::keySequence(view, QKeySequence::Copy);
     QCOMPARE(QGuiApplication::clipboard()->text(), view->SelectedRowsText());
-
     // Open Page at Line starts the editor and never waits for it.
     w.settings.Set(settings::kEditorCommand, "my-editor --line %l %f");
     QStringList started;
@@ -429,9 +390,7 @@ class GuiTest : public QObject {
     QTest::keyClick(frame.search_field(), Qt::Key_Escape);  // clears the filter
     QCOMPARE(frame.search_field()->text(), QString());
     QCOMPARE(shown->rowCount(), kRows);
-
-    // The summary chart: a click on a bar shows that reason alone.
-    frame.action(Command::kSummary)->trigger();
+    frame.action(Command::kSummary)->trigger();  // a chart bar clicked shows that reason alone
     QVERIFY(!frame.summary_dock()->isHidden());
     const ReasonCounts& counts = frame.summary_dock()->counts();
     QCOMPARE(counts.reasons.size(), std::size_t(2));
@@ -442,8 +401,7 @@ class GuiTest : public QObject {
     emit qobject_cast<QAbstractBarSeries*>(chart->series().at(0))->barSets().at(0)->clicked(0);
     QCOMPARE(shown->rowCount(), kRows / 2);
     QCOMPARE(list_rows({0}), Rows{1});
-    // The filter says so beside the filter box, and one click clears it.
-    QVERIFY(!frame.reason_filter()->isHidden());
+    QVERIFY(!frame.reason_filter()->isHidden());  // said beside the filter box; a click clears it
     QVERIFY(frame.reason_filter()->text().contains("HTTP Code 404 Not Found"));
     frame.reason_filter()->click();
     QVERIFY(frame.reason_filter()->isHidden());
@@ -454,8 +412,7 @@ class GuiTest : public QObject {
     frame.summary_dock()->ChooseBar(1);
     QCOMPARE(shown->rowCount(), kRows);
     QVERIFY(frame.reason_filter()->isHidden());
-    // Bars that move (a recheck brings a new reason) keep the chosen reason, not the place.
-    frame.summary_dock()->ChooseBar(1);
+    frame.summary_dock()->ChooseBar(1);  // bars that move keep the chosen reason, not the place
     ReasonCounts moved = counts;
     moved.reasons.insert(moved.reasons.begin(), {"Error: Can't Connect to Host", 1});
     frame.summary_dock()->Show(moved);
@@ -464,8 +421,7 @@ class GuiTest : public QObject {
     frame.summary_dock()->ChooseBar(2);
     QCOMPARE(frame.summary_dock()->chosen_reason(), std::nullopt);
     QCOMPARE(shown->rowCount(), kRows);
-    // Long reasons that share their start keep labels that tell them apart.
-    ReasonCounts similar;
+    ReasonCounts similar;  // long reasons that share their start keep labels apart
     for (const char* reason :
          {"Error: Can't Connect to Host because of a very long explanation here",
           "Error: Can't Connect to Host because of a very long explanation there",
@@ -479,9 +435,7 @@ class GuiTest : public QObject {
     for (const QString& label : labels)
       QVERIFY2(!label.startsWith("Error:\u2026"), qPrintable(label));
     frame.summary_dock()->Show(counts);
-
-    // A row a recheck changes moves at once; rows that go leave the rest, and ranks, in order.
-    view->SortByColumn(0);
+    view->SortByColumn(0);  // a rechecked row moves at once; removals keep rest and ranks in order
     view->SortByColumn(1);
     QCOMPARE(list_rows({0}), Rows{1});
     rows.UpdateRow(4, "Error: Can't Connect to Host", 0, "");
@@ -489,9 +443,7 @@ class GuiTest : public QObject {
     rows.RemoveRow(1);
     QCOMPARE(list_rows({0, 1}), (Rows{3, 2}));  // the changed row one place up, then the old 3
     view->ShowFileOrder();
-
-    // A dropped folder is checked with the stored options; the summary and Recent follow.
-    testing::TempFolder site;
+    testing::TempFolder site;  // a dropped folder runs as stored; summary and Recent follow
     site.Write("a.html", Anchor("gone.html", "Gone") + Anchor("a.html", "Self"));
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(site.path().string()))});
@@ -503,11 +455,9 @@ class GuiTest : public QObject {
     QCOMPARE(frame.summary_pane()->text(),
              QString("2 links checked \u00b7 1 broken \u00b7 0 redirects"));
     QCOMPARE(LoadRecentPaths(w.settings), std::vector<std::string>{site.path().string()});
-    // The drop ran the folder as a folder, but the File Selection opens as the user left it.
-    QCOMPARE(w.settings.Get(settings::kAllFiles), 0);
+    QCOMPARE(w.settings.Get(settings::kAllFiles), 0);  // ran as a folder; the dialog opens as left
     QCOMPARE(w.settings.Get(settings::kFileSelStarter), std::string());
-    // The panes leave the prompt its room, also in the smallest window with the watch's pane.
-    frame.show();
+    frame.show();  // the panes leave the prompt its room, even in the smallest window
     for (const bool smallest : {false, true}) {
       frame.watch_pane()->setVisible(smallest);
       if (smallest) frame.resize(frame.minimumSizeHint().width(), frame.height());
@@ -552,17 +502,13 @@ class GuiTest : public QObject {
     QCOMPARE(asked, QString("folder Folder to Test"));
     QCOMPARE(dialog.path_field()->text(), QString("/web/chosen.htm"));  // cancelled picker
     QCOMPARE(dialog.path_field()->maxLength(), 1000);
-    // A web address: nothing of files or folders applies, nor a purge.
-    dialog.web_address_box()->click();
-    QVERIFY(!dialog.browse_button()->isEnabled());
-    QVERIFY(!dialog.all_files_box()->isEnabled());
-    QVERIFY(dialog.values().web_address);
-    QCOMPARE(dialog.values().function, Function::kTestUrls);
+    dialog.web_address_box()->click();  // a web address: no files, folders or purge apply
+    QVERIFY(!dialog.browse_button()->isEnabled() && !dialog.all_files_box()->isEnabled());
+    QCOMPARE(std::pair(dialog.values().web_address, dialog.values().function),
+             std::pair(true, Function::kTestUrls));
     dialog.web_address_box()->click();
     QVERIFY(dialog.browse_button()->isEnabled());
-
-    // The note under the path follows the typing; OK on a folder checks the folder.
-    testing::TempFolder site;
+    testing::TempFolder site;  // the note under the path follows the typing; OK checks a folder
     const std::string page = site.Write("a.html", Anchor("gone.html", "Gone"));
     FileSelectionDialog named(nullptr, {page}, "");
     QCOMPARE(named.path_kind_label()->text(), QString("File"));
@@ -572,9 +518,7 @@ class GuiTest : public QObject {
     QCOMPARE(named.path_kind_label()->text(), QString("Folder: OK checks the files in it"));
     named.all_files_box()->click();
     QCOMPARE(named.path_kind_label()->text(), QString("Folder"));
-
-    // Through the window's own dialog: OK on the folder runs it as one.
-    Window w;
+    Window w;  // through the window's own dialog: OK on the folder runs it as one
     w.settings.Set(settings::kFileSelStarter, page);
     OnNextDialog<FileSelectionDialog>([&](FileSelectionDialog* d) {
       d->path_field()->setText(folder);
@@ -602,8 +546,7 @@ class GuiTest : public QObject {
     for (QDialog* dialog : std::initializer_list<QDialog*>{&preferences, &selection, &repair,
                                                            &export_dialog, &about, &failure}) {
       const QSize least = dialog->minimumSizeHint().expandedTo(dialog->minimumSize());
-      QVERIFY2(least.width() <= screen.width() && least.height() <= screen.height(),
-               dialog->metaObject()->className());
+      QVERIFY2(least.boundedTo(screen) == least, dialog->metaObject()->className());
     }
   }
 
@@ -629,9 +572,8 @@ class GuiTest : public QObject {
     dialog.PressTypeB();
     // 401-415, 10002, client errors but 429, https, local links, dead moves, far anchors
     QCOMPARE(checked(), 33);
-    QCOMPARE(dialog.parallel(), 32);
-    QCOMPARE(dialog.max_redirects(), 10);
-    QCOMPARE(dialog.per_host(), 8);
+    QCOMPARE(std::tuple(dialog.parallel(), dialog.max_redirects(), dialog.per_host()),
+             std::tuple(32, 10, 8));
     QCOMPARE(filter.text(), std::string(kTypeBFilter));
     for (const char* limit : {"4", "1001", "ten"}) {
       dialog.timeout_field()->setText(limit);
@@ -654,9 +596,7 @@ class GuiTest : public QObject {
     QVERIFY(!refused());
     QCOMPARE(dialog.timeout(), 1000);
     QCOMPARE(dialog.user_agent(), std::string("Agent/2"));
-
-    // Through the view: a preset then Cancel is in force but not stored; OK stores them all.
-    Window w;
+    Window w;  // through the view: a preset then Cancel is in force, not stored; OK stores all
     OnNextDialog<PreferencesDialog>([](PreferencesDialog* d) {
       d->PressTypeB();
       d->reject();
@@ -684,13 +624,10 @@ class GuiTest : public QObject {
     QCOMPARE(w.view()->controller().settings().probe.per_host, 2);
     QCOMPARE(w.settings.Get(settings::kExclude), std::string("/private/"));
     QCOMPARE(w.settings.Get(settings::kAccept), std::string("429"));
-
-    // The CA file and the unsafe switch are stored and reach the probes.
-    testing::TempFolder folder;
+    testing::TempFolder folder;  // the CA file and the unsafe switch: stored, and reach the probes
     const std::string ca = folder.Write("ca.pem", "-----BEGIN CERTIFICATE-----\n");
     OnNextDialog<PreferencesDialog>([&](PreferencesDialog* d) {
-      QVERIFY(d->ca_file_field()->text().isEmpty());
-      QVERIFY(!d->insecure_box()->isChecked());
+      QVERIFY(d->ca_file_field()->text().isEmpty() && !d->insecure_box()->isChecked());
       QVERIFY(d->insecure_box()->text().contains("unsafe"));
       d->ca_file_field()->setText(QString::fromStdString(ca + "x"));
       d->accept();  // a file that cannot be read is refused
@@ -706,14 +643,12 @@ class GuiTest : public QObject {
     w.view()->commands().Preferences();
     QCOMPARE(w.settings.Get(settings::kCaFile), ca);
     QCOMPARE(w.settings.Get(settings::kInsecure), 1);
-    // The next run probes with both.
     AnswerFolder(w.view(), folder.path().string());
     w.view()->commands().SelectFiles();
     QVERIFY(Wait([&] { return !w.view()->running(); }));
     QCOMPARE(w.view()->controller().settings().probe.ca_file, ca);
     QVERIFY(w.view()->controller().settings().probe.insecure);
-    // A CA file gone since: the run does not start, and says why.
-    std::filesystem::remove(ca);
+    std::filesystem::remove(ca);  // a CA file gone since: the run does not start, and says why
     MessageBoxes::shown().clear();
     w.view()->commands().SelectFiles();
     QVERIFY(!w.view()->running());
@@ -724,12 +659,10 @@ class GuiTest : public QObject {
   // The progress window clips a long path; a check of links all on disk, with no reply to wait
   // for, still lets the window turn, shows how far it is, and stops on Esc.
   void progressWindowAndABigLocalCheck() {
-    ProgressWindow test_run(nullptr, false);
-    ProgressWindow purge(nullptr, true);
+    ProgressWindow test_run(nullptr, false), purge(nullptr, true);
     test_run.show();
     purge.show();
-    QVERIFY(test_run.url_part_visible());
-    QVERIFY(!purge.url_part_visible());
+    QVERIFY(test_run.url_part_visible() && !purge.url_part_visible());
     const std::string long_path = "/" + std::string(400, 'd') + "/page.htm";
     test_run.Transfer({long_path, "1", "3", "http://x.test/", "X", "2", "9", "", ""});
     QApplication::processEvents();
@@ -738,7 +671,6 @@ class GuiTest : public QObject {
     QVERIFY(!file->wordWrap());
     QVERIFY(file->width() < file->fontMetrics().horizontalAdvance(file->text()));  // clipped
     QVERIFY(test_run.width() < 1200);
-
     testing::TempFolder site;
     for (int page = 0; page < 100; ++page) {
       std::string text;
@@ -760,8 +692,7 @@ class GuiTest : public QObject {
     QVERIFY(view->running());
     QTest::keyClick(view->progress_dialog(), Qt::Key_Escape);
     QVERIFY(Wait([&] { return !view->running(); }, 3000));
-    QVERIFY(view->results().size() > 0);
-    QVERIFY(view->results().size() < 40000);
+    QVERIFY(view->results().size() > 0 && view->results().size() < 40000);
   }
 
   // A big list is ranked and matched off the event loop, and a row gone meanwhile leaves no trace.
@@ -779,28 +710,21 @@ class GuiTest : public QObject {
     QCOMPARE(proxy->rowCount(), kRows);
     const auto settled = [&] { return Wait([&] { return !proxy->busy(); }); };
     const auto matching = [&](const std::string& needle) {
-      int count = 0;
-      for (const ResultRow& row : rows.rows())
-        count += RowMatches(row, needle) ? 1 : 0;
-      return count;
+      return int(
+          std::ranges::count_if(rows.rows(), [&](auto& row) { return RowMatches(row, needle); }));
     };
     view->SortByColumn(0);
     w.frame.search_field()->setText("h7");
     w.frame.search_field()->setText("h7.test/p1");  // cancels the first
-    // Until the match is in, the rows shown are veiled, not passed off as matches.
-    QVERIFY(proxy->ShowsUnmatchedRows());
+    QVERIFY(proxy->ShowsUnmatchedRows());           // until the match is in, rows shown are veiled
     QVERIFY(settled());
-    QVERIFY(!proxy->ShowsUnmatchedRows());
-    QVERIFY(!view->filter_veil()->busy_shown());
+    QVERIFY(!proxy->ShowsUnmatchedRows() && !view->filter_veil()->busy_shown());
     QCOMPARE(view->viewport()->cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(proxy->rowCount(), matching("h7.test/p1"));
-    for (int i = 1; i < proxy->rowCount(); ++i) {
-      const std::size_t a = *proxy->ListRow(proxy->index(i - 1, 0));
-      const std::size_t b = *proxy->ListRow(proxy->index(i, 0));
-      QVERIFY(CompareRows(rows.row(a), rows.row(b), 0) <= 0);
-    }
-    // The rows a narrower text shows all pass a wider one, so nothing is veiled.
-    w.frame.search_field()->setText("h7.test/");
+    for (int i = 1; i < proxy->rowCount(); ++i)
+      QVERIFY(CompareRows(rows.row(*proxy->ListRow(proxy->index(i - 1, 0))),
+                          rows.row(*proxy->ListRow(proxy->index(i, 0))), 0) <= 0);
+    w.frame.search_field()->setText("h7.test/");  // a narrower text's rows all pass: none veiled
     QVERIFY(!proxy->ShowsUnmatchedRows());
     rows.RemoveRow(7);
     QVERIFY(settled());
@@ -824,26 +748,20 @@ class GuiTest : public QObject {
       AddRow(rows, "http://x.test/" + std::to_string(i), "HTTP Code 404 Not Found", "/w/a.htm", "",
              i == 2 ? 0 : 10 + i);
     // One insertion per row, at its end; never a reset.
-    QCOMPARE(inserted.count(), 3);
-    QCOMPARE(inserted.at(2).at(1).toInt(), 2);
+    QCOMPARE(std::pair(inserted.count(), inserted.at(2).at(1).toInt()), std::pair(qsizetype(3), 2));
     QVERIFY(changed.count() >= 3);
     QCOMPARE(model.index(1, 0).data().toString(), QString("http://x.test/1"));
-    // The last column is the link's line; an unknown line shows nothing.
-    QCOMPARE(model.columnCount(), 6);
+    QCOMPARE(model.columnCount(), 6);  // the last column is the line; an unknown one shows nothing
     QCOMPARE(model.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Line"));
     QCOMPARE(model.index(1, 5).data().toString(), QString("11"));
     QVERIFY(!model.index(2, 5).data().isValid());
     QVERIFY(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
     QVERIFY(!rows.row(1).checked);
     rows.RemoveRow(0);
-    QCOMPARE(removed.count(), 1);
-    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(std::pair(removed.count(), model.rowCount()), std::pair(qsizetype(1), 2));
     rows.Clear();
-    QCOMPARE(model.rowCount(), 0);
-    QCOMPARE(reset.count() + removed.count() >= 2, true);
-
-    // Rows that come above the current row leave it, and the selection, on the same link.
-    Window w;
+    QVERIFY(model.rowCount() == 0 && reset.count() + removed.count() >= 2);
+    Window w;  // rows coming above the current row leave it, and the selection, on its link
     ResultList& listed = w.view()->controller().results();
     for (const char* url : {"a", "b", "c"})
       AddRow(listed, url, "HTTP Code 404 Not Found", "/w/a.htm");
@@ -877,7 +795,6 @@ class GuiTest : public QObject {
     dialog.type_group()->button(1)->click();  // the marks survive the switch
     QVERIFY(dialog.options() ==
             (RepairOptions{RepairType::kReplaceUrl, true, false, true, false, false}));
-
     testing::TempFolder folder;
     Window w;
     w.FinishEmptyRun(folder);
@@ -887,18 +804,14 @@ class GuiTest : public QObject {
     AddRow(rows, "U9", "HTTP Code 404 Not Found", page);
     w.frame.UpdateCommands();
     QVERIFY(w.frame.action(Command::kRepair)->isEnabled());
-
     // Cancel in the real options dialog stores nothing and changes nothing.
     OnNextDialog<RepairOptionsDialog>([](RepairOptionsDialog* d) { d->reject(); });
     w.frame.action(Command::kRepair)->trigger();
     const auto repair_values = [&] {
-      int n = 0;
-      for (const auto& [key, value] : w.store.values)
-        n += key.first == "Repair";
-      return n;
+      return int(
+          std::ranges::count_if(w.store.values, [](auto& v) { return v.first.first == "Repair"; }));
     };
     QCOMPARE(repair_values(), 0);
-
     // OK stores all six; U9 is not in the file, and the failure dialog drops its row.
     OnNextDialog<RepairOptionsDialog>([](RepairOptionsDialog* d) {
       d->type_group()->button(2)->click();
@@ -911,24 +824,19 @@ class GuiTest : public QObject {
       return true;
     };
     w.frame.action(Command::kRepair)->trigger();
-    QCOMPARE(repair_values(), 6);
-    QCOMPARE(w.settings.Get(settings::kRepairType), 2);
+    QCOMPARE(std::pair(repair_values(), w.settings.Get(settings::kRepairType)), std::pair(6, 2));
     QCOMPARE(failure, page + " | U9");
     QCOMPARE(int(rows.size()), 1);
     QCOMPARE(testing::ReadFile(page), std::string("<a href=\"U2\">\n"));
     QVERIFY(w.frame.action(Command::kRepair)->isEnabled());  // a failure leaves it available
-
     // Resumed and completed: the command is then unavailable until a run.
     AddRow(rows, "U2", "HTTP Code 404 Not Found", page);
-    w.view()->repair_host().ask_options = [](const RepairOptions& stored) {
-      return std::optional<RepairOptions>(stored);
-    };
+    w.view()->repair_host().ask_options = [](auto stored) { return std::optional(stored); };
     w.frame.action(Command::kRepair)->trigger();
     QCOMPARE(MessageBoxes::shown().back(),
              std::string("All URL repairs completed\n\nRows repaired: 1 in 1 page"));
     QCOMPARE(testing::ReadFile(page), std::string(""));
-    // The handled rows are marked, and say what was done with them.
-    QAbstractItemModel* shown = w.view()->model();
+    QAbstractItemModel* shown = w.view()->model();  // handled rows are marked with what was done
     for (int row = 0; row < shown->rowCount(); ++row) {
       const QModelIndex url = shown->index(row, 0);
       QVERIFY(!url.data(Qt::DecorationRole).value<QIcon>().isNull());
@@ -936,7 +844,6 @@ class GuiTest : public QObject {
       QVERIFY(shown->index(row, 1).data(Qt::DecorationRole).isNull());
     }
     QVERIFY(!w.frame.action(Command::kRepair)->isEnabled());
-
     // Sorting and filtering change what is shown, never what is repaired.
     std::vector<std::pair<std::string, std::size_t>> after;  // the pages and the rows left
     for (const bool sorted : {false, true}) {
@@ -962,11 +869,10 @@ class GuiTest : public QObject {
         QCOMPARE(copy.view()->model()->rowCount(), 2);
         copy.view()->selectAll();
       }
-      copy.view()->repair_host().ask_options = [](const RepairOptions& stored) {
-        RepairOptions options = stored;
+      copy.view()->repair_host().ask_options = [](RepairOptions options) {
         options.type = RepairType::kDisableLine;
         options.saveBadUrls = false;
-        return std::optional<RepairOptions>(options);
+        return std::optional(options);
       };
       bool failed = false;
       copy.view()->repair_host().show_failure = [&](const RepairFailure&) { return failed = true; };
@@ -988,8 +894,7 @@ class GuiTest : public QObject {
     dialog.format_group()->button(1)->click();  // the names are SwitchExportExtension's
     QCOMPARE(dialog.path_field()->text(), QString("results.html"));
     QStringList asked;  // the filters and the suffix
-    dialog.pick_file = [&](QWidget*, const QString& filters, const QString& suffix,
-                           const QString&) {
+    dialog.pick_file = [&](QWidget*, auto& filters, auto& suffix, auto&) {
       asked = {filters, suffix};
       return QString("/tmp/picked.txt");
     };
@@ -997,7 +902,6 @@ class GuiTest : public QObject {
     QVERIFY(asked[0].startsWith("HTML Files (*.html)"));  // as the format chosen
     QCOMPARE(asked[1], QString("html"));
     QCOMPARE(dialog.path_field()->text(), QString("/tmp/picked.txt"));
-
     testing::TempFolder folder;
     Window w;
     AddRow(w.view()->results(), "U1", "HTTP Code 404 Not Found", "/w/a.htm");
@@ -1012,8 +916,6 @@ class GuiTest : public QObject {
              existing + "\nThis file already exists\n\nReplace existing file?");
     QCOMPARE(testing::ReadFile(existing),
              std::string("/w/a.htm\n   U1\n      HTTP Code 404 Not Found\n      Site\n"));
-
-    // Printing splits the listing into pages.
     ResultList rows;
     for (int i = 0; i < 3; ++i)
       AddRow(rows, "U" + std::to_string(i), "HTTP Code 404 Not Found", "/w/a.htm");
@@ -1021,7 +923,6 @@ class GuiTest : public QObject {
     QCOMPARE(int(lines.size()), 10);
     const std::string pdf = (folder.path() / "list.pdf").string();
     QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString(pdf));
     printer.setPageMargins(QMarginsF(0, 0, 0, 0));
     // A page 6.5 lines high (in hundredths of an inch) holds 4 of them.
@@ -1055,16 +956,13 @@ class GuiTest : public QObject {
       shown_menu = menu;
       shown_at = at;
       enabled.clear();
-      // The designed three, then the added row commands.
-      for (QAction* a : menu->actions().mid(0, 3))
+      for (QAction* a : menu->actions().mid(0, 3))  // the designed three, not the row commands
         enabled << a->isEnabled();
     };
-
     const auto ask_menu = [&](QContextMenuEvent::Reason reason, const QPoint& at) {
       QContextMenuEvent event(reason, at, view->viewport()->mapToGlobal(at));
       QApplication::sendEvent(view->viewport(), &event);
     };
-
     ask_menu(QContextMenuEvent::Mouse, QPoint(100, 5));  // no row selected: no menu
     QVERIFY(shown_menu == nullptr);
     SelectOnly(view, 0);
@@ -1078,7 +976,6 @@ class GuiTest : public QObject {
     QCOMPARE(shown_at,
              view->viewport()->mapToGlobal(view->visualRect(view->model()->index(1, 0)).topLeft()));
     QCOMPARE(enabled, QList<bool>({true, true, true}));
-
     view->commands().GoToUrl();  // ftp opens too
     view->commands().GoToAlternateUrl();
     SelectOnly(view, 2);
@@ -1094,7 +991,6 @@ class GuiTest : public QObject {
     QCOMPARE(MessageBoxes::shown().back(),
              std::string("Cannot open ftp://b.test/: no program took it"));
     view->commands().open_url = record;
-
     // Properties go to the cache folder, never over the site's own files.
     const QString previous = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(folder.path().string()));
@@ -1106,9 +1002,9 @@ class GuiTest : public QObject {
     QDir::setCurrent(previous);
     qputenv("XDG_CACHE_HOME", cache);
     QCOMPARE(
-        testing::ReadFile((folder.path() / "cache/quimbel/props.txt").string()),
+        testing::ReadFile(folder.path() / "cache/quimbel/props.txt"),
         std::string("http://a.test/x%20y.htm\n\nHTTP Code 404 Not Found\n\nSite\n\n/w/a.htm\n\n"));
-    QCOMPARE(testing::ReadFile((folder.path() / "props.txt").string()), "the author's own");
+    QCOMPARE(testing::ReadFile(folder.path() / "props.txt"), "the author's own");
     QVERIFY(opened.last().endsWith("/cache/quimbel/props.txt"));
   }
 
@@ -1132,7 +1028,6 @@ class GuiTest : public QObject {
     QCOMPARE(MessageBoxes::shown().back(),
              std::string("Not all of the bad URLs have been repaired\n\nDo you want to continue?"));
     QCOMPARE(view->model()->rowCount(), 2);  // their marks stay: ConfirmDiscardResults' part
-
     AnswerFolder(view, site.path().string());
     MessageBoxes::QueueAnswer(true);
     w.frame.log_view()->setFocus();
@@ -1141,9 +1036,7 @@ class GuiTest : public QObject {
     QCOMPARE(view->model()->rowCount(), 0);
     QCOMPARE(view->EmptyListText(), QString("No broken links in 2 links checked"));
     QCOMPARE(w.frame.focusWidget(), static_cast<QWidget*>(view));
-
-    // Closing asks too, and stores the widths only once it goes.
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i)  // closing asks too, and stores the widths only once it goes
       rows.AppendResultRow("u" + std::to_string(i));
     rows.SetChecked(0, false);
     rows.SetData(1, 1);
@@ -1155,8 +1048,7 @@ class GuiTest : public QObject {
              std::string("Not all of the bad URLs have been repaired\n\nDo you want to quit?"));
     QVERIFY(w.store.values.count({"Grid", "col0"}) == 0);
     MessageBoxes::QueueAnswer(true);
-    QVERIFY(w.frame.close());
-    QVERIFY(w.store.values.count({"Grid", "col4"}) == 1);
+    QVERIFY(w.frame.close() && w.store.values.count({"Grid", "col4"}) == 1);
   }
 
   void themeChoiceAndHyperlinkColours() {
@@ -1171,15 +1063,11 @@ class GuiTest : public QObject {
     w.frame.action(Command::kThemeLight)->trigger();
     QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 128);
     QCOMPARE(w.settings.Get(settings::kTheme), 1);
-    {
-      // A new window opens in the stored theme, its choice checked.
-      MainWindow again(w.settings);
-      QVERIFY(again.action(Command::kThemeLight)->isChecked());
-    }
+    // A new window opens in the stored theme, its choice checked.
+    QVERIFY(MainWindow(w.settings).action(Command::kThemeLight)->isChecked());
     w.frame.action(Command::kThemeSystem)->trigger();
     QCOMPARE(QApplication::style()->name(), style);
     QCOMPARE(w.settings.Get(settings::kTheme), 0);
-
     bool visited = false;
     HyperlinkLabel link("quimbel@marrowfen.example", visited);
     link.show();
@@ -1191,7 +1079,6 @@ class GuiTest : public QObject {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&link, &leave);
     QCOMPARE(link.cursor().shape(), Qt::ArrowCursor);
-
     QString opened;
     link.open_target = [&](const QString& target) {
       opened = target;
@@ -1201,26 +1088,21 @@ class GuiTest : public QObject {
     QCOMPARE(opened, QString("mailto:quimbel@marrowfen.example"));
     QVERIFY(!visited);
     QCOMPARE(link.TextColour(), QColor(0, 0, 255));
-    // During the guard the pointer shape does not change.
-    QVERIFY(link.launching());
+    QVERIFY(link.launching());  // during the guard the pointer shape does not change
     QApplication::sendEvent(&link, &enter);
     QCOMPARE(link.cursor().shape(), Qt::ArrowCursor);
     QTRY_VERIFY_WITH_TIMEOUT(!link.launching(), 3000);
-
     link.open_target = [](const QString&) { return true; };
     link.Click();
     QVERIFY(visited);
     QCOMPARE(link.TextColour(), QColor(128, 0, 128));
     QCOMPARE(link.target(), QString("mailto:quimbel@marrowfen.example"));
-    // On a dark window the link is drawn in a lighter colour that can be read.
-    QPalette dark = link.palette();
+    QPalette dark = link.palette();  // on a dark window the link is drawn lighter, to be read
     dark.setColor(QPalette::Window, QColor(45, 45, 45));
     link.setPalette(dark);
     QCOMPARE(link.TextColour(), QColor(HyperlinkLabel::kVisitedOnDark));
-
-    // The flag outlives the About box.
     bool home = false;
-    AboutDialog about(nullptr, visited, home);
+    AboutDialog about(nullptr, visited, home);  // the flag outlives the About box
     QCOMPARE(about.windowTitle(), QString("About Quimbel"));
     QCOMPARE(about.mail_link()->TextColour(), QColor(128, 0, 128));
     QCOMPARE(about.home_link()->TextColour(), QColor(0, 0, 255));

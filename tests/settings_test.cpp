@@ -26,14 +26,11 @@ namespace {
 // The same behaviour is asked of both stores.
 class SettingsStoreTest : public ::testing::TestWithParam<bool> {
  protected:
-  SettingsStoreTest() {
-    if (GetParam())
-      backing_ = std::make_unique<QSettingsConfigStore>((folder_.path() / "q.conf").string());
-    else
-      backing_ = std::make_unique<MemoryConfigStore>();
-  }
   testing::TempFolder folder_;
-  std::unique_ptr<ConfigStore> backing_;
+  std::unique_ptr<ConfigStore> backing_ =
+      GetParam() ? std::unique_ptr<ConfigStore>(
+                       std::make_unique<QSettingsConfigStore>((folder_.path() / "q.conf").string()))
+                 : std::make_unique<MemoryConfigStore>();
 };
 
 // Where neither command line nor config file says, a run takes the stored preferences: a number
@@ -54,14 +51,11 @@ TEST(StoredRunOptions, ARunFallsBackToWhatPreferencesStored) {
   EXPECT_EQ(o.accept, (std::vector<CodeRange>{{429, 429}, {500, 599}}));
   EXPECT_EQ(o.exclude, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(o.include, (std::vector<std::string>{"keep"}));
-  EXPECT_EQ(o.parallel, settings::kParallelProbes.default_value);
-  EXPECT_EQ(o.per_host, settings::kPerHost.default_value);
-  EXPECT_EQ(o.rate, 5);
-  EXPECT_FALSE(o.crawl.obey_robots);
-  EXPECT_TRUE(o.local.check_fragments);
-  EXPECT_TRUE(o.insecure);
-  EXPECT_TRUE(o.cache_file.empty());
-
+  EXPECT_EQ(
+      std::tuple(o.parallel, o.per_host, o.rate),
+      std::tuple(settings::kParallelProbes.default_value, settings::kPerHost.default_value, 5));
+  EXPECT_EQ(std::tuple(o.crawl.obey_robots, o.local.check_fragments, o.insecure, o.cache_file),
+            std::tuple(false, true, true, ""));
   store.Set(settings::kAccept, "4O4");
   store.Set(settings::kLinkCache, 1);
   o = StoredRunOptions(store);
@@ -72,24 +66,17 @@ TEST(StoredRunOptions, ARunFallsBackToWhatPreferencesStored) {
 TEST_P(SettingsStoreTest, ValuesRoundTripAsText) {
   SettingsStore store(*backing_);
   EXPECT_EQ(store.Get(settings::kExportStarter), "results.txt");  // a default until written
-
   // Each text stored, and the number read back with default 99.
-  const std::pair<const char*, int> cases[] = {{"-5", -5},
-                                               {"12abc", 12},
-                                               {"abc", 99},
-                                               {"", 99},
-                                               {" 7", 7},
-                                               {"+3", 3},
-                                               {"-", 99},
-                                               {"99999999999", INT_MAX},
-                                               {"-99999999999", INT_MIN}};
+  const std::pair<const char*, int> cases[] = {
+      {"abc", 99},   {"-5", -5}, {"", 99},  {"-99999999999", INT_MIN}, {"-", 99},
+      {"12abc", 12}, {" 7", 7},  {"+3", 3}, {"99999999999", INT_MAX},
+  };
   for (const auto& [stored, expected] : cases) {
     ASSERT_TRUE(store.SetString("Settings", "Timeout", stored));
     EXPECT_EQ(store.GetInt("Settings", "Timeout", 99), expected) << stored;
   }
   ASSERT_TRUE(store.SetInt("Screen", "x", -5));
   EXPECT_EQ(store.GetString("Screen", "x", "none"), "-5");
-
   // 259 bytes fit the read buffer; 260 and 300 read as missing.
   for (std::size_t length : {259u, 260u, 300u}) {
     store.SetString("FileSel", "Starter", std::string(length, 'p'));
@@ -118,16 +105,12 @@ TEST_P(SettingsStoreTest, FirstStartImportsTheOldProfileOnce) {
   EXPECT_EQ(store.GetString("Screen", "x", "absent"), "absent");  // before any header
   EXPECT_EQ(store.GetInt("Settings", "Visible", 0), 0);
   EXPECT_EQ(store.GetString("FileSel", "Starter", ""), " /site/index.htm");
-  // "[Repair] extra" is no header, so Type=2 went to FileSel.
-  EXPECT_EQ(store.GetString("Repair", "Type", "absent"), "absent");
+  EXPECT_EQ(store.GetString("Repair", "Type", "absent"), "absent");  // "[Repair] extra": no header
   EXPECT_EQ(store.GetString("FileSel", "Type", ""), "2");
-  // Names in another letter case land on the program's own.
-  EXPECT_EQ(store.GetString("Settings", "Filter", ""), "01");
+  EXPECT_EQ(store.GetString("Settings", "Filter", ""), "01");  // another letter case lands on ours
   // A 530-byte line comes as two pieces: "col0=" and 519 - 5 sevens, then the rest, with no "=".
   EXPECT_EQ(backing_->Read("Grid", "col0").value_or("").size(), 514u);
-
-  // The second start finds the root and leaves the profile alone.
-  folder_.Write("Quimbel.INI", "[Settings]\nTimeout=45\n");
+  folder_.Write("Quimbel.INI", "[Settings]\nTimeout=45\n");  // later starts leave the profile alone
   StartSettingsStore(store, profile);
   EXPECT_EQ(store.GetString("Settings", "Timeout", ""), "30");
   StartSettingsStore(store, folder_.path() / "none.INI");
@@ -190,12 +173,9 @@ TEST(QSettingsConfigStore, LivesUnderXdgConfigHomeAndFailsQuietly) {
   EXPECT_EQ(store.OpenRoot(), false);
   EXPECT_TRUE(std::filesystem::exists(store.file()));
   EXPECT_TRUE(store.Write("FileSel", "Filter", "1"));
-  // The command line finds the same file, without Qt: nothing is held back in a cache.
-  EXPECT_EQ(UserSettingsFile(), store.file());
+  EXPECT_EQ(UserSettingsFile(), store.file());  // the command line finds the same file, without Qt
   EXPECT_EQ(SettingsFileReader().Read("FileSel", "Filter"), "1");
-
-  // A store where nothing can be made.
-  QSettingsConfigStore blocked("/proc/quimbel/none.conf");
+  QSettingsConfigStore blocked("/proc/quimbel/none.conf");  // nothing can be made there
   EXPECT_EQ(blocked.OpenRoot(), std::nullopt);
   EXPECT_FALSE(blocked.Write("Settings", "Timeout", "3"));
   EXPECT_EQ(SettingsStore(blocked).Get(settings::kTimeout), 15);
@@ -215,7 +195,6 @@ TEST(SettingsFileReader, ReadsWhatQSettingsReads) {
     ASSERT_TRUE(qt_store.Write(section, "Name", value));
     EXPECT_EQ(SettingsFileReader(written).Read(section, "Name"), value) << section;
   }
-
   // Files as an author might edit them by hand, and the section and name read; then Filter lines.
   std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {"; note\n[FileSel]\r\nFilter=1 ; why\r\nOther=2\r\n", "FileSel", "Filter"},
@@ -249,9 +228,8 @@ TEST(SettingsFileReader, ReadsWhatQSettingsReads) {
 
 class WindowRulesTest : public ::testing::Test {
  protected:
-  WindowRulesTest() : settings_(store_) {}
   MemoryConfigStore store_;
-  SettingsStore settings_;
+  SettingsStore settings_{store_};
 };
 
 // What the window opens with: its placement, column widths, pane heights and theme.
@@ -260,7 +238,6 @@ TEST_F(WindowRulesTest, PlacementWidthsPanesAndTheme) {
   EXPECT_EQ(LoadPlacement(settings_, 1024, 738), (Placement{128, 92, 768, 553}));
   EXPECT_EQ(settings_.Get(settings::kScreenX), 128);
   EXPECT_EQ(settings_.Get(settings::kScreenCy), 553);
-
   // A stored placement, and whether it is used.
   const std::pair<Placement, bool> cases[] = {
       {{1500, 10, 400, 300}, false}, {{10, 10, 400, 300}, true}, {{0, 0, 1280, 1024}, true},
@@ -274,11 +251,8 @@ TEST_F(WindowRulesTest, PlacementWidthsPanesAndTheme) {
     settings_.Set(settings::kScreenCy, stored.cy);
     EXPECT_EQ(LoadPlacement(settings_, 1280, 1024) == stored, used) << stored.x;
   }
-
-  // A moved window is kept on the work area.
-  StorePlacement(settings_, {-20, -5, 3000, 900}, 1280, 1024);
+  StorePlacement(settings_, {-20, -5, 3000, 900}, 1280, 1024);  // kept on the work area
   EXPECT_EQ(LoadPlacement(settings_, 1280, 1024), (Placement{0, 0, 1280, 900}));
-
   EXPECT_FALSE(HasStoredColumnWidths(settings_, 1000));  // none yet
   EXPECT_EQ(LoadColumnWidths(settings_, 450), (std::array<int, 5>{81, 81, 81, 81, 81}));
   StoreColumnWidths(settings_, {100, 100, 100, 100, 100});
@@ -286,30 +260,25 @@ TEST_F(WindowRulesTest, PlacementWidthsPanesAndTheme) {
   EXPECT_EQ(LoadColumnWidths(settings_, 500), (std::array<int, 5>{100, 100, 100, 100, 100}));
   StoreColumnWidths(settings_, {0, 100, 100, 100, 100});
   EXPECT_EQ(LoadColumnWidths(settings_, 1000)[1], 180);
-  // The "Line" column keeps its own width, apart from the stored five.
-  EXPECT_EQ(LoadLineColumnWidth(settings_, 1000, 70), 70);
+  EXPECT_EQ(LoadLineColumnWidth(settings_, 1000, 70), 70);  // the Line column's own width
   settings_.Set(settings::kGridLineColumn, 90);
   EXPECT_EQ(LoadLineColumnWidth(settings_, 1000, 70), 90);
   EXPECT_EQ(LoadLineColumnWidth(settings_, 80, 70), 70);
   StoreColumnWidths(settings_, {100, 100, 100, 100, 100});
   EXPECT_EQ(LoadColumnWidths(settings_, 500)[2], 100);
-
   // Only widths the user left count as stored: not the defaults (five alike), nor rejected ones.
   EXPECT_FALSE(HasStoredColumnWidths(settings_, 500));
   StoreColumnWidths(settings_, {140, 100, 90, 100, 60});
   EXPECT_TRUE(HasStoredColumnWidths(settings_, 500));
   EXPECT_FALSE(HasStoredColumnWidths(settings_, 450));
-
   EXPECT_EQ(UpperPaneHeight(settings_, 601), 300);
   settings_.Set(settings::kScreenHigh, 250);
   EXPECT_EQ(UpperPaneHeight(settings_, 600), 250);
   settings_.Set(settings::kScreenHigh, 600);
   EXPECT_EQ(UpperPaneHeight(settings_, 600), 300);
-  // Set maximised, the panes keep their proportion in a normal window: no sliver of a log.
-  StorePaneHeights(settings_, 850, 150);
+  StorePaneHeights(settings_, 850, 150);  // set maximised: in a normal window, no sliver of a log
   EXPECT_EQ(settings_.Get(settings::kScreenHigh), 850);
   EXPECT_EQ(UpperPaneHeight(settings_, 453), 385);
-
   // A theme the program does not know is the desktop's.
   const std::pair<const char*, Theme> themes[] = {{"0", Theme::kSystem},  {"1", Theme::kLight},
                                                   {"2", Theme::kDark},    {"3", Theme::kSystem},
@@ -363,8 +332,7 @@ TEST_F(WindowRulesTest, ConfirmDiscardResults) {
     EXPECT_EQ(ConfirmDiscardResults(rows, reason, prompter), go_on)
         << ::testing::PrintToString(marked);
     EXPECT_EQ(prompter.questions, questions);
-    // Whatever the answer, rows and marks stay: only a run that starts clears them.
-    Marks after;
+    Marks after;  // whatever the answer, rows and marks stay: only a run clears them
     for (const ResultRow& row : rows.rows())
       after.emplace_back(row.checked, row.data);
     EXPECT_EQ(after, marked);
@@ -386,15 +354,12 @@ TEST(PathKind, WhatAPathNamesAndWhatOkMakesOfIt) {
   };
   for (const auto& [path, entry, kind] : cases)
     EXPECT_EQ(KindOfPath(path, entry), kind) << path;
-
-  // The disk is asked once for each kind of entry.
-  testing::TempFolder folder;
+  testing::TempFolder folder;  // the disk is asked once for each kind of entry
   const std::string file = folder.Write("a.htm", "x");
   EXPECT_EQ(LookUpPath(file), DiskEntry::kFile);
   EXPECT_EQ(LookUpPath(folder.path().string()), DiskEntry::kFolder);
   EXPECT_EQ(LookUpPath(file + "x"), DiskEntry::kNone);
   EXPECT_EQ(LookUpPath("/dev/null"), DiskEntry::kOther);
-
   // The kind, the all-files and web-address boxes, the note under the field, all files after OK.
   const std::tuple<PathKind, bool, bool, std::string, bool> fits[] = {
       {PathKind::kEmpty, false, false, "Type a file or folder, or Browse", false},
@@ -418,10 +383,9 @@ TEST(PathKind, WhatAPathNamesAndWhatOkMakesOfIt) {
     EXPECT_EQ(fitted.all_files, all_files_after);
     // A typed address ticks the box itself: it is never taken for a file.
     EXPECT_EQ(fitted.web_address, web || kind == PathKind::kWebAddress);
-    // Nothing else changes.
     fitted.all_files = selection.all_files;
     fitted.web_address = selection.web_address;
-    EXPECT_EQ(fitted, selection);
+    EXPECT_EQ(fitted, selection);  // nothing else changes
   }
 }
 
@@ -443,13 +407,10 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   EXPECT_EQ(BrowseStartName("/"), "/*.*");
   EXPECT_EQ(BrowseStartName(""), "*.*");
   EXPECT_EQ(BrowseStartName("/a/b/"), "/a/b/*.*");
-
-  // A stored recurse without all files is cleared, and stored so, at once.
-  settings_.Set(settings::kRecurse, 1);
+  settings_.Set(settings::kRecurse, 1);  // without all files: cleared, and stored so
   EXPECT_EQ(LoadFileSelection(settings_, "/current"),
             (FileSelection{"/current", Function::kTestUrls, false, false, false}));
   EXPECT_EQ(settings_.Get(settings::kRecurse), 0);
-
   testing::TempFolder folder;
   const std::string file = folder.Write("a.htm", "x");
   testing::RecordingPrompter prompter;
@@ -457,12 +418,10 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
                                    prompter));
   EXPECT_EQ(settings_.Get(settings::kFunction), 1);  // options stored before the check
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), "");
-  // Only a readable regular file is a file to check: a fifo would block.
-  const std::string fifo = (folder.path() / "fifo.htm").string();
+  const std::string fifo = (folder.path() / "fifo.htm").string();  // a fifo would block: not a file
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {file + "x", fifo, std::string("/dev/null")})
-    EXPECT_FALSE(
-        AcceptFileSelection(settings_, {path, Function::kTestUrls, false, false, false}, prompter));
+    EXPECT_FALSE(AcceptFileSelection(settings_, {path}, prompter));
   const FileSelection chosen{file, Function::kTestUrls, false, false, true};
   EXPECT_TRUE(AcceptFileSelection(settings_, chosen, prompter));
   EXPECT_EQ(settings_.Get(settings::kFileSelStarter), file);
@@ -477,7 +436,6 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
                 "The chosen directory does not exist\n\n(Your \"Test Other Files\" choice means "
                 "you should\nspecify a valid directory path, NOT a file path)",
                 missing, missing, missing, missing}));
-
   // The local-link choices are kept with the others; a site root must be a folder.
   const FileSelection local{file, Function::kTestUrls,         false, false, false,
                             file, "https://www.example.test/", false};
@@ -487,7 +445,6 @@ TEST_F(WindowRulesTest, FileSelectionInterlockBrowseNamesAndChecks) {
   fixed.site_root = folder.path().string();
   EXPECT_TRUE(AcceptFileSelection(settings_, fixed, prompter));
   EXPECT_EQ(LoadFileSelection(settings_, "/current"), fixed);
-
   // A web address is kept like the others, and must be one.
   FileSelection web{.path = "https://www.example.test/docs/", .web_address = true};
   EXPECT_TRUE(AcceptFileSelection(settings_, web, prompter));
@@ -507,7 +464,6 @@ TEST_F(WindowRulesTest, RecentPathsAndTheEditorCommand) {
   EXPECT_EQ(LoadRecentPaths(settings_),
             (std::vector<std::string>{"/site/5", "/site/10", "/site/9", "/site/8", "/site/7",
                                       "/site/6", "/site/4", "/site/3"}));
-
   // The command set, $VISUAL, $EDITOR, and the words run for line 12 of the page.
   const std::string page = "/p a/x.html";
   const std::tuple<std::string, const char*, const char*, std::vector<std::string>> cases[] = {
@@ -538,8 +494,7 @@ TEST(RowOrder, CompareMatchAndRank) {
     rows.SetResultColumn(ResultColumn::kReason, reason);
     rows.SetResultColumn(ResultColumn::kSiteName, text, file);
   }
-  const ResultRow& ra = rows.row(0);
-  const ResultRow& rb = rows.row(1);
+  const ResultRow &ra = rows.row(0), &rb = rows.row(1);
   // "B" after "a" whatever the case, and line 9 before 10, as numbers.
   for (const auto& [column, sign] :
        {std::pair{0, 1}, {1, -1}, {2, 1}, {3, -1}, {kLineSortColumn, -1}})
@@ -558,7 +513,6 @@ TEST(RowOrder, CompareMatchAndRank) {
     EXPECT_EQ((std::vector<bool>{RowMatches(ra, needle), RowMatches(rb, needle)}), expected)
         << typed;
   }
-
   // A view sorts by ranks: they must order every pair of rows as comparing them would, ties
   // too, on texts that share long beginnings, differ only in case or length, or hold a NUL.
   rows.Clear();

@@ -33,7 +33,7 @@ failed=0
 # line | the words offered, sorted, space apart ("" for none)
 cases=(
   "quimbel-cli --form|--format"
-  "quimbel-cli --re|--recurse --repair"
+  "quimbel-cli --re|--recurse --repair --resume"
   "quimbel-cli --format |csv github html json junit markdown text"
   "quimbel-cli --format j|json junit"
   "quimbel-cli --format=ma|markdown"
