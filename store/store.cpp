@@ -55,6 +55,9 @@ Status Opened(const std::string& path) {
     return Status::Ok();
   }
   if (!S_ISREG(info.st_mode)) return Status::Error("it is no regular file", EINVAL);
+  // A file made read-only stays as it is, even for the superuser.
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+    return Status::Error("it is read-only", EROFS);
   if (info.st_size == 0) return Status::Ok();
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   char head[16] = {};
@@ -166,10 +169,10 @@ Status Store::Prepare() {
   sqlite3_busy_timeout(db_, 10000);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK) {
-    return Failure("it is not a store of links");
+    return Failure("it cannot be read");
   }
   Statement version(raw);
-  if (sqlite3_step(raw) != SQLITE_ROW) return Failure("it is not a store of links");
+  if (sqlite3_step(raw) != SQLITE_ROW) return Failure("it cannot be read");
   const int schema = sqlite3_column_int(raw, 0);
   version.reset();
   if (schema > kSchema) return Status::Error("it was made by a newer Quimbel", EINVAL);

@@ -28,6 +28,9 @@ TEST(StoreTest, RefusesWhatIsNoStoreAndLeavesItAlone) {
   const std::string fifo = (folder.path() / "fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string page = folder.Write("page.html", "<a href=x>x</a>\n");
+  const std::string read_only = (folder.path() / "read-only.db").string();
+  ASSERT_TRUE(Store::Open(read_only));
+  ::chmod(read_only.c_str(), 0444);
   const std::string newer = (folder.path() / "newer.db").string();
   {
     sqlite3* db = nullptr;
@@ -41,6 +44,7 @@ TEST(StoreTest, RefusesWhatIsNoStoreAndLeavesItAlone) {
   } refused[] = {{fifo, "it is no regular file"},
                  {page, "it is not a store of links"},
                  {newer, "it was made by a newer Quimbel"},
+                 {read_only, "it is read-only"},
                  {(folder.path() / "none/store.db").string(), "No such file or directory"}};
   for (const auto& [path, why] : refused) {
     Result<std::unique_ptr<Store>> store = Store::Open(path);

@@ -3,7 +3,11 @@
 #   - SIGKILL at a random moment during repairs and during purges;
 #   - two repairs of one folder at the same time;
 #   - a full disk (a small tmpfs; only as root, skipped otherwise);
-#   - read-only pages.
+#   - read-only pages;
+#   - the store (link cache and history of runs): SIGKILL during runs that
+#     write it, two runs writing it at once, a read-only store and a full
+#     disk; it must always open, pass SQLite's integrity check, and keep
+#     every run that ended.
 # After each, every page must be its old bytes or its complete new bytes,
 # and every backup the page as it was. Prints files checked, files lost
 # (must be 0) and temporary files left by the killed runs.
@@ -106,6 +110,57 @@ for mode in repair purge; do
   check "$site" "$mode"
 done
 
+store_ok() {  # store_ok FILE WHAT: the store opens and is whole
+  if ! python3 - "$1" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])  # as a run opens it: a killed run's journal is recovered
+sys.exit(0 if db.execute("PRAGMA integrity_check").fetchone()[0] == "ok" else 1)
+PY
+  then
+    echo "lost: the store after $2 is damaged"
+    failures=$((failures + 1))
+  fi
+}
+whole_runs() {  # whole_runs FILE TARGET: runs of TARGET recorded as ended whole
+  python3 -c 'import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("select count(*) from runs where complete=1 and target=?", (sys.argv[2],)).fetchone()[0])' "$1" "$2"
+}
+
+echo "== the store: SIGKILL during runs, two runs at once, read-only"
+store="$work/config/.cache/quimbel/store.db"
+site="$(fresh store-site)"
+"$cli" -q -a "$site" >/dev/null 2>&1 || true
+for trial in $(seq "$trials"); do
+  "$cli" -q -a "$site" >/dev/null 2>&1 &
+  pid=$!
+  sleep "0.$(( RANDOM % 30 ))"
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  store_ok "$store" "a kill (trial $trial)"
+done
+before=$(whole_runs "$store" "$site")
+for trial in $(seq 5); do
+  "$cli" -q -a "$site" >/dev/null 2>"$work/first.err" &
+  first=$!
+  "$cli" -q -a --since-last "$site" >/dev/null 2>"$work/second.err" &
+  second=$!
+  wait "$first" || true
+  wait "$second" || true
+  if grep -q "history\|store\|cache" "$work/first.err" "$work/second.err"; then
+    echo "lost: two runs at once could not both use the store:"; cat "$work/first.err" "$work/second.err"
+    failures=$((failures + 1))
+  fi
+done
+after=$(whole_runs "$store" "$site")
+[ "$after" -eq $((before + 10 > 30 ? 30 : before + 10)) ] || {
+  echo "lost: 10 whole runs at once left $before -> $after runs recorded"; failures=$((failures + 1)); }
+store_ok "$store" "two runs at once"
+cp "$store" "$work/store-before"
+chmod 0444 "$store"
+"$cli" -q -a "$site" >/dev/null 2>&1 || true
+cmp -s "$store" "$work/store-before" || { echo "lost: a read-only store was changed"; failures=$((failures + 1)); }
+chmod 0644 "$store"
+echo "store: $trials kills, 5 pairs of runs at once, a read-only store"
+
 echo "== full disk"
 if [ "$(id -u)" -eq 0 ] && command -v mount >/dev/null; then
   disk="$work/disk"
@@ -114,6 +169,11 @@ if [ "$(id -u)" -eq 0 ] && command -v mount >/dev/null; then
     mounted="$disk"
     mkdir "$disk/site"
     cp "$pristine"/page0[0-9].htm "$disk/site/" 2>/dev/null || true
+    # A small store there too, whole (a copy the disk had no room for is none).
+    mkdir -p "$work/tiny" && cp "$pristine/page00.htm" "$work/tiny/"
+    "$cli" -q -a --cache "$work/tiny.db" "$work/tiny" >/dev/null 2>&1 || true
+    cp "$work/tiny.db" "$disk/store.db" 2>/dev/null && cmp -s "$work/tiny.db" "$disk/store.db" ||
+      rm -f "$disk/store.db"
     # Fill what is left, so no rewrite finds room.
     dd if=/dev/zero of="$disk/filler" bs=4k 2>/dev/null || true
     status=0
@@ -129,6 +189,18 @@ if [ "$(id -u)" -eq 0 ] && command -v mount >/dev/null; then
       fi
     done
     echo "full disk: $(ls "$disk/site"/*.htm | wc -l) pages checked"
+    # A store on the full disk stays whole.
+    if [ -s "$disk/store.db" ]; then
+      "$cli" -a --cache "$disk/store.db" "$disk/site" >/dev/null 2>"$work/disk.err" || true
+      grep -q "could not be written\|is not used\|is not kept" "$work/disk.err" || {
+        echo "FAIL: a store on a full disk was not said to fail:"; cat "$work/disk.err"
+        failures=$((failures + 1)); }
+      rm -rf "$disk/filler" "$disk/site"  # room for the check's own files
+      store_ok "$disk/store.db" "a full disk"
+      echo "full disk: a store there stays whole"
+    else
+      echo "full disk: no room for a store to try"
+    fi
   else
     echo "skipped: cannot mount a tmpfs here"
   fi
