@@ -27,6 +27,7 @@ void Append(ResultList& rows, std::mt19937& random, std::size_t count) {
     rows.SetResultColumn(ResultColumn::kReason, kReasons[random() % 4]);
     rows.SetResultColumn(ResultColumn::kSiteName, "Link " + std::to_string(random() % 5),
                          "/site/page" + std::to_string(random() % 3) + ".html");
+    rows.SetNewSinceLast(rows.size() - 1, random() % 3 == 0);
   }
 }
 
@@ -81,13 +82,52 @@ TEST(ResultRow, UrlAndLinkTextShareOneBlock) {
   EXPECT_EQ(copy.text(ResultColumn::kSiteName), "page");
 }
 
+// Rows taken away by a rule (the rows not new, for --since-last) leave the others in order, and
+// the count of moves right, whether a view listens or not.
+TEST(ResultListTest, RemovesTheRowsARulePicks) {
+  for (const bool observed : {false, true}) {
+    ResultList rows;
+    struct CountingObserver final : ResultListObserver {
+      void RowsAboutToBeInserted(std::size_t, std::size_t) override {}
+      void RowsInserted() override {}
+      void RowChanged(std::size_t) override {}
+      void RowsAboutToBeRemoved(std::size_t first, std::size_t last) override {
+        removed += last - first + 1;
+      }
+      void RowsRemoved() override {}
+      std::size_t removed = 0;
+    } observer;
+    if (observed) rows.SetObserver(&observer);
+    for (int i = 0; i < 50; ++i) {
+      rows.AppendResultRow("u" + std::to_string(i));
+      rows.SetCode(rows.size() - 1, i % 3 == 0 ? 301 : 404);
+      rows.SetNewSinceLast(rows.size() - 1, i % 4 == 1 || i % 7 == 0);
+    }
+    rows.RemoveRowsIf([](const ResultRow& row) { return !row.new_since_last; });
+    std::vector<std::string> left;
+    std::size_t moves = 0;
+    for (const ResultRow& row : rows.rows()) {
+      left.emplace_back(row.url());
+      moves += row.code == 301;
+    }
+    std::vector<std::string> wanted;
+    for (int i = 0; i < 50; ++i)
+      if (i % 4 == 1 || i % 7 == 0) wanted.push_back("u" + std::to_string(i));
+    EXPECT_EQ(left, wanted);
+    EXPECT_EQ(rows.moves(), moves);
+    EXPECT_EQ(observer.removed, observed ? 50 - wanted.size() : 0);
+    rows.SetObserver(nullptr);
+  }
+}
+
 TEST(RowView, ShowsWhatAFilterAndAStableSortWould) {
   std::mt19937 random(7);
   const std::vector<RowFilter> filters = {
       {"site3", std::nullopt},          {},
       {"site3.test/p1", std::nullopt},  {"", "Local File Not Found"},
       {"link 2", "HTTP Code 410 Gone"}, {"?q=", std::nullopt},
-      {"nothing", std::nullopt}};
+      {"nothing", std::nullopt},        {"", std::nullopt, true},
+      {"site3", std::nullopt, true}};
   for (int trial = 0; trial < 30; ++trial) {
     SCOPED_TRACE(trial);
     ResultList rows;
@@ -187,6 +227,9 @@ TEST(RowView, JobsReadASnapshotWhileRowsAreAdded) {
   EXPECT_FALSE(wide.Narrows(narrow));
   EXPECT_FALSE(wide.Narrows(with_reason));
   EXPECT_FALSE((RowFilter{"site4", std::nullopt}).Narrows(wide));
+  const RowFilter new_only{"site3", std::nullopt, true};
+  EXPECT_TRUE(new_only.Narrows(wide));
+  EXPECT_FALSE(wide.Narrows(new_only));
   const std::atomic<bool> stop{true};
   EXPECT_EQ(MatchRows(snapshot, narrow, {}, stop), std::nullopt);
   EXPECT_EQ(RankRows(snapshot, 0, stop), std::nullopt);
