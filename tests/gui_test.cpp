@@ -105,6 +105,36 @@ class GuiTest : public QObject {
   void initTestCase() { MessageBoxes::StartRecording(); }
   void init() { MessageBoxes::shown().clear(); }
 
+  // With the history kept, a second test of a folder marks its new rows in bold, and "New only"
+  // shows them alone.
+  void newRowsAreMarkedAndFilterable() {
+    testing::TempFolder site;
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((site.path() / "cache").string()));
+    Window w;
+    w.view()->controller().settings().history = true;
+    const auto test = [&](const std::string& body) {
+      site.Write("a.html", body);
+      w.view()->controller().StartTest(site.path().string(), {false, true, ExtensionFilter::kOff});
+      w.view()->StateChanged();
+      return Wait([&] { return !w.view()->running(); });
+    };
+    QVERIFY(test(Anchor("gone.html", "g")));
+    QVERIFY(!w.frame.new_only()->isVisible());  // nothing to compare with yet
+    QVERIFY(test(Anchor("gone.html", "g") + Anchor("nope.html", "n")));
+    QVERIFY(w.frame.new_only()->isVisible());
+    QAbstractItemModel* shown = w.view()->model();
+    QCOMPARE(shown->rowCount(), 2);
+    const auto bold = [&](int row) {
+      return shown->data(shown->index(row, 0), Qt::FontRole).value<QFont>().bold();
+    };
+    QCOMPARE(std::pair(bold(0), bold(1)), std::pair(false, true));
+    w.frame.new_only()->click();
+    QVERIFY(Wait([&] { return shown->rowCount() == 1; }));
+    QCOMPARE(shown->data(shown->index(0, 0)).toString(), QString("nope.html"));
+    qputenv("XDG_CACHE_HOME", cache);
+  }
+
   // Keep Checking: on after a test of files, a page saved by rename has its rows replaced.
   void keepCheckingFollowsSavedPages() {
     Window w;
