@@ -8,7 +8,7 @@ constexpr std::size_t kBatch = 512;
 
 }  // namespace
 
-Result<std::unique_ptr<RunHistory>> RunHistory::Begin(Store& store, std::string target,
+Result<std::unique_ptr<RunHistory>> RunHistory::Begin(Store& store, const std::string& target,
                                                       std::int64_t now) {
   Result<std::int64_t> run = store.BeginRun(target, now);
   if (!run) return run.status();

@@ -25,7 +25,7 @@ inline constexpr int kHistoryRuns = 30;
 class RunHistory {
  public:
   // Begins a run of `target`; `store` must outlive the history.
-  static Result<std::unique_ptr<RunHistory>> Begin(Store& store, std::string target,
+  static Result<std::unique_ptr<RunHistory>> Begin(Store& store, const std::string& target,
                                                    std::int64_t now);
 
   // Whether a run before this one was complete, to compare with.
