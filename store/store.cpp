@@ -291,12 +291,15 @@ bool Store::HasMark(const std::string& name) {
 }
 
 Status Store::SetMark(const std::string& name) {
+  return ChangeOf("INSERT OR IGNORE INTO marks(name) VALUES (?)", name, "a mark cannot be kept");
+}
+
+Status Store::ChangeOf(const char* sql, const std::string& text, const char* failure) {
   return Write([&] {
-    Statement mark = Query("INSERT OR IGNORE INTO marks(name) VALUES (?)");
-    if (!mark) return Failure("a mark cannot be kept");
-    BindText(mark.get(), 1, name);
-    return sqlite3_step(mark.get()) == SQLITE_DONE ? Status::Ok()
-                                                   : Failure("a mark cannot be kept");
+    Statement change = Query(sql);
+    if (!change) return Failure(failure);
+    BindText(change.get(), 1, text);
+    return sqlite3_step(change.get()) == SQLITE_DONE ? Status::Ok() : Failure(failure);
   });
 }
 
@@ -396,9 +399,13 @@ Status Store::EndRun(std::int64_t run, bool complete, std::int64_t fixed, int ke
 }
 
 std::int64_t Store::RunCount(const std::string& target) {
-  Statement count = Query("SELECT COUNT(*) FROM runs WHERE target = ?");
+  return CountOf("SELECT COUNT(*) FROM runs WHERE target = ?", target);
+}
+
+std::int64_t Store::CountOf(const char* sql, const std::string& text) {
+  Statement count = Query(sql);
   if (!count) return -1;
-  BindText(count.get(), 1, target);
+  BindText(count.get(), 1, text);
   return sqlite3_step(count.get()) == SQLITE_ROW ? sqlite3_column_int64(count.get(), 0) : -1;
 }
 
@@ -434,20 +441,12 @@ std::optional<CrawlPageRecord> Store::FindCrawlPage(const std::string& target,
 }
 
 std::int64_t Store::CrawlPageCount(const std::string& target) {
-  Statement count = Query("SELECT COUNT(*) FROM crawl_pages WHERE target = ?");
-  if (!count) return -1;
-  BindText(count.get(), 1, target);
-  return sqlite3_step(count.get()) == SQLITE_ROW ? sqlite3_column_int64(count.get(), 0) : -1;
+  return CountOf("SELECT COUNT(*) FROM crawl_pages WHERE target = ?", target);
 }
 
 Status Store::ForgetCrawl(const std::string& target) {
-  return Write([&] {
-    Statement forget = Query("DELETE FROM crawl_pages WHERE target = ?");
-    if (!forget) return Failure("a crawl cannot be forgotten");
-    BindText(forget.get(), 1, target);
-    return sqlite3_step(forget.get()) == SQLITE_DONE ? Status::Ok()
-                                                     : Failure("a crawl cannot be forgotten");
-  });
+  return ChangeOf("DELETE FROM crawl_pages WHERE target = ?", target,
+                  "a crawl cannot be forgotten");
 }
 
 Store::Statement Store::Query(const char* sql) {

@@ -122,6 +122,10 @@ class Store {
   // The first column of a query's one row; -1 when it fails.
   std::int64_t Count(const char* sql, std::initializer_list<std::int64_t> values);
   Status Change(const char* sql, std::initializer_list<std::int64_t> values);
+  // A change with one text to bind, in a transaction of its own.
+  Status ChangeOf(const char* sql, const std::string& text, const char* failure);
+  // The count a query with one text to bind gives; -1 when it fails.
+  std::int64_t CountOf(const char* sql, const std::string& text);
   // `sql` prepared once and kept, reset for its next use.
   sqlite3_stmt* Cached(Statement& slot, const char* sql);
   // Runs `body` in one write transaction, committed only when it succeeds.
