@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,5 +34,9 @@ struct FileRecord {
   // requested at all.
   std::vector<CheckedLink> not_requested;
 };
+
+// A test's records, one a file: a deque, so a crawl of a million pages
+// never holds two copies while the list grows.
+using FileRecords = std::deque<FileRecord>;
 
 }  // namespace quimbel

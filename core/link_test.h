@@ -84,7 +84,7 @@ class LinkTest {
   bool running() const { return running_; }
   const Crawler* crawler() const { return crawl_ ? &crawl_->crawler() : nullptr; }
   const LocalLinkOptions& local_options() const { return local_options_; }
-  const std::vector<FileRecord>& file_records() const { return file_records_; }
+  const FileRecords& file_records() const { return file_records_; }
   std::size_t links_checked() const { return links_checked_; }
   std::size_t pages_not_checked() const { return pages_not_checked_; }
   bool unknown_error_seen() const { return unknown_error_seen_; }
@@ -122,6 +122,8 @@ class LinkTest {
   // with what the test learnt when the test ends.
   void OpenStore();
   void CloseStore();
+  // An older Quimbel's JSON cache, read into the store once.
+  void ImportOlderCache(const CachePlace& place);
   // A crawl keeps the pages it reads in the store (or a temporary one).
   void OpenJournal();
   // Tells the new row whether it is new since the last run, and records it.
@@ -168,7 +170,7 @@ class LinkTest {
   bool advancing_ = false;               // Advance() is on the stack
   std::size_t links_checked_ = 0;
   bool unknown_error_seen_ = false;
-  std::vector<FileRecord> file_records_;
+  FileRecords file_records_;
 };
 
 }  // namespace quimbel

@@ -42,10 +42,7 @@ void LinkTest::OpenStore() {
   }
   store_ = std::move(opened).value();
   if (cache) {
-    if (!place.json.empty()) {
-      if (const Status imported = ImportJsonCache(place.json, *store_); !imported)
-        host_.LogWarning(imported.message() + "\r\n");
-    }
+    if (!place.json.empty()) ImportOlderCache(place);
     cache_ = std::make_unique<ResultCache>(*store_, settings_.cache_max_age,
                                            std::chrono::system_clock::now());
     if (crawl_) cache_->LeaveOut(crawl_->crawler().origins());
@@ -61,6 +58,16 @@ void LinkTest::OpenStore() {
     }
   }
   OpenJournal();
+}
+
+void LinkTest::ImportOlderCache(const CachePlace& place) {
+  const std::int64_t before = store_->LinkCount();
+  if (const Status imported = ImportJsonCache(place.json, *store_); !imported) {
+    host_.LogWarning(imported.message() + "\r\n");
+  } else if (const std::int64_t added = store_->LinkCount() - before; added > 0) {
+    host_.LogAppend("The link cache " + place.json + " of an older Quimbel was read into " +
+                    place.store + ", which keeps the links from now on\r\n");
+  }
 }
 
 void LinkTest::OpenJournal() {

@@ -102,8 +102,8 @@ struct Crawler::Page {
   bool links_kept = false;  // in the journal only
   std::string text;
   std::vector<std::string> nested;  // the sitemaps a sitemap index names
-  std::unordered_set<std::string> fragments;
-  std::size_t body_hash = 0;  // to know a folder's index served twice
+  std::string fragments;            // packed: a page's set would cost more than its names
+  std::size_t body_hash = 0;        // to know a folder's index served twice
 };
 
 Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Skips skips)
@@ -314,7 +314,7 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     links.targets.push_back(std::move(*target));
   }
   page.links = PackLinks(links);
-  page.fragments = std::move(scan.fragments);
+  page.fragments = PackTexts(scan.fragments);
   if (options_.keep_text) page.text = std::move(text);
   page.read = true;
 }
@@ -453,7 +453,7 @@ bool Crawler::Resume(std::size_t index) {
     by_key_.emplace(*final_key, index);
     aliases_.push_back(*final_key);
   }
-  page.fragments = UnpackTexts(kept->fragments);
+  page.fragments = std::move(kept->fragments);
   page.links_kept = true;
   page.done = true;
   ++fetched_;
@@ -468,7 +468,7 @@ void Crawler::Keep(Page& page, const ProbeOutcome& outcome, bool own_fetch) {
   const Status kept = journal_.store->PutCrawlPage(
       journal_.target,
       {page.key, own_fetch, PackState(outcome, page.read, page.why, page.body_hash), page.links,
-       PackTexts(page.fragments)});
+       page.fragments});
   if (!kept.ok()) {
     // Nothing is lost but the room: the page stays in memory, and a resume
     // fetches it again.
@@ -514,16 +514,30 @@ bool Crawler::Finished() const {
          handed_ == pages_.size();
 }
 
+namespace {
+
+// Whether names `contains` hold the place `fragment` names: "" and "top"
+// are always there; percent-escapes are read as the browser reads them.
+template <typename Contains>
+bool NamesFragmentIn(const Contains& contains, std::string_view fragment) {
+  // An empty fragment and "#top" always lead somewhere: the top of the page.
+  if (fragment.empty() || fragment == "top") return true;
+  return contains(fragment) || contains(PercentDecode(fragment));
+}
+
+}  // namespace
+
 std::optional<bool> Crawler::HasFragment(const std::string& key, std::string_view fragment) const {
   const auto found = by_key_.find(key);
   if (found == by_key_.end() || !pages_[found->second]->read) return std::nullopt;
-  return NamesFragment(pages_[found->second]->fragments, fragment);
+  const std::string& names = pages_[found->second]->fragments;
+  return NamesFragmentIn([&](std::string_view name) { return PackedTextsContain(names, name); },
+                         fragment);
 }
 
 bool NamesFragment(const std::unordered_set<std::string>& names, std::string_view fragment) {
-  // An empty fragment and "#top" always lead somewhere: the top of the page.
-  if (fragment.empty() || fragment == "top") return true;
-  return names.contains(std::string(fragment)) || names.contains(PercentDecode(fragment));
+  return NamesFragmentIn([&](std::string_view name) { return names.contains(std::string(name)); },
+                         fragment);
 }
 
 std::unordered_set<std::string> FragmentsOfPage(std::string body, std::string_view content_type) {

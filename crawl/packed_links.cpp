@@ -79,11 +79,11 @@ std::string PackTexts(const std::unordered_set<std::string>& texts) {
   return out;
 }
 
-std::unordered_set<std::string> UnpackTexts(std::string_view packed) {
-  std::unordered_set<std::string> texts;
-  while (!packed.empty())
-    texts.emplace(TakeText(packed));
-  return texts;
+bool PackedTextsContain(std::string_view packed, std::string_view text) {
+  while (!packed.empty()) {
+    if (TakeText(packed) == text) return true;
+  }
+  return false;
 }
 
 bool PackedTargets::Next(std::string_view& target, bool& resource) {

@@ -19,9 +19,9 @@ std::string PackLinks(const LinkLists& lists);
 // The lists again, as PackLinks() had them.
 LinkLists UnpackLinks(std::string_view packed);
 
-// Texts (a page's fragment names), packed, and back.
+// Texts (a page's fragment names), packed, and whether they hold `text`.
 std::string PackTexts(const std::unordered_set<std::string>& texts);
-std::unordered_set<std::string> UnpackTexts(std::string_view packed);
+bool PackedTextsContain(std::string_view packed, std::string_view text);
 
 // Each link's target and whether it is a resource, in page order, without
 // unpacking the rest.

@@ -65,7 +65,7 @@ Status WriteReportFile(const std::string& path, ReportFormat format, const Resul
   // written in one go, so a short write is seen and nothing half done
   // ever takes the old report's place.
   static const RunFacts kNoFacts;
-  static const std::vector<FileRecord> kNoFiles;
+  static const FileRecords kNoFiles;
   std::ostringstream text;
   WriteReport(text, format, {kNoFacts, rows, kNoFiles, user, date});
   return WriteReportText(path, text.view(), cancelled);

@@ -49,7 +49,7 @@ nlohmann::ordered_json JsonOptions(const RunFacts& facts) {
   return options;
 }
 
-nlohmann::ordered_json JsonFiles(const std::vector<FileRecord>& files) {
+nlohmann::ordered_json JsonFiles(const FileRecords& files) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const FileRecord& file : files) {
     nlohmann::ordered_json entry;

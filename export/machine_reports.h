@@ -49,7 +49,7 @@ struct RunFacts {
 struct RunReport {
   const RunFacts& facts;
   const ResultList& rows;
-  const std::vector<FileRecord>& files;
+  const FileRecords& files;
   // Who made the HTML report, and when, in its heading.
   std::string user = {};
   std::string date = {};

@@ -136,14 +136,14 @@ const std::string& FileOf(const ResultRow& row) {
   return row.file();
 }
 
-std::size_t SkippedTotal(const std::vector<FileRecord>& files) {
+std::size_t SkippedTotal(const FileRecords& files) {
   std::size_t skipped = 0;
   for (const FileRecord& file : files)
     skipped += file.skipped;
   return skipped;
 }
 
-std::size_t TestedTotal(const std::vector<FileRecord>& files) {
+std::size_t TestedTotal(const FileRecords& files) {
   std::size_t tested = 0;
   for (const FileRecord& file : files)
     tested += file.urls_tested;

@@ -41,8 +41,8 @@ const std::string& FileOf(const ResultRow& row);
 // where a followed move led.
 std::string PropertiesText(const ResultRow& row);
 
-std::size_t SkippedTotal(const std::vector<FileRecord>& files);
+std::size_t SkippedTotal(const FileRecords& files);
 
-std::size_t TestedTotal(const std::vector<FileRecord>& files);
+std::size_t TestedTotal(const FileRecords& files);
 
 }  // namespace quimbel
