@@ -479,6 +479,7 @@ void Crawler::Keep(Page& page, const ProbeOutcome& outcome, bool own_fetch) {
     return;
   }
   waiting_bytes_ += page.links.size();
+  most_waiting_bytes_ = std::max(most_waiting_bytes_, waiting_bytes_);
 }
 
 std::optional<LinkLists> Crawler::TakeLinks(Page& page) {

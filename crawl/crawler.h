@@ -122,6 +122,8 @@ class Crawler {
   void Start();
   // Pages taken from an earlier crawl's store rather than fetched.
   std::size_t resumed_pages() const { return resumed_; }
+  // The most bytes of waiting pages' links held in memory at once.
+  std::size_t most_waiting_bytes() const { return most_waiting_bytes_; }
   // A fetch's outcome (its body taken); false when the job is not this
   // crawl's.
   bool OnFetched(std::uint64_t job, ProbeOutcome& outcome);
@@ -210,6 +212,7 @@ class Crawler {
   std::unordered_map<std::string, std::size_t> index_hashes_;
   CrawlJournal journal_;
   std::size_t waiting_bytes_ = 0;  // packed links of pages waiting, in memory
+  std::size_t most_waiting_bytes_ = 0;
   std::size_t resumed_ = 0;
 };
 

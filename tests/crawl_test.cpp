@@ -8,6 +8,7 @@
 
 #include "crawl/crawl_scope.h"
 #include "crawl/crawler.h"
+#include "crawl/packed_links.h"
 #include "crawl/page_text.h"
 #include "crawl/result_cache.h"
 #include "crawl/robots_rules.h"
@@ -424,6 +425,46 @@ std::vector<std::string> Listing(const std::vector<CrawledPage>& pages) {
   return lines;
 }
 
+// Packed links come back as they went in, at the edges of each byte of a length or a number.
+TEST(PackedLinksTest, ComeBackAsTheyWentIn) {
+  LinkLists lists;
+  const std::size_t numbers[] = {0, 127, 128, 16383, 16384, (std::size_t{1} << 35) + 9, SIZE_MAX};
+  for (std::size_t i = 0; i < std::size(numbers); ++i) {
+    const std::string text(numbers[i] % 20000, static_cast<char>('a' + i));
+    lists.targets.push_back("http://h/" + text);
+    lists.urls.push_back(text);
+    lists.anchors.push_back(std::string(i * 40, 'x'));
+    lists.lines.push_back(numbers[i]);
+    lists.offsets.push_back(numbers[std::size(numbers) - 1 - i]);
+    lists.kinds.push_back(static_cast<LinkKind>(i % 3));
+    lists.resources.push_back(i % 2 == 1);
+    lists.local.push_back(0);
+  }
+  const std::string packed = PackLinks(lists);
+  const LinkLists back = UnpackLinks(packed);
+  EXPECT_EQ(back.targets, lists.targets);
+  EXPECT_EQ(back.urls, lists.urls);
+  EXPECT_EQ(back.anchors, lists.anchors);
+  EXPECT_EQ(back.lines, lists.lines);
+  EXPECT_EQ(back.offsets, lists.offsets);
+  EXPECT_EQ(back.kinds, lists.kinds);
+  EXPECT_EQ(back.resources, lists.resources);
+  PackedTargets targets(packed);
+  std::string_view target;
+  bool resource = false;
+  for (std::size_t i = 0; i < std::size(numbers); ++i) {
+    ASSERT_TRUE(targets.Next(target, resource));
+    EXPECT_EQ(target, lists.targets[i]);
+    EXPECT_EQ(resource, lists.resources[i]);
+  }
+  EXPECT_FALSE(targets.Next(target, resource));
+  const std::string texts = PackTexts({"", "s1", std::string(300, 'f')});
+  for (const std::string& name : {std::string(), std::string("s1"), std::string(300, 'f')})
+    EXPECT_TRUE(PackedTextsContain(texts, name)) << name.size();
+  for (const std::string& name : {std::string("s"), std::string(299, 'f'), std::string("s10")})
+    EXPECT_FALSE(PackedTextsContain(texts, name)) << name;
+}
+
 // Pages read long before their turn leave memory for the store past the budget, and come back
 // as they were; a crawl stopped half-way resumes without fetching a page it read, and lists
 // what an unbroken crawl lists.
@@ -440,6 +481,12 @@ TEST(CrawlerTest, PagesWaitingSpillToTheStoreAndAStoppedCrawlResumes) {
     spilled.UseJournal(**scratch, false, budget);
     spilled.Run();
     EXPECT_EQ(Listing(spilled.pages_), listing) << budget;
+    // Within the budget, but for the one page over it.
+    if (budget < kWaitingLinksBudget) {
+      EXPECT_LE(spilled.crawler.most_waiting_bytes(), budget + 200) << budget;
+    } else {
+      EXPECT_GT(spilled.crawler.most_waiting_bytes(), 10000u);
+    }
   }
   for (const std::size_t stop_after : {1u, 300u, 999u}) {
     Result<std::unique_ptr<Store>> store =
@@ -458,10 +505,17 @@ TEST(CrawlerTest, PagesWaitingSpillToTheStoreAndAStoppedCrawlResumes) {
     resumed.UseJournal(**store, true, 2000);
     resumed.Run();
     EXPECT_EQ(Listing(resumed.pages_), listing) << stop_after;
+
     EXPECT_EQ(resumed.crawler.resumed_pages(), static_cast<std::size_t>(kept)) << stop_after;
     for (const std::string& url : resumed.fetched_)
       EXPECT_FALSE(read_before.contains(url)) << url << " fetched again";
     EXPECT_EQ(resumed.crawler.HasFragment("http://h/p9", "s2"), true);
+    // Without --resume the pages kept are no answer: each is fetched.
+    FakeCrawl again(FarLinkingSite(), Options("http://h/p0"), 3);
+    again.UseJournal(**store, false, 2000);
+    again.Run();
+    EXPECT_EQ(again.crawler.resumed_pages(), 0u);
+    EXPECT_EQ(again.fetched_.size(), whole.fetched_.size());
   }
 }
 

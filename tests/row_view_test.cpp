@@ -36,7 +36,9 @@ std::vector<std::size_t> Expected(const ResultList& rows, int column, bool desce
                                   const RowFilter& filter) {
   std::vector<std::size_t> shown;
   for (std::size_t i = 0; i < rows.size(); ++i)
-    if (filter.empty() || filter.Matches(rows.row(i))) shown.push_back(i);
+    if (filter.empty() ||
+        (filter.Matches(rows.row(i)) && (!filter.only_new || rows.row(i).new_since_last)))
+      shown.push_back(i);
   if (column == RowView::kFileOrder) return shown;
   std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) {
     const int order = CompareRows(rows.row(a), rows.row(b), column);

@@ -35,7 +35,7 @@ TEST(StoreTest, RefusesWhatIsNoStoreAndLeavesItAlone) {
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
-    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA user_version=2", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
   const struct {
