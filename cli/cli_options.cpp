@@ -21,7 +21,8 @@ constexpr const char* kUsageHead =
     "Checks the links of the pages in PATH (a file, or a folder's HTML-like files\n"
     "in all its sub-folders): anchors and what each page loads, srcset candidates,\n"
     "refreshes, SVG hrefs and style sheet references, and lists the ones the report\n"
-    "filter reports.\n"
+    "filter reports. Markdown pages (.md, .markdown) are read as GitHub reads them:\n"
+    "their links, images, references, autolinks and HTML, and their headings' ids.\n"
     "PATH may be the address of a live site (http:// or https://): its pages are\n"
     "crawled, and each is checked as a file would be.\n"
     "\n";

@@ -46,7 +46,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 const std::vector<std::string>& HtmlExtensions() {
   static const std::vector<std::string> kExtensions = {"ASP",  "ASPX",  "CFM",   "HTM", "HTML",
                                                        "HTX",  "JHTM",  "JHTML", "JSP", "PHP",
-                                                       "SHTM", "SHTML", "TIN"};
+                                                       "SHTM", "SHTML", "TIN",   "MD",  "MARKDOWN"};
   return kExtensions;
 }
 

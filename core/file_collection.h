@@ -19,8 +19,8 @@ namespace quimbel {
 
 enum class ExtensionFilter { kOff, kHtmlOnly };
 
-// The 13 HTML-like extensions, upper case, in the order the file selection
-// dialog lists them.
+// The 13 HTML-like extensions and Markdown's two, upper case, in the order
+// the file selection dialog lists them.
 const std::vector<std::string>& HtmlExtensions();
 
 // True when the text after the last "." of the whole path, upper-cased, is

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/file_collection.h"
+#include "links/url_extractor.h"
 #include "links/url_resolver.h"
 #include "links/url_split.h"
 #include "platform/ascii.h"
@@ -204,7 +205,7 @@ std::optional<LocalTarget> ResolveLocalLink(std::string_view url, const std::str
 std::optional<std::string> LocalLinkTarget(std::string_view written, const std::string& page,
                                            const LocalLinkOptions& options) {
   std::string base;
-  if (const auto file = MappedFile::Open(page)) base = ScanPage(file->text()).base;
+  if (const auto file = MappedFile::Open(page)) base = ScanPageFile(page, file->text()).base;
   const auto target =
       ResolveLocalLink(DecodeCharacterReferences(written), PlaceOf(page, options, base), options);
   if (!target) return std::nullopt;
@@ -225,7 +226,7 @@ std::optional<std::string> LocalLinkOpenPath(const std::string& written, const s
 
 OutcomeCode LocalLinkChecker::Recheck(const std::string& written, const std::string& page) {
   PageScan scan;
-  if (const auto file = MappedFile::Open(page)) scan = ScanPage(file->text());
+  if (const auto file = MappedFile::Open(page)) scan = ScanPageFile(page, file->text());
   const PagePlace place = PlaceOf(page, options_, scan.base);
   const auto target = ResolveLocalLink(DecodeCharacterReferences(written), place, options_);
   if (!target) return kLocalFileNotFound;
@@ -292,7 +293,7 @@ const std::unordered_set<std::string>* LocalLinkChecker::FragmentsOf(const std::
   std::unique_ptr<std::unordered_set<std::string>> names;
   if (const auto file = MappedFile::Open(path)) {
     names = std::make_unique<std::unordered_set<std::string>>(
-        std::move(ScanPage(file->text(), PageScanMode::kFragmentsOnly).fragments));
+        std::move(ScanPageFile(path, file->text(), PageScanMode::kFragmentsOnly).fragments));
   }
   return fragments_.emplace(key, std::move(names)).first->second.get();
 }
@@ -345,8 +346,9 @@ void LocalLinkChecker::AddPageLinks(const std::string& path, std::string_view te
   };
   const bool sheet = IsStyleSheetPath(path);
   if (sheet) NoteRunFile(path);
-  const PageScan scan = sheet ? ScanStyleSheet(text, wanted, sink)
-                              : ScanPage(text, PageScanMode::kLinksAndFragments, wanted, sink);
+  const PageScan scan =
+      sheet ? ScanStyleSheet(text, wanted, sink)
+            : ScanPageFile(path, text, PageScanMode::kLinksAndFragments, wanted, sink);
   if (!any_local) return;
   const PagePlace place = PlaceOf(path, options_, scan.base);
   std::vector<bool> erase(lists.urls.size() - first, false);

@@ -165,7 +165,7 @@ const OptionSpec kOptions[] = {
    QUIMBEL_SET(o.scope.all_files = true)},
   {"recurse", 'r', K::kSwitch, 0, 0, "", "take the files of all sub-folders too (implies -a)",
    C::kKey, "", QUIMBEL_SET(o.scope.recurse = o.scope.all_files = true)},
-  {"html-only", 'x', K::kSwitch, 0, 0, "", "only files with an HTML-like extension", C::kKey, "",
+  {"html-only", 'x', K::kSwitch, 0, 0, "", "only files with an HTML-like or Markdown extension", C::kKey, "",
    QUIMBEL_SET(o.scope.filter = ExtensionFilter::kHtmlOnly)},
   {"purge", 0, K::kSwitch, 0, 0, "", "remove the HTML comments instead of testing links",
    C::kKey, "", QUIMBEL_SET(o.purge = true)},

@@ -57,14 +57,6 @@ void AppendReferenced(std::string& out, unsigned long code) {
   AppendUtf8(out, static_cast<char32_t>(code));
 }
 
-// Schemes whose links lead nowhere a checker can go.
-bool IsSkipped(std::string_view url) {
-  for (const std::string_view scheme : {"mailto:", "tel:", "javascript:", "data:"}) {
-    if (StartsWithIgnoringCase(url, scheme)) return true;
-  }
-  return url.empty();
-}
-
 // An anchor's text as the results list shows it: line breaks removed, tabs
 // made blanks, trimmed.
 std::string AnchorText(std::string_view raw) {
@@ -303,7 +295,7 @@ class Tokenizer {
   // it changes it, `at` where it stands.
   void Emit(std::string_view raw, std::string decoded, std::size_t at) {
     const std::string_view url = decoded.empty() ? raw : std::string_view(decoded);
-    if (IsSkipped(url) || (wanted_ && !wanted_(url))) return;
+    if (IsSkippedReference(url) || (wanted_ && !wanted_(url))) return;
     PageLink link;
     link.raw = std::string(raw);
     link.decoded = std::move(decoded);
@@ -433,6 +425,13 @@ PageScan ScanPage(std::string_view text, PageScanMode mode, const LinkFilter& wa
 
 PageScan ScanStyleSheet(std::string_view text, const LinkFilter& wanted, const LinkSink& sink) {
   return Tokenizer(text, PageScanMode::kLinksOnly, wanted, sink).RunStyleSheet();
+}
+
+bool IsSkippedReference(std::string_view url) {
+  for (const std::string_view scheme : {"mailto:", "tel:", "javascript:", "data:"}) {
+    if (StartsWithIgnoringCase(url, scheme)) return true;
+  }
+  return url.empty();
 }
 
 std::string LinkUrlOf(std::string_view raw) {

@@ -91,6 +91,10 @@ PageScan ScanStyleSheet(std::string_view text, const LinkFilter& wanted, const L
 // Whether a path names a style sheet (".css", any case).
 bool IsStyleSheetPath(std::string_view path);
 
+// Whether a reference leads nowhere a checker can go: empty, or mailto:,
+// tel:, javascript: or data:.
+bool IsSkippedReference(std::string_view url);
+
 // What PageLink::url() gives for a link whose value reads `raw`.
 std::string LinkUrlOf(std::string_view raw);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "links/markdown_links.h"
 #include "links/url_resolver.h"
 #include "platform/mapped_file.h"
 
@@ -41,8 +42,15 @@ std::string ProbeRequestUrl(std::string_view written, std::string_view relative_
   return url;
 }
 
-void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count) {
-  PageScan scan = ScanPage(text, PageScanMode::kLinksOnly, &IsProbedUrl);
+PageScan ScanPageFile(std::string_view path, std::string_view text, PageScanMode mode,
+                      const LinkFilter& wanted, const LinkSink& sink) {
+  if (IsMarkdownPath(path)) return ScanMarkdown(text, mode, wanted, sink);
+  return ScanPage(text, mode, wanted, sink);
+}
+
+void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count,
+                         std::string_view path) {
+  PageScan scan = ScanPageFile(path, text, PageScanMode::kLinksOnly, &IsProbedUrl);
   for (; !scan.links.empty(); scan.links.pop_front()) {
     if (IsProbedLink(scan.links.front())) AppendLink(lists, std::move(scan.links.front()), 0);
   }
@@ -53,7 +61,7 @@ bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_cou
   // Only a regular file: a fifo or device would block or never end.
   const auto file = MappedFile::Open(path);
   if (!file) return false;  // the lists stay as they were
-  ExtractUrlsFromText(file->text(), lists, url_count);
+  ExtractUrlsFromText(file->text(), lists, url_count, path);
   return true;
 }
 

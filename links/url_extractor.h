@@ -63,6 +63,12 @@ std::string RequestUrl(std::string_view written);
 // link written without a scheme ("//host/path") takes `relative_scheme`.
 std::string ProbeRequestUrl(std::string_view written, std::string_view relative_scheme = "https");
 
+// The scan of a page whose file is `path`: a Markdown page's (by its
+// extension) or an HTML page's.
+PageScan ScanPageFile(std::string_view path, std::string_view text,
+                      PageScanMode mode = PageScanMode::kLinksAndFragments,
+                      const LinkFilter& wanted = {}, const LinkSink& sink = {});
+
 // Appends the probed links of the file at `path` (the hrefs of its anchors
 // that name http, https or ftp) to `lists` and sets `url_count` to the
 // length of the URL list. A file that is not a regular file or cannot be
@@ -70,6 +76,7 @@ std::string ProbeRequestUrl(std::string_view written, std::string_view relative_
 bool ExtractUrls(const std::string& path, LinkLists& lists, std::size_t& url_count);
 
 // The same for a file's text already in memory.
-void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count);
+void ExtractUrlsFromText(std::string_view text, LinkLists& lists, std::size_t& url_count,
+                         std::string_view path = {});
 
 }  // namespace quimbel

@@ -1,5 +1,8 @@
 #include "repair/line_rewrite.h"
 
+#include <algorithm>
+
+#include "links/markdown_links.h"
 #include "links/url_resolver.h"
 #include "platform/ascii.h"
 #include "platform/spliced_line.h"
@@ -15,6 +18,16 @@ bool IsMoved(std::string_view reason) {
     if (reason.find(code) != std::string_view::npos) return true;
   }
   return false;
+}
+
+// The replacement a type 1 repair writes for a request.
+std::string ReplacementOf(const RepairRequest& request, const RepairOptions& options,
+                          std::string_view file_name) {
+  // A server's Location text goes into the page only when it is a plain
+  // URL: anything else could plant markup in the author's page.
+  const bool alternate = options.useAlternateUrl && IsMoved(request.reason) &&
+                         IsSafeReplacementUrl(request.alternate_url);
+  return alternate ? request.alternate_url : std::string(file_name);
 }
 
 }  // namespace
@@ -86,12 +99,8 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
       // The URL stood only inside a removed comment: nothing is left to
       // replace, and the comment-free line is the repair.
       if (at == std::string::npos) return text;
-      // A server's Location text goes into the page only when it is a
-      // plain URL: anything else could plant markup in the author's page.
-      const bool alternate = options.useAlternateUrl && IsMoved(request.reason) &&
-                             IsSafeReplacementUrl(request.alternate_url);
       std::string rewritten = text.substr(0, at);
-      rewritten += alternate ? request.alternate_url : std::string(file_name);
+      rewritten += ReplacementOf(request, options, file_name);
       rewritten += text.substr(at + request.url.size());
       if (options.preserveAsComment) {
         rewritten += kRepairMarker;
@@ -104,6 +113,99 @@ std::optional<std::string> RewriteLine(std::string_view line, const RepairReques
     default:
       return std::string(kRepairMarker) + std::string(line) + std::string(kClose);
   }
+}
+
+namespace {
+
+std::size_t CountLinks(std::string_view body, std::string_view url) {
+  const std::vector<MarkdownLinkSpan> spans = MarkdownLineSpans(body);
+  return static_cast<std::size_t>(std::count_if(
+      spans.begin(), spans.end(), [&](const MarkdownLinkSpan& span) { return span.url == url; }));
+}
+
+bool HoldsHtmlLink(std::string_view line, std::string_view url) {
+  bool held = false;
+  ScanPage(line, PageScanMode::kLinksOnly, {},
+           [&](PageLink&& link) { held = held || LinkUrlOf(link.raw) == url; });
+  return held;
+}
+
+}  // namespace
+
+bool MarkdownLineHoldsLink(std::string_view line, std::string_view url) {
+  const std::string_view body = line.substr(std::min(line.find_first_not_of(" \t"), line.size()));
+  return CountLinks(body, url) > 0 || HoldsHtmlLink(line, url);
+}
+
+bool LineMayHoldLink(std::string_view line, std::string_view url, bool markdown) {
+  if (line.find(url) != std::string_view::npos) return true;
+  return markdown && url.starts_with("http://www.") &&
+         line.find(url.substr(std::string_view("http://").size())) != std::string_view::npos;
+}
+
+MarkdownLineRepair RewriteMarkdownLine(std::string_view line, const RepairRequest& request,
+                                       const RepairOptions& options, std::string_view file_name,
+                                       std::string_view previous) {
+  if (LeftAloneReason(request, options)) return {std::string(line), {}};
+  if (OpensDefinition(previous)) return {std::string(line), "its Markdown link is not on one line"};
+  // Indented, a line read alone would be code: it is read from its text on.
+  const std::size_t indent = std::min(line.find_first_not_of(" \t"), line.size());
+  const std::string_view body = line.substr(indent);
+  const std::vector<MarkdownLinkSpan> spans = MarkdownLineSpans(body);
+  const auto span = std::find_if(spans.begin(), spans.end(), [&](const MarkdownLinkSpan& one) {
+    return one.url == request.url;
+  });
+  if (span == spans.end()) {
+    // A link written as HTML is an HTML page's line; a Markdown link that
+    // starts on another line is not rewritten piecemeal.
+    if (HoldsHtmlLink(line, request.url))
+      return {RewriteLine(line, request, options, file_name), {}};
+    return {std::string(line), "its Markdown link is not on one line"};
+  }
+  const std::string before(body.substr(0, span->begin));
+  const std::string whole(body.substr(span->begin, span->end - span->begin));
+  const std::string after(body.substr(span->end));
+  std::string rewritten;
+  std::string why;
+  switch (options.type) {
+    case RepairType::kReplaceUrl: {
+      const std::string url = ReplacementOf(request, options, file_name);
+      rewritten = std::string(body.substr(0, span->dest_begin)) + url +
+                  std::string(body.substr(span->dest_end));
+      // A definition takes nothing after its URL but a title.
+      if (options.preserveAsComment && span->form != MarkdownForm::kDefinition) {
+        rewritten += std::string(kRepairMarker) + request.url + std::string(kClose);
+      }
+      if (CountLinks(rewritten, url) <= CountLinks(body, url)) {
+        why = "Markdown would not read the new link";
+      }
+      break;
+    }
+    case RepairType::kRemoveLine:
+      if (span->form == MarkdownForm::kDefinition) {
+        why = "a reference definition: the links that use it would show their brackets";
+      } else if (span->form != MarkdownForm::kInline) {
+        why = "an autolink has no text but its URL";
+      } else {
+        rewritten = before +
+                    std::string(body.substr(span->text_begin, span->text_end - span->text_begin)) +
+                    after;
+        if (CountLinks(rewritten, request.url) >= CountLinks(body, request.url)) {
+          why = "Markdown would still read a link there";
+        }
+      }
+      break;
+    case RepairType::kDisableLine:
+    default: {
+      const std::string comment = std::string(kRepairMarker) + whole + std::string(kClose);
+      rewritten = before + comment + after;
+      if (!MarkdownKeepsComment(rewritten, comment)) {
+        why = "Markdown would not keep a comment there";
+      }
+    }
+  }
+  if (!why.empty()) return {std::string(line), why};
+  return {std::string(line.substr(0, indent)) + rewritten, {}};
 }
 
 std::string HandledRowNote(const ResultRow& row, const RepairOptions& options) {

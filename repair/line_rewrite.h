@@ -63,6 +63,30 @@ std::optional<std::string> LeftAloneReason(const RepairRequest& request,
 std::optional<std::string> RewriteLine(std::string_view line, const RepairRequest& request,
                                        const RepairOptions& options, std::string_view file_name);
 
+// The same for a line of a Markdown page, in Markdown's own syntax: type 1
+// rewrites only the link's destination (a definition's URL takes no marker
+// comment after it), type 2 keeps the link's text and drops the link, type
+// 0 puts the link (a definition: its line) inside the marker comment. Each
+// new line is read back by the parser, and one that would not read as
+// meant is left as it was with `left_alone` saying why. A link written as
+// HTML is rewritten as RewriteLine() does.
+struct MarkdownLineRepair {
+  std::optional<std::string> text;  // nothing: the line is removed
+  std::string left_alone;           // when not empty, the line stays as it was
+};
+// `previous` is the line before: a definition's URL may stand below its label.
+MarkdownLineRepair RewriteMarkdownLine(std::string_view line, const RepairRequest& request,
+                                       const RepairOptions& options, std::string_view file_name,
+                                       std::string_view previous = {});
+
+// Whether a Markdown page's line holds a link to `url`, Markdown's own or
+// HTML, that a repair can rewrite there.
+bool MarkdownLineHoldsLink(std::string_view line, std::string_view url);
+
+// Whether a line may hold the link a request names; on a Markdown page a
+// bare "www." link is written without the "http://" it is requested with.
+bool LineMayHoldLink(std::string_view line, std::string_view url, bool markdown);
+
 // What a repair with `options` did with a row it handled (RowDone), or
 // why it leaves a row alone, in a few words for the window; empty for a
 // row it has not handled and would repair.

@@ -163,11 +163,15 @@ class RepairRun {
       // escaped, and nothing of it is rewritten.
       if (!request.style) {
         const LineRepair repaired = session_.RepairLine(request, current_file_, options_);
+        if (repaired == LineRepair::kLeftAlone) {
+          passed = session_.left_alone();
+          host_.LeftAlone(current_file_ + ": " + request.url + " is not repaired: " + *passed);
+        }
         if (repaired == LineRepair::kNotFound) {
           host_.ShowMessage("We looked in file\n" + current_file_ +
                             "\nbut could not file the URL\n" + request.url);
         }
-        if (repaired != LineRepair::kDone) {
+        if (repaired != LineRepair::kDone && repaired != LineRepair::kLeftAlone) {
           // What was repaired in this file so far takes effect.
           if (const Status partial = session_.FinishFileRepair(); !partial) {
             UnmarkRows(rows_, marked_now_);

@@ -70,9 +70,10 @@ inline bool IsLeftAlone(const Status& begun) {
 
 // What RepairLine did.
 enum class LineRepair {
-  kDone,      // the line is written, rewritten or as it was
-  kNotFound,  // no line left holds the URL
-  kFailed,    // the page could not be read or the new text written
+  kDone,       // the line is written, rewritten or as it was
+  kNotFound,   // no line left holds the URL
+  kFailed,     // the page could not be read or the new text written
+  kLeftAlone,  // the line is copied as it was: see RepairSession::left_alone()
 };
 
 // One file at a time: Begin, RepairLine for each checked row, Finish. It
@@ -98,6 +99,8 @@ class RepairSession {
   // rewritten.
   LineRepair RepairLine(const RepairRequest& request, const std::string& path,
                         const RepairOptions& options);
+  // Why the last RepairLine() left its line as it was.
+  const std::string& left_alone() const { return left_alone_; }
   // Copies the rest and puts the new text in the source's place.
   Status FinishFileRepair();
   // Drops an unfinished file: the source stays as it was.
@@ -117,6 +120,16 @@ class RepairSession {
   std::string last_end_ = "\n";  // given to a rewritten last line that had none
   std::chrono::milliseconds lock_wait_{10000};
   std::string root_;
+  std::string left_alone_;
+  std::string previous_line_;  // the line before the next one read
+  // A Markdown line repaired, not yet written: more of its links may be
+  // the next rows'.
+  struct HeldLine {
+    std::string line;
+    std::string end;
+    bool changed = false;
+  };
+  std::optional<HeldLine> held_;
 };
 
 // The Repair command: the question when the run saw an unknown error, the

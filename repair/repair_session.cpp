@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "links/markdown_links.h"
+
 namespace quimbel {
 namespace {
 
@@ -124,6 +126,8 @@ Status RepairSession::BeginFileRepair(const std::string& path, Status* backup_st
   const Status backup = MakeBackup(target_, BackupPath(path), root_);
   if (backup_status) *backup_status = backup;
   reader_.emplace(source_.get());
+  previous_line_.clear();
+  held_.reset();
   last_end_ = "\n";
   return Status::Ok();
 }
@@ -141,10 +145,37 @@ LineRepair RepairSession::RepairLine(const RepairRequest& request, const std::st
   };
   std::string line;
   std::string end;
-  while (reader_->Next(&line, &end)) {
-    if (line.find(request.url) == std::string::npos) {
+  const bool markdown = IsMarkdownPath(path);
+  bool was_held = false;
+  const auto next = [&] {
+    was_held = held_.has_value();
+    if (!was_held) return reader_->Next(&line, &end);
+    line = std::move(held_->line);
+    end = std::move(held_->end);
+    if (held_->changed && end.empty()) end = last_end_;
+    held_.reset();
+    return true;
+  };
+  while (next()) {
+    if (!LineMayHoldLink(line, request.url, markdown) ||
+        (was_held && !MarkdownLineHoldsLink(line, request.url))) {
       if (!Copy(line, end)) return LineRepair::kFailed;
+      previous_line_ = std::move(line);
       continue;
+    }
+    if (markdown) {
+      // The line is held, not written: its next link may be the next row's.
+      MarkdownLineRepair repaired =
+          RewriteMarkdownLine(line, request, options, FileNameOf(path), previous_line_);
+      if (!repaired.left_alone.empty()) {
+        left_alone_ = std::move(repaired.left_alone);
+        held_.emplace(HeldLine{std::move(line), std::move(end), false});
+        return LineRepair::kLeftAlone;
+      }
+      if (!repaired.text) return LineRepair::kDone;
+      const bool changed = *repaired.text != line;
+      held_.emplace(HeldLine{std::move(*repaired.text), std::move(end), changed});
+      return LineRepair::kDone;
     }
     const std::optional<std::string> rewritten =
         RewriteLine(line, request, options, FileNameOf(path));
@@ -159,9 +190,13 @@ LineRepair RepairSession::RepairLine(const RepairRequest& request, const std::st
 
 Status RepairSession::FinishFileRepair() {
   if (!reader_ || !output_) return Status::Error("Cannot replace " + target_ + ": not begun");
+  bool ok = true;
+  if (held_) {
+    ok = Copy(held_->line, held_->changed && held_->end.empty() ? last_end_ : held_->end);
+    held_.reset();
+  }
   std::string line;
   std::string end;
-  bool ok = true;
   while (ok && reader_->Next(&line, &end))
     ok = Copy(line, end);
   Status status;
@@ -176,6 +211,7 @@ Status RepairSession::FinishFileRepair() {
 }
 
 void RepairSession::Abandon() {
+  held_.reset();
   output_.reset();  // an uncommitted temporary file is removed
   reader_.reset();
   source_.Close();

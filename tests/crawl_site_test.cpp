@@ -13,6 +13,7 @@
 #include <thread>
 #include <tuple>
 
+#include "links/markdown_links.h"
 #include "store/store.h"
 #include "tests/cli_runner.h"
 #include "tests/nginx_fixture.h"
@@ -328,6 +329,112 @@ class CrawlCliTest : public ::testing::Test {
   Cli cli_;
 };
 class CrawlSourceTest : public CrawlCliTest {};
+
+// A folder of Markdown pages: one row for each broken link of each form, at the line its URL is
+// written, none for code; anchors are the headings' ids. A repair that disables the rows leaves
+// Markdown that reads each of them as a comment and no link to what was broken.
+TEST_F(CrawlCliTest, MarkdownPagesListTheirBrokenLinksAndAreRepairedAsMarkdown) {
+  if (!Serve({{"ok.html", "ok"}})) return;
+  testing::TempFolder docs;
+  const std::string guide =
+      docs.Write("guide.md",
+                 "# Guide\n"
+                 "\n"
+                 "See [the intro](intro.md) and [a missing page](gone-inline.md).\n"
+                 "![logo](here.png) ![missing](gone.png \"Title\")\n"
+                 "\n"
+                 "Read [the reference][ref], [again][ref] and [the other][far].\n"
+                 "\n"
+                 "Autolink <" +
+                     site_ + "/auto-gone> and bare " + site_ + "/bare-gone here, " + site_ +
+                     "/ok.html too.\n"
+                     "\n"
+                     "`[code](gone-code.md)` and\n"
+                     "\n"
+                     "```\n"
+                     "[block](gone-block.md) " +
+                     site_ +
+                     "/block-gone\n"
+                     "```\n"
+                     "\n"
+                     "<div>\n"
+                     "<a href=\"gone-html.html\">html block</a>\n"
+                     "</div>\n"
+                     "\n"
+                     "Inline <a href=\"gone-inline-html.html\">inline html</a> text.\n"
+                     "\n"
+                     "## Repeated\n"
+                     "## Repeated\n"
+                     "## Über Straße & Co.\n"
+                     "\n"
+                     "[ok](#repeated-1) [bad](#repeated-2) [umlaut](#über-straße--co)\n"
+                     "[into](intro.md#start) [into bad](intro.md#nowhere) [page](page.html#part)\n"
+                     "\n"
+                     "| a | b |\n"
+                     "|---|---|\n"
+                     "| [cell](gone-cell.md) | x |\n"
+                     "\n"
+                     "[ref]: gone-ref.md\n"
+                     "[far]:\n"
+                     "  " +
+                     site_ + "/far-gone \"Far\"\n");
+  docs.Write("intro.md", "# Start\n\n[back](guide.md#guide) [bad](guide.md#start)\n");
+  docs.Write("page.html", "<h1 id=part>P</h1><a href=\"guide.md#über-straße--co\">g</a>\n");
+  docs.Write("here.png", "png");
+  using Listed = std::set<std::tuple<std::string, int, std::string, std::string>>;
+  const std::string missing = "Local File Not Found", anchor = "Local Anchor Not Found",
+                    gone = "HTTP Code 404 Not Found";
+  const Listed expected = {{"guide.md", 3, "gone-inline.md", missing},
+                           {"guide.md", 4, "gone.png", missing},
+                           {"guide.md", 8, site_ + "/auto-gone", gone},
+                           {"guide.md", 8, site_ + "/bare-gone", gone},
+                           {"guide.md", 17, "gone-html.html", missing},
+                           {"guide.md", 20, "gone-inline-html.html", missing},
+                           {"guide.md", 26, "#repeated-2", anchor},
+                           {"guide.md", 27, "intro.md#nowhere", anchor},
+                           {"guide.md", 31, "gone-cell.md", missing},
+                           {"guide.md", 33, "gone-ref.md", missing},
+                           {"guide.md", 35, site_ + "/far-gone", gone},
+                           {"intro.md", 3, "guide.md#start", anchor}};
+  const auto listed = [&] {
+    const CliResult r =
+        cli_.Run({"-q", "--no-history", "--format", "json", "-r", "-x", docs.path().string()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    Listed rows;
+    std::map<std::string, int> uses;
+    const auto report = nlohmann::json::parse(r.out);
+    for (const auto& row : report["rows"]) {
+      const std::string file = row["file"].get<std::string>();
+      rows.insert({file.substr(file.rfind('/') + 1), row["line"].get<int>(),
+                   row["url"].get<std::string>(), row["reason"].get<std::string>()});
+      ++uses[row["url"].get<std::string>()];
+    }
+    EXPECT_EQ(uses["gone-ref.md"], 1);  // its URL is written once, however many links use it
+    return rows;
+  };
+  EXPECT_EQ(listed(), expected);
+  // Every row repaired, not only HTTP codes.
+  cli_.config.Write("Marrowfen/Quimbel.conf", "[Repair]\nIgnore=0\n");
+  const CliResult repaired = cli_.Run(
+      {"-q", "--no-history", "--repair", "disable", "--yes", "-r", "-x", docs.path().string()});
+  EXPECT_EQ(repaired.status, 1) << repaired.err;
+  const std::string now = testing::ReadFile(guide);
+  // A definition whose URL stands below its label is not rewritten piecemeal.
+  const std::string far = site_ + "/far-gone";
+  EXPECT_NE(repaired.err.find(guide + ": " + far +
+                              " is not repaired: its Markdown link is not on one line"),
+            std::string::npos)
+      << repaired.err;
+  for (const auto& [file, line, url, reason] : expected) {
+    if (file != "guide.md" || url == far) continue;
+    for (const MarkdownLinkSpan& span : MarkdownLinkSpans(now))
+      EXPECT_NE(span.url, url) << now;
+  }
+  EXPECT_TRUE(MarkdownKeepsComment(now, "<!-- QUIMBEL COMMENT [ref]: gone-ref.md-->")) << now;
+  EXPECT_TRUE(MarkdownKeepsComment(now, "<!-- QUIMBEL COMMENT [a missing page](gone-inline.md)-->"))
+      << now;
+  EXPECT_TRUE(std::filesystem::exists(docs.path() / "guide.rep"));
+}
 
 // A page served as its file is on disk is repaired there; a generated one is not, and says why.
 TEST_F(CrawlSourceTest, RepairsOnlyWhereTheServedLineIsTheFilesLine) {
