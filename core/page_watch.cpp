@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "links/url_extractor.h"
 #include "platform/mapped_file.h"
 
 namespace quimbel {
@@ -48,7 +49,7 @@ bool StillTheSame(const std::string& page, const PageIdentity* identity, const s
 std::optional<std::unordered_set<std::string>> PageIds(const std::string& path) {
   const auto file = MappedFile::Open(path);
   if (!file) return std::nullopt;
-  return std::move(ScanPage(file->text(), PageScanMode::kFragmentsOnly).fragments);
+  return std::move(ScanPageFile(path, file->text(), PageScanMode::kFragmentsOnly).fragments);
 }
 
 PageWatch::PageWatch(FileWatch& watch, const std::vector<std::string>& pages, std::string path,
@@ -155,8 +156,8 @@ std::vector<std::string> PageWatch::PagesLinkingTo(const std::string& page) cons
     const auto file = MappedFile::Open(other);
     if (!file) continue;
     const PageScan scan =
-        ScanPage(file->text(), PageScanMode::kLinksOnly,
-                 [this](std::string_view url) { return IsLocalLink(url, local_); });
+        ScanPageFile(other, file->text(), PageScanMode::kLinksOnly,
+                     [this](std::string_view url) { return IsLocalLink(url, local_); });
     const PagePlace place = PlaceOf(other, local_, scan.base);
     const bool links = std::any_of(scan.links.begin(), scan.links.end(), [&](const PageLink& link) {
       const auto resolved = ResolveLocalLink(link.url(), place, local_);

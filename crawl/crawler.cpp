@@ -423,8 +423,7 @@ std::optional<std::string> IndexTwin(const std::string& key) {
 bool Crawler::Resume(std::size_t index) {
   Page& page = *pages_[index];
   if (!journal_.resume || journal_.store == nullptr || page.sitemap) return false;
-  const std::optional<CrawlPageRecord> kept =
-      journal_.store->FindCrawlPage(journal_.target, page.key);
+  std::optional<CrawlPageRecord> kept = journal_.store->FindCrawlPage(journal_.target, page.key);
   if (!kept || !kept->own_fetch) return false;
   ProbeOutcome outcome;
   try {

@@ -132,8 +132,13 @@ Place FindInline(std::string_view text, std::string_view written, std::size_t fr
     std::size_t p = q + 2;
     while (p < to && IsBlank(text[p]))
       ++p;
-    if (p < to && text[p] == '<') ++p;
-    if (p + written.size() <= to && text.substr(p, written.size()) == written) return {p, q};
+    const bool angled = p < to && text[p] == '<';
+    p += angled ? 1 : 0;
+    // The whole destination: "a" is not the start of "abc".
+    const std::size_t after = p + written.size();
+    const bool ends =
+        after >= to || (angled ? text[after] == '>' : IsBlank(text[after]) || text[after] == ')');
+    if (after <= to && ends && text.substr(p, written.size()) == written) return {p, q};
   }
   return {};
 }
@@ -281,7 +286,11 @@ class Reader {
     if (place.at == npos) {
       written = url;
       span.form = MarkdownForm::kDefinition;
-      place = FindDefinition(text_, url);
+      // A page may use one definition a thousand times.
+      const auto known = definitions_.find(url);
+      place = known != definitions_.end()
+                  ? known->second
+                  : definitions_.emplace(url, FindDefinition(text_, url)).first->second;
     }
     Found found;
     found.link.raw = url;
@@ -410,6 +419,7 @@ class Reader {
   PageScanMode mode_;
   const LinkFilter& wanted_;
   std::size_t cursor_ = 0;  // past the last URL found
+  std::unordered_map<std::string, Place> definitions_;
 };
 
 // Decodes UTF-8; a byte that starts no character stands for U+FFFD.

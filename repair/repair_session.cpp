@@ -160,7 +160,7 @@ LineRepair RepairSession::RepairLine(const RepairRequest& request, const std::st
     if (!LineMayHoldLink(line, request.url, markdown) ||
         (was_held && !MarkdownLineHoldsLink(line, request.url))) {
       if (!Copy(line, end)) return LineRepair::kFailed;
-      previous_line_ = std::move(line);
+      previous_line_.swap(line);  // the next line is read over it
       continue;
     }
     if (markdown) {

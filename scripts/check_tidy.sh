@@ -29,7 +29,7 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -DBUILD_TESTING=OFF >/dev/null
 # run-clang-tidy matches absolute paths: anchor on this checkout, so that
 # the build tree's generated sources and the system headers stay out.
 root="$(pwd | sed 's/[][\.*^$+?(){}|]/\\&/g')"
-folders='(app|cli|core|crawl|dialogs|export|links|platform|probe|purge|repair)'
+folders='(app|cli|core|crawl|dialogs|export|links|platform|probe|purge|repair|store)'
 files=("^$root/$folders/")
 if [ $# -gt 0 ]; then
   files=()

@@ -56,6 +56,8 @@ TEST(MarkdownLinksTest, EachFormAtTheLineItsUrlIsWritten) {
         {"out.md", 4, "alt", false},
         {"c.md", 8, "c", false},
         {"d.md", 8, "d", false}}},
+      // "a" is no destination's start: the reference finds its definition.
+      {"[r][x] [y](ab)\n\n[x]: a\n", {{"ab", 1, "y", false}, {"a", 3, "r", false}}},
       // Skipped schemes, an empty destination.
       {"[m](mailto:a@b.test) [t](tel:1) [e]() [j](javascript:x)\n", {}},
   };
