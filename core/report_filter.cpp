@@ -37,7 +37,8 @@ LoadedFilter LoadFilterText(std::string_view stored) {
       stored.size() == static_cast<std::size_t>(StatusCodeTable::kModernCodesCategoryCount) ||
       stored.size() == static_cast<std::size_t>(StatusCodeTable::kHttpsCategoryCount) ||
       stored.size() == static_cast<std::size_t>(StatusCodeTable::kLocalLinksCategoryCount) ||
-      stored.size() == static_cast<std::size_t>(StatusCodeTable::kRedirectsCategoryCount)) {
+      stored.size() == static_cast<std::size_t>(StatusCodeTable::kRedirectsCategoryCount) ||
+      stored.size() == static_cast<std::size_t>(StatusCodeTable::kAnchorsCategoryCount)) {
     std::string extended(stored);
     extended += kDefaultFilter.substr(stored.size());
     return {ReportFilter(std::move(extended)), false, true};

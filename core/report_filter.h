@@ -18,7 +18,8 @@ inline constexpr std::string_view kDefaultFilter =
     "1"                                            // https handshake
     "11"                                           // local file, local anchor
     "11"                                           // redirect loop, too many redirects
-    "1";                                           // anchor on another site's page
+    "1"                                            // anchor on another site's page
+    "1";                                           // an HTTP/2 stream reset
 // Codes 401 to 415 and 10002, and the added client errors but 429 (a busy
 // server is not the page's fault): the "Watch With One Eye Shut" preset.
 inline constexpr std::string_view kTypeBFilter =
@@ -27,6 +28,7 @@ inline constexpr std::string_view kTypeBFilter =
     "1"
     "11"
     "11"
+    "1"
     "1";
 
 inline constexpr std::string_view kSafeDefaultMessage = "Setting Filter Codes to Safe Default";

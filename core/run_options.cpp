@@ -78,7 +78,8 @@ std::vector<std::string>& ListOf(RunOptions& options, std::string_view name,
 Status SetFilter(RunOptions& options, const std::string& value) {
   const LoadedFilter loaded = LoadFilterText(value);
   if (loaded.reset_to_default || value.find_first_not_of("01") != std::string::npos) {
-    return Status::Invalid("the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1");
+    return Status::Invalid(
+        "the filter must be 72 (or 43, 65, 66, 68, 70 or 71) characters of 0 and 1");
   }
   options.filter = loaded.filter.text();
   return Status::Ok();
@@ -172,8 +173,8 @@ const OptionSpec kOptions[] = {
   {"timeout", 't', K::kNumber, 5, 1000, "SECONDS", "time limit for slow hosts, 5 to 1000",
    C::kKey, "Timeout", QUIMBEL_SET(o.timeout = std::atoi(v.c_str()))},
   {"filter", 0, K::kText, 0, 0, "STRING",
-   "the report filter: 71 characters of 0 and 1 (43, 65,\n"
-   "66, 68 or 70 are taken too, the added categories reported)", C::kKey, "Filter", SetFilter},
+   "the report filter: 72 characters of 0 and 1 (43, 65,\n"
+   "66, 68, 70 or 71 are taken too, the added categories reported)", C::kKey, "Filter", SetFilter},
   {"parallel", 'j', K::kNumber, 1, kMostParallelProbes, "N",
    "probe up to N links at once, 1 to 256 (default {default})", C::kKey, "ParallelProbes",
    QUIMBEL_SET(o.parallel = std::atoi(v.c_str())), &settings::kParallelProbes,
@@ -182,6 +183,15 @@ const OptionSpec kOptions[] = {
    "of those, at most N to one host, 1 to 256 (default {default})", C::kKey, "PerHost",
    QUIMBEL_SET(o.per_host = std::atoi(v.c_str())), &settings::kPerHost, "Per &host:",
    "Of those, how many may go to one host at once"},
+  {"streams", 0, K::kNumber, 1, kMostStreams, "N",
+   "at most N requests at once on the one HTTP/2 connection\n"
+   "to a host that offers it, 1 to 1000 (default {default})", C::kKey, "Streams",
+   QUIMBEL_SET(o.streams = std::atoi(v.c_str())), &settings::kStreams, "HTTP/2 &streams:",
+   "How many requests may share one HTTP/2 connection to a host"},
+  {"http2-prior-knowledge", 0, K::kSwitch, 0, 0, "",
+   "speak HTTP/2 to http:// hosts from the first byte (https\n"
+   "takes HTTP/2 wherever the host offers it)", C::kKey, "",
+   QUIMBEL_SET(o.http2_prior_knowledge = true)},
   {"max-redirects", 0, K::kNumber, 0, kMostRedirects, "N",
    "follow at most N moves to see where a moved link\n"
    "ends, 0 to 50 (default {default}; 0: one request only)", C::kKey, "MaxRedirects",
@@ -390,6 +400,7 @@ RunOptions StoredRunOptions(SettingsStore& settings) {
   options.timeout = settings.Get(settings::kTimeout);
   options.parallel = StoredNumber(settings, "parallel");
   options.per_host = StoredNumber(settings, "per-host");
+  options.streams = StoredNumber(settings, "streams");
   options.max_redirects = StoredNumber(settings, "max-redirects");
   options.user_agent = settings.Get(settings::kUserAgent);
   options.rate = StoredNumber(settings, "rate");
@@ -434,6 +445,8 @@ Status ConfigureRun(RunController& controller, const RunOptions& options, Settin
   ProbeSettings probe;
   probe.parallel = options.parallel.value_or(StoredNumber(settings, "parallel"));
   probe.per_host = options.per_host.value_or(StoredNumber(settings, "per-host"));
+  probe.streams = options.streams.value_or(StoredNumber(settings, "streams"));
+  probe.http2_prior_knowledge = options.http2_prior_knowledge;
   probe.max_redirects = options.max_redirects.value_or(StoredNumber(settings, "max-redirects"));
   probe.ca_file = options.ca_file;
   probe.insecure = options.insecure;

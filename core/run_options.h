@@ -34,6 +34,8 @@ struct RunOptions {
   std::optional<std::string> user_agent;
   std::optional<int> parallel;
   std::optional<int> per_host;
+  std::optional<int> streams;  // requests at once on one HTTP/2 connection
+  bool http2_prior_knowledge = false;
   std::optional<int> max_redirects;
   std::string ca_file;
   bool insecure = false;

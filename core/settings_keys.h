@@ -52,6 +52,8 @@ inline constexpr TextSetting kUserAgent{"Settings", "UserAgent", ""};
 // host (1 to 256).
 inline constexpr IntSetting kParallelProbes{"Settings", "ParallelProbes", 32};
 inline constexpr IntSetting kPerHost{"Settings", "PerHost", 8};
+// Requests at once on one HTTP/2 connection (1 to 1000).
+inline constexpr IntSetting kStreams{"Settings", "Streams", 100};
 // Moves followed to see where a moved link ends (0 to 50; 0: one request).
 inline constexpr IntSetting kMaxRedirects{"Settings", "MaxRedirects", 10};
 // Requests started per second to one host (0 to 10000; 0: no limit).

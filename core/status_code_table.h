@@ -31,16 +31,18 @@ struct StatusCategory {
 
 class StatusCodeTable {
  public:
-  static constexpr int kCategoryCount = 71;
+  static constexpr int kCategoryCount = 72;
   // The length of the filter before categories were added.
   static constexpr int kOriginalCategoryCount = 43;
   // The lengths of the filter as earlier versions stored it: with the
   // codes of today's servers, then with https, then with local links,
-  // then with the moves that lead nowhere.
+  // then with the moves that lead nowhere, then with anchors on other
+  // sites' pages.
   static constexpr int kModernCodesCategoryCount = 65;
   static constexpr int kHttpsCategoryCount = 66;
   static constexpr int kLocalLinksCategoryCount = 68;
   static constexpr int kRedirectsCategoryCount = 70;
+  static constexpr int kAnchorsCategoryCount = 71;
 
   // The categories in filter order.
   static const std::array<StatusCategory, kCategoryCount>& Categories();

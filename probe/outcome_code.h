@@ -29,6 +29,9 @@ inline constexpr OutcomeCode kTooManyRedirects = 10010;
 // The page came, but the place its fragment names is not on it (checked
 // only when asked for: other sites' pages).
 inline constexpr OutcomeCode kAnchorNotFound = 10011;
+// An HTTP/2 stream reset (RST_STREAM, or a GOAWAY that ended it) before
+// any reply came: no status the host gave.
+inline constexpr OutcomeCode kStreamReset = 10012;
 
 // Local links, checked on disk. Their reasons do not begin with "Error:":
 // they are the page's own faults, not passing network trouble.

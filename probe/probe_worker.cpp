@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "links/html_links.h"
@@ -28,6 +29,13 @@
 #include "probe/transfer_setup.h"
 
 namespace quimbel {
+namespace {
+
+// How long a host that may speak HTTP/2 is asked one request at a time
+// while its first reply is awaited.
+constexpr auto kLongestProtocolWait = std::chrono::seconds(1);
+
+}  // namespace
 
 // The probe thread and its queues. The thread owns every curl handle;
 // other threads only touch what `mutex_` guards, and wake the thread with
@@ -37,6 +45,7 @@ class ProbeWorker::Engine {
   explicit Engine(MessagePoster& poster) : poster_(poster) {
     InitialiseCurl();
     multi_ = curl_multi_init();
+    curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
   }
 
   ~Engine() {
@@ -55,6 +64,7 @@ class ProbeWorker::Engine {
     settings_ = settings;
     settings_.parallel = std::clamp(settings_.parallel, 1, kMostParallelProbes);
     settings_.per_host = std::clamp(settings_.per_host, 1, kMostParallelProbes);
+    settings_.streams = std::clamp(settings_.streams, 1, kMostStreams);
     settings_.max_redirects = std::clamp(settings_.max_redirects, 0, kMostRedirects);
   }
 
@@ -265,17 +275,74 @@ class ProbeWorker::Engine {
     }
     const auto parallel = static_cast<std::size_t>(settings_in_force_.parallel);
     pacing_.SetRate(settings_in_force_.rate_per_host);
-    for (auto it = waiting_.begin(); it != waiting_.end() && running_.size() < parallel;) {
-      int& per_host = per_host_[(*it)->host_key];
-      if (per_host >= settings_in_force_.per_host || !pacing_.MayStart((*it)->host_key, now)) {
+    // curl opens at most --per-host connections to a host, and puts at most
+    // --streams requests on one HTTP/2 connection.
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS,
+                      static_cast<long>(settings_in_force_.per_host));
+    curl_multi_setopt(multi_, CURLMOPT_MAX_CONCURRENT_STREAMS,
+                      static_cast<long>(settings_in_force_.streams));
+    for (const auto& [easy, running] : running_) {
+      if (running->headers_complete) Learn(*running);
+    }
+    std::size_t slots = Connections();
+    for (auto it = waiting_.begin();
+         it != waiting_.end() && (slots < parallel || !multiplexed_.empty());) {
+      const std::string& host_key = (*it)->host_key;
+      int& per_host = per_host_[host_key];
+      // A host that multiplexes takes its streams on one connection; any
+      // other, a connection a request. One that may is asked once first:
+      // its answer (or a second's wait) tells which it is.
+      const int share = Share(host_key);
+      const bool new_connection = per_host % share == 0;
+      const bool learning =
+          share == 1 && MayMultiplex(**it) && !spoken_.contains(host_key) &&
+          (!learning_.contains(host_key) || now - learning_.at(host_key) < kLongestProtocolWait);
+      const int most = share > 1 ? share : learning ? 1 : settings_in_force_.per_host;
+      if (per_host >= most || (new_connection && slots >= parallel) ||
+          !pacing_.MayStart((*it)->host_key, now)) {
         ++it;
         continue;
       }
+      slots += new_connection ? 1 : 0;
       ++per_host;
+      learning_.emplace(host_key, now);
+      (*it)->multiplexed = share > 1;
       pacing_.Started((*it)->host_key, now);
       Begin(std::move(*it));
       it = waiting_.erase(it);
     }
+  }
+
+  // Whether a transfer's host may answer over HTTP/2.
+  bool MayMultiplex(const Transfer& transfer) const {
+    return transfer.outcome.protocol == Protocol::kHttps ||
+           (transfer.outcome.protocol == Protocol::kHttp &&
+            settings_in_force_.http2_prior_knowledge);
+  }
+
+  // Notes how a transfer's host answered, once its reply's head is in.
+  void Learn(const Transfer& transfer) {
+    if (spoken_.contains(transfer.host_key)) return;
+    long version = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
+    if (version == CURL_HTTP_VERSION_2_0) multiplexed_.insert(transfer.host_key);
+    spoken_.insert(transfer.host_key);
+  }
+
+  // Requests that share one connection to a host: its streams once it has
+  // answered over HTTP/2, else one.
+  int Share(const std::string& host_key) const {
+    return multiplexed_.contains(host_key) ? settings_in_force_.streams : 1;
+  }
+
+  // The connections the requests in flight take, as -j counts them.
+  std::size_t Connections() const {
+    std::size_t connections = 0;
+    for (const auto& [host_key, in_flight] : per_host_) {
+      const int share = Share(host_key);
+      connections += static_cast<std::size_t>((in_flight + share - 1) / share);
+    }
+    return connections;
   }
 
   CURL* TakeEasy() {
@@ -310,6 +377,7 @@ class ProbeWorker::Engine {
     if (found == running_.end()) return;
     std::unique_ptr<Transfer> transfer = std::move(found->second);
     running_.erase(found);
+    Learn(*transfer);
     const bool reusable = Release(*transfer);
     // Once a reply's head is in, a body read only to keep the connection
     // cannot change what the link is.
@@ -329,6 +397,17 @@ class ProbeWorker::Engine {
     Recycle(easy, transfer->outcome.protocol, reusable);
     transfer->easy = nullptr;
     if (transfer->outcome.code == kReplyRead && Retried(transfer)) return;
+    // An HTTP/2 connection that went away (a GOAWAY, a close) under a
+    // request it never answered: asked once more, as a browser does. A
+    // stream the host itself reset is its answer.
+    const bool unanswered = transfer->outcome.reply.empty() && !transfer->retried &&
+                            (result == CURLE_HTTP2 || result == CURLE_RECV_ERROR ||
+                             result == CURLE_SEND_ERROR || result == CURLE_GOT_NOTHING);
+    if (unanswered && multiplexed_.contains(transfer->host_key)) {
+      transfer->retried = true;
+      retries_.emplace(SteadyNow(), std::move(transfer));
+      return;
+    }
     Complete(std::move(transfer));
   }
 
@@ -376,6 +455,9 @@ class ProbeWorker::Engine {
     }
     running_.clear();
     per_host_.clear();
+    multiplexed_.clear();
+    spoken_.clear();
+    learning_.clear();
     waiting_.clear();
     retries_.clear();
     pacing_.Clear();
@@ -410,6 +492,12 @@ class ProbeWorker::Engine {
   std::deque<std::unique_ptr<Transfer>> waiting_;
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
   std::unordered_map<std::string, int> per_host_;
+  // Hosts that answered over HTTP/2: their requests share a connection.
+  std::unordered_set<std::string> multiplexed_;
+  // Hosts that answered at all, and when each that may speak HTTP/2 was
+  // first asked.
+  std::unordered_set<std::string> spoken_;
+  std::unordered_map<std::string, SteadyTime> learning_;
   std::multimap<SteadyTime, std::unique_ptr<Transfer>> retries_;
   HostPacing pacing_;
   RequestLedger ledger_;

@@ -34,6 +34,9 @@ inline constexpr int kMostRetryAfterSeconds = 10;
 inline constexpr int kDefaultParallelProbes = 32;
 inline constexpr int kMostParallelProbes = 256;
 inline constexpr int kDefaultPerHost = 8;
+// Requests at once on one HTTP/2 connection; the most a host is sent.
+inline constexpr int kDefaultStreams = 100;
+inline constexpr int kMostStreams = 1000;
 // Moves followed to learn whether a moved link's target lives.
 inline constexpr int kDefaultMaxRedirects = 10;
 inline constexpr int kMostRedirects = 50;
@@ -82,10 +85,12 @@ class RequestPolicy {
 // How the transfers of the next jobs are made. Defaults are the
 // program's.
 struct ProbeSettings {
-  int parallel = kDefaultParallelProbes;  // transfers at once, 1 to 256
-  int per_host = kDefaultPerHost;         // of those, to one host and port
-  std::string ca_file;                    // a private CA, trusted beside the system's
-  bool insecure = false;                  // https without certificate checks
+  // Connections at once, 1 to 256 (a request each, or the `streams` of
+  // one HTTP/2 connection), and of those, to one host and port.
+  int parallel = kDefaultParallelProbes;
+  int per_host = kDefaultPerHost;
+  std::string ca_file;    // a private CA, trusted beside the system's
+  bool insecure = false;  // https without certificate checks
   // Moves followed after a moved link's first reply, each hop within the
   // time limit; 0 to kMostRedirects, and 0 makes one request only.
   int max_redirects = kDefaultMaxRedirects;
@@ -94,6 +99,11 @@ struct ProbeSettings {
   // A move into what this does not allow ends its chain unasked, as a
   // move to a mail address does; null allows every URL.
   std::shared_ptr<const RequestPolicy> policy = nullptr;
+  // Requests at once on the one HTTP/2 connection to a host that offers it
+  // (ALPN); 1 to kMostStreams.
+  int streams = kDefaultStreams;
+  // Plain http spoken as HTTP/2 from the first byte, for a host known to.
+  bool http2_prior_knowledge = false;
 
   bool operator==(const ProbeSettings&) const = default;
 };

@@ -40,6 +40,9 @@ struct Transfer {
   // a wait for a retry counts against it.
   std::optional<std::chrono::steady_clock::time_point> deadline;
   bool no_descriptor = false;  // a socket could not be opened: EMFILE or ENFILE
+  // Its host answers over HTTP/2: the transfer waits for a connection
+  // being made to it rather than opening one more.
+  bool multiplexed = false;
 
   // Before each request (a hop, a retry): nothing of an earlier reply
   // stays.

@@ -146,8 +146,12 @@ OutcomeCode TransferOutcome(CURL* easy, CURLcode result, const TransferFacts& fa
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_WRITE_ERROR:
-    case CURLE_HTTP2:
       return kReplyRead;
+    // HTTP/2's framing: a stream or its connection ended by the host. A
+    // stream it refused is retried by curl before it comes here.
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return facts.reply_read ? kReplyRead : kStreamReset;
     default:
       return connected ? kReplyRead : kConnectFailed;
   }

@@ -63,7 +63,14 @@ bool SetUpTransfer(CURL* easy, Transfer& t, const ProbeSettings& settings) {
   const std::string target = proxied && !secure ? AsciiOrigin(origin) + t.target : t.target;
   // Longer than curl takes: the request cannot go out.
   if (curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str()) != CURLE_OK) return false;
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  // HTTP/2 where the host offers it in the handshake, its requests sharing
+  // one connection; plain http only when the user knows the host speaks it.
+  const long version = secure ? CURL_HTTP_VERSION_2TLS
+                       : settings.http2_prior_knowledge && !proxied
+                           ? CURL_HTTP_VERSION_2_PRIOR_KNOWLEDGE
+                           : CURL_HTTP_VERSION_1_1;
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, version);
+  if (t.multiplexed) curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
   curl_easy_setopt(easy, CURLOPT_USERAGENT, t.request.user_agent.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L);
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-charts-dev liburiparser-dev libqt6opengl6-dev qt6-svg-dev nlohmann-json3-dev libtomlplusplus-dev libre2-dev python3-jsonschema libgtest-dev libcurl4-openssl-dev libxml2-dev libsqlite3-dev libcmark-gfm-dev libcmark-gfm-extensions-dev openssl ca-certificates qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
-          nginx-light python3.11-doc clang clang-tidy clang-format libclang-rt-14-dev
+          nginx-light nodejs python3.11-doc clang clang-tidy clang-format libclang-rt-14-dev
           xvfb openbox xdotool wmctrl x11-utils
           dpkg-dev lintian appstream desktop-file-utils groff-base man-db)
 

@@ -95,7 +95,7 @@ TEST_F(CliTest, CannotRunAndTheHelpNamesEveryFormat) {
   const Cases with_usage = {
       {{"--timeout", "3", page}, "the timeout must be a number of seconds from 5 to 1000\n"},
       {{"--filter", "01", page},
-       "the filter must be 71 (or 43, 65, 66, 68 or 70) characters of 0 and 1\n"},
+       "the filter must be 72 (or 43, 65, 66, 68, 70 or 71) characters of 0 and 1\n"},
       {{"-j", "0", page}, "the parallel probes must be 1 to 256\n"},
       {{"--per-host", "x", page}, "the probes per host must be 1 to 256\n"},
       {{"--root", page, page}, "the site root is no folder: " + page + "\n"},

@@ -280,7 +280,7 @@ TEST_F(CrawlSiteTest, AKilledCrawlResumesWithoutFetchingWhatItRead) {
   std::mt19937 random(20261209);
   // A sanitized crawl is ten times slower: fewer trials keep it inside the test's time limit.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  constexpr int kTrials = 3;
+  constexpr int kTrials = 2;
 #else
   constexpr int kTrials = 10;
 #endif

@@ -598,10 +598,10 @@ class GuiTest : public QObject {
     for (int i = 0; i < StatusCodeTable::kCategoryCount; ++i)
       QCOMPARE(dialog.categories()->item(i)->text().toStdString(),
                std::string(StatusCodeTable::Categories()[std::size_t(i)].reason));
-    QCOMPARE(checked(), 70);  // all but 200
+    QCOMPARE(checked(), 71);  // all but 200
     dialog.PressTypeB();
-    // 401-415, 10002, client errors but 429, https, local links, dead moves, far anchors
-    QCOMPARE(checked(), 33);
+    // 401-415, 10002, client errors but 429, https, local links, dead moves, far anchors, resets
+    QCOMPARE(checked(), 34);
     QCOMPARE(std::tuple(dialog.parallel(), dialog.max_redirects(), dialog.per_host()),
              std::tuple(32, 10, 8));
     QCOMPARE(filter.text(), std::string(kTypeBFilter));

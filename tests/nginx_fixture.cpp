@@ -1,6 +1,7 @@
 #include "tests/nginx_fixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -133,6 +134,71 @@ NginxServer::~NginxServer() {
   }
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
+}
+
+H2Server::H2Server(const TlsIdentity& identity, const Options& options) {
+  char pattern[] = "/tmp/quimbel-h2-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  folder_ = pattern;
+  static constexpr const char* kNode = "/usr/bin/node";
+  if (::access(kNode, X_OK) != 0) throw std::runtime_error("node is not installed");
+  std::vector<std::string> args = {kNode,
+                                   QUIMBEL_SOURCE_DIR "/tests/h2_server.js",
+                                   identity.certificate.string(),
+                                   identity.key.string(),
+                                   (folder_ / "log").string(),
+                                   "--max-streams",
+                                   std::to_string(options.max_streams),
+                                   "--delay",
+                                   std::to_string(options.delay_ms)};
+  if (options.h1_only) args.emplace_back("--h1-only");
+  std::vector<char*> argv;
+  for (auto& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string port_file = (folder_ / "port").string();
+  posix_spawn_file_actions_addopen(&actions, 1, port_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  const int spawned = ::posix_spawn(&pid_, kNode, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start node");
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ifstream in(port_file);
+    int port = 0;
+    if (in >> port && port > 0) {
+      port_ = static_cast<std::uint16_t>(port);
+      return;
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("the HTTP/2 server exited at start");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  throw std::runtime_error("the HTTP/2 server did not come up within five seconds");
+}
+
+H2Server::~H2Server() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::vector<std::string> H2Server::Log() const {
+  std::vector<std::string> lines;
+  std::ifstream log(folder_ / "log");
+  for (std::string line; std::getline(log, line);)
+    lines.push_back(line);
+  return lines;
 }
 
 TestCertificates::TestCertificates() {

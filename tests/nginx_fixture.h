@@ -48,6 +48,36 @@ class NginxServer {
   pid_t pid_ = -1;
 };
 
+// A loopback HTTPS server on Node's http2 module (tests/h2_server.js):
+// HTTP/2 where the client offers it, HTTP/1.1 otherwise or with `h1_only`.
+// Throws when node is not installed or the server does not come up within
+// five seconds.
+class H2Server {
+ public:
+  struct Options {
+    int max_streams = 100;  // the concurrent streams its SETTINGS allow
+    int delay_ms = 0;       // before each ordinary reply
+    bool h1_only = false;
+  };
+  H2Server(const TlsIdentity& identity, const Options& options);
+  ~H2Server();
+  H2Server(const H2Server&) = delete;
+  H2Server& operator=(const H2Server&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  std::string Url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  // Its log: "connection N" for each connection, "N PROTOCOL PATH" for each
+  // request, in order.
+  std::vector<std::string> Log() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+};
+
 // Certificates made with openssl for a test: a private CA, a leaf it
 // signed for 127.0.0.1 and localhost, one that expired yesterday, and one
 // for another name. Throws when openssl is missing or fails.

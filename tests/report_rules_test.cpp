@@ -60,6 +60,7 @@ TEST(StatusCodeTable, BoundariesOfEveryBlockAndTheTablesOrder) {
       {10009, 68, "Error: Redirect Loop"},
       {10010, 69, "Error: Too Many Redirects"},
       {10011, 70, "Error: Anchor Not Found"},
+      {10012, 71, "Error: Stream Reset by Host"},
   };
   // The reason, whether the code was unknown, and the beeps that cost.
   const auto reason_of = [](OutcomeCode code) {
@@ -74,7 +75,7 @@ TEST(StatusCodeTable, BoundariesOfEveryBlockAndTheTablesOrder) {
   }
   // Codes between the blocks have no category.
   for (const OutcomeCode code :
-       {199u, 209u, 299u, 306u, 309u, 418u, 509u, 512u, 9999u, 10012u, 0u, 4294967295u}) {
+       {199u, 209u, 299u, 306u, 309u, 418u, 509u, 512u, 9999u, 10013u, 0u, 4294967295u}) {
     EXPECT_EQ(reason_of(code), std::tuple(std::string("Error: UNKNOWN Error!"), true, 1)) << code;
     EXPECT_FALSE(StatusCodeTable::CategoryIndex(code).has_value()) << code;
   }
@@ -126,10 +127,11 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
   const struct {
     std::string stored, added;
   } cases[] = {
-      {std::string(kDefaultFilter), ""}, {std::string(71, '?'), ""},
+      {std::string(kDefaultFilter), ""}, {std::string(72, '?'), ""},
       {std::string(43, '0'), added},     {std::string(43, '?'), added},
-      {std::string(65, '0'), "111111"},  {std::string(66, '0'), "11111"},
-      {std::string(68, '0'), "111"},     {std::string(70, '0'), "1"},
+      {std::string(65, '0'), "1111111"}, {std::string(66, '0'), "111111"},
+      {std::string(68, '0'), "1111"},    {std::string(70, '0'), "11"},
+      {std::string(71, '0'), "1"},
   };
   const auto loaded = [](const std::string& stored) {
     const LoadedFilter filter = LoadFilterText(stored);
@@ -137,7 +139,7 @@ TEST(ReportFilter, LoadingChecksOnlyTheLength) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(loaded(c.stored), std::tuple(false, !c.added.empty(), c.stored + c.added));
-  for (const std::size_t length : {42, 44, 64, 67, 69, 72, 0}) {
+  for (const std::size_t length : {42, 44, 64, 67, 69, 73, 0}) {
     EXPECT_EQ(loaded(std::string(length, '1')),
               std::tuple(true, false, std::string(kDefaultFilter)))
         << length;

@@ -123,7 +123,7 @@ TEST_P(SettingsStoreTest, FilterOfTheWrongLengthIsResetWithAMessage) {
   // The text stored (none when empty), the filter loaded, and whether it was reset.
   const std::tuple<std::string, std::string, bool> cases[] = {
       {"", safe, false},
-      {std::string(71, '1'), std::string(71, '1'), false},
+      {std::string(72, '1'), std::string(72, '1'), false},
       {std::string(42, '1'), safe, true},
       {std::string(43, '0'), extended, false},
   };

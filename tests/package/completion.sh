@@ -66,7 +66,7 @@ done
 # Every option of --help, long and short, is offered after a lone "-".
 complete_line "quimbel-cli -"
 offered=" ${COMPREPLY[*]} "
-for option in $("$cli" --help | grep -oE '^ +(-[a-z], )?--[a-z-]+' | tr -d ','); do
+for option in $("$cli" --help | grep -oE '^ +(-[a-z], )?--[a-z0-9-]+' | tr -d ','); do
   [[ $offered == *" $option "* ]] || { echo "FAIL: $option is not offered"; failed=1; }
 done
 

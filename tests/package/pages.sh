@@ -21,7 +21,7 @@ done
 # "-a --all-files", "--timeout SECONDS": each option's names and value, one
 # a line, from the help's option lines ...
 help_options() {
-  "$cli" --help | sed -nE 's/^ +(-(.), )?(--[a-z-]+)( ([A-Z=]+))?( .*)?$/\2 \3 \5/p' |
+  "$cli" --help | sed -nE 's/^ +(-(.), )?(--[a-z0-9-]+)( ([A-Z=]+))?( .*)?$/\2 \3 \5/p' |
     sed -E 's/^ //; s/ $//; s/^([a-z]) /-\1 /'
 }
 # ... and from the page's entries: the line after each .TP in OPTIONS.
