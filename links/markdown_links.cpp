@@ -155,10 +155,18 @@ Place FindAutolink(std::string_view text, std::string_view written, std::size_t 
   return {};
 }
 
+// Whether `written` stands whole at `at`: "a" is not the start of "abc".
+bool WholeAt(std::string_view text, std::size_t at, std::string_view written) {
+  const std::size_t after = at + written.size();
+  return text.substr(at, written.size()) == written &&
+         (after >= text.size() || IsBlank(text[after]) || text[after] == '>');
+}
+
 // A definition's URL: after "]:", blanks (one line end at most) and
-// perhaps "<". The parser uses the first definition of a label.
+// perhaps "<". For a label the page does not show as written.
 Place FindDefinition(std::string_view text, std::string_view written) {
   for (std::size_t p = text.find(written); p != npos; p = text.find(written, p + 1)) {
+    if (!WholeAt(text, p, written)) continue;
     std::size_t q = p;
     if (q > 0 && text[q - 1] == '<') --q;
     int line_ends = 0;
@@ -167,6 +175,31 @@ Place FindDefinition(std::string_view text, std::string_view written) {
     if (line_ends <= 1 && q >= 2 && text.substr(q - 2, 2) == "]:") return {p, q - 2};
   }
   return {};
+}
+
+// A link label as CommonMark matches it: blanks as one, case aside.
+std::string NormalLabel(std::string_view label) {
+  std::string normal;
+  for (const char c : label) {
+    if (IsBlank(c)) {
+      if (!normal.empty() && normal.back() != ' ') normal += ' ';
+    } else {
+      normal += AsciiLower(c);
+    }
+  }
+  if (!normal.empty() && normal.back() == ' ') normal.pop_back();
+  return normal;
+}
+
+// Whether a link is an autolink: its text is its URL, less the "http://"
+// or "mailto:" GFM puts before a bare one.
+bool IsAutolink(std::string_view url, std::string_view text) {
+  for (const std::string_view added : {"", "http://", "mailto:"}) {
+    if (url.size() == added.size() + text.size() && url.starts_with(added) && url.ends_with(text)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool IsInlineHolder(cmark_node* node) {
@@ -268,29 +301,24 @@ class Reader {
     const std::size_t from = std::max(cursor_, block_begin);
     MarkdownLinkSpan span{url, MarkdownForm::kInline, image};
     std::string_view written = url;
-    Place place = FindInline(text_, url, from, block_end);
-    if (place.at == npos) {
-      // An autolink shows its URL, less the "http://" or "mailto:" GFM adds
-      // to a bare one.
-      for (const std::string_view shown : {std::string_view(url), std::string_view(text)}) {
-        if (place.at != npos || shown.empty() || !url.ends_with(shown)) continue;
-        written = shown;
-        span.form = MarkdownForm::kAutolink;
-        place = FindAutolink(text_, shown, from, block_end, false);
-        if (place.at == npos && shown == text) {
-          span.form = MarkdownForm::kBare;
-          place = FindAutolink(text_, shown, from, block_end, true);
-        }
+    // A reference link's URL is its definition's: no inline destination
+    // later in the block is taken for it.
+    const std::optional<std::string> label = LabelOf(node);
+    Place place = label ? Place{} : FindInline(text_, url, from, block_end);
+    if (place.at == npos && !label && !text.empty() && IsAutolink(url, text)) {
+      written = text;
+      span.form = MarkdownForm::kAutolink;
+      place = FindAutolink(text_, text, from, block_end, false);
+      if (place.at == npos) {
+        span.form = MarkdownForm::kBare;
+        place = FindAutolink(text_, text, from, block_end, true);
       }
     }
+    bool exact = true;
     if (place.at == npos) {
       written = url;
       span.form = MarkdownForm::kDefinition;
-      // A page may use one definition a thousand times.
-      const auto known = definitions_.find(url);
-      place = known != definitions_.end()
-                  ? known->second
-                  : definitions_.emplace(url, FindDefinition(text_, url)).first->second;
+      place = DefinitionOf(label, url, exact);
     }
     Found found;
     found.link.raw = url;
@@ -306,11 +334,77 @@ class Reader {
     found.link.line = lines_.LineOf(place.at);
     found.link.offset = place.at;
     found.definition = span.form == MarkdownForm::kDefinition;
+    if (!exact) return found;  // its URL is written otherwise: no span to rewrite
     span.dest_begin = place.at;
     span.dest_end = place.at + written.size();
     if (span.form != MarkdownForm::kDefinition) cursor_ = span.dest_end;
     if (Bound(span, place.marker, block_begin)) found.span = std::move(span);
     return found;
+  }
+
+  // The label a reference link names: "[text][label]", "[label][]" or
+  // "[label]", read where the parser puts the link; nothing for an inline
+  // link.
+  std::optional<std::string> LabelOf(cmark_node* node) const {
+    const int line = cmark_node_get_start_line(node);
+    const int column = cmark_node_get_start_column(node);
+    if (line < 1 || column < 1) return std::nullopt;
+    std::size_t at = lines_.Start(line) + static_cast<std::size_t>(column - 1);
+    if (at < text_.size() && text_[at] == '!') ++at;
+    if (at >= text_.size() || text_[at] != '[') return std::nullopt;
+    int depth = 0;
+    std::size_t close = npos;
+    for (std::size_t i = at + 1; i < text_.size() && close == npos; ++i) {
+      if (Escaped(text_, i)) continue;
+      if (text_[i] == '[') ++depth;
+      if (text_[i] == ']' && depth-- == 0) close = i;
+    }
+    if (close == npos) return std::nullopt;
+    const std::string_view shown = text_.substr(at + 1, close - at - 1);
+    if (close + 1 < text_.size() && text_[close + 1] == '(') return std::nullopt;
+    if (close + 1 < text_.size() && text_[close + 1] == '[') {
+      const std::size_t end = text_.find(']', close + 2);
+      if (end == npos) return std::nullopt;
+      const std::string_view label = text_.substr(close + 2, end - close - 2);
+      return std::string(label.empty() ? shown : label);
+    }
+    return std::string(shown);
+  }
+
+  // Where a reference link's URL is written: the definition of its label
+  // (the first, as the parser takes), else the first definition of its URL.
+  // `exact` is false when the label's definition writes the URL otherwise
+  // (escaped, say): its place is known, not its bytes.
+  Place DefinitionOf(const std::optional<std::string>& label, const std::string& url, bool& exact) {
+    if (labels_.empty()) {
+      for (std::size_t line = 1; lines_.Start(static_cast<int>(line)) < text_.size(); ++line) {
+        std::size_t at = lines_.Start(static_cast<int>(line));
+        for (int blanks = 0; blanks < 3 && at < text_.size() && text_[at] == ' '; ++blanks)
+          ++at;
+        if (at >= text_.size() || text_[at] != '[') continue;
+        const std::size_t marker = text_.find("]:", at);
+        if (marker == npos || lines_.LineOf(marker) != line) continue;
+        labels_.emplace(NormalLabel(text_.substr(at + 1, marker - at - 1)), marker);
+      }
+      labels_.emplace("", npos);  // read once
+    }
+    if (label) {
+      if (const auto known = labels_.find(NormalLabel(*label));
+          known != labels_.end() && known->second != npos) {
+        std::size_t p = known->second + 2;
+        int line_ends = 0;
+        while (p < text_.size() && IsBlank(text_[p]) && line_ends <= 1)
+          line_ends += text_[p++] == '\n';
+        if (p < text_.size() && text_[p] == '<') ++p;
+        exact = WholeAt(text_, p, url);
+        return {p, known->second};
+      }
+    }
+    // A page may use one definition a thousand times.
+    const auto known = definitions_.find(url);
+    return known != definitions_.end()
+               ? known->second
+               : definitions_.emplace(url, FindDefinition(text_, url)).first->second;
   }
 
   // The whole link around its URL; false when its ends are not where
@@ -420,6 +514,7 @@ class Reader {
   const LinkFilter& wanted_;
   std::size_t cursor_ = 0;  // past the last URL found
   std::unordered_map<std::string, Place> definitions_;
+  std::unordered_map<std::string, std::size_t> labels_;  // the first "]:" of each label
 };
 
 // Decodes UTF-8; a byte that starts no character stands for U+FFFD.

@@ -56,6 +56,14 @@ TEST(MarkdownLinksTest, EachFormAtTheLineItsUrlIsWritten) {
         {"out.md", 4, "alt", false},
         {"c.md", 8, "c", false},
         {"d.md", 8, "d", false}}},
+      // A reference takes its label's definition: not one whose URL starts the same, not the
+      // first of the same URL, not its own text that ends its URL.
+      {"[a][l1] [b][l2] [c][l3] [nodejs/node][]\n\n[l1]: https://h.test/docs/embed\n"
+       "[l2]: https://h.test/\n[l3]: https://h.test/\n[nodejs/node]: https://h.test/nodejs/node\n",
+       {{"https://h.test/docs/embed", 3, "a", false},
+        {"https://h.test/", 4, "b", false},
+        {"https://h.test/", 5, "c", false},
+        {"https://h.test/nodejs/node", 6, "nodejs/node", false}}},
       // "a" is no destination's start: the reference finds its definition.
       {"[r][x] [y](ab)\n\n[x]: a\n", {{"ab", 1, "y", false}, {"a", 3, "r", false}}},
       // Skipped schemes, an empty destination.
