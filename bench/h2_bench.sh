@@ -24,14 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 certs="$work/certs"
-mkdir "$certs"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$certs/ca.key" \
-  -out "$certs/ca.pem" -days 2 -subj "/CN=Bench CA" >/dev/null 2>&1
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$certs/leaf.key" \
-  -out "$certs/leaf.csr" -subj "/CN=127.0.0.1" >/dev/null 2>&1
-printf "subjectAltName=IP:127.0.0.1\n" > "$certs/leaf.ext"
-openssl x509 -req -in "$certs/leaf.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -CAcreateserial \
-  -days 2 -extfile "$certs/leaf.ext" -out "$certs/leaf.pem" >/dev/null 2>&1
+source bench/test_ca.sh
+make_test_ca "$certs"
 export XDG_CONFIG_HOME="$work/config"
 export NODE_EXTRA_CA_CERTS="$certs/ca.pem"
 

@@ -110,14 +110,9 @@ echo "(32 in flight at 50 ms a request cannot take less than 1000 / 32 * 0.05 = 
 
 # 3. https on nginx, a made-up CA.
 certs="$work/certs"
-mkdir -p "$certs" "$work/www"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$certs/ca.key" \
-  -out "$certs/ca.pem" -days 2 -subj "/CN=Bench CA" >/dev/null 2>&1
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$certs/leaf.key" \
-  -out "$certs/leaf.csr" -subj "/CN=localhost" >/dev/null 2>&1
-printf "subjectAltName=IP:127.0.0.1,DNS:localhost\n" > "$certs/leaf.ext"
-openssl x509 -req -in "$certs/leaf.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -CAcreateserial \
-  -days 2 -extfile "$certs/leaf.ext" -out "$certs/leaf.pem" >/dev/null 2>&1
+mkdir -p "$work/www"
+source bench/test_ca.sh
+make_test_ca "$certs"
 for n in $(seq 0 999); do echo "<html><body>target $n</body></html>" > "$work/www/t$n.htm"; done
 tls_port=$((port + 1))
 cat > "$work/nginx.conf" <<CONF

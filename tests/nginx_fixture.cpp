@@ -26,6 +26,15 @@ namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
 
+// The arguments as posix_spawn takes them; `args` must outlive them.
+std::vector<char*> Argv(std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (auto& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
 void WriteFile(const std::filesystem::path& path, const std::string& contents) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << contents;
@@ -88,10 +97,7 @@ NginxServer::NginxServer(const std::map<std::string, std::string>& files, const 
 
   std::vector<std::string> args = {
       kNginx, "-p", dir, "-e", dir + "/error.log", "-c", dir + "/nginx.conf"};
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = Argv(args);
   if (::posix_spawn(&pid_, kNginx, nullptr, nullptr, argv.data(), environ) != 0) {
     throw std::runtime_error("cannot start nginx");
   }
@@ -152,10 +158,7 @@ H2Server::H2Server(const TlsIdentity& identity, const Options& options) {
                                    "--delay",
                                    std::to_string(options.delay_ms)};
   if (options.h1_only) args.emplace_back("--h1-only");
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = Argv(args);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   const std::string port_file = (folder_ / "port").string();
