@@ -192,7 +192,8 @@ TEST(ResultListReplace, TheRowsOfLinksStillThereStayTheirs) {
   }
 }
 
-// A watch follows a test of files; after each edit the rows are those a fresh test lists.
+// A watch follows a test of files, Markdown pages among them; after each edit the rows are those
+// a fresh test lists.
 TEST_F(WatchTest, EachEditListsWhatAFreshTestWould) {
   const struct {
     const char* what;
@@ -208,15 +209,19 @@ TEST_F(WatchTest, EachEditListsWhatAFreshTestWould) {
       {"an id renamed breaks a link", "b.html", "<p id=y>\n" + Link("missing.html"), false, 2},
       {"a new page in the folder", "ab.html", Link("no-such.html"), true, 1},
       {"a page removed: links to it break", "b.html", std::nullopt, true, 2},
+      {"a Markdown link added", "m.md", "# Title\n\n[gone](gone.md)\n", false, 1},
+      {"a Markdown heading renamed: a link into it breaks", "m.md", "# Other\n", false, 2},
   };
   EXPECT_FALSE(controller_->StartWatch(watch_)) << "no test yet";
   site_.Write("a.html", Link("b.html#x") + Link("gone.html"));
   site_.Write("b.html", "<p id=x>\n");
-  site_.Write("c.html", Link("a.html") + Link("lost.html"));
+  site_.Write("c.html", Link("a.html") + Link("lost.html") + Link("m.md#title"));
+  site_.Write("m.md", "# Title\n");
   TestSite();
   ASSERT_TRUE(controller_->StartWatch(watch_));
   EXPECT_EQ(watch_.added, (std::vector<std::string>{Page("a.html"), site_.path().string(),
-                                                    Page("b.html"), Page("c.html")}));
+                                                    Page("b.html"), Page("c.html"),
+                                                    Page("m.md")}));
   for (const auto& edit : edits) {
     SCOPED_TRACE(edit.what);
     if (edit.text) site_.Write(edit.page, *edit.text);
