@@ -146,6 +146,7 @@ void WindowCommands::Preferences() {
                                .parallel = probe.parallel,
                                .per_host = probe.per_host,
                                .max_redirects = probe.max_redirects,
+                               .streams = StoredNumber(settings_, "streams"),
                                .exclude = settings_.Get(settings::kExclude),
                                .include = settings_.Get(settings::kInclude),
                                .accept = settings_.Get(settings::kAccept),
@@ -175,6 +176,7 @@ void WindowCommands::StorePreferences(const PreferencesDialog& dialog) {
   settings_.Set(settings::kPerHost, dialog.per_host());
   settings_.Set(settings::kMaxRedirects, dialog.max_redirects());
   settings_.Set(settings::kRatePerHost, dialog.rate());
+  settings_.Set(settings::kStreams, dialog.streams());
   settings_.Set(settings::kLinkCache, dialog.cache() ? 1 : 0);
   settings_.Set(settings::kHistory, dialog.history() ? 1 : 0);
   settings_.Set(settings::kIgnoreRobots, dialog.ignore_robots() ? 1 : 0);

@@ -166,6 +166,7 @@ void PreferencesDialog::AddProbeRows(QGridLayout* layout, const ProbePreferences
   auto* polite_row = new QHBoxLayout;
   rate_field_ = add_count(polite_row, "rate", probe.rate);
   rate_field_->setSpecialValueText("no limit");
+  streams_field_ = add_count(polite_row, "streams", probe.streams);
   cache_box_ = new QCheckBox("&Keep other sites' outcomes for a day (link cache)", this);
   cache_box_->setChecked(probe.cache);
   cache_box_->setToolTip("Links to other sites checked in the last day are not asked again");
@@ -367,6 +368,10 @@ int PreferencesDialog::max_redirects() const {
 
 int PreferencesDialog::rate() const {
   return rate_field_->value();
+}
+
+int PreferencesDialog::streams() const {
+  return streams_field_->value();
 }
 
 bool PreferencesDialog::cache() const {

@@ -38,6 +38,7 @@ struct ProbePreferences {
   int parallel = settings::kParallelProbes.default_value;
   int per_host = settings::kPerHost.default_value;
   int max_redirects = settings::kMaxRedirects.default_value;
+  int streams = settings::kStreams.default_value;  // on one HTTP/2 connection
   // Link rules: patterns one a line, and the accepted codes.
   std::string exclude;
   std::string include;
@@ -77,6 +78,7 @@ class PreferencesDialog : public QDialog {
   std::string accepted_codes() const;
   std::string editor_command() const;
   int rate() const;
+  int streams() const;
   bool cache() const;
   bool history() const;
   bool ignore_robots() const;
@@ -92,6 +94,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* per_host_field() const { return per_host_field_; }
   QSpinBox* redirects_field() const { return redirects_field_; }
   QSpinBox* rate_field() const { return rate_field_; }
+  QSpinBox* streams_field() const { return streams_field_; }
   QCheckBox* cache_box() const { return cache_box_; }
   QCheckBox* history_box() const { return history_box_; }
   QCheckBox* robots_box() const { return robots_box_; }
@@ -133,6 +136,7 @@ class PreferencesDialog : public QDialog {
   QSpinBox* per_host_field_;
   QSpinBox* redirects_field_;
   QSpinBox* rate_field_;
+  QSpinBox* streams_field_;
   QCheckBox* cache_box_;
   QCheckBox* history_box_;
   QCheckBox* robots_box_;

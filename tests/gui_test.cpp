@@ -602,8 +602,9 @@ class GuiTest : public QObject {
     dialog.PressTypeB();
     // 401-415, 10002, client errors but 429, https, local links, dead moves, far anchors, resets
     QCOMPARE(checked(), 34);
-    QCOMPARE(std::tuple(dialog.parallel(), dialog.max_redirects(), dialog.per_host()),
-             std::tuple(32, 10, 8));
+    QCOMPARE(
+        std::tuple(dialog.parallel(), dialog.max_redirects(), dialog.per_host(), dialog.streams()),
+        std::tuple(32, 10, 8, 100));
     QCOMPARE(filter.text(), std::string(kTypeBFilter));
     for (const char* limit : {"4", "1001", "ten"}) {
       dialog.timeout_field()->setText(limit);
@@ -639,6 +640,7 @@ class GuiTest : public QObject {
       d->user_agent_field()->setText("Agent/2");
       d->parallel_field()->setValue(300);  // beyond the range: the most it takes
       d->per_host_field()->setValue(2);
+      d->streams_field()->setValue(20);
       d->exclude_field()->setPlainText("/private/");
       d->accept_field()->setText("429");
       d->accept();
@@ -652,6 +654,7 @@ class GuiTest : public QObject {
     QCOMPARE(w.settings.Get(settings::kParallelProbes), 256);
     QCOMPARE(w.settings.Get(settings::kPerHost), 2);
     QCOMPARE(w.view()->controller().settings().probe.per_host, 2);
+    QCOMPARE(w.settings.Get(settings::kStreams), 20);
     QCOMPARE(w.settings.Get(settings::kExclude), std::string("/private/"));
     QCOMPARE(w.settings.Get(settings::kAccept), std::string("429"));
     testing::TempFolder folder;  // the CA file and the unsafe switch: stored, and reach the probes

@@ -220,8 +220,7 @@ TEST_F(WatchTest, EachEditListsWhatAFreshTestWould) {
   TestSite();
   ASSERT_TRUE(controller_->StartWatch(watch_));
   EXPECT_EQ(watch_.added, (std::vector<std::string>{Page("a.html"), site_.path().string(),
-                                                    Page("b.html"), Page("c.html"),
-                                                    Page("m.md")}));
+                                                    Page("b.html"), Page("c.html"), Page("m.md")}));
   for (const auto& edit : edits) {
     SCOPED_TRACE(edit.what);
     if (edit.text) site_.Write(edit.page, *edit.text);
