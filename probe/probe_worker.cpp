@@ -320,11 +320,13 @@ class ProbeWorker::Engine {
             settings_in_force_.http2_prior_knowledge);
   }
 
-  // Notes how a transfer's host answered, once its reply's head is in.
+  // Notes how a transfer's host answered, once its reply's head is in; a
+  // transfer that got no reply tells nothing.
   void Learn(const Transfer& transfer) {
     if (spoken_.contains(transfer.host_key)) return;
     long version = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
+    if (version == 0) return;
     if (version == CURL_HTTP_VERSION_2_0) multiplexed_.insert(transfer.host_key);
     spoken_.insert(transfer.host_key);
   }
