@@ -9,11 +9,15 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "platform/memory_release.h"
 #include "probe/curl_library.h"
 
 int main(int argc, char** argv) {
   // Nothing is meant to throw; if something does, say what in one line
   // rather than abort.
+  // A crawl of a million pages grows its tables by doubling: the old ones
+  // go back to the system, not into holes the heap keeps.
+  quimbel::ReturnLargeBlocksToSystem();
   // libcurl's global state, before any thread starts.
   if (!quimbel::InitialiseCurl()) {
     std::cerr << "quimbel: libcurl could not be set up\n";

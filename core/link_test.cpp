@@ -75,6 +75,7 @@ void LinkTest::Start(LocalLinkOptions local, std::unique_ptr<Crawler> crawler) {
   buffer_.SetRelativeScheme(ProtocolRelativeScheme(local));
   // A crawl reads pages, not files: no link of it is checked on disk.
   crawl_ = crawler ? std::make_unique<CrawlSource>(std::move(crawler), results_, local) : nullptr;
+  buffer_.SetPageKeys(crawl_ ? &crawl_->crawler().keys() : nullptr);
   local_checker_ = crawl_ ? nullptr : std::make_unique<LocalLinkChecker>(std::move(local));
   if (local_checker_) {
     for (const std::string& file : files_)
@@ -186,8 +187,12 @@ bool LinkTest::OpenNextFile() {
     End(false);
     return false;
   }
-  file_records_.push_back({current_file_, 0, 0, 0, {}, {}});
-  if (crawl_) file_records_.back().not_requested = crawl_->TakeNotRequested(current_file_);
+  file_records_.push_back({current_file_});
+  if (crawl_) {
+    if (std::vector<CheckedLink> left_out = crawl_->TakeNotRequested(current_file_);
+        !left_out.empty())
+      file_records_.back().more().not_requested = std::move(left_out);
+  }
   if (history_) history_->AddPage(HistoryPage());
   host_.LogAppend("Testing: " + current_file_);
   progress_.SetLinks(links_.urls.size());
@@ -276,7 +281,7 @@ void LinkTest::AddRow(const std::string& reason, OutcomeCode code) {
 void LinkTest::PopHeads() {
   if (settings_.record_links && !links_.urls.empty() && !file_records_.empty()) {
     // A row took the head's text over.
-    file_records_.back().links.push_back(
+    file_records_.back().more().links.push_back(
         {std::string(head_row_ ? results_.row(*head_row_).url()
                                : std::string_view(links_.urls.front())),
          links_.lines.empty() ? 0 : links_.lines.front(), head_row_});

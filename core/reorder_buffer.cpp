@@ -6,6 +6,7 @@
 #include "crawl/crawl_scope.h"
 #include "crawl/crawler.h"
 #include "links/url_resolver.h"
+#include "probe/reply_parsing.h"
 #include "probe/request_ledger.h"
 
 namespace quimbel {
@@ -58,16 +59,37 @@ ReorderBuffer::ReadAhead ReorderBuffer::TakeReadAhead() {
   return next;
 }
 
+ReorderBuffer::EntryRef& ReorderBuffer::PageEntry(std::string_view key) {
+  if (crawl_keys_ != nullptr) {
+    if (const std::optional<KeyTable::Id> id = crawl_keys_->Find(key)) {
+      if (*id >= pages_.size()) pages_.resize(*id + 1);
+      return pages_[*id];
+    }
+  }
+  const auto [id, added] = page_keys_.Add(key);
+  if (added) other_pages_.emplace_back();
+  return other_pages_[id];
+}
+
+ReorderBuffer::EntryRef* ReorderBuffer::FindPageEntry(std::string_view key) {
+  if (crawl_keys_ != nullptr) {
+    const std::optional<KeyTable::Id> id = crawl_keys_->Find(key);
+    if (id && *id < pages_.size()) return &pages_[*id];
+  }
+  const std::optional<KeyTable::Id> id = page_keys_.Find(key);
+  return id ? &other_pages_[*id] : nullptr;
+}
+
 void ReorderBuffer::AddPage(const std::string& key, std::uint64_t job) {
   // A link may have asked for the page before its fetch began.
-  EntryRef& entry = pages_[key];
+  EntryRef& entry = PageEntry(key);
   if (!entry || entry->done) entry = std::make_shared<Entry>();
   page_jobs_.emplace(job, entry);
 }
 
 void ReorderBuffer::AddPageAlias(const std::string& key) {
   // Links may wait for a page whose fetch a move made: they take it now.
-  EntryRef& entry = pages_[key];
+  EntryRef& entry = PageEntry(key);
   if (entry && entry->done) return;
   if (!entry) entry = std::make_shared<Entry>();
   entry->done = true;
@@ -92,7 +114,7 @@ ReorderBuffer::EntryRef ReorderBuffer::EntryFor(const std::string& url, std::uin
     if (const auto key = PageKey(*target)) {
       if (page_lookup_ && page_lookup_(*key)) {
         // The entry waits for the page's fetch, which takes it over.
-        EntryRef& entry = pages_[*key];
+        EntryRef& entry = PageEntry(*key);
         if (!entry) entry = std::make_shared<Entry>();
         return entry;
       }
@@ -145,13 +167,44 @@ bool ReorderBuffer::Complete(std::uint64_t job, const ProbeOutcome& outcome) {
   entry->outcome.reply = JudgedPartOfReply(outcome.reply);
   entry->outcome.reply.shrink_to_fit();
   entry->done = true;
+  if (!probe) SharePageOutcome(entry);
   return true;
+}
+
+void ReorderBuffer::SharePageOutcome(const EntryRef& entry) {
+  // A page's address matters to its outcome only through a move's Location;
+  // without one, the page stands for every page that answered alike.
+  const ProbeOutcome& outcome = entry->outcome;
+  if (!outcome.redirects.empty() || IsMoveCode(ParseStatusCode(outcome.reply).value_or(0)) ||
+      entry->fragments)
+    return;
+  EntryRef* const slot = FindPageEntry(PageKey(outcome.url).value_or(""));
+  if (slot == nullptr || *slot != entry) return;
+  std::string text = std::to_string(static_cast<int>(outcome.protocol)) + ' ' +
+                     std::to_string(outcome.code) + ' ' + std::to_string(outcome.chain_code) + ' ' +
+                     std::to_string(static_cast<int>(outcome.chain_end)) + ' ' +
+                     char('0' + outcome.unreadable_reply) + char('0' + outcome.local) +
+                     char('0' + outcome.out_of_descriptors) + char('0' + outcome.body_withheld) +
+                     outcome.host + '\n' + outcome.content_type + '\n' + outcome.reply;
+  auto [shared, added] = page_outcomes_.try_emplace(std::move(text));
+  if (added) {
+    shared->second = std::make_shared<Entry>(*entry);
+    shared->second->outcome.url.clear();
+    shared->second->outcome.job = 0;
+  }
+  *slot = shared->second;
 }
 
 void ReorderBuffer::Clear() {
   page_lookup_ = nullptr;
   in_flight_.clear();
+  crawl_keys_ = nullptr;
   pages_.clear();
+  pages_.shrink_to_fit();
+  page_keys_.Clear();
+  other_pages_.clear();
+  other_pages_.shrink_to_fit();
+  page_outcomes_.clear();
   page_jobs_.clear();
   probed_.clear();
   cache_hits_ = 0;

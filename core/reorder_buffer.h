@@ -17,6 +17,7 @@
 
 #include "crawl/result_cache.h"
 #include "links/url_extractor.h"
+#include "platform/key_table.h"
 #include "probe/probe_worker.h"
 
 namespace quimbel {
@@ -73,6 +74,10 @@ class ReorderBuffer {
   void SetPageLookup(std::function<bool(const std::string& key)> lookup) {
     page_lookup_ = std::move(lookup);
   }
+  // The crawl's own table of page keys, which names every page key this
+  // buffer is given: entries go by its numbers, the keys held once. Null
+  // for none.
+  void SetPageKeys(const KeyTable* keys) { crawl_keys_ = keys; }
 
   // The scheme a file's "//host/path" link is asked for with.
   void SetRelativeScheme(std::string scheme) { relative_scheme_ = std::move(scheme); }
@@ -112,7 +117,18 @@ class ReorderBuffer {
   std::unordered_map<std::string, EntryRef> probed_;
   std::unordered_map<std::uint64_t, EntryRef> in_flight_;  // by job number
   // A crawl's pages by page key, never forgotten: each is fetched once.
-  std::unordered_map<std::string, EntryRef> pages_;
+  EntryRef& PageEntry(std::string_view key);
+  EntryRef* FindPageEntry(std::string_view key);
+  // Puts a page's done entry in its key's place as the one entry of all
+  // pages that answered alike.
+  void SharePageOutcome(const EntryRef& entry);
+  const KeyTable* crawl_keys_ = nullptr;
+  std::vector<EntryRef> pages_;  // by the crawl's key number
+  KeyTable page_keys_;           // keys the crawl's table does not name
+  std::vector<EntryRef> other_pages_;
+  // The outcomes of pages that are done, each distinct one once: most
+  // pages of a site answer alike, and a crawl may hold a million.
+  std::unordered_map<std::string, EntryRef> page_outcomes_;
   std::function<bool(const std::string&)> page_lookup_;
   ResultCache* cache_ = nullptr;
   std::string relative_scheme_ = "https";

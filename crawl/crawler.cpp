@@ -40,8 +40,8 @@ std::string_view StylePathOf(std::string_view url) {
 }
 
 // Where a fetch ended: the last address of its moves, when they ended well.
-std::string FinalAddress(const std::string& key, const ProbeOutcome& outcome) {
-  if (outcome.redirects.empty() || outcome.chain_end != ChainEnd::kGood) return key;
+std::string FinalAddress(std::string_view key, const ProbeOutcome& outcome) {
+  if (outcome.redirects.empty() || outcome.chain_end != ChainEnd::kGood) return std::string(key);
   return outcome.redirects.back();
 }
 
@@ -88,22 +88,41 @@ std::string PackState(const ProbeOutcome& outcome, bool read, const std::string&
 }  // namespace
 
 struct Crawler::Page {
-  std::string key;  // a page key; a sitemap's address as given
+  // What a page holds only for a while, or few pages have, apart: a crawl
+  // of a million pages holds a million of these.
+  struct Rare {
+    std::string why;
+    std::string text;
+    std::vector<std::string> nested;  // the sitemaps a sitemap index names
+    // Only while the page waits to be handed on, packed: a crawl of a
+    // hundred thousand pages has most of them waiting at once.
+    std::string links;
+  };
+  // Its key's number in keys_; a sitemap's, in sitemap_urls_.
+  KeyTable::Id key = 0;
+  KeyTable::Id fragments = 0;  // its names, packed, in fragment_sets_
   int depth = 0;
   bool kicked = false;  // its fetch has been started
   bool sitemap = false;
-  bool document = false;  // a start address or sitemap: a failure stops the run
-  bool done = false;      // the fetch has ended
-  bool read = false;      // links and fragment names are known
-  std::string why;
-  // Only while the page waits to be handed on, packed: a crawl of a
-  // hundred thousand pages has most of them waiting at once.
-  std::string links;
-  bool links_kept = false;  // in the journal only
-  std::string text;
-  std::vector<std::string> nested;  // the sitemaps a sitemap index names
-  std::string fragments;            // packed: a page's set would cost more than its names
-  std::size_t body_hash = 0;        // to know a folder's index served twice
+  bool document = false;      // a start address or sitemap: a failure stops the run
+  bool done = false;          // the fetch has ended
+  bool read = false;          // links and fragment names are known
+  bool links_kept = false;    // in the journal only
+  std::size_t body_hash = 0;  // to know a folder's index served twice
+  std::unique_ptr<Rare> rare;
+
+  Rare& more() {
+    if (!rare) rare = std::make_unique<Rare>();
+    return *rare;
+  }
+  std::string why() const { return rare ? rare->why : std::string(); }
+  std::string_view links() const { return rare ? std::string_view(rare->links) : ""; }
+  // Lets the rare part go once nothing is in it.
+  void Tidy() {
+    if (rare && rare->why.empty() && rare->text.empty() && rare->nested.empty() &&
+        rare->links.empty())
+      rare.reset();
+  }
 };
 
 Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Skips skips)
@@ -119,6 +138,11 @@ Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Ski
   }
   options_.start_urls = starts;
   scope_ = CrawlScope(starts, options_.scope);
+  fragment_sets_.Add("");  // number 0: no names
+}
+
+std::string_view Crawler::KeyOf(const Page& page) const {
+  return page.sitemap ? std::string_view(sitemap_urls_[page.key]) : keys_.key(page.key);
 }
 
 Crawler::~Crawler() = default;
@@ -134,7 +158,7 @@ void Crawler::StartPages() {
   started_pages_ = true;
   if (options_.obey_robots && !robots_.empty()) policy_ = std::make_shared<RobotsPolicy>(robots_);
   for (const std::string& start : options_.start_urls) {
-    if (!by_key_.contains(start)) AddDocument(start, 0, false);
+    if (!keys_.Contains(start)) AddDocument(start, 0, false);
   }
   for (const std::string& sitemap : options_.sitemaps)
     AddDocument(sitemap, -1, true);
@@ -156,29 +180,31 @@ void Crawler::AddDocument(const std::string& url, int depth, bool sitemap) {
       return;
     }
   }
-  auto page = std::make_unique<Page>();
-  page->key = url;
-  page->depth = depth;
-  page->sitemap = sitemap;
-  page->document = true;
   const std::size_t index = pages_.size();
-  if (!sitemap) {
-    by_key_.emplace(url, index);
+  Page& page = pages_.emplace_back();
+  page.depth = depth;
+  page.sitemap = sitemap;
+  page.document = true;
+  if (sitemap) {
+    page.key = static_cast<KeyTable::Id>(sitemap_urls_.size());
+    sitemap_urls_.push_back(url);
+  } else {
+    page.key = Name(url, index);
     ++page_count_;
   }
-  pages_.push_back(std::move(page));
   Kick(index);
 }
 
 void Crawler::Kick(std::size_t index) {
-  Page& page = *pages_[index];
+  Page& page = pages_[index];
   if (page.kicked) return;
   page.kicked = true;
   ++kicked_;
   if (Resume(index)) return;
-  by_job_.emplace(fetch_(page.key, page.sitemap ? BodyWanted::kAny : BodyWanted::kHtml,
-                         page.sitemap ? std::string() : page.key),
-                  index);
+  const std::string key(KeyOf(page));
+  by_job_.emplace(
+      fetch_(key, page.sitemap ? BodyWanted::kAny : BodyWanted::kHtml, page.sitemap ? "" : key),
+      index);
 }
 
 void Crawler::KickMore() {
@@ -192,14 +218,26 @@ void Crawler::KickMore() {
 }
 
 bool Crawler::Want(const std::string& key) {
-  const auto found = by_key_.find(key);
-  if (found == by_key_.end()) return false;
-  Kick(found->second);
+  const std::optional<std::size_t> index = IndexOf(key);
+  if (!index) return false;
+  Kick(*index);
   return true;
 }
 
+std::optional<std::size_t> Crawler::IndexOf(std::string_view key) const {
+  const std::optional<KeyTable::Id> id = keys_.Find(key);
+  if (!id) return std::nullopt;
+  return page_at_[*id];
+}
+
+KeyTable::Id Crawler::Name(std::string_view key, std::size_t index) {
+  const auto [id, added] = keys_.Add(key);
+  if (added) page_at_.push_back(static_cast<std::uint32_t>(index));
+  return id;
+}
+
 bool Crawler::Reach(const std::string& key, int depth) {
-  if (by_key_.contains(key) || !scope_.Contains(key)) return false;
+  if (keys_.Contains(key) || !scope_.Contains(key)) return false;
   if (options_.depth && depth > *options_.depth) return false;
   if (PagesCounted() >= options_.max_pages) {
     Note("Pages past the limit of " + std::to_string(options_.max_pages) +
@@ -208,12 +246,10 @@ bool Crawler::Reach(const std::string& key, int depth) {
   }
   if (!Allows(key)) return false;
   if (skips_ && skips_(key)) return false;
-  auto page = std::make_unique<Page>();
-  page->key = key;
-  page->depth = depth;
   const std::size_t index = pages_.size();
-  pages_.push_back(std::move(page));
-  by_key_.emplace(key, index);
+  Page& page = pages_.emplace_back();
+  page.key = Name(key, index);
+  page.depth = depth;
   ++page_count_;
   return true;
 }
@@ -238,7 +274,7 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   }
   const auto found = by_job_.find(job);
   if (found == by_job_.end()) return false;
-  Page& page = *pages_[found->second];
+  Page& page = pages_[found->second];
   by_job_.erase(found);
   // A move that ended here was this page's read: its own reply, the same
   // page again, is not read twice.
@@ -249,7 +285,7 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   page.done = true;
   if (!page.sitemap) ++fetched_;
   if (!IsPage(outcome, page.sitemap)) {
-    page.why = WhyNoPage(outcome);
+    page.more().why = WhyNoPage(outcome);
   } else if (page.sitemap) {
     ReadSitemap(page, outcome);
   } else {
@@ -263,33 +299,33 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
 }
 
 void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
-  const std::string final_address = FinalAddress(page.key, outcome);
-  if (const auto final_key = PageKey(final_address); final_key && *final_key != page.key) {
+  const std::string final_address = FinalAddress(KeyOf(page), outcome);
+  if (const auto final_key = PageKey(final_address); final_key && *final_key != KeyOf(page)) {
     // A page moved elsewhere is read where it ended, once: not when that
     // page is another one of the crawl's, nor when it left the scope, nor
     // when the run asked for it before (its body is not fetched twice).
-    const auto known = by_key_.find(*final_key);
-    if (known != by_key_.end() && !outcome.body_withheld) {
+    const std::optional<std::size_t> known = IndexOf(*final_key);
+    if (known && !outcome.body_withheld) {
       // The crawl has yet to read the page the move ended at: this was its
       // fetch, and the links waiting for it take this reply. Its own fetch,
       // if under way, is answered from the run's replies and then passed
       // over.
-      Page& target = *pages_[known->second];
+      Page& target = pages_[*known];
       if (!target.done && !target.sitemap) {
         if (!target.kicked) ++kicked_;
         target.kicked = true;
         target.done = true;
         ++fetched_;
-        aliases_.push_back(target.key);
+        aliases_.emplace_back(KeyOf(target));
         ReadPage(target, outcome);
         Keep(target, outcome, false);
       }
     }
-    if (known != by_key_.end() || !scope_.Contains(*final_key) || outcome.body_withheld) {
-      page.why = "moved to " + final_address;
+    if (known || !scope_.Contains(*final_key) || outcome.body_withheld) {
+      page.more().why = "moved to " + final_address;
       return;
     }
-    by_key_.emplace(*final_key, by_key_.at(page.key));
+    Name(*final_key, page_at_[page.key]);
     aliases_.push_back(*final_key);
   }
   page.body_hash = std::hash<std::string_view>{}(outcome.body);
@@ -313,28 +349,28 @@ void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
     AppendLink(links, std::move(link), 0);
     links.targets.push_back(std::move(*target));
   }
-  page.links = PackLinks(links);
-  page.fragments = PackTexts(scan.fragments);
-  if (options_.keep_text) page.text = std::move(text);
+  page.more().links = PackLinks(links);
+  page.fragments = fragment_sets_.Add(PackTexts(scan.fragments)).first;
+  if (options_.keep_text) page.more().text = std::move(text);
   page.read = true;
 }
 
 void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
   Sitemap sitemap = ParseSitemap(outcome.body);
   if (!sitemap.readable && sitemap.pages.empty() && sitemap.sitemaps.empty()) {
-    page.why = "no sitemap";
+    page.more().why = "no sitemap";
     return;
   }
   if (sitemap.pages.size() + sitemap.sitemaps.size() > kMostSitemapEntries) {
     Note("Sitemap entries past the " + std::to_string(kMostSitemapEntries) +
-         " of one file are left out: " + page.key);
+         " of one file are left out: " + std::string(KeyOf(page)));
     sitemap.pages.resize(std::min(sitemap.pages.size(), kMostSitemapEntries));
     sitemap.sitemaps.resize(
         std::min(sitemap.sitemaps.size(), kMostSitemapEntries - sitemap.pages.size()));
   }
   LinkLists links;
   for (SitemapEntry& entry : sitemap.pages) {
-    std::optional<std::string> target = ResolveUrl(page.key, entry.url);
+    std::optional<std::string> target = ResolveUrl(KeyOf(page), entry.url);
     if (!target) continue;
     PageLink link;
     link.raw = entry.url;
@@ -344,10 +380,10 @@ void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
     AppendLink(links, std::move(link), 0);
     links.targets.push_back(std::move(*target));
   }
-  page.links = PackLinks(links);
+  page.more().links = PackLinks(links);
   for (SitemapEntry& entry : sitemap.sitemaps) {
-    if (std::optional<std::string> nested = ResolveUrl(page.key, entry.url))
-      page.nested.push_back(std::move(*nested));
+    if (std::optional<std::string> nested = ResolveUrl(KeyOf(page), entry.url))
+      page.more().nested.push_back(std::move(*nested));
   }
   page.read = true;
 }
@@ -357,14 +393,15 @@ void Crawler::Note(std::string text) {
 }
 
 void Crawler::FollowInOrder() {
-  while (followed_ < pages_.size() && pages_[followed_]->done) {
-    Page& page = *pages_[followed_];
+  while (followed_ < pages_.size() && pages_[followed_].done) {
+    Page& page = pages_[followed_];
     ++followed_;
     if (!page.read) continue;
     // A page read long before its turn has its links in the journal.
     std::optional<CrawlPageRecord> kept;
-    if (page.links_kept) kept = journal_.store->FindCrawlPage(journal_.target, page.key);
-    PackedTargets targets(kept ? kept->links : page.links);
+    if (page.links_kept)
+      kept = journal_.store->FindCrawlPage(journal_.target, std::string(KeyOf(page)));
+    PackedTargets targets(kept ? std::string_view(kept->links) : page.links());
     std::string_view target;
     bool resource = false;
     while (targets.Next(target, resource)) {
@@ -373,7 +410,8 @@ void Crawler::FollowInOrder() {
       if (resource && !IsStyleSheetPath(StylePathOf(std::string(target)))) continue;
       if (const auto key = PageKey(target)) Reach(*key, page.depth + 1);
     }
-    for (const std::string& sitemap : page.nested)
+    if (!page.rare) continue;
+    for (const std::string& sitemap : page.rare->nested)
       AddDocument(sitemap, page.depth, true);
   }
   KickMore();
@@ -381,25 +419,26 @@ void Crawler::FollowInOrder() {
 
 bool Crawler::TakePage(CrawledPage& taken) {
   while (handed_ < followed_) {
-    Page& page = *pages_[handed_];
+    Page& page = pages_[handed_];
     ++handed_;
     KickMore();
+    // A page handed on needs its text no more.
+    std::string text = page.rare ? std::exchange(page.rare->text, {}) : std::string();
     if (page.read && IsIndexTwinHanded(page)) {
       (void)TakeLinks(page);
-      page.text = std::string();
       continue;
     }
+    const std::string key(KeyOf(page));
     if (page.read) {
       std::optional<LinkLists> links = TakeLinks(page);
-      taken = links ? CrawledPage{page.key, std::move(*links), std::move(page.text), true, {}}
-                    : CrawledPage{page.key, {}, {}, false, "its links could not be read back"};
-      page.text = std::string();
+      taken = links ? CrawledPage{key, std::move(*links), std::move(text), true, {}}
+                    : CrawledPage{key, {}, {}, false, "its links could not be read back"};
       return true;
     }
     // A followed page that gave no HTML is no file: the links to it say
     // what came back.
     if (page.document) {
-      taken = CrawledPage{page.key, {}, {}, false, page.why};
+      taken = CrawledPage{key, {}, {}, false, page.why()};
       return true;
     }
   }
@@ -410,20 +449,22 @@ namespace {
 
 // The other name of a folder's index page: "d/" for "d/index.html" and
 // back; nothing for any other page.
-std::optional<std::string> IndexTwin(const std::string& key) {
+std::optional<std::string> IndexTwin(std::string_view key) {
   constexpr std::string_view kIndex = "index.html";
   if (key.find('?') != std::string::npos) return std::nullopt;
-  if (key.ends_with('/')) return key + std::string(kIndex);
-  if (key.ends_with("/" + std::string(kIndex))) return key.substr(0, key.size() - kIndex.size());
+  if (key.ends_with('/')) return std::string(key) + std::string(kIndex);
+  if (key.ends_with("/" + std::string(kIndex)))
+    return std::string(key.substr(0, key.size() - kIndex.size()));
   return std::nullopt;
 }
 
 }  // namespace
 
 bool Crawler::Resume(std::size_t index) {
-  Page& page = *pages_[index];
+  Page& page = pages_[index];
   if (!journal_.resume || journal_.store == nullptr || page.sitemap) return false;
-  std::optional<CrawlPageRecord> kept = journal_.store->FindCrawlPage(journal_.target, page.key);
+  std::optional<CrawlPageRecord> kept =
+      journal_.store->FindCrawlPage(journal_.target, std::string(KeyOf(page)));
   if (!kept || !kept->own_fetch) return false;
   ProbeOutcome outcome;
   try {
@@ -440,25 +481,26 @@ bool Crawler::Resume(std::size_t index) {
     outcome.content_type = state.at("content_type").get<std::string>();
     outcome.body_withheld = state.at("body_withheld").get<bool>();
     page.read = state.at("read").get<bool>();
-    page.why = state.at("why").get<std::string>();
+    if (auto why = state.at("why").get<std::string>(); !why.empty())
+      page.more().why = std::move(why);
     page.body_hash = state.at("hash").get<std::size_t>();
   } catch (const std::exception&) {
     page.read = false;
     return false;  // fetched again
   }
   // Its moves' end is this page, as when it was read.
-  if (const auto final_key = PageKey(FinalAddress(page.key, outcome));
-      page.read && final_key && *final_key != page.key && !by_key_.contains(*final_key)) {
-    by_key_.emplace(*final_key, index);
+  if (const auto final_key = PageKey(FinalAddress(KeyOf(page), outcome));
+      page.read && final_key && *final_key != KeyOf(page) && !keys_.Contains(*final_key)) {
+    Name(*final_key, index);
     aliases_.push_back(*final_key);
   }
-  page.fragments = std::move(kept->fragments);
+  page.fragments = fragment_sets_.Add(kept->fragments).first;
   page.links_kept = true;
   page.done = true;
   ++fetched_;
   ++resumed_;
   // Its outcome comes as a fetch's would: OnFetched() finds the page done.
-  by_job_.emplace(journal_.answer(std::move(outcome), page.key), index);
+  by_job_.emplace(journal_.answer(std::move(outcome), std::string(KeyOf(page))), index);
   return true;
 }
 
@@ -466,30 +508,33 @@ void Crawler::Keep(Page& page, const ProbeOutcome& outcome, bool own_fetch) {
   if (journal_.store == nullptr) return;
   const Status kept = journal_.store->PutCrawlPage(
       journal_.target,
-      {page.key, own_fetch, PackState(outcome, page.read, page.why, page.body_hash), page.links,
-       page.fragments});
+      {std::string(KeyOf(page)), own_fetch,
+       PackState(outcome, page.read, page.why(), page.body_hash), std::string(page.links()),
+       std::string(fragment_sets_.key(page.fragments))});
   if (!kept.ok()) {
     // Nothing is lost but the room: the page stays in memory, and a resume
     // fetches it again.
     Note("The crawl's pages cannot be kept in " + journal_.store->path() + ": " + kept.message());
-  } else if (waiting_bytes_ + page.links.size() > journal_.memory_budget) {
-    page.links = std::string();
+  } else if (waiting_bytes_ + page.links().size() > journal_.memory_budget) {
+    if (page.rare) page.rare->links = std::string();
+    page.Tidy();
     page.links_kept = true;
     return;
   }
-  waiting_bytes_ += page.links.size();
+  waiting_bytes_ += page.links().size();
   most_waiting_bytes_ = std::max(most_waiting_bytes_, waiting_bytes_);
 }
 
 std::optional<LinkLists> Crawler::TakeLinks(Page& page) {
-  std::string packed = std::move(page.links);
-  page.links = std::string();
+  std::string packed = page.rare ? std::exchange(page.rare->links, {}) : std::string();
+  page.Tidy();
   if (!page.links_kept) {
     waiting_bytes_ -= std::min(waiting_bytes_, packed.size());
     return UnpackLinks(packed);
   }
   page.links_kept = false;
-  std::optional<CrawlPageRecord> kept = journal_.store->FindCrawlPage(journal_.target, page.key);
+  std::optional<CrawlPageRecord> kept =
+      journal_.store->FindCrawlPage(journal_.target, std::string(KeyOf(page)));
   if (!kept) return std::nullopt;
   return UnpackLinks(kept->links);
 }
@@ -497,14 +542,14 @@ std::optional<LinkLists> Crawler::TakeLinks(Page& page) {
 bool Crawler::IsIndexTwinHanded(const Page& page) {
   // "d/" and "d/index.html" are mostly one page under two names: served
   // with the same bytes, it is listed once, under the name reached first.
-  const std::optional<std::string> twin = IndexTwin(page.key);
+  const std::optional<std::string> twin = IndexTwin(KeyOf(page));
   if (!twin) return false;
   const auto handed = index_hashes_.find(*twin);
   if (handed != index_hashes_.end() && handed->second == page.body_hash) {
-    Note("Listed once, as the same page as " + *twin + ": " + page.key);
+    Note("Listed once, as the same page as " + *twin + ": " + std::string(KeyOf(page)));
     return true;
   }
-  index_hashes_.emplace(page.key, page.body_hash);
+  index_hashes_.emplace(std::string(KeyOf(page)), page.body_hash);
   return false;
 }
 
@@ -528,9 +573,9 @@ bool NamesFragmentIn(const Contains& contains, std::string_view fragment) {
 }  // namespace
 
 std::optional<bool> Crawler::HasFragment(const std::string& key, std::string_view fragment) const {
-  const auto found = by_key_.find(key);
-  if (found == by_key_.end() || !pages_[found->second]->read) return std::nullopt;
-  const std::string& names = pages_[found->second]->fragments;
+  const std::optional<std::size_t> index = IndexOf(key);
+  if (!index || !pages_[*index].read) return std::nullopt;
+  const std::string_view names = fragment_sets_.key(pages_[*index].fragments);
   return NamesFragmentIn([&](std::string_view name) { return PackedTextsContain(names, name); },
                          fragment);
 }
@@ -555,8 +600,8 @@ CrawlCounts Crawler::counts() const {
 
 std::vector<std::string> Crawler::PageKeys() const {
   std::vector<std::string> keys;
-  for (const auto& page : pages_) {
-    if (!page->sitemap) keys.push_back(page->key);
+  for (const Page& page : pages_) {
+    if (!page.sitemap) keys.emplace_back(KeyOf(page));
   }
   return keys;
 }

@@ -31,6 +31,7 @@
 #include "crawl/crawl_scope.h"
 #include "crawl/robots_rules.h"
 #include "links/url_extractor.h"
+#include "platform/key_table.h"
 #include "probe/probe_worker.h"
 #include "store/store.h"
 
@@ -153,6 +154,8 @@ class Crawler {
   // Log lines about limits the crawl reached since the last call, each
   // said once a run.
   std::vector<std::string> TakeNotes() { return std::exchange(notes_, {}); }
+  // Every page key, and other name of a page, the crawl has reached.
+  const KeyTable& keys() const { return keys_; }
   // The page keys fetched, in the order they were reached (tests).
   std::vector<std::string> PageKeys() const;
 
@@ -185,6 +188,11 @@ class Crawler {
   // Whether the page is a folder's index whose other name ("d/" or
   // "d/index.html") was handed on with the same bytes.
   bool IsIndexTwinHanded(const Page& page);
+  std::optional<std::size_t> IndexOf(std::string_view key) const;
+  // Names page `index` `key` (unless the key names one already): the
+  // key's number.
+  KeyTable::Id Name(std::string_view key, std::size_t index);
+  std::string_view KeyOf(const Page& page) const;
 
   CrawlOptions options_;
   std::string robot_token_;
@@ -194,8 +202,16 @@ class Crawler {
   std::unordered_map<std::string, RobotsRules> robots_;  // by origin
   std::shared_ptr<const RequestPolicy> policy_;
   std::unordered_map<std::uint64_t, std::string> robots_jobs_;
-  std::deque<std::unique_ptr<Page>> pages_;  // in the order reached
-  std::unordered_map<std::string, std::size_t> by_key_;
+  std::deque<Page> pages_;  // in the order reached
+  // Page keys, and other names of pages (where their moves ended): each
+  // one's page, in page_at_. Sitemaps are no pages: their addresses are
+  // kept apart.
+  KeyTable keys_;
+  std::vector<std::uint32_t> page_at_;
+  std::vector<std::string> sitemap_urls_;
+  // Pages' fragment names, packed, each distinct set once: most pages of a
+  // site name few places, often the same ones.
+  KeyTable fragment_sets_;
   std::unordered_map<std::uint64_t, std::size_t> by_job_;
   std::size_t followed_ = 0;  // pages whose links have been followed
   std::size_t handed_ = 0;    // pages handed to the run

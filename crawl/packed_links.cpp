@@ -53,6 +53,9 @@ std::string PackLinks(const LinkLists& lists) {
     out.push_back(static_cast<char>(lists.kinds[i]));
     out.push_back(lists.resources[i] ? 1 : 0);
   }
+  // Held while the page waits for its turn: what it grew by is let go, or
+  // the waiting pages would hold up to twice the budget they are kept to.
+  out.shrink_to_fit();
   return out;
 }
 

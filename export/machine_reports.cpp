@@ -49,28 +49,65 @@ nlohmann::ordered_json JsonOptions(const RunFacts& facts) {
   return options;
 }
 
-nlohmann::ordered_json JsonFiles(const FileRecords& files) {
-  nlohmann::ordered_json list = nlohmann::ordered_json::array();
-  for (const FileRecord& file : files) {
-    nlohmann::ordered_json entry;
-    PutText(entry, "file", file.path);
-    entry["urls_tested"] = file.urls_tested;
-    entry["url_errors"] = file.url_errors;
-    entry["skipped"] = file.skipped;
-    if (!file.not_requested.empty()) {
-      auto& links = entry["not_requested"] = nlohmann::ordered_json::array();
-      for (const CheckedLink& link : file.not_requested) {
-        nlohmann::ordered_json item;
-        item["line"] = link.line;
-        PutText(item, "url", link.url);
-        item["reason"] = kNotRequestedReason;
-        links.push_back(item);
-      }
+nlohmann::ordered_json JsonFile(const FileRecord& file) {
+  nlohmann::ordered_json entry;
+  PutText(entry, "file", file.path);
+  entry["urls_tested"] = file.urls_tested;
+  entry["url_errors"] = file.url_errors;
+  entry["skipped"] = file.skipped;
+  if (!file.not_requested().empty()) {
+    auto& links = entry["not_requested"] = nlohmann::ordered_json::array();
+    for (const CheckedLink& link : file.not_requested()) {
+      nlohmann::ordered_json item;
+      item["line"] = link.line;
+      PutText(item, "url", link.url);
+      item["reason"] = kNotRequestedReason;
+      links.push_back(item);
     }
-    list.push_back(entry);
   }
-  return list;
+  return entry;
 }
+
+// A JSON object written field by field, each array item by item, exactly
+// as dump(2) writes the whole: a crawl of a million pages lists a million
+// files, and a tree of them all would cost gigabytes before a byte is out.
+class JsonObjectWriter {
+ public:
+  explicit JsonObjectWriter(std::ostream& out) : out_(out) { out_ << '{'; }
+  void Field(std::string_view name, const nlohmann::ordered_json& value) {
+    Name(name);
+    Put(value, 1);
+  }
+  void StartArray(std::string_view name) {
+    Name(name);
+    items_ = 0;
+  }
+  void Item(const nlohmann::ordered_json& value) {
+    out_ << (items_++ == 0 ? "[\n    " : ",\n    ");
+    Put(value, 2);
+  }
+  void EndArray() { out_ << (items_ == 0 ? "[]" : "\n  ]"); }
+  void End() { out_ << (fields_ == 0 ? "}" : "\n}"); }
+
+ private:
+  void Name(std::string_view name) {
+    out_ << (fields_++ == 0 ? "\n  " : ",\n  ") << nlohmann::json(name).dump() << ": ";
+  }
+  // `value` as dump(2) writes it `depth` levels in: its strings hold no
+  // line break, so each one of the dump is a new line to indent.
+  void Put(const nlohmann::ordered_json& value, int depth) {
+    const std::string text = value.dump(2);
+    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      out_ << std::string_view(text).substr(at, end + 1 - at) << indent;
+    out_ << std::string_view(text).substr(at);
+  }
+
+  std::ostream& out_;
+  std::size_t fields_ = 0;
+  std::size_t items_ = 0;
+};
 
 // A row's entry; `category` becomes its category, or -1 for none.
 nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int& category) {
@@ -110,47 +147,57 @@ nlohmann::ordered_json JsonRow(const ResultRow& row, const RunFacts& facts, int&
 
 void WriteJsonReport(std::ostream& out, const RunReport& report) {
   const RunFacts& facts = report.facts;
-  nlohmann::ordered_json json;
-  json["version"] = facts.version;
-  json["started"] = IsoTime(facts.started);
-  json["ended"] = IsoTime(facts.ended);
-  PutText(json, "path", facts.path);
-  json["stopped"] = facts.stopped;
-  if (facts.history) json["fixed"] = facts.fixed ? nlohmann::ordered_json(*facts.fixed) : nullptr;
-  json["parallel"] = facts.parallel;
-  json["options"] = JsonOptions(facts);
-  json["files"] = JsonFiles(report.files);
+  JsonObjectWriter json(out);
+  json.Field("version", facts.version);
+  json.Field("started", IsoTime(facts.started));
+  json.Field("ended", IsoTime(facts.ended));
+  nlohmann::ordered_json path;
+  PutText(path, "path", facts.path);
+  for (const auto& [name, value] : path.items())
+    json.Field(name, value);
+  json.Field("stopped", facts.stopped);
+  if (facts.history)
+    json.Field("fixed", facts.fixed ? nlohmann::ordered_json(*facts.fixed) : nullptr);
+  json.Field("parallel", facts.parallel);
+  json.Field("options", JsonOptions(facts));
+  json.StartArray("files");
+  for (const FileRecord& file : report.files)
+    json.Item(JsonFile(file));
+  json.EndArray();
   std::map<int, std::size_t> per_category;
   std::size_t uncategorised = 0;
-  json["rows"] = nlohmann::ordered_json::array();
+  json.StartArray("rows");
   for (const ResultRow& row : report.rows.rows()) {
     int category = -1;
-    json["rows"].push_back(JsonRow(row, facts, category));
+    json.Item(JsonRow(row, facts, category));
     if (category >= 0) {
       ++per_category[category];
     } else {
       ++uncategorised;
     }
   }
-  json["counts"] = nlohmann::ordered_json::array();
+  json.EndArray();
+  nlohmann::ordered_json counts = nlohmann::ordered_json::array();
   for (const auto& [index, count] : per_category) {
     const StatusCategory& category = StatusCodeTable::Categories()[static_cast<std::size_t>(index)];
-    json["counts"].push_back({{"category", index},
-                              {"code", category.code},
-                              {"reason", category.reason},
-                              {"rows", count}});
+    counts.push_back({{"category", index},
+                      {"code", category.code},
+                      {"reason", category.reason},
+                      {"rows", count}});
   }
   if (uncategorised > 0) {
-    json["counts"].push_back({{"category", nullptr},
-                              {"code", nullptr},
-                              {"reason", kUnknownErrorReason},
-                              {"rows", uncategorised}});
+    counts.push_back({{"category", nullptr},
+                      {"code", nullptr},
+                      {"reason", kUnknownErrorReason},
+                      {"rows", uncategorised}});
   }
-  json["totals"] = {{"files", report.files.size()},
-                    {"urls_tested", TestedTotal(report.files)},
-                    {"rows", report.rows.size()},
-                    {"skipped", SkippedTotal(report.files)}};
-  out << json.dump(2) << '\n';
+  json.Field("counts", counts);
+  json.Field("totals", {{"files", report.files.size()},
+                        {"urls_tested", TestedTotal(report.files)},
+                        {"rows", report.rows.size()},
+                        {"skipped", SkippedTotal(report.files)}});
+  json.End();
+  out << '\n';
 }
 
 namespace {
@@ -189,10 +236,10 @@ void WriteJunitReport(std::ostream& out, const RunReport& report) {
   for (const FileRecord& file : report.files) {
     xmlTextWriterStartElement(writer, X("testsuite"));
     Attribute(writer, "name", file.path);
-    Attribute(writer, "tests", std::to_string(file.links.size()));
+    Attribute(writer, "tests", std::to_string(file.links().size()));
     Attribute(writer, "failures", std::to_string(file.url_errors));
     Attribute(writer, "skipped", std::to_string(file.skipped));
-    for (const CheckedLink& link : file.links) {
+    for (const CheckedLink& link : file.links()) {
       xmlTextWriterStartElement(writer, X("testcase"));
       Attribute(writer, "name", link.url);
       Attribute(writer, "classname", file.path);

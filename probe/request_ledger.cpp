@@ -1,6 +1,7 @@
 #include "probe/request_ledger.h"
 
 #include <optional>
+#include <utility>
 
 #include "probe/reply_parsing.h"
 
@@ -17,8 +18,10 @@ bool WantsBody(const Transfer& transfer) {
   return transfer.request.body != BodyWanted::kNone;
 }
 
+}  // namespace
+
 // Gives `transfer` the reply `reply` got for the same URL.
-void TakeReply(Transfer& transfer, const ProbeOutcome& reply, const std::string* body) {
+void RequestLedger::TakeReply(Transfer& transfer, const Reply& reply, const std::string* body) {
   ProbeOutcome& outcome = transfer.outcome;
   outcome.protocol = reply.protocol;
   outcome.host = reply.host;
@@ -29,8 +32,6 @@ void TakeReply(Transfer& transfer, const ProbeOutcome& reply, const std::string*
   outcome.content_type = reply.content_type;
   if (body != nullptr && WantsBody(transfer)) outcome.body = *body;
 }
-
-}  // namespace
 
 std::string JudgedPartOfReply(std::string_view reply) {
   const std::string_view text = ReplyText(reply);
@@ -50,28 +51,30 @@ RequestLedger::Turn RequestLedger::Take(std::unique_ptr<Transfer>& transfer) {
   // twice: it is asked for as it comes.
   if (transfer->outcome.url.size() > kLongestKept) return Turn::kAsk;
   const std::string key = WithoutFragment(transfer->outcome.url);
-  auto [found, added] = asked_.try_emplace(key);
-  Asked& asked = found->second;
+  const auto [id, added] = keys_.Add(key);
   if (added) {
+    asked_.emplace_back();
     transfer->asking = true;
     return Turn::kAsk;
   }
+  Asked& asked = asked_[id];
   if (!asked.done) {
-    asked.waiting.push_back(std::move(transfer));
+    waiting_[id].push_back(std::move(transfer));
     return Turn::kWaiting;
   }
   const std::string* body = KeptBody(key);
+  const Reply& reply = replies_[asked.reply];
   // A page whose body is gone must be fetched again to be read: the one
   // request a run makes twice, and only when a crawl wants to read a page
   // whose address a plain link's check asked for before.
-  const bool page = asked.reply.code == kReplyRead && !asked.reply.content_type.empty() &&
-                    ParseStatusCode(asked.reply.reply).value_or(0) / 100 == 2;
+  const bool page = reply.code == kReplyRead && !reply.content_type.empty() &&
+                    ParseStatusCode(reply.reply).value_or(0) / 100 == 2;
   if (WantsBody(*transfer) && body == nullptr && page) {
     // A move's end is no page to read again: asking once more would only
     // fetch what the run has already seen. Nor is a page of the crawl that
     // a move's end already handed to the crawl.
     if (transfer->following || (asked.crawl_read_it && transfer->request.crawled_page)) {
-      TakeReply(*transfer, asked.reply, nullptr);
+      TakeReply(*transfer, reply, nullptr);
       transfer->outcome.body_withheld = true;
       return Turn::kAnswered;
     }
@@ -79,23 +82,41 @@ RequestLedger::Turn RequestLedger::Take(std::unique_ptr<Transfer>& transfer) {
     asked.done = false;
     return Turn::kAsk;
   }
-  TakeReply(*transfer, asked.reply, body);
+  TakeReply(*transfer, reply, body);
   return Turn::kAnswered;
+}
+
+std::uint32_t RequestLedger::Keep(const ProbeOutcome& outcome) {
+  Reply reply{outcome.protocol,
+              outcome.host,
+              JudgedPartOfReply(outcome.reply),
+              outcome.unreadable_reply,
+              outcome.out_of_descriptors,
+              outcome.code,
+              outcome.content_type};
+  std::string text = std::to_string(static_cast<int>(reply.protocol)) + ' ' +
+                     std::to_string(reply.code) + ' ' + char('0' + reply.unreadable_reply) +
+                     char('0' + reply.out_of_descriptors) + ' ' + reply.host + '\n' +
+                     reply.content_type + '\n' + reply.reply;
+  const auto [found, added] =
+      reply_places_.try_emplace(std::move(text), static_cast<std::uint32_t>(replies_.size()));
+  if (added) replies_.push_back(std::move(reply));
+  return found->second;
 }
 
 std::vector<std::unique_ptr<Transfer>> RequestLedger::Answered(Transfer& asker) {
   asker.asking = false;
   const std::string key = WithoutFragment(asker.outcome.url);
-  Asked& asked = asked_[key];
+  const KeyTable::Id id = keys_.Add(key).first;
+  if (id >= asked_.size()) asked_.resize(id + 1);
+  Asked& asked = asked_[id];
   asked.done = true;
-  asked.reply = asker.outcome;
-  asked.reply.body.clear();
-  asked.reply.body.shrink_to_fit();
-  asked.reply.reply = JudgedPartOfReply(asker.outcome.reply);
-  asked.reply.redirects.clear();
-  asked.reply.url.clear();
-  std::vector<std::unique_ptr<Transfer>> waited = std::move(asked.waiting);
-  asked.waiting.clear();
+  asked.reply = Keep(asker.outcome);
+  std::vector<std::unique_ptr<Transfer>> waited;
+  if (const auto found = waiting_.find(id); found != waiting_.end()) {
+    waited = std::move(found->second);
+    waiting_.erase(found);
+  }
   const bool has_body = !asker.outcome.body.empty();
   if (has_body) KeepBody(key, asker.outcome.body);
   const auto crawl_reads = [&](const Transfer& transfer) {
@@ -103,7 +124,7 @@ std::vector<std::unique_ptr<Transfer>> RequestLedger::Answered(Transfer& asker) 
   };
   asked.crawl_read_it = crawl_reads(asker);
   for (auto& transfer : waited) {
-    TakeReply(*transfer, asked.reply, has_body ? &asker.outcome.body : nullptr);
+    TakeReply(*transfer, replies_[asked.reply], has_body ? &asker.outcome.body : nullptr);
     asked.crawl_read_it = asked.crawl_read_it || crawl_reads(*transfer);
   }
   return waited;
@@ -127,13 +148,30 @@ const std::string* RequestLedger::KeptBody(const std::string& key) const {
 }
 
 void RequestLedger::ForgetReplies() {
-  std::erase_if(asked_, [](const auto& item) { return item.second.done; });
+  // The requests under way stay, under new numbers.
+  KeyTable keys;
+  std::vector<Asked> asked;
+  std::unordered_map<KeyTable::Id, std::vector<std::unique_ptr<Transfer>>> waiting;
+  for (KeyTable::Id id = 0; id < asked_.size(); ++id) {
+    if (asked_[id].done) continue;
+    const KeyTable::Id kept = keys.Add(keys_.key(id)).first;
+    asked.push_back(asked_[id]);
+    if (const auto found = waiting_.find(id); found != waiting_.end())
+      waiting.emplace(kept, std::move(found->second));
+  }
+  keys_ = std::move(keys);
+  asked_ = std::move(asked);
+  waiting_ = std::move(waiting);
   bodies_.clear();
   body_bytes_ = 0;
 }
 
 void RequestLedger::Clear() {
+  keys_.Clear();
   asked_.clear();
+  waiting_.clear();
+  replies_.clear();
+  reply_places_.clear();
   bodies_.clear();
   body_bytes_ = 0;
 }

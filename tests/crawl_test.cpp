@@ -13,6 +13,7 @@
 #include "crawl/result_cache.h"
 #include "crawl/robots_rules.h"
 #include "crawl/sitemap.h"
+#include "platform/key_table.h"
 #include "tests/temp_folder.h"
 
 namespace quimbel {
@@ -653,6 +654,37 @@ TEST(CrawlerTest, LinksCarryTheirAbsoluteTargets) {
   EXPECT_EQ(
       std::vector<std::string>(links.targets.begin(), links.targets.end()),
       (std::vector<std::string>{"http://h/s/find?q=caf%E9", "http://h/s/b?x=1#k", "http://h/x/y"}));
+}
+
+// Keys are numbered in the order first added, each once, and the bytes a
+// view points at stay where they are however much the table grows.
+TEST(KeyTableTest, NumbersEachKeyOnceAndNeverMovesItsBytes) {
+  KeyTable table;
+  const std::vector<std::string> keys = {"http://a/", "", "http://a/#x",
+                                         std::string((std::size_t{1} << 20) + 7, 'x'), "http://b/"};
+  std::vector<std::string_view> views;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(table.Add(keys[i]), std::make_pair(static_cast<KeyTable::Id>(i), true));
+    views.push_back(table.key(static_cast<KeyTable::Id>(i)));
+  }
+  constexpr int kMore = 100000;  // grows the slots and the blocks many times
+  for (int i = 0; i < kMore; ++i)
+    table.Add("http://c/" + std::to_string(i));
+  EXPECT_EQ(table.size(), keys.size() + kMore);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto id = static_cast<KeyTable::Id>(i);
+    EXPECT_EQ(table.key(id).data(), views[i].data()) << i;
+    EXPECT_EQ(table.key(id), keys[i]) << i;
+    EXPECT_EQ(table.Add(keys[i]), std::make_pair(id, false)) << i;
+    EXPECT_EQ(table.Find(keys[i]), id) << i;
+  }
+  EXPECT_EQ(table.Find("http://c/" + std::to_string(kMore - 1)), keys.size() + kMore - 1);
+  EXPECT_FALSE(table.Contains("http://c/" + std::to_string(kMore)));
+  EXPECT_FALSE(table.Contains("http://a"));
+  table.Clear();
+  EXPECT_EQ(table.size(), 0U);
+  EXPECT_FALSE(table.Contains("http://a/"));
+  EXPECT_EQ(table.Add("http://b/"), std::make_pair(KeyTable::Id{0}, true));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -8,6 +9,7 @@
 
 #include "core/result_list.h"
 #include "export/export_command.h"
+#include "export/machine_reports.h"
 #include "export/report_fields.h"
 #include "export/report_writers.h"
 #include "platform/memory_config_store.h"
@@ -210,6 +212,35 @@ struct Recorder : ResultListObserver {
 };
 
 // The moves (301, 302, 307, 308; not 303) are counted as rows come, change and go.
+// The JSON report is written a field and an item at a time: it must be
+// byte for byte what a dump of the whole tree writes, empty arrays, nested
+// lists and a name's bytes that are not UTF-8 included.
+TEST(ReportWriters, JsonWrittenPieceByPieceIsTheWholeTreesDump) {
+  ResultList some;
+  Add(some, "U1", "R1", "S1", "/w/a.htm");
+  Add(some, "U2\xff", "R2", "S2", "/w/b.htm", "A2");
+  const ResultList none;
+  const FileRecords no_files;
+  FileRecords files;
+  files.push_back({"/w/a.htm", 2, 1, 0});
+  files.push_back({"/w/b\xfe.htm", 3, 1, 1});
+  files.back().more().not_requested = {{"/private/x", 4, {}}, {"/private/y", 9, {}}};
+  for (const bool full : {true, false}) {
+    RunFacts facts;
+    facts.version = "1.0";
+    facts.path = full ? "/w\xff" : "";
+    facts.history = full;
+    facts.exclude = {"a*"};
+    const RunReport report{facts, full ? some : none, *(full ? &files : &no_files)};
+    std::ostringstream out;
+    WriteJsonReport(out, report);
+    const auto tree = nlohmann::ordered_json::parse(out.str());
+    EXPECT_EQ(out.str(), tree.dump(2) + "\n") << full;
+    EXPECT_EQ(tree.at("files").size(), full ? 2U : 0U);
+    EXPECT_EQ(tree.at("rows").size(), full ? 2U : 0U);
+  }
+}
+
 TEST(ResultList, RowsNotificationsMovesAndABigClear) {
   ResultList list;
   Recorder recorder;

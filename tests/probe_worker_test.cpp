@@ -735,5 +735,45 @@ TEST(RequestLedger, APageReadAtAMovesEndIsNotAskedForAgain) {
   }
 }
 
+// Replies are kept each distinct one once, yet every URL gets its own back;
+// forgetting the replies keeps the requests under way and their waiters.
+TEST(RequestLedger, EachURLKeepsItsOwnReplyAndForgettingKeepsWhatIsUnderWay) {
+  const auto transfer = [](const std::string& url) {
+    auto made = std::make_unique<Transfer>();
+    made->outcome.url = url;
+    return made;
+  };
+  const std::pair<std::string, std::string> replies[] = {
+      {"http://h/a", "HTTP/1.1 200 OK\r\nX: 1\r\n\r\n"},
+      {"http://h/b", "HTTP/1.1 404 Not Found\r\n\r\n"},
+      {"http://h/c", "HTTP/1.1 301 Moved\r\nLocation: /a\r\n\r\n"},
+      {"http://h/d", "HTTP/1.1 200 OK\r\nX: 2\r\n\r\n"},
+  };
+  RequestLedger ledger;
+  for (const auto& [url, reply] : replies) {
+    auto asker = transfer(url);
+    ASSERT_EQ(ledger.Take(asker), RequestLedger::Turn::kAsk);
+    asker->outcome.reply = reply;
+    ledger.Answered(*asker);
+  }
+  for (const auto& [url, reply] : replies) {
+    auto later = transfer(url + "#f");
+    ASSERT_EQ(ledger.Take(later), RequestLedger::Turn::kAnswered) << url;
+    EXPECT_EQ(later->outcome.reply, JudgedPartOfReply(reply)) << url;
+  }
+  auto under_way = transfer("http://h/e");
+  ASSERT_EQ(ledger.Take(under_way), RequestLedger::Turn::kAsk);
+  auto waiter = transfer("http://h/e");
+  ASSERT_EQ(ledger.Take(waiter), RequestLedger::Turn::kWaiting);
+  ledger.ForgetReplies();
+  EXPECT_EQ(ledger.size(), 1U);
+  auto again = transfer("http://h/a");
+  EXPECT_EQ(ledger.Take(again), RequestLedger::Turn::kAsk);
+  under_way->outcome.reply = "HTTP/1.1 410 Gone\r\n\r\n";
+  const auto waited = ledger.Answered(*under_way);
+  ASSERT_EQ(waited.size(), 1U);
+  EXPECT_EQ(waited[0]->outcome.reply, "HTTP/1.1 410 Gone\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace quimbel

@@ -359,9 +359,11 @@ TEST(MachineReports, MarkdownCellsGithubLinesAndJunitTotals) {
   rows.SetResultColumn(ResultColumn::kReason, "HTTP Code 404 Not Found");
   rows.SetResultColumn(ResultColumn::kSiteName, "one | two\nthree\rfour", "/s/p|q.html");
   // Links tested, rows, files and links listed all differ, so no count stands in for another.
-  const FileRecords files = {
-      {"/s/p|q.html", 5, 1, 2, {{"http://x.test/a|b", 3, 0}, {"http://x.test/ok", 4, {}}}, {}},
-      {"/s/r.html", 2, 0, 0, {{"u", 1, {}}, {"v", 2, {}}}, {}}};
+  FileRecords files;
+  files.push_back({"/s/p|q.html", 5, 1, 2});
+  files.back().more().links = {{"http://x.test/a|b", 3, 0}, {"http://x.test/ok", 4, {}}};
+  files.push_back({"/s/r.html", 2, 0, 0});
+  files.back().more().links = {{"u", 1, {}}, {"v", 2, {}}};
   RunFacts facts;
   facts.path = "/s";
   std::ostringstream markdown, junit, github;
