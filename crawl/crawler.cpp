@@ -1,8 +1,8 @@
 #include "crawl/crawler.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
+#include "crawl/crawler_page.h"
 #include "crawl/packed_links.h"
 #include "crawl/page_text.h"
 #include "crawl/sitemap.h"
@@ -39,12 +39,6 @@ std::string_view StylePathOf(std::string_view url) {
   return url.substr(0, std::min(url.find('?'), url.find('#')));
 }
 
-// Where a fetch ended: the last address of its moves, when they ended well.
-std::string FinalAddress(std::string_view key, const ProbeOutcome& outcome) {
-  if (outcome.redirects.empty() || outcome.chain_end != ChainEnd::kGood) return std::string(key);
-  return outcome.redirects.back();
-}
-
 // The robots.txt rules of the start origins, read by any thread.
 class RobotsPolicy final : public RequestPolicy {
  public:
@@ -63,67 +57,13 @@ class RobotsPolicy final : public RequestPolicy {
   const std::unordered_map<std::string, RobotsRules> rules_;
 };
 
-// A kept page's state: its fetch's outcome (no body) and what reading it
-// found.
-std::string PackState(const ProbeOutcome& outcome, bool read, const std::string& why,
-                      std::size_t body_hash) {
-  const nlohmann::json state = {{"url", outcome.url},
-                                {"protocol", static_cast<int>(outcome.protocol)},
-                                {"host", outcome.host},
-                                {"reply", outcome.reply},
-                                {"unreadable_reply", outcome.unreadable_reply},
-                                {"code", outcome.code},
-                                {"redirects", outcome.redirects},
-                                {"chain_end", static_cast<int>(outcome.chain_end)},
-                                {"chain_code", outcome.chain_code},
-                                {"content_type", outcome.content_type},
-                                {"body_withheld", outcome.body_withheld},
-                                {"read", read},
-                                {"why", why},
-                                {"hash", body_hash}};
-  // Replies are bytes from the network: invalid UTF-8 is replaced, not fatal.
-  return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 }  // namespace
 
-struct Crawler::Page {
-  // What a page holds only for a while, or few pages have, apart: a crawl
-  // of a million pages holds a million of these.
-  struct Rare {
-    std::string why;
-    std::string text;
-    std::vector<std::string> nested;  // the sitemaps a sitemap index names
-    // Only while the page waits to be handed on, packed: a crawl of a
-    // hundred thousand pages has most of them waiting at once.
-    std::string links;
-  };
-  // Its key's number in keys_; a sitemap's, in sitemap_urls_.
-  KeyTable::Id key = 0;
-  KeyTable::Id fragments = 0;  // its names, packed, in fragment_sets_
-  int depth = 0;
-  bool kicked = false;  // its fetch has been started
-  bool sitemap = false;
-  bool document = false;      // a start address or sitemap: a failure stops the run
-  bool done = false;          // the fetch has ended
-  bool read = false;          // links and fragment names are known
-  bool links_kept = false;    // in the journal only
-  std::size_t body_hash = 0;  // to know a folder's index served twice
-  std::unique_ptr<Rare> rare;
-
-  Rare& more() {
-    if (!rare) rare = std::make_unique<Rare>();
-    return *rare;
-  }
-  std::string why() const { return rare ? rare->why : std::string(); }
-  std::string_view links() const { return rare ? std::string_view(rare->links) : ""; }
-  // Lets the rare part go once nothing is in it.
-  void Tidy() {
-    if (rare && rare->why.empty() && rare->text.empty() && rare->nested.empty() &&
-        rare->links.empty())
-      rare.reset();
-  }
-};
+// Where a fetch ended: the last address of its moves, when they ended well.
+std::string FinalAddress(std::string_view key, const ProbeOutcome& outcome) {
+  if (outcome.redirects.empty() || outcome.chain_end != ChainEnd::kGood) return std::string(key);
+  return outcome.redirects.back();
+}
 
 Crawler::Crawler(CrawlOptions options, std::string robot_token, Fetch fetch, Skips skips)
     : options_(std::move(options)),
@@ -298,96 +238,6 @@ bool Crawler::OnFetched(std::uint64_t job, ProbeOutcome& outcome) {
   return true;
 }
 
-void Crawler::ReadPage(Page& page, ProbeOutcome& outcome) {
-  const std::string final_address = FinalAddress(KeyOf(page), outcome);
-  if (const auto final_key = PageKey(final_address); final_key && *final_key != KeyOf(page)) {
-    // A page moved elsewhere is read where it ended, once: not when that
-    // page is another one of the crawl's, nor when it left the scope, nor
-    // when the run asked for it before (its body is not fetched twice).
-    const std::optional<std::size_t> known = IndexOf(*final_key);
-    if (known && !outcome.body_withheld) {
-      // The crawl has yet to read the page the move ended at: this was its
-      // fetch, and the links waiting for it take this reply. Its own fetch,
-      // if under way, is answered from the run's replies and then passed
-      // over.
-      Page& target = pages_[*known];
-      if (!target.done && !target.sitemap) {
-        if (!target.kicked) ++kicked_;
-        target.kicked = true;
-        target.done = true;
-        ++fetched_;
-        aliases_.emplace_back(KeyOf(target));
-        ReadPage(target, outcome);
-        Keep(target, outcome, false);
-      }
-    }
-    if (known || !scope_.Contains(*final_key) || outcome.body_withheld) {
-      page.more().why = "moved to " + final_address;
-      return;
-    }
-    Name(*final_key, page_at_[page.key]);
-    aliases_.push_back(*final_key);
-  }
-  page.body_hash = std::hash<std::string_view>{}(outcome.body);
-  // A query's letters are sent in the page's own charset, as browsers do.
-  const std::string charset = DeclaredCharset(outcome.content_type, outcome.body);
-  std::string text = PageTextUtf8(std::move(outcome.body), outcome.content_type);
-  // A style sheet of the site is read for its url() and @import, against
-  // its own address.
-  PageScan scan =
-      IsStyleSheetType(outcome.content_type) ? ScanStyleSheet(text, {}, {}) : ScanPage(text);
-  std::string base = final_address;
-  if (!scan.base.empty()) {
-    if (auto declared = ResolveUrl(final_address, RequestUrl(scan.base), charset))
-      base = std::move(*declared);
-  }
-  LinkLists links;
-  for (PageLink& link : scan.links) {
-    if (link.resource && !options_.resources) continue;
-    std::optional<std::string> target = ResolveUrl(base, RequestUrl(link.raw), charset);
-    if (!target || !IsProbedUrl(*target)) continue;
-    AppendLink(links, std::move(link), 0);
-    links.targets.push_back(std::move(*target));
-  }
-  page.more().links = PackLinks(links);
-  page.fragments = fragment_sets_.Add(PackTexts(scan.fragments)).first;
-  if (options_.keep_text) page.more().text = std::move(text);
-  page.read = true;
-}
-
-void Crawler::ReadSitemap(Page& page, ProbeOutcome& outcome) {
-  Sitemap sitemap = ParseSitemap(outcome.body);
-  if (!sitemap.readable && sitemap.pages.empty() && sitemap.sitemaps.empty()) {
-    page.more().why = "no sitemap";
-    return;
-  }
-  if (sitemap.pages.size() + sitemap.sitemaps.size() > kMostSitemapEntries) {
-    Note("Sitemap entries past the " + std::to_string(kMostSitemapEntries) +
-         " of one file are left out: " + std::string(KeyOf(page)));
-    sitemap.pages.resize(std::min(sitemap.pages.size(), kMostSitemapEntries));
-    sitemap.sitemaps.resize(
-        std::min(sitemap.sitemaps.size(), kMostSitemapEntries - sitemap.pages.size()));
-  }
-  LinkLists links;
-  for (SitemapEntry& entry : sitemap.pages) {
-    std::optional<std::string> target = ResolveUrl(KeyOf(page), entry.url);
-    if (!target) continue;
-    PageLink link;
-    link.raw = entry.url;
-    link.text = std::string(kPlaceholderLinkName);
-    link.line = entry.line;
-    link.tag = "loc";
-    AppendLink(links, std::move(link), 0);
-    links.targets.push_back(std::move(*target));
-  }
-  page.more().links = PackLinks(links);
-  for (SitemapEntry& entry : sitemap.sitemaps) {
-    if (std::optional<std::string> nested = ResolveUrl(KeyOf(page), entry.url))
-      page.more().nested.push_back(std::move(*nested));
-  }
-  page.read = true;
-}
-
 void Crawler::Note(std::string text) {
   if (noted_.insert(text).second) notes_.push_back(std::move(text));
 }
@@ -459,85 +309,6 @@ std::optional<std::string> IndexTwin(std::string_view key) {
 }
 
 }  // namespace
-
-bool Crawler::Resume(std::size_t index) {
-  Page& page = pages_[index];
-  if (!journal_.resume || journal_.store == nullptr || page.sitemap) return false;
-  std::optional<CrawlPageRecord> kept =
-      journal_.store->FindCrawlPage(journal_.target, std::string(KeyOf(page)));
-  if (!kept || !kept->own_fetch) return false;
-  ProbeOutcome outcome;
-  try {
-    const auto state = nlohmann::json::parse(kept->state);
-    outcome.url = state.at("url").get<std::string>();
-    outcome.protocol = static_cast<Protocol>(state.at("protocol").get<int>());
-    outcome.host = state.at("host").get<std::string>();
-    outcome.reply = state.at("reply").get<std::string>();
-    outcome.unreadable_reply = state.at("unreadable_reply").get<bool>();
-    outcome.code = state.at("code").get<OutcomeCode>();
-    outcome.redirects = state.at("redirects").get<std::vector<std::string>>();
-    outcome.chain_end = static_cast<ChainEnd>(state.at("chain_end").get<int>());
-    outcome.chain_code = state.at("chain_code").get<OutcomeCode>();
-    outcome.content_type = state.at("content_type").get<std::string>();
-    outcome.body_withheld = state.at("body_withheld").get<bool>();
-    page.read = state.at("read").get<bool>();
-    if (auto why = state.at("why").get<std::string>(); !why.empty())
-      page.more().why = std::move(why);
-    page.body_hash = state.at("hash").get<std::size_t>();
-  } catch (const std::exception&) {
-    page.read = false;
-    return false;  // fetched again
-  }
-  // Its moves' end is this page, as when it was read.
-  if (const auto final_key = PageKey(FinalAddress(KeyOf(page), outcome));
-      page.read && final_key && *final_key != KeyOf(page) && !keys_.Contains(*final_key)) {
-    Name(*final_key, index);
-    aliases_.push_back(*final_key);
-  }
-  page.fragments = fragment_sets_.Add(kept->fragments).first;
-  page.links_kept = true;
-  page.done = true;
-  ++fetched_;
-  ++resumed_;
-  // Its outcome comes as a fetch's would: OnFetched() finds the page done.
-  by_job_.emplace(journal_.answer(std::move(outcome), std::string(KeyOf(page))), index);
-  return true;
-}
-
-void Crawler::Keep(Page& page, const ProbeOutcome& outcome, bool own_fetch) {
-  if (journal_.store == nullptr) return;
-  const Status kept = journal_.store->PutCrawlPage(
-      journal_.target,
-      {std::string(KeyOf(page)), own_fetch,
-       PackState(outcome, page.read, page.why(), page.body_hash), std::string(page.links()),
-       std::string(fragment_sets_.key(page.fragments))});
-  if (!kept.ok()) {
-    // Nothing is lost but the room: the page stays in memory, and a resume
-    // fetches it again.
-    Note("The crawl's pages cannot be kept in " + journal_.store->path() + ": " + kept.message());
-  } else if (waiting_bytes_ + page.links().size() > journal_.memory_budget) {
-    if (page.rare) page.rare->links = std::string();
-    page.Tidy();
-    page.links_kept = true;
-    return;
-  }
-  waiting_bytes_ += page.links().size();
-  most_waiting_bytes_ = std::max(most_waiting_bytes_, waiting_bytes_);
-}
-
-std::optional<LinkLists> Crawler::TakeLinks(Page& page) {
-  std::string packed = page.rare ? std::exchange(page.rare->links, {}) : std::string();
-  page.Tidy();
-  if (!page.links_kept) {
-    waiting_bytes_ -= std::min(waiting_bytes_, packed.size());
-    return UnpackLinks(packed);
-  }
-  page.links_kept = false;
-  std::optional<CrawlPageRecord> kept =
-      journal_.store->FindCrawlPage(journal_.target, std::string(KeyOf(page)));
-  if (!kept) return std::nullopt;
-  return UnpackLinks(kept->links);
-}
 
 bool Crawler::IsIndexTwinHanded(const Page& page) {
   // "d/" and "d/index.html" are mostly one page under two names: served

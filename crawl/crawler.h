@@ -208,7 +208,7 @@ class Crawler {
   // kept apart.
   KeyTable keys_;
   std::vector<std::uint32_t> page_at_;
-  std::vector<std::string> sitemap_urls_;
+  std::deque<std::string> sitemap_urls_;
   // Pages' fragment names, packed, each distinct set once: most pages of a
   // site name few places, often the same ones.
   KeyTable fragment_sets_;
