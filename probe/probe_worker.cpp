@@ -19,6 +19,7 @@
 #include "platform/mutex.h"
 #include "platform/thread_locale.h"
 #include "probe/curl_library.h"
+#include "probe/host_connections.h"
 #include "probe/host_pacing.h"
 #include "probe/proxy_rules.h"
 #include "probe/redirect_chain.h"
@@ -29,13 +30,6 @@
 #include "probe/transfer_setup.h"
 
 namespace quimbel {
-namespace {
-
-// How long a host that may speak HTTP/2 is asked one request at a time
-// while its first reply is awaited.
-constexpr auto kLongestProtocolWait = std::chrono::seconds(1);
-
-}  // namespace
 
 // The probe thread and its queues. The thread owns every curl handle;
 // other threads only touch what `mutex_` guards, and wake the thread with
@@ -281,32 +275,23 @@ class ProbeWorker::Engine {
                       static_cast<long>(settings_in_force_.per_host));
     curl_multi_setopt(multi_, CURLMOPT_MAX_CONCURRENT_STREAMS,
                       static_cast<long>(settings_in_force_.streams));
+    hosts_.SetLimits(settings_in_force_.per_host, settings_in_force_.streams);
     for (const auto& [easy, running] : running_) {
       if (running->headers_complete) Learn(*running);
     }
-    std::size_t slots = Connections();
+    std::size_t slots = hosts_.Connections();
     for (auto it = waiting_.begin();
-         it != waiting_.end() && (slots < parallel || !multiplexed_.empty());) {
+         it != waiting_.end() && (slots < parallel || hosts_.AnyMultiplexed());) {
       const std::string& host_key = (*it)->host_key;
-      int& per_host = per_host_[host_key];
-      // A host that multiplexes takes its streams on one connection; any
-      // other, a connection a request. One that may is asked once first:
-      // its answer (or a second's wait) tells which it is.
-      const int share = Share(host_key);
-      const bool new_connection = per_host % share == 0;
-      const bool learning =
-          share == 1 && MayMultiplex(**it) && !spoken_.contains(host_key) &&
-          (!learning_.contains(host_key) || now - learning_.at(host_key) < kLongestProtocolWait);
-      const int most = share > 1 ? share : learning ? 1 : settings_in_force_.per_host;
-      if (per_host >= most || (new_connection && slots >= parallel) ||
+      const HostConnections::Opening opening = hosts_.Open(host_key, MayMultiplex(**it), now);
+      if (!opening.fits || (opening.new_connection && slots >= parallel) ||
           !pacing_.MayStart((*it)->host_key, now)) {
         ++it;
         continue;
       }
-      slots += new_connection ? 1 : 0;
-      ++per_host;
-      learning_.emplace(host_key, now);
-      (*it)->multiplexed = share > 1;
+      slots += opening.new_connection ? 1 : 0;
+      hosts_.Started(host_key, now);
+      (*it)->multiplexed = opening.multiplexed;
       pacing_.Started((*it)->host_key, now);
       Begin(std::move(*it));
       it = waiting_.erase(it);
@@ -323,28 +308,9 @@ class ProbeWorker::Engine {
   // Notes how a transfer's host answered, once its reply's head is in; a
   // transfer that got no reply tells nothing.
   void Learn(const Transfer& transfer) {
-    if (spoken_.contains(transfer.host_key)) return;
     long version = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
-    if (version == 0) return;
-    if (version == CURL_HTTP_VERSION_2_0) multiplexed_.insert(transfer.host_key);
-    spoken_.insert(transfer.host_key);
-  }
-
-  // Requests that share one connection to a host: its streams once it has
-  // answered over HTTP/2, else one.
-  int Share(const std::string& host_key) const {
-    return multiplexed_.contains(host_key) ? settings_in_force_.streams : 1;
-  }
-
-  // The connections the requests in flight take, as -j counts them.
-  std::size_t Connections() const {
-    std::size_t connections = 0;
-    for (const auto& [host_key, in_flight] : per_host_) {
-      const int share = Share(host_key);
-      connections += static_cast<std::size_t>((in_flight + share - 1) / share);
-    }
-    return connections;
+    hosts_.Learn(transfer.host_key, version);
   }
 
   CURL* TakeEasy() {
@@ -405,7 +371,7 @@ class ProbeWorker::Engine {
     const bool unanswered = transfer->outcome.reply.empty() && !transfer->retried &&
                             (result == CURLE_HTTP2 || result == CURLE_RECV_ERROR ||
                              result == CURLE_SEND_ERROR || result == CURLE_GOT_NOTHING);
-    if (unanswered && multiplexed_.contains(transfer->host_key)) {
+    if (unanswered && hosts_.Multiplexed(transfer->host_key)) {
       transfer->retried = true;
       retries_.emplace(SteadyNow(), std::move(transfer));
       return;
@@ -425,8 +391,7 @@ class ProbeWorker::Engine {
 
   // Ends a transfer that was never added to the multi handle.
   void Refuse(std::unique_ptr<Transfer> transfer) {
-    const auto host = per_host_.find(transfer->host_key);
-    if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
+    hosts_.Ended(transfer->host_key);
     Recycle(transfer->easy, transfer->outcome.protocol);
     transfer->easy = nullptr;
     Complete(std::move(transfer));
@@ -436,8 +401,7 @@ class ProbeWorker::Engine {
   // and the handle must not serve another transfer.
   bool Release(const Transfer& transfer) {
     const bool removed = curl_multi_remove_handle(multi_, transfer.easy) == CURLM_OK;
-    const auto host = per_host_.find(transfer.host_key);
-    if (host != per_host_.end() && --host->second <= 0) per_host_.erase(host);
+    hosts_.Ended(transfer.host_key);
     return removed;
   }
 
@@ -456,10 +420,7 @@ class ProbeWorker::Engine {
       Recycle(easy, transfer->outcome.protocol, Release(*transfer));
     }
     running_.clear();
-    per_host_.clear();
-    multiplexed_.clear();
-    spoken_.clear();
-    learning_.clear();
+    hosts_.Clear();
     waiting_.clear();
     retries_.clear();
     pacing_.Clear();
@@ -493,13 +454,7 @@ class ProbeWorker::Engine {
   ProbeSettings settings_in_force_;
   std::deque<std::unique_ptr<Transfer>> waiting_;
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
-  std::unordered_map<std::string, int> per_host_;
-  // Hosts that answered over HTTP/2: their requests share a connection.
-  std::unordered_set<std::string> multiplexed_;
-  // Hosts that answered at all, and when each that may speak HTTP/2 was
-  // first asked.
-  std::unordered_set<std::string> spoken_;
-  std::unordered_map<std::string, SteadyTime> learning_;
+  HostConnections hosts_;
   std::multimap<SteadyTime, std::unique_ptr<Transfer>> retries_;
   HostPacing pacing_;
   RequestLedger ledger_;
